@@ -1,0 +1,62 @@
+#include "core/Errors.h"
+
+#include <filesystem>
+#include <fmt/format.h>
+
+namespace kestrova {
+namespace {
+
+const char *caseName(ConversionError::Kind kind) {
+  switch (kind) {
+  case ConversionError::Kind::toolNotFound:
+    return "toolNotFound";
+  case ConversionError::Kind::demuxFailed:
+    return "demuxFailed";
+  case ConversionError::Kind::decodingFailed:
+    return "decodingFailed";
+  case ConversionError::Kind::encodingFailed:
+    return "encodingFailed";
+  case ConversionError::Kind::cancelled:
+    return "cancelled";
+  }
+  return "cancelled";
+}
+
+std::string describe(ConversionError::Kind kind, const std::string &detail) {
+  switch (kind) {
+  case ConversionError::Kind::toolNotFound:
+    return detail;
+  case ConversionError::Kind::demuxFailed:
+    return "Demux failed: " + detail;
+  case ConversionError::Kind::decodingFailed:
+    return "Decoding failed: " + detail;
+  case ConversionError::Kind::encodingFailed:
+    return "Encoding failed: " + detail;
+  case ConversionError::Kind::cancelled:
+    return "Conversion was cancelled";
+  }
+  return detail;
+}
+
+} // namespace
+
+ConversionError::ConversionError(Kind kind, std::string detail)
+    : Error(describe(kind, detail)), kind_(kind), detail_(std::move(detail)) {}
+
+std::string ConversionError::debugText() const {
+  if (kind_ == Kind::cancelled)
+    return caseName(kind_);
+  return fmt::format("{}(\"{}\")", caseName(kind_), detail_);
+}
+
+std::string AnalysisError::debugText() const {
+  return fmt::format("Error Domain={} Code={} \"{}\"", domain, code, what());
+}
+
+std::string errorDebugText(const std::exception &error) {
+  if (const auto *own = dynamic_cast<const Error *>(&error))
+    return own->debugText();
+  return error.what();
+}
+
+} // namespace kestrova

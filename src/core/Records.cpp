@@ -1,0 +1,19 @@
+#include "core/Records.h"
+
+#include <cmath>
+#include <fmt/format.h>
+
+namespace kestrova {
+
+std::string formatDurationText(double seconds) {
+  // Anything without a whole-second value in range has no meaningful text;
+  // zero is the safe reading.
+  std::int64_t whole = 0;
+  if (std::isfinite(seconds) && std::fabs(seconds) < 9.2e18)
+    whole = static_cast<std::int64_t>(std::trunc(seconds));
+  return fmt::format("{:02d}:{:02d}:{:02d}", whole / 3600, (whole % 3600) / 60, whole % 60);
+}
+
+std::string SourceFileInfo::durationText() const { return formatDurationText(duration); }
+
+} // namespace kestrova

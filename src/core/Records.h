@@ -1,0 +1,81 @@
+#pragma once
+
+#include "core/OutputOptions.h"
+#include "core/Stereo3DMode.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+
+namespace kestrova {
+
+/// The analysed facts about one source file.
+struct SourceFileInfo {
+  std::filesystem::path url;
+  std::string fileName;
+  std::string title;
+  double duration = 0.0;
+  std::string resolution;
+  std::int64_t videoWidth = 0;
+  std::int64_t videoHeight = 0;
+  std::int64_t frameRateNum = 0;
+  std::int64_t frameRateDen = 0;
+  bool hasMVCStream = false;
+  std::optional<std::int64_t> mvcTrackIndex;
+  Stereo3DMode stereoMode = Stereo3DMode::none();
+
+  /// "HH:MM:SS" of the duration truncated to whole seconds; hours are not
+  /// wrapped. A duration that is not finite or out of range reads as zero.
+  std::string durationText() const;
+
+  friend bool operator==(const SourceFileInfo &, const SourceFileInfo &) = default;
+};
+
+/// One conversion request.
+struct ConversionJob {
+  std::filesystem::path sourceURL;
+  std::filesystem::path outputDirectory;
+  QualityPreset qualityPreset = QualityPreset::medium;
+  OutputCodec outputCodec = OutputCodec::h264;
+  OutputTarget outputTarget = OutputTarget::sbs3D;
+  /// Seconds of the source to convert from its start; absent converts all.
+  std::optional<std::int64_t> durationLimit;
+
+  friend bool operator==(const ConversionJob &, const ConversionJob &) = default;
+};
+
+/// One video track of a container.
+struct DetectedTrack {
+  std::int64_t trackId = 0;
+  std::string codec;
+  bool isMVC = false;
+  std::int64_t index = 0;
+
+  friend bool operator==(const DetectedTrack &, const DetectedTrack &) = default;
+};
+
+/// A side-by-side intermediate kept for reuse by a later conversion.
+struct CachedSBS {
+  std::filesystem::path sourceURL;
+  std::filesystem::path sbsURL;
+  QualityPreset qualityPreset = QualityPreset::medium;
+  OutputCodec outputCodec = OutputCodec::h264;
+  std::int64_t durationLimit = 0;
+
+  friend bool operator==(const CachedSBS &, const CachedSBS &) = default;
+};
+
+/// What a successful conversion returns.
+struct ConversionResult {
+  std::string outputPath;
+  std::filesystem::path tempDirectory;
+  std::optional<std::string> sbsIntermediatePath;
+
+  friend bool operator==(const ConversionResult &, const ConversionResult &) = default;
+};
+
+/// "HH:MM:SS" for a duration in seconds (see SourceFileInfo::durationText).
+std::string formatDurationText(double seconds);
+
+} // namespace kestrova

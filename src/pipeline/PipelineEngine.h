@@ -1,0 +1,97 @@
+#pragma once
+
+#include "core/ConversionStage.h"
+#include "core/Log.h"
+#include "core/Records.h"
+#include "tools/Process.h"
+#include "tools/ToolLocator.h"
+
+#include <atomic>
+#include <functional>
+#include <future>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <stop_token>
+#include <string>
+#include <vector>
+
+namespace kestrova::pipeline {
+
+/// Receives (stage, fraction 0..1) progress pairs, from any thread.
+using ProgressHandler = std::function<void(ConversionStage, double)>;
+
+/// Runs one conversion end to end in the pipeline that fits the source, and
+/// cancels it on request. One conversion at a time; `cancel()` may be called
+/// from any thread while `convert` runs on another.
+class PipelineEngine {
+public:
+  static constexpr int kBuildNumber = 134;
+
+  /// The engine finds its tools through `locator` (which also holds the fixed
+  /// system programs: bash, which, pkill).
+  explicit PipelineEngine(tools::ToolLocator locator = tools::ToolLocator(tools::BundlePaths::forRunningExecutable()));
+  /// Cancels a running conversion's tools and waits for the cancellation's
+  /// background work to finish.
+  ~PipelineEngine();
+  PipelineEngine(const PipelineEngine &) = delete;
+  PipelineEngine &operator=(const PipelineEngine &) = delete;
+
+  /// Receives the engine's own log lines. Set it before a conversion starts.
+  LogFn onLog;
+  /// When off, the lines marked verbose are not emitted.
+  std::atomic<bool> verboseLogging{false};
+
+  /// Converts `job`; console form: progress pairs are printed through the
+  /// console line printer as "[stage] N%" at multiples of 5. `onLog` gets the
+  /// driver's own lines. Blocks the calling thread (run it off the main thread).
+  ConversionResult convert(const ConversionJob &job, const std::optional<SourceFileInfo> &sourceInfo, LogFn onLog);
+  /// Handler form: progress pairs go to `progressHandler`.
+  ConversionResult convert(const ConversionJob &job, const std::optional<SourceFileInfo> &sourceInfo,
+                           ProgressHandler progressHandler, LogFn onLog);
+
+  /// Sets the cancelled flag, signals the current tool and its process group,
+  /// and leaves the slow part (grace period, SIGKILL, pkill) to a background
+  /// thread. Returns at once.
+  void cancel();
+  /// Blocks until the background part of every cancel() so far has finished.
+  void waitForCancellation();
+
+  bool isCancelled() const { return cancelled_.load(); }
+  /// A token that is stopped when cancel() is called during the current run;
+  /// for work done inside the process (the NAL interleaver).
+  std::stop_token stopToken() const;
+
+  /// Emits `line` through onLog when set.
+  void log(const std::string &line) const;
+  /// Emits `line` only when verboseLogging is on.
+  void verbose(const std::string &line) const;
+
+  /// Creates an unstarted process and makes it the current process, the one
+  /// cancel() ends. Steps that are cancellable start their tools this way.
+  std::shared_ptr<tools::Process> createCurrentProcess(tools::ProcessSpec spec);
+  std::shared_ptr<tools::Process> currentProcess() const;
+
+  const tools::ToolLocator &locator() const { return locator_; }
+  std::optional<std::string> findTool(std::string_view name) const { return locator_.findTool(name); }
+  const tools::SystemPrograms &programs() const { return locator_.programs(); }
+
+  /// Path of parallel-pipeline.sh beside ldecod-pipe when it and nal-scan are
+  /// both there (logs the check).
+  std::optional<std::string> parallelPipelineScriptPath() const;
+  /// True when nal-dual-split and nal-interleave are beside ldecod-pipe (logs the check).
+  bool hasDualSplitTools() const;
+
+  /// Clears the cancelled flag and arms a fresh stop token; called when a pipeline starts.
+  void beginRun();
+
+private:
+  tools::ToolLocator locator_;
+  std::atomic<bool> cancelled_{false};
+  mutable std::mutex mutex_;
+  std::shared_ptr<tools::Process> currentProcess_;
+  std::stop_source stopSource_;
+  std::vector<std::future<void>> cancellationTails_;
+};
+
+} // namespace kestrova::pipeline

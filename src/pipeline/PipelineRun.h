@@ -1,0 +1,39 @@
+#pragma once
+
+#include "core/ConversionStage.h"
+#include "core/Records.h"
+#include "pipeline/PipelineEngine.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string>
+
+namespace kestrova::pipeline {
+
+/// Everything one pipeline needs for one conversion, prepared by the driver.
+struct PipelineRun {
+  PipelineEngine &engine;
+  ConversionJob job; ///< source, output directory, preset, codec, target, duration limit
+  Stereo3DMode stereoMode = Stereo3DMode::none();
+  std::int64_t width = 1920;
+  std::int64_t height = 1080;
+  std::int64_t frameRateNum = 24000;
+  std::int64_t frameRateDen = 1001;
+  double duration = 0.0;
+  std::filesystem::path workDirectory;
+  /// The source's file name without its extension; output names derive from it.
+  std::string baseName;
+  /// Where progress pairs go (a handler or the console printer).
+  std::function<void(ConversionStage, double)> progress;
+  /// Set by the pipeline just before it builds its result; the driver's
+  /// scope-exit clean-up deletes the work directory when it is set.
+  bool succeeded = false;
+
+  void report(ConversionStage stage, double fraction) const {
+    if (progress)
+      progress(stage, fraction);
+  }
+};
+
+} // namespace kestrova::pipeline

@@ -1,0 +1,108 @@
+#pragma once
+
+#include "core/Errors.h"
+
+#include <sys/types.h>
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kestrova::tools {
+
+/// Where a child's standard output or standard error goes.
+enum class StreamMode {
+  pipe,    ///< captured; chunks reach the handler given to start()
+  discard, ///< /dev/null
+  inherit, ///< the parent's stream
+};
+
+/// Everything needed to start one child. The environment and standard input
+/// are always inherited.
+struct ProcessSpec {
+  std::string executable; ///< absolute path, run without a shell
+  std::vector<std::string> arguments;
+  std::optional<std::filesystem::path> workingDirectory;
+  StreamMode standardOutput = StreamMode::pipe;
+  StreamMode standardError = StreamMode::pipe;
+};
+
+/// How a child ended.
+struct ExitStatus {
+  /// The exit code, or the signal number when the child was ended by a signal.
+  int terminationStatus = 0;
+  bool signalled = false;
+  bool success() const { return !signalled && terminationStatus == 0; }
+};
+
+/// A child that could not be started; `what()` names the program and the cause.
+class LaunchError : public Error {
+public:
+  using Error::Error;
+};
+
+/// Receives each chunk of a captured stream as it arrives, on the process'
+/// reader thread. An empty chunk is never delivered.
+using ChunkHandler = std::function<void(std::string_view chunk)>;
+
+/// One child process, started with posix_spawn as the leader of its own
+/// process group so that signalling the group reaches a whole pipeline.
+/// Captured streams are drained continuously by a reader thread, so a child
+/// never blocks on a full pipe. Shared so that the engine can hold the
+/// current process for cancellation while the step that started it waits.
+class Process {
+public:
+  /// An unstarted process; the caller registers it for cancellation before start().
+  static std::shared_ptr<Process> create(ProcessSpec spec);
+
+  Process(const Process &) = delete;
+  Process &operator=(const Process &) = delete;
+  /// A child still running at destruction is killed (its whole group) and reaped.
+  ~Process();
+
+  /// Starts the child. Throws LaunchError when it cannot be started; then
+  /// nothing runs and no status exists. Call at most once.
+  void start(ChunkHandler onStandardOutput = {}, ChunkHandler onStandardError = {});
+
+  /// Blocks until the child has exited and every captured stream reached its
+  /// end (every handler call has returned). Idempotent.
+  ExitStatus wait();
+
+  /// True from a successful start() until the child has exited.
+  bool isRunning() const;
+  /// The child's pid (also its process group id); 0 before start().
+  pid_t pid() const;
+  const ProcessSpec &spec() const;
+
+  /// SIGTERM to the child itself. No effect once it has been reaped.
+  void terminate();
+  /// `sig` to the child's process group. No effect once the child has been
+  /// reaped, so a reused pid is never signalled.
+  void signalGroup(int sig);
+
+private:
+  struct State;
+  explicit Process(ProcessSpec spec);
+  std::shared_ptr<State> state_;
+};
+
+/// The output of a run-and-collect step.
+struct CollectedOutput {
+  ExitStatus status;
+  std::string standardOutput;
+  std::string standardError;
+};
+
+/// Starts `spec`, reads every captured stream to its end, waits, returns all.
+/// Throws LaunchError.
+CollectedOutput runAndCollect(const ProcessSpec &spec);
+
+/// Starts `process` with the handlers and blocks until it has exited and its
+/// streams are drained. Throws LaunchError.
+ExitStatus runAndStream(Process &process, ChunkHandler onStandardOutput, ChunkHandler onStandardError);
+
+} // namespace kestrova::tools

@@ -1,0 +1,2 @@
+// Placeholder: replaced by the scriptable fake tool.
+int main() { return 0; }
