@@ -5,6 +5,7 @@ kestrova_packages_run=(
   cmake ninja-build g++ pkg-config
   nlohmann-json3-dev libfmt-dev
   ffmpeg
+  libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libx265-dev
 )
 kestrova_packages_test=(
   clang libclang-rt-14-dev
