@@ -1,8 +1,30 @@
+#include "cli/AutoConvert.h"
+#include "cli/CommandLine.h"
+
+#include <clocale>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
 
-int main() {
+#ifdef KESTROVA_HAVE_GUI
+#include "ui/Application.h"
+#endif
+
+int main(int argc, char **argv) {
+  // Tools' pipes may close under us (a FIFO reader that stops early); a write
+  // error is handled where it happens, never by dying.
   std::signal(SIGPIPE, SIG_IGN);
-  std::puts("Kestrova");
-  return 0;
+  std::setlocale(LC_ALL, "");
+  std::vector<std::string> arguments(argv, argv + argc);
+  if (kestrova::cli::wantsAutoConvert(arguments))
+    std::exit(kestrova::cli::runAutoConvert(arguments));
+#ifdef KESTROVA_HAVE_GUI
+  return kestrova::ui::runApplication(argc, argv);
+#else
+  std::fputs("This build of Kestrova has no window; run it with --input <file> --auto-convert [--output <dir>]\n",
+             stderr);
+  return 1;
+#endif
 }

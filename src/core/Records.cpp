@@ -14,6 +14,8 @@ std::string formatDurationText(double seconds) {
   return fmt::format("{:02d}:{:02d}:{:02d}", whole / 3600, (whole % 3600) / 60, whole % 60);
 }
 
-std::string SourceFileInfo::durationText() const { return formatDurationText(duration); }
+std::string SourceFileInfo::durationText() const {
+  return formatDurationText(duration);
+}
 
 } // namespace kestrova

@@ -7,6 +7,7 @@
 #include "tools/ToolLocator.h"
 
 #include <atomic>
+#include <filesystem>
 #include <functional>
 #include <future>
 #include <memory>
@@ -31,8 +32,7 @@ public:
   /// The engine finds its tools through `locator` (which also holds the fixed
   /// system programs: bash, which, pkill).
   explicit PipelineEngine(tools::ToolLocator locator = tools::ToolLocator(tools::BundlePaths::forRunningExecutable()));
-  /// Cancels a running conversion's tools and waits for the cancellation's
-  /// background work to finish.
+  /// Waits for the background part of every cancel() to finish.
   ~PipelineEngine();
   PipelineEngine(const PipelineEngine &) = delete;
   PipelineEngine &operator=(const PipelineEngine &) = delete;
@@ -85,6 +85,11 @@ public:
   /// Clears the cancelled flag and arms a fresh stop token; called when a pipeline starts.
   void beginRun();
 
+  /// Analyses a source when the caller has no source information. The
+  /// default runs ffprobe through the engine's locator; tests replace it.
+  using SourceAnalyzer = std::function<SourceFileInfo(const std::filesystem::path &source)>;
+  void setSourceAnalyzer(SourceAnalyzer analyzer) { analyzer_ = std::move(analyzer); }
+
 private:
   tools::ToolLocator locator_;
   std::atomic<bool> cancelled_{false};
@@ -92,6 +97,15 @@ private:
   std::shared_ptr<tools::Process> currentProcess_;
   std::stop_source stopSource_;
   std::vector<std::future<void>> cancellationTails_;
+  SourceAnalyzer analyzer_;
+
+  ConversionResult run(const ConversionJob &job, const std::optional<SourceFileInfo> &sourceInfo,
+                       std::function<void(ConversionStage, double)> progress, const LogFn &driverLog);
 };
+
+/// The console form of a progress pair: "[stage] N%" when the truncated
+/// percentage is a multiple of 5, otherwise nothing (also for fractions with
+/// no percentage, such as NaN).
+std::optional<std::string> consoleProgressLine(ConversionStage stage, double fraction);
 
 } // namespace kestrova::pipeline

@@ -13,6 +13,8 @@ namespace kestrova::pipeline {
 
 /// Everything one pipeline needs for one conversion, prepared by the driver.
 struct PipelineRun {
+  PipelineRun(PipelineEngine &engine, ConversionJob job) : engine(engine), job(std::move(job)) {}
+
   PipelineEngine &engine;
   ConversionJob job; ///< source, output directory, preset, codec, target, duration limit
   Stereo3DMode stereoMode = Stereo3DMode::none();

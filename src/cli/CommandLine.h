@@ -1,0 +1,38 @@
+#pragma once
+
+#include "core/OutputOptions.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kestrova::cli {
+
+/// What the headless mode takes from its arguments (first occurrence of each option wins).
+struct CommandLine {
+  std::string input; ///< exactly as typed
+  std::optional<std::string> output;
+  std::optional<std::int64_t> durationLimit;
+};
+
+/// True when "--auto-convert" is among the arguments (argument 0 excluded).
+bool wantsAutoConvert(const std::vector<std::string> &arguments);
+
+/// Reads the options; nothing when "--input" is missing or has no value.
+std::optional<CommandLine> parseCommandLine(const std::vector<std::string> &arguments);
+
+/// A decimal integer: optional sign, digits only, within signed 64 bits.
+std::optional<std::int64_t> parseDurationValue(std::string_view text);
+
+/// Stored quality text to preset, by substring: "Ultra", then "High", else medium.
+QualityPreset qualityFromSetting(std::string_view text);
+/// Stored target text to target: "Vision" gives visionPro, anything else sbs3D.
+OutputTarget targetFromSetting(std::string_view text);
+
+/// home + "/Desktop/Kestrova Output".
+std::filesystem::path defaultOutputFolder();
+
+} // namespace kestrova::cli

@@ -1,0 +1,111 @@
+#include "pipeline/PipelineEngine.h"
+
+#include "tools/Cancellation.h"
+
+#include <filesystem>
+
+namespace kestrova::pipeline {
+namespace fs = std::filesystem;
+
+PipelineEngine::PipelineEngine(tools::ToolLocator locator) : locator_(std::move(locator)) {}
+
+PipelineEngine::~PipelineEngine() {
+  waitForCancellation();
+}
+
+void PipelineEngine::log(const std::string &line) const {
+  if (onLog)
+    onLog(line);
+}
+
+void PipelineEngine::verbose(const std::string &line) const {
+  if (verboseLogging.load())
+    log(line);
+}
+
+std::stop_token PipelineEngine::stopToken() const {
+  std::lock_guard lock(mutex_);
+  return stopSource_.get_token();
+}
+
+void PipelineEngine::beginRun() {
+  std::lock_guard lock(mutex_);
+  cancelled_ = false;
+  stopSource_ = std::stop_source();
+}
+
+std::shared_ptr<tools::Process> PipelineEngine::createCurrentProcess(tools::ProcessSpec spec) {
+  auto process = tools::Process::create(std::move(spec));
+  std::lock_guard lock(mutex_);
+  currentProcess_ = process;
+  return process;
+}
+
+std::shared_ptr<tools::Process> PipelineEngine::currentProcess() const {
+  std::lock_guard lock(mutex_);
+  return currentProcess_;
+}
+
+void PipelineEngine::cancel() {
+  std::shared_ptr<tools::Process> process;
+  {
+    std::lock_guard lock(mutex_);
+    cancelled_ = true;
+    stopSource_.request_stop();
+    process = currentProcess_;
+  }
+  if (!process)
+    return;
+  tools::signalCancellation(*process);
+  // The grace period, SIGKILL and the pkill runs must not hold up the caller
+  // (the window's thread); they run on their own thread, awaited on destruction.
+  auto tail = std::async(std::launch::async,
+                         [process, programs = programs()] { tools::finishCancellation(process, programs); });
+  std::lock_guard lock(mutex_);
+  std::erase_if(cancellationTails_,
+                [](std::future<void> &f) { return f.wait_for(std::chrono::seconds(0)) == std::future_status::ready; });
+  cancellationTails_.push_back(std::move(tail));
+}
+
+void PipelineEngine::waitForCancellation() {
+  std::vector<std::future<void>> tails;
+  {
+    std::lock_guard lock(mutex_);
+    tails.swap(cancellationTails_);
+  }
+  for (auto &tail : tails)
+    tail.wait();
+}
+
+std::optional<std::string> PipelineEngine::parallelPipelineScriptPath() const {
+  auto ldecodPipe = findTool("ldecod-pipe");
+  if (!ldecodPipe) {
+    log("parallelPipelineScriptPath: ldecod-pipe not found");
+    return std::nullopt;
+  }
+  fs::path directory = fs::path(*ldecodPipe).parent_path();
+  std::string script = (directory / "parallel-pipeline.sh").string();
+  std::string scanner = (directory / "nal-scan").string();
+  bool scriptExists = fs::exists(script);
+  bool scannerExists = fs::exists(scanner);
+  log("Parallel tools check: ldecod at " + *ldecodPipe);
+  log("  parallel-pipeline.sh: " + script + " exists=" + (scriptExists ? "true" : "false"));
+  log("  nal-scan: " + scanner + " exists=" + (scannerExists ? "true" : "false"));
+  if (scriptExists && scannerExists)
+    return script;
+  return std::nullopt;
+}
+
+bool PipelineEngine::hasDualSplitTools() const {
+  auto ldecodPipe = findTool("ldecod-pipe");
+  if (!ldecodPipe)
+    return false;
+  fs::path directory = fs::path(*ldecodPipe).parent_path();
+  bool split = fs::exists(directory / "nal-dual-split");
+  bool interleave = fs::exists(directory / "nal-interleave");
+  log(std::string("Dual-split tools check: nal-dual-split=") + (split ? "true" : "false") +
+      " nal-interleave=" + (interleave ? "true" : "false"));
+  return split && interleave;
+}
+
+} // namespace kestrova::pipeline
