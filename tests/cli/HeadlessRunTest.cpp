@@ -1,0 +1,101 @@
+// Runs the built program the way a user does and checks what it prints.
+#include "support/TestSupport.h"
+#include "tools/Process.h"
+
+#include <gtest/gtest.h>
+#include <regex>
+#include <sstream>
+
+namespace kestrova {
+namespace {
+namespace fs = std::filesystem;
+using test::TempDir;
+
+struct Run {
+  int status;
+  std::vector<std::string> lines;
+};
+
+// Runs kestrova with HOME and XDG_CONFIG_HOME inside `dir`, so stored
+// settings and the default output folder are the test's own.
+Run runKestrova(const TempDir &dir, const std::vector<std::string> &arguments) {
+  tools::ProcessSpec spec;
+  spec.executable = "/usr/bin/env";
+  spec.arguments = {"HOME=" + (dir / "home").string(), "XDG_CONFIG_HOME=" + (dir / "config").string(), "LC_ALL=C",
+                    (test::buildDir() / "bin/kestrova").string()};
+  spec.arguments.insert(spec.arguments.end(), arguments.begin(), arguments.end());
+  spec.workingDirectory = dir.path();
+  auto output = tools::runAndCollect(spec);
+  Run run{output.status.terminationStatus, {}};
+  std::istringstream in(output.standardOutput);
+  for (std::string line; std::getline(in, line);)
+    run.lines.push_back(line);
+  return run;
+}
+
+std::string stripTime(const std::string &line) {
+  static const std::regex stamp(R"(^\[\d\d:\d\d:\d\d\] )");
+  EXPECT_TRUE(std::regex_search(line, stamp)) << line;
+  return std::regex_replace(line, stamp, "");
+}
+
+TEST(HeadlessRun, MissingInputPrintsUsageOnly) {
+  const std::vector<std::vector<std::string>> cases = {
+      {"--auto-convert"}, {"--auto-convert", "--input"}, {"--input", "--auto-convert"}};
+  for (const auto &arguments : cases) {
+    TempDir dir;
+    Run run = runKestrova(dir, arguments);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.lines, std::vector<std::string>{"Usage: Kestrova --input <file> --auto-convert [--output <dir>]"});
+  }
+}
+
+TEST(HeadlessRun, UnreadableInputIsNamedAfterTheBanner) {
+  TempDir dir;
+  fs::create_directories(dir / "a-folder.m2ts");
+  struct Row {
+    std::string input;
+    std::string reason;
+  };
+  const Row rows[] = {
+      {"missing.m2ts", "No such file or directory"},
+      {"a-folder.m2ts", "it is a directory"},
+  };
+  for (const auto &row : rows) {
+    Run run = runKestrova(dir, {"--input", row.input, "--auto-convert", "--output", "out"});
+    EXPECT_EQ(run.status, 1);
+    ASSERT_EQ(run.lines.size(), 5u);
+    EXPECT_EQ(run.lines[0], "=== Kestrova CLI (Build 134) ===");
+    EXPECT_EQ(run.lines[1], "Input:   " + row.input);
+    EXPECT_EQ(run.lines[2], "Output: " + (dir / "out").string());
+    EXPECT_EQ(run.lines[3], "Quality: High Quality, Target: Apple Vision Pro (MV-HEVC)");
+    EXPECT_EQ(stripTime(run.lines[4]),
+              "\u274C Pipeline failed: Cannot read input file \"" + (dir / row.input).string() + "\": " + row.reason);
+  }
+}
+
+TEST(HeadlessRun, BannerShowsStoredTextsAndTheDefaultFolder) {
+  TempDir dir;
+  test::writeFile(dir / "config/kestrova/settings.json",
+                  R"({"qualityPreset": "Smaller File", "outputTarget": "SBS 3D (MKV)"
+})");
+  Run run = runKestrova(dir, {"--auto-convert", "--input", "none.mkv", "--output"});
+ASSERT_GE(run.lines.size(), 4u);
+EXPECT_EQ(run.lines[2], "Output: " + (dir / "home/Desktop/Kestrova Output").string());
+EXPECT_EQ(run.lines[3], "Quality: Smaller File, Target: SBS 3D (MKV)");
+EXPECT_TRUE(fs::is_directory(dir / "home/Desktop/Kestrova Output"));
+}
+
+TEST(HeadlessRun, UncreatableOutputFolderFailsTheConversion) {
+  TempDir dir;
+  test::writeFile(dir / "source.m2ts", "not really a stream");
+  test::writeFile(dir / "blocker", "a file where a folder should be");
+  Run run = runKestrova(dir, {"--auto-convert", "--input", "source.m2ts", "--output", "blocker/out"});
+  EXPECT_EQ(run.status, 1);
+  ASSERT_FALSE(run.lines.empty());
+  EXPECT_TRUE(stripTime(run.lines.back()).starts_with("\u274C Pipeline failed: ")) << run.lines.back();
+  EXPECT_NE(run.lines.back().find("blocker/out"), std::string::npos) << run.lines.back();
+}
+
+} // namespace
+} // namespace kestrova

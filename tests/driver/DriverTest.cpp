@@ -1,0 +1,185 @@
+#include "core/Errors.h"
+#include "pipeline/PipelineEngine.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+#include <limits>
+#include <mutex>
+
+namespace kestrova::pipeline {
+namespace {
+namespace fs = std::filesystem;
+using test::TempDir;
+
+// An engine whose tool search only sees an empty folder of the test's, so
+// no tool of the machine is ever found and every pipeline fails early.
+struct IsolatedEngine {
+  TempDir dir;
+  PipelineEngine engine;
+  std::mutex mutex;
+  std::vector<std::string> engineLines;
+
+  IsolatedEngine()
+      : engine(tools::ToolLocator(
+            tools::BundlePaths::forPrefix((dir / "prefix").string()),
+            tools::SystemPrograms{"/bin/bash", (dir / "no-which").string(), (dir / "no-pkill").string()},
+            {(dir / "empty/").string()})) {
+    engine.onLog = [this](const std::string &line) {
+      std::lock_guard lock(mutex);
+      engineLines.push_back(line);
+    };
+  }
+};
+
+std::vector<std::string> runCapturingDriverLines(PipelineEngine &engine, const ConversionJob &job,
+                                                 const std::optional<SourceFileInfo> &info) {
+  std::vector<std::string> lines;
+  try {
+    engine.convert(
+        job, info, [](ConversionStage, double) {}, [&](const std::string &line) { lines.push_back(line); });
+  } catch (const std::exception &) {
+    // Every pipeline fails here (no tools); only the driver's lines matter.
+  }
+  return lines;
+}
+
+TEST(Driver, FailedAnalysisFallsBackToDefaultsByExtension) {
+  struct Row {
+    const char *file;
+    const char *stereo;
+  };
+  const Row rows[] = {
+      {"movie.MKV", "mvcSingleTrack(rightFirst: false)"},
+      {"movie.mkv", "mvcSingleTrack(rightFirst: false)"},
+      {"movie.m2ts", "mvcSeparateTracks"},
+      {"movie", "mvcSeparateTracks"},
+  };
+  for (const auto &row : rows) {
+    IsolatedEngine fixture;
+    fixture.engine.setSourceAnalyzer(
+        [](const fs::path &) -> SourceFileInfo { throw AnalysisError("ffprobe not found"); });
+    ConversionJob job;
+    job.sourceURL = fixture.dir / row.file;
+    job.outputDirectory = fixture.dir / "out";
+    auto lines = runCapturingDriverLines(fixture.engine, job, std::nullopt);
+    std::vector<std::string> expected{"[Kestrova Build 134] Starting conversion...", "Analyzing source file...",
+                                      "FFProbe analysis failed: ffprobe not found",
+                                      std::string("Source: 1920x1080, 24000/1001 fps, stereo: ") + row.stereo +
+                                          ", rightFirst: false"};
+    EXPECT_EQ(lines, expected) << row.file;
+  }
+}
+
+TEST(Driver, PreparedSourceInfoSkipsAnalysisAndReportsItsParameters) {
+  IsolatedEngine fixture;
+  bool analysed = false;
+  fixture.engine.setSourceAnalyzer([&](const fs::path &) -> SourceFileInfo {
+    analysed = true;
+    return {};
+  });
+  SourceFileInfo info;
+  info.videoWidth = 1280;
+  info.videoHeight = 720;
+  info.frameRateNum = 25;
+  info.frameRateDen = 1;
+  info.stereoMode = Stereo3DMode::mvcSingleTrack(true);
+  ConversionJob job;
+  job.sourceURL = fixture.dir / "clip.mkv";
+  job.outputDirectory = fixture.dir / "out";
+  auto lines = runCapturingDriverLines(fixture.engine, job, info);
+  EXPECT_FALSE(analysed);
+  EXPECT_EQ(lines, std::vector<std::string>{
+                       "Source: 1280x720, 25/1 fps, stereo: mvcSingleTrack(rightFirst: true), rightFirst: true"});
+}
+
+TEST(Driver, FrameAlternateEyeOrderIsNotTheDriversRightFirst) {
+  IsolatedEngine fixture;
+  SourceFileInfo info;
+  info.videoWidth = 1920;
+  info.videoHeight = 1080;
+  info.frameRateNum = 48;
+  info.frameRateDen = 1;
+  info.stereoMode = Stereo3DMode::frameAlternate(true);
+  ConversionJob job;
+  job.sourceURL = fixture.dir / "fa.mkv";
+  job.outputDirectory = fixture.dir / "out";
+  auto lines = runCapturingDriverLines(fixture.engine, job, info);
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.back(), "Source: 1920x1080, 48/1 fps, stereo: frameAlternate(rightFirst: true), rightFirst: false");
+}
+
+TEST(Driver, FailedRunKeepsItsWorkDirectoryAndACancelledOneDoesNot) {
+  for (bool cancel : {false, true}) {
+    IsolatedEngine fixture;
+    fixture.engine.verboseLogging = true;
+    // The work directory's creation line comes after the run has cleared the
+    // cancelled flag: cancelling there stands in for the user pressing Cancel
+    // while the run goes on.
+    auto record = fixture.engine.onLog;
+    fixture.engine.onLog = [&, record](const std::string &line) {
+      record(line);
+      if (cancel && line.starts_with("Created temp directory: "))
+        fixture.engine.cancel();
+    };
+    ConversionJob job;
+    job.sourceURL = fixture.dir / "movie.m2ts";
+    job.outputDirectory = fixture.dir / "out";
+    SourceFileInfo info;
+    info.stereoMode = Stereo3DMode::mvcSeparateTracks();
+    EXPECT_ANY_THROW(fixture.engine.convert(
+        job, info, [](ConversionStage, double) {}, nullptr));
+    int workDirectories = 0;
+    for (const auto &entry : fs::directory_iterator(job.outputDirectory))
+      workDirectories += entry.path().filename().string().starts_with("Kestrova_");
+    EXPECT_EQ(workDirectories, cancel ? 0 : 1);
+    EXPECT_EQ(fixture.engineLines.back(),
+              cancel ? std::string("Cancelled \u2014 cleaned up temp directory")
+                     : "Temp files preserved for debugging: " + fixture.engineLines.front().substr(24));
+  }
+}
+
+TEST(Driver, UncreatableOutputFolderFailsWithTheFileSystemError) {
+  IsolatedEngine fixture;
+  test::writeFile(fixture.dir / "file", "x");
+  ConversionJob job;
+  job.sourceURL = fixture.dir / "movie.m2ts";
+  job.outputDirectory = fixture.dir / "file/out";
+  EXPECT_THROW(fixture.engine.convert(
+                   job, SourceFileInfo{}, [](ConversionStage, double) {}, nullptr),
+               fs::filesystem_error);
+}
+
+TEST(Driver, SecondRunStartsUncancelled) {
+  IsolatedEngine fixture;
+  fixture.engine.cancel();
+  EXPECT_TRUE(fixture.engine.isCancelled());
+  ConversionJob job;
+  job.sourceURL = fixture.dir / "movie.m2ts";
+  job.outputDirectory = fixture.dir / "out";
+  runCapturingDriverLines(fixture.engine, job, SourceFileInfo{});
+  EXPECT_FALSE(fixture.engine.isCancelled());
+}
+
+TEST(Driver, ConsoleProgressPrintsMultiplesOfFiveOnly) {
+  struct Row {
+    ConversionStage stage;
+    double fraction;
+    std::optional<std::string> line;
+  };
+  const Row rows[] = {
+      {ConversionStage::decoding, 0.0, "[decoding] 0%"},
+      {ConversionStage::decoding, 0.05, "[decoding] 5%"},
+      {ConversionStage::decoding, 0.07, std::nullopt},
+      {ConversionStage::encoding, 0.299, std::nullopt},
+      {ConversionStage::encodingMVHEVC, 0.3, "[encodingMVHEVC] 30%"},
+      {ConversionStage::complete, 1.0, "[complete] 100%"},
+      {ConversionStage::encoding, std::numeric_limits<double>::quiet_NaN(), std::nullopt},
+      {ConversionStage::encoding, std::numeric_limits<double>::infinity(), std::nullopt},
+      {ConversionStage::encoding, 1e300, std::nullopt},
+  };
+  for (const auto &row : rows)
+    EXPECT_EQ(consoleProgressLine(row.stage, row.fraction), row.line) << row.fraction;
+}
+
+} // namespace
+} // namespace kestrova::pipeline
