@@ -85,8 +85,16 @@ public:
   void signalGroup(int sig);
 
 private:
+  struct Key {
+    explicit Key() = default;
+  };
+
+public:
+  /// Use create(); the key keeps construction to it.
+  Process(Key, ProcessSpec spec);
+
+private:
   struct State;
-  explicit Process(ProcessSpec spec);
   std::shared_ptr<State> state_;
 };
 

@@ -13,9 +13,9 @@ namespace kestrova::tools {
 /// running executable, B = E + "/.." (the installation prefix) and
 /// R = B + "/share/kestrova" (which holds the tools folder).
 struct BundlePaths {
-  std::string resourcePath;   ///< R; empty when unknown
-  std::string bundlePath;     ///< B
-  std::string executableDir;  ///< E; empty when unknown
+  std::string resourcePath;  ///< R; empty when unknown
+  std::string bundlePath;    ///< B
+  std::string executableDir; ///< E; empty when unknown
 
   /// The paths of the running program, from /proc/self/exe.
   static BundlePaths forRunningExecutable();

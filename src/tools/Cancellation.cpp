@@ -1,0 +1,37 @@
+#include "tools/Cancellation.h"
+
+#include <csignal>
+#include <thread>
+
+namespace kestrova::tools {
+
+void signalCancellation(Process &process) {
+  process.terminate();
+  process.signalGroup(SIGTERM);
+}
+
+void finishCancellation(const std::shared_ptr<Process> &process, const SystemPrograms &programs, int polls,
+                        std::chrono::milliseconds interval) {
+  for (int i = 0; i < polls && process && process->isRunning(); ++i)
+    std::this_thread::sleep_for(interval);
+  if (process && process->isRunning())
+    process->signalGroup(SIGKILL);
+  // Helpers started by scripts may sit outside the group (or outlive it);
+  // these end them by name, as a last resort.
+  for (const char *name : kPkillNames) {
+    try {
+      ProcessSpec spec;
+      spec.executable = programs.pkill;
+      spec.arguments = {"-f", name};
+      spec.standardOutput = StreamMode::discard;
+      spec.standardError = StreamMode::discard;
+      auto pkill = Process::create(std::move(spec));
+      pkill->start();
+      pkill->wait();
+    } catch (const LaunchError &) {
+      // Cancellation reports nothing; the next name is tried.
+    }
+  }
+}
+
+} // namespace kestrova::tools

@@ -1,0 +1,285 @@
+#include "tools/Process.h"
+
+#include <cerrno>
+#include <condition_variable>
+#include <cstring>
+#include <fcntl.h>
+#include <mutex>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <utility>
+
+extern char **environ;
+
+namespace kestrova::tools {
+
+namespace {
+
+// A descriptor closed when it goes out of scope.
+class Fd {
+public:
+  Fd() = default;
+  explicit Fd(int fd) : fd_(fd) {}
+  Fd(Fd &&other) noexcept : fd_(other.release()) {}
+  Fd &operator=(Fd &&other) noexcept {
+    reset(other.release());
+    return *this;
+  }
+  ~Fd() { reset(); }
+  int get() const { return fd_; }
+  int release() { return std::exchange(fd_, -1); }
+  void reset(int fd = -1) {
+    if (fd_ >= 0)
+      ::close(fd_);
+    fd_ = fd;
+  }
+
+private:
+  int fd_ = -1;
+};
+
+struct PipePair {
+  Fd read;
+  Fd write;
+};
+
+PipePair makePipe() {
+  int fds[2];
+  if (::pipe2(fds, O_CLOEXEC) != 0)
+    throw LaunchError(std::string("cannot create a pipe: ") + std::strerror(errno));
+  return {Fd(fds[0]), Fd(fds[1])};
+}
+
+// RAII wrappers for the posix_spawn attribute objects.
+struct SpawnActions {
+  posix_spawn_file_actions_t value;
+  SpawnActions() { posix_spawn_file_actions_init(&value); }
+  ~SpawnActions() { posix_spawn_file_actions_destroy(&value); }
+};
+struct SpawnAttributes {
+  posix_spawnattr_t value;
+  SpawnAttributes() { posix_spawnattr_init(&value); }
+  ~SpawnAttributes() { posix_spawnattr_destroy(&value); }
+};
+
+// Points one of the child's output streams at /dev/null or leaves it inherited.
+void wireUncaptured(StreamMode mode, int childFd, SpawnActions &actions) {
+  if (mode == StreamMode::discard)
+    posix_spawn_file_actions_addopen(&actions.value, childFd, "/dev/null", O_WRONLY, 0);
+}
+
+} // namespace
+
+struct Process::State {
+  ProcessSpec spec;
+  mutable std::mutex mutex;
+  pid_t pid = 0;
+  bool started = false;
+  bool reaped = false;
+  ExitStatus status;
+  std::thread reader;
+  bool readerJoined = true;
+  bool readerDone = true;
+  std::condition_variable readerFinished;
+};
+
+std::shared_ptr<Process> Process::create(ProcessSpec spec) {
+  return std::make_shared<Process>(Key(), std::move(spec));
+}
+
+Process::Process(Key, ProcessSpec spec) : state_(std::make_shared<State>()) {
+  state_->spec = std::move(spec);
+}
+
+Process::~Process() {
+  bool needsKill = false;
+  {
+    std::lock_guard lock(state_->mutex);
+    needsKill = state_->started && !state_->reaped;
+    if (needsKill) {
+      ::kill(-state_->pid, SIGKILL);
+      ::kill(state_->pid, SIGKILL);
+    }
+  }
+  if (state_->started)
+    wait();
+}
+
+const ProcessSpec &Process::spec() const {
+  return state_->spec;
+}
+
+pid_t Process::pid() const {
+  std::lock_guard lock(state_->mutex);
+  return state_->pid;
+}
+
+bool Process::isRunning() const {
+  std::lock_guard lock(state_->mutex);
+  if (!state_->started || state_->reaped)
+    return false;
+  // Ask without reaping: the step that started the child reaps it in wait().
+  siginfo_t info{};
+  if (::waitid(P_PID, static_cast<id_t>(state_->pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0)
+    return errno != ECHILD;
+  return info.si_pid == 0;
+}
+
+void Process::terminate() {
+  std::lock_guard lock(state_->mutex);
+  if (state_->started && !state_->reaped)
+    ::kill(state_->pid, SIGTERM);
+}
+
+void Process::signalGroup(int sig) {
+  std::lock_guard lock(state_->mutex);
+  if (state_->started && !state_->reaped)
+    ::kill(-state_->pid, sig);
+}
+
+void Process::start(ChunkHandler onStandardOutput, ChunkHandler onStandardError) {
+  std::lock_guard lock(state_->mutex);
+  if (state_->started)
+    throw LaunchError("process " + state_->spec.executable + " was already started");
+  const ProcessSpec &spec = state_->spec;
+
+  SpawnActions actions;
+  Fd outRead, errRead;
+  std::vector<Fd> childEnds;
+  auto wire = [&](StreamMode mode, int childFd) {
+    if (mode != StreamMode::pipe) {
+      wireUncaptured(mode, childFd, actions);
+      return Fd();
+    }
+    PipePair pipe = makePipe();
+    posix_spawn_file_actions_adddup2(&actions.value, pipe.write.get(), childFd);
+    childEnds.push_back(std::move(pipe.write));
+    return std::move(pipe.read);
+  };
+  outRead = wire(spec.standardOutput, STDOUT_FILENO);
+  errRead = wire(spec.standardError, STDERR_FILENO);
+  if (spec.workingDirectory)
+    posix_spawn_file_actions_addchdir_np(&actions.value, spec.workingDirectory->c_str());
+
+  SpawnAttributes attributes;
+  sigset_t emptyMask, defaults;
+  sigemptyset(&emptyMask);
+  sigemptyset(&defaults);
+  // The parent ignores SIGPIPE; ignored dispositions survive exec, so reset it.
+  sigaddset(&defaults, SIGPIPE);
+  posix_spawnattr_setflags(&attributes.value, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  posix_spawnattr_setpgroup(&attributes.value, 0);
+  posix_spawnattr_setsigmask(&attributes.value, &emptyMask);
+  posix_spawnattr_setsigdefault(&attributes.value, &defaults);
+
+  std::vector<char *> argv;
+  argv.push_back(const_cast<char *>(spec.executable.c_str()));
+  for (const auto &argument : spec.arguments)
+    argv.push_back(const_cast<char *>(argument.c_str()));
+  argv.push_back(nullptr);
+
+  pid_t pid = 0;
+  int error = ::posix_spawn(&pid, spec.executable.c_str(), &actions.value, &attributes.value, argv.data(), environ);
+  childEnds.clear(); // the parent must not hold the write ends, or EOF never comes
+  if (error != 0)
+    throw LaunchError("cannot start " + spec.executable + ": " + std::strerror(error));
+
+  state_->pid = pid;
+  state_->started = true;
+  state_->readerJoined = false;
+  state_->readerDone = false;
+  state_->reader = std::thread([out = std::move(outRead), err = std::move(errRead), onOut = std::move(onStandardOutput),
+                                onErr = std::move(onStandardError)]() mutable {
+    pollfd fds[2] = {{out.get(), POLLIN, 0}, {err.get(), POLLIN, 0}};
+    const ChunkHandler *handlers[2] = {&onOut, &onErr};
+    char buffer[65536];
+    while (fds[0].fd >= 0 || fds[1].fd >= 0) {
+      if (::poll(fds, 2, -1) < 0) {
+        if (errno == EINTR)
+          continue;
+        break;
+      }
+      for (int i = 0; i < 2; ++i) {
+        if (fds[i].fd < 0 || fds[i].revents == 0)
+          continue;
+        ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
+        if (n < 0 && (errno == EINTR || errno == EAGAIN))
+          continue;
+        if (n <= 0) {
+          fds[i].fd = -1; // end of stream; poll ignores negative descriptors
+          continue;
+        }
+        if (*handlers[i])
+          (*handlers[i])(std::string_view(buffer, static_cast<std::size_t>(n)));
+      }
+    }
+  });
+}
+
+ExitStatus Process::wait() {
+  std::unique_lock lock(state_->mutex);
+  if (!state_->started)
+    return state_->status;
+  if (!state_->reaped) {
+    pid_t pid = state_->pid;
+    lock.unlock();
+    // Wait for the exit without reaping, so the pid stays a zombie (and cannot
+    // be reused) until the reap below happens under the lock that the
+    // signalling functions take.
+    siginfo_t info{};
+    while (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT) != 0 && errno == EINTR) {
+    }
+    lock.lock();
+    if (!state_->reaped) {
+      int raw = 0;
+      pid_t result = ::waitpid(pid, &raw, WNOHANG);
+      state_->reaped = true;
+      if (result == pid && WIFSIGNALED(raw))
+        state_->status = {WTERMSIG(raw), true};
+      else if (result == pid && WIFEXITED(raw))
+        state_->status = {WEXITSTATUS(raw), false};
+      else
+        state_->status = {-1, false};
+    }
+  }
+  // All output is delivered before any caller sees the status.
+  if (!state_->readerJoined) {
+    state_->readerJoined = true;
+    std::thread reader = std::move(state_->reader);
+    lock.unlock();
+    reader.join();
+    lock.lock();
+    state_->readerDone = true;
+    state_->readerFinished.notify_all();
+  }
+  state_->readerFinished.wait(lock, [this] { return state_->readerDone; });
+  return state_->status;
+}
+
+CollectedOutput runAndCollect(const ProcessSpec &spec) {
+  auto process = Process::create(spec);
+  CollectedOutput output;
+  std::mutex mutex;
+  process->start(
+      [&](std::string_view chunk) {
+        std::lock_guard lock(mutex);
+        output.standardOutput.append(chunk);
+      },
+      [&](std::string_view chunk) {
+        std::lock_guard lock(mutex);
+        output.standardError.append(chunk);
+      });
+  output.status = process->wait();
+  return output;
+}
+
+ExitStatus runAndStream(Process &process, ChunkHandler onStandardOutput, ChunkHandler onStandardError) {
+  process.start(std::move(onStandardOutput), std::move(onStandardError));
+  return process.wait();
+}
+
+} // namespace kestrova::tools
