@@ -1,2 +1,147 @@
-// Placeholder: replaced by the scriptable fake tool.
-int main() { return 0; }
+// A scriptable stand-in for any external tool (tsmuxer, ldecod, ffprobe,
+// MVHEVCConverter, pkill, which, ...). Tests place it in a folder under the
+// tool's name; it reads NAME.fake.json beside its invoked path, appends one
+// JSON line describing the call to NAME.calls.jsonl, then runs the script.
+//
+// Script: {"steps": [ ... ]}, each step one of
+//   {"stdout": "text"}             {"stderr": "text"}
+//   {"stdout_hex": "fffe0a"}       raw bytes, for output that is not UTF-8
+//   {"sleep_ms": N}                {"ignore_sigterm": true}
+//   {"write_file": "path", "content": "text"}   or with "size": N (zero bytes)
+//   {"copy_stdin_to": "path"}
+//   {"spawn_child_sleep_ms": N, "pid_file": "path"}   a child in the same
+//                                   process group (it ignores nothing)
+//   {"exit": N}                    {"signal": N}
+// Strings may use {argN} (the N-th argument, 1-based), {cwd} and {self}.
+// Relative paths are taken from the working directory. Without a script the
+// tool exits 0 silently.
+#include <nlohmann/json.hpp>
+
+#include <csignal>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <sys/file.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+extern char **environ;
+
+namespace {
+
+std::string expand(std::string text, const std::vector<std::string> &args, const std::string &cwd,
+                   const std::string &self) {
+  auto replaceAll = [&text](const std::string &from, const std::string &to) {
+    for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+      text.replace(at, from.size(), to);
+  };
+  for (std::size_t i = args.size(); i >= 1; --i)
+    replaceAll("{arg" + std::to_string(i) + "}", args[i - 1]);
+  replaceAll("{cwd}", cwd);
+  replaceAll("{self}", self);
+  return text;
+}
+
+void writeAll(int fd, const std::string &text) {
+  std::size_t done = 0;
+  while (done < text.size()) {
+    ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n <= 0)
+      return;
+    done += static_cast<std::size_t>(n);
+  }
+}
+
+void recordCall(const std::string &self, const std::vector<std::string> &args, const std::string &cwd) {
+  nlohmann::json call;
+  call["args"] = args;
+  call["cwd"] = cwd;
+  call["pid"] = ::getpid();
+  nlohmann::json env = nlohmann::json::object();
+  for (char **entry = environ; *entry; ++entry) {
+    std::string pair(*entry);
+    auto eq = pair.find('=');
+    if (eq != std::string::npos)
+      env[pair.substr(0, eq)] = pair.substr(eq + 1);
+  }
+  call["env"] = env;
+  std::string line = call.dump() + "\n";
+  // Several copies may run at once (pkill runs, parallel workers): append
+  // whole lines under an exclusive lock.
+  FILE *file = std::fopen((self + ".calls.jsonl").c_str(), "a");
+  if (!file)
+    return;
+  ::flock(::fileno(file), LOCK_EX);
+  std::fwrite(line.data(), 1, line.size(), file);
+  std::fflush(file);
+  ::flock(::fileno(file), LOCK_UN);
+  std::fclose(file);
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+  std::string self = argv[0];
+  std::vector<std::string> args(argv + 1, argv + argc);
+  char cwdBuffer[4096];
+  std::string cwd = ::getcwd(cwdBuffer, sizeof cwdBuffer) ? cwdBuffer : ".";
+  recordCall(self, args, cwd);
+
+  std::ifstream scriptFile(self + ".fake.json");
+  if (!scriptFile)
+    return 0;
+  nlohmann::json script = nlohmann::json::parse(scriptFile, nullptr, false);
+  if (!script.is_object()) {
+    std::cerr << "fake tool: unreadable script " << self << ".fake.json\n";
+    return 99;
+  }
+  auto text = [&](const nlohmann::json &value) { return expand(value.get<std::string>(), args, cwd, self); };
+  for (const auto &step : script.value("steps", nlohmann::json::array())) {
+    if (step.contains("stdout"))
+      writeAll(STDOUT_FILENO, text(step["stdout"]));
+    if (step.contains("stdout_hex")) {
+      std::string hex = step["stdout_hex"].get<std::string>(), bytes;
+      for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+        bytes.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+      writeAll(STDOUT_FILENO, bytes);
+    }
+    if (step.contains("stderr"))
+      writeAll(STDERR_FILENO, text(step["stderr"]));
+    if (step.contains("sleep_ms"))
+      std::this_thread::sleep_for(std::chrono::milliseconds(step["sleep_ms"].get<int>()));
+    if (step.value("ignore_sigterm", false))
+      std::signal(SIGTERM, SIG_IGN);
+    if (step.contains("write_file")) {
+      std::ofstream out(text(step["write_file"]), std::ios::binary | std::ios::trunc);
+      if (step.contains("content"))
+        out << text(step["content"]);
+      else
+        out << std::string(step.value("size", 0), '\0');
+    }
+    if (step.contains("copy_stdin_to")) {
+      std::ofstream out(text(step["copy_stdin_to"]), std::ios::binary | std::ios::trunc);
+      out << std::cin.rdbuf();
+    }
+    if (step.contains("spawn_child_sleep_ms")) {
+      pid_t child = ::fork();
+      if (child == 0) {
+        std::signal(SIGTERM, SIG_DFL);
+        std::this_thread::sleep_for(std::chrono::milliseconds(step["spawn_child_sleep_ms"].get<int>()));
+        ::_exit(0);
+      }
+      if (step.contains("pid_file"))
+        std::ofstream(text(step["pid_file"])) << child << "\n";
+    }
+    if (step.contains("signal")) {
+      int sig = step["signal"].get<int>();
+      std::signal(sig, SIG_DFL);
+      ::raise(sig);
+    }
+    if (step.contains("exit"))
+      return step["exit"].get<int>();
+  }
+  return 0;
+}

@@ -45,9 +45,25 @@ TempDir::~TempDir() {
   fs::remove_all(path_, ec);
 }
 
-fs::path fakeToolPath() { return fromEnv("KESTROVA_FAKE_TOOL"); }
-fs::path buildDir() { return fromEnv("KESTROVA_BUILD_DIR"); }
-fs::path sourceDir() { return fromEnv("KESTROVA_SOURCE_DIR"); }
+fs::path fakeToolPath() {
+  return fromEnv("KESTROVA_FAKE_TOOL");
+}
+fs::path buildDir() {
+  return fromEnv("KESTROVA_BUILD_DIR");
+}
+fs::path sourceDir() {
+  return fromEnv("KESTROVA_SOURCE_DIR");
+}
+
+bool processAlive(int pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  if (!std::getline(stat, line))
+    return false;
+  // The state follows the parenthesised command name, which may hold blanks.
+  auto close = line.rfind(')');
+  return close != std::string::npos && close + 2 < line.size() && line[close + 2] != 'Z';
+}
 
 std::string readFile(const fs::path &path) {
   std::ifstream in(path, std::ios::binary);

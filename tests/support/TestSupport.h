@@ -27,6 +27,9 @@ std::filesystem::path buildDir();
 /// The source tree.
 std::filesystem::path sourceDir();
 
+/// True while `pid` names a live process (a zombie counts as ended).
+bool processAlive(int pid);
+
 std::string readFile(const std::filesystem::path &path);
 void writeFile(const std::filesystem::path &path, const std::string &content);
 
