@@ -1,0 +1,102 @@
+// yuv_hstack WIDTH HEIGHT [swap]
+//
+// Reads pairs of planar 4:2:0 pictures (view 0, then view 1) on standard
+// input and writes one picture of twice the width per pair on standard
+// output, view 0 on the left unless "swap" is given. A reader that goes away
+// ends the program quietly; input that stops inside a pair is reported and
+// ends it with status 1.
+#include "FrameStacker.h"
+
+#include <cerrno>
+#include <charconv>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <string_view>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using kestrova::helpers::PlanarGeometry;
+
+// Reads up to `size` bytes, retrying short reads; returns the count read
+// (less than `size` only at end of input), or -1 on a read error.
+long long readFully(int fd, std::uint8_t *data, std::size_t size) {
+  std::size_t done = 0;
+  while (done < size) {
+    ssize_t n = ::read(fd, data + done, size - done);
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n < 0)
+      return -1;
+    if (n == 0)
+      break;
+    done += static_cast<std::size_t>(n);
+  }
+  return static_cast<long long>(done);
+}
+
+enum class WriteResult { ok, closed, failed };
+
+WriteResult writeFully(int fd, const std::uint8_t *data, std::size_t size) {
+  while (size > 0) {
+    ssize_t n = ::write(fd, data, size);
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n < 0)
+      return errno == EPIPE ? WriteResult::closed : WriteResult::failed;
+    data += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return WriteResult::ok;
+}
+
+bool parseDimension(std::string_view text, std::size_t &value) {
+  auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  return error == std::errc() && end == text.data() + text.size() && value > 0 && value <= 16384;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+  // A closed output shows up as EPIPE from write(), handled below.
+  std::signal(SIGPIPE, SIG_IGN);
+  PlanarGeometry geometry{};
+  bool swap = argc == 4 && std::string_view(argv[3]) == "swap";
+  if ((argc != 3 && !(argc == 4 && swap)) || !parseDimension(argv[1], geometry.width) ||
+      !parseDimension(argv[2], geometry.height)) {
+    std::fprintf(stderr, "usage: yuv_hstack WIDTH HEIGHT [swap]\n");
+    return 2;
+  }
+  const std::size_t frame = geometry.frameBytes();
+  std::vector<std::uint8_t> pair(2 * frame), out(2 * frame);
+  std::span<const std::uint8_t> view0(pair.data(), frame), view1(pair.data() + frame, frame);
+  unsigned long long pairs = 0;
+  for (;;) {
+    long long got = readFully(STDIN_FILENO, pair.data(), pair.size());
+    if (got < 0) {
+      std::fprintf(stderr, "yuv_hstack: read error after %llu frame pairs: %s\n", pairs, std::strerror(errno));
+      return 1;
+    }
+    if (got == 0)
+      break;
+    if (static_cast<std::size_t>(got) < pair.size()) {
+      std::fprintf(stderr,
+                   "yuv_hstack: input ended inside frame pair %llu (%lld of %zu bytes); the last pair is dropped\n",
+                   pairs + 1, got, pair.size());
+      return 1;
+    }
+    kestrova::helpers::stackSideBySide(geometry, swap ? view1 : view0, swap ? view0 : view1, out);
+    WriteResult written = writeFully(STDOUT_FILENO, out.data(), out.size());
+    if (written == WriteResult::closed)
+      return 0;
+    if (written == WriteResult::failed) {
+      std::fprintf(stderr, "yuv_hstack: write error after %llu frame pairs: %s\n", pairs, std::strerror(errno));
+      return 1;
+    }
+    ++pairs;
+  }
+  std::fprintf(stderr, "yuv_hstack: %llu frame pairs stacked\n", pairs);
+  return 0;
+}
