@@ -87,7 +87,7 @@ public:
 
   /// Analyses a source when the caller has no source information. The
   /// default runs ffprobe through the engine's locator; tests replace it.
-  using SourceAnalyzer = std::function<SourceFileInfo(const std::filesystem::path &source)>;
+  using SourceAnalyzer = std::function<std::optional<SourceFileInfo>(const std::filesystem::path &source)>;
   void setSourceAnalyzer(SourceAnalyzer analyzer) { analyzer_ = std::move(analyzer); }
 
 private:

@@ -1,12 +1,11 @@
 #include "pipeline/SourceAnalysis.h"
 
-#include "core/Errors.h"
+#include "analysis/FFProbe.h"
 
 namespace kestrova::pipeline {
 
-SourceFileInfo analyzeSource(const tools::ToolLocator &, const std::filesystem::path &) {
-  // Replaced by the ffprobe analysis as soon as it is available.
-  throw AnalysisError("ffprobe not found");
+std::optional<SourceFileInfo> analyzeSource(const tools::ToolLocator &locator, const std::filesystem::path &source) {
+  return analysis::FFProbe(locator).analyze(source);
 }
 
 } // namespace kestrova::pipeline

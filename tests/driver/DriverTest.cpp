@@ -73,9 +73,9 @@ TEST(Driver, FailedAnalysisFallsBackToDefaultsByExtension) {
 TEST(Driver, PreparedSourceInfoSkipsAnalysisAndReportsItsParameters) {
   IsolatedEngine fixture;
   bool analysed = false;
-  fixture.engine.setSourceAnalyzer([&](const fs::path &) -> SourceFileInfo {
+  fixture.engine.setSourceAnalyzer([&](const fs::path &) -> std::optional<SourceFileInfo> {
     analysed = true;
-    return {};
+    return std::nullopt;
   });
   SourceFileInfo info;
   info.videoWidth = 1280;

@@ -1,0 +1,44 @@
+#include "analysis/FFProbe.h"
+
+#include "analysis/ProbeReport.h"
+#include "core/ConsoleLine.h"
+#include "core/Errors.h"
+#include "tools/Process.h"
+
+namespace kestrova::analysis {
+
+FFProbe::FFProbe(tools::ToolLocator locator, LogFn onLog) : onLog(std::move(onLog)), locator_(std::move(locator)) {}
+
+void FFProbe::log(const std::string &line) const {
+  if (onLog)
+    onLog(line);
+  printPlainLine("[FFProbe] " + line);
+}
+
+std::optional<SourceFileInfo> FFProbe::analyze(const std::filesystem::path &url) const {
+  log("Looking for ffprobe...");
+  auto ffprobe = locator_.findTool("ffprobe");
+  if (!ffprobe) {
+    log("ERROR: ffprobe not found in any search path");
+    throw AnalysisError("ffprobe not found");
+  }
+  log("Found ffprobe at: " + *ffprobe);
+
+  tools::ProcessSpec spec;
+  spec.executable = *ffprobe;
+  spec.arguments = {"-v", "quiet", "-print_format", "json", "-show_format", "-show_streams", url.string()};
+  log("Running ffprobe on: " + url.filename().string());
+  std::string output, errors;
+  auto process = tools::Process::create(spec);
+  process->start([&output](std::string_view chunk) { output.append(chunk); },
+                 [&errors](std::string_view chunk) { errors.append(chunk); });
+  log("ffprobe process started (pid: " + std::to_string(process->pid()) + ")");
+  auto status = process->wait();
+  log("ffprobe exited with code: " + std::to_string(status.terminationStatus));
+  if (!errors.empty() && isValidUtf8(errors))
+    log("ffprobe stderr: " + errors.substr(0, 500));
+  log("ffprobe output: " + std::to_string(output.size()) + " bytes");
+  return readProbeReport(output, url, [this](const std::string &line) { log(line); });
+}
+
+} // namespace kestrova::analysis

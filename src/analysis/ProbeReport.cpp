@@ -1,0 +1,140 @@
+#include "analysis/ProbeReport.h"
+
+#include "analysis/JsonFields.h"
+#include "analysis/StereoDetection.h"
+
+#include <charconv>
+#include <cmath>
+#include <fmt/format.h>
+
+namespace kestrova::analysis {
+
+namespace {
+
+// The frame rate from "N/D" when both pieces are whole decimal numbers, D >= 1.
+std::optional<std::pair<std::int64_t, std::int64_t>> parseFrameRate(const std::string &text) {
+  std::vector<std::string> pieces;
+  std::size_t start = 0;
+  while (start <= text.size()) {
+    std::size_t slash = text.find('/', start);
+    std::string piece = text.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
+    if (!piece.empty())
+      pieces.push_back(piece);
+    if (slash == std::string::npos)
+      break;
+    start = slash + 1;
+  }
+  if (pieces.size() != 2)
+    return std::nullopt;
+  std::int64_t values[2];
+  for (int i = 0; i < 2; ++i) {
+    const std::string &piece = pieces[static_cast<std::size_t>(i)];
+    auto [end, error] = std::from_chars(piece.data(), piece.data() + piece.size(), values[i]);
+    if (error != std::errc() || end != piece.data() + piece.size())
+      return std::nullopt;
+  }
+  if (values[1] < 1)
+    return std::nullopt;
+  return std::make_pair(values[0], values[1]);
+}
+
+} // namespace
+
+bool isValidUtf8(std::string_view text) {
+  for (std::size_t i = 0; i < text.size();) {
+    auto lead = static_cast<unsigned char>(text[i]);
+    std::size_t length = lead < 0x80             ? 1
+                         : (lead & 0xE0) == 0xC0 ? 2
+                         : (lead & 0xF0) == 0xE0 ? 3
+                         : (lead & 0xF8) == 0xF0 ? 4
+                                                 : 0;
+    if (length == 0 || i + length > text.size())
+      return false;
+    for (std::size_t k = 1; k < length; ++k)
+      if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80)
+        return false;
+    i += length;
+  }
+  return true;
+}
+
+double parseDurationSeconds(const std::string &text) {
+  double value = 0.0;
+  auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size() || !std::isfinite(value))
+    return 0.0;
+  return value;
+}
+
+std::optional<SourceFileInfo> readProbeReport(std::string_view report, const std::filesystem::path &url,
+                                              const LogFn &log) {
+  auto say = [&log](const std::string &line) {
+    if (log)
+      log(line);
+  };
+  std::string text = isValidUtf8(report) ? std::string(report) : std::string("{}");
+  nlohmann::json root = nlohmann::json::parse(text, nullptr, /*allow_exceptions=*/false);
+  if (!root.is_object()) {
+    say("ERROR: Failed to parse ffprobe JSON output");
+    // Cut at 500 characters, not bytes, so a multi-byte character stays whole.
+    std::size_t cut = 0;
+    for (int characters = 0; cut < text.size() && characters < 500; ++characters) {
+      ++cut;
+      while (cut < text.size() && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80)
+        ++cut;
+    }
+    say("Raw output (first 500 chars): " + text.substr(0, cut));
+    return std::nullopt;
+  }
+
+  const nlohmann::json &format = objectField(root, "format");
+  SourceFileInfo info;
+  info.url = url;
+  info.fileName = url.filename().string();
+  info.duration = parseDurationSeconds(stringField(format, "duration").value_or("0"));
+  info.title = stringField(objectField(format, "tags"), "title").value_or(info.fileName);
+  info.resolution = "Unknown";
+  info.videoWidth = 1920;
+  info.videoHeight = 1080;
+  info.frameRateNum = 24000;
+  info.frameRateDen = 1001;
+
+  auto streams = root.find("streams");
+  if (streams == root.end() || !isArrayOfObjects(*streams))
+    return info;
+
+  say(fmt::format("Found {} streams total", streams->size()));
+  StereoDetector detector(log);
+  for (const auto &stream : *streams) {
+    std::string codecType = stringField(stream, "codec_type").value_or("?");
+    auto width = integerField(stream, "width").value_or(0);
+    auto height = integerField(stream, "height").value_or(0);
+    say(fmt::format("  Stream {}: {} {} {}x{} profile={}", integerField(stream, "index").value_or(-1), codecType,
+                    stringField(stream, "codec_name").value_or("?"), width, height,
+                    stringField(stream, "profile").value_or("none")));
+    detector.visit(stream);
+    if (codecType != "video")
+      continue;
+    if (width >= 1 && height >= 1) {
+      info.resolution = fmt::format("{}x{}", width, height);
+      info.videoWidth = width;
+      info.videoHeight = height;
+    }
+    if (auto rateText = stringField(stream, "r_frame_rate")) {
+      if (auto rate = parseFrameRate(*rateText)) {
+        say(fmt::format("  Frame rate: {} ({:.2f} fps)", *rateText,
+                        static_cast<double>(rate->first) / static_cast<double>(rate->second)));
+        info.frameRateNum = rate->first;
+        info.frameRateDen = rate->second;
+      }
+    }
+    detector.addVideoStream(stream);
+  }
+  StereoDecision decision = detector.decide();
+  info.stereoMode = decision.mode;
+  info.hasMVCStream = decision.hasMVCStream;
+  info.mvcTrackIndex = decision.mvcTrackIndex;
+  return info;
+}
+
+} // namespace kestrova::analysis

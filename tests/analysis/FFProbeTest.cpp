@@ -1,0 +1,115 @@
+// The analysis against the real ffprobe on files ffmpeg makes during the
+// test, and against the fake for what real files cannot show.
+#include "analysis/FFProbe.h"
+#include "core/Errors.h"
+#include "fakes/FakeToolFolder.h"
+#include "support/TestSupport.h"
+#include "tools/Process.h"
+
+#include <gtest/gtest.h>
+
+namespace kestrova::analysis {
+namespace {
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+tools::ToolLocator machineLocator() {
+  return tools::ToolLocator(tools::BundlePaths{"", "/nonexistent", ""});
+}
+
+// Makes a few frames of test video (and optional audio) with ffmpeg. NUT is
+// used where a tag must sit on an audio stream: Matroska keeps stereo_mode
+// for video tracks only.
+void makeClip(const fs::path &out, const std::string &size, const std::vector<std::string> &extra) {
+  tools::ProcessSpec spec;
+  spec.executable = "/usr/bin/ffmpeg";
+  spec.arguments = {"-v", "error", "-y", "-f", "lavfi", "-i", "testsrc=size=" + size + ":rate=25:duration=0.2"};
+  spec.arguments.insert(spec.arguments.end(), extra.begin(), extra.end());
+  spec.arguments.push_back(out.string());
+  auto result = tools::runAndCollect(spec);
+  ASSERT_TRUE(result.status.success()) << result.standardError;
+}
+
+TEST(FFProbe, RealFilesOfEveryLayout) {
+  test::TempDir dir;
+  struct Row {
+    const char *file;
+    const char *size;
+    std::vector<std::string> extra;
+    Stereo3DMode mode;
+  };
+  const std::vector<Row> rows = {
+      {"lr.mkv", "320x180", {"-metadata:s:v:0", "stereo_mode=left_right"}, Stereo3DMode::sideBySide()},
+      {"rl.mkv", "320x180", {"-metadata:s:v:0", "stereo_mode=right_left"}, Stereo3DMode::sideBySide()},
+      {"blr.mkv", "320x180", {"-metadata:s:v:0", "stereo_mode=block_lr"}, Stereo3DMode::mvcSingleTrack(false)},
+      {"brl.mkv", "320x180", {"-metadata:s:v:0", "stereo_mode=block_rl"}, Stereo3DMode::mvcSingleTrack(true)},
+      {"wide.mkv", "640x180", {}, Stereo3DMode::sideBySide()},
+      {"flat.mkv", "320x180", {}, Stereo3DMode::none()},
+      {"two.mkv",
+       "320x180",
+       {"-f", "lavfi", "-i", "testsrc=size=160x90:rate=25:duration=0.2", "-map", "0", "-map", "1"},
+       Stereo3DMode::none()},
+      {"audio-tag.nut",
+       "320x180",
+       {"-f", "lavfi", "-i", "sine=duration=0.2", "-map", "0", "-map", "1", "-metadata:s:a:0", "stereo_mode=block_rl"},
+       Stereo3DMode::mvcSingleTrack(true)},
+  };
+  for (const auto &row : rows) {
+    makeClip(dir / row.file, row.size, row.extra);
+    std::vector<std::string> lines;
+    FFProbe probe(machineLocator(), [&](const std::string &line) { lines.push_back(line); });
+    auto info = probe.analyze(dir / row.file);
+    ASSERT_TRUE(info) << row.file;
+    EXPECT_EQ(info->stereoMode, row.mode) << row.file << " gave " << info->stereoMode.text();
+    EXPECT_EQ(info->frameRateNum, 25) << row.file;
+    EXPECT_EQ(info->frameRateDen, 1) << row.file;
+    EXPECT_NEAR(info->duration, 0.2, 0.05) << row.file;
+    EXPECT_EQ(lines.front(), "Looking for ffprobe...");
+  }
+}
+
+TEST(FFProbe, WithoutFfprobeFailsWithItsOwnError) {
+  test::TempDir dir;
+  tools::ToolLocator nothing(tools::BundlePaths{"", "/nonexistent", ""}, {.which = (dir / "none").string()},
+                             {(dir / "empty/").string()});
+  std::vector<std::string> lines;
+  FFProbe probe(nothing, [&](const std::string &line) { lines.push_back(line); });
+  try {
+    probe.analyze(dir / "x.mkv");
+    FAIL();
+  } catch (const AnalysisError &error) {
+    EXPECT_STREQ(error.what(), "ffprobe not found");
+    EXPECT_EQ(error.debugText(), "Error Domain=Kestrova Code=1 \"ffprobe not found\"");
+  }
+  EXPECT_EQ(lines, (std::vector<std::string>{"Looking for ffprobe...", "ERROR: ffprobe not found in any search path"}));
+}
+
+TEST(FFProbe, NonZeroExitWithValidReportStillAnalyses) {
+  test::TempDir dir;
+  test::FakeToolFolder tools(dir / "tools");
+  json report = {{"format", {{"duration", "10.0"}}},
+                 {"streams",
+                  {{{"index", 0},
+                    {"codec_type", "video"},
+                    {"codec_name", "h264"},
+                    {"width", 3840},
+                    {"height", 1080},
+                    {"r_frame_rate", "24/1"}}}}};
+  tools.add("ffprobe", {{"steps", {{{"stdout", report.dump()}}, {{"stderr", "warning: odd file"}}, {{"exit", 1}}}}});
+  tools::ToolLocator locator(tools::BundlePaths{"", "/nonexistent", ""}, {.which = (dir / "none").string()},
+                             {(dir / "tools/").string()});
+  std::vector<std::string> lines;
+  auto info = FFProbe(locator, [&](const std::string &line) { lines.push_back(line); }).analyze(dir / "sbs.mkv");
+  ASSERT_TRUE(info);
+  EXPECT_EQ(info->stereoMode, Stereo3DMode::sideBySide());
+  EXPECT_EQ(info->duration, 10.0);
+  EXPECT_EQ(lines[1], "Found ffprobe at: " + (dir / "tools/ffprobe").string());
+  EXPECT_EQ(lines[2], "Running ffprobe on: sbs.mkv");
+  EXPECT_TRUE(lines[3].starts_with("ffprobe process started (pid: "));
+  EXPECT_EQ(lines[4], "ffprobe exited with code: 1");
+  EXPECT_EQ(lines[5], "ffprobe stderr: warning: odd file");
+  EXPECT_EQ(lines[6], "ffprobe output: " + std::to_string(report.dump().size()) + " bytes");
+}
+
+} // namespace
+} // namespace kestrova::analysis

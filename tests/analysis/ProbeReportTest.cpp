@@ -1,0 +1,224 @@
+#include "analysis/ProbeReport.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+namespace kestrova::analysis {
+namespace {
+using nlohmann::json;
+
+struct Analysed {
+  std::optional<SourceFileInfo> info;
+  std::vector<std::string> lines;
+  bool logged(const std::string &line) const { return std::find(lines.begin(), lines.end(), line) != lines.end(); }
+};
+
+Analysed analyse(const std::string &report, const std::string &path = "/discs/Movie 3D.m2ts") {
+  Analysed result;
+  result.info = readProbeReport(report, path, [&](const std::string &line) { result.lines.push_back(line); });
+  return result;
+}
+
+json merged(json a, const json &b) {
+  a.update(b, true);
+  return a;
+}
+
+json videoStream(int index, int width, int height, json extra = json::object()) {
+  json stream = {
+      {"index", index}, {"codec_type", "video"}, {"codec_name", "h264"}, {"width", width}, {"height", height}};
+  stream.update(extra);
+  return stream;
+}
+
+// What ffprobe 5.1 prints for a Blu-ray 3D stream: the MVC view is a second
+// h264 stream without size or profile.
+const json kBluRay = {
+    {"format", {{"duration", "5400.125000"}, {"tags", {{"title", "Feature"}}}}},
+    {"streams",
+     {videoStream(0, 1920, 1080, {{"profile", "High"}, {"codec_tag_string", "HDMV"}, {"r_frame_rate", "24000/1001"}}),
+      videoStream(1, 0, 0, {{"codec_tag_string", "HDMV"}}),
+      {{"index", 2}, {"codec_type", "audio"}, {"codec_name", "truehd"}}}}};
+
+TEST(ProbeReport, BluRayStreamIsMvcInSeparateTracks) {
+  auto result = analyse(kBluRay.dump());
+  ASSERT_TRUE(result.info);
+  const SourceFileInfo &info = *result.info;
+  EXPECT_EQ(info.stereoMode, Stereo3DMode::mvcSeparateTracks());
+  EXPECT_TRUE(info.hasMVCStream);
+  EXPECT_EQ(info.mvcTrackIndex, 1);
+  EXPECT_EQ(info.duration, 5400.125);
+  EXPECT_EQ(info.title, "Feature");
+  EXPECT_EQ(info.fileName, "Movie 3D.m2ts");
+  EXPECT_EQ(info.resolution, "1920x1080");
+  EXPECT_EQ(info.frameRateNum, 24000);
+  EXPECT_EQ(info.frameRateDen, 1001);
+  std::vector<std::string> expected{"Found 3 streams total",
+                                    "  Stream 0: video h264 1920x1080 profile=High",
+                                    "  Frame rate: 24000/1001 (23.98 fps)",
+                                    "  Stream 1: video h264 0x0 profile=none",
+                                    "  Stream 2: audio truehd 0x0 profile=none",
+                                    "MVC detection: profile=false codecTag=false dependent=true",
+                                    "\u2705 MVC 3D stream detected!",
+                                    "\u2705 3D detected: mvcSeparateTracks"};
+  EXPECT_EQ(result.lines, expected);
+}
+
+TEST(ProbeReport, StereoRules) {
+  struct Row {
+    const char *name;
+    json streams;
+    Stereo3DMode mode;
+    std::optional<std::int64_t> mvcIndex;
+  };
+  auto tagged = [](const char *mode) { return videoStream(0, 1920, 1080, {{"tags", {{"stereo_mode", mode}}}}); };
+  auto sideData = [](const char *type) {
+    return json{{"side_data_list", {{{"side_data_type", "Stereo 3D"}, {"type", type}}}}};
+  };
+  const std::vector<Row> rows = {
+      {"block_rl tag", {tagged("block_rl")}, Stereo3DMode::mvcSingleTrack(true), std::nullopt},
+      {"block_lr tag", {tagged("block_lr")}, Stereo3DMode::mvcSingleTrack(false), std::nullopt},
+      {"left_right tag", {tagged("left_right")}, Stereo3DMode::sideBySide(), std::nullopt},
+      {"right_left keeps no eye order", {tagged("right_left")}, Stereo3DMode::sideBySide(), std::nullopt},
+      {"case matters", {tagged("Block_LR")}, Stereo3DMode::none(), std::nullopt},
+      {"side data frame alternate",
+       {videoStream(0, 1920, 1080, sideData("frame alternate"))},
+       Stereo3DMode::frameAlternate(false),
+       std::nullopt},
+      {"side data replaces a side-by-side tag",
+       {videoStream(0, 1920, 1080, merged({{"tags", {{"stereo_mode", "left_right"}}}}, sideData("frame alternate")))},
+       Stereo3DMode::frameAlternate(false),
+       std::nullopt},
+      {"side data ignored after block_lr",
+       {videoStream(0, 1920, 1080, merged({{"tags", {{"stereo_mode", "block_lr"}}}}, sideData("frame alternate")))},
+       Stereo3DMode::mvcSingleTrack(false),
+       std::nullopt},
+      {"audio stream's tag counts",
+       {videoStream(0, 1920, 1080), {{"index", 1}, {"codec_type", "audio"}, {"tags", {{"stereo_mode", "block_rl"}}}}},
+       Stereo3DMode::mvcSingleTrack(true),
+       std::nullopt},
+      {"aspect fallback 3840x1080", {videoStream(0, 3840, 1080)}, Stereo3DMode::sideBySide(), std::nullopt},
+      {"ratio exactly 2.8", {videoStream(0, 2800, 1000)}, Stereo3DMode::sideBySide(), std::nullopt},
+      {"ratio exactly 4.0", {videoStream(0, 4000, 1000)}, Stereo3DMode::sideBySide(), std::nullopt},
+      {"2D", {videoStream(0, 1920, 1080)}, Stereo3DMode::none(), std::nullopt},
+      {"unknown tag then fallback",
+       {videoStream(0, 3840, 1080, {{"tags", {{"stereo_mode", "mono"}}}})},
+       Stereo3DMode::sideBySide(),
+       std::nullopt},
+      {"mvc profile beats a tag",
+       {tagged("left_right"), videoStream(3, 1920, 1080, {{"profile", "Stereo High MVC"}})},
+       Stereo3DMode::mvcSeparateTracks(),
+       3},
+      {"MVC1 tag in capitals",
+       {videoStream(0, 1920, 1080), videoStream(4, 1920, 1080, {{"codec_tag_string", "MVC1"}})},
+       Stereo3DMode::mvcSeparateTracks(),
+       4},
+      {"dependent needs two h264 names",
+       {videoStream(0, 1920, 1080), videoStream(1, 0, 0, {{"codec_name", "hevc"}})},
+       Stereo3DMode::none(),
+       std::nullopt},
+      {"matching stream without an index",
+       {videoStream(0, 1920, 1080), json{{"codec_type", "video"}, {"codec_name", "h264"}, {"width", 0}}},
+       Stereo3DMode::mvcSeparateTracks(),
+       std::nullopt},
+  };
+  for (const auto &row : rows) {
+    auto result = analyse(json{{"format", json::object()}, {"streams", row.streams}}.dump());
+    ASSERT_TRUE(result.info) << row.name;
+    EXPECT_EQ(result.info->stereoMode, row.mode) << row.name << ": " << result.info->stereoMode.text();
+    EXPECT_EQ(result.info->hasMVCStream, row.mode != Stereo3DMode::none()) << row.name;
+    EXPECT_EQ(result.info->mvcTrackIndex, row.mvcIndex) << row.name;
+  }
+}
+
+TEST(ProbeReport, WrongTypesAndMissingSectionsTakeDefaults) {
+  json wrong = {{"format", {{"duration", 5400.5}, {"tags", {{"title", 7}}}}},
+                {"streams",
+                 {{{"index", "0"},
+                   {"codec_type", "video"},
+                   {"codec_name", 264},
+                   {"width", "1920"},
+                   {"height", 1080.0},
+                   {"profile", false},
+                   {"tags", {{"stereo_mode", 1}}},
+                   {"side_data_list", "Stereo 3D"},
+                   {"r_frame_rate", 25},
+                   {"codec_tag_string", json::array()}}}}};
+  auto result = analyse(wrong.dump(), "/x/clip.mkv");
+  ASSERT_TRUE(result.info);
+  EXPECT_EQ(result.info->duration, 0.0);
+  EXPECT_EQ(result.info->title, "clip.mkv");
+  EXPECT_EQ(result.info->resolution, "Unknown");
+  EXPECT_EQ(result.info->videoWidth, 1920);
+  EXPECT_EQ(result.info->frameRateNum, 24000);
+  EXPECT_EQ(result.info->stereoMode, Stereo3DMode::none());
+  EXPECT_TRUE(result.logged("  Stream -1: video ? 0x0 profile=none"));
+
+  struct Row {
+    const char *report;
+    bool hasValue;
+  };
+  const Row rows[] = {
+      {"{}", true},
+      {R"({"streams": "none"})", true},
+      {R"({"streams": [1, 2]})", true},
+      {R"({"format": [], "streams": []})", true},
+      {"", false},
+      {"[]", false},
+      {"not json", false},
+      {"\xff\xfe{}", true}, // not UTF-8: read as an empty object
+  };
+  for (const auto &row : rows) {
+    auto r = analyse(row.report);
+    EXPECT_EQ(r.info.has_value(), row.hasValue) << row.report;
+    if (r.info) {
+      EXPECT_EQ(r.info->resolution, "Unknown");
+      EXPECT_EQ(r.info->stereoMode, Stereo3DMode::none());
+      EXPECT_EQ(r.info->frameRateDen, 1001);
+    }
+  }
+  auto empty = analyse("");
+  EXPECT_EQ(empty.lines,
+            (std::vector<std::string>{"ERROR: Failed to parse ffprobe JSON output", "Raw output (first 500 chars): "}));
+}
+
+TEST(ProbeReport, DurationsFrameRatesAndSizes) {
+  EXPECT_EQ(parseDurationSeconds("5400.125000"), 5400.125);
+  EXPECT_EQ(parseDurationSeconds("12abc"), 0.0);
+  EXPECT_EQ(parseDurationSeconds(""), 0.0);
+  EXPECT_EQ(parseDurationSeconds("N/A"), 0.0);
+  struct Row {
+    const char *rate;
+    std::int64_t num, den;
+  };
+  const Row rows[] = {{"24000/1001", 24000, 1001}, {"25/1", 25, 1},      {"0/0", 24000, 1001},
+                      {"25", 24000, 1001},         {"a/b", 24000, 1001}, {"30/1/2", 24000, 1001}};
+  for (const auto &row : rows) {
+    auto result = analyse(json{{"streams", {videoStream(0, 1920, 1080, {{"r_frame_rate", row.rate}})}}}.dump());
+    EXPECT_EQ(result.info->frameRateNum, row.num) << row.rate;
+    EXPECT_EQ(result.info->frameRateDen, row.den) << row.rate;
+  }
+  // The last video stream with a size wins; audio sizes never count.
+  auto sizes = analyse(json{{"streams",
+                             {videoStream(0, 1920, 1080),
+                              videoStream(1, 1280, 720),
+                              {{"codec_type", "audio"}, {"width", 640}, {"height", 480}}}}}
+                           .dump());
+  EXPECT_EQ(sizes.info->resolution, "1280x720");
+  EXPECT_EQ(sizes.info->videoWidth, 1280);
+}
+
+TEST(ProbeReport, LargeReportIsReadWhole) {
+  json streams = json::array();
+  for (int i = 0; i < 20000; ++i)
+    streams.push_back({{"index", i}, {"codec_type", "data"}, {"padding", std::string(480, 'x')}});
+  streams.push_back(videoStream(20000, 3840, 1080));
+  std::string report = json{{"streams", streams}}.dump();
+  ASSERT_GT(report.size(), 10'000'000u);
+  auto result = analyse(report);
+  ASSERT_TRUE(result.info);
+  EXPECT_EQ(result.info->stereoMode, Stereo3DMode::sideBySide());
+}
+
+} // namespace
+} // namespace kestrova::analysis
