@@ -1,0 +1,80 @@
+#include "demux/Demux.h"
+
+#include "analysis/ProbeReport.h"
+#include "analysis/VideoTracks.h"
+#include "core/Errors.h"
+#include "demux/DemuxMeta.h"
+#include "tools/Process.h"
+
+#include <fmt/format.h>
+#include <fstream>
+#include <unistd.h>
+
+namespace kestrova::demux {
+namespace fs = std::filesystem;
+
+void writeFileAtomically(const fs::path &file, const std::string &text) {
+  fs::path temporary = file;
+  temporary += ".tmp-" + std::to_string(::getpid());
+  {
+    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    out << text;
+    out.flush();
+    if (!out) {
+      std::error_code ignored;
+      fs::remove(temporary, ignored);
+      throw fs::filesystem_error("cannot write", temporary, std::make_error_code(std::errc::io_error));
+    }
+  }
+  fs::rename(temporary, file);
+}
+
+namespace {
+std::string utf8OrEmpty(const std::string &text) {
+  return analysis::isValidUtf8(text) ? text : std::string();
+}
+} // namespace
+
+void demux(pipeline::PipelineEngine &engine, const fs::path &source, const fs::path &workDirectory, bool singleTrack,
+           std::optional<std::int64_t> durationLimit) {
+  auto tsmuxer = engine.findTool("tsmuxer");
+  if (!tsmuxer)
+    throw ConversionError::toolNotFound("tsmuxer not found. Install via: yay -S tsmuxer-git (or place in app bundle)");
+
+  std::string meta;
+  if (!singleTrack) {
+    engine.verbose("Running tsMuxeR demux...");
+    meta = separateTrackMeta(source, analysis::detectVideoTracks(engine.locator(), source), durationLimit);
+  } else {
+    engine.verbose("MakeMKV MKV detected \u2014 using subTrack demux");
+    tools::ProcessSpec info;
+    info.executable = *tsmuxer;
+    info.arguments = {source.string()};
+    std::string report = utf8OrEmpty(tools::runAndCollect(info).standardOutput);
+    engine.verbose("tsMuxeR info:\n" + report);
+    SubTracks sub = parseInformationReport(report);
+    engine.verbose(fmt::format("AVC: track={}, subTrack={}", sub.avcTrack, sub.avcSubTrack));
+    engine.verbose(fmt::format("MVC: track={}, subTrack={}", sub.mvcTrack, sub.mvcSubTrack));
+    meta = singleTrackMeta(source, sub, durationLimit);
+  }
+
+  fs::path metaFile = workDirectory / "demux.meta";
+  writeFileAtomically(metaFile, meta);
+  engine.verbose("tsMuxeR meta:\n" + meta);
+  engine.verbose("Running tsMuxeR with meta: " + metaFile.string());
+
+  tools::ProcessSpec run;
+  run.executable = *tsmuxer;
+  run.arguments = {metaFile.string(), workDirectory.string()};
+  auto process = engine.createCurrentProcess(run);
+  std::string out, err;
+  auto status = tools::runAndStream(
+      *process, [&out](std::string_view chunk) { out.append(chunk); },
+      [&err](std::string_view chunk) { err.append(chunk); });
+  engine.verbose(utf8OrEmpty(out));
+  engine.verbose(utf8OrEmpty(err));
+  if (!status.success())
+    throw ConversionError::demuxFailed("tsMuxeR exited with code " + std::to_string(status.terminationStatus));
+}
+
+} // namespace kestrova::demux

@@ -1,0 +1,22 @@
+#pragma once
+
+#include "pipeline/PipelineEngine.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+
+namespace kestrova::demux {
+
+/// Splits an MVC source into its base-view (.264) and MVC-view (.mvc)
+/// elementary streams in `workDirectory` with tsMuxeR, through a generated
+/// demux.meta. The demux run is the engine's current process, so cancel()
+/// ends it. Throws ConversionError (toolNotFound, demuxFailed), the launch
+/// error, the track listing's error or the file-system error unchanged.
+void demux(pipeline::PipelineEngine &engine, const std::filesystem::path &source,
+           const std::filesystem::path &workDirectory, bool singleTrack, std::optional<std::int64_t> durationLimit);
+
+/// Writes `text` to `file` atomically (temporary file beside it, then rename).
+void writeFileAtomically(const std::filesystem::path &file, const std::string &text);
+
+} // namespace kestrova::demux
