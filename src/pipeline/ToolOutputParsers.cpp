@@ -1,0 +1,206 @@
+#include "pipeline/ToolOutputParsers.h"
+
+#include "analysis/ProbeReport.h"
+#include "core/NumberText.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <fmt/format.h>
+#include <fstream>
+
+namespace kestrova::pipeline {
+
+namespace {
+
+constexpr std::string_view kLineBreaks = "\n\r\v\f";
+constexpr std::string_view kBlanks = " \t";
+
+void emit(const LogFn &log, const std::string &line) {
+  if (log)
+    log(line);
+}
+
+std::optional<double> parseDecimal(std::string_view text) {
+  double value = 0;
+  auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size() || !std::isfinite(value))
+    return std::nullopt;
+  return value;
+}
+
+} // namespace
+
+void forEachLine(std::string_view chunk, std::string_view separators, std::string_view trim,
+                 const std::function<void(std::string_view)> &onLine) {
+  if (chunk.empty() || !analysis::isValidUtf8(chunk))
+    return;
+  std::size_t start = 0;
+  while (start <= chunk.size()) {
+    std::size_t end = chunk.find_first_of(separators, start);
+    std::string_view piece = chunk.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
+    auto first = piece.find_first_not_of(trim);
+    if (first != std::string_view::npos) {
+      auto last = piece.find_last_not_of(trim);
+      onLine(piece.substr(first, last - first + 1));
+    }
+    if (end == std::string_view::npos)
+      break;
+    start = end + 1;
+  }
+}
+
+std::optional<double> parseTimeValue(std::string_view text) {
+  std::vector<std::string_view> pieces;
+  std::size_t start = 0;
+  while (start <= text.size()) {
+    std::size_t colon = text.find(':', start);
+    std::string_view piece =
+        text.substr(start, colon == std::string_view::npos ? std::string_view::npos : colon - start);
+    if (!piece.empty())
+      pieces.push_back(piece);
+    if (colon == std::string_view::npos)
+      break;
+    start = colon + 1;
+  }
+  if (pieces.size() != 3)
+    return std::nullopt;
+  auto hours = parseDecimal(pieces[0]), minutes = parseDecimal(pieces[1]), seconds = parseDecimal(pieces[2]);
+  if (!hours || !minutes || !seconds)
+    return std::nullopt;
+  return *hours * 3600 + *minutes * 60 + *seconds;
+}
+
+std::optional<double> timeValueInLine(std::string_view line) {
+  auto at = line.find("time=");
+  if (at == std::string_view::npos)
+    return std::nullopt;
+  std::string_view rest = line.substr(at + 5);
+  return parseTimeValue(rest.substr(0, rest.find(' ')));
+}
+
+LdecodFrameParser::LdecodFrameParser(std::int64_t estimatedFrames, double rangeStart, double rangeEnd,
+                                     ConversionStage stage, ProgressReport progress, LogFn log)
+    : estimated_(estimatedFrames), start_(rangeStart), end_(rangeEnd), stage_(stage), progress_(std::move(progress)),
+      log_(std::move(log)) {}
+
+void LdecodFrameParser::feed(std::string_view chunk) {
+  forEachLine(chunk, kLineBreaks, kBlanks, [this](std::string_view line) {
+    std::size_t digits = 0;
+    while (digits < line.size() && line[digits] >= '0' && line[digits] <= '9')
+      ++digits;
+    if (digits == 0) {
+      if (line.find("frames are decoded") != std::string_view::npos ||
+          line.find("Total decoding time") != std::string_view::npos)
+        emit(log_, std::string(line));
+      return;
+    }
+    std::int64_t frame = 0;
+    if (std::from_chars(line.data(), line.data() + digits, frame).ec != std::errc())
+      return; // more digits than a 64-bit count holds
+    if (estimated_ >= 1 && progress_)
+      progress_(stage_,
+                start_ + std::min(static_cast<double>(frame) / static_cast<double>(estimated_), 1.0) * (end_ - start_));
+    if (frame - lastLogged_ >= 100) {
+      lastLogged_ = frame;
+      emit(log_, estimated_ >= 1 ? fmt::format("ldecod: decoded frame {} / ~{}...", frame, estimated_)
+                                 : fmt::format("ldecod: decoded frame {}...", frame));
+    }
+  });
+}
+
+void KeptLines::add(std::string line) {
+  std::lock_guard lock(mutex_);
+  lines_.push_back(std::move(line));
+  while (lines_.size() > capacity_)
+    lines_.pop_front();
+}
+
+std::vector<std::string> KeptLines::lines() const {
+  std::lock_guard lock(mutex_);
+  return {lines_.begin(), lines_.end()};
+}
+
+void LdecodMessageCollector::feed(std::string_view chunk) {
+  forEachLine(chunk, kLineBreaks, kBlanks, [this](std::string_view line) {
+    kept_.add(std::string(line));
+    if (line.find("Warning") != std::string_view::npos)
+      emit(log_, std::string(line));
+  });
+}
+
+FfmpegProgressParser::FfmpegProgressParser(double duration, ProgressReport progress, LogFn log)
+    : duration_(duration), progress_(std::move(progress)), log_(std::move(log)) {}
+
+void FfmpegProgressParser::feed(std::string_view chunk) {
+  forEachLine(chunk, "\r\n", " \t\r\n", [this](std::string_view line) {
+    kept_.add(std::string(line));
+    if (!sawFirstLine_) {
+      sawFirstLine_ = true;
+      std::string text(line);
+      emit(log_, "ffmpeg stderr: " + text.substr(0, 200));
+      emit(log_, "ffmpeg progress tracking: duration=" + shortestDecimalText(duration_) + "s");
+    }
+    if (duration_ <= 0)
+      return;
+    auto time = timeValueInLine(line);
+    if (!time)
+      return;
+    double fraction = std::min(*time / duration_, 1.0);
+    if (progress_)
+      progress_(ConversionStage::encoding, 0.7 + 0.15 * fraction);
+    auto percent = static_cast<std::int64_t>(std::floor(fraction * 10)) * 10;
+    if (percent > lastPercent_) {
+      lastPercent_ = percent;
+      emit(log_, fmt::format("ffmpeg: {}% \u2014 {}", percent, line));
+    }
+  });
+}
+
+double pollFfmpegLog(const std::filesystem::path &workDirectory, double duration, const ProgressReport &progress) {
+  std::ifstream log(workDirectory / "ffmpeg.log", std::ios::binary);
+  if (!log)
+    return 0;
+  log.seekg(0, std::ios::end);
+  std::streamoff size = log.tellg();
+  std::streamoff from = std::max<std::streamoff>(0, size - 4096);
+  log.seekg(from);
+  std::string tail(static_cast<std::size_t>(size - from), '\0');
+  log.read(tail.data(), static_cast<std::streamsize>(tail.size()));
+  if (!analysis::isValidUtf8(tail))
+    return 0;
+  auto at = tail.rfind("time=");
+  if (at == std::string::npos)
+    return 0;
+  auto time = timeValueInLine(std::string_view(tail).substr(at));
+  if (!time)
+    return 0;
+  if (*time > 0 && progress)
+    progress(ConversionStage::encoding, 0.1 + 0.8 * std::min(*time / duration, 1.0));
+  return *time;
+}
+
+void ConverterLineParser::feed(std::string_view chunk) {
+  forEachLine(chunk, kLineBreaks, kBlanks, [this](std::string_view line) {
+    emit(log_, std::string(line));
+    if (!line.starts_with("Frame "))
+      return;
+    auto open = line.find('(');
+    if (open == std::string_view::npos)
+      return;
+    auto close = line.find("%)", open + 1);
+    if (close == std::string_view::npos)
+      return;
+    if (auto percent = parseDecimal(line.substr(open + 1, close - open - 1)); percent && progress_)
+      progress_(ConversionStage::convertingMVHEVC, 0.85 + *percent / 100 * 0.13);
+  });
+}
+
+void FfmpegEchoFilter::feed(std::string_view chunk) {
+  forEachLine(chunk, kLineBreaks, kBlanks, [this](std::string_view line) {
+    if (line.find("time=") != std::string_view::npos && line.find("speed=") != std::string_view::npos)
+      emit(log_, "ffmpeg: " + std::string(line));
+  });
+}
+
+} // namespace kestrova::pipeline
