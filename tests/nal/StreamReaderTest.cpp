@@ -1,0 +1,250 @@
+#include "nal/StreamReader.h"
+#include "nal/AnnexB.h"
+#include "nal/InterleaveError.h"
+
+#include "ReferenceReader.h"
+#include "Streams.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+#include <random>
+
+namespace kestrova::nal {
+namespace {
+using test::bytes;
+using test::ByteVector;
+using test::operator+;
+using kestrova::test::TempDir;
+
+ByteVector toVector(std::span<const std::uint8_t> span) {
+  return {span.begin(), span.end()};
+}
+
+struct ReadResult {
+  std::uint64_t junk = 0;
+  std::vector<test::ReferenceUnit> units;
+};
+
+ReadResult readAll(const std::filesystem::path &path, std::uint8_t type, ReaderLimits limits) {
+  StreamReader reader(path, type, limits);
+  ReadResult result;
+  while (auto unit = reader.readAccessUnit())
+    result.units.push_back({toVector(unit->delimiter), toVector(unit->payload)});
+  // Exhaustion is final.
+  EXPECT_FALSE(reader.readAccessUnit());
+  EXPECT_FALSE(reader.readAccessUnit());
+  result.junk = reader.discardedBytes();
+  return result;
+}
+
+// Tiny buffers and odd chunk sizes put every boundary of the refill logic
+// inside the few bytes of a start code.
+const ReaderLimits kLimits[] = {{}, {64, 1}, {64, 3}, {97, 13}, {256, 64}};
+
+TEST(StreamReader, HandsOutUnitsWithoutTheirDelimiter) {
+  struct Row {
+    const char *name;
+    std::uint8_t type;
+    ByteVector input;
+    std::size_t junk;
+    std::vector<ByteVector> payloads;
+  };
+  const ByteVector aud4 = bytes({0, 0, 0, 1, 9, 0x10});
+  const ByteVector aud3 = bytes({0, 0, 1, 9, 0x10});
+  const Row rows[] = {
+      {"four-byte codes",
+       9,
+       aud4 + bytes({0, 0, 0, 1, 0x67, 0xAA, 0xBB}) + aud4 + bytes({0, 0, 0, 1, 0x68, 0xCC}),
+       0,
+       {bytes({0, 0, 0, 1, 0x67, 0xAA, 0xBB}), bytes({0, 0, 0, 1, 0x68, 0xCC})}},
+      {"three-byte codes",
+       9,
+       aud3 + bytes({0, 0, 1, 0x67, 0xAA}) + aud3 + bytes({0, 0, 1, 0x68, 0xBB, 0xCC}),
+       0,
+       {bytes({0, 0, 1, 0x67, 0xAA}), bytes({0, 0, 1, 0x68, 0xBB, 0xCC})}},
+      {"junk before the first delimiter",
+       9,
+       bytes({0xFF, 0, 0x12, 0, 0, 1}) + aud4 + bytes({0, 0, 0, 1, 0x67, 0xAA}),
+       6,
+       {bytes({0, 0, 0, 1, 0x67, 0xAA})}},
+      {"delimiter-only unit is empty, not the end",
+       9,
+       aud4 + aud4 + bytes({0, 0, 0, 1, 0x67, 0xAA, 0xBB, 0xCC}),
+       0,
+       {{}, bytes({0, 0, 0, 1, 0x67, 0xAA, 0xBB, 0xCC})}},
+      {"no delimiter: one unit, unchanged",
+       9,
+       bytes({0, 0, 0, 1, 0x67, 0xAA, 0xBB, 0, 0, 1, 0x68, 0xCC}),
+       0,
+       {bytes({0, 0, 0, 1, 0x67, 0xAA, 0xBB, 0, 0, 1, 0x68, 0xCC})}},
+      {"MVC view splits on type 24 only",
+       24,
+       bytes({0, 0, 0, 1, 0x18, 0xAA, 0, 0, 0, 1, 0x14, 0xBB}) + aud4 +
+           bytes({0, 0, 0, 1, 0x18, 0xAA, 0, 0, 1, 0x14, 0xCC}),
+       0,
+       {bytes({0, 0, 0, 1, 0x14, 0xBB}) + aud4, bytes({0, 0, 1, 0x14, 0xCC})}},
+      {"nal_ref_idc bits are ignored",
+       9,
+       bytes({0, 0, 1, 0x69, 0x10, 0, 0, 1, 0x41, 0xAA, 0, 0, 1, 0x29, 0x10, 0, 0, 1, 0x41, 0xBB, 0xCC}),
+       0,
+       {bytes({0, 0, 1, 0x41, 0xAA}), bytes({0, 0, 1, 0x41, 0xBB, 0xCC})}},
+      {"a delimiter in the last five bytes stays inside the last unit",
+       9,
+       aud4 + bytes({0, 0, 0, 1, 0x67, 0xAA}) + bytes({0, 0, 1, 9, 0x10}),
+       0,
+       {bytes({0, 0, 0, 1, 0x67, 0xAA, 0, 0, 1, 9, 0x10})}},
+      {"a zero before a four-byte code belongs to the earlier unit",
+       9,
+       bytes({0, 0, 1, 9, 0x10, 0x67, 0xAA, 0}) + aud4 + bytes({0, 0, 1, 0x67, 0xBB, 0xCC}),
+       0,
+       {{}, bytes({0, 0, 1, 0x67, 0xBB, 0xCC})}},
+      {"empty file", 9, {}, 0, {}},
+      {"shorter than a delimiter", 9, bytes({0, 0, 1, 9}), 0, {bytes({0, 0, 1, 9})}},
+  };
+  TempDir dir;
+  for (const auto &row : rows) {
+    const auto path = dir / "stream.264";
+    test::writeBytes(path, row.input);
+    const auto reference = test::referenceRead(row.input, row.type);
+    EXPECT_EQ(reference.junk, row.junk) << row.name;
+    for (const auto &limits : kLimits) {
+      SCOPED_TRACE(testing::Message() << row.name << ", buffer " << limits.capacity << "/" << limits.chunk);
+      const auto result = readAll(path, row.type, limits);
+      EXPECT_EQ(result.junk, row.junk);
+      std::vector<ByteVector> payloads;
+      for (const auto &unit : result.units)
+        payloads.push_back(unit.payload);
+      EXPECT_EQ(payloads, row.payloads);
+      EXPECT_EQ(result.units, reference.units);
+    }
+  }
+}
+
+TEST(StreamReader, ScansAgreeWithThePlainModelAtEveryPosition) {
+  std::mt19937 random(7);
+  for (int round = 0; round < 400; ++round) {
+    const ByteVector data = test::randomStream(random, 1 + random() % 3);
+    for (const std::uint8_t type : {std::uint8_t{9}, std::uint8_t{24}}) {
+      for (std::size_t from = 0; from <= data.size(); ++from) {
+        std::optional<std::size_t> expected;
+        for (std::ptrdiff_t p = static_cast<std::ptrdiff_t>(from); p < static_cast<std::ptrdiff_t>(data.size()) - 5;
+             ++p)
+          if (test::referenceOpens(data, p, type)) {
+            expected = static_cast<std::size_t>(p);
+            break;
+          }
+        ASSERT_EQ(annexb::findNalUnit(data, from, type), expected) << "round " << round << " from " << from;
+      }
+      ASSERT_EQ(annexb::openingUnitLength(data, type), test::referenceStripLength(data, type)) << "round " << round;
+    }
+  }
+}
+
+// Reading a unit that does not fit is refused; every other unit comes out
+// exactly as the plain model says, and the pieces add up to the file.
+TEST(StreamReader, RandomStreamsReassembleToTheInput) {
+  TempDir dir;
+  const auto path = dir / "random.mvc";
+  std::mt19937 random(20240611);
+  int refusals = 0;
+  for (int round = 0; round < 300; ++round) {
+    const ByteVector input = test::randomStream(random, 1 + random() % 12);
+    test::writeBytes(path, input);
+    for (const std::uint8_t type : {std::uint8_t{9}, std::uint8_t{24}}) {
+      const auto reference = test::referenceRead(input, type);
+      std::size_t longest = reference.junk;
+      ByteVector joined(input.begin(), input.begin() + static_cast<std::ptrdiff_t>(reference.junk));
+      for (const auto &unit : reference.units) {
+        longest = std::max(longest, unit.delimiter.size() + unit.payload.size());
+        joined = joined + unit.delimiter + unit.payload;
+      }
+      ASSERT_EQ(joined, input) << "round " << round;
+      for (const auto &limits : kLimits) {
+        SCOPED_TRACE(testing::Message() << "round " << round << ", type " << int(type) << ", buffer " << limits.capacity
+                                        << "/" << limits.chunk);
+        try {
+          const auto result = readAll(path, type, limits);
+          ASSERT_EQ(result.junk, reference.junk);
+          ASSERT_EQ(result.units, reference.units);
+        } catch (const InterleaveError &error) {
+          ASSERT_EQ(error.kind(), InterleaveError::Kind::readError) << error.what();
+          // A unit needs five bytes of look-ahead behind it to be seen to end.
+          ASSERT_GT(longest + 6, limits.capacity) << error.what();
+          ++refusals;
+        }
+      }
+    }
+  }
+  EXPECT_GT(refusals, 0) << "the small buffers should have met units that do not fit";
+}
+
+TEST(StreamReader, RefusesWhatDoesNotFitItsBuffer) {
+  const ByteVector longNal = ByteVector(100, 0xAA);
+  const ByteVector aud = bytes({0, 0, 0, 1, 9, 0x10});
+  struct Row {
+    const char *name;
+    ByteVector input;
+    std::size_t unitsBefore;
+    std::string message;
+  };
+  const Row rows[] = {
+      {"second unit too long",
+       test::labelledUnit(9, 0) + aud + bytes({0, 0, 1, 1}) + longNal + test::labelledUnit(9, 2), 1,
+       "access unit at byte offset 16 does not end within the 64 byte read buffer"},
+      {"junk too long", longNal + test::labelledUnit(9, 0), 0,
+       "data before the first access unit delimiter at byte offset 0 does not end within the 64 byte read buffer"},
+      {"no delimiter and longer than the buffer", bytes({0, 0, 1, 1}) + longNal, 0, "at byte offset 0"},
+  };
+  TempDir dir;
+  for (const auto &row : rows) {
+    const auto path = dir / "long.264";
+    test::writeBytes(path, row.input);
+    StreamReader reader(path, 9, {64, 16});
+    for (std::size_t i = 0; i < row.unitsBefore; ++i)
+      ASSERT_TRUE(reader.readAccessUnit()) << row.name;
+    try {
+      reader.readAccessUnit();
+      ADD_FAILURE() << row.name << ": no error";
+    } catch (const InterleaveError &error) {
+      EXPECT_EQ(error.kind(), InterleaveError::Kind::readError) << row.name;
+      EXPECT_NE(std::string(error.what()).find("Read error: " + path.string() + ": "), std::string::npos)
+          << error.what();
+      EXPECT_NE(std::string(error.what()).find(row.message), std::string::npos) << error.what();
+    }
+  }
+}
+
+TEST(StreamReader, MissingOrUnreadableInput) {
+  TempDir dir;
+  try {
+    StreamReader reader(dir / "absent.mvc", 24);
+    ADD_FAILURE() << "no error";
+  } catch (const InterleaveError &error) {
+    EXPECT_EQ(error, InterleaveError::fileNotFound((dir / "absent.mvc").string()));
+    EXPECT_EQ(std::string(error.what()), "File not found: " + (dir / "absent.mvc").string());
+  }
+  StreamReader directory(dir.path(), 9);
+  EXPECT_THROW(directory.readAccessUnit(), InterleaveError);
+}
+
+TEST(InterleaveError, DescriptionsAndDebugText) {
+  struct Row {
+    InterleaveError error;
+    const char *description;
+    const char *debug;
+  };
+  const Row rows[] = {
+      {InterleaveError::fileNotFound("/w/a.264"), "File not found: /w/a.264", "fileNotFound(\"/w/a.264\")"},
+      {InterleaveError::accessUnitCountMismatch(3, 5), "Access unit count mismatch: base=3, MVC=5",
+       "accessUnitCountMismatch(base: 3, mvc: 5)"},
+      {InterleaveError::readError("x: gone"), "Read error: x: gone", "readError(\"x: gone\")"},
+      {InterleaveError::invalidStartCode(), "Invalid start code in stream", "invalidStartCode"},
+  };
+  for (const auto &row : rows) {
+    EXPECT_EQ(std::string(row.error.what()), row.description);
+    EXPECT_EQ(errorDebugText(row.error), row.debug);
+  }
+}
+
+} // namespace
+} // namespace kestrova::nal
