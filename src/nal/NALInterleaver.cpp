@@ -21,12 +21,60 @@ private:
   const LogFn &sink_;
 };
 
-std::int64_t countRemaining(StreamReader &reader) {
-  std::int64_t count = 0;
-  while (reader.readAccessUnit())
-    ++count;
-  return count;
-}
+/// The state of one run: pairs written so far and how the run ended.
+struct PairLoop {
+  StreamReader &base;
+  StreamReader &mvc;
+  OutputStream &out;
+  const RunLog &log;
+  std::stop_token stop;
+  std::int64_t pairs = 0;
+  std::optional<InterleaveError> mismatch;
+  bool writeFailed = false;
+
+  /// Reads and writes one pair; false once the run is finished.
+  bool step() {
+    const auto baseUnit = base.readAccessUnit();
+    const auto mvcUnit = mvc.readAccessUnit();
+    if (!baseUnit || !mvcUnit) {
+      if (baseUnit || mvcUnit)
+        settleLeftover(baseUnit.has_value());
+      return false;
+    }
+    if (stop.stop_requested()) {
+      log("Cancelled");
+      return false;
+    }
+    try {
+      out.append(baseUnit->payload);
+      out.append(mvcUnit->payload);
+    } catch (const WriteFailure &failure) {
+      reportWriteFailure(failure);
+      return false;
+    }
+    ++pairs;
+    return true;
+  }
+
+  /// One stream has ended: a few units left in the other are tolerated, more
+  /// mean the two views do not belong together. None of them is written.
+  void settleLeftover(bool baseLonger) {
+    // The unit just read has no partner and is not counted.
+    std::int64_t extra = 0;
+    for (auto &longer = baseLonger ? base : mvc; longer.readAccessUnit();)
+      ++extra;
+    if (extra <= NALInterleaver::kTolerance)
+      log(fmt::format("{} stream has {} extra AUs (ignored)", baseLonger ? "base" : "MVC", extra));
+    else
+      mismatch =
+          InterleaveError::accessUnitCountMismatch(pairs + (baseLonger ? extra : 0), pairs + (baseLonger ? 0 : extra));
+  }
+
+  void reportWriteFailure(const WriteFailure &failure) {
+    log(std::string("Write error (likely cancelled): ") + failure.what());
+    writeFailed = true;
+  }
+};
 
 } // namespace
 
@@ -35,67 +83,34 @@ void NALInterleaver::interleave(const std::filesystem::path &base, const std::fi
   const RunLog log(onLog);
   StreamReader baseReader(base, kBaseDelimiterType, limits_);
   StreamReader mvcReader(mvc, kMvcDelimiterType, limits_);
-
-  std::int64_t pairs = 0;
-  std::optional<InterleaveError> mismatch;
-  bool writeFailed = false;
   auto out = OutputStream::open(output, stop);
-  bool finished = !out;
-  if (!out)
+  if (!out) {
+    // Cancelled while waiting for the FIFO's reader.
     log("Cancelled");
-
-  while (!finished) {
-    for (std::int64_t inBatch = 0; inBatch < kBatchSize && !finished; ++inBatch) {
-      const auto baseUnit = baseReader.readAccessUnit();
-      const auto mvcUnit = mvcReader.readAccessUnit();
-      if (!baseUnit || !mvcUnit) {
-        finished = true;
-        if (!baseUnit && !mvcUnit)
-          break;
-        // The unit just read has no partner and is not counted.
-        const bool baseLonger = baseUnit.has_value();
-        const std::int64_t extra = countRemaining(baseLonger ? baseReader : mvcReader);
-        if (extra <= kTolerance)
-          log(fmt::format("{} stream has {} extra AUs (ignored)", baseLonger ? "base" : "MVC", extra));
-        else
-          mismatch = InterleaveError::accessUnitCountMismatch(pairs + (baseLonger ? extra : 0),
-                                                              pairs + (baseLonger ? 0 : extra));
-        break;
-      }
-      if (stop.stop_requested()) {
-        log("Cancelled");
-        finished = true;
-        break;
-      }
-      try {
-        out->append(baseUnit->payload);
-        out->append(mvcUnit->payload);
-      } catch (const WriteFailure &failure) {
-        log(std::string("Write error (likely cancelled): ") + failure.what());
-        finished = writeFailed = true;
-        break;
-      }
-      ++pairs;
-    }
-    if (!finished)
-      log(fmt::format("{} pairs interleaved", pairs));
+    log("Complete: 0 pairs written");
+    return;
   }
 
-  if (out && !writeFailed) {
+  PairLoop loop{baseReader, mvcReader, *out, log, stop, 0, std::nullopt, false};
+  for (bool more = true; more;) {
+    for (std::int64_t inBatch = 0; inBatch < kBatchSize && more; ++inBatch)
+      more = loop.step();
+    if (more)
+      log(fmt::format("{} pairs interleaved", loop.pairs));
+  }
+  if (!loop.writeFailed) {
     try {
       out->flush();
     } catch (const WriteFailure &failure) {
-      log(std::string("Write error (likely cancelled): ") + failure.what());
+      loop.reportWriteFailure(failure);
     }
   }
-  if (mismatch) {
-    if (out)
-      out->close();
-    throw *mismatch;
-  }
-  log(fmt::format("Complete: {} pairs written", pairs));
-  if (out)
+  if (loop.mismatch) {
     out->close();
+    throw *loop.mismatch;
+  }
+  log(fmt::format("Complete: {} pairs written", loop.pairs));
+  out->close();
 }
 
 } // namespace kestrova::nal

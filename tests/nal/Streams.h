@@ -24,19 +24,22 @@ inline ByteVector operator+(ByteVector a, const ByteVector &b) {
   return a;
 }
 
+inline void append(ByteVector &to, const ByteVector &more) {
+  to.insert(to.end(), more.begin(), more.end());
+}
+
 /// A labelled access unit: delimiter, then one slice-like NAL unit whose
-/// payload carries `index`, so that order and pairing are visible in output.
+/// payload carries `index` (seven bits per byte with the top bit set, so that
+/// it never looks like a start code), making order and pairing visible.
 inline ByteVector labelledUnit(std::uint8_t delimiterType, std::uint32_t index, bool fourByteCodes = true) {
   const ByteVector code = fourByteCodes ? bytes({0, 0, 0, 1}) : bytes({0, 0, 1});
   const auto headerType = static_cast<std::uint8_t>(delimiterType == 9 ? 0x01 : 0x14);
   ByteVector unit = code + ByteVector{delimiterType, 0xF0};
-  unit = unit + code +
-         ByteVector{headerType,
-                    static_cast<std::uint8_t>(index >> 24),
-                    static_cast<std::uint8_t>(index >> 16),
-                    static_cast<std::uint8_t>(index >> 8),
-                    static_cast<std::uint8_t>(index),
-                    0x80};
+  append(unit, code);
+  unit.push_back(headerType);
+  for (int shift = 21; shift >= 0; shift -= 7)
+    unit.push_back(static_cast<std::uint8_t>(0x80 | ((index >> shift) & 0x7F)));
+  unit.push_back(0x80);
   return unit;
 }
 
@@ -49,7 +52,7 @@ inline ByteVector labelledPayload(std::uint8_t delimiterType, std::uint32_t inde
 inline ByteVector labelledStream(std::uint8_t delimiterType, std::uint32_t count) {
   ByteVector out;
   for (std::uint32_t i = 0; i < count; ++i)
-    out = out + labelledUnit(delimiterType, i);
+    append(out, labelledUnit(delimiterType, i));
   return out;
 }
 

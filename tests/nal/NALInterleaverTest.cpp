@@ -1,0 +1,219 @@
+#include "nal/NALInterleaver.h"
+#include "nal/InterleaveError.h"
+
+#include "Streams.h"
+#include "support/TestSupport.h"
+
+#include <csignal>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+namespace kestrova::nal {
+namespace {
+namespace fs = std::filesystem;
+using test::ByteVector;
+using test::operator+;
+using kestrova::test::TempDir;
+
+/// base units 0..pairs-1 and MVC units 0..pairs-1, alternating.
+ByteVector expectedPairs(std::uint32_t pairs) {
+  ByteVector out;
+  for (std::uint32_t i = 0; i < pairs; ++i) {
+    test::append(out, test::labelledPayload(9, i));
+    test::append(out, test::labelledPayload(24, i));
+  }
+  return out;
+}
+
+struct Collected {
+  std::vector<std::string> lines;
+  LogFn sink() {
+    return [this](const std::string &line) { lines.push_back(line); };
+  }
+};
+
+struct Files {
+  TempDir dir;
+  fs::path base = dir / "video.264";
+  fs::path mvc = dir / "video.mvc";
+  fs::path output = dir / "interleaved.h264";
+  Files(std::uint32_t baseUnits, std::uint32_t mvcUnits) {
+    test::writeBytes(base, test::labelledStream(9, baseUnits));
+    test::writeBytes(mvc, test::labelledStream(24, mvcUnits));
+  }
+};
+
+TEST(NALInterleaver, PairsUnitsAndToleratesAFewLeftOver) {
+  const std::string p = "[NALInterleaver] ";
+  struct Row {
+    std::uint32_t base, mvc;
+    std::uint32_t pairs;
+    std::vector<std::string> lines;
+    std::optional<std::pair<std::int64_t, std::int64_t>> mismatch = std::nullopt;
+  };
+  const Row rows[] = {
+      {1000,
+       1000,
+       1000,
+       {p + "500 pairs interleaved", p + "1000 pairs interleaved", p + "Complete: 1000 pairs written"}},
+      {1003,
+       1000,
+       1000,
+       {p + "500 pairs interleaved", p + "1000 pairs interleaved", p + "base stream has 2 extra AUs (ignored)",
+        p + "Complete: 1000 pairs written"}},
+      {1010, 1000, 1000, {p + "500 pairs interleaved", p + "1000 pairs interleaved"}, std::pair{1009, 1000}},
+      {1000,
+       1004,
+       1000,
+       {p + "500 pairs interleaved", p + "1000 pairs interleaved", p + "MVC stream has 3 extra AUs (ignored)",
+        p + "Complete: 1000 pairs written"}},
+      {3, 10, 3, {}, std::pair{3, 9}},
+      {6, 0, 0, {p + "base stream has 5 extra AUs (ignored)", p + "Complete: 0 pairs written"}},
+      {7, 0, 0, {}, std::pair{6, 0}},
+      {0, 0, 0, {p + "Complete: 0 pairs written"}},
+      {499, 499, 499, {p + "Complete: 499 pairs written"}},
+      {500, 500, 500, {p + "500 pairs interleaved", p + "Complete: 500 pairs written"}},
+  };
+  for (const auto &row : rows) {
+    SCOPED_TRACE(testing::Message() << row.base << "/" << row.mvc);
+    Files files(row.base, row.mvc);
+    Collected log;
+    try {
+      NALInterleaver().interleave(files.base, files.mvc, files.output, log.sink());
+      EXPECT_FALSE(row.mismatch) << "no error";
+    } catch (const InterleaveError &error) {
+      ASSERT_TRUE(row.mismatch) << error.what();
+      EXPECT_EQ(error, InterleaveError::accessUnitCountMismatch(row.mismatch->first, row.mismatch->second));
+    }
+    EXPECT_EQ(log.lines, row.lines);
+    EXPECT_EQ(test::readBytes(files.output), expectedPairs(row.pairs));
+  }
+}
+
+TEST(NALInterleaver, MissingInputFailsBeforeTheOutputIsTouched) {
+  for (const bool baseMissing : {true, false}) {
+    Files files(2, 2);
+    const fs::path missing = baseMissing ? files.base : files.mvc;
+    fs::remove(missing);
+    try {
+      NALInterleaver().interleave(files.base, files.mvc, files.output);
+      ADD_FAILURE() << "no error";
+    } catch (const InterleaveError &error) {
+      EXPECT_EQ(std::string(error.what()), "File not found: " + missing.string());
+    }
+    EXPECT_FALSE(fs::exists(files.output));
+  }
+}
+
+TEST(NALInterleaver, ReplacesTheContentOfAnExistingFile) {
+  Files files(3, 3);
+  test::writeBytes(files.output, ByteVector(5000, 0xEE));
+  NALInterleaver().interleave(files.base, files.mvc, files.output);
+  EXPECT_EQ(test::readBytes(files.output), expectedPairs(3));
+}
+
+TEST(NALInterleaver, AUnitTooLongForTheBufferIsAReadError) {
+  Files files(3, 3);
+  test::writeBytes(files.mvc, test::labelledUnit(24, 0) + test::bytes({0, 0, 1, 0x14}) + ByteVector(200, 0xAB) +
+                                  test::labelledUnit(24, 2));
+  try {
+    NALInterleaver({64, 16}).interleave(files.base, files.mvc, files.output);
+    ADD_FAILURE() << "no error";
+  } catch (const InterleaveError &error) {
+    EXPECT_EQ(error.kind(), InterleaveError::Kind::readError);
+    EXPECT_NE(std::string(error.what()).find(files.mvc.string()), std::string::npos) << error.what();
+  }
+}
+
+TEST(NALInterleaver, CancellingBetweenPairsLeavesWholePairs) {
+  Files files(1200, 1200);
+  std::stop_source stop;
+  Collected log;
+  auto sink = [&](const std::string &line) {
+    log.lines.push_back(line);
+    if (line == "[NALInterleaver] 500 pairs interleaved")
+      stop.request_stop();
+  };
+  NALInterleaver().interleave(files.base, files.mvc, files.output, sink, stop.get_token());
+  const std::vector<std::string> expected = {"[NALInterleaver] 500 pairs interleaved", "[NALInterleaver] Cancelled",
+                                             "[NALInterleaver] Complete: 500 pairs written"};
+  EXPECT_EQ(log.lines, expected);
+  EXPECT_EQ(test::readBytes(files.output), expectedPairs(500));
+}
+
+class FifoOutput : public testing::Test {
+protected:
+  // The program ignores SIGPIPE, so a reader that leaves turns into EPIPE.
+  void SetUp() override { previous_ = std::signal(SIGPIPE, SIG_IGN); }
+  void TearDown() override { std::signal(SIGPIPE, previous_); }
+  static void makeFifo(const fs::path &path) { ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0); }
+  static bool isFifo(const fs::path &path) { return fs::status(path).type() == fs::file_type::fifo; }
+
+private:
+  void (*previous_)(int) = nullptr;
+};
+
+TEST_F(FifoOutput, AnExistingFifoIsWrittenInPlace) {
+  Files files(700, 700);
+  makeFifo(files.output);
+  ByteVector received;
+  std::thread decoder([&] {
+    const int fd = ::open(files.output.c_str(), O_RDONLY | O_CLOEXEC);
+    std::uint8_t chunk[65536];
+    for (ssize_t got; (got = ::read(fd, chunk, sizeof chunk)) > 0;)
+      received.insert(received.end(), chunk, chunk + got);
+    ::close(fd);
+  });
+  NALInterleaver().interleave(files.base, files.mvc, files.output);
+  decoder.join();
+  EXPECT_EQ(received, expectedPairs(700));
+  EXPECT_TRUE(isFifo(files.output));
+}
+
+TEST_F(FifoOutput, AReaderThatLeavesEndsTheRunQuietly) {
+  // Large units so that the first write is far bigger than the pipe can hold
+  // and must still be in progress when the reader goes away.
+  Files files(0, 0);
+  ByteVector base, mvc;
+  const ByteVector slice = test::bytes({0, 0, 1, 0x01}) + ByteVector(4000, 0x55);
+  for (int i = 0; i < 3000; ++i) {
+    test::append(base, test::labelledUnit(9, static_cast<std::uint32_t>(i)));
+    test::append(base, slice);
+    test::append(mvc, test::labelledUnit(24, static_cast<std::uint32_t>(i)));
+    test::append(mvc, slice);
+  }
+  test::writeBytes(files.base, base);
+  test::writeBytes(files.mvc, mvc);
+  makeFifo(files.output);
+  std::thread decoder([&] {
+    const int fd = ::open(files.output.c_str(), O_RDONLY | O_CLOEXEC);
+    std::uint8_t chunk[100];
+    EXPECT_GT(::read(fd, chunk, sizeof chunk), 0);
+    ::close(fd);
+  });
+  Collected log;
+  NALInterleaver().interleave(files.base, files.mvc, files.output, log.sink());
+  decoder.join();
+  ASSERT_GE(log.lines.size(), 2u);
+  EXPECT_EQ(log.lines[log.lines.size() - 2], "[NALInterleaver] Write error (likely cancelled): Broken pipe");
+  EXPECT_TRUE(log.lines.back().starts_with("[NALInterleaver] Complete: ")) << log.lines.back();
+  EXPECT_TRUE(isFifo(files.output));
+}
+
+TEST_F(FifoOutput, StoppingWhileNoReaderHasComeEndsTheWait) {
+  Files files(3, 3);
+  makeFifo(files.output);
+  std::stop_source stop;
+  stop.request_stop();
+  Collected log;
+  NALInterleaver().interleave(files.base, files.mvc, files.output, log.sink(), stop.get_token());
+  const std::vector<std::string> expected = {"[NALInterleaver] Cancelled",
+                                             "[NALInterleaver] Complete: 0 pairs written"};
+  EXPECT_EQ(log.lines, expected);
+}
+
+} // namespace
+} // namespace kestrova::nal
