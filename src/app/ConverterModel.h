@@ -1,0 +1,230 @@
+#pragma once
+
+#include "app/Clock.h"
+#include "app/Dialogs.h"
+#include "app/MainThreadExecutor.h"
+#include "app/ModelField.h"
+#include "app/Notifier.h"
+#include "app/ProgressEta.h"
+#include "app/Revealer.h"
+#include "core/ConversionStage.h"
+#include "core/OutputOptions.h"
+#include "core/Records.h"
+#include "core/SettingsStore.h"
+#include "pipeline/PipelineEngine.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <list>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace kestrova::app {
+
+struct BatchGate;
+
+/// Analyses one source file; returns nothing when the analysis has no result
+/// and throws (a kestrova::Error) when it fails. Runs off the main thread.
+using SourceAnalyzerFn =
+    std::function<std::optional<SourceFileInfo>(const std::filesystem::path &source, const LogFn &onLog)>;
+
+/// Everything the model needs from the platform. Absent services are simply
+/// not used (no notifications, no reveal, no choosers).
+struct ModelEnvironment {
+  std::shared_ptr<MainThreadExecutor> executor; ///< required
+  std::shared_ptr<SettingsStore> settings;      ///< required
+  std::shared_ptr<pipeline::PipelineEngine> engine;
+  std::shared_ptr<Clock> clock;
+  std::shared_ptr<Notifier> notifier;
+  std::shared_ptr<Revealer> revealer;
+  std::shared_ptr<Dialogs> dialogs;
+  /// Default: ffprobe through the engine's tool locator.
+  SourceAnalyzerFn analyzer;
+  /// The user's Desktop directory; absent when the platform has none.
+  std::optional<std::filesystem::path> desktopDirectory;
+  /// The user's home directory (command-line hand-off default).
+  std::filesystem::path homeDirectory;
+  /// The process arguments, program name first.
+  std::vector<std::string> arguments;
+};
+
+/// The application model behind the main window: settings, queue, batch run,
+/// progress, log and notifications. Confined to the main thread: every
+/// operation and every read happens there; work done elsewhere (analysis,
+/// the batch run) posts its changes through the executor and holds the
+/// model weakly. Observers are told after each change of a published field.
+class ConverterModel : public std::enable_shared_from_this<ConverterModel> {
+public:
+  static constexpr std::size_t kMaxLogLines = 500;
+
+  /// Builds the model: initial values, the Desktop default output directory
+  /// (not stored), and the engine's log callback.
+  static std::shared_ptr<ConverterModel> create(ModelEnvironment environment);
+  /// Cancels a running conversion and waits for the model's threads.
+  ~ConverterModel();
+  ConverterModel(const ConverterModel &) = delete;
+  ConverterModel &operator=(const ConverterModel &) = delete;
+
+  // Observation -----------------------------------------------------------
+  using Observer = std::function<void(ModelField)>;
+  /// Registers `observer`; returns an id for unsubscribe.
+  int subscribe(Observer observer);
+  void unsubscribe(int id);
+
+  // Settings --------------------------------------------------------------
+  /// Reads the stored settings over the defaults, then enables storing of
+  /// the output directory.
+  void loadSettings();
+  /// A completed run's stage returns to idle with progress 0.
+  void resetCompletedState();
+  void setOutputDirectory(std::optional<std::filesystem::path> directory);
+  void setQualityPreset(QualityPreset preset);
+  void setOutputCodec(OutputCodec codec);
+  void setOutputTarget(OutputTarget target);
+  void setDebugLimitSeconds(std::int64_t seconds);
+  void setKeepSBSIntermediate(bool keep);
+
+  // Selection and queue ---------------------------------------------------
+  void selectFile(const std::filesystem::path &url);
+  void addFiles(const std::vector<std::filesystem::path> &urls);
+  void removeFromQueue(std::int64_t index);
+  /// "Browse...": the file chooser, then select / replace / append.
+  void browseForFiles();
+  /// A drop of file URLs on the drop zone.
+  void dropFiles(const std::vector<std::filesystem::path> &urls);
+  void chooseOutputDirectory();
+  void resetForNewConversion();
+  /// Replaces the queue (the single-file chooser and drop outcomes).
+  void setFileQueue(std::vector<std::filesystem::path> queue);
+  static bool isSupportedSource(const std::filesystem::path &url);
+
+  // Run -------------------------------------------------------------------
+  /// Starts the batch run on a worker thread and returns at once; observers
+  /// see `isConverting` go false when the run has ended.
+  void startConversion();
+  void cancelConversion();
+  /// Called by the shell when the application is about to quit.
+  void applicationWillTerminate();
+  /// Sets stage and progress, then updates the ETA against `fileStart`.
+  void reportProgress(ConversionStage stage, double fraction, TimePoint fileStart);
+
+  // Log, notifications, hand-off ------------------------------------------
+  void appendLog(const std::string &message);
+  void postNotification(const std::string &body);
+  void requestNotificationPermission();
+  void revealInFinder();
+  void handleCommandLineArguments();
+
+  // Published fields ------------------------------------------------------
+  const std::optional<std::filesystem::path> &sourceFileURL() const { return sourceFileURL_; }
+  const std::optional<SourceFileInfo> &sourceInfo() const { return sourceInfo_; }
+  const std::map<std::filesystem::path, SourceFileInfo> &fileInfoMap() const { return fileInfoMap_; }
+  const std::optional<std::filesystem::path> &outputDirectory() const { return outputDirectory_; }
+  QualityPreset qualityPreset() const { return qualityPreset_; }
+  OutputCodec outputCodec() const { return outputCodec_; }
+  OutputTarget outputTarget() const { return outputTarget_; }
+  std::int64_t debugLimitSeconds() const { return debugLimitSeconds_; }
+  bool keepSBSIntermediate() const { return keepSBSIntermediate_; }
+  bool isParsing() const { return isParsing_; }
+  ConversionStage currentStage() const { return currentStage_; }
+  double progress() const { return progress_; }
+  const std::optional<std::string> &errorMessage() const { return errorMessage_; }
+  const std::vector<std::string> &logs() const { return logs_; }
+  bool isConverting() const { return isConverting_; }
+  const std::optional<TimePoint> &conversionStartTime() const { return conversionStartTime_; }
+  const std::optional<TimePoint> &conversionEndTime() const { return conversionEndTime_; }
+  const std::vector<std::filesystem::path> &fileQueue() const { return fileQueue_; }
+  std::int64_t currentQueueIndex() const { return currentQueueIndex_; }
+  bool isBatchMode() const { return isBatchMode_; }
+  std::int64_t batchCompletedCount() const { return batchCompletedCount_; }
+  const std::optional<std::filesystem::path> &lastOutputURL() const { return lastOutputURL_; }
+  const std::vector<std::filesystem::path> &batchOutputURLs() const { return batchOutputURLs_; }
+  const std::optional<std::string> &estimatedTimeRemaining() const { return estimatedTimeRemaining_; }
+
+  // Unpublished state -----------------------------------------------------
+  bool isInitialized() const { return isInitialized_; }
+  const std::optional<CachedSBS> &cachedSBS() const { return cachedSBS_; }
+  const EtaState &etaState() const { return eta_; }
+  bool cliArgsHandled() const { return cliArgsHandled_; }
+  pipeline::PipelineEngine &pipelineEngine() const { return *env_.engine; }
+  /// The run summary; absent unless both run times are present.
+  std::optional<std::string> conversionTimeSummary() const;
+  /// The duration limit the engine receives: the setting when 1 or more.
+  std::optional<std::int64_t> durationLimit() const;
+
+private:
+  explicit ConverterModel(ModelEnvironment environment);
+  void construct();
+  void changed(ModelField field);
+  template <class T> void assign(T &member, T value, ModelField field) {
+    member = std::move(value);
+    changed(field);
+  }
+  TimePoint now() const { return env_.clock->now(); }
+  LogFn mainThreadLog();
+  std::int64_t cacheDuration() const { return debugLimitSeconds_ >= 1 ? debugLimitSeconds_ : 0; }
+
+  // Analysis (FileQueue.cpp)
+  void startSelectedAnalysis(const std::filesystem::path &url);
+  void finishSelectedAnalysis(const std::filesystem::path &url, std::optional<SourceFileInfo> info,
+                              std::exception_ptr error);
+  void startQueueAnalysis(const std::filesystem::path &url);
+  void spawnTask(std::function<void(std::stop_token)> task);
+  void setParsing(bool parsing);
+
+  // Run (BatchRun.cpp, SbsCache.cpp)
+  friend class BatchRunner;
+  void beginFile(std::int64_t index);
+  bool cacheApplies(const std::filesystem::path &file) const;
+  void handleFreshResult(const std::filesystem::path &file, const ConversionResult &result);
+  void finishRun(bool cancelled, std::size_t fileCount);
+  void failRun(const std::string &description, bool cancelled);
+
+  ModelEnvironment env_;
+  std::vector<std::pair<int, Observer>> observers_;
+  int nextObserverId_ = 1;
+
+  std::optional<std::filesystem::path> sourceFileURL_;
+  std::optional<SourceFileInfo> sourceInfo_;
+  std::map<std::filesystem::path, SourceFileInfo> fileInfoMap_;
+  std::optional<std::filesystem::path> outputDirectory_;
+  bool isInitialized_ = false;
+  QualityPreset qualityPreset_ = QualityPreset::medium;
+  OutputCodec outputCodec_ = OutputCodec::h264;
+  OutputTarget outputTarget_ = OutputTarget::sbs3D;
+  std::int64_t debugLimitSeconds_ = 120;
+  bool keepSBSIntermediate_ = false;
+  bool isParsing_ = false;
+  ConversionStage currentStage_ = ConversionStage::idle;
+  double progress_ = 0.0;
+  std::optional<std::string> errorMessage_;
+  std::vector<std::string> logs_;
+  bool isConverting_ = false;
+  std::optional<TimePoint> conversionStartTime_;
+  std::optional<TimePoint> conversionEndTime_;
+  std::optional<CachedSBS> cachedSBS_;
+  std::vector<std::filesystem::path> fileQueue_;
+  std::int64_t currentQueueIndex_ = 0;
+  bool isBatchMode_ = false;
+  std::int64_t batchCompletedCount_ = 0;
+  std::optional<std::filesystem::path> lastOutputURL_;
+  std::vector<std::filesystem::path> batchOutputURLs_;
+  std::optional<std::string> estimatedTimeRemaining_;
+  EtaState eta_;
+  bool cliArgsHandled_ = false;
+
+  /// Shared with the batch worker: it waits there for the selected file's
+  /// analysis to end.
+  std::shared_ptr<BatchGate> gate_;
+  /// Analyses of source files, each on its own thread.
+  std::list<std::jthread> tasks_;
+  /// The running batch (the conversion task); joined on destruction.
+  std::jthread conversionTask_;
+};
+
+} // namespace kestrova::app

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kestrova::app {
+
+/// What a file chooser offers.
+struct OpenFilesRequest {
+  std::string title;                   ///< "Select 3D Video Files"
+  std::vector<std::string> extensions; ///< lower case, without the dot
+  bool multipleSelection = true;
+};
+
+/// What a directory chooser offers.
+struct ChooseDirectoryRequest {
+  std::string title; ///< "Select Output Directory"
+  bool canCreateDirectories = true;
+};
+
+/// Modal choosers of the desktop toolkit. Both block until the user answers;
+/// a cancelled chooser returns an empty list or nothing.
+class Dialogs {
+public:
+  virtual ~Dialogs() = default;
+  virtual std::vector<std::filesystem::path> openFiles(const OpenFilesRequest &request) = 0;
+  virtual std::optional<std::filesystem::path> chooseDirectory(const ChooseDirectoryRequest &request) = 0;
+};
+
+} // namespace kestrova::app

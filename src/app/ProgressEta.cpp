@@ -1,0 +1,83 @@
+#include "app/ProgressEta.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <ctime>
+#include <fmt/format.h>
+
+namespace kestrova::app {
+
+namespace {
+
+double secondsBetween(TimePoint from, TimePoint to) {
+  return std::chrono::duration<double>(to - from).count();
+}
+
+// Clamps before the cast: a wild fraction must not turn into undefined
+// behaviour in the conversion to an integer.
+std::int64_t wholeSeconds(double seconds) {
+  if (!std::isfinite(seconds))
+    return 0;
+  return static_cast<std::int64_t>(std::clamp(std::trunc(seconds), -9.0e18, 9.0e18));
+}
+
+} // namespace
+
+std::string remainingTimeText(double eta) {
+  std::int64_t s = wholeSeconds(eta);
+  if (eta < 60)
+    return fmt::format("{} sec remaining", s);
+  if (eta < 3600)
+    return fmt::format("{} min {} sec remaining", s / 60, s % 60);
+  return fmt::format("{}h {}m remaining", s / 3600, (s % 3600) / 60);
+}
+
+EtaUpdate updateEta(EtaState &state, TimePoint fileStart, double p, TimePoint now) {
+  if (p <= 0.05)
+    return {EtaUpdate::Kind::clear, {}};
+  if (state.lastUpdate && secondsBetween(*state.lastUpdate, now) < 3.0)
+    return {EtaUpdate::Kind::keep, {}};
+
+  auto fromElapsed = [&] { return (1.0 - p) * secondsBetween(fileStart, now) / p; };
+  double eta = 0.0;
+  if (!state.lastSampleTime) {
+    eta = fromElapsed();
+  } else {
+    double dt = secondsBetween(*state.lastSampleTime, now);
+    double dp = p - state.lastProgress;
+    if (dt > 0 && dp > 0.001) {
+      double instant = (1.0 - p) / (dp / dt);
+      eta = state.smoothed > 0 ? 0.3 * instant + 0.7 * state.smoothed : instant;
+    } else {
+      eta = fromElapsed();
+    }
+  }
+  state.smoothed = eta;
+  state.lastUpdate = now;
+  state.lastSampleTime = now;
+  state.lastProgress = p;
+  return {EtaUpdate::Kind::set, remainingTimeText(eta)};
+}
+
+std::string twelveHourTimeText(TimePoint when) {
+  std::time_t t = std::chrono::system_clock::to_time_t(when);
+  std::tm local{};
+  localtime_r(&t, &local);
+  int hour = local.tm_hour % 12;
+  return fmt::format("{}:{:02}:{:02} {}", hour == 0 ? 12 : hour, local.tm_min, local.tm_sec,
+                     local.tm_hour < 12 ? "AM" : "PM");
+}
+
+std::string conversionTimeSummary(TimePoint start, TimePoint end) {
+  std::int64_t d = wholeSeconds(secondsBetween(start, end));
+  std::string duration = d < 60 ? fmt::format("{}s", d) : fmt::format("{}m {}s", d / 60, d % 60);
+  return "Started: " + twelveHourTimeText(start) + " \u00b7 Finished: " + twelveHourTimeText(end) +
+         " \u00b7 Duration: " + duration;
+}
+
+std::string durationText(const SourceFileInfo &info) {
+  return formatDurationText(info.duration);
+}
+
+} // namespace kestrova::app

@@ -1,0 +1,45 @@
+#pragma once
+
+#include "app/Clock.h"
+#include "core/Records.h"
+
+#include <optional>
+#include <string>
+
+namespace kestrova::app {
+
+/// The smoothing state of the remaining-time estimate of one file. An absent
+/// time stands for the distant past.
+struct EtaState {
+  std::optional<TimePoint> lastUpdate;
+  std::optional<TimePoint> lastSampleTime;
+  double lastProgress = 0.0;
+  double smoothed = 0.0;
+};
+
+/// What one progress sample does to the remaining-time text.
+struct EtaUpdate {
+  enum class Kind { clear, keep, set };
+  Kind kind = Kind::keep;
+  std::string text; ///< the new text when kind is set
+};
+
+/// Updates `state` with the fraction `p` sampled at `now` for a file started
+/// at `fileStart`: no estimate up to 5 %, a new text at most every 3 seconds,
+/// smoothed 0.3/0.7 between samples.
+EtaUpdate updateEta(EtaState &state, TimePoint fileStart, double p, TimePoint now);
+
+/// "N sec remaining", "M min S sec remaining" or "Hh Mm remaining" for an
+/// estimate in seconds (truncated toward zero).
+std::string remainingTimeText(double etaSeconds);
+
+/// The 12-hour local time "h:mm:ss AM" of `when`.
+std::string twelveHourTimeText(TimePoint when);
+
+/// "Started: … · Finished: … · Duration: 2m 12s".
+std::string conversionTimeSummary(TimePoint start, TimePoint end);
+
+/// The source duration as "HH:MM:SS".
+std::string durationText(const SourceFileInfo &info);
+
+} // namespace kestrova::app
