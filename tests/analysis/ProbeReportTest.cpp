@@ -208,17 +208,5 @@ TEST(ProbeReport, DurationsFrameRatesAndSizes) {
   EXPECT_EQ(sizes.info->videoWidth, 1280);
 }
 
-TEST(ProbeReport, LargeReportIsReadWhole) {
-  json streams = json::array();
-  for (int i = 0; i < 20000; ++i)
-    streams.push_back({{"index", i}, {"codec_type", "data"}, {"padding", std::string(480, 'x')}});
-  streams.push_back(videoStream(20000, 3840, 1080));
-  std::string report = json{{"streams", streams}}.dump();
-  ASSERT_GT(report.size(), 10'000'000u);
-  auto result = analyse(report);
-  ASSERT_TRUE(result.info);
-  EXPECT_EQ(result.info->stereoMode, Stereo3DMode::sideBySide());
-}
-
 } // namespace
 } // namespace kestrova::analysis
