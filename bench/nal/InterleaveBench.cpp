@@ -61,6 +61,8 @@ void plainCopy(const fs::path &base, const fs::path &mvc, const fs::path &output
   UniqueFd in[] = {UniqueFd(::open(base.c_str(), O_RDONLY | O_CLOEXEC)),
                    UniqueFd(::open(mvc.c_str(), O_RDONLY | O_CLOEXEC))};
   UniqueFd out(::open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+  for (auto &fd : in)
+    ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL); // as the reader does
   std::vector<std::uint8_t> buffer(kChunk);
   for (bool more = true; more;) {
     more = false;
@@ -89,6 +91,7 @@ Measurement inChild(const std::function<void()> &work) {
   int pipeFds[2];
   if (::pipe(pipeFds) != 0)
     throw std::runtime_error("pipe failed");
+  std::fflush(stdout); // or the child would print the parent's pending lines again
   const pid_t pid = ::fork();
   if (pid == 0) {
     ::close(pipeFds[0]);

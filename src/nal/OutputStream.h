@@ -21,11 +21,14 @@ public:
   using std::runtime_error::runtime_error;
 };
 
-/// Buffered output to a file or FIFO through plain write(2) calls of up to
-/// `bufferSize` bytes, with interrupted and partial writes continued.
+/// Buffered output to a file or FIFO through plain write(2) calls, with
+/// interrupted and partial writes continued. Small pieces are gathered in a
+/// buffer of `bufferSize` bytes; large ones are written directly, in order.
 class OutputStream {
 public:
   static constexpr std::size_t kDefaultBufferSize = 4u << 20;
+  /// Pieces at least this large are written without being copied first.
+  static constexpr std::size_t kDirectWriteSize = 256u << 10;
 
   /// Opens `path` for writing: creates an empty file when nothing is there,
   /// empties an existing regular file, and writes into an existing FIFO as

@@ -1,5 +1,6 @@
 #include "nal/NALInterleaver.h"
 #include "nal/InterleaveError.h"
+#include "nal/OutputStream.h"
 
 #include "Streams.h"
 #include "support/TestSupport.h"
@@ -213,6 +214,40 @@ TEST_F(FifoOutput, StoppingWhileNoReaderHasComeEndsTheWait) {
   const std::vector<std::string> expected = {"[NALInterleaver] Cancelled",
                                              "[NALInterleaver] Complete: 0 pairs written"};
   EXPECT_EQ(log.lines, expected);
+}
+
+} // namespace
+} // namespace kestrova::nal
+
+namespace kestrova::nal {
+namespace {
+
+// Pieces around the buffer size and the direct-write size must come out
+// whole and in order, whichever path each one takes.
+TEST(OutputStream, KeepsPiecesInOrderAcrossBufferAndDirectWrites) {
+  const std::vector<std::vector<std::size_t>> sequences = {
+      {1, 2, 3},
+      {15, 1, 16, 17, 0, 5},
+      {5, OutputStream::kDirectWriteSize, 3, OutputStream::kDirectWriteSize + 1, 7},
+      {OutputStream::kDirectWriteSize - 1, 16, 300000},
+  };
+  TempDir dir;
+  for (const auto &sizes : sequences) {
+    auto out = OutputStream::open(dir / "out.bin", {}, 16);
+    ASSERT_TRUE(out);
+    ByteVector expected;
+    std::uint8_t next = 0;
+    for (const std::size_t size : sizes) {
+      ByteVector piece(size);
+      for (auto &byte : piece)
+        byte = next++;
+      out->append(piece);
+      test::append(expected, piece);
+    }
+    out->flush();
+    out->close();
+    EXPECT_EQ(test::readBytes(dir / "out.bin"), expected) << sizes.size() << " pieces";
+  }
 }
 
 } // namespace
