@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <nlohmann/json.hpp>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
   std::string_view text(reinterpret_cast<const char *>(data), size);
