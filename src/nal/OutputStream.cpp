@@ -48,6 +48,8 @@ OutputStream::OutputStream(UniqueFd fd, std::size_t bufferSize)
       buffer_(std::make_unique_for_overwrite<std::uint8_t[]>(capacity_)) {}
 
 void OutputStream::append(std::span<const std::uint8_t> bytes) {
+  if (bytes.empty())
+    return; // an empty span may carry no pointer, which memcpy must not see
   if (bytes.size() >= kDirectWriteSize) {
     // Large units (most of a film's bytes) go out as they are: one system
     // call more, one copy less.

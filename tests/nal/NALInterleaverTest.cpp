@@ -116,19 +116,6 @@ TEST(NALInterleaver, ReplacesTheContentOfAnExistingFile) {
   EXPECT_EQ(test::readBytes(files.output), expectedPairs(3));
 }
 
-TEST(NALInterleaver, AUnitTooLongForTheBufferIsAReadError) {
-  Files files(3, 3);
-  test::writeBytes(files.mvc, test::labelledUnit(24, 0) + test::bytes({0, 0, 1, 0x14}) + ByteVector(200, 0xAB) +
-                                  test::labelledUnit(24, 2));
-  try {
-    NALInterleaver({64, 16}).interleave(files.base, files.mvc, files.output);
-    ADD_FAILURE() << "no error";
-  } catch (const InterleaveError &error) {
-    EXPECT_EQ(error.kind(), InterleaveError::Kind::readError);
-    EXPECT_NE(std::string(error.what()).find(files.mvc.string()), std::string::npos) << error.what();
-  }
-}
-
 TEST(NALInterleaver, CancellingBetweenPairsLeavesWholePairs) {
   Files files(1200, 1200);
   std::stop_source stop;

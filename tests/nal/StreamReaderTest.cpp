@@ -1,5 +1,4 @@
 #include "nal/StreamReader.h"
-#include "nal/AnnexB.h"
 #include "nal/InterleaveError.h"
 
 #include "ReferenceReader.h"
@@ -116,26 +115,6 @@ TEST(StreamReader, HandsOutUnitsWithoutTheirDelimiter) {
         payloads.push_back(unit.payload);
       EXPECT_EQ(payloads, row.payloads);
       EXPECT_EQ(result.units, reference.units);
-    }
-  }
-}
-
-TEST(StreamReader, ScansAgreeWithThePlainModelAtEveryPosition) {
-  std::mt19937 random(7);
-  for (int round = 0; round < 400; ++round) {
-    const ByteVector data = test::randomStream(random, 1 + random() % 3);
-    for (const std::uint8_t type : {std::uint8_t{9}, std::uint8_t{24}}) {
-      for (std::size_t from = 0; from <= data.size(); ++from) {
-        std::optional<std::size_t> expected;
-        for (std::ptrdiff_t p = static_cast<std::ptrdiff_t>(from); p < static_cast<std::ptrdiff_t>(data.size()) - 5;
-             ++p)
-          if (test::referenceOpens(data, p, type)) {
-            expected = static_cast<std::size_t>(p);
-            break;
-          }
-        ASSERT_EQ(annexb::findNalUnit(data, from, type), expected) << "round " << round << " from " << from;
-      }
-      ASSERT_EQ(annexb::openingUnitLength(data, type), test::referenceStripLength(data, type)) << "round " << round;
     }
   }
 }
