@@ -61,6 +61,11 @@ std::vector<std::string> EncoderTable::translate(std::vector<std::string> argume
       pendingQualityForHevc = hevc;
       continue;
     }
+    // A VideoToolbox-only switch; the software encoders refuse it outright.
+    if (argument == "-realtime" && i + 1 < arguments.size()) {
+      ++i;
+      continue;
+    }
     int quality = 0;
     if (argument == "-q:v" && pendingQualityForHevc && i + 1 < arguments.size() &&
         std::from_chars(arguments[i + 1].data(), arguments[i + 1].data() + arguments[i + 1].size(), quality).ec ==

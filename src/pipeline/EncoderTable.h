@@ -22,7 +22,8 @@ public:
   /// Rewrites an argument list written for VideoToolbox: "-c:v
   /// h264_videotoolbox" / "hevc_videotoolbox" become libx264 / libx265, the
   /// "-q:v Q" that follows becomes "-crf C -preset P" at the same place, and
-  /// "aac_at" becomes "aac". Every other argument keeps its order and value.
+  /// "aac_at" becomes "aac", and VideoToolbox's "-realtime V" is dropped (the
+  /// software encoders refuse it). Every other argument keeps its order and value.
   /// Unchanged when VideoToolbox is there.
   std::vector<std::string> translate(std::vector<std::string> arguments) const;
 

@@ -82,6 +82,9 @@ TEST(EncoderTable, TranslatesOnlyTheVideoToolboxPieces) {
   EXPECT_EQ(table.translate(in), expected);
   Args hevc{"-c:v", "hevc_videotoolbox", "-q:v", "45", "-tag:v", "hvc1"};
   EXPECT_EQ(table.translate(hevc), (Args{"-c:v", "libx265", "-crf", "31", "-preset", "fast", "-tag:v", "hvc1"}));
+  Args faLine{"-c:v", "hevc_videotoolbox", "-q:v", "80", "-sc_threshold", "0", "-realtime", "0", "-tag:v", "hvc1"};
+  EXPECT_EQ(table.translate(faLine),
+            (Args{"-c:v", "libx265", "-crf", "23", "-preset", "fast", "-sc_threshold", "0", "-tag:v", "hvc1"}));
   Args copy{"-c:v", "copy", "-q:v", "3", "-c:a", "copy"};
   EXPECT_EQ(table.translate(copy), copy) << "a -q:v that is not VideoToolbox's stays";
   EXPECT_EQ(EncoderTable::forPlatform(true).translate(in), in);
