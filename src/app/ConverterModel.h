@@ -13,6 +13,7 @@
 #include "core/SettingsStore.h"
 #include "pipeline/PipelineEngine.h"
 
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -28,10 +29,31 @@ namespace kestrova::app {
 
 struct BatchGate;
 
+/// Work the model started on another thread; joined when the model goes.
+struct BackgroundTask {
+  std::shared_ptr<std::atomic<bool>> done;
+  std::jthread thread;
+};
+
 /// Analyses one source file; returns nothing when the analysis has no result
 /// and throws (a kestrova::Error) when it fails. Runs off the main thread.
 using SourceAnalyzerFn =
     std::function<std::optional<SourceFileInfo>(const std::filesystem::path &source, const LogFn &onLog)>;
+
+/// Runs one file's conversion; blocks the calling thread (the batch worker).
+/// The default drives the model's engine; tests may replace it.
+struct ConversionRunner {
+  /// A fresh conversion of `job.sourceURL`.
+  std::function<ConversionResult(const ConversionJob &job, const std::optional<SourceFileInfo> &sourceInfo,
+                                 pipeline::ProgressHandler progress, LogFn onLog)>
+      convert;
+  /// The side-by-side pipeline started from a kept SBS file (`job.sourceURL`),
+  /// writing outputs named after `baseName`.
+  std::function<ConversionResult(const ConversionJob &job, const std::string &baseName,
+                                 const std::optional<SourceFileInfo> &sourceInfo, pipeline::ProgressHandler progress,
+                                 LogFn onLog)>
+      convertCachedSbs;
+};
 
 /// Everything the model needs from the platform. Absent services are simply
 /// not used (no notifications, no reveal, no choosers).
@@ -45,6 +67,8 @@ struct ModelEnvironment {
   std::shared_ptr<Dialogs> dialogs;
   /// Default: ffprobe through the engine's tool locator.
   SourceAnalyzerFn analyzer;
+  /// Default: the engine (missing functions are filled in).
+  ConversionRunner runner;
   /// The user's Desktop directory; absent when the platform has none.
   std::optional<std::filesystem::path> desktopDirectory;
   /// The user's home directory (command-line hand-off default).
@@ -182,8 +206,11 @@ private:
   void beginFile(std::int64_t index);
   bool cacheApplies(const std::filesystem::path &file) const;
   void handleFreshResult(const std::filesystem::path &file, const ConversionResult &result);
+  void recordOutput(const ConversionResult &result);
   void finishRun(bool cancelled, std::size_t fileCount);
   void failRun(const std::string &description, bool cancelled);
+  /// Set by cancelConversion for the run in progress.
+  std::shared_ptr<std::atomic<bool>> runCancelled_ = std::make_shared<std::atomic<bool>>(false);
 
   ModelEnvironment env_;
   std::vector<std::pair<int, Observer>> observers_;
@@ -222,7 +249,7 @@ private:
   /// analysis to end.
   std::shared_ptr<BatchGate> gate_;
   /// Analyses of source files, each on its own thread.
-  std::list<std::jthread> tasks_;
+  std::list<BackgroundTask> tasks_;
   /// The running batch (the conversion task); joined on destruction.
   std::jthread conversionTask_;
 };

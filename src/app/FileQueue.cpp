@@ -1,0 +1,252 @@
+// How source files enter the model: selection, the queue, the choosers and
+// drops, and the analyses that run for them off the main thread.
+#include "app/BatchGate.h"
+#include "app/ConverterModel.h"
+#include "core/Errors.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cxxabi.h>
+#include <fmt/format.h>
+#include <typeinfo>
+
+namespace kestrova::app {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char *kNoSupportedFiles = "No supported video files found.";
+
+std::string lowerExtension(const fs::path &url) {
+  std::string extension = url.extension().string();
+  if (!extension.empty())
+    extension.erase(0, 1);
+  std::transform(extension.begin(), extension.end(), extension.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return extension;
+}
+
+// The error's own class name without its namespace, as the log shows it.
+std::string unqualifiedTypeName(const std::exception &error) {
+  const char *mangled = typeid(error).name();
+  int status = 0;
+  std::unique_ptr<char, void (*)(void *)> demangled(abi::__cxa_demangle(mangled, nullptr, nullptr, &status), std::free);
+  std::string name = status == 0 && demangled ? demangled.get() : mangled;
+  auto colon = name.rfind("::");
+  return colon == std::string::npos ? name : name.substr(colon + 2);
+}
+
+std::string fileName(const fs::path &url) {
+  return url.filename().string();
+}
+
+} // namespace
+
+bool ConverterModel::isSupportedSource(const fs::path &url) {
+  static constexpr std::array<std::string_view, 6> kSupported{"mkv", "m2ts", "ts", "bluray", "mp4", "mov"};
+  std::string extension = lowerExtension(url);
+  return std::find(kSupported.begin(), kSupported.end(), extension) != kSupported.end();
+}
+
+void ConverterModel::spawnTask(std::function<void(std::stop_token)> task) {
+  std::erase_if(tasks_, [](const BackgroundTask &entry) { return entry.done->load(); });
+  auto done = std::make_shared<std::atomic<bool>>(false);
+  tasks_.push_back(BackgroundTask{done, std::jthread([task = std::move(task), done](std::stop_token stop) {
+                                    task(stop);
+                                    done->store(true);
+                                  })});
+}
+
+void ConverterModel::setParsing(bool parsing) {
+  assign(isParsing_, parsing, ModelField::isParsing);
+  gate_->setParsing(parsing);
+}
+
+void ConverterModel::selectFile(const fs::path &url) {
+  assign(sourceFileURL_, std::optional<fs::path>(url), ModelField::sourceFileURL);
+  cachedSBS_.reset();
+  appendLog("Selected file: " + fileName(url));
+  startSelectedAnalysis(url);
+}
+
+void ConverterModel::startSelectedAnalysis(const fs::path &url) {
+  setParsing(true);
+  appendLog("Parsing source file metadata...");
+  appendLog("File path: " + url.string());
+  std::error_code error;
+  std::uintmax_t size = fs::file_size(url, error);
+  appendLog(fmt::format("File size: {} MB", error ? 0 : size / 1'000'000));
+
+  auto weak = weak_from_this();
+  spawnTask([weak, url, analyzer = env_.analyzer, executor = env_.executor, log = mainThreadLog()](std::stop_token) {
+    std::optional<SourceFileInfo> info;
+    std::exception_ptr failure;
+    try {
+      info = analyzer(url, log);
+    } catch (...) {
+      failure = std::current_exception();
+    }
+    executor->post([weak, url, info = std::move(info), failure] {
+      if (auto model = weak.lock())
+        model->finishSelectedAnalysis(url, info, failure);
+    });
+  });
+}
+
+void ConverterModel::finishSelectedAnalysis(const fs::path &, std::optional<SourceFileInfo> info,
+                                            std::exception_ptr failure) {
+  if (failure) {
+    try {
+      std::rethrow_exception(failure);
+    } catch (const std::exception &error) {
+      assign(errorMessage_, std::optional<std::string>("Failed to parse file: " + std::string(error.what())),
+             ModelField::errorMessage);
+      appendLog("ERROR type: " + unqualifiedTypeName(error));
+      appendLog("ERROR detail: " + errorDebugText(error));
+      appendLog("ERROR: " + std::string(error.what()));
+    } catch (...) {
+      assign(errorMessage_, std::optional<std::string>("Failed to parse file: unknown error"),
+             ModelField::errorMessage);
+    }
+  } else if (info) {
+    assign(sourceInfo_, info, ModelField::sourceInfo);
+    if (info->hasMVCStream) {
+      assign(errorMessage_, std::optional<std::string>(), ModelField::errorMessage);
+      appendLog(fmt::format("Source parsed: {}, {}, mode: {}, MVC track: {}", info->resolution, durationText(*info),
+                            info->stereoMode.text(), info->mvcTrackIndex.value_or(-1)));
+    } else {
+      assign(errorMessage_,
+             std::optional<std::string>("No 3D stream detected. Select a Blu-ray 3D .m2ts or MakeMKV 3D .mkv file."),
+             ModelField::errorMessage);
+      appendLog("WARNING: No 3D stream detected (no MVC tracks, no stereo_mode tag, no Stereo 3D side data)");
+    }
+  }
+  setParsing(false);
+}
+
+void ConverterModel::startQueueAnalysis(const fs::path &url) {
+  auto weak = weak_from_this();
+  spawnTask([weak, url, analyzer = env_.analyzer, executor = env_.executor](std::stop_token) {
+    std::optional<SourceFileInfo> info;
+    std::string failure;
+    bool failed = false;
+    try {
+      info = analyzer(url, {});
+    } catch (const std::exception &error) {
+      failed = true;
+      failure = error.what();
+    }
+    executor->post([weak, url, info = std::move(info), failed, failure] {
+      auto model = weak.lock();
+      if (!model)
+        return;
+      if (failed) {
+        model->appendLog("Failed to parse " + fileName(url) + ": " + failure);
+      } else if (info) {
+        model->fileInfoMap_[url] = *info;
+        model->changed(ModelField::fileInfoMap);
+      }
+    });
+  });
+}
+
+void ConverterModel::addFiles(const std::vector<fs::path> &urls) {
+  resetCompletedState();
+  std::vector<fs::path> kept;
+  std::copy_if(urls.begin(), urls.end(), std::back_inserter(kept),
+               [](const fs::path &url) { return isSupportedSource(url); });
+  if (kept.empty()) {
+    assign(errorMessage_, std::optional<std::string>(kNoSupportedFiles), ModelField::errorMessage);
+    return;
+  }
+  for (const auto &url : kept) {
+    if (std::find(fileQueue_.begin(), fileQueue_.end(), url) != fileQueue_.end())
+      continue;
+    fileQueue_.push_back(url);
+    changed(ModelField::fileQueue);
+    startQueueAnalysis(url);
+  }
+  if (!sourceFileURL_)
+    selectFile(fileQueue_.front());
+  appendLog(fmt::format("Queue: {} file(s)", fileQueue_.size()));
+}
+
+void ConverterModel::removeFromQueue(std::int64_t index) {
+  if (index < 0 || static_cast<std::size_t>(index) >= fileQueue_.size())
+    return;
+  fs::path removed = fileQueue_[static_cast<std::size_t>(index)];
+  fileQueue_.erase(fileQueue_.begin() + static_cast<std::ptrdiff_t>(index));
+  changed(ModelField::fileQueue);
+  if (fileInfoMap_.erase(removed) > 0)
+    changed(ModelField::fileInfoMap);
+  appendLog("Removed from queue: " + fileName(removed));
+  if (fileQueue_.empty()) {
+    assign(sourceFileURL_, std::optional<fs::path>(), ModelField::sourceFileURL);
+    assign(sourceInfo_, std::optional<SourceFileInfo>(), ModelField::sourceInfo);
+  } else if (sourceFileURL_ == removed) {
+    selectFile(fileQueue_.front());
+  }
+}
+
+void ConverterModel::setFileQueue(std::vector<fs::path> queue) {
+  assign(fileQueue_, std::move(queue), ModelField::fileQueue);
+}
+
+void ConverterModel::browseForFiles() {
+  if (!env_.dialogs)
+    return;
+  auto urls = env_.dialogs->openFiles(
+      OpenFilesRequest{"Select 3D Video Files", {"mkv", "m2ts", "ts", "mp4", "mov"}, /*multipleSelection=*/true});
+  if (urls.size() == 1) {
+    selectFile(urls.front());
+    setFileQueue({urls.front()});
+  } else if (urls.size() > 1) {
+    addFiles(urls);
+  }
+}
+
+void ConverterModel::dropFiles(const std::vector<fs::path> &urls) {
+  resetForNewConversion();
+  if (urls.size() != 1) {
+    addFiles(urls);
+    return;
+  }
+  if (!isSupportedSource(urls.front())) {
+    assign(errorMessage_, std::optional<std::string>("Unsupported file format. Please use MKV, M2TS, MP4, or MOV."),
+           ModelField::errorMessage);
+    return;
+  }
+  selectFile(urls.front());
+  setFileQueue({urls.front()});
+}
+
+void ConverterModel::chooseOutputDirectory() {
+  if (!env_.dialogs)
+    return;
+  auto directory = env_.dialogs->chooseDirectory(ChooseDirectoryRequest{"Select Output Directory", true});
+  if (!directory)
+    return;
+  setOutputDirectory(*directory);
+  appendLog("Output directory set to: " + directory->string());
+}
+
+void ConverterModel::resetForNewConversion() {
+  assign(isConverting_, false, ModelField::isConverting);
+  assign(currentStage_, ConversionStage::idle, ModelField::currentStage);
+  assign(progress_, 0.0, ModelField::progress);
+  assign(errorMessage_, std::optional<std::string>(), ModelField::errorMessage);
+  assign(conversionStartTime_, std::optional<TimePoint>(), ModelField::conversionStartTime);
+  assign(conversionEndTime_, std::optional<TimePoint>(), ModelField::conversionEndTime);
+  assign(estimatedTimeRemaining_, std::optional<std::string>(), ModelField::estimatedTimeRemaining);
+  assign(fileQueue_, std::vector<fs::path>(), ModelField::fileQueue);
+  assign(currentQueueIndex_, std::int64_t{0}, ModelField::currentQueueIndex);
+  assign(batchCompletedCount_, std::int64_t{0}, ModelField::batchCompletedCount);
+  assign(isBatchMode_, false, ModelField::isBatchMode);
+  assign(lastOutputURL_, std::optional<fs::path>(), ModelField::lastOutputURL);
+  assign(batchOutputURLs_, std::vector<fs::path>(), ModelField::batchOutputURLs);
+  assign(sourceFileURL_, std::optional<fs::path>(), ModelField::sourceFileURL);
+  assign(sourceInfo_, std::optional<SourceFileInfo>(), ModelField::sourceInfo);
+}
+
+} // namespace kestrova::app

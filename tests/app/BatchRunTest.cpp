@@ -1,0 +1,230 @@
+#include "ModelTestSupport.h"
+
+#include "core/Errors.h"
+
+#include <gtest/gtest.h>
+
+namespace kestrova::test {
+namespace {
+
+namespace fs = std::filesystem;
+using app::ConverterModel;
+
+struct RunFixture : ModelFixture {
+  fs::path out = dir / "out";
+  std::shared_ptr<ConverterModel> model;
+
+  fs::path sbsSource(const std::string &name, bool has3D = true) {
+    fs::path file = source(name);
+    std::lock_guard lock(*analysesMutex);
+    (*analyses)[file] = sideBySideInfo(file, has3D);
+    return file;
+  }
+  void build() {
+    model = make();
+    model->loadSettings();
+    model->setOutputDirectory(out);
+  }
+  void select(const fs::path &file) {
+    model->selectFile(file);
+    ASSERT_TRUE(executor->drainUntil([&] { return !model->isParsing(); }));
+  }
+  void runToEnd() {
+    model->startConversion();
+    ASSERT_TRUE(model->isConverting());
+    ASSERT_TRUE(executor->drainUntil([&] { return !model->isConverting(); }));
+  }
+};
+
+TEST(BatchRun, SingleFileIsCopiedByTheRealEngine) {
+  RunFixture f;
+  fs::path movie = f.sbsSource("movie.mkv");
+  f.build();
+  f.select(movie);
+  f.runToEnd();
+  EXPECT_EQ(f.model->currentStage(), ConversionStage::complete);
+  EXPECT_TRUE(fs::exists(f.out / "movie_SBS.mkv"));
+  EXPECT_EQ(f.model->lastOutputURL(), f.out / "movie_SBS.mkv");
+  EXPECT_TRUE(ModelFixture::logged(*f.model, "=== Starting conversion pipeline (Build 134) ==="));
+  EXPECT_TRUE(ModelFixture::logged(*f.model, "Output: " + (f.out / "movie_SBS.mkv").string()));
+  ASSERT_EQ(f.notifier->posted.size(), 1u);
+  EXPECT_EQ(f.notifier->posted[0].title, "Kestrova");
+  EXPECT_EQ(f.notifier->posted[0].body, "Conversion complete: movie_SBS.mkv");
+  EXPECT_TRUE(f.model->conversionTimeSummary());
+  f.model->revealInFinder();
+  EXPECT_EQ(f.revealer->revealed, (std::vector<std::vector<fs::path>>{{f.out / "movie_SBS.mkv"}}));
+}
+
+TEST(BatchRun, RefusesToStartWithoutASelection) {
+  RunFixture f;
+  fs::path movie = f.sbsSource("movie.mkv");
+  f.build();
+  f.model->setFileQueue({movie});
+  f.model->startConversion();
+  EXPECT_EQ(f.model->errorMessage(), "No source file selected");
+  EXPECT_FALSE(f.model->isConverting());
+}
+
+TEST(BatchRun, FileWithout3DIsSkipped) {
+  RunFixture f;
+  fs::path a = f.sbsSource("a.mkv"), b = f.sbsSource("b.mkv", false), c = f.sbsSource("c.mov");
+  f.build();
+  f.model->addFiles({a, b, c});
+  f.executor->drainUntil([&] { return f.model->fileInfoMap().size() == 3 && !f.model->isParsing(); });
+  f.runToEnd();
+  EXPECT_TRUE(ModelFixture::logged(*f.model, "=== Converting 1 of 3: a.mkv ==="));
+  EXPECT_TRUE(ModelFixture::logged(*f.model, "WARNING: No 3D stream in b.mkv, skipping"));
+  EXPECT_TRUE(ModelFixture::logged(*f.model, "=== Batch complete: 2 of 3 files converted ==="));
+  EXPECT_EQ(f.model->batchOutputURLs(), (std::vector<fs::path>{f.out / "a_SBS.mkv", f.out / "c_SBS.mov"}));
+  EXPECT_EQ(f.notifier->posted.back().body, "Batch complete: 2 files converted");
+  f.model->revealInFinder();
+  EXPECT_EQ(f.revealer->revealed.back(), f.model->batchOutputURLs());
+}
+
+TEST(BatchRun, FailureInTheMiddleEndsTheRun) {
+  RunFixture f;
+  fs::path a = f.sbsSource("a.mkv"), b = f.sbsSource("b.mkv"), c = f.sbsSource("c.mkv");
+  fs::create_directories(f.out);
+  writeFile(f.out / "b_SBS.mkv", "a user's file"); // the copy refuses to replace it
+  f.build();
+  f.model->addFiles({a, b, c});
+  f.runToEnd();
+  EXPECT_EQ(f.model->currentStage(), ConversionStage::failed);
+  EXPECT_EQ(f.model->batchCompletedCount(), 1);
+  EXPECT_EQ(f.model->batchOutputURLs().size(), 1u);
+  EXPECT_FALSE(fs::exists(f.out / "c_SBS.mkv"));
+  EXPECT_FALSE(f.model->conversionEndTime());
+  ASSERT_TRUE(f.model->errorMessage());
+  EXPECT_EQ(f.notifier->posted.back().body, "Conversion failed: " + *f.model->errorMessage());
+  EXPECT_EQ(readFile(f.out / "b_SBS.mkv"), "a user's file");
+}
+
+// A conversion that reports progress, then blocks until the engine is cancelled.
+app::ConversionRunner blockingRunner(std::shared_ptr<pipeline::PipelineEngine> engine) {
+  app::ConversionRunner runner;
+  runner.convert = [engine](const ConversionJob &, const std::optional<SourceFileInfo> &,
+                            pipeline::ProgressHandler progress, LogFn) -> ConversionResult {
+    progress(ConversionStage::decoding, 0.1);
+    std::mutex mutex;
+    std::condition_variable_any never;
+    std::unique_lock lock(mutex);
+    never.wait(lock, engine->stopToken(), [] { return false; });
+    throw ConversionError::cancelled();
+  };
+  return runner;
+}
+
+TEST(BatchRun, CancelDuringTheFirstFileAndASecondStart) {
+  RunFixture f;
+  fs::path a = f.sbsSource("a.mkv"), b = f.sbsSource("b.mkv");
+  f.environment.runner = blockingRunner(f.environment.engine);
+  f.build();
+  f.model->addFiles({a, b});
+  f.model->startConversion();
+  ASSERT_TRUE(f.executor->drainUntil([&] { return f.model->currentStage() == ConversionStage::decoding; }));
+  auto logCount = f.model->logs().size();
+  f.model->startConversion(); // already running: nothing happens
+  EXPECT_EQ(f.model->logs().size(), logCount);
+
+  f.model->cancelConversion();
+  EXPECT_FALSE(f.model->isConverting());
+  ASSERT_TRUE(f.executor->drainUntil([&] { return ModelFixture::logged(*f.model, "] Conversion cancelled"); }));
+  EXPECT_LT(ModelFixture::logIndex(*f.model, "Conversion cancelled by user"),
+            ModelFixture::logIndex(*f.model, "] Conversion cancelled"));
+  EXPECT_EQ(f.model->currentStage(), ConversionStage::idle);
+  EXPECT_EQ(f.model->batchCompletedCount(), 0);
+  EXPECT_FALSE(ModelFixture::logged(*f.model, "=== Converting 2 of 2: b.mkv ==="));
+  EXPECT_TRUE(f.notifier->posted.empty());
+}
+
+TEST(BatchRun, DestroyingTheModelStopsARunningConversion) {
+  RunFixture f;
+  fs::path a = f.sbsSource("a.mkv");
+  f.environment.runner = blockingRunner(f.environment.engine);
+  f.build();
+  f.select(a);
+  f.model->startConversion();
+  ASSERT_TRUE(f.executor->drainUntil([&] { return f.model->currentStage() == ConversionStage::decoding; }));
+  f.model.reset(); // joins the worker; would hang if the engine were not cancelled
+  f.executor->drainAvailable();
+}
+
+// Fresh conversions that leave an SBS intermediate, and a record of reuse.
+struct CacheFixture : RunFixture {
+  std::vector<ConversionJob> fresh;
+  std::vector<ConversionJob> reused;
+  CacheFixture() {
+    environment.runner.convert = [this](const ConversionJob &job, const std::optional<SourceFileInfo> &,
+                                        pipeline::ProgressHandler, LogFn) {
+      fresh.push_back(job);
+      fs::create_directories(job.outputDirectory);
+      fs::path sbs = job.outputDirectory / (job.sourceURL.stem().string() + "_SBS.mkv");
+      writeFile(sbs, "sbs");
+      return ConversionResult{sbs.string(), {}, sbs.string()};
+    };
+    environment.runner.convertCachedSbs = [this](const ConversionJob &job, const std::string &baseName,
+                                                 const std::optional<SourceFileInfo> &, pipeline::ProgressHandler,
+                                                 LogFn) {
+      reused.push_back(job);
+      return ConversionResult{(job.outputDirectory / (baseName + "_MV-HEVC.mov")).string(), {}, std::nullopt};
+    };
+  }
+};
+
+TEST(SbsCache, ReuseDependsOnTheEncodingSettings) {
+  struct Case {
+    const char *name;
+    std::int64_t firstLimit;
+    std::function<void(ConverterModel &)> between;
+    bool reuse;
+  };
+  const Case cases[] = {
+      {"same settings", 120, [](ConverterModel &) {}, true},
+      {"codec changed", 120, [](ConverterModel &m) { m.setOutputCodec(OutputCodec::h265); }, false},
+      {"2 min to 5 min", 120, [](ConverterModel &m) { m.setDebugLimitSeconds(300); }, false},
+      {"full movie twice", 0, [](ConverterModel &) {}, true},
+      {"cached file deleted", 120, [](ConverterModel &m) { fs::remove(m.cachedSBS()->sbsURL); }, false},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    CacheFixture f;
+    fs::path movie = f.sbsSource("movie.m2ts");
+    f.build();
+    f.model->setDebugLimitSeconds(c.firstLimit);
+    f.select(movie);
+    f.runToEnd();
+    ASSERT_TRUE(f.model->cachedSBS());
+    EXPECT_EQ(f.fresh.back().durationLimit, c.firstLimit ? std::optional<std::int64_t>(c.firstLimit) : std::nullopt);
+    c.between(*f.model);
+    f.model->setOutputTarget(OutputTarget::visionPro);
+    f.model->setKeepSBSIntermediate(true);
+    f.runToEnd();
+    EXPECT_EQ(f.reused.size(), c.reuse ? 1u : 0u);
+    EXPECT_EQ(ModelFixture::logged(*f.model, "\u2705 Reusing cached SBS: movie_SBS.mkv"), c.reuse);
+    if (c.reuse) {
+      EXPECT_EQ(f.reused[0].sourceURL, f.out / "movie_SBS.mkv");
+    }
+  }
+}
+
+TEST(SbsCache, KeepIntermediateDecidesWhetherTheFileStays) {
+  for (bool keep : {false, true}) {
+    SCOPED_TRACE(keep);
+    CacheFixture f;
+    fs::path movie = f.sbsSource("movie.m2ts");
+    f.build();
+    f.model->setOutputTarget(OutputTarget::visionPro);
+    f.model->setKeepSBSIntermediate(keep);
+    f.select(movie);
+    f.runToEnd();
+    EXPECT_EQ(fs::exists(f.out / "movie_SBS.mkv"), keep);
+    EXPECT_EQ(f.model->cachedSBS().has_value(), keep);
+    EXPECT_EQ(ModelFixture::logged(*f.model, "\U0001F4BE Cached SBS for reuse: movie_SBS.mkv"), keep);
+    // Selecting the file again forgets the intermediate.
+    f.select(movie);
+    EXPECT_FALSE(f.model->cachedSBS());
+  }
+}
+
+} // namespace
+} // namespace kestrova::test

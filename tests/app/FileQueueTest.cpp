@@ -1,0 +1,186 @@
+#include "ModelTestSupport.h"
+
+#include <gtest/gtest.h>
+
+namespace kestrova::test {
+namespace {
+
+namespace fs = std::filesystem;
+using app::ConverterModel;
+
+struct QueueFixture : ModelFixture {
+  QueueFixture() {
+    for (const char *name : {"a.mkv", "b.m2ts", "c.MKV"}) {
+      fs::path file = source(name, 3'500'000);
+      (*analyses)[file] = sideBySideInfo(file);
+    }
+    model = make();
+    model->loadSettings();
+  }
+  fs::path file(const char *name) const { return dir / "sources" / name; }
+  void settle(std::size_t analysed) {
+    ASSERT_TRUE(executor->drainUntil([&] { return !model->isParsing() && model->fileInfoMap().size() >= analysed; }));
+  }
+  std::shared_ptr<ConverterModel> model;
+};
+
+TEST(FileQueue, AddsSupportedFilesOnceInOrderAndSelectsTheFirst) {
+  QueueFixture f;
+  f.model->addFiles({f.file("a.mkv"), f.dir / "notes.txt", f.file("c.MKV"), f.file("a.mkv"), f.dir / "folder"});
+  EXPECT_EQ(f.model->fileQueue(), (std::vector<fs::path>{f.file("a.mkv"), f.file("c.MKV")}));
+  EXPECT_EQ(f.model->sourceFileURL(), f.file("a.mkv"));
+  EXPECT_TRUE(ModelFixture::logged(*f.model, "Queue: 2 file(s)"));
+  f.settle(2);
+  EXPECT_EQ(f.model->sourceInfo(), sideBySideInfo(f.file("a.mkv")));
+  EXPECT_TRUE(ModelFixture::logged(*f.model, "File size: 3 MB"));
+  EXPECT_TRUE(ModelFixture::logged(*f.model, "Source parsed: 3840x1080, 01:30:05, mode: sideBySide, MVC track: -1"));
+
+  f.model->addFiles({f.file("a.mkv")});
+  EXPECT_EQ(f.model->fileQueue().size(), 2u);
+  EXPECT_TRUE(ModelFixture::logged(*f.model, "Queue: 2 file(s)"));
+}
+
+TEST(FileQueue, NothingSupportedIsAnErrorAndLeavesTheQueue) {
+  QueueFixture f;
+  auto logsBefore = f.model->logs().size();
+  f.model->addFiles({f.dir / "notes.txt", f.dir / "movie.avi"});
+  EXPECT_EQ(f.model->errorMessage(), "No supported video files found.");
+  EXPECT_TRUE(f.model->fileQueue().empty());
+  EXPECT_EQ(f.model->logs().size(), logsBefore);
+}
+
+TEST(FileQueue, RemovingEntriesKeepsOrMovesTheSelection) {
+  QueueFixture f;
+  f.model->addFiles({f.file("a.mkv"), f.file("b.m2ts"), f.file("c.MKV")});
+  f.settle(3);
+  f.model->removeFromQueue(1); // not selected
+  EXPECT_EQ(f.model->sourceFileURL(), f.file("a.mkv"));
+  EXPECT_FALSE(f.model->fileInfoMap().contains(f.file("b.m2ts")));
+  f.model->removeFromQueue(5);
+  f.model->removeFromQueue(-1);
+  EXPECT_EQ(f.model->fileQueue().size(), 2u);
+
+  f.model->removeFromQueue(0); // the selected file
+  EXPECT_EQ(f.model->sourceFileURL(), f.file("c.MKV"));
+  EXPECT_TRUE(ModelFixture::logged(*f.model, "Removed from queue: a.mkv"));
+  f.settle(1);
+  EXPECT_EQ(f.model->sourceInfo()->url, f.file("c.MKV"));
+
+  f.model->removeFromQueue(0); // the last one
+  EXPECT_FALSE(f.model->sourceFileURL());
+  EXPECT_FALSE(f.model->sourceInfo());
+}
+
+TEST(FileQueue, AnalysisOutcomesOfTheSelectedAndQueuedFiles) {
+  QueueFixture f;
+  fs::path flat = f.source("flat.mp4");
+  (*f.analyses)[flat] = sideBySideInfo(flat, /*has3D=*/false);
+  fs::path broken = f.source("broken.ts");
+
+  f.model->selectFile(flat);
+  f.settle(0);
+  EXPECT_EQ(f.model->sourceFileURL(), flat);
+  EXPECT_TRUE(f.model->sourceInfo());
+  EXPECT_EQ(f.model->errorMessage(), "No 3D stream detected. Select a Blu-ray 3D .m2ts or MakeMKV 3D .mkv file.");
+
+  f.model->selectFile(broken);
+  f.settle(0);
+  EXPECT_EQ(f.model->errorMessage(), "Failed to parse file: ffprobe failed to read broken.ts");
+  std::size_t type = ModelFixture::logIndex(*f.model, "ERROR type: AnalysisError");
+  std::size_t error = ModelFixture::logIndex(*f.model, "ERROR: ffprobe failed to read broken.ts");
+  EXPECT_LT(type, error);
+  EXPECT_LT(error, f.model->logs().size());
+
+  f.model->addFiles({broken});
+  ASSERT_TRUE(f.executor->drainUntil(
+      [&] { return ModelFixture::logged(*f.model, "Failed to parse broken.ts: ffprobe failed to read broken.ts"); }));
+  EXPECT_EQ(f.model->fileQueue(), std::vector<fs::path>{broken});
+}
+
+TEST(FileQueue, ChooserAndDropOutcomes) {
+  QueueFixture f;
+  f.model->addFiles({f.file("a.mkv"), f.file("b.m2ts")});
+  f.dialogs->files = {f.file("c.MKV")};
+  f.model->browseForFiles();
+  EXPECT_EQ(f.model->fileQueue(), std::vector<fs::path>{f.file("c.MKV")});
+  EXPECT_EQ(f.dialogs->lastOpen.title, "Select 3D Video Files");
+  f.dialogs->files = {f.file("a.mkv"), f.file("b.m2ts")};
+  f.model->browseForFiles();
+  EXPECT_EQ(f.model->fileQueue().size(), 3u);
+
+  f.model->dropFiles({f.dir / "clip.avi"});
+  EXPECT_EQ(f.model->errorMessage(), "Unsupported file format. Please use MKV, M2TS, MP4, or MOV.");
+  EXPECT_TRUE(f.model->fileQueue().empty());
+  EXPECT_FALSE(f.model->sourceFileURL());
+
+  f.dialogs->directory = f.dir / "chosen";
+  f.model->chooseOutputDirectory();
+  EXPECT_EQ(f.storedSettings()["outputDirectory"], (f.dir / "chosen").string());
+  f.settle(0);
+}
+
+TEST(ModelLog, KeepsTheNewestFiveHundredLines) {
+  ModelFixture f;
+  auto model = f.make();
+  for (int i = 1; i <= 501; ++i)
+    model->appendLog("line " + std::to_string(i));
+  ASSERT_EQ(model->logs().size(), 500u);
+  EXPECT_TRUE(model->logs().front().ends_with("] line 2"));
+  EXPECT_EQ(model->logs().front().front(), '[');
+}
+
+TEST(ModelReveal, SelectsTheLastOutputOrTheWholeBatch) {
+  ModelFixture f;
+  auto model = f.make();
+  model->revealInFinder();
+  EXPECT_TRUE(f.revealer->revealed.empty());
+}
+
+TEST(CommandLineHandOff, InputAndOutputArguments) {
+  struct Case {
+    const char *name;
+    std::vector<std::string> args;
+    std::size_t queued;
+    std::optional<std::string> output; // relative to the scratch folder
+    std::optional<std::string> error;
+  };
+  const Case cases[] = {
+      {"input only", {"kestrova", "--input", "SRC/a.mkv"}, 1, "home/Desktop/Kestrova Output", std::nullopt},
+      {"input and output", {"kestrova", "--input", "SRC/a.mkv", "--output", "out"}, 1, "out", std::nullopt},
+      {"output only", {"kestrova", "--output", "out"}, 0, std::nullopt, std::nullopt},
+      {"input last", {"kestrova", "--input"}, 0, std::nullopt, std::nullopt},
+      {"unsupported input",
+       {"kestrova", "--input", "SRC/a.txt"},
+       0,
+       "home/Desktop/Kestrova Output",
+       "No supported video files found."},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    ModelFixture f;
+    fs::path a = f.source("a.mkv");
+    (*f.analyses)[a] = sideBySideInfo(a);
+    for (auto arg : c.args) {
+      if (arg.starts_with("SRC/"))
+        arg = (f.dir / "sources" / arg.substr(4)).string();
+      else if (arg == "out")
+        arg = (f.dir / "out").string();
+      f.environment.arguments.push_back(arg);
+    }
+    auto model = f.make();
+    model->loadSettings();
+    model->handleCommandLineArguments();
+    model->handleCommandLineArguments();
+    EXPECT_EQ(model->fileQueue().size(), c.queued);
+    EXPECT_EQ(model->errorMessage(), c.error);
+    if (c.output) {
+      EXPECT_EQ(f.storedSettings()["outputDirectory"], (f.dir / *c.output).string());
+    } else {
+      EXPECT_FALSE(f.storedSettings().contains("outputDirectory"));
+    }
+    f.executor->drainUntil([&] { return !model->isParsing(); });
+  }
+}
+
+} // namespace
+} // namespace kestrova::test

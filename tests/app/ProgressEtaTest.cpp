@@ -1,0 +1,110 @@
+#include "app/ProgressEta.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+
+namespace kestrova::app {
+namespace {
+
+using namespace std::chrono_literals;
+
+const TimePoint kStart = std::chrono::system_clock::from_time_t(1'700'000'000);
+
+TEST(RemainingTimeText, FormatsEachRange) {
+  struct Case {
+    double eta;
+    const char *text;
+  };
+  const Case cases[] = {
+      {82, "1 min 22 sec remaining"}, {3725, "1h 2m remaining"}, {59.9, "59 sec remaining"},
+      {60, "1 min 0 sec remaining"},  {3600, "1h 0m remaining"}, {-3.5, "-3 sec remaining"},
+  };
+  for (const auto &c : cases)
+    EXPECT_EQ(remainingTimeText(c.eta), c.text) << c.eta;
+}
+
+TEST(UpdateEta, NoEstimateUpToFivePercentThenFromElapsedTime) {
+  EtaState state;
+  EXPECT_EQ(updateEta(state, kStart, 0.05, kStart + 10s).kind, EtaUpdate::Kind::clear);
+  EXPECT_FALSE(state.lastUpdate);
+  // 6 % after 60 s: (1 - 0.06) * 60 / 0.06 = 940 s.
+  EtaUpdate update = updateEta(state, kStart, 0.06, kStart + 60s);
+  EXPECT_EQ(update.kind, EtaUpdate::Kind::set);
+  EXPECT_EQ(update.text, "15 min 40 sec remaining");
+  EXPECT_DOUBLE_EQ(state.smoothed, 940.0);
+}
+
+TEST(UpdateEta, ChangesTheTextAtMostEveryThreeSeconds) {
+  EtaState state;
+  ASSERT_EQ(updateEta(state, kStart, 0.10, kStart + 10s).kind, EtaUpdate::Kind::set);
+  EXPECT_EQ(updateEta(state, kStart, 0.11, kStart + 11s).kind, EtaUpdate::Kind::keep);
+  EXPECT_EQ(updateEta(state, kStart, 0.12, kStart + 12s).kind, EtaUpdate::Kind::keep);
+  EXPECT_EQ(updateEta(state, kStart, 0.13, kStart + 13s).kind, EtaUpdate::Kind::set);
+  EXPECT_DOUBLE_EQ(state.lastProgress, 0.13);
+}
+
+TEST(UpdateEta, SmoothsTheInstantRateWithTheEarlierEstimate) {
+  // Previous estimate 100 s; 10 % more in 10 s leaves 0.4 at 0.01/s = 40 s;
+  // 0.3 * 40 + 0.7 * 100 = 82 s.
+  EtaState state;
+  state.lastUpdate = kStart;
+  state.lastSampleTime = kStart;
+  state.lastProgress = 0.5;
+  state.smoothed = 100;
+  EtaUpdate update = updateEta(state, kStart - 100s, 0.6, kStart + 10s);
+  EXPECT_EQ(update.text, "1 min 22 sec remaining");
+  EXPECT_NEAR(state.smoothed, 82.0, 1e-9);
+}
+
+TEST(UpdateEta, StalledProgressFallsBackToElapsedTime) {
+  EtaState state;
+  state.lastUpdate = kStart;
+  state.lastSampleTime = kStart;
+  state.lastProgress = 0.5;
+  state.smoothed = 10;
+  // No progress since the last sample: 0.5 done after 100 s leaves 100 s.
+  updateEta(state, kStart - 96s, 0.5, kStart + 4s);
+  EXPECT_DOUBLE_EQ(state.smoothed, 100.0);
+}
+
+class LocalTimeTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    const char *tz = std::getenv("TZ");
+    savedTz_ = tz ? std::optional<std::string>(tz) : std::nullopt;
+    setenv("TZ", "UTC", 1);
+    tzset();
+  }
+  void TearDown() override {
+    if (savedTz_)
+      setenv("TZ", savedTz_->c_str(), 1);
+    else
+      unsetenv("TZ");
+    tzset();
+  }
+  static TimePoint utc(int hour, int minute, int second) {
+    return std::chrono::system_clock::from_time_t(1'700'006'400 - 1'700'006'400 % 86400) + std::chrono::hours(hour) +
+           std::chrono::minutes(minute) + std::chrono::seconds(second);
+  }
+  std::optional<std::string> savedTz_;
+};
+
+TEST_F(LocalTimeTest, SummaryUsesTwelveHourTimesAndMinutesOnlyDuration) {
+  EXPECT_EQ(conversionTimeSummary(utc(14, 5, 7), utc(14, 7, 19)),
+            "Started: 2:05:07 PM \u00b7 Finished: 2:07:19 PM \u00b7 Duration: 2m 12s");
+  EXPECT_EQ(conversionTimeSummary(utc(0, 0, 1), utc(0, 0, 59) + 900ms),
+            "Started: 12:00:01 AM \u00b7 Finished: 12:00:59 AM \u00b7 Duration: 58s");
+  EXPECT_EQ(conversionTimeSummary(utc(11, 0, 0), utc(12, 2, 5)),
+            "Started: 11:00:00 AM \u00b7 Finished: 12:02:05 PM \u00b7 Duration: 62m 5s");
+}
+
+TEST(DurationText, TruncatesToWholeSeconds) {
+  SourceFileInfo info;
+  info.duration = 5405.7;
+  EXPECT_EQ(durationText(info), "01:30:05");
+}
+
+} // namespace
+} // namespace kestrova::app
