@@ -58,7 +58,11 @@ BundlePaths BundlePaths::forRunningExecutable() {
   std::string executableDir = directoryOfRunningExecutable();
   if (executableDir.empty())
     return {"", "..", ""};
-  return forPrefix(executableDir + "/..");
+  BundlePaths paths;
+  paths.executableDir = executableDir;
+  paths.bundlePath = executableDir + "/..";
+  paths.resourcePath = paths.bundlePath + "/share/kestrova";
+  return paths;
 }
 
 BundlePaths BundlePaths::forPrefix(const std::string &prefix) {

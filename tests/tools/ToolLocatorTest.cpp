@@ -124,7 +124,9 @@ TEST(ToolLocator, RunningProgramLooksInTheToolsFolderOfItsPrefix) {
   // Test programs live in build/tests, so their prefix is the build tree,
   // whose share/kestrova/tools is where the helper tools are built.
   auto running = BundlePaths::forRunningExecutable();
+  EXPECT_TRUE(fs::equivalent(running.executableDir, test::buildDir() / "tests"));
   EXPECT_EQ(running.bundlePath, running.executableDir + "/..");
+  EXPECT_EQ(running.resourcePath, running.executableDir + "/../share/kestrova");
   EXPECT_TRUE(fs::equivalent(running.resourcePath, test::buildDir() / "share/kestrova"));
 }
 
