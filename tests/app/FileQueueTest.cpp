@@ -1,5 +1,7 @@
 #include "ModelTestSupport.h"
 
+#include "app/DesktopDirectory.h"
+
 #include <gtest/gtest.h>
 
 namespace kestrova::test {
@@ -184,3 +186,26 @@ TEST(CommandLineHandOff, InputAndOutputArguments) {
 
 } // namespace
 } // namespace kestrova::test
+
+namespace kestrova::app {
+namespace {
+
+TEST(DesktopDirectory, ReadsTheUserDirsLine) {
+  struct Case {
+    const char *text;
+    std::optional<std::filesystem::path> desktop;
+  };
+  const Case cases[] = {
+      {"# comment\nXDG_DESKTOP_DIR=\"$HOME/Bureau\"\n", "/home/ana/Bureau"},
+      {"XDG_DESKTOP_DIR=\"/data/desk\"", "/data/desk"},
+      {"XDG_DESKTOP_DIR=\"$HOME/\"", "/home/ana/"},
+      {"XDG_DOWNLOAD_DIR=\"$HOME/Downloads\"", std::nullopt},
+      {"XDG_DESKTOP_DIR=$HOME/Unquoted", std::nullopt},
+      {"", std::nullopt},
+  };
+  for (const auto &c : cases)
+    EXPECT_EQ(desktopFromUserDirs(c.text, "/home/ana"), c.desktop) << c.text;
+}
+
+} // namespace
+} // namespace kestrova::app
