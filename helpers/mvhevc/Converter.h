@@ -1,0 +1,38 @@
+#pragma once
+
+#include "MovWriter.h"
+
+#include <optional>
+#include <ostream>
+#include <stdexcept>
+#include <stop_token>
+#include <string>
+
+namespace kestrova::mvhevc {
+
+/// Thrown when a stop was requested (SIGTERM, SIGINT) before the output was complete.
+class Cancelled : public std::runtime_error {
+public:
+  Cancelled() : std::runtime_error("cancelled") {}
+};
+
+/// The command line, checked.
+struct ConversionRequest {
+  std::string input;
+  std::string output;
+  double quality = 0.85;         ///< 0 < quality <= 1
+  std::optional<int> capMbps;    ///< whole stream, both views together
+  std::string preset = "medium"; ///< libx265 preset
+  std::string dumpPrefix;        ///< when set, the single-layer encodes are written beside it
+  StereoMetadata stereo;
+};
+
+/// Parses `INPUT OUTPUT QUALITY [CAP]`. Throws std::invalid_argument with a message for the user.
+ConversionRequest parseArguments(int argc, const char *const *argv);
+
+/// Converts a side-by-side file into a two-view MV-HEVC movie. Progress lines go to `progress`.
+/// The movie is written under a temporary name beside the output and renamed when complete;
+/// on any failure or stop no output is left behind.
+void convert(const ConversionRequest &request, std::ostream &progress, std::stop_token stop);
+
+} // namespace kestrova::mvhevc

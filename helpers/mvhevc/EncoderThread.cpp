@@ -1,0 +1,112 @@
+#include "EncoderThread.h"
+
+extern "C" {
+#include <libavutil/frame.h>
+}
+
+namespace kestrova::mvhevc {
+namespace {
+
+constexpr std::size_t kQueueDepth = 4;
+
+} // namespace
+
+EncoderThread::EncoderThread(const EncoderSettings &settings, int offsetX)
+    : encoder_(settings), offsetX_(offsetX), thread_([this] { run(); }) {}
+
+EncoderThread::~EncoderThread() {
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+    finishing_ = true;
+  }
+  changed_.notify_all();
+  if (thread_.joinable()) {
+    thread_.join();
+  }
+}
+
+void EncoderThread::push(SharedFrame frame, std::int64_t pts) {
+  std::unique_lock lock(mutex_);
+  changed_.wait(lock, [this] { return queue_.size() < kQueueDepth || error_; });
+  if (error_) {
+    std::rethrow_exception(error_);
+  }
+  queue_.emplace_back(std::move(frame), pts);
+  changed_.notify_all();
+}
+
+void EncoderThread::finish() {
+  std::lock_guard lock(mutex_);
+  finishing_ = true;
+  changed_.notify_all();
+}
+
+std::vector<CodedPicture> EncoderThread::take() {
+  std::lock_guard lock(mutex_);
+  if (error_) {
+    std::rethrow_exception(error_);
+  }
+  return std::exchange(coded_, {});
+}
+
+void EncoderThread::join() {
+  if (thread_.joinable()) {
+    thread_.join();
+  }
+  std::lock_guard lock(mutex_);
+  if (error_) {
+    std::rethrow_exception(error_);
+  }
+}
+
+void EncoderThread::run() {
+  try {
+    std::vector<CodedPicture> done;
+    for (;;) {
+      std::pair<SharedFrame, std::int64_t> item;
+      {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return !queue_.empty() || finishing_; });
+        if (stopping_) {
+          return;
+        }
+        if (queue_.empty()) {
+          break;
+        }
+        item = std::move(queue_.front());
+        queue_.pop_front();
+      }
+      changed_.notify_all();
+      const AVFrame &frame = *item.first;
+      // The view is a window into the shared picture: no copy, just offset plane pointers.
+      PlanarPicture picture;
+      picture.planes[0] = frame.data[0] + offsetX_;
+      picture.planes[1] = frame.data[1] + offsetX_ / 2;
+      picture.planes[2] = frame.data[2] + offsetX_ / 2;
+      for (int plane = 0; plane < 3; ++plane) {
+        picture.strides[plane] = frame.linesize[plane];
+      }
+      encoder_.encode(picture, item.second, done);
+      item.first.reset();
+      if (!done.empty()) {
+        std::lock_guard lock(mutex_);
+        for (auto &coded : done) {
+          coded_.push_back(std::move(coded));
+        }
+        done.clear();
+      }
+    }
+    encoder_.flush(done);
+    std::lock_guard lock(mutex_);
+    for (auto &coded : done) {
+      coded_.push_back(std::move(coded));
+    }
+  } catch (...) {
+    std::lock_guard lock(mutex_);
+    error_ = std::current_exception();
+    changed_.notify_all();
+  }
+}
+
+} // namespace kestrova::mvhevc

@@ -1,0 +1,49 @@
+#pragma once
+
+#include "FrameSource.h"
+#include "ViewEncoder.h"
+
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <mutex>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace kestrova::mvhevc {
+
+/// Runs one view's encoder on its own thread, fed with shared decoded pictures.
+class EncoderThread {
+public:
+  /// `offsetX` is where this view starts in the side-by-side picture (0 or the view width).
+  EncoderThread(const EncoderSettings &settings, int offsetX);
+  ~EncoderThread();
+  EncoderThread(const EncoderThread &) = delete;
+  EncoderThread &operator=(const EncoderThread &) = delete;
+
+  /// Queues a picture; waits while the queue is full.
+  void push(SharedFrame frame, std::int64_t pts);
+  /// Tells the thread that no more pictures come; it drains the encoder.
+  void finish();
+  /// Moves out the coded pictures finished so far. Rethrows an encoder failure.
+  std::vector<CodedPicture> take();
+  /// Waits until the thread has drained its encoder. Rethrows an encoder failure.
+  void join();
+
+private:
+  void run();
+
+  ViewEncoder encoder_;
+  int offsetX_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<std::pair<SharedFrame, std::int64_t>> queue_;
+  std::vector<CodedPicture> coded_;
+  bool finishing_ = false;
+  bool stopping_ = false;
+  std::exception_ptr error_;
+  std::thread thread_;
+};
+
+} // namespace kestrova::mvhevc

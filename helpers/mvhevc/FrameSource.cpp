@@ -1,0 +1,203 @@
+#include "FrameSource.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/imgutils.h>
+#include <libswscale/swscale.h>
+}
+
+#include <cmath>
+
+namespace kestrova::mvhevc {
+namespace {
+
+std::string errorText(int code) {
+  char text[AV_ERROR_MAX_STRING_SIZE] = {};
+  av_strerror(code, text, sizeof text);
+  return text;
+}
+
+struct FrameDeleter {
+  void operator()(AVFrame *frame) const { av_frame_free(&frame); }
+};
+using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
+
+} // namespace
+
+struct FrameSource::State {
+  AVFormatContext *format = nullptr;
+  AVCodecContext *decoder = nullptr;
+  SwsContext *scaler = nullptr;
+  AVPacket *packet = av_packet_alloc();
+  FramePtr decoded{av_frame_alloc()};
+  int videoIndex = -1;
+  int audioIndex = -1;
+  AVRational audioTimeBase{1, 1};
+  int audioSampleRate = 0;
+  bool draining = false;
+  bool finished = false;
+
+  ~State() {
+    sws_freeContext(scaler);
+    avcodec_free_context(&decoder);
+    avformat_close_input(&format);
+    av_packet_free(&packet);
+  }
+};
+
+FrameSource::FrameSource(const std::string &path) : state_(std::make_unique<State>()) {
+  auto &s = *state_;
+  av_log_set_level(AV_LOG_ERROR);
+  if (const int rc = avformat_open_input(&s.format, path.c_str(), nullptr, nullptr); rc < 0) {
+    throw InputError("cannot open input " + path + ": " + errorText(rc));
+  }
+  if (const int rc = avformat_find_stream_info(s.format, nullptr); rc < 0) {
+    throw InputError("cannot read the streams of " + path + ": " + errorText(rc));
+  }
+  const AVCodec *codec = nullptr;
+  s.videoIndex = av_find_best_stream(s.format, AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
+  if (s.videoIndex < 0 || codec == nullptr) {
+    throw InputError("no decodable video stream in " + path);
+  }
+  const auto *stream = s.format->streams[s.videoIndex];
+  s.decoder = avcodec_alloc_context3(codec);
+  avcodec_parameters_to_context(s.decoder, stream->codecpar);
+  s.decoder->thread_count = 0;
+  if (const int rc = avcodec_open2(s.decoder, codec, nullptr); rc < 0) {
+    throw InputError("cannot open the video decoder: " + errorText(rc));
+  }
+  video_.width = s.decoder->width;
+  video_.height = s.decoder->height;
+  if (video_.width <= 0 || video_.height <= 0) {
+    throw InputError("the video stream has no picture size");
+  }
+  if (video_.width % 4 != 0 || video_.height % 2 != 0) {
+    throw InputError("a " + std::to_string(video_.width) + "x" + std::to_string(video_.height) +
+                     " picture does not split into two 4:2:0 halves; the width must be a multiple of 4 and "
+                     "the height even");
+  }
+  AVRational rate = stream->avg_frame_rate;
+  if (rate.num <= 0 || rate.den <= 0) {
+    rate = stream->r_frame_rate;
+  }
+  if (rate.num <= 0 || rate.den <= 0) {
+    rate = AVRational{30, 1};
+  }
+  video_.frameRateNum = rate.num;
+  video_.frameRateDen = rate.den;
+  video_.expectedFrames = stream->nb_frames;
+  if (video_.expectedFrames <= 0 && s.format->duration > 0) {
+    video_.expectedFrames =
+        static_cast<std::int64_t>(std::llround(static_cast<double>(s.format->duration) / AV_TIME_BASE * av_q2d(rate)));
+  }
+
+  s.audioIndex = av_find_best_stream(s.format, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+  if (s.audioIndex >= 0) {
+    const auto *par = s.format->streams[s.audioIndex]->codecpar;
+    if (par->codec_id == AV_CODEC_ID_AAC && par->extradata_size > 0 && par->sample_rate > 0) {
+      AudioInfo info;
+      info.sampleRate = par->sample_rate;
+      info.channels = par->ch_layout.nb_channels;
+      info.bitRate = par->bit_rate;
+      info.decoderConfig.assign(par->extradata, par->extradata + par->extradata_size);
+      audio_ = std::move(info);
+      s.audioTimeBase = s.format->streams[s.audioIndex]->time_base;
+      s.audioSampleRate = par->sample_rate;
+    } else {
+      s.audioIndex = -1;
+    }
+  }
+  for (unsigned i = 0; i < s.format->nb_streams; ++i) {
+    if (static_cast<int>(i) != s.videoIndex && static_cast<int>(i) != s.audioIndex) {
+      s.format->streams[i]->discard = AVDISCARD_ALL;
+    }
+  }
+}
+
+FrameSource::~FrameSource() = default;
+
+namespace {
+
+// Brings a decoded picture to 8-bit 4:2:0, the form both encoders take.
+SharedFrame toPlanar420(AVFrame *decoded, SwsContext *&scaler) {
+  const auto format = static_cast<AVPixelFormat>(decoded->format);
+  if (format == AV_PIX_FMT_YUV420P || format == AV_PIX_FMT_YUVJ420P) {
+    AVFrame *copy = av_frame_clone(decoded);
+    return SharedFrame(copy, [](const AVFrame *frame) {
+      auto *owned = const_cast<AVFrame *>(frame);
+      av_frame_free(&owned);
+    });
+  }
+  scaler = sws_getCachedContext(scaler, decoded->width, decoded->height, format, decoded->width, decoded->height,
+                                AV_PIX_FMT_YUV420P, SWS_BICUBIC, nullptr, nullptr, nullptr);
+  if (scaler == nullptr) {
+    throw InputError("cannot convert the input's pixel format to 4:2:0");
+  }
+  FramePtr converted(av_frame_alloc());
+  converted->format = AV_PIX_FMT_YUV420P;
+  converted->width = decoded->width;
+  converted->height = decoded->height;
+  if (av_frame_get_buffer(converted.get(), 0) < 0) {
+    throw InputError("out of memory for a converted picture");
+  }
+  sws_scale(scaler, decoded->data, decoded->linesize, 0, decoded->height, converted->data, converted->linesize);
+  return SharedFrame(converted.release(), [](const AVFrame *frame) {
+    auto *owned = const_cast<AVFrame *>(frame);
+    av_frame_free(&owned);
+  });
+}
+
+} // namespace
+
+SharedFrame FrameSource::next(const std::function<void(AudioPacket &&)> &audioSink) {
+  auto &s = *state_;
+  while (!s.finished) {
+    const int got = avcodec_receive_frame(s.decoder, s.decoded.get());
+    if (got == 0) {
+      if (s.decoded->width != video_.width || s.decoded->height != video_.height) {
+        throw InputError("the picture size changes in the middle of the video");
+      }
+      auto frame = toPlanar420(s.decoded.get(), s.scaler);
+      av_frame_unref(s.decoded.get());
+      return frame;
+    }
+    if (got == AVERROR_EOF) {
+      s.finished = true;
+      break;
+    }
+    if (got != AVERROR(EAGAIN)) {
+      throw InputError("video decoding failed: " + errorText(got));
+    }
+    if (s.draining) {
+      s.finished = true;
+      break;
+    }
+    const int read = av_read_frame(s.format, s.packet);
+    if (read < 0) {
+      s.draining = true;
+      avcodec_send_packet(s.decoder, nullptr);
+      continue;
+    }
+    if (s.packet->stream_index == s.videoIndex) {
+      const int sent = avcodec_send_packet(s.decoder, s.packet);
+      av_packet_unref(s.packet);
+      if (sent < 0 && sent != AVERROR(EAGAIN)) {
+        throw InputError("video decoding failed: " + errorText(sent));
+      }
+    } else if (s.packet->stream_index == s.audioIndex) {
+      AudioPacket packet;
+      packet.data.assign(s.packet->data, s.packet->data + s.packet->size);
+      packet.duration = s.packet->duration > 0
+                            ? av_rescale_q(s.packet->duration, s.audioTimeBase, AVRational{1, s.audioSampleRate})
+                            : 1024;
+      av_packet_unref(s.packet);
+      audioSink(std::move(packet));
+    } else {
+      av_packet_unref(s.packet);
+    }
+  }
+  return nullptr;
+}
+
+} // namespace kestrova::mvhevc

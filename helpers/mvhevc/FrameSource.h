@@ -1,0 +1,71 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+struct AVFrame;
+
+namespace kestrova::mvhevc {
+
+/// Thrown when the input cannot be opened, has no usable video, or fails to decode.
+class InputError : public std::runtime_error {
+public:
+  using std::runtime_error::runtime_error;
+};
+
+/// The input's video as the converter sees it.
+struct VideoInfo {
+  int width = 0; ///< the whole side-by-side width
+  int height = 0;
+  int frameRateNum = 0;
+  int frameRateDen = 1;
+  std::int64_t expectedFrames = 0; ///< from the container; 0 when unknown
+};
+
+/// The first audio track, when it is AAC (the only audio copied).
+struct AudioInfo {
+  int sampleRate = 0;
+  int channels = 0;
+  std::int64_t bitRate = 0;
+  std::vector<std::uint8_t> decoderConfig; ///< AudioSpecificConfig
+};
+
+/// One AAC access unit, timed in samples.
+struct AudioPacket {
+  std::vector<std::uint8_t> data;
+  std::int64_t duration = 0;
+};
+
+/// A decoded picture in 8-bit 4:2:0, shared by the two encoder threads.
+using SharedFrame = std::shared_ptr<const AVFrame>;
+
+/// Demuxes and decodes the input with libavformat/libavcodec.
+class FrameSource {
+public:
+  /// Opens `path`. Throws InputError when it is missing, not a video, or not splittable into
+  /// two 4:2:0 halves.
+  explicit FrameSource(const std::string &path);
+  ~FrameSource();
+  FrameSource(const FrameSource &) = delete;
+  FrameSource &operator=(const FrameSource &) = delete;
+
+  const VideoInfo &video() const { return video_; }
+  const std::optional<AudioInfo> &audio() const { return audio_; }
+
+  /// The next picture in presentation order, or null at the end. Audio packets read on the way
+  /// go to `audioSink`.
+  SharedFrame next(const std::function<void(AudioPacket &&)> &audioSink);
+
+private:
+  struct State;
+  std::unique_ptr<State> state_;
+  VideoInfo video_;
+  std::optional<AudioInfo> audio_;
+};
+
+} // namespace kestrova::mvhevc

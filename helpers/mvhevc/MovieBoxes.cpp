@@ -1,0 +1,391 @@
+#include "MovieBoxes.h"
+
+#include <algorithm>
+#include <chrono>
+#include <string_view>
+
+namespace kestrova::mvhevc {
+namespace {
+
+constexpr std::uint32_t kVideoTrackId = 1;
+constexpr std::uint32_t kAudioTrackId = 2;
+
+std::uint32_t macTime() {
+  // QuickTime counts seconds from 1904-01-01.
+  constexpr std::int64_t kFrom1904To1970 = 2082844800;
+  const auto now =
+      std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
+  return static_cast<std::uint32_t>(now + kFrom1904To1970);
+}
+
+void handler(BoxWriter &b, std::string_view type, std::string_view name) {
+  b.openFull("hdlr", 0, 0);
+  b.fourcc("mhlr");
+  b.fourcc(type);
+  b.zeros(12);
+  b.bytes(std::span(reinterpret_cast<const std::uint8_t *>(name.data()), name.size()));
+  b.u8(0);
+  b.close();
+}
+
+void dataInformation(BoxWriter &b) {
+  b.open("dinf");
+  b.openFull("dref", 0, 0);
+  b.u32(1);
+  b.openFull("url ", 0, 1); // media in this file
+  b.close();
+  b.close();
+  b.close();
+}
+
+void trackHeader(BoxWriter &b, std::uint32_t id, std::uint64_t duration, bool audio, int width, int height) {
+  const auto now = macTime();
+  b.openFull("tkhd", 0, 3); // enabled, in movie
+  b.u32(now);
+  b.u32(now);
+  b.u32(id);
+  b.u32(0);
+  b.u32(static_cast<std::uint32_t>(duration));
+  b.zeros(8);
+  b.u16(0);                  // layer
+  b.u16(audio ? 1 : 0);      // alternate group
+  b.u16(audio ? 0x0100 : 0); // volume
+  b.u16(0);
+  b.unityMatrix();
+  b.u32(static_cast<std::uint32_t>(width) << 16);
+  b.u32(static_cast<std::uint32_t>(height) << 16);
+  b.close();
+}
+
+void editList(BoxWriter &b, std::uint64_t duration) {
+  b.open("edts");
+  b.openFull("elst", 0, 0);
+  b.u32(1);
+  b.u32(static_cast<std::uint32_t>(duration));
+  b.u32(0); // media time: the first picture shown has composition time 0
+  b.u32(0x00010000);
+  b.close();
+  b.close();
+}
+
+void mediaHeader(BoxWriter &b, std::uint32_t timescale, std::uint64_t duration) {
+  const auto now = macTime();
+  b.openFull("mdhd", 0, 0);
+  b.u32(now);
+  b.u32(now);
+  b.u32(timescale);
+  b.u32(static_cast<std::uint32_t>(duration));
+  b.u16(0x55C4); // undetermined language
+  b.u16(0);
+  b.close();
+}
+
+void chunkTables(BoxWriter &b, const std::vector<std::uint32_t> &sizes, const std::vector<std::uint64_t> &offsets) {
+  b.openFull("stsc", 0, 0);
+  b.u32(1);
+  b.u32(1);
+  b.u32(1); // one sample per chunk
+  b.u32(1);
+  b.close();
+  b.openFull("stsz", 0, 0);
+  b.u32(0);
+  b.u32(static_cast<std::uint32_t>(sizes.size()));
+  for (const auto size : sizes) {
+    b.u32(size);
+  }
+  b.close();
+  const bool wide = !offsets.empty() && offsets.back() > 0xFFFFFFFFULL;
+  b.openFull(wide ? "co64" : "stco", 0, 0);
+  b.u32(static_cast<std::uint32_t>(offsets.size()));
+  for (const auto offset : offsets) {
+    if (wide) {
+      b.u64(offset);
+    } else {
+      b.u32(static_cast<std::uint32_t>(offset));
+    }
+  }
+  b.close();
+}
+
+void parameterArray(BoxWriter &b, NalType type, const NalBytes &nal) {
+  b.u8(0x80 | static_cast<std::uint8_t>(type)); // complete: every set is here
+  b.u16(1);
+  b.u16(static_cast<std::uint32_t>(nal.size()));
+  b.bytes(nal);
+}
+
+void hevcConfiguration(BoxWriter &b, const VideoTrackSetup &v) {
+  const auto &ptl = v.baseSps.profileTierLevel;
+  b.open("hvcC");
+  b.u8(1);
+  b.bytes(ptl); // profile space, tier, profile, compatibility, constraints, level
+  b.u16(0xF000);
+  b.u8(0xFC);
+  b.u8(0xFC | v.baseSps.chromaFormatIdc);
+  b.u8(0xF8 | (v.baseSps.bitDepthLuma - 8));
+  b.u8(0xF8 | (v.baseSps.bitDepthChroma - 8));
+  b.u16(0);
+  b.u8(0x0F); // one temporal layer, nested, 4-byte lengths
+  b.u8(4);
+  parameterArray(b, NalType::vps, v.vps);
+  parameterArray(b, NalType::sps, v.baseSps0);
+  parameterArray(b, NalType::pps, v.basePps);
+  b.u8(static_cast<std::uint8_t>(NalType::prefixSei));
+  b.u16(1);
+  b.u16(static_cast<std::uint32_t>(v.referenceDisplays.size()));
+  b.bytes(v.referenceDisplays);
+  b.close();
+
+  b.open("lhvC");
+  b.u8(1);
+  b.u16(0xF000);
+  b.u8(0xFC);
+  b.u8(0xCF); // one temporal layer, nested, 4-byte lengths
+  b.u8(2);
+  parameterArray(b, NalType::sps, v.layerOneSps);
+  parameterArray(b, NalType::pps, v.layerOnePps);
+  b.close();
+}
+
+void fullBoxWithWord(BoxWriter &b, std::string_view type, std::uint32_t value, bool byte) {
+  b.openFull(type, 0, 0);
+  if (byte) {
+    b.u8(value);
+  } else {
+    b.u32(value);
+  }
+  b.close();
+}
+
+void stereoExtension(BoxWriter &b, const StereoMetadata &s) {
+  b.open("vexu");
+  b.open("eyes");
+  fullBoxWithWord(b, "stri", 0x03, true); // left and right eye views
+  fullBoxWithWord(b, "hero", 1, true);    // the left eye is the primary one
+  b.open("cams");
+  fullBoxWithWord(b, "blin", s.baselineMicrometres, false);
+  b.close();
+  b.open("cmfy");
+  fullBoxWithWord(b, "dadj", static_cast<std::uint32_t>(s.disparityAdjustment), false);
+  b.close();
+  b.close();
+  b.close();
+  b.open("hfov");
+  b.u32(s.fieldOfViewMilliDegrees);
+  b.close();
+}
+
+void videoSampleEntry(BoxWriter &b, const VideoTrackSetup &v) {
+  b.openFull("stsd", 0, 0);
+  b.u32(1);
+  b.open("hvc1");
+  b.zeros(6);
+  b.u16(1); // data reference index
+  b.zeros(16);
+  b.u16(static_cast<std::uint32_t>(v.width));
+  b.u16(static_cast<std::uint32_t>(v.height));
+  b.u32(0x00480000);
+  b.u32(0x00480000);
+  b.u32(0);
+  b.u16(1);
+  constexpr std::string_view kCompressor = "HEVC";
+  b.u8(kCompressor.size());
+  b.bytes(std::span(reinterpret_cast<const std::uint8_t *>(kCompressor.data()), kCompressor.size()));
+  b.zeros(31 - kCompressor.size());
+  b.u16(0x0018);
+  b.u16(0xFFFF);
+  hevcConfiguration(b, v);
+  stereoExtension(b, v.stereo);
+  b.close();
+  b.close();
+}
+
+void videoTimeTables(BoxWriter &b, const MovieDescription &m) {
+  const auto &samples = *m.videoSamples;
+  const auto delta = m.video->sampleDelta;
+  b.openFull("stts", 0, 0);
+  b.u32(1);
+  b.u32(static_cast<std::uint32_t>(samples.size()));
+  b.u32(delta);
+  b.close();
+  const auto offsets = compositionOffsets(samples);
+  if (std::any_of(offsets.begin(), offsets.end(), [](auto offset) { return offset != 0; })) {
+    const auto runs = runLengths(offsets);
+    b.openFull("ctts", 1, 0); // signed offsets, as B-frames shown early need
+    b.u32(static_cast<std::uint32_t>(runs.size()));
+    for (const auto &[count, offset] : runs) {
+      b.u32(count);
+      b.u32(static_cast<std::uint32_t>(static_cast<std::int32_t>(offset * delta)));
+    }
+    b.close();
+  }
+  std::vector<std::uint32_t> sync;
+  for (std::size_t i = 0; i < samples.size(); ++i) {
+    if (samples[i].sync) {
+      sync.push_back(static_cast<std::uint32_t>(i + 1));
+    }
+  }
+  if (sync.size() != samples.size()) {
+    b.openFull("stss", 0, 0);
+    b.u32(static_cast<std::uint32_t>(sync.size()));
+    for (const auto index : sync) {
+      b.u32(index);
+    }
+    b.close();
+  }
+  b.openFull("sdtp", 0, 0);
+  for (const auto &sample : samples) {
+    const std::uint32_t dependsOn = sample.independent ? 2 : 1;
+    const std::uint32_t dependedOn = sample.disposable ? 2 : 0;
+    b.u8((dependsOn << 4) | (dependedOn << 2));
+  }
+  b.close();
+}
+
+void videoTrack(BoxWriter &b, const MovieDescription &m, std::uint64_t duration) {
+  const auto &v = *m.video;
+  b.open("trak");
+  trackHeader(b, kVideoTrackId, duration, false, v.width, v.height);
+  editList(b, duration);
+  b.open("mdia");
+  mediaHeader(b, v.timescale, duration);
+  handler(b, "vide", "Kestrova Video");
+  b.open("minf");
+  b.openFull("vmhd", 0, 1);
+  b.zeros(8);
+  b.close();
+  dataInformation(b);
+  b.open("stbl");
+  videoSampleEntry(b, v);
+  videoTimeTables(b, m);
+  chunkTables(b, *m.videoSizes, *m.videoOffsets);
+  b.close();
+  b.close();
+  b.close();
+  b.close();
+}
+
+void descriptor(BoxWriter &b, std::uint8_t tag, std::size_t length) {
+  b.u8(tag);
+  b.u8(0x80);
+  b.u8(0x80);
+  b.u8(0x80);
+  b.u8(static_cast<std::uint32_t>(length));
+}
+
+void audioSampleEntry(BoxWriter &b, const AudioInfo &a) {
+  b.openFull("stsd", 0, 0);
+  b.u32(1);
+  b.open("mp4a");
+  b.zeros(6);
+  b.u16(1);
+  b.zeros(8);
+  b.u16(static_cast<std::uint32_t>(a.channels));
+  b.u16(16);
+  b.u32(0);
+  b.u32(static_cast<std::uint32_t>(a.sampleRate) << 16);
+  const auto config = a.decoderConfig.size();
+  b.openFull("esds", 0, 0);
+  descriptor(b, 0x03, 3 + 5 + 13 + 5 + config + 5 + 1);
+  b.u16(0); // ES id
+  b.u8(0);
+  descriptor(b, 0x04, 13 + 5 + config);
+  b.u8(0x40); // MPEG-4 audio
+  b.u8(0x15); // audio stream
+  b.u24(0);
+  b.u32(static_cast<std::uint32_t>(a.bitRate));
+  b.u32(static_cast<std::uint32_t>(a.bitRate));
+  descriptor(b, 0x05, config);
+  b.bytes(a.decoderConfig);
+  descriptor(b, 0x06, 1);
+  b.u8(0x02);
+  b.close();
+  b.close();
+  b.close();
+}
+
+void audioTrack(BoxWriter &b, const MovieDescription &m, std::uint64_t movieDuration, std::uint64_t mediaDuration) {
+  const auto &a = *m.audio;
+  b.open("trak");
+  trackHeader(b, kAudioTrackId, movieDuration, true, 0, 0);
+  b.open("mdia");
+  mediaHeader(b, static_cast<std::uint32_t>(a.sampleRate), mediaDuration);
+  handler(b, "soun", "Kestrova Sound");
+  b.open("minf");
+  b.openFull("smhd", 0, 0);
+  b.zeros(4);
+  b.close();
+  dataInformation(b);
+  b.open("stbl");
+  audioSampleEntry(b, a);
+  std::vector<std::int64_t> durations(m.audioDurations->begin(), m.audioDurations->end());
+  const auto runs = runLengths(durations);
+  b.openFull("stts", 0, 0);
+  b.u32(static_cast<std::uint32_t>(runs.size()));
+  for (const auto &[count, duration] : runs) {
+    b.u32(count);
+    b.u32(static_cast<std::uint32_t>(duration));
+  }
+  b.close();
+  chunkTables(b, *m.audioSizes, *m.audioOffsets);
+  b.close();
+  b.close();
+  b.close();
+  b.close();
+}
+
+} // namespace
+
+std::vector<std::int64_t> compositionOffsets(const std::vector<VideoSampleInfo> &samples) {
+  std::vector<std::int64_t> offsets;
+  offsets.reserve(samples.size());
+  for (std::size_t i = 0; i < samples.size(); ++i) {
+    offsets.push_back(samples[i].presentationIndex - static_cast<std::int64_t>(i));
+  }
+  return offsets;
+}
+
+std::vector<std::pair<std::uint32_t, std::int64_t>> runLengths(const std::vector<std::int64_t> &values) {
+  std::vector<std::pair<std::uint32_t, std::int64_t>> runs;
+  for (const auto value : values) {
+    if (!runs.empty() && runs.back().second == value) {
+      ++runs.back().first;
+    } else {
+      runs.emplace_back(1, value);
+    }
+  }
+  return runs;
+}
+
+std::vector<std::uint8_t> movieBox(const MovieDescription &m) {
+  const auto &v = *m.video;
+  const std::uint64_t duration = m.videoSamples->size() * std::uint64_t{v.sampleDelta};
+  BoxWriter b;
+  b.open("moov");
+  const auto now = macTime();
+  b.openFull("mvhd", 0, 0);
+  b.u32(now);
+  b.u32(now);
+  b.u32(v.timescale);
+  b.u32(static_cast<std::uint32_t>(duration));
+  b.u32(0x00010000); // rate 1.0
+  b.u16(0x0100);     // volume 1.0
+  b.zeros(10);
+  b.unityMatrix();
+  b.zeros(24);
+  b.u32(m.audio != nullptr ? kAudioTrackId + 1 : kVideoTrackId + 1);
+  b.close();
+  videoTrack(b, m, duration);
+  if (m.audio != nullptr) {
+    std::uint64_t audioDuration = 0;
+    for (const auto d : *m.audioDurations) {
+      audioDuration += d;
+    }
+    const auto inMovieTime = audioDuration * v.timescale / static_cast<std::uint64_t>(m.audio->sampleRate);
+    audioTrack(b, m, inMovieTime, audioDuration);
+  }
+  b.close();
+  return b.data();
+}
+
+} // namespace kestrova::mvhevc

@@ -1,0 +1,148 @@
+#include "ViewEncoder.h"
+
+#include <x265.h>
+
+#include <algorithm>
+#include <cmath>
+
+namespace kestrova::mvhevc {
+
+struct ViewEncoder::State {
+  x265_param *param = nullptr;
+  x265_encoder *encoder = nullptr;
+  x265_picture *input = nullptr;
+  x265_picture *output = nullptr;
+
+  ~State() {
+    if (encoder != nullptr) {
+      x265_encoder_close(encoder);
+    }
+    if (input != nullptr) {
+      x265_picture_free(input);
+    }
+    if (output != nullptr) {
+      x265_picture_free(output);
+    }
+    if (param != nullptr) {
+      x265_param_free(param);
+    }
+  }
+};
+
+double crfForQuality(double quality) {
+  return std::clamp(43.0 - 28.0 * quality, 0.0, 51.0);
+}
+
+namespace {
+
+void set(x265_param *param, const char *name, const std::string &value) {
+  if (x265_param_parse(param, name, value.c_str()) != 0) {
+    throw EncoderError("libx265 rejected " + std::string(name) + "=" + value);
+  }
+}
+
+NalBytes withoutStartCode(const x265_nal &nal) {
+  const auto *begin = nal.payload;
+  const auto *end = nal.payload + nal.sizeBytes;
+  while (begin < end && *begin == 0) {
+    ++begin;
+  }
+  if (begin < end && *begin == 1) {
+    ++begin;
+  }
+  return NalBytes(begin, end);
+}
+
+CodedPicture codedPicture(const x265_nal *nals, std::uint32_t count, const x265_picture &picture) {
+  CodedPicture coded;
+  for (std::uint32_t i = 0; i < count; ++i) {
+    coded.nals.push_back(withoutStartCode(nals[i]));
+  }
+  coded.pts = picture.pts;
+  coded.keyframe = IS_X265_TYPE_I(picture.sliceType);
+  return coded;
+}
+
+} // namespace
+
+ViewEncoder::ViewEncoder(const EncoderSettings &settings) : state_(std::make_unique<State>()) {
+  auto &s = *state_;
+  s.param = x265_param_alloc();
+  if (s.param == nullptr || x265_param_default_preset(s.param, settings.preset.c_str(), nullptr) != 0) {
+    throw EncoderError("libx265 does not know the preset " + settings.preset);
+  }
+  s.param->sourceWidth = settings.width;
+  s.param->sourceHeight = settings.height;
+  s.param->fpsNum = static_cast<std::uint32_t>(settings.frameRateNum);
+  s.param->fpsDenom = static_cast<std::uint32_t>(settings.frameRateDen);
+  s.param->internalCsp = X265_CSP_I420;
+  s.param->logLevel = X265_LOG_ERROR;
+  const auto keyint = std::to_string(settings.keyframeInterval);
+  // Both views must come out with the same picture types, POCs and decoding order.
+  set(s.param, "keyint", keyint);
+  set(s.param, "min-keyint", keyint);
+  set(s.param, "scenecut", "0");
+  set(s.param, "open-gop", "0");
+  set(s.param, "b-adapt", "0");
+  set(s.param, "temporal-layers", "0");
+  set(s.param, "repeat-headers", "1");
+  set(s.param, "annexb", "1");
+  set(s.param, "info", "0");
+  set(s.param, "aud", "0");
+  set(s.param, "hrd", "0");
+  set(s.param, "log2-max-poc-lsb", "8");
+  set(s.param, "crf", std::to_string(settings.crf));
+  if (settings.maxRateKbps) {
+    set(s.param, "vbv-maxrate", std::to_string(*settings.maxRateKbps));
+    set(s.param, "vbv-bufsize", std::to_string(*settings.maxRateKbps * 2));
+  }
+  s.encoder = x265_encoder_open(s.param);
+  if (s.encoder == nullptr) {
+    throw EncoderError("libx265 could not open an encoder for " + std::to_string(settings.width) + "x" +
+                       std::to_string(settings.height));
+  }
+  s.input = x265_picture_alloc();
+  s.output = x265_picture_alloc();
+  x265_picture_init(s.param, s.input);
+  x265_picture_init(s.param, s.output);
+}
+
+ViewEncoder::~ViewEncoder() = default;
+
+void ViewEncoder::encode(const PlanarPicture &picture, std::int64_t pts, std::vector<CodedPicture> &out) {
+  auto &s = *state_;
+  for (int plane = 0; plane < 3; ++plane) {
+    // libx265 only reads the planes; its API is not const-correct.
+    s.input->planes[plane] = const_cast<std::uint8_t *>(picture.planes[plane]);
+    s.input->stride[plane] = picture.strides[plane];
+  }
+  s.input->pts = pts;
+  s.input->sliceType = X265_TYPE_AUTO;
+  x265_nal *nals = nullptr;
+  std::uint32_t count = 0;
+  const int result = x265_encoder_encode(s.encoder, &nals, &count, s.input, s.output);
+  if (result < 0) {
+    throw EncoderError("libx265 failed to encode picture " + std::to_string(pts));
+  }
+  if (result > 0) {
+    out.push_back(codedPicture(nals, count, *s.output));
+  }
+}
+
+void ViewEncoder::flush(std::vector<CodedPicture> &out) {
+  auto &s = *state_;
+  for (;;) {
+    x265_nal *nals = nullptr;
+    std::uint32_t count = 0;
+    const int result = x265_encoder_encode(s.encoder, &nals, &count, nullptr, s.output);
+    if (result < 0) {
+      throw EncoderError("libx265 failed while flushing");
+    }
+    if (result == 0) {
+      return;
+    }
+    out.push_back(codedPicture(nals, count, *s.output));
+  }
+}
+
+} // namespace kestrova::mvhevc

@@ -1,0 +1,67 @@
+#pragma once
+
+#include "NalUnit.h"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace kestrova::mvhevc {
+
+/// Thrown when libx265 rejects its settings or fails to encode.
+class EncoderError : public std::runtime_error {
+public:
+  using std::runtime_error::runtime_error;
+};
+
+/// Settings shared by both views; identical settings give identical picture structures.
+struct EncoderSettings {
+  int width = 0; ///< one view's width
+  int height = 0;
+  int frameRateNum = 30;
+  int frameRateDen = 1;
+  double crf = 23;
+  std::optional<int> maxRateKbps; ///< VBV cap for this view, none for plain CRF
+  std::string preset = "medium";
+  int keyframeInterval = 60;
+};
+
+/// QUALITY (0..1] to CRF: 0.88 -> 18.4, 0.85 -> 19.2, 0.7 -> 23.4, 0.5 -> 29.
+double crfForQuality(double quality);
+
+/// One 8-bit 4:2:0 picture as three plane pointers with their strides.
+struct PlanarPicture {
+  const std::uint8_t *planes[3] = {};
+  int strides[3] = {};
+};
+
+/// One coded picture in decoding order.
+struct CodedPicture {
+  std::vector<NalBytes> nals; ///< without start codes
+  std::int64_t pts = 0;       ///< the input picture's index
+  bool keyframe = false;
+};
+
+/// A libx265 encoder with a fixed picture structure: equal keyint and min-keyint, no scene cut,
+/// fixed B-frame placement, closed GOPs, parameter sets repeated at every IDR.
+class ViewEncoder {
+public:
+  explicit ViewEncoder(const EncoderSettings &settings);
+  ~ViewEncoder();
+  ViewEncoder(const ViewEncoder &) = delete;
+  ViewEncoder &operator=(const ViewEncoder &) = delete;
+
+  /// Encodes one picture; libx265 copies it before returning. Appends finished pictures.
+  void encode(const PlanarPicture &picture, std::int64_t pts, std::vector<CodedPicture> &out);
+  /// Drains the pictures still in flight. Appends them to `out`.
+  void flush(std::vector<CodedPicture> &out);
+
+private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+} // namespace kestrova::mvhevc
