@@ -1,0 +1,66 @@
+#include "pipeline/LdecodDecode.h"
+
+#include "core/Errors.h"
+#include "pipeline/PipelineEngine.h"
+#include "tools/Process.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace kestrova::pipeline {
+namespace fs = std::filesystem;
+
+std::vector<std::string> ldecodArguments() {
+  return {"-p", "InputFile=input_stream.264", "-p", "OutputFile=output.yuv", "-p", "DecodeAllLayers=1"};
+}
+
+std::int64_t estimatedDecodedFrames(double seconds, std::int64_t frameRateNum, std::int64_t frameRateDen) {
+  if (frameRateDen <= 0 || frameRateNum <= 0 || !(seconds > 0))
+    return 1;
+  double perView = seconds * static_cast<double>(frameRateNum) / static_cast<double>(frameRateDen);
+  // A nonsense duration must not overflow the count.
+  double both = std::min(2.0 * std::round(perView), 9.0e18);
+  return std::max<std::int64_t>(1, static_cast<std::int64_t>(both));
+}
+
+void decodeWithLdecod(PipelineEngine &engine, const fs::path &interleavedStream, const fs::path &workDirectory,
+                      std::int64_t estimatedFrames, const ProgressReport &progress) {
+  auto ldecod = engine.findTool("ldecod");
+  if (!ldecod)
+    throw ConversionError::toolNotFound("ldecod not found. Build from JM reference software or place in app bundle.");
+  engine.verbose("Running ldecod...");
+
+  // ldecod takes fixed names relative to its working directory; a link keeps
+  // the interleaved stream where the pipeline put it.
+  const fs::path link = workDirectory / "input_stream.264";
+  std::error_code ignored;
+  fs::remove(link, ignored);
+  fs::create_symlink(interleavedStream, link);
+
+  tools::ProcessSpec spec;
+  spec.executable = *ldecod;
+  spec.arguments = ldecodArguments();
+  spec.workingDirectory = workDirectory;
+  auto process = engine.createCurrentProcess(std::move(spec));
+
+  LdecodFrameParser frames(estimatedFrames, 0.5, 0.7, ConversionStage::decoding, progress, engine.onLog);
+  LdecodMessageCollector messages(engine.onLog);
+  auto status = tools::runAndStream(
+      *process, [&frames](std::string_view chunk) { frames.feed(chunk); },
+      [&messages](std::string_view chunk) { messages.feed(chunk); });
+
+  auto kept = messages.lines();
+  if (!kept.empty()) {
+    std::string tail;
+    for (auto line = kept.size() > 10 ? kept.end() - 10 : kept.begin(); line != kept.end(); ++line) {
+      if (!tail.empty())
+        tail += '\n';
+      tail += *line;
+    }
+    engine.verbose(tail);
+  }
+  if (!status.success())
+    throw ConversionError::decodingFailed("ldecod exited with code " + std::to_string(status.terminationStatus));
+}
+
+} // namespace kestrova::pipeline

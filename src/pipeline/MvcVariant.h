@@ -1,0 +1,36 @@
+#pragma once
+
+#include "core/OutputOptions.h"
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+namespace kestrova::pipeline {
+
+class PipelineEngine;
+
+/// The five ways of getting from two view files to a side-by-side file.
+enum class MvcVariant {
+  dualSplitParallel, ///< the segment-parallel script splits both views itself
+  parallel,          ///< interleave to a file, then the segment-parallel script
+  fifo,              ///< interleaver and streaming decoder meet at a FIFO
+  pipeFromFile,      ///< interleave to a file, then the streaming decoder
+  diskBased,         ///< interleave, ldecod to YUV files, then encode
+};
+
+/// The variant to run and what it needs.
+struct MvcDecision {
+  MvcVariant variant = MvcVariant::diskBased;
+  /// The segment-parallel script, for the two parallel variants.
+  std::optional<std::string> parallelScript;
+};
+
+/// Chooses the variant by the tools present: the streaming decoder and the
+/// stacker first (else disk-based), then whether `fifo` can be made (else
+/// pipe from file), then the parallel script and its dual-split tools (else
+/// FIFO). Leaves a FIFO at `fifo` for every variant but disk-based, and
+/// logs the decision.
+MvcDecision chooseMvcVariant(PipelineEngine &engine, const std::filesystem::path &fifo, OutputTarget target);
+
+} // namespace kestrova::pipeline

@@ -1,0 +1,91 @@
+#include "pipeline/SbsEncoder.h"
+
+#include "analysis/ProbeReport.h"
+#include "core/Errors.h"
+#include "core/NumberText.h"
+#include "pipeline/EncoderParameters.h"
+#include "pipeline/EncoderTable.h"
+#include "pipeline/PipelineEngine.h"
+#include "tools/Process.h"
+
+#include <mutex>
+
+namespace kestrova::pipeline {
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string joinLines(const std::vector<std::string> &lines) {
+  std::string text;
+  for (const auto &line : lines) {
+    if (!text.empty())
+      text += '\n';
+    text += line;
+  }
+  return text;
+}
+
+// The first `count` characters of UTF-8 `text`, never cutting a character in two.
+std::string firstCharacters(const std::string &text, std::size_t count) {
+  std::size_t end = 0;
+  for (std::size_t seen = 0; end < text.size() && seen < count; ++seen) {
+    ++end;
+    while (end < text.size() && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80)
+      ++end;
+  }
+  return text.substr(0, end);
+}
+
+} // namespace
+
+std::vector<std::string> sbsEncodeArguments(const SbsEncodeRequest &request) {
+  const std::string size = std::to_string(request.width) + "x" + std::to_string(request.height);
+  const std::string rate = std::to_string(request.frameRateNum) + "/" + std::to_string(request.frameRateDen);
+  std::vector<std::string> arguments{"-y"};
+  for (const auto *view : {&request.leftView, &request.rightView})
+    arguments.insert(arguments.end(),
+                     {"-f", "rawvideo", "-pix_fmt", "yuv420p", "-s", size, "-r", rate, "-i", view->string()});
+  arguments.insert(arguments.end(), {"-i", request.audioSource.string(), "-filter_complex",
+                                     "[0:v][1:v]hstack=inputs=2[sbs]", "-map", "[sbs]", "-map", "2:a:0"});
+  auto video = videoArguments(request.preset, request.codec, request.output);
+  arguments.insert(arguments.end(), video.begin(), video.end());
+  arguments.insert(arguments.end(), {"-c:a", "copy", "-sn", "-dn", "-shortest", request.output.string()});
+  return arguments;
+}
+
+void encodeSBS(PipelineEngine &engine, const SbsEncodeRequest &request, const ProgressReport &progress) {
+  engine.verbose("Running ffmpeg to create Full SBS 3D (" +
+                 std::string(request.codec == OutputCodec::h265 ? "H.265 (HEVC)" : "H.264") +
+                 "), duration: " + shortestDecimalText(request.duration) + "s");
+  auto ffmpeg = engine.findTool("ffmpeg");
+  if (!ffmpeg)
+    throw ConversionError::toolNotFound("ffmpeg not found. Install via: brew install ffmpeg");
+
+  tools::ProcessSpec spec;
+  spec.executable = *ffmpeg;
+  spec.arguments = EncoderTable::probe(*ffmpeg).translate(sbsEncodeArguments(request));
+  auto process = engine.createCurrentProcess(std::move(spec));
+
+  // The parser captures the log sink as it is now, so a later change of
+  // onLog does not reach a running encode.
+  FfmpegProgressParser parser(request.duration, progress, engine.onLog);
+  std::string standardOutput;
+  auto status = tools::runAndStream(
+      *process, [&standardOutput](std::string_view chunk) { standardOutput.append(chunk); },
+      [&parser](std::string_view chunk) { parser.feed(chunk); });
+
+  if (!analysis::isValidUtf8(standardOutput))
+    standardOutput.clear();
+  engine.verbose(standardOutput);
+
+  if (!status.success()) {
+    std::string errors = joinLines(parser.lines());
+    if (errors.find("Encoder did not produce output") != std::string::npos)
+      throw ConversionError::encodingFailed("ffmpeg failed to produce output");
+    engine.verbose("WARNING: ffmpeg stderr: " + firstCharacters(errors, 500));
+  }
+  if (!fs::exists(request.output))
+    throw ConversionError::encodingFailed("Output file not created");
+}
+
+} // namespace kestrova::pipeline

@@ -1,0 +1,122 @@
+#include "MvcTestSupport.h"
+
+#include "tools/Process.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+namespace kestrova::test {
+namespace fs = std::filesystem;
+
+MvcEngineFixture::MvcEngineFixture() {
+  tools::SystemPrograms programs;
+  programs.pkill = tools.add("pkill").string();
+  programs.which = (dir / "no-which").string();
+  engine = std::make_unique<pipeline::PipelineEngine>(
+      tools::ToolLocator(tools::BundlePaths{"", "/nonexistent", ""}, programs, {(dir / "tools/").string()}));
+  engine->verboseLogging = true;
+  engine->onLog = [this](const std::string &line) {
+    std::lock_guard lock(mutex);
+    lines.push_back(line);
+  };
+}
+
+void MvcEngineFixture::addRealFfmpeg() {
+  tools.addReal("ffmpeg", "/usr/bin/ffmpeg");
+}
+
+void MvcEngineFixture::addFakeLdecod() {
+  tools.addReal("ldecod", KESTROVA_FAKE_LDECOD_PATH);
+}
+
+std::vector<std::string> MvcEngineFixture::logLines() {
+  std::lock_guard lock(mutex);
+  return lines;
+}
+
+std::vector<std::pair<ConversionStage, double>> MvcEngineFixture::progressPairs() {
+  std::lock_guard lock(mutex);
+  return progress;
+}
+
+bool MvcEngineFixture::logged(const std::string &line) {
+  auto all = logLines();
+  return std::find(all.begin(), all.end(), line) != all.end();
+}
+
+pipeline::ProgressReport MvcEngineFixture::progressRecorder() {
+  return [this](ConversionStage stage, double fraction) {
+    std::lock_guard lock(mutex);
+    progress.emplace_back(stage, fraction);
+  };
+}
+
+namespace {
+
+std::string nal(char header, const std::string &payload) {
+  return std::string("\0\0\0\1", 4) + header + payload;
+}
+
+std::string viewStream(int frames, int width, int height, bool mvc) {
+  std::string stream;
+  std::string size = "W" + std::to_string(width) + "H" + std::to_string(height);
+  for (int frame = 0; frame < frames; ++frame) {
+    stream += nal(mvc ? 0x18 : 0x09, "\x10");
+    if (frame == 0)
+      stream += nal(mvc ? 0x6F : 0x67, size);
+    stream += nal(mvc ? 0x74 : (frame == 0 ? 0x65 : 0x41), "F" + std::to_string(frame));
+  }
+  return stream;
+}
+
+std::string runFfmpeg(const std::string &program, const std::vector<std::string> &arguments) {
+  tools::ProcessSpec spec;
+  spec.executable = program;
+  spec.arguments = arguments;
+  auto output = tools::runAndCollect(spec);
+  EXPECT_TRUE(output.status.success()) << output.standardError;
+  return output.standardOutput;
+}
+
+} // namespace
+
+std::string baseViewStream(int frames, int width, int height) {
+  return viewStream(frames, width, height, false);
+}
+
+std::string mvcViewStream(int frames, int width, int height) {
+  return viewStream(frames, width, height, true);
+}
+
+void makeSourceWithAudio(const fs::path &file) {
+  runFfmpeg("/usr/bin/ffmpeg", {"-v", "error", "-y", "-f", "lavfi", "-i", "testsrc=size=64x48:rate=24", "-f", "lavfi",
+                                "-i", "sine=frequency=440:sample_rate=48000", "-t", "1", "-c:v", "libx264", "-c:a",
+                                "aac", "-shortest", file.string()});
+}
+
+std::pair<double, double> halfLumaMeans(const fs::path &video) {
+  std::string size = probe(
+      {"-v", "error", "-select_streams", "v:0", "-show_entries", "stream=width,height", "-of", "csv=p=0:s=x"}, video);
+  int width = 0, height = 0;
+  EXPECT_EQ(std::sscanf(size.c_str(), "%dx%d", &width, &height), 2) << size;
+  std::string frames =
+      runFfmpeg("/usr/bin/ffmpeg", {"-v", "error", "-i", video.string(), "-f", "rawvideo", "-pix_fmt", "gray", "-"});
+  double left = 0, right = 0;
+  std::size_t leftCount = 0, rightCount = 0;
+  for (std::size_t i = 0; i < frames.size(); ++i) {
+    bool isLeft = static_cast<int>(i % static_cast<std::size_t>(width)) < width / 2;
+    (isLeft ? left : right) += static_cast<unsigned char>(frames[i]);
+    ++(isLeft ? leftCount : rightCount);
+  }
+  return {leftCount ? left / static_cast<double>(leftCount) : 0,
+          rightCount ? right / static_cast<double>(rightCount) : 0};
+}
+
+std::string probe(const std::vector<std::string> &arguments, const fs::path &file) {
+  std::vector<std::string> all = arguments;
+  all.push_back(file.string());
+  return runFfmpeg("/usr/bin/ffprobe", all);
+}
+
+} // namespace kestrova::test

@@ -1,0 +1,219 @@
+#include "MvcTestSupport.h"
+#include "core/Errors.h"
+#include "pipeline/LdecodDecode.h"
+#include "pipeline/MvcVariant.h"
+#include "pipeline/SbsEncoder.h"
+#include "pipeline/ViewDiscovery.h"
+
+#include <gtest/gtest.h>
+
+namespace kestrova::pipeline {
+namespace {
+namespace fs = std::filesystem;
+using Args = std::vector<std::string>;
+
+TEST(SbsEncodeArguments, InputsFilterVideoGroupAndOutputInOrder) {
+  SbsEncodeRequest request;
+  request.leftView = "/w/output_ViewId0001.yuv";
+  request.rightView = "/w/output_ViewId0000.yuv";
+  request.audioSource = "/in/movie.m2ts";
+  request.output = "/out/movie_SBS.mov";
+  request.preset = QualityPreset::low;
+  request.codec = OutputCodec::h264;
+  request.width = 1920;
+  request.height = 1080;
+  request.frameRateNum = 24000;
+  request.frameRateDen = 1001;
+  Args expected{"-y",
+                "-f",
+                "rawvideo",
+                "-pix_fmt",
+                "yuv420p",
+                "-s",
+                "1920x1080",
+                "-r",
+                "24000/1001",
+                "-i",
+                "/w/output_ViewId0001.yuv",
+                "-f",
+                "rawvideo",
+                "-pix_fmt",
+                "yuv420p",
+                "-s",
+                "1920x1080",
+                "-r",
+                "24000/1001",
+                "-i",
+                "/w/output_ViewId0000.yuv",
+                "-i",
+                "/in/movie.m2ts",
+                "-filter_complex",
+                "[0:v][1:v]hstack=inputs=2[sbs]",
+                "-map",
+                "[sbs]",
+                "-map",
+                "2:a:0",
+                "-c:v",
+                "hevc_videotoolbox",
+                "-q:v",
+                "45",
+                "-tag:v",
+                "hvc1",
+                "-metadata:s:v:0",
+                "stereo_mode=left_right",
+                "-movflags",
+                "+faststart",
+                "-c:a",
+                "copy",
+                "-sn",
+                "-dn",
+                "-shortest",
+                "/out/movie_SBS.mov"};
+  EXPECT_EQ(sbsEncodeArguments(request), expected);
+}
+
+TEST(LdecodDecode, EstimatedFramesCountBothViewsAndNeverFallBelowOne) {
+  struct Row {
+    double seconds;
+    std::int64_t num, den, expected;
+  };
+  const Row rows[] = {
+      {10.0, 24000, 1001, 480}, // 239.76 per view, rounded
+      {7200.0, 24, 1, 345600},  // the unknown-length default
+      {0.01, 24, 1, 1},         // less than one frame
+      {0.0, 24, 1, 1},
+      {-5.0, 24, 1, 1},
+      {10.0, 24, 0, 1},
+      {10.0, 0, 1, 1},
+      {1e300, 24, 1, 9000000000000000000},
+  };
+  for (const auto &row : rows)
+    EXPECT_EQ(estimatedDecodedFrames(row.seconds, row.num, row.den), row.expected) << row.seconds;
+  EXPECT_EQ(ldecodArguments(),
+            (Args{"-p", "InputFile=input_stream.264", "-p", "OutputFile=output.yuv", "-p", "DecodeAllLayers=1"}));
+}
+
+TEST(ViewDiscovery, ExpectedNamesThenScanInNameOrder) {
+  struct Row {
+    const char *name;
+    std::vector<const char *> files;
+    const char *base; // empty: the error below
+    const char *mvc;
+    const char *error;
+  };
+  const Row rows[] = {
+      {"expected names win", {"m.track_4113.264", "m.264", "m.mvc"}, "m.264", "m.mvc", ""},
+      {"tsMuxeR track names",
+       {"m.track_4114.mvc", "m.track_4113.264", "demux.meta"},
+       "m.track_4113.264",
+       "m.track_4114.mvc",
+       ""},
+      {"only the .264 of the expected pair", {"m.264", "m.track_4114.mvc"}, "m.264", "m.track_4114.mvc", ""},
+      {"two .264, no .mvc", {"m.track_4114.264", "m.track_4113.264"}, "m.track_4113.264", "m.track_4114.264", ""},
+      {"one .264 only", {"m.track_4113.264"}, "", "", "MVC view file not found after demuxing"},
+      {"nothing", {"demux.meta"}, "", "", "Base view file not found after demuxing"},
+      {"an .mvc alone", {"m.track_4114.mvc"}, "", "", "Base view file not found after demuxing"},
+  };
+  for (const auto &row : rows) {
+    test::TempDir dir;
+    for (const char *file : row.files)
+      test::writeFile(dir / file, "data");
+    std::vector<std::string> lines;
+    LogFn verbose = [&lines](const std::string &line) { lines.push_back(line); };
+    if (*row.error) {
+      try {
+        findViewFiles(dir.path(), "m", verbose);
+        ADD_FAILURE() << row.name;
+      } catch (const ConversionError &error) {
+        EXPECT_EQ(error, ConversionError::demuxFailed(row.error)) << row.name;
+      }
+      continue;
+    }
+    auto views = findViewFiles(dir.path(), "m", verbose);
+    EXPECT_EQ(views.base, dir / row.base) << row.name;
+    EXPECT_EQ(views.mvc, dir / row.mvc) << row.name;
+    EXPECT_EQ(lines.back(), std::string("MVC view: ") + row.mvc + " (4 bytes)") << row.name;
+  }
+}
+
+TEST(ViewDiscovery, ScanLogsWhatItFound) {
+  test::TempDir dir;
+  test::writeFile(dir / "m.track_4113.264", "12345");
+  test::writeFile(dir / "m.track_4114.264", "12");
+  std::vector<std::string> lines;
+  findViewFiles(dir.path(), "m", [&lines](const std::string &line) { lines.push_back(line); });
+  EXPECT_EQ(lines, (std::vector<std::string>{"Scanning for demuxed files...", "Found 2 .264 file(s), 0 .mvc file(s)",
+                                             "  .264: m.track_4113.264", "  .264: m.track_4114.264",
+                                             "Using second .264 as MVC: m.track_4114.264",
+                                             "Base view: m.track_4113.264 (5 bytes)",
+                                             "MVC view: m.track_4114.264 (2 bytes)"}));
+}
+
+TEST(MvcVariantDecision, ToolsPresentChooseTheVariant) {
+  struct Row {
+    const char *name;
+    std::vector<const char *> tools;
+    bool fifoPossible;
+    OutputTarget target;
+    MvcVariant expected;
+    const char *line; // one line that must be logged, or empty
+  };
+  const Row rows[] = {
+      {"no streaming decoder",
+       {"yuv_hstack", "parallel-pipeline.sh", "nal-scan"},
+       true,
+       OutputTarget::sbs3D,
+       MvcVariant::diskBased,
+       ""},
+      {"no stacker", {"ldecod-pipe"}, true, OutputTarget::sbs3D, MvcVariant::diskBased, ""},
+      {"no FIFO", {"ldecod-pipe", "yuv_hstack"}, false, OutputTarget::sbs3D, MvcVariant::pipeFromFile, ""},
+      {"no script",
+       {"ldecod-pipe", "yuv_hstack"},
+       true,
+       OutputTarget::sbs3D,
+       MvcVariant::fifo,
+       "\u26a0\ufe0f Parallel pipeline NOT found \u2014 using single-threaded FIFO pipeline"},
+      {"script without dual split",
+       {"ldecod-pipe", "yuv_hstack", "parallel-pipeline.sh", "nal-scan"},
+       true,
+       OutputTarget::sbs3D,
+       MvcVariant::parallel,
+       "[SBS]"},
+      {"everything",
+       {"ldecod-pipe", "yuv_hstack", "parallel-pipeline.sh", "nal-scan", "nal-dual-split", "nal-interleave"},
+       true,
+       OutputTarget::visionPro,
+       MvcVariant::dualSplitParallel,
+       "[DIRECT MV-HEVC]"},
+  };
+  for (const auto &row : rows) {
+    test::MvcEngineFixture f;
+    for (const char *tool : row.tools)
+      f.tools.add(tool);
+    fs::path fifo = row.fifoPossible ? f.dir / "interleave_fifo.264" : f.dir / "missing-dir/interleave_fifo.264";
+    auto decision = chooseMvcVariant(*f.engine, fifo, row.target);
+    EXPECT_EQ(decision.variant, row.expected) << row.name;
+    EXPECT_EQ(fs::is_fifo(fifo), row.expected != MvcVariant::diskBased && row.expected != MvcVariant::pipeFromFile)
+        << row.name;
+    std::string script = (f.tools / "parallel-pipeline.sh").string();
+    auto lines = f.logLines();
+    if (row.expected == MvcVariant::parallel) {
+      EXPECT_TRUE(f.logged("\u2705 Using PARALLEL pipeline (" + script + ") [SBS]")) << row.name;
+    } else if (row.expected == MvcVariant::dualSplitParallel) {
+      EXPECT_TRUE(f.logged("\u2705 Using PARALLEL pipeline with DUAL-SPLIT (" + script + ") [DIRECT MV-HEVC]"))
+          << row.name;
+    } else if (row.expected == MvcVariant::fifo) {
+      EXPECT_TRUE(f.logged(row.line)) << row.name;
+      EXPECT_TRUE(f.logged("Pipeline decision: parallelPipelineScriptPath = nil")) << row.name;
+      EXPECT_EQ(lines.back(), "FIFO created at: interleave_fifo.264");
+    } else if (row.expected == MvcVariant::pipeFromFile) {
+      EXPECT_EQ(lines,
+                (std::vector<std::string>{"\u26a0\ufe0f mkfifo failed (errno 2) \u2014 falling back to temp file"}));
+    } else {
+      EXPECT_TRUE(lines.empty()) << row.name;
+    }
+  }
+}
+
+} // namespace
+} // namespace kestrova::pipeline
