@@ -1,0 +1,117 @@
+#include "SourcesFixture.h"
+#include "core/Errors.h"
+#include "pipeline/MvhevcConversion.h"
+
+#include <gtest/gtest.h>
+
+namespace kestrova::pipeline {
+namespace {
+namespace fs = std::filesystem;
+using nlohmann::json;
+using test::SourcesFixture;
+
+SourceFileInfo sideBySideInfo(const fs::path &source) {
+  SourceFileInfo info;
+  info.url = source;
+  info.videoWidth = 128;
+  info.videoHeight = 48;
+  info.frameRateNum = 24;
+  info.frameRateDen = 1;
+  info.stereoMode = Stereo3DMode::sideBySide();
+  return info;
+}
+
+void makeSideBySide(const fs::path &file, const std::string &codec) {
+  test::runFfmpeg({"-f", "lavfi", "-i", "testsrc=size=128x48:rate=24:duration=0.3", "-f", "lavfi", "-i",
+                   "sine=duration=0.3", "-c:v", codec, "-c:a", "aac", "-metadata:s:v:0", "stereo_mode=left_right",
+                   file.string()});
+}
+
+json converterScript(int status = 0, bool writes = true) {
+  json steps = json::array({{{"stdout", "Frame 1/1 (100.0%)\n"}}});
+  if (writes)
+    steps.push_back({{"write_file", "{arg2}"}, {"content", "spatial"}});
+  steps.push_back({{"exit", status}});
+  return {{"steps", steps}};
+}
+
+TEST(SideBySidePipeline, SbsTargetCopiesByteForByteAndNeverReplaces) {
+  SourcesFixture f;
+  fs::path source = f.dir / "movie.mkv";
+  makeSideBySide(source, "libx264");
+  auto result = f.convert(f.job(source, OutputTarget::sbs3D), sideBySideInfo(source));
+  fs::path output = f.output / "movie_SBS.mkv";
+  EXPECT_EQ(result.outputPath, output.string());
+  EXPECT_EQ(test::readFile(output), test::readFile(source));
+
+  test::writeFile(output, "the user's own file");
+  EXPECT_THROW(f.convert(f.job(source, OutputTarget::sbs3D), sideBySideInfo(source)), fs::filesystem_error);
+  EXPECT_EQ(test::readFile(output), "the user's own file");
+}
+
+TEST(SideBySidePipeline, VisionProRemuxesMatroskaOnly) {
+  struct Row {
+    const char *name;
+    const char *codec;
+    bool remuxed;
+  };
+  const Row rows[] = {{"clip.MKV", "libx265", true}, {"clip.mov", "libx265", false}};
+  for (const auto &row : rows) {
+    SourcesFixture f;
+    f.tools.add("MVHEVCConverter", converterScript());
+    fs::path source = f.dir / row.name;
+    makeSideBySide(source, row.codec);
+    auto job = f.job(source, OutputTarget::visionPro);
+    job.qualityPreset = QualityPreset::high;
+    auto result = f.convert(job, sideBySideInfo(source));
+    EXPECT_EQ(result.outputPath, (f.output / "clip_MV-HEVC.mov").string());
+    auto calls = f.tools.calls("MVHEVCConverter");
+    ASSERT_EQ(calls.size(), 1u) << row.name;
+    fs::path input = calls[0].args[0];
+    EXPECT_EQ(input.filename() == "clip_remuxed.mov", row.remuxed) << input;
+    EXPECT_EQ(calls[0].args, (std::vector<std::string>{input.string(), result.outputPath, "0.85", "25"}));
+  }
+}
+
+TEST(SideBySidePipeline, ConverterFailures) {
+  struct Row {
+    const char *name;
+    json script;
+    std::string error;
+  };
+  const std::vector<Row> rows = {
+      {"exit status", converterScript(3), "encodingFailed(\"MVHEVCConverter exited with code 3\")"},
+      {"no output", converterScript(0, false), "encodingFailed(\"MVHEVCConverter did not produce output file\")"},
+  };
+  for (const auto &row : rows) {
+    SourcesFixture f;
+    f.tools.add("MVHEVCConverter", row.script);
+    fs::path source = f.dir / "clip.mov";
+    makeSideBySide(source, "libx265");
+    try {
+      f.convert(f.job(source, OutputTarget::visionPro), sideBySideInfo(source));
+      FAIL() << row.name;
+    } catch (const ConversionError &error) {
+      EXPECT_EQ(error.debugText(), row.error) << row.name;
+    }
+  }
+  SourcesFixture missing;
+  fs::path source = missing.dir / "clip.mov";
+  makeSideBySide(source, "libx265");
+  try {
+    missing.convert(missing.job(source, OutputTarget::visionPro), sideBySideInfo(source));
+    FAIL();
+  } catch (const ConversionError &error) {
+    EXPECT_STREQ(error.what(), "MVHEVCConverter not found in tools/");
+  }
+}
+
+TEST(MvhevcConversion, ArgumentsPerPreset) {
+  EXPECT_EQ(converterArguments("/a/in.mov", "/a/out.mov", QualityPreset::medium),
+            (std::vector<std::string>{"/a/in.mov", "/a/out.mov", "0.7"}));
+  EXPECT_EQ(converterArguments("/a/in.mov", "/a/out.mov", QualityPreset::ultraHigh),
+            (std::vector<std::string>{"/a/in.mov", "/a/out.mov", "0.88", "35"}));
+}
+
+} // namespace
+} // namespace kestrova::pipeline

@@ -1,0 +1,80 @@
+#include "SourcesFixture.h"
+
+#include "tools/Process.h"
+
+#include <gtest/gtest.h>
+
+namespace kestrova::test {
+namespace fs = std::filesystem;
+
+SourcesFixture::SourcesFixture() {
+  tools.addReal("ffmpeg", "/usr/bin/ffmpeg");
+  tools.addReal("ffprobe", "/usr/bin/ffprobe");
+  kestrova::tools::SystemPrograms programs;
+  programs.pkill = tools.add("pkill").string();
+  programs.which = (dir / "no-which").string();
+  engine = std::make_unique<pipeline::PipelineEngine>(kestrova::tools::ToolLocator(
+      kestrova::tools::BundlePaths{"", "/nonexistent", ""}, programs, {(dir / "tools/").string()}));
+  engine->verboseLogging = true;
+  engine->onLog = [this](const std::string &line) {
+    std::lock_guard lock(mutex);
+    lines.push_back(line);
+  };
+  fs::create_directories(output);
+}
+
+ConversionJob SourcesFixture::job(const fs::path &source, OutputTarget target) const {
+  ConversionJob job;
+  job.sourceURL = source;
+  job.outputDirectory = output;
+  job.qualityPreset = QualityPreset::low;
+  job.outputTarget = target;
+  return job;
+}
+
+ConversionResult SourcesFixture::convert(const ConversionJob &job, const SourceFileInfo &info) {
+  return engine->convert(
+      job, info,
+      [this](ConversionStage stage, double fraction) {
+        std::lock_guard lock(mutex);
+        progress.emplace_back(stage, fraction);
+      },
+      nullptr);
+}
+
+void runFfmpeg(const std::vector<std::string> &arguments) {
+  kestrova::tools::ProcessSpec spec;
+  spec.executable = "/usr/bin/ffmpeg";
+  spec.arguments = {"-v", "error", "-y"};
+  spec.arguments.insert(spec.arguments.end(), arguments.begin(), arguments.end());
+  auto result = kestrova::tools::runAndCollect(spec);
+  ASSERT_TRUE(result.status.success()) << result.standardError;
+}
+
+std::vector<std::pair<double, double>> halfBrightness(const fs::path &video) {
+  kestrova::tools::ProcessSpec spec;
+  spec.executable = "/usr/bin/ffmpeg";
+  spec.arguments = {"-v",       "error", "-i",  video.string(), "-f", "rawvideo",
+                    "-pix_fmt", "gray",  "-vf", "scale=16:4",   "-"};
+  auto result = kestrova::tools::runAndCollect(spec);
+  EXPECT_TRUE(result.status.success()) << result.standardError;
+  std::vector<std::pair<double, double>> frames;
+  const std::string &bytes = result.standardOutput;
+  for (std::size_t at = 0; at + 64 <= bytes.size(); at += 64) {
+    double left = 0, right = 0;
+    for (int row = 0; row < 4; ++row)
+      for (int x = 0; x < 16; ++x)
+        (x < 8 ? left : right) += static_cast<unsigned char>(bytes[at + static_cast<std::size_t>(row * 16 + x)]);
+    frames.emplace_back(left / 32, right / 32);
+  }
+  return frames;
+}
+
+void makeFrameAlternateSource(const fs::path &file, double seconds) {
+  std::string length = std::to_string(seconds);
+  runFfmpeg({"-f", "lavfi", "-i", "color=c=black:size=64x48:rate=48:duration=" + length, "-f", "lavfi", "-i",
+             "sine=frequency=440:duration=" + length, "-vf", "geq=lum='if(mod(N,2),235,16)':cb=128:cr=128", "-c:v",
+             "libx264", "-qp", "0", "-c:a", "aac", file.string()});
+}
+
+} // namespace kestrova::test

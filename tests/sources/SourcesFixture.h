@@ -1,0 +1,38 @@
+#pragma once
+
+#include "fakes/FakeToolFolder.h"
+#include "pipeline/PipelineEngine.h"
+#include "support/TestSupport.h"
+
+#include <mutex>
+
+namespace kestrova::test {
+
+/// An engine whose tools are a test folder: the real ffmpeg and ffprobe
+/// linked in, fakes for everything else (pkill always a recording fake).
+struct SourcesFixture {
+  TempDir dir;
+  FakeToolFolder tools{dir / "tools"};
+  std::filesystem::path output = dir / "out";
+  std::unique_ptr<pipeline::PipelineEngine> engine;
+  std::mutex mutex;
+  std::vector<std::string> lines;
+  std::vector<std::pair<ConversionStage, double>> progress;
+
+  SourcesFixture();
+  /// Runs the handler form with prepared source information.
+  ConversionResult convert(const ConversionJob &job, const SourceFileInfo &info);
+  ConversionJob job(const std::filesystem::path &source, OutputTarget target) const;
+};
+
+/// Runs ffmpeg with `arguments` (after "-v error -y") and fails the test when it fails.
+void runFfmpeg(const std::vector<std::string> &arguments);
+
+/// Mean luma of the left and right halves of every frame of `video`.
+std::vector<std::pair<double, double>> halfBrightness(const std::filesystem::path &video);
+
+/// A source whose even frames are dark (Y 16) and odd frames bright (Y 235),
+/// at 48 fps, with a sine audio track.
+void makeFrameAlternateSource(const std::filesystem::path &file, double seconds = 1.0);
+
+} // namespace kestrova::test
