@@ -100,8 +100,8 @@ std::pair<double, double> halfLumaMeans(const fs::path &video) {
       {"-v", "error", "-select_streams", "v:0", "-show_entries", "stream=width,height", "-of", "csv=p=0:s=x"}, video);
   int width = 0, height = 0;
   EXPECT_EQ(std::sscanf(size.c_str(), "%dx%d", &width, &height), 2) << size;
-  std::string frames =
-      runFfmpeg("/usr/bin/ffmpeg", {"-v", "error", "-i", video.string(), "-f", "rawvideo", "-pix_fmt", "gray", "-"});
+  std::string frames = runFfmpeg("/usr/bin/ffmpeg", {"-v", "error", "-i", video.string(), "-f", "rawvideo", "-vf",
+                                                     "extractplanes=y", "-pix_fmt", "gray", "-"});
   double left = 0, right = 0;
   std::size_t leftCount = 0, rightCount = 0;
   for (std::size_t i = 0; i < frames.size(); ++i) {
@@ -111,6 +111,24 @@ std::pair<double, double> halfLumaMeans(const fs::path &video) {
   }
   return {leftCount ? left / static_cast<double>(leftCount) : 0,
           rightCount ? right / static_cast<double>(rightCount) : 0};
+}
+
+std::string streamSummary(const fs::path &file) {
+  auto report = nlohmann::json::parse(probe({"-v", "error", "-show_streams", "-of", "json"}, file));
+  std::string summary;
+  for (const auto &stream : report["streams"]) {
+    if (!summary.empty())
+      summary += ", ";
+    summary += stream.value("codec_type", "");
+    if (stream.value("codec_type", "") == "video") {
+      summary += " " + std::to_string(stream.value("width", 0)) + "x" + std::to_string(stream.value("height", 0));
+      if (stream.contains("tags"))
+        for (const auto &[key, value] : stream["tags"].items())
+          if (key == "stereo_mode" || key == "STEREO_MODE")
+            summary += " " + value.get<std::string>();
+    }
+  }
+  return summary;
 }
 
 std::string probe(const std::vector<std::string> &arguments, const fs::path &file) {

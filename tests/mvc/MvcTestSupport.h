@@ -50,6 +50,10 @@ void makeSourceWithAudio(const std::filesystem::path &file);
 /// decoded by the real ffmpeg.
 std::pair<double, double> halfLumaMeans(const std::filesystem::path &video);
 
+/// The streams of a media file as the real ffprobe sees them, e.g.
+/// "video 128x48 left_right, audio".
+std::string streamSummary(const std::filesystem::path &file);
+
 /// The output of the real ffprobe for `arguments` followed by `file`.
 std::string probe(const std::vector<std::string> &arguments, const std::filesystem::path &file);
 

@@ -1,0 +1,260 @@
+#include "MvcTestSupport.h"
+#include "core/Errors.h"
+#include "pipeline/InterleaveStep.h"
+#include "pipeline/LdecodDecode.h"
+#include "pipeline/SbsEncoder.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+namespace kestrova::pipeline {
+namespace {
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+constexpr int kWidth = 64, kHeight = 48, kFrames = 12;
+constexpr std::uintmax_t kFrameBytes = kWidth * kHeight * 3 / 2;
+
+template <typename F> ConversionError conversionErrorOf(F &&body) {
+  try {
+    body();
+  } catch (const ConversionError &error) {
+    return error;
+  }
+  ADD_FAILURE() << "no ConversionError";
+  return ConversionError::cancelled();
+}
+
+struct DecodeFixture : test::MvcEngineFixture {
+  fs::path work = dir / "work";
+  fs::path interleaved = work / "m_interleaved.264";
+  DecodeFixture() {
+    fs::create_directories(work);
+    test::writeFile(work / "m.264", test::baseViewStream(kFrames, kWidth, kHeight));
+    test::writeFile(work / "m.mvc", test::mvcViewStream(kFrames, kWidth, kHeight));
+  }
+};
+
+TEST(LdecodDecodeStep, DecodesTheInterleavedStreamIntoTwoViews) {
+  DecodeFixture f;
+  f.addFakeLdecod();
+  interleaveNALUnits(*f.engine, f.work / "m.264", f.work / "m.mvc", f.interleaved);
+  decodeWithLdecod(*f.engine, f.interleaved, f.work, 2 * kFrames, f.progressRecorder());
+  EXPECT_EQ(fs::file_size(f.work / "output_ViewId0000.yuv"), kFrames * kFrameBytes);
+  EXPECT_EQ(fs::file_size(f.work / "output_ViewId0001.yuv"), kFrames * kFrameBytes);
+  EXPECT_EQ(fs::read_symlink(f.work / "input_stream.264"), f.interleaved);
+  auto pairs = f.progressPairs();
+  // One report per picture, and one for the totals line, which also begins with a number.
+  ASSERT_EQ(pairs.size(), 2u * kFrames + 1);
+  EXPECT_EQ(pairs.front(), std::make_pair(ConversionStage::decoding, 0.5));
+  EXPECT_DOUBLE_EQ(pairs[pairs.size() - 2].second, 0.5 + 0.2 * 23 / 24);
+  EXPECT_DOUBLE_EQ(pairs.back().second, 0.7);
+  EXPECT_TRUE(std::is_sorted(pairs.begin(), pairs.end()));
+  EXPECT_TRUE(f.logged("Total decoding time : 0.002 sec (1500.000 fps)[24 frm/2 ms]"));
+  EXPECT_TRUE(f.logged("Running ldecod..."));
+}
+
+TEST(LdecodDecodeStep, FailuresCarryTheExitStatus) {
+  struct Row {
+    const char *name;
+    bool concatenatedInput; // the views one after the other instead of interleaved
+    bool inputMissing;
+    int status;
+  };
+  const Row rows[] = {{"views not interleaved", true, false, 1}, {"input cannot be opened", false, true, 244}};
+  for (const auto &row : rows) {
+    DecodeFixture f;
+    f.addFakeLdecod();
+    if (row.concatenatedInput)
+      test::writeFile(f.interleaved, test::readFile(f.work / "m.264") + test::readFile(f.work / "m.mvc"));
+    auto error = conversionErrorOf([&] { decodeWithLdecod(*f.engine, f.interleaved, f.work, 24, {}); });
+    EXPECT_EQ(error, ConversionError::decodingFailed("ldecod exited with code " + std::to_string(row.status)))
+        << row.name;
+    EXPECT_EQ(std::string(error.what()), "Decoding failed: ldecod exited with code " + std::to_string(row.status));
+  }
+}
+
+TEST(LdecodDecodeStep, ArgumentsLinkAndKeptErrorLines) {
+  DecodeFixture f;
+  std::string errors;
+  for (int i = 1; i <= 120; ++i)
+    errors += "error line " + std::to_string(i) + "\n";
+  f.tools.add("ldecod", {{"steps",
+                          {{{"stderr", "Warning: odd slice\n"}},
+                           {{"stderr", errors}},
+                           {{"stdout", "00000(IDR)  0 0 28\n00500(P)  1 1 28\n"}},
+                           {{"exit", 1}}}}});
+  test::writeFile(f.work / "input_stream.264", "stale");
+  test::writeFile(f.interleaved, "x");
+  auto error =
+      conversionErrorOf([&] { decodeWithLdecod(*f.engine, f.interleaved, f.work, 1000, f.progressRecorder()); });
+  EXPECT_EQ(error, ConversionError::decodingFailed("ldecod exited with code 1"));
+
+  auto calls = f.tools.calls("ldecod");
+  ASSERT_EQ(calls.size(), 1u);
+  EXPECT_EQ(calls[0].args, ldecodArguments());
+  EXPECT_EQ(fs::path(calls[0].cwd), f.work);
+  EXPECT_TRUE(fs::is_symlink(f.work / "input_stream.264")) << "the stale file is replaced by a link";
+
+  std::string lastTen;
+  for (int i = 111; i <= 120; ++i)
+    lastTen += (i > 111 ? "\n" : "") + std::string("error line ") + std::to_string(i);
+  auto lines = f.logLines();
+  EXPECT_EQ(lines.back(), lastTen);
+  EXPECT_TRUE(f.logged("Warning: odd slice"));
+  EXPECT_TRUE(f.logged("ldecod: decoded frame 500 / ~1000..."));
+  EXPECT_EQ(f.progressPairs().back(), std::make_pair(ConversionStage::decoding, 0.6));
+}
+
+TEST(LdecodDecodeStep, MissingDecoder) {
+  DecodeFixture f;
+  EXPECT_EQ(
+      conversionErrorOf([&] { decodeWithLdecod(*f.engine, f.interleaved, f.work, 1, {}); }),
+      ConversionError::toolNotFound("ldecod not found. Build from JM reference software or place in app bundle."));
+}
+
+/// Two raw views of flat luma (dark left source, bright right source) and a
+/// source with audio, for the encode step.
+struct EncodeFixture : test::MvcEngineFixture {
+  SbsEncodeRequest request;
+  EncodeFixture() {
+    test::writeFile(dir / "v0.yuv", frames(40));
+    test::writeFile(dir / "v1.yuv", frames(200));
+    request.leftView = dir / "v0.yuv";
+    request.rightView = dir / "v1.yuv";
+    request.audioSource = dir / "source.mkv";
+    request.output = dir / "out_SBS.mkv";
+    request.duration = 0.5;
+    request.width = kWidth;
+    request.height = kHeight;
+    request.frameRateNum = 24;
+    request.frameRateDen = 1;
+  }
+  static std::string frames(unsigned char luma) {
+    std::string frame(kWidth * kHeight, static_cast<char>(luma));
+    frame += std::string(kWidth * kHeight / 2, static_cast<char>(128));
+    std::string all;
+    for (int i = 0; i < kFrames; ++i)
+      all += frame;
+    return all;
+  }
+};
+
+TEST(SbsEncodeStep, RealEncoderStacksLeftOnTheLeftAndCopiesAudio) {
+  EncodeFixture f;
+  f.addRealFfmpeg();
+  test::makeSourceWithAudio(f.request.audioSource);
+  encodeSBS(*f.engine, f.request, f.progressRecorder());
+  auto [left, right] = test::halfLumaMeans(f.request.output);
+  EXPECT_NEAR(left, 40, 3);
+  EXPECT_NEAR(right, 200, 3);
+  EXPECT_EQ(test::streamSummary(f.request.output), "video 128x48 left_right, audio");
+  auto pairs = f.progressPairs();
+  ASSERT_FALSE(pairs.empty());
+  EXPECT_EQ(pairs.back().first, ConversionStage::encoding);
+  EXPECT_GT(pairs.back().second, 0.7);
+  EXPECT_LE(pairs.back().second, 0.85);
+  EXPECT_TRUE(f.logged("Running ffmpeg to create Full SBS 3D (H.264), duration: 0.5s"));
+}
+
+TEST(SbsEncodeStep, ExitStatusAndOutputDecideTheOutcome) {
+  struct Row {
+    const char *name;
+    bool writesOutput;
+    std::string standardError;
+    int status;
+    std::optional<ConversionError> error;
+  };
+  std::string longError(600, 'e');
+  const Row rows[] = {
+      {"encoder produced nothing", true, "[vost#0] Encoder did not produce output\n", 1,
+       ConversionError::encodingFailed("ffmpeg failed to produce output")},
+      {"complete file despite exit 1", true, longError + "\n", 1, std::nullopt},
+      {"clean exit without a file", false, "", 0, ConversionError::encodingFailed("Output file not created")},
+  };
+  for (const auto &row : rows) {
+    EncodeFixture f;
+    json steps = json::array();
+    if (row.writesOutput)
+      steps.push_back({{"write_file", f.request.output.string()}, {"content", "mkv"}});
+    steps.push_back({{"stderr", row.standardError}});
+    steps.push_back({{"exit", row.status}});
+    f.tools.add("ffmpeg", {{"steps", steps}});
+    if (row.error) {
+      EXPECT_EQ(conversionErrorOf([&] { encodeSBS(*f.engine, f.request, {}); }), *row.error) << row.name;
+      continue;
+    }
+    encodeSBS(*f.engine, f.request, {});
+    EXPECT_TRUE(f.logged("WARNING: ffmpeg stderr: " + longError.substr(0, 500))) << row.name;
+  }
+  EncodeFixture missing;
+  EXPECT_EQ(conversionErrorOf([&] { encodeSBS(*missing.engine, missing.request, {}); }),
+            ConversionError::toolNotFound("ffmpeg not found. Install via: brew install ffmpeg"));
+}
+
+// Each preset must be its own rate point with the software stand-ins:
+// smaller files and lower fidelity from "Ultra High" down to "Smaller File".
+TEST(SbsEncodeStep, PresetsAreDistinctRatePoints) {
+  for (OutputCodec codec : {OutputCodec::h264, OutputCodec::h265}) {
+    test::MvcEngineFixture f;
+    f.addRealFfmpeg();
+    fs::path source = f.dir / "source.mkv";
+    test::makeSourceWithAudio(source);
+    tools::ProcessSpec spec;
+    spec.executable = "/usr/bin/ffmpeg";
+    spec.arguments = {"-v",
+                      "error",
+                      "-f",
+                      "lavfi",
+                      "-i",
+                      "testsrc2=size=160x96:rate=24,noise=alls=12:allf=t",
+                      "-t",
+                      "1",
+                      "-pix_fmt",
+                      "yuv420p",
+                      "-f",
+                      "rawvideo",
+                      (f.dir / "view.yuv").string()};
+    ASSERT_TRUE(tools::runAndCollect(spec).status.success());
+    double lastSize = 1e18, lastSsim = 2;
+    for (QualityPreset preset :
+         {QualityPreset::ultraHigh, QualityPreset::high, QualityPreset::medium, QualityPreset::low}) {
+      SbsEncodeRequest request;
+      request.leftView = request.rightView = f.dir / "view.yuv";
+      request.audioSource = source;
+      request.output = f.dir / ("out" + std::string(caseName(preset)) + ".mkv");
+      request.preset = preset;
+      request.codec = codec;
+      request.duration = 1;
+      request.width = 160;
+      request.height = 96;
+      request.frameRateNum = 24;
+      request.frameRateDen = 1;
+      encodeSBS(*f.engine, request, {});
+      spec.arguments = {"-i",       request.output.string(),
+                        "-f",       "rawvideo",
+                        "-pix_fmt", "yuv420p",
+                        "-s",       "160x96",
+                        "-r",       "24",
+                        "-i",       (f.dir / "view.yuv").string(),
+                        "-lavfi",   "[1:v][1:v]hstack=inputs=2[ref];[0:v][ref]ssim",
+                        "-f",       "null",
+                        "-"};
+      auto output = tools::runAndCollect(spec).standardError;
+      auto at = output.find("All:");
+      ASSERT_NE(at, std::string::npos) << output;
+      double ssim = std::stod(output.substr(at + 4));
+      auto size = static_cast<double>(fs::file_size(request.output));
+      EXPECT_LT(size, lastSize) << rawValue(preset);
+      EXPECT_LT(ssim, lastSsim) << rawValue(preset);
+      std::printf("%s %s: %.0f bytes, SSIM %.4f\n", codec == OutputCodec::h264 ? "h264" : "h265",
+                  std::string(rawValue(preset)).c_str(), size, ssim);
+      lastSize = size;
+      lastSsim = ssim;
+    }
+  }
+}
+
+} // namespace
+} // namespace kestrova::pipeline
