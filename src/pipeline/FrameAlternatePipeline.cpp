@@ -1,12 +1,158 @@
 #include "pipeline/FrameAlternatePipeline.h"
 
 #include "core/Errors.h"
+#include "pipeline/EncoderParameters.h"
+#include "pipeline/EncoderTable.h"
+#include "pipeline/FrameAlternateScript.h"
+#include "pipeline/MvhevcConversion.h"
+#include "pipeline/ToolOutputParsers.h"
+
+#include <condition_variable>
+#include <fmt/format.h>
+#include <fstream>
+#include <thread>
 
 namespace kestrova::pipeline {
+namespace fs = std::filesystem;
 
-// Placeholder until this pipeline is built: fails plainly instead of guessing.
-ConversionResult runFrameAlternatePipeline(PipelineRun &, bool) {
-  throw ConversionError::encodingFailed("this kind of source is not supported by this build yet");
+namespace {
+
+// Polls ffmpeg.log for progress while the script runs: first after 1 s, then
+// every 1.5 s, until destroyed.
+class LogPoller {
+public:
+  LogPoller(fs::path folder, double duration, ProgressReport progress)
+      : thread_([folder = std::move(folder), duration, progress = std::move(progress)](std::stop_token stop) {
+          std::mutex mutex;
+          std::condition_variable_any wake;
+          auto delay = std::chrono::milliseconds(1000);
+          std::unique_lock lock(mutex);
+          // wait_for returns the (always false) predicate both on timeout and
+          // on a stop request, so the stop has to be asked for separately.
+          for (;;) {
+            wake.wait_for(lock, stop, delay, [] { return false; });
+            if (stop.stop_requested())
+              break;
+            pollFfmpegLog(folder, duration, progress);
+            delay = std::chrono::milliseconds(1500);
+          }
+        }) {}
+
+private:
+  std::jthread thread_;
+};
+
+// The MV-HEVC output beside the SBS file; never the source itself.
+fs::path spatialOutput(const PipelineRun &run) {
+  fs::path candidate = run.job.outputDirectory / (run.baseName + ".mov");
+  std::error_code ec;
+  if (fs::exists(candidate, ec) && fs::equivalent(candidate, run.job.sourceURL, ec))
+    return run.job.outputDirectory / (run.baseName + "_MV-HEVC.mov");
+  return candidate;
+}
+
+std::string tailOfFile(const fs::path &file, std::size_t lines) {
+  std::ifstream in(file, std::ios::binary);
+  if (!in)
+    return {};
+  std::vector<std::string> all;
+  for (std::string line; std::getline(in, line);)
+    all.push_back(line);
+  std::string text;
+  for (std::size_t i = all.size() > lines ? all.size() - lines : 0; i < all.size(); ++i)
+    text += (text.empty() ? "" : "\n") + all[i];
+  return text;
+}
+
+} // namespace
+
+ConversionResult runFrameAlternatePipeline(PipelineRun &run, bool rightFirst) {
+  PipelineEngine &engine = run.engine;
+  engine.verbose(std::string("=== Frame-Alternate 3D Pipeline (") +
+                 (rightFirst ? "block_rl \u2014 right eye first" : "block_lr \u2014 left eye first") + ") ===");
+  engine.verbose("Split even/odd frames \u2192 left/right eyes \u2192 SBS via ffmpeg");
+  run.report(ConversionStage::encoding, 0.05);
+  auto ffmpeg = engine.findTool("ffmpeg");
+  if (!ffmpeg)
+    throw ConversionError::toolNotFound("ffmpeg not found");
+
+  double duration = run.job.durationLimit ? static_cast<double>(*run.job.durationLimit)
+                    : run.duration > 0    ? run.duration
+                                          : 7200.0;
+  const bool spatial = run.job.outputTarget == OutputTarget::visionPro;
+  fs::path sbsOutput = run.job.outputDirectory / (run.baseName + (spatial ? "_SBS.mov" : "_SBS.mkv"));
+  fs::path folder = run.workDirectory / "fa_work";
+  fs::create_directories(folder);
+  engine.verbose("Work directory: " + folder.string());
+
+  FrameAlternateScriptInput input{*ffmpeg,
+                                  run.job.sourceURL,
+                                  folder,
+                                  sbsOutput,
+                                  rightFirst,
+                                  run.job.qualityPreset,
+                                  run.job.outputCodec,
+                                  run.job.outputTarget,
+                                  run.job.durationLimit};
+  fs::path script = folder / "pipeline.sh";
+  {
+    std::ofstream out(script, std::ios::binary | std::ios::trunc);
+    out << frameAlternateScript(input, EncoderTable::probe(*ffmpeg));
+    if (!out.flush())
+      throw fs::filesystem_error("cannot write script", script, std::make_error_code(std::errc::io_error));
+  }
+
+  tools::ProcessSpec spec;
+  spec.executable = engine.programs().bash;
+  spec.arguments = {script.string()};
+  spec.workingDirectory = run.workDirectory;
+  auto process = engine.createCurrentProcess(spec);
+  engine.verbose("Running frame-alternate \u2192 SBS pipeline...");
+  KeptLines scriptOutput(50);
+  auto onOutput = [&](std::string_view chunk) {
+    forEachLine(chunk, "\r\n", " \t\r\n", [&](std::string_view line) {
+      scriptOutput.add(std::string(line));
+      if (line.starts_with("FA:"))
+        engine.log(std::string(line));
+    });
+  };
+  tools::ExitStatus status;
+  {
+    LogPoller poller(folder, duration, [&run](ConversionStage stage, double f) { run.report(stage, f); });
+    status = tools::runAndStream(*process, onOutput, onOutput);
+  }
+  if (!status.success()) {
+    auto lines = scriptOutput.lines();
+    std::string outputTail;
+    for (std::size_t i = lines.size() > 20 ? lines.size() - 20 : 0; i < lines.size(); ++i)
+      outputTail += (outputTail.empty() ? "" : "\n") + lines[i];
+    std::string detail = "Pipeline exited with code " + std::to_string(status.terminationStatus);
+    std::string logTail = tailOfFile(folder / "ffmpeg.log", 15);
+    if (!logTail.empty())
+      detail += "\nffmpeg: " + logTail;
+    detail += "\n\u2014 Script output \u2014\n" + outputTail;
+    engine.verbose("DIAGNOSTIC: " + detail);
+    throw ConversionError::decodingFailed(detail);
+  }
+
+  std::error_code ec;
+  auto size = fs::file_size(sbsOutput, ec);
+  engine.verbose(fmt::format("SBS output: {} ({} MB)", sbsOutput.filename().string(), ec ? 0 : size / 1000000));
+  fs::remove_all(folder, ec);
+  engine.verbose("Cleaned up intermediate files");
+
+  fs::path finalOutput = sbsOutput;
+  if (spatial) {
+    engine.verbose("=== Converting to MV-HEVC for Apple Vision Pro ===");
+    finalOutput = spatialOutput(run);
+    convertToMVHEVC(engine, sbsOutput, finalOutput, run.job.qualityPreset,
+                    [&run](ConversionStage stage, double f) { run.report(stage, f); });
+  }
+  run.report(ConversionStage::complete, 1.0);
+  engine.verbose("=== Pipeline complete! ===");
+  engine.verbose("Output: " + finalOutput.string());
+  run.succeeded = true;
+  return {finalOutput.string(), run.workDirectory, sbsOutput.string()};
 }
 
 } // namespace kestrova::pipeline

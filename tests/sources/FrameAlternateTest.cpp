@@ -1,0 +1,129 @@
+#include "SourcesFixture.h"
+#include "core/Errors.h"
+#include "pipeline/FrameAlternateScript.h"
+
+#include <gtest/gtest.h>
+
+namespace kestrova::pipeline {
+namespace {
+namespace fs = std::filesystem;
+using test::SourcesFixture;
+
+SourceFileInfo frameAlternateInfo(const fs::path &source, bool rightFirst) {
+  SourceFileInfo info;
+  info.url = source;
+  info.videoWidth = 64;
+  info.videoHeight = 48;
+  info.frameRateNum = 48;
+  info.frameRateDen = 1;
+  info.duration = 1.0;
+  info.stereoMode = Stereo3DMode::frameAlternate(rightFirst);
+  return info;
+}
+
+TEST(FrameAlternateScript, LinesForEyeOrderLimitAndPreset) {
+  FrameAlternateScriptInput input{"/usr/bin/ffmpeg",
+                                  "/in/fa.mkv",
+                                  "/w/fa_work",
+                                  "/out/fa_SBS.mkv",
+                                  true,
+                                  QualityPreset::ultraHigh,
+                                  OutputCodec::h264,
+                                  OutputTarget::sbs3D,
+                                  90};
+  std::string vt = frameAlternateScript(input, EncoderTable::forPlatform(true));
+  EXPECT_NE(vt.find("\"$FFMPEG\" -y -t 90 -i \"$SOURCE\" \\\n"), std::string::npos);
+  EXPECT_NE(vt.find("        [a]select='not(mod(n\\,2))',setpts=N/FRAME_RATE/TB[right];\n"), std::string::npos);
+  EXPECT_NE(vt.find("        [b]select='mod(n\\,2)',setpts=N/FRAME_RATE/TB[left];\n"), std::string::npos);
+  EXPECT_NE(vt.find("        [left][right]hstack=inputs=2[sbs]\n"), std::string::npos);
+  EXPECT_NE(vt.find("    -c:v h264_videotoolbox -q:v 85 -maxrate 35M -bufsize 70M -sc_threshold 0 -realtime 0 "
+                    "-metadata:s:v:0 stereo_mode=left_right \\\n    -c:a copy -shortest \\\n"),
+            std::string::npos);
+  EXPECT_NE(vt.find("echo \"FA: Encoding frame-alternate \u2192 SBS (right-first)\""), std::string::npos);
+  EXPECT_TRUE(vt.ends_with("\necho \"FA: Done\""));
+
+  input.rightFirst = false;
+  input.durationLimit.reset();
+  input.target = OutputTarget::visionPro;
+  input.output = "/out/fa_SBS.mov";
+  std::string sw = frameAlternateScript(input, EncoderTable::forPlatform(false));
+  EXPECT_NE(sw.find("\"$FFMPEG\" -y  -i \"$SOURCE\" \\\n"), std::string::npos) << "two blanks without a limit";
+  EXPECT_NE(sw.find("[a]select='not(mod(n\\,2))',setpts=N/FRAME_RATE/TB[left];"), std::string::npos);
+  EXPECT_NE(sw.find("    -c:v libx265 -crf 20 -preset fast -maxrate 35M -bufsize 70M -sc_threshold 0 -tag:v hvc1"),
+            std::string::npos);
+  EXPECT_NE(sw.find("    -c:a aac -b:a 448k -ac 6 -ar 48000 -shortest \\\n"), std::string::npos);
+}
+
+TEST(FrameAlternatePipeline, EvenFramesBecomeTheLeftEyeUnlessRightFirst) {
+  for (bool rightFirst : {false, true}) {
+    SourcesFixture f;
+    fs::path source = f.dir / "fa.mkv";
+    test::makeFrameAlternateSource(source);
+    auto result = f.convert(f.job(source, OutputTarget::sbs3D), frameAlternateInfo(source, rightFirst));
+    EXPECT_EQ(result.outputPath, (f.output / "fa_SBS.mkv").string());
+    auto frames = test::halfBrightness(result.outputPath);
+    ASSERT_GE(frames.size(), 20u);
+    for (const auto &[left, right] : frames) {
+      // Even source frames are dark, odd ones bright.
+      EXPECT_LT(rightFirst ? right : left, 60) << "rightFirst=" << rightFirst;
+      EXPECT_GT(rightFirst ? left : right, 190) << "rightFirst=" << rightFirst;
+    }
+    EXPECT_EQ(f.progress.back(), std::make_pair(ConversionStage::complete, 1.0));
+    EXPECT_FALSE(fs::exists(result.tempDirectory)) << "work directory removed after success";
+  }
+}
+
+TEST(FrameAlternatePipeline, HostileFileNamesConvertAndRunNothingElse) {
+  SourcesFixture f;
+  fs::path source = f.dir / "a $(touch SENTINEL) \"b\" 'c' `touch TICK` \\d\nnew line.mkv";
+  test::makeFrameAlternateSource(source, 0.5);
+  auto result = f.convert(f.job(source, OutputTarget::sbs3D), frameAlternateInfo(source, false));
+  EXPECT_TRUE(fs::exists(result.outputPath));
+  for (const auto &entry : fs::recursive_directory_iterator(f.dir.path())) {
+    EXPECT_NE(entry.path().filename(), "SENTINEL");
+    EXPECT_NE(entry.path().filename(), "TICK");
+  }
+  EXPECT_FALSE(fs::exists("SENTINEL"));
+}
+
+TEST(FrameAlternatePipeline, CorruptSourceFailsWithTheFfmpegLogTail) {
+  SourcesFixture f;
+  fs::path source = f.dir / "broken.mkv";
+  test::writeFile(source, std::string(4096, 'x'));
+  try {
+    f.convert(f.job(source, OutputTarget::sbs3D), frameAlternateInfo(source, false));
+    FAIL() << "a corrupt source must fail";
+  } catch (const ConversionError &error) {
+    EXPECT_EQ(error.kind(), ConversionError::Kind::decodingFailed);
+    EXPECT_TRUE(error.detail().starts_with("Pipeline exited with code 1\nffmpeg: ")) << error.detail();
+    EXPECT_NE(error.detail().find("broken.mkv"), std::string::npos) << error.detail();
+    EXPECT_NE(error.detail().find("\u2014 Script output \u2014\nFA: Encoding frame-alternate"), std::string::npos);
+  }
+  int kept = 0;
+  for (const auto &entry : fs::directory_iterator(f.output))
+    kept += entry.path().filename().string().starts_with("Kestrova_");
+  EXPECT_EQ(kept, 1) << "a failed run keeps its work directory";
+}
+
+TEST(FrameAlternatePipeline, VisionProGoesThroughTheConverterWithoutOverwritingTheSource) {
+  SourcesFixture f;
+  f.tools.add("MVHEVCConverter", {{"steps",
+                                   {{{"stdout", "Frame 1/2 (50.0%)\nFrame 2/2 (100.0%)\n"}},
+                                    {{"write_file", "{arg2}"}, {"content", "spatial"}}}}});
+  fs::path source = f.output / "fa.mov";
+  test::makeFrameAlternateSource(source, 0.5);
+  std::string before = test::readFile(source);
+  auto result = f.convert(f.job(source, OutputTarget::visionPro), frameAlternateInfo(source, false));
+  EXPECT_EQ(result.outputPath, (f.output / "fa_MV-HEVC.mov").string());
+  EXPECT_EQ(test::readFile(source), before) << "the source is never overwritten";
+  auto calls = f.tools.calls("MVHEVCConverter");
+  ASSERT_EQ(calls.size(), 1u);
+  EXPECT_EQ(calls[0].args, (std::vector<std::string>{(f.output / "fa_SBS.mov").string(), result.outputPath, "0.5"}));
+  bool sawConverterProgress = false;
+  for (const auto &[stage, fraction] : f.progress)
+    sawConverterProgress |= stage == ConversionStage::convertingMVHEVC && std::abs(fraction - 0.915) < 1e-9;
+  EXPECT_TRUE(sawConverterProgress);
+}
+
+} // namespace
+} // namespace kestrova::pipeline
