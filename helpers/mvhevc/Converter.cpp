@@ -49,6 +49,13 @@ public:
     out_ << "Frame " << done << '/' << total << " (" << percent << "%)\n" << std::flush;
   }
 
+  /// The last line: the count is now known exactly.
+  void finished(std::int64_t done) {
+    expected_ = done;
+    lastPercent_ = -1;
+    picture(done);
+  }
+
 private:
   std::ostream &out_;
   std::int64_t expected_;
@@ -184,7 +191,7 @@ void convert(const ConversionRequest &request, std::ostream &progressOut, std::s
       throw StructureError("the two views' encodes produced different numbers of pictures");
     }
   }
-  progress.picture(muxed);
+  progress.finished(muxed);
   VideoTrackSetup setup;
   setup.width = settings.width;
   setup.height = settings.height;

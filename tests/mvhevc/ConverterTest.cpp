@@ -1,0 +1,292 @@
+#include "BoxTree.h"
+#include "Validator.h"
+
+#include "support/TestSupport.h"
+#include "tools/Process.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <set>
+#include <sstream>
+
+namespace kestrova::mvhevc::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kViewWidth = 128;
+constexpr int kHeight = 64;
+constexpr int kFrames = 12;
+const std::string kSystemFfmpeg = "/usr/bin/ffmpeg";
+
+fs::path converter() {
+  return kestrova::test::buildDir() / "share/kestrova/tools/MVHEVCConverter";
+}
+
+std::vector<std::uint8_t> readBytes(const fs::path &path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Anything but the temporary file of a conversion, named like the output.
+bool leftovers(const fs::path &dir, const std::string &outputName) {
+  for (const auto &entry : fs::directory_iterator(dir)) {
+    const auto name = entry.path().filename().string();
+    if (name == outputName || name.rfind("." + outputName + ".partial", 0) == 0) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// One small side-by-side clip (the right eye mirrored, so the views differ) converted once
+// for the whole suite.
+class ConvertedClip : public ::testing::Test {
+protected:
+  static void SetUpTestSuite() {
+    if (!fs::exists(kSystemFfmpeg)) {
+      return;
+    }
+    dir_ = std::make_unique<kestrova::test::TempDir>();
+    const auto input = *dir_ / "sbs.mkv";
+    const auto made =
+        run(quote(kSystemFfmpeg) + " -v error -y -f lavfi -i testsrc2=size=" + std::to_string(kViewWidth) + "x" +
+            std::to_string(kHeight) + ":rate=24 -f lavfi -i sine=frequency=440 -frames:v " + std::to_string(kFrames) +
+            " -filter_complex '[0:v]split[a][b];[b]hflip[c];[a][c]hstack[v]' -map '[v]' -map 1:a -t 0.5"
+            " -c:v ffv1 -pix_fmt yuv420p -c:a aac " +
+            quote(input.string()));
+    ASSERT_EQ(made.status, 0) << made.err;
+    conversion_ = run("KESTROVA_MVHEVC_PRESET=ultrafast KESTROVA_MVHEVC_DUMP=" + quote((*dir_ / "dump").string()) +
+                      " " + quote(converter().string()) + " " + quote(input.string()) + " " +
+                      quote((*dir_ / "out.mov").string()) + " 0.85 25");
+  }
+  static void TearDownTestSuite() { dir_.reset(); }
+
+  void SetUp() override {
+    if (!dir_) {
+      GTEST_SKIP() << "no " << kSystemFfmpeg << " to make the test clip";
+    }
+    ASSERT_EQ(conversion_.status, 0) << conversion_.err;
+  }
+
+  static fs::path path(const std::string &name) { return *dir_ / name; }
+
+  static std::optional<fs::path> requireValidator() {
+    auto validator = validatorFfmpeg();
+    if (!validator) {
+      if (underCi()) {
+        ADD_FAILURE() << "the MV-HEVC validator is missing; run scripts/build-validator";
+      }
+    }
+    return validator;
+  }
+
+  static inline std::unique_ptr<kestrova::test::TempDir> dir_;
+  static inline RunResult conversion_;
+};
+
+TEST_F(ConvertedClip, ReportsProgressAndCompletes) {
+  EXPECT_NE(conversion_.out.find("Frame 12/12 (100%)"), std::string::npos) << conversion_.out;
+  EXPECT_TRUE(fs::exists(path("out.mov")));
+  EXPECT_FALSE(leftovers(dir_->path(), "out.mov.partial"));
+}
+
+TEST_F(ConvertedClip, BothViewsDecodeBitExactAndMatchTheInputHalves) {
+  const auto validator = requireValidator();
+  if (!validator) {
+    GTEST_SKIP() << "no MV-HEVC validator; run scripts/build-validator";
+  }
+  const auto ffmpeg = quote(validator->string());
+  const auto out = quote(path("out.mov").string());
+  struct View {
+    int index;
+    std::string dump;
+    int cropX;
+  };
+  for (const auto &view : {View{0, "dump.left.hevc", 0}, View{1, "dump.right.hevc", kViewWidth}}) {
+    const auto name = "view" + std::to_string(view.index);
+    const auto decoded = run(ffmpeg + " -v error -y -i " + out + " -map 0:v:view:" + std::to_string(view.index) +
+                             " -f rawvideo " + quote(path(name + ".yuv").string()));
+    ASSERT_EQ(decoded.status, 0) << decoded.err;
+    const auto single = run(ffmpeg + " -v error -y -i " + quote(path(view.dump).string()) + " -f rawvideo " +
+                            quote(path(name + ".single.yuv").string()));
+    ASSERT_EQ(single.status, 0) << single.err;
+    const auto half = run(quote(kSystemFfmpeg) + " -v error -y -i " + quote(path("sbs.mkv").string()) +
+                          " -fps_mode passthrough -vf crop=" + std::to_string(kViewWidth) + ":" +
+                          std::to_string(kHeight) + ":" + std::to_string(view.cropX) +
+                          ":0 -pix_fmt yuv420p -f rawvideo " + quote(path(name + ".input.yuv").string()));
+    ASSERT_EQ(half.status, 0) << half.err;
+
+    const auto pictures = readBytes(path(name + ".yuv"));
+    EXPECT_EQ(pictures.size(), static_cast<std::size_t>(kViewWidth * kHeight * 3 / 2 * kFrames)) << name;
+    EXPECT_EQ(pictures, readBytes(path(name + ".single.yuv"))) << name << " differs from its single-layer encode";
+    EXPECT_GE(psnr(pictures, readBytes(path(name + ".input.yuv"))), 35.0) << name;
+  }
+}
+
+TEST_F(ConvertedClip, ProbeReportsTwoViewsAndStereoMetadata) {
+  const auto validator = requireValidator();
+  if (!validator) {
+    GTEST_SKIP() << "no MV-HEVC validator; run scripts/build-validator";
+  }
+  const auto probe = validator->parent_path() / "ffprobe";
+  const auto report =
+      run(quote(probe.string()) + " -v error -select_streams v:0 -show_streams " + quote(path("out.mov").string()));
+  ASSERT_EQ(report.status, 0) << report.err;
+  for (const std::string expected :
+       {"view_ids_available=0,1", "side_data_type=Stereo 3D", "primary_eye=left", "baseline=64000",
+        "horizontal_field_of_view=60000/1000", "view=packed", "width=128", "height=64"}) {
+    EXPECT_NE(report.out.find(expected), std::string::npos) << expected << "\n" << report.out;
+  }
+  const auto frames = run(quote(validator->string()) + " -v error -i " + quote(path("out.mov").string()) +
+                          " -map 0:v:view:0 -f framemd5 -");
+  ASSERT_EQ(frames.status, 0) << frames.err;
+  // Presentation times come back as 0, 1, 2, ...: the sample tables describe the B-frames right.
+  std::size_t expectedPts = 0;
+  std::istringstream lines(frames.out);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.empty() || line[0] == '#') {
+      continue;
+    }
+    std::istringstream fields(line);
+    std::string stream, dts, pts;
+    std::getline(fields, stream, ',');
+    std::getline(fields, dts, ',');
+    std::getline(fields, pts, ',');
+    EXPECT_EQ(std::stoul(pts), expectedPts++);
+  }
+  EXPECT_EQ(expectedPts, static_cast<std::size_t>(kFrames));
+}
+
+TEST_F(ConvertedClip, BoxTreeFollowsTheAppleReference) {
+  fs::path reference = kestrova::test::sourceDir() / "../shared/testdata/spatial-reference.mp4";
+  if (const char *given = std::getenv("KESTROVA_SPATIAL_REFERENCE"); given != nullptr) {
+    reference = given;
+  }
+  if (!fs::exists(reference)) {
+    GTEST_SKIP() << "no reference spatial video at " << reference;
+  }
+  const auto ours = readBoxTree(path("out.mov"));
+  const auto theirs = readBoxTree(reference);
+  // Boxes of the reference we have nothing to say in: field order and colour defaults we leave
+  // to the decoder, and the sync-sample grouping that only open-GOP streams need.
+  const std::set<std::string> notOurs = {"fiel", "chrm", "sgpd", "sbgp"};
+  std::vector<std::string> ourVideoPaths;
+  for (const auto &box : ours) {
+    ourVideoPaths.push_back(box.path);
+  }
+  for (const auto &box : theirs) {
+    const auto leaf = box.path.substr(box.path.rfind('/') + 1);
+    if (box.path.rfind("moov/trak", 0) != 0 || notOurs.count(leaf) != 0) {
+      continue;
+    }
+    EXPECT_NE(std::find(ourVideoPaths.begin(), ourVideoPaths.end(), box.path), ourVideoPaths.end())
+        << "missing " << box.path;
+  }
+  const std::string entry = "moov/trak/mdia/minf/stbl/stsd/hvc1/";
+  std::vector<std::string> children;
+  for (const auto &box : ours) {
+    if (box.path.rfind(entry, 0) == 0 && box.path.find('/', entry.size()) == std::string::npos) {
+      children.push_back(box.path.substr(entry.size()));
+    }
+  }
+  EXPECT_EQ(children, (std::vector<std::string>{"hvcC", "lhvC", "vexu", "hfov"}));
+  struct Value {
+    std::string path;
+    std::size_t offset, size;
+    std::uint64_t expected;
+  };
+  for (const auto &v : {Value{entry + "vexu/eyes/stri", 4, 1, 3}, Value{entry + "vexu/eyes/hero", 4, 1, 1},
+                        Value{entry + "vexu/eyes/cams/blin", 4, 4, 64000}, Value{entry + "hfov", 0, 4, 60000},
+                        Value{entry + "lhvC", 5, 1, 2}}) {
+    const auto *box = findBox(ours, v.path);
+    ASSERT_NE(box, nullptr) << v.path;
+    EXPECT_EQ(readBig(box->payload, v.offset, v.size), v.expected) << v.path;
+  }
+  EXPECT_NE(findBox(ours, "moov/trak/mdia/minf/stbl/stsd/mp4a/esds"), nullptr) << "audio track not copied";
+}
+
+class BadInput : public ::testing::Test {
+protected:
+  void SetUp() override {
+    if (!fs::exists(kSystemFfmpeg)) {
+      GTEST_SKIP() << "no " << kSystemFfmpeg;
+    }
+  }
+  kestrova::test::TempDir dir_;
+};
+
+TEST_F(BadInput, FailsClearlyAndLeavesNoOutput) {
+  kestrova::test::writeFile(dir_ / "notes.mov", "not a movie at all\n");
+  for (const auto &[name, size] : {std::pair{"odd.mkv", "129x64"}, std::pair{"narrow.mkv", "130x64"}}) {
+    const auto made = run(quote(kSystemFfmpeg) + " -v error -y -f lavfi -i testsrc2=size=" + size +
+                          ":rate=24 -frames:v 2 -vf scale=" + std::string(size).replace(3, 1, ":") +
+                          " -c:v ffv1 -pix_fmt yuv444p " + quote((dir_ / name).string()));
+    ASSERT_EQ(made.status, 0) << made.err;
+  }
+  struct Case {
+    std::string input, message;
+  };
+  for (const auto &c : {Case{"missing.mov", "cannot open input"}, Case{"notes.mov", "cannot open input"},
+                        Case{"odd.mkv", "does not split into two"}, Case{"narrow.mkv", "does not split into two"}}) {
+    const auto result = run(quote(converter().string()) + " " + quote((dir_ / c.input).string()) + " " +
+                            quote((dir_ / "out.mov").string()) + " 0.7");
+    EXPECT_EQ(result.status, 1) << c.input;
+    EXPECT_NE(result.err.find(c.message), std::string::npos) << c.input << ": " << result.err;
+    EXPECT_FALSE(leftovers(dir_.path(), "out.mov")) << c.input;
+  }
+}
+
+// A clip long enough that a conversion is still running when the first progress line arrives.
+fs::path makeLongClip(const kestrova::test::TempDir &dir) {
+  const auto clip = dir / "long.mkv";
+  const auto made = run(quote(kSystemFfmpeg) +
+                        " -v error -y -f lavfi -i testsrc2=size=640x180:rate=24 -frames:v 240 -c:v libx264 "
+                        "-preset ultrafast -pix_fmt yuv420p " +
+                        quote(clip.string()));
+  if (made.status != 0) {
+    ADD_FAILURE() << made.err;
+  }
+  return clip;
+}
+
+TEST_F(BadInput, TerminationMidEncodeLeavesNoOutput) {
+  const auto clip = makeLongClip(dir_);
+  tools::ProcessSpec spec;
+  spec.executable = converter().string();
+  spec.arguments = {clip.string(), (dir_ / "out.mov").string(), "0.85"};
+  auto process = tools::Process::create(spec);
+  std::atomic<bool> signalled = false;
+  std::string err;
+  const auto status = tools::runAndStream(
+      *process,
+      [&](std::string_view chunk) {
+        if (!signalled && chunk.find("Frame ") != std::string_view::npos) {
+          signalled = true;
+          process->terminate();
+        }
+      },
+      [&](std::string_view chunk) { err += chunk; });
+  ASSERT_TRUE(signalled.load());
+  EXPECT_FALSE(status.success());
+  EXPECT_NE(err.find("cancelled"), std::string::npos) << err;
+  EXPECT_FALSE(leftovers(dir_.path(), "out.mov"));
+}
+
+TEST_F(BadInput, FullDiskRemovesTheOutput) {
+  const auto clip = makeLongClip(dir_);
+  // A file size limit stands in for a full disk: writes past it fail with EFBIG.
+  const auto result =
+      run("trap '' XFSZ; ulimit -f 64; KESTROVA_MVHEVC_PRESET=ultrafast exec " + quote(converter().string()) + " " +
+          quote(clip.string()) + " " + quote((dir_ / "out.mov").string()) + " 0.88");
+  EXPECT_EQ(result.status, 1) << result.out;
+  EXPECT_NE(result.err.find("cannot write"), std::string::npos) << result.err;
+  EXPECT_FALSE(leftovers(dir_.path(), "out.mov"));
+}
+
+} // namespace
+} // namespace kestrova::mvhevc::test

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kestrova::mvhevc::test {
+
+/// The decoder-only ffmpeg that reads MV-HEVC: $KESTROVA_VALIDATOR_FFMPEG, else the one
+/// scripts/build-validator puts in the cache. Null when neither exists.
+std::optional<std::filesystem::path> validatorFfmpeg();
+
+/// True when running under CI, where a missing validator is a failure, not a skip.
+bool underCi();
+
+/// Runs `program` with `arguments` through bash with `environment` assignments prefixed;
+/// returns exit code, standard output and standard error.
+struct RunResult {
+  int status = -1;
+  std::string out, err;
+};
+RunResult run(const std::string &commandLine);
+
+/// Quotes a word for bash.
+std::string quote(const std::string &word);
+
+/// Peak signal-to-noise ratio of two equally long 8-bit pictures' bytes.
+double psnr(const std::vector<std::uint8_t> &a, const std::vector<std::uint8_t> &b);
+
+} // namespace kestrova::mvhevc::test
