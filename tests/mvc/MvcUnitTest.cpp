@@ -136,19 +136,6 @@ TEST(ViewDiscovery, ExpectedNamesThenScanInNameOrder) {
   }
 }
 
-TEST(ViewDiscovery, ScanLogsWhatItFound) {
-  test::TempDir dir;
-  test::writeFile(dir / "m.track_4113.264", "12345");
-  test::writeFile(dir / "m.track_4114.264", "12");
-  std::vector<std::string> lines;
-  findViewFiles(dir.path(), "m", [&lines](const std::string &line) { lines.push_back(line); });
-  EXPECT_EQ(lines, (std::vector<std::string>{"Scanning for demuxed files...", "Found 2 .264 file(s), 0 .mvc file(s)",
-                                             "  .264: m.track_4113.264", "  .264: m.track_4114.264",
-                                             "Using second .264 as MVC: m.track_4114.264",
-                                             "Base view: m.track_4113.264 (5 bytes)",
-                                             "MVC view: m.track_4114.264 (2 bytes)"}));
-}
-
 TEST(MvcVariantDecision, ToolsPresentChooseTheVariant) {
   struct Row {
     const char *name;
