@@ -100,11 +100,5 @@ TEST_F(LocalTimeTest, SummaryUsesTwelveHourTimesAndMinutesOnlyDuration) {
             "Started: 11:00:00 AM \u00b7 Finished: 12:02:05 PM \u00b7 Duration: 62m 5s");
 }
 
-TEST(DurationText, TruncatesToWholeSeconds) {
-  SourceFileInfo info;
-  info.duration = 5405.7;
-  EXPECT_EQ(durationText(info), "01:30:05");
-}
-
 } // namespace
 } // namespace kestrova::app
