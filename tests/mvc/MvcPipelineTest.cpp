@@ -83,18 +83,52 @@ TEST(MvcPipeline, ConvertsToFullSideBySide) {
     OutputTarget target;
     std::vector<std::string> outputs;
     bool swapped;
+    std::optional<std::int64_t> durationLimit;
+    double sourceDuration;
+    const char *encodeLine; // what the encoder is told to expect
   };
   const Row rows[] = {
-      {"disc.m2ts", Stereo3DMode::mvcSeparateTracks(), OutputTarget::sbs3D, {"disc_SBS.mkv"}, false},
-      {"rip.mkv", Stereo3DMode::mvcSingleTrack(true), OutputTarget::sbs3D, {"rip_SBS.mkv"}, true},
-      {"rip.mkv", Stereo3DMode::mvcSingleTrack(false), OutputTarget::sbs3D, {"rip_SBS.mkv"}, false},
-      {"disc.m2ts", Stereo3DMode::mvcSeparateTracks(), OutputTarget::visionPro, {"disc.mov", "disc_SBS.mov"}, false},
+      {"disc.m2ts",
+       Stereo3DMode::mvcSeparateTracks(),
+       OutputTarget::sbs3D,
+       {"disc_SBS.mkv"},
+       false,
+       std::nullopt,
+       0.5,
+       "duration: 0.5s"},
+      {"rip.mkv",
+       Stereo3DMode::mvcSingleTrack(true),
+       OutputTarget::sbs3D,
+       {"rip_SBS.mkv"},
+       true,
+       1,
+       0.5,
+       "duration: 1.0s"},
+      {"rip.mkv",
+       Stereo3DMode::mvcSingleTrack(false),
+       OutputTarget::sbs3D,
+       {"rip_SBS.mkv"},
+       false,
+       std::nullopt,
+       0.0,
+       "duration: 7200.0s"},
+      {"disc.m2ts",
+       Stereo3DMode::mvcSeparateTracks(),
+       OutputTarget::visionPro,
+       {"disc.mov", "disc_SBS.mov"},
+       false,
+       std::nullopt,
+       0.5,
+       "duration: 0.5s"},
   };
   for (const auto &row : rows) {
     SCOPED_TRACE(std::string(row.source) + " " + row.mode.text() + " " + std::string(rawValue(row.target)));
     ConversionFixture f(row.source, row.mode);
     f.job.outputTarget = row.target;
+    f.job.durationLimit = row.durationLimit;
+    f.info.duration = row.sourceDuration;
     auto result = f.convert();
+    EXPECT_TRUE(f.logged(std::string("Running ffmpeg to create Full SBS 3D (H.264), ") + row.encodeLine));
     EXPECT_EQ(f.outputNames(), row.outputs) << "the work directory is gone and nothing else is left";
     fs::path sbs = f.output / row.outputs.back();
     EXPECT_EQ(result.sbsIntermediatePath, sbs.string());
