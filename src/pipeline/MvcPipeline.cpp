@@ -107,14 +107,17 @@ void runDiskBased(PipelineRun &run, const ViewFiles &views, const MvcPaths &path
   run.engine.verbose("=== Step 3: Decoding MVC to YUV (disk-based fallback) ===");
   decodeWithLdecod(run.engine, paths.interleaved, run.workDirectory,
                    estimatedDecodedFrames(encodeDuration(run), run.frameRateNum, run.frameRateDen), progressOf(run));
+  // A decoder ended by cancel() may still exit 0; do not start the encode then.
+  throwIfCancelled(run);
   encodeDecodedViews(run, paths);
   freeIntermediate(run, paths.interleaved, "interleaved stream");
 }
 
 /// The streaming and segment-parallel variants run their tools through
 /// generated scripts that this build does not have yet; until then the
-/// disk-based chain produces the same output from the same views.
-void runStreamingVariant(PipelineRun &run, const MvcDecision &decision, const ViewFiles &views, const MvcPaths &paths) {
+/// disk-based chain produces the same output from the same views. Returns
+/// whether the variant wrote the MV-HEVC output itself.
+bool runStreamingVariant(PipelineRun &run, const MvcDecision &decision, const ViewFiles &views, const MvcPaths &paths) {
   std::error_code ignored;
   fs::remove(paths.fifo, ignored);
   const char *name = decision.variant == MvcVariant::dualSplitParallel ? "dual-split parallel"
@@ -124,6 +127,7 @@ void runStreamingVariant(PipelineRun &run, const MvcDecision &decision, const Vi
   run.engine.log(std::string("\u26a0\ufe0f The ") + name +
                  " pipeline is not available in this build \u2014 using the disk-based pipeline");
   runDiskBased(run, views, paths);
+  return false;
 }
 
 ConversionResult finish(PipelineRun &run, const MvcPaths &paths, bool directMvhevcPossible) {
@@ -153,12 +157,12 @@ ConversionResult runSteps(PipelineRun &run, bool singleTrack) {
   const MvcPaths paths(run);
   const ViewFiles views = demuxViews(run, singleTrack);
   const MvcDecision decision = chooseMvcVariant(run.engine, paths.fifo, run.job.outputTarget);
+  bool wroteMvhevc = false;
   if (decision.variant == MvcVariant::diskBased)
     runDiskBased(run, views, paths);
   else
-    runStreamingVariant(run, decision, views, paths);
-  bool parallel = decision.variant == MvcVariant::dualSplitParallel || decision.variant == MvcVariant::parallel;
-  return finish(run, paths, parallel);
+    wroteMvhevc = runStreamingVariant(run, decision, views, paths);
+  return finish(run, paths, wroteMvhevc);
 }
 
 } // namespace
