@@ -8,7 +8,7 @@ kestrova_packages_run=(
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libx265-dev
 )
 kestrova_packages_test=(
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev build-essential xz-utils
   libgtest-dev libgmock-dev libbenchmark-dev
 )
 

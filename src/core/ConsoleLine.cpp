@@ -23,7 +23,9 @@ void printPlainLine(const std::string &text) {
 }
 
 void printConsoleLine(const std::string &text) {
-  printPlainLine("[" + mediumTimeText(std::chrono::system_clock::now()) + "] " + text);
+  std::string line = "[";
+  line.append(mediumTimeText(std::chrono::system_clock::now())).append("] ").append(text);
+  printPlainLine(line);
 }
 
 } // namespace kestrova
