@@ -67,6 +67,7 @@ MergedAccessUnit LayerMerger::merge(const CodedPicture &left, const CodedPicture
   unit.info.sync = isIrap(type);
   unit.info.independent = isIrap(type);
   unit.info.disposable = isNonReference(type);
+  unit.info.nalType = type;
 
   bool wroteSei = false;
   for (const auto &nal : left.nals) {

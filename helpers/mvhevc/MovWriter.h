@@ -43,6 +43,7 @@ struct VideoSampleInfo {
   std::int64_t presentationIndex = 0; ///< picture index in display order
   bool sync = false;
   bool disposable = false;
+  std::uint8_t nalType = 0; ///< nal_unit_type of the layer-0 slices
   bool independent = false;
 };
 

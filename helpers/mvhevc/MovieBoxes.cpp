@@ -175,6 +175,19 @@ void stereoExtension(BoxWriter &b, const StereoMetadata &s) {
   b.close();
 }
 
+void pictureLayout(BoxWriter &b) {
+  // The encodes are progressive 4:2:0 without a chroma location in their VUI, which means
+  // chroma sited left of its luma pair; saying so here spares a player from guessing.
+  b.open("fiel");
+  b.u8(1); // one field: progressive
+  b.u8(0);
+  b.close();
+  b.open("chrm");
+  b.u8(0); // top and bottom field chroma location: left
+  b.u8(0);
+  b.close();
+}
+
 void videoSampleEntry(BoxWriter &b, const VideoTrackSetup &v) {
   b.openFull("stsd", 0, 0);
   b.u32(1);
@@ -195,8 +208,48 @@ void videoSampleEntry(BoxWriter &b, const VideoTrackSetup &v) {
   b.u16(0x0018);
   b.u16(0xFFFF);
   hevcConfiguration(b, v);
+  pictureLayout(b);
   stereoExtension(b, v.stereo);
   b.close();
+  b.close();
+}
+
+// The 'sync' sample group names the NAL unit type of every random-access picture, so that a
+// reader learns the kind of each sync sample without parsing the media.
+void syncSampleGroup(BoxWriter &b, const std::vector<VideoSampleInfo> &samples) {
+  std::vector<std::uint8_t> types;
+  std::vector<std::int64_t> groupOfSample;
+  groupOfSample.reserve(samples.size());
+  for (const auto &sample : samples) {
+    if (!sample.sync) {
+      groupOfSample.push_back(0);
+      continue;
+    }
+    auto found = std::find(types.begin(), types.end(), sample.nalType);
+    if (found == types.end()) {
+      found = types.insert(types.end(), sample.nalType);
+    }
+    groupOfSample.push_back(found - types.begin() + 1);
+  }
+  if (types.empty()) {
+    return;
+  }
+  b.openFull("sgpd", 1, 0);
+  b.fourcc("sync");
+  b.u32(1); // every entry is one byte
+  b.u32(static_cast<std::uint32_t>(types.size()));
+  for (const auto type : types) {
+    b.u8(type & 0x3F);
+  }
+  b.close();
+  const auto runs = runLengths(groupOfSample);
+  b.openFull("sbgp", 0, 0);
+  b.fourcc("sync");
+  b.u32(static_cast<std::uint32_t>(runs.size()));
+  for (const auto &[count, group] : runs) {
+    b.u32(count);
+    b.u32(static_cast<std::uint32_t>(group));
+  }
   b.close();
 }
 
@@ -257,6 +310,7 @@ void videoTrack(BoxWriter &b, const MovieDescription &m, std::uint64_t duration)
   dataInformation(b);
   b.open("stbl");
   videoSampleEntry(b, v);
+  syncSampleGroup(b, *m.videoSamples);
   videoTimeTables(b, m);
   chunkTables(b, *m.videoSizes, *m.videoOffsets);
   b.close();

@@ -172,20 +172,25 @@ TEST_F(ConvertedClip, BoxTreeFollowsTheAppleReference) {
   }
   const auto ours = readBoxTree(path("out.mov"));
   const auto theirs = readBoxTree(reference);
-  // Boxes of the reference we have nothing to say in: field order and colour defaults we leave
-  // to the decoder, and the sync-sample grouping that only open-GOP streams need.
-  const std::set<std::string> notOurs = {"fiel", "chrm", "sgpd", "sbgp"};
-  std::vector<std::string> ourVideoPaths;
+  // Every box of the reference's video track is ours too, in the same order.
+  std::vector<std::string> ourVideoPaths, theirVideoPaths;
   for (const auto &box : ours) {
-    ourVideoPaths.push_back(box.path);
+    if (box.path.rfind("moov/trak", 0) == 0) {
+      ourVideoPaths.push_back(box.path);
+    }
   }
   for (const auto &box : theirs) {
-    const auto leaf = box.path.substr(box.path.rfind('/') + 1);
-    if (box.path.rfind("moov/trak", 0) != 0 || notOurs.count(leaf) != 0) {
-      continue;
+    if (box.path.rfind("moov/trak", 0) == 0) {
+      theirVideoPaths.push_back(box.path);
     }
-    EXPECT_NE(std::find(ourVideoPaths.begin(), ourVideoPaths.end(), box.path), ourVideoPaths.end())
-        << "missing " << box.path;
+  }
+  auto at = ourVideoPaths.begin();
+  for (const auto &path : theirVideoPaths) {
+    const auto found = std::find(at, ourVideoPaths.end(), path);
+    EXPECT_NE(found, ourVideoPaths.end()) << "missing or out of order: " << path;
+    if (found != ourVideoPaths.end()) {
+      at = found;
+    }
   }
   const std::string entry = "moov/trak/mdia/minf/stbl/stsd/hvc1/";
   std::vector<std::string> children;
@@ -194,15 +199,20 @@ TEST_F(ConvertedClip, BoxTreeFollowsTheAppleReference) {
       children.push_back(box.path.substr(entry.size()));
     }
   }
-  EXPECT_EQ(children, (std::vector<std::string>{"hvcC", "lhvC", "vexu", "hfov"}));
+  EXPECT_EQ(children, (std::vector<std::string>{"hvcC", "lhvC", "fiel", "chrm", "vexu", "hfov"}));
   struct Value {
     std::string path;
     std::size_t offset, size;
     std::uint64_t expected;
   };
-  for (const auto &v : {Value{entry + "vexu/eyes/stri", 4, 1, 3}, Value{entry + "vexu/eyes/hero", 4, 1, 1},
-                        Value{entry + "vexu/eyes/cams/blin", 4, 4, 64000}, Value{entry + "hfov", 0, 4, 60000},
-                        Value{entry + "lhvC", 5, 1, 2}}) {
+  for (const auto &v :
+       {Value{entry + "vexu/eyes/stri", 4, 1, 3}, Value{entry + "vexu/eyes/hero", 4, 1, 1},
+        Value{entry + "vexu/eyes/cams/blin", 4, 4, 64000}, Value{entry + "hfov", 0, 4, 60000},
+        Value{entry + "lhvC", 5, 1, 2}, Value{entry + "fiel", 0, 2, 0x0100}, Value{entry + "chrm", 0, 2, 0},
+        // One sync group, IDR_N_LP (closed GOPs have no leading pictures), for the first sample only:
+        // the clip is shorter than one GOP.
+        Value{"moov/trak/mdia/minf/stbl/sgpd", 16, 1, 20}, Value{"moov/trak/mdia/minf/stbl/sbgp", 8, 4, 2},
+        Value{"moov/trak/mdia/minf/stbl/sbgp", 12, 8, 0x0000000100000001}}) {
     const auto *box = findBox(ours, v.path);
     ASSERT_NE(box, nullptr) << v.path;
     EXPECT_EQ(readBig(box->payload, v.offset, v.size), v.expected) << v.path;
