@@ -238,11 +238,15 @@ TEST_F(BadInput, FailsClearlyAndLeavesNoOutput) {
                           " -c:v ffv1 -pix_fmt yuv444p " + quote((dir_ / name).string()));
     ASSERT_EQ(made.status, 0) << made.err;
   }
+  const auto sound = run(quote(kSystemFfmpeg) + " -v error -y -f lavfi -i sine=frequency=440 -t 0.2 -c:a aac " +
+                         quote((dir_ / "sound.m4a").string()));
+  ASSERT_EQ(sound.status, 0) << sound.err;
   struct Case {
     std::string input, message;
   };
   for (const auto &c : {Case{"missing.mov", "cannot open input"}, Case{"notes.mov", "cannot open input"},
-                        Case{"odd.mkv", "does not split into two"}, Case{"narrow.mkv", "does not split into two"}}) {
+                        Case{"sound.m4a", "no decodable video stream"}, Case{"odd.mkv", "does not split into two"},
+                        Case{"narrow.mkv", "does not split into two"}}) {
     const auto result = run(quote(converter().string()) + " " + quote((dir_ / c.input).string()) + " " +
                             quote((dir_ / "out.mov").string()) + " 0.7");
     EXPECT_EQ(result.status, 1) << c.input;
