@@ -139,8 +139,12 @@ ConversionRequest parseArguments(int argc, const char *const *argv) {
   return request;
 }
 
-void convert(const ConversionRequest &request, std::ostream &progressOut, std::stop_token stop) {
+void convert(const ConversionRequest &request, std::ostream &progressOut, std::ostream &notes, std::stop_token stop) {
   FrameSource source(request.input);
+  if (!source.skippedAudioCodec().empty()) {
+    notes << "MVHEVCConverter: the first audio track is " << source.skippedAudioCodec()
+          << ", not AAC; the output has no sound\n";
+  }
   const auto &video = source.video();
   EncoderSettings settings;
   settings.width = video.width / 2;

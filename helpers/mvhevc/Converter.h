@@ -30,9 +30,10 @@ struct ConversionRequest {
 /// Parses `INPUT OUTPUT QUALITY [CAP]`. Throws std::invalid_argument with a message for the user.
 ConversionRequest parseArguments(int argc, const char *const *argv);
 
-/// Converts a side-by-side file into a two-view MV-HEVC movie. Progress lines go to `progress`.
+/// Converts a side-by-side file into a two-view MV-HEVC movie. Progress lines go to `progress`,
+/// remarks the user should see but that do not stop the conversion (sound left out) to `notes`.
 /// The movie is written under a temporary name beside the output and renamed when complete;
 /// on any failure or stop no output is left behind.
-void convert(const ConversionRequest &request, std::ostream &progress, std::stop_token stop);
+void convert(const ConversionRequest &request, std::ostream &progress, std::ostream &notes, std::stop_token stop);
 
 } // namespace kestrova::mvhevc

@@ -105,6 +105,7 @@ FrameSource::FrameSource(const std::string &path) : state_(std::make_unique<Stat
       s.audioTimeBase = s.format->streams[s.audioIndex]->time_base;
       s.audioSampleRate = par->sample_rate;
     } else {
+      skippedAudioCodec_ = avcodec_get_name(par->codec_id);
       s.audioIndex = -1;
     }
   }

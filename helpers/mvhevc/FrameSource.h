@@ -56,6 +56,9 @@ public:
 
   const VideoInfo &video() const { return video_; }
   const std::optional<AudioInfo> &audio() const { return audio_; }
+  /// The codec name of a first audio track that is not copied because it is not AAC; empty when
+  /// there is no such track.
+  const std::string &skippedAudioCodec() const { return skippedAudioCodec_; }
 
   /// The next picture in presentation order, or null at the end. Audio packets read on the way
   /// go to `audioSink`.
@@ -66,6 +69,7 @@ private:
   std::unique_ptr<State> state_;
   VideoInfo video_;
   std::optional<AudioInfo> audio_;
+  std::string skippedAudioCodec_;
 };
 
 } // namespace kestrova::mvhevc

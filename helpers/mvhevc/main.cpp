@@ -54,7 +54,7 @@ int main(int argc, char **argv) {
 
   int status = 0;
   try {
-    convert(request, std::cout, stop.get_token());
+    convert(request, std::cout, std::cerr, stop.get_token());
     std::cout << "Done: " << request.output << '\n';
   } catch (const Cancelled &) {
     std::cerr << "MVHEVCConverter: cancelled; no output written\n";

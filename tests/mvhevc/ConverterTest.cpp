@@ -255,6 +255,22 @@ TEST_F(BadInput, FailsClearlyAndLeavesNoOutput) {
   }
 }
 
+TEST_F(BadInput, SoundOtherThanAacIsLeftOutWithANote) {
+  const auto clip = dir_ / "flac.mkv";
+  const auto made = run(quote(kSystemFfmpeg) +
+                        " -v error -y -f lavfi -i testsrc2=size=128x64:rate=24 -f lavfi -i sine=frequency=440"
+                        " -frames:v 4 -t 0.2 -c:v ffv1 -pix_fmt yuv420p -c:a flac " +
+                        quote(clip.string()));
+  ASSERT_EQ(made.status, 0) << made.err;
+  const auto result = run("KESTROVA_MVHEVC_PRESET=ultrafast " + quote(converter().string()) + " " +
+                          quote(clip.string()) + " " + quote((dir_ / "out.mov").string()) + " 0.5");
+  ASSERT_EQ(result.status, 0) << result.err;
+  EXPECT_NE(result.err.find("the first audio track is flac, not AAC; the output has no sound"), std::string::npos)
+      << result.err;
+  const auto boxes = readBoxTree(dir_ / "out.mov");
+  EXPECT_EQ(std::count_if(boxes.begin(), boxes.end(), [](const Box &box) { return box.path == "moov/trak"; }), 1);
+}
+
 // A clip long enough that a conversion is still running when the first progress line arrives.
 fs::path makeLongClip(const kestrova::test::TempDir &dir) {
   const auto clip = dir / "long.mkv";
