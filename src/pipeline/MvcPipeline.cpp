@@ -2,11 +2,14 @@
 
 #include "core/Errors.h"
 #include "demux/Demux.h"
+#include "pipeline/FifoPipeline.h"
 #include "pipeline/InterleaveStep.h"
 #include "pipeline/LdecodDecode.h"
 #include "pipeline/MvcVariant.h"
 #include "pipeline/MvhevcConversion.h"
+#include "pipeline/ParallelDecode.h"
 #include "pipeline/SbsEncoder.h"
+#include "pipeline/SbsPipeDecode.h"
 #include "pipeline/ViewDiscovery.h"
 #include "tools/WorkDirectory.h"
 
@@ -64,6 +67,11 @@ double encodeDuration(const PipelineRun &run) {
   return run.duration > 0 ? run.duration : 7200.0;
 }
 
+/// The source stores the right eye first (only a single-track MVC source says so).
+bool rightFirst(const PipelineRun &run) {
+  return run.stereoMode.kind() == Stereo3DMode::Kind::mvcSingleTrack && run.stereoMode.rightFirst();
+}
+
 ViewFiles demuxViews(PipelineRun &run, bool singleTrack) {
   run.report(ConversionStage::demuxing, 0.05);
   run.engine.verbose("=== Step 1: Demuxing ===");
@@ -74,7 +82,7 @@ ViewFiles demuxViews(PipelineRun &run, bool singleTrack) {
 
 void encodeDecodedViews(PipelineRun &run, const MvcPaths &paths) {
   fs::path left = paths.view0, right = paths.view1;
-  if (run.stereoMode.kind() == Stereo3DMode::Kind::mvcSingleTrack && run.stereoMode.rightFirst()) {
+  if (rightFirst(run)) {
     std::swap(left, right);
     run.engine.verbose("block_rl detected \u2014 swapping eyes (ViewId0000=right, ViewId0001=left)");
   }
@@ -113,21 +121,76 @@ void runDiskBased(PipelineRun &run, const ViewFiles &views, const MvcPaths &path
   freeIntermediate(run, paths.interleaved, "interleaved stream");
 }
 
-/// The streaming and segment-parallel variants run their tools through
-/// generated scripts that this build does not have yet; until then the
-/// disk-based chain produces the same output from the same views. Returns
-/// whether the variant wrote the MV-HEVC output itself.
-bool runStreamingVariant(PipelineRun &run, const MvcDecision &decision, const ViewFiles &views, const MvcPaths &paths) {
+StreamDecodeRequest streamRequest(const PipelineRun &run, const fs::path &input, const fs::path &output) {
+  StreamDecodeRequest request;
+  request.input = input;
+  request.audioSource = run.job.sourceURL;
+  request.output = output;
+  request.rightFirst = rightFirst(run);
+  request.preset = run.job.qualityPreset;
+  request.codec = run.job.outputCodec;
+  request.target = run.job.outputTarget;
+  request.duration = encodeDuration(run);
+  request.width = run.width;
+  request.height = run.height;
+  request.frameRateNum = run.frameRateNum;
+  request.frameRateDen = run.frameRateDen;
+  return request;
+}
+
+/// The segment-parallel script, on the two view files (dual split) or on an
+/// interleaved file. Both inputs are complete on disk before the script
+/// starts, so it can index them whole: stream mode (splitting while the
+/// input is still being written) would gain nothing and stays off.
+void runParallel(PipelineRun &run, const MvcDecision &decision, const ViewFiles &views, const MvcPaths &paths) {
+  const bool dualSplit = decision.variant == MvcVariant::dualSplitParallel;
+  run.engine.log(dualSplit ? "=== Steps 2+3+4: Dual-split parallel pipeline \u2014 no interleaving needed ==="
+                           : "=== Steps 2+3+4: Parallel pipeline \u2014 interleave \u2192 streaming split \u2192 "
+                             "parallel decode+encode ===");
+  run.report(ConversionStage::interleaving, 0.3);
   std::error_code ignored;
   fs::remove(paths.fifo, ignored);
-  const char *name = decision.variant == MvcVariant::dualSplitParallel ? "dual-split parallel"
-                     : decision.variant == MvcVariant::parallel        ? "parallel"
-                     : decision.variant == MvcVariant::fifo            ? "FIFO"
-                                                                       : "zero-disk pipe";
-  run.engine.log(std::string("\u26a0\ufe0f The ") + name +
-                 " pipeline is not available in this build \u2014 using the disk-based pipeline");
-  runDiskBased(run, views, paths);
-  return false;
+  if (dualSplit) {
+    run.engine.verbose("=== Parallel decode+encode (dual-split, segment-parallel) ===");
+  } else {
+    interleaveNALUnits(run.engine, views.base, views.mvc, paths.interleaved);
+    freeIntermediate(run, views.base, "base view");
+    freeIntermediate(run, views.mvc, "MVC view");
+    run.engine.verbose("=== Parallel decode+encode (segment-parallel) ===");
+  }
+  StreamDecodeRequest request = streamRequest(run, dualSplit ? views.base : paths.interleaved, paths.sbsOutput);
+  // The script takes the length it finds in the stream, not the 7200-second
+  // guess the single-process variants fall back on.
+  request.duration = run.duration;
+  ParallelOptions options;
+  options.directMVHEVC = run.job.outputTarget == OutputTarget::visionPro;
+  if (dualSplit)
+    options.dualSplitMvc = views.mvc;
+  decodeSBSParallel(run.engine, request, options, progressOf(run));
+  if (dualSplit) {
+    freeIntermediate(run, views.base, "base view");
+    freeIntermediate(run, views.mvc, "MVC view");
+  }
+}
+
+/// Interleaver and decoder meet at the FIFO; nothing of the stream or its
+/// pictures reaches the disk.
+void runFifo(PipelineRun &run, const ViewFiles &views, const MvcPaths &paths) {
+  runFifoPipeline(run.engine, views.base, views.mvc, streamRequest(run, paths.fifo, paths.sbsOutput), progressOf(run));
+  freeIntermediate(run, views.base, "base view");
+  freeIntermediate(run, views.mvc, "MVC view");
+}
+
+/// No FIFO could be made: interleave to a file, then decode it through the pipe.
+void runPipeFromFile(PipelineRun &run, const ViewFiles &views, const MvcPaths &paths) {
+  run.report(ConversionStage::interleaving, 0.3);
+  run.engine.verbose("=== Step 2: Interleaving NAL units (fallback) ===");
+  interleaveNALUnits(run.engine, views.base, views.mvc, paths.interleaved);
+  freeIntermediate(run, views.base, "base view");
+  freeIntermediate(run, views.mvc, "MVC view");
+  run.engine.verbose("=== Steps 3+4: Zero-disk pipeline (ldecod-pipe \u2192 yuv_hstack \u2192 ffmpeg) ===");
+  decodeSBSPipe(run.engine, streamRequest(run, paths.interleaved, paths.sbsOutput), progressOf(run));
+  freeIntermediate(run, paths.interleaved, "interleaved stream");
 }
 
 ConversionResult finish(PipelineRun &run, const MvcPaths &paths, bool directMvhevcPossible) {
@@ -157,12 +220,22 @@ ConversionResult runSteps(PipelineRun &run, bool singleTrack) {
   const MvcPaths paths(run);
   const ViewFiles views = demuxViews(run, singleTrack);
   const MvcDecision decision = chooseMvcVariant(run.engine, paths.fifo, run.job.outputTarget);
-  bool wroteMvhevc = false;
-  if (decision.variant == MvcVariant::diskBased)
+  switch (decision.variant) {
+  case MvcVariant::dualSplitParallel:
+  case MvcVariant::parallel:
+    runParallel(run, decision, views, paths);
+    return finish(run, paths, true);
+  case MvcVariant::fifo:
+    runFifo(run, views, paths);
+    break;
+  case MvcVariant::pipeFromFile:
+    runPipeFromFile(run, views, paths);
+    break;
+  case MvcVariant::diskBased:
     runDiskBased(run, views, paths);
-  else
-    wroteMvhevc = runStreamingVariant(run, decision, views, paths);
-  return finish(run, paths, wroteMvhevc);
+    break;
+  }
+  return finish(run, paths, false);
 }
 
 } // namespace

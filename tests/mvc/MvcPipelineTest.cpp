@@ -10,71 +10,8 @@ namespace {
 namespace fs = std::filesystem;
 using nlohmann::json;
 
-constexpr int kWidth = 64, kHeight = 48, kFrames = 12;
-
-/// A conversion through the engine with tsMuxeR, ldecod and MVHEVCConverter
-/// doubles and the real ffmpeg.
-struct ConversionFixture : test::MvcEngineFixture {
-  fs::path output = dir / "out";
-  ConversionJob job;
-  SourceFileInfo info;
-
-  explicit ConversionFixture(const std::string &sourceName, Stereo3DMode mode = Stereo3DMode::mvcSeparateTracks()) {
-    addRealFfmpeg();
-    addFakeLdecod();
-    fs::create_directories(output);
-    job.sourceURL = dir / sourceName;
-    job.outputDirectory = output;
-    job.qualityPreset = QualityPreset::low;
-    test::makeSourceWithAudio(job.sourceURL);
-    info.stereoMode = mode;
-    info.videoWidth = kWidth;
-    info.videoHeight = kHeight;
-    info.frameRateNum = 24;
-    info.frameRateDen = 1;
-    info.duration = 0.5;
-    tools.add("ffprobe", {{"steps",
-                           {{{"stdout", json{{"streams",
-                                              {{{"index", 0}, {"codec_type", "video"}, {"codec_name", "h264"}},
-                                               {{"index", 1}, {"codec_type", "video"}, {"codec_name", "h264"}}}}}
-                                            .dump()}}}}});
-    demuxWrites({".track_4113.264", ".track_4114.mvc"});
-    tools.add("MVHEVCConverter", {{"steps", {{{"stdout", "Frame 6/12 (50.0%)\n"}}, {{"write_file", "{arg2}"}}}}});
-  }
-
-  /// tsMuxeR's double: the single-track listing on stdout, and the view
-  /// streams written into the directory it is given.
-  void demuxWrites(const std::vector<std::string> &suffixes) {
-    json steps = json::array();
-    steps.push_back({{"stdout", "Track ID:    1\nStream type: MVC\nsubTrack: 1\n\n"
-                                "Track ID:    1\nStream type: H.264\nsubTrack: 2\n"}});
-    for (const auto &suffix : suffixes) {
-      bool mvc = suffix.ends_with(".mvc") || suffix.find("4114") != std::string::npos;
-      steps.push_back({{"write_file", "{arg2}/" + job.sourceURL.stem().string() + suffix},
-                       {"content", mvc ? test::mvcViewStream(kFrames, kWidth, kHeight)
-                                       : test::baseViewStream(kFrames, kWidth, kHeight)}});
-    }
-    tools.add("tsmuxer", {{"steps", steps}});
-  }
-
-  ConversionResult convert() { return engine->convert(job, info, progressRecorder(), {}); }
-
-  std::vector<fs::path> workDirectories() const {
-    std::vector<fs::path> found;
-    for (const auto &entry : fs::directory_iterator(output))
-      if (entry.path().filename().string().starts_with("Kestrova_"))
-        found.push_back(entry.path());
-    return found;
-  }
-
-  std::vector<std::string> outputNames() const {
-    std::vector<std::string> names;
-    for (const auto &entry : fs::directory_iterator(output))
-      names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-  }
-};
+using test::kFrames;
+using ConversionFixture = test::MvcConversionFixture;
 
 TEST(MvcPipeline, ConvertsToFullSideBySide) {
   struct Row {

@@ -30,6 +30,73 @@ void MvcEngineFixture::addFakeLdecod() {
   tools.addReal("ldecod", KESTROVA_FAKE_LDECOD_PATH);
 }
 
+void MvcEngineFixture::addStreamingTools() {
+  tools.addReal("ldecod-pipe", KESTROVA_FAKE_LDECOD_PATH);
+  tools.addReal("yuv_hstack", KESTROVA_YUV_HSTACK_PATH);
+}
+
+void MvcEngineFixture::addParallelScript(bool dualSplit) {
+  tools.addReal("parallel-pipeline.sh", KESTROVA_FAKE_PARALLEL_SCRIPT);
+  tools.add("nal-scan");
+  if (dualSplit) {
+    tools.add("nal-dual-split");
+    tools.add("nal-interleave");
+  }
+}
+
+MvcConversionFixture::MvcConversionFixture(const std::string &sourceName, Stereo3DMode mode) {
+  using nlohmann::json;
+  addRealFfmpeg();
+  addFakeLdecod();
+  fs::create_directories(output);
+  job.sourceURL = dir / sourceName;
+  job.outputDirectory = output;
+  job.qualityPreset = QualityPreset::low;
+  makeSourceWithAudio(job.sourceURL);
+  info.stereoMode = mode;
+  info.videoWidth = kWidth;
+  info.videoHeight = kHeight;
+  info.frameRateNum = 24;
+  info.frameRateDen = 1;
+  info.duration = 0.5;
+  tools.add("ffprobe", {{"steps",
+                         {{{"stdout", json{{"streams",
+                                            {{{"index", 0}, {"codec_type", "video"}, {"codec_name", "h264"}},
+                                             {{"index", 1}, {"codec_type", "video"}, {"codec_name", "h264"}}}}}
+                                          .dump()}}}}});
+  demuxWrites({".track_4113.264", ".track_4114.mvc"});
+  tools.add("MVHEVCConverter", {{"steps", {{{"stdout", "Frame 6/12 (50.0%)\n"}}, {{"write_file", "{arg2}"}}}}});
+}
+
+void MvcConversionFixture::demuxWrites(const std::vector<std::string> &suffixes, int mvcFrames) {
+  nlohmann::json steps = nlohmann::json::array();
+  steps.push_back({{"stdout", "Track ID:    1\nStream type: MVC\nsubTrack: 1\n\n"
+                              "Track ID:    1\nStream type: H.264\nsubTrack: 2\n"}});
+  for (const auto &suffix : suffixes) {
+    bool mvc = suffix.ends_with(".mvc") || suffix.find("4114") != std::string::npos;
+    steps.push_back(
+        {{"write_file", "{arg2}/" + job.sourceURL.stem().string() + suffix},
+         {"content", mvc ? mvcViewStream(mvcFrames, kWidth, kHeight) : baseViewStream(kFrames, kWidth, kHeight)}});
+  }
+  tools.add("tsmuxer", {{"steps", steps}});
+}
+
+std::vector<fs::path> MvcConversionFixture::workDirectories() const {
+  std::vector<fs::path> found;
+  for (const auto &entry : fs::directory_iterator(output))
+    if (entry.path().filename().string().starts_with("Kestrova_"))
+      found.push_back(entry.path());
+  return found;
+}
+
+std::vector<std::string> MvcConversionFixture::outputNames() const {
+  std::vector<std::string> names;
+  for (const auto &entry : fs::directory_iterator(output))
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
 std::vector<std::string> MvcEngineFixture::logLines() {
   std::lock_guard lock(mutex);
   return lines;

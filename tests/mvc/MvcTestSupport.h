@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/Records.h"
 #include "fakes/FakeToolFolder.h"
 #include "pipeline/PipelineEngine.h"
 #include "pipeline/ToolOutputParsers.h"
@@ -29,10 +30,37 @@ struct MvcEngineFixture {
   void addRealFfmpeg();
   /// Links the JM decoder's double into the tool folder as "ldecod".
   void addFakeLdecod();
+  /// Adds the streaming pair: the decoder's double as "ldecod-pipe" and the
+  /// real yuv_hstack. With them the decision leaves the disk-based variant.
+  void addStreamingTools();
+  /// Adds the segment-parallel script's double and nal-scan beside the
+  /// streaming pair; with `dualSplit` also nal-dual-split and nal-interleave.
+  void addParallelScript(bool dualSplit);
   std::vector<std::string> logLines();
   std::vector<std::pair<ConversionStage, double>> progressPairs();
   bool logged(const std::string &line);
   pipeline::ProgressReport progressRecorder();
+};
+
+constexpr int kWidth = 64, kHeight = 48, kFrames = 12;
+
+/// A conversion of a generated source through the engine with tsMuxeR,
+/// ldecod and MVHEVCConverter doubles and the real ffmpeg. Which MVC variant
+/// runs follows from the tools added to the folder: as built, disk-based.
+struct MvcConversionFixture : MvcEngineFixture {
+  std::filesystem::path output = dir / "out";
+  ConversionJob job;
+  SourceFileInfo info;
+
+  explicit MvcConversionFixture(const std::string &sourceName, Stereo3DMode mode = Stereo3DMode::mvcSeparateTracks());
+  /// tsMuxeR's double: the single-track listing on stdout, and the view
+  /// streams written into the directory it is given (`mvcFrames` MVC access
+  /// units, kFrames by default).
+  void demuxWrites(const std::vector<std::string> &suffixes, int mvcFrames = kFrames);
+  ConversionResult convert() { return engine->convert(job, info, progressRecorder(), {}); }
+  std::vector<std::filesystem::path> workDirectories() const;
+  /// The output folder's entries, sorted.
+  std::vector<std::string> outputNames() const;
 };
 
 /// Annex B elementary streams of `frames` access units the way tsMuxeR

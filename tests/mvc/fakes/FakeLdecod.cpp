@@ -3,7 +3,8 @@
 // as planar 4:2:0 files named like the real decoder's.
 //
 // The stream it understands is the one the tests generate: a NAL unit of type
-// 7 (or 15 in the MVC view) carrying "W<width>H<height>", and picture slices
+// 7 (or 15 in the MVC view) carrying "W<width>H<height>" (a type-7 unit in
+// binary form is a real sequence parameter set and is passed over), and picture slices
 // of type 5 or 1 (base view) and 20 (MVC view) carrying "F<frame>". Pictures
 // must alternate base, MVC, base, MVC with matching frame numbers, so a wrong
 // interleave fails here just as it would garble the real decoder's output.
@@ -11,6 +12,13 @@
 // View 0 is dark (luma 40), view 1 bright (luma 200); the frame number is
 // burnt into the top rows as 16 bit cells (255 set, 0 clear), so halves and
 // frame order can be checked after an encode.
+//
+// Invoked as "ldecod-pipe" it stands in for the streaming decoder instead:
+// the same arguments, but each view-0/view-1 pair goes to standard output
+// and "ldecod-pipe: N frame pairs decoded" lines to standard error. With
+// "-p MvcInputFile=PATH" (only this double knows it) the MVC view comes from
+// a second file, as a dual-split segment script would feed it.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
@@ -57,7 +65,7 @@ std::vector<Nal> splitNalUnits(const std::string &data) {
   return units;
 }
 
-void writeFrame(std::ofstream &out, int width, int height, int view, long frame) {
+void writeFrame(std::ostream &out, int width, int height, int view, long frame) {
   std::string luma(static_cast<std::size_t>(width) * static_cast<std::size_t>(height),
                    static_cast<char>(view == 0 ? 40 : 200));
   const int cell = 4;
@@ -87,10 +95,20 @@ int main(int argc, char **argv) {
   if (!input)
     return fail(244, "Input file " + config["InputFile"] + " does not exist");
   std::string data((std::istreambuf_iterator<char>(input)), std::istreambuf_iterator<char>());
+  if (config.count("MvcInputFile")) {
+    std::ifstream mvc(config["MvcInputFile"], std::ios::binary);
+    if (!mvc)
+      return fail(244, "Input file " + config["MvcInputFile"] + " does not exist");
+    data.append(std::istreambuf_iterator<char>(mvc), std::istreambuf_iterator<char>());
+  }
 
   int width = 0, height = 0;
   std::vector<Picture> pictures;
   for (const auto &nal : splitNalUnits(data)) {
+    // A type-7 unit without the text form is a real sequence parameter set
+    // (for readers such as ldecod-pipe); the size then comes from type 15.
+    if (nal.type == 7 && !nal.payload.starts_with('W'))
+      continue;
     if ((nal.type == 7 || nal.type == 15) && std::sscanf(nal.payload.c_str(), "W%dH%d", &width, &height) != 2)
       return fail(1, "Error: unreadable sequence parameter set");
     if (nal.type == 5 || nal.type == 1 || nal.type == 20) {
@@ -98,6 +116,19 @@ int main(int argc, char **argv) {
       if (std::sscanf(nal.payload.c_str(), "F%ld", &frame) != 1)
         return fail(1, "Error: unreadable slice");
       pictures.push_back({nal.type == 20 ? 1 : 0, frame});
+    }
+  }
+  if (config.count("MvcInputFile")) {
+    // Two files: all base pictures, then all MVC pictures; pair them up.
+    auto mvcBegin =
+        std::stable_partition(pictures.begin(), pictures.end(), [](const Picture &p) { return p.view == 0; });
+    std::vector<Picture> base(pictures.begin(), mvcBegin), mvc(mvcBegin, pictures.end());
+    pictures.clear();
+    for (std::size_t i = 0; i < std::max(base.size(), mvc.size()); ++i) {
+      if (i < base.size())
+        pictures.push_back(base[i]);
+      if (i < mvc.size())
+        pictures.push_back(mvc[i]);
     }
   }
   if (width <= 0 || height <= 0)
@@ -112,6 +143,18 @@ int main(int argc, char **argv) {
   }
   if (pictures.size() % 2 != 0)
     return fail(1, "Error: the last base picture has no MVC picture");
+
+  std::string self = argv[0];
+  if (self.substr(self.find_last_of('/') + 1) == "ldecod-pipe") {
+    for (std::size_t i = 0; i < pictures.size(); ++i) {
+      writeFrame(std::cout, width, height, pictures[i].view, pictures[i].frame);
+      if (pictures[i].view == 1 && (i / 2 + 1) % 4 == 0)
+        std::cerr << "ldecod-pipe: " << i / 2 + 1 << " frame pairs decoded" << std::endl;
+    }
+    std::cout.flush();
+    std::cerr << "ldecod-pipe: " << pictures.size() / 2 << " frame pairs decoded" << std::endl;
+    return std::cout ? 0 : 1;
+  }
 
   std::string output = config.count("OutputFile") ? config["OutputFile"] : "test_dec.yuv";
   std::string stem = output.size() > 4 && output.ends_with(".yuv") ? output.substr(0, output.size() - 4) : output;

@@ -1,0 +1,114 @@
+#include "pipeline/HelperOutputParsers.h"
+
+#include <algorithm>
+#include <charconv>
+
+namespace kestrova::pipeline {
+namespace {
+
+constexpr std::string_view kLineBreaks = "\r\n";
+constexpr std::string_view kBlanks = " \t";
+
+bool contains(std::string_view line, std::string_view part) {
+  return line.find(part) != std::string_view::npos;
+}
+
+void emit(const LogFn &log, std::string_view line) {
+  if (log)
+    log(std::string(line));
+}
+
+} // namespace
+
+std::string joinLastLines(const std::vector<std::string> &lines, std::size_t count) {
+  std::string text;
+  for (auto line = lines.size() > count ? lines.end() - static_cast<std::ptrdiff_t>(count) : lines.begin();
+       line != lines.end(); ++line) {
+    if (!text.empty())
+      text += '\n';
+    text += *line;
+  }
+  return text;
+}
+
+std::optional<std::int64_t> decodedFramePairs(std::string_view line) {
+  constexpr std::string_view marker = " frame pairs decoded";
+  const std::size_t at = line.find(marker);
+  if (at == std::string_view::npos)
+    return std::nullopt;
+  std::size_t begin = at;
+  while (begin > 0 && line[begin - 1] >= '0' && line[begin - 1] <= '9')
+    --begin;
+  std::int64_t pairs = 0;
+  if (begin == at || std::from_chars(line.data() + begin, line.data() + at, pairs).ec != std::errc())
+    return std::nullopt;
+  return pairs;
+}
+
+PipeToolLineParser::PipeToolLineParser(std::int64_t estimatedFrames, ProgressReport progress, LogFn log)
+    : estimated_(std::max<std::int64_t>(estimatedFrames, 1)), progress_(std::move(progress)), log_(std::move(log)) {}
+
+void PipeToolLineParser::feed(std::string_view chunk) {
+  forEachLine(chunk, kLineBreaks, kBlanks, [this](std::string_view line) { onLine(line); });
+}
+
+void PipeToolLineParser::onLine(std::string_view line) {
+  kept_.add(std::string(line));
+  if (auto pairs = decodedFramePairs(line)) {
+    const double f = std::min(static_cast<double>(*pairs) / static_cast<double>(estimated_), 1.0);
+    const double overall = kRangeStart + f * (kRangeEnd - kRangeStart);
+    if (progress_)
+      progress_(overall < kEncodingFrom ? ConversionStage::decoding : ConversionStage::encoding, overall);
+    // The decoder may report every few pairs; one line per tenth is plenty.
+    const auto tenth = static_cast<std::int64_t>(f * 10);
+    if (tenth > lastTenth_) {
+      lastTenth_ = tenth;
+      emit(log_, line);
+    }
+    return;
+  }
+  if (line.starts_with("ldecod-pipe:") || line.starts_with("yuv_hstack:"))
+    emit(log_, line);
+}
+
+ParallelPhaseParser::ParallelPhaseParser(ConversionStage encodeStage, ProgressReport progress, LogFn log)
+    : encodeStage_(encodeStage), progress_(std::move(progress)), log_(std::move(log)) {}
+
+void ParallelPhaseParser::feed(std::string_view chunk) {
+  forEachLine(chunk, "\n", " \t\r", [this](std::string_view line) { onLine(line); });
+}
+
+void ParallelPhaseParser::onLine(std::string_view line) {
+  kept_.add(std::string(line));
+  struct Test {
+    bool matches;
+    std::optional<std::pair<ConversionStage, double>> report;
+  };
+  const Test tests[] = {
+      {contains(line, "Phase 1"), std::pair{ConversionStage::decoding, 0.5}},
+      {contains(line, "Split into"), std::pair{ConversionStage::decoding, 0.55}},
+      {contains(line, "worker_") && contains(line, "done"), std::nullopt},
+      {contains(line, "Phase 2 time"), std::pair{encodeStage_, 0.8}},
+      {contains(line, "Phase 3") || contains(line, "Concat"), std::pair{encodeStage_, 0.85}},
+      {contains(line, "COMPLETE"), std::pair{encodeStage_, 0.9}},
+      {contains(line, "Total time:") || contains(line, "Output:"), std::nullopt},
+  };
+  // Each test stands alone: a line that passes two is logged twice, as the
+  // script's lines are meant to be read one test at a time.
+  for (const auto &test : tests) {
+    if (!test.matches)
+      continue;
+    emit(log_, line);
+    if (test.report && progress_)
+      progress_(test.report->first, test.report->second);
+  }
+}
+
+void ParallelErrorFilter::feed(std::string_view chunk) {
+  forEachLine(chunk, "\n", " \t\r", [this](std::string_view line) {
+    if (contains(line, "ERROR") || contains(line, "FAILED"))
+      emit(log_, "\u26a0\ufe0f " + std::string(line));
+  });
+}
+
+} // namespace kestrova::pipeline

@@ -1,0 +1,96 @@
+#include "pipeline/ParallelDecode.h"
+
+#include "core/Errors.h"
+#include "pipeline/EncoderParameters.h"
+#include "pipeline/HelperOutputParsers.h"
+#include "pipeline/PipelineEngine.h"
+#include "tools/Process.h"
+
+namespace kestrova::pipeline {
+namespace fs = std::filesystem;
+
+namespace {
+
+std::optional<int> rateCap(QualityPreset preset, bool directMVHEVC) {
+  return directMVHEVC ? spatialRateCapMbps(preset) : rateCapMbps(preset);
+}
+
+} // namespace
+
+std::string parallelQualityText(QualityPreset preset, bool directMVHEVC) {
+  return directMVHEVC ? spatialQualityText(preset) : std::to_string(qualityValue(preset));
+}
+
+std::vector<std::string> parallelPipelineArguments(const std::string &script, const StreamDecodeRequest &request,
+                                                   const ParallelOptions &options) {
+  std::vector<std::string> arguments{script,
+                                     request.input.string(),
+                                     request.audioSource.string(),
+                                     request.output.string(),
+                                     "--width",
+                                     std::to_string(request.width),
+                                     "--height",
+                                     std::to_string(request.height),
+                                     "--fps",
+                                     std::to_string(request.frameRateNum) + "/" + std::to_string(request.frameRateDen),
+                                     "--quality",
+                                     parallelQualityText(request.preset, options.directMVHEVC),
+                                     "--audio-args",
+                                     streamAudioArguments(request.target),
+                                     "--workdir",
+                                     request.input.parent_path().string()};
+  if (options.directMVHEVC)
+    arguments.emplace_back("--mvhevc");
+  if (options.streamMode) {
+    arguments.emplace_back("--stream");
+    if (options.estimatedStreamSize >= 1)
+      arguments.insert(arguments.end(), {"--estimated-size", std::to_string(options.estimatedStreamSize)});
+  }
+  if (auto cap = rateCap(request.preset, options.directMVHEVC))
+    arguments.insert(arguments.end(), {"--maxrate", std::to_string(*cap)});
+  if (request.rightFirst)
+    arguments.emplace_back("--swap");
+  if (options.dualSplitMvc)
+    arguments.insert(arguments.end(), {"--dual-split", request.input.string(), options.dualSplitMvc->string()});
+  return arguments;
+}
+
+void decodeSBSParallel(PipelineEngine &engine, const StreamDecodeRequest &request, const ParallelOptions &options,
+                       const ProgressReport &progress) {
+  auto script = engine.parallelPipelineScriptPath();
+  if (!script)
+    throw ConversionError::toolNotFound("parallel-pipeline.sh not found");
+  const std::string quality = parallelQualityText(request.preset, options.directMVHEVC);
+  const char *suffix = options.directMVHEVC ? " [DIRECT MV-HEVC]" : " [SBS]";
+  engine.log(std::string("=== Parallel pipeline: segment-parallel decode+encode") + suffix + " ===");
+  engine.log("Workers: auto-detect, quality: " + quality + ", swap: " + (request.rightFirst ? "true" : "false") +
+             ", directMVHEVC: " + (options.directMVHEVC ? "true" : "false"));
+  engine.log("Script: " + *script);
+
+  tools::ProcessSpec spec;
+  spec.executable = engine.programs().bash;
+  spec.arguments = parallelPipelineArguments(*script, request, options);
+  if (options.dualSplitMvc)
+    engine.log("Dual-split mode: base=" + request.input.filename().string() +
+               " mvc=" + options.dualSplitMvc->filename().string());
+  auto process = engine.createCurrentProcess(std::move(spec));
+
+  ParallelPhaseParser phases(options.directMVHEVC ? ConversionStage::encodingMVHEVC : ConversionStage::encoding,
+                             progress, engine.onLog);
+  ParallelErrorFilter errors(engine.onLog);
+  auto status = tools::runAndStream(
+      *process, [&phases](std::string_view chunk) { phases.feed(chunk); },
+      [&errors](std::string_view chunk) { errors.feed(chunk); });
+
+  if (!status.success()) {
+    engine.verbose("Parallel pipeline output:\n" + joinLastLines(phases.lines(), 20));
+    throw ConversionError::decodingFailed("Parallel pipeline exited with code " +
+                                          std::to_string(status.terminationStatus));
+  }
+  std::error_code sizeError;
+  const auto size = fs::file_size(request.output, sizeError);
+  engine.verbose("SBS output: " + request.output.filename().string() + " (" +
+                 std::to_string(sizeError ? 0 : size / 1000000) + " MB)");
+}
+
+} // namespace kestrova::pipeline

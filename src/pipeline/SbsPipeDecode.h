@@ -1,0 +1,40 @@
+#pragma once
+
+#include "pipeline/EncoderTable.h"
+#include "pipeline/StreamDecodeRequest.h"
+#include "pipeline/ToolOutputParsers.h"
+
+#include <cstdint>
+#include <string>
+
+namespace kestrova::pipeline {
+
+class PipelineEngine;
+
+/// The three programs of the zero-disk pipe.
+struct PipeTools {
+  std::string ldecodPipe;
+  std::string yuvHstack;
+  std::string ffmpeg;
+};
+
+/// The four-line bash script "ldecod-pipe | yuv_hstack | ffmpeg" run from
+/// the input's directory, with every path shell-quoted and the encoder
+/// arguments passed through `encoders`. No final newline.
+std::string pipePipelineScript(const StreamDecodeRequest &request, const PipeTools &tools,
+                               const EncoderTable &encoders);
+
+/// Frames per view expected in `seconds` at num/den: the whole part, at least 1.
+std::int64_t estimatedFramesPerView(double seconds, std::int64_t frameRateNum, std::int64_t frameRateDen);
+
+/// Decodes the interleaved stream at `request.input` and encodes it side by
+/// side into `request.output` without writing decoded pictures anywhere:
+/// writes "pipe_pipeline.sh" beside the input (with an "input_stream.264"
+/// link to it) and runs it with bash as the engine's current process.
+/// Throws ConversionError::toolNotFound when a program is missing,
+/// ConversionError::decodingFailed "Pipe pipeline exited with code N" when
+/// the pipeline fails (also after cancel()), and file-system and launch
+/// errors unchanged.
+void decodeSBSPipe(PipelineEngine &engine, const StreamDecodeRequest &request, const ProgressReport &progress);
+
+} // namespace kestrova::pipeline

@@ -1,0 +1,267 @@
+#include "MvcTestSupport.h"
+#include "core/Errors.h"
+#include "nal/InterleaveError.h"
+#include "pipeline/InterleaveStep.h"
+#include "pipeline/SbsPipeDecode.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <csignal>
+
+namespace kestrova::pipeline {
+namespace {
+namespace fs = std::filesystem;
+using test::kFrames;
+using test::MvcConversionFixture;
+
+/// The program ignores SIGPIPE, so an interleaver whose reader goes away
+/// sees EPIPE; the tests must run the same way.
+struct IgnoreSigpipe {
+  IgnoreSigpipe() : previous(std::signal(SIGPIPE, SIG_IGN)) {}
+  ~IgnoreSigpipe() { std::signal(SIGPIPE, previous); }
+  IgnoreSigpipe(const IgnoreSigpipe &) = delete;
+  IgnoreSigpipe &operator=(const IgnoreSigpipe &) = delete;
+  void (*previous)(int);
+};
+
+enum class Variant { dualSplitParallel, parallel, fifo };
+
+/// A conversion fixture whose tool folder selects `variant`.
+struct VariantFixture : MvcConversionFixture {
+  IgnoreSigpipe sigpipe;
+  VariantFixture(Variant variant, Stereo3DMode mode) : MvcConversionFixture("disc.m2ts", mode) {
+    addStreamingTools();
+    if (variant != Variant::fifo)
+      addParallelScript(variant == Variant::dualSplitParallel);
+  }
+};
+
+const char *decisionLine(Variant variant) {
+  switch (variant) {
+  case Variant::dualSplitParallel:
+    return "=== Steps 2+3+4: Dual-split parallel pipeline \u2014 no interleaving needed ===";
+  case Variant::parallel:
+    return "=== Steps 2+3+4: Parallel pipeline \u2014 interleave \u2192 streaming split \u2192 parallel "
+           "decode+encode ===";
+  case Variant::fifo:
+    return "=== Steps 2+3+4: FIFO pipeline \u2014 interleave \u2192 decode \u2192 encode (concurrent) ===";
+  }
+  return "";
+}
+
+std::vector<std::string> entries(const fs::path &directory) {
+  std::vector<std::string> names;
+  for (const auto &entry : fs::directory_iterator(directory))
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+TEST(MvcVariants, ConvertEndToEndWithViewsInTheirHalves) {
+  struct Row {
+    const char *name;
+    Variant variant;
+    Stereo3DMode mode;
+    OutputTarget target;
+    std::vector<std::string> outputs;
+    bool swapped;
+  };
+  const Row rows[] = {
+      {"FIFO", Variant::fifo, Stereo3DMode::mvcSeparateTracks(), OutputTarget::sbs3D, {"disc_SBS.mkv"}, false},
+      {"FIFO, right eye first",
+       Variant::fifo,
+       Stereo3DMode::mvcSingleTrack(true),
+       OutputTarget::sbs3D,
+       {"disc_SBS.mkv"},
+       true},
+      {"FIFO, Vision Pro",
+       Variant::fifo,
+       Stereo3DMode::mvcSeparateTracks(),
+       OutputTarget::visionPro,
+       {"disc.mov", "disc_SBS.mov"},
+       false},
+      {"parallel", Variant::parallel, Stereo3DMode::mvcSeparateTracks(), OutputTarget::sbs3D, {"disc_SBS.mkv"}, false},
+      {"parallel, right eye first",
+       Variant::parallel,
+       Stereo3DMode::mvcSingleTrack(true),
+       OutputTarget::sbs3D,
+       {"disc_SBS.mkv"},
+       true},
+      {"dual split",
+       Variant::dualSplitParallel,
+       Stereo3DMode::mvcSingleTrack(true),
+       OutputTarget::sbs3D,
+       {"disc_SBS.mkv"},
+       true},
+      {"dual split, direct MV-HEVC",
+       Variant::dualSplitParallel,
+       Stereo3DMode::mvcSeparateTracks(),
+       OutputTarget::visionPro,
+       {"disc.mov", "disc_SBS.mov"},
+       false},
+  };
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.name);
+    VariantFixture f(row.variant, row.mode);
+    f.job.outputTarget = row.target;
+    std::vector<std::string> workAtFinish;
+    auto record = f.progressRecorder();
+    auto result = f.engine->convert(f.job, f.info,
+                                    [&](ConversionStage stage, double fraction) {
+                                      record(stage, fraction);
+                                      if (stage == ConversionStage::complete)
+                                        workAtFinish = entries(f.workDirectories().at(0));
+                                    },
+                                    {});
+    EXPECT_TRUE(f.logged(decisionLine(row.variant)));
+    EXPECT_EQ(f.outputNames(), row.outputs) << "the work directory is gone and nothing else is left";
+    EXPECT_EQ(result.outputPath, (f.output / row.outputs.front()).string());
+    fs::path sbs = f.output / row.outputs.back();
+    auto [left, right] = test::halfLumaMeans(sbs);
+    double view0 = row.swapped ? right : left, view1 = row.swapped ? left : right;
+    EXPECT_LT(view0, 70) << "view 0 is dark";
+    EXPECT_GT(view1, 170) << "view 1 is bright";
+    EXPECT_NE(test::streamSummary(sbs).find(", audio"), std::string::npos) << test::streamSummary(sbs);
+    EXPECT_TRUE(f.tools.calls("ldecod").empty()) << "no disk-based decode";
+    for (const auto &name : workAtFinish)
+      EXPECT_FALSE(name.ends_with(".yuv") || name.ends_with(".mvc") || name == "interleave_fifo.264" ||
+                   (row.variant != Variant::parallel && name.ends_with(".264") && name != "input_stream.264"))
+          << name << " left in the work directory";
+    const bool direct = row.variant != Variant::fifo && row.target == OutputTarget::visionPro;
+    EXPECT_EQ(f.tools.calls("MVHEVCConverter").size(), row.target == OutputTarget::visionPro && !direct ? 1u : 0u);
+    auto pairs = f.progressPairs();
+    EXPECT_TRUE(std::is_sorted(pairs.begin(), pairs.end(), [](const auto &a, const auto &b) {
+      return a.second < b.second;
+    })) << "fractions never go back";
+  }
+}
+
+TEST(MvcVariants, ParallelScriptGetsTheSourceLengthAndDualSplitViews) {
+  VariantFixture f(Variant::dualSplitParallel, Stereo3DMode::mvcSeparateTracks());
+  f.job.qualityPreset = QualityPreset::medium;
+  f.convert();
+  auto arguments = test::readFile(f.tools / "parallel-pipeline.args");
+  EXPECT_NE(arguments.find("\n--quality\n65\n--audio-args\n-c:a copy\n--workdir\n"), std::string::npos) << arguments;
+  EXPECT_EQ(arguments.find("--stream"), std::string::npos) << "stream mode stays off";
+  EXPECT_NE(arguments.find("\n--dual-split\n"), std::string::npos);
+  EXPECT_TRUE(f.logged("Dual-split mode: base=disc.track_4113.264 mvc=disc.track_4114.mvc"));
+}
+
+TEST(MvcVariants, PipeFromAnInterleavedFileWritesNoPictures) {
+  test::MvcEngineFixture f;
+  IgnoreSigpipe sigpipe;
+  f.addRealFfmpeg();
+  f.addStreamingTools();
+  fs::path work = f.dir / "work";
+  fs::create_directories(work);
+  test::writeFile(work / "m.264", test::baseViewStream(kFrames, test::kWidth, test::kHeight));
+  test::writeFile(work / "m.mvc", test::mvcViewStream(kFrames, test::kWidth, test::kHeight));
+  test::makeSourceWithAudio(f.dir / "source.mkv");
+  interleaveNALUnits(*f.engine, work / "m.264", work / "m.mvc", work / "m_interleaved.264");
+  for (bool rightFirst : {false, true}) {
+    StreamDecodeRequest request;
+    request.input = work / "m_interleaved.264";
+    request.audioSource = f.dir / "source.mkv";
+    request.output = f.dir / (rightFirst ? "swapped.mkv" : "plain.mkv");
+    request.rightFirst = rightFirst;
+    request.preset = QualityPreset::low;
+    request.duration = 0.5;
+    request.width = test::kWidth;
+    request.height = test::kHeight;
+    request.frameRateNum = 24;
+    request.frameRateDen = 1;
+    decodeSBSPipe(*f.engine, request, f.progressRecorder());
+    auto [left, right] = test::halfLumaMeans(request.output);
+    EXPECT_LT(rightFirst ? right : left, 70) << rightFirst;
+    EXPECT_GT(rightFirst ? left : right, 170) << rightFirst;
+  }
+  EXPECT_EQ(entries(work),
+            (std::vector<std::string>{"input_stream.264", "m.264", "m.mvc", "m_interleaved.264", "pipe_pipeline.sh"}));
+  EXPECT_TRUE(f.logged("SBS output: swapped.mkv (0 MB)"));
+  auto pairs = f.progressPairs();
+  ASSERT_FALSE(pairs.empty());
+  EXPECT_EQ(pairs.back(), std::make_pair(ConversionStage::encoding, 0.85)) << "12 pairs of an estimated 12";
+}
+
+TEST(MvcVariants, CancelLeavesNoProcessAndNoWorkDirectory) {
+  struct Row {
+    const char *name;
+    Variant variant;
+  };
+  const Row rows[] = {
+      {"FIFO", Variant::fifo}, {"parallel", Variant::parallel}, {"dual split", Variant::dualSplitParallel}};
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.name);
+    VariantFixture f(row.variant, Stereo3DMode::mvcSeparateTracks());
+    if (row.variant == Variant::fifo) {
+      // A decoder that reports and then hangs without opening the FIFO:
+      // the interleaver is left waiting for its reader.
+      fs::remove(f.tools / "ldecod-pipe");
+      f.tools.add("ldecod-pipe",
+                  {{"steps", {{{"stderr", "ldecod-pipe: 1 frame pairs decoded\n"}}, {{"sleep_ms", 60000}}}}});
+    } else {
+      test::writeFile(f.tools / "parallel-pipeline.hang", "");
+    }
+    std::atomic<bool> cancelled{false};
+    std::optional<ConversionError> error;
+    try {
+      f.engine->convert(
+          f.job, f.info,
+          [&](ConversionStage stage, double) {
+            // The hanging script says so with its phase-2 line (encoding).
+            if (stage == (row.variant == Variant::fifo ? ConversionStage::decoding : ConversionStage::encoding) &&
+                !cancelled.exchange(true))
+              f.engine->cancel();
+          },
+          {});
+    } catch (const ConversionError &e) {
+      error = e;
+    }
+    f.engine->waitForCancellation();
+    EXPECT_EQ(error, ConversionError::cancelled());
+    EXPECT_TRUE(f.workDirectories().empty());
+    for (const auto &call : f.tools.calls("ldecod-pipe"))
+      EXPECT_FALSE(test::processAlive(call.pid));
+    if (fs::exists(f.tools / "parallel-pipeline.sleeper"))
+      EXPECT_FALSE(test::processAlive(std::stoi(test::readFile(f.tools / "parallel-pipeline.sleeper"))));
+    else
+      EXPECT_EQ(row.variant, Variant::fifo) << "the script's child was never seen";
+    EXPECT_FALSE(f.engine->currentProcess()->isRunning());
+  }
+}
+
+TEST(MvcVariants, FifoInterleaverMismatchFailsAfterTheDecoderEnds) {
+  VariantFixture f(Variant::fifo, Stereo3DMode::mvcSeparateTracks());
+  f.demuxWrites({".track_4113.264", ".track_4114.mvc"}, kFrames + 8);
+  try {
+    f.convert();
+    ADD_FAILURE() << "the conversion succeeded";
+  } catch (const nal::InterleaveError &error) {
+    EXPECT_EQ(error.kind(), nal::InterleaveError::Kind::accessUnitCountMismatch);
+    EXPECT_EQ(error.baseCount(), kFrames);
+    EXPECT_TRUE(f.logged("Interleaver error: " + std::string(error.what())));
+  }
+  EXPECT_TRUE(f.logged("ldecod-pipe: 12 frame pairs decoded")) << "the decoder ran to its end first";
+  auto work = f.workDirectories();
+  ASSERT_EQ(work.size(), 1u) << "a failure keeps the work directory";
+  EXPECT_TRUE(fs::exists(work[0] / "pipe_pipeline.sh"));
+}
+
+TEST(MvcVariants, ParallelScriptFailureFailsTheConversion) {
+  VariantFixture f(Variant::parallel, Stereo3DMode::mvcSeparateTracks());
+  test::writeFile(f.tools / "parallel-pipeline.fail", "");
+  try {
+    f.convert();
+    ADD_FAILURE() << "the conversion succeeded";
+  } catch (const ConversionError &error) {
+    EXPECT_EQ(error, ConversionError::decodingFailed("Parallel pipeline exited with code 1"));
+  }
+  EXPECT_TRUE(f.logged("\u26a0\ufe0f ERROR: worker_0 failed (ldecod-pipe exited 1)"));
+  EXPECT_TRUE(f.logged("Parallel pipeline output:\nPhase 1: scanning access units\nSplit into 1 segments\n"
+                       "worker_0 FAILED"));
+  EXPECT_EQ(f.workDirectories().size(), 1u);
+}
+
+} // namespace
+} // namespace kestrova::pipeline

@@ -1,0 +1,266 @@
+#include "pipeline/HelperOutputParsers.h"
+#include "pipeline/ParallelDecode.h"
+#include "pipeline/SbsPipeDecode.h"
+#include "pipeline/ShellQuote.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+namespace kestrova::pipeline {
+namespace {
+namespace fs = std::filesystem;
+
+StreamDecodeRequest filmRequest() {
+  StreamDecodeRequest request;
+  request.input = "/work/Kestrova_AB12CD34/film_interleaved.264";
+  request.audioSource = "/films/film.m2ts";
+  request.output = "/out/film_SBS.mkv";
+  request.preset = QualityPreset::high;
+  request.target = OutputTarget::sbs3D;
+  request.width = 1920;
+  request.height = 1080;
+  request.frameRateNum = 24000;
+  request.frameRateDen = 1001;
+  return request;
+}
+
+const PipeTools kTools{"/t/ldecod-pipe", "/t/yuv_hstack", "/t/ffmpeg"};
+
+TEST(PipePipelineScript, IsTheFourLineScriptWithTheEncodeArguments) {
+  EXPECT_EQ(
+      pipePipelineScript(filmRequest(), kTools, EncoderTable::forPlatform(true)),
+      "#!/bin/bash\nset -o pipefail\ncd '/work/Kestrova_AB12CD34'\n"
+      "'/t/ldecod-pipe'     -p InputFile=input_stream.264     -p OutputFile=output.yuv     -p DecodeAllLayers=1 | "
+      "'/t/yuv_hstack' 1920 1080 | '/t/ffmpeg' -y     -f rawvideo -pix_fmt yuv420p -s 3840x1080 -r 24000/1001"
+      "     -i pipe:0     -i '/films/film.m2ts'     -map 0:v -map '1:a:0?'     "
+      "-c:v hevc_videotoolbox -q:v 80 -tag:v hvc1 -pix_fmt yuv420p     -c:a copy -shortest     "
+      "-movflags +faststart     '/out/film_SBS.mkv'     2>&1");
+}
+
+TEST(PipePipelineScript, VariesWithEyeOrderTargetAndPlatform) {
+  struct Row {
+    const char *name;
+    bool rightFirst;
+    OutputTarget target;
+    OutputCodec codec;
+    bool videoToolbox;
+    std::vector<std::string> present;
+    std::vector<std::string> absent;
+  };
+  const Row rows[] = {
+      {"right eye first", true, OutputTarget::sbs3D, OutputCodec::h265, true, {"1920 1080 swap | "}, {}},
+      {"Vision Pro audio",
+       false,
+       OutputTarget::visionPro,
+       OutputCodec::h265,
+       true,
+       {"     -c:a aac_at -b:a 448k -ac 6 -ar 48000 -shortest"},
+       {"-c:a copy"}},
+      {"H.264 chosen, HEVC written", false, OutputTarget::sbs3D, OutputCodec::h264, true, {"hevc_videotoolbox"}, {}},
+      {"software stand-ins",
+       false,
+       OutputTarget::visionPro,
+       OutputCodec::h265,
+       false,
+       {"-c:v libx265 -crf ", " -tag:v hvc1 -pix_fmt yuv420p     -c:a aac -b:a 448k"},
+       {"videotoolbox", "aac_at", "-q:v"}},
+  };
+  for (const auto &row : rows) {
+    auto request = filmRequest();
+    request.rightFirst = row.rightFirst;
+    request.target = row.target;
+    request.codec = row.codec;
+    auto script = pipePipelineScript(request, kTools, EncoderTable::forPlatform(row.videoToolbox));
+    for (const auto &text : row.present)
+      EXPECT_NE(script.find(text), std::string::npos) << row.name << ": " << text;
+    for (const auto &text : row.absent)
+      EXPECT_EQ(script.find(text), std::string::npos) << row.name << ": " << text;
+  }
+}
+
+TEST(PipePipelineScript, QuotesEveryPath) {
+  auto request = filmRequest();
+  const std::string hostile = "/w/it's $(touch x) `y` \"q\" \\";
+  request.input = hostile + "/in.264";
+  request.audioSource = hostile + "/src.mkv";
+  request.output = hostile + "/out.mkv";
+  auto script = pipePipelineScript(request, {hostile + "/ldecod-pipe", hostile + "/yuv_hstack", hostile + "/ffmpeg"},
+                                   EncoderTable::forPlatform(true));
+  for (const auto &path : {hostile, hostile + "/ldecod-pipe", hostile + "/src.mkv", hostile + "/out.mkv"})
+    EXPECT_NE(script.find(shellQuote(path)), std::string::npos) << path;
+}
+
+TEST(EstimatedFramesPerView, IsTheWholePartAndAtLeastOne) {
+  EXPECT_EQ(estimatedFramesPerView(10.0, 24000, 1001), 239);
+  EXPECT_EQ(estimatedFramesPerView(0.0, 24, 1), 1);
+  EXPECT_EQ(estimatedFramesPerView(1.0, 24, 0), 1);
+}
+
+TEST(ParallelPipelineArguments, FollowTheOptionOrder) {
+  const std::vector<std::string> paths{"/t/parallel-pipeline.sh", "/work/Kestrova_AB12CD34/film_interleaved.264",
+                                       "/films/film.m2ts", "/out/film_SBS.mkv"};
+  const std::vector<std::string> common{"--width", "1920", "--height", "1080", "--fps", "24000/1001"};
+  struct Row {
+    const char *name;
+    QualityPreset preset;
+    OutputTarget target;
+    bool rightFirst;
+    ParallelOptions options;
+    std::vector<std::string> tail; // after "--fps", rate
+  };
+  const std::string work = "/work/Kestrova_AB12CD34";
+  const Row rows[] = {
+      {"SBS, high",
+       QualityPreset::high,
+       OutputTarget::sbs3D,
+       false,
+       {},
+       {"--quality", "80", "--audio-args", "-c:a copy", "--workdir", work, "--maxrate", "30"}},
+      {"medium has no cap",
+       QualityPreset::medium,
+       OutputTarget::sbs3D,
+       false,
+       {},
+       {"--quality", "65", "--audio-args", "-c:a copy", "--workdir", work}},
+      {"direct MV-HEVC, ultra high",
+       QualityPreset::ultraHigh,
+       OutputTarget::visionPro,
+       false,
+       {true, false, 0, std::nullopt},
+       {"--quality", "0.88", "--audio-args", "-c:a aac_at -b:a 448k -ac 6 -ar 48000", "--workdir", work, "--mvhevc",
+        "--maxrate", "35"}},
+      {"stream mode without a size",
+       QualityPreset::low,
+       OutputTarget::sbs3D,
+       false,
+       {false, true, 0, std::nullopt},
+       {"--quality", "45", "--audio-args", "-c:a copy", "--workdir", work, "--stream"}},
+      {"everything",
+       QualityPreset::high,
+       OutputTarget::visionPro,
+       true,
+       {true, true, 5000, fs::path("/work/Kestrova_AB12CD34/film.mvc")},
+       {"--quality", "0.85", "--audio-args", "-c:a aac_at -b:a 448k -ac 6 -ar 48000", "--workdir", work, "--mvhevc",
+        "--stream", "--estimated-size", "5000", "--maxrate", "25", "--swap", "--dual-split",
+        "/work/Kestrova_AB12CD34/film_interleaved.264", "/work/Kestrova_AB12CD34/film.mvc"}},
+  };
+  for (const auto &row : rows) {
+    auto request = filmRequest();
+    request.preset = row.preset;
+    request.target = row.target;
+    request.rightFirst = row.rightFirst;
+    request.output = paths[3];
+    std::vector<std::string> expected = paths;
+    expected.insert(expected.end(), common.begin(), common.end());
+    expected.insert(expected.end(), row.tail.begin(), row.tail.end());
+    EXPECT_EQ(parallelPipelineArguments(paths[0], request, row.options), expected) << row.name;
+  }
+}
+
+/// Records what a parser logs and reports.
+struct Recorder {
+  std::vector<std::string> logged;
+  std::vector<std::pair<ConversionStage, double>> reported;
+  LogFn log() {
+    return [this](const std::string &line) { logged.push_back(line); };
+  }
+  ProgressReport progress() {
+    return [this](ConversionStage stage, double f) { reported.emplace_back(stage, f); };
+  }
+};
+
+/// Feeds `text` in chunks of `size` bytes.
+template <typename Parser> void feedInChunks(Parser &parser, std::string_view text, std::size_t size) {
+  for (std::size_t at = 0; at < text.size(); at += size)
+    parser.feed(text.substr(at, size));
+}
+
+TEST(ParallelPhaseParser, LogsPhaseLinesAndReportsTheirProgress) {
+  const std::string output = "Parallel pipeline v1\n"
+                             "Phase 1: scanning access units\n"
+                             "Split into 4 segments\n"
+                             "  worker_2 segment 2 done (12.0s)\n"
+                             "Phase 2 time: 48s\n"
+                             "Phase 3: Concat 4 segments\n"
+                             "COMPLETE\n"
+                             "Total time: 60s\n"
+                             "Output: /out/film_SBS.mov\n";
+  Recorder r;
+  ParallelPhaseParser parser(ConversionStage::encodingMVHEVC, r.progress(), r.log());
+  feedInChunks(parser, output, output.size());
+  EXPECT_EQ(r.logged, (std::vector<std::string>{"Phase 1: scanning access units", "Split into 4 segments",
+                                                "worker_2 segment 2 done (12.0s)", "Phase 2 time: 48s",
+                                                "Phase 3: Concat 4 segments", "COMPLETE", "Total time: 60s",
+                                                "Output: /out/film_SBS.mov"}))
+      << "\"Phase 3\" and \"Concat\" are one test: the line is logged once";
+  EXPECT_EQ(r.reported, (std::vector<std::pair<ConversionStage, double>>{{ConversionStage::decoding, 0.5},
+                                                                         {ConversionStage::decoding, 0.55},
+                                                                         {ConversionStage::encodingMVHEVC, 0.8},
+                                                                         {ConversionStage::encodingMVHEVC, 0.85},
+                                                                         {ConversionStage::encodingMVHEVC, 0.9}}));
+  EXPECT_EQ(parser.lines().front(), "Parallel pipeline v1") << "unmatched lines are kept";
+}
+
+TEST(ParallelPhaseParser, ChunksThatCutLinesCountAsTwoLines) {
+  Recorder r;
+  ParallelPhaseParser parser(ConversionStage::encoding, r.progress(), r.log());
+  feedInChunks(parser, std::string_view("Phase 1 start\nSplit into 2 segments\n"), 5);
+  // "Phase" | " 1 st" | "art\nS" ... : no piece holds a whole test string.
+  EXPECT_TRUE(r.reported.empty());
+  EXPECT_EQ(parser.lines().size(), 8u) << "Phase, 1 st, art, S, plit, into, 2 seg, ments";
+}
+
+TEST(ParallelPhaseParser, KeepsTheLast200Lines) {
+  ParallelPhaseParser parser(ConversionStage::encoding, {}, {});
+  for (int i = 0; i < 250; ++i)
+    parser.feed("line " + std::to_string(i) + "\n");
+  auto lines = parser.lines();
+  ASSERT_EQ(lines.size(), 200u);
+  EXPECT_EQ(lines.front(), "line 50");
+  EXPECT_EQ(joinLastLines(lines, 2), "line 248\nline 249");
+}
+
+TEST(ParallelErrorFilter, LogsOnlyErrorLines) {
+  Recorder r;
+  ParallelErrorFilter filter(r.log());
+  feedInChunks(filter, std::string_view("progress 10%\n  ERROR: worker_1 exited 1  \nsegment 3 FAILED\nError\n"), 1000);
+  EXPECT_EQ(r.logged,
+            (std::vector<std::string>{"\u26a0\ufe0f ERROR: worker_1 exited 1", "\u26a0\ufe0f segment 3 FAILED"}));
+}
+
+TEST(PipeToolLineParser, TurnsFramePairsIntoProgressAcrossDecodeAndEncode) {
+  Recorder r;
+  PipeToolLineParser parser(100, r.progress(), r.log());
+  std::string text;
+  for (int pairs : {5, 10, 20, 80, 150})
+    text += "ldecod-pipe: " + std::to_string(pairs) + " frame pairs decoded\n";
+  text += "max_dec_frame_buffering larger than MaxDpbSize\nyuv_hstack: 150 frames stacked\n";
+  feedInChunks(parser, text, 40);
+  // Chunks of 40 cut some lines; pieces without the marker only are kept.
+  Recorder whole;
+  PipeToolLineParser wholeParser(100, whole.progress(), whole.log());
+  wholeParser.feed(text);
+  ASSERT_EQ(whole.reported.size(), 5u);
+  EXPECT_EQ(whole.reported[0], std::make_pair(ConversionStage::decoding, 0.5 + 0.05 * 0.35));
+  EXPECT_EQ(whole.reported[2].first, ConversionStage::decoding) << "0.57 is still decoding";
+  EXPECT_EQ(whole.reported[3].first, ConversionStage::encoding) << "0.78 is past the decode range";
+  EXPECT_DOUBLE_EQ(whole.reported[4].second, 0.85) << "capped at the range end";
+  EXPECT_EQ(whole.logged,
+            (std::vector<std::string>{"ldecod-pipe: 5 frame pairs decoded", "ldecod-pipe: 10 frame pairs decoded",
+                                      "ldecod-pipe: 20 frame pairs decoded", "ldecod-pipe: 80 frame pairs decoded",
+                                      "ldecod-pipe: 150 frame pairs decoded", "yuv_hstack: 150 frames stacked"}));
+  EXPECT_EQ(joinLastLines(wholeParser.lines(), 2),
+            "max_dec_frame_buffering larger than MaxDpbSize\nyuv_hstack: 150 frames stacked");
+  EXPECT_LE(r.reported.size(), whole.reported.size());
+}
+
+TEST(DecodedFramePairs, ReadsTheCountBeforeTheMarker) {
+  EXPECT_EQ(decodedFramePairs("ldecod-pipe: 1234 frame pairs decoded"), 1234);
+  EXPECT_EQ(decodedFramePairs("ldecod-pipe: frame pairs decoded"), std::nullopt);
+  EXPECT_EQ(decodedFramePairs("ldecod-pipe: 99999999999999999999 frame pairs decoded"), std::nullopt);
+  EXPECT_EQ(decodedFramePairs("decoded 12 frames"), std::nullopt);
+}
+
+} // namespace
+} // namespace kestrova::pipeline
