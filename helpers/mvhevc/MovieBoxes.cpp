@@ -130,7 +130,8 @@ void hevcConfiguration(BoxWriter &b, const VideoTrackSetup &v) {
   parameterArray(b, NalType::vps, v.vps);
   parameterArray(b, NalType::sps, v.baseSps0);
   parameterArray(b, NalType::pps, v.basePps);
-  b.u8(static_cast<std::uint8_t>(NalType::prefixSei));
+  // Marked complete as Apple's own files mark it, though the same message also travels in-band.
+  b.u8(0x80 | static_cast<std::uint8_t>(NalType::prefixSei));
   b.u16(1);
   b.u16(static_cast<std::uint32_t>(v.referenceDisplays.size()));
   b.bytes(v.referenceDisplays);

@@ -43,6 +43,22 @@ bool leftovers(const fs::path &dir, const std::string &outputName) {
   return false;
 }
 
+// The first byte of each NAL unit array of an HEVC or layered HEVC configuration record:
+// completeness flag and NAL unit type. `header` is the size of the record before the arrays.
+std::vector<std::uint8_t> arrayTypes(const std::vector<std::uint8_t> &record, std::size_t header) {
+  std::vector<std::uint8_t> types;
+  std::size_t at = header;
+  for (std::uint64_t n = readBig(record, header - 1, 1); n > 0; --n) {
+    types.push_back(static_cast<std::uint8_t>(readBig(record, at, 1)));
+    const auto count = readBig(record, at + 1, 2);
+    at += 3;
+    for (std::uint64_t i = 0; i < count; ++i) {
+      at += 2 + readBig(record, at, 2);
+    }
+  }
+  return types;
+}
+
 // One small side-by-side clip (the right eye mirrored, so the views differ) converted once
 // for the whole suite.
 class ConvertedClip : public ::testing::Test {
@@ -216,6 +232,13 @@ TEST_F(ConvertedClip, BoxTreeFollowsTheAppleReference) {
     const auto *box = findBox(ours, v.path);
     ASSERT_NE(box, nullptr) << v.path;
     EXPECT_EQ(readBig(box->payload, v.offset, v.size), v.expected) << v.path;
+  }
+  // The parameter set arrays hold the same kinds of NAL unit, with the same completeness marks.
+  for (const auto &[name, header] : {std::pair{"hvcC", 23}, std::pair{"lhvC", 6}}) {
+    const auto *mine = findBox(ours, entry + name);
+    const auto *apple = findBox(theirs, entry + name);
+    ASSERT_TRUE(mine != nullptr && apple != nullptr) << name;
+    EXPECT_EQ(arrayTypes(mine->payload, header), arrayTypes(apple->payload, header)) << name;
   }
   EXPECT_NE(findBox(ours, "moov/trak/mdia/minf/stbl/stsd/mp4a/esds"), nullptr) << "audio track not copied";
 }
