@@ -1,6 +1,7 @@
 #include "pipeline/MvhevcConversion.h"
 
 #include "analysis/ProbeReport.h"
+#include "analysis/VideoTracks.h"
 #include "core/Errors.h"
 #include "pipeline/EncoderParameters.h"
 
@@ -39,8 +40,10 @@ fs::path remuxToMov(PipelineEngine &engine, const fs::path &input) {
   remuxed.replace_extension("mov");
   tools::ProcessSpec spec;
   spec.executable = ffmpeg;
-  spec.arguments = {"-y",   "-i",     input.string(), "-c:v",      "copy",       "-c:a",
-                    "copy", "-tag:v", "hvc1",         "-movflags", "+faststart", remuxed.string()};
+  spec.arguments = {"-y", "-i", input.string(), "-c:v", "copy", "-c:a", "copy"};
+  if (takesHvc1Tag(engine, input))
+    spec.arguments.insert(spec.arguments.end(), {"-tag:v", "hvc1"});
+  spec.arguments.insert(spec.arguments.end(), {"-movflags", "+faststart", remuxed.string()});
   auto result = tools::runAndCollect(spec);
   if (!result.status.success()) {
     std::string errors = analysis::isValidUtf8(result.standardError) ? result.standardError : "unknown error";
@@ -53,6 +56,17 @@ fs::path remuxToMov(PipelineEngine &engine, const fs::path &input) {
 }
 
 } // namespace
+
+bool takesHvc1Tag(const PipelineEngine &engine, const fs::path &file) {
+  try {
+    auto tracks = analysis::detectVideoTracks(engine.locator(), file);
+    return tracks.empty() || tracks.front().codec == "hevc";
+  } catch (const std::exception &) {
+    // Without a readable report the remux keeps its usual arguments; a file
+    // ffprobe cannot read will fail the remux with ffmpeg's own message.
+    return true;
+  }
+}
 
 std::vector<std::string> converterArguments(const fs::path &input, const fs::path &output, QualityPreset preset) {
   std::vector<std::string> arguments{input.string(), output.string(), spatialQualityText(preset)};

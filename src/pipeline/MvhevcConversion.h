@@ -16,6 +16,13 @@ namespace kestrova::pipeline {
 std::string convertToMVHEVC(PipelineEngine &engine, const std::filesystem::path &sbsInput,
                             const std::filesystem::path &output, QualityPreset preset, const ProgressReport &progress);
 
+/// Whether a stream copy of `file` into QuickTime may carry the hvc1 tag:
+/// true unless ffprobe reports a first video stream that is not HEVC. ffmpeg
+/// refuses hvc1 for other codecs ("Tag hvc1 incompatible with output codec
+/// id"), so an H.264 side-by-side Matroska file is remuxed without it. When
+/// the file cannot be probed the answer is true.
+bool takesHvc1Tag(const PipelineEngine &engine, const std::filesystem::path &file);
+
 /// The converter's arguments: input, output, quality, and the cap when the preset has one.
 std::vector<std::string> converterArguments(const std::filesystem::path &input, const std::filesystem::path &output,
                                             QualityPreset preset);

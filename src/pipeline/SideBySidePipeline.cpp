@@ -31,9 +31,12 @@ fs::path remuxForConverter(PipelineRun &run) {
   fs::path remuxed = run.workDirectory / (run.baseName + "_remuxed.mov");
   tools::ProcessSpec spec;
   spec.executable = *ffmpeg;
-  spec.arguments = EncoderTable::probe(*ffmpeg).translate(
-      {"-y", "-i", run.job.sourceURL.string(), "-c:v", "copy", "-tag:v", "hvc1", "-c:a", "aac_at", "-b:a", "448k",
-       "-ac", "6", "-ar", "48000", "-movflags", "+faststart", remuxed.string()});
+  std::vector<std::string> arguments{"-y", "-i", run.job.sourceURL.string(), "-c:v", "copy"};
+  if (takesHvc1Tag(run.engine, run.job.sourceURL))
+    arguments.insert(arguments.end(), {"-tag:v", "hvc1"});
+  arguments.insert(arguments.end(), {"-c:a", "aac_at", "-b:a", "448k", "-ac", "6", "-ar", "48000", "-movflags",
+                                     "+faststart", remuxed.string()});
+  spec.arguments = EncoderTable::probe(*ffmpeg).translate(arguments);
   spec.standardOutput = tools::StreamMode::discard;
   spec.standardError = tools::StreamMode::discard;
   auto status = tools::runAndCollect(spec).status;

@@ -1,6 +1,7 @@
 #include "SourcesFixture.h"
 #include "core/Errors.h"
 #include "pipeline/MvhevcConversion.h"
+#include "tools/Process.h"
 
 #include <gtest/gtest.h>
 
@@ -70,6 +71,40 @@ TEST(SideBySidePipeline, VisionProRemuxesMatroskaOnly) {
     fs::path input = calls[0].args[0];
     EXPECT_EQ(input.filename() == "clip_remuxed.mov", row.remuxed) << input;
     EXPECT_EQ(calls[0].args, (std::vector<std::string>{input.string(), result.outputPath, "0.85", "25"}));
+  }
+}
+
+// The codec tag of the first video stream, as ffprobe reads it.
+std::string videoTag(const fs::path &file) {
+  tools::ProcessSpec spec;
+  spec.executable = "/usr/bin/ffprobe";
+  spec.arguments = {"-v",  "error",   "-select_streams", "v:0", "-show_entries", "stream=codec_tag_string",
+                    "-of", "csv=p=0", file.string()};
+  auto output = tools::runAndCollect(spec);
+  EXPECT_TRUE(output.status.success()) << output.standardError;
+  return output.standardOutput.substr(0, output.standardOutput.find('\n'));
+}
+
+TEST(SideBySidePipeline, MatroskaRemuxTagsOnlyHevcAsHvc1) {
+  // ffmpeg rejects the hvc1 tag for H.264, which made every H.264
+  // side-by-side .mkv fail here before the converter was reached.
+  struct Row {
+    const char *codec;
+    const char *tag;
+  };
+  for (const Row &row : {Row{"libx264", "avc1"}, Row{"libx265", "hvc1"}}) {
+    SCOPED_TRACE(row.codec);
+    SourcesFixture f;
+    // The converter fails, so the work directory keeps the remux to look at.
+    f.tools.add("MVHEVCConverter", converterScript(3, false));
+    fs::path source = f.dir / "clip.mkv";
+    makeSideBySide(source, row.codec);
+    EXPECT_THROW(f.convert(f.job(source, OutputTarget::visionPro), sideBySideInfo(source)), ConversionError);
+    auto calls = f.tools.calls("MVHEVCConverter");
+    ASSERT_EQ(calls.size(), 1u) << "the remux succeeded and the converter was reached";
+    fs::path remuxed = calls[0].args[0];
+    EXPECT_EQ(remuxed.filename(), "clip_remuxed.mov");
+    EXPECT_EQ(videoTag(remuxed), row.tag);
   }
 }
 
