@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <functional>
+#include <memory>
+
 namespace kestrova::pipeline {
 namespace {
 namespace fs = std::filesystem;
@@ -103,6 +107,60 @@ TEST(FrameAlternatePipeline, CorruptSourceFailsWithTheFfmpegLogTail) {
   for (const auto &entry : fs::directory_iterator(f.output))
     kept += entry.path().filename().string().starts_with("Kestrova_");
   EXPECT_EQ(kept, 1) << "a failed run keeps its work directory";
+}
+
+TEST(FrameAlternatePipeline, OutputThatCannotBeWritten) {
+  struct Row {
+    const char *name;
+    // Prepares the output folder; returns a guard to hold while converting.
+    std::function<std::shared_ptr<void>(SourcesFixture &, ConversionJob &)> prepare;
+    bool fileSystemError; // else ffmpeg's failure, with its log tail
+  };
+  const Row rows[] = {
+      {"output folder is read-only",
+       [](SourcesFixture &, ConversionJob &job) -> std::shared_ptr<void> {
+         auto guard = std::make_shared<test::ImmutableFolder>(job.outputDirectory);
+         return guard->applied() ? guard : nullptr;
+       },
+       true},
+      {"output folder lies under a regular file",
+       [](SourcesFixture &f, ConversionJob &job) -> std::shared_ptr<void> {
+         test::writeFile(f.dir / "plain", "not a folder");
+         job.outputDirectory = f.dir / "plain/out";
+         return std::make_shared<int>();
+       },
+       true},
+      {"output name taken by a folder",
+       [](SourcesFixture &f, ConversionJob &) -> std::shared_ptr<void> {
+         fs::create_directories(f.output / "fa_SBS.mkv");
+         return std::make_shared<int>();
+       },
+       false},
+  };
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.name);
+    SourcesFixture f;
+    fs::path source = f.dir / "fa.mkv";
+    test::makeFrameAlternateSource(source, 0.3);
+    auto job = f.job(source, OutputTarget::sbs3D);
+    auto guard = row.prepare(f, job);
+    if (!guard) {
+      std::printf("skipped \"%s\": this file system cannot make a folder immutable\n", row.name);
+      continue;
+    }
+    if (row.fileSystemError) {
+      EXPECT_THROW(f.convert(job, frameAlternateInfo(source, false)), fs::filesystem_error);
+      EXPECT_TRUE(f.progress.empty()) << "fails before any step";
+      continue;
+    }
+    try {
+      f.convert(job, frameAlternateInfo(source, false));
+      ADD_FAILURE() << "the encode cannot write its output";
+    } catch (const ConversionError &error) {
+      EXPECT_EQ(error.kind(), ConversionError::Kind::decodingFailed);
+      EXPECT_NE(error.detail().find("fa_SBS.mkv"), std::string::npos) << error.detail();
+    }
+  }
 }
 
 TEST(FrameAlternatePipeline, VisionProGoesThroughTheConverterWithoutOverwritingTheSource) {

@@ -4,6 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
 namespace kestrova::test {
 namespace fs = std::filesystem;
 
@@ -40,6 +45,35 @@ ConversionResult SourcesFixture::convert(const ConversionJob &job, const SourceF
         progress.emplace_back(stage, fraction);
       },
       nullptr);
+}
+
+namespace {
+
+// Sets or clears the immutable flag of `folder`; false when it cannot.
+bool setImmutable(const fs::path &folder, bool on) {
+  int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0)
+    return false;
+  int flags = 0;
+  bool done = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+  if (done) {
+    flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+    done = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+  }
+  ::close(fd);
+  return done;
+}
+
+} // namespace
+
+ImmutableFolder::ImmutableFolder(fs::path folder) : folder_(std::move(folder)) {
+  applied_ = setImmutable(folder_, true);
+}
+
+ImmutableFolder::~ImmutableFolder() {
+  // Cleared even when the test failed, or the scratch folder could not be removed.
+  if (applied_)
+    setImmutable(folder_, false);
 }
 
 void runFfmpeg(const std::vector<std::string> &arguments) {

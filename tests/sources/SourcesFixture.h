@@ -25,6 +25,23 @@ struct SourcesFixture {
   ConversionJob job(const std::filesystem::path &source, OutputTarget target) const;
 };
 
+/// Marks a folder immutable (FS_IMMUTABLE_FL) for its lifetime: nobody, not
+/// even root, can create a file in it, which a permission bit cannot promise
+/// when the tests run as root. `applied()` is false on a file system without
+/// the flag (tmpfs, overlayfs) or without the capability to set it.
+class ImmutableFolder {
+public:
+  explicit ImmutableFolder(std::filesystem::path folder);
+  ~ImmutableFolder();
+  ImmutableFolder(const ImmutableFolder &) = delete;
+  ImmutableFolder &operator=(const ImmutableFolder &) = delete;
+  bool applied() const { return applied_; }
+
+private:
+  std::filesystem::path folder_;
+  bool applied_ = false;
+};
+
 /// Runs ffmpeg with `arguments` (after "-v error -y") and fails the test when it fails.
 void runFfmpeg(const std::vector<std::string> &arguments);
 
