@@ -99,6 +99,24 @@ TEST(BatchRun, FailureInTheMiddleEndsTheRun) {
   EXPECT_EQ(readFile(f.out / "b_SBS.mkv"), "a user's file");
 }
 
+TEST(BatchRun, OutputFolderThatCannotBeCreatedFailsTheRun) {
+  RunFixture f;
+  fs::path movie = f.sbsSource("movie.mkv");
+  writeFile(f.dir / "plain", "not a folder");
+  f.build();
+  f.model->setOutputDirectory(f.dir / "plain/out");
+  f.select(movie);
+  f.runToEnd();
+  EXPECT_EQ(f.model->currentStage(), ConversionStage::failed);
+  ASSERT_TRUE(f.model->errorMessage());
+  EXPECT_TRUE(ModelFixture::logged(*f.model, "ERROR: " + *f.model->errorMessage()));
+  EXPECT_FALSE(ModelFixture::logged(*f.model, "=== Starting conversion pipeline (Build 134) ==="))
+      << "no file is attempted";
+  ASSERT_EQ(f.notifier->posted.size(), 1u);
+  EXPECT_EQ(f.notifier->posted[0].body, "Conversion failed: " + *f.model->errorMessage());
+  EXPECT_FALSE(f.model->conversionEndTime());
+}
+
 // A conversion that reports progress, then blocks until the engine is cancelled.
 app::ConversionRunner blockingRunner(std::shared_ptr<pipeline::PipelineEngine> engine) {
   app::ConversionRunner runner;

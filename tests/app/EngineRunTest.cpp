@@ -1,0 +1,241 @@
+// Batch runs and the SBS cache through the real engine: Blu-ray sources go
+// through the tsMuxeR, JM decoder and converter doubles and the real ffmpeg,
+// so what the model hands the engine is what a user's run would hand it.
+#include "../mvc/MvcTestSupport.h"
+#include "ModelTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <fstream>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+namespace kestrova::test {
+namespace {
+
+namespace fs = std::filesystem;
+using app::ConverterModel;
+using nlohmann::json;
+
+constexpr int kWidth = 64, kHeight = 48, kFrames = 12;
+
+struct EngineRunFixture : ModelFixture {
+  FakeToolFolder tools{dir / "tools"};
+  fs::path out = dir / "out";
+  std::shared_ptr<ConverterModel> model;
+
+  EngineRunFixture() {
+    tools.addReal("ffmpeg", "/usr/bin/ffmpeg");
+    tools.addReal("ldecod", KESTROVA_FAKE_LDECOD_PATH);
+    // The track listing of a disc stream: base view and MVC view.
+    tools.add("ffprobe", {{"steps",
+                           {{{"stdout", json{{"streams",
+                                              {{{"index", 0}, {"codec_type", "video"}, {"codec_name", "h264"}},
+                                               {{"index", 1}, {"codec_type", "video"}, {"codec_name", "h264"}}}}}
+                                            .dump()}}}}});
+    demuxWrites(json::array());
+    tools.add("MVHEVCConverter",
+              {{"steps", {{{"stdout", "Frame 6/12 (50.0%)\n"}}, {{"write_file", "{arg2}"}, {"content", "spatial"}}}}});
+  }
+
+  /// tsMuxeR's double writes both views into the folder it is given, after `before`.
+  void demuxWrites(json before) {
+    json steps = std::move(before);
+    steps.push_back({{"write_file", "{arg2}/v.track_4113.264"}, {"content", baseViewStream(kFrames, kWidth, kHeight)}});
+    steps.push_back({{"write_file", "{arg2}/v.track_4114.mvc"}, {"content", mvcViewStream(kFrames, kWidth, kHeight)}});
+    tools.add("tsmuxer", {{"steps", steps}});
+  }
+
+  /// A real media file that the analysis double reports as a Blu-ray 3D stream.
+  fs::path discSource(const std::string &name, bool has3D = true) {
+    fs::path file = dir / "sources" / name;
+    makeSourceWithAudio(file);
+    SourceFileInfo info;
+    info.url = file;
+    info.fileName = name;
+    info.duration = 0.5;
+    info.videoWidth = kWidth;
+    info.videoHeight = kHeight;
+    info.frameRateNum = 24;
+    info.frameRateDen = 1;
+    info.hasMVCStream = has3D;
+    info.stereoMode = has3D ? Stereo3DMode::mvcSeparateTracks() : Stereo3DMode::none();
+    std::lock_guard lock(*analysesMutex);
+    (*analyses)[file] = info;
+    return file;
+  }
+
+  void build() {
+    model = make();
+    model->loadSettings();
+    model->setOutputDirectory(out);
+  }
+  void select(const fs::path &file) {
+    model->selectFile(file);
+    ASSERT_TRUE(executor->drainUntil([&] { return !model->isParsing(); }));
+  }
+  void runToEnd() {
+    model->startConversion();
+    ASSERT_TRUE(model->isConverting());
+    ASSERT_TRUE(executor->drainUntil([&] { return !model->isConverting(); }));
+  }
+  std::size_t demuxCount() const { return tools.calls("tsmuxer").size(); }
+  bool logged(const std::string &line) const { return ModelFixture::logged(*model, line); }
+  std::vector<std::string> outputNames() const {
+    std::vector<std::string> names;
+    for (const auto &entry : fs::directory_iterator(out))
+      names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+};
+
+TEST(EngineRun, BlurayBatchSkipsTheFileWithout3D) {
+  EngineRunFixture f;
+  fs::path a = f.discSource("a.m2ts"), b = f.discSource("b.m2ts", false), c = f.discSource("c.m2ts");
+  f.build();
+  f.model->addFiles({a, b, c});
+  f.runToEnd();
+  EXPECT_EQ(f.model->currentStage(), ConversionStage::complete);
+  EXPECT_TRUE(f.logged("WARNING: No 3D stream in b.m2ts, skipping"));
+  EXPECT_TRUE(f.logged("=== Converting 3 of 3: c.m2ts ==="));
+  EXPECT_TRUE(f.logged("=== Batch complete: 2 of 3 files converted ==="));
+  EXPECT_EQ(f.demuxCount(), 2u);
+  EXPECT_EQ(f.model->batchOutputURLs(), (std::vector<fs::path>{f.out / "a_SBS.mkv", f.out / "c_SBS.mkv"}));
+  EXPECT_EQ(f.outputNames(), (std::vector<std::string>{"a_SBS.mkv", "c_SBS.mkv"})) << "no work directory is left";
+  auto [left, right] = halfLumaMeans(f.out / "c_SBS.mkv");
+  EXPECT_LT(left, 70) << "base view on the left";
+  EXPECT_GT(right, 170) << "MVC view on the right";
+}
+
+/// Released when a tool of the run opens the FIFO for writing: the test
+/// learns that the tool is running without polling for it.
+class ToolStarted {
+public:
+  ToolStarted(fs::path fifo, std::shared_ptr<QueueExecutor> executor, std::shared_ptr<std::atomic<bool>> flag)
+      : fifo_(std::move(fifo)) {
+    EXPECT_EQ(::mkfifo(fifo_.c_str(), 0600), 0);
+    reader_ = std::thread([fifo = fifo_, executor, flag] {
+      std::ifstream in(fifo); // blocks until the tool opens its end
+      std::string ignored((std::istreambuf_iterator<char>(in)), {});
+      executor->post([flag] { flag->store(true); });
+    });
+  }
+  ~ToolStarted() {
+    // A reader still waiting (the tool never came) is released by opening
+    // the other end ourselves.
+    int fd = ::open(fifo_.c_str(), O_WRONLY | O_NONBLOCK);
+    if (fd >= 0)
+      ::close(fd);
+    reader_.join();
+  }
+  ToolStarted(const ToolStarted &) = delete;
+  ToolStarted &operator=(const ToolStarted &) = delete;
+
+private:
+  fs::path fifo_;
+  std::thread reader_;
+};
+
+TEST(EngineRun, CancelDuringTheFirstFileStopsTheDemux) {
+  EngineRunFixture f;
+  fs::path a = f.discSource("a.m2ts"), b = f.discSource("b.m2ts");
+  fs::path fifo = f.dir / "started";
+  auto started = std::make_shared<std::atomic<bool>>(false);
+  ToolStarted signal(fifo, f.executor, started);
+  f.demuxWrites(json::array({{{"write_file", fifo.string()}, {"content", "x"}}, {{"sleep_ms", 120000}}}));
+  f.build();
+  f.model->addFiles({a, b});
+  f.model->startConversion();
+  ASSERT_TRUE(f.executor->drainUntil([&] { return started->load(); }));
+  f.model->cancelConversion();
+  ASSERT_TRUE(f.executor->drainUntil([&] { return ModelFixture::logged(*f.model, "] Conversion cancelled"); }));
+  EXPECT_LT(ModelFixture::logIndex(*f.model, "Conversion cancelled by user"),
+            ModelFixture::logIndex(*f.model, "] Conversion cancelled"));
+  EXPECT_EQ(f.model->currentStage(), ConversionStage::idle);
+  EXPECT_FALSE(f.model->isConverting());
+  EXPECT_EQ(f.model->batchCompletedCount(), 0);
+  EXPECT_FALSE(f.logged("=== Converting 2 of 2: b.m2ts ==="));
+  EXPECT_EQ(f.demuxCount(), 1u);
+  EXPECT_TRUE(f.notifier->posted.empty());
+  f.model.reset(); // joins the worker
+  EXPECT_TRUE(f.outputNames().empty()) << "a cancelled conversion removes its work directory";
+}
+
+TEST(EngineRun, KeptSbsFileIsReusedWithoutDecodingAgain) {
+  struct Case {
+    const char *name;
+    OutputTarget firstTarget;
+    bool keep;
+    std::function<void(ConverterModel &)> between;
+    bool reuse;
+    const char *converterInput; // the file name MVHEVCConverter reads on the second run
+    const char *finalOutput;
+    std::vector<std::string> outputs;
+  };
+  const Case cases[] = {
+      // The cached H.264 Matroska file is remuxed into QuickTime before the converter.
+      {"SBS, then Vision Pro",
+       OutputTarget::sbs3D,
+       false,
+       [](ConverterModel &) {},
+       true,
+       "disc_remuxed.mov",
+       "disc_MV-HEVC.mov",
+       {"disc_MV-HEVC.mov", "disc_SBS.mkv"}},
+      {"Vision Pro kept, then again",
+       OutputTarget::visionPro,
+       true,
+       [](ConverterModel &) {},
+       true,
+       "disc_SBS.mov",
+       "disc_MV-HEVC.mov",
+       {"disc.mov", "disc_MV-HEVC.mov", "disc_SBS.mov"}},
+      {"codec changed in between",
+       OutputTarget::sbs3D,
+       false,
+       [](ConverterModel &m) { m.setOutputCodec(OutputCodec::h265); },
+       false,
+       "disc_SBS.mov",
+       "disc.mov",
+       {"disc.mov", "disc_SBS.mkv"}},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    EngineRunFixture f;
+    fs::path disc = f.discSource("disc.m2ts");
+    f.build();
+    f.model->setOutputTarget(c.firstTarget);
+    f.model->setKeepSBSIntermediate(c.keep);
+    f.select(disc);
+    f.runToEnd();
+    ASSERT_EQ(f.model->currentStage(), ConversionStage::complete) << f.model->errorMessage().value_or("");
+    ASSERT_TRUE(f.model->cachedSBS());
+    std::string kept = c.firstTarget == OutputTarget::sbs3D ? "disc_SBS.mkv" : "disc_SBS.mov";
+    EXPECT_EQ(f.model->cachedSBS()->sbsURL, f.out / kept);
+    EXPECT_TRUE(f.logged("\U0001F4BE Cached SBS for reuse: " + kept));
+
+    c.between(*f.model);
+    f.model->setOutputTarget(OutputTarget::visionPro);
+    f.model->setKeepSBSIntermediate(false);
+    std::size_t demuxes = f.demuxCount();
+    f.runToEnd();
+    ASSERT_EQ(f.model->currentStage(), ConversionStage::complete) << f.model->errorMessage().value_or("");
+    EXPECT_EQ(f.logged("\u2705 Reusing cached SBS: " + kept), c.reuse);
+    EXPECT_EQ(f.demuxCount(), demuxes + (c.reuse ? 0u : 1u)) << "a reuse neither demuxes nor decodes";
+    auto converted = f.tools.calls("MVHEVCConverter");
+    ASSERT_FALSE(converted.empty());
+    EXPECT_EQ(fs::path(converted.back().args[0]).filename(), c.converterInput);
+    EXPECT_EQ(f.model->lastOutputURL(), f.out / c.finalOutput);
+    if (!c.reuse) {
+      EXPECT_TRUE(f.logged("\U0001F5D1 Removed SBS intermediate (toggle 'Keep SBS intermediate' to keep it)"));
+      EXPECT_FALSE(f.model->cachedSBS());
+    }
+    EXPECT_EQ(f.outputNames(), c.outputs);
+  }
+}
+
+} // namespace
+} // namespace kestrova::test
