@@ -1,0 +1,198 @@
+// mvc_variants_bench [FRAMES [WIDTH HEIGHT]]
+//
+// Runs the disk-based chain (interleave to a file, decode both views to YUV
+// files, encode) and the two zero-disk chains (interleave into a FIFO that
+// the streaming decoder reads; interleave to a file, then stream) on the same
+// generated view pair, and prints for each the wall time, the bytes the
+// process and its children dirtied on disk (/proc/self/io write_bytes; reaped
+// children count towards their parent) and the largest work directory seen.
+// The decoder is the JM decoder's test double (it decodes nothing, so the
+// figures show the cost of moving pictures, not of decoding them); ffmpeg is
+// the real one, encoding libx265 where VideoToolbox is absent.
+#include "pipeline/FifoPipeline.h"
+#include "pipeline/InterleaveStep.h"
+#include "pipeline/LdecodDecode.h"
+#include "pipeline/PipelineEngine.h"
+#include "pipeline/SbsEncoder.h"
+#include "pipeline/SbsPipeDecode.h"
+
+#include <fmt/core.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <sys/stat.h>
+
+namespace {
+namespace fs = std::filesystem;
+using namespace kestrova;
+using namespace kestrova::pipeline;
+
+std::string nal(char header, const std::string &payload) {
+  return std::string("\0\0\0\1", 4) + header + payload;
+}
+
+// The stream shape the decoder double reads: delimiters, a size-carrying
+// parameter set, one slice per picture carrying its frame number.
+void writeView(const fs::path &file, int frames, int width, int height, bool mvc) {
+  std::ofstream out(file, std::ios::binary | std::ios::trunc);
+  const std::string size = "W" + std::to_string(width) + "H" + std::to_string(height);
+  for (int frame = 0; frame < frames; ++frame) {
+    out << nal(mvc ? 0x18 : 0x09, "\x10");
+    if (frame == 0)
+      out << nal(mvc ? 0x6F : 0x67, size);
+    out << nal(mvc ? 0x74 : (frame == 0 ? 0x65 : 0x41), "F" + std::to_string(frame));
+  }
+}
+
+std::int64_t writtenBytes() {
+  std::ifstream io("/proc/self/io");
+  std::string key;
+  std::int64_t value = 0;
+  while (io >> key >> value)
+    if (key == "write_bytes:")
+      return value;
+  return -1;
+}
+
+std::uintmax_t directoryBytes(const fs::path &directory) {
+  std::uintmax_t total = 0;
+  std::error_code error;
+  for (const auto &entry : fs::directory_iterator(directory, error))
+    if (entry.is_regular_file(error))
+      total += entry.file_size(error);
+  return total;
+}
+
+struct Setup {
+  fs::path root;
+  int frames, width, height;
+  double seconds() const { return frames / 24.0; }
+};
+
+struct Figures {
+  double wallSeconds;
+  std::int64_t diskBytes;
+  std::uintmax_t peakWorkBytes;
+  std::uintmax_t outputBytes;
+};
+
+/// Runs `chain` in a fresh work directory holding the two views, sampling
+/// the work directory's size at every progress report.
+Figures measure(const Setup &setup, const std::function<void(const fs::path &work, const ProgressReport &)> &chain) {
+  const fs::path work = setup.root / "work";
+  fs::remove_all(work);
+  fs::create_directories(work);
+  writeView(work / "film.264", setup.frames, setup.width, setup.height, false);
+  writeView(work / "film.mvc", setup.frames, setup.width, setup.height, true);
+  std::uintmax_t peak = directoryBytes(work);
+  ProgressReport sample = [&](ConversionStage, double) { peak = std::max(peak, directoryBytes(work)); };
+  ::sync();
+  const auto before = writtenBytes();
+  const auto start = std::chrono::steady_clock::now();
+  chain(work, sample);
+  const auto stop = std::chrono::steady_clock::now();
+  peak = std::max(peak, directoryBytes(work));
+  const auto output = fs::file_size(setup.root / "film_SBS.mkv");
+  return {std::chrono::duration<double>(stop - start).count(), writtenBytes() - before, peak, output};
+}
+
+StreamDecodeRequest request(const Setup &setup, const fs::path &input) {
+  StreamDecodeRequest r;
+  r.input = input;
+  r.audioSource = setup.root / "audio.mkv";
+  r.output = setup.root / "film_SBS.mkv";
+  r.preset = QualityPreset::low;
+  r.codec = OutputCodec::h265;
+  r.duration = setup.seconds();
+  r.width = setup.width;
+  r.height = setup.height;
+  r.frameRateNum = 24;
+  r.frameRateDen = 1;
+  return r;
+}
+
+void diskBased(const Setup &setup, PipelineEngine &engine, const fs::path &work, const ProgressReport &progress) {
+  interleaveNALUnits(engine, work / "film.264", work / "film.mvc", work / "film_interleaved.264");
+  fs::remove(work / "film.264");
+  fs::remove(work / "film.mvc");
+  decodeWithLdecod(engine, work / "film_interleaved.264", work, 2 * setup.frames, progress);
+  SbsEncodeRequest encode;
+  encode.leftView = work / "output_ViewId0000.yuv";
+  encode.rightView = work / "output_ViewId0001.yuv";
+  encode.audioSource = setup.root / "audio.mkv";
+  encode.output = setup.root / "film_SBS.mkv";
+  encode.preset = QualityPreset::low;
+  encode.codec = OutputCodec::h265;
+  encode.duration = setup.seconds();
+  encode.width = setup.width;
+  encode.height = setup.height;
+  encode.frameRateNum = 24;
+  encode.frameRateDen = 1;
+  encodeSBS(engine, encode, progress);
+  fs::remove(work / "film_interleaved.264");
+}
+
+void fifo(const Setup &setup, PipelineEngine &engine, const fs::path &work, const ProgressReport &progress) {
+  if (::mkfifo((work / "interleave_fifo.264").c_str(), 0644) != 0)
+    throw std::runtime_error("mkfifo failed");
+  runFifoPipeline(engine, work / "film.264", work / "film.mvc", request(setup, work / "interleave_fifo.264"), progress);
+  fs::remove(work / "film.264");
+  fs::remove(work / "film.mvc");
+}
+
+void pipeFromFile(const Setup &setup, PipelineEngine &engine, const fs::path &work, const ProgressReport &progress) {
+  interleaveNALUnits(engine, work / "film.264", work / "film.mvc", work / "film_interleaved.264");
+  fs::remove(work / "film.264");
+  fs::remove(work / "film.mvc");
+  decodeSBSPipe(engine, request(setup, work / "film_interleaved.264"), progress);
+  fs::remove(work / "film_interleaved.264");
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+  std::signal(SIGPIPE, SIG_IGN); // as the program does
+  Setup setup{KESTROVA_BENCH_SCRATCH, argc > 1 ? std::atoi(argv[1]) : 48, argc > 3 ? std::atoi(argv[2]) : 1920,
+              argc > 3 ? std::atoi(argv[3]) : 1080};
+  fs::remove_all(setup.root);
+  const fs::path tools = setup.root / "tools";
+  fs::create_directories(tools);
+  fs::create_symlink(KESTROVA_FAKE_LDECOD_PATH, tools / "ldecod");
+  fs::create_symlink(KESTROVA_FAKE_LDECOD_PATH, tools / "ldecod-pipe");
+  fs::create_symlink(KESTROVA_YUV_HSTACK_PATH, tools / "yuv_hstack");
+  fs::create_symlink("/usr/bin/ffmpeg", tools / "ffmpeg");
+  if (std::system(("/usr/bin/ffmpeg -v error -y -f lavfi -i sine=frequency=440:sample_rate=48000 -t " +
+                   std::to_string(setup.seconds()) + " -c:a aac '" + (setup.root / "audio.mkv").string() + "'")
+                      .c_str()) != 0)
+    return 1;
+
+  tools::SystemPrograms programs;
+  programs.which = (setup.root / "no-which").string();
+  PipelineEngine engine(
+      tools::ToolLocator(tools::BundlePaths{"", "/nonexistent", ""}, programs, {(tools / "").string()}));
+  const double pictureBytes = setup.width * setup.height * 1.5;
+  fmt::print("{} frame pairs of {}x{} ({:.1f} MB of decoded pictures per view), libx265 encode, 2 rounds\n",
+             setup.frames, setup.width, setup.height, setup.frames * pictureBytes / 1e6);
+  fmt::print("{:<28} {:>9} {:>16} {:>18} {:>10}\n", "variant", "wall s", "disk written MB", "peak work dir MB",
+             "output MB");
+  struct Chain {
+    const char *name;
+    void (*run)(const Setup &, PipelineEngine &, const fs::path &, const ProgressReport &);
+  };
+  const Chain chains[] = {
+      {"E disk-based", diskBased}, {"C FIFO (zero-disk)", fifo}, {"D pipe from file", pipeFromFile}};
+  for (int round = 0; round < 2; ++round)
+    for (const auto &chain : chains) {
+      auto figures = measure(setup, [&](const fs::path &work, const ProgressReport &progress) {
+        chain.run(setup, engine, work, progress);
+      });
+      fmt::print("{:<28} {:>9.2f} {:>16.1f} {:>18.1f} {:>10.2f}\n", chain.name, figures.wallSeconds,
+                 figures.diskBytes / 1e6, figures.peakWorkBytes / 1e6, figures.outputBytes / 1e6);
+    }
+  fs::remove_all(setup.root);
+  return 0;
+}
