@@ -65,6 +65,8 @@ TEST(MvcPipeline, ConvertsToFullSideBySide) {
     f.job.durationLimit = row.durationLimit;
     f.info.duration = row.sourceDuration;
     auto result = f.convert();
+    // The fixture's folder has ldecod but no streaming decoder: disk-based.
+    EXPECT_TRUE(f.logged("=== Step 3: Decoding MVC to YUV (disk-based fallback) ==="));
     EXPECT_TRUE(f.logged(std::string("Running ffmpeg to create Full SBS 3D (H.264), ") + row.encodeLine));
     EXPECT_EQ(f.outputNames(), row.outputs) << "the work directory is gone and nothing else is left";
     fs::path sbs = f.output / row.outputs.back();
