@@ -81,6 +81,12 @@ void writeFrame(std::ostream &out, int width, int height, int view, long frame) 
   out << luma << chroma;
 }
 
+// One write per line: standard error is unbuffered, and a line written in
+// pieces may reach the reader in two chunks.
+void reportPairs(std::size_t pairs) {
+  std::cerr << ("ldecod-pipe: " + std::to_string(pairs) + " frame pairs decoded\n");
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -149,10 +155,10 @@ int main(int argc, char **argv) {
     for (std::size_t i = 0; i < pictures.size(); ++i) {
       writeFrame(std::cout, width, height, pictures[i].view, pictures[i].frame);
       if (pictures[i].view == 1 && (i / 2 + 1) % 4 == 0)
-        std::cerr << "ldecod-pipe: " << i / 2 + 1 << " frame pairs decoded" << std::endl;
+        reportPairs(i / 2 + 1);
     }
     std::cout.flush();
-    std::cerr << "ldecod-pipe: " << pictures.size() / 2 << " frame pairs decoded" << std::endl;
+    reportPairs(pictures.size() / 2);
     return std::cout ? 0 : 1;
   }
 
