@@ -155,16 +155,24 @@ TEST(BatchRun, CancelDuringTheFirstFileAndASecondStart) {
   EXPECT_TRUE(f.notifier->posted.empty());
 }
 
-TEST(BatchRun, DestroyingTheModelStopsARunningConversion) {
-  RunFixture f;
-  fs::path a = f.sbsSource("a.mkv");
-  f.environment.runner = blockingRunner(f.environment.engine);
-  f.build();
-  f.select(a);
-  f.model->startConversion();
-  ASSERT_TRUE(f.executor->drainUntil([&] { return f.model->currentStage() == ConversionStage::decoding; }));
-  f.model.reset(); // joins the worker; would hang if the engine were not cancelled
-  f.executor->drainAvailable();
+TEST(BatchRun, QuittingOrDestroyingTheModelStopsARunningConversion) {
+  for (bool quit : {false, true}) {
+    SCOPED_TRACE(quit ? "application quits" : "model destroyed");
+    RunFixture f;
+    fs::path a = f.sbsSource("a.mkv");
+    f.environment.runner = blockingRunner(f.environment.engine);
+    f.build();
+    f.select(a);
+    f.model->startConversion();
+    ASSERT_TRUE(f.executor->drainUntil([&] { return f.model->currentStage() == ConversionStage::decoding; }));
+    if (quit) {
+      f.model->applicationWillTerminate();
+      ASSERT_TRUE(f.executor->drainUntil([&] { return ModelFixture::logged(*f.model, "] Conversion cancelled"); }));
+      EXPECT_TRUE(f.environment.engine->isCancelled());
+    }
+    f.model.reset(); // joins the worker; would hang if the engine were not cancelled
+    f.executor->drainAvailable();
+  }
 }
 
 // Fresh conversions that leave an SBS intermediate, and a record of reuse.
