@@ -1,0 +1,55 @@
+#include "PipeFolder.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <vector>
+
+namespace kestrova::helpers {
+
+namespace {
+
+[[noreturn]] void fail(const std::string &what) {
+  throw PumpError("ldecod-pipe: " + what + ": " + std::strerror(errno));
+}
+
+nal::UniqueFd openOrFail(const std::string &path, int flags, const std::string &what) {
+  nal::UniqueFd fd(::open(path.c_str(), flags | O_CLOEXEC | O_NONBLOCK));
+  if (!fd.valid())
+    fail(what + " " + path);
+  return fd;
+}
+
+} // namespace
+
+PipeFolder::PipeFolder(const std::string &outputFile) {
+  std::filesystem::path parent = std::filesystem::path(outputFile).parent_path();
+  std::string pattern = ((parent.empty() ? std::filesystem::path(".") : parent) / ".ldecod-pipe-XXXXXX").string();
+  std::vector<char> name(pattern.begin(), pattern.end());
+  name.push_back('\0');
+  if (::mkdtemp(name.data()) == nullptr)
+    fail("cannot make a private folder like " + pattern);
+  path_ = name.data();
+  for (const char *fifo : {"in.264", "out_ViewId0000.yuv", "out_ViewId0001.yuv"})
+    if (::mkfifo((path_ / fifo).c_str(), 0600) != 0)
+      fail("cannot make the named pipe " + (path_ / fifo).string());
+}
+
+PipeFolder::~PipeFolder() {
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
+}
+
+PumpEndpoints PipeFolder::openEndpoints(const std::string &source) const {
+  PumpEndpoints io;
+  io.source = openOrFail(source, O_RDONLY, "cannot open the input stream");
+  // Opened for reading too, so that neither side waits for the other to
+  // open; the decoder sees the end of the stream once this end is closed.
+  io.decoderInput = openOrFail(inputPath(), O_RDWR, "cannot open");
+  io.views[0] = openOrFail((path_ / "out_ViewId0000.yuv").string(), O_RDONLY, "cannot open");
+  io.views[1] = openOrFail((path_ / "out_ViewId0001.yuv").string(), O_RDONLY, "cannot open");
+  return io;
+}
+
+} // namespace kestrova::helpers

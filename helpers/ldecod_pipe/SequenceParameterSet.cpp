@@ -1,0 +1,189 @@
+#include "SequenceParameterSet.h"
+
+#include <vector>
+
+namespace kestrova::helpers {
+
+namespace {
+
+// Exp-Golomb and fixed-width reads over the payload with emulation-prevention
+// bytes (00 00 03) taken out first. Running off the end sets `overrun` instead
+// of throwing, so the parser checks once at the end of each group of fields.
+class BitReader {
+public:
+  explicit BitReader(std::span<const std::uint8_t> escaped) {
+    int zeros = 0;
+    for (std::uint8_t byte : escaped) {
+      if (zeros >= 2 && byte == 3) {
+        zeros = 0;
+        continue;
+      }
+      zeros = byte == 0 ? zeros + 1 : 0;
+      bytes_.push_back(byte);
+    }
+  }
+
+  std::uint32_t bit() {
+    if (position_ >= bytes_.size() * 8) {
+      overrun = true;
+      return 0;
+    }
+    std::uint32_t value = (bytes_[position_ / 8] >> (7 - position_ % 8)) & 1;
+    ++position_;
+    return value;
+  }
+
+  std::uint32_t bits(int count) {
+    std::uint32_t value = 0;
+    for (int i = 0; i < count; ++i)
+      value = (value << 1) | bit();
+    return value;
+  }
+
+  std::uint32_t ue() {
+    int leadingZeros = 0;
+    while (bit() == 0 && !overrun) {
+      if (++leadingZeros > 31) {
+        overrun = true;
+        return 0;
+      }
+    }
+    return (std::uint32_t{1} << leadingZeros) - 1 + bits(leadingZeros);
+  }
+
+  std::int32_t se() {
+    std::uint32_t code = ue();
+    auto magnitude = static_cast<std::int32_t>((code + 1) / 2);
+    return code % 2 == 1 ? magnitude : -magnitude;
+  }
+
+  bool overrun = false;
+
+private:
+  std::vector<std::uint8_t> bytes_;
+  std::size_t position_ = 0;
+};
+
+void skipScalingList(BitReader &reader, int size) {
+  std::int32_t last = 8, next = 8;
+  for (int j = 0; j < size; ++j) {
+    if (next != 0)
+      next = (last + reader.se() + 256) % 256;
+    last = next == 0 ? last : next;
+  }
+}
+
+bool hasChromaFields(std::uint32_t profile) {
+  switch (profile) {
+  case 100:
+  case 110:
+  case 122:
+  case 244:
+  case 44:
+  case 83:
+  case 86:
+  case 118:
+  case 128:
+  case 138:
+  case 139:
+  case 134:
+  case 135:
+    return true;
+  default:
+    return false;
+  }
+}
+
+} // namespace
+
+std::size_t DecodedPictureFormat::frameBytes() const {
+  const auto w = static_cast<std::size_t>(width), h = static_cast<std::size_t>(height);
+  const std::size_t lumaSample = bitDepthLuma > 8 ? 2 : 1, chromaSample = bitDepthChroma > 8 ? 2 : 1;
+  std::size_t chroma = 0;
+  switch (chromaFormat) {
+  case 0:
+  case 1:
+    chroma = 2 * (w / 2) * (h / 2);
+    break;
+  case 2:
+    chroma = 2 * (w / 2) * h;
+    break;
+  default:
+    chroma = 2 * w * h;
+    break;
+  }
+  return w * h * lumaSample + chroma * chromaSample;
+}
+
+std::optional<DecodedPictureFormat> parseSequenceParameterSet(std::span<const std::uint8_t> rbsp) {
+  BitReader r(rbsp);
+  DecodedPictureFormat format;
+  const std::uint32_t profile = r.bits(8);
+  r.bits(16); // constraint flags and level
+  if (r.ue() > 31)
+    return std::nullopt;
+  bool separateColourPlanes = false;
+  if (hasChromaFields(profile)) {
+    format.chromaFormat = static_cast<int>(r.ue());
+    if (format.chromaFormat > 3)
+      return std::nullopt;
+    if (format.chromaFormat == 3)
+      separateColourPlanes = r.bit() != 0;
+    format.bitDepthLuma = 8 + static_cast<int>(r.ue());
+    format.bitDepthChroma = 8 + static_cast<int>(r.ue());
+    if (format.bitDepthLuma > 14 || format.bitDepthChroma > 14)
+      return std::nullopt;
+    r.bit(); // qpprime_y_zero_transform_bypass_flag
+    if (r.bit() != 0) {
+      const int lists = format.chromaFormat == 3 ? 12 : 8;
+      for (int i = 0; i < lists; ++i)
+        if (r.bit() != 0)
+          skipScalingList(r, i < 6 ? 16 : 64);
+    }
+  }
+  r.ue(); // log2_max_frame_num_minus4
+  const std::uint32_t pocType = r.ue();
+  if (pocType == 0) {
+    r.ue();
+  } else if (pocType == 1) {
+    r.bit();
+    r.se();
+    r.se();
+    const std::uint32_t cycle = r.ue();
+    if (cycle > 255)
+      return std::nullopt;
+    for (std::uint32_t i = 0; i < cycle; ++i)
+      r.se();
+  } else if (pocType != 2) {
+    return std::nullopt;
+  }
+  r.ue();  // max_num_ref_frames
+  r.bit(); // gaps_in_frame_num_value_allowed_flag
+  const std::uint32_t widthInMbs = r.ue() + 1;
+  const std::uint32_t heightInMapUnits = r.ue() + 1;
+  const std::uint32_t frameMbsOnly = r.bit();
+  if (frameMbsOnly == 0)
+    r.bit(); // mb_adaptive_frame_field_flag
+  r.bit();   // direct_8x8_inference_flag
+  std::uint32_t cropLeft = 0, cropRight = 0, cropTop = 0, cropBottom = 0;
+  if (r.bit() != 0) {
+    cropLeft = r.ue();
+    cropRight = r.ue();
+    cropTop = r.ue();
+    cropBottom = r.ue();
+  }
+  if (r.overrun || widthInMbs > 1024 || heightInMapUnits > 1024)
+    return std::nullopt;
+  // Crop offsets count in chroma sample units (one luma sample without chroma).
+  const int chromaArrayType = separateColourPlanes ? 0 : format.chromaFormat;
+  const std::uint32_t cropUnitX = chromaArrayType == 1 || chromaArrayType == 2 ? 2 : 1;
+  const std::uint32_t cropUnitY = (chromaArrayType == 1 ? 2 : 1) * (2 - frameMbsOnly);
+  const std::uint32_t fullWidth = widthInMbs * 16, fullHeight = heightInMapUnits * 16 * (2 - frameMbsOnly);
+  if (cropUnitX * (cropLeft + cropRight) >= fullWidth || cropUnitY * (cropTop + cropBottom) >= fullHeight)
+    return std::nullopt;
+  format.width = static_cast<int>(fullWidth - cropUnitX * (cropLeft + cropRight));
+  format.height = static_cast<int>(fullHeight - cropUnitY * (cropTop + cropBottom));
+  return format;
+}
+
+} // namespace kestrova::helpers

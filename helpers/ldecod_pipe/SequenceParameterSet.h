@@ -1,0 +1,29 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+
+namespace kestrova::helpers {
+
+/// What the JM decoder's output files look like for one sequence: the
+/// cropped picture size and the sample layout it writes per picture.
+struct DecodedPictureFormat {
+  int width = 0;          ///< after cropping, as the decoder writes it
+  int height = 0;         ///< after cropping
+  int chromaFormat = 1;   ///< chroma_format_idc: 0 = 4:0:0, 1 = 4:2:0, 2 = 4:2:2, 3 = 4:4:4
+  int bitDepthLuma = 8;   ///< bits per luma sample
+  int bitDepthChroma = 8; ///< bits per chroma sample
+
+  /// Bytes of one picture in the decoder's output file. The decoder writes
+  /// 4:0:0 with blank 4:2:0 chroma planes, and samples above 8 bits as two bytes.
+  std::size_t frameBytes() const;
+};
+
+/// Reads a sequence parameter set. `rbsp` is the NAL unit after its one-byte
+/// header, emulation-prevention bytes still in place. No value when the
+/// bits end early or a field is out of range.
+std::optional<DecodedPictureFormat> parseSequenceParameterSet(std::span<const std::uint8_t> rbsp);
+
+} // namespace kestrova::helpers
