@@ -42,10 +42,12 @@ public:
   void picture(std::int64_t done) {
     const auto total = std::max(expected_, done);
     const auto percent = total > 0 ? done * 100 / total : 0;
-    if (percent == lastPercent_ && done != total) {
+    if ((percent == lastPercent_ && done != total) || (done == lastDone_ && total == lastTotal_)) {
       return;
     }
     lastPercent_ = percent;
+    lastDone_ = done;
+    lastTotal_ = total;
     out_ << "Frame " << done << '/' << total << " (" << percent << "%)\n" << std::flush;
   }
 
@@ -60,6 +62,8 @@ private:
   std::ostream &out_;
   std::int64_t expected_;
   std::int64_t lastPercent_ = -1;
+  std::int64_t lastDone_ = -1;
+  std::int64_t lastTotal_ = -1;
 };
 
 // Writes the single-layer encodes as Annex B files, for checking the two-layer stream.
@@ -112,6 +116,17 @@ struct Muxer {
     left.erase(left.begin(), left.begin() + static_cast<std::ptrdiff_t>(ready));
     right.erase(right.begin(), right.begin() + static_cast<std::ptrdiff_t>(ready));
     return ready;
+  }
+
+  // The view to wait for while the encoders drain: the one still encoding, or of two still
+  // encoding the one with fewer pictures waiting here; null once both are drained.
+  EncoderThread *behind(EncoderThread &leftThread, EncoderThread &rightThread) const {
+    const bool leftOpen = !leftThread.drained();
+    const bool rightOpen = !rightThread.drained();
+    if (leftOpen && (!rightOpen || left.size() <= right.size())) {
+      return &leftThread;
+    }
+    return rightOpen ? &rightThread : nullptr;
   }
 };
 
@@ -185,11 +200,19 @@ void convert(const ConversionRequest &request, std::ostream &progressOut, std::o
     }
     left.finish();
     right.finish();
+    // Each wait is for the view that is behind, since only it can complete the next pair.
+    while (EncoderThread *behind = muxer.behind(left, right)) {
+      behind->waitForPictures(stop);
+      if (stop.stop_requested()) {
+        throw Cancelled();
+      }
+      if (const auto count = muxer.drain(left, right); count > 0) {
+        muxed += static_cast<std::int64_t>(count);
+        progress.picture(muxed);
+      }
+    }
     left.join();
     right.join();
-    if (stop.stop_requested()) {
-      throw Cancelled();
-    }
     muxed += static_cast<std::int64_t>(muxer.drain(left, right));
     if (!muxer.left.empty() || !muxer.right.empty() || muxed != pts) {
       throw StructureError("the two views' encodes produced different numbers of pictures");

@@ -50,6 +50,19 @@ std::vector<CodedPicture> EncoderThread::take() {
   return std::exchange(coded_, {});
 }
 
+void EncoderThread::waitForPictures(std::stop_token stop) {
+  std::unique_lock lock(mutex_);
+  changed_.wait(lock, stop, [this] { return !coded_.empty() || drained_ || error_; });
+  if (error_) {
+    std::rethrow_exception(error_);
+  }
+}
+
+bool EncoderThread::drained() {
+  std::lock_guard lock(mutex_);
+  return drained_;
+}
+
 void EncoderThread::join() {
   if (thread_.joinable()) {
     thread_.join();
@@ -89,24 +102,34 @@ void EncoderThread::run() {
       }
       encoder_.encode(picture, item.second, done);
       item.first.reset();
-      if (!done.empty()) {
-        std::lock_guard lock(mutex_);
-        for (auto &coded : done) {
-          coded_.push_back(std::move(coded));
-        }
-        done.clear();
+      publish(done);
+    }
+    // The encoder holds a lookahead's worth of pictures; hand them out one by one, so that
+    // progress keeps moving and a stop does not wait for the whole drain.
+    while (encoder_.flushOne(done)) {
+      if (!publish(done)) {
+        return;
       }
     }
-    encoder_.flush(done);
     std::lock_guard lock(mutex_);
-    for (auto &coded : done) {
-      coded_.push_back(std::move(coded));
-    }
+    drained_ = true;
+    changed_.notify_all();
   } catch (...) {
     std::lock_guard lock(mutex_);
     error_ = std::current_exception();
+    drained_ = true;
     changed_.notify_all();
   }
+}
+
+bool EncoderThread::publish(std::vector<CodedPicture> &done) {
+  std::lock_guard lock(mutex_);
+  for (auto &coded : done) {
+    coded_.push_back(std::move(coded));
+  }
+  done.clear();
+  changed_.notify_all();
+  return !stopping_;
 }
 
 } // namespace kestrova::mvhevc

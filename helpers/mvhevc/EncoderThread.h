@@ -7,6 +7,7 @@
 #include <deque>
 #include <exception>
 #include <mutex>
+#include <stop_token>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -28,20 +29,28 @@ public:
   void finish();
   /// Moves out the coded pictures finished so far. Rethrows an encoder failure.
   std::vector<CodedPicture> take();
+  /// Waits until a coded picture is ready, the encoder is drained, or `stop` is requested.
+  /// Rethrows an encoder failure.
+  void waitForPictures(std::stop_token stop);
+  /// True once the thread has drained its encoder (or failed).
+  bool drained();
   /// Waits until the thread has drained its encoder. Rethrows an encoder failure.
   void join();
 
 private:
   void run();
+  /// Moves `done` into the shared list and wakes waiters; false once the thread is told to stop.
+  bool publish(std::vector<CodedPicture> &done);
 
   ViewEncoder encoder_;
   int offsetX_;
   std::mutex mutex_;
-  std::condition_variable changed_;
+  std::condition_variable_any changed_; // any: waitForPictures also wakes on a stop request
   std::deque<std::pair<SharedFrame, std::int64_t>> queue_;
   std::vector<CodedPicture> coded_;
   bool finishing_ = false;
   bool stopping_ = false;
+  bool drained_ = false;
   std::exception_ptr error_;
   std::thread thread_;
 };

@@ -129,19 +129,23 @@ void ViewEncoder::encode(const PlanarPicture &picture, std::int64_t pts, std::ve
   }
 }
 
-void ViewEncoder::flush(std::vector<CodedPicture> &out) {
+bool ViewEncoder::flushOne(std::vector<CodedPicture> &out) {
   auto &s = *state_;
-  for (;;) {
-    x265_nal *nals = nullptr;
-    std::uint32_t count = 0;
-    const int result = x265_encoder_encode(s.encoder, &nals, &count, nullptr, s.output);
-    if (result < 0) {
-      throw EncoderError("libx265 failed while flushing");
-    }
-    if (result == 0) {
-      return;
-    }
-    out.push_back(codedPicture(nals, count, *s.output));
+  x265_nal *nals = nullptr;
+  std::uint32_t count = 0;
+  const int result = x265_encoder_encode(s.encoder, &nals, &count, nullptr, s.output);
+  if (result < 0) {
+    throw EncoderError("libx265 failed while flushing");
+  }
+  if (result == 0) {
+    return false;
+  }
+  out.push_back(codedPicture(nals, count, *s.output));
+  return true;
+}
+
+void ViewEncoder::flush(std::vector<CodedPicture> &out) {
+  while (flushOne(out)) {
   }
 }
 

@@ -56,7 +56,9 @@ public:
 
   /// Encodes one picture; libx265 copies it before returning. Appends finished pictures.
   void encode(const PlanarPicture &picture, std::int64_t pts, std::vector<CodedPicture> &out);
-  /// Drains the pictures still in flight. Appends them to `out`.
+  /// Drains one picture still in flight and appends it to `out`; false when none was left.
+  bool flushOne(std::vector<CodedPicture> &out);
+  /// Drains every picture still in flight. Appends them to `out`.
   void flush(std::vector<CodedPicture> &out);
 
 private:

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <numeric>
 #include <set>
 #include <sstream>
 
@@ -106,7 +107,23 @@ protected:
 };
 
 TEST_F(ConvertedClip, ReportsProgressAndCompletes) {
-  EXPECT_NE(conversion_.out.find("Frame 12/12 (100%)"), std::string::npos) << conversion_.out;
+  // A line for every picture, including those the encoders still held when the input ended
+  // (more than this short clip), and the exact last line once. The count may be repeated when the
+  // container's estimate of the total was off.
+  std::vector<int> counts;
+  std::istringstream lines(conversion_.out);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.rfind("Frame ", 0) == 0) {
+      counts.push_back(std::stoi(line.substr(6)));
+    }
+  }
+  counts.erase(std::unique(counts.begin(), counts.end()), counts.end());
+  std::vector<int> expected(kFrames);
+  std::iota(expected.begin(), expected.end(), 1);
+  EXPECT_EQ(counts, expected) << conversion_.out;
+  const auto last = conversion_.out.find("Frame 12/12 (100%)\n");
+  EXPECT_NE(last, std::string::npos) << conversion_.out;
+  EXPECT_EQ(conversion_.out.find("Frame 12/12", last + 1), std::string::npos) << conversion_.out;
   EXPECT_TRUE(fs::exists(path("out.mov")));
   EXPECT_FALSE(leftovers(dir_->path(), "out.mov.partial"));
 }
