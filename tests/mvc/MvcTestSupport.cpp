@@ -81,6 +81,15 @@ void MvcConversionFixture::demuxWrites(const std::vector<std::string> &suffixes,
   tools.add("tsmuxer", {{"steps", steps}});
 }
 
+void MvcConversionFixture::blockFifo() {
+  auto script = nlohmann::json::parse(readFile(tools / "tsmuxer.fake.json"));
+  fs::remove(tools / "tsmuxer");
+  tools.add("tsmuxer-demux", script);
+  writeFile(tools / "tsmuxer", "#!/bin/bash\n\"$(dirname \"$0\")/tsmuxer-demux\" \"$@\" || exit\n"
+                               "mkdir -p \"$2/interleave_fifo.264/in-the-way\"\n");
+  fs::permissions(tools / "tsmuxer", fs::perms::owner_all, fs::perm_options::add);
+}
+
 std::vector<fs::path> MvcConversionFixture::workDirectories() const {
   std::vector<fs::path> found;
   for (const auto &entry : fs::directory_iterator(output))

@@ -57,6 +57,9 @@ struct MvcConversionFixture : MvcEngineFixture {
   /// streams written into the directory it is given (`mvcFrames` MVC access
   /// units, kFrames by default).
   void demuxWrites(const std::vector<std::string> &suffixes, int mvcFrames = kFrames);
+  /// Makes tsMuxeR's double also leave a non-empty folder where the FIFO
+  /// goes, so that no FIFO can be made there. Call after demuxWrites.
+  void blockFifo();
   ConversionResult convert() { return engine->convert(job, info, progressRecorder(), {}); }
   std::vector<std::filesystem::path> workDirectories() const;
   /// The output folder's entries, sorted.

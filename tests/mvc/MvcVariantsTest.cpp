@@ -25,14 +25,16 @@ struct IgnoreSigpipe {
   void (*previous)(int);
 };
 
-enum class Variant { dualSplitParallel, parallel, fifo };
+enum class Variant { dualSplitParallel, parallel, fifo, pipeFromFile };
 
 /// A conversion fixture whose tool folder selects `variant`.
 struct VariantFixture : MvcConversionFixture {
   IgnoreSigpipe sigpipe;
   VariantFixture(Variant variant, Stereo3DMode mode) : MvcConversionFixture("disc.m2ts", mode) {
     addStreamingTools();
-    if (variant != Variant::fifo)
+    if (variant == Variant::pipeFromFile)
+      blockFifo();
+    if (variant == Variant::parallel || variant == Variant::dualSplitParallel)
       addParallelScript(variant == Variant::dualSplitParallel);
   }
 };
@@ -44,6 +46,8 @@ const char *decisionLine(Variant variant) {
   case Variant::parallel:
     return "=== Steps 2+3+4: Parallel pipeline \u2014 interleave \u2192 streaming split \u2192 parallel "
            "decode+encode ===";
+  case Variant::pipeFromFile:
+    return "=== Steps 3+4: Zero-disk pipeline (ldecod-pipe \u2192 yuv_hstack \u2192 ffmpeg) ===";
   case Variant::fifo:
     return "=== Steps 2+3+4: FIFO pipeline \u2014 interleave \u2192 decode \u2192 encode (concurrent) ===";
   }
@@ -125,10 +129,12 @@ TEST(MvcVariants, ConvertEndToEndWithViewsInTheirHalves) {
     EXPECT_NE(test::streamSummary(sbs).find(", audio"), std::string::npos) << test::streamSummary(sbs);
     EXPECT_TRUE(f.tools.calls("ldecod").empty()) << "no disk-based decode";
     for (const auto &name : workAtFinish)
-      EXPECT_FALSE(name.ends_with(".yuv") || name.ends_with(".mvc") || name == "interleave_fifo.264" ||
+      EXPECT_FALSE(name.ends_with(".yuv") || name.ends_with(".mvc") ||
+                   (name == "interleave_fifo.264" && row.variant != Variant::pipeFromFile) ||
                    (row.variant != Variant::parallel && name.ends_with(".264") && name != "input_stream.264"))
           << name << " left in the work directory";
-    const bool direct = row.variant != Variant::fifo && row.target == OutputTarget::visionPro;
+    const bool direct = (row.variant == Variant::parallel || row.variant == Variant::dualSplitParallel) &&
+                        row.target == OutputTarget::visionPro;
     EXPECT_EQ(f.tools.calls("MVHEVCConverter").size(), row.target == OutputTarget::visionPro && !direct ? 1u : 0u);
     auto pairs = f.progressPairs();
     EXPECT_TRUE(std::is_sorted(pairs.begin(), pairs.end(), [](const auto &a, const auto &b) {
@@ -194,9 +200,10 @@ TEST(MvcVariants, CancelLeavesNoProcessAndNoWorkDirectory) {
   for (const auto &row : rows) {
     SCOPED_TRACE(row.name);
     VariantFixture f(row.variant, Stereo3DMode::mvcSeparateTracks());
-    if (row.variant == Variant::fifo) {
-      // A decoder that reports and then hangs without opening the FIFO:
-      // the interleaver is left waiting for its reader.
+    const bool piped = row.variant == Variant::fifo || row.variant == Variant::pipeFromFile;
+    if (piped) {
+      // A decoder that reports and then hangs without reading its input (in
+      // the FIFO variant the interleaver is left waiting for its reader).
       fs::remove(f.tools / "ldecod-pipe");
       f.tools.add("ldecod-pipe",
                   {{"steps", {{{"stderr", "ldecod-pipe: 1 frame pairs decoded\n"}}, {{"sleep_ms", 60000}}}}});
@@ -206,15 +213,14 @@ TEST(MvcVariants, CancelLeavesNoProcessAndNoWorkDirectory) {
     std::atomic<bool> cancelled{false};
     std::optional<ConversionError> error;
     try {
-      f.engine->convert(
-          f.job, f.info,
-          [&](ConversionStage stage, double) {
-            // The hanging script says so with its phase-2 line (encoding).
-            if (stage == (row.variant == Variant::fifo ? ConversionStage::decoding : ConversionStage::encoding) &&
-                !cancelled.exchange(true))
-              f.engine->cancel();
-          },
-          {});
+      f.engine->convert(f.job, f.info,
+                        [&](ConversionStage stage, double) {
+                          // The hanging script says so with its phase-2 line (encoding).
+                          if (stage == (piped ? ConversionStage::decoding : ConversionStage::encoding) &&
+                              !cancelled.exchange(true))
+                            f.engine->cancel();
+                        },
+                        {});
     } catch (const ConversionError &e) {
       error = e;
     }
@@ -226,7 +232,7 @@ TEST(MvcVariants, CancelLeavesNoProcessAndNoWorkDirectory) {
     if (fs::exists(f.tools / "parallel-pipeline.sleeper"))
       EXPECT_FALSE(test::processAlive(std::stoi(test::readFile(f.tools / "parallel-pipeline.sleeper"))));
     else
-      EXPECT_EQ(row.variant, Variant::fifo) << "the script's child was never seen";
+      EXPECT_TRUE(piped) << "the script's child was never seen";
     EXPECT_FALSE(f.engine->currentProcess()->isRunning());
   }
 }
@@ -246,6 +252,30 @@ TEST(MvcVariants, FifoInterleaverMismatchFailsAfterTheDecoderEnds) {
   auto work = f.workDirectories();
   ASSERT_EQ(work.size(), 1u) << "a failure keeps the work directory";
   EXPECT_TRUE(fs::exists(work[0] / "pipe_pipeline.sh"));
+}
+
+TEST(MvcVariants, FifoDecoderFailureEndsTheRunWithoutWaitingForTheInterleaver) {
+  VariantFixture f(Variant::fifo, Stereo3DMode::mvcSeparateTracks());
+  // A decoder that fails before it ever opens the FIFO.
+  std::string errors;
+  for (int line = 1; line <= 12; ++line)
+    errors += "ldecod-pipe: error line " + std::string(line < 10 ? "0" : "") + std::to_string(line) + "\n";
+  fs::remove(f.tools / "ldecod-pipe");
+  f.tools.add("ldecod-pipe", {{"steps", {{{"stderr", errors}}, {{"exit", 1}}}}});
+  try {
+    f.convert();
+    ADD_FAILURE() << "the conversion succeeded";
+  } catch (const ConversionError &error) {
+    EXPECT_EQ(error.kind(), ConversionError::Kind::decodingFailed);
+    EXPECT_TRUE(std::string(error.what()).find("Pipe pipeline exited with code ") != std::string::npos) << error.what();
+  }
+  auto lines = f.logLines();
+  auto excerpt = std::find_if(lines.begin(), lines.end(),
+                              [](const std::string &line) { return line.starts_with("Pipe pipeline stderr:\n"); });
+  ASSERT_NE(excerpt, lines.end());
+  EXPECT_NE(excerpt->find("error line 12"), std::string::npos) << *excerpt;
+  EXPECT_EQ(excerpt->find("error line 02"), std::string::npos) << "only the last ten lines: " << *excerpt;
+  EXPECT_EQ(f.workDirectories().size(), 1u);
 }
 
 TEST(MvcVariants, ParallelScriptFailureFailsTheConversion) {
