@@ -1,0 +1,116 @@
+/// nal-dual-split [--segments N] BASE MVC PREFIX
+///
+/// Splits a base-view stream (access units opened by type-9 delimiters) and
+/// its MVC-view stream (opened by type-24 delimiters) at the same access
+/// units, each piece starting at a base unit with an IDR picture, into at
+/// most N pieces of about equal size (N defaults to the number of cores).
+/// Piece K is written to PREFIX_KKK.264 and PREFIX_KKK.mvc (K from 000), ready
+/// for nal-interleave; each MVC piece starts with the MVC unit of the same
+/// index, so both carry the parameter sets the stream repeats at its IDR
+/// units. A stream with fewer split points than N gives fewer pieces.
+///
+/// Standard output: "segment INDEX FIRST_UNIT UNITS BASE_PIECE MVC_PIECE" per
+/// piece, in order. MVC units beyond the base view's count go with the last
+/// piece. Exit status 0; 1 with an "nal-dual-split: ERROR: ..." line when a
+/// file cannot be read or written or the MVC view ends before a piece
+/// starts (the pieces written so far are removed); 2 for a wrong command line.
+#include "AccessUnitScan.h"
+
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <fcntl.h>
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using namespace kestrova::helpers;
+
+void writeFile(const std::string &path, std::span<const std::uint8_t> bytes) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0)
+    throw std::system_error(errno, std::generic_category(), "cannot create " + path);
+  while (!bytes.empty()) {
+    ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n < 0) {
+      int error = errno;
+      ::close(fd);
+      throw std::system_error(error, std::generic_category(), "cannot write " + path);
+    }
+    bytes = bytes.subspan(static_cast<std::size_t>(n));
+  }
+  if (::close(fd) != 0)
+    throw std::system_error(errno, std::generic_category(), "cannot write " + path);
+}
+
+std::string pieceName(const std::string &prefix, std::size_t index, const char *extension) {
+  char number[16];
+  std::snprintf(number, sizeof number, "_%03zu", index);
+  return prefix + number + extension;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+  std::size_t segments = std::max(1u, std::thread::hardware_concurrency());
+  std::vector<std::string> paths;
+  bool usage = false;
+  for (int i = 1; i < argc; ++i) {
+    std::string_view argument = argv[i];
+    if (argument == "--segments" && i + 1 < argc) {
+      std::string_view value = argv[++i];
+      auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), segments);
+      usage |= error != std::errc() || end != value.data() + value.size() || segments == 0;
+    } else {
+      paths.emplace_back(argument);
+    }
+  }
+  if (usage || paths.size() != 3) {
+    std::fprintf(stderr, "usage: nal-dual-split [--segments N] BASE MVC PREFIX\n");
+    return 2;
+  }
+  std::vector<std::string> written;
+  try {
+    MappedFile base(paths[0]), mvc(paths[1]);
+    const StreamScan baseScan = scanDelimited(base.bytes(), 9);
+    const StreamScan mvcScan = scanDelimited(mvc.bytes(), 24);
+    const auto chosen = chooseSegments(baseScan, segments);
+    for (std::size_t i = 0; i < chosen.size(); ++i) {
+      const Segment &piece = chosen[i];
+      if (piece.firstUnit >= mvcScan.unitOffsets.size())
+        throw std::runtime_error("the MVC view has " + std::to_string(mvcScan.unitOffsets.size()) +
+                                 " access units; piece " + std::to_string(i) + " starts at unit " +
+                                 std::to_string(piece.firstUnit));
+      // The first MVC piece also keeps whatever precedes the first delimiter.
+      const std::uint64_t mvcStart = i == 0 ? 0 : mvcScan.unitOffsets[piece.firstUnit];
+      const bool last = i + 1 == chosen.size();
+      const std::uint64_t mvcEnd = last || chosen[i + 1].firstUnit >= mvcScan.unitOffsets.size()
+                                       ? mvcScan.size
+                                       : mvcScan.unitOffsets[chosen[i + 1].firstUnit];
+      const std::string basePiece = pieceName(paths[2], i, ".264"), mvcPiece = pieceName(paths[2], i, ".mvc");
+      written.push_back(basePiece);
+      writeFile(basePiece, base.bytes().subspan(piece.offset, piece.length));
+      written.push_back(mvcPiece);
+      writeFile(mvcPiece, mvc.bytes().subspan(mvcStart, mvcEnd - mvcStart));
+      std::printf("segment %zu %llu %llu %s %s\n", i, static_cast<unsigned long long>(piece.firstUnit),
+                  static_cast<unsigned long long>(piece.units), basePiece.c_str(), mvcPiece.c_str());
+    }
+    return std::fflush(stdout) == 0 ? 0 : 1;
+  } catch (const std::exception &error) {
+    std::fprintf(stderr, "nal-dual-split: ERROR: %s\n", error.what());
+    for (const auto &path : written) {
+      std::error_code ignored;
+      std::filesystem::remove(path, ignored);
+    }
+    return 1;
+  }
+}

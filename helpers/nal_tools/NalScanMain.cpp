@@ -1,0 +1,77 @@
+/// nal-scan [--segments N] STREAM
+///
+/// Finds where a two-view H.264 MVC stream can be cut so that each piece
+/// decodes on its own: at access units whose base-view picture is an IDR
+/// picture. STREAM is the interleaved stream (base and MVC access units
+/// alternating without delimiters, as nal-interleave writes it); a base-view
+/// elementary stream with type-9 delimiters is recognised by its first NAL
+/// unit and scanned by its delimiters.
+///
+/// Standard output, one record per line, fields separated by one blank:
+///   without --segments:  "split UNIT OFFSET" for every split point, then
+///                        "units COUNT" and "bytes SIZE";
+///   with --segments N:   "segment INDEX FIRST_UNIT UNITS OFFSET LENGTH" for
+///                        at most N segments of about equal size, in order,
+///                        covering the whole file (the first starts at
+///                        byte 0); fewer when there are fewer split points.
+/// Units are counted from 0 (base-view access units, one per frame pair).
+/// Exit status 0; 1 with an "nal-scan: ERROR: ..." line when the file cannot
+/// be read; 2 for a wrong command line.
+#include "AccessUnitScan.h"
+
+#include <charconv>
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <system_error>
+
+int main(int argc, char **argv) {
+  using namespace kestrova::helpers;
+  std::size_t segments = 0;
+  const char *input = nullptr;
+  for (int i = 1; i < argc; ++i) {
+    std::string_view argument = argv[i];
+    if (argument == "--segments" && i + 1 < argc) {
+      std::string_view value = argv[++i];
+      auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), segments);
+      if (error != std::errc() || end != value.data() + value.size() || segments == 0)
+        input = nullptr, i = argc;
+    } else if (input == nullptr && !argument.starts_with("--")) {
+      input = argv[i];
+    } else {
+      input = nullptr;
+      break;
+    }
+  }
+  if (input == nullptr) {
+    std::fprintf(stderr, "usage: nal-scan [--segments N] STREAM\n");
+    return 2;
+  }
+  try {
+    MappedFile file(input);
+    auto bytes = file.bytes();
+    // A base-view elementary stream opens with its delimiter; the interleaved
+    // stream has none.
+    std::size_t first = 0;
+    while (first < bytes.size() && bytes[first] == 0)
+      ++first;
+    const bool delimited = first + 1 < bytes.size() && bytes[first] == 1 && (bytes[first + 1] & 0x1F) == 9;
+    StreamScan scan = delimited ? scanDelimited(bytes, 9) : scanInterleaved(bytes);
+    if (segments == 0) {
+      for (const auto &point : scan.points)
+        std::printf("split %llu %llu\n", static_cast<unsigned long long>(point.unit),
+                    static_cast<unsigned long long>(point.offset));
+      std::printf("units %zu\nbytes %llu\n", scan.unitOffsets.size(), static_cast<unsigned long long>(scan.size));
+    } else {
+      auto chosen = chooseSegments(scan, segments);
+      for (std::size_t i = 0; i < chosen.size(); ++i)
+        std::printf("segment %zu %llu %llu %llu %llu\n", i, static_cast<unsigned long long>(chosen[i].firstUnit),
+                    static_cast<unsigned long long>(chosen[i].units), static_cast<unsigned long long>(chosen[i].offset),
+                    static_cast<unsigned long long>(chosen[i].length));
+    }
+    return std::fflush(stdout) == 0 ? 0 : 1;
+  } catch (const std::system_error &error) {
+    std::fprintf(stderr, "nal-scan: ERROR: %s\n", error.what());
+    return 1;
+  }
+}

@@ -1,0 +1,304 @@
+#!/bin/bash
+# parallel-pipeline.sh INPUT SOURCE OUTPUT --width W --height H --fps NUM/DEN
+#     --quality Q --audio-args "ARGS" --workdir DIR [--mvhevc] [--stream]
+#     [--estimated-size BYTES] [--maxrate MBPS] [--swap] [--dual-split BASE MVC]
+#     [--workers N]
+#
+# Decodes and encodes a two-view H.264 MVC stream segment by segment, with as
+# many workers as there are cores, and joins the segments into one Full
+# Side-by-Side file without encoding again.
+#
+#   INPUT     the interleaved stream (nal-interleave's output); with
+#             --dual-split it is the base view and is ignored in favour of BASE
+#   SOURCE    the original file; its first audio track (if any) is added
+#   OUTPUT    the side-by-side file to write (.mov, .mp4 or .mkv)
+#   --quality for side-by-side output the encoder quality 0-100 (VideoToolbox
+#             -q:v; elsewhere libx265 with the CRF the program's encoder table
+#             gives); with --mvhevc the converter's quality 0-1, the SBS step
+#             then using Q x 100
+#   --maxrate a rate cap in Mbit/s: the encoder's for SBS output, the
+#             converter's with --mvhevc
+#   --audio-args  the audio encoder arguments, one argument split at blanks
+#             (aac_at becomes aac where ffmpeg has no AudioToolbox)
+#   --workdir where the segment folder is made (removed on exit, whatever
+#             the outcome)
+#   --mvhevc  also write the MV-HEVC file: OUTPUT named <base>_SBS.<ext> gives
+#             <base>.mov beside it, through MVHEVCConverter
+#   --stream  feed each worker its byte range through a pipe instead of
+#             writing segment files (interleaved input only); the
+#             --estimated-size hint is accepted and only reported
+#   --swap    the source stores the right eye first
+#   --dual-split BASE MVC   split the two views' own streams at the same
+#             access units (nal-dual-split) and interleave each piece on the
+#             fly into a FIFO (nal-interleave)
+#   --workers N  instead of the core count (also KESTROVA_PARALLEL_WORKERS)
+#
+# The helpers (ldecod-pipe, yuv_hstack, nal-scan, nal-dual-split,
+# nal-interleave, MVHEVCConverter) are taken from this script's folder;
+# ffmpeg from this folder or the PATH.
+#
+# Standard output carries the phase lines: "=== Phase 1: ...", "Split into N
+# segments", "worker_K: ... done ...", "Phase 2 time: Xs", "=== Phase 3:
+# Concat ...", "COMPLETE", "Total time: Xs", "Output: PATH". Standard error
+# carries "ERROR: ..." lines. Exit status 0 on success, 1 on any failure,
+# 2 for a wrong command line, 128 + N after signal N.
+set -euo pipefail
+export LC_ALL=C
+set -m # every worker runs in its own process group, so it can be ended whole
+
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+started=$EPOCHREALTIME
+
+fail() {
+  echo "ERROR: $*" >&2
+  exit 1
+}
+usage() {
+  echo "usage: parallel-pipeline.sh INPUT SOURCE OUTPUT --width W --height H --fps N/D --quality Q --audio-args ARGS --workdir DIR [--mvhevc] [--stream] [--estimated-size BYTES] [--maxrate MBPS] [--swap] [--dual-split BASE MVC] [--workers N]" >&2
+  exit 2
+}
+since() {
+  awk -v now="$EPOCHREALTIME" -v then="$1" 'BEGIN { printf "%.1f", now - then }'
+}
+
+# --- command line ---------------------------------------------------------
+[[ $# -ge 3 ]] || usage
+input=$1 source=$2 output=$3
+shift 3
+width="" height="" fps="" quality="" audio_text="" workdir="" maxrate=""
+mvhevc=0 stream=0 swap=0 estimated_size=0 dual_base="" dual_mvc=""
+workers=${KESTROVA_PARALLEL_WORKERS:-}
+while [[ $# -gt 0 ]]; do
+  case $1 in
+  --width) width=${2:-}; shift 2 || usage ;;
+  --height) height=${2:-}; shift 2 || usage ;;
+  --fps) fps=${2:-}; shift 2 || usage ;;
+  --quality) quality=${2:-}; shift 2 || usage ;;
+  --audio-args) audio_text=${2:-}; shift 2 || usage ;;
+  --workdir) workdir=${2:-}; shift 2 || usage ;;
+  --maxrate) maxrate=${2:-}; shift 2 || usage ;;
+  --estimated-size) estimated_size=${2:-}; shift 2 || usage ;;
+  --workers) workers=${2:-}; shift 2 || usage ;;
+  --dual-split)
+    [[ $# -ge 3 ]] || usage
+    dual_base=$2 dual_mvc=$3
+    shift 3
+    ;;
+  --mvhevc) mvhevc=1; shift ;;
+  --stream) stream=1; shift ;;
+  --swap) swap=1; shift ;;
+  *) usage ;;
+  esac
+done
+[[ $width =~ ^[1-9][0-9]*$ && $height =~ ^[1-9][0-9]*$ ]] || usage
+[[ $fps =~ ^[1-9][0-9]*(/[1-9][0-9]*)?$ ]] || usage
+[[ $quality =~ ^[0-9]*\.?[0-9]+$ && -n $workdir ]] || usage
+[[ -z $maxrate || $maxrate =~ ^[1-9][0-9]*$ ]] || usage
+[[ -z $workers ]] && workers=$(nproc 2>/dev/null || echo 1)
+[[ $workers =~ ^[1-9][0-9]*$ ]] || usage
+read -r -a audio_args <<<"$audio_text"
+
+# --- tools -------------------------------------------------------------------
+tool() {
+  if [[ -x "$here/$1" ]]; then
+    echo "$here/$1"
+  elif [[ $2 == path ]] && command -v "$1" >/dev/null; then
+    command -v "$1"
+  else
+    fail "$1 not found beside $0"
+  fi
+}
+ldecod_pipe=$(tool ldecod-pipe here)
+yuv_hstack=$(tool yuv_hstack here)
+ffmpeg=$(tool ffmpeg path)
+if [[ -n $dual_base ]]; then
+  nal_dual_split=$(tool nal-dual-split here)
+  nal_interleave=$(tool nal-interleave here)
+  [[ -f $dual_base && -f $dual_mvc ]] || fail "dual-split input not found: $dual_base / $dual_mvc"
+else
+  nal_scan=$(tool nal-scan here)
+  [[ -f $input ]] || fail "input stream not found: $input"
+fi
+converter=""
+[[ $mvhevc == 1 ]] && converter=$(tool MVHEVCConverter path)
+[[ -d $workdir ]] || fail "work folder not found: $workdir"
+workdir=$(cd -- "$workdir" && pwd) # ffmpeg's concat list resolves relative names from its own folder
+
+# The program's encoder table: VideoToolbox where ffmpeg has it, else libx265
+# with the CRF that stands in for the VideoToolbox quality.
+encoders=$("$ffmpeg" -hide_banner -encoders 2>/dev/null || true)
+if [[ $mvhevc == 1 ]]; then
+  vt_quality=$(awk -v q="$quality" 'BEGIN { printf "%d", q * 100 + 0.5 }')
+else
+  vt_quality=${quality%%.*}
+fi
+if grep -q hevc_videotoolbox <<<"$encoders"; then
+  video_args=(-c:v hevc_videotoolbox -q:v "$vt_quality")
+else
+  case $vt_quality in
+  85) crf=20 ;;
+  80) crf=23 ;;
+  65) crf=26 ;;
+  45) crf=31 ;;
+  *) crf=$(awk -v q="$vt_quality" 'BEGIN { c = 44 - 0.28 * q; if (c < 0) c = 0; if (c > 51) c = 51; printf "%d", c + 0.5 }') ;;
+  esac
+  video_args=(-c:v libx265 -crf "$crf" -preset fast -x265-params log-level=error)
+fi
+if [[ -n $maxrate && $mvhevc == 0 ]]; then
+  video_args+=(-maxrate "${maxrate}M" -bufsize "$((2 * maxrate))M")
+fi
+if ! grep -q aac_at <<<"$encoders"; then
+  for i in "${!audio_args[@]}"; do
+    [[ ${audio_args[i]} == aac_at ]] && audio_args[i]=aac
+  done
+fi
+container_args=()
+case ${output##*.} in
+mov | MOV | mp4 | MP4 | m4v) container_args=(-tag:v hvc1 -movflags +faststart) ;;
+esac
+
+# --- clean-up ------------------------------------------------------------------
+segdir=""
+worker_pids=()
+cleanup() {
+  local pid
+  for pid in "${worker_pids[@]}"; do
+    kill -TERM -- "-$pid" 2>/dev/null || true
+  done
+  for pid in "${worker_pids[@]}"; do
+    wait "$pid" 2>/dev/null || true
+  done
+  if [[ -n $segdir ]]; then
+    rm -rf -- "$segdir"
+  fi
+}
+trap cleanup EXIT
+for sig in INT TERM HUP; do
+  # shellcheck disable=SC2064 # the signal number is fixed when the trap is set
+  trap "echo 'ERROR: stopped by SIG$sig' >&2; exit $((128 + $(kill -l "$sig")))" "$sig"
+done
+segdir=$(mktemp -d "$workdir/parallel_segments.XXXXXX") || fail "cannot make a segment folder in $workdir"
+
+# --- phase 1: split ------------------------------------------------------------
+phase1=$EPOCHREALTIME
+segment_inputs=() segment_mvc=() segment_units=() segment_ranges=()
+if [[ -n $dual_base ]]; then
+  echo "=== Phase 1: dual split of $(basename -- "$dual_base") + $(basename -- "$dual_mvc") for $workers workers ==="
+  split_report=$("$nal_dual_split" --segments "$workers" "$dual_base" "$dual_mvc" "$segdir/seg") ||
+    fail "nal-dual-split FAILED on $dual_base and $dual_mvc"
+  while read -r _ index first units base_piece mvc_piece; do
+    segment_inputs[index]=$base_piece
+    segment_mvc[index]=$mvc_piece
+    segment_units[index]="$first-$((first + units - 1))"
+  done <<<"$split_report"
+else
+  echo "=== Phase 1: scanning $(basename -- "$input") for split points for $workers workers ==="
+  split_report=$("$nal_scan" --segments "$workers" "$input") || fail "nal-scan FAILED on $input"
+  while read -r _ index first units offset length; do
+    segment_units[index]="$first-$((first + units - 1))"
+    segment_ranges[index]="$offset $length"
+    if [[ $workers == 1 || $split_report != *$'\n'* ]]; then
+      segment_inputs[index]=$input # one segment: the stream itself
+    elif [[ $stream == 1 ]]; then
+      segment_inputs[index]=/dev/stdin
+    else
+      segment_inputs[index]="$segdir/seg_$index.264"
+      dd if="$input" of="${segment_inputs[index]}" iflag=skip_bytes,count_bytes skip="$offset" count="$length" \
+        bs=4M status=none || fail "cannot write segment $index"
+    fi
+  done <<<"$split_report"
+fi
+count=${#segment_inputs[@]}
+[[ $count -ge 1 ]] || fail "no access units found in the input stream"
+echo "Split into $count segments"
+[[ $stream == 1 && $estimated_size -gt 0 ]] && echo "Stream mode: about $((estimated_size / 1000000)) MB in $count pipes"
+echo "Phase 1 done in $(since "$phase1")s"
+
+# --- phase 2: decode and encode -------------------------------------------------
+# One worker: [interleave into a FIFO |] ldecod-pipe | yuv_hstack | ffmpeg.
+decode_segment() {
+  local index=$1 stream_input=$2 part=$3
+  local hstack_args=("$width" "$height")
+  [[ $swap == 1 ]] && hstack_args+=(swap)
+  "$ldecod_pipe" -p "InputFile=$stream_input" -p "OutputFile=$segdir/view_$index.yuv" -p DecodeAllLayers=1 |
+    "$yuv_hstack" "${hstack_args[@]}" |
+    "$ffmpeg" -hide_banner -loglevel error -nostdin -y -f rawvideo -pix_fmt yuv420p -s "$((2 * width))x$height" \
+      -r "$fps" -i pipe:0 "${video_args[@]}" -pix_fmt yuv420p -an "$part"
+}
+run_worker() {
+  local index=$1 began=$EPOCHREALTIME
+  local part="$segdir/part_$index.mkv" log="$segdir/worker_$index.log"
+  local status=0
+  if [[ -n $dual_base ]]; then
+    local fifo="$segdir/seg_$index.fifo"
+    mkfifo "$fifo"
+    "$nal_interleave" "${segment_inputs[index]}" "${segment_mvc[index]}" "$fifo" 2>>"$log" &
+    local interleaver=$!
+    decode_segment "$index" "$fifo" "$part" 2>>"$log" || status=$?
+    if ! wait "$interleaver"; then
+      [[ $status != 0 ]] || status=1
+    fi
+  elif [[ $stream == 1 && ${segment_inputs[index]} == /dev/stdin ]]; then
+    local range
+    read -r -a range <<<"${segment_ranges[index]}"
+    tail -c "+$((range[0] + 1))" -- "$input" | head -c "${range[1]}" |
+      decode_segment "$index" /dev/stdin "$part" 2>>"$log" || status=$?
+  else
+    decode_segment "$index" "${segment_inputs[index]}" "$part" 2>>"$log" || status=$?
+  fi
+  if [[ $status != 0 ]]; then
+    echo "ERROR: worker_$index FAILED (exit $status) on units ${segment_units[index]}" >&2
+    tail -n 5 -- "$log" | sed "s/^/ERROR: worker_$index: /" >&2
+    return "$status"
+  fi
+  echo "worker_$index: segment $index (units ${segment_units[index]}) done in $(since "$began")s"
+}
+
+phase2=$EPOCHREALTIME
+echo "=== Phase 2: decoding and encoding $count segments with $workers workers ==="
+for ((index = 0; index < count; index++)); do
+  run_worker "$index" &
+  worker_pids+=("$!")
+done
+failed=0
+for pid in "${worker_pids[@]}"; do
+  wait "$pid" || failed=$((failed + 1))
+done
+worker_pids=()
+[[ $failed == 0 ]] || fail "$failed of $count workers FAILED; no output written"
+echo "Phase 2 time: $(since "$phase2")s"
+
+# --- phase 3: join and add the audio ---------------------------------------------
+echo "=== Phase 3: Concat $count segments and add the source audio ==="
+list="$segdir/parts.txt"
+: >"$list"
+for ((index = 0; index < count; index++)); do
+  part="$segdir/part_$index.mkv"
+  printf "file '%s'\n" "${part//\'/\'\\\'\'}" >>"$list"
+done
+"$ffmpeg" -hide_banner -loglevel error -nostdin -y -f concat -safe 0 -i "$list" -i "$source" \
+  -map 0:v -map '1:a:0?' -c:v copy "${audio_args[@]}" "${container_args[@]}" -shortest "$output" 2>"$segdir/concat.log" ||
+  {
+    sed 's/^/ERROR: concat: /' "$segdir/concat.log" >&2
+    fail "joining the segments FAILED"
+  }
+rm -rf -- "$segdir"
+segdir=""
+final=$output
+if [[ $mvhevc == 1 ]]; then
+  name=$(basename -- "$output")
+  stem=${name%.*}
+  if [[ $stem == *_SBS ]]; then
+    stem=${stem%_SBS}
+  else
+    stem="${stem}_MVHEVC"
+  fi
+  final="$(dirname -- "$output")/$stem.mov"
+  echo "=== MV-HEVC: $(basename -- "$output") -> $(basename -- "$final") ==="
+  converter_args=("$output" "$final" "$quality")
+  [[ -n $maxrate ]] && converter_args+=("$maxrate")
+  "$converter" "${converter_args[@]}" || fail "MVHEVCConverter FAILED on $output"
+fi
+echo "COMPLETE"
+echo "Total time: $(since "$started")s"
+echo "Output: $final"
