@@ -1,11 +1,13 @@
 // Batch runs and the SBS cache through the real engine: Blu-ray sources go
 // through the tsMuxeR, JM decoder and converter doubles and the real ffmpeg,
 // so what the model hands the engine is what a user's run would hand it.
-#include "../mvc/MvcTestSupport.h"
+#include "BlurayMedia.h"
 #include "ModelTestSupport.h"
+#include "fakes/FakeToolFolder.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fcntl.h>
 #include <fstream>
 #include <sys/stat.h>
@@ -43,15 +45,15 @@ struct EngineRunFixture : ModelFixture {
   /// tsMuxeR's double writes both views into the folder it is given, after `before`.
   void demuxWrites(json before) {
     json steps = std::move(before);
-    steps.push_back({{"write_file", "{arg2}/v.track_4113.264"}, {"content", baseViewStream(kFrames, kWidth, kHeight)}});
-    steps.push_back({{"write_file", "{arg2}/v.track_4114.mvc"}, {"content", mvcViewStream(kFrames, kWidth, kHeight)}});
+    steps.push_back({{"write_file", "{arg2}/v.track_4113.264"}, {"content", baseViewText(kFrames, kWidth, kHeight)}});
+    steps.push_back({{"write_file", "{arg2}/v.track_4114.mvc"}, {"content", mvcViewText(kFrames, kWidth, kHeight)}});
     tools.add("tsmuxer", {{"steps", steps}});
   }
 
   /// A real media file that the analysis double reports as a Blu-ray 3D stream.
   fs::path discSource(const std::string &name, bool has3D = true) {
     fs::path file = dir / "sources" / name;
-    makeSourceWithAudio(file);
+    makeMediaWithAudio(file);
     SourceFileInfo info;
     info.url = file;
     info.fileName = name;
@@ -96,8 +98,21 @@ TEST(EngineRun, BlurayBatchSkipsTheFileWithout3D) {
   EngineRunFixture f;
   fs::path a = f.discSource("a.m2ts"), b = f.discSource("b.m2ts", false), c = f.discSource("c.m2ts");
   f.build();
+  // The engine reports from its own threads; the observers hear of every
+  // change on the main thread only, the run's end last.
+  const auto mainThread = std::this_thread::get_id();
+  int offMainThread = 0;
+  std::vector<app::ModelField> seen;
+  f.model->subscribe([&](app::ModelField field) {
+    offMainThread += std::this_thread::get_id() != mainThread;
+    seen.push_back(field);
+  });
   f.model->addFiles({a, b, c});
   f.runToEnd();
+  EXPECT_EQ(offMainThread, 0);
+  EXPECT_GT(std::count(seen.begin(), seen.end(), app::ModelField::progress), 10);
+  ASSERT_FALSE(seen.empty());
+  EXPECT_EQ(seen.back(), app::ModelField::isConverting);
   EXPECT_EQ(f.model->currentStage(), ConversionStage::complete);
   EXPECT_TRUE(f.logged("WARNING: No 3D stream in b.m2ts, skipping"));
   EXPECT_TRUE(f.logged("=== Converting 3 of 3: c.m2ts ==="));
@@ -105,7 +120,7 @@ TEST(EngineRun, BlurayBatchSkipsTheFileWithout3D) {
   EXPECT_EQ(f.demuxCount(), 2u);
   EXPECT_EQ(f.model->batchOutputURLs(), (std::vector<fs::path>{f.out / "a_SBS.mkv", f.out / "c_SBS.mkv"}));
   EXPECT_EQ(f.outputNames(), (std::vector<std::string>{"a_SBS.mkv", "c_SBS.mkv"})) << "no work directory is left";
-  auto [left, right] = halfLumaMeans(f.out / "c_SBS.mkv");
+  auto [left, right] = halfLuma(f.out / "c_SBS.mkv");
   EXPECT_LT(left, 70) << "base view on the left";
   EXPECT_GT(right, 170) << "MVC view on the right";
 }
