@@ -1,1 +1,103 @@
+#include "StreamBuilder.h"
+#include "ToolsFolder.h"
+
 #include <gtest/gtest.h>
+
+namespace kestrova::streaming::test {
+namespace {
+
+namespace fs = std::filesystem;
+using kestrova::test::readFile;
+
+constexpr int kWidth = 128, kHeight = 64;
+
+struct ScriptRun {
+  tools::CollectedOutput output;
+  std::vector<FrameLabel> left, right; ///< per decoded output frame
+};
+
+// Runs the script from `folder` on a generated stream, then decodes its
+// output with ffmpeg and reads the frame counters of both halves.
+ScriptRun runScript(const ToolsFolder &folder, const MvcStreams &streams, const std::string &options) {
+  writeBytes(folder.work() / "in.264", streams.interleaved);
+  writeBytes(folder.work() / "v.264", streams.base);
+  writeBytes(folder.work() / "v.mvc", streams.mvc);
+  fs::remove(folder.work() / "out_SBS.mkv");
+  ScriptRun run;
+  run.output = runShell(quoted(folder.tool("parallel-pipeline.sh").string()) +
+                            " in.264 in.264 out_SBS.mkv --width 128 --height 64 --fps 24/1 --quality 85"
+                            " --audio-args '-c:a copy' --workdir . " +
+                            options,
+                        folder.work());
+  if (!run.output.status.success())
+    return run;
+  auto decode =
+      runShell("ffmpeg -v error -nostdin -y -i out_SBS.mkv -f rawvideo -pix_fmt yuv420p out.yuv", folder.work());
+  EXPECT_TRUE(decode.status.success()) << decode.standardError;
+  const std::string frames = readFile(folder.work() / "out.yuv");
+  run.left = labelFrames(frames, 2 * kWidth, kHeight, 0);
+  run.right = labelFrames(frames, 2 * kWidth, kHeight, kWidth);
+  return run;
+}
+
+bool segmentFolderLeft(const fs::path &work) {
+  for (const auto &entry : fs::directory_iterator(work))
+    if (entry.path().filename().string().starts_with("parallel_segments"))
+      return true;
+  return false;
+}
+
+TEST(ParallelPipeline, SegmentsJoinIntoTheSameFramesAsOneWorker) {
+  struct Row {
+    const char *name;
+    std::string options;
+    std::string split;
+    bool swapped;
+    int gop = 12;
+  };
+  const Row rows[] = {
+      {"one worker", "--workers 1", "Split into 1 segments", false},
+      {"two workers", "--workers 2", "Split into 2 segments", false},
+      {"three workers fed through pipes", "--workers 3 --stream --estimated-size 1000", "Split into 3 segments", false},
+      {"dual split, eyes swapped", "--workers 2 --swap --dual-split v.264 v.mvc", "Split into 2 segments", true},
+      {"fewer split points than workers", "--workers 4", "Split into 2 segments", false, 24},
+  };
+  ToolsFolder folder;
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.name);
+    auto run = runScript(folder, makeStreams(kWidth, kHeight, 48, row.gop), row.options);
+    ASSERT_TRUE(run.output.status.success()) << run.output.standardError << run.output.standardOutput;
+    const std::string &out = run.output.standardOutput;
+    for (const std::string &phase : std::vector<std::string>{"Phase 1", row.split, "Phase 2 time", "Phase 3", "Concat",
+                                                             "COMPLETE", "Total time:", "Output: out_SBS.mkv"})
+      EXPECT_NE(out.find(phase), std::string::npos) << phase << " missing from\n" << out;
+    EXPECT_NE(out.find("worker_0: "), std::string::npos);
+    ASSERT_EQ(run.left.size(), 48u);
+    for (std::size_t i = 0; i < run.left.size(); ++i) {
+      EXPECT_EQ(run.left[i].counter, static_cast<long>(i)) << "frame " << i;
+      EXPECT_EQ(run.right[i].counter, static_cast<long>(i)) << "frame " << i;
+      // View 0 is dark, view 1 bright; the encoder moves levels a little.
+      EXPECT_NEAR(run.left[i].meanLuma, row.swapped ? 200 : 40, 12) << "frame " << i;
+      EXPECT_NEAR(run.right[i].meanLuma, row.swapped ? 40 : 200, 12) << "frame " << i;
+    }
+    EXPECT_FALSE(segmentFolderLeft(folder.work()));
+  }
+}
+
+TEST(ParallelPipeline, AFailingWorkerFailsTheRunWithAnErrorAndLeavesNoSegments) {
+  ToolsFolder folder;
+  // Whichever decoder starts first fails; the other one works.
+  folder.setDecoderScript("if mkdir ../failed.lock 2>/dev/null; then echo 'Error: corrupt slice' >&2; exit 3; fi\n"
+                          "exec " +
+                          quoted(KESTROVA_FAKE_LDECOD_PATH) + " \"$@\"");
+  auto run = runScript(folder, makeStreams(kWidth, kHeight, 48, 12), "--workers 2");
+  EXPECT_EQ(run.output.status.terminationStatus, 1);
+  EXPECT_NE(run.output.standardError.find(" FAILED (exit 3)"), std::string::npos) << run.output.standardError;
+  EXPECT_NE(run.output.standardError.find("Error: corrupt slice"), std::string::npos) << run.output.standardError;
+  EXPECT_EQ(run.output.standardOutput.find("COMPLETE"), std::string::npos);
+  EXPECT_FALSE(fs::exists(folder.work() / "out_SBS.mkv"));
+  EXPECT_FALSE(segmentFolderLeft(folder.work()));
+}
+
+} // namespace
+} // namespace kestrova::streaming::test
