@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -74,6 +75,11 @@ TEST(FrameAlternatePipeline, EvenFramesBecomeTheLeftEyeUnlessRightFirst) {
     }
     EXPECT_EQ(f.progress.back(), std::make_pair(ConversionStage::complete, 1.0));
     EXPECT_FALSE(fs::exists(result.tempDirectory)) << "work directory removed after success";
+    // The script's own announcements reach the log.
+    std::string order = rightFirst ? "right-first" : "left-first";
+    EXPECT_NE(std::find(f.lines.begin(), f.lines.end(), "FA: Encoding frame-alternate \u2192 SBS (" + order + ")"),
+              f.lines.end());
+    EXPECT_NE(std::find(f.lines.begin(), f.lines.end(), "FA: Done"), f.lines.end());
   }
 }
 
