@@ -1,5 +1,6 @@
 #include "MvcTestSupport.h"
 
+#include "pipeline/ShellQuote.h"
 #include "tools/Process.h"
 
 #include <gtest/gtest.h>
@@ -14,7 +15,7 @@ MvcEngineFixture::MvcEngineFixture() {
   programs.pkill = tools.add("pkill").string();
   programs.which = (dir / "no-which").string();
   engine = std::make_unique<pipeline::PipelineEngine>(
-      tools::ToolLocator(tools::BundlePaths{"", "/nonexistent", ""}, programs, {(dir / "tools/").string()}));
+      tools::ToolLocator(tools::BundlePaths{"", "/nonexistent", ""}, programs, {tools.path().string() + "/"}));
   engine->verboseLogging = true;
   engine->onLog = [this](const std::string &line) {
     std::lock_guard lock(mutex);
@@ -31,7 +32,7 @@ void MvcEngineFixture::addFakeLdecod() {
 }
 
 void MvcEngineFixture::addStreamingTools() {
-  tools.addReal("ldecod-pipe", KESTROVA_FAKE_LDECOD_PATH);
+  fs::copy_file(KESTROVA_LDECOD_PIPE_PATH, tools / "ldecod-pipe");
   tools.addReal("yuv_hstack", KESTROVA_YUV_HSTACK_PATH);
 }
 
@@ -69,24 +70,38 @@ MvcConversionFixture::MvcConversionFixture(const std::string &sourceName, Stereo
 }
 
 void MvcConversionFixture::demuxWrites(const std::vector<std::string> &suffixes, int mvcFrames) {
-  nlohmann::json steps = nlohmann::json::array();
-  steps.push_back({{"stdout", "Track ID:    1\nStream type: MVC\nsubTrack: 1\n\n"
-                              "Track ID:    1\nStream type: H.264\nsubTrack: 2\n"}});
+  // The view streams hold binary parameter sets, which a fake tool's JSON
+  // script cannot carry: the double prints the listing, and a wrapper copies
+  // streams prepared here into the directory tsMuxeR is given.
+  const fs::path prepared = dir / "demuxed";
+  fs::remove_all(prepared);
+  fs::create_directories(prepared);
   for (const auto &suffix : suffixes) {
     bool mvc = suffix.ends_with(".mvc") || suffix.find("4114") != std::string::npos;
-    steps.push_back(
-        {{"write_file", "{arg2}/" + job.sourceURL.stem().string() + suffix},
-         {"content", mvc ? mvcViewStream(mvcFrames, kWidth, kHeight) : baseViewStream(kFrames, kWidth, kHeight)}});
+    writeFile(prepared / (job.sourceURL.stem().string() + suffix),
+              mvc ? mvcViewStream(mvcFrames, kWidth, kHeight) : baseViewStream(kFrames, kWidth, kHeight));
   }
-  tools.add("tsmuxer", {{"steps", steps}});
+  tools.add("tsmuxer-listing", {{"steps",
+                                 {{{"stdout", "Track ID:    1\nStream type: MVC\nsubTrack: 1\n\n"
+                                              "Track ID:    1\nStream type: H.264\nsubTrack: 2\n"}}}}});
+  writeDemuxWrapper();
 }
 
 void MvcConversionFixture::blockFifo() {
-  auto script = nlohmann::json::parse(readFile(tools / "tsmuxer.fake.json"));
+  fifoBlocked_ = true;
+  writeDemuxWrapper();
+}
+
+void MvcConversionFixture::writeDemuxWrapper() {
+  // tsMuxeR is called "tsmuxer META OUTPUT_DIR" for a demux; the listing
+  // run has no second argument.
+  std::string script = "#!/bin/bash\n\"$(dirname \"$0\")/tsmuxer-listing\" \"$@\" || exit\n"
+                       "[ $# -ge 2 ] || exit 0\ncp " +
+                       pipeline::shellQuote((dir / "demuxed").string()) + "/* \"$2/\" || exit\n";
+  if (fifoBlocked_)
+    script += "mkdir -p \"$2/interleave_fifo.264/in-the-way\"\n";
   fs::remove(tools / "tsmuxer");
-  tools.add("tsmuxer-demux", script);
-  writeFile(tools / "tsmuxer", "#!/bin/bash\n\"$(dirname \"$0\")/tsmuxer-demux\" \"$@\" || exit\n"
-                               "mkdir -p \"$2/interleave_fifo.264/in-the-way\"\n");
+  writeFile(tools / "tsmuxer", script);
   fs::permissions(tools / "tsmuxer", fs::perms::owner_all, fs::perm_options::add);
 }
 
@@ -130,22 +145,6 @@ pipeline::ProgressReport MvcEngineFixture::progressRecorder() {
 
 namespace {
 
-std::string nal(char header, const std::string &payload) {
-  return std::string("\0\0\0\1", 4) + header + payload;
-}
-
-std::string viewStream(int frames, int width, int height, bool mvc) {
-  std::string stream;
-  std::string size = "W" + std::to_string(width) + "H" + std::to_string(height);
-  for (int frame = 0; frame < frames; ++frame) {
-    stream += nal(mvc ? 0x18 : 0x09, "\x10");
-    if (frame == 0)
-      stream += nal(mvc ? 0x6F : 0x67, size);
-    stream += nal(mvc ? 0x74 : (frame == 0 ? 0x65 : 0x41), "F" + std::to_string(frame));
-  }
-  return stream;
-}
-
 std::string runFfmpeg(const std::string &program, const std::vector<std::string> &arguments) {
   tools::ProcessSpec spec;
   spec.executable = program;
@@ -156,14 +155,6 @@ std::string runFfmpeg(const std::string &program, const std::vector<std::string>
 }
 
 } // namespace
-
-std::string baseViewStream(int frames, int width, int height) {
-  return viewStream(frames, width, height, false);
-}
-
-std::string mvcViewStream(int frames, int width, int height) {
-  return viewStream(frames, width, height, true);
-}
 
 void makeSourceWithAudio(const fs::path &file) {
   runFfmpeg("/usr/bin/ffmpeg", {"-v", "error", "-y", "-f", "lavfi", "-i", "testsrc=size=64x48:rate=24", "-f", "lavfi",

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "MvcStreams.h"
 #include "core/Records.h"
 #include "fakes/FakeToolFolder.h"
 #include "pipeline/PipelineEngine.h"
@@ -19,7 +20,9 @@ namespace kestrova::test {
 /// programs the test links in), with a fake pkill and a recorded log.
 struct MvcEngineFixture {
   TempDir dir;
-  FakeToolFolder tools{dir / "tools"};
+  // Shaped like an installed tools folder: ldecod-pipe looks for ldecod
+  // beside itself only when it sits in .../share/kestrova/tools.
+  FakeToolFolder tools{dir / "share/kestrova/tools"};
   std::unique_ptr<pipeline::PipelineEngine> engine;
   std::mutex mutex;
   std::vector<std::string> lines;
@@ -30,8 +33,9 @@ struct MvcEngineFixture {
   void addRealFfmpeg();
   /// Links the JM decoder's double into the tool folder as "ldecod".
   void addFakeLdecod();
-  /// Adds the streaming pair: the decoder's double as "ldecod-pipe" and the
-  /// real yuv_hstack. With them the decision leaves the disk-based variant.
+  /// Adds the streaming pair, the real ldecod-pipe (a copy, since it finds
+  /// ldecod from where its binary lies) and the real yuv_hstack. With them
+  /// the decision leaves the disk-based variant.
   void addStreamingTools();
   /// Adds the segment-parallel script's double and nal-scan beside the
   /// streaming pair; with `dualSplit` also nal-dual-split and nal-interleave.
@@ -64,14 +68,11 @@ struct MvcConversionFixture : MvcEngineFixture {
   std::vector<std::filesystem::path> workDirectories() const;
   /// The output folder's entries, sorted.
   std::vector<std::string> outputNames() const;
-};
 
-/// Annex B elementary streams of `frames` access units the way tsMuxeR
-/// writes them: the base view opened by delimiters of type 9, the MVC view
-/// by type 24. Their payloads are plain text, so they travel inside a fake
-/// tool's JSON script unchanged.
-std::string baseViewStream(int frames, int width, int height);
-std::string mvcViewStream(int frames, int width, int height);
+private:
+  bool fifoBlocked_ = false;
+  void writeDemuxWrapper();
+};
 
 /// Generates a small real media file (video plus a sine audio track) with
 /// the real ffmpeg; the container follows the extension.

@@ -158,6 +158,7 @@ TEST(MvcVariants, PipeFromAnInterleavedFileWritesNoPictures) {
   test::MvcEngineFixture f;
   IgnoreSigpipe sigpipe;
   f.addRealFfmpeg();
+  f.addFakeLdecod();
   f.addStreamingTools();
   fs::path work = f.dir / "work";
   fs::create_directories(work);
