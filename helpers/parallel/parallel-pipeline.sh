@@ -167,6 +167,13 @@ cleanup() {
   done
   for pid in "${worker_pids[@]}"; do
     wait "$pid" 2>/dev/null || true
+    # The worker's pipeline ends its own decoder before it exits; wait for the
+    # whole group to be gone (5 s at most, then end it hard).
+    for _ in {1..100}; do
+      kill -0 -- "-$pid" 2>/dev/null || break
+      sleep 0.05
+    done
+    kill -KILL -- "-$pid" 2>/dev/null || true
   done
   if [[ -n $segdir ]]; then
     rm -rf -- "$segdir"

@@ -109,3 +109,25 @@ TEST(LdecodPipe, AClosedOutputEndsTheDecoderAndExitsQuietly) {
 
 } // namespace
 } // namespace kestrova::streaming::test
+
+namespace kestrova::streaming::test {
+namespace {
+
+TEST(LdecodPipe, ATerminationSignalEndsTheDecoderAndRemovesThePipes) {
+  ToolsFolder folder;
+  // The decoder announces its pid through a FIFO the test reads, then waits.
+  folder.setDecoderScript("echo $$ > started\nexec sleep 60");
+  writeBytes(folder.work() / "in.264", makeStreams(kWidth, kHeight, 4, 4).interleaved);
+  auto run = runShell("mkfifo started && { " + decodeCommand(folder, "in.264") +
+                          " > /dev/null & } && read -r decoder < started && kill -TERM $! && wait $!;"
+                          " echo \"$? $decoder\"",
+                      folder.work());
+  int status = 0, decoder = 0;
+  ASSERT_EQ(std::sscanf(run.standardOutput.c_str(), "%d %d", &status, &decoder), 2) << run.standardError;
+  EXPECT_EQ(status, 143);
+  EXPECT_FALSE(kestrova::test::processAlive(decoder));
+  EXPECT_FALSE(privateFolderLeft(folder.work()));
+}
+
+} // namespace
+} // namespace kestrova::streaming::test

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 namespace kestrova::streaming::test {
 namespace {
 
@@ -97,6 +99,41 @@ TEST(ParallelPipeline, AFailingWorkerFailsTheRunWithAnErrorAndLeavesNoSegments) 
   EXPECT_EQ(run.output.standardOutput.find("COMPLETE"), std::string::npos);
   EXPECT_FALSE(fs::exists(folder.work() / "out_SBS.mkv"));
   EXPECT_FALSE(segmentFolderLeft(folder.work()));
+}
+
+TEST(ParallelPipeline, MvHevcGoesBesideTheSideBySideFileThroughTheConverter) {
+  ToolsFolder folder;
+  // The converter's double records its arguments and writes its output file.
+  kestrova::test::writeFile(folder.tool("MVHEVCConverter"), "#!/bin/bash\nprintf '%s\\n' \"$@\" > converter.args\n"
+                                                            "echo mvhevc > \"$2\"\n");
+  fs::permissions(folder.tool("MVHEVCConverter"), fs::perms::owner_all);
+  writeBytes(folder.work() / "in.264", makeStreams(kWidth, kHeight, 12, 12).interleaved);
+  auto run = runShell(quoted(folder.tool("parallel-pipeline.sh").string()) +
+                          " in.264 in.264 'a b_SBS.mov' --width 128 --height 64 --fps 24/1 --quality 0.88"
+                          " --audio-args '-c:a aac_at -b:a 448k -ac 6 -ar 48000' --workdir . --mvhevc --maxrate 35",
+                      folder.work());
+  ASSERT_TRUE(run.status.success()) << run.standardError;
+  EXPECT_TRUE(fs::exists(folder.work() / "a b_SBS.mov"));
+  EXPECT_EQ(readFile(folder.work() / "converter.args"), "a b_SBS.mov\n./a b.mov\n0.88\n35\n");
+  EXPECT_NE(run.standardOutput.find("Output: ./a b.mov"), std::string::npos) << run.standardOutput;
+}
+
+TEST(ParallelPipeline, ATerminationSignalEndsEveryWorkerAndRemovesTheSegments) {
+  ToolsFolder folder;
+  // Each decoder notes its pid; the first announces itself through a FIFO the test reads.
+  folder.setDecoderScript("echo $$ >> ../decoders\necho $$ > ../started\nexec sleep 60");
+  writeBytes(folder.work() / "in.264", makeStreams(kWidth, kHeight, 48, 12).interleaved);
+  auto run = runShell("mkfifo ../started && { " + quoted(folder.tool("parallel-pipeline.sh").string()) +
+                          " in.264 in.264 out_SBS.mkv --width 128 --height 64 --fps 24/1 --quality 80"
+                          " --audio-args '-c:a copy' --workdir . --workers 2 > /dev/null 2>&1 & } &&"
+                          " read -r first < ../started && kill -TERM $! && wait $!; echo $?",
+                      folder.work());
+  EXPECT_EQ(run.standardOutput, "143\n") << run.standardError;
+  std::istringstream decoders(readFile(folder.work() / "../decoders"));
+  for (int pid; decoders >> pid;)
+    EXPECT_FALSE(kestrova::test::processAlive(pid)) << pid;
+  EXPECT_FALSE(segmentFolderLeft(folder.work()));
+  EXPECT_FALSE(fs::exists(folder.work() / "out_SBS.mkv"));
 }
 
 } // namespace
