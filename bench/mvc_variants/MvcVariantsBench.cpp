@@ -7,8 +7,10 @@
 // process and its children dirtied on disk (/proc/self/io write_bytes; reaped
 // children count towards their parent) and the largest work directory seen.
 // The decoder is the JM decoder's test double (it decodes nothing, so the
-// figures show the cost of moving pictures, not of decoding them); ffmpeg is
-// the real one, encoding libx265 where VideoToolbox is absent.
+// figures show the cost of moving pictures, not of decoding them), behind
+// the real ldecod-pipe and yuv_hstack; ffmpeg is the real one, encoding
+// libx265 where VideoToolbox is absent.
+#include "MvcStreams.h"
 #include "pipeline/FifoPipeline.h"
 #include "pipeline/InterleaveStep.h"
 #include "pipeline/LdecodDecode.h"
@@ -31,21 +33,9 @@ namespace fs = std::filesystem;
 using namespace kestrova;
 using namespace kestrova::pipeline;
 
-std::string nal(char header, const std::string &payload) {
-  return std::string("\0\0\0\1", 4) + header + payload;
-}
-
-// The stream shape the decoder double reads: delimiters, a size-carrying
-// parameter set, one slice per picture carrying its frame number.
-void writeView(const fs::path &file, int frames, int width, int height, bool mvc) {
+void writeView(const fs::path &file, const std::string &stream) {
   std::ofstream out(file, std::ios::binary | std::ios::trunc);
-  const std::string size = "W" + std::to_string(width) + "H" + std::to_string(height);
-  for (int frame = 0; frame < frames; ++frame) {
-    out << nal(mvc ? 0x18 : 0x09, "\x10");
-    if (frame == 0)
-      out << nal(mvc ? 0x6F : 0x67, size);
-    out << nal(mvc ? 0x74 : (frame == 0 ? 0x65 : 0x41), "F" + std::to_string(frame));
-  }
+  out << stream;
 }
 
 std::int64_t writtenBytes() {
@@ -86,8 +76,8 @@ Figures measure(const Setup &setup, const std::function<void(const fs::path &wor
   const fs::path work = setup.root / "work";
   fs::remove_all(work);
   fs::create_directories(work);
-  writeView(work / "film.264", setup.frames, setup.width, setup.height, false);
-  writeView(work / "film.mvc", setup.frames, setup.width, setup.height, true);
+  writeView(work / "film.264", test::baseViewStream(setup.frames, setup.width, setup.height));
+  writeView(work / "film.mvc", test::mvcViewStream(setup.frames, setup.width, setup.height));
   std::uintmax_t peak = directoryBytes(work);
   ProgressReport sample = [&](ConversionStage, double) { peak = std::max(peak, directoryBytes(work)); };
   ::sync();
@@ -159,10 +149,11 @@ int main(int argc, char **argv) {
   Setup setup{KESTROVA_BENCH_SCRATCH, argc > 1 ? std::atoi(argv[1]) : 48, argc > 3 ? std::atoi(argv[2]) : 1920,
               argc > 3 ? std::atoi(argv[3]) : 1080};
   fs::remove_all(setup.root);
-  const fs::path tools = setup.root / "tools";
+  // Shaped like an installed tools folder, where ldecod-pipe finds ldecod.
+  const fs::path tools = setup.root / "share/kestrova/tools";
   fs::create_directories(tools);
   fs::create_symlink(KESTROVA_FAKE_LDECOD_PATH, tools / "ldecod");
-  fs::create_symlink(KESTROVA_FAKE_LDECOD_PATH, tools / "ldecod-pipe");
+  fs::copy_file(KESTROVA_LDECOD_PIPE_PATH, tools / "ldecod-pipe");
   fs::create_symlink(KESTROVA_YUV_HSTACK_PATH, tools / "yuv_hstack");
   fs::create_symlink("/usr/bin/ffmpeg", tools / "ffmpeg");
   if (std::system(("/usr/bin/ffmpeg -v error -y -f lavfi -i sine=frequency=440:sample_rate=48000 -t " +
