@@ -51,6 +51,24 @@ double runScript(const fs::path &tools, const fs::path &work, int workers) {
   return elapsed;
 }
 
+// How many cores this process tree really gets right now: one batch of
+// fixed work alone, then two at once. On a shared machine the scheduler may
+// give a session less than the core count, and no speed-up can exceed this.
+double availableParallelism() {
+  kestrova::tools::ProcessSpec spec;
+  spec.executable = "/bin/bash";
+  const std::string busy = std::string("'") + KESTROVA_BUSY_WORK + "' 100 > /dev/null";
+  auto timed = [&](const std::string &command) {
+    spec.arguments = {"-c", command};
+    auto start = Clock::now();
+    kestrova::tools::runAndCollect(spec);
+    return std::chrono::duration<double>(Clock::now() - start).count();
+  };
+  const double one = timed(busy);
+  const double two = timed(busy + " & " + busy + " & wait");
+  return 2.0 * one / two;
+}
+
 } // namespace
 
 int main() {
@@ -75,6 +93,7 @@ int main() {
   kestrova::streaming::test::writeBytes(work / "in.264",
                                         kestrova::streaming::test::makeStreams(160, 96, frames, 24).interleaved);
 
+  const double parallelism = availableParallelism();
   const std::vector<int> workerCounts{1, 2, 4};
   std::map<int, std::vector<double>> times;
   for (int round = 0; round < 3; ++round)
@@ -84,6 +103,7 @@ int main() {
 
   fmt::print("parallel-pipeline.sh, {} frame pairs 160x96, {} cores, decoder stand-in with fixed work per picture\n",
              frames, std::thread::hardware_concurrency());
+  fmt::print("  cores this run really got (two fixed batches at once against one): {:.2f}\n", parallelism);
   const auto median = [](std::vector<double> v) {
     std::sort(v.begin(), v.end());
     return v[v.size() / 2];
