@@ -56,14 +56,15 @@ std::string nal(char header, const std::string &payload) {
   return std::string("\0\0\0\1", 4) + header + payload;
 }
 
-std::string viewStream(int frames, int width, int height, bool mvc) {
+std::string viewStream(int frames, int width, int height, int idrInterval, bool mvc) {
   std::string stream;
   for (int frame = 0; frame < frames; ++frame) {
+    const bool idr = frame == 0 || (idrInterval > 0 && frame % idrInterval == 0);
     stream += nal(mvc ? 0x18 : 0x09, "\x10");
-    if (frame == 0)
+    if (idr)
       stream += mvc ? nal(0x6F, "W" + std::to_string(width) + "H" + std::to_string(height))
                     : sequenceParameterSet(width, height);
-    stream += nal(mvc ? 0x74 : (frame == 0 ? 0x65 : 0x41), "F" + std::to_string(frame));
+    stream += nal(mvc ? 0x74 : (idr ? 0x65 : 0x41), "F" + std::to_string(frame));
   }
   return stream;
 }
@@ -107,12 +108,12 @@ std::string sequenceParameterSet(int width, int height) {
   return nal(0x67, w.finish());
 }
 
-std::string baseViewStream(int frames, int width, int height) {
-  return viewStream(frames, width, height, false);
+std::string baseViewStream(int frames, int width, int height, int idrInterval) {
+  return viewStream(frames, width, height, idrInterval, false);
 }
 
-std::string mvcViewStream(int frames, int width, int height) {
-  return viewStream(frames, width, height, true);
+std::string mvcViewStream(int frames, int width, int height, int idrInterval) {
+  return viewStream(frames, width, height, idrInterval, true);
 }
 
 } // namespace kestrova::test

@@ -37,11 +37,12 @@ void MvcEngineFixture::addStreamingTools() {
 }
 
 void MvcEngineFixture::addParallelScript(bool dualSplit) {
-  tools.addReal("parallel-pipeline.sh", KESTROVA_FAKE_PARALLEL_SCRIPT);
-  tools.add("nal-scan");
+  // Copies: the script takes its helpers from its own folder.
+  fs::copy_file(KESTROVA_PARALLEL_SCRIPT, tools / "parallel-pipeline.sh");
+  fs::copy_file(KESTROVA_NAL_SCAN_PATH, tools / "nal-scan");
   if (dualSplit) {
-    tools.add("nal-dual-split");
-    tools.add("nal-interleave");
+    fs::copy_file(KESTROVA_NAL_DUAL_SPLIT_PATH, tools / "nal-dual-split");
+    fs::copy_file(KESTROVA_NAL_INTERLEAVE_PATH, tools / "nal-interleave");
   }
 }
 
@@ -79,7 +80,8 @@ void MvcConversionFixture::demuxWrites(const std::vector<std::string> &suffixes,
   for (const auto &suffix : suffixes) {
     bool mvc = suffix.ends_with(".mvc") || suffix.find("4114") != std::string::npos;
     writeFile(prepared / (job.sourceURL.stem().string() + suffix),
-              mvc ? mvcViewStream(mvcFrames, kWidth, kHeight) : baseViewStream(kFrames, kWidth, kHeight));
+              mvc ? mvcViewStream(mvcFrames, kWidth, kHeight, idrInterval)
+                  : baseViewStream(kFrames, kWidth, kHeight, idrInterval));
   }
   tools.add("tsmuxer-listing", {{"steps",
                                  {{{"stdout", "Track ID:    1\nStream type: MVC\nsubTrack: 1\n\n"

@@ -37,8 +37,8 @@ struct MvcEngineFixture {
   /// ldecod from where its binary lies) and the real yuv_hstack. With them
   /// the decision leaves the disk-based variant.
   void addStreamingTools();
-  /// Adds the segment-parallel script's double and nal-scan beside the
-  /// streaming pair; with `dualSplit` also nal-dual-split and nal-interleave.
+  /// Adds the real segment-parallel script and nal-scan beside the streaming
+  /// pair; with `dualSplit` also nal-dual-split and nal-interleave.
   void addParallelScript(bool dualSplit);
   std::vector<std::string> logLines();
   std::vector<std::pair<ConversionStage, double>> progressPairs();
@@ -61,6 +61,9 @@ struct MvcConversionFixture : MvcEngineFixture {
   /// streams written into the directory it is given (`mvcFrames` MVC access
   /// units, kFrames by default).
   void demuxWrites(const std::vector<std::string> &suffixes, int mvcFrames = kFrames);
+  /// Base-view pictures between IDR pictures (each with its parameter set)
+  /// in the streams demuxWrites prepares; 0: only the first.
+  int idrInterval = 0;
   /// Makes tsMuxeR's double also leave a non-empty folder where the FIFO
   /// goes, so that no FIFO can be made there. Call after demuxWrites.
   void blockFifo();
