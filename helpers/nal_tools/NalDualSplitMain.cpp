@@ -1,4 +1,5 @@
 /// nal-dual-split [--segments N] BASE MVC PREFIX
+/// nal-dual-split [--segments N] --ranges BASE MVC
 ///
 /// Splits a base-view stream (access units opened by type-9 delimiters) and
 /// its MVC-view stream (opened by type-24 delimiters) at the same access
@@ -11,7 +12,10 @@
 ///
 /// Standard output: "segment INDEX FIRST_UNIT UNITS BASE_PIECE MVC_PIECE" per
 /// piece, in order. MVC units beyond the base view's count go with the last
-/// piece. Exit status 0; 1 with an "nal-dual-split: ERROR: ..." line when a
+/// piece. With --ranges nothing is written; the lines are "segment INDEX
+/// FIRST_UNIT UNITS BASE_OFFSET BASE_LENGTH MVC_OFFSET MVC_LENGTH" (byte
+/// ranges of the two files), for readers that stream the pieces instead.
+/// Exit status 0; 1 with an "nal-dual-split: ERROR: ..." line when a
 /// file cannot be read or written or the MVC view ends before a piece
 /// starts (the pieces written so far are removed); 2 for a wrong command line.
 #include "AccessUnitScan.h"
@@ -63,19 +67,22 @@ std::string pieceName(const std::string &prefix, std::size_t index, const char *
 int main(int argc, char **argv) {
   std::size_t segments = std::max(1u, std::thread::hardware_concurrency());
   std::vector<std::string> paths;
-  bool usage = false;
+  bool usage = false, rangesOnly = false;
   for (int i = 1; i < argc; ++i) {
     std::string_view argument = argv[i];
     if (argument == "--segments" && i + 1 < argc) {
       std::string_view value = argv[++i];
       auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), segments);
       usage |= error != std::errc() || end != value.data() + value.size() || segments == 0;
+    } else if (argument == "--ranges") {
+      rangesOnly = true;
     } else {
       paths.emplace_back(argument);
     }
   }
-  if (usage || paths.size() != 3) {
-    std::fprintf(stderr, "usage: nal-dual-split [--segments N] BASE MVC PREFIX\n");
+  if (usage || paths.size() != (rangesOnly ? 2u : 3u)) {
+    std::fprintf(stderr, "usage: nal-dual-split [--segments N] BASE MVC PREFIX\n"
+                         "       nal-dual-split [--segments N] --ranges BASE MVC\n");
     return 2;
   }
   std::vector<std::string> written;
@@ -96,6 +103,13 @@ int main(int argc, char **argv) {
       const std::uint64_t mvcEnd = last || chosen[i + 1].firstUnit >= mvcScan.unitOffsets.size()
                                        ? mvcScan.size
                                        : mvcScan.unitOffsets[chosen[i + 1].firstUnit];
+      if (rangesOnly) {
+        std::printf("segment %zu %llu %llu %llu %llu %llu %llu\n", i, static_cast<unsigned long long>(piece.firstUnit),
+                    static_cast<unsigned long long>(piece.units), static_cast<unsigned long long>(piece.offset),
+                    static_cast<unsigned long long>(piece.length), static_cast<unsigned long long>(mvcStart),
+                    static_cast<unsigned long long>(mvcEnd - mvcStart));
+        continue;
+      }
       const std::string basePiece = pieceName(paths[2], i, ".264"), mvcPiece = pieceName(paths[2], i, ".mvc");
       written.push_back(basePiece);
       writeFile(basePiece, base.bytes().subspan(piece.offset, piece.length));

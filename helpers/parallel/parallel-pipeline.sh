@@ -24,9 +24,10 @@
 #             the outcome)
 #   --mvhevc  also write the MV-HEVC file: OUTPUT named <base>_SBS.<ext> gives
 #             <base>.mov beside it, through MVHEVCConverter
-#   --stream  feed each worker its byte range through a pipe instead of
-#             writing segment files (interleaved input only); the
-#             --estimated-size hint is accepted and only reported
+#   --stream  feed each worker its byte ranges through pipes instead of
+#             writing segment files (with --dual-split, both views' ranges
+#             into nal-interleave); the --estimated-size hint is accepted and
+#             only reported
 #   --swap    the source stores the right eye first
 #   --dual-split BASE MVC   split the two views' own streams at the same
 #             access units (nal-dual-split) and interleave each piece on the
@@ -191,13 +192,23 @@ phase1=$EPOCHREALTIME
 segment_inputs=() segment_mvc=() segment_units=() segment_ranges=()
 if [[ -n $dual_base ]]; then
   echo "=== Phase 1: dual split of $(basename -- "$dual_base") + $(basename -- "$dual_mvc") for $workers workers ==="
-  split_report=$("$nal_dual_split" --segments "$workers" "$dual_base" "$dual_mvc" "$segdir/seg") ||
-    fail "nal-dual-split FAILED on $dual_base and $dual_mvc"
-  while read -r _ index first units base_piece mvc_piece; do
-    segment_inputs[index]=$base_piece
-    segment_mvc[index]=$mvc_piece
-    segment_units[index]="$first-$((first + units - 1))"
-  done <<<"$split_report"
+  if [[ $stream == 1 ]]; then
+    split_report=$("$nal_dual_split" --segments "$workers" --ranges "$dual_base" "$dual_mvc") ||
+      fail "nal-dual-split FAILED on $dual_base and $dual_mvc"
+    while read -r _ index first units base_offset base_length mvc_offset mvc_length; do
+      segment_inputs[index]=/dev/stdin
+      segment_ranges[index]="$base_offset $base_length $mvc_offset $mvc_length"
+      segment_units[index]="$first-$((first + units - 1))"
+    done <<<"$split_report"
+  else
+    split_report=$("$nal_dual_split" --segments "$workers" "$dual_base" "$dual_mvc" "$segdir/seg") ||
+      fail "nal-dual-split FAILED on $dual_base and $dual_mvc"
+    while read -r _ index first units base_piece mvc_piece; do
+      segment_inputs[index]=$base_piece
+      segment_mvc[index]=$mvc_piece
+      segment_units[index]="$first-$((first + units - 1))"
+    done <<<"$split_report"
+  fi
 else
   echo "=== Phase 1: scanning $(basename -- "$input") for split points for $workers workers ==="
   split_report=$("$nal_scan" --segments "$workers" "$input") || fail "nal-scan FAILED on $input"
@@ -222,6 +233,10 @@ echo "Split into $count segments"
 echo "Phase 1 done in $(since "$phase1")s"
 
 # --- phase 2: decode and encode -------------------------------------------------
+# Bytes OFFSET.. (LENGTH of them) of FILE on standard output.
+byte_range() {
+  tail -c "+$(($2 + 1))" -- "$1" | head -c "$3"
+}
 # One worker: [interleave into a FIFO |] ldecod-pipe | yuv_hstack | ffmpeg.
 decode_segment() {
   local index=$1 stream_input=$2 part=$3
@@ -239,7 +254,14 @@ run_worker() {
   if [[ -n $dual_base ]]; then
     local fifo="$segdir/seg_$index.fifo"
     mkfifo "$fifo"
-    "$nal_interleave" "${segment_inputs[index]}" "${segment_mvc[index]}" "$fifo" 2>>"$log" &
+    if [[ $stream == 1 ]]; then
+      local range
+      read -r -a range <<<"${segment_ranges[index]}"
+      "$nal_interleave" <(byte_range "$dual_base" "${range[0]}" "${range[1]}") \
+        <(byte_range "$dual_mvc" "${range[2]}" "${range[3]}") "$fifo" 2>>"$log" &
+    else
+      "$nal_interleave" "${segment_inputs[index]}" "${segment_mvc[index]}" "$fifo" 2>>"$log" &
+    fi
     local interleaver=$!
     decode_segment "$index" "$fifo" "$part" 2>>"$log" || status=$?
     if ! wait "$interleaver"; then
@@ -248,7 +270,7 @@ run_worker() {
   elif [[ $stream == 1 && ${segment_inputs[index]} == /dev/stdin ]]; then
     local range
     read -r -a range <<<"${segment_ranges[index]}"
-    tail -c "+$((range[0] + 1))" -- "$input" | head -c "${range[1]}" |
+    byte_range "$input" "${range[0]}" "${range[1]}" |
       decode_segment "$index" /dev/stdin "$part" 2>>"$log" || status=$?
   else
     decode_segment "$index" "${segment_inputs[index]}" "$part" 2>>"$log" || status=$?

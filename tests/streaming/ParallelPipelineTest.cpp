@@ -62,6 +62,7 @@ TEST(ParallelPipeline, SegmentsJoinIntoTheSameFramesAsOneWorker) {
       {"two workers", "--workers 2", "Split into 2 segments", false},
       {"three workers fed through pipes", "--workers 3 --stream --estimated-size 1000", "Split into 3 segments", false},
       {"dual split, eyes swapped", "--workers 2 --swap --dual-split v.264 v.mvc", "Split into 2 segments", true},
+      {"dual split through pipes", "--workers 3 --stream --dual-split v.264 v.mvc", "Split into 3 segments", false},
       {"fewer split points than workers", "--workers 4", "Split into 2 segments", false, 24},
   };
   ToolsFolder folder;
