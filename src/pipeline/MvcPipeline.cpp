@@ -139,9 +139,12 @@ StreamDecodeRequest streamRequest(const PipelineRun &run, const fs::path &input,
 }
 
 /// The segment-parallel script, on the two view files (dual split) or on an
-/// interleaved file. Both inputs are complete on disk before the script
-/// starts, so it can index them whole: stream mode (splitting while the
-/// input is still being written) would gain nothing and stays off.
+/// interleaved file. For an interleaved file stream mode is on: the script
+/// then hands each worker its byte range through a pipe instead of copying
+/// the range into a segment file first, which would write the whole
+/// compressed film to disk a second time. The size hint is the interleaved
+/// file's own size. The dual split cuts the view files itself, where stream
+/// mode does not apply.
 void runParallel(PipelineRun &run, const MvcDecision &decision, const ViewFiles &views, const MvcPaths &paths) {
   const bool dualSplit = decision.variant == MvcVariant::dualSplitParallel;
   run.engine.log(dualSplit ? "=== Steps 2+3+4: Dual-split parallel pipeline \u2014 no interleaving needed ==="
@@ -164,8 +167,14 @@ void runParallel(PipelineRun &run, const MvcDecision &decision, const ViewFiles 
   request.duration = run.duration;
   ParallelOptions options;
   options.directMVHEVC = run.job.outputTarget == OutputTarget::visionPro;
-  if (dualSplit)
+  if (dualSplit) {
     options.dualSplitMvc = views.mvc;
+  } else {
+    options.streamMode = true;
+    std::error_code sizeError;
+    const auto size = fs::file_size(paths.interleaved, sizeError);
+    options.estimatedStreamSize = sizeError ? 0 : static_cast<std::int64_t>(size);
+  }
   decodeSBSParallel(run.engine, request, options, progressOf(run));
   if (dualSplit) {
     freeIntermediate(run, views.base, "base view");
