@@ -2,6 +2,7 @@
 #include "core/Errors.h"
 #include "nal/InterleaveError.h"
 #include "pipeline/InterleaveStep.h"
+#include "pipeline/ParallelDecode.h"
 #include "pipeline/SbsPipeDecode.h"
 
 #include <gtest/gtest.h>
@@ -217,6 +218,30 @@ TEST(MvcVariants, PipeFromAnInterleavedFileWritesNoPictures) {
   auto pairs = f.progressPairs();
   ASSERT_FALSE(pairs.empty());
   EXPECT_EQ(pairs.back(), std::make_pair(ConversionStage::encoding, 0.85)) << "12 pairs of an estimated 12";
+}
+
+TEST(MvcVariants, StreamingStepsNameWhatIsMissing) {
+  test::MvcEngineFixture f;
+  f.addRealFfmpeg(); // yuv_hstack and ldecod-pipe absent
+  fs::path work = f.dir / "work";
+  fs::create_directories(work);
+  StreamDecodeRequest request;
+  request.input = work / "m_interleaved.264";
+  request.audioSource = f.dir / "source.mkv";
+  request.output = f.dir / "out.mkv";
+  try {
+    decodeSBSPipe(*f.engine, request, {});
+    ADD_FAILURE() << "the pipe ran";
+  } catch (const ConversionError &error) {
+    EXPECT_EQ(error, ConversionError::toolNotFound("ldecod-pipe, yuv_hstack, or ffmpeg not found"));
+  }
+  try {
+    decodeSBSParallel(*f.engine, request, {}, {});
+    ADD_FAILURE() << "the script ran";
+  } catch (const ConversionError &error) {
+    EXPECT_EQ(error, ConversionError::toolNotFound("parallel-pipeline.sh not found"));
+  }
+  EXPECT_TRUE(fs::is_empty(work)) << "nothing written";
 }
 
 TEST(MvcVariants, CancelLeavesNoProcessAndNoWorkDirectory) {
