@@ -6,11 +6,15 @@ kestrova_packages_run=(
   nlohmann-json3-dev libfmt-dev
   ffmpeg
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libx265-dev
+  qt6-base-dev fonts-dejavu-core
 )
 kestrova_packages_test=(
   clang libclang-rt-14-dev build-essential xz-utils
   libgtest-dev libgmock-dev libbenchmark-dev
 )
+
+# Only scripts/screenshots needs a virtual display.
+kestrova_packages_screenshots=(xvfb xauth)
 
 kestrova_install() {
   local missing=() pkg

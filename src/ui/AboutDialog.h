@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QString>
+
+class QWidget;
+
+namespace kestrova::ui {
+
+/// The application version shown in the about box: the project version when
+/// the build has one, else "1.0".
+const char *applicationVersion();
+
+/// The about box's text: name, `version` (or "1.0" when it is empty or
+/// absent), "Build 134" and the credits.
+QString aboutText(const char *version);
+
+/// Shows "About Kestrova": name, version, "Build 134" and the credits.
+void showAboutDialog(QWidget *parent);
+
+} // namespace kestrova::ui

@@ -1,0 +1,70 @@
+#include "ui/QtPlatform.h"
+
+#include "ui/DesktopIntegration.h"
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QFileDialog>
+#include <QMetaObject>
+#include <QStringList>
+
+namespace kestrova::ui {
+
+QtMainThreadExecutor::QtMainThreadExecutor() : context_(std::make_unique<QObject>()) {}
+
+QtMainThreadExecutor::~QtMainThreadExecutor() = default;
+
+void QtMainThreadExecutor::post(std::function<void()> work) {
+  // A queued call against the context object runs on its (the GUI) thread,
+  // in posting order, and is discarded if the object is gone by then.
+  QMetaObject::invokeMethod(context_.get(), std::move(work), Qt::QueuedConnection);
+}
+
+void DBusNotifier::post(const app::Notification &notification) {
+  postDesktopNotification(QString::fromStdString(notification.title), QString::fromStdString(notification.body));
+}
+
+void DBusNotifier::requestPermission(std::function<void(const std::string &)> onError) {
+  QDBusConnection bus = QDBusConnection::sessionBus();
+  if (!bus.isConnected() || !bus.interface() ||
+      !bus.interface()->isServiceRegistered("org.freedesktop.Notifications").value()) {
+    if (onError)
+      onError("no desktop notification service on the session bus");
+  }
+}
+
+void DesktopRevealer::reveal(const std::vector<std::filesystem::path> &files) {
+  if (!files.empty())
+    revealInFileManager(QString::fromStdString(files.front().string()));
+}
+
+std::vector<std::filesystem::path> QtDialogs::openFiles(const app::OpenFilesRequest &request) {
+  QStringList patterns;
+  for (const auto &extension : request.extensions) {
+    patterns << "*." + QString::fromStdString(extension);
+    patterns << "*." + QString::fromStdString(extension).toUpper();
+  }
+  QString filter = "3D video (" + patterns.join(' ') + ")";
+  QStringList chosen;
+  if (request.multipleSelection)
+    chosen = QFileDialog::getOpenFileNames(parent_, QString::fromStdString(request.title), QString(), filter);
+  else if (QString one =
+               QFileDialog::getOpenFileName(parent_, QString::fromStdString(request.title), QString(), filter);
+           !one.isEmpty())
+    chosen << one;
+  std::vector<std::filesystem::path> paths;
+  for (const QString &path : chosen)
+    paths.emplace_back(path.toStdString());
+  return paths;
+}
+
+std::optional<std::filesystem::path> QtDialogs::chooseDirectory(const app::ChooseDirectoryRequest &request) {
+  QFileDialog::Options options = QFileDialog::ShowDirsOnly;
+  QString directory =
+      QFileDialog::getExistingDirectory(parent_, QString::fromStdString(request.title), QString(), options);
+  if (directory.isEmpty())
+    return std::nullopt;
+  return std::filesystem::path(directory.toStdString());
+}
+
+} // namespace kestrova::ui
