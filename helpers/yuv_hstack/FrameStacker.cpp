@@ -27,4 +27,22 @@ void stackSideBySide(const PlanarGeometry &g, std::span<const std::uint8_t> left
              g.chromaWidth(), g.chromaHeight());
 }
 
+std::vector<iovec> sideBySideRows(const PlanarGeometry &g, const std::uint8_t *left, const std::uint8_t *right) {
+  std::vector<iovec> rows;
+  rows.reserve(2 * (g.height + 2 * g.chromaHeight()));
+  auto addPlane = [&rows](const std::uint8_t *l, const std::uint8_t *r, std::size_t width, std::size_t height) {
+    for (std::size_t row = 0; row < height; ++row) {
+      // writev never writes through these pointers; the cast is iovec's.
+      rows.push_back({const_cast<std::uint8_t *>(l + row * width), width});
+      rows.push_back({const_cast<std::uint8_t *>(r + row * width), width});
+    }
+  };
+  const std::size_t luma = g.width * g.height;
+  const std::size_t chroma = g.chromaWidth() * g.chromaHeight();
+  addPlane(left, right, g.width, g.height);
+  addPlane(left + luma, right + luma, g.chromaWidth(), g.chromaHeight());
+  addPlane(left + luma + chroma, right + luma + chroma, g.chromaWidth(), g.chromaHeight());
+  return rows;
+}
+
 } // namespace kestrova::helpers

@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <sys/uio.h>
+#include <vector>
 
 namespace kestrova::helpers {
 
@@ -20,5 +22,11 @@ struct PlanarGeometry {
 /// of twice the width into `out` (2 x frameBytes()), plane by plane, row by row.
 void stackSideBySide(const PlanarGeometry &geometry, std::span<const std::uint8_t> left,
                      std::span<const std::uint8_t> right, std::span<std::uint8_t> out);
+
+/// The side-by-side picture of `left` and `right` as a list of row pieces
+/// pointing into them, in output order (left row, right row, next row...),
+/// for writev: the stacked picture reaches the output without being copied
+/// in between. The pieces stay valid as long as both inputs do.
+std::vector<iovec> sideBySideRows(const PlanarGeometry &geometry, const std::uint8_t *left, const std::uint8_t *right);
 
 } // namespace kestrova::helpers

@@ -7,12 +7,16 @@
 // ends it with status 1.
 #include "FrameStacker.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <string_view>
+#include <sys/uio.h>
 #include <unistd.h>
 #include <vector>
 
@@ -39,15 +43,24 @@ long long readFully(int fd, std::uint8_t *data, std::size_t size) {
 
 enum class WriteResult { ok, closed, failed };
 
-WriteResult writeFully(int fd, const std::uint8_t *data, std::size_t size) {
-  while (size > 0) {
-    ssize_t n = ::write(fd, data, size);
+// Writes every piece of `pieces`, IOV_MAX at a time, resuming after short
+// writes. `pieces` is consumed.
+WriteResult writeAll(int fd, std::vector<iovec> &pieces) {
+  std::size_t next = 0;
+  while (next < pieces.size()) {
+    const int count = static_cast<int>(std::min<std::size_t>(pieces.size() - next, IOV_MAX));
+    ssize_t n = ::writev(fd, pieces.data() + next, count);
     if (n < 0 && errno == EINTR)
       continue;
     if (n < 0)
       return errno == EPIPE ? WriteResult::closed : WriteResult::failed;
-    data += n;
-    size -= static_cast<std::size_t>(n);
+    auto left = static_cast<std::size_t>(n);
+    while (next < pieces.size() && left >= pieces[next].iov_len)
+      left -= pieces[next++].iov_len;
+    if (left > 0) {
+      pieces[next].iov_base = static_cast<std::uint8_t *>(pieces[next].iov_base) + left;
+      pieces[next].iov_len -= left;
+    }
   }
   return WriteResult::ok;
 }
@@ -70,8 +83,20 @@ int main(int argc, char **argv) {
     return 2;
   }
   const std::size_t frame = geometry.frameBytes();
-  std::vector<std::uint8_t> pair(2 * frame), out(2 * frame);
-  std::span<const std::uint8_t> view0(pair.data(), frame), view1(pair.data() + frame, frame);
+  std::vector<std::uint8_t> pair(2 * frame);
+  const std::uint8_t *view0 = pair.data(), *view1 = pair.data() + frame;
+  // The output rows point into the input buffer, which never moves, so the
+  // list is made once; each frame writes a copy because writev's resume
+  // after a short write edits it.
+  const std::vector<iovec> rows =
+      kestrova::helpers::sideBySideRows(geometry, swap ? view1 : view0, swap ? view0 : view1);
+  std::vector<iovec> pending;
+  // Bigger pipes mean fewer wake-ups of the two ends; not having them costs
+  // only speed, so a refusal is ignored.
+#ifdef F_SETPIPE_SZ
+  ::fcntl(STDOUT_FILENO, F_SETPIPE_SZ, 1 << 20);
+  ::fcntl(STDIN_FILENO, F_SETPIPE_SZ, 1 << 20);
+#endif
   unsigned long long pairs = 0;
   for (;;) {
     long long got = readFully(STDIN_FILENO, pair.data(), pair.size());
@@ -87,8 +112,8 @@ int main(int argc, char **argv) {
                    pairs + 1, got, pair.size());
       return 1;
     }
-    kestrova::helpers::stackSideBySide(geometry, swap ? view1 : view0, swap ? view0 : view1, out);
-    WriteResult written = writeFully(STDOUT_FILENO, out.data(), out.size());
+    pending = rows;
+    WriteResult written = writeAll(STDOUT_FILENO, pending);
     if (written == WriteResult::closed)
       return 0;
     if (written == WriteResult::failed) {
