@@ -33,8 +33,10 @@ InterleaverWorker::~InterleaverWorker() {
 }
 
 std::exception_ptr InterleaverWorker::finish() {
-  if (thread_.joinable())
+  if (thread_.joinable()) {
+    thread_.request_stop();
     thread_.join();
+  }
   return error_;
 }
 

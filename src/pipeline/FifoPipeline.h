@@ -26,7 +26,11 @@ public:
   InterleaverWorker(const InterleaverWorker &) = delete;
   InterleaverWorker &operator=(const InterleaverWorker &) = delete;
 
-  /// Waits for the interleaver to finish; returns its error, if it failed.
+  /// Called once the decoder has ended: waits for the interleaver and
+  /// returns its error, if it failed. A decoder that ended normally has
+  /// read the FIFO to its end, so the interleaver's outcome is settled; one
+  /// that ended early can take nothing more. Either way a worker still
+  /// waiting for a reader or writing would wait in vain, so it is stopped.
   std::exception_ptr finish();
 
 private:
