@@ -12,13 +12,6 @@
 // View 0 is dark (luma 40), view 1 bright (luma 200); the frame number is
 // burnt into the top rows as 16 bit cells (255 set, 0 clear), so halves and
 // frame order can be checked after an encode.
-//
-// Invoked as "ldecod-pipe" it stands in for the streaming decoder instead:
-// the same arguments, but each view-0/view-1 pair goes to standard output
-// and "ldecod-pipe: N frame pairs decoded" lines to standard error. With
-// "-p MvcInputFile=PATH" (only this double knows it) the MVC view comes from
-// a second file, as a dual-split segment script would feed it.
-#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
@@ -65,7 +58,7 @@ std::vector<Nal> splitNalUnits(const std::string &data) {
   return units;
 }
 
-void writeFrame(std::ostream &out, int width, int height, int view, long frame) {
+void writeFrame(std::ofstream &out, int width, int height, int view, long frame) {
   std::string luma(static_cast<std::size_t>(width) * static_cast<std::size_t>(height),
                    static_cast<char>(view == 0 ? 40 : 200));
   const int cell = 4;
@@ -79,12 +72,6 @@ void writeFrame(std::ostream &out, int width, int height, int view, long frame) 
   std::string chroma(static_cast<std::size_t>(width / 2) * static_cast<std::size_t>(height / 2) * 2,
                      static_cast<char>(128));
   out << luma << chroma;
-}
-
-// One write per line: standard error is unbuffered, and a line written in
-// pieces may reach the reader in two chunks.
-void reportPairs(std::size_t pairs) {
-  std::cerr << ("ldecod-pipe: " + std::to_string(pairs) + " frame pairs decoded\n");
 }
 
 } // namespace
@@ -101,12 +88,6 @@ int main(int argc, char **argv) {
   if (!input)
     return fail(244, "Input file " + config["InputFile"] + " does not exist");
   std::string data((std::istreambuf_iterator<char>(input)), std::istreambuf_iterator<char>());
-  if (config.count("MvcInputFile")) {
-    std::ifstream mvc(config["MvcInputFile"], std::ios::binary);
-    if (!mvc)
-      return fail(244, "Input file " + config["MvcInputFile"] + " does not exist");
-    data.append(std::istreambuf_iterator<char>(mvc), std::istreambuf_iterator<char>());
-  }
 
   int width = 0, height = 0;
   std::vector<Picture> pictures;
@@ -124,19 +105,6 @@ int main(int argc, char **argv) {
       pictures.push_back({nal.type == 20 ? 1 : 0, frame});
     }
   }
-  if (config.count("MvcInputFile")) {
-    // Two files: all base pictures, then all MVC pictures; pair them up.
-    auto mvcBegin =
-        std::stable_partition(pictures.begin(), pictures.end(), [](const Picture &p) { return p.view == 0; });
-    std::vector<Picture> base(pictures.begin(), mvcBegin), mvc(mvcBegin, pictures.end());
-    pictures.clear();
-    for (std::size_t i = 0; i < std::max(base.size(), mvc.size()); ++i) {
-      if (i < base.size())
-        pictures.push_back(base[i]);
-      if (i < mvc.size())
-        pictures.push_back(mvc[i]);
-    }
-  }
   if (width <= 0 || height <= 0)
     return fail(1, "Error: no sequence parameter set before the first slice");
   for (std::size_t i = 0; i < pictures.size(); ++i) {
@@ -149,18 +117,6 @@ int main(int argc, char **argv) {
   }
   if (pictures.size() % 2 != 0)
     return fail(1, "Error: the last base picture has no MVC picture");
-
-  std::string self = argv[0];
-  if (self.substr(self.find_last_of('/') + 1) == "ldecod-pipe") {
-    for (std::size_t i = 0; i < pictures.size(); ++i) {
-      writeFrame(std::cout, width, height, pictures[i].view, pictures[i].frame);
-      if (pictures[i].view == 1 && (i / 2 + 1) % 4 == 0)
-        reportPairs(i / 2 + 1);
-    }
-    std::cout.flush();
-    reportPairs(pictures.size() / 2);
-    return std::cout ? 0 : 1;
-  }
 
   std::string output = config.count("OutputFile") ? config["OutputFile"] : "test_dec.yuv";
   std::string stem = output.size() > 4 && output.ends_with(".yuv") ? output.substr(0, output.size() - 4) : output;
