@@ -49,7 +49,6 @@ TEST(PipePipelineScript, VariesWithEyeOrderTargetAndPlatform) {
     std::vector<std::string> absent;
   };
   const Row rows[] = {
-      {"right eye first", true, OutputTarget::sbs3D, OutputCodec::h265, true, {"1920 1080 swap | "}, {}},
       {"Vision Pro audio",
        false,
        OutputTarget::visionPro,
@@ -203,16 +202,6 @@ TEST(ParallelPhaseParser, ChunksThatCutLinesCountAsTwoLines) {
   // "Phase" | " 1 st" | "art\nS" ... : no piece holds a whole test string.
   EXPECT_TRUE(r.reported.empty());
   EXPECT_EQ(parser.lines().size(), 8u) << "Phase, 1 st, art, S, plit, into, 2 seg, ments";
-}
-
-TEST(ParallelPhaseParser, KeepsTheLast200Lines) {
-  ParallelPhaseParser parser(ConversionStage::encoding, {}, {});
-  for (int i = 0; i < 250; ++i)
-    parser.feed("line " + std::to_string(i) + "\n");
-  auto lines = parser.lines();
-  ASSERT_EQ(lines.size(), 200u);
-  EXPECT_EQ(lines.front(), "line 50");
-  EXPECT_EQ(joinLastLines(lines, 2), "line 248\nline 249");
 }
 
 TEST(ParallelErrorFilter, LogsOnlyErrorLines) {
