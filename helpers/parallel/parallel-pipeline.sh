@@ -230,7 +230,7 @@ count=${#segment_inputs[@]}
 [[ $count -ge 1 ]] || fail "no access units found in the input stream"
 echo "Split into $count segments"
 [[ $stream == 1 && $estimated_size -gt 0 ]] && echo "Stream mode: about $((estimated_size / 1000000)) MB in $count pipes"
-echo "Phase 1 done in $(since "$phase1")s"
+echo "Split finished in $(since "$phase1")s"
 
 # --- phase 2: decode and encode -------------------------------------------------
 # Bytes OFFSET.. (LENGTH of them) of FILE on standard output.
