@@ -3,6 +3,7 @@
 #include "analysis/ProbeReport.h"
 #include "core/ConsoleLine.h"
 #include "core/Errors.h"
+#include "core/Utf8.h"
 #include "tools/Process.h"
 
 namespace kestrova::analysis {
@@ -24,12 +25,12 @@ std::optional<SourceFileInfo> FFProbe::analyze(const std::filesystem::path &url)
   }
   log("Found ffprobe at: " + *ffprobe);
 
-  tools::ProcessSpec spec;
-  spec.executable = *ffprobe;
-  spec.arguments = {"-v", "quiet", "-print_format", "json", "-show_format", "-show_streams", url.string()};
+  tools::ProcessLaunch launch;
+  launch.executable = *ffprobe;
+  launch.arguments = {"-v", "quiet", "-print_format", "json", "-show_format", "-show_streams", url.string()};
   log("Running ffprobe on: " + url.filename().string());
   std::string output, errors;
-  auto process = tools::Process::create(spec);
+  auto process = tools::Process::create(launch);
   process->start([&output](std::string_view chunk) { output.append(chunk); },
                  [&errors](std::string_view chunk) { errors.append(chunk); });
   log("ffprobe process started (pid: " + std::to_string(process->pid()) + ")");

@@ -2,6 +2,7 @@
 
 #include "analysis/JsonFields.h"
 #include "analysis/StereoDetection.h"
+#include "core/Utf8.h"
 
 #include <charconv>
 #include <cmath>
@@ -39,24 +40,6 @@ std::optional<std::pair<std::int64_t, std::int64_t>> parseFrameRate(const std::s
 }
 
 } // namespace
-
-bool isValidUtf8(std::string_view text) {
-  for (std::size_t i = 0; i < text.size();) {
-    auto lead = static_cast<unsigned char>(text[i]);
-    std::size_t length = lead < 0x80             ? 1
-                         : (lead & 0xE0) == 0xC0 ? 2
-                         : (lead & 0xF0) == 0xE0 ? 3
-                         : (lead & 0xF8) == 0xF0 ? 4
-                                                 : 0;
-    if (length == 0 || i + length > text.size())
-      return false;
-    for (std::size_t k = 1; k < length; ++k)
-      if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80)
-        return false;
-    i += length;
-  }
-  return true;
-}
 
 double parseDurationSeconds(const std::string &text) {
   double value = 0.0;

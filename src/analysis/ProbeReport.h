@@ -18,7 +18,4 @@ std::optional<SourceFileInfo> readProbeReport(std::string_view report, const std
 /// Seconds from ffprobe's duration text; text that is not one whole decimal number gives 0.
 double parseDurationSeconds(const std::string &text);
 
-/// True when `text` is valid UTF-8.
-bool isValidUtf8(std::string_view text);
-
 } // namespace kestrova::analysis

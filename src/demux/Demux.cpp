@@ -3,6 +3,7 @@
 #include "analysis/ProbeReport.h"
 #include "analysis/VideoTracks.h"
 #include "core/Errors.h"
+#include "core/Utf8.h"
 #include "demux/DemuxMeta.h"
 #include "tools/Process.h"
 
@@ -31,7 +32,7 @@ void writeFileAtomically(const fs::path &file, const std::string &text) {
 
 namespace {
 std::string utf8OrEmpty(const std::string &text) {
-  return analysis::isValidUtf8(text) ? text : std::string();
+  return isValidUtf8(text) ? text : std::string();
 }
 } // namespace
 
@@ -47,7 +48,7 @@ void demux(pipeline::PipelineEngine &engine, const fs::path &source, const fs::p
     meta = separateTrackMeta(source, analysis::detectVideoTracks(engine.locator(), source), durationLimit);
   } else {
     engine.verbose("MakeMKV MKV detected \u2014 using subTrack demux");
-    tools::ProcessSpec info;
+    tools::ProcessLaunch info;
     info.executable = *tsmuxer;
     info.arguments = {source.string()};
     std::string report = utf8OrEmpty(tools::runAndCollect(info).standardOutput);
@@ -63,7 +64,7 @@ void demux(pipeline::PipelineEngine &engine, const fs::path &source, const fs::p
   engine.verbose("tsMuxeR meta:\n" + meta);
   engine.verbose("Running tsMuxeR with meta: " + metaFile.string());
 
-  tools::ProcessSpec run;
+  tools::ProcessLaunch run;
   run.executable = *tsmuxer;
   run.arguments = {metaFile.string(), workDirectory.string()};
   auto process = engine.createCurrentProcess(run);

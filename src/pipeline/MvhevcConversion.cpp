@@ -3,6 +3,7 @@
 #include "analysis/ProbeReport.h"
 #include "analysis/VideoTracks.h"
 #include "core/Errors.h"
+#include "core/Utf8.h"
 #include "pipeline/EncoderParameters.h"
 
 #include <fmt/format.h>
@@ -38,15 +39,15 @@ fs::path remuxToMov(PipelineEngine &engine, const fs::path &input) {
   engine.verbose(std::string("ffmpeg exists: ") + (fs::exists(ffmpeg) ? "true" : "false"));
   fs::path remuxed = input;
   remuxed.replace_extension("mov");
-  tools::ProcessSpec spec;
-  spec.executable = ffmpeg;
-  spec.arguments = {"-y", "-i", input.string(), "-c:v", "copy", "-c:a", "copy"};
+  tools::ProcessLaunch launch;
+  launch.executable = ffmpeg;
+  launch.arguments = {"-y", "-i", input.string(), "-c:v", "copy", "-c:a", "copy"};
   if (takesHvc1Tag(engine, input))
-    spec.arguments.insert(spec.arguments.end(), {"-tag:v", "hvc1"});
-  spec.arguments.insert(spec.arguments.end(), {"-movflags", "+faststart", remuxed.string()});
-  auto result = tools::runAndCollect(spec);
+    launch.arguments.insert(launch.arguments.end(), {"-tag:v", "hvc1"});
+  launch.arguments.insert(launch.arguments.end(), {"-movflags", "+faststart", remuxed.string()});
+  auto result = tools::runAndCollect(launch);
   if (!result.status.success()) {
-    std::string errors = analysis::isValidUtf8(result.standardError) ? result.standardError : "unknown error";
+    std::string errors = isValidUtf8(result.standardError) ? result.standardError : "unknown error";
     std::string tail = lastLines(errors, 5);
     engine.verbose("ffmpeg remux error: " + tail);
     throw ConversionError::encodingFailed("Failed to remux MKV \u2192 MOV: " + tail);
@@ -83,10 +84,10 @@ std::string convertToMVHEVC(PipelineEngine &engine, const fs::path &sbsInput, co
   auto converter = engine.findTool("MVHEVCConverter");
   if (!converter)
     throw ConversionError::toolNotFound("MVHEVCConverter not found in tools/");
-  tools::ProcessSpec spec;
-  spec.executable = *converter;
-  spec.arguments = converterArguments(converterInput, output, preset);
-  auto process = engine.createCurrentProcess(spec);
+  tools::ProcessLaunch launch;
+  launch.executable = *converter;
+  launch.arguments = converterArguments(converterInput, output, preset);
+  auto process = engine.createCurrentProcess(launch);
   engine.verbose("MVHEVCConverter path: " + *converter);
   engine.verbose("MVHEVCConverter: " + converterInput.filename().string() + " \u2192 " + output.filename().string());
   std::error_code ec;
@@ -99,7 +100,7 @@ std::string convertToMVHEVC(PipelineEngine &engine, const fs::path &sbsInput, co
   auto status = tools::runAndStream(
       *process, [&parser](std::string_view chunk) { parser.feed(chunk); },
       [&errors](std::string_view chunk) { errors.append(chunk); });
-  if (!errors.empty() && analysis::isValidUtf8(errors))
+  if (!errors.empty() && isValidUtf8(errors))
     engine.verbose(errors);
   if (!status.success())
     throw ConversionError::encodingFailed("MVHEVCConverter exited with code " +

@@ -3,6 +3,7 @@
 #include "analysis/ProbeReport.h"
 #include "core/Errors.h"
 #include "core/NumberText.h"
+#include "core/Utf8.h"
 #include "pipeline/EncoderParameters.h"
 #include "pipeline/EncoderTable.h"
 #include "pipeline/PipelineEngine.h"
@@ -61,10 +62,10 @@ void encodeSBS(PipelineEngine &engine, const SbsEncodeRequest &request, const Pr
   if (!ffmpeg)
     throw ConversionError::toolNotFound("ffmpeg not found. Install via: brew install ffmpeg");
 
-  tools::ProcessSpec spec;
-  spec.executable = *ffmpeg;
-  spec.arguments = EncoderTable::probe(*ffmpeg).translate(sbsEncodeArguments(request));
-  auto process = engine.createCurrentProcess(std::move(spec));
+  tools::ProcessLaunch launch;
+  launch.executable = *ffmpeg;
+  launch.arguments = EncoderTable::probe(*ffmpeg).translate(sbsEncodeArguments(request));
+  auto process = engine.createCurrentProcess(std::move(launch));
 
   // The parser captures the log sink as it is now, so a later change of
   // onLog does not reach a running encode.
@@ -74,7 +75,7 @@ void encodeSBS(PipelineEngine &engine, const SbsEncodeRequest &request, const Pr
       *process, [&standardOutput](std::string_view chunk) { standardOutput.append(chunk); },
       [&parser](std::string_view chunk) { parser.feed(chunk); });
 
-  if (!analysis::isValidUtf8(standardOutput))
+  if (!isValidUtf8(standardOutput))
     standardOutput.clear();
   engine.verbose(standardOutput);
 

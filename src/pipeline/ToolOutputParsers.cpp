@@ -2,6 +2,7 @@
 
 #include "analysis/ProbeReport.h"
 #include "core/NumberText.h"
+#include "core/Utf8.h"
 
 #include <algorithm>
 #include <charconv>
@@ -33,7 +34,7 @@ std::optional<double> parseDecimal(std::string_view text) {
 
 void forEachLine(std::string_view chunk, std::string_view separators, std::string_view trim,
                  const std::function<void(std::string_view)> &onLine) {
-  if (chunk.empty() || !analysis::isValidUtf8(chunk))
+  if (chunk.empty() || !isValidUtf8(chunk))
     return;
   std::size_t start = 0;
   while (start <= chunk.size()) {
@@ -167,7 +168,7 @@ double pollFfmpegLog(const std::filesystem::path &workDirectory, double duration
   log.seekg(from);
   std::string tail(static_cast<std::size_t>(size - from), '\0');
   log.read(tail.data(), static_cast<std::streamsize>(tail.size()));
-  if (!analysis::isValidUtf8(tail))
+  if (!isValidUtf8(tail))
     return 0;
   auto at = tail.rfind("time=");
   if (at == std::string::npos)

@@ -1,5 +1,6 @@
 #include "tools/ToolLocator.h"
 
+#include "core/Utf8.h"
 #include "tools/Process.h"
 
 #include <sys/stat.h>
@@ -13,24 +14,6 @@ namespace {
 bool entryExists(const std::string &path) {
   struct stat info {};
   return !path.empty() && ::stat(path.c_str(), &info) == 0;
-}
-
-bool isValidUtf8(const std::string &text) {
-  for (std::size_t i = 0; i < text.size();) {
-    auto lead = static_cast<unsigned char>(text[i]);
-    std::size_t length = lead < 0x80             ? 1
-                         : (lead & 0xE0) == 0xC0 ? 2
-                         : (lead & 0xF0) == 0xE0 ? 3
-                         : (lead & 0xF8) == 0xF0 ? 4
-                                                 : 0;
-    if (length == 0 || i + length > text.size())
-      return false;
-    for (std::size_t k = 1; k < length; ++k)
-      if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80)
-        return false;
-    i += length;
-  }
-  return true;
 }
 
 std::string trimmed(const std::string &text) {
@@ -99,10 +82,10 @@ std::optional<std::string> ToolLocator::findTool(std::string_view name) const {
       return candidate;
   std::string answer;
   try {
-    ProcessSpec spec;
-    spec.executable = programs_.which;
-    spec.arguments = {std::string(name)};
-    answer = runAndCollect(spec).standardOutput;
+    ProcessLaunch launch;
+    launch.executable = programs_.which;
+    launch.arguments = {std::string(name)};
+    answer = runAndCollect(launch).standardOutput;
   } catch (const LaunchError &) {
     // A which that cannot start counts as one that found nothing.
   }
