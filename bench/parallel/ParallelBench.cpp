@@ -21,30 +21,30 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 double runScript(const fs::path &tools, const fs::path &work, int workers) {
-  kestrova::tools::ProcessSpec spec;
-  spec.executable = "/bin/bash";
-  spec.arguments = {(tools / "parallel-pipeline.sh").string(),
-                    (work / "in.264").string(),
-                    (work / "in.264").string(),
-                    (work / "out_SBS.mkv").string(),
-                    "--width",
-                    "160",
-                    "--height",
-                    "96",
-                    "--fps",
-                    "24/1",
-                    "--quality",
-                    "65",
-                    "--audio-args",
-                    "-c:a copy",
-                    "--workdir",
-                    work.string(),
-                    "--workers",
-                    std::to_string(workers)};
-  spec.standardOutput = kestrova::tools::StreamMode::discard;
-  spec.standardError = kestrova::tools::StreamMode::inherit;
+  kestrova::tools::ProcessLaunch launch;
+  launch.executable = "/bin/bash";
+  launch.arguments = {(tools / "parallel-pipeline.sh").string(),
+                      (work / "in.264").string(),
+                      (work / "in.264").string(),
+                      (work / "out_SBS.mkv").string(),
+                      "--width",
+                      "160",
+                      "--height",
+                      "96",
+                      "--fps",
+                      "24/1",
+                      "--quality",
+                      "65",
+                      "--audio-args",
+                      "-c:a copy",
+                      "--workdir",
+                      work.string(),
+                      "--workers",
+                      std::to_string(workers)};
+  launch.standardOutput = kestrova::tools::StreamMode::discard;
+  launch.standardError = kestrova::tools::StreamMode::inherit;
   auto start = Clock::now();
-  auto output = kestrova::tools::runAndCollect(spec);
+  auto output = kestrova::tools::runAndCollect(launch);
   double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
   if (!output.status.success())
     throw std::runtime_error("parallel-pipeline.sh failed with " + std::to_string(workers) + " workers");
@@ -55,13 +55,13 @@ double runScript(const fs::path &tools, const fs::path &work, int workers) {
 // fixed work alone, then two at once. On a shared machine the scheduler may
 // give a session less than the core count, and no speed-up can exceed this.
 double availableParallelism() {
-  kestrova::tools::ProcessSpec spec;
-  spec.executable = "/bin/bash";
+  kestrova::tools::ProcessLaunch launch;
+  launch.executable = "/bin/bash";
   const std::string busy = std::string("'") + KESTROVA_BUSY_WORK + "' 100 > /dev/null";
   auto timed = [&](const std::string &command) {
-    spec.arguments = {"-c", command};
+    launch.arguments = {"-c", command};
     auto start = Clock::now();
-    kestrova::tools::runAndCollect(spec);
+    kestrova::tools::runAndCollect(launch);
     return std::chrono::duration<double>(Clock::now() - start).count();
   };
   const double one = timed(busy);

@@ -48,11 +48,11 @@ template <class Work> Timing measure(Work work) {
 }
 
 bool runFfmpeg(const std::vector<std::string> &arguments) {
-  tools::ProcessSpec spec;
-  spec.executable = "/usr/bin/ffmpeg";
-  spec.arguments = arguments;
-  spec.standardOutput = tools::StreamMode::discard;
-  auto result = tools::runAndCollect(spec);
+  tools::ProcessLaunch launch;
+  launch.executable = "/usr/bin/ffmpeg";
+  launch.arguments = arguments;
+  launch.standardOutput = tools::StreamMode::discard;
+  auto result = tools::runAndCollect(launch);
   if (!result.status.success())
     std::fprintf(stderr, "ffmpeg failed:\n%s\n", result.standardError.c_str());
   return result.status.success();

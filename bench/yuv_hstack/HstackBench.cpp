@@ -28,11 +28,11 @@ double seconds(Clock::time_point since) {
 
 // Output bytes per second of one program run that reads `input`.
 double programRate(const std::string &command) {
-  kestrova::tools::ProcessSpec spec;
-  spec.executable = "/bin/bash";
-  spec.arguments = {"-c", command};
-  spec.standardError = kestrova::tools::StreamMode::discard;
-  auto process = kestrova::tools::Process::create(spec);
+  kestrova::tools::ProcessLaunch launch;
+  launch.executable = "/bin/bash";
+  launch.arguments = {"-c", command};
+  launch.standardError = kestrova::tools::StreamMode::discard;
+  auto process = kestrova::tools::Process::create(launch);
   std::uint64_t bytes = 0;
   auto start = Clock::now();
   auto status = kestrova::tools::runAndStream(*process, [&](std::string_view chunk) { bytes += chunk.size(); }, {});

@@ -148,11 +148,11 @@ int main(int argc, char **argv) {
     io.signals = signals.get();
     io.decoderExited = exitRead.get();
 
-    tools::ProcessSpec spec;
-    spec.executable = *decoder;
-    spec.arguments = helpers::decoderCommandLine(*arguments, folder.inputPath(), folder.outputName());
-    spec.standardError = tools::StreamMode::inherit;
-    auto process = tools::Process::create(spec);
+    tools::ProcessLaunch launch;
+    launch.executable = *decoder;
+    launch.arguments = helpers::decoderCommandLine(*arguments, folder.inputPath(), folder.outputName());
+    launch.standardError = tools::StreamMode::inherit;
+    auto process = tools::Process::create(launch);
     process->start(ReportForwarder{});
     tools::ExitStatus status;
     // Waiting happens on its own thread; its end wakes the pump through the pipe.

@@ -34,13 +34,13 @@ std::vector<DetectedTrack> detectVideoTracks(const tools::ToolLocator &locator, 
   auto ffprobe = locator.findTool("ffprobe");
   if (!ffprobe)
     throw ConversionError::toolNotFound("ffprobe not found. Install via: brew install ffmpeg");
-  tools::ProcessSpec spec;
-  spec.executable = *ffprobe;
-  spec.arguments = {"-v", "quiet", "-print_format", "json", "-show_streams", source.string()};
-  spec.standardError = tools::StreamMode::discard;
+  tools::ProcessLaunch launch;
+  launch.executable = *ffprobe;
+  launch.arguments = {"-v", "quiet", "-print_format", "json", "-show_streams", source.string()};
+  launch.standardError = tools::StreamMode::discard;
   // The runner drains standard output while ffprobe runs, so a report larger
   // than a pipe's buffer arrives whole.
-  return readVideoTracks(tools::runAndCollect(spec).standardOutput);
+  return readVideoTracks(tools::runAndCollect(launch).standardOutput);
 }
 
 } // namespace kestrova::analysis

@@ -11,11 +11,11 @@ namespace kestrova::pipeline {
 
 EncoderTable EncoderTable::probe(const std::string &ffmpegPath) {
   try {
-    tools::ProcessSpec spec;
-    spec.executable = ffmpegPath;
-    spec.arguments = {"-hide_banner", "-encoders"};
-    spec.standardError = tools::StreamMode::discard;
-    auto output = tools::runAndCollect(spec);
+    tools::ProcessLaunch launch;
+    launch.executable = ffmpegPath;
+    launch.arguments = {"-hide_banner", "-encoders"};
+    launch.standardError = tools::StreamMode::discard;
+    auto output = tools::runAndCollect(launch);
     return EncoderTable(output.standardOutput.find("hevc_videotoolbox") != std::string::npos &&
                         output.standardOutput.find("h264_videotoolbox") != std::string::npos);
   } catch (const tools::LaunchError &) {

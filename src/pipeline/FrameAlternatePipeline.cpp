@@ -102,11 +102,11 @@ ConversionResult runFrameAlternatePipeline(PipelineRun &run, bool rightFirst) {
       throw fs::filesystem_error("cannot write script", script, std::make_error_code(std::errc::io_error));
   }
 
-  tools::ProcessSpec spec;
-  spec.executable = engine.programs().bash;
-  spec.arguments = {script.string()};
-  spec.workingDirectory = run.workDirectory;
-  auto process = engine.createCurrentProcess(spec);
+  tools::ProcessLaunch launch;
+  launch.executable = engine.programs().bash;
+  launch.arguments = {script.string()};
+  launch.workingDirectory = run.workDirectory;
+  auto process = engine.createCurrentProcess(launch);
   engine.verbose("Running frame-alternate \u2192 SBS pipeline...");
   KeptLines scriptOutput(50);
   auto onOutput = [&](std::string_view chunk) {

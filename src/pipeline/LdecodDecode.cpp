@@ -37,11 +37,11 @@ void decodeWithLdecod(PipelineEngine &engine, const fs::path &interleavedStream,
   fs::remove(link, ignored);
   fs::create_symlink(interleavedStream, link);
 
-  tools::ProcessSpec spec;
-  spec.executable = *ldecod;
-  spec.arguments = ldecodArguments();
-  spec.workingDirectory = workDirectory;
-  auto process = engine.createCurrentProcess(std::move(spec));
+  tools::ProcessLaunch launch;
+  launch.executable = *ldecod;
+  launch.arguments = ldecodArguments();
+  launch.workingDirectory = workDirectory;
+  auto process = engine.createCurrentProcess(std::move(launch));
 
   LdecodFrameParser frames(estimatedFrames, 0.5, 0.7, ConversionStage::decoding, progress, engine.onLog);
   LdecodMessageCollector messages(engine.onLog);

@@ -67,13 +67,13 @@ void decodeSBSParallel(PipelineEngine &engine, const StreamDecodeRequest &reques
              ", directMVHEVC: " + (options.directMVHEVC ? "true" : "false"));
   engine.log("Script: " + *script);
 
-  tools::ProcessSpec spec;
-  spec.executable = engine.programs().bash;
-  spec.arguments = parallelPipelineArguments(*script, request, options);
+  tools::ProcessLaunch launch;
+  launch.executable = engine.programs().bash;
+  launch.arguments = parallelPipelineArguments(*script, request, options);
   if (options.dualSplitMvc)
     engine.log("Dual-split mode: base=" + request.input.filename().string() +
                " mvc=" + options.dualSplitMvc->filename().string());
-  auto process = engine.createCurrentProcess(std::move(spec));
+  auto process = engine.createCurrentProcess(std::move(launch));
 
   ParallelPhaseParser phases(options.directMVHEVC ? ConversionStage::encodingMVHEVC : ConversionStage::encoding,
                              progress, engine.onLog);

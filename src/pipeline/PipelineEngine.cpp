@@ -34,8 +34,8 @@ void PipelineEngine::beginRun() {
   stopSource_ = std::stop_source();
 }
 
-std::shared_ptr<tools::Process> PipelineEngine::createCurrentProcess(tools::ProcessSpec spec) {
-  auto process = tools::Process::create(std::move(spec));
+std::shared_ptr<tools::Process> PipelineEngine::createCurrentProcess(tools::ProcessLaunch launch) {
+  auto process = tools::Process::create(std::move(launch));
   std::lock_guard lock(mutex_);
   currentProcess_ = process;
   return process;

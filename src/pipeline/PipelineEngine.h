@@ -69,7 +69,7 @@ public:
 
   /// Creates an unstarted process and makes it the current process, the one
   /// cancel() ends. Steps that are cancellable start their tools this way.
-  std::shared_ptr<tools::Process> createCurrentProcess(tools::ProcessSpec spec);
+  std::shared_ptr<tools::Process> createCurrentProcess(tools::ProcessLaunch launch);
   std::shared_ptr<tools::Process> currentProcess() const;
 
   const tools::ToolLocator &locator() const { return locator_; }

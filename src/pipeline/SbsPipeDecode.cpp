@@ -95,11 +95,11 @@ void decodeSBSPipe(PipelineEngine &engine, const StreamDecodeRequest &request, c
   demux::writeFileAtomically(
       script, pipePipelineScript(request, {*ldecodPipe, *yuvHstack, *ffmpeg}, EncoderTable::probe(*ffmpeg)));
 
-  tools::ProcessSpec spec;
-  spec.executable = engine.programs().bash;
-  spec.arguments = {script.string()};
-  spec.workingDirectory = workDirectory;
-  auto process = engine.createCurrentProcess(std::move(spec));
+  tools::ProcessLaunch launch;
+  launch.executable = engine.programs().bash;
+  launch.arguments = {script.string()};
+  launch.workingDirectory = workDirectory;
+  auto process = engine.createCurrentProcess(std::move(launch));
 
   PipeToolLineParser toolLines(estimatedFramesPerView(request.duration, request.frameRateNum, request.frameRateDen),
                                progress, engine.onLog);

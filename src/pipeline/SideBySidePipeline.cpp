@@ -29,17 +29,17 @@ fs::path remuxForConverter(PipelineRun &run) {
   if (!ffmpeg)
     throw ConversionError::toolNotFound("ffmpeg not found for MKV remux");
   fs::path remuxed = run.workDirectory / (run.baseName + "_remuxed.mov");
-  tools::ProcessSpec spec;
-  spec.executable = *ffmpeg;
+  tools::ProcessLaunch launch;
+  launch.executable = *ffmpeg;
   std::vector<std::string> arguments{"-y", "-i", run.job.sourceURL.string(), "-c:v", "copy"};
   if (takesHvc1Tag(run.engine, run.job.sourceURL))
     arguments.insert(arguments.end(), {"-tag:v", "hvc1"});
   arguments.insert(arguments.end(), {"-c:a", "aac_at", "-b:a", "448k", "-ac", "6", "-ar", "48000", "-movflags",
                                      "+faststart", remuxed.string()});
-  spec.arguments = EncoderTable::probe(*ffmpeg).translate(arguments);
-  spec.standardOutput = tools::StreamMode::discard;
-  spec.standardError = tools::StreamMode::discard;
-  auto status = tools::runAndCollect(spec).status;
+  launch.arguments = EncoderTable::probe(*ffmpeg).translate(arguments);
+  launch.standardOutput = tools::StreamMode::discard;
+  launch.standardError = tools::StreamMode::discard;
+  auto status = tools::runAndCollect(launch).status;
   if (!status.success())
     throw ConversionError::encodingFailed("MKV \u2192 MOV remux failed (exit " +
                                           std::to_string(status.terminationStatus) + ")");

@@ -20,12 +20,12 @@ void finishCancellation(const std::shared_ptr<Process> &process, const SystemPro
   // these end them by name, as a last resort.
   for (const char *name : kPkillNames) {
     try {
-      ProcessSpec spec;
-      spec.executable = programs.pkill;
-      spec.arguments = {"-f", name};
-      spec.standardOutput = StreamMode::discard;
-      spec.standardError = StreamMode::discard;
-      auto pkill = Process::create(std::move(spec));
+      ProcessLaunch launch;
+      launch.executable = programs.pkill;
+      launch.arguments = {"-f", name};
+      launch.standardOutput = StreamMode::discard;
+      launch.standardError = StreamMode::discard;
+      auto pkill = Process::create(std::move(launch));
       pkill->start();
       pkill->wait();
     } catch (const LaunchError &) {

@@ -75,7 +75,7 @@ void wireUncaptured(StreamMode mode, int childFd, SpawnActions &actions) {
 } // namespace
 
 struct Process::State {
-  ProcessSpec spec;
+  ProcessLaunch launch;
   mutable std::mutex mutex;
   pid_t pid = 0;
   bool started = false;
@@ -87,12 +87,12 @@ struct Process::State {
   std::condition_variable readerFinished;
 };
 
-std::shared_ptr<Process> Process::create(ProcessSpec spec) {
-  return std::make_shared<Process>(Key(), std::move(spec));
+std::shared_ptr<Process> Process::create(ProcessLaunch launch) {
+  return std::make_shared<Process>(Key(), std::move(launch));
 }
 
-Process::Process(Key, ProcessSpec spec) : state_(std::make_shared<State>()) {
-  state_->spec = std::move(spec);
+Process::Process(Key, ProcessLaunch launch) : state_(std::make_shared<State>()) {
+  state_->launch = std::move(launch);
 }
 
 Process::~Process() {
@@ -109,8 +109,8 @@ Process::~Process() {
     wait();
 }
 
-const ProcessSpec &Process::spec() const {
-  return state_->spec;
+const ProcessLaunch &Process::launch() const {
+  return state_->launch;
 }
 
 pid_t Process::pid() const {
@@ -144,8 +144,8 @@ void Process::signalGroup(int sig) {
 void Process::start(ChunkHandler onStandardOutput, ChunkHandler onStandardError) {
   std::lock_guard lock(state_->mutex);
   if (state_->started)
-    throw LaunchError("process " + state_->spec.executable + " was already started");
-  const ProcessSpec &spec = state_->spec;
+    throw LaunchError("process " + state_->launch.executable + " was already started");
+  const ProcessLaunch &launch = state_->launch;
 
   SpawnActions actions;
   Fd outRead, errRead;
@@ -160,10 +160,10 @@ void Process::start(ChunkHandler onStandardOutput, ChunkHandler onStandardError)
     childEnds.push_back(std::move(pipe.write));
     return std::move(pipe.read);
   };
-  outRead = wire(spec.standardOutput, STDOUT_FILENO);
-  errRead = wire(spec.standardError, STDERR_FILENO);
-  if (spec.workingDirectory)
-    posix_spawn_file_actions_addchdir_np(&actions.value, spec.workingDirectory->c_str());
+  outRead = wire(launch.standardOutput, STDOUT_FILENO);
+  errRead = wire(launch.standardError, STDERR_FILENO);
+  if (launch.workingDirectory)
+    posix_spawn_file_actions_addchdir_np(&actions.value, launch.workingDirectory->c_str());
 
   SpawnAttributes attributes;
   sigset_t emptyMask, defaults;
@@ -177,16 +177,16 @@ void Process::start(ChunkHandler onStandardOutput, ChunkHandler onStandardError)
   posix_spawnattr_setsigdefault(&attributes.value, &defaults);
 
   std::vector<char *> argv;
-  argv.push_back(const_cast<char *>(spec.executable.c_str()));
-  for (const auto &argument : spec.arguments)
+  argv.push_back(const_cast<char *>(launch.executable.c_str()));
+  for (const auto &argument : launch.arguments)
     argv.push_back(const_cast<char *>(argument.c_str()));
   argv.push_back(nullptr);
 
   pid_t pid = 0;
-  int error = ::posix_spawn(&pid, spec.executable.c_str(), &actions.value, &attributes.value, argv.data(), environ);
+  int error = ::posix_spawn(&pid, launch.executable.c_str(), &actions.value, &attributes.value, argv.data(), environ);
   childEnds.clear(); // the parent must not hold the write ends, or EOF never comes
   if (error != 0)
-    throw LaunchError("cannot start " + spec.executable + ": " + std::strerror(error));
+    throw LaunchError("cannot start " + launch.executable + ": " + std::strerror(error));
 
   state_->pid = pid;
   state_->started = true;
@@ -260,8 +260,8 @@ ExitStatus Process::wait() {
   return state_->status;
 }
 
-CollectedOutput runAndCollect(const ProcessSpec &spec) {
-  auto process = Process::create(spec);
+CollectedOutput runAndCollect(const ProcessLaunch &launch) {
+  auto process = Process::create(launch);
   CollectedOutput output;
   std::mutex mutex;
   process->start(

@@ -23,7 +23,7 @@ enum class StreamMode {
 
 /// Everything needed to start one child. The environment and standard input
 /// are always inherited.
-struct ProcessSpec {
+struct ProcessLaunch {
   std::string executable; ///< absolute path, run without a shell
   std::vector<std::string> arguments;
   std::optional<std::filesystem::path> workingDirectory;
@@ -57,7 +57,7 @@ using ChunkHandler = std::function<void(std::string_view chunk)>;
 class Process {
 public:
   /// An unstarted process; the caller registers it for cancellation before start().
-  static std::shared_ptr<Process> create(ProcessSpec spec);
+  static std::shared_ptr<Process> create(ProcessLaunch launch);
 
   Process(const Process &) = delete;
   Process &operator=(const Process &) = delete;
@@ -76,7 +76,7 @@ public:
   bool isRunning() const;
   /// The child's pid (also its process group id); 0 before start().
   pid_t pid() const;
-  const ProcessSpec &spec() const;
+  const ProcessLaunch &launch() const;
 
   /// SIGTERM to the child itself. No effect once it has been reaped.
   void terminate();
@@ -91,7 +91,7 @@ private:
 
 public:
   /// Use create(); the key keeps construction to it.
-  Process(Key, ProcessSpec spec);
+  Process(Key, ProcessLaunch launch);
 
 private:
   struct State;
@@ -105,9 +105,9 @@ struct CollectedOutput {
   std::string standardError;
 };
 
-/// Starts `spec`, reads every captured stream to its end, waits, returns all.
+/// Starts `launch`, reads every captured stream to its end, waits, returns all.
 /// Throws LaunchError.
-CollectedOutput runAndCollect(const ProcessSpec &spec);
+CollectedOutput runAndCollect(const ProcessLaunch &launch);
 
 /// Starts `process` with the handlers and blocks until it has exited and its
 /// streams are drained. Throws LaunchError.

@@ -21,12 +21,12 @@ tools::ToolLocator machineLocator() {
 // used where a tag must sit on an audio stream: Matroska keeps stereo_mode
 // for video tracks only.
 void makeClip(const fs::path &out, const std::string &size, const std::vector<std::string> &extra) {
-  tools::ProcessSpec spec;
-  spec.executable = "/usr/bin/ffmpeg";
-  spec.arguments = {"-v", "error", "-y", "-f", "lavfi", "-i", "testsrc=size=" + size + ":rate=25:duration=0.2"};
-  spec.arguments.insert(spec.arguments.end(), extra.begin(), extra.end());
-  spec.arguments.push_back(out.string());
-  auto result = tools::runAndCollect(spec);
+  tools::ProcessLaunch launch;
+  launch.executable = "/usr/bin/ffmpeg";
+  launch.arguments = {"-v", "error", "-y", "-f", "lavfi", "-i", "testsrc=size=" + size + ":rate=25:duration=0.2"};
+  launch.arguments.insert(launch.arguments.end(), extra.begin(), extra.end());
+  launch.arguments.push_back(out.string());
+  auto result = tools::runAndCollect(launch);
   ASSERT_TRUE(result.status.success()) << result.standardError;
 }
 

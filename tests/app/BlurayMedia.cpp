@@ -28,10 +28,10 @@ std::string viewText(int frames, int width, int height, bool mvc) {
 }
 
 std::string run(const std::string &program, const std::vector<std::string> &arguments) {
-  tools::ProcessSpec spec;
-  spec.executable = program;
-  spec.arguments = arguments;
-  auto output = tools::runAndCollect(spec);
+  tools::ProcessLaunch launch;
+  launch.executable = program;
+  launch.arguments = arguments;
+  auto output = tools::runAndCollect(launch);
   EXPECT_TRUE(output.status.success()) << output.standardError;
   return output.standardOutput;
 }

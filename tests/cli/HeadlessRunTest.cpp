@@ -19,13 +19,13 @@ struct RunResult {
 // Runs kestrova with HOME and XDG_CONFIG_HOME inside `dir`, so stored
 // settings and the default output folder are the test's own.
 RunResult runKestrova(const TempDir &dir, const std::vector<std::string> &arguments) {
-  tools::ProcessSpec spec;
-  spec.executable = "/usr/bin/env";
-  spec.arguments = {"HOME=" + (dir / "home").string(), "XDG_CONFIG_HOME=" + (dir / "config").string(), "LC_ALL=C",
-                    (test::buildDir() / "bin/kestrova").string()};
-  spec.arguments.insert(spec.arguments.end(), arguments.begin(), arguments.end());
-  spec.workingDirectory = dir.path();
-  auto output = tools::runAndCollect(spec);
+  tools::ProcessLaunch launch;
+  launch.executable = "/usr/bin/env";
+  launch.arguments = {"HOME=" + (dir / "home").string(), "XDG_CONFIG_HOME=" + (dir / "config").string(), "LC_ALL=C",
+                      (test::buildDir() / "bin/kestrova").string()};
+  launch.arguments.insert(launch.arguments.end(), arguments.begin(), arguments.end());
+  launch.workingDirectory = dir.path();
+  auto output = tools::runAndCollect(launch);
   RunResult run{output.status.terminationStatus, {}};
   std::istringstream in(output.standardOutput);
   for (std::string line; std::getline(in, line);)

@@ -27,13 +27,13 @@ std::string picture(int width, int height, int view) {
 
 tools::CollectedOutput runStacker(const fs::path &input, const std::vector<std::string> &arguments,
                                   const std::string &tail = "") {
-  tools::ProcessSpec spec;
-  spec.executable = "/bin/bash";
+  tools::ProcessLaunch launch;
+  launch.executable = "/bin/bash";
   std::string command = "'" + stacker() + "'";
   for (const auto &argument : arguments)
     command += " '" + argument + "'";
-  spec.arguments = {"-c", command + " < '" + input.string() + "'" + tail};
-  return tools::runAndCollect(spec);
+  launch.arguments = {"-c", command + " < '" + input.string() + "'" + tail};
+  return tools::runAndCollect(launch);
 }
 
 TEST(YuvHstack, PutsViewZeroLeftUnlessSwapped) {

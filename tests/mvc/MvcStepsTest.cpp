@@ -165,22 +165,22 @@ TEST(SbsEncodeStep, PresetsAreDistinctRatePoints) {
     f.addRealFfmpeg();
     fs::path source = f.dir / "source.mkv";
     test::makeSourceWithAudio(source);
-    tools::ProcessSpec spec;
-    spec.executable = "/usr/bin/ffmpeg";
-    spec.arguments = {"-v",
-                      "error",
-                      "-f",
-                      "lavfi",
-                      "-i",
-                      "testsrc2=size=160x96:rate=24,noise=alls=12:allf=t",
-                      "-t",
-                      "1",
-                      "-pix_fmt",
-                      "yuv420p",
-                      "-f",
-                      "rawvideo",
-                      (f.dir / "view.yuv").string()};
-    ASSERT_TRUE(tools::runAndCollect(spec).status.success());
+    tools::ProcessLaunch launch;
+    launch.executable = "/usr/bin/ffmpeg";
+    launch.arguments = {"-v",
+                        "error",
+                        "-f",
+                        "lavfi",
+                        "-i",
+                        "testsrc2=size=160x96:rate=24,noise=alls=12:allf=t",
+                        "-t",
+                        "1",
+                        "-pix_fmt",
+                        "yuv420p",
+                        "-f",
+                        "rawvideo",
+                        (f.dir / "view.yuv").string()};
+    ASSERT_TRUE(tools::runAndCollect(launch).status.success());
     double lastSize = 1e18, lastSsim = 2;
     for (QualityPreset preset :
          {QualityPreset::ultraHigh, QualityPreset::high, QualityPreset::medium, QualityPreset::low}) {
@@ -196,16 +196,16 @@ TEST(SbsEncodeStep, PresetsAreDistinctRatePoints) {
       request.frameRateNum = 24;
       request.frameRateDen = 1;
       encodeSBS(*f.engine, request, {});
-      spec.arguments = {"-i",       request.output.string(),
-                        "-f",       "rawvideo",
-                        "-pix_fmt", "yuv420p",
-                        "-s",       "160x96",
-                        "-r",       "24",
-                        "-i",       (f.dir / "view.yuv").string(),
-                        "-lavfi",   "[1:v][1:v]hstack=inputs=2[ref];[0:v][ref]ssim",
-                        "-f",       "null",
-                        "-"};
-      auto output = tools::runAndCollect(spec).standardError;
+      launch.arguments = {"-i",       request.output.string(),
+                          "-f",       "rawvideo",
+                          "-pix_fmt", "yuv420p",
+                          "-s",       "160x96",
+                          "-r",       "24",
+                          "-i",       (f.dir / "view.yuv").string(),
+                          "-lavfi",   "[1:v][1:v]hstack=inputs=2[ref];[0:v][ref]ssim",
+                          "-f",       "null",
+                          "-"};
+      auto output = tools::runAndCollect(launch).standardError;
       auto at = output.find("All:");
       ASSERT_NE(at, std::string::npos) << output;
       double ssim = std::stod(output.substr(at + 4));

@@ -28,10 +28,10 @@ bool underCi() {
 }
 
 RunResult run(const std::string &commandLine) {
-  tools::ProcessSpec spec;
-  spec.executable = "/bin/bash";
-  spec.arguments = {"-c", commandLine};
-  const auto collected = tools::runAndCollect(spec);
+  tools::ProcessLaunch launch;
+  launch.executable = "/bin/bash";
+  launch.arguments = {"-c", commandLine};
+  const auto collected = tools::runAndCollect(launch);
   RunResult result;
   result.status =
       collected.status.signalled ? 128 + collected.status.terminationStatus : collected.status.terminationStatus;

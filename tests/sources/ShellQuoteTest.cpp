@@ -23,11 +23,11 @@ TEST(ShellQuote, EveryNameReachesTheProgramUnchanged) {
                                "*?[a]",
                                "\xc3\xa9t\xc3\xa9 3D.mkv"};
   for (const auto &name : names) {
-    tools::ProcessSpec spec;
-    spec.executable = "/bin/bash";
-    spec.arguments = {"-c", "printf %s " + shellQuote(name)};
-    spec.workingDirectory = dir.path();
-    auto output = tools::runAndCollect(spec);
+    tools::ProcessLaunch launch;
+    launch.executable = "/bin/bash";
+    launch.arguments = {"-c", "printf %s " + shellQuote(name)};
+    launch.workingDirectory = dir.path();
+    auto output = tools::runAndCollect(launch);
     EXPECT_EQ(output.standardOutput, name);
   }
   EXPECT_FALSE(std::filesystem::exists(dir / "SENTINEL"));

@@ -76,11 +76,11 @@ TEST(SideBySidePipeline, VisionProRemuxesMatroskaOnly) {
 
 // The codec tag of the first video stream, as ffprobe reads it.
 std::string videoTag(const fs::path &file) {
-  tools::ProcessSpec spec;
-  spec.executable = "/usr/bin/ffprobe";
-  spec.arguments = {"-v",  "error",   "-select_streams", "v:0", "-show_entries", "stream=codec_tag_string",
-                    "-of", "csv=p=0", file.string()};
-  auto output = tools::runAndCollect(spec);
+  tools::ProcessLaunch launch;
+  launch.executable = "/usr/bin/ffprobe";
+  launch.arguments = {"-v",  "error",   "-select_streams", "v:0", "-show_entries", "stream=codec_tag_string",
+                      "-of", "csv=p=0", file.string()};
+  auto output = tools::runAndCollect(launch);
   EXPECT_TRUE(output.status.success()) << output.standardError;
   return output.standardOutput.substr(0, output.standardOutput.find('\n'));
 }

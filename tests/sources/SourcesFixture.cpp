@@ -77,20 +77,20 @@ ImmutableFolder::~ImmutableFolder() {
 }
 
 void runFfmpeg(const std::vector<std::string> &arguments) {
-  kestrova::tools::ProcessSpec spec;
-  spec.executable = "/usr/bin/ffmpeg";
-  spec.arguments = {"-v", "error", "-y"};
-  spec.arguments.insert(spec.arguments.end(), arguments.begin(), arguments.end());
-  auto result = kestrova::tools::runAndCollect(spec);
+  kestrova::tools::ProcessLaunch launch;
+  launch.executable = "/usr/bin/ffmpeg";
+  launch.arguments = {"-v", "error", "-y"};
+  launch.arguments.insert(launch.arguments.end(), arguments.begin(), arguments.end());
+  auto result = kestrova::tools::runAndCollect(launch);
   ASSERT_TRUE(result.status.success()) << result.standardError;
 }
 
 std::vector<std::pair<double, double>> halfBrightness(const fs::path &video) {
-  kestrova::tools::ProcessSpec spec;
-  spec.executable = "/usr/bin/ffmpeg";
-  spec.arguments = {"-v",       "error", "-i",  video.string(), "-f", "rawvideo",
-                    "-pix_fmt", "gray",  "-vf", "scale=16:4",   "-"};
-  auto result = kestrova::tools::runAndCollect(spec);
+  kestrova::tools::ProcessLaunch launch;
+  launch.executable = "/usr/bin/ffmpeg";
+  launch.arguments = {"-v",       "error", "-i",  video.string(), "-f", "rawvideo",
+                      "-pix_fmt", "gray",  "-vf", "scale=16:4",   "-"};
+  auto result = kestrova::tools::runAndCollect(launch);
   EXPECT_TRUE(result.status.success()) << result.standardError;
   std::vector<std::pair<double, double>> frames;
   const std::string &bytes = result.standardOutput;

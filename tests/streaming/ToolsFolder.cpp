@@ -32,11 +32,11 @@ std::string quoted(const std::string &text) {
 }
 
 tools::CollectedOutput runShell(const std::string &command, const fs::path &directory) {
-  tools::ProcessSpec spec;
-  spec.executable = "/bin/bash";
-  spec.arguments = {"-c", command};
-  spec.workingDirectory = directory;
-  return tools::runAndCollect(spec);
+  tools::ProcessLaunch launch;
+  launch.executable = "/bin/bash";
+  launch.arguments = {"-c", command};
+  launch.workingDirectory = directory;
+  return tools::runAndCollect(launch);
 }
 
 long frameCounter(const std::uint8_t *luma, int width) {

@@ -61,10 +61,10 @@ TEST(Cancellation, WithoutAProcessOnlyTheFlagIsSet) {
 TEST(Cancellation, EndsAPipelinesWholeProcessGroupThenRunsPkill) {
   CancelFixture f;
   fs::path pids = f.dir / "pids";
-  ProcessSpec spec;
-  spec.executable = "/bin/bash";
-  spec.arguments = {"-c", "sleep 60 & a=$!; sleep 60 & b=$!; echo $a $b > '" + pids.string() + "'; wait"};
-  auto process = f.engine->createCurrentProcess(spec);
+  ProcessLaunch launch;
+  launch.executable = "/bin/bash";
+  launch.arguments = {"-c", "sleep 60 & a=$!; sleep 60 & b=$!; echo $a $b > '" + pids.string() + "'; wait"};
+  auto process = f.engine->createCurrentProcess(launch);
   process->start();
   waitForFile(pids);
   f.engine->cancel();
@@ -82,11 +82,11 @@ TEST(Cancellation, EndsAPipelinesWholeProcessGroupThenRunsPkill) {
 
 TEST(Cancellation, ChildIgnoringSigtermIsKilledAfterTheGracePeriod) {
   CancelFixture f;
-  ProcessSpec spec;
-  spec.executable =
+  ProcessLaunch launch;
+  launch.executable =
       f.fakes.add("ldecod", {{"steps", {{{"ignore_sigterm", true}}, {{"stdout", "ready\n"}}, {{"sleep_ms", 60000}}}}})
           .string();
-  auto process = f.engine->createCurrentProcess(spec);
+  auto process = f.engine->createCurrentProcess(launch);
   std::atomic<bool> ready{false};
   process->start([&](std::string_view) { ready = true; }, nullptr);
   while (!ready)
@@ -106,9 +106,9 @@ TEST(Cancellation, ChildIgnoringSigtermIsKilledAfterTheGracePeriod) {
 
 TEST(Cancellation, FinishedProcessIsNotSignalledButPkillStillRuns) {
   CancelFixture f;
-  ProcessSpec spec;
-  spec.executable = "/bin/true";
-  auto process = f.engine->createCurrentProcess(spec);
+  ProcessLaunch launch;
+  launch.executable = "/bin/true";
+  auto process = f.engine->createCurrentProcess(launch);
   process->start();
   process->wait();
   f.engine->cancel();
@@ -120,10 +120,10 @@ TEST(Cancellation, PkillThatCannotStartIsIgnored) {
   TempDir dir;
   SystemPrograms programs;
   programs.pkill = (dir / "no-such-pkill").string();
-  ProcessSpec spec;
-  spec.executable = "/bin/sleep";
-  spec.arguments = {"30"};
-  auto process = Process::create(spec);
+  ProcessLaunch launch;
+  launch.executable = "/bin/sleep";
+  launch.arguments = {"30"};
+  auto process = Process::create(launch);
   process->start();
   signalCancellation(*process);
   EXPECT_NO_THROW(finishCancellation(process, programs, 30, std::chrono::milliseconds(10)));

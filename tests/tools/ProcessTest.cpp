@@ -13,11 +13,11 @@ namespace fs = std::filesystem;
 using test::FakeToolFolder;
 using test::TempDir;
 
-ProcessSpec bash(const std::string &command) {
-  ProcessSpec spec;
-  spec.executable = "/bin/bash";
-  spec.arguments = {"-c", command};
-  return spec;
+ProcessLaunch bash(const std::string &command) {
+  ProcessLaunch launch;
+  launch.executable = "/bin/bash";
+  launch.arguments = {"-c", command};
+  return launch;
 }
 
 TEST(Process, ExitCodesAndSignals) {
@@ -75,9 +75,9 @@ TEST(Process, ChunksArriveWhileTheChildRuns) {
 
 TEST(Process, LaunchFailureThrowsAndNothingRuns) {
   TempDir dir;
-  ProcessSpec spec;
-  spec.executable = (dir / "does-not-exist").string();
-  auto process = Process::create(spec);
+  ProcessLaunch launch;
+  launch.executable = (dir / "does-not-exist").string();
+  auto process = Process::create(launch);
   try {
     process->start();
     FAIL() << "expected a launch error";
@@ -93,12 +93,12 @@ TEST(Process, WorkingDirectoryEnvironmentAndDiscardedStreams) {
   FakeToolFolder tools(dir / "tools");
   fs::create_directories(dir / "work");
   ::setenv("KESTROVA_TEST_MARKER", "inherited", 1);
-  ProcessSpec spec;
-  spec.executable = tools.add("ldecod", {{"steps", {{{"stdout", "to the void"}}}}}).string();
-  spec.arguments = {"-p", "InputFile=a b.h264"};
-  spec.workingDirectory = dir / "work";
-  spec.standardOutput = StreamMode::discard;
-  auto output = runAndCollect(spec);
+  ProcessLaunch launch;
+  launch.executable = tools.add("ldecod", {{"steps", {{{"stdout", "to the void"}}}}}).string();
+  launch.arguments = {"-p", "InputFile=a b.h264"};
+  launch.workingDirectory = dir / "work";
+  launch.standardOutput = StreamMode::discard;
+  auto output = runAndCollect(launch);
   ::unsetenv("KESTROVA_TEST_MARKER");
   EXPECT_TRUE(output.status.success());
   EXPECT_EQ(output.standardOutput, "");
