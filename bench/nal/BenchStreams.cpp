@@ -1,6 +1,6 @@
 #include "BenchStreams.h"
 
-#include "nal/UniqueFd.h"
+#include "core/UniqueFd.h"
 
 #include <fcntl.h>
 #include <stdexcept>

@@ -12,8 +12,8 @@
 
 #include "BenchStreams.h"
 
+#include "core/UniqueFd.h"
 #include "nal/NALInterleaver.h"
-#include "nal/UniqueFd.h"
 
 #include <chrono>
 #include <cstdio>
@@ -31,6 +31,7 @@
 namespace {
 namespace fs = std::filesystem;
 using namespace kestrova::nal;
+using kestrova::UniqueFd;
 
 constexpr std::size_t kChunk = 4u << 20;
 

@@ -14,8 +14,8 @@ namespace {
   throw PumpError("ldecod-pipe: " + what + ": " + std::strerror(errno));
 }
 
-nal::UniqueFd openOrFail(const std::string &path, int flags, const std::string &what) {
-  nal::UniqueFd fd(::open(path.c_str(), flags | O_CLOEXEC | O_NONBLOCK));
+kestrova::UniqueFd openOrFail(const std::string &path, int flags, const std::string &what) {
+  kestrova::UniqueFd fd(::open(path.c_str(), flags | O_CLOEXEC | O_NONBLOCK));
   if (!fd.valid())
     fail(what + " " + path);
   return fd;

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "SequenceParameterSet.h"
-#include "nal/UniqueFd.h"
+#include "core/UniqueFd.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -24,12 +24,12 @@ public:
 /// The descriptors the pump moves data between. Every pipe end is
 /// non-blocking except `output`.
 struct PumpEndpoints {
-  nal::UniqueFd source;       ///< the stream to decode (a file, a pipe or a FIFO)
-  nal::UniqueFd decoderInput; ///< the FIFO the decoder reads its stream from
-  nal::UniqueFd views[2];     ///< the FIFOs the decoder writes view 0 and view 1 into
-  int decoderExited = -1;     ///< becomes readable once the decoder has exited
-  int signals = -1;           ///< a signalfd for the signals that stop the run
-  int output = 1;             ///< where the frame pairs go
+  kestrova::UniqueFd source;       ///< the stream to decode (a file, a pipe or a FIFO)
+  kestrova::UniqueFd decoderInput; ///< the FIFO the decoder reads its stream from
+  kestrova::UniqueFd views[2];     ///< the FIFOs the decoder writes view 0 and view 1 into
+  int decoderExited = -1;          ///< becomes readable once the decoder has exited
+  int signals = -1;                ///< a signalfd for the signals that stop the run
+  int output = 1;                  ///< where the frame pairs go
 };
 
 /// How a pump run ended.

@@ -140,11 +140,11 @@ int main(int argc, char **argv) {
   try {
     helpers::PipeFolder folder(arguments->outputFile);
     helpers::PumpEndpoints io = folder.openEndpoints(arguments->inputFile);
-    nal::UniqueFd signals(::signalfd(-1, &stopSignals, SFD_CLOEXEC));
+    kestrova::UniqueFd signals(::signalfd(-1, &stopSignals, SFD_CLOEXEC));
     int exitPipe[2];
     if (!signals.valid() || ::pipe2(exitPipe, O_CLOEXEC) != 0)
       throw helpers::PumpError("ldecod-pipe: cannot set up signal handling");
-    nal::UniqueFd exitRead(exitPipe[0]), exitWrite(exitPipe[1]);
+    kestrova::UniqueFd exitRead(exitPipe[0]), exitWrite(exitPipe[1]);
     io.signals = signals.get();
     io.decoderExited = exitRead.get();
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "nal/UniqueFd.h"
+#include "core/UniqueFd.h"
 
 #include <cstddef>
 #include <cstdint>

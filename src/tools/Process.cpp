@@ -1,5 +1,7 @@
 #include "tools/Process.h"
 
+#include "core/UniqueFd.h"
+
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
@@ -19,39 +21,16 @@ namespace kestrova::tools {
 
 namespace {
 
-// A descriptor closed when it goes out of scope.
-class Fd {
-public:
-  Fd() = default;
-  explicit Fd(int fd) : fd_(fd) {}
-  Fd(Fd &&other) noexcept : fd_(other.release()) {}
-  Fd &operator=(Fd &&other) noexcept {
-    reset(other.release());
-    return *this;
-  }
-  ~Fd() { reset(); }
-  int get() const { return fd_; }
-  int release() { return std::exchange(fd_, -1); }
-  void reset(int fd = -1) {
-    if (fd_ >= 0)
-      ::close(fd_);
-    fd_ = fd;
-  }
-
-private:
-  int fd_ = -1;
-};
-
 struct PipePair {
-  Fd read;
-  Fd write;
+  UniqueFd read;
+  UniqueFd write;
 };
 
 PipePair makePipe() {
   int fds[2];
   if (::pipe2(fds, O_CLOEXEC) != 0)
     throw LaunchError(std::string("cannot create a pipe: ") + std::strerror(errno));
-  return {Fd(fds[0]), Fd(fds[1])};
+  return {UniqueFd(fds[0]), UniqueFd(fds[1])};
 }
 
 // RAII wrappers for the posix_spawn attribute objects.
@@ -148,12 +127,12 @@ void Process::start(ChunkHandler onStandardOutput, ChunkHandler onStandardError)
   const ProcessLaunch &launch = state_->launch;
 
   SpawnActions actions;
-  Fd outRead, errRead;
-  std::vector<Fd> childEnds;
+  UniqueFd outRead, errRead;
+  std::vector<UniqueFd> childEnds;
   auto wire = [&](StreamMode mode, int childFd) {
     if (mode != StreamMode::pipe) {
       wireUncaptured(mode, childFd, actions);
-      return Fd();
+      return UniqueFd();
     }
     PipePair pipe = makePipe();
     posix_spawn_file_actions_adddup2(&actions.value, pipe.write.get(), childFd);

@@ -14,6 +14,7 @@
 
 namespace {
 using namespace kestrova::nal;
+using kestrova::UniqueFd;
 
 UniqueFd memoryFile(const std::uint8_t *data, std::size_t size) {
   UniqueFd fd(::memfd_create("nal-fuzz", MFD_CLOEXEC));

@@ -3,7 +3,7 @@
 #include <unistd.h>
 #include <utility>
 
-namespace kestrova::nal {
+namespace kestrova {
 
 /// Owns one file descriptor and closes it on destruction. A failure to close
 /// is ignored: by then nothing useful can be done about it.
@@ -23,6 +23,8 @@ public:
 
   int get() const { return fd_; }
   bool valid() const { return fd_ >= 0; }
+  /// Gives up ownership: returns the descriptor, which is no longer closed here.
+  int release() { return std::exchange(fd_, -1); }
   /// Closes the current descriptor (if any) and takes `fd`.
   void reset(int fd = -1) {
     if (fd_ >= 0)
@@ -34,4 +36,4 @@ private:
   int fd_ = -1;
 };
 
-} // namespace kestrova::nal
+} // namespace kestrova
