@@ -11,10 +11,34 @@
 #include <QMainWindow>
 #include <QMenuBar>
 #include <QTimer>
+#include <cstdio>
+#include <cstdlib>
 
 namespace kestrova::ui {
 
+namespace {
+
+// Qt aborts with a terse platform-plugin message when there is nothing to
+// draw on; say what to do instead. An explicit QT_QPA_PLATFORM (offscreen,
+// vnc...) is the user's own choice and is left to Qt.
+bool hasDisplay() {
+  for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+    const char *value = std::getenv(name);
+    if (value && *value)
+      return true;
+  }
+  return false;
+}
+
+} // namespace
+
 int runApplication(int argc, char **argv) {
+  if (!hasDisplay()) {
+    std::fputs("Kestrova: no display to open the window on (neither DISPLAY nor WAYLAND_DISPLAY is set).\n"
+               "Without a display, run: kestrova --input <file> --auto-convert [--output <dir>]\n",
+               stderr);
+    return 1;
+  }
   QApplication application(argc, argv);
   QApplication::setApplicationName("Kestrova");
   QApplication::setApplicationVersion(applicationVersion());

@@ -49,6 +49,28 @@ TEST(HeadlessRun, MissingInputPrintsUsageOnly) {
   }
 }
 
+TEST(HeadlessRun, WithoutAutoConvertOrADisplayItSaysHowToRunHeadless) {
+  // With the window built this is the missing display; without it, the
+  // build that has no window. Either way the user learns the headless form.
+  TempDir dir;
+  tools::ProcessLaunch launch;
+  launch.executable = "/usr/bin/env";
+  launch.arguments = {"-u",
+                      "DISPLAY",
+                      "-u",
+                      "WAYLAND_DISPLAY",
+                      "-u",
+                      "QT_QPA_PLATFORM",
+                      "HOME=" + (dir / "home").string(),
+                      (test::buildDir() / "bin/kestrova").string(),
+                      "--input",
+                      "movie.mkv"};
+  auto output = tools::runAndCollect(launch);
+  EXPECT_EQ(output.status.terminationStatus, 1);
+  EXPECT_NE(output.standardError.find("--input <file> --auto-convert"), std::string::npos) << output.standardError;
+  EXPECT_FALSE(std::filesystem::exists(dir / "home")) << "nothing is created for a window that never opened";
+}
+
 TEST(HeadlessRun, UnreadableInputIsNamedAfterTheBanner) {
   TempDir dir;
   fs::create_directories(dir / "a-folder.m2ts");
