@@ -2,7 +2,6 @@
 
 #include <filesystem>
 #include <string>
-#include <utility>
 
 namespace kestrova::test {
 
@@ -14,12 +13,5 @@ namespace kestrova::test {
 /// a fake tool's JSON script unchanged.
 std::string baseViewText(int frames, int width, int height);
 std::string mvcViewText(int frames, int width, int height);
-
-/// A one-second 64x48 H.264 video with an AAC track, made by the real
-/// ffmpeg; the container follows the extension.
-void makeMediaWithAudio(const std::filesystem::path &file);
-
-/// Mean luma of the left and right halves over all frames of `video`.
-std::pair<double, double> halfLuma(const std::filesystem::path &video);
 
 } // namespace kestrova::test

@@ -4,6 +4,7 @@
 #include "BlurayMedia.h"
 #include "ModelTestSupport.h"
 #include "fakes/FakeToolFolder.h"
+#include "support/MediaFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -53,7 +54,7 @@ struct EngineRunFixture : ModelFixture {
   /// A real media file that the analysis double reports as a Blu-ray 3D stream.
   fs::path discSource(const std::string &name, bool has3D = true) {
     fs::path file = dir / "sources" / name;
-    makeMediaWithAudio(file);
+    makeSourceWithAudio(file);
     SourceFileInfo info;
     info.url = file;
     info.fileName = name;
@@ -120,7 +121,7 @@ TEST(EngineRun, BlurayBatchSkipsTheFileWithout3D) {
   EXPECT_EQ(f.demuxCount(), 2u);
   EXPECT_EQ(f.model->batchOutputURLs(), (std::vector<fs::path>{f.out / "a_SBS.mkv", f.out / "c_SBS.mkv"}));
   EXPECT_EQ(f.outputNames(), (std::vector<std::string>{"a_SBS.mkv", "c_SBS.mkv"})) << "no work directory is left";
-  auto [left, right] = halfLuma(f.out / "c_SBS.mkv");
+  auto [left, right] = halfLumaMeans(f.out / "c_SBS.mkv");
   EXPECT_LT(left, 70) << "base view on the left";
   EXPECT_GT(right, 170) << "MVC view on the right";
 }
