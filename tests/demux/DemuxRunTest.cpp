@@ -25,7 +25,7 @@ struct DemuxFixture {
   DemuxFixture() {
     fs::create_directories(work);
     tools::SystemPrograms programs;
-    programs.pkill = tools.add("pkill").string();
+    programs.pkill = tools.add("pkill").string(); // a recording fake, never the real pkill
     programs.which = (dir / "no-which").string();
     engine = std::make_unique<pipeline::PipelineEngine>(
         tools::ToolLocator(tools::BundlePaths{"", "/nonexistent", ""}, programs, {(dir / "tools/").string()}));
@@ -130,7 +130,7 @@ TEST(DemuxRun, CancelEndsARunningDemux) {
   canceller.join();
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(30));
   f.engine->waitForCancellation();
-  EXPECT_EQ(f.tools.calls("pkill").size(), 4u);
+  EXPECT_EQ(f.tools.calls("pkill").size(), 4u); // runs recorded by the fake
 }
 
 } // namespace

@@ -22,7 +22,7 @@ struct IsolatedEngine {
   IsolatedEngine()
       : engine(tools::ToolLocator(
             tools::BundlePaths::forPrefix((dir / "prefix").string()),
-            tools::SystemPrograms{"/bin/bash", (dir / "no-which").string(), (dir / "no-pkill").string()},
+            tools::SystemPrograms{"/bin/bash", (dir / "no-which").string(), (dir / "absent-fake-pkill").string()},
             {(dir / "empty/").string()})) {
     engine.onLog = [this](const std::string &line) {
       std::lock_guard lock(mutex);
