@@ -10,29 +10,13 @@ namespace {
 namespace fs = std::filesystem;
 using app::ConverterModel;
 
-struct RunFixture : ModelFixture {
-  fs::path out = dir / "out";
-  std::shared_ptr<ConverterModel> model;
+struct RunFixture : ModelRunFixture {
 
   fs::path sbsSource(const std::string &name, bool has3D = true) {
     fs::path file = source(name);
     std::lock_guard lock(*analysesMutex);
     (*analyses)[file] = sideBySideInfo(file, has3D);
     return file;
-  }
-  void build() {
-    model = make();
-    model->loadSettings();
-    model->setOutputDirectory(out);
-  }
-  void select(const fs::path &file) {
-    model->selectFile(file);
-    ASSERT_TRUE(executor->drainUntil([&] { return !model->isParsing(); }));
-  }
-  void runToEnd() {
-    model->startConversion();
-    ASSERT_TRUE(model->isConverting());
-    ASSERT_TRUE(executor->drainUntil([&] { return !model->isConverting(); }));
   }
 };
 

@@ -24,10 +24,8 @@ using nlohmann::json;
 
 constexpr int kWidth = 64, kHeight = 48, kFrames = 12;
 
-struct EngineRunFixture : ModelFixture {
+struct EngineRunFixture : ModelRunFixture {
   FakeToolFolder tools{dir / "tools"};
-  fs::path out = dir / "out";
-  std::shared_ptr<ConverterModel> model;
 
   EngineRunFixture() {
     tools.addReal("ffmpeg", "/usr/bin/ffmpeg");
@@ -70,20 +68,6 @@ struct EngineRunFixture : ModelFixture {
     return file;
   }
 
-  void build() {
-    model = make();
-    model->loadSettings();
-    model->setOutputDirectory(out);
-  }
-  void select(const fs::path &file) {
-    model->selectFile(file);
-    ASSERT_TRUE(executor->drainUntil([&] { return !model->isParsing(); }));
-  }
-  void runToEnd() {
-    model->startConversion();
-    ASSERT_TRUE(model->isConverting());
-    ASSERT_TRUE(executor->drainUntil([&] { return !model->isConverting(); }));
-  }
   std::size_t demuxCount() const { return tools.calls("tsmuxer").size(); }
   bool logged(const std::string &line) const { return ModelFixture::logged(*model, line); }
   std::vector<std::string> outputNames() const {

@@ -3,6 +3,7 @@
 #include "core/Errors.h"
 
 #include <fstream>
+#include <gtest/gtest.h>
 
 namespace kestrova::test {
 
@@ -115,6 +116,23 @@ std::size_t ModelFixture::logIndex(const app::ConverterModel &model, const std::
 
 bool ModelFixture::logged(const app::ConverterModel &model, const std::string &message) {
   return logIndex(model, message) < model.logs().size();
+}
+
+void ModelRunFixture::build() {
+  model = make();
+  model->loadSettings();
+  model->setOutputDirectory(out);
+}
+
+void ModelRunFixture::select(const fs::path &file) {
+  model->selectFile(file);
+  ASSERT_TRUE(executor->drainUntil([&] { return !model->isParsing(); }));
+}
+
+void ModelRunFixture::runToEnd() {
+  model->startConversion();
+  ASSERT_TRUE(model->isConverting());
+  ASSERT_TRUE(executor->drainUntil([&] { return !model->isConverting(); }));
 }
 
 } // namespace kestrova::test

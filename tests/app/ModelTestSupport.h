@@ -108,4 +108,18 @@ struct ModelFixture {
   app::ModelEnvironment environment;
 };
 
+/// A model fixture for runs: the model made and set up with an output
+/// folder, and the steps of a run, each waited for on the test's main thread.
+struct ModelRunFixture : ModelFixture {
+  std::filesystem::path out = dir / "out";
+  std::shared_ptr<app::ConverterModel> model;
+
+  /// Makes the model, loads the settings and sets `out` as the output folder.
+  void build();
+  /// Selects `file` and waits for its analysis.
+  void select(const std::filesystem::path &file);
+  /// Starts the run and waits for its end.
+  void runToEnd();
+};
+
 } // namespace kestrova::test
