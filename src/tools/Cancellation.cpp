@@ -6,8 +6,12 @@
 namespace kestrova::tools {
 
 void signalCancellation(Process &process) {
-  process.terminate();
+  // The group first: one kill reaches the leader and every member at once.
+  // Signalled first, a shell leader can die and be reaped by the waiting
+  // step before the group signal goes out, which then no longer may be sent
+  // (the pid could be reused), leaving the rest of its pipeline running.
   process.signalGroup(SIGTERM);
+  process.terminate(); // in case the child has left its group
 }
 
 void finishCancellation(const std::shared_ptr<Process> &process, const SystemPrograms &programs, int polls,

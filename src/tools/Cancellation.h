@@ -11,7 +11,7 @@ namespace kestrova::tools {
 /// The helper programs that cancellation ends by name, in this order.
 inline constexpr const char *kPkillNames[] = {"ldecod-pipe", "yuv_hstack", "MVHEVCConverter", "ffmpeg"};
 
-/// The immediate part of cancelling `process`: SIGTERM to it and to its group.
+/// The immediate part of cancelling `process`: SIGTERM to its group, then to it.
 void signalCancellation(Process &process);
 
 /// The slow part, run on a background thread: wait up to `polls` x `interval`

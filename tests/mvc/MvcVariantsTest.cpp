@@ -247,10 +247,10 @@ TEST(MvcVariants, CancelLeavesNoProcessAndNoWorkDirectory) {
     const char *name;
     Variant variant;
   };
-  // The parallel variants are left out until their cancel is fixed: a
-  // worker's ldecod-pipe can outlive the engine's grace period, and holding
-  // the script's output pipe open it keeps the run from ending.
-  const Row rows[] = {{"FIFO", Variant::fifo}, {"pipe from file", Variant::pipeFromFile}};
+  const Row rows[] = {{"FIFO", Variant::fifo},
+                      {"pipe from file", Variant::pipeFromFile},
+                      {"parallel", Variant::parallel},
+                      {"dual split", Variant::dualSplitParallel}};
   for (const auto &row : rows) {
     SCOPED_TRACE(row.name);
     VariantFixture f(row.variant, Stereo3DMode::mvcSeparateTracks());

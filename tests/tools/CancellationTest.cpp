@@ -3,6 +3,7 @@
 #include "pipeline/PipelineEngine.h"
 #include "support/TestSupport.h"
 
+#include <future>
 #include <gtest/gtest.h>
 
 namespace kestrova::tools {
@@ -66,9 +67,12 @@ TEST(Cancellation, EndsAPipelinesWholeProcessGroupThenRunsPkill) {
   launch.arguments = {"-c", "sleep 60 & a=$!; sleep 60 & b=$!; echo $a $b > '" + pids.string() + "'; wait"};
   auto process = f.engine->createCurrentProcess(launch);
   process->start();
+  // As in a conversion step, the leader is reaped on another thread the
+  // moment it dies, possibly before the rest of its group has been signalled.
+  auto waiting = std::async(std::launch::async, [&] { return process->wait(); });
   waitForFile(pids);
   f.engine->cancel();
-  auto status = process->wait();
+  auto status = waiting.get();
   EXPECT_TRUE(status.signalled);
   EXPECT_EQ(status.terminationStatus, SIGTERM);
   f.engine->waitForCancellation();
