@@ -161,20 +161,52 @@ esac
 # --- clean-up ------------------------------------------------------------------
 segdir=""
 worker_pids=()
+# Whether any worker's process group still has a running member. Exited
+# members wait as zombies until their new parent reaps them, and kill -0
+# counts those; /proc tells them apart where it exists.
+workers_alive() {
+  local pid stat line fields
+  if [[ ! -r /proc/self/stat ]]; then
+    for pid in "${worker_pids[@]}"; do
+      kill -0 -- "-$pid" 2>/dev/null && return 0
+    done
+    return 1
+  fi
+  for stat in /proc/[0-9]*/stat; do
+    read -r line <"$stat" 2>/dev/null || continue
+    # "pid (name) state ppid pgrp ...": the name may hold spaces and parentheses.
+    read -r -a fields <<<"${line##*) }"
+    [[ ${fields[0]} == Z ]] && continue
+    for pid in "${worker_pids[@]}"; do
+      [[ ${fields[2]} == "$pid" ]] && return 0
+    done
+  done
+  return 1
+}
 cleanup() {
+  # A stop signal arriving now (a cancel sends SIGTERM to this script and to
+  # its group) would run its trap's exit inside this one and end the shell
+  # before every worker was stopped.
+  trap '' INT TERM HUP
   local pid
   for pid in "${worker_pids[@]}"; do
     kill -TERM -- "-$pid" 2>/dev/null || true
   done
+  # Each worker's pipeline ends its own decoder on SIGTERM. All of them get
+  # 2 s together, then are ended hard: inside the 3 s the program waits for
+  # this script before it kills the script's group, which the workers are
+  # not part of.
+  for _ in {1..40}; do
+    workers_alive || break
+    sleep 0.05
+  done
+  for pid in "${worker_pids[@]}"; do
+    if kill -0 -- "-$pid" 2>/dev/null; then
+      kill -KILL -- "-$pid" 2>/dev/null || true
+    fi
+  done
   for pid in "${worker_pids[@]}"; do
     wait "$pid" 2>/dev/null || true
-    # The worker's pipeline ends its own decoder before it exits; wait for the
-    # whole group to be gone (5 s at most, then end it hard).
-    for _ in {1..100}; do
-      kill -0 -- "-$pid" 2>/dev/null || break
-      sleep 0.05
-    done
-    kill -KILL -- "-$pid" 2>/dev/null || true
   done
   if [[ -n $segdir ]]; then
     rm -rf -- "$segdir"
@@ -183,7 +215,7 @@ cleanup() {
 trap cleanup EXIT
 for sig in INT TERM HUP; do
   # shellcheck disable=SC2064 # the signal number is fixed when the trap is set
-  trap "echo 'ERROR: stopped by SIG$sig' >&2; exit $((128 + $(kill -l "$sig")))" "$sig"
+  trap "trap '' INT TERM HUP; echo 'ERROR: stopped by SIG$sig' >&2; exit $((128 + $(kill -l "$sig")))" "$sig"
 done
 segdir=$(mktemp -d "$workdir/parallel_segments.XXXXXX") || fail "cannot make a segment folder in $workdir"
 

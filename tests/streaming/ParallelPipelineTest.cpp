@@ -120,21 +120,35 @@ TEST(ParallelPipeline, MvHevcGoesBesideTheSideBySideFileThroughTheConverter) {
 }
 
 TEST(ParallelPipeline, ATerminationSignalEndsEveryWorkerAndRemovesTheSegments) {
-  ToolsFolder folder;
-  // Each decoder notes its pid; the first announces itself through a FIFO the test reads.
-  folder.setDecoderScript("echo $$ >> ../decoders\necho $$ > ../started\nexec sleep 60");
-  writeBytes(folder.work() / "in.264", makeStreams(kWidth, kHeight, 48, 12).interleaved);
-  auto run = runShell("mkfifo ../started && { " + quoted(folder.tool("parallel-pipeline.sh").string()) +
-                          " in.264 in.264 out_SBS.mkv --width 128 --height 64 --fps 24/1 --quality 80"
-                          " --audio-args '-c:a copy' --workdir . --workers 2 > /dev/null 2>&1 & } &&"
-                          " read -r first < ../started && kill -TERM $! && wait $!; echo $?",
-                      folder.work());
-  EXPECT_EQ(run.standardOutput, "143\n") << run.standardError;
-  std::istringstream decoders(readFile(folder.work() / "../decoders"));
-  for (int pid; decoders >> pid;)
-    EXPECT_FALSE(kestrova::test::processAlive(pid)) << pid;
-  EXPECT_FALSE(segmentFolderLeft(folder.work()));
-  EXPECT_FALSE(fs::exists(folder.work() / "out_SBS.mkv"));
+  struct Row {
+    const char *name;
+    const char *signals; ///< shell run with the script's pid in $!
+  };
+  // A cancel signals the script's group and then the script itself, so a
+  // second SIGTERM can land while the first one's clean-up is under way.
+  const Row rows[] = {
+      {"one SIGTERM", "kill -TERM $!"},
+      {"SIGTERM repeated during the clean-up",
+       "kill -TERM $!; for i in 1 2 3 4 5 6 7 8; do sleep 0.02; kill -TERM $! 2>/dev/null; done; true"}};
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.name);
+    ToolsFolder folder;
+    // Each decoder notes its pid; the first announces itself through a FIFO the test reads.
+    folder.setDecoderScript("echo $$ >> ../decoders\necho $$ > ../started\nexec sleep 60");
+    writeBytes(folder.work() / "in.264", makeStreams(kWidth, kHeight, 48, 12).interleaved);
+    auto run = runShell("mkfifo ../started && { " + quoted(folder.tool("parallel-pipeline.sh").string()) +
+                            " in.264 in.264 out_SBS.mkv --width 128 --height 64 --fps 24/1 --quality 80"
+                            " --audio-args '-c:a copy' --workdir . --workers 2 > /dev/null 2>&1 & } &&"
+                            " read -r first < ../started && { " +
+                            row.signals + "; } && wait $!; echo $?",
+                        folder.work());
+    EXPECT_EQ(run.standardOutput, "143\n") << run.standardError;
+    std::istringstream decoders(readFile(folder.work() / "../decoders"));
+    for (int pid; decoders >> pid;)
+      EXPECT_FALSE(kestrova::test::processAlive(pid)) << pid;
+    EXPECT_FALSE(segmentFolderLeft(folder.work()));
+    EXPECT_FALSE(fs::exists(folder.work() / "out_SBS.mkv"));
+  }
 }
 
 } // namespace
