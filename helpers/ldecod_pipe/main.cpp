@@ -34,16 +34,19 @@
 /// pictures at all); 2 for a wrong command line; 127 without ldecod. A closed
 /// standard output ends ldecod (its process group, by id) and exits 0.
 /// SIGTERM, SIGINT and SIGHUP end ldecod the same way and exit with
-/// 128 + the signal.
+/// 128 + the signal. Ending ldecod is SIGTERM, then SIGKILL when it is still
+/// running a second later.
 #include "DecoderArguments.h"
 #include "PipeFolder.h"
 #include "ViewPairPump.h"
 #include "tools/Process.h"
 #include "tools/ToolLocator.h"
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
+#include <poll.h>
 #include <string>
 #include <sys/signalfd.h>
 #include <thread>
@@ -90,6 +93,19 @@ public:
 private:
   std::string carry_;
 };
+
+// SIGTERM to the decoder's group; a decoder still running after a second
+// (one that ignores SIGTERM) is killed, so this program never waits forever
+// for it and never leaves it behind. `exited` becomes readable at its exit.
+void stopDecoder(tools::Process &process, int exited) {
+  process.signalGroup(SIGTERM);
+  pollfd fd{exited, POLLIN, 0};
+  int ready;
+  while ((ready = ::poll(&fd, 1, 1000)) < 0 && errno == EINTR) {
+  }
+  if (ready == 0)
+    process.signalGroup(SIGKILL);
+}
 
 int statusOf(const tools::ExitStatus &status) {
   return status.signalled ? 128 + status.terminationStatus : status.terminationStatus;
@@ -168,11 +184,11 @@ int main(int argc, char **argv) {
     try {
       result = pump.run();
     } catch (...) {
-      process->signalGroup(SIGTERM);
+      stopDecoder(*process, exitRead.get());
       throw;
     }
     if (result.end != helpers::PumpResult::End::decoded)
-      process->signalGroup(SIGTERM);
+      stopDecoder(*process, exitRead.get());
     waiter.join();
     if (result.end == helpers::PumpResult::End::outputClosed)
       return 0;

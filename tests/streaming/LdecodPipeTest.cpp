@@ -107,26 +107,31 @@ TEST(LdecodPipe, AClosedOutputEndsTheDecoderAndExitsQuietly) {
   EXPECT_FALSE(privateFolderLeft(folder.work()));
 }
 
-} // namespace
-} // namespace kestrova::streaming::test
-
-namespace kestrova::streaming::test {
-namespace {
-
 TEST(LdecodPipe, ATerminationSignalEndsTheDecoderAndRemovesThePipes) {
-  ToolsFolder folder;
-  // The decoder announces its pid through a FIFO the test reads, then waits.
-  folder.setDecoderScript("echo $$ > started\nexec sleep 60");
-  writeBytes(folder.work() / "in.264", makeStreams(kWidth, kHeight, 4, 4).interleaved);
-  auto run = runShell("mkfifo started && { " + decodeCommand(folder, "in.264") +
-                          " > /dev/null & } && read -r decoder < started && kill -TERM $! && wait $!;"
-                          " echo \"$? $decoder\"",
-                      folder.work());
-  int status = 0, decoder = 0;
-  ASSERT_EQ(std::sscanf(run.standardOutput.c_str(), "%d %d", &status, &decoder), 2) << run.standardError;
-  EXPECT_EQ(status, 143);
-  EXPECT_FALSE(kestrova::test::processAlive(decoder));
-  EXPECT_FALSE(privateFolderLeft(folder.work()));
+  struct Row {
+    const char *name;
+    const char *decoder; ///< the decoder's script; it announces its pid through a FIFO the test reads
+  };
+  const Row rows[] = {{"decoder ends on SIGTERM", "echo $$ > started\nexec sleep 60"},
+                      {"decoder ignores SIGTERM", "trap '' TERM\necho $$ > started\nexec sleep 60"}};
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.name);
+    ToolsFolder folder;
+    folder.setDecoderScript(row.decoder);
+    writeBytes(folder.work() / "in.264", makeStreams(kWidth, kHeight, 4, 4).interleaved);
+    // A watchdog ends both with SIGKILL (status 137) if the stop takes far
+    // longer than it should.
+    auto run = runShell("mkfifo started && { " + decodeCommand(folder, "in.264") +
+                            " > /dev/null & } && job=$! && read -r decoder < started && kill -TERM $job &&"
+                            " { (sleep 10; kill -KILL $job $decoder) > /dev/null 2>&1 & } && dog=$!;"
+                            " wait $job; status=$?; kill $dog; echo \"$status $decoder\"",
+                        folder.work());
+    int status = 0, decoder = 0;
+    ASSERT_EQ(std::sscanf(run.standardOutput.c_str(), "%d %d", &status, &decoder), 2) << run.standardError;
+    EXPECT_EQ(status, 143);
+    EXPECT_FALSE(kestrova::test::processAlive(decoder));
+    EXPECT_FALSE(privateFolderLeft(folder.work()));
+  }
 }
 
 } // namespace
