@@ -1,6 +1,5 @@
 #include "demux/Demux.h"
 
-#include "analysis/ProbeReport.h"
 #include "analysis/VideoTracks.h"
 #include "core/Errors.h"
 #include "core/Utf8.h"

@@ -1,6 +1,5 @@
 #include "pipeline/SbsEncoder.h"
 
-#include "analysis/ProbeReport.h"
 #include "core/Errors.h"
 #include "core/NumberText.h"
 #include "core/Utf8.h"

@@ -1,6 +1,5 @@
 #include "pipeline/ToolOutputParsers.h"
 
-#include "analysis/ProbeReport.h"
 #include "core/NumberText.h"
 #include "core/Utf8.h"
 

@@ -13,20 +13,26 @@ using test::TempDir;
 
 struct RunResult {
   int status;
-  std::vector<std::string> lines;
+  std::vector<std::string> lines; ///< standard output
+  std::string errors;             ///< standard error
 };
 
 // Runs kestrova with HOME and XDG_CONFIG_HOME inside `dir`, so stored
-// settings and the default output folder are the test's own.
-RunResult runKestrova(const TempDir &dir, const std::vector<std::string> &arguments) {
+// settings and the default output folder are the test's own, and without
+// the environment variables named in `unset`.
+RunResult runKestrova(const TempDir &dir, const std::vector<std::string> &arguments,
+                      const std::vector<std::string> &unset = {}) {
   tools::ProcessLaunch launch;
   launch.executable = "/usr/bin/env";
-  launch.arguments = {"HOME=" + (dir / "home").string(), "XDG_CONFIG_HOME=" + (dir / "config").string(), "LC_ALL=C",
-                      (test::buildDir() / "bin/kestrova").string()};
+  for (const auto &name : unset)
+    launch.arguments.insert(launch.arguments.end(), {"-u", name});
+  launch.arguments.insert(launch.arguments.end(),
+                          {"HOME=" + (dir / "home").string(), "XDG_CONFIG_HOME=" + (dir / "config").string(),
+                           "LC_ALL=C", (test::buildDir() / "bin/kestrova").string()});
   launch.arguments.insert(launch.arguments.end(), arguments.begin(), arguments.end());
   launch.workingDirectory = dir.path();
   auto output = tools::runAndCollect(launch);
-  RunResult run{output.status.terminationStatus, {}};
+  RunResult run{output.status.terminationStatus, {}, output.standardError};
   std::istringstream in(output.standardOutput);
   for (std::string line; std::getline(in, line);)
     run.lines.push_back(line);
@@ -53,21 +59,9 @@ TEST(HeadlessRun, WithoutAutoConvertOrADisplayItSaysHowToRunHeadless) {
   // With the window built this is the missing display; without it, the
   // build that has no window. Either way the user learns the headless form.
   TempDir dir;
-  tools::ProcessLaunch launch;
-  launch.executable = "/usr/bin/env";
-  launch.arguments = {"-u",
-                      "DISPLAY",
-                      "-u",
-                      "WAYLAND_DISPLAY",
-                      "-u",
-                      "QT_QPA_PLATFORM",
-                      "HOME=" + (dir / "home").string(),
-                      (test::buildDir() / "bin/kestrova").string(),
-                      "--input",
-                      "movie.mkv"};
-  auto output = tools::runAndCollect(launch);
-  EXPECT_EQ(output.status.terminationStatus, 1);
-  EXPECT_NE(output.standardError.find("--input <file> --auto-convert"), std::string::npos) << output.standardError;
+  RunResult run = runKestrova(dir, {"--input", "movie.mkv"}, {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.errors.find("--input <file> --auto-convert"), std::string::npos) << run.errors;
   EXPECT_FALSE(std::filesystem::exists(dir / "home")) << "nothing is created for a window that never opened";
 }
 

@@ -13,7 +13,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string runFfmpeg(const std::string &program, const std::vector<std::string> &arguments) {
+std::string runTool(const std::string &program, const std::vector<std::string> &arguments) {
   tools::ProcessLaunch launch;
   launch.executable = program;
   launch.arguments = arguments;
@@ -25,9 +25,9 @@ std::string runFfmpeg(const std::string &program, const std::vector<std::string>
 } // namespace
 
 void makeSourceWithAudio(const fs::path &file) {
-  runFfmpeg("/usr/bin/ffmpeg", {"-v", "error", "-y", "-f", "lavfi", "-i", "testsrc=size=64x48:rate=24", "-f", "lavfi",
-                                "-i", "sine=frequency=440:sample_rate=48000", "-t", "1", "-c:v", "libx264", "-c:a",
-                                "aac", "-shortest", file.string()});
+  runTool("/usr/bin/ffmpeg", {"-v", "error", "-y", "-f", "lavfi", "-i", "testsrc=size=64x48:rate=24", "-f", "lavfi",
+                              "-i", "sine=frequency=440:sample_rate=48000", "-t", "1", "-c:v", "libx264", "-c:a", "aac",
+                              "-shortest", file.string()});
 }
 
 std::pair<double, double> halfLumaMeans(const fs::path &video) {
@@ -35,8 +35,8 @@ std::pair<double, double> halfLumaMeans(const fs::path &video) {
       {"-v", "error", "-select_streams", "v:0", "-show_entries", "stream=width,height", "-of", "csv=p=0:s=x"}, video);
   int width = 0, height = 0;
   EXPECT_EQ(std::sscanf(size.c_str(), "%dx%d", &width, &height), 2) << size;
-  std::string frames = runFfmpeg("/usr/bin/ffmpeg", {"-v", "error", "-i", video.string(), "-f", "rawvideo", "-vf",
-                                                     "extractplanes=y", "-pix_fmt", "gray", "-"});
+  std::string frames = runTool("/usr/bin/ffmpeg", {"-v", "error", "-i", video.string(), "-f", "rawvideo", "-vf",
+                                                   "extractplanes=y", "-pix_fmt", "gray", "-"});
   double left = 0, right = 0;
   std::size_t leftCount = 0, rightCount = 0;
   for (std::size_t i = 0; i < frames.size(); ++i) {
@@ -69,7 +69,7 @@ std::string streamSummary(const fs::path &file) {
 std::string probe(const std::vector<std::string> &arguments, const fs::path &file) {
   std::vector<std::string> all = arguments;
   all.push_back(file.string());
-  return runFfmpeg("/usr/bin/ffprobe", all);
+  return runTool("/usr/bin/ffprobe", all);
 }
 
 } // namespace kestrova::test
