@@ -7,6 +7,7 @@ kestrova_packages_run=(
   ffmpeg
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libx265-dev
   qt6-base-dev fonts-dejavu-core
+  zlib1g-dev libfreetype-dev nasm curl patch python3
 )
 kestrova_packages_test=(
   clang libclang-rt-14-dev build-essential xz-utils
