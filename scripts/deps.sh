@@ -10,7 +10,7 @@ kestrova_packages_run=(
   zlib1g-dev libfreetype-dev nasm curl patch python3
 )
 kestrova_packages_test=(
-  clang libclang-rt-14-dev build-essential xz-utils
+  clang libclang-rt-14-dev build-essential xz-utils ccache
   libgtest-dev libgmock-dev libbenchmark-dev
 )
 
