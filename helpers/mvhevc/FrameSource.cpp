@@ -189,6 +189,9 @@ SharedFrame FrameSource::next(const std::function<void(AudioPacket &&)> &audioSi
     } else if (s.packet->stream_index == s.audioIndex) {
       AudioPacket packet;
       packet.data.assign(s.packet->data, s.packet->data + s.packet->size);
+      if (s.packet->pts != AV_NOPTS_VALUE) {
+        packet.pts = av_rescale_q(s.packet->pts, s.audioTimeBase, AVRational{1, s.audioSampleRate});
+      }
       packet.duration = s.packet->duration > 0
                             ? av_rescale_q(s.packet->duration, s.audioTimeBase, AVRational{1, s.audioSampleRate})
                             : 1024;
