@@ -65,37 +65,48 @@ CodedPicture codedPicture(const x265_nal *nals, std::uint32_t count, const x265_
 
 } // namespace
 
+void applyEncoderSettings(x265_param *param, const EncoderSettings &settings) {
+  if (x265_param_default_preset(param, settings.preset.c_str(), nullptr) != 0) {
+    throw EncoderError("libx265 does not know the preset " + settings.preset);
+  }
+  param->sourceWidth = settings.width;
+  param->sourceHeight = settings.height;
+  param->fpsNum = static_cast<std::uint32_t>(settings.frameRateNum);
+  param->fpsDenom = static_cast<std::uint32_t>(settings.frameRateDen);
+  param->internalCsp = X265_CSP_I420;
+  param->logLevel = X265_LOG_ERROR;
+  const auto keyint = std::to_string(settings.keyframeInterval);
+  // Both views must come out with the same picture types, POCs and decoding order.
+  set(param, "keyint", keyint);
+  set(param, "min-keyint", keyint);
+  set(param, "scenecut", "0");
+  set(param, "open-gop", "0");
+  set(param, "b-adapt", "0");
+  set(param, "temporal-layers", "0");
+  set(param, "annexb", "1");
+  set(param, "info", "0");
+  set(param, "aud", "0");
+  set(param, "hrd", "0");
+  set(param, "log2-max-poc-lsb", "8");
+  // Main tier: players size their decoders by it. With a cap above a level's Main tier limit
+  // the encoder picks the next level rather than High tier.
+  set(param, "high-tier", "0");
+  set(param, "crf", std::to_string(settings.crf));
+  if (settings.maxRateKbps) {
+    // A one-second buffer keeps the level the cap needs as low as the rate allows.
+    set(param, "vbv-maxrate", std::to_string(*settings.maxRateKbps));
+    set(param, "vbv-bufsize", std::to_string(*settings.maxRateKbps));
+  }
+}
+
 ViewEncoder::ViewEncoder(const EncoderSettings &settings) : state_(std::make_unique<State>()) {
   auto &s = *state_;
   s.param = x265_param_alloc();
-  if (s.param == nullptr || x265_param_default_preset(s.param, settings.preset.c_str(), nullptr) != 0) {
-    throw EncoderError("libx265 does not know the preset " + settings.preset);
+  if (s.param == nullptr) {
+    throw EncoderError("libx265 could not allocate its settings");
   }
-  s.param->sourceWidth = settings.width;
-  s.param->sourceHeight = settings.height;
-  s.param->fpsNum = static_cast<std::uint32_t>(settings.frameRateNum);
-  s.param->fpsDenom = static_cast<std::uint32_t>(settings.frameRateDen);
-  s.param->internalCsp = X265_CSP_I420;
-  s.param->logLevel = X265_LOG_ERROR;
-  const auto keyint = std::to_string(settings.keyframeInterval);
-  // Both views must come out with the same picture types, POCs and decoding order.
-  set(s.param, "keyint", keyint);
-  set(s.param, "min-keyint", keyint);
-  set(s.param, "scenecut", "0");
-  set(s.param, "open-gop", "0");
-  set(s.param, "b-adapt", "0");
-  set(s.param, "temporal-layers", "0");
+  applyEncoderSettings(s.param, settings);
   set(s.param, "repeat-headers", "1");
-  set(s.param, "annexb", "1");
-  set(s.param, "info", "0");
-  set(s.param, "aud", "0");
-  set(s.param, "hrd", "0");
-  set(s.param, "log2-max-poc-lsb", "8");
-  set(s.param, "crf", std::to_string(settings.crf));
-  if (settings.maxRateKbps) {
-    set(s.param, "vbv-maxrate", std::to_string(*settings.maxRateKbps));
-    set(s.param, "vbv-bufsize", std::to_string(*settings.maxRateKbps * 2));
-  }
   s.encoder = x265_encoder_open(s.param);
   if (s.encoder == nullptr) {
     throw EncoderError("libx265 could not open an encoder for " + std::to_string(settings.width) + "x" +

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+struct x265_param;
+
 namespace kestrova::mvhevc {
 
 /// Thrown when libx265 rejects its settings or fails to encode.
@@ -28,6 +30,11 @@ struct EncoderSettings {
   std::string preset = "medium";
   int keyframeInterval = 60;
 };
+
+/// Applies `settings` to libx265 parameters (preset first): a fixed picture structure (equal
+/// keyint and min-keyint, no scene cut, fixed B-frame placement, closed GOPs) and Main tier.
+/// Throws EncoderError for a setting libx265 rejects.
+void applyEncoderSettings(x265_param *param, const EncoderSettings &settings);
 
 /// QUALITY (0..1] to CRF: 0.88 -> 18.4, 0.85 -> 19.2, 0.7 -> 23.4, 0.5 -> 29.
 double crfForQuality(double quality);
