@@ -47,6 +47,7 @@ struct MultiviewEncoder::State {
     }
     coded.pts = output[0].pts;
     coded.keyframe = IS_X265_TYPE_I(output[0].sliceType);
+    coded.psnr = {output[0].frameData.psnr, output[1].frameData.psnr};
     out.push_back(std::move(coded));
   }
 };

@@ -60,6 +60,7 @@ CodedPicture codedPicture(const x265_nal *nals, std::uint32_t count, const x265_
   }
   coded.pts = picture.pts;
   coded.keyframe = IS_X265_TYPE_I(picture.sliceType);
+  coded.psnr = {picture.frameData.psnr};
   return coded;
 }
 
@@ -92,6 +93,7 @@ void applyEncoderSettings(x265_param *param, const EncoderSettings &settings) {
   // the encoder picks the next level rather than High tier.
   set(param, "high-tier", "0");
   set(param, "crf", std::to_string(settings.crf));
+  set(param, "psnr", settings.measurePsnr ? "1" : "0");
   if (settings.maxRateKbps) {
     // A one-second buffer keeps the level the cap needs as low as the rate allows.
     set(param, "vbv-maxrate", std::to_string(*settings.maxRateKbps));

@@ -29,6 +29,7 @@ struct EncoderSettings {
   std::optional<int> maxRateKbps; ///< VBV cap for this view, none for plain CRF
   std::string preset = "medium";
   int keyframeInterval = 60;
+  bool measurePsnr = false; ///< fill CodedPicture::psnr (costs time; for benchmarks)
 };
 
 /// Applies `settings` to libx265 parameters (preset first): a fixed picture structure (equal
@@ -50,6 +51,7 @@ struct CodedPicture {
   std::vector<NalBytes> nals; ///< without start codes
   std::int64_t pts = 0;       ///< the input picture's index
   bool keyframe = false;
+  std::vector<double> psnr; ///< per layer, in dB, when the settings ask for it
 };
 
 /// A libx265 encoder with a fixed picture structure: equal keyint and min-keyint, no scene cut,
