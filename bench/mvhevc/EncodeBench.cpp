@@ -93,25 +93,37 @@ std::vector<SharedFrame> makeStereoClip(int viewWidth, int height, int frames) {
 struct Result {
   double seconds = 0;
   std::uint64_t bytes[2] = {};
+  double squaredError[2] = {};
   double psnr[2] = {};
   int pictures = 0;
 };
 
-void count(Result &r, const MergedAccessUnit &unit, const std::vector<double> &psnr) {
+// Adds a sample's bytes per layer and the squared luma error of each view's reconstruction.
+void count(Result &r, const MergedAccessUnit &unit, const std::vector<SharedFrame> &clip, std::int64_t pts,
+           const std::vector<const std::vector<std::uint8_t> *> &recon, int viewWidth) {
   for (const auto &nal : unit.nals) {
     if (isSlice(nalTypeOf(nal))) {
       r.bytes[layerIdOf(nal) == 0 ? 0 : 1] += nal.size();
     }
   }
-  for (std::size_t view = 0; view < 2 && view < psnr.size(); ++view) {
-    r.psnr[view] += psnr[view];
+  const AVFrame &source = *clip.at(static_cast<std::size_t>(pts));
+  for (std::size_t view = 0; view < 2; ++view) {
+    const auto &luma = *recon.at(view);
+    for (int y = 0; y < source.height; ++y) {
+      for (int x = 0; x < viewWidth; ++x) {
+        const int a = source.data[0][y * source.linesize[0] + static_cast<int>(view) * viewWidth + x];
+        const int b = luma[static_cast<std::size_t>(y) * static_cast<std::size_t>(viewWidth) + x];
+        r.squaredError[view] += (a - b) * (a - b);
+      }
+    }
   }
   ++r.pictures;
 }
 
-void average(Result &r) {
-  for (auto &p : r.psnr) {
-    p /= std::max(1, r.pictures);
+void finish(Result &r, int viewWidth, int height) {
+  for (int view = 0; view < 2; ++view) {
+    const double mse = r.squaredError[view] / (static_cast<double>(viewWidth) * height * std::max(1, r.pictures));
+    r.psnr[view] = mse > 0 ? 10 * std::log10(255.0 * 255.0 / mse) : 99.99;
   }
 }
 
@@ -144,11 +156,13 @@ Result twoEncodes(const std::vector<SharedFrame> &clip, const EncoderSettings &s
     rightThread.join();
     drain();
   }
-  for (std::size_t i = 0; i < left.size() && i < right.size(); ++i) {
-    count(r, merger.merge(left[i], right[i]), {left[i].psnr.at(0), right[i].psnr.at(0)});
-  }
   r.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-  average(r);
+  for (std::size_t i = 0; i < left.size() && i < right.size(); ++i) {
+    const auto unit = merger.merge(left[i], right[i]);
+    count(r, unit, clip, left[i].pts, {&left[i].reconstructedLuma.at(0), &right[i].reconstructedLuma.at(0)},
+          settings.width);
+  }
+  finish(r, settings.width, settings.height);
   return r;
 }
 
@@ -174,17 +188,18 @@ Result twoViewEncoder(const std::vector<SharedFrame> &clip, const EncoderSetting
       coded.push_back(std::move(c));
     }
   }
-  for (const auto &picture : coded) {
-    count(r, packager.package(picture), picture.psnr);
-  }
   r.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-  average(r);
+  for (const auto &picture : coded) {
+    count(r, packager.package(picture), clip, picture.pts,
+          {&picture.reconstructedLuma.at(0), &picture.reconstructedLuma.at(1)}, settings.width);
+  }
+  finish(r, settings.width, settings.height);
   return r;
 }
 
 void print(const char *name, const Result &r) {
   std::printf("  %-16s %7.2f s %6.2f fps  layer0 %9llu B  layer1 %9llu B (%.2fx)  total %9llu B  "
-              "PSNR L %.2f R %.2f dB\n",
+              "luma PSNR L %.2f R %.2f dB\n",
               name, r.seconds, r.pictures / r.seconds, static_cast<unsigned long long>(r.bytes[0]),
               static_cast<unsigned long long>(r.bytes[1]), static_cast<double>(r.bytes[1]) / r.bytes[0],
               static_cast<unsigned long long>(r.bytes[0] + r.bytes[1]), r.psnr[0], r.psnr[1]);
@@ -210,7 +225,7 @@ int main(int argc, char **argv) {
   settings.frameRateDen = 1;
   settings.crf = crfForQuality(0.85);
   settings.keyframeInterval = 48;
-  settings.measurePsnr = true;
+  settings.keepReconstruction = true;
   const auto clip = makeStereoClip(viewWidth, height, frames);
   std::printf("clip: %d frames, %dx%d per eye, right eye shifted %d samples, crf %.1f\n", frames, viewWidth, height,
               kDisparity, settings.crf);

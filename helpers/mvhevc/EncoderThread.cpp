@@ -7,7 +7,7 @@ extern "C" {
 namespace kestrova::mvhevc {
 namespace {
 
-constexpr std::size_t kQueueDepth = 4;
+constexpr std::size_t kQueueDepth = 2;
 
 class SingleView : public PictureEncoder {
 public:

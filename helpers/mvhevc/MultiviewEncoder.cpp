@@ -30,6 +30,7 @@ struct MultiviewEncoder::State {
   // x265 reads the views from consecutive pictures and writes each layer's to its own output.
   x265_picture input[kViews] = {};
   x265_picture output[MAX_LAYERS] = {};
+  bool keepReconstruction = false;
 
   ~State() {
     if (encoder != nullptr) {
@@ -47,7 +48,12 @@ struct MultiviewEncoder::State {
     }
     coded.pts = output[0].pts;
     coded.keyframe = IS_X265_TYPE_I(output[0].sliceType);
-    coded.psnr = {output[0].frameData.psnr, output[1].frameData.psnr};
+    if (keepReconstruction) {
+      for (const auto &layer : output) {
+        coded.reconstructedLuma.push_back(lumaOf(static_cast<const std::uint8_t *>(layer.planes[0]), layer.stride[0],
+                                                 param->sourceWidth, param->sourceHeight));
+      }
+    }
     out.push_back(std::move(coded));
   }
 };
@@ -59,6 +65,7 @@ MultiviewEncoder::MultiviewEncoder(const EncoderSettings &settings) : state_(std
     throw EncoderError("libx265 could not allocate its settings");
   }
   applyEncoderSettings(s.param, settings);
+  s.keepReconstruction = settings.keepReconstruction;
   if (x265_param_parse(s.param, "num-views", "2") != 0 || x265_param_parse(s.param, "format", "0") != 0) {
     throw EncoderError("this libx265 has no two-view encoder");
   }
