@@ -123,26 +123,10 @@ ShortTermRefSet readShortTermRefPicSet(BitReader &reader, std::uint32_t index, s
   return set;
 }
 
-SpsInfo parseSps(std::span<const std::uint8_t> nal, const SpsInfo *base) {
-  const auto rbsp = rbspOf(nal);
-  BitReader reader(rbsp);
-  SpsInfo sps;
-  reader.bits(4); // sps_video_parameter_set_id
-  const auto maxSubLayersOrExt = reader.bits(3);
-  sps.multiLayerExtension = layerIdOf(nal) != 0 && maxSubLayersOrExt == 7;
-  if (sps.multiLayerExtension) {
-    if (base == nullptr) {
-      throw BitstreamError("a layer-1 sequence parameter set without its base layer's");
-    }
-    sps.profileTierLevel = base->profileTierLevel;
-  } else {
-    if (maxSubLayersOrExt != 0) {
-      throw BitstreamError("sequence parameter sets with temporal sub-layers are not supported");
-    }
-    reader.bits(1); // sps_temporal_id_nesting_flag
-    readProfileTierLevel(reader, sps.profileTierLevel);
-  }
-  sps.spsId = reader.ue();
+namespace {
+
+// chroma_format_idc to the bit depths, or for the layer-1 form the base layer's.
+void readPictureFormat(BitReader &reader, SpsInfo &sps, const SpsInfo *base) {
   if (sps.multiLayerExtension) {
     if (reader.flag()) { // update_rep_format_flag
       throw BitstreamError("a layer-1 sequence parameter set with its own picture format");
@@ -171,6 +155,31 @@ SpsInfo parseSps(std::span<const std::uint8_t> nal, const SpsInfo *base) {
     sps.bitDepthLuma = reader.ue() + 8;
     sps.bitDepthChroma = reader.ue() + 8;
   }
+}
+
+} // namespace
+
+SpsInfo parseSps(std::span<const std::uint8_t> nal, const SpsInfo *base) {
+  const auto rbsp = rbspOf(nal);
+  BitReader reader(rbsp);
+  SpsInfo sps;
+  reader.bits(4); // sps_video_parameter_set_id
+  const auto maxSubLayersOrExt = reader.bits(3);
+  sps.multiLayerExtension = layerIdOf(nal) != 0 && maxSubLayersOrExt == 7;
+  if (sps.multiLayerExtension) {
+    if (base == nullptr) {
+      throw BitstreamError("a layer-1 sequence parameter set without its base layer's");
+    }
+    sps.profileTierLevel = base->profileTierLevel;
+  } else {
+    if (maxSubLayersOrExt != 0) {
+      throw BitstreamError("sequence parameter sets with temporal sub-layers are not supported");
+    }
+    reader.bits(1); // sps_temporal_id_nesting_flag
+    readProfileTierLevel(reader, sps.profileTierLevel);
+  }
+  sps.spsId = reader.ue();
+  readPictureFormat(reader, sps, base);
   sps.log2MaxPocLsb = reader.ue() + 4;
   if (sps.multiLayerExtension) {
     sps.maxDecPicBufferingMinus1 = base->maxDecPicBufferingMinus1;

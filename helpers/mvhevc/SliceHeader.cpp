@@ -82,6 +82,52 @@ void skipInterFields(BitReader &reader, const SliceHeaderLayout &layout, bool te
   reader.ue(); // five_minus_max_num_merge_cand
 }
 
+// The fields from slice_sao_luma_flag to the header's end: filters, lists, weights, quantiser
+// and entry points.
+void skipTail(BitReader &reader, const SliceHeaderLayout &layout, bool temporalMvp, std::uint32_t pictureCount,
+              const SpsInfo &sps, const PpsInfo &pps) {
+  bool saoLuma = false;
+  bool saoChroma = false;
+  if (sps.saoEnabled) {
+    saoLuma = reader.flag();
+    if (sps.chromaArrayType() != 0) {
+      saoChroma = reader.flag();
+    }
+  }
+  if (layout.sliceType == kSliceP || layout.sliceType == kSliceB) {
+    skipInterFields(reader, layout, temporalMvp, pictureCount, pps, sps);
+  }
+  reader.se(); // slice_qp_delta
+  if (pps.sliceChromaQpOffsetsPresent) {
+    reader.se();
+    reader.se();
+  }
+  bool deblockingDisabled = pps.deblockingDisabled;
+  if (pps.deblockingOverrideEnabled && reader.flag()) {
+    deblockingDisabled = reader.flag();
+    if (!deblockingDisabled) {
+      reader.se(); // slice_beta_offset_div2
+      reader.se(); // slice_tc_offset_div2
+    }
+  }
+  if (pps.loopFilterAcrossSlices && (saoLuma || saoChroma || !deblockingDisabled)) {
+    reader.bits(1);
+  }
+  if (pps.tilesEnabled || pps.entropyCodingSync) {
+    const auto count = reader.ue();
+    if (count > 0) {
+      const auto length = reader.ue() + 1;
+      if (length > 32) {
+        throw BitstreamError("entry point offsets longer than 32 bits");
+      }
+      reader.skip(std::size_t{count} * length);
+    }
+  }
+  if (pps.sliceHeaderExtensionPresent) {
+    reader.skip(std::size_t{reader.ue()} * 8);
+  }
+}
+
 } // namespace
 
 unsigned ceilLog2(std::uint32_t value) {
@@ -144,46 +190,7 @@ SliceHeaderLayout parseSliceHeader(std::span<const std::uint8_t> rbsp, std::uint
     const bool fromBase = interLayer == InterLayerSignal::perSlice ? reader.flag() : true;
     pictureCount += fromBase ? 1 : 0;
   }
-  bool saoLuma = false;
-  bool saoChroma = false;
-  if (sps.saoEnabled) {
-    saoLuma = reader.flag();
-    if (sps.chromaArrayType() != 0) {
-      saoChroma = reader.flag();
-    }
-  }
-  if (layout.sliceType == kSliceP || layout.sliceType == kSliceB) {
-    skipInterFields(reader, layout, temporalMvp, pictureCount, pps, sps);
-  }
-  reader.se(); // slice_qp_delta
-  if (pps.sliceChromaQpOffsetsPresent) {
-    reader.se();
-    reader.se();
-  }
-  bool deblockingDisabled = pps.deblockingDisabled;
-  if (pps.deblockingOverrideEnabled && reader.flag()) {
-    deblockingDisabled = reader.flag();
-    if (!deblockingDisabled) {
-      reader.se(); // slice_beta_offset_div2
-      reader.se(); // slice_tc_offset_div2
-    }
-  }
-  if (pps.loopFilterAcrossSlices && (saoLuma || saoChroma || !deblockingDisabled)) {
-    reader.bits(1);
-  }
-  if (pps.tilesEnabled || pps.entropyCodingSync) {
-    const auto count = reader.ue();
-    if (count > 0) {
-      const auto length = reader.ue() + 1;
-      if (length > 32) {
-        throw BitstreamError("entry point offsets longer than 32 bits");
-      }
-      reader.skip(std::size_t{count} * length);
-    }
-  }
-  if (pps.sliceHeaderExtensionPresent) {
-    reader.skip(std::size_t{reader.ue()} * 8);
-  }
+  skipTail(reader, layout, temporalMvp, pictureCount, sps, pps);
   layout.alignmentAt = reader.position();
   if (!reader.flag()) {
     throw BitstreamError("a slice header that does not end where its syntax says");

@@ -226,6 +226,61 @@ std::uint64_t movieTimescale(const std::vector<Box> &boxes) {
   return readBig(mvhd->payload, 12, 4);
 }
 
+// Every sample's NAL units: parameter sets, layers, and each slice header parsed to its end.
+void checkSamples(const std::vector<std::uint8_t> &data,
+                  const std::vector<std::pair<std::uint64_t, std::uint64_t>> &ranges, const SpsInfo (&sps)[2],
+                  const PpsInfo (&pps)[2], InterLayerSignal signal, StreamFacts &facts) {
+  for (const auto &[offset, size] : ranges) {
+    ++facts.samples;
+    bool parameterSets = false;
+    bool layers[2] = {};
+    bool irap = false;
+    for (std::uint64_t at = offset; at + 4 <= offset + size;) {
+      const auto length = (std::uint64_t{data.at(at)} << 24) | (std::uint64_t{data.at(at + 1)} << 16) |
+                          (std::uint64_t{data.at(at + 2)} << 8) | data.at(at + 3);
+      if (at + 4 + length > offset + size || length < 2) {
+        throw std::runtime_error("a NAL unit overruns its sample");
+      }
+      const std::span nal(data.data() + at + 4, length);
+      at += 4 + length;
+      const auto type = nalTypeOf(nal);
+      const auto layer = layerIdOf(nal);
+      if (type >= static_cast<std::uint8_t>(NalType::vps) && type <= static_cast<std::uint8_t>(NalType::pps)) {
+        parameterSets = true;
+      }
+      if (!isSlice(type)) {
+        continue;
+      }
+      if (layer > 1) {
+        throw std::runtime_error("a slice of a third layer");
+      }
+      layers[layer] = true;
+      facts.layerBytes[layer] += length;
+      irap = irap || (layer == 0 && isIrap(type));
+      if (layer == 1) {
+        const auto rbsp = rbspOf(nal);
+        const auto header = parseSliceHeader(rbsp, type, 1, sps[1], pps[1], signal);
+        ++facts.layerOneSlices;
+        bool fromBase = signal == InterLayerSignal::none;
+        if (!fromBase) {
+          BitReader flag(rbsp);
+          flag.skip(header.interLayerAt);
+          fromBase = flag.flag();
+        }
+        facts.layerOneSlicesFromBase += fromBase ? 1 : 0;
+        if (irap) {
+          ++facts.layerOneIrapSlices;
+          facts.layerOneIrapInterSlices += header.sliceType != 2 ? 1 : 0;
+        }
+      } else {
+        parseSliceHeader(rbspOf(nal), type, 0, sps[0], pps[0], signal);
+      }
+    }
+    facts.samplesWithParameterSets += parameterSets ? 1 : 0;
+    facts.samplesWithoutBothLayers += layers[0] && layers[1] ? 0 : 1;
+  }
+}
+
 } // namespace
 
 std::vector<TrackTiming> trackTimings(const std::vector<Box> &boxes) {
@@ -292,55 +347,7 @@ StreamFacts checkStream(const std::filesystem::path &file) {
   }
   const auto signal = vps.defaultRefLayersActive ? InterLayerSignal::none : InterLayerSignal::perSlice;
 
-  for (const auto &[offset, size] : sampleRanges(*video)) {
-    ++facts.samples;
-    bool parameterSets = false;
-    bool layers[2] = {};
-    bool irap = false;
-    for (std::uint64_t at = offset; at + 4 <= offset + size;) {
-      const auto length = (std::uint64_t{data.at(at)} << 24) | (std::uint64_t{data.at(at + 1)} << 16) |
-                          (std::uint64_t{data.at(at + 2)} << 8) | data.at(at + 3);
-      if (at + 4 + length > offset + size || length < 2) {
-        throw std::runtime_error("a NAL unit overruns its sample");
-      }
-      const std::span nal(data.data() + at + 4, length);
-      at += 4 + length;
-      const auto type = nalTypeOf(nal);
-      const auto layer = layerIdOf(nal);
-      if (type >= static_cast<std::uint8_t>(NalType::vps) && type <= static_cast<std::uint8_t>(NalType::pps)) {
-        parameterSets = true;
-      }
-      if (!isSlice(type)) {
-        continue;
-      }
-      if (layer > 1) {
-        throw std::runtime_error("a slice of a third layer");
-      }
-      layers[layer] = true;
-      facts.layerBytes[layer] += length;
-      irap = irap || (layer == 0 && isIrap(type));
-      if (layer == 1) {
-        const auto rbsp = rbspOf(nal);
-        const auto header = parseSliceHeader(rbsp, type, 1, sps[1], pps[1], signal);
-        ++facts.layerOneSlices;
-        bool fromBase = vps.defaultRefLayersActive;
-        if (!fromBase) {
-          BitReader flag(rbsp);
-          flag.skip(header.interLayerAt);
-          fromBase = flag.flag();
-        }
-        facts.layerOneSlicesFromBase += fromBase ? 1 : 0;
-        if (irap) {
-          ++facts.layerOneIrapSlices;
-          facts.layerOneIrapInterSlices += header.sliceType != 2 ? 1 : 0;
-        }
-      } else {
-        parseSliceHeader(rbspOf(nal), type, 0, sps[0], pps[0], signal);
-      }
-    }
-    facts.samplesWithParameterSets += parameterSets ? 1 : 0;
-    facts.samplesWithoutBothLayers += layers[0] && layers[1] ? 0 : 1;
-  }
+  checkSamples(data, sampleRanges(*video), sps, pps, signal, facts);
   return facts;
 }
 
