@@ -3,6 +3,7 @@
 #include "EncoderThread.h"
 #include "FrameSource.h"
 #include "LayerMerger.h"
+#include "MultiviewPackager.h"
 #include "PartialFile.h"
 
 #include <algorithm>
@@ -66,7 +67,7 @@ private:
   std::int64_t lastTotal_ = -1;
 };
 
-// Writes the single-layer encodes as Annex B files, for checking the two-layer stream.
+// Writes the encodes as Annex B files, for checking the stream the movie holds.
 class LayerDump {
 public:
   explicit LayerDump(const std::string &prefix) {
@@ -81,12 +82,15 @@ public:
       writeOne(right_, right);
     }
   }
+  static void writeNal(std::ofstream &out, const NalBytes &nal) {
+    out.write("\0\0\0\1", 4);
+    out.write(reinterpret_cast<const char *>(nal.data()), static_cast<std::streamsize>(nal.size()));
+  }
 
 private:
   static void writeOne(std::ofstream &out, const CodedPicture &picture) {
     for (const auto &nal : picture.nals) {
-      out.write("\0\0\0\1", 4);
-      out.write(reinterpret_cast<const char *>(nal.data()), static_cast<std::streamsize>(nal.size()));
+      writeNal(out, nal);
     }
   }
   std::ofstream left_, right_;
@@ -130,24 +134,176 @@ struct Muxer {
   }
 };
 
+// What both encoding paths share.
+struct Encoding {
+  FrameSource &source;
+  MovWriter &writer;
+  Progress &progress;
+  std::stop_token stop;
+  const std::string &dumpPrefix;
+
+  void checkStop() const {
+    if (stop.stop_requested()) {
+      throw Cancelled();
+    }
+  }
+};
+
+// x265 encodes both views as one two-layer stream.
+std::int64_t encodeTwoLayers(Encoding &e, const EncoderSettings &settings, VideoTrackSetup &setup) {
+  MultiviewEncoder encoder(settings);
+  const auto headers = encoder.headers();
+  const MultiviewPackager packager(headers);
+  std::ofstream dump;
+  if (!e.dumpPrefix.empty()) {
+    dump.open(e.dumpPrefix + ".hevc", std::ios::binary);
+    for (const auto &nal : headers) {
+      LayerDump::writeNal(dump, nal);
+    }
+  }
+  std::int64_t pts = 0;
+  std::int64_t muxed = 0;
+  const auto store = [&](std::vector<CodedPicture> coded) {
+    for (const auto &picture : coded) {
+      const auto unit = packager.package(picture);
+      e.writer.writeVideoSample(unit.nals, unit.info);
+      if (dump.is_open()) {
+        for (const auto &nal : unit.nals) {
+          LayerDump::writeNal(dump, nal);
+        }
+      }
+      ++muxed;
+    }
+    if (!coded.empty()) {
+      e.progress.picture(muxed);
+    }
+  };
+  {
+    EncoderThread thread(twoViewEncoder(encoder, settings.width));
+    const auto audioSink = [&e](AudioPacket &&packet) { e.writer.writeAudioSample(packet); };
+    while (auto frame = e.source.next(audioSink)) {
+      e.checkStop();
+      thread.push(std::move(frame), pts++);
+      store(thread.take());
+    }
+    if (pts == 0) {
+      throw InputError("the input has no video frames");
+    }
+    thread.finish();
+    while (!thread.drained()) {
+      thread.waitForPictures(e.stop);
+      e.checkStop();
+      store(thread.take());
+    }
+    thread.join();
+    store(thread.take());
+  }
+  if (muxed != pts) {
+    throw StructureError("the encoder returned " + std::to_string(muxed) + " of " + std::to_string(pts) + " pictures");
+  }
+  packager.describe(setup);
+  return muxed;
+}
+
+// Two single-layer encodes, joined into two layers without inter-layer prediction.
+std::int64_t encodeViewsApart(Encoding &e, const EncoderSettings &settings, VideoTrackSetup &setup) {
+  Muxer muxer{e.writer, {}, LayerDump(e.dumpPrefix), {}, {}, 0};
+  std::int64_t muxed = 0;
+  std::int64_t pts = 0;
+  {
+    EncoderThread left(singleViewEncoder(settings, 0));
+    EncoderThread right(singleViewEncoder(settings, settings.width));
+    const auto audioSink = [&e](AudioPacket &&packet) { e.writer.writeAudioSample(packet); };
+    while (auto frame = e.source.next(audioSink)) {
+      e.checkStop();
+      left.push(frame, pts);
+      right.push(std::move(frame), pts);
+      ++pts;
+      if (const auto count = muxer.drain(left, right); count > 0) {
+        muxed += static_cast<std::int64_t>(count);
+        e.progress.picture(muxed);
+      }
+    }
+    if (pts == 0) {
+      throw InputError("the input has no video frames");
+    }
+    left.finish();
+    right.finish();
+    // Each wait is for the view that is behind, since only it can complete the next pair.
+    while (EncoderThread *behind = muxer.behind(left, right)) {
+      behind->waitForPictures(e.stop);
+      e.checkStop();
+      if (const auto count = muxer.drain(left, right); count > 0) {
+        muxed += static_cast<std::int64_t>(count);
+        e.progress.picture(muxed);
+      }
+    }
+    left.join();
+    right.join();
+    muxed += static_cast<std::int64_t>(muxer.drain(left, right));
+    if (!muxer.left.empty() || !muxer.right.empty() || muxed != pts) {
+      throw StructureError("the two views' encodes produced different numbers of pictures");
+    }
+  }
+  muxer.merger.describe(setup);
+  return muxed;
+}
+
 } // namespace
 
 ConversionRequest parseArguments(int argc, const char *const *argv) {
-  if (argc != 4 && argc != 5) {
-    throw std::invalid_argument("usage: MVHEVCConverter INPUT OUTPUT QUALITY [CAP]");
-  }
+  constexpr const char *kUsage = "usage: MVHEVCConverter INPUT OUTPUT QUALITY [CAP] [--baseline-mm MM] "
+                                 "[--hfov-degrees DEGREES] [--disparity-adjustment N]";
+  std::vector<std::string_view> positional;
   ConversionRequest request;
-  request.input = argv[1];
-  request.output = argv[2];
-  const auto quality = parseNumber(argv[3]);
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (!arg.starts_with("--")) {
+      positional.push_back(arg);
+      continue;
+    }
+    if (i + 1 >= argc) {
+      throw std::invalid_argument(std::string(arg) + " needs a value");
+    }
+    const std::string_view text = argv[++i];
+    const auto value = parseNumber(text);
+    const auto bad = [&](const char *range) {
+      return std::invalid_argument(std::string(arg) + " must be " + range + ", not " + std::string(text));
+    };
+    if (arg == "--baseline-mm") {
+      if (!value || *value <= 0 || *value > 1000) {
+        throw bad("a distance in millimetres above 0 and at most 1000");
+      }
+      request.stereo.baselineMicrometres = static_cast<std::uint32_t>(std::lround(*value * 1000));
+    } else if (arg == "--hfov-degrees") {
+      if (!value || *value <= 0 || *value >= 180) {
+        throw bad("an angle in degrees above 0 and below 180");
+      }
+      request.stereo.fieldOfViewMilliDegrees = static_cast<std::uint32_t>(std::lround(*value * 1000));
+    } else if (arg == "--disparity-adjustment") {
+      if (!value || *value < -10000 || *value > 10000 || *value != std::trunc(*value)) {
+        throw bad("a whole number from -10000 to 10000 (ten-thousandths of the picture width)");
+      }
+      request.stereo.disparityAdjustment = static_cast<std::int32_t>(*value);
+    } else {
+      throw std::invalid_argument("unknown option " + std::string(arg) + "\n" + kUsage);
+    }
+  }
+  if (positional.size() != 3 && positional.size() != 4) {
+    throw std::invalid_argument(kUsage);
+  }
+  request.input = positional[0];
+  request.output = positional[1];
+  const auto quality = parseNumber(positional[2]);
   if (!quality || *quality <= 0 || *quality > 1) {
-    throw std::invalid_argument(std::string("QUALITY must be a number above 0 and at most 1, not ") + argv[3]);
+    throw std::invalid_argument("QUALITY must be a number above 0 and at most 1, not " + std::string(positional[2]));
   }
   request.quality = *quality;
-  if (argc == 5) {
-    const auto cap = parseNumber(argv[4]);
+  if (positional.size() == 4) {
+    const auto cap = parseNumber(positional[3]);
     if (!cap || *cap < 1 || *cap > 1000) {
-      throw std::invalid_argument(std::string("CAP must be megabits per second between 1 and 1000, not ") + argv[4]);
+      throw std::invalid_argument("CAP must be megabits per second between 1 and 1000, not " +
+                                  std::string(positional[3]));
     }
     request.capMbps = static_cast<int>(std::lround(*cap));
   }
@@ -175,61 +331,26 @@ void convert(const ConversionRequest &request, std::ostream &progressOut, std::o
 
   PartialFile partial(request.output);
   MovWriter writer(partial.path(), source.audio());
-  Muxer muxer{writer, {}, LayerDump(request.dumpPrefix), {}, {}, 0};
   Progress progress(progressOut, video.expectedFrames);
-  std::int64_t muxed = 0;
-  {
-    EncoderThread left(settings, 0);
-    EncoderThread right(settings, settings.width);
-    std::int64_t pts = 0;
-    const auto audioSink = [&writer](AudioPacket &&packet) { writer.writeAudioSample(packet); };
-    while (auto frame = source.next(audioSink)) {
-      if (stop.stop_requested()) {
-        throw Cancelled();
-      }
-      left.push(frame, pts);
-      right.push(std::move(frame), pts);
-      ++pts;
-      if (const auto count = muxer.drain(left, right); count > 0) {
-        muxed += static_cast<std::int64_t>(count);
-        progress.picture(muxed);
-      }
-    }
-    if (pts == 0) {
-      throw InputError("the input has no video frames");
-    }
-    left.finish();
-    right.finish();
-    // Each wait is for the view that is behind, since only it can complete the next pair.
-    while (EncoderThread *behind = muxer.behind(left, right)) {
-      behind->waitForPictures(stop);
-      if (stop.stop_requested()) {
-        throw Cancelled();
-      }
-      if (const auto count = muxer.drain(left, right); count > 0) {
-        muxed += static_cast<std::int64_t>(count);
-        progress.picture(muxed);
-      }
-    }
-    left.join();
-    right.join();
-    muxed += static_cast<std::int64_t>(muxer.drain(left, right));
-    if (!muxer.left.empty() || !muxer.right.empty() || muxed != pts) {
-      throw StructureError("the two views' encodes produced different numbers of pictures");
-    }
-  }
-  progress.finished(muxed);
   VideoTrackSetup setup;
+  Encoding encoding{source, writer, progress, stop, request.dumpPrefix};
+  const auto muxed =
+      kMultiviewEncoder ? encodeTwoLayers(encoding, settings, setup) : encodeViewsApart(encoding, settings, setup);
+  progress.finished(muxed);
   setup.width = settings.width;
   setup.height = settings.height;
   std::tie(setup.timescale, setup.sampleDelta) = timing(video.frameRateNum, video.frameRateDen);
   setup.stereo = request.stereo;
-  muxer.merger.describe(setup);
   writer.finish(setup);
   if (stop.stop_requested()) {
     throw Cancelled();
   }
   partial.commit();
+}
+
+std::string_view encoderDescription() {
+  return kMultiviewEncoder ? "x265 two-view encoder, layer 1 predicted from layer 0"
+                           : "two single-view encodes joined (this libx265 cannot encode MV-HEVC)";
 }
 
 } // namespace kestrova::mvhevc

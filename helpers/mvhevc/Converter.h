@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <stop_token>
 #include <string>
+#include <string_view>
 
 namespace kestrova::mvhevc {
 
@@ -23,11 +24,13 @@ struct ConversionRequest {
   double quality = 0.85;         ///< 0 < quality <= 1
   std::optional<int> capMbps;    ///< whole stream, both views together
   std::string preset = "medium"; ///< libx265 preset
-  std::string dumpPrefix;        ///< when set, the single-layer encodes are written beside it
+  std::string dumpPrefix;        ///< when set, the encodes are written beside it as Annex B
   StereoMetadata stereo;
 };
 
-/// Parses `INPUT OUTPUT QUALITY [CAP]`. Throws std::invalid_argument with a message for the user.
+/// Parses `INPUT OUTPUT QUALITY [CAP]` and the stereo options `--baseline-mm MM`,
+/// `--hfov-degrees DEGREES` and `--disparity-adjustment N` (ten-thousandths of the picture
+/// width, positive moves the scene away). Throws std::invalid_argument with a message for the user.
 ConversionRequest parseArguments(int argc, const char *const *argv);
 
 /// Converts a side-by-side file into a two-view MV-HEVC movie. Progress lines go to `progress`,
@@ -35,5 +38,8 @@ ConversionRequest parseArguments(int argc, const char *const *argv);
 /// The movie is written under a temporary name beside the output and renamed when complete;
 /// on any failure or stop no output is left behind.
 void convert(const ConversionRequest &request, std::ostream &progress, std::ostream &notes, std::stop_token stop);
+
+/// How this build encodes the two views, for the first line of the converter's output.
+std::string_view encoderDescription();
 
 } // namespace kestrova::mvhevc

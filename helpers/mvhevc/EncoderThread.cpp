@@ -7,12 +7,57 @@ extern "C" {
 namespace kestrova::mvhevc {
 namespace {
 
-constexpr std::size_t kQueueDepth = 4;
+constexpr std::size_t kQueueDepth = 2;
+
+class SingleView : public PictureEncoder {
+public:
+  SingleView(const EncoderSettings &settings, int offsetX) : encoder_(settings), offsetX_(offsetX) {}
+  void encode(const AVFrame &frame, std::int64_t pts, std::vector<CodedPicture> &out) override {
+    encoder_.encode(viewOf(frame, offsetX_), pts, out);
+  }
+  bool flushOne(std::vector<CodedPicture> &out) override { return encoder_.flushOne(out); }
+
+private:
+  ViewEncoder encoder_;
+  int offsetX_;
+};
+
+class TwoViews : public PictureEncoder {
+public:
+  TwoViews(MultiviewEncoder &encoder, int viewWidth) : encoder_(encoder), viewWidth_(viewWidth) {}
+  void encode(const AVFrame &frame, std::int64_t pts, std::vector<CodedPicture> &out) override {
+    encoder_.encode(viewOf(frame, 0), viewOf(frame, viewWidth_), pts, out);
+  }
+  bool flushOne(std::vector<CodedPicture> &out) override { return encoder_.flushOne(out); }
+
+private:
+  MultiviewEncoder &encoder_;
+  int viewWidth_;
+};
 
 } // namespace
 
-EncoderThread::EncoderThread(const EncoderSettings &settings, int offsetX)
-    : encoder_(settings), offsetX_(offsetX), thread_([this] { run(); }) {}
+PlanarPicture viewOf(const AVFrame &frame, int offsetX) {
+  PlanarPicture picture;
+  picture.planes[0] = frame.data[0] + offsetX;
+  picture.planes[1] = frame.data[1] + offsetX / 2;
+  picture.planes[2] = frame.data[2] + offsetX / 2;
+  for (int plane = 0; plane < 3; ++plane) {
+    picture.strides[plane] = frame.linesize[plane];
+  }
+  return picture;
+}
+
+std::unique_ptr<PictureEncoder> singleViewEncoder(const EncoderSettings &settings, int offsetX) {
+  return std::make_unique<SingleView>(settings, offsetX);
+}
+
+std::unique_ptr<PictureEncoder> twoViewEncoder(MultiviewEncoder &encoder, int viewWidth) {
+  return std::make_unique<TwoViews>(encoder, viewWidth);
+}
+
+EncoderThread::EncoderThread(std::unique_ptr<PictureEncoder> encoder)
+    : encoder_(std::move(encoder)), thread_([this] { run(); }) {}
 
 EncoderThread::~EncoderThread() {
   {
@@ -91,22 +136,13 @@ void EncoderThread::run() {
         queue_.pop_front();
       }
       changed_.notify_all();
-      const AVFrame &frame = *item.first;
-      // The view is a window into the shared picture: no copy, just offset plane pointers.
-      PlanarPicture picture;
-      picture.planes[0] = frame.data[0] + offsetX_;
-      picture.planes[1] = frame.data[1] + offsetX_ / 2;
-      picture.planes[2] = frame.data[2] + offsetX_ / 2;
-      for (int plane = 0; plane < 3; ++plane) {
-        picture.strides[plane] = frame.linesize[plane];
-      }
-      encoder_.encode(picture, item.second, done);
+      encoder_->encode(*item.first, item.second, done);
       item.first.reset();
       publish(done);
     }
     // The encoder holds a lookahead's worth of pictures; hand them out one by one, so that
     // progress keeps moving and a stop does not wait for the whole drain.
-    while (encoder_.flushOne(done)) {
+    while (encoder_->flushOne(done)) {
       if (!publish(done)) {
         return;
       }

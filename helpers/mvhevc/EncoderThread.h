@@ -1,11 +1,13 @@
 #pragma once
 
 #include "FrameSource.h"
+#include "MultiviewEncoder.h"
 #include "ViewEncoder.h"
 
 #include <condition_variable>
 #include <deque>
 #include <exception>
+#include <memory>
 #include <mutex>
 #include <stop_token>
 #include <thread>
@@ -14,11 +16,30 @@
 
 namespace kestrova::mvhevc {
 
-/// Runs one view's encoder on its own thread, fed with shared decoded pictures.
+/// An encoder fed with whole side-by-side pictures.
+class PictureEncoder {
+public:
+  virtual ~PictureEncoder() = default;
+  /// Encodes one picture (the encoder copies what it needs). Appends finished pictures.
+  virtual void encode(const AVFrame &frame, std::int64_t pts, std::vector<CodedPicture> &out) = 0;
+  /// Drains one picture still in flight into `out`; false when none was left.
+  virtual bool flushOne(std::vector<CodedPicture> &out) = 0;
+};
+
+/// The view that starts `offsetX` samples into the picture (0 or the view width), as plane
+/// pointers into the shared picture: no copy.
+PlanarPicture viewOf(const AVFrame &frame, int offsetX);
+
+/// One view (the half at `offsetX`) through a single-layer encoder.
+std::unique_ptr<PictureEncoder> singleViewEncoder(const EncoderSettings &settings, int offsetX);
+
+/// Both views through the two-view encoder, which lives as long as the returned object.
+std::unique_ptr<PictureEncoder> twoViewEncoder(MultiviewEncoder &encoder, int viewWidth);
+
+/// Runs an encoder on its own thread, fed with shared decoded pictures.
 class EncoderThread {
 public:
-  /// `offsetX` is where this view starts in the side-by-side picture (0 or the view width).
-  EncoderThread(const EncoderSettings &settings, int offsetX);
+  explicit EncoderThread(std::unique_ptr<PictureEncoder> encoder);
   ~EncoderThread();
   EncoderThread(const EncoderThread &) = delete;
   EncoderThread &operator=(const EncoderThread &) = delete;
@@ -42,8 +63,7 @@ private:
   /// Moves `done` into the shared list and wakes waiters; false once the thread is told to stop.
   bool publish(std::vector<CodedPicture> &done);
 
-  ViewEncoder encoder_;
-  int offsetX_;
+  std::unique_ptr<PictureEncoder> encoder_;
   std::mutex mutex_;
   std::condition_variable_any changed_; // any: waitForPictures also wakes on a stop request
   std::deque<std::pair<SharedFrame, std::int64_t>> queue_;

@@ -63,7 +63,9 @@ FrameSource::FrameSource(const std::string &path) : state_(std::make_unique<Stat
   const auto *stream = s.format->streams[s.videoIndex];
   s.decoder = avcodec_alloc_context3(codec);
   avcodec_parameters_to_context(s.decoder, stream->codecpar);
-  s.decoder->thread_count = 0;
+  // One decoding thread: frame threading keeps a copy of the decoder state and its pictures per
+  // thread (over 100 MB for two 1080p views), and decoding is far faster than the encode.
+  s.decoder->thread_count = 1;
   if (const int rc = avcodec_open2(s.decoder, codec, nullptr); rc < 0) {
     throw InputError("cannot open the video decoder: " + errorText(rc));
   }
@@ -189,6 +191,9 @@ SharedFrame FrameSource::next(const std::function<void(AudioPacket &&)> &audioSi
     } else if (s.packet->stream_index == s.audioIndex) {
       AudioPacket packet;
       packet.data.assign(s.packet->data, s.packet->data + s.packet->size);
+      if (s.packet->pts != AV_NOPTS_VALUE) {
+        packet.pts = av_rescale_q(s.packet->pts, s.audioTimeBase, AVRational{1, s.audioSampleRate});
+      }
       packet.duration = s.packet->duration > 0
                             ? av_rescale_q(s.packet->duration, s.audioTimeBase, AVRational{1, s.audioSampleRate})
                             : 1024;

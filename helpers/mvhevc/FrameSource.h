@@ -38,6 +38,7 @@ struct AudioInfo {
 /// One AAC access unit, timed in samples.
 struct AudioPacket {
   std::vector<std::uint8_t> data;
+  std::int64_t pts = 0; ///< negative for the encoder's priming, which is decoded but not played
   std::int64_t duration = 0;
 };
 

@@ -43,7 +43,7 @@ void LayerMerger::start(const CodedPicture &left, const CodedPicture &right) {
   layers.pps0 = find(left, NalType::pps, "picture parameter set");
   layers.sei = referenceDisplaysSei();
   layers.sps1 = layerOneSps(rightSps, 1);
-  layers.pps1 = layerOnePps(rightPps, 1, 1, layers.rewriter->paddingBits());
+  layers.pps1 = rewrittenPps(rightPps, 1, 1, 1);
   layers_ = std::move(layers);
 }
 
@@ -69,29 +69,23 @@ MergedAccessUnit LayerMerger::merge(const CodedPicture &left, const CodedPicture
   unit.info.disposable = isNonReference(type);
   unit.info.nalType = type;
 
+  // Parameter sets live only in the sample entry, which says its arrays are complete.
   bool wroteSei = false;
   for (const auto &nal : left.nals) {
     const auto nalType = nalTypeOf(nal);
-    if (nalType == static_cast<std::uint8_t>(NalType::vps)) {
-      unit.nals.push_back(layers.vps);
+    if (!isSlice(nalType)) {
       continue;
     }
-    if (isSlice(nalType) && isIrap(nalType) && !wroteSei) {
+    if (isIrap(nalType) && !wroteSei) {
       unit.nals.push_back(layers.sei);
       wroteSei = true;
     }
     unit.nals.push_back(nal);
   }
   for (const auto &nal : right.nals) {
-    const auto nalType = nalTypeOf(nal);
-    if (nalType == static_cast<std::uint8_t>(NalType::sps)) {
-      unit.nals.push_back(layers.sps1);
-    } else if (nalType == static_cast<std::uint8_t>(NalType::pps)) {
-      unit.nals.push_back(layers.pps1);
-    } else if (isSlice(nalType)) {
+    if (isSlice(nalTypeOf(nal))) {
       unit.nals.push_back(layers.rewriter->rewrite(nal));
     }
-    // The right view's VPS and SEI have no place in layer 1.
   }
   return unit;
 }

@@ -25,8 +25,8 @@ struct MergedAccessUnit {
 };
 
 /// Joins the two single-layer encodes into one two-layer stream: the left view is layer 0
-/// unchanged but for the multiview VPS; the right view becomes layer 1 with its own parameter
-/// set ids and rewritten slice headers.
+/// unchanged, described by a multiview VPS; the right view becomes layer 1 with its own
+/// parameter set ids and rewritten slice headers. Samples carry no parameter sets.
 class LayerMerger {
 public:
   /// Merges the pictures at the same place in decoding order of both views. The first pair

@@ -86,6 +86,9 @@ void MovWriter::writeAudioSample(const AudioPacket &packet) {
   if (!audio_) {
     return;
   }
+  if (sound_.offsets.empty() && packet.pts < 0) {
+    priming_ = -packet.pts; // the source's edit list started this far into the first packets
+  }
   sound_.offsets.push_back(position_);
   sound_.sizes.push_back(static_cast<std::uint32_t>(packet.data.size()));
   soundDurations_.push_back(static_cast<std::uint32_t>(packet.duration));
@@ -104,6 +107,7 @@ void MovWriter::finish(const VideoTrackSetup &video) {
     movie.audioSizes = &sound_.sizes;
     movie.audioOffsets = &sound_.offsets;
     movie.audioDurations = &soundDurations_;
+    movie.audioPriming = priming_;
   }
   append(movieBox(movie));
   flushBuffer();

@@ -83,6 +83,7 @@ private:
   std::vector<VideoSampleInfo> videoInfo_;
   Track sound_;
   std::vector<std::uint32_t> soundDurations_;
+  std::int64_t priming_ = 0;
 };
 
 } // namespace kestrova::mvhevc

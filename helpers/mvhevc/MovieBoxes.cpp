@@ -57,12 +57,13 @@ void trackHeader(BoxWriter &b, std::uint32_t id, std::uint64_t duration, bool au
   b.close();
 }
 
-void editList(BoxWriter &b, std::uint64_t duration) {
+// `duration` in movie time, `mediaTime` in the track's own: where presentation starts.
+void editList(BoxWriter &b, std::uint64_t duration, std::uint32_t mediaTime) {
   b.open("edts");
   b.openFull("elst", 0, 0);
   b.u32(1);
   b.u32(static_cast<std::uint32_t>(duration));
-  b.u32(0); // media time: the first picture shown has composition time 0
+  b.u32(mediaTime);
   b.u32(0x00010000);
   b.close();
   b.close();
@@ -300,7 +301,7 @@ void videoTrack(BoxWriter &b, const MovieDescription &m, std::uint64_t duration)
   const auto &v = *m.video;
   b.open("trak");
   trackHeader(b, kVideoTrackId, duration, false, v.width, v.height);
-  editList(b, duration);
+  editList(b, duration, 0); // the first picture shown has composition time 0
   b.open("mdia");
   mediaHeader(b, v.timescale, duration);
   handler(b, "vide", "Kestrova Video");
@@ -363,6 +364,8 @@ void audioTrack(BoxWriter &b, const MovieDescription &m, std::uint64_t movieDura
   const auto &a = *m.audio;
   b.open("trak");
   trackHeader(b, kAudioTrackId, movieDuration, true, 0, 0);
+  // The encoder's priming samples are decoded but not played, as in the source.
+  editList(b, movieDuration, static_cast<std::uint32_t>(m.audioPriming));
   b.open("mdia");
   mediaHeader(b, static_cast<std::uint32_t>(a.sampleRate), mediaDuration);
   handler(b, "soun", "Kestrova Sound");
@@ -415,6 +418,16 @@ std::vector<std::pair<std::uint32_t, std::int64_t>> runLengths(const std::vector
 std::vector<std::uint8_t> movieBox(const MovieDescription &m) {
   const auto &v = *m.video;
   const std::uint64_t duration = m.videoSamples->size() * std::uint64_t{v.sampleDelta};
+  std::uint64_t audioDuration = 0;
+  std::uint64_t audioInMovieTime = 0;
+  if (m.audio != nullptr) {
+    for (const auto d : *m.audioDurations) {
+      audioDuration += d;
+    }
+    const auto played = audioDuration - std::min<std::uint64_t>(audioDuration, m.audioPriming);
+    const auto rate = static_cast<std::uint64_t>(m.audio->sampleRate);
+    audioInMovieTime = (played * v.timescale + rate - 1) / rate;
+  }
   BoxWriter b;
   b.open("moov");
   const auto now = macTime();
@@ -422,9 +435,9 @@ std::vector<std::uint8_t> movieBox(const MovieDescription &m) {
   b.u32(now);
   b.u32(now);
   b.u32(v.timescale);
-  b.u32(static_cast<std::uint32_t>(duration));
-  b.u32(0x00010000); // rate 1.0
-  b.u16(0x0100);     // volume 1.0
+  b.u32(static_cast<std::uint32_t>(std::max(duration, audioInMovieTime))); // the longest track
+  b.u32(0x00010000);                                                       // rate 1.0
+  b.u16(0x0100);                                                           // volume 1.0
   b.zeros(10);
   b.unityMatrix();
   b.zeros(24);
@@ -432,12 +445,7 @@ std::vector<std::uint8_t> movieBox(const MovieDescription &m) {
   b.close();
   videoTrack(b, m, duration);
   if (m.audio != nullptr) {
-    std::uint64_t audioDuration = 0;
-    for (const auto d : *m.audioDurations) {
-      audioDuration += d;
-    }
-    const auto inMovieTime = audioDuration * v.timescale / static_cast<std::uint64_t>(m.audio->sampleRate);
-    audioTrack(b, m, inMovieTime, audioDuration);
+    audioTrack(b, m, audioInMovieTime, audioDuration);
   }
   b.close();
   return b.data();

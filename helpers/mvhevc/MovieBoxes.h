@@ -19,6 +19,7 @@ struct MovieDescription {
   const std::vector<std::uint32_t> *audioSizes = nullptr;
   const std::vector<std::uint64_t> *audioOffsets = nullptr;
   const std::vector<std::uint32_t> *audioDurations = nullptr;
+  std::int64_t audioPriming = 0; ///< leading samples not played (encoder delay)
 };
 
 /// The `moov` box of the movie.

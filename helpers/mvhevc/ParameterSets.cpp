@@ -2,6 +2,8 @@
 
 #include "Bitstream.h"
 
+#include <algorithm>
+
 namespace kestrova::mvhevc {
 namespace {
 
@@ -19,16 +21,6 @@ void writeBytes(BitWriter &writer, std::span<const std::uint8_t> bytes) {
   }
 }
 
-// Reads the SPS fields before the id: all of them fixed for one sub-layer.
-void readSpsPrefix(BitReader &reader, std::array<std::uint8_t, 12> &ptl) {
-  reader.bits(4); // sps_video_parameter_set_id
-  if (reader.bits(3) != 0) {
-    throw BitstreamError("sequence parameter sets with temporal sub-layers are not supported");
-  }
-  reader.bits(1); // sps_temporal_id_nesting_flag
-  readProfileTierLevel(reader, ptl);
-}
-
 } // namespace
 
 std::uint32_t SpsInfo::pictureSizeInCtbs() const {
@@ -36,76 +28,185 @@ std::uint32_t SpsInfo::pictureSizeInCtbs() const {
   return ((width + ctb - 1) / ctb) * ((height + ctb - 1) / ctb);
 }
 
-std::uint32_t skipShortTermRefPicSet(BitReader &reader, std::uint32_t index, std::uint32_t setCount,
-                                     std::span<const std::uint32_t> deltaCounts) {
-  const bool predicted = index != 0 && reader.flag();
-  if (predicted) {
+std::uint32_t ShortTermRefSet::usedCount() const {
+  const auto count = [](const std::vector<bool> &flags) {
+    return static_cast<std::uint32_t>(std::count(flags.begin(), flags.end(), true));
+  };
+  return count(usedBefore) + count(usedAfter);
+}
+
+namespace {
+
+// A set predicted from another: each of the reference set's pictures, and the reference
+// picture itself (last), shifted by deltaRps, kept when flagged and not the current picture.
+ShortTermRefSet predictedSet(BitReader &reader, const ShortTermRefSet &ref) {
+  const bool negative = reader.flag();
+  const auto magnitude = static_cast<std::int32_t>(reader.ue()) + 1;
+  const std::int32_t deltaRps = negative ? -magnitude : magnitude;
+  const auto count = ref.deltaCount();
+  std::vector<bool> used(count + 1), useDelta(count + 1);
+  for (std::uint32_t j = 0; j <= count; ++j) {
+    used[j] = reader.flag();
+    useDelta[j] = used[j] || reader.flag();
+  }
+  const auto negatives = static_cast<std::int32_t>(ref.before.size());
+  const auto positives = static_cast<std::int32_t>(ref.after.size());
+  ShortTermRefSet set;
+  const auto keep = [&](std::int32_t delta, std::size_t j) {
+    auto &deltas = delta < 0 ? set.before : set.after;
+    auto &flags = delta < 0 ? set.usedBefore : set.usedAfter;
+    if (delta != 0 && useDelta[j]) {
+      deltas.push_back(delta);
+      flags.push_back(used[j]);
+    }
+  };
+  for (auto j = positives - 1; j >= 0; --j) {
+    if (ref.after[j] + deltaRps < 0) {
+      keep(ref.after[j] + deltaRps, static_cast<std::size_t>(negatives + j));
+    }
+  }
+  if (deltaRps < 0) {
+    keep(deltaRps, count);
+  }
+  for (std::int32_t j = 0; j < negatives; ++j) {
+    if (ref.before[j] + deltaRps < 0) {
+      keep(ref.before[j] + deltaRps, static_cast<std::size_t>(j));
+    }
+  }
+  for (auto j = negatives - 1; j >= 0; --j) {
+    if (ref.before[j] + deltaRps > 0) {
+      keep(ref.before[j] + deltaRps, static_cast<std::size_t>(j));
+    }
+  }
+  if (deltaRps > 0) {
+    keep(deltaRps, count);
+  }
+  for (std::int32_t j = 0; j < positives; ++j) {
+    if (ref.after[j] + deltaRps > 0) {
+      keep(ref.after[j] + deltaRps, static_cast<std::size_t>(negatives + j));
+    }
+  }
+  return set;
+}
+
+} // namespace
+
+ShortTermRefSet readShortTermRefPicSet(BitReader &reader, std::uint32_t index, std::span<const ShortTermRefSet> sets) {
+  if (index != 0 && reader.flag()) { // inter_ref_pic_set_prediction_flag
     std::uint32_t deltaIdxMinus1 = 0;
-    if (index == setCount) {
+    if (index == sets.size()) {
       deltaIdxMinus1 = reader.ue();
     }
     if (deltaIdxMinus1 + 1 > index) {
       throw BitstreamError("reference picture set predicted from a set that does not exist");
     }
-    reader.bits(1); // delta_rps_sign
-    reader.ue();    // abs_delta_rps_minus1
-    const auto refCount = deltaCounts[index - (deltaIdxMinus1 + 1)];
-    std::uint32_t count = 0;
-    for (std::uint32_t j = 0; j <= refCount; ++j) {
-      const bool used = reader.flag();
-      const bool useDelta = used || reader.flag();
-      count += useDelta ? 1 : 0;
-    }
-    return count;
+    return predictedSet(reader, sets[index - (deltaIdxMinus1 + 1)]);
   }
   const auto negatives = reader.ue();
   const auto positives = reader.ue();
   if (negatives > 16 || positives > 16) {
     throw BitstreamError("reference picture set too large");
   }
-  for (std::uint32_t i = 0; i < negatives + positives; ++i) {
-    reader.ue();    // delta_poc_sX_minus1
-    reader.bits(1); // used_by_curr_pic_sX_flag
+  ShortTermRefSet set;
+  std::int32_t poc = 0;
+  for (std::uint32_t i = 0; i < negatives; ++i) {
+    poc -= static_cast<std::int32_t>(reader.ue()) + 1;
+    set.before.push_back(poc);
+    set.usedBefore.push_back(reader.flag());
   }
-  return negatives + positives;
+  poc = 0;
+  for (std::uint32_t i = 0; i < positives; ++i) {
+    poc += static_cast<std::int32_t>(reader.ue()) + 1;
+    set.after.push_back(poc);
+    set.usedAfter.push_back(reader.flag());
+  }
+  return set;
 }
 
-SpsInfo parseSps(std::span<const std::uint8_t> nal) {
+namespace {
+
+// chroma_format_idc to the bit depths, or for the layer-1 form the base layer's.
+void readPictureFormat(BitReader &reader, SpsInfo &sps, const SpsInfo *base) {
+  if (sps.multiLayerExtension) {
+    if (reader.flag()) { // update_rep_format_flag
+      throw BitstreamError("a layer-1 sequence parameter set with its own picture format");
+    }
+    sps.chromaFormatIdc = base->chromaFormatIdc;
+    sps.separateColourPlane = base->separateColourPlane;
+    sps.width = base->width;
+    sps.height = base->height;
+    sps.conformanceWindow = base->conformanceWindow;
+    sps.conformanceOffsets = base->conformanceOffsets;
+    sps.bitDepthLuma = base->bitDepthLuma;
+    sps.bitDepthChroma = base->bitDepthChroma;
+  } else {
+    sps.chromaFormatIdc = reader.ue();
+    if (sps.chromaFormatIdc == 3) {
+      sps.separateColourPlane = reader.flag();
+    }
+    sps.width = reader.ue();
+    sps.height = reader.ue();
+    sps.conformanceWindow = reader.flag();
+    if (sps.conformanceWindow) {
+      for (auto &offset : sps.conformanceOffsets) {
+        offset = reader.ue();
+      }
+    }
+    sps.bitDepthLuma = reader.ue() + 8;
+    sps.bitDepthChroma = reader.ue() + 8;
+  }
+}
+
+} // namespace
+
+SpsInfo parseSps(std::span<const std::uint8_t> nal, const SpsInfo *base) {
   const auto rbsp = rbspOf(nal);
   BitReader reader(rbsp);
   SpsInfo sps;
-  readSpsPrefix(reader, sps.profileTierLevel);
-  sps.spsId = reader.ue();
-  sps.chromaFormatIdc = reader.ue();
-  if (sps.chromaFormatIdc == 3) {
-    sps.separateColourPlane = reader.flag();
-  }
-  sps.width = reader.ue();
-  sps.height = reader.ue();
-  sps.conformanceWindow = reader.flag();
-  if (sps.conformanceWindow) {
-    for (auto &offset : sps.conformanceOffsets) {
-      offset = reader.ue();
+  reader.bits(4); // sps_video_parameter_set_id
+  const auto maxSubLayersOrExt = reader.bits(3);
+  sps.multiLayerExtension = layerIdOf(nal) != 0 && maxSubLayersOrExt == 7;
+  if (sps.multiLayerExtension) {
+    if (base == nullptr) {
+      throw BitstreamError("a layer-1 sequence parameter set without its base layer's");
     }
+    sps.profileTierLevel = base->profileTierLevel;
+  } else {
+    if (maxSubLayersOrExt != 0) {
+      throw BitstreamError("sequence parameter sets with temporal sub-layers are not supported");
+    }
+    reader.bits(1); // sps_temporal_id_nesting_flag
+    readProfileTierLevel(reader, sps.profileTierLevel);
   }
-  sps.bitDepthLuma = reader.ue() + 8;
-  sps.bitDepthChroma = reader.ue() + 8;
+  sps.spsId = reader.ue();
+  readPictureFormat(reader, sps, base);
   sps.log2MaxPocLsb = reader.ue() + 4;
-  reader.bits(1); // sps_sub_layer_ordering_info_present_flag: one sub-layer either way
-  sps.maxDecPicBufferingMinus1 = reader.ue();
-  sps.maxNumReorderPics = reader.ue();
-  sps.maxLatencyIncreasePlus1 = reader.ue();
+  if (sps.multiLayerExtension) {
+    sps.maxDecPicBufferingMinus1 = base->maxDecPicBufferingMinus1;
+    sps.maxNumReorderPics = base->maxNumReorderPics;
+    sps.maxLatencyIncreasePlus1 = base->maxLatencyIncreasePlus1;
+  } else {
+    reader.bits(1); // sps_sub_layer_ordering_info_present_flag: one sub-layer either way
+    sps.maxDecPicBufferingMinus1 = reader.ue();
+    sps.maxNumReorderPics = reader.ue();
+    sps.maxLatencyIncreasePlus1 = reader.ue();
+  }
   const auto log2MinCb = reader.ue() + 3;
   sps.log2CtbSize = log2MinCb + reader.ue();
-  reader.ue(); // log2_min_luma_transform_block_size_minus2
-  reader.ue(); // log2_diff_max_min_luma_transform_block_size
-  reader.ue(); // max_transform_hierarchy_depth_inter
-  reader.ue(); // max_transform_hierarchy_depth_intra
-  if (reader.flag() && reader.flag()) {
-    throw BitstreamError("explicit scaling lists are not supported");
+  reader.ue();         // log2_min_luma_transform_block_size_minus2
+  reader.ue();         // log2_diff_max_min_luma_transform_block_size
+  reader.ue();         // max_transform_hierarchy_depth_inter
+  reader.ue();         // max_transform_hierarchy_depth_intra
+  if (reader.flag()) { // scaling_list_enabled_flag
+    // The layer-1 form may inherit the base layer's lists; either way the slices do not change.
+    if (sps.multiLayerExtension && reader.flag()) {
+      reader.bits(6); // sps_scaling_list_ref_layer_id
+    } else if (reader.flag()) {
+      throw BitstreamError("explicit scaling lists are not supported");
+    }
   }
-  reader.bits(1);      // amp_enabled_flag
-  reader.bits(1);      // sample_adaptive_offset_enabled_flag
+  reader.bits(1); // amp_enabled_flag
+  sps.saoEnabled = reader.flag();
   if (reader.flag()) { // pcm_enabled_flag
     reader.bits(8);
     reader.ue();
@@ -117,7 +218,7 @@ SpsInfo parseSps(std::span<const std::uint8_t> nal) {
     throw BitstreamError("too many short-term reference picture sets");
   }
   for (std::uint32_t i = 0; i < setCount; ++i) {
-    sps.shortTermSetDeltaCounts.push_back(skipShortTermRefPicSet(reader, i, setCount, sps.shortTermSetDeltaCounts));
+    sps.shortTermSets.push_back(readShortTermRefPicSet(reader, i, sps.shortTermSets));
   }
   sps.longTermRefsPresent = reader.flag();
   if (sps.longTermRefsPresent) {
@@ -136,6 +237,54 @@ PpsInfo parsePps(std::span<const std::uint8_t> nal) {
   pps.dependentSliceSegmentsEnabled = reader.flag();
   pps.outputFlagPresent = reader.flag();
   pps.numExtraSliceHeaderBits = reader.bits(3);
+  reader.bits(1); // sign_data_hiding_enabled_flag
+  pps.cabacInitPresent = reader.flag();
+  pps.refIdxDefaultL0 = reader.ue() + 1;
+  pps.refIdxDefaultL1 = reader.ue() + 1;
+  reader.se();    // init_qp_minus26
+  reader.bits(2); // constrained_intra_pred_flag, transform_skip_enabled_flag
+  if (reader.flag()) {
+    reader.ue(); // diff_cu_qp_delta_depth
+  }
+  reader.se(); // pps_cb_qp_offset
+  reader.se(); // pps_cr_qp_offset
+  pps.sliceChromaQpOffsetsPresent = reader.flag();
+  pps.weightedPred = reader.flag();
+  pps.weightedBipred = reader.flag();
+  reader.bits(1); // transquant_bypass_enabled_flag
+  pps.tilesEnabled = reader.flag();
+  pps.entropyCodingSync = reader.flag();
+  if (pps.tilesEnabled) {
+    const auto columns = reader.ue() + 1;
+    const auto rows = reader.ue() + 1;
+    if (columns > 64 || rows > 64) {
+      throw BitstreamError("too many tiles");
+    }
+    if (!reader.flag()) { // uniform_spacing_flag
+      for (std::uint32_t i = 0; i + 2 < columns + rows; ++i) {
+        reader.ue();
+      }
+    }
+    reader.bits(1); // loop_filter_across_tiles_enabled_flag
+  }
+  pps.loopFilterAcrossSlices = reader.flag();
+  if (reader.flag()) { // deblocking_filter_control_present_flag
+    pps.deblockingOverrideEnabled = reader.flag();
+    pps.deblockingDisabled = reader.flag();
+    if (!pps.deblockingDisabled) {
+      reader.se();
+      reader.se();
+    }
+  }
+  if (reader.flag()) {
+    throw BitstreamError("picture parameter sets with scaling lists are not supported");
+  }
+  pps.listsModificationPresent = reader.flag();
+  reader.ue(); // log2_parallel_merge_level_minus2
+  pps.sliceHeaderExtensionPresent = reader.flag();
+  if (reader.flag() && reader.flag()) { // pps_extension_present_flag, pps_range_extension_flag
+    throw BitstreamError("picture parameter sets with the range extension are not supported");
+  }
   return pps;
 }
 
@@ -153,8 +302,8 @@ NalBytes layerOneSps(std::span<const std::uint8_t> nal, std::uint32_t newSpsId) 
   return makeNal(static_cast<std::uint8_t>(NalType::sps), 1, 1, writer.bytes());
 }
 
-NalBytes layerOnePps(std::span<const std::uint8_t> nal, std::uint32_t newPpsId, std::uint32_t newSpsId,
-                     std::uint32_t extraSliceHeaderBits) {
+NalBytes rewrittenPps(std::span<const std::uint8_t> nal, std::uint8_t layerId, std::uint32_t newPpsId,
+                      std::uint32_t newSpsId) {
   const auto rbsp = rbspOf(nal);
   BitReader reader(rbsp);
   BitWriter writer;
@@ -163,13 +312,10 @@ NalBytes layerOnePps(std::span<const std::uint8_t> nal, std::uint32_t newPpsId, 
   writer.ue(newPpsId);
   writer.ue(newSpsId);
   writer.copy(reader, 2); // dependent_slice_segments_enabled_flag, output_flag_present_flag
-  const auto extraBits = reader.bits(3) + extraSliceHeaderBits;
-  if (extraBits > 7) {
-    throw BitstreamError("too many extra slice header bits");
-  }
-  writer.bits(extraBits, 3);
+  reader.bits(3);
+  writer.bits(0, 3); // num_extra_slice_header_bits
   writer.copy(reader, reader.remaining());
-  return makeNal(static_cast<std::uint8_t>(NalType::pps), 1, 1, writer.bytes());
+  return makeNal(static_cast<std::uint8_t>(NalType::pps), layerId, 1, writer.bytes());
 }
 
 namespace {

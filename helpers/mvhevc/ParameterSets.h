@@ -10,7 +10,18 @@
 
 namespace kestrova::mvhevc {
 
-/// What the multiview stream needs to know of a single-layer sequence parameter set.
+/// A short-term reference picture set: the POC deltas before and after the current picture,
+/// nearest first, and whether the current picture uses each.
+struct ShortTermRefSet {
+  std::vector<std::int32_t> before, after;
+  std::vector<bool> usedBefore, usedAfter;
+
+  std::uint32_t deltaCount() const { return static_cast<std::uint32_t>(before.size() + after.size()); }
+  /// How many of the pictures the current picture uses.
+  std::uint32_t usedCount() const;
+};
+
+/// What the multiview stream needs to know of a sequence parameter set.
 struct SpsInfo {
   std::uint32_t spsId = 0;
   /// general profile, tier and level: the 96 bits of profile_tier_level(1, 0), as 12 bytes.
@@ -28,41 +39,61 @@ struct SpsInfo {
   std::uint32_t maxNumReorderPics = 0;
   std::uint32_t maxLatencyIncreasePlus1 = 0;
   std::uint32_t log2CtbSize = 6;
-  /// NumDeltaPocs of each short-term reference picture set of the SPS.
-  std::vector<std::uint32_t> shortTermSetDeltaCounts;
+  std::vector<ShortTermRefSet> shortTermSets;
   bool longTermRefsPresent = false;
   bool temporalMvpEnabled = false;
+  bool saoEnabled = false;
+  /// The layer-1 form that takes its picture format and profile from the video parameter set.
+  bool multiLayerExtension = false;
+
+  /// ChromaArrayType: 0 for monochrome or separately coded colour planes.
+  std::uint32_t chromaArrayType() const { return separateColourPlane ? 0 : chromaFormatIdc; }
 
   std::uint32_t pictureSizeInCtbs() const;
 };
 
-/// The slice-header-relevant fields of a picture parameter set.
+/// The fields of a picture parameter set that shape its slices' headers.
 struct PpsInfo {
   std::uint32_t ppsId = 0;
   std::uint32_t spsId = 0;
   bool dependentSliceSegmentsEnabled = false;
   bool outputFlagPresent = false;
   std::uint32_t numExtraSliceHeaderBits = 0;
+  bool cabacInitPresent = false;
+  std::uint32_t refIdxDefaultL0 = 1; ///< num_ref_idx_l0_default_active
+  std::uint32_t refIdxDefaultL1 = 1;
+  bool sliceChromaQpOffsetsPresent = false;
+  bool weightedPred = false;
+  bool weightedBipred = false;
+  bool tilesEnabled = false;
+  bool entropyCodingSync = false;
+  bool loopFilterAcrossSlices = false;
+  bool deblockingOverrideEnabled = false;
+  bool deblockingDisabled = false;
+  bool listsModificationPresent = false;
+  bool sliceHeaderExtensionPresent = false;
 };
 
-/// Parses a base-layer SPS NAL unit. Throws BitstreamError for syntax this program does not
-/// produce (sub-layers, explicit scaling lists).
-SpsInfo parseSps(std::span<const std::uint8_t> nal);
+/// Parses an SPS NAL unit. A layer-1 SPS in the multi-layer extension form takes the picture
+/// format of `base` (the base layer's SPS). Throws BitstreamError for syntax this program does
+/// not produce (sub-layers, explicit scaling lists, long-term references).
+SpsInfo parseSps(std::span<const std::uint8_t> nal, const SpsInfo *base = nullptr);
 
-/// Parses the leading fields of a PPS NAL unit.
+/// Parses a PPS NAL unit up to the fields slice headers depend on. Throws BitstreamError for
+/// syntax that changes slice headers in ways this program does not follow (range extension).
 PpsInfo parsePps(std::span<const std::uint8_t> nal);
 
-/// Reads a st_ref_pic_set(index) and returns its NumDeltaPocs.
-std::uint32_t skipShortTermRefPicSet(BitReader &reader, std::uint32_t index, std::uint32_t setCount,
-                                     std::span<const std::uint32_t> deltaCounts);
+/// Reads st_ref_pic_set(index) of an SPS with `sets` read so far (index == sets.size() for the
+/// one in a slice header, which may be predicted from any of them).
+ShortTermRefSet readShortTermRefPicSet(BitReader &reader, std::uint32_t index, std::span<const ShortTermRefSet> sets);
 
 /// Copies a single-layer SPS into layer 1 under a new id.
 NalBytes layerOneSps(std::span<const std::uint8_t> nal, std::uint32_t newSpsId);
 
-/// Copies a single-layer PPS into layer 1 under new PPS and SPS ids, with `extraSliceHeaderBits`
-/// more reserved bits in its slices' headers.
-NalBytes layerOnePps(std::span<const std::uint8_t> nal, std::uint32_t newPpsId, std::uint32_t newSpsId,
-                     std::uint32_t extraSliceHeaderBits);
+/// Copies a PPS into layer `layerId` under new PPS and SPS ids, announcing no extra slice
+/// header bits (the slices must be rewritten to match).
+NalBytes rewrittenPps(std::span<const std::uint8_t> nal, std::uint8_t layerId, std::uint32_t newPpsId,
+                      std::uint32_t newSpsId);
 
 /// A video parameter set for two views (view ids 0 and 1, layer 1 depending on layer 0, inter-layer
 /// prediction left to each slice), describing pictures like `base`.

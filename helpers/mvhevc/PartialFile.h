@@ -4,6 +4,11 @@
 
 namespace kestrova::mvhevc {
 
+/// The hidden temporary name for `finalName` (a name, not a path): "." + the name +
+/// ".partial-PID", the name shortened (at a character boundary) so that the whole stays within
+/// 255 bytes.
+std::string temporaryName(const std::string &finalName, long pid);
+
 /// A file written under a temporary name beside its final name; removed unless committed.
 class PartialFile {
 public:

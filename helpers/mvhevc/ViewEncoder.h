@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+struct x265_param;
+
 namespace kestrova::mvhevc {
 
 /// Thrown when libx265 rejects its settings or fails to encode.
@@ -27,7 +29,16 @@ struct EncoderSettings {
   std::optional<int> maxRateKbps; ///< VBV cap for this view, none for plain CRF
   std::string preset = "medium";
   int keyframeInterval = 60;
+  bool keepReconstruction = false; ///< fill CodedPicture::reconstructedLuma (for benchmarks)
 };
+
+/// Applies `settings` to libx265 parameters (preset first): a fixed picture structure (equal
+/// keyint and min-keyint, no scene cut, fixed B-frame placement, closed GOPs) and Main tier.
+/// Throws EncoderError for a setting libx265 rejects.
+void applyEncoderSettings(x265_param *param, const EncoderSettings &settings);
+
+/// The luma plane of a libx265 output picture (its reconstruction), `width` x `height`.
+std::vector<std::uint8_t> lumaOf(const std::uint8_t *plane, int stride, int width, int height);
 
 /// QUALITY (0..1] to CRF: 0.88 -> 18.4, 0.85 -> 19.2, 0.7 -> 23.4, 0.5 -> 29.
 double crfForQuality(double quality);
@@ -43,6 +54,8 @@ struct CodedPicture {
   std::vector<NalBytes> nals; ///< without start codes
   std::int64_t pts = 0;       ///< the input picture's index
   bool keyframe = false;
+  /// Per layer, the decoded luma (width x height, no padding), when the settings ask for it.
+  std::vector<std::vector<std::uint8_t>> reconstructedLuma;
 };
 
 /// A libx265 encoder with a fixed picture structure: equal keyint and min-keyint, no scene cut,

@@ -1,4 +1,4 @@
-// MVHEVCConverter INPUT OUTPUT QUALITY [CAP]: side-by-side video in, MV-HEVC spatial video out.
+// MVHEVCConverter INPUT OUTPUT QUALITY [CAP] [stereo options]: side-by-side video in, MV-HEVC spatial video out.
 #include "Converter.h"
 
 #include <csignal>
@@ -52,6 +52,7 @@ int main(int argc, char **argv) {
     }
   });
 
+  std::cout << "MVHEVCConverter: " << encoderDescription() << '\n' << std::flush;
   int status = 0;
   try {
     convert(request, std::cout, std::cerr, stop.get_token());

@@ -38,7 +38,9 @@ void walk(const std::vector<std::uint8_t> &data, std::size_t begin, std::size_t 
     } else if (type == "hvc1") {
       walk(data, at + header + 78, at + size, path, out);
     } else if (type == "mp4a") {
-      walk(data, at + header + 28, at + size, path, out);
+      // QuickTime sound descriptions of version 1 and 2 are 16 and 36 bytes longer.
+      const auto version = readBig(data, at + header + 8, 2);
+      walk(data, at + header + 28 + (version == 1 ? 16 : version == 2 ? 36 : 0), at + size, path, out);
     }
     at += size;
   }

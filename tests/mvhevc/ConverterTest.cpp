@@ -1,4 +1,5 @@
 #include "BoxTree.h"
+#include "StreamChecker.h"
 #include "Validator.h"
 
 #include "support/TestSupport.h"
@@ -59,8 +60,9 @@ std::vector<std::uint8_t> arrayTypes(const std::vector<std::uint8_t> &record, st
   return types;
 }
 
-// One small side-by-side clip (the right eye mirrored, so the views differ) converted once
-// for the whole suite.
+// One small side-by-side clip converted once for the whole suite: one scene, the right eye the
+// left shifted 8 samples, as a stereo camera sees a distant scene; sound from the AAC encoder,
+// whose priming the source's edit list skips.
 class ConvertedClip : public ::testing::Test {
 protected:
   static void SetUpTestSuite() {
@@ -68,17 +70,18 @@ protected:
       return;
     }
     dir_ = std::make_unique<kestrova::test::TempDir>();
-    const auto input = *dir_ / "sbs.mkv";
+    const auto input = *dir_ / "sbs.mov";
     const auto made =
         run(quote(kSystemFfmpeg) + " -v error -y -f lavfi -i testsrc2=size=" + std::to_string(kViewWidth) + "x" +
             std::to_string(kHeight) + ":rate=24 -f lavfi -i sine=frequency=440 -frames:v " + std::to_string(kFrames) +
-            " -filter_complex '[0:v]split[a][b];[b]hflip[c];[a][c]hstack[v]' -map '[v]' -map 1:a -t 0.5"
+            " -filter_complex '[0:v]split[a][b];[b]crop=" + std::to_string(kViewWidth - 8) + ":" +
+            std::to_string(kHeight) + ":0:0,pad=" + std::to_string(kViewWidth) + ":" + std::to_string(kHeight) +
+            ":8:0[c];[a][c]hstack[v]' -map '[v]' -map 1:a -t 0.5"
             " -c:v ffv1 -pix_fmt yuv420p -c:a aac " +
             quote(input.string()));
     ASSERT_EQ(made.status, 0) << made.err;
-    conversion_ = run("KESTROVA_MVHEVC_PRESET=ultrafast KESTROVA_MVHEVC_DUMP=" + quote((*dir_ / "dump").string()) +
-                      " " + quote(converter().string()) + " " + quote(input.string()) + " " +
-                      quote((*dir_ / "out.mov").string()) + " 0.85 25");
+    conversion_ = run("KESTROVA_MVHEVC_PRESET=ultrafast " + quote(converter().string()) + " " + quote(input.string()) +
+                      " " + quote((*dir_ / "out.mov").string()) + " 0.85 25");
   }
   static void TearDownTestSuite() { dir_.reset(); }
 
@@ -130,35 +133,25 @@ TEST_F(ConvertedClip, ReportsProgressAndCompletes) {
   EXPECT_FALSE(leftovers(dir_->path(), "out.mov.partial"));
 }
 
-TEST_F(ConvertedClip, BothViewsDecodeBitExactAndMatchTheInputHalves) {
+TEST_F(ConvertedClip, BothViewsDecodeAndMatchTheInputHalves) {
   const auto validator = requireValidator();
   if (!validator) {
     GTEST_SKIP() << "no MV-HEVC validator; run scripts/build-validator";
   }
   const auto ffmpeg = quote(validator->string());
-  const auto out = quote(path("out.mov").string());
-  struct View {
-    int index;
-    std::string dump;
-    int cropX;
-  };
-  for (const auto &view : {View{0, "dump.left.hevc", 0}, View{1, "dump.right.hevc", kViewWidth}}) {
-    const auto name = "view" + std::to_string(view.index);
-    const auto decoded = run(ffmpeg + " -v error -y -i " + out + " -map 0:v:view:" + std::to_string(view.index) +
-                             " -f rawvideo " + quote(path(name + ".yuv").string()));
+  for (const int view : {0, 1}) {
+    const auto name = "view" + std::to_string(view);
+    const auto decoded =
+        run(ffmpeg + " -v error -y -i " + quote(path("out.mov").string()) + " -map 0:v:view:" + std::to_string(view) +
+            " -f rawvideo " + quote(path(name + ".yuv").string()));
     ASSERT_EQ(decoded.status, 0) << decoded.err;
-    const auto single = run(ffmpeg + " -v error -y -i " + quote(path(view.dump).string()) + " -f rawvideo " +
-                            quote(path(name + ".single.yuv").string()));
-    ASSERT_EQ(single.status, 0) << single.err;
-    const auto half = run(quote(kSystemFfmpeg) + " -v error -y -i " + quote(path("sbs.mkv").string()) +
+    const auto half = run(quote(kSystemFfmpeg) + " -v error -y -i " + quote(path("sbs.mov").string()) +
                           " -fps_mode passthrough -vf crop=" + std::to_string(kViewWidth) + ":" +
-                          std::to_string(kHeight) + ":" + std::to_string(view.cropX) +
+                          std::to_string(kHeight) + ":" + std::to_string(view * kViewWidth) +
                           ":0 -pix_fmt yuv420p -f rawvideo " + quote(path(name + ".input.yuv").string()));
     ASSERT_EQ(half.status, 0) << half.err;
-
     const auto pictures = readBytes(path(name + ".yuv"));
     EXPECT_EQ(pictures.size(), static_cast<std::size_t>(kViewWidth * kHeight * 3 / 2 * kFrames)) << name;
-    EXPECT_EQ(pictures, readBytes(path(name + ".single.yuv"))) << name << " differs from its single-layer encode";
     EXPECT_GE(psnr(pictures, readBytes(path(name + ".input.yuv"))), 35.0) << name;
   }
 }
@@ -260,6 +253,93 @@ TEST_F(ConvertedClip, BoxTreeFollowsTheAppleReference) {
     EXPECT_EQ(arrayTypes(mine->payload, header), arrayTypes(apple->payload, header)) << name;
   }
   EXPECT_NE(findBox(ours, "moov/trak/mdia/minf/stbl/stsd/mp4a/esds"), nullptr) << "audio track not copied";
+}
+
+bool allComplete(const std::vector<std::uint8_t> &arrays) {
+  return std::all_of(arrays.begin(), arrays.end(), [](std::uint8_t first) { return (first & 0x80) != 0; });
+}
+
+const TrackTiming &soundTrack(const std::vector<TrackTiming> &tracks) {
+  const auto sound = std::find_if(tracks.begin(), tracks.end(), [](const auto &t) { return !t.video; });
+  if (sound == tracks.end()) {
+    throw std::runtime_error("no sound track");
+  }
+  return *sound;
+}
+
+// What Apple's own spatial video files hold and ours must too: each row is checked on our
+// conversion and on the reference, so a row that the reference breaks is a wrong row.
+TEST_F(ConvertedClip, StreamMeetsWhatAppleFilesHold) {
+  fs::path reference = kestrova::test::sourceDir() / "../shared/testdata/spatial-reference.mp4";
+  if (const char *given = std::getenv("KESTROVA_SPATIAL_REFERENCE"); given != nullptr) {
+    reference = given;
+  }
+  struct Row {
+    const char *what;
+    bool (*holds)(const StreamFacts &);
+    bool twoViewEncoderOnly;
+  };
+  const Row rows[] = {
+      {"parameter sets only in the sample entry, its arrays complete",
+       [](const StreamFacts &f) {
+         return f.samplesWithParameterSets == 0 && allComplete(f.hvcCArrays) && allComplete(f.lhvCArrays);
+       },
+       false},
+      {"no extra slice header bits in either layer",
+       [](const StreamFacts &f) { return f.extraSliceHeaderBits[0] == 0 && f.extraSliceHeaderBits[1] == 0; }, false},
+      {"Main tier in the record, the base SPS and every VPS extension entry",
+       [](const StreamFacts &f) {
+         return !f.record.highTier && !f.baseSps.highTier &&
+                std::none_of(f.vpsExtension.begin(), f.vpsExtension.end(), [](const Ptl &p) { return p.highTier; });
+       },
+       false},
+      {"Multiview Main profile at no lower a level than the base layer",
+       [](const StreamFacts &f) {
+         return !f.vpsExtension.empty() && f.vpsExtension.back().profile == 6 &&
+                f.vpsExtension.back().level >= f.baseSps.level && f.record.level == f.baseSps.level;
+       },
+       false},
+      {"both layers in every sample",
+       [](const StreamFacts &f) { return f.samples > 0 && f.samplesWithoutBothLayers == 0; }, false},
+      {"the movie as long as its longest track",
+       [](const StreamFacts &f) {
+         double longest = 0;
+         for (const auto &t : f.tracks) {
+           longest = std::max(longest, t.trackSeconds);
+         }
+         return std::abs(f.movieSeconds - longest) < 0.002;
+       },
+       false},
+      {"every layer-1 slice predicts from layer 0",
+       [](const StreamFacts &f) {
+         return f.layerOneSlices > 0 && f.layerOneSlicesFromBase == f.layerOneSlices &&
+                f.layerOneIrapInterSlices == f.layerOneIrapSlices;
+       },
+       true},
+      {"layer-1 SPS in the multi-layer extension form", [](const StreamFacts &f) { return f.layerOneSpsExtensionForm; },
+       true},
+  };
+  std::vector<std::pair<std::string, StreamFacts>> files = {{"ours", checkStream(path("out.mov"))}};
+  if (fs::exists(reference)) {
+    files.emplace_back("Apple's", checkStream(reference));
+  }
+  for (const auto &[name, facts] : files) {
+    for (const auto &row : rows) {
+      if (row.twoViewEncoderOnly && name == "ours" &&
+          conversion_.out.find("layer 1 predicted from layer 0") == std::string::npos) {
+        continue;
+      }
+      EXPECT_TRUE(row.holds(facts)) << name << ": " << row.what << " (levels: record " << facts.record.level
+                                    << ", base SPS " << facts.baseSps.level << ", VPS extension "
+                                    << (facts.vpsExtension.empty() ? 0 : facts.vpsExtension.back().level) << ")";
+    }
+  }
+
+  // Sound starts and lasts as in the source, within one AAC frame.
+  const auto source = trackTimings(readBoxTree(path("sbs.mov")));
+  const auto &sound = soundTrack(files.front().second.tracks);
+  EXPECT_EQ(sound.editMediaTime, soundTrack(source).editMediaTime);
+  EXPECT_NEAR(sound.trackSeconds, soundTrack(source).trackSeconds, 1024.0 / 44100);
 }
 
 class BadInput : public ::testing::Test {
