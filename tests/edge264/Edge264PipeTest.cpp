@@ -1,10 +1,10 @@
 #include "NalUnitSource.h"
+#include "RealTools.h"
 #include "SequenceParameterSet.h"
 #include "StreamBuilder.h"
 #include "support/TestSupport.h"
 #include "tools/Process.h"
 
-#include <cstdlib>
 #include <gtest/gtest.h>
 
 namespace kestrova::helpers {
@@ -13,33 +13,6 @@ namespace {
 namespace fs = std::filesystem;
 using kestrova::test::readFile;
 using kestrova::test::TempDir;
-
-/// The shared reference media: "shared" beside the checkout, or beside the
-/// folder of worktrees.
-fs::path sharedDir() {
-  for (fs::path folder = kestrova::test::sourceDir(); folder.has_relative_path(); folder = folder.parent_path())
-    if (fs::exists(folder.parent_path() / "shared/testdata"))
-      return folder.parent_path() / "shared";
-  return kestrova::test::sourceDir() / "../shared";
-}
-
-/// A program built by scripts/build-tools, or an empty path.
-fs::path thirdParty(const std::string &relative) {
-  const char *prefix = std::getenv("KESTROVA_THIRD_PARTY_PREFIX");
-  if (!prefix || !*prefix || !fs::exists(fs::path(prefix) / relative))
-    return {};
-  return fs::path(prefix) / relative;
-}
-
-tools::CollectedOutput run(const std::string &program, std::vector<std::string> arguments, const fs::path &directory,
-                           tools::StreamMode output = tools::StreamMode::pipe) {
-  tools::ProcessLaunch launch;
-  launch.executable = program;
-  launch.arguments = std::move(arguments);
-  launch.workingDirectory = directory;
-  launch.standardOutput = output;
-  return tools::runAndCollect(launch);
-}
 
 tools::CollectedOutput runPipe(std::vector<std::string> arguments, const fs::path &directory) {
   return run(KESTROVA_EDGE264_PIPE, std::move(arguments), directory);
@@ -96,20 +69,6 @@ fs::path conformanceStreams(const fs::path &into) {
   return into / "mvc";
 }
 
-/// Demuxes the disc clip's two views with the real tsMuxeR into `directory`.
-std::pair<fs::path, fs::path> demuxedViews(const fs::path &tsmuxer, const fs::path &directory) {
-  const fs::path clip = sharedDir() / "testdata/bluray/clip24.m2ts";
-  kestrova::test::writeFile(directory / "demux.meta", "MUXOPT --demux\nV_MPEG4/ISO/AVC, \"" + clip.string() +
-                                                          "\", track=4113\nV_MPEG4/ISO/MVC, \"" + clip.string() +
-                                                          "\", track=4114\n");
-  auto result = run(tsmuxer.string(), {"demux.meta", (directory / "out").string()}, directory);
-  EXPECT_TRUE(result.status.success()) << result.standardOutput;
-  fs::path views[2];
-  for (const auto &entry : fs::recursive_directory_iterator(directory / "out"))
-    views[entry.path().extension() == ".mvc" ? 1 : 0] = entry.path();
-  return {views[0], views[1]};
-}
-
 // JM is the oracle: every picture of both views, bit for bit, on a clip
 // made by the JM encoder, the views tsMuxeR takes out of a disc stream, and
 // the JVT MVC conformance streams; without and with worker threads.
@@ -124,8 +83,7 @@ TEST(Edge264Pipe, DecodesEveryPictureOfBothViewsAsTheJmDecoderDoes) {
   TempDir scratch;
   const fs::path clip = sharedDir() / "testdata/bluray/clip24-views.264";
   std::vector<Row> rows = {{"encoder clip", clip, {"-p", "InputFile=" + clip.string(), "-p", "OutputFile=x.yuv"}}};
-  if (const fs::path tsmuxer = thirdParty("bin/tsmuxer"); !tsmuxer.empty()) {
-    auto [base, mvc] = demuxedViews(tsmuxer, scratch.path());
+  if (auto [base, mvc] = demuxedViews(scratch.path()); !base.empty()) {
     rows.push_back({"tsMuxeR's views of the disc clip", clip, {"--views", base.string(), mvc.string()}});
   } else {
     ADD_FAILURE() << "tsMuxeR is not built (scripts/build-tools); the disc views were not checked";
