@@ -166,6 +166,7 @@ void runParallel(PipelineRun &run, const MvcDecision &decision, const ViewFiles 
   // The script takes the length it finds in the stream, not the 7200-second
   // guess the single-process variants fall back on.
   request.duration = run.duration;
+  request.decoder = decision.decoder;
   ParallelOptions options;
   options.directMVHEVC = run.job.outputTarget == OutputTarget::visionPro;
   if (dualSplit) {

@@ -101,6 +101,7 @@ TEST(ParallelPipelineArguments, FollowTheOptionOrder) {
     bool rightFirst;
     ParallelOptions options;
     std::vector<std::string> tail; // after "--fps", rate
+    const char *decoder = "ldecod-pipe";
   };
   const std::string work = "/work/Kestrova_AB12CD34";
   const Row rows[] = {
@@ -136,13 +137,16 @@ TEST(ParallelPipelineArguments, FollowTheOptionOrder) {
        {true, true, 5000, fs::path("/work/Kestrova_AB12CD34/film.mvc")},
        {"--quality", "0.85", "--audio-args", "-c:a aac_at -b:a 448k -ac 6 -ar 48000", "--workdir", work, "--mvhevc",
         "--stream", "--estimated-size", "5000", "--maxrate", "25", "--swap", "--dual-split",
-        "/work/Kestrova_AB12CD34/film_interleaved.264", "/work/Kestrova_AB12CD34/film.mvc"}},
+        "/work/Kestrova_AB12CD34/film_interleaved.264", "/work/Kestrova_AB12CD34/film.mvc", "--decoder",
+        "edge264-pipe"},
+       "edge264-pipe"},
   };
   for (const auto &row : rows) {
     auto request = filmRequest();
     request.preset = row.preset;
     request.target = row.target;
     request.rightFirst = row.rightFirst;
+    request.decoder = row.decoder;
     request.output = paths[3];
     std::vector<std::string> expected = paths;
     expected.insert(expected.end(), common.begin(), common.end());
