@@ -138,9 +138,6 @@ bool ViewFilesSource::loadPair() {
   for (int view = 0; view < 2; ++view)
     if (!ended_[view] && !(units[view] = readers_[view].readAccessUnit()))
       ended_[view] = true;
-  for (int view = 0; view < 2; ++view)
-    if (units[view] && ended_[1 - view])
-      ++leftover_[view];
   if (units[0])
     queueBase(units[0]->payload);
   if (units[1])

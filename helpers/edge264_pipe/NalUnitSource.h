@@ -86,8 +86,6 @@ public:
   /// Throws what nal::StreamReader throws when a file cannot be opened.
   ViewFilesSource(const std::filesystem::path &base, const std::filesystem::path &mvc);
   std::optional<NalUnit> next() override;
-  /// Units of one view read after the other had ended.
-  std::uint64_t leftover(int view) const { return leftover_[view]; }
 
 private:
   nal::StreamReader readers_[2];
@@ -96,7 +94,6 @@ private:
   std::vector<std::uint8_t> carried_; // prefix units waiting for the next base unit
   std::vector<std::uint8_t> carriedOut_;
   bool ended_[2] = {false, false};
-  std::uint64_t leftover_[2] = {0, 0};
 
   /// Reads the next pair of units into the queue; false at the end of both.
   bool loadPair();
