@@ -1,4 +1,5 @@
 #include "NalUnitSource.h"
+#include "PairDecoder.h"
 #include "RealTools.h"
 #include "SequenceParameterSet.h"
 #include "StreamBuilder.h"
@@ -6,6 +7,7 @@
 #include "support/TestSupport.h"
 #include "tools/Process.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <map>
 
@@ -180,6 +182,22 @@ TEST(Edge264Pipe, ReportsByStatusWhatItCannotDecodeBeforeWritingAnything) {
       EXPECT_TRUE(result.standardOutput.empty()) << result.standardOutput.size() << " bytes written";
     }
   }
+}
+
+// A decoder that takes slices without giving pictures ends the run with an
+// error instead of reading on: here the limit is below the slices the
+// clip's first picture needs before it comes out.
+TEST(Edge264Pipe, EndsWithAnErrorWhenNoPictureComesOutForTooManySlices) {
+  AnnexBSource source(UniqueFd(::open((sharedDir() / "testdata/bluray/clip24-views.264").c_str(), O_RDONLY)), "clip");
+  PairDecoder decoder(
+      0, [](const ViewPair &) { return true; }, 2);
+  EXPECT_THROW(
+      {
+        while (auto unit = source.next())
+          decoder.feed(*unit);
+      },
+      DecodeError);
+  EXPECT_EQ(decoder.pairs(), 0u);
 }
 
 } // namespace
