@@ -183,6 +183,7 @@ std::optional<DecodedPictureFormat> parseSequenceParameterSet(std::span<const st
     return std::nullopt;
   format.width = static_cast<int>(fullWidth - cropUnitX * (cropLeft + cropRight));
   format.height = static_cast<int>(fullHeight - cropUnitY * (cropTop + cropBottom));
+  format.progressive = frameMbsOnly != 0;
   return format;
 }
 

@@ -10,11 +10,12 @@ namespace kestrova::helpers {
 /// What the JM decoder's output files look like for one sequence: the
 /// cropped picture size and the sample layout it writes per picture.
 struct DecodedPictureFormat {
-  int width = 0;          ///< after cropping, as the decoder writes it
-  int height = 0;         ///< after cropping
-  int chromaFormat = 1;   ///< chroma_format_idc: 0 = 4:0:0, 1 = 4:2:0, 2 = 4:2:2, 3 = 4:4:4
-  int bitDepthLuma = 8;   ///< bits per luma sample
-  int bitDepthChroma = 8; ///< bits per chroma sample
+  int width = 0;           ///< after cropping, as the decoder writes it
+  int height = 0;          ///< after cropping
+  int chromaFormat = 1;    ///< chroma_format_idc: 0 = 4:0:0, 1 = 4:2:0, 2 = 4:2:2, 3 = 4:4:4
+  int bitDepthLuma = 8;    ///< bits per luma sample
+  int bitDepthChroma = 8;  ///< bits per chroma sample
+  bool progressive = true; ///< frame_mbs_only_flag: no field or MBAFF pictures
 
   /// Bytes of one picture in the decoder's output file. The decoder writes
   /// 4:0:0 with blank 4:2:0 chroma planes, and samples above 8 bits as two bytes.

@@ -2,7 +2,7 @@
 # parallel-pipeline.sh INPUT SOURCE OUTPUT --width W --height H --fps NUM/DEN
 #     --quality Q --audio-args "ARGS" --workdir DIR [--mvhevc] [--stream]
 #     [--estimated-size BYTES] [--maxrate MBPS] [--swap] [--dual-split BASE MVC]
-#     [--workers N]
+#     [--workers N] [--decoder NAME]
 #
 # Decodes and encodes a two-view H.264 MVC stream segment by segment, with as
 # many workers as there are cores, and joins the segments into one Full
@@ -33,6 +33,8 @@
 #             access units (nal-dual-split) and interleave each piece on the
 #             fly into a FIFO (nal-interleave)
 #   --workers N  instead of the core count (also KESTROVA_PARALLEL_WORKERS)
+#   --decoder NAME  the streaming decoder: ldecod-pipe (the default, the JM
+#             decoder) or edge264-pipe; both take the same arguments
 #
 # The helpers (ldecod-pipe, yuv_hstack, nal-scan, nal-dual-split,
 # nal-interleave, MVHEVCConverter) are taken from this script's folder;
@@ -55,7 +57,7 @@ fail() {
   exit 1
 }
 usage() {
-  echo "usage: parallel-pipeline.sh INPUT SOURCE OUTPUT --width W --height H --fps N/D --quality Q --audio-args ARGS --workdir DIR [--mvhevc] [--stream] [--estimated-size BYTES] [--maxrate MBPS] [--swap] [--dual-split BASE MVC] [--workers N]" >&2
+  echo "usage: parallel-pipeline.sh INPUT SOURCE OUTPUT --width W --height H --fps N/D --quality Q --audio-args ARGS --workdir DIR [--mvhevc] [--stream] [--estimated-size BYTES] [--maxrate MBPS] [--swap] [--dual-split BASE MVC] [--workers N] [--decoder NAME]" >&2
   exit 2
 }
 since() {
@@ -68,7 +70,7 @@ input=$1 source=$2 output=$3
 shift 3
 width="" height="" fps="" quality="" audio_text="" workdir="" maxrate=""
 mvhevc=0 stream=0 swap=0 estimated_size=0 dual_base="" dual_mvc=""
-workers=${KESTROVA_PARALLEL_WORKERS:-}
+workers=${KESTROVA_PARALLEL_WORKERS:-} decoder=ldecod-pipe
 while [[ $# -gt 0 ]]; do
   case $1 in
   --width) width=${2:-}; shift 2 || usage ;;
@@ -80,6 +82,7 @@ while [[ $# -gt 0 ]]; do
   --maxrate) maxrate=${2:-}; shift 2 || usage ;;
   --estimated-size) estimated_size=${2:-}; shift 2 || usage ;;
   --workers) workers=${2:-}; shift 2 || usage ;;
+  --decoder) decoder=${2:-}; shift 2 || usage ;;
   --dual-split)
     [[ $# -ge 3 ]] || usage
     dual_base=$2 dual_mvc=$3
@@ -97,6 +100,7 @@ done
 [[ -z $maxrate || $maxrate =~ ^[1-9][0-9]*$ ]] || usage
 [[ -z $workers ]] && workers=$(nproc 2>/dev/null || echo 1)
 [[ $workers =~ ^[1-9][0-9]*$ ]] || usage
+[[ $decoder == ldecod-pipe || $decoder == edge264-pipe ]] || usage
 read -r -a audio_args <<<"$audio_text"
 
 # --- tools -------------------------------------------------------------------
@@ -109,7 +113,7 @@ tool() {
     fail "$1 not found beside $0"
   fi
 }
-ldecod_pipe=$(tool ldecod-pipe here)
+ldecod_pipe=$(tool "$decoder" here)
 yuv_hstack=$(tool yuv_hstack here)
 ffmpeg=$(tool ffmpeg path)
 if [[ -n $dual_base ]]; then

@@ -67,7 +67,7 @@ void PipeToolLineParser::onLine(std::string_view line) {
     }
     return;
   }
-  if (line.starts_with("ldecod-pipe:") || line.starts_with("yuv_hstack:"))
+  if (line.starts_with("ldecod-pipe:") || line.starts_with("edge264-pipe:") || line.starts_with("yuv_hstack:"))
     emit(log_, line);
 }
 

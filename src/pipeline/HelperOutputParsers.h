@@ -11,13 +11,13 @@
 
 namespace kestrova::pipeline {
 
-/// Standard error of the zero-disk pipe (ldecod-pipe and yuv_hstack).
-/// Every line is kept (the last 50) for the failure excerpt. The
-/// "ldecod-pipe: N frame pairs decoded" lines drive progress over 0.5-0.85
+/// Standard error of the zero-disk pipe (ldecod-pipe or edge264-pipe, and
+/// yuv_hstack). Every line is kept (the last 50) for the failure excerpt.
+/// The "...: N frame pairs decoded" lines drive progress over 0.5-0.85
 /// relative to `estimatedFrames` (per view): stage `decoding` below 0.7,
 /// `encoding` from there on, since the encoder runs right behind the decoder.
 /// Such a line is logged when it enters a new tenth of the estimate; other
-/// "ldecod-pipe:" and "yuv_hstack:" lines are logged unchanged; the JM
+/// "ldecod-pipe:", "edge264-pipe:" and "yuv_hstack:" lines are logged unchanged; the JM
 /// decoder's own chatter ("max_dec_frame_buffering" and the like) is only kept.
 class PipeToolLineParser {
 public:

@@ -10,6 +10,7 @@
 #include "pipeline/ParallelDecode.h"
 #include "pipeline/SbsEncoder.h"
 #include "pipeline/SbsPipeDecode.h"
+#include "pipeline/StreamDecoderChoice.h"
 #include "pipeline/ViewDiscovery.h"
 #include "tools/WorkDirectory.h"
 
@@ -165,6 +166,7 @@ void runParallel(PipelineRun &run, const MvcDecision &decision, const ViewFiles 
   // The script takes the length it finds in the stream, not the 7200-second
   // guess the single-process variants fall back on.
   request.duration = run.duration;
+  request.decoder = decision.decoder;
   ParallelOptions options;
   options.directMVHEVC = run.job.outputTarget == OutputTarget::visionPro;
   if (dualSplit) {
@@ -184,21 +186,26 @@ void runParallel(PipelineRun &run, const MvcDecision &decision, const ViewFiles 
 
 /// Interleaver and decoder meet at the FIFO; nothing of the stream or its
 /// pictures reaches the disk.
-void runFifo(PipelineRun &run, const ViewFiles &views, const MvcPaths &paths) {
-  runFifoPipeline(run.engine, views.base, views.mvc, streamRequest(run, paths.fifo, paths.sbsOutput), progressOf(run));
+void runFifo(PipelineRun &run, const MvcDecision &decision, const ViewFiles &views, const MvcPaths &paths) {
+  StreamDecodeRequest request = streamRequest(run, paths.fifo, paths.sbsOutput);
+  request.decoder = decision.decoder;
+  runFifoPipeline(run.engine, views.base, views.mvc, request, progressOf(run));
   freeIntermediate(run, views.base, "base view");
   freeIntermediate(run, views.mvc, "MVC view");
 }
 
 /// No FIFO could be made: interleave to a file, then decode it through the pipe.
-void runPipeFromFile(PipelineRun &run, const ViewFiles &views, const MvcPaths &paths) {
+void runPipeFromFile(PipelineRun &run, const MvcDecision &decision, const ViewFiles &views, const MvcPaths &paths) {
   run.report(ConversionStage::interleaving, 0.3);
   run.engine.verbose("=== Step 2: Interleaving NAL units (fallback) ===");
   interleaveNALUnits(run.engine, views.base, views.mvc, paths.interleaved);
   freeIntermediate(run, views.base, "base view");
   freeIntermediate(run, views.mvc, "MVC view");
-  run.engine.verbose("=== Steps 3+4: Zero-disk pipeline (ldecod-pipe \u2192 yuv_hstack \u2192 ffmpeg) ===");
-  decodeSBSPipe(run.engine, streamRequest(run, paths.interleaved, paths.sbsOutput), progressOf(run));
+  run.engine.verbose("=== Steps 3+4: Zero-disk pipeline (" + decision.decoder +
+                     " \u2192 yuv_hstack \u2192 ffmpeg) ===");
+  StreamDecodeRequest request = streamRequest(run, paths.interleaved, paths.sbsOutput);
+  request.decoder = decision.decoder;
+  decodeSBSPipe(run.engine, request, progressOf(run));
   freeIntermediate(run, paths.interleaved, "interleaved stream");
 }
 
@@ -228,17 +235,19 @@ ConversionResult finish(PipelineRun &run, const MvcPaths &paths, bool directMvhe
 ConversionResult runSteps(PipelineRun &run, bool singleTrack) {
   const MvcPaths paths(run);
   const ViewFiles views = demuxViews(run, singleTrack);
-  const MvcDecision decision = chooseMvcVariant(run.engine, paths.fifo, run.job.outputTarget);
+  const std::string decoder = chooseStreamDecoder(run.engine, views.base, views.mvc);
+  throwIfCancelled(run);
+  const MvcDecision decision = chooseMvcVariant(run.engine, paths.fifo, run.job.outputTarget, decoder);
   switch (decision.variant) {
   case MvcVariant::dualSplitParallel:
   case MvcVariant::parallel:
     runParallel(run, decision, views, paths);
     return finish(run, paths, true);
   case MvcVariant::fifo:
-    runFifo(run, views, paths);
+    runFifo(run, decision, views, paths);
     break;
   case MvcVariant::pipeFromFile:
-    runPipeFromFile(run, views, paths);
+    runPipeFromFile(run, decision, views, paths);
     break;
   case MvcVariant::diskBased:
     runDiskBased(run, views, paths);

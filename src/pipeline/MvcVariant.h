@@ -22,15 +22,20 @@ enum class MvcVariant {
 /// The variant to run and what it needs.
 struct MvcDecision {
   MvcVariant variant = MvcVariant::diskBased;
+  /// The streaming decoder helper of the streaming variants.
+  std::string decoder = "ldecod-pipe";
   /// The segment-parallel script, for the two parallel variants.
   std::optional<std::string> parallelScript;
 };
 
-/// Chooses the variant by the tools present: the streaming decoder and the
-/// stacker first (else disk-based), then whether `fifo` can be made (else
-/// pipe from file), then the parallel script and its dual-split tools (else
-/// FIFO). Leaves a FIFO at `fifo` for every variant but disk-based, and
-/// logs the decision.
-MvcDecision chooseMvcVariant(PipelineEngine &engine, const std::filesystem::path &fifo, OutputTarget target);
+/// Chooses the variant by the tools present: the streaming decoder
+/// `decoder` and the stacker first (else disk-based), then whether `fifo`
+/// can be made (else pipe from file), then the parallel script and its
+/// dual-split tools (else FIFO). The segment-parallel script runs the JM
+/// decoder, so with edge264-pipe the single FIFO pipeline is taken: one
+/// edge264 process outpaces the script's JM workers. Leaves a FIFO at `fifo`
+/// for every variant but disk-based, and logs the decision.
+MvcDecision chooseMvcVariant(PipelineEngine &engine, const std::filesystem::path &fifo, OutputTarget target,
+                             const std::string &decoder = "ldecod-pipe");
 
 } // namespace kestrova::pipeline

@@ -52,6 +52,8 @@ std::vector<std::string> parallelPipelineArguments(const std::string &script, co
     arguments.emplace_back("--swap");
   if (options.dualSplitMvc)
     arguments.insert(arguments.end(), {"--dual-split", request.input.string(), options.dualSplitMvc->string()});
+  if (request.decoder != "ldecod-pipe")
+    arguments.insert(arguments.end(), {"--decoder", request.decoder});
   return arguments;
 }
 

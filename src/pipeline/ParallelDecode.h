@@ -27,7 +27,8 @@ struct ParallelOptions {
 std::string parallelQualityText(QualityPreset preset, bool directMVHEVC);
 
 /// bash's arguments for running `script`: the script, the three paths, then
-/// the options in their fixed order.
+/// the options in their fixed order; "--decoder NAME" last when the
+/// request's decoder is not ldecod-pipe.
 std::vector<std::string> parallelPipelineArguments(const std::string &script, const StreamDecodeRequest &request,
                                                    const ParallelOptions &options);
 

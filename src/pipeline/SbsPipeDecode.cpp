@@ -76,15 +76,15 @@ std::int64_t estimatedFramesPerView(double seconds, std::int64_t frameRateNum, s
 }
 
 void decodeSBSPipe(PipelineEngine &engine, const StreamDecodeRequest &request, const ProgressReport &progress) {
-  auto ldecodPipe = engine.findTool("ldecod-pipe");
+  auto ldecodPipe = engine.findTool(request.decoder);
   auto yuvHstack = engine.findTool("yuv_hstack");
   auto ffmpeg = engine.findTool("ffmpeg");
   if (!ldecodPipe || !yuvHstack || !ffmpeg)
-    throw ConversionError::toolNotFound("ldecod-pipe, yuv_hstack, or ffmpeg not found");
+    throw ConversionError::toolNotFound(request.decoder + ", yuv_hstack, or ffmpeg not found");
   if (request.rightFirst)
     engine.verbose("block_rl detected \u2014 yuv_hstack will swap eyes");
 
-  // ldecod-pipe takes ldecod's fixed input name, relative to the work directory.
+  // The decoder takes ldecod's fixed input name, relative to the work directory.
   const fs::path workDirectory = request.input.parent_path();
   const fs::path link = workDirectory / "input_stream.264";
   std::error_code ignored;

@@ -13,12 +13,12 @@ class PipelineEngine;
 
 /// The three programs of the zero-disk pipe.
 struct PipeTools {
-  std::string ldecodPipe;
+  std::string ldecodPipe; ///< the streaming decoder: ldecod-pipe or edge264-pipe
   std::string yuvHstack;
   std::string ffmpeg;
 };
 
-/// The four-line bash script "ldecod-pipe | yuv_hstack | ffmpeg" run from
+/// The four-line bash script "decoder | yuv_hstack | ffmpeg" run from
 /// the input's directory, with every path shell-quoted and the encoder
 /// arguments passed through `encoders`. No final newline.
 std::string pipePipelineScript(const StreamDecodeRequest &request, const PipeTools &tools,

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <string>
 
 namespace kestrova::pipeline {
 
@@ -24,6 +25,9 @@ struct StreamDecodeRequest {
   std::int64_t height = 1080;
   std::int64_t frameRateNum = 24000;
   std::int64_t frameRateDen = 1001;
+  /// The streaming decoder helper the zero-disk pipe runs (ldecod-pipe or
+  /// edge264-pipe: same command line, same output).
+  std::string decoder = "ldecod-pipe";
 };
 
 /// The audio arguments of a streaming encode: AAC 5.1 for the Vision Pro

@@ -144,6 +144,7 @@ TEST(MvcVariantDecision, ToolsPresentChooseTheVariant) {
     OutputTarget target;
     MvcVariant expected;
     const char *line; // one line that must be logged, or empty
+    const char *decoder = "ldecod-pipe";
   };
   const Row rows[] = {
       {"no streaming decoder",
@@ -172,14 +173,22 @@ TEST(MvcVariantDecision, ToolsPresentChooseTheVariant) {
        OutputTarget::visionPro,
        MvcVariant::dualSplitParallel,
        "[DIRECT MV-HEVC]"},
+      {"the fast decoder, with everything for the parallel script",
+       {"edge264-pipe", "yuv_hstack", "parallel-pipeline.sh", "nal-scan", "nal-dual-split", "nal-interleave"},
+       true,
+       OutputTarget::visionPro,
+       MvcVariant::fifo,
+       "\u2705 Using FIFO pipeline with edge264-pipe (faster than the segment-parallel JM script)",
+       "edge264-pipe"},
   };
   for (const auto &row : rows) {
     test::MvcEngineFixture f;
     for (const char *tool : row.tools)
       f.tools.add(tool);
     fs::path fifo = row.fifoPossible ? f.dir / "interleave_fifo.264" : f.dir / "missing-dir/interleave_fifo.264";
-    auto decision = chooseMvcVariant(*f.engine, fifo, row.target);
+    auto decision = chooseMvcVariant(*f.engine, fifo, row.target, row.decoder);
     EXPECT_EQ(decision.variant, row.expected) << row.name;
+    EXPECT_EQ(decision.decoder, row.decoder) << row.name;
     EXPECT_EQ(fs::is_fifo(fifo), row.expected != MvcVariant::diskBased && row.expected != MvcVariant::pipeFromFile)
         << row.name;
     std::string script = (f.tools / "parallel-pipeline.sh").string();
@@ -191,7 +200,9 @@ TEST(MvcVariantDecision, ToolsPresentChooseTheVariant) {
           << row.name;
     } else if (row.expected == MvcVariant::fifo) {
       EXPECT_TRUE(f.logged(row.line)) << row.name;
-      EXPECT_TRUE(f.logged("Pipeline decision: parallelPipelineScriptPath = nil")) << row.name;
+      EXPECT_EQ(f.logged("Pipeline decision: parallelPipelineScriptPath = nil"),
+                row.decoder == std::string("ldecod-pipe"))
+          << row.name;
       EXPECT_EQ(lines.back(), "FIFO created at: interleave_fifo.264");
     } else if (row.expected == MvcVariant::pipeFromFile) {
       EXPECT_EQ(lines,

@@ -101,6 +101,7 @@ TEST(ParallelPipelineArguments, FollowTheOptionOrder) {
     bool rightFirst;
     ParallelOptions options;
     std::vector<std::string> tail; // after "--fps", rate
+    const char *decoder = "ldecod-pipe";
   };
   const std::string work = "/work/Kestrova_AB12CD34";
   const Row rows[] = {
@@ -136,13 +137,16 @@ TEST(ParallelPipelineArguments, FollowTheOptionOrder) {
        {true, true, 5000, fs::path("/work/Kestrova_AB12CD34/film.mvc")},
        {"--quality", "0.85", "--audio-args", "-c:a aac_at -b:a 448k -ac 6 -ar 48000", "--workdir", work, "--mvhevc",
         "--stream", "--estimated-size", "5000", "--maxrate", "25", "--swap", "--dual-split",
-        "/work/Kestrova_AB12CD34/film_interleaved.264", "/work/Kestrova_AB12CD34/film.mvc"}},
+        "/work/Kestrova_AB12CD34/film_interleaved.264", "/work/Kestrova_AB12CD34/film.mvc", "--decoder",
+        "edge264-pipe"},
+       "edge264-pipe"},
   };
   for (const auto &row : rows) {
     auto request = filmRequest();
     request.preset = row.preset;
     request.target = row.target;
     request.rightFirst = row.rightFirst;
+    request.decoder = row.decoder;
     request.output = paths[3];
     std::vector<std::string> expected = paths;
     expected.insert(expected.end(), common.begin(), common.end());
@@ -218,19 +222,19 @@ TEST(PipeToolLineParser, TurnsFramePairsIntoProgressAcrossDecodeAndEncode) {
   std::string text;
   for (int pairs : {5, 10, 20, 80, 150})
     text += "ldecod-pipe: " + std::to_string(pairs) + " frame pairs decoded\n";
-  text += "max_dec_frame_buffering larger than MaxDpbSize\nyuv_hstack: 150 frames stacked\n"
-          "ldecod-pipe: 99999999999999999999 frame pairs decoded\n";
+  text += "max_dec_frame_buffering larger than MaxDpbSize\nedge264-pipe: WARNING: 1 picture(s) dropped\n"
+          "yuv_hstack: 150 frames stacked\nldecod-pipe: 99999999999999999999 frame pairs decoded\n";
   parser.feed(text);
   ASSERT_EQ(r.reported.size(), 5u) << "a count too large to read reports nothing";
   EXPECT_EQ(r.reported[0], std::make_pair(ConversionStage::decoding, 0.5 + 0.05 * 0.35));
   EXPECT_EQ(r.reported[2].first, ConversionStage::decoding) << "0.57 is still decoding";
   EXPECT_EQ(r.reported[3].first, ConversionStage::encoding) << "0.78 is past the decode range";
   EXPECT_DOUBLE_EQ(r.reported[4].second, 0.85) << "capped at the range end";
-  EXPECT_EQ(r.logged,
-            (std::vector<std::string>{"ldecod-pipe: 5 frame pairs decoded", "ldecod-pipe: 10 frame pairs decoded",
-                                      "ldecod-pipe: 20 frame pairs decoded", "ldecod-pipe: 80 frame pairs decoded",
-                                      "ldecod-pipe: 150 frame pairs decoded", "yuv_hstack: 150 frames stacked",
-                                      "ldecod-pipe: 99999999999999999999 frame pairs decoded"}));
+  EXPECT_EQ(r.logged, (std::vector<std::string>{
+                          "ldecod-pipe: 5 frame pairs decoded", "ldecod-pipe: 10 frame pairs decoded",
+                          "ldecod-pipe: 20 frame pairs decoded", "ldecod-pipe: 80 frame pairs decoded",
+                          "ldecod-pipe: 150 frame pairs decoded", "edge264-pipe: WARNING: 1 picture(s) dropped",
+                          "yuv_hstack: 150 frames stacked", "ldecod-pipe: 99999999999999999999 frame pairs decoded"}));
   EXPECT_EQ(joinLastLines(parser.lines(), 2),
             "yuv_hstack: 150 frames stacked\nldecod-pipe: 99999999999999999999 frame pairs decoded");
 }

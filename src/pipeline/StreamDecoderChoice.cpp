@@ -1,0 +1,64 @@
+#include "pipeline/StreamDecoderChoice.h"
+
+#include "pipeline/PipelineEngine.h"
+
+namespace kestrova::pipeline {
+namespace {
+
+/// The check's last line without the program's prefix: its reason.
+std::string lastLine(const std::string &text, const std::string &prefix) {
+  std::string line = text;
+  while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
+    line.pop_back();
+  if (const auto newline = line.rfind('\n'); newline != std::string::npos)
+    line.erase(0, newline + 1);
+  if (line.starts_with(prefix))
+    line.erase(0, prefix.size());
+  return line;
+}
+
+std::string useJm(PipelineEngine &engine) {
+  engine.log(std::string("Decoder: ") + kJmStreamDecoder + " (JM reference decoder)");
+  return kJmStreamDecoder;
+}
+
+} // namespace
+
+std::string chooseStreamDecoder(PipelineEngine &engine, const std::filesystem::path &base,
+                                const std::filesystem::path &mvc) {
+  const auto fast = engine.findTool(kFastStreamDecoder);
+  if (!fast)
+    return useJm(engine);
+  tools::ProcessLaunch launch;
+  launch.executable = *fast;
+  // One thread: the check decodes only a few pairs.
+  launch.arguments = {"--check", "--threads", "1", "--views", base.string(), mvc.string()};
+  launch.standardOutput = tools::StreamMode::discard;
+  auto process = engine.createCurrentProcess(std::move(launch));
+  std::string errors;
+  tools::ExitStatus status;
+  try {
+    status = tools::runAndStream(*process, {}, [&errors](std::string_view chunk) { errors.append(chunk); });
+  } catch (const tools::LaunchError &error) {
+    engine.log(std::string("\u26a0\ufe0f ") + kFastStreamDecoder + " could not be started (" + error.what() +
+               ") \u2014 using the JM decoder");
+    return useJm(engine);
+  }
+  if (engine.isCancelled())
+    return kJmStreamDecoder;
+  if (status.success()) {
+    engine.log(std::string("Decoder: ") + kFastStreamDecoder + " (edge264-mvc)");
+    return kFastStreamDecoder;
+  }
+  std::string reason = lastLine(errors, std::string(kFastStreamDecoder) + ": ");
+  if (reason.starts_with("cannot decode this stream: "))
+    reason.erase(0, std::string_view("cannot decode this stream: ").size());
+  if (reason.empty())
+    reason = status.signalled ? "ended by signal " + std::to_string(status.terminationStatus)
+                              : "exit status " + std::to_string(status.terminationStatus);
+  engine.log(std::string("\u26a0\ufe0f ") + kFastStreamDecoder + " cannot decode this source (" + reason +
+             ") \u2014 using the JM decoder");
+  return useJm(engine);
+}
+
+} // namespace kestrova::pipeline
