@@ -12,7 +12,6 @@ namespace fs = std::filesystem;
 
 MvcEngineFixture::MvcEngineFixture() {
   tools::SystemPrograms programs;
-  programs.pkill = tools.add("pkill").string(); // a recording fake, never the real pkill
   programs.which = (dir / "no-which").string();
   engine = std::make_unique<pipeline::PipelineEngine>(
       tools::ToolLocator(tools::BundlePaths{"", "/nonexistent", ""}, programs, {tools.path().string() + "/"}));
