@@ -137,7 +137,7 @@ TEST(SideBySidePipeline, ConverterFailures) {
     missing.convert(missing.job(source, OutputTarget::visionPro), sideBySideInfo(source));
     FAIL();
   } catch (const ConversionError &error) {
-    EXPECT_STREQ(error.what(), "MVHEVCConverter not found in tools/");
+    EXPECT_EQ(error.kind(), ConversionError::Kind::toolNotFound);
   }
 }
 
