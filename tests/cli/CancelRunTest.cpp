@@ -68,20 +68,19 @@ TEST(CancelRun, InterruptEndsEveryStepsProcessesAndLeavesNothing) {
   };
   for (const auto &row : rows) {
     TempDir dir;
-    test::writeFile(dir / "config/kestrova/settings.json", R"({"outputTarget": "Apple Vision Pro (MV-HEVC)"
-  })");
+    test::writeFile(dir / "config/kestrova/settings.json", R"json({"outputTarget": "Apple Vision Pro (MV-HEVC)"})json");
     ASSERT_TRUE(shell("cd " + shellQuoted(dir.path().string()) + " && " + row.makeSource).status.success());
-  auto run = shell("unshare -p -f --mount-proc /bin/bash -c " +
-                   shellQuoted(cancelScript(dir, row.source, row.marker, row.signal)));
-  const std::string &report = run.standardOutput;
-  SCOPED_TRACE(row.what + "\n" + report + test::readFile(dir / "run.log"));
-  EXPECT_NE(report.find("status=" + std::to_string(128 + row.signal)), std::string::npos);
-  std::istringstream lines(report);
-  for (std::string line; std::getline(lines, line);)
-    EXPECT_FALSE(line.starts_with("left=")) << "still running: " << line;
-  EXPECT_NE(report.find("decoy=alive"), std::string::npos);
-  EXPECT_TRUE(fs::is_empty(dir / "out"));
-}
+    auto run = shell("unshare -p -f --mount-proc /bin/bash -c " +
+                     shellQuoted(cancelScript(dir, row.source, row.marker, row.signal)));
+    const std::string &report = run.standardOutput;
+    SCOPED_TRACE(row.what + "\n" + report + test::readFile(dir / "run.log"));
+    EXPECT_NE(report.find("status=" + std::to_string(128 + row.signal)), std::string::npos);
+    std::istringstream lines(report);
+    for (std::string line; std::getline(lines, line);)
+      EXPECT_FALSE(line.starts_with("left=")) << "still running: " << line;
+    EXPECT_NE(report.find("decoy=alive"), std::string::npos);
+    EXPECT_TRUE(fs::is_empty(dir / "out"));
+  }
 }
 
 } // namespace

@@ -184,8 +184,9 @@ TEST(Driver, NeitherAFailedRunWithNothingToKeepNorACancelledOneLeavesAWorkDirect
     EXPECT_ANY_THROW(fixture.engine.convert(
         job, info, [](ConversionStage, double) {}, nullptr));
     EXPECT_TRUE(fs::is_empty(job.outputDirectory));
-    if (cancel)
+    if (cancel) {
       EXPECT_EQ(fixture.engineLines.back(), "Cancelled \u2014 cleaned up temp directory");
+    }
   }
 }
 

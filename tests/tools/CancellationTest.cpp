@@ -82,7 +82,8 @@ TEST(Cancellation, EndsHelpersThatLeftTheirGroupButNothingElse) {
   fs::path pids = f.dir / "pids";
   ProcessLaunch launch;
   launch.executable = "/bin/bash";
-  launch.arguments = {"-c", "setsid bash -c 'exec -a ffmpeg-helper sleep 60' & a=$!; setsid sleep 61 & b=$!; "
+  launch.arguments = {"-c", "exec >/dev/null 2>&1; setsid bash -c 'exec -a ffmpeg-helper sleep 60' & a=$!; "
+                            "setsid sleep 61 & b=$!; "
                             "echo $a $b > '" +
                                 pids.string() + "'"};
   auto process = f.engine->createCurrentProcess(launch);
