@@ -49,10 +49,13 @@ std::optional<SourceFileInfo> FFProbe::analyze(const std::filesystem::path &url)
   log("ffprobe process started (pid: " + std::to_string(process->pid()) + ")");
   auto status = process->wait();
   log("ffprobe exited with code: " + std::to_string(status.terminationStatus));
-  if (!errors.empty() && isValidUtf8(errors))
+  // A readable file can still draw decoder complaints; only a failure's are news.
+  if (!status.success() && !errors.empty() && isValidUtf8(errors))
     log("ffprobe stderr: " + errors.substr(0, 500));
   log("ffprobe output: " + std::to_string(output.size()) + " bytes");
-  if (!status.success() && !status.signalled) {
+  // A failing ffprobe may still have written a usable report; only one
+  // without any stream means the file is not a video ffprobe can read.
+  if (!status.success() && !status.signalled && output.find("\"streams\"") == std::string::npos) {
     // ffprobe's own last line says why ("Invalid data found when processing input").
     std::string reason = lastLine(isValidUtf8(errors) ? errors : std::string());
     throw SourceError(fmt::format("\"{}\" is not a video file ffprobe can read{}", url.string(),

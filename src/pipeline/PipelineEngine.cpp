@@ -81,7 +81,7 @@ void PipelineEngine::logToolFailure() const {
     program = launch.arguments.front();
   std::string name = fs::path(program).filename().string();
   for (const auto &line : process->errorTail())
-    log(name + ": " + line);
+    log(line.starts_with(name + ":") ? line : name + ": " + line);
 }
 
 void PipelineEngine::waitForCancellation() {
