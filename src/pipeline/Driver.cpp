@@ -92,6 +92,28 @@ void throwIfOutOfSpace(const std::exception &error, const fs::path &folder) {
   }
 }
 
+// Runs the pipeline that fits the source and gives its outputs their final
+// names only when the whole run succeeded; a failure is reported in the
+// failing tool's own words and a full disk as such.
+ConversionResult routeAndCommit(PipelineRun &run) {
+  PipelineEngine &engine = run.engine;
+  try {
+    ConversionResult result = route(run);
+    run.succeeded = false;
+    if (engine.isCancelled())
+      throw ConversionError::cancelled();
+    run.staging->commit();
+    run.succeeded = true;
+    return result;
+  } catch (...) {
+    run.succeeded = false;
+    if (engine.isCancelled())
+      throw ConversionError::cancelled();
+    engine.logToolFailure();
+    rethrowNamingSpace(run.job.outputDirectory);
+  }
+}
+
 } // namespace
 
 std::optional<std::string> consoleProgressLine(ConversionStage stage, double fraction) {
@@ -176,21 +198,7 @@ ConversionResult PipelineEngine::run(const ConversionJob &job, const std::option
       run.workDirectory, [&run] { return run.succeeded; }, [this] { return isCancelled(); }, verboseSink, logSink);
   // Declared after the guard, so temporary outputs go before the work folder is judged.
   run.staging.emplace(run.workDirectory.filename().string(), job.replaceExisting);
-  try {
-    ConversionResult result = route(run);
-    run.succeeded = false;
-    if (isCancelled())
-      throw ConversionError::cancelled();
-    run.staging->commit();
-    run.succeeded = true;
-    return result;
-  } catch (...) {
-    run.succeeded = false;
-    if (isCancelled())
-      throw ConversionError::cancelled();
-    logToolFailure();
-    rethrowNamingSpace(job.outputDirectory);
-  }
+  return routeAndCommit(run);
 }
 
 } // namespace kestrova::pipeline
