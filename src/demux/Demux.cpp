@@ -39,7 +39,9 @@ void demux(pipeline::PipelineEngine &engine, const fs::path &source, const fs::p
            std::optional<std::int64_t> durationLimit) {
   auto tsmuxer = engine.findTool("tsmuxer");
   if (!tsmuxer)
-    throw ConversionError::toolNotFound("tsmuxer not found. Install via: yay -S tsmuxer-git (or place in app bundle)");
+    throw ConversionError::toolNotFound(
+        "tsmuxer not found: build it with scripts/build-tools, or put a tsmuxer program into the tools folder "
+        "(share/kestrova/tools)");
 
   std::string meta;
   if (!singleTrack) {

@@ -27,7 +27,9 @@ void decodeWithLdecod(PipelineEngine &engine, const fs::path &interleavedStream,
                       std::int64_t estimatedFrames, const ProgressReport &progress) {
   auto ldecod = engine.findTool("ldecod");
   if (!ldecod)
-    throw ConversionError::toolNotFound("ldecod not found. Build from JM reference software or place in app bundle.");
+    throw ConversionError::toolNotFound(
+        "ldecod (the JM decoder) not found: build it with scripts/build-tools, or put it into the "
+        "tools folder (share/kestrova/tools)");
   engine.verbose("Running ldecod...");
 
   // ldecod takes fixed names relative to its working directory; a link keeps
