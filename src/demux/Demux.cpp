@@ -39,7 +39,9 @@ void demux(pipeline::PipelineEngine &engine, const fs::path &source, const fs::p
            std::optional<std::int64_t> durationLimit) {
   auto tsmuxer = engine.findTool("tsmuxer");
   if (!tsmuxer)
-    throw ConversionError::toolNotFound("tsmuxer not found. Install via: yay -S tsmuxer-git (or place in app bundle)");
+    throw ConversionError::toolNotFound(
+        "tsmuxer not found. Debian has no tsMuxeR package: build it with scripts/build-tools from the Kestrova "
+        "sources, or place it in the tools folder (share/kestrova/tools beside the program)");
 
   std::string meta;
   if (!singleTrack) {

@@ -27,7 +27,9 @@ void decodeWithLdecod(PipelineEngine &engine, const fs::path &interleavedStream,
                       std::int64_t estimatedFrames, const ProgressReport &progress) {
   auto ldecod = engine.findTool("ldecod");
   if (!ldecod)
-    throw ConversionError::toolNotFound("ldecod not found. Build from JM reference software or place in app bundle.");
+    throw ConversionError::toolNotFound(
+        "ldecod not found. Build the JM reference decoder with scripts/build-tools from the Kestrova sources, or "
+        "place it in the tools folder (share/kestrova/tools beside the program)");
   engine.verbose("Running ldecod...");
 
   // ldecod takes fixed names relative to its working directory; a link keeps

@@ -91,7 +91,10 @@ TEST(DemuxRun, Failures) {
       demux(*f.engine, f.source, f.work, true, std::nullopt);
       FAIL();
     } catch (const ConversionError &error) {
-      EXPECT_STREQ(error.what(), "tsmuxer not found. Install via: yay -S tsmuxer-git (or place in app bundle)");
+      EXPECT_STREQ(
+          error.what(),
+          "tsmuxer not found. Debian has no tsMuxeR package: build it with scripts/build-tools from the Kestrova "
+          "sources, or place it in the tools folder (share/kestrova/tools beside the program)");
     }
   }
   {

@@ -92,7 +92,9 @@ TEST(LdecodDecodeStep, MissingDecoder) {
   DecodeFixture f;
   EXPECT_EQ(
       conversionErrorOf([&] { decodeWithLdecod(*f.engine, f.interleaved, f.work, 1, {}); }),
-      ConversionError::toolNotFound("ldecod not found. Build from JM reference software or place in app bundle."));
+      ConversionError::toolNotFound(
+          "ldecod not found. Build the JM reference decoder with scripts/build-tools from the Kestrova sources, or "
+          "place it in the tools folder (share/kestrova/tools beside the program)"));
 }
 
 /// Two raw views of flat luma (dark left source, bright right source) and a
