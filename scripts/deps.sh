@@ -12,6 +12,7 @@ kestrova_packages_run=(
 kestrova_packages_test=(
   clang libclang-rt-14-dev build-essential xz-utils
   libgtest-dev libgmock-dev libbenchmark-dev
+  exfat-fuse exfatprogs
 )
 
 # Only scripts/screenshots needs a virtual display.

@@ -1,5 +1,6 @@
 #include "cli/AutoConvert.h"
 #include "cli/CommandLine.h"
+#include "tools/Cancellation.h"
 
 #include <clocale>
 #include <csignal>
@@ -17,6 +18,9 @@ int main(int argc, char **argv) {
   // error is handled where it happens, never by dying.
   std::signal(SIGPIPE, SIG_IGN);
   std::setlocale(LC_ALL, "");
+  // Helpers whose parent dies (a script's children) become this process'
+  // children instead of init's, so a cancel still finds and ends them.
+  kestrova::tools::becomeChildSubreaper();
   std::vector<std::string> arguments(argv, argv + argc);
   if (kestrova::cli::wantsAutoConvert(arguments))
     std::exit(kestrova::cli::runAutoConvert(arguments));

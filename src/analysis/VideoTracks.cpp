@@ -33,7 +33,9 @@ std::vector<DetectedTrack> readVideoTracks(std::string_view report) {
 std::vector<DetectedTrack> detectVideoTracks(const tools::ToolLocator &locator, const std::filesystem::path &source) {
   auto ffprobe = locator.findTool("ffprobe");
   if (!ffprobe)
-    throw ConversionError::toolNotFound("ffprobe not found. Install via: brew install ffmpeg");
+    throw ConversionError::toolNotFound(
+        "ffprobe not found: install Debian's ffmpeg package (apt-get install ffmpeg) or put ffprobe into the "
+        "tools folder");
   tools::ProcessLaunch launch;
   launch.executable = *ffprobe;
   launch.arguments = {"-v", "quiet", "-print_format", "json", "-show_streams", source.string()};

@@ -25,14 +25,22 @@ ConversionRunner engineConversionRunner(std::shared_ptr<pipeline::PipelineEngine
       run.duration = sourceInfo->duration;
     }
     run.baseName = baseName;
+    run.outputs = pipeline::planOutputs(job, run.stereoMode, baseName);
+    pipeline::checkOutputs(job, run.outputs);
     run.progress = std::move(progress);
     engine->beginRun();
     LogFn verbose = [engine](const std::string &line) { engine->verbose(line); };
+    LogFn log = [engine](const std::string &line) { engine->log(line); };
     run.workDirectory = job.outputDirectory / tools::newWorkDirectoryName();
     std::filesystem::create_directories(run.workDirectory);
     tools::WorkDirectoryGuard cleanup(
-        run.workDirectory, [&run] { return run.succeeded; }, [engine] { return engine->isCancelled(); }, verbose);
-    return pipeline::runSideBySidePipeline(run);
+        run.workDirectory, [&run] { return run.succeeded; }, [engine] { return engine->isCancelled(); }, verbose, log);
+    run.staging.emplace(run.workDirectory.filename().string(), job.replaceExisting);
+    auto result = pipeline::runSideBySidePipeline(run);
+    run.succeeded = false;
+    run.staging->commit();
+    run.succeeded = true;
+    return result;
   };
   return runner;
 }

@@ -5,40 +5,77 @@
 #include "core/Errors.h"
 #include "core/SettingsStore.h"
 #include "pipeline/PipelineEngine.h"
+#include "pipeline/SourceAnalysis.h"
 
+#include <atomic>
 #include <csignal>
-#include <cstring>
-#include <fcntl.h>
+#include <ctime>
 #include <filesystem>
 #include <fmt/format.h>
 #include <thread>
-#include <unistd.h>
 
 namespace kestrova::cli {
 namespace fs = std::filesystem;
 
 namespace {
 
-// A source that cannot be opened would otherwise surface as some tool's
-// failure further down; name the file instead.
-std::optional<std::string> unreadableInputReason(const fs::path &input) {
-  std::error_code ec;
-  if (fs::is_directory(input, ec))
-    return fmt::format("Cannot read input file \"{}\": it is a directory", input.string());
-  int fd = ::open(input.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0)
-    return fmt::format("Cannot read input file \"{}\": {}", input.string(), std::strerror(errno));
-  ::close(fd);
-  return std::nullopt;
-}
+constexpr const char *kUsage = "Usage: Kestrova --input <file> --auto-convert [--output <dir>]";
+
+// Ctrl-C and SIGTERM become a cancel of the conversion: its tools are in
+// process groups of their own, so the terminal's signal reaches this process
+// alone, and only a cancel ends them, removes the work folder and the
+// partial outputs. The signals are blocked in every thread (children get an
+// empty mask back) and taken here, by one thread.
+class StopSignalWatcher {
+public:
+  explicit StopSignalWatcher(pipeline::PipelineEngine &engine)
+      : thread_([this, &engine](std::stop_token stop) { watch(engine, stop); }) {}
+
+  /// The stop signal that arrived, or 0.
+  int received() const { return received_.load(); }
+
+  static void blockStopSignals() {
+    // A shell starts a background command with SIGINT ignored, and an
+    // ignored signal is dropped before it could be waited for.
+    std::signal(SIGINT, SIG_DFL);
+    std::signal(SIGTERM, SIG_DFL);
+    sigset_t stops = stopSignals();
+    ::pthread_sigmask(SIG_BLOCK, &stops, nullptr);
+  }
+
+private:
+  static sigset_t stopSignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    return set;
+  }
+
+  void watch(pipeline::PipelineEngine &engine, const std::stop_token &stop) {
+    sigset_t stops = stopSignals();
+    const timespec pollInterval{0, 100'000'000};
+    while (!stop.stop_requested()) {
+      int sig = ::sigtimedwait(&stops, nullptr, &pollInterval);
+      if (sig <= 0 || received_.load() != 0)
+        continue;
+      received_ = sig;
+      engine.cancel();
+    }
+  }
+
+  std::atomic<int> received_{0};
+  std::jthread thread_;
+};
 
 } // namespace
 
 int runAutoConvert(const std::vector<std::string> &arguments) {
   std::signal(SIGPIPE, SIG_IGN);
+  StopSignalWatcher::blockStopSignals(); // before any thread starts
   auto commandLine = parseCommandLine(arguments);
   if (!commandLine) {
-    printPlainLine("Usage: Kestrova --input <file> --auto-convert [--output <dir>]");
+    printPlainLine(kUsage);
     return 1;
   }
   fs::path source = fs::absolute(commandLine->input);
@@ -56,8 +93,12 @@ int runAutoConvert(const std::vector<std::string> &arguments) {
   std::error_code ignored; // a folder that cannot be made fails the conversion later
   fs::create_directories(output, ignored);
 
-  if (auto reason = unreadableInputReason(source)) {
-    printConsoleLine("\u274C Pipeline failed: " + *reason);
+  // A source that cannot be opened would otherwise surface as some tool's
+  // failure further down; name the file instead.
+  try {
+    pipeline::checkSourceFile(source);
+  } catch (const SourceError &error) {
+    printConsoleLine(std::string("\u274C Pipeline failed: ") + error.what());
     return 1;
   }
 
@@ -71,19 +112,29 @@ int runAutoConvert(const std::vector<std::string> &arguments) {
   job.outputCodec = OutputCodec::h264;
   job.outputTarget = targetFromSetting(targetText);
   job.durationLimit = commandLine->durationLimit;
+  job.replaceExisting = commandLine->overwrite;
 
   int status = 1;
-  // The conversion runs off the main thread, as the window's does.
-  std::thread task([&] {
-    try {
-      auto result = engine.convert(job, std::nullopt, LogFn(printConsoleLine));
-      printConsoleLine("\u2705 Conversion complete: " + result.outputPath);
-      status = 0;
-    } catch (const std::exception &error) {
-      printConsoleLine("\u274C Pipeline failed: " + errorDebugText(error));
-    }
-  });
-  task.join();
+  {
+    StopSignalWatcher watcher(engine);
+    // The conversion runs off the main thread, as the window's does.
+    std::thread task([&] {
+      try {
+        auto result = engine.convert(job, std::nullopt, LogFn(printConsoleLine));
+        printConsoleLine("\u2705 Conversion complete: " + result.outputPath);
+        status = 0;
+      } catch (const std::exception &error) {
+        if (watcher.received() != 0)
+          printConsoleLine("Conversion cancelled; its work files and partial outputs were removed");
+        else
+          printConsoleLine("\u274C Pipeline failed: " + errorDebugText(error));
+      }
+    });
+    task.join();
+    engine.waitForCancellation();
+    if (int sig = watcher.received(); sig != 0 && status != 0)
+      status = 128 + sig;
+  }
   return status;
 }
 

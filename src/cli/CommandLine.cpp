@@ -22,11 +22,14 @@ bool wantsAutoConvert(const std::vector<std::string> &arguments) {
 
 std::optional<CommandLine> parseCommandLine(const std::vector<std::string> &arguments) {
   auto input = valueAfter(arguments, "--input");
-  if (!input)
+  if (!input || input->empty())
     return std::nullopt;
   CommandLine line;
   line.input = *input;
   line.output = valueAfter(arguments, "--output");
+  if (line.output && line.output->empty())
+    return std::nullopt;
+  line.overwrite = std::find(arguments.begin() + 1, arguments.end(), "--overwrite") != arguments.end();
   if (auto duration = valueAfter(arguments, "--duration"))
     line.durationLimit = parseDurationValue(*duration);
   return line;

@@ -16,12 +16,15 @@ struct CommandLine {
   std::string input; ///< exactly as typed
   std::optional<std::string> output;
   std::optional<std::int64_t> durationLimit;
+  /// "--overwrite": files of the output's names that exist may be replaced.
+  bool overwrite = false;
 };
 
 /// True when "--auto-convert" is among the arguments (argument 0 excluded).
 bool wantsAutoConvert(const std::vector<std::string> &arguments);
 
-/// Reads the options; nothing when "--input" is missing or has no value.
+/// Reads the options; nothing when "--input" is missing or empty, or when
+/// "--output" is given an empty value.
 std::optional<CommandLine> parseCommandLine(const std::vector<std::string> &arguments);
 
 /// The files the window queues: the "--input" value first, then every bare

@@ -53,6 +53,18 @@ std::string AnalysisError::debugText() const {
   return fmt::format("Error Domain={} Code={} \"{}\"", domain, code, what());
 }
 
+OutputExistsError::OutputExistsError(std::filesystem::path existing)
+    : Error(fmt::format("\"{}\" already exists in {}; nothing was converted. Move it away, or convert again "
+                        "allowing existing files to be replaced (--overwrite)",
+                        existing.filename().string(), existing.parent_path().string())),
+      path_(std::move(existing)) {}
+
+NoSpaceError::NoSpaceError(std::filesystem::path folder)
+    : Error(fmt::format("not enough space on {}; nothing was written under the output's name. Free some space "
+                        "or choose another output folder",
+                        folder.string())),
+      folder_(std::move(folder)) {}
+
 std::string errorDebugText(const std::exception &error) {
   if (const auto *own = dynamic_cast<const Error *>(&error))
     return own->debugText();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <filesystem>
 #include <stdexcept>
 #include <string>
 
@@ -48,6 +49,37 @@ public:
   static constexpr const char *domain = "Kestrova";
   static constexpr int code = 1;
   std::string debugText() const override;
+};
+
+/// A file the conversion would write exists already and the user has not
+/// allowed replacing it; raised before any work is done.
+class OutputExistsError : public Error {
+public:
+  explicit OutputExistsError(std::filesystem::path existing);
+  /// The first existing output (a file, a folder or a symbolic link).
+  const std::filesystem::path &path() const { return path_; }
+
+private:
+  std::filesystem::path path_;
+};
+
+/// The source cannot be converted as it is: unreadable, not a regular file,
+/// not a video ffprobe can read, no video stream, no 3D layout. `what()`
+/// names the file and the problem.
+class SourceError : public Error {
+public:
+  using Error::Error;
+};
+
+/// The file system holding `folder` ran out of space while an output or a
+/// work file was written there.
+class NoSpaceError : public Error {
+public:
+  explicit NoSpaceError(std::filesystem::path folder);
+  const std::filesystem::path &folder() const { return folder_; }
+
+private:
+  std::filesystem::path folder_;
 };
 
 /// The default textual form of any error that reaches the top of a run.

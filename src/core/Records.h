@@ -41,6 +41,9 @@ struct ConversionJob {
   OutputTarget outputTarget = OutputTarget::sbs3D;
   /// Seconds of the source to convert from its start; absent converts all.
   std::optional<std::int64_t> durationLimit;
+  /// Whether files of the output's names that exist already may be replaced;
+  /// without it the conversion stops before any work.
+  bool replaceExisting = false;
 
   friend bool operator==(const ConversionJob &, const ConversionJob &) = default;
 };

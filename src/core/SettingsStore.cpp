@@ -52,6 +52,14 @@ bool SettingsStore::remove(std::string_view key) {
 }
 
 void SettingsStore::load() {
+  // Opening a FIFO for reading waits for a writer; anything but a regular
+  // file is left alone.
+  std::error_code typeError;
+  auto status = fs::status(file_, typeError);
+  if (fs::exists(status) && !fs::is_regular_file(status)) {
+    report("Kestrova: settings file " + file_.string() + " is not a regular file; using default settings");
+    return;
+  }
   std::ifstream in(file_, std::ios::binary);
   if (!in)
     return; // nothing stored yet

@@ -40,8 +40,8 @@ void demux(pipeline::PipelineEngine &engine, const fs::path &source, const fs::p
   auto tsmuxer = engine.findTool("tsmuxer");
   if (!tsmuxer)
     throw ConversionError::toolNotFound(
-        "tsmuxer not found. Debian has no tsMuxeR package: build it with scripts/build-tools from the Kestrova "
-        "sources, or place it in the tools folder (share/kestrova/tools beside the program)");
+        "tsmuxer not found: build it with scripts/build-tools, or put a tsmuxer program into the tools folder "
+        "(share/kestrova/tools)");
 
   std::string meta;
   if (!singleTrack) {

@@ -4,6 +4,7 @@
 #include "core/Errors.h"
 #include "pipeline/FrameAlternatePipeline.h"
 #include "pipeline/MvcPipeline.h"
+#include "pipeline/OutputPlan.h"
 #include "pipeline/PipelineEngine.h"
 #include "pipeline/PipelineRun.h"
 #include "pipeline/SideBySidePipeline.h"
@@ -50,6 +51,47 @@ ConversionResult route(PipelineRun &run) {
   return runMvcPipeline(run, false);
 }
 
+constexpr const char *kFfmpegAdvice =
+    "ffprobe not found: install Debian's ffmpeg package (apt-get install ffmpeg) or put ffprobe into the tools folder";
+
+// A full disk shows as ENOSPC from our own writes, or in a tool's words.
+bool saysNoSpace(const std::exception &error) {
+  if (const auto *fsError = dynamic_cast<const fs::filesystem_error *>(&error))
+    if (fsError->code() == std::errc::no_space_on_device)
+      return true;
+  std::string_view text = error.what();
+  return text.find("No space left on device") != std::string_view::npos;
+}
+
+// What is left on the file system of `folder`, in bytes; none when unknown.
+std::optional<std::uint64_t> availableBytes(const fs::path &folder) {
+  std::error_code ec;
+  auto space = fs::space(folder, ec);
+  if (ec)
+    return std::nullopt;
+  return space.available;
+}
+
+void throwIfOutOfSpace(const std::exception &error, const fs::path &folder) {
+  if (saysNoSpace(error))
+    throw NoSpaceError(folder);
+}
+
+// Called inside a catch block. A tool that ran out of space rarely says so
+// in its exit status; a file system left with (next to) nothing free while
+// the partial outputs are still there is taken as the reason too.
+[[noreturn]] void rethrowNamingSpace(const fs::path &folder) {
+  try {
+    throw;
+  } catch (const std::exception &error) {
+    throwIfOutOfSpace(error, folder);
+    auto available = availableBytes(folder);
+    if (available && *available < 64 * 1024)
+      throw NoSpaceError(folder);
+    throw;
+  }
+}
+
 } // namespace
 
 std::optional<std::string> consoleProgressLine(ConversionStage stage, double fraction) {
@@ -85,6 +127,9 @@ ConversionResult PipelineEngine::run(const ConversionJob &job, const std::option
     if (driverLog)
       driverLog(line);
   };
+  // From here on a cancel belongs to this conversion, analysis included.
+  beginRun();
+  checkSourceFile(job.sourceURL);
 
   std::optional<SourceFileInfo> info = sourceInfo;
   if (!info) {
@@ -92,10 +137,15 @@ ConversionResult PipelineEngine::run(const ConversionJob &job, const std::option
     say("Analyzing source file...");
     try {
       info = analyzer_ ? analyzer_(job.sourceURL) : analyzeSource(locator_, job.sourceURL);
-    } catch (const std::exception &error) {
+    } catch (const AnalysisError &error) {
       say(std::string("FFProbe analysis failed: ") + error.what());
+      throw ConversionError::toolNotFound(kFfmpegAdvice);
     }
   }
+  if (info)
+    checkConvertibleSource(job.sourceURL, *info);
+  if (isCancelled())
+    throw ConversionError::cancelled();
 
   PipelineRun run(*this, job);
   run.stereoMode = info ? info->stereoMode : defaultStereoMode(job.sourceURL);
@@ -105,18 +155,42 @@ ConversionResult PipelineEngine::run(const ConversionJob &job, const std::option
   run.frameRateDen = info ? info->frameRateDen : 1001;
   run.duration = info ? info->duration : 0.0;
   run.progress = std::move(progress);
+  // Before any work: a user's file is never replaced unless they said so.
+  run.outputs = planOutputs(job, run.stereoMode);
+  checkOutputs(job, run.outputs);
 
   bool rightFirst = run.stereoMode.kind() == Stereo3DMode::Kind::mvcSingleTrack && run.stereoMode.rightFirst();
   say(fmt::format("Source: {}x{}, {}/{} fps, stereo: {}, rightFirst: {}", run.width, run.height, run.frameRateNum,
                   run.frameRateDen, run.stereoMode.text(), rightFirst ? "true" : "false"));
 
-  beginRun();
   LogFn verboseSink = [this](const std::string &line) { verbose(line); };
-  run.workDirectory = tools::createWorkDirectory(job.outputDirectory, verboseSink);
+  LogFn logSink = [this](const std::string &line) { log(line); };
+  try {
+    run.workDirectory = tools::createWorkDirectory(job.outputDirectory, verboseSink);
+  } catch (const fs::filesystem_error &error) {
+    throwIfOutOfSpace(error, job.outputDirectory);
+    throw;
+  }
   run.baseName = job.sourceURL.stem().string();
   tools::WorkDirectoryGuard cleanup(
-      run.workDirectory, [&run] { return run.succeeded; }, [this] { return isCancelled(); }, verboseSink);
-  return route(run);
+      run.workDirectory, [&run] { return run.succeeded; }, [this] { return isCancelled(); }, verboseSink, logSink);
+  // Declared after the guard, so temporary outputs go before the work folder is judged.
+  run.staging.emplace(run.workDirectory.filename().string(), job.replaceExisting);
+  try {
+    ConversionResult result = route(run);
+    run.succeeded = false;
+    if (isCancelled())
+      throw ConversionError::cancelled();
+    run.staging->commit();
+    run.succeeded = true;
+    return result;
+  } catch (...) {
+    run.succeeded = false;
+    if (isCancelled())
+      throw ConversionError::cancelled();
+    logToolFailure();
+    rethrowNamingSpace(job.outputDirectory);
+  }
 }
 
 } // namespace kestrova::pipeline

@@ -42,15 +42,6 @@ private:
   std::jthread thread_;
 };
 
-// The MV-HEVC output beside the SBS file; never the source itself.
-fs::path spatialOutput(const PipelineRun &run) {
-  fs::path candidate = run.job.outputDirectory / (run.baseName + ".mov");
-  std::error_code ec;
-  if (fs::exists(candidate, ec) && fs::equivalent(candidate, run.job.sourceURL, ec))
-    return run.job.outputDirectory / (run.baseName + "_MV-HEVC.mov");
-  return candidate;
-}
-
 std::string tailOfFile(const fs::path &file, std::size_t lines) {
   std::ifstream in(file, std::ios::binary);
   if (!in)
@@ -74,13 +65,14 @@ ConversionResult runFrameAlternatePipeline(PipelineRun &run, bool rightFirst) {
   run.report(ConversionStage::encoding, 0.05);
   auto ffmpeg = engine.findTool("ffmpeg");
   if (!ffmpeg)
-    throw ConversionError::toolNotFound("ffmpeg not found");
+    throw ConversionError::toolNotFound("ffmpeg not found: install Debian's ffmpeg package (apt-get install ffmpeg) or "
+                                        "put ffmpeg into the tools folder");
 
   double duration = run.job.durationLimit ? static_cast<double>(*run.job.durationLimit)
                     : run.duration > 0    ? run.duration
                                           : 7200.0;
-  const bool spatial = run.job.outputTarget == OutputTarget::visionPro;
-  fs::path sbsOutput = run.job.outputDirectory / (run.baseName + (spatial ? "_SBS.mov" : "_SBS.mkv"));
+  const bool spatial = run.outputs.spatial.has_value();
+  fs::path sbsOutput = run.writePath(run.outputs.sideBySide.value());
   fs::path folder = run.workDirectory / "fa_work";
   fs::create_directories(folder);
   engine.verbose("Work directory: " + folder.string());
@@ -141,18 +133,18 @@ ConversionResult runFrameAlternatePipeline(PipelineRun &run, bool rightFirst) {
   fs::remove_all(folder, ec);
   engine.verbose("Cleaned up intermediate files");
 
-  fs::path finalOutput = sbsOutput;
+  fs::path finalOutput = *run.outputs.sideBySide;
   if (spatial) {
     engine.verbose("=== Converting to MV-HEVC for Apple Vision Pro ===");
-    finalOutput = spatialOutput(run);
-    convertToMVHEVC(engine, sbsOutput, finalOutput, run.job.qualityPreset,
+    finalOutput = *run.outputs.spatial;
+    convertToMVHEVC(engine, sbsOutput, run.writePath(finalOutput), run.job.qualityPreset,
                     [&run](ConversionStage stage, double f) { run.report(stage, f); });
   }
   run.report(ConversionStage::complete, 1.0);
   engine.verbose("=== Pipeline complete! ===");
   engine.verbose("Output: " + finalOutput.string());
   run.succeeded = true;
-  return {finalOutput.string(), run.workDirectory, sbsOutput.string()};
+  return {finalOutput.string(), run.workDirectory, run.outputs.sideBySide->string()};
 }
 
 } // namespace kestrova::pipeline

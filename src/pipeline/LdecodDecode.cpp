@@ -28,8 +28,8 @@ void decodeWithLdecod(PipelineEngine &engine, const fs::path &interleavedStream,
   auto ldecod = engine.findTool("ldecod");
   if (!ldecod)
     throw ConversionError::toolNotFound(
-        "ldecod not found. Build the JM reference decoder with scripts/build-tools from the Kestrova sources, or "
-        "place it in the tools folder (share/kestrova/tools beside the program)");
+        "ldecod (the JM decoder) not found: build it with scripts/build-tools, or put it into the "
+        "tools folder (share/kestrova/tools)");
   engine.verbose("Running ldecod...");
 
   // ldecod takes fixed names relative to its working directory; a link keeps

@@ -27,11 +27,10 @@ struct MvcPaths {
   fs::path view0;
   fs::path view1;
 
-  explicit MvcPaths(const PipelineRun &run) {
-    const fs::path &out = run.job.outputDirectory;
-    const bool visionPro = run.job.outputTarget == OutputTarget::visionPro;
-    sbsOutput = out / (run.baseName + (visionPro ? "_SBS.mov" : "_SBS.mkv"));
-    mvhevcOutput = out / (run.baseName + ".mov");
+  explicit MvcPaths(PipelineRun &run) {
+    sbsOutput = run.writePath(run.outputs.sideBySide.value());
+    if (run.outputs.spatial)
+      mvhevcOutput = run.writePath(*run.outputs.spatial);
     fifo = run.workDirectory / "interleave_fifo.264";
     interleaved = run.workDirectory / (run.baseName + "_interleaved.264");
     view0 = run.workDirectory / "output_ViewId0000.yuv";
@@ -204,25 +203,24 @@ void runPipeFromFile(PipelineRun &run, const ViewFiles &views, const MvcPaths &p
 
 ConversionResult finish(PipelineRun &run, const MvcPaths &paths, bool directMvhevcPossible) {
   throwIfCancelled(run);
-  fs::path finalOutput = paths.sbsOutput;
-  if (run.job.outputTarget == OutputTarget::visionPro) {
+  fs::path finalOutput = run.outputs.sideBySide.value();
+  if (run.outputs.spatial) {
     // Only a parallel variant writes the MV-HEVC file itself; a file of that
     // name left by an earlier conversion must not be taken for its output.
     if (directMvhevcPossible && fs::exists(paths.mvhevcOutput)) {
       run.engine.verbose("Direct MV-HEVC pipeline output found \u2014 skipping MVHEVCConverter");
-      finalOutput = paths.mvhevcOutput;
     } else {
       run.report(ConversionStage::convertingMVHEVC, 0.85);
       run.engine.verbose("=== Step 5: Converting to MV-HEVC for Apple Vision Pro ===");
-      finalOutput =
-          convertToMVHEVC(run.engine, paths.sbsOutput, paths.mvhevcOutput, run.job.qualityPreset, progressOf(run));
+      convertToMVHEVC(run.engine, paths.sbsOutput, paths.mvhevcOutput, run.job.qualityPreset, progressOf(run));
       throwIfCancelled(run);
     }
+    finalOutput = *run.outputs.spatial;
   }
   run.report(ConversionStage::complete, 1.0);
   run.engine.verbose("=== Pipeline complete! ===");
   run.succeeded = true;
-  return {fs::absolute(finalOutput).string(), run.workDirectory, fs::absolute(paths.sbsOutput).string()};
+  return {fs::absolute(finalOutput).string(), run.workDirectory, fs::absolute(*run.outputs.sideBySide).string()};
 }
 
 ConversionResult runSteps(PipelineRun &run, bool singleTrack) {

@@ -44,9 +44,12 @@ fs::path remuxToMov(PipelineEngine &engine, const fs::path &input) {
   if (takesHvc1Tag(engine, input))
     launch.arguments.insert(launch.arguments.end(), {"-tag:v", "hvc1"});
   launch.arguments.insert(launch.arguments.end(), {"-movflags", "+faststart", remuxed.string()});
-  auto result = tools::runAndCollect(launch);
-  if (!result.status.success()) {
-    std::string errors = isValidUtf8(result.standardError) ? result.standardError : "unknown error";
+  auto process = engine.createCurrentProcess(launch);
+  std::string standardError;
+  auto status =
+      tools::runAndStream(*process, {}, [&standardError](std::string_view chunk) { standardError.append(chunk); });
+  if (!status.success()) {
+    std::string errors = isValidUtf8(standardError) ? standardError : "unknown error";
     std::string tail = lastLines(errors, 5);
     engine.verbose("ffmpeg remux error: " + tail);
     throw ConversionError::encodingFailed("Failed to remux MKV \u2192 MOV: " + tail);
@@ -82,7 +85,8 @@ std::string convertToMVHEVC(PipelineEngine &engine, const fs::path &sbsInput, co
 
   auto converter = engine.findTool("MVHEVCConverter");
   if (!converter)
-    throw ConversionError::toolNotFound("MVHEVCConverter not found in tools/");
+    throw ConversionError::toolNotFound("MVHEVCConverter not found: it is built with Kestrova into the tools folder "
+                                        "(share/kestrova/tools); build the project again");
   tools::ProcessLaunch launch;
   launch.executable = *converter;
   launch.arguments = converterArguments(converterInput, output, preset);

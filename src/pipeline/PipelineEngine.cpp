@@ -1,8 +1,10 @@
 #include "pipeline/PipelineEngine.h"
 
+#include "core/Errors.h"
 #include "tools/Cancellation.h"
 
 #include <filesystem>
+#include <unistd.h>
 
 namespace kestrova::pipeline {
 namespace fs = std::filesystem;
@@ -37,6 +39,8 @@ void PipelineEngine::beginRun() {
 std::shared_ptr<tools::Process> PipelineEngine::createCurrentProcess(tools::ProcessLaunch launch) {
   auto process = tools::Process::create(std::move(launch));
   std::lock_guard lock(mutex_);
+  if (cancelled_)
+    throw ConversionError::cancelled();
   currentProcess_ = process;
   return process;
 }
@@ -54,17 +58,30 @@ void PipelineEngine::cancel() {
     stopSource_.request_stop();
     process = currentProcess_;
   }
-  if (!process)
-    return;
-  tools::signalCancellation(*process);
-  // The grace period, SIGKILL and the pkill runs must not hold up the caller
-  // (the window's thread); they run on their own thread, awaited on destruction.
-  auto tail = std::async(std::launch::async,
-                         [process, programs = programs()] { tools::finishCancellation(process, programs); });
+  if (process)
+    tools::signalCancellation(*process);
+  // The grace period, SIGKILL and the search for helpers left must not hold
+  // up the caller (the window's thread); they run on their own thread,
+  // awaited on destruction.
+  auto tail = std::async(std::launch::async, [process] { tools::finishCancellation(process, ::getpid()); });
   std::lock_guard lock(mutex_);
   std::erase_if(cancellationTails_,
                 [](std::future<void> &f) { return f.wait_for(std::chrono::seconds(0)) == std::future_status::ready; });
   cancellationTails_.push_back(std::move(tail));
+}
+
+void PipelineEngine::logToolFailure() const {
+  auto process = currentProcess();
+  if (!process || process->pid() == 0 || process->isRunning() || process->wait().success())
+    return;
+  const auto &launch = process->launch();
+  // A script run by bash is known by the script's name.
+  std::string program = launch.executable;
+  if (fs::path(program).filename() == "bash" && !launch.arguments.empty())
+    program = launch.arguments.front();
+  std::string name = fs::path(program).filename().string();
+  for (const auto &line : process->errorTail())
+    log(line.starts_with(name + ":") ? line : name + ": " + line);
 }
 
 void PipelineEngine::waitForCancellation() {

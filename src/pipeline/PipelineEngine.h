@@ -30,7 +30,7 @@ public:
   static constexpr int kBuildNumber = 134;
 
   /// The engine finds its tools through `locator` (which also holds the fixed
-  /// system programs: bash, which, pkill).
+  /// system programs: bash, which).
   explicit PipelineEngine(tools::ToolLocator locator = tools::ToolLocator(tools::BundlePaths::forRunningExecutable()));
   /// Waits for the background part of every cancel() to finish.
   ~PipelineEngine();
@@ -51,8 +51,8 @@ public:
                            ProgressHandler progressHandler, LogFn onLog);
 
   /// Sets the cancelled flag, signals the current tool and its process group,
-  /// and leaves the slow part (grace period, SIGKILL, pkill) to a background
-  /// thread. Returns at once.
+  /// and leaves the slow part (grace period, SIGKILL, ending the helpers left
+  /// in this program's own process tree) to a background thread. Returns at once.
   void cancel();
   /// Blocks until the background part of every cancel() so far has finished.
   void waitForCancellation();
@@ -68,9 +68,14 @@ public:
   void verbose(const std::string &line) const;
 
   /// Creates an unstarted process and makes it the current process, the one
-  /// cancel() ends. Steps that are cancellable start their tools this way.
+  /// cancel() ends. Every step starts its tools this way. Throws
+  /// ConversionError::cancelled once the run has been cancelled.
   std::shared_ptr<tools::Process> createCurrentProcess(tools::ProcessLaunch launch);
   std::shared_ptr<tools::Process> currentProcess() const;
+  /// Logs what the current tool wrote last to its standard error when it
+  /// exited unsuccessfully, one "NAME: line" each; the user sees the tool's
+  /// own reason rather than just its exit status.
+  void logToolFailure() const;
 
   const tools::ToolLocator &locator() const { return locator_; }
   std::optional<std::string> findTool(std::string_view name) const { return locator_.findTool(name); }
@@ -82,7 +87,7 @@ public:
   /// True when nal-dual-split and nal-interleave are beside ldecod-pipe (logs the check).
   bool hasDualSplitTools() const;
 
-  /// Clears the cancelled flag and arms a fresh stop token; called when a pipeline starts.
+  /// Clears the cancelled flag and arms a fresh stop token; called when a conversion starts.
   void beginRun();
 
   /// Analyses a source when the caller has no source information. The

@@ -2,11 +2,14 @@
 
 #include "core/ConversionStage.h"
 #include "core/Records.h"
+#include "pipeline/OutputPlan.h"
 #include "pipeline/PipelineEngine.h"
+#include "tools/StagedOutputs.h"
 
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 
 namespace kestrova::pipeline {
@@ -26,11 +29,18 @@ struct PipelineRun {
   std::filesystem::path workDirectory;
   /// The source's file name without its extension; output names derive from it.
   std::string baseName;
+  /// The final names of what the run leaves in the output folder.
+  OutputPlan outputs;
+  /// Where outputs are written until the driver gives them their final names.
+  std::optional<tools::StagedOutputs> staging;
   /// Where progress pairs go (a handler or the console printer).
   std::function<void(ConversionStage, double)> progress;
   /// Set by the pipeline just before it builds its result; the driver's
   /// scope-exit clean-up deletes the work directory when it is set.
   bool succeeded = false;
+
+  /// The path to write the output named `finalPath` to (its temporary name).
+  std::filesystem::path writePath(const std::filesystem::path &finalPath) { return staging->stage(finalPath); }
 
   void report(ConversionStage stage, double fraction) const {
     if (progress)

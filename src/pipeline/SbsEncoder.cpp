@@ -59,7 +59,8 @@ void encodeSBS(PipelineEngine &engine, const SbsEncodeRequest &request, const Pr
                  "), duration: " + shortestDecimalText(request.duration) + "s");
   auto ffmpeg = engine.findTool("ffmpeg");
   if (!ffmpeg)
-    throw ConversionError::toolNotFound("ffmpeg not found. Install via: brew install ffmpeg");
+    throw ConversionError::toolNotFound("ffmpeg not found: install Debian's ffmpeg package (apt-get install ffmpeg) or "
+                                        "put ffmpeg into the tools folder");
 
   tools::ProcessLaunch launch;
   launch.executable = *ffmpeg;
@@ -82,6 +83,9 @@ void encodeSBS(PipelineEngine &engine, const SbsEncodeRequest &request, const Pr
     std::string errors = joinLines(parser.lines());
     if (errors.find("Encoder did not produce output") != std::string::npos)
       throw ConversionError::encodingFailed("ffmpeg failed to produce output");
+    // A file cut short by a full disk has no index and does not play.
+    if (errors.find("No space left on device") != std::string::npos)
+      throw ConversionError::encodingFailed("ffmpeg: No space left on device");
     engine.verbose("WARNING: ffmpeg stderr: " + firstCharacters(errors, 500));
   }
   if (!fs::exists(request.output))

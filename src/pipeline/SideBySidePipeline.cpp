@@ -1,23 +1,73 @@
 #include "pipeline/SideBySidePipeline.h"
 
 #include "core/Errors.h"
+#include "core/UniqueFd.h"
 #include "pipeline/EncoderParameters.h"
 #include "pipeline/EncoderTable.h"
 #include "pipeline/MvhevcConversion.h"
 #include "tools/Process.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <stop_token>
+#include <unistd.h>
+#include <vector>
 
 namespace kestrova::pipeline {
 namespace fs = std::filesystem;
 
 namespace {
 
+// Copies `from` to `to` (replaced) in pieces, so that a cancel stops a copy
+// of a film at once; the caller's staging removes the partial copy.
+void copyCancellably(const fs::path &from, const fs::path &to, const std::stop_token &stop) {
+  UniqueFd in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
+  if (in.get() < 0)
+    throw fs::filesystem_error("cannot read", from, std::error_code(errno, std::generic_category()));
+  UniqueFd out(::open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+  if (out.get() < 0)
+    throw fs::filesystem_error("cannot write", to, std::error_code(errno, std::generic_category()));
+  constexpr std::size_t piece = 8 << 20;
+  // copy_file_range refuses some pairs of file systems; plain reads and
+  // writes then do the same.
+  bool inKernel = true;
+  std::vector<char> buffer;
+  for (;;) {
+    if (stop.stop_requested())
+      throw ConversionError::cancelled();
+    ssize_t copied = -1;
+    if (inKernel) {
+      copied = ::copy_file_range(in.get(), nullptr, out.get(), nullptr, piece, 0);
+      if (copied < 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP)) {
+        inKernel = false;
+        buffer.resize(1 << 20);
+        continue;
+      }
+    } else {
+      copied = ::read(in.get(), buffer.data(), buffer.size());
+      for (ssize_t done = 0; copied > 0 && done < copied;) {
+        ssize_t written = ::write(out.get(), buffer.data() + done, static_cast<std::size_t>(copied - done));
+        if (written < 0 && errno != EINTR)
+          throw fs::filesystem_error("cannot write", to, std::error_code(errno, std::generic_category()));
+        done += written > 0 ? written : 0;
+      }
+    }
+    if (copied < 0 && errno == EINTR)
+      continue;
+    if (copied < 0)
+      throw fs::filesystem_error("cannot copy", from, to, std::error_code(errno, std::generic_category()));
+    if (copied == 0)
+      break;
+  }
+  if (::fsync(out.get()) != 0)
+    throw fs::filesystem_error("cannot write", to, std::error_code(errno, std::generic_category()));
+}
+
 ConversionResult copyToOutput(PipelineRun &run) {
-  const fs::path &source = run.job.sourceURL;
-  fs::path output = run.job.outputDirectory / (run.baseName + "_SBS" + source.extension().string());
+  const fs::path &output = run.outputs.sideBySide.value();
   run.report(ConversionStage::encoding, 0.5);
   run.engine.verbose("Input is already SBS \u2014 copying to output...");
-  // copy_options::none refuses an existing target: a user's file is never replaced.
-  fs::copy_file(source, output, fs::copy_options::none);
+  copyCancellably(run.job.sourceURL, run.writePath(output), run.engine.stopToken());
   run.report(ConversionStage::complete, 1.0);
   run.succeeded = true;
   return {output.string(), run.workDirectory, std::nullopt};
@@ -27,7 +77,8 @@ fs::path remuxForConverter(PipelineRun &run) {
   run.engine.log("Remuxing MKV \u2192 MOV + transcoding audio to AAC 5.1...");
   auto ffmpeg = run.engine.findTool("ffmpeg");
   if (!ffmpeg)
-    throw ConversionError::toolNotFound("ffmpeg not found for MKV remux");
+    throw ConversionError::toolNotFound("ffmpeg not found: install Debian's ffmpeg package (apt-get install ffmpeg) or "
+                                        "put ffmpeg into the tools folder");
   fs::path remuxed = run.workDirectory / (run.baseName + "_remuxed.mov");
   tools::ProcessLaunch launch;
   launch.executable = *ffmpeg;
@@ -38,8 +89,10 @@ fs::path remuxForConverter(PipelineRun &run) {
                                      "+faststart", remuxed.string()});
   launch.arguments = EncoderTable::probe(*ffmpeg).translate(arguments);
   launch.standardOutput = tools::StreamMode::discard;
-  launch.standardError = tools::StreamMode::discard;
-  auto status = tools::runAndCollect(launch).status;
+  // The current process, so that a cancel ends the remux too; its standard
+  // error is kept for the failure report.
+  auto process = run.engine.createCurrentProcess(std::move(launch));
+  auto status = tools::runAndStream(*process, {}, {});
   if (!status.success())
     throw ConversionError::encodingFailed("MKV \u2192 MOV remux failed (exit " +
                                           std::to_string(status.terminationStatus) + ")");
@@ -55,11 +108,11 @@ ConversionResult runSideBySidePipeline(PipelineRun &run) {
   if (run.job.outputTarget == OutputTarget::sbs3D)
     return copyToOutput(run);
 
-  fs::path output = run.job.outputDirectory / (run.baseName + "_MV-HEVC.mov");
+  const fs::path &output = run.outputs.spatial.value();
   run.report(ConversionStage::convertingMVHEVC, 0.05);
   run.engine.verbose("=== Converting SBS \u2192 MV-HEVC ===");
   fs::path converterInput = hasExtension(run.job.sourceURL, "mkv") ? remuxForConverter(run) : run.job.sourceURL;
-  convertToMVHEVC(run.engine, converterInput, output, run.job.qualityPreset,
+  convertToMVHEVC(run.engine, converterInput, run.writePath(output), run.job.qualityPreset,
                   [&run](ConversionStage stage, double fraction) { run.report(stage, fraction); });
   run.report(ConversionStage::complete, 1.0);
   run.engine.verbose("\u2705 MV-HEVC conversion complete: " + output.filename().string());

@@ -58,6 +58,8 @@ struct Process::State {
   mutable std::mutex mutex;
   pid_t pid = 0;
   bool started = false;
+  bool stoppedBeforeStart = false;
+  std::string errorText; // the end of a captured standard error, for errorTail()
   bool reaped = false;
   ExitStatus status;
   std::thread reader;
@@ -65,6 +67,31 @@ struct Process::State {
   bool readerDone = true;
   std::condition_variable readerFinished;
 };
+
+std::vector<std::string> Process::errorTail() const {
+  std::string text;
+  {
+    std::lock_guard lock(state_->mutex);
+    text = state_->errorText;
+  }
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start <= text.size()) {
+    std::size_t end = text.find_first_of("\r\n", start);
+    std::string line = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    while (!line.empty() && (line.back() == ' ' || line.back() == '\t'))
+      line.pop_back();
+    bool progress = line.starts_with("frame=") || line.starts_with("size=");
+    if (!line.empty() && !progress)
+      lines.push_back(std::move(line));
+    if (end == std::string::npos)
+      break;
+    start = end + 1;
+  }
+  if (lines.size() > kErrorTailLines)
+    lines.erase(lines.begin(), lines.end() - static_cast<std::ptrdiff_t>(kErrorTailLines));
+  return lines;
+}
 
 std::shared_ptr<Process> Process::create(ProcessLaunch launch) {
   return std::make_shared<Process>(Key(), std::move(launch));
@@ -110,7 +137,9 @@ bool Process::isRunning() const {
 
 void Process::terminate() {
   std::lock_guard lock(state_->mutex);
-  if (state_->started && !state_->reaped)
+  if (!state_->started)
+    state_->stoppedBeforeStart = true;
+  else if (!state_->reaped)
     ::kill(state_->pid, SIGTERM);
 }
 
@@ -124,6 +153,8 @@ void Process::start(ChunkHandler onStandardOutput, ChunkHandler onStandardError)
   std::lock_guard lock(state_->mutex);
   if (state_->started)
     throw LaunchError("process " + state_->launch.executable + " was already started");
+  if (state_->stoppedBeforeStart)
+    throw LaunchError(state_->launch.executable + " was stopped before it started");
   const ProcessLaunch &launch = state_->launch;
 
   SpawnActions actions;
@@ -171,8 +202,17 @@ void Process::start(ChunkHandler onStandardOutput, ChunkHandler onStandardError)
   state_->started = true;
   state_->readerJoined = false;
   state_->readerDone = false;
+  // Keeps the end of a captured standard error: enough for a few lines even
+  // when a tool ends with a long progress line.
+  auto keepErrorText = [state = state_](std::string_view chunk) {
+    constexpr std::size_t kept = 16384;
+    std::lock_guard lock(state->mutex);
+    state->errorText.append(chunk);
+    if (state->errorText.size() > 2 * kept)
+      state->errorText.erase(0, state->errorText.size() - kept);
+  };
   state_->reader = std::thread([out = std::move(outRead), err = std::move(errRead), onOut = std::move(onStandardOutput),
-                                onErr = std::move(onStandardError)]() mutable {
+                                onErr = std::move(onStandardError), keepErrorText]() mutable {
     pollfd fds[2] = {{out.get(), POLLIN, 0}, {err.get(), POLLIN, 0}};
     const ChunkHandler *handlers[2] = {&onOut, &onErr};
     char buffer[65536];
@@ -192,8 +232,11 @@ void Process::start(ChunkHandler onStandardOutput, ChunkHandler onStandardError)
           fds[i].fd = -1; // end of stream; poll ignores negative descriptors
           continue;
         }
+        std::string_view chunk(buffer, static_cast<std::size_t>(n));
+        if (i == 1)
+          keepErrorText(chunk);
         if (*handlers[i])
-          (*handlers[i])(std::string_view(buffer, static_cast<std::size_t>(n)));
+          (*handlers[i])(chunk);
       }
     }
   });

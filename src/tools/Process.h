@@ -64,8 +64,9 @@ public:
   /// A child still running at destruction is killed (its whole group) and reaped.
   ~Process();
 
-  /// Starts the child. Throws LaunchError when it cannot be started; then
-  /// nothing runs and no status exists. Call at most once.
+  /// Starts the child. Throws LaunchError when it cannot be started or was
+  /// stopped before it started; then nothing runs and no status exists. Call
+  /// at most once.
   void start(ChunkHandler onStandardOutput = {}, ChunkHandler onStandardError = {});
 
   /// Blocks until the child has exited and every captured stream reached its
@@ -78,7 +79,15 @@ public:
   pid_t pid() const;
   const ProcessLaunch &launch() const;
 
-  /// SIGTERM to the child itself. No effect once it has been reaped.
+  /// The last lines (at most kErrorTailLines) the child wrote to a captured
+  /// standard error, without progress lines ("frame=", "size="); what a
+  /// failed tool says about why it failed. Complete once wait() returned.
+  std::vector<std::string> errorTail() const;
+  static constexpr std::size_t kErrorTailLines = 6;
+
+  /// SIGTERM to the child itself. Before start() it marks the process as
+  /// stopped, so that start() refuses to run it (a cancel that came between
+  /// creating and starting a step's tool). No effect once it has been reaped.
   void terminate();
   /// `sig` to the child's process group. No effect once the child has been
   /// reaped, so a reused pid is never signalled.

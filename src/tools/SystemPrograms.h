@@ -5,11 +5,10 @@
 namespace kestrova::tools {
 
 /// The fixed programs the system runs by absolute path. Held in one place so
-/// that tests replace them with doubles (tests never run the real pkill).
+/// that tests replace them with doubles.
 struct SystemPrograms {
   std::string bash = "/bin/bash";
   std::string which = "/usr/bin/which";
-  std::string pkill = "/usr/bin/pkill";
 };
 
 } // namespace kestrova::tools

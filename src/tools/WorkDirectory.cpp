@@ -49,24 +49,30 @@ void removeIntermediate(const fs::path &item, std::string_view label, const LogF
   emit(verbose, fmt::format("Warning: could not clean up {} at {}: {}", label, item.string(), ec.message()));
 }
 
-void finishWorkDirectory(bool succeeded, bool cancelled, const fs::path &workDirectory, const LogFn &verbose) {
+void finishWorkDirectory(bool succeeded, bool cancelled, const fs::path &workDirectory, const LogFn &verbose,
+                         const LogFn &log) {
+  std::error_code ec;
+  if (!succeeded && !cancelled && fs::is_empty(workDirectory, ec) && !ec) {
+    fs::remove(workDirectory, ec);
+    return;
+  }
   if (succeeded || cancelled) {
     std::error_code ignored;
     fs::remove_all(workDirectory, ignored);
     emit(verbose, cancelled ? "Cancelled \u2014 cleaned up temp directory" : "Cleaned up temp directory");
   } else {
-    emit(verbose, "Temp files preserved for debugging: " + workDirectory.string());
+    emit(log, "Work files of the failed run kept in " + workDirectory.string());
   }
 }
 
 WorkDirectoryGuard::WorkDirectoryGuard(fs::path workDirectory, std::function<bool()> succeeded,
-                                       std::function<bool()> cancelled, LogFn verbose)
+                                       std::function<bool()> cancelled, LogFn verbose, LogFn log)
     : workDirectory_(std::move(workDirectory)), succeeded_(std::move(succeeded)), cancelled_(std::move(cancelled)),
-      verbose_(std::move(verbose)) {}
+      verbose_(std::move(verbose)), log_(std::move(log)) {}
 
 WorkDirectoryGuard::~WorkDirectoryGuard() {
   try {
-    finishWorkDirectory(succeeded_(), cancelled_(), workDirectory_, verbose_);
+    finishWorkDirectory(succeeded_(), cancelled_(), workDirectory_, verbose_, log_);
   } catch (...) {
     // A log sink that throws must not turn an unwinding run into terminate().
   }

@@ -22,16 +22,17 @@ std::filesystem::path createWorkDirectory(const std::filesystem::path &outputDir
 void removeIntermediate(const std::filesystem::path &item, std::string_view label, const LogFn &verbose);
 
 /// The end-of-run decision: deletes `workDirectory` after success or
-/// cancellation, keeps it after a failure; never throws.
+/// cancellation, and after a failure when it holds nothing; a failed run's
+/// files are kept, and `log` (the normal log) says where. Never throws.
 void finishWorkDirectory(bool succeeded, bool cancelled, const std::filesystem::path &workDirectory,
-                         const LogFn &verbose);
+                         const LogFn &verbose, const LogFn &log);
 
 /// Runs finishWorkDirectory exactly once when the run's scope ends, however
 /// it ends. The flags are read at that moment.
 class WorkDirectoryGuard {
 public:
   WorkDirectoryGuard(std::filesystem::path workDirectory, std::function<bool()> succeeded,
-                     std::function<bool()> cancelled, LogFn verbose);
+                     std::function<bool()> cancelled, LogFn verbose, LogFn log);
   ~WorkDirectoryGuard();
   WorkDirectoryGuard(const WorkDirectoryGuard &) = delete;
   WorkDirectoryGuard &operator=(const WorkDirectoryGuard &) = delete;
@@ -41,6 +42,7 @@ private:
   std::function<bool()> succeeded_;
   std::function<bool()> cancelled_;
   LogFn verbose_;
+  LogFn log_;
 };
 
 } // namespace kestrova::tools

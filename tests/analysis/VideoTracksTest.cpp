@@ -69,7 +69,7 @@ TEST(VideoTracks, RunsFfprobeAndReadsAReportLargerThanAPipe) {
     detectVideoTracks(empty, dir / "movie.m2ts");
     FAIL();
   } catch (const ConversionError &error) {
-    EXPECT_STREQ(error.what(), "ffprobe not found. Install via: brew install ffmpeg");
+    EXPECT_EQ(error.kind(), ConversionError::Kind::toolNotFound);
   }
 }
 

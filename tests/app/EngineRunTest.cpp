@@ -227,7 +227,9 @@ TEST(EngineRun, KeptSbsFileIsReusedWithoutDecodingAgain) {
     EXPECT_EQ(f.demuxCount(), demuxes + (c.reuse ? 0u : 1u)) << "a reuse neither demuxes nor decodes";
     auto converted = f.tools.calls("MVHEVCConverter");
     ASSERT_FALSE(converted.empty());
-    EXPECT_EQ(fs::path(converted.back().args[0]).filename(), c.converterInput);
+    // A file this run writes itself is read under its temporary name.
+    EXPECT_TRUE(fs::path(converted.back().args[0]).filename().string().ends_with(c.converterInput))
+        << converted.back().args[0];
     EXPECT_EQ(f.model->lastOutputURL(), f.out / c.finalOutput);
     if (!c.reuse) {
       EXPECT_TRUE(f.logged("\U0001F5D1 Removed SBS intermediate (toggle 'Keep SBS intermediate' to keep it)"));

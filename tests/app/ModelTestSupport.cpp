@@ -64,18 +64,15 @@ SourceFileInfo sideBySideInfo(const fs::path &file, bool has3D) {
 ModelFixture::ModelFixture() {
   fs::create_directories(dir / "sources");
   fs::create_directories(dir / "tools");
-  writeFile(dir / "fake-pkill", "#!/bin/sh\nexit 0\n");
-  fs::permissions(dir / "fake-pkill", fs::perms::owner_all);
   environment.executor = executor;
   environment.clock = clock;
   environment.notifier = notifier;
   environment.revealer = revealer;
   environment.dialogs = dialogs;
   environment.settings = std::make_shared<SettingsStore>(dir / "settings.json");
-  environment.engine = std::make_shared<pipeline::PipelineEngine>(
-      tools::ToolLocator(tools::BundlePaths::forPrefix((dir / "prefix").string()),
-                         tools::SystemPrograms{"/bin/bash", (dir / "no-which").string(), (dir / "fake-pkill").string()},
-                         {(dir / "tools").string() + "/"}));
+  environment.engine = std::make_shared<pipeline::PipelineEngine>(tools::ToolLocator(
+      tools::BundlePaths::forPrefix((dir / "prefix").string()),
+      tools::SystemPrograms{"/bin/bash", (dir / "no-which").string()}, {(dir / "tools").string() + "/"}));
   environment.desktopDirectory = dir / "Desktop";
   environment.homeDirectory = dir / "home";
   environment.analyzer = [analyses = analyses, mutex = analysesMutex](const fs::path &file,

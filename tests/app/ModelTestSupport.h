@@ -88,8 +88,7 @@ SourceFileInfo sideBySideInfo(const std::filesystem::path &file, bool has3D = tr
 
 /// A model over doubles in a scratch folder: settings file, clock, executor,
 /// notifier, revealer, dialogs, an analysis double answering from `analyses`
-/// (unknown files fail), and a real engine whose tools folder holds nothing
-/// and whose pkill is a fake.
+/// (unknown files fail), and a real engine whose tools folder holds nothing.
 struct ModelFixture {
   ModelFixture();
   /// Builds the model (after the test has adjusted the environment).

@@ -2,9 +2,13 @@
 #include "support/TestSupport.h"
 #include "tools/Process.h"
 
+#include <cstring>
 #include <gtest/gtest.h>
 #include <regex>
 #include <sstream>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace kestrova {
 namespace {
@@ -45,8 +49,41 @@ std::string stripTime(const std::string &line) {
   return std::regex_replace(line, stamp, "");
 }
 
+std::string shellQuoted(const std::string &text) {
+  std::string quoted = "'";
+  for (char c : text)
+    quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+int shell(const std::string &command) {
+  return tools::runAndCollect({"/bin/sh", {"-c", command}, {}}).status.terminationStatus;
+}
+
+// A side-by-side clip (by its aspect ratio) of Debian's ffmpeg.
+void makeSideBySideClip(const fs::path &clip, const std::string &size, int seconds) {
+  ASSERT_EQ(shell("ffmpeg -v error -y -f lavfi -i testsrc2=size=" + size + ":rate=24 -f lavfi -i sine -t " +
+                  std::to_string(seconds) + " -c:v libx264 -pix_fmt yuv420p -c:a aac " + shellQuoted(clip.string())),
+            0);
+}
+
+void useTarget(const TempDir &dir, const std::string &target) {
+  test::writeFile(dir / "config/kestrova/settings.json", R"({"outputTarget": ")" + target + R"("})");
+}
+
+std::vector<std::string> folderContents(const fs::path &folder) {
+  std::vector<std::string> names;
+  for (const auto &entry : fs::directory_iterator(folder))
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
 TEST(HeadlessRun, MissingInputPrintsUsageOnly) {
-  const std::vector<std::vector<std::string>> cases = {{"--auto-convert"}, {"--auto-convert", "--input"}};
+  const std::vector<std::vector<std::string>> cases = {{"--auto-convert"},
+                                                       {"--auto-convert", "--input"},
+                                                       {"--auto-convert", "--input", ""},
+                                                       {"--auto-convert", "--input", "a.m2ts", "--output", ""}};
   for (const auto &arguments : cases) {
     TempDir dir;
     RunResult run = runKestrova(dir, arguments);
@@ -74,8 +111,10 @@ TEST(HeadlessRun, UnreadableInputIsNamedAfterTheBanner) {
   };
   const Row rows[] = {
       {"missing.m2ts", "No such file or directory"},
-      {"a-folder.m2ts", "it is a directory"},
+      {"a-folder.m2ts", "it is a folder"},
+      {"a-fifo.m2ts", "it is a named pipe (FIFO)"},
   };
+  ASSERT_EQ(::mkfifo((dir / "a-fifo.m2ts").c_str(), 0600), 0);
   for (const auto &row : rows) {
     RunResult run = runKestrova(dir, {"--input", row.input, "--auto-convert", "--output", "out"});
     EXPECT_EQ(run.status, 1);
@@ -100,16 +139,108 @@ TEST(HeadlessRun, BannerShowsStoredTextsAndTheDefaultFolder) {
   EXPECT_TRUE(fs::is_directory(dir / "home/Desktop/Kestrova Output"));
 }
 
+TEST(HeadlessRun, BadSourcesAreNamedForWhatTheyAre) {
+  TempDir dir;
+  ASSERT_EQ(shell("head -c 200000 /dev/urandom > " + shellQuoted((dir / "random.m2ts").string())), 0);
+  test::writeFile(dir / "empty.m2ts", "");
+  ASSERT_EQ(shell("ffmpeg -v error -y -f lavfi -i testsrc2=size=320x240:rate=24 -t 1 -c:v libx264 -f mpegts " +
+                  shellQuoted((dir / "flat.m2ts").string())),
+            0);
+  ASSERT_EQ(shell("ffmpeg -v error -y -f lavfi -i sine -t 1 -c:a aac " + shellQuoted((dir / "sound.mkv").string())), 0);
+  ASSERT_EQ(shell("ffmpeg -v error -y -f lavfi -i testsrc2=size=320x240:rate=24 -t 1 -c:v libx264 " +
+                  shellQuoted((dir / "flat.mp4").string())),
+            0);
+  // Side by side, but MVHEVCConverter refuses the odd view width: its own reason reaches the log.
+  makeSideBySideClip(dir / "odd.mp4", "386x108", 1);
+  struct Row {
+    std::string input;
+    std::string message;
+  };
+  const Row rows[] = {
+      {"odd.mp4", "] MVHEVCConverter: error: a 386x108 picture does not split into two 4:2:0 halves"},
+      {"random.m2ts", "is not a video file ffprobe can read (" + (dir / "random.m2ts").string() + ": Invalid data"},
+      {"empty.m2ts", "is not a video file ffprobe can read"},
+      {"flat.m2ts", "no MVC (3D) view found in \"" + (dir / "flat.m2ts").string() + "\""},
+      {"sound.mkv", "no video stream in"},
+      {"flat.mp4", "no 3D video found in"},
+  };
+  for (const auto &row : rows) {
+    RunResult run = runKestrova(dir, {"--input", row.input, "--auto-convert", "--output", "out"});
+    EXPECT_EQ(run.status, 1) << row.input;
+    ASSERT_FALSE(run.lines.empty());
+    std::string output;
+    for (const auto &line : run.lines)
+      output += line + "\n";
+    EXPECT_NE(output.find(row.message), std::string::npos) << output;
+    EXPECT_EQ(run.lines.back().find("tsmuxer"), std::string::npos) << run.lines.back();
+    EXPECT_TRUE(folderContents(dir / "out").empty()) << row.input;
+  }
+}
+
+// Neither target replaces a file, or a symbolic link, of its output's name
+// unless told to; refused, the run does no work.
+TEST(HeadlessRun, ExistingOutputsAreKeptUnlessOverwriteIsGiven) {
+  TempDir dir;
+  makeSideBySideClip(dir / "clip.mp4", "384x108", 1);
+  fs::create_directories(dir / "out");
+  test::writeFile(dir / "out/clip_SBS.mp4", "the user's file");
+  fs::create_symlink("elsewhere.mov", dir / "out/clip_MV-HEVC.mov");
+  struct Row {
+    std::string target;
+    std::string existing;
+  };
+  const Row rows[] = {{"SBS 3D (MKV)", "clip_SBS.mp4"}, {"Apple Vision Pro (MV-HEVC)", "clip_MV-HEVC.mov"}};
+  for (const auto &row : rows) {
+    useTarget(dir, row.target);
+    RunResult run = runKestrova(dir, {"--input", "clip.mp4", "--auto-convert", "--output", "out"});
+    EXPECT_EQ(run.status, 1);
+    ASSERT_FALSE(run.lines.empty());
+    EXPECT_NE(run.lines.back().find("\"" + row.existing + "\" already exists in"), std::string::npos)
+        << run.lines.back();
+    EXPECT_EQ(folderContents(dir / "out"), (std::vector<std::string>{"clip_MV-HEVC.mov", "clip_SBS.mp4"}));
+  }
+  EXPECT_EQ(test::readFile(dir / "out/clip_SBS.mp4"), "the user's file");
+  EXPECT_TRUE(fs::is_symlink(dir / "out/clip_MV-HEVC.mov"));
+
+  useTarget(dir, "SBS 3D (MKV)");
+  RunResult run = runKestrova(dir, {"--input", "clip.mp4", "--auto-convert", "--output", "out", "--overwrite"});
+  EXPECT_EQ(run.status, 0) << (run.lines.empty() ? "" : run.lines.back());
+  EXPECT_EQ(test::readFile(dir / "out/clip_SBS.mp4"), test::readFile(dir / "clip.mp4"));
+}
+
+// A file system that fills up leaves nothing under a final name, no
+// temporary file and no work folder, and the message says so.
+TEST(HeadlessRun, FullFileSystemIsReportedAndLeavesNothing) {
+  if (::geteuid() != 0)
+    GTEST_SKIP() << "mounting a small tmpfs needs root";
+  TempDir dir;
+  makeSideBySideClip(dir / "clip.mp4", "768x216", 4);
+  ASSERT_GT(fs::file_size(dir / "clip.mp4"), 256u * 1024);
+  fs::create_directories(dir / "small");
+  ASSERT_EQ(::mount("tmpfs", (dir / "small").c_str(), "tmpfs", 0, "size=256k"), 0) << std::strerror(errno);
+  useTarget(dir, "SBS 3D (MKV)");
+  RunResult run = runKestrova(dir, {"--input", "clip.mp4", "--auto-convert", "--output", "small"});
+  auto left = folderContents(dir / "small");
+  ::umount((dir / "small").c_str());
+  EXPECT_EQ(run.status, 1);
+  ASSERT_FALSE(run.lines.empty());
+  EXPECT_NE(run.lines.back().find("not enough space on " + (dir / "small").string()), std::string::npos)
+      << run.lines.back();
+  EXPECT_TRUE(left.empty()) << left.front();
+}
+
 TEST(HeadlessRun, UncreatableOutputFolderFailsTheConversion) {
   TempDir dir;
-  test::writeFile(dir / "source.m2ts", "not really a stream");
+  makeSideBySideClip(dir / "source.mp4", "384x108", 1);
   test::writeFile(dir / "blocker", "a file where a folder should be");
-  RunResult run = runKestrova(dir, {"--auto-convert", "--input", "source.m2ts", "--output", "blocker/out"});
+  RunResult run = runKestrova(dir, {"--auto-convert", "--input", "source.mp4", "--output", "blocker/out"});
   EXPECT_EQ(run.status, 1);
   ASSERT_FALSE(run.lines.empty());
   EXPECT_TRUE(stripTime(run.lines.back()).starts_with("\u274C Pipeline failed: ")) << run.lines.back();
   EXPECT_NE(run.lines.back().find("blocker/out"), std::string::npos) << run.lines.back();
 }
 
+// Each bad source ends with what is wrong with the file, before any tool
+// runs, and leaves the output folder empty.
 } // namespace
 } // namespace kestrova

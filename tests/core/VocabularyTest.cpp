@@ -36,29 +36,6 @@ TEST(Vocabulary, ParsingAcceptsOnlyExactRawValues) {
   EXPECT_EQ(parseRaw<ConversionStage>("Decoding MVC\u2026"), std::nullopt);
 }
 
-TEST(Vocabulary, CasesKeepTheirDeclaredOrderAndTexts) {
-  auto stages = allCases<ConversionStage>();
-  ASSERT_EQ(stages.size(), 9u);
-  EXPECT_EQ(rawValue(stages[2]), "Interleaving NAL units...");
-  EXPECT_EQ(caseName(stages[5]), "encodingMVHEVC");
-  EXPECT_EQ(rawValue(stages[6]), "Converting to MV-HEVC...");
-  auto presets = allCases<QualityPreset>();
-  EXPECT_EQ(presets.front(), QualityPreset::ultraHigh);
-  EXPECT_EQ(presets.back(), QualityPreset::low);
-  EXPECT_EQ(rawValue(OutputTarget::sbs3D), "SBS 3D (MKV)");
-}
-
-TEST(Vocabulary, StereoModeEqualityAndText) {
-  EXPECT_NE(Stereo3DMode::mvcSingleTrack(true), Stereo3DMode::mvcSingleTrack(false));
-  EXPECT_NE(Stereo3DMode::mvcSingleTrack(false), Stereo3DMode::frameAlternate(false));
-  EXPECT_EQ(Stereo3DMode::sideBySide(), Stereo3DMode::sideBySide());
-  EXPECT_EQ(Stereo3DMode::mvcSingleTrack(true).text(), "mvcSingleTrack(rightFirst: true)");
-  EXPECT_EQ(Stereo3DMode::frameAlternate(false).text(), "frameAlternate(rightFirst: false)");
-  EXPECT_EQ(Stereo3DMode::mvcSeparateTracks().text(), "mvcSeparateTracks");
-  EXPECT_EQ(Stereo3DMode::none().text(), "none");
-  EXPECT_FALSE(Stereo3DMode::sideBySide().rightFirst());
-}
-
 TEST(Vocabulary, DurationText) {
   struct Row {
     double seconds;

@@ -25,7 +25,6 @@ struct DemuxFixture {
   DemuxFixture() {
     fs::create_directories(work);
     tools::SystemPrograms programs;
-    programs.pkill = tools.add("pkill").string(); // a recording fake, never the real pkill
     programs.which = (dir / "no-which").string();
     engine = std::make_unique<pipeline::PipelineEngine>(
         tools::ToolLocator(tools::BundlePaths{"", "/nonexistent", ""}, programs, {(dir / "tools/").string()}));
@@ -91,10 +90,9 @@ TEST(DemuxRun, Failures) {
       demux(*f.engine, f.source, f.work, true, std::nullopt);
       FAIL();
     } catch (const ConversionError &error) {
-      EXPECT_STREQ(
-          error.what(),
-          "tsmuxer not found. Debian has no tsMuxeR package: build it with scripts/build-tools from the Kestrova "
-          "sources, or place it in the tools folder (share/kestrova/tools beside the program)");
+      EXPECT_NE(std::string(error.what()).find("tsmuxer not found: build it with scripts/build-tools"),
+                std::string::npos)
+          << error.what();
     }
   }
   {
@@ -133,7 +131,6 @@ TEST(DemuxRun, CancelEndsARunningDemux) {
   canceller.join();
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(30));
   f.engine->waitForCancellation();
-  EXPECT_EQ(f.tools.calls("pkill").size(), 4u); // runs recorded by the fake
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 #include "pipeline/PipelineEngine.h"
 #include "support/TestSupport.h"
 
+#include <functional>
 #include <gtest/gtest.h>
 #include <limits>
 #include <mutex>
@@ -19,11 +20,17 @@ struct IsolatedEngine {
   std::mutex mutex;
   std::vector<std::string> engineLines;
 
+  /// An existing (empty) source file in the test's folder.
+  fs::path sourceFile(const std::string &name) {
+    test::writeFile(dir / name, "");
+    fs::create_directories(dir / "out");
+    return dir / name;
+  }
+
   IsolatedEngine()
-      : engine(tools::ToolLocator(
-            tools::BundlePaths::forPrefix((dir / "prefix").string()),
-            tools::SystemPrograms{"/bin/bash", (dir / "no-which").string(), (dir / "absent-fake-pkill").string()},
-            {(dir / "empty/").string()})) {
+      : engine(tools::ToolLocator(tools::BundlePaths::forPrefix((dir / "prefix").string()),
+                                  tools::SystemPrograms{"/bin/bash", (dir / "no-which").string()},
+                                  {(dir / "empty/").string()})) {
     engine.onLog = [this](const std::string &line) {
       std::lock_guard lock(mutex);
       engineLines.push_back(line);
@@ -43,7 +50,7 @@ std::vector<std::string> runCapturingDriverLines(PipelineEngine &engine, const C
   return lines;
 }
 
-TEST(Driver, FailedAnalysisFallsBackToDefaultsByExtension) {
+TEST(Driver, UnreadableReportFallsBackToDefaultsByExtension) {
   struct Row {
     const char *file;
     const char *stereo;
@@ -56,17 +63,65 @@ TEST(Driver, FailedAnalysisFallsBackToDefaultsByExtension) {
   };
   for (const auto &row : rows) {
     IsolatedEngine fixture;
-    fixture.engine.setSourceAnalyzer(
-        [](const fs::path &) -> SourceFileInfo { throw AnalysisError("ffprobe not found"); });
+    fixture.engine.setSourceAnalyzer([](const fs::path &) { return std::optional<SourceFileInfo>(); });
     ConversionJob job;
-    job.sourceURL = fixture.dir / row.file;
+    job.sourceURL = fixture.sourceFile(row.file);
     job.outputDirectory = fixture.dir / "out";
     auto lines = runCapturingDriverLines(fixture.engine, job, std::nullopt);
     std::vector<std::string> expected{"[Kestrova Build 134] Starting conversion...", "Analyzing source file...",
-                                      "FFProbe analysis failed: ffprobe not found",
                                       std::string("Source: 1920x1080, 24000/1001 fps, stereo: ") + row.stereo +
                                           ", rightFirst: false"};
     EXPECT_EQ(lines, expected) << row.file;
+  }
+}
+
+// Before any work: a missing ffprobe is named with its install advice, a
+// source without anything to convert is named for what it lacks, and an
+// existing output stops the run unless replacing is allowed.
+TEST(Driver, StopsBeforeAnyWork) {
+  struct Row {
+    const char *name;
+    std::function<SourceFileInfo(const fs::path &)> analyzer;
+    bool outputExists;
+    std::string message;
+  };
+  auto flat = [](const fs::path &) {
+    SourceFileInfo info;
+    info.resolution = "320x240";
+    return info;
+  };
+  auto mvc = [](const fs::path &) {
+    SourceFileInfo info;
+    info.stereoMode = Stereo3DMode::mvcSeparateTracks();
+    return info;
+  };
+  const Row rows[] = {
+      {"no ffprobe", [](const fs::path &) -> SourceFileInfo { throw AnalysisError("ffprobe not found"); }, false,
+       "ffprobe not found: install Debian's ffmpeg package"},
+      {"2D disc stream", flat, false, "no MVC (3D) view found in"},
+      {"existing output", mvc, true, "\"movie_SBS.mkv\" already exists in"},
+  };
+  for (const auto &row : rows) {
+    IsolatedEngine fixture;
+    fixture.engine.setSourceAnalyzer(row.analyzer);
+    ConversionJob job;
+    job.sourceURL = fixture.sourceFile("movie.m2ts");
+    job.outputDirectory = fixture.dir / "out";
+    job.outputTarget = OutputTarget::sbs3D;
+    if (row.outputExists)
+      test::writeFile(job.outputDirectory / "movie_SBS.mkv", "kept");
+    try {
+      fixture.engine.convert(
+          job, std::nullopt, [](ConversionStage, double) {}, nullptr);
+      ADD_FAILURE() << row.name;
+    } catch (const std::exception &error) {
+      EXPECT_NE(std::string(error.what()).find(row.message), std::string::npos) << row.name << ": " << error.what();
+    }
+    std::vector<std::string> left;
+    for (const auto &entry : fs::directory_iterator(job.outputDirectory, fs::directory_options::none))
+      left.push_back(entry.path().filename().string());
+    EXPECT_EQ(left, row.outputExists ? std::vector<std::string>{"movie_SBS.mkv"} : std::vector<std::string>{})
+        << row.name;
   }
 }
 
@@ -84,7 +139,7 @@ TEST(Driver, PreparedSourceInfoSkipsAnalysisAndReportsItsParameters) {
   info.frameRateDen = 1;
   info.stereoMode = Stereo3DMode::mvcSingleTrack(true);
   ConversionJob job;
-  job.sourceURL = fixture.dir / "clip.mkv";
+  job.sourceURL = fixture.sourceFile("clip.mkv");
   job.outputDirectory = fixture.dir / "out";
   auto lines = runCapturingDriverLines(fixture.engine, job, info);
   EXPECT_FALSE(analysed);
@@ -101,14 +156,14 @@ TEST(Driver, FrameAlternateEyeOrderIsNotTheDriversRightFirst) {
   info.frameRateDen = 1;
   info.stereoMode = Stereo3DMode::frameAlternate(true);
   ConversionJob job;
-  job.sourceURL = fixture.dir / "fa.mkv";
+  job.sourceURL = fixture.sourceFile("fa.mkv");
   job.outputDirectory = fixture.dir / "out";
   auto lines = runCapturingDriverLines(fixture.engine, job, info);
   ASSERT_FALSE(lines.empty());
   EXPECT_EQ(lines.back(), "Source: 1920x1080, 48/1 fps, stereo: frameAlternate(rightFirst: true), rightFirst: false");
 }
 
-TEST(Driver, FailedRunKeepsItsWorkDirectoryAndACancelledOneDoesNot) {
+TEST(Driver, NeitherAFailedRunWithNothingToKeepNorACancelledOneLeavesAWorkDirectory) {
   for (bool cancel : {false, true}) {
     IsolatedEngine fixture;
     fixture.engine.verboseLogging = true;
@@ -122,19 +177,16 @@ TEST(Driver, FailedRunKeepsItsWorkDirectoryAndACancelledOneDoesNot) {
         fixture.engine.cancel();
     };
     ConversionJob job;
-    job.sourceURL = fixture.dir / "movie.m2ts";
+    job.sourceURL = fixture.sourceFile("movie.m2ts");
     job.outputDirectory = fixture.dir / "out";
     SourceFileInfo info;
     info.stereoMode = Stereo3DMode::mvcSeparateTracks();
     EXPECT_ANY_THROW(fixture.engine.convert(
         job, info, [](ConversionStage, double) {}, nullptr));
-    int workDirectories = 0;
-    for (const auto &entry : fs::directory_iterator(job.outputDirectory))
-      workDirectories += entry.path().filename().string().starts_with("Kestrova_");
-    EXPECT_EQ(workDirectories, cancel ? 0 : 1);
-    EXPECT_EQ(fixture.engineLines.back(),
-              cancel ? std::string("Cancelled \u2014 cleaned up temp directory")
-                     : "Temp files preserved for debugging: " + fixture.engineLines.front().substr(24));
+    EXPECT_TRUE(fs::is_empty(job.outputDirectory));
+    if (cancel) {
+      EXPECT_EQ(fixture.engineLines.back(), "Cancelled \u2014 cleaned up temp directory");
+    }
   }
 }
 
@@ -142,10 +194,12 @@ TEST(Driver, UncreatableOutputFolderFailsWithTheFileSystemError) {
   IsolatedEngine fixture;
   test::writeFile(fixture.dir / "file", "x");
   ConversionJob job;
-  job.sourceURL = fixture.dir / "movie.m2ts";
+  job.sourceURL = fixture.sourceFile("movie.m2ts");
   job.outputDirectory = fixture.dir / "file/out";
+  SourceFileInfo info;
+  info.stereoMode = Stereo3DMode::mvcSeparateTracks();
   EXPECT_THROW(fixture.engine.convert(
-                   job, SourceFileInfo{}, [](ConversionStage, double) {}, nullptr),
+                   job, info, [](ConversionStage, double) {}, nullptr),
                fs::filesystem_error);
 }
 
@@ -154,7 +208,7 @@ TEST(Driver, SecondRunStartsUncancelled) {
   fixture.engine.cancel();
   EXPECT_TRUE(fixture.engine.isCancelled());
   ConversionJob job;
-  job.sourceURL = fixture.dir / "movie.m2ts";
+  job.sourceURL = fixture.sourceFile("movie.m2ts");
   job.outputDirectory = fixture.dir / "out";
   runCapturingDriverLines(fixture.engine, job, SourceFileInfo{});
   EXPECT_FALSE(fixture.engine.isCancelled());

@@ -90,11 +90,9 @@ TEST(LdecodDecodeStep, ArgumentsLinkAndKeptErrorLines) {
 
 TEST(LdecodDecodeStep, MissingDecoder) {
   DecodeFixture f;
-  EXPECT_EQ(
-      conversionErrorOf([&] { decodeWithLdecod(*f.engine, f.interleaved, f.work, 1, {}); }),
-      ConversionError::toolNotFound(
-          "ldecod not found. Build the JM reference decoder with scripts/build-tools from the Kestrova sources, or "
-          "place it in the tools folder (share/kestrova/tools beside the program)"));
+  auto error = conversionErrorOf([&] { decodeWithLdecod(*f.engine, f.interleaved, f.work, 1, {}); });
+  EXPECT_EQ(error.kind(), ConversionError::Kind::toolNotFound);
+  EXPECT_NE(error.detail().find("scripts/build-tools"), std::string::npos) << error.detail();
 }
 
 /// Two raw views of flat luma (dark left source, bright right source) and a
@@ -155,8 +153,9 @@ TEST(SbsEncodeStep, ExitStatusAndOutputDecideTheOutcome) {
     EXPECT_TRUE(f.logged("WARNING: ffmpeg stderr: " + longError.substr(0, 500))) << row.name;
   }
   EncodeFixture missing;
-  EXPECT_EQ(conversionErrorOf([&] { encodeSBS(*missing.engine, missing.request, {}); }),
-            ConversionError::toolNotFound("ffmpeg not found. Install via: brew install ffmpeg"));
+  auto error = conversionErrorOf([&] { encodeSBS(*missing.engine, missing.request, {}); });
+  EXPECT_EQ(error.kind(), ConversionError::Kind::toolNotFound);
+  EXPECT_NE(error.detail().find("Debian's ffmpeg package"), std::string::npos) << error.detail();
 }
 
 // Each preset must be its own rate point with the software stand-ins:

@@ -12,7 +12,6 @@ namespace fs = std::filesystem;
 
 MvcEngineFixture::MvcEngineFixture() {
   tools::SystemPrograms programs;
-  programs.pkill = tools.add("pkill").string(); // a recording fake, never the real pkill
   programs.which = (dir / "no-which").string();
   engine = std::make_unique<pipeline::PipelineEngine>(
       tools::ToolLocator(tools::BundlePaths{"", "/nonexistent", ""}, programs, {tools.path().string() + "/"}));
@@ -67,7 +66,8 @@ MvcConversionFixture::MvcConversionFixture(const std::string &sourceName, Stereo
                                              {{"index", 1}, {"codec_type", "video"}, {"codec_name", "h264"}}}}}
                                           .dump()}}}}});
   demuxWrites({".track_4113.264", ".track_4114.mvc"});
-  tools.add("MVHEVCConverter", {{"steps", {{{"stdout", "Frame 6/12 (50.0%)\n"}}, {{"write_file", "{arg2}"}}}}});
+  tools.add("MVHEVCConverter",
+            {{"steps", {{{"stdout", "Frame 6/12 (50.0%)\n"}}, {{"write_file", "{arg2}"}, {"content", "spatial"}}}}});
 }
 
 void MvcConversionFixture::demuxWrites(const std::vector<std::string> &suffixes, int mvcFrames) {

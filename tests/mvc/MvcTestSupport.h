@@ -18,7 +18,7 @@
 namespace kestrova::test {
 
 /// An engine that finds its tools only in a folder of doubles (plus the real
-/// programs the test links in), with a fake pkill and a recorded log.
+/// programs the test links in), with a recorded log.
 struct MvcEngineFixture {
   TempDir dir;
   // Shaped like an installed tools folder: ldecod-pipe looks for ldecod

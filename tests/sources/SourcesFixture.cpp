@@ -16,7 +16,6 @@ SourcesFixture::SourcesFixture() {
   tools.addReal("ffmpeg", "/usr/bin/ffmpeg");
   tools.addReal("ffprobe", "/usr/bin/ffprobe");
   kestrova::tools::SystemPrograms programs;
-  programs.pkill = tools.add("pkill").string(); // a recording fake, never the real pkill
   programs.which = (dir / "no-which").string();
   engine = std::make_unique<pipeline::PipelineEngine>(kestrova::tools::ToolLocator(
       kestrova::tools::BundlePaths{"", "/nonexistent", ""}, programs, {(dir / "tools/").string()}));

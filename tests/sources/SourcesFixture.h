@@ -9,7 +9,7 @@
 namespace kestrova::test {
 
 /// An engine whose tools are a test folder: the real ffmpeg and ffprobe
-/// linked in, fakes for everything else (pkill always a recording fake).
+/// linked in, fakes for everything else.
 struct SourcesFixture {
   TempDir dir;
   FakeToolFolder tools{dir / "tools"};

@@ -12,7 +12,6 @@ namespace fs = std::filesystem;
 using test::FakeToolFolder;
 using test::TempDir;
 
-// An engine whose pkill is a recording double: the real pkill never runs.
 struct CancelFixture {
   TempDir dir;
   FakeToolFolder fakes{dir / "fakes"};
@@ -20,22 +19,11 @@ struct CancelFixture {
 
   CancelFixture() {
     SystemPrograms programs;
-    programs.pkill = fakes.add("pkill").string();
     programs.which = fakes.add("which").string();
     engine = std::make_unique<pipeline::PipelineEngine>(
         ToolLocator(BundlePaths::forPrefix((dir / "prefix").string()), programs, {(dir / "none/").string()}));
   }
-
-  std::vector<std::vector<std::string>> pkillRuns() const {
-    std::vector<std::vector<std::string>> runs;
-    for (const auto &call : fakes.calls("pkill"))
-      runs.push_back(call.args);
-    return runs;
-  }
 };
-
-const std::vector<std::vector<std::string>> kExpectedPkillRuns = {
-    {"-f", "ldecod-pipe"}, {"-f", "yuv_hstack"}, {"-f", "MVHEVCConverter"}, {"-f", "ffmpeg"}};
 
 std::vector<int> readPids(const fs::path &file) {
   std::vector<int> pids;
@@ -50,16 +38,22 @@ void waitForFile(const fs::path &file) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
 }
 
+void expectEnded(int pid) {
+  for (int i = 0; i < 500 && test::processAlive(pid); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_FALSE(test::processAlive(pid)) << "process " << pid << " survived";
+}
+
 TEST(Cancellation, WithoutAProcessOnlyTheFlagIsSet) {
   CancelFixture f;
   f.engine->cancel();
   f.engine->waitForCancellation();
   EXPECT_TRUE(f.engine->isCancelled());
   EXPECT_TRUE(f.engine->stopToken().stop_requested());
-  EXPECT_TRUE(f.pkillRuns().empty());
+  EXPECT_THROW(f.engine->createCurrentProcess({"/bin/true", {}, {}}), ConversionError) << "no new tool after a cancel";
 }
 
-TEST(Cancellation, EndsAPipelinesWholeProcessGroupThenRunsPkill) {
+TEST(Cancellation, EndsAPipelinesWholeProcessGroup) {
   CancelFixture f;
   fs::path pids = f.dir / "pids";
   ProcessLaunch launch;
@@ -76,12 +70,35 @@ TEST(Cancellation, EndsAPipelinesWholeProcessGroupThenRunsPkill) {
   EXPECT_TRUE(status.signalled);
   EXPECT_EQ(status.terminationStatus, SIGTERM);
   f.engine->waitForCancellation();
-  for (int pid : readPids(pids)) {
-    for (int i = 0; i < 300 && test::processAlive(pid); ++i)
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    EXPECT_FALSE(test::processAlive(pid)) << "grandchild " << pid << " survived";
-  }
-  EXPECT_EQ(f.pkillRuns(), kExpectedPkillRuns);
+  for (int pid : readPids(pids))
+    expectEnded(pid);
+}
+
+// A helper that left its group and whose parent died is re-parented to the
+// subreaper (this test program) and still ended; its sibling of another name is not.
+TEST(Cancellation, EndsHelpersThatLeftTheirGroupButNothingElse) {
+  ASSERT_TRUE(becomeChildSubreaper());
+  CancelFixture f;
+  fs::path pids = f.dir / "pids";
+  ProcessLaunch launch;
+  launch.executable = "/bin/bash";
+  launch.arguments = {"-c", "exec >/dev/null 2>&1; setsid bash -c 'exec -a ffmpeg-helper sleep 60' & a=$!; "
+                            "setsid sleep 61 & b=$!; "
+                            "echo $a $b > '" +
+                                pids.string() + "'"};
+  auto process = f.engine->createCurrentProcess(launch);
+  process->start();
+  process->wait();
+  waitForFile(pids);
+  auto started = readPids(pids);
+  ASSERT_EQ(started.size(), 2u);
+  f.engine->cancel();
+  f.engine->waitForCancellation();
+  expectEnded(started[0]);
+  EXPECT_TRUE(test::processAlive(started[1])) << "a process not named like a helper was ended";
+  ::kill(started[1], SIGKILL);
+  for (int pid : started)
+    ::waitpid(pid, nullptr, 0); // both are this program's children now
 }
 
 TEST(Cancellation, ChildIgnoringSigtermIsKilledAfterTheGracePeriod) {
@@ -103,35 +120,38 @@ TEST(Cancellation, ChildIgnoringSigtermIsKilledAfterTheGracePeriod) {
   EXPECT_EQ(status.terminationStatus, SIGKILL);
   // About 3 s of grace, then SIGKILL: generous bounds, not a timing test.
   EXPECT_GE(waited, std::chrono::milliseconds(2500));
-  EXPECT_LE(waited, std::chrono::milliseconds(8000));
   f.engine->waitForCancellation();
-  EXPECT_EQ(f.pkillRuns(), kExpectedPkillRuns);
 }
 
-TEST(Cancellation, FinishedProcessIsNotSignalledButPkillStillRuns) {
-  CancelFixture f;
-  ProcessLaunch launch;
-  launch.executable = "/bin/true";
-  auto process = f.engine->createCurrentProcess(launch);
-  process->start();
-  process->wait();
-  f.engine->cancel();
-  f.engine->waitForCancellation();
-  EXPECT_EQ(f.pkillRuns(), kExpectedPkillRuns);
-}
-
-TEST(Cancellation, PkillThatCannotStartIsIgnored) {
-  TempDir dir;
-  SystemPrograms programs;
-  programs.pkill = (dir / "no-such-pkill").string();
-  ProcessLaunch launch;
-  launch.executable = "/bin/sleep";
-  launch.arguments = {"30"};
-  auto process = Process::create(launch);
-  process->start();
-  signalCancellation(*process);
-  EXPECT_NO_THROW(finishCancellation(process, programs, 30, std::chrono::milliseconds(10)));
-  EXPECT_TRUE(process->wait().signalled);
+// The tree is read from a /proc of the test's making: only root's
+// descendants are listed, whatever their names, and a name holding ") " does
+// not shift the fields.
+TEST(Cancellation, DescendantsAreFoundByParentChainAndCommandLine) {
+  TempDir proc;
+  struct Entry {
+    int pid;
+    int parent;
+    std::string name;
+    std::string commandLine; // NUL-separated arguments
+  };
+  const Entry entries[] = {
+      {100, 1, "kestrova", std::string("kestrova\0--auto-convert", 23)},
+      {101, 100, "ffmpeg", std::string("/usr/bin/ffmpeg\0-i\0x", 21)},
+      {102, 100, "bash", std::string("bash\0script.sh", 14)},
+      {103, 102, "a) S 7 (", std::string("/t/yuv_hstack\0001\0002", 17)},
+      {104, 103, "sleep", "sleep"},
+      {200, 1, "ffmpeg", "ffmpeg"},             // someone else's
+      {201, 200, "ldecod-pipe", "ldecod-pipe"}, // and its child
+  };
+  for (const auto &e : entries) {
+    test::writeFile(proc / std::to_string(e.pid) / "stat",
+                    std::to_string(e.pid) + " (" + e.name + ") S " + std::to_string(e.parent) + " 1 1 0");
+    test::writeFile(proc / std::to_string(e.pid) / "cmdline", e.commandLine);
+  }
+  test::writeFile(proc / "self" / "stat", "1 (x) S 0");
+  auto found = descendantsMatching(100, kHelperNames, proc.path());
+  std::sort(found.begin(), found.end());
+  EXPECT_EQ(found, (std::vector<pid_t>{101, 103}));
 }
 
 } // namespace

@@ -1,0 +1,94 @@
+#include "tools/StagedOutputs.h"
+
+#include "core/Errors.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+namespace kestrova::tools {
+namespace fs = std::filesystem;
+
+namespace {
+
+// The first `limit` bytes of `text`, never cutting a UTF-8 character in two.
+std::string utf8Prefix(const std::string &text, std::size_t limit) {
+  if (text.size() <= limit)
+    return text;
+  std::size_t end = limit;
+  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80)
+    --end;
+  return text.substr(0, end);
+}
+
+// rename() that refuses to replace: the kernel's RENAME_NOREPLACE where the
+// file system has it (exFAT through FUSE may answer EINVAL), else a check
+// just before the rename.
+void renameWithoutReplacing(const fs::path &from, const fs::path &to) {
+  constexpr unsigned kNoReplace = 1; // RENAME_NOREPLACE
+  if (::syscall(SYS_renameat2, AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), kNoReplace) == 0)
+    return;
+  int error = errno;
+  if (error == EEXIST)
+    throw OutputExistsError(to);
+  if (error != EINVAL && error != ENOSYS)
+    throw fs::filesystem_error("cannot give the output its name", from, to,
+                               std::error_code(error, std::generic_category()));
+  std::error_code ec;
+  if (fs::exists(fs::symlink_status(to, ec)))
+    throw OutputExistsError(to);
+  fs::rename(from, to);
+}
+
+} // namespace
+
+fs::path temporaryOutputPath(const fs::path &finalPath, std::string_view token) {
+  const std::string prefix = "." + std::string(token) + "-";
+  const std::string extension = finalPath.extension().string();
+  const std::string stem = finalPath.stem().string();
+  std::size_t room =
+      kMaxFileNameBytes > prefix.size() + extension.size() ? kMaxFileNameBytes - prefix.size() - extension.size() : 0;
+  return finalPath.parent_path() / (prefix + utf8Prefix(stem, room) + extension);
+}
+
+StagedOutputs::StagedOutputs(std::string token, bool replaceExisting)
+    : token_(std::move(token)), replaceExisting_(replaceExisting) {}
+
+StagedOutputs::~StagedOutputs() {
+  for (const auto &entry : entries_) {
+    if (entry.committed)
+      continue;
+    std::error_code ignored;
+    fs::remove(entry.temporaryPath, ignored);
+  }
+}
+
+fs::path StagedOutputs::stage(const fs::path &finalPath) {
+  for (const auto &entry : entries_)
+    if (entry.finalPath == finalPath)
+      return entry.temporaryPath;
+  entries_.push_back({finalPath, temporaryOutputPath(finalPath, token_), false});
+  return entries_.back().temporaryPath;
+}
+
+void StagedOutputs::commit() {
+  for (const auto &entry : entries_) {
+    std::error_code ec;
+    if (!entry.committed && fs::is_regular_file(entry.temporaryPath, ec) && fs::file_size(entry.temporaryPath, ec) == 0)
+      throw ConversionError::encodingFailed("nothing was written to " + entry.finalPath.filename().string());
+  }
+  for (auto &entry : entries_) {
+    std::error_code ec;
+    if (entry.committed || !fs::exists(fs::symlink_status(entry.temporaryPath, ec)))
+      continue;
+    if (replaceExisting_)
+      fs::rename(entry.temporaryPath, entry.finalPath);
+    else
+      renameWithoutReplacing(entry.temporaryPath, entry.finalPath);
+    entry.committed = true;
+  }
+}
+
+} // namespace kestrova::tools

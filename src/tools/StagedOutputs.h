@@ -1,0 +1,55 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kestrova::tools {
+
+/// The longest file name (in bytes) the file systems users have accept.
+inline constexpr std::size_t kMaxFileNameBytes = 255;
+
+/// The name under which `finalPath` is written until it is complete: hidden,
+/// in the same folder (so the final rename stays on one file system), with
+/// the same extension (tools choose the container by it):
+/// "." + token + "-" + final name. When that would pass kMaxFileNameBytes,
+/// the stem is shortened at a character boundary, so a temporary name never
+/// fails where the final name would not.
+std::filesystem::path temporaryOutputPath(const std::filesystem::path &finalPath, std::string_view token);
+
+/// Outputs written under temporary names and given their final names only
+/// when the whole run succeeded. Whatever was not committed is removed on
+/// destruction, so a failed or cancelled run leaves nothing under a final
+/// name and no temporary file either.
+class StagedOutputs {
+public:
+  /// `token` makes the temporary names of this run; with `replaceExisting`
+  /// off, committing never replaces a file that appeared meanwhile.
+  StagedOutputs(std::string token, bool replaceExisting);
+  ~StagedOutputs();
+  StagedOutputs(const StagedOutputs &) = delete;
+  StagedOutputs &operator=(const StagedOutputs &) = delete;
+
+  /// Registers `finalPath` and returns the temporary path to write instead.
+  /// Registering the same path again returns the same temporary path.
+  std::filesystem::path stage(const std::filesystem::path &finalPath);
+
+  /// Renames every staged file that exists to its final name, in the order
+  /// staged. Throws ConversionError::encodingFailed for an empty file (a
+  /// tool that wrote nothing), OutputExistsError when a final name is taken
+  /// and replacing is off, std::filesystem::filesystem_error otherwise.
+  void commit();
+
+private:
+  struct Entry {
+    std::filesystem::path finalPath;
+    std::filesystem::path temporaryPath;
+    bool committed = false;
+  };
+  std::string token_;
+  bool replaceExisting_;
+  std::vector<Entry> entries_;
+};
+
+} // namespace kestrova::tools

@@ -1,0 +1,104 @@
+// Outputs under temporary names, on the file systems users write to: the
+// test's own and, as root, exFAT through FUSE on a loop image (where the
+// kernel's no-replace rename may be missing).
+#include "tools/StagedOutputs.h"
+#include "core/Errors.h"
+#include "support/TestSupport.h"
+#include "tools/Process.h"
+
+#include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <unistd.h>
+
+namespace kestrova::tools {
+namespace {
+namespace fs = std::filesystem;
+using test::TempDir;
+
+std::string sh(const std::string &command) {
+  auto run = runAndCollect({"/bin/sh", {"-c", command}, {}});
+  return run.status.success() ? run.standardOutput : std::string();
+}
+
+// An exFAT file system mounted at `folder` for the life of the object, or nothing.
+class ExfatMount {
+public:
+  explicit ExfatMount(const TempDir &dir) : mountPoint_(dir / "exfat") {
+    if (::geteuid() != 0 || !fs::exists("/usr/sbin/mount.exfat-fuse"))
+      return;
+    fs::create_directories(mountPoint_);
+    const std::string image = (dir / "exfat.img").string();
+    loop_ = sh("truncate -s 8M '" + image + "' && mkfs.exfat '" + image + "' >/dev/null && losetup -f --show '" +
+               image + "'");
+    if (!loop_.empty() && loop_.back() == '\n')
+      loop_.pop_back();
+    mounted_ =
+        !loop_.empty() && !sh("mount.exfat-fuse " + loop_ + " '" + mountPoint_.string() + "' && echo ok").empty();
+  }
+  ~ExfatMount() {
+    if (mounted_)
+      ::umount(mountPoint_.c_str());
+    if (!loop_.empty())
+      sh("losetup -d " + loop_);
+  }
+  bool mounted() const { return mounted_; }
+  const fs::path &folder() const { return mountPoint_; }
+
+private:
+  fs::path mountPoint_;
+  std::string loop_;
+  bool mounted_ = false;
+};
+
+TEST(StagedOutputs, TemporaryNamesStayWithinTheNameLimitAndKeepTheExtension) {
+  const std::string longStem(250, 'a');
+  const std::string accented = std::string(240, 'b') + "\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9"; // 252 bytes
+  for (const std::string &stem : {std::string("clip_SBS"), longStem, accented}) {
+    fs::path temporary = temporaryOutputPath("/out/" + stem + ".mkv", "Kestrova_0000ABCD");
+    std::string name = temporary.filename().string();
+    EXPECT_LE(name.size(), kMaxFileNameBytes) << stem.size();
+    EXPECT_TRUE(name.starts_with(".Kestrova_0000ABCD-"));
+    EXPECT_EQ(temporary.extension(), ".mkv");
+    EXPECT_EQ(temporary.parent_path(), "/out");
+    EXPECT_NE(static_cast<unsigned char>(name[name.size() - 5]), 0xC3) << "a character was cut in two";
+  }
+}
+
+TEST(StagedOutputs, CommitNeverReplacesUnlessAllowedAndUncommittedFilesGo) {
+  TempDir dir;
+  ExfatMount exfat(dir);
+  std::vector<fs::path> folders{dir / "plain"};
+  if (exfat.mounted())
+    folders.push_back(exfat.folder());
+  fs::create_directories(dir / "plain");
+  for (const auto &folder : folders) {
+    SCOPED_TRACE(folder.string());
+    const fs::path output = folder / "clip_SBS.mkv";
+    test::writeFile(output, "the user's");
+    fs::path first;
+    {
+      StagedOutputs staged("Kestrova_00000001", false);
+      first = staged.stage(output);
+      test::writeFile(first, "new");
+      EXPECT_THROW(staged.commit(), OutputExistsError);
+    }
+    EXPECT_EQ(test::readFile(output), "the user's");
+    EXPECT_FALSE(fs::exists(first)) << "an uncommitted file is removed";
+    {
+      StagedOutputs staged("Kestrova_00000002", true);
+      test::writeFile(staged.stage(output), "new");
+      staged.commit();
+    }
+    EXPECT_EQ(test::readFile(output), "new");
+    {
+      StagedOutputs staged("Kestrova_00000003", true);
+      test::writeFile(staged.stage(folder / "empty.mkv"), "");
+      EXPECT_THROW(staged.commit(), ConversionError) << "an empty output is a failure";
+    }
+    fs::remove(output);
+    EXPECT_TRUE(fs::is_empty(folder));
+  }
+}
+
+} // namespace
+} // namespace kestrova::tools
