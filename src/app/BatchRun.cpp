@@ -136,6 +136,8 @@ private:
       FilePlan p;
       p.job =
           ConversionJob{file, outputDirectory, m.qualityPreset(), m.outputCodec(), m.outputTarget(), m.durationLimit()};
+      // Only what the user agreed to before the run may be replaced.
+      p.job.replaceExisting = m.replacingExisting();
       p.sourceInfo = m.sourceInfo();
       p.fileStart = m.now();
       p.useCache = m.cacheApplies(file);

@@ -70,7 +70,7 @@ struct ModelEnvironment {
   SourceAnalyzerFn analyzer;
   /// Default: the engine (missing functions are filled in).
   ConversionRunner runner;
-  /// Default: existingOutputs.
+  /// Default: existingOutputs (the pipeline's own plan).
   OutputConflictsFn outputConflicts;
   /// The user's Desktop directory; absent when the platform has none.
   std::optional<std::filesystem::path> desktopDirectory;

@@ -16,9 +16,8 @@ namespace kestrova::app {
 using OutputConflictsFn = std::function<std::vector<std::filesystem::path>(
     const ConversionJob &job, const std::optional<SourceFileInfo> &sourceInfo)>;
 
-/// The names the pipelines give their results for `job` and a source of the
-/// analysed layout (an unknown layout is taken as a Blu-ray 3D stream), and
-/// of those the ones present.
+/// The files the pipeline plans for `job` and a source of the analysed
+/// layout (an unknown layout is taken as a Blu-ray 3D stream) that exist.
 std::vector<std::filesystem::path> existingOutputs(const ConversionJob &job,
                                                    const std::optional<SourceFileInfo> &sourceInfo);
 

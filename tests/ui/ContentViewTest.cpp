@@ -354,8 +354,11 @@ private slots:
     QCOMPARE(h.fixture().dialogs->askedToReplace.size(), 1u);
     QCOMPARE(h.fixture().dialogs->askedToReplace[0], std::vector<fs::path>{earlier});
     QCOMPARE(h.model().isConverting(), replace);
-    if (replace)
+    if (replace) {
+      QVERIFY(WindowHarness::waitFor([&] { return h.model().currentStage() == kestrova::ConversionStage::encoding; }));
+      QVERIFY(h.lastJobReplaces());
       h.finish(WindowHarness::Outcome::succeed);
+    }
     QCOMPARE(kestrova::test::readFile(earlier) == "earlier result", !replace);
   }
 

@@ -21,6 +21,7 @@ struct WindowHarness::Gate {
   std::string detail;
   double fraction = 0;
   bool fromZero = true;
+  bool replaceExisting = false;
 };
 
 WindowHarness::WindowHarness() : gate_(std::make_shared<Gate>()) {
@@ -30,6 +31,7 @@ WindowHarness::WindowHarness() : gate_(std::make_shared<Gate>()) {
                                          engine](const ConversionJob &job, const std::optional<SourceFileInfo> &,
                                                  pipeline::ProgressHandler progress, LogFn) -> ConversionResult {
     std::unique_lock lock(gate->mutex);
+    gate->replaceExisting = job.replaceExisting;
     if (gate->fromZero)
       progress(ConversionStage::encoding, 0.0);
     progress(ConversionStage::encoding, gate->fraction);
@@ -66,6 +68,11 @@ fs::path WindowHarness::source(const std::string &name, double seconds, bool has
   std::lock_guard lock(*fixture_.analysesMutex);
   (*fixture_.analyses)[file] = info;
   return file;
+}
+
+bool WindowHarness::lastJobReplaces() const {
+  std::lock_guard lock(gate_->mutex);
+  return gate_->replaceExisting;
 }
 
 bool WindowHarness::waitFor(const std::function<bool()> &done) {

@@ -37,6 +37,9 @@ public:
   /// `detail`), then waits for the run to end.
   void finish(Outcome outcome, std::string detail = "ffmpeg exited with code 1");
 
+  /// Whether the last conversion started was allowed to replace existing files.
+  bool lastJobReplaces() const;
+
   /// The named child widget of the window, or null.
   template <class T> T *find(const char *name) const { return window_->findChild<T *>(name); }
 
