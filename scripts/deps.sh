@@ -6,7 +6,7 @@ kestrova_packages_run=(
   nlohmann-json3-dev libfmt-dev
   ffmpeg
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libx265-dev
-  qt6-base-dev fonts-dejavu-core
+  qt6-base-dev qt6-svg-dev fonts-dejavu-core
   zlib1g-dev libfreetype-dev nasm curl patch python3
 )
 kestrova_packages_test=(

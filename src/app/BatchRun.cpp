@@ -136,6 +136,8 @@ private:
       FilePlan p;
       p.job =
           ConversionJob{file, outputDirectory, m.qualityPreset(), m.outputCodec(), m.outputTarget(), m.durationLimit()};
+      // Only what the user agreed to before the run may be replaced.
+      p.job.replaceExisting = m.replacingExisting();
       p.sourceInfo = m.sourceInfo();
       p.fileStart = m.now();
       p.useCache = m.cacheApplies(file);
@@ -206,10 +208,13 @@ void ConverterModel::startConversion() {
     runList = {*sourceFileURL_};
     assign(isBatchMode_, false, ModelField::isBatchMode);
   }
+  if (!mayReplaceOutputs(runList))
+    return;
   assign(isConverting_, true, ModelField::isConverting);
   assign(batchCompletedCount_, std::int64_t{0}, ModelField::batchCompletedCount);
   assign(currentQueueIndex_, std::int64_t{0}, ModelField::currentQueueIndex);
   assign(batchOutputURLs_, std::vector<fs::path>(), ModelField::batchOutputURLs);
+  convertedSources_.clear();
   assign(conversionStartTime_, std::optional<TimePoint>(now()), ModelField::conversionStartTime);
   assign(conversionEndTime_, std::optional<TimePoint>(), ModelField::conversionEndTime);
   env_.engine->beginRun();
@@ -220,6 +225,27 @@ void ConverterModel::startConversion() {
   auto runner = std::make_shared<BatchRunner>(weak_from_this(), env_.executor, env_.runner, env_.engine, gate_,
                                               runCancelled_, std::move(runList), isBatchMode_, *outputDirectory_);
   conversionTask_ = std::jthread([runner](std::stop_token stop) { runner->run(stop); });
+}
+
+bool ConverterModel::mayReplaceOutputs(const std::vector<fs::path> &runList) {
+  replaceExisting_ = false;
+  std::vector<fs::path> existing;
+  for (const auto &file : runList) {
+    ConversionJob job{file, *outputDirectory_, qualityPreset_, outputCodec_, outputTarget_, durationLimit()};
+    auto info = fileInfoMap_.find(file);
+    auto found = env_.outputConflicts(job, info != fileInfoMap_.end() ? std::optional<SourceFileInfo>(info->second)
+                                                                      : std::nullopt);
+    existing.insert(existing.end(), found.begin(), found.end());
+  }
+  if (existing.empty())
+    return true;
+  if (env_.dialogs && env_.dialogs->confirmReplace(existing)) {
+    replaceExisting_ = true;
+    appendLog(fmt::format("Replacing {} existing file(s) in {}", existing.size(), outputDirectory_->string()));
+    return true;
+  }
+  appendLog("Not converted: " + existing.front().filename().string() + " exists and was kept");
+  return false;
 }
 
 void ConverterModel::cancelConversion() {
@@ -242,10 +268,15 @@ void ConverterModel::beginFile(std::int64_t index) {
   assign(progress_, 0.0, ModelField::progress);
   assign(estimatedTimeRemaining_, std::optional<std::string>(), ModelField::estimatedTimeRemaining);
   eta_ = EtaState{};
+  fileProgress_.reset();
   assign(errorMessage_, std::optional<std::string>(), ModelField::errorMessage);
 }
 
 void ConverterModel::recordOutput(const ConversionResult &result) {
+  if (auto index = static_cast<std::size_t>(currentQueueIndex_); isBatchMode_ && index < fileQueue_.size())
+    convertedSources_.push_back(fileQueue_[index]);
+  else if (sourceFileURL_)
+    convertedSources_.push_back(*sourceFileURL_);
   fs::path output(result.outputPath);
   assign(lastOutputURL_, std::optional<fs::path>(output), ModelField::lastOutputURL);
   batchOutputURLs_.push_back(output);
@@ -255,8 +286,9 @@ void ConverterModel::recordOutput(const ConversionResult &result) {
 
 void ConverterModel::reportProgress(ConversionStage stage, double fraction, TimePoint fileStart) {
   assign(currentStage_, stage, ModelField::currentStage);
-  assign(progress_, fraction, ModelField::progress);
-  EtaUpdate update = updateEta(eta_, fileStart, fraction, now());
+  double shown = fileProgress_.shown(fraction);
+  assign(progress_, shown, ModelField::progress);
+  EtaUpdate update = updateEta(eta_, fileStart, shown, now());
   if (update.kind == EtaUpdate::Kind::clear)
     assign(estimatedTimeRemaining_, std::optional<std::string>(), ModelField::estimatedTimeRemaining);
   else if (update.kind == EtaUpdate::Kind::set)

@@ -1,4 +1,5 @@
 #include "app/ConverterModel.h"
+#include "cli/CommandLine.h"
 
 #include "analysis/FFProbe.h"
 #include "app/BatchGate.h"
@@ -31,6 +32,8 @@ ConverterModel::ConverterModel(ModelEnvironment environment)
     env_.runner.convert = std::move(defaults.convert);
   if (!env_.runner.convertCachedSbs)
     env_.runner.convertCachedSbs = std::move(defaults.convertCachedSbs);
+  if (!env_.outputConflicts)
+    env_.outputConflicts = existingOutputs;
   if (!env_.analyzer) {
     env_.analyzer = [locator = env_.engine->locator()](const fs::path &source, const LogFn &onLog) {
       return analysis::FFProbe(locator, onLog).analyze(source);
@@ -169,15 +172,21 @@ void ConverterModel::revealInFinder() {
   env_.revealer->reveal(batchOutputURLs_);
 }
 
+bool ConverterModel::selectionConvertible() const {
+  if (!sourceFileURL_)
+    return false;
+  return fileQueue_.size() >= 2 || !sourceInfo_ || sourceInfo_->hasMVCStream;
+}
+
 void ConverterModel::handleCommandLineArguments() {
   if (cliArgsHandled_)
     return;
   const auto &args = env_.arguments;
-  auto input = std::find(args.begin(), args.end(), "--input");
-  if (input == args.end() || std::next(input) == args.end())
+  std::vector<std::string> inputs = cli::windowInputs(args);
+  if (inputs.empty())
     return;
   cliArgsHandled_ = true;
-  addFiles({fs::path(*std::next(input))});
+  addFiles(std::vector<fs::path>(inputs.begin(), inputs.end()));
   auto output = std::find(args.begin(), args.end(), "--output");
   if (output != args.end() && std::next(output) != args.end())
     setOutputDirectory(fs::path(*std::next(output)));

@@ -5,6 +5,7 @@
 #include "app/MainThreadExecutor.h"
 #include "app/ModelField.h"
 #include "app/Notifier.h"
+#include "app/OutputConflicts.h"
 #include "app/ProgressEta.h"
 #include "app/Revealer.h"
 #include "core/ConversionStage.h"
@@ -69,6 +70,8 @@ struct ModelEnvironment {
   SourceAnalyzerFn analyzer;
   /// Default: the engine (missing functions are filled in).
   ConversionRunner runner;
+  /// Default: existingOutputs (the pipeline's own plan).
+  OutputConflictsFn outputConflicts;
   /// The user's Desktop directory; absent when the platform has none.
   std::optional<std::filesystem::path> desktopDirectory;
   /// The user's home directory (command-line hand-off default).
@@ -169,12 +172,20 @@ public:
   const std::optional<std::filesystem::path> &lastOutputURL() const { return lastOutputURL_; }
   const std::vector<std::filesystem::path> &batchOutputURLs() const { return batchOutputURLs_; }
   const std::optional<std::string> &estimatedTimeRemaining() const { return estimatedTimeRemaining_; }
+  /// The sources the current or last run has converted, in order; changes
+  /// with `batchCompletedCount`.
+  const std::vector<std::filesystem::path> &convertedSources() const { return convertedSources_; }
+  /// True unless the selected file's analysis found no 3D in it and it is
+  /// the only file queued (a batch skips such files by itself).
+  bool selectionConvertible() const;
 
   // Unpublished state -----------------------------------------------------
   bool isInitialized() const { return isInitialized_; }
   const std::optional<CachedSBS> &cachedSBS() const { return cachedSBS_; }
   const EtaState &etaState() const { return eta_; }
   bool cliArgsHandled() const { return cliArgsHandled_; }
+  /// Whether the user agreed to replace existing outputs for this run.
+  bool replacingExisting() const { return replaceExisting_; }
   pipeline::PipelineEngine &pipelineEngine() const { return *env_.engine; }
   /// The run summary; absent unless both run times are present.
   std::optional<std::string> conversionTimeSummary() const;
@@ -209,6 +220,8 @@ private:
   void recordOutput(const ConversionResult &result);
   void finishRun(bool cancelled, std::size_t fileCount);
   void failRun(const std::string &description, bool cancelled);
+  /// Asks before a run replaces files; false when it must not start.
+  bool mayReplaceOutputs(const std::vector<std::filesystem::path> &runList);
   /// Set by cancelConversion for the run in progress.
   std::shared_ptr<std::atomic<bool>> runCancelled_ = std::make_shared<std::atomic<bool>>(false);
 
@@ -243,7 +256,11 @@ private:
   std::vector<std::filesystem::path> batchOutputURLs_;
   std::optional<std::string> estimatedTimeRemaining_;
   EtaState eta_;
+  FileProgress fileProgress_;
+  std::vector<std::filesystem::path> convertedSources_;
   bool cliArgsHandled_ = false;
+  /// The user agreed to replace existing outputs for the run in progress.
+  bool replaceExisting_ = false;
 
   /// Shared with the batch worker: it waits there for the selected file's
   /// analysis to end.

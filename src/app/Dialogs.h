@@ -20,13 +20,15 @@ struct ChooseDirectoryRequest {
   bool canCreateDirectories = true;
 };
 
-/// Modal choosers of the desktop toolkit. Both block until the user answers;
-/// a cancelled chooser returns an empty list or nothing.
+/// Modal choosers and questions of the desktop toolkit. Each blocks until the
+/// user answers; a cancelled chooser returns an empty list or nothing.
 class Dialogs {
 public:
   virtual ~Dialogs() = default;
   virtual std::vector<std::filesystem::path> openFiles(const OpenFilesRequest &request) = 0;
   virtual std::optional<std::filesystem::path> chooseDirectory(const ChooseDirectoryRequest &request) = 0;
+  /// Asks whether `existing` may be replaced; true only on an explicit yes.
+  virtual bool confirmReplace(const std::vector<std::filesystem::path> &existing) = 0;
 };
 
 } // namespace kestrova::app

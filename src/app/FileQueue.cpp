@@ -94,7 +94,7 @@ void ConverterModel::startSelectedAnalysis(const fs::path &url) {
   });
 }
 
-void ConverterModel::finishSelectedAnalysis(const fs::path &, std::optional<SourceFileInfo> info,
+void ConverterModel::finishSelectedAnalysis(const fs::path &url, std::optional<SourceFileInfo> info,
                                             std::exception_ptr failure) {
   if (failure) {
     try {
@@ -111,6 +111,9 @@ void ConverterModel::finishSelectedAnalysis(const fs::path &, std::optional<Sour
     }
   } else if (info) {
     assign(sourceInfo_, info, ModelField::sourceInfo);
+    // The queue rows show what is known of each file, however it was chosen.
+    fileInfoMap_[url] = *info;
+    changed(ModelField::fileInfoMap);
     if (info->hasMVCStream) {
       assign(errorMessage_, std::optional<std::string>(), ModelField::errorMessage);
       appendLog(fmt::format("Source parsed: {}, {}, mode: {}, MVC track: {}", info->resolution, durationText(*info),
@@ -245,6 +248,7 @@ void ConverterModel::resetForNewConversion() {
   assign(isBatchMode_, false, ModelField::isBatchMode);
   assign(lastOutputURL_, std::optional<fs::path>(), ModelField::lastOutputURL);
   assign(batchOutputURLs_, std::vector<fs::path>(), ModelField::batchOutputURLs);
+  convertedSources_.clear();
   assign(sourceFileURL_, std::optional<fs::path>(), ModelField::sourceFileURL);
   assign(sourceInfo_, std::optional<SourceFileInfo>(), ModelField::sourceInfo);
 }

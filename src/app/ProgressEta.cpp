@@ -40,10 +40,20 @@ EtaUpdate updateEta(EtaState &state, TimePoint fileStart, double p, TimePoint no
     return {EtaUpdate::Kind::keep, {}};
 
   auto fromElapsed = [&] { return (1.0 - p) * secondsBetween(fileStart, now) / p; };
-  double eta = 0.0;
+  auto sample = [&] {
+    state.lastUpdate = now;
+    state.lastSampleTime = now;
+    state.lastProgress = p;
+  };
+  // A fraction that arrives at once says nothing about speed: the first
+  // sample only starts the clock, or a step that begins far in would read
+  // as "0 sec remaining".
   if (!state.lastSampleTime) {
-    eta = fromElapsed();
-  } else {
+    sample();
+    return {EtaUpdate::Kind::clear, {}};
+  }
+  double eta = 0.0;
+  {
     double dt = secondsBetween(*state.lastSampleTime, now);
     double dp = p - state.lastProgress;
     if (dt > 0 && dp > 0.001) {
@@ -54,10 +64,16 @@ EtaUpdate updateEta(EtaState &state, TimePoint fileStart, double p, TimePoint no
     }
   }
   state.smoothed = eta;
-  state.lastUpdate = now;
-  state.lastSampleTime = now;
-  state.lastProgress = p;
+  sample();
   return {EtaUpdate::Kind::set, remainingTimeText(eta)};
+}
+
+double FileProgress::shown(double reported) {
+  if (!base_)
+    base_ = std::isfinite(reported) && reported > 0 && reported < 1 ? reported : 0.0;
+  if (reported <= *base_)
+    return reported >= 1 ? 1.0 : 0.0;
+  return (reported - *base_) / (1.0 - *base_);
 }
 
 std::string twelveHourTimeText(TimePoint when) {

@@ -25,9 +25,24 @@ struct EtaUpdate {
 };
 
 /// Updates `state` with the fraction `p` sampled at `now` for a file started
-/// at `fileStart`: no estimate up to 5 %, a new text at most every 3 seconds,
-/// smoothed 0.3/0.7 between samples.
+/// at `fileStart`: no estimate up to 5 % nor before a second sample has
+/// measured a rate, a new text at most every 3 seconds, smoothed 0.3/0.7
+/// between samples.
 EtaUpdate updateEta(EtaState &state, TimePoint fileStart, double p, TimePoint now);
+
+/// One file's progress as the window shows it. A run may begin with a
+/// fraction well above zero (the steps before it did not apply to this
+/// source); the shown fraction then starts from 0 at the first report and
+/// runs to 1 over what is left, so the bar never jumps at the start.
+class FileProgress {
+public:
+  /// The shown fraction for the engine's `reported` one.
+  double shown(double reported);
+  void reset() { base_.reset(); }
+
+private:
+  std::optional<double> base_;
+};
 
 /// "N sec remaining", "M min S sec remaining" or "Hh Mm remaining" for an
 /// estimate in seconds (truncated toward zero).

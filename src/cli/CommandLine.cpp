@@ -35,6 +35,21 @@ std::optional<CommandLine> parseCommandLine(const std::vector<std::string> &argu
   return line;
 }
 
+std::vector<std::string> windowInputs(const std::vector<std::string> &arguments) {
+  static constexpr std::string_view kTakesValue[] = {"--input", "--output", "--duration"};
+  std::vector<std::string> files;
+  if (auto input = valueAfter(arguments, "--input"))
+    files.push_back(*input);
+  for (std::size_t i = 1; i < arguments.size(); ++i) {
+    const std::string &argument = arguments[i];
+    if (std::find(std::begin(kTakesValue), std::end(kTakesValue), argument) != std::end(kTakesValue))
+      ++i;
+    else if (!argument.empty() && argument.front() != '-')
+      files.push_back(argument);
+  }
+  return files;
+}
+
 std::optional<std::int64_t> parseDurationValue(std::string_view text) {
   bool negative = false;
   if (!text.empty() && (text.front() == '+' || text.front() == '-')) {

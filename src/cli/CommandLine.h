@@ -27,6 +27,11 @@ bool wantsAutoConvert(const std::vector<std::string> &arguments);
 /// "--output" is given an empty value.
 std::optional<CommandLine> parseCommandLine(const std::vector<std::string> &arguments);
 
+/// The files the window queues: the "--input" value first, then every bare
+/// argument (a desktop's "Open With" passes files that way), in order. Option
+/// values and anything starting with "-" are not files.
+std::vector<std::string> windowInputs(const std::vector<std::string> &arguments);
+
 /// A decimal integer: optional sign, digits only, within signed 64 bits.
 std::optional<std::int64_t> parseDurationValue(std::string_view text);
 

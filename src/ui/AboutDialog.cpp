@@ -1,5 +1,7 @@
 #include "ui/AboutDialog.h"
 
+#include "ui/SymbolIcons.h"
+
 #include <QMessageBox>
 #include <QString>
 
@@ -20,8 +22,17 @@ QString aboutText(const char *version) {
       .arg(QString::fromUtf8(version && version[0] ? version : "1.0"));
 }
 
+QIcon applicationIcon() {
+  ensureBuiltInResources();
+  return QIcon::fromTheme(QStringLiteral("kestrova"), QIcon(QStringLiteral(":/kestrova.svg")));
+}
+
 void showAboutDialog(QWidget *parent) {
-  QMessageBox::about(parent, QStringLiteral("About Kestrova"), aboutText(applicationVersion()));
+  QMessageBox box(QMessageBox::NoIcon, QStringLiteral("About Kestrova"), aboutText(applicationVersion()),
+                  QMessageBox::Ok, parent);
+  box.setObjectName("aboutBox");
+  box.setIconPixmap(applicationIcon().pixmap(64, 64));
+  box.exec();
 }
 
 } // namespace kestrova::ui

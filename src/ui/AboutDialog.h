@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QIcon>
 #include <QString>
 
 class QWidget;
@@ -14,7 +15,11 @@ const char *applicationVersion();
 /// absent), "Build 134" and the credits.
 QString aboutText(const char *version);
 
-/// Shows "About Kestrova": name, version, "Build 134" and the credits.
+/// The program's icon: the installed theme icon "kestrova", else the copy
+/// built into the program.
+QIcon applicationIcon();
+
+/// Shows "About Kestrova": the icon, name, version, "Build 134" and the credits.
 void showAboutDialog(QWidget *parent);
 
 } // namespace kestrova::ui

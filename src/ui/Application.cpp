@@ -7,9 +7,14 @@
 #include "ui/QtChild.h"
 #include "ui/QtPlatform.h"
 
+#include "pipeline/EncoderTable.h"
+
 #include <QApplication>
+#include <QCloseEvent>
 #include <QMainWindow>
 #include <QMenuBar>
+#include <QScreen>
+#include <QSettings>
 #include <QTimer>
 #include <cstdio>
 #include <cstdlib>
@@ -30,7 +35,41 @@ bool hasDisplay() {
   return false;
 }
 
+// The main window remembers where it was and how big, and the first time
+// opens at a size that fits the screen it is on.
+class MainWindow : public QMainWindow {
+public:
+  MainWindow() {
+    QSettings place("Kestrova", "window");
+    if (!restoreGeometry(place.value("geometry").toByteArray()))
+      resize(firstSize(screen() ? screen()->availableGeometry().size() : QSize(1024, 768)));
+  }
+
+protected:
+  void closeEvent(QCloseEvent *event) override {
+    QSettings("Kestrova", "window").setValue("geometry", saveGeometry());
+    QMainWindow::closeEvent(event);
+  }
+};
+
+void addMenus(QMainWindow &window, app::ConverterModel &model) {
+  QMenu *file = window.menuBar()->addMenu("&File");
+  QAction *open = file->addAction("&Open...", &window, [&model] { model.browseForFiles(); });
+  open->setShortcut(QKeySequence::Open);
+  file->addSeparator();
+  QAction *quit = file->addAction("&Quit", &window, [&window] { window.close(); });
+  quit->setShortcut(QKeySequence::Quit);
+  QMenu *help = window.menuBar()->addMenu("&Help");
+  help->addAction("&About Kestrova", &window, [&window] { showAboutDialog(&window); });
+}
+
 } // namespace
+
+QSize firstSize(QSize available) {
+  // Room for the window frame and a panel; never more than the screen has.
+  const QSize preferred(600, 860);
+  return preferred.boundedTo(QSize(available.width() - 40, available.height() - 60)).expandedTo(QSize(360, 320));
+}
 
 int runApplication(int argc, char **argv) {
   if (!hasDisplay()) {
@@ -43,6 +82,7 @@ int runApplication(int argc, char **argv) {
   QApplication::setApplicationName("Kestrova");
   QApplication::setApplicationVersion(applicationVersion());
   QApplication::setDesktopFileName("kestrova");
+  QApplication::setWindowIcon(applicationIcon());
 
   auto dialogs = std::make_shared<QtDialogs>();
   app::ModelEnvironment environment;
@@ -58,20 +98,19 @@ int runApplication(int argc, char **argv) {
   environment.arguments.assign(argv, argv + argc);
   auto model = app::ConverterModel::create(std::move(environment));
 
-  QMainWindow window;
+  MainWindow window;
   window.setWindowTitle("Kestrova");
-  window.setWindowIcon(QIcon::fromTheme("kestrova"));
+  window.setWindowIcon(applicationIcon());
   auto *view = qtChild<ContentView>(model, &window);
   window.setCentralWidget(view);
   dialogs->setParent(&window);
-  QMenu *help = window.menuBar()->addMenu("&Help");
-  help->addAction("About Kestrova", &window, [&window] { showAboutDialog(&window); });
-  help->addAction("Quit", &application, &QApplication::quit);
-  window.resize(560, 820);
+  addMenus(window, *model);
   window.show();
 
   // The start-up sequence runs once the window is on screen.
-  QTimer::singleShot(0, &window, [model] {
+  QTimer::singleShot(0, &window, [model, view] {
+    if (auto ffmpeg = model->pipelineEngine().findTool("ffmpeg"))
+      view->setHardwareHevcEncoder(pipeline::EncoderTable::probe(*ffmpeg).hasVideoToolbox());
     model->loadSettings();
     model->requestNotificationPermission();
     model->handleCommandLineArguments();

@@ -1,20 +1,19 @@
 #include "ui/ContentView.h"
 
+#include "ui/ActionArea.h"
+#include "ui/Captions.h"
 #include "ui/QtChild.h"
 #include "ui/SymbolIcons.h"
 #include "ui/Widgets.h"
 
-#include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollArea>
-#include <QStackedWidget>
 #include <QVBoxLayout>
-#include <cmath>
-#include <fmt/format.h>
+#include <algorithm>
 
 namespace kestrova::ui {
 
@@ -22,36 +21,6 @@ namespace {
 
 QString text(std::string_view value) {
   return QString::fromUtf8(value.data(), static_cast<qsizetype>(value.size()));
-}
-
-QLabel *iconLabel(const char *symbol, QWidget *parent, int size = 18) {
-  auto *label = qtChild<QLabel>(parent);
-  label->setPixmap(symbolIcon(symbol).pixmap(size, size));
-  return label;
-}
-
-QLabel *headline(const QString &value, QWidget *parent) {
-  auto *label = qtChild<QLabel>(value, parent);
-  QFont font = label->font();
-  font.setBold(true);
-  label->setFont(font);
-  return label;
-}
-
-QLabel *caption(const QString &value, QWidget *parent, const char *name) {
-  auto *label = qtChild<QLabel>(value, parent);
-  label->setObjectName(name);
-  QFont font = label->font();
-  font.setPointSizeF(font.pointSizeF() * 0.85);
-  label->setFont(font);
-  label->setForegroundRole(QPalette::PlaceholderText);
-  return label;
-}
-
-QPushButton *button(const QString &label, const char *symbol, const char *name, QWidget *parent) {
-  auto *b = qtChild<QPushButton>(symbolIcon(symbol), label, parent);
-  b->setObjectName(name);
-  return b;
 }
 
 template <class E> std::vector<std::pair<QString, int>> enumOptions() {
@@ -67,30 +36,6 @@ std::vector<std::pair<QString, int>> durationOptions() {
 
 } // namespace
 
-StagePresentation presentationOf(ConversionStage stage) {
-  const QColor blue(0x1e, 0x6f, 0xe8), green(0x2e, 0xa0, 0x43), red(0xd9, 0x30, 0x25);
-  switch (stage) {
-  case ConversionStage::idle:
-    return {"circle", blue};
-  case ConversionStage::demuxing:
-    return {"opticaldisc", blue};
-  case ConversionStage::interleaving:
-    return {"arrow.triangle.2.circlepath", blue};
-  case ConversionStage::decoding:
-    return {"play.rectangle", blue};
-  case ConversionStage::encoding:
-    return {"film", blue};
-  case ConversionStage::encodingMVHEVC:
-  case ConversionStage::convertingMVHEVC:
-    return {"visionpro", blue};
-  case ConversionStage::complete:
-    return {"checkmark.circle.fill", green};
-  case ConversionStage::failed:
-    return {"xmark.circle.fill", red};
-  }
-  return {"circle", blue};
-}
-
 QString statusText(const app::ConverterModel &model) {
   if (model.isConverting())
     return "Converting...";
@@ -101,11 +46,37 @@ QString statusText(const app::ConverterModel &model) {
   return "Ready";
 }
 
+QString hevcEncoderCaption(bool hardwareEncoder) {
+  return hardwareEncoder ? "Hardware encoder (hevc_videotoolbox)" : "Software encoder (libx265)";
+}
+
+namespace {
+
+// Centres `inner` in a row and caps its width, so that on a wide window the
+// controls keep a readable line length instead of stretching edge to edge.
+QWidget *centred(QWidget *inner, QWidget *parent) {
+  auto *holder = qtChild<QWidget>(parent);
+  auto *row = qtChild<QHBoxLayout>(holder);
+  row->setContentsMargins(0, 0, 0, 0);
+  inner->setMaximumWidth(ContentView::kMaxContentWidth);
+  // The column takes nearly all the width until it reaches its cap; the
+  // margins then share what is left, keeping it centred.
+  row->addStretch(1);
+  row->addWidget(inner, 1000);
+  row->addStretch(1);
+  return holder;
+}
+
+} // namespace
+
 ContentView::ContentView(std::shared_ptr<app::ConverterModel> model, QWidget *parent)
     : QWidget(parent), model_(std::move(model)) {
   setWindowTitle("Kestrova");
   auto *outer = qtChild<QVBoxLayout>(this);
+  outer->setSpacing(6);
+
   auto *scroll = qtChild<QScrollArea>(this);
+  scroll->setObjectName("settingsScroll");
   scroll->setWidgetResizable(true);
   scroll->setFrameShape(QFrame::NoFrame);
   auto *content = qtChild<QWidget>(scroll);
@@ -113,13 +84,22 @@ ContentView::ContentView(std::shared_ptr<app::ConverterModel> model, QWidget *pa
   column->setSpacing(14);
   buildSourceArea(column);
   buildSettings(column);
-  buildActionArea(column);
   column->addStretch(1);
-  scroll->setWidget(content);
+  scroll->setWidget(centred(content, scroll));
   outer->addWidget(scroll, 1);
 
+  // Outside the scrolling area: whatever the window's height and however
+  // long the queue, the buttons that act are on screen.
+  actions_ = qtChild<ActionArea>(model_, this);
+  outer->addWidget(centred(actions_, this));
+
   auto *statusBar = qtChild<QHBoxLayout>();
-  statusLabel_ = caption("Ready", this, "statusLabel");
+  statusLabel_ = qtChild<ElidedLabel>(this);
+  statusLabel_->setObjectName("statusLabel");
+  QFont small = statusLabel_->font();
+  small.setPointSizeF(small.pointSizeF() * 0.85);
+  statusLabel_->setFont(small);
+  statusLabel_->setForegroundRole(QPalette::PlaceholderText);
   auto *build = caption("Build 134", this, "buildLabel");
   QFont tiny = build->font();
   tiny.setPointSizeF(tiny.pointSizeF() * 0.85);
@@ -146,12 +126,13 @@ void ContentView::buildSourceArea(QVBoxLayout *column) {
   auto *zone = qtChild<QVBoxLayout>(dropZone_);
   zone->setAlignment(Qt::AlignCenter);
   auto *disc = iconLabel("opticaldisc.fill", dropZone_, 40);
+  disc->setObjectName("dropSymbol");
   disc->setAlignment(Qt::AlignCenter);
   zone->addWidget(disc);
   auto *title = headline("Drop 3D Video File", dropZone_);
   title->setAlignment(Qt::AlignCenter);
   zone->addWidget(title);
-  auto *browse = button("Browse...", "folder", "browseButton", dropZone_);
+  auto *browse = actionButton("Browse...", "folder", "browseButton", dropZone_);
   browse->setFlat(true);
   browse->setCursor(Qt::PointingHandCursor);
   zone->addWidget(browse, 0, Qt::AlignCenter);
@@ -171,6 +152,7 @@ void ContentView::buildSourceArea(QVBoxLayout *column) {
   header->addWidget(fileHeader_);
   header->addStretch(1);
   batchCaption_ = caption("", fileList_, "batchCaption");
+  keepSpaceWhenHidden(batchCaption_);
   header->addWidget(batchCaption_);
   list->addLayout(header);
   fileRows_ = qtChild<QVBoxLayout>();
@@ -183,6 +165,7 @@ void ContentView::buildSettings(QVBoxLayout *column) {
   header->addWidget(iconLabel("gearshape.fill", this));
   header->addWidget(headline("Output Settings", this));
   lockedCaption_ = caption("Locked during conversion", this, "lockedCaption");
+  keepSpaceWhenHidden(lockedCaption_);
   header->addWidget(lockedCaption_);
   header->addStretch(1);
   column->addLayout(header);
@@ -197,7 +180,8 @@ void ContentView::buildSettings(QVBoxLayout *column) {
   });
   codecPicker_->setObjectName("codecPicker");
   column->addWidget(codecPicker_);
-  codecCaption_ = caption("Hardware accelerated via Apple Silicon", this, "codecCaption");
+  codecCaption_ = caption(hevcEncoderCaption(false), this, "codecCaption");
+  keepSpaceWhenHidden(codecCaption_);
   column->addWidget(codecCaption_);
   targetPicker_ = qtChild<SegmentedPicker>("Output Target", enumOptions<OutputTarget>(), [this](int value) {
     model_->setOutputTarget(static_cast<OutputTarget>(value));
@@ -205,6 +189,7 @@ void ContentView::buildSettings(QVBoxLayout *column) {
   targetPicker_->setObjectName("targetPicker");
   column->addWidget(targetPicker_);
   targetCaption_ = caption("Creates spatial video playable on Apple Vision Pro", this, "targetCaption");
+  keepSpaceWhenHidden(targetCaption_);
   column->addWidget(targetCaption_);
   durationPicker_ = qtChild<SegmentedPicker>("Duration Limit", durationOptions(),
                                              [this](int value) { model_->setDebugLimitSeconds(value); });
@@ -218,64 +203,11 @@ void ContentView::buildSettings(QVBoxLayout *column) {
   outputDirectory_->setTextInteractionFlags(Qt::TextSelectableByMouse);
   directoryColumn->addWidget(outputDirectory_);
   directoryRow->addLayout(directoryColumn, 1);
-  auto *choose = button("", "folder", "chooseDirectoryButton", this);
+  auto *choose = actionButton("", "folder", "chooseDirectoryButton", this);
+  choose->setToolTip("Choose Output Directory");
   connect(choose, &QPushButton::clicked, this, [this] { model_->chooseOutputDirectory(); });
   directoryRow->addWidget(choose);
   column->addLayout(directoryRow);
-}
-
-void ContentView::buildActionArea(QVBoxLayout *column) {
-  actions_ = qtChild<QStackedWidget>(this);
-  actions_->setObjectName("actionArea");
-
-  auto *idle = qtChild<QWidget>(actions_);
-  auto *idleLayout = qtChild<QVBoxLayout>(idle);
-  convertButton_ = button("Convert to SBS 3D", "play.fill", "convertButton", idle);
-  convertButton_->setDefault(true);
-  convertButton_->setMinimumHeight(36);
-  connect(convertButton_, &QPushButton::clicked, this, [this] { model_->startConversion(); });
-  idleLayout->addWidget(convertButton_);
-  actions_->addWidget(idle);
-
-  auto *running = qtChild<QWidget>(actions_);
-  auto *runningLayout = qtChild<QVBoxLayout>(running);
-  auto *stageRow = qtChild<QHBoxLayout>();
-  stageIcon_ = qtChild<QLabel>(running);
-  stageLabel_ = headline("", running);
-  stageLabel_->setObjectName("stageLabel");
-  stageRow->addWidget(stageIcon_);
-  stageRow->addWidget(stageLabel_, 1);
-  runningLayout->addLayout(stageRow);
-  progressBar_ = qtChild<StageProgressBar>(running);
-  progressBar_->setObjectName("progressBar");
-  runningLayout->addWidget(progressBar_);
-  auto *numbers = qtChild<QHBoxLayout>();
-  etaLabel_ = caption("", running, "etaLabel");
-  percentLabel_ = caption("0%", running, "percentLabel");
-  percentLabel_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
-  numbers->addWidget(etaLabel_, 1);
-  numbers->addWidget(percentLabel_);
-  runningLayout->addLayout(numbers);
-  auto *cancel = button("Cancel", "xmark.circle", "cancelButton", running);
-  connect(cancel, &QPushButton::clicked, this, [this] { model_->cancelConversion(); });
-  runningLayout->addWidget(cancel);
-  actions_->addWidget(running);
-
-  auto *complete = qtChild<QWidget>(actions_);
-  auto *completeLayout = qtChild<QVBoxLayout>(complete);
-  summaryLabel_ = caption("", complete, "summaryLabel");
-  completeLayout->addWidget(summaryLabel_);
-  auto *buttons = qtChild<QHBoxLayout>();
-  auto *reveal = button("Reveal in Finder", "folder", "revealButton", complete);
-  connect(reveal, &QPushButton::clicked, this, [this] { model_->revealInFinder(); });
-  auto *again = button("Convert Another", "arrow.counterclockwise", "convertAnotherButton", complete);
-  connect(again, &QPushButton::clicked, this, [this] { model_->resetForNewConversion(); });
-  buttons->addWidget(reveal);
-  buttons->addWidget(again);
-  completeLayout->addLayout(buttons);
-  actions_->addWidget(complete);
-
-  column->addWidget(actions_);
 }
 
 void ContentView::refresh(app::ModelField field) {
@@ -294,8 +226,8 @@ void ContentView::refresh(app::ModelField field) {
   targetCaption_->setVisible(m.outputTarget() == OutputTarget::visionPro);
   outputDirectory_->setText(m.outputDirectory() ? QString::fromStdString(m.outputDirectory()->string())
                                                 : QString("Not selected"));
-  refreshActionArea();
-  statusLabel_->setText(statusText(m));
+  actions_->refresh();
+  statusLabel_->setFullText(statusText(m));
 
   // The alert belongs to the change into the failed stage. The model sets
   // the stage and the message one after the other, in either order, so the
@@ -327,6 +259,10 @@ void ContentView::refreshFileList() {
       widget->deleteLater();
     }
   }
+  auto converted = [&](const std::filesystem::path &file) {
+    const auto &done = m.convertedSources();
+    return std::find(done.begin(), done.end(), file) != done.end();
+  };
   for (std::size_t i = 0; i < queue.size(); ++i) {
     auto *row = qtChild<QWidget>(fileList_);
     row->setObjectName(QString("fileRow%1").arg(i));
@@ -341,8 +277,11 @@ void ContentView::refreshFileList() {
       spinner->setFixedSize(18, 10);
       spinner->setTextVisible(false);
       line->addWidget(spinner);
-    } else if (m.isConverting() && index < m.currentQueueIndex()) {
-      auto *done = iconLabel("checkmark.circle.fill", row, 16);
+    } else if (converted(queue[i])) {
+      // The ticks stay after the run, until the queue changes or the next run.
+      auto *done = qtChild<QLabel>(row);
+      done->setPixmap(
+          tintedSymbol("checkmark.circle.fill", presentationOf(ConversionStage::complete).color).pixmap(16));
       done->setObjectName("doneMark");
       line->addWidget(done);
     } else {
@@ -352,9 +291,9 @@ void ContentView::refreshFileList() {
     name->setObjectName("fileName");
     line->addWidget(name, 1);
     if (!m.isConverting()) {
-      auto *remove = qtChild<QPushButton>(symbolIcon("xmark.circle.fill"), "", row);
-      remove->setObjectName("removeButton");
+      auto *remove = actionButton("", "xmark.circle.fill", "removeButton", row);
       remove->setFlat(true);
+      remove->setToolTip("Remove from Queue");
       connect(remove, &QPushButton::clicked, this, [this, index] { model_->removeFromQueue(index); });
       line->addWidget(remove);
     }
@@ -368,28 +307,8 @@ void ContentView::refreshFileList() {
   }
 }
 
-void ContentView::refreshActionArea() {
-  const app::ConverterModel &m = *model_;
-  if (m.isConverting()) {
-    actions_->setCurrentIndex(1);
-    StagePresentation look = presentationOf(m.currentStage());
-    stageIcon_->setPixmap(symbolIcon(look.symbol).pixmap(20, 20));
-    stageLabel_->setText(text(rawValue(m.currentStage())));
-    progressBar_->setFillColor(look.color);
-    progressBar_->setFraction(m.progress());
-    etaLabel_->setText(m.estimatedTimeRemaining() ? QString::fromStdString(*m.estimatedTimeRemaining()) : QString());
-    double percent = std::trunc(m.progress() * 100);
-    percentLabel_->setText(QString("%1%").arg(std::isfinite(percent) ? static_cast<long long>(percent) : 0));
-  } else if (m.currentStage() == ConversionStage::complete) {
-    actions_->setCurrentIndex(2);
-    auto summary = m.conversionTimeSummary();
-    summaryLabel_->setVisible(summary.has_value());
-    summaryLabel_->setText(summary ? QString::fromStdString(*summary) : QString());
-  } else {
-    actions_->setCurrentIndex(0);
-    convertButton_->setText(m.outputTarget() == OutputTarget::visionPro ? "Convert to MV-HEVC" : "Convert to SBS 3D");
-    convertButton_->setEnabled(m.sourceFileURL().has_value());
-  }
+void ContentView::setHardwareHevcEncoder(bool hardware) {
+  codecCaption_->setText(hevcEncoderCaption(hardware));
 }
 
 void ContentView::showErrorAlert(const QString &message) {

@@ -1,55 +1,52 @@
 #pragma once
 
 #include "app/ConverterModel.h"
-#include "core/ConversionStage.h"
 
-#include <QColor>
 #include <QMessageBox>
 #include <QPointer>
 #include <QWidget>
 #include <memory>
 
 class QLabel;
-class QPushButton;
-class QStackedWidget;
 class QVBoxLayout;
 
 namespace kestrova::ui {
 
+class ActionArea;
 class DropZone;
+class ElidedLabel;
 class SegmentedPicker;
-class StageProgressBar;
-
-/// How a stage is shown: its symbol name and colour.
-struct StagePresentation {
-  const char *symbol;
-  QColor color;
-};
-StagePresentation presentationOf(ConversionStage stage);
 
 /// The status bar's text for the model's state.
 QString statusText(const app::ConverterModel &model);
 
+/// What the codec caption says for H.265: the encoder that will run.
+QString hevcEncoderCaption(bool hardwareEncoder);
+
 /// The one window: renders the model's published state and calls its
 /// operations. It holds no conversion logic; every change of the model
-/// redraws it.
+/// redraws it. The queue and the settings scroll; the action area and the
+/// status bar below them stay in view at any window height.
 class ContentView : public QWidget {
   Q_OBJECT
 public:
+  /// The widest the column of controls grows; wider windows centre it.
+  static constexpr int kMaxContentWidth = 640;
+
   explicit ContentView(std::shared_ptr<app::ConverterModel> model, QWidget *parent = nullptr);
   ~ContentView() override;
 
   /// The "Conversion Failed" alert while it is shown, else null.
   QMessageBox *errorAlert() const { return errorAlert_; }
   DropZone *dropZone() const { return dropZone_; }
+  /// Says under the H.265 option which encoder will do the work.
+  void setHardwareHevcEncoder(bool hardware);
 
 private:
   void buildSourceArea(QVBoxLayout *column);
   void buildSettings(QVBoxLayout *column);
-  void buildActionArea(QVBoxLayout *column);
   void refresh(app::ModelField field);
   void refreshFileList();
-  void refreshActionArea();
   void showErrorAlert(const QString &message);
 
   std::shared_ptr<app::ConverterModel> model_;
@@ -69,15 +66,8 @@ private:
   QLabel *codecCaption_ = nullptr;
   QLabel *targetCaption_ = nullptr;
   QLabel *outputDirectory_ = nullptr;
-  QStackedWidget *actions_ = nullptr;
-  QLabel *stageIcon_ = nullptr;
-  QLabel *stageLabel_ = nullptr;
-  StageProgressBar *progressBar_ = nullptr;
-  QLabel *etaLabel_ = nullptr;
-  QLabel *percentLabel_ = nullptr;
-  QLabel *summaryLabel_ = nullptr;
-  QPushButton *convertButton_ = nullptr;
-  QLabel *statusLabel_ = nullptr;
+  ActionArea *actions_ = nullptr;
+  ElidedLabel *statusLabel_ = nullptr;
   QPointer<QMessageBox> errorAlert_;
 };
 

@@ -1,11 +1,15 @@
 #include "ui/QtPlatform.h"
 
+#include "app/OutputConflicts.h"
+
 #include "ui/DesktopIntegration.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QFileDialog>
+#include <QMessageBox>
 #include <QMetaObject>
+#include <QPushButton>
 #include <QStringList>
 
 namespace kestrova::ui {
@@ -65,6 +69,18 @@ std::optional<std::filesystem::path> QtDialogs::chooseDirectory(const app::Choos
   if (directory.isEmpty())
     return std::nullopt;
   return std::filesystem::path(directory.toStdString());
+}
+
+bool QtDialogs::confirmReplace(const std::vector<std::filesystem::path> &existing) {
+  app::ReplaceQuestion question = app::replaceQuestion(existing);
+  QMessageBox box(QMessageBox::Warning, QString::fromStdString(question.title), QString::fromStdString(question.text),
+                  QMessageBox::NoButton, parent_);
+  box.setObjectName("replaceQuestion");
+  QPushButton *replace = box.addButton(QString::fromStdString(question.confirm), QMessageBox::DestructiveRole);
+  // Keeping the files is the default: Enter never replaces anything.
+  box.setDefaultButton(box.addButton(QMessageBox::Cancel));
+  box.exec();
+  return box.clickedButton() == replace;
 }
 
 } // namespace kestrova::ui

@@ -46,6 +46,7 @@ public:
   void setParent(QWidget *parent) { parent_ = parent; }
   std::vector<std::filesystem::path> openFiles(const app::OpenFilesRequest &request) override;
   std::optional<std::filesystem::path> chooseDirectory(const app::ChooseDirectoryRequest &request) override;
+  bool confirmReplace(const std::vector<std::filesystem::path> &existing) override;
 
 private:
   QPointer<QWidget> parent_;

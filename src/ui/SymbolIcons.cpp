@@ -1,35 +1,50 @@
 #include "ui/SymbolIcons.h"
 
+#include <QFile>
+#include <QImage>
 #include <QPainter>
 #include <QPixmap>
+#include <QSvgRenderer>
 #include <array>
 
+// The resources live in a static library, where nothing else would pull
+// their registration into the program.
+static void registerBuiltInResources() {
+  Q_INIT_RESOURCE(kestrova);
+}
+
 namespace kestrova::ui {
+
+void ensureBuiltInResources() {
+  static const bool registered = (registerBuiltInResources(), true);
+  (void)registered;
+}
+
 namespace {
 
 struct SymbolRow {
   std::string_view symbol;
   std::array<const char *, 3> themeNames; // tried in order; nullptr ends the list
-  QChar glyph;                            // drawn when no theme icon exists
 };
 
-// One table for every symbol the window shows.
+// One table for every symbol the window shows; each has a shipped SVG of
+// the same name under :/symbols.
 constexpr SymbolRow kSymbols[] = {
-    {"circle", {"media-record", "emblem-default", nullptr}, u'\u25CB'},
-    {"opticaldisc", {"media-optical", "drive-optical", nullptr}, u'\u25CE'},
-    {"opticaldisc.fill", {"media-optical", "drive-optical", nullptr}, u'\u25C9'},
-    {"arrow.triangle.2.circlepath", {"view-refresh", "media-playlist-repeat", nullptr}, u'\u21BB'},
-    {"play.rectangle", {"video-x-generic", "media-playback-start", nullptr}, u'\u25B6'},
-    {"film", {"video-x-generic", "applications-multimedia", nullptr}, u'\u25A4'},
-    {"film.stack", {"folder-videos", "video-x-generic", nullptr}, u'\u25A5'},
-    {"visionpro", {"video-display", "applications-multimedia", nullptr}, u'\u25D1'},
-    {"checkmark.circle.fill", {"emblem-ok", "dialog-ok", "object-select"}, u'\u2714'},
-    {"xmark.circle.fill", {"dialog-error", "process-stop", "window-close"}, u'\u2716'},
-    {"xmark.circle", {"process-stop", "dialog-cancel", "window-close"}, u'\u2715'},
-    {"folder", {"folder", "folder-open", nullptr}, u'\u25A1'},
-    {"play.fill", {"media-playback-start", nullptr, nullptr}, u'\u25B6'},
-    {"arrow.counterclockwise", {"edit-undo", "view-refresh", nullptr}, u'\u21BA'},
-    {"gearshape.fill", {"preferences-system", "configure", nullptr}, u'\u2699'},
+    {"circle", {"media-record", nullptr, nullptr}},
+    {"opticaldisc", {"media-optical", "drive-optical", nullptr}},
+    {"opticaldisc.fill", {"media-optical", "drive-optical", nullptr}},
+    {"arrow.triangle.2.circlepath", {"view-refresh", "media-playlist-repeat", nullptr}},
+    {"play.rectangle", {"video-x-generic", "media-playback-start", nullptr}},
+    {"film", {"video-x-generic", "applications-multimedia", nullptr}},
+    {"film.stack", {"folder-videos", "video-x-generic", nullptr}},
+    {"visionpro", {"video-display", "applications-multimedia", nullptr}},
+    {"checkmark.circle.fill", {"emblem-ok", "dialog-ok", "object-select"}},
+    {"xmark.circle.fill", {"dialog-error", "process-stop", "window-close"}},
+    {"xmark.circle", {"process-stop", "dialog-cancel", "window-close"}},
+    {"folder", {"folder", "folder-open", nullptr}},
+    {"play.fill", {"media-playback-start", nullptr, nullptr}},
+    {"arrow.counterclockwise", {"edit-undo", "view-refresh", nullptr}},
+    {"gearshape.fill", {"preferences-system", "configure", nullptr}},
 };
 
 const SymbolRow *find(std::string_view symbol) {
@@ -39,17 +54,26 @@ const SymbolRow *find(std::string_view symbol) {
   return nullptr;
 }
 
-QIcon drawn(QChar glyph) {
-  QPixmap pixmap(32, 32);
-  pixmap.fill(Qt::transparent);
-  QPainter painter(&pixmap);
-  painter.setRenderHint(QPainter::Antialiasing);
-  QFont font = painter.font();
-  font.setPixelSize(24);
-  painter.setFont(font);
-  painter.setPen(Qt::black);
-  painter.drawText(pixmap.rect(), Qt::AlignCenter, QString(glyph));
-  return QIcon(pixmap);
+// Renders the monochrome SVG at each size a label or button asks for and
+// recolours every drawn pixel, keeping the edges' coverage.
+QIcon shipped(std::string_view symbol, const QColor &color) {
+  ensureBuiltInResources();
+  const QString name = find(symbol) ? QString::fromLatin1(symbol.data(), static_cast<qsizetype>(symbol.size()))
+                                    : QStringLiteral("circle");
+  QSvgRenderer renderer(QStringLiteral(":/symbols/%1.svg").arg(name));
+  QIcon icon;
+  for (int size : {16, 18, 20, 24, 32, 40, 48, 64}) {
+    QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    renderer.render(&painter, QRectF(0, 0, size, size));
+    painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
+    painter.fillRect(image.rect(), color);
+    painter.end();
+    icon.addPixmap(QPixmap::fromImage(image));
+  }
+  return icon;
 }
 
 } // namespace
@@ -63,14 +87,22 @@ QStringList themeNamesFor(std::string_view symbol) {
   return names;
 }
 
-QIcon symbolIcon(std::string_view symbol) {
-  const SymbolRow *row = find(symbol);
-  if (!row)
-    return drawn(u'?');
+QStringList symbolNames() {
+  QStringList names;
+  for (const auto &row : kSymbols)
+    names << QString::fromLatin1(row.symbol.data(), static_cast<qsizetype>(row.symbol.size()));
+  return names;
+}
+
+QIcon symbolIcon(std::string_view symbol, const QPalette &palette) {
   for (const QString &name : themeNamesFor(symbol))
     if (QIcon::hasThemeIcon(name))
       return QIcon::fromTheme(name);
-  return drawn(row->glyph);
+  return shipped(symbol, palette.color(QPalette::WindowText));
+}
+
+QIcon tintedSymbol(std::string_view symbol, const QColor &color) {
+  return shipped(symbol, color);
 }
 
 } // namespace kestrova::ui

@@ -6,11 +6,14 @@
 #include <QButtonGroup>
 #include <QDragEnterEvent>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMimeData>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPushButton>
+#include <QStyleOption>
+#include <QStylePainter>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -91,6 +94,81 @@ void StageProgressBar::paintEvent(QPaintEvent *) {
   painter.drawRoundedRect(QRectF(box.left(), box.top(), box.width() * fraction_, box.height()), radius, radius);
 }
 
+ElidedLabel::ElidedLabel(QWidget *parent) : QLabel(parent) {
+  // Ignored: the layout gives the label whatever width is left over, and a
+  // long text can never push the window wider.
+  setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+}
+
+void ElidedLabel::setFullText(const QString &text) {
+  full_ = text;
+  elide();
+}
+
+QSize ElidedLabel::minimumSizeHint() const {
+  return {0, QLabel::minimumSizeHint().height()};
+}
+
+void ElidedLabel::resizeEvent(QResizeEvent *event) {
+  QLabel::resizeEvent(event);
+  elide();
+}
+
+void ElidedLabel::elide() {
+  QString shown = fontMetrics().elidedText(full_, Qt::ElideRight, std::max(0, contentsRect().width()));
+  setText(shown);
+  setToolTip(shown == full_ ? QString() : full_);
+}
+
+namespace {
+
+void drawFocusRing(QWidget *widget, QPainter &painter) {
+  painter.setRenderHint(QPainter::Antialiasing);
+  painter.setBrush(Qt::NoBrush);
+  painter.setPen(QPen(widget->palette().color(QPalette::Highlight), 2));
+  painter.drawRoundedRect(QRectF(widget->rect()).adjusted(1.5, 1.5, -1.5, -1.5), 5, 5);
+}
+
+} // namespace
+
+void RingButton::paintEvent(QPaintEvent *event) {
+  QPushButton::paintEvent(event);
+  if (hasFocus()) {
+    QPainter painter(this);
+    drawFocusRing(this, painter);
+  }
+}
+
+QSize SegmentButton::sizeHint() const {
+  QSize text = fontMetrics().size(Qt::TextShowMnemonic, this->text());
+  return {text.width() + 20, std::max(text.height() + 12, 28)};
+}
+
+void SegmentButton::paintEvent(QPaintEvent *) {
+  QPainter painter(this);
+  painter.setRenderHint(QPainter::Antialiasing);
+  const QPalette &colors = palette();
+  QRectF box = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
+  const bool checked = isChecked();
+  QColor fill = checked ? colors.color(QPalette::Highlight) : colors.color(QPalette::Button);
+  if (!checked && underMouse())
+    fill = fill.lighter(108);
+  painter.setPen(QPen(colors.color(QPalette::Mid), 1));
+  painter.setBrush(fill);
+  painter.drawRoundedRect(box, 4, 4);
+  painter.setPen(colors.color(checked ? QPalette::HighlightedText : QPalette::ButtonText));
+  QFont font = this->font();
+  font.setBold(checked);
+  painter.setFont(font);
+  painter.drawText(rect(), Qt::AlignCenter | Qt::TextShowMnemonic, text());
+  if (hasFocus()) {
+    // On the highlight fill the ring is drawn in the text colour so it shows.
+    painter.setPen(QPen(colors.color(checked ? QPalette::HighlightedText : QPalette::Highlight), 2));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRoundedRect(QRectF(rect()).adjusted(2.5, 2.5, -2.5, -2.5), 3, 3);
+  }
+}
+
 SegmentedPicker::SegmentedPicker(const QString &title, const std::vector<std::pair<QString, int>> &options,
                                  std::function<void(int)> onPick, QWidget *parent)
     : QWidget(parent), group_(qtChild<QButtonGroup>(this)), options_(options) {
@@ -104,11 +182,12 @@ SegmentedPicker::SegmentedPicker(const QString &title, const std::vector<std::pa
   titleLabel->setForegroundRole(QPalette::PlaceholderText);
   column->addWidget(titleLabel);
   auto *row = qtChild<QHBoxLayout>();
-  row->setSpacing(0);
+  row->setSpacing(2);
   group_->setExclusive(true);
   for (std::size_t i = 0; i < options.size(); ++i) {
-    auto *button = qtChild<QPushButton>(options[i].first, this);
+    auto *button = qtChild<SegmentButton>(options[i].first, this);
     button->setCheckable(true);
+    button->installEventFilter(this);
     button->setObjectName("option:" + options[i].first);
     group_->addButton(button, static_cast<int>(i));
     row->addWidget(button);
@@ -117,7 +196,33 @@ SegmentedPicker::SegmentedPicker(const QString &title, const std::vector<std::pa
   connect(group_, &QButtonGroup::idClicked, this, [this, onPick = std::move(onPick)](int id) {
     if (onPick)
       onPick(options_[static_cast<std::size_t>(id)].second);
+    updateTabStop();
   });
+  updateTabStop();
+}
+
+void SegmentedPicker::updateTabStop() {
+  // Only the checked option takes Tab focus, so Tab into the picker lands
+  // on the current choice (the first option when none is checked).
+  QAbstractButton *stop = group_->checkedButton() ? group_->checkedButton() : group_->button(0);
+  for (QAbstractButton *button : group_->buttons())
+    button->setFocusPolicy(button == stop ? Qt::StrongFocus : Qt::ClickFocus);
+}
+
+bool SegmentedPicker::eventFilter(QObject *watched, QEvent *event) {
+  if (event->type() != QEvent::KeyPress)
+    return QWidget::eventFilter(watched, event);
+  int key = static_cast<QKeyEvent *>(event)->key();
+  int step = key == Qt::Key_Left || key == Qt::Key_Up ? -1 : key == Qt::Key_Right || key == Qt::Key_Down ? 1 : 0;
+  auto *button = qobject_cast<QAbstractButton *>(watched);
+  if (step == 0 || !button)
+    return QWidget::eventFilter(watched, event);
+  int next = group_->id(button) + step;
+  if (QAbstractButton *target = group_->button(next)) {
+    target->setFocus(Qt::TabFocusReason);
+    target->click();
+  }
+  return true;
 }
 
 void SegmentedPicker::select(int value) {
@@ -126,6 +231,7 @@ void SegmentedPicker::select(int value) {
   for (std::size_t i = 0; i < options_.size(); ++i)
     group_->button(static_cast<int>(i))->setChecked(options_[i].second == value);
   group_->setExclusive(true);
+  updateTabStop();
 }
 
 QString SegmentedPicker::selectedLabel() const {

@@ -2,6 +2,8 @@
 
 #include <QColor>
 #include <QFrame>
+#include <QLabel>
+#include <QPushButton>
 #include <QWidget>
 #include <functional>
 #include <string>
@@ -9,7 +11,6 @@
 #include <vector>
 
 class QButtonGroup;
-class QLabel;
 
 namespace kestrova::ui {
 
@@ -51,7 +52,49 @@ private:
   QColor fill_;
 };
 
-/// A titled row of mutually exclusive buttons (a segmented control).
+/// One line of text cut with "…" to the width it is given, never widening
+/// its window; the whole text is its tooltip when it does not fit.
+class ElidedLabel : public QLabel {
+  Q_OBJECT
+public:
+  explicit ElidedLabel(QWidget *parent = nullptr);
+  void setFullText(const QString &text);
+  const QString &fullText() const { return full_; }
+  QSize minimumSizeHint() const override;
+
+protected:
+  void resizeEvent(QResizeEvent *event) override;
+
+private:
+  void elide();
+  QString full_;
+};
+
+/// A push button that draws a focus ring even when flat, so every Tab stop
+/// shows where the keyboard is.
+class RingButton : public QPushButton {
+  Q_OBJECT
+public:
+  using QPushButton::QPushButton;
+
+protected:
+  void paintEvent(QPaintEvent *event) override;
+};
+
+/// One option of a segmented control: the checked one filled in the
+/// highlight colour, the others in the button colour.
+class SegmentButton : public QPushButton {
+  Q_OBJECT
+public:
+  using QPushButton::QPushButton;
+  QSize sizeHint() const override;
+
+protected:
+  void paintEvent(QPaintEvent *event) override;
+};
+
+/// A titled row of mutually exclusive buttons (a segmented control). It is
+/// one Tab stop, on the checked option; the arrow keys move along it.
 class SegmentedPicker : public QWidget {
   Q_OBJECT
 public:
@@ -63,7 +106,11 @@ public:
   /// The checked option's label, or an empty text.
   QString selectedLabel() const;
 
+protected:
+  bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
+  void updateTabStop();
   QButtonGroup *group_;
   std::vector<std::pair<QString, int>> options_;
 };

@@ -70,6 +70,10 @@ TEST(BatchRun, FailureInTheMiddleEndsTheRun) {
   fs::path a = f.sbsSource("a.mkv"), b = f.sbsSource("b.mkv"), c = f.sbsSource("c.mkv");
   fs::create_directories(f.out);
   writeFile(f.out / "b_SBS.mkv", "a user's file"); // the copy refuses to replace it
+  // As if the file appeared after the start, when nobody was asked about it.
+  f.environment.outputConflicts = [](const ConversionJob &, const std::optional<SourceFileInfo> &) {
+    return std::vector<fs::path>{};
+  };
   f.build();
   f.model->addFiles({a, b, c});
   f.runToEnd();

@@ -149,6 +149,7 @@ TEST(CommandLineHandOff, InputAndOutputArguments) {
   const Case cases[] = {
       {"input only", {"kestrova", "--input", "SRC/a.mkv"}, 1, "home/Desktop/Kestrova Output", std::nullopt},
       {"input and output", {"kestrova", "--input", "SRC/a.mkv", "--output", "out"}, 1, "out", std::nullopt},
+      {"bare file, as Open With passes it", {"kestrova", "SRC/a.mkv"}, 1, "home/Desktop/Kestrova Output", std::nullopt},
       {"output only", {"kestrova", "--output", "out"}, 0, std::nullopt, std::nullopt},
       {"input last", {"kestrova", "--input"}, 0, std::nullopt, std::nullopt},
       {"unsupported input",

@@ -72,7 +72,13 @@ public:
   std::optional<std::filesystem::path> chooseDirectory(const app::ChooseDirectoryRequest &) override {
     return directory;
   }
+  bool confirmReplace(const std::vector<std::filesystem::path> &existing) override {
+    askedToReplace.push_back(existing);
+    return replace;
+  }
   std::vector<std::filesystem::path> files;
+  bool replace = false;
+  std::vector<std::vector<std::filesystem::path>> askedToReplace;
   std::optional<std::filesystem::path> directory;
   app::OpenFilesRequest lastOpen;
 };

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <vector>
 
 namespace kestrova::app {
 namespace {
@@ -25,20 +26,40 @@ TEST(RemainingTimeText, FormatsEachRange) {
     EXPECT_EQ(remainingTimeText(c.eta), c.text) << c.eta;
 }
 
-TEST(UpdateEta, NoEstimateUpToFivePercentThenFromElapsedTime) {
+TEST(UpdateEta, NoEstimateUpToFivePercentNorBeforeARateIsMeasured) {
   EtaState state;
   EXPECT_EQ(updateEta(state, kStart, 0.05, kStart + 10s).kind, EtaUpdate::Kind::clear);
   EXPECT_FALSE(state.lastUpdate);
-  // 6 % after 60 s: (1 - 0.06) * 60 / 0.06 = 940 s.
-  EtaUpdate update = updateEta(state, kStart, 0.06, kStart + 60s);
+  // A first sample, however far in, only starts the clock.
+  EXPECT_EQ(updateEta(state, kStart, 0.06, kStart + 60s).kind, EtaUpdate::Kind::clear);
+  // 10 % in 10 s leaves 0.84 at 0.01/s = 84 s.
+  EtaUpdate update = updateEta(state, kStart, 0.16, kStart + 70s);
   EXPECT_EQ(update.kind, EtaUpdate::Kind::set);
-  EXPECT_EQ(update.text, "15 min 40 sec remaining");
-  EXPECT_DOUBLE_EQ(state.smoothed, 940.0);
+  EXPECT_EQ(update.text, "1 min 24 sec remaining");
+}
+
+TEST(FileProgress, StartsFromTheFirstReportAndRunsToTheEnd) {
+  struct Case {
+    std::vector<double> reported;
+    std::vector<double> shown;
+  };
+  const Case cases[] = {
+      {{0.0, 0.3, 1.0}, {0.0, 0.3, 1.0}},
+      // A step that begins at 85 %: its own start is 0, the end stays 1.
+      {{0.85, 0.88, 0.94, 1.0}, {0.0, 0.2, 0.6, 1.0}},
+      {{1.0}, {1.0}},
+      {{0.5, 0.4}, {0.0, 0.0}},
+  };
+  for (const auto &c : cases) {
+    FileProgress progress;
+    for (std::size_t i = 0; i < c.reported.size(); ++i)
+      EXPECT_NEAR(progress.shown(c.reported[i]), c.shown[i], 1e-9) << c.reported[i];
+  }
 }
 
 TEST(UpdateEta, ChangesTheTextAtMostEveryThreeSeconds) {
   EtaState state;
-  ASSERT_EQ(updateEta(state, kStart, 0.10, kStart + 10s).kind, EtaUpdate::Kind::set);
+  ASSERT_EQ(updateEta(state, kStart, 0.10, kStart + 10s).kind, EtaUpdate::Kind::clear);
   EXPECT_EQ(updateEta(state, kStart, 0.11, kStart + 11s).kind, EtaUpdate::Kind::keep);
   EXPECT_EQ(updateEta(state, kStart, 0.12, kStart + 12s).kind, EtaUpdate::Kind::keep);
   EXPECT_EQ(updateEta(state, kStart, 0.13, kStart + 13s).kind, EtaUpdate::Kind::set);

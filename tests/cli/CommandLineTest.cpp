@@ -47,6 +47,21 @@ TEST(CommandLine, OptionsInAnyOrderFirstOccurrenceWins) {
   EXPECT_EQ(parseCommandLine({"k", "--input", "x", "--duration", "1.5"})->durationLimit, std::nullopt);
 }
 
+TEST(CommandLine, WindowInputsAreTheInputThenBareArguments) {
+  struct Case {
+    std::vector<std::string> arguments;
+    std::vector<std::string> files;
+  };
+  const Case cases[] = {
+      {{"kestrova"}, {}},
+      {{"kestrova", "a.m2ts", "b.mkv"}, {"a.m2ts", "b.mkv"}},
+      {{"kestrova", "--output", "out", "a.m2ts", "--input", "x.mkv"}, {"x.mkv", "a.m2ts"}},
+      {{"kestrova", "--duration", "120", "--verbose", "a.mkv"}, {"a.mkv"}},
+  };
+  for (const auto &c : cases)
+    EXPECT_EQ(windowInputs(c.arguments), c.files) << c.arguments.size();
+}
+
 TEST(CommandLine, AutoConvertIsLookedForAfterTheProgramName) {
   EXPECT_TRUE(wantsAutoConvert({"kestrova", "--input", "x", "--auto-convert"}));
   EXPECT_FALSE(wantsAutoConvert({"--auto-convert"}));

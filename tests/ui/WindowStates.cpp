@@ -18,7 +18,10 @@ struct WindowHarness::Gate {
   std::mutex mutex;
   std::condition_variable_any opened;
   std::optional<Outcome> outcome;
+  std::string detail;
   double fraction = 0;
+  bool fromZero = true;
+  bool replaceExisting = false;
 };
 
 WindowHarness::WindowHarness() : gate_(std::make_shared<Gate>()) {
@@ -28,12 +31,15 @@ WindowHarness::WindowHarness() : gate_(std::make_shared<Gate>()) {
                                          engine](const ConversionJob &job, const std::optional<SourceFileInfo> &,
                                                  pipeline::ProgressHandler progress, LogFn) -> ConversionResult {
     std::unique_lock lock(gate->mutex);
+    gate->replaceExisting = job.replaceExisting;
+    if (gate->fromZero)
+      progress(ConversionStage::encoding, 0.0);
     progress(ConversionStage::encoding, gate->fraction);
     gate->opened.wait(lock, engine->stopToken(), [&] { return gate->outcome.has_value(); });
     if (!gate->outcome)
       throw ConversionError::cancelled();
     if (*gate->outcome == Outcome::fail)
-      throw ConversionError::encodingFailed("ffmpeg exited with code 1");
+      throw ConversionError::encodingFailed(gate->detail);
     fs::path output = job.outputDirectory / (job.sourceURL.stem().string() + "_SBS.mkv");
     writeFile(output, "sbs");
     return ConversionResult{output.string(), {}, {}};
@@ -55,13 +61,18 @@ WindowHarness::~WindowHarness() {
   model_.reset();
 }
 
-fs::path WindowHarness::source(const std::string &name, double seconds) {
+fs::path WindowHarness::source(const std::string &name, double seconds, bool has3D) {
   fs::path file = fixture_.source(name);
-  SourceFileInfo info = sideBySideInfo(file);
+  SourceFileInfo info = sideBySideInfo(file, has3D);
   info.duration = seconds;
   std::lock_guard lock(*fixture_.analysesMutex);
   (*fixture_.analyses)[file] = info;
   return file;
+}
+
+bool WindowHarness::lastJobReplaces() const {
+  std::lock_guard lock(gate_->mutex);
+  return gate_->replaceExisting;
 }
 
 bool WindowHarness::waitFor(const std::function<bool()> &done) {
@@ -75,21 +86,26 @@ bool WindowHarness::waitFor(const std::function<bool()> &done) {
   return true;
 }
 
-void WindowHarness::startRun(double fraction) {
+void WindowHarness::startRun(double fraction, bool fromZero) {
   {
     std::lock_guard lock(gate_->mutex);
     gate_->fraction = fraction;
+    gate_->fromZero = fromZero;
     gate_->outcome.reset();
   }
   waitFor([&] { return !model_->isParsing(); });
   model_->startConversion();
-  waitFor([&] { return model_->currentStage() == ConversionStage::encoding; });
+  // Both reports must have landed: the second is posted just after the first.
+  waitFor([&] {
+    return model_->currentStage() == ConversionStage::encoding && (!fromZero || model_->progress() == fraction);
+  });
 }
 
-void WindowHarness::finish(Outcome outcome) {
+void WindowHarness::finish(Outcome outcome, std::string detail) {
   {
     std::lock_guard lock(gate_->mutex);
     gate_->outcome = outcome;
+    gate_->detail = std::move(detail);
   }
   gate_->opened.notify_all();
   waitFor([&] { return !model_->isConverting(); });
@@ -136,8 +152,45 @@ const std::vector<WindowState> &windowStates() {
          queueThree(h);
          h.startRun(0.42);
        }},
+      {"batch-complete",
+       [](WindowHarness &h) {
+         queueThree(h);
+         h.startRun(0.42);
+         h.finish(WindowHarness::Outcome::succeed);
+       }},
+      {"small-screen-queue",
+       [](WindowHarness &h) {
+         h.window().resize(800, 600);
+         queueThree(h);
+       }},
   };
   return states;
+}
+
+QPalette darkPalette() {
+  QPalette dark;
+  const QColor window(0x2b, 0x2b, 0x2e), base(0x1e, 0x1e, 0x21), text(0xe8, 0xe8, 0xea);
+  dark.setColor(QPalette::Window, window);
+  dark.setColor(QPalette::WindowText, text);
+  dark.setColor(QPalette::Base, base);
+  dark.setColor(QPalette::AlternateBase, window);
+  dark.setColor(QPalette::Text, text);
+  dark.setColor(QPalette::Button, QColor(0x3a, 0x3a, 0x3e));
+  dark.setColor(QPalette::ButtonText, text);
+  dark.setColor(QPalette::PlaceholderText, QColor(0xa0, 0xa0, 0xa6));
+  dark.setColor(QPalette::Highlight, QColor(0x3d, 0x8b, 0xf0));
+  dark.setColor(QPalette::HighlightedText, Qt::white);
+  dark.setColor(QPalette::Light, QColor(0x4a, 0x4a, 0x4f));
+  dark.setColor(QPalette::Midlight, QColor(0x40, 0x40, 0x44));
+  dark.setColor(QPalette::Mid, QColor(0x55, 0x55, 0x5a));
+  dark.setColor(QPalette::Dark, QColor(0x18, 0x18, 0x1a));
+  dark.setColor(QPalette::Shadow, Qt::black);
+  dark.setColor(QPalette::ToolTipBase, window);
+  dark.setColor(QPalette::ToolTipText, text);
+  dark.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(0x80, 0x80, 0x84));
+  dark.setColor(QPalette::Disabled, QPalette::WindowText, QColor(0x80, 0x80, 0x84));
+  dark.setColor(QPalette::Disabled, QPalette::Text, QColor(0x80, 0x80, 0x84));
+  return dark;
 }
 
 } // namespace kestrova::test

@@ -4,6 +4,7 @@
 #include "ui/ContentView.h"
 
 #include <QMainWindow>
+#include <QPalette>
 #include <memory>
 #include <string>
 #include <vector>
@@ -21,17 +22,23 @@ public:
   WindowHarness();
   ~WindowHarness();
 
-  /// An SBS source the analysis double knows, of duration `seconds`.
-  std::filesystem::path source(const std::string &name, double seconds = 5025);
+  /// An SBS source the analysis double knows, of duration `seconds`; with
+  /// `has3D` false the analysis finds no 3D in it.
+  std::filesystem::path source(const std::string &name, double seconds = 5025, bool has3D = true);
   /// Processes Qt events until `done` holds; false after a minute (a hang
   /// guard, never a timing assertion).
   static bool waitFor(const std::function<bool()> &done);
 
-  /// Starts the run; the conversion reports `fraction` of "encoding" and
-  /// then waits for finish().
-  void startRun(double fraction);
-  /// Lets the waiting conversion end with `outcome`, then waits for the run to end.
-  void finish(Outcome outcome);
+  /// Starts the run; the conversion reports 0 and then `fraction` of
+  /// "encoding" (only `fraction` when `fromZero` is false, as a step that
+  /// begins far in does) and then waits for finish().
+  void startRun(double fraction, bool fromZero = true);
+  /// Lets the waiting conversion end with `outcome` (a failure says
+  /// `detail`), then waits for the run to end.
+  void finish(Outcome outcome, std::string detail = "ffmpeg exited with code 1");
+
+  /// Whether the last conversion started was allowed to replace existing files.
+  bool lastJobReplaces() const;
 
   /// The named child widget of the window, or null.
   template <class T> T *find(const char *name) const { return window_->findChild<T *>(name); }
@@ -58,5 +65,9 @@ struct WindowState {
   void (*arrange)(WindowHarness &harness);
 };
 const std::vector<WindowState> &windowStates();
+
+/// A dark palette like a desktop's dark theme, for the screenshots and the
+/// symbol tests.
+QPalette darkPalette();
 
 } // namespace kestrova::test
