@@ -1,5 +1,6 @@
 #include "cli/AutoConvert.h"
 #include "cli/CommandLine.h"
+#include "cli/Usage.h"
 
 #include <clocale>
 #include <csignal>
@@ -13,11 +14,22 @@
 #endif
 
 int main(int argc, char **argv) {
+  std::vector<std::string> arguments(argv, argv + argc);
+  // Answered before anything else starts, display or not.
+  switch (kestrova::cli::infoRequest(arguments)) {
+  case kestrova::cli::InfoRequest::help:
+    std::fputs(kestrova::cli::helpText().c_str(), stdout);
+    return std::fflush(stdout) == 0 ? 0 : 1;
+  case kestrova::cli::InfoRequest::version:
+    std::puts(kestrova::cli::versionText().c_str());
+    return std::fflush(stdout) == 0 ? 0 : 1;
+  case kestrova::cli::InfoRequest::none:
+    break;
+  }
   // Tools' pipes may close under us (a FIFO reader that stops early); a write
   // error is handled where it happens, never by dying.
   std::signal(SIGPIPE, SIG_IGN);
   std::setlocale(LC_ALL, "");
-  std::vector<std::string> arguments(argv, argv + argc);
   if (kestrova::cli::wantsAutoConvert(arguments))
     std::exit(kestrova::cli::runAutoConvert(arguments));
 #ifdef KESTROVA_HAVE_GUI
