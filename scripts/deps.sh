@@ -12,7 +12,11 @@ kestrova_packages_run=(
 kestrova_packages_test=(
   clang libclang-rt-14-dev build-essential xz-utils
   libgtest-dev libgmock-dev libbenchmark-dev
+  man-db groff-base bash-completion
 )
+
+# scripts/package: dpkg-shlibdeps and dpkg-deb, strip.
+kestrova_packages_package=(dpkg-dev binutils)
 
 # Only scripts/screenshots needs a virtual display.
 kestrova_packages_screenshots=(xvfb xauth)
