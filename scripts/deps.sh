@@ -12,8 +12,11 @@ kestrova_packages_run=(
 kestrova_packages_test=(
   clang libclang-rt-14-dev build-essential xz-utils ccache
   libgtest-dev libgmock-dev libbenchmark-dev
-  exfat-fuse exfatprogs
+  exfat-fuse exfatprogs man-db groff-base bash-completion
 )
+
+# scripts/package: dpkg-shlibdeps and dpkg-deb, strip.
+kestrova_packages_package=(dpkg-dev binutils)
 
 # Only scripts/screenshots needs a virtual display.
 kestrova_packages_screenshots=(xvfb xauth)
@@ -31,4 +34,66 @@ kestrova_install() {
   echo "Installing from Debian: ${missing[*]}"
   "${sudo[@]}" apt-get update -qq
   DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+# Prints the address of the Debian archive this machine's apt configuration
+# uses: the first enabled "deb" entry whose suites include the running
+# release's own codename, with component main (so not the security archive or
+# a third-party repository). Scripts that fetch other Debian sources use it,
+# so they go through the same mirror as apt itself.
+#   kestrova_debian_mirror [APT_ETC_DIR [CODENAME]]   (defaults: /etc/apt, this release)
+kestrova_debian_mirror() {
+  local etc=${1:-/etc/apt} codename=${2:-}
+  if [ -z "$codename" ]; then
+    codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+  fi
+  [ -n "$codename" ] || { echo "cannot tell this system's Debian release" >&2; return 1; }
+  local one_line=() deb822=() file
+  [ -f "$etc/sources.list" ] && one_line+=("$etc/sources.list")
+  for file in "$etc"/sources.list.d/*.list; do [ -f "$file" ] && one_line+=("$file"); done
+  for file in "$etc"/sources.list.d/*.sources; do [ -f "$file" ] && deb822+=("$file"); done
+  local found
+  found=$(
+    {
+      # "deb [options] URI SUITE COMPONENT..."
+      [ ${#one_line[@]} -eq 0 ] || awk '
+        { sub(/#.*/, "") }
+        $1 == "deb" {
+          i = 2
+          if ($i ~ /^\[/) { while (i <= NF && $i !~ /\]$/) i++; i++ }
+          uri = $i; suite = $(i + 1); main = 0
+          for (j = i + 2; j <= NF; j++) if ($j == "main") main = 1
+          if (suite == codename && main) print uri
+        }' codename="$codename" "${one_line[@]}"
+      # deb822 stanzas: Types, URIs, Suites, Components, Enabled
+      [ ${#deb822[@]} -eq 0 ] || awk '
+        function flush() {
+          if (types ~ /(^| )deb( |$)/ && enabled != "no" && (" " suites " ") ~ (" " codename " ") &&
+              (" " comps " ") ~ / main /) {
+            split(uris, list, " ")
+            for (k = 1; k in list; k++) print list[k]
+          }
+          types = uris = suites = comps = enabled = ""; key = ""
+        }
+        FNR == 1 { flush() }
+        /^[ \t]*#/ { next }
+        /^[ \t]*$/ { flush(); next }
+        /^[ \t]/ { next }
+        {
+          key = tolower($0); sub(/:.*/, "", key)
+          value = $0; sub(/^[^:]*:[ \t]*/, "", value); gsub(/[ \t]+/, " ", value)
+          if (key == "types") types = value
+          else if (key == "uris") uris = value
+          else if (key == "suites") suites = value
+          else if (key == "components") comps = value
+          else if (key == "enabled") enabled = tolower(value)
+        }
+        END { flush() }' codename="$codename" "${deb822[@]}"
+    } | head -n 1
+  )
+  if [ -z "$found" ]; then
+    echo "no Debian archive for '$codename' with component main in $etc/sources.list or $etc/sources.list.d/" >&2
+    return 1
+  fi
+  echo "${found%/}"
 }

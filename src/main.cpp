@@ -1,5 +1,6 @@
 #include "cli/AutoConvert.h"
 #include "cli/CommandLine.h"
+#include "cli/Usage.h"
 #include "tools/Cancellation.h"
 
 #include <clocale>
@@ -14,6 +15,18 @@
 #endif
 
 int main(int argc, char **argv) {
+  std::vector<std::string> arguments(argv, argv + argc);
+  // Answered before anything else starts, display or not.
+  switch (kestrova::cli::infoRequest(arguments)) {
+  case kestrova::cli::InfoRequest::help:
+    std::fputs(kestrova::cli::helpText().c_str(), stdout);
+    return std::fflush(stdout) == 0 ? 0 : 1;
+  case kestrova::cli::InfoRequest::version:
+    std::puts(kestrova::cli::versionText().c_str());
+    return std::fflush(stdout) == 0 ? 0 : 1;
+  case kestrova::cli::InfoRequest::none:
+    break;
+  }
   // Tools' pipes may close under us (a FIFO reader that stops early); a write
   // error is handled where it happens, never by dying.
   std::signal(SIGPIPE, SIG_IGN);
@@ -21,7 +34,6 @@ int main(int argc, char **argv) {
   // Helpers whose parent dies (a script's children) become this process'
   // children instead of init's, so a cancel still finds and ends them.
   kestrova::tools::becomeChildSubreaper();
-  std::vector<std::string> arguments(argv, argv + argc);
   if (kestrova::cli::wantsAutoConvert(arguments))
     std::exit(kestrova::cli::runAutoConvert(arguments));
 #ifdef KESTROVA_HAVE_GUI

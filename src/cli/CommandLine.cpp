@@ -16,6 +16,19 @@ std::optional<std::string> valueAfter(const std::vector<std::string> &arguments,
 }
 } // namespace
 
+InfoRequest infoRequest(const std::vector<std::string> &arguments) {
+  for (std::size_t i = 1; i < arguments.size(); ++i) {
+    const std::string &word = arguments[i];
+    if (word == "--input" || word == "--output" || word == "--duration")
+      ++i;
+    else if (word == "--help" || word == "-h")
+      return InfoRequest::help;
+    else if (word == "--version")
+      return InfoRequest::version;
+  }
+  return InfoRequest::none;
+}
+
 bool wantsAutoConvert(const std::vector<std::string> &arguments) {
   return arguments.size() > 1 && std::find(arguments.begin() + 1, arguments.end(), "--auto-convert") != arguments.end();
 }

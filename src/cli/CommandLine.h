@@ -20,6 +20,14 @@ struct CommandLine {
   bool overwrite = false;
 };
 
+/// What the program is asked to print instead of doing any work.
+enum class InfoRequest { none, help, version };
+
+/// The first of "--help", "-h" and "--version" among the arguments (argument 0
+/// excluded). The word right after "--input", "--output" or "--duration" is
+/// that option's value, so a file really named "--help" can still be given.
+InfoRequest infoRequest(const std::vector<std::string> &arguments);
+
 /// True when "--auto-convert" is among the arguments (argument 0 excluded).
 bool wantsAutoConvert(const std::vector<std::string> &arguments);
 

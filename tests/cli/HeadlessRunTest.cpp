@@ -92,6 +92,32 @@ TEST(HeadlessRun, MissingInputPrintsUsageOnly) {
   }
 }
 
+TEST(HeadlessRun, HelpAndVersionAnswerBeforeAnyWork) {
+  struct Row {
+    std::vector<std::string> arguments;
+    int status;
+    std::string firstLine;
+  };
+  const std::string usage = "Usage: kestrova [--input FILE] [--output DIR]";
+  const std::string version = "Kestrova 1.0 (Build 134)";
+  const Row rows[] = {
+      {{"--help"}, 0, usage},
+      {{"-h"}, 0, usage},
+      {{"--version", "--help"}, 0, version},
+      {{"--input", "movie.m2ts", "--auto-convert", "--version"}, 0, version},
+      // Right after --input it is a file name, and the conversion runs.
+      {{"--input", "--help", "--auto-convert"}, 1, "=== Kestrova CLI (Build 134) ==="},
+  };
+  for (const auto &row : rows) {
+    TempDir dir;
+    RunResult run = runKestrova(dir, row.arguments, {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"});
+    EXPECT_EQ(run.status, row.status) << row.arguments.front();
+    ASSERT_FALSE(run.lines.empty()) << run.errors;
+    EXPECT_EQ(run.lines.front(), row.firstLine);
+    EXPECT_EQ(fs::exists(dir / "home"), row.status != 0) << "only a conversion makes the output folder";
+  }
+}
+
 TEST(HeadlessRun, WithoutAutoConvertOrADisplayItSaysHowToRunHeadless) {
   // With the window built this is the missing display; without it, the
   // build that has no window. Either way the user learns the headless form.
