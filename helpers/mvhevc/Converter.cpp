@@ -10,6 +10,7 @@
 #include <charconv>
 #include <cmath>
 #include <fstream>
+#include <unistd.h>
 
 namespace kestrova::mvhevc {
 namespace {
@@ -136,7 +137,7 @@ struct Muxer {
 
 // What both encoding paths share.
 struct Encoding {
-  FrameSource &source;
+  PictureSource &source;
   MovWriter &writer;
   Progress &progress;
   std::stop_token stop;
@@ -251,11 +252,87 @@ std::int64_t encodeViewsApart(Encoding &e, const EncoderSettings &settings, Vide
 
 } // namespace
 
+namespace {
+
+constexpr const char *kUsage = "usage: MVHEVCConverter INPUT OUTPUT QUALITY [CAP] [--baseline-mm MM] "
+                               "[--hfov-degrees DEGREES] [--disparity-adjustment N]\n"
+                               "       MVHEVCConverter - OUTPUT QUALITY [CAP] --view-size WxH --frame-rate NUM[/DEN] "
+                               "[--eye-order left-first|right-first] [--sound FILE] [--pairs N] [stereo options]";
+
+std::optional<int> parseWhole(std::string_view text) {
+  int value = 0;
+  const auto *end = text.data() + text.size();
+  const auto [ptr, ec] = std::from_chars(text.data(), end, value);
+  if (ec != std::errc() || ptr != end) {
+    return std::nullopt;
+  }
+  return value;
+}
+
+// Splits "A<separator>B" into two positive whole numbers.
+std::optional<std::pair<int, int>> parsePair(std::string_view text, char separator) {
+  const auto at = text.find(separator);
+  if (at == std::string_view::npos) {
+    return std::nullopt;
+  }
+  const auto first = parseWhole(text.substr(0, at));
+  const auto second = parseWhole(text.substr(at + 1));
+  if (!first || !second || *first <= 0 || *second <= 0) {
+    return std::nullopt;
+  }
+  return std::pair{*first, *second};
+}
+
+// The options that describe view pairs on standard input; false when `arg` is not one of them.
+bool applyPairOption(std::string_view arg, std::string_view text, PairFormat &pairs, std::string &sound,
+                     bool &sawPairOption) {
+  const auto bad = [&](const char *what) {
+    return std::invalid_argument(std::string(arg) + " must be " + what + ", not " + std::string(text));
+  };
+  if (arg == "--view-size") {
+    const auto size = parsePair(text, 'x');
+    if (!size || size->first % 2 != 0 || size->second % 2 != 0) {
+      throw bad("the size of one view as WIDTHxHEIGHT, both even");
+    }
+    std::tie(pairs.viewWidth, pairs.viewHeight) = *size;
+  } else if (arg == "--frame-rate") {
+    auto rate = parsePair(text, '/');
+    if (!rate) {
+      if (const auto whole = parseWhole(text); whole && *whole > 0) {
+        rate = std::pair{*whole, 1};
+      }
+    }
+    if (!rate) {
+      throw bad("pictures per second as NUM or NUM/DEN (24000/1001)");
+    }
+    std::tie(pairs.frameRateNum, pairs.frameRateDen) = *rate;
+  } else if (arg == "--eye-order") {
+    if (text != "left-first" && text != "right-first") {
+      throw bad("left-first or right-first");
+    }
+    pairs.rightFirst = text == "right-first";
+  } else if (arg == "--sound") {
+    sound = text;
+  } else if (arg == "--pairs") {
+    const auto count = parseWhole(text);
+    if (!count || *count < 0) {
+      throw bad("a count of frame pairs");
+    }
+    pairs.expectedPairs = *count;
+  } else {
+    return false;
+  }
+  sawPairOption = true;
+  return true;
+}
+
+} // namespace
+
 ConversionRequest parseArguments(int argc, const char *const *argv) {
-  constexpr const char *kUsage = "usage: MVHEVCConverter INPUT OUTPUT QUALITY [CAP] [--baseline-mm MM] "
-                                 "[--hfov-degrees DEGREES] [--disparity-adjustment N]";
   std::vector<std::string_view> positional;
   ConversionRequest request;
+  PairFormat pairs;
+  bool sawPairOption = false;
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
     if (!arg.starts_with("--")) {
@@ -266,6 +343,9 @@ ConversionRequest parseArguments(int argc, const char *const *argv) {
       throw std::invalid_argument(std::string(arg) + " needs a value");
     }
     const std::string_view text = argv[++i];
+    if (applyPairOption(arg, text, pairs, request.soundSource, sawPairOption)) {
+      continue;
+    }
     const auto value = parseNumber(text);
     const auto bad = [&](const char *range) {
       return std::invalid_argument(std::string(arg) + " must be " + range + ", not " + std::string(text));
@@ -293,6 +373,15 @@ ConversionRequest parseArguments(int argc, const char *const *argv) {
     throw std::invalid_argument(kUsage);
   }
   request.input = positional[0];
+  if (request.input == "-") {
+    if (pairs.viewWidth == 0 || pairs.frameRateNum == 0) {
+      throw std::invalid_argument("frame pairs on standard input need --view-size and --frame-rate");
+    }
+    request.pairs = pairs;
+  } else if (sawPairOption) {
+    throw std::invalid_argument("--view-size, --frame-rate, --eye-order, --sound and --pairs describe frame pairs "
+                                "on standard input; give - as INPUT to use them");
+  }
   request.output = positional[1];
   const auto quality = parseNumber(positional[2]);
   if (!quality || *quality <= 0 || *quality > 1) {
@@ -310,13 +399,35 @@ ConversionRequest parseArguments(int argc, const char *const *argv) {
   return request;
 }
 
-void convert(const ConversionRequest &request, std::ostream &progressOut, std::ostream &notes, std::stop_token stop) {
-  FrameSource source(request.input);
-  if (!source.skippedAudioCodec().empty()) {
-    notes << "MVHEVCConverter: the first audio track is " << source.skippedAudioCodec()
-          << ", not AAC; the output has no sound\n";
+namespace {
+
+// The pictures (and the sound that goes with them) the request names. Remarks go to `notes`.
+std::unique_ptr<PictureSource> openSource(const ConversionRequest &request, std::ostream &notes, std::stop_token stop) {
+  if (!request.pairs) {
+    auto source = std::make_unique<FrameSource>(request.input);
+    if (!source->skippedAudioCodec().empty()) {
+      notes << "MVHEVCConverter: the first audio track is " << source->skippedAudioCodec()
+            << ", not AAC; the output has no sound\n";
+    }
+    return source;
   }
-  const auto &video = source.video();
+  std::unique_ptr<SoundSource> sound;
+  if (!request.soundSource.empty()) {
+    sound = std::make_unique<SoundSource>(request.soundSource);
+    if (!sound->audio()) {
+      notes << "MVHEVCConverter: " << request.soundSource << " has no audio track; the output has no sound\n";
+    } else if (!sound->convertedFrom().empty()) {
+      notes << "MVHEVCConverter: converting the " << sound->convertedFrom() << " sound to AAC\n";
+    }
+  }
+  return std::make_unique<PairSource>(STDIN_FILENO, *request.pairs, std::move(sound), std::move(stop));
+}
+
+} // namespace
+
+void convert(const ConversionRequest &request, std::ostream &progressOut, std::ostream &notes, std::stop_token stop) {
+  const auto source = openSource(request, notes, stop);
+  const auto &video = source->video();
   EncoderSettings settings;
   settings.width = video.width / 2;
   settings.height = video.height;
@@ -330,12 +441,21 @@ void convert(const ConversionRequest &request, std::ostream &progressOut, std::o
   settings.keyframeInterval = std::max(1, static_cast<int>(std::lround(2.0 * video.frameRateNum / video.frameRateDen)));
 
   PartialFile partial(request.output);
-  MovWriter writer(partial.path(), source.audio());
+  MovWriter writer(partial.path(), source->audio());
   Progress progress(progressOut, video.expectedFrames);
   VideoTrackSetup setup;
-  Encoding encoding{source, writer, progress, stop, request.dumpPrefix};
-  const auto muxed =
-      kMultiviewEncoder ? encodeTwoLayers(encoding, settings, setup) : encodeViewsApart(encoding, settings, setup);
+  Encoding encoding{*source, writer, progress, stop, request.dumpPrefix};
+  std::int64_t muxed = 0;
+  try {
+    muxed =
+        kMultiviewEncoder ? encodeTwoLayers(encoding, settings, setup) : encodeViewsApart(encoding, settings, setup);
+  } catch (const InputError &) {
+    // A stop ends the input early; that is the stop, not a fault of the input.
+    if (stop.stop_requested()) {
+      throw Cancelled();
+    }
+    throw;
+  }
   progress.finished(muxed);
   setup.width = settings.width;
   setup.height = settings.height;

@@ -45,25 +45,35 @@ struct AudioPacket {
 /// A decoded picture in 8-bit 4:2:0, shared by the two encoder threads.
 using SharedFrame = std::shared_ptr<const AVFrame>;
 
-/// Demuxes and decodes the input with libavformat/libavcodec.
-class FrameSource {
+/// Where the converter's side-by-side pictures come from.
+class PictureSource {
+public:
+  virtual ~PictureSource() = default;
+  virtual const VideoInfo &video() const = 0;
+  /// The AAC track the pictures come with; empty when there is no sound to copy.
+  virtual const std::optional<AudioInfo> &audio() const = 0;
+  /// The next picture in presentation order, or null at the end. Sound that plays with the
+  /// pictures so far goes to `audioSink` on the way.
+  virtual SharedFrame next(const std::function<void(AudioPacket &&)> &audioSink) = 0;
+};
+
+/// Demuxes and decodes a side-by-side file with libavformat/libavcodec.
+class FrameSource : public PictureSource {
 public:
   /// Opens `path`. Throws InputError when it is missing, not a video, or not splittable into
   /// two 4:2:0 halves.
   explicit FrameSource(const std::string &path);
-  ~FrameSource();
+  ~FrameSource() override;
   FrameSource(const FrameSource &) = delete;
   FrameSource &operator=(const FrameSource &) = delete;
 
-  const VideoInfo &video() const { return video_; }
-  const std::optional<AudioInfo> &audio() const { return audio_; }
+  const VideoInfo &video() const override { return video_; }
+  const std::optional<AudioInfo> &audio() const override { return audio_; }
   /// The codec name of a first audio track that is not copied because it is not AAC; empty when
   /// there is no such track.
   const std::string &skippedAudioCodec() const { return skippedAudioCodec_; }
 
-  /// The next picture in presentation order, or null at the end. Audio packets read on the way
-  /// go to `audioSink`.
-  SharedFrame next(const std::function<void(AudioPacket &&)> &audioSink);
+  SharedFrame next(const std::function<void(AudioPacket &&)> &audioSink) override;
 
 private:
   struct State;

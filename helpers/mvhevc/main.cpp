@@ -1,4 +1,5 @@
-// MVHEVCConverter INPUT OUTPUT QUALITY [CAP] [stereo options]: side-by-side video in, MV-HEVC spatial video out.
+// MVHEVCConverter INPUT OUTPUT QUALITY [CAP] [options]: side-by-side video, or decoded view pairs on
+// standard input (INPUT -), in; MV-HEVC spatial video out.
 #include "Converter.h"
 
 #include <csignal>

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
 #include <vector>
 
 namespace kestrova::mvhevc {
@@ -63,6 +64,45 @@ TEST(Arguments, StereoOptionsGoAnywhereAndDefaultToTheUsualCamera) {
   EXPECT_EQ(request.stereo.baselineMicrometres, 63500U);
   EXPECT_EQ(request.stereo.fieldOfViewMilliDegrees, 90000U);
   EXPECT_EQ(request.stereo.disparityAdjustment, -200);
+}
+
+TEST(Arguments, FramePairsOnStandardInputNeedTheirLayout) {
+  struct Case {
+    std::vector<const char *> args;
+    bool valid;
+    PairFormat expected;
+  };
+  const Case cases[] = {
+      {{"-", "out.mov", "0.85", "--view-size", "1920x1080", "--frame-rate", "24000/1001"},
+       true,
+       {1920, 1080, 24000, 1001, false, 0}},
+      {{"--eye-order", "right-first", "-", "out.mov", "0.85", "25", "--view-size", "320x180", "--frame-rate", "24",
+        "--pairs", "12", "--sound", "film.m2ts"},
+       true,
+       {320, 180, 24, 1, true, 12}},
+      {{"-", "out.mov", "0.85", "--view-size", "1920x1080"}, false, {}},
+      {{"-", "out.mov", "0.85", "--frame-rate", "24"}, false, {}},
+      {{"-", "out.mov", "0.85", "--view-size", "1919x1080", "--frame-rate", "24"}, false, {}},
+      {{"-", "out.mov", "0.85", "--view-size", "1920", "--frame-rate", "24"}, false, {}},
+      {{"-", "out.mov", "0.85", "--view-size", "320x180", "--frame-rate", "0/1"}, false, {}},
+      {{"-", "out.mov", "0.85", "--view-size", "320x180", "--frame-rate", "24", "--eye-order", "left"}, false, {}},
+      {{"in.mov", "out.mov", "0.85", "--view-size", "320x180"}, false, {}},
+  };
+  for (const auto &c : cases) {
+    std::vector<const char *> argv = {"MVHEVCConverter"};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    const int argc = static_cast<int>(argv.size());
+    if (!c.valid) {
+      EXPECT_THROW(parseArguments(argc, argv.data()), std::invalid_argument) << argc;
+      continue;
+    }
+    const auto request = parseArguments(argc, argv.data());
+    ASSERT_TRUE(request.pairs.has_value());
+    const auto &p = *request.pairs;
+    EXPECT_EQ(std::tie(p.viewWidth, p.viewHeight, p.frameRateNum, p.frameRateDen, p.rightFirst, p.expectedPairs),
+              std::tie(c.expected.viewWidth, c.expected.viewHeight, c.expected.frameRateNum, c.expected.frameRateDen,
+                       c.expected.rightFirst, c.expected.expectedPairs));
+  }
 }
 
 TEST(PartialFile, TemporaryNamesStayWithin255BytesAndWholeCharacters) {

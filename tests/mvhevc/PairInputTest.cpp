@@ -1,0 +1,176 @@
+#include "BoxTree.h"
+#include "StreamChecker.h"
+#include "Validator.h"
+
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <fstream>
+#include <iterator>
+
+namespace kestrova::mvhevc::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kWidth = 320;
+constexpr int kHeight = 180;
+constexpr int kPairs = 12;
+constexpr std::size_t kViewBytes = kWidth * kHeight * 3 / 2;
+const std::string kSystemFfmpeg = "/usr/bin/ffmpeg";
+
+std::string converter() {
+  return quote((kestrova::test::buildDir() / "share/kestrova/tools/MVHEVCConverter").string());
+}
+
+std::vector<std::uint8_t> readBytes(const fs::path &path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void writeBytes(const fs::path &path, const std::uint8_t *data, std::size_t size) {
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char *>(data), static_cast<std::streamsize>(size));
+}
+
+// Two clearly different eyes, as a decoder writes them: view 0's picture, then view 1's, per
+// pair. `first` is the eye written first.
+std::vector<std::uint8_t> interleave(const std::vector<std::uint8_t> &first, const std::vector<std::uint8_t> &second,
+                                     std::size_t pairs) {
+  std::vector<std::uint8_t> out;
+  for (std::size_t i = 0; i < pairs; ++i) {
+    const auto at = static_cast<std::ptrdiff_t>(i * kViewBytes);
+    out.insert(out.end(), first.begin() + at, first.begin() + at + static_cast<std::ptrdiff_t>(kViewBytes));
+    out.insert(out.end(), second.begin() + at, second.begin() + at + static_cast<std::ptrdiff_t>(kViewBytes));
+  }
+  return out;
+}
+
+// The eyes as raw pictures and source files with a disc's kind of sound (AC3), made once for the
+// suite.
+class PairInput : public ::testing::Test {
+protected:
+  static void SetUpTestSuite() {
+    if (!fs::exists(kSystemFfmpeg)) {
+      return;
+    }
+    dir_ = std::make_unique<kestrova::test::TempDir>();
+    const auto ffmpeg = quote(kSystemFfmpeg) + " -v error -y ";
+    const auto size = std::to_string(kWidth) + "x" + std::to_string(kHeight);
+    const auto frames = " -frames:v " + std::to_string(kPairs) + " -pix_fmt yuv420p -f rawvideo ";
+    // Two disc-like transport streams: sound starting with the pictures, and 0.2 s after them.
+    const auto source = [&](const std::string &delay, const std::string &name) {
+      return ffmpeg + "-f lavfi -t 0.5 -i testsrc2=size=" + size + ":rate=24 -itsoffset " + delay +
+             " -f lavfi -t 0.5 -i sine=frequency=440:sample_rate=48000 -c:v mpeg2video -c:a ac3 -f mpegts " +
+             quote(path(name));
+    };
+    const auto made =
+        run(ffmpeg + "-f lavfi -i testsrc2=size=" + size + ":rate=24" + frames + quote(path("left.yuv")) + " && " +
+            ffmpeg + "-f lavfi -i testsrc2=size=" + size + ":rate=24 -vf hflip,negate" + frames +
+            quote(path("right.yuv")) + " && " + source("0", "even.m2ts") + " && " + source("0.2", "late.m2ts"));
+    made_ = made.status == 0 ? "" : made.err;
+  }
+  static void TearDownTestSuite() { dir_.reset(); }
+
+  void SetUp() override {
+    if (!dir_) {
+      GTEST_SKIP() << "no " << kSystemFfmpeg << " to make the test pictures";
+    }
+    ASSERT_EQ(made_, "");
+  }
+
+  static std::string path(const std::string &name) { return (*dir_ / name).string(); }
+
+  static RunResult convert(const std::string &pairs, const std::string &options) {
+    return run("KESTROVA_MVHEVC_PRESET=ultrafast " + converter() + " - " + quote(path("out.mov")) +
+               " 0.85 --view-size " + std::to_string(kWidth) + "x" + std::to_string(kHeight) +
+               " --frame-rate 24 --pairs " + std::to_string(kPairs) + " " + options + " < " + quote(path(pairs)));
+  }
+
+  static inline std::unique_ptr<kestrova::test::TempDir> dir_;
+  static inline std::string made_;
+};
+
+TEST_F(PairInput, ViewsMatchTheEyesInEitherOrderWithSoundInSync) {
+  const auto left = readBytes(path("left.yuv"));
+  const auto right = readBytes(path("right.yuv"));
+  ASSERT_EQ(left.size(), kViewBytes * kPairs);
+  const auto validator = validatorFfmpeg();
+  if (!validator && underCi()) {
+    ADD_FAILURE() << "the MV-HEVC validator is missing; run scripts/build-validator";
+  }
+  struct Case {
+    const char *order;
+    bool rightFirst;
+    const char *source;
+    double soundStart; ///< seconds after the first picture
+  };
+  for (const auto &c : {Case{"left-first", false, "even.m2ts", 0}, Case{"right-first", true, "late.m2ts", 0.2}}) {
+    SCOPED_TRACE(c.order);
+    const auto pairs = c.rightFirst ? interleave(right, left, kPairs) : interleave(left, right, kPairs);
+    writeBytes(path("pairs.yuv"), pairs.data(), pairs.size());
+    const auto result =
+        convert("pairs.yuv", std::string("--eye-order ") + c.order + " --sound " + quote(path(c.source)));
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_NE(result.out.find("Frame 12/12 (100%)\n"), std::string::npos) << result.out;
+    EXPECT_NE(result.err.find("converting the ac3 sound to AAC"), std::string::npos) << result.err;
+
+    const auto facts = checkStream(path("out.mov"));
+    EXPECT_EQ(facts.samples, static_cast<std::size_t>(kPairs));
+    const auto sound = std::find_if(facts.tracks.begin(), facts.tracks.end(), [](const auto &t) { return !t.video; });
+    ASSERT_NE(sound, facts.tracks.end()) << "no sound track";
+    // The AAC encoder's priming is skipped by the edit; the source's 0.5 s of sound (rounded up
+    // to whole AC3 frames) follows silence for as long as it started after the pictures.
+    EXPECT_EQ(sound->editMediaTime, 1024);
+    EXPECT_NEAR(sound->trackSeconds, c.soundStart + 0.5, 1536.0 / 48000);
+    const auto decoded = run(quote(kSystemFfmpeg) + " -v error -y -i " + quote(path("out.mov")) +
+                             " -map 0:a -ac 1 -f s16le " + quote(path("sound.raw")));
+    ASSERT_EQ(decoded.status, 0) << decoded.err;
+    const auto samples = readBytes(path("sound.raw"));
+    // Mean loudness of the 50 ms from `from` seconds on.
+    const auto loudness = [&](double from) {
+      double sum = 0;
+      const auto first = static_cast<std::size_t>(from * 48000) * 2;
+      for (std::size_t at = first; at + 1 < std::min(samples.size(), first + 4800); at += 2) {
+        sum += std::abs(static_cast<std::int16_t>(samples[at] | samples[at + 1] << 8));
+      }
+      return sum / 2400;
+    };
+    if (c.soundStart > 0) {
+      EXPECT_LT(loudness(c.soundStart - 0.06), 10) << "sound before its time";
+    }
+    EXPECT_GT(loudness(c.soundStart + 0.01), 1000) << "no sound where it should start";
+
+    if (!validator) {
+      continue;
+    }
+    for (const int view : {0, 1}) {
+      const auto name = "view" + std::to_string(view) + ".yuv";
+      const auto decoded = run(quote(validator->string()) + " -v error -y -i " + quote(path("out.mov")) +
+                               " -map 0:v:view:" + std::to_string(view) + " -f rawvideo " + quote(path(name)));
+      ASSERT_EQ(decoded.status, 0) << decoded.err;
+      const auto pictures = readBytes(path(name));
+      EXPECT_EQ(pictures.size(), kViewBytes * kPairs) << name;
+      EXPECT_GE(psnr(pictures, view == 0 ? left : right), 35.0) << name;
+    }
+  }
+}
+
+TEST_F(PairInput, InputEndingInsideAPairFailsAndLeavesNoOutput) {
+  fs::remove(path("out.mov"));
+  const auto left = readBytes(path("left.yuv"));
+  const auto pairs = interleave(left, left, 3);
+  writeBytes(path("short.yuv"), pairs.data(), pairs.size() - kViewBytes / 2);
+  const auto result = convert("short.yuv", "");
+  EXPECT_EQ(result.status, 1);
+  EXPECT_NE(result.err.find("the frame pairs end inside pair 3"), std::string::npos) << result.err;
+  EXPECT_FALSE(fs::exists(path("out.mov")));
+  for (const auto &entry : fs::directory_iterator(dir_->path())) {
+    EXPECT_EQ(entry.path().filename().string().find(".partial"), std::string::npos) << entry.path();
+  }
+}
+
+} // namespace
+} // namespace kestrova::mvhevc::test
