@@ -1,12 +1,17 @@
 #include "AccessUnitScan.h"
 
+#include "nal/UnitOrder.h"
+
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <map>
 #include <optional>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <system_error>
+#include <tuple>
 #include <unistd.h>
 
 namespace kestrova::helpers {
@@ -16,6 +21,9 @@ namespace {
 constexpr std::uint8_t kIdrSlice = 5;
 constexpr std::uint8_t kBaseDelimiter = 9;
 constexpr std::uint8_t kMvcSlice = 20;
+constexpr std::uint8_t kSequenceSet = 7;
+constexpr std::uint8_t kPictureSet = 8;
+constexpr std::uint8_t kSubsetSequenceSet = 15;
 
 // Calls `onUnit(offset, type)` for every NAL unit, in order; `offset` is the
 // first byte of its start code (the extra zero of a four-byte code included).
@@ -60,9 +68,16 @@ StreamScan scanDelimited(std::span<const std::uint8_t> stream, std::uint8_t deli
   StreamScan scan;
   scan.size = stream.size();
   bool unitHasIdr = false;
+  // Where the run of units that can only open an access unit began, if one
+  // is going on: a delimiter's unit starts there.
+  std::optional<std::size_t> runStart;
   forEachNalUnit(stream, [&](std::size_t offset, std::uint8_t type) {
+    if (!nal::opensAccessUnit(type))
+      runStart.reset();
+    else if (!runStart)
+      runStart = offset;
     if (type == delimiterType) {
-      scan.unitOffsets.push_back(offset);
+      scan.unitOffsets.push_back(*runStart);
       unitHasIdr = false;
     } else if (type == kIdrSlice && !unitHasIdr && !scan.unitOffsets.empty()) {
       unitHasIdr = true;
@@ -70,6 +85,165 @@ StreamScan scanDelimited(std::span<const std::uint8_t> stream, std::uint8_t deli
     }
   });
   return scan;
+}
+
+namespace {
+
+// The payload bytes of a NAL unit with emulation prevention removed, as far
+// as `count` bytes: enough for the few exp-Golomb codes at a set's start.
+std::vector<std::uint8_t> unescapedStart(std::span<const std::uint8_t> payload, std::size_t count) {
+  std::vector<std::uint8_t> out;
+  int zeros = 0;
+  for (std::size_t i = 0; i < payload.size() && out.size() < count; ++i) {
+    if (zeros >= 2 && payload[i] == 3) {
+      zeros = 0;
+      continue;
+    }
+    zeros = payload[i] == 0 ? zeros + 1 : 0;
+    out.push_back(payload[i]);
+  }
+  return out;
+}
+
+// The unsigned exp-Golomb code at bit `bit` of `bits`; 0 when it runs off the end.
+std::uint32_t readUe(const std::vector<std::uint8_t> &bits, std::size_t bit) {
+  auto at = [&](std::size_t i) { return i / 8 < bits.size() && ((bits[i / 8] >> (7 - i % 8)) & 1) != 0; };
+  int leadingZeros = 0;
+  while (!at(bit) && leadingZeros < 32 && bit / 8 < bits.size())
+    ++leadingZeros, ++bit;
+  if (bit / 8 >= bits.size() || leadingZeros >= 32)
+    return 0;
+  ++bit;
+  std::uint32_t value = 0;
+  for (int i = 0; i < leadingZeros; ++i, ++bit)
+    value = (value << 1) | (at(bit) ? 1u : 0u);
+  return (1u << leadingZeros) - 1 + value;
+}
+
+// The id of a parameter set whose header byte is at `header`. A sequence set
+// opens with profile, constraint flags and level (three bytes) before its id;
+// a picture set with its id.
+std::uint32_t parameterSetId(std::span<const std::uint8_t> unit, std::size_t header, std::uint8_t type) {
+  const auto bits = unescapedStart(unit.subspan(header + 1), 12);
+  return readUe(bits, type == kPictureSet ? 0 : 24);
+}
+
+bool isParameterSet(std::uint8_t type) {
+  return type == kSequenceSet || type == kSubsetSequenceSet || type == kPictureSet;
+}
+
+struct UnitSpan {
+  std::size_t offset, end, header;
+  std::uint8_t type;
+};
+
+// Every NAL unit of `stream` with its extent.
+std::vector<UnitSpan> unitSpans(std::span<const std::uint8_t> stream) {
+  std::vector<UnitSpan> units;
+  forEachNalUnit(stream, [&](std::size_t offset, std::uint8_t type) {
+    if (!units.empty())
+      units.back().end = offset;
+    const std::size_t header = stream[offset + 2] == 1 ? offset + 3 : offset + 4;
+    units.push_back({offset, stream.size(), header, type});
+  });
+  return units;
+}
+
+} // namespace
+
+std::vector<std::vector<ParameterSet>> parameterSetsAt(std::span<const std::uint8_t> stream,
+                                                       const std::vector<std::uint64_t> &offsets) {
+  std::vector<std::vector<ParameterSet>> result;
+  // Ordered by (sequence sets before picture sets, type, id).
+  std::map<std::tuple<bool, std::uint8_t, std::uint32_t>, ParameterSet> latest;
+  auto snapshot = [&] {
+    std::vector<ParameterSet> sets;
+    for (const auto &entry : latest)
+      sets.push_back(entry.second);
+    result.push_back(std::move(sets));
+  };
+  std::size_t next = 0;
+  std::optional<std::pair<std::size_t, std::uint8_t>> open; // the set being read: offset, type
+  auto close = [&](std::size_t end) {
+    if (!open)
+      return;
+    const auto unit = stream.subspan(open->first, end - open->first);
+    const std::size_t header = unit[2] == 1 ? 3 : 4;
+    const std::uint32_t id = parameterSetId(unit, header, open->second);
+    latest[{open->second == kPictureSet, open->second, id}] = {open->second, id, unit};
+    open.reset();
+  };
+  forEachNalUnit(stream, [&](std::size_t offset, std::uint8_t type) {
+    close(offset);
+    while (next < offsets.size() && offsets[next] <= offset) {
+      snapshot();
+      ++next;
+    }
+    if (isParameterSet(type))
+      open = std::make_pair(offset, type);
+  });
+  close(stream.size());
+  while (next++ < offsets.size())
+    snapshot();
+  return result;
+}
+
+std::vector<ParameterSet> setsNotCarried(std::span<const std::uint8_t> start, const std::vector<ParameterSet> &inForce,
+                                         bool twoViews) {
+  // Only the first access unit matters; a few units are enough to see it.
+  const auto window = start.first(std::min<std::size_t>(start.size(), 1u << 20));
+  using Key = std::tuple<bool, std::uint8_t, std::uint32_t>;
+  auto keyOf = [](const ParameterSet &set) { return Key{set.type == kPictureSet, set.type, set.id}; };
+  // Sets the first picture can use: those before its first slice. In an
+  // interleaved stream a demuxer may have put the base view's picture sets
+  // behind the base slices, into the MVC view's half, where they come too
+  // late for the base picture; a subset sequence set there is in time.
+  std::vector<Key> carried;
+  bool baseSliceSeen = false;
+  for (const auto &unit : unitSpans(window)) {
+    if (twoViews ? unit.type == kMvcSlice : nal::isSlice(unit.type))
+      break;
+    baseSliceSeen = baseSliceSeen || nal::isSlice(unit.type);
+    if (isParameterSet(unit.type) && (!baseSliceSeen || unit.type == kSubsetSequenceSet))
+      carried.push_back(keyOf(
+          {unit.type,
+           parameterSetId(window.subspan(unit.offset, unit.end - unit.offset), unit.header - unit.offset, unit.type),
+           {}}));
+  }
+  auto isCarried = [&](const ParameterSet &set) {
+    return std::find(carried.begin(), carried.end(), keyOf(set)) != carried.end();
+  };
+  // Picture sets are read against their sequence set: one that goes in front
+  // takes the sequence sets with it.
+  const bool picturesMissing = std::any_of(inForce.begin(), inForce.end(), [&](const ParameterSet &set) {
+    return set.type == kPictureSet && !isCarried(set);
+  });
+  std::vector<ParameterSet> missing;
+  for (const auto &set : inForce)
+    if (!isCarried(set) || (picturesMissing && set.type == kSequenceSet))
+      missing.push_back(set);
+  return missing;
+}
+
+PieceStart selfContainedStart(std::span<const std::uint8_t> piece, std::uint8_t delimiterType,
+                              const std::vector<ParameterSet> &inForce) {
+  const auto units = unitSpans(piece.first(std::min<std::size_t>(piece.size(), 1u << 20)));
+  std::size_t delimiter = 0;
+  while (delimiter < units.size() && units[delimiter].type != delimiterType)
+    ++delimiter;
+  if (delimiter == units.size())
+    return {{}, 0};
+  PieceStart start;
+  auto add = [&start](std::span<const std::uint8_t> bytes) {
+    start.head.insert(start.head.end(), bytes.begin(), bytes.end());
+  };
+  const UnitSpan &opening = units[delimiter];
+  add(piece.subspan(opening.offset, opening.end - opening.offset));
+  for (const auto &set : setsNotCarried(piece, inForce, false))
+    add(set.bytes);
+  add(piece.first(opening.offset));
+  start.restFrom = opening.end;
+  return start;
 }
 
 std::vector<Segment> chooseSegments(const StreamScan &scan, std::size_t count) {

@@ -32,8 +32,48 @@ StreamScan scanInterleaved(std::span<const std::uint8_t> stream);
 
 /// Scans one view's elementary stream whose access units open with
 /// delimiters of `delimiterType` (9 for the base view, 24 for the MVC view).
-/// Split points are the units holding an IDR slice (type 5).
+/// Split points are the units holding an IDR slice (type 5). A unit starts
+/// with the units that a demuxer wrote ahead of its delimiter (a prefix
+/// unit, parameter sets: see nal/UnitOrder.h), so that a cut keeps them
+/// with the picture they belong to.
 StreamScan scanDelimited(std::span<const std::uint8_t> stream, std::uint8_t delimiterType);
+
+/// A parameter set as it stands in the stream, start code included.
+struct ParameterSet {
+  std::uint8_t type = 0; ///< 7 sequence, 15 subset sequence, 8 picture
+  std::uint32_t id = 0;
+  std::span<const std::uint8_t> bytes;
+};
+
+/// The parameter sets in force at each of `offsets` (ascending): of every
+/// type and id the last one that starts before the offset. Sequence sets
+/// come before picture sets, which need them to be read.
+std::vector<std::vector<ParameterSet>> parameterSetsAt(std::span<const std::uint8_t> stream,
+                                                       const std::vector<std::uint64_t> &offsets);
+
+/// The sets of `inForce` that the access unit at the start of `start` does
+/// not carry itself in time: before its first slice (with `twoViews`, an
+/// interleaved stream's pair of units: picture and sequence sets before the
+/// base slice, subset sequence sets before the MVC slice). Sequence sets
+/// come along when a picture set is missing. Only these go in front of a
+/// segment: the JM decoder crashes on some repeats (a subset sequence set
+/// between a sequence set and its repeat).
+std::vector<ParameterSet> setsNotCarried(std::span<const std::uint8_t> start, const std::vector<ParameterSet> &inForce,
+                                         bool twoViews);
+
+/// How a piece that starts at an access unit becomes decodable on its own.
+struct PieceStart {
+  std::vector<std::uint8_t> head; ///< written first
+  std::uint64_t restFrom = 0;     ///< then the piece's bytes from here on
+};
+
+/// For a piece whose bytes `piece` start at an access unit as scanDelimited
+/// found it: the unit's delimiter first (a delimiter-based reader drops what
+/// comes before it), then every set of `inForce` that the unit does not
+/// carry itself, then the units that stood before the delimiter, then the
+/// rest of the piece. A piece without a delimiter is left as it is.
+PieceStart selfContainedStart(std::span<const std::uint8_t> piece, std::uint8_t delimiterType,
+                              const std::vector<ParameterSet> &inForce);
 
 /// One piece of a split stream.
 struct Segment {

@@ -7,14 +7,18 @@
 /// most N pieces of about equal size (N defaults to the number of cores).
 /// Piece K is written to PREFIX_KKK.264 and PREFIX_KKK.mvc (K from 000), ready
 /// for nal-interleave; each MVC piece starts with the MVC unit of the same
-/// index, so both carry the parameter sets the stream repeats at its IDR
-/// units. A stream with fewer split points than N gives fewer pieces.
+/// index. Each piece opens with its first unit's delimiter followed by the
+/// parameter sets in force there that the unit does not repeat itself, so a
+/// stream that carries them only once still splits into pieces that decode
+/// on their own. A stream with fewer split points than N gives fewer pieces.
 ///
 /// Standard output: "segment INDEX FIRST_UNIT UNITS BASE_PIECE MVC_PIECE" per
 /// piece, in order. MVC units beyond the base view's count go with the last
 /// piece. With --ranges nothing is written; the lines are "segment INDEX
 /// FIRST_UNIT UNITS BASE_OFFSET BASE_LENGTH MVC_OFFSET MVC_LENGTH" (byte
-/// ranges of the two files), for readers that stream the pieces instead.
+/// ranges of the two files, cut where the pieces start), for readers that
+/// stream the pieces instead; such a reader must itself put the parameter
+/// sets in front of a piece when the stream carries them only once.
 /// Exit status 0; 1 with an "nal-dual-split: ERROR: ..." line when a
 /// file cannot be read or written or the MVC view ends before a piece
 /// starts (the pieces written so far are removed); 2 for a wrong command line.
@@ -37,23 +41,33 @@ namespace {
 
 using namespace kestrova::helpers;
 
-void writeFile(const std::string &path, std::span<const std::uint8_t> bytes) {
+// Writes `head`, then `rest`, to a new file at `path`.
+void writeFile(const std::string &path, std::span<const std::uint8_t> head, std::span<const std::uint8_t> rest) {
   int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0)
     throw std::system_error(errno, std::generic_category(), "cannot create " + path);
-  while (!bytes.empty()) {
-    ssize_t n = ::write(fd, bytes.data(), bytes.size());
-    if (n < 0 && errno == EINTR)
-      continue;
-    if (n < 0) {
-      int error = errno;
-      ::close(fd);
-      throw std::system_error(error, std::generic_category(), "cannot write " + path);
+  for (auto bytes : {head, rest}) {
+    while (!bytes.empty()) {
+      ssize_t n = ::write(fd, bytes.data(), bytes.size());
+      if (n < 0 && errno == EINTR)
+        continue;
+      if (n < 0) {
+        int error = errno;
+        ::close(fd);
+        throw std::system_error(error, std::generic_category(), "cannot write " + path);
+      }
+      bytes = bytes.subspan(static_cast<std::size_t>(n));
     }
-    bytes = bytes.subspan(static_cast<std::size_t>(n));
   }
   if (::close(fd) != 0)
     throw std::system_error(errno, std::generic_category(), "cannot write " + path);
+}
+
+// Writes the piece `bytes` of a view's stream so that it decodes on its own.
+void writePiece(const std::string &path, std::span<const std::uint8_t> bytes, std::uint8_t delimiterType,
+                const std::vector<ParameterSet> &inForce) {
+  const PieceStart start = selfContainedStart(bytes, delimiterType, inForce);
+  writeFile(path, start.head, bytes.subspan(start.restFrom));
 }
 
 std::string pieceName(const std::string &prefix, std::size_t index, const char *extension) {
@@ -91,18 +105,29 @@ int main(int argc, char **argv) {
     const StreamScan baseScan = scanDelimited(base.bytes(), 9);
     const StreamScan mvcScan = scanDelimited(mvc.bytes(), 24);
     const auto chosen = chooseSegments(baseScan, segments);
+    std::vector<std::uint64_t> baseStarts, mvcStarts;
     for (std::size_t i = 0; i < chosen.size(); ++i) {
       const Segment &piece = chosen[i];
       if (piece.firstUnit >= mvcScan.unitOffsets.size())
         throw std::runtime_error("the MVC view has " + std::to_string(mvcScan.unitOffsets.size()) +
                                  " access units; piece " + std::to_string(i) + " starts at unit " +
                                  std::to_string(piece.firstUnit));
+      baseStarts.push_back(piece.offset);
       // The first MVC piece also keeps whatever precedes the first delimiter.
-      const std::uint64_t mvcStart = i == 0 ? 0 : mvcScan.unitOffsets[piece.firstUnit];
+      mvcStarts.push_back(i == 0 ? 0 : mvcScan.unitOffsets[piece.firstUnit]);
+    }
+    // A stream may carry its parameter sets only once, at its start: each
+    // piece gets those in force where it starts.
+    std::vector<std::vector<ParameterSet>> baseSets, mvcSets;
+    if (!rangesOnly) {
+      baseSets = parameterSetsAt(base.bytes(), baseStarts);
+      mvcSets = parameterSetsAt(mvc.bytes(), mvcStarts);
+    }
+    for (std::size_t i = 0; i < chosen.size(); ++i) {
+      const Segment &piece = chosen[i];
+      const std::uint64_t mvcStart = mvcStarts[i];
       const bool last = i + 1 == chosen.size();
-      const std::uint64_t mvcEnd = last || chosen[i + 1].firstUnit >= mvcScan.unitOffsets.size()
-                                       ? mvcScan.size
-                                       : mvcScan.unitOffsets[chosen[i + 1].firstUnit];
+      const std::uint64_t mvcEnd = last ? mvcScan.size : mvcStarts[i + 1];
       if (rangesOnly) {
         std::printf("segment %zu %llu %llu %llu %llu %llu %llu\n", i, static_cast<unsigned long long>(piece.firstUnit),
                     static_cast<unsigned long long>(piece.units), static_cast<unsigned long long>(piece.offset),
@@ -112,9 +137,9 @@ int main(int argc, char **argv) {
       }
       const std::string basePiece = pieceName(paths[2], i, ".264"), mvcPiece = pieceName(paths[2], i, ".mvc");
       written.push_back(basePiece);
-      writeFile(basePiece, base.bytes().subspan(piece.offset, piece.length));
+      writePiece(basePiece, base.bytes().subspan(piece.offset, piece.length), 9, baseSets[i]);
       written.push_back(mvcPiece);
-      writeFile(mvcPiece, mvc.bytes().subspan(mvcStart, mvcEnd - mvcStart));
+      writePiece(mvcPiece, mvc.bytes().subspan(mvcStart, mvcEnd - mvcStart), 24, mvcSets[i]);
       std::printf("segment %zu %llu %llu %s %s\n", i, static_cast<unsigned long long>(piece.firstUnit),
                   static_cast<unsigned long long>(piece.units), basePiece.c_str(), mvcPiece.c_str());
     }

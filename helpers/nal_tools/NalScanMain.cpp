@@ -1,4 +1,5 @@
 /// nal-scan [--segments N] STREAM
+/// nal-scan --parameter-sets OFFSET STREAM
 ///
 /// Finds where a two-view H.264 MVC stream can be cut so that each piece
 /// decodes on its own: at access units whose base-view picture is an IDR
@@ -15,12 +16,18 @@
 ///                        covering the whole file (the first starts at
 ///                        byte 0); fewer when there are fewer split points.
 /// Units are counted from 0 (base-view access units, one per frame pair).
+/// With --parameter-sets, standard output is binary: the parameter sets in
+/// force at byte OFFSET (of each type and id the last before it, sequence
+/// sets first) that the access unit there does not carry itself, for a
+/// reader that starts decoding a segment there of a stream that carries
+/// them only once.
 /// Exit status 0; 1 with an "nal-scan: ERROR: ..." line when the file cannot
 /// be read; 2 for a wrong command line.
 #include "AccessUnitScan.h"
 
 #include <charconv>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -28,10 +35,19 @@
 int main(int argc, char **argv) {
   using namespace kestrova::helpers;
   std::size_t segments = 0;
+  std::optional<std::uint64_t> setsAt;
   const char *input = nullptr;
   for (int i = 1; i < argc; ++i) {
     std::string_view argument = argv[i];
-    if (argument == "--segments" && i + 1 < argc) {
+    if (argument == "--parameter-sets" && i + 1 < argc) {
+      std::string_view value = argv[++i];
+      std::uint64_t offset = 0;
+      auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), offset);
+      if (error != std::errc() || end != value.data() + value.size())
+        input = nullptr, i = argc;
+      else
+        setsAt = offset;
+    } else if (argument == "--segments" && i + 1 < argc) {
       std::string_view value = argv[++i];
       auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), segments);
       if (error != std::errc() || end != value.data() + value.size() || segments == 0)
@@ -43,13 +59,20 @@ int main(int argc, char **argv) {
       break;
     }
   }
-  if (input == nullptr) {
-    std::fprintf(stderr, "usage: nal-scan [--segments N] STREAM\n");
+  if (input == nullptr || (setsAt && segments != 0)) {
+    std::fprintf(stderr, "usage: nal-scan [--segments N] STREAM\n       nal-scan --parameter-sets OFFSET STREAM\n");
     return 2;
   }
   try {
     MappedFile file(input);
     auto bytes = file.bytes();
+    if (setsAt) {
+      const auto sets = parameterSetsAt(bytes, {*setsAt});
+      const auto from = bytes.subspan(std::min<std::uint64_t>(*setsAt, bytes.size()));
+      for (const auto &set : setsNotCarried(from, sets.front(), true))
+        std::fwrite(set.bytes.data(), 1, set.bytes.size(), stdout);
+      return std::fflush(stdout) == 0 ? 0 : 1;
+    }
     // A base-view elementary stream opens with its delimiter; the interleaved
     // stream has none.
     std::size_t first = 0;

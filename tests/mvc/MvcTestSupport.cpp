@@ -83,9 +83,11 @@ void MvcConversionFixture::demuxWrites(const std::vector<std::string> &suffixes,
               mvc ? mvcViewStream(mvcFrames, kWidth, kHeight, idrInterval)
                   : baseViewStream(kFrames, kWidth, kHeight, idrInterval));
   }
-  tools.add("tsmuxer-listing", {{"steps",
-                                 {{{"stdout", "Track ID:    1\nStream type: MVC\nsubTrack: 1\n\n"
-                                              "Track ID:    1\nStream type: H.264\nsubTrack: 2\n"}}}}});
+  // What the real tsMuxeR reports on a disc stream or a 3D Matroska file.
+  const char *report = info.stereoMode == Stereo3DMode::mvcSeparateTracks() ? "tsmuxer-info-clip24.m2ts.txt"
+                                                                            : "tsmuxer-info-clip24_lr.mkv.txt";
+  nlohmann::json listing = {{"when_args", 1}, {"stdout", readFile(sourceDir() / "tests/fakes/recordings" / report)}};
+  tools.add("tsmuxer-listing", {{"steps", nlohmann::json::array({listing})}});
   writeDemuxWrapper();
 }
 

@@ -12,6 +12,13 @@
 // View 0 is dark (luma 40), view 1 bright (luma 200); the frame number is
 // burnt into the top rows as 16 bit cells (255 set, 0 clear), so halves and
 // frame order can be checked after an encode.
+//
+// What it prints, and the log.dec it appends to in its current folder, follow
+// the real JM 19.0 decoder's run recorded in
+// recordings/ldecod-19.0-clip24-views.stdout.txt: one line per picture of
+// either view, so each frame number twice, and "N frames are decoded." with
+// N counting the pictures of both views. Like JM, it exits with status 500
+// (244 to a parent) when log.dec cannot be written.
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
@@ -126,23 +133,34 @@ int main(int argc, char **argv) {
   if (allLayers)
     view1.open(stem + "_ViewId0001.yuv", std::ios::binary | std::ios::trunc);
 
-  std::cout << "----------------------------- JM 18.6 (FRExt) -----------------------------\n"
-            << " Decoder config file                    : (null)\n"
-            << " Input H.264 bitstream                  : " << config["InputFile"] << "\n"
+  std::cout << "----------------------------- JM 19.0 (FRExt) -----------------------------\n"
+            << " Input reference file                   : test_rec.yuv does not exist \n"
+            << "                                          SNR values are not available\n"
             << "POC must = frame# or field# for SNRs to be correct\n"
-            << "  Frame          POC  Pic#   QP    SnrY     SnrU     SnrV   Y:U:V Time(ms)\n";
-  for (std::size_t i = 0; i < pictures.size(); ++i) {
-    const Picture &p = pictures[i];
+            << "--------------------------------------------------------------------------\n"
+            << "  Frame          POC  Pic#   QP    SnrY     SnrU     SnrV   Y:U:V Time(ms)\n"
+            << "--------------------------------------------------------------------------\n";
+  for (const Picture &p : pictures) {
     if (p.view == 0)
       writeFrame(view0, width, height, 0, p.frame);
     else if (allLayers)
       writeFrame(view1, width, height, 1, p.frame);
     char line[128];
-    std::snprintf(line, sizeof line, "%05zu(%s)   %6ld %5ld    28                             4:2:0       1\n", i,
-                  p.frame == 0 ? "IDR" : "P  ", 2 * p.frame, p.frame);
+    std::snprintf(line, sizeof line, "%05ld(%s)   %6ld %5ld    28                             4:2:0     %4d\n", p.frame,
+                  p.frame == 0 && p.view == 0 ? "IDR" : " P ", 2 * p.frame, p.frame % 8, 1);
     std::cout << line;
   }
-  std::cout << " Total decoding time : 0.002 sec (1500.000 fps)[" << pictures.size() << " frm/2 ms]\n"
-            << pictures.size() << " frames are decoded.\n";
+  std::cout << "-------------------- Average SNR all frames ------------------------------\n"
+            << " SNR Y(dB)           :  0.00\n SNR U(dB)           :  0.00\n SNR V(dB)           :  0.00\n"
+            << " Total decoding time : 0.002 sec (1500.000 fps)[" << pictures.size() << " frm/2  ms]\n"
+            << "--------------------------------------------------------------------------\n"
+            << " Exit JM 19 (FRExt) decoder, ver 19.0 \n"
+            << " Output status file                     : log.dec \n"
+            << std::flush;
+  if (!std::ofstream("log.dec", std::ios::app)) {
+    std::cerr << "Error open file log.dec for appending\n";
+    return 500;
+  }
+  std::cout << pictures.size() << " frames are decoded.\n";
   return 0;
 }
