@@ -12,6 +12,12 @@
 // View 0 is dark (luma 40), view 1 bright (luma 200); the frame number is
 // burnt into the top rows as 16 bit cells (255 set, 0 clear), so halves and
 // frame order can be checked after an encode.
+//
+// What it prints and writes follows the real JM 19.0 decoder's recorded run
+// (recordings/): one line per picture with the frame's number, once per
+// view; "N frames are decoded." counting the pictures of both views; log.dec
+// appended in the current folder at the end, and when that cannot be opened
+// "Error open file log.dec for appending" and exit status 244.
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
@@ -126,7 +132,7 @@ int main(int argc, char **argv) {
   if (allLayers)
     view1.open(stem + "_ViewId0001.yuv", std::ios::binary | std::ios::trunc);
 
-  std::cout << "----------------------------- JM 18.6 (FRExt) -----------------------------\n"
+  std::cout << "----------------------------- JM 19.0 (FRExt) -----------------------------\n"
             << " Decoder config file                    : (null)\n"
             << " Input H.264 bitstream                  : " << config["InputFile"] << "\n"
             << "POC must = frame# or field# for SNRs to be correct\n"
@@ -138,11 +144,18 @@ int main(int argc, char **argv) {
     else if (allLayers)
       writeFrame(view1, width, height, 1, p.frame);
     char line[128];
-    std::snprintf(line, sizeof line, "%05zu(%s)   %6ld %5ld    28                             4:2:0       1\n", i,
-                  p.frame == 0 ? "IDR" : "P  ", 2 * p.frame, p.frame);
+    std::snprintf(line, sizeof line, "%05ld(%s)  %6ld %5ld    28                             4:2:0     1\n", p.frame,
+                  p.frame == 0 && p.view == 0 ? "IDR" : " P ", 2 * p.frame, p.frame);
     std::cout << line;
   }
   std::cout << " Total decoding time : 0.002 sec (1500.000 fps)[" << pictures.size() << " frm/2 ms]\n"
-            << pictures.size() << " frames are decoded.\n";
+            << " Exit JM 19 (FRExt) decoder, ver 19.0 \n"
+            << " Output status file                     : log.dec \n"
+            << std::flush;
+  std::ofstream status("log.dec", std::ios::app);
+  if (!status)
+    return fail(244, "Error open file log.dec for appending");
+  status << "|19.0/(FRExt)| " << config["InputFile"] << " |\n";
+  std::cout << pictures.size() << " frames are decoded.\n";
   return 0;
 }
