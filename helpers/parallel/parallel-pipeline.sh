@@ -2,7 +2,7 @@
 # parallel-pipeline.sh INPUT SOURCE OUTPUT --width W --height H --fps NUM/DEN
 #     --quality Q --audio-args "ARGS" --workdir DIR [--mvhevc] [--stream]
 #     [--estimated-size BYTES] [--maxrate MBPS] [--swap] [--dual-split BASE MVC]
-#     [--workers N]
+#     [--workers N] [--codec hevc|h264]
 #
 # Decodes and encodes a two-view H.264 MVC stream segment by segment, with as
 # many workers as there are cores, and joins the segments into one Full
@@ -33,6 +33,8 @@
 #             access units (nal-dual-split) and interleave each piece on the
 #             fly into a FIFO (nal-interleave)
 #   --workers N  instead of the core count (also KESTROVA_PARALLEL_WORKERS)
+#   --codec   the side-by-side file's video codec, hevc (default) or h264;
+#             the file is tagged side by side, left eye first, either way
 #
 # The helpers (ldecod-pipe, yuv_hstack, nal-scan, nal-dual-split,
 # nal-interleave, MVHEVCConverter) are taken from this script's folder;
@@ -55,7 +57,7 @@ fail() {
   exit 1
 }
 usage() {
-  echo "usage: parallel-pipeline.sh INPUT SOURCE OUTPUT --width W --height H --fps N/D --quality Q --audio-args ARGS --workdir DIR [--mvhevc] [--stream] [--estimated-size BYTES] [--maxrate MBPS] [--swap] [--dual-split BASE MVC] [--workers N]" >&2
+  echo "usage: parallel-pipeline.sh INPUT SOURCE OUTPUT --width W --height H --fps N/D --quality Q --audio-args ARGS --workdir DIR [--mvhevc] [--stream] [--estimated-size BYTES] [--maxrate MBPS] [--swap] [--dual-split BASE MVC] [--workers N] [--codec hevc|h264]" >&2
   exit 2
 }
 since() {
@@ -67,7 +69,7 @@ since() {
 input=$1 source=$2 output=$3
 shift 3
 width="" height="" fps="" quality="" audio_text="" workdir="" maxrate=""
-mvhevc=0 stream=0 swap=0 estimated_size=0 dual_base="" dual_mvc=""
+mvhevc=0 stream=0 swap=0 estimated_size=0 dual_base="" dual_mvc="" codec=hevc
 workers=${KESTROVA_PARALLEL_WORKERS:-}
 while [[ $# -gt 0 ]]; do
   case $1 in
@@ -80,6 +82,7 @@ while [[ $# -gt 0 ]]; do
   --maxrate) maxrate=${2:-}; shift 2 || usage ;;
   --estimated-size) estimated_size=${2:-}; shift 2 || usage ;;
   --workers) workers=${2:-}; shift 2 || usage ;;
+  --codec) codec=${2:-}; shift 2 || usage ;;
   --dual-split)
     [[ $# -ge 3 ]] || usage
     dual_base=$2 dual_mvc=$3
@@ -97,6 +100,7 @@ done
 [[ -z $maxrate || $maxrate =~ ^[1-9][0-9]*$ ]] || usage
 [[ -z $workers ]] && workers=$(nproc 2>/dev/null || echo 1)
 [[ $workers =~ ^[1-9][0-9]*$ ]] || usage
+[[ $codec == hevc || $codec == h264 ]] || usage
 read -r -a audio_args <<<"$audio_text"
 
 # --- tools -------------------------------------------------------------------
@@ -133,17 +137,23 @@ if [[ $mvhevc == 1 ]]; then
 else
   vt_quality=${quality%%.*}
 fi
-if grep -q hevc_videotoolbox <<<"$encoders"; then
-  video_args=(-c:v hevc_videotoolbox -q:v "$vt_quality")
+if grep -q "${codec}_videotoolbox" <<<"$encoders"; then
+  video_args=(-c:v "${codec}_videotoolbox" -q:v "$vt_quality")
 else
+  # The same CRF and speed preset as the program's own encoder table.
+  if [[ $codec == hevc ]]; then
+    software=libx265 preset=fast offset=44 extra=(-x265-params log-level=error)
+  else
+    software=libx264 preset=medium offset=42 extra=()
+  fi
   case $vt_quality in
-  85) crf=20 ;;
-  80) crf=23 ;;
-  65) crf=26 ;;
-  45) crf=31 ;;
-  *) crf=$(awk -v q="$vt_quality" 'BEGIN { c = 44 - 0.28 * q; if (c < 0) c = 0; if (c > 51) c = 51; printf "%d", c + 0.5 }') ;;
+  85) crf=$((offset - 24)) ;;
+  80) crf=$((offset - 21)) ;;
+  65) crf=$((offset - 18)) ;;
+  45) crf=$((offset - 13)) ;;
+  *) crf=$(awk -v q="$vt_quality" -v o="$offset" 'BEGIN { c = o - 0.28 * q; if (c < 0) c = 0; if (c > 51) c = 51; printf "%d", c + 0.5 }') ;;
   esac
-  video_args=(-c:v libx265 -crf "$crf" -preset fast -x265-params log-level=error)
+  video_args=(-c:v "$software" -crf "$crf" -preset "$preset" "${extra[@]}")
 fi
 if [[ -n $maxrate && $mvhevc == 0 ]]; then
   video_args+=(-maxrate "${maxrate}M" -bufsize "$((2 * maxrate))M")
@@ -153,13 +163,16 @@ if ! grep -q aac_at <<<"$encoders"; then
     [[ ${audio_args[i]} == aac_at ]] && audio_args[i]=aac
   done
 fi
-container_args=()
+container_args=(-metadata:s:v:0 stereo_mode=left_right)
 case ${output##*.} in
-mov | MOV | mp4 | MP4 | m4v) container_args=(-tag:v hvc1 -movflags +faststart) ;;
+mov | MOV | mp4 | MP4 | m4v)
+  [[ $codec == hevc ]] && container_args+=(-tag:v hvc1)
+  container_args+=(-movflags +faststart)
+  ;;
 esac
 
 # --- clean-up ------------------------------------------------------------------
-segdir=""
+segdir="" fifodir=""
 worker_pids=()
 # Whether any worker's process group still has a running member. Exited
 # members wait as zombies until their new parent reaps them, and kill -0
@@ -173,7 +186,8 @@ workers_alive() {
     return 1
   fi
   for stat in /proc/[0-9]*/stat; do
-    read -r line <"$stat" 2>/dev/null || continue
+    # A process may end between the glob and the read.
+    { read -r line <"$stat"; } 2>/dev/null || continue
     # "pid (name) state ppid pgrp ...": the name may hold spaces and parentheses.
     read -r -a fields <<<"${line##*) }"
     [[ ${fields[0]} == Z ]] && continue
@@ -211,6 +225,9 @@ cleanup() {
   if [[ -n $segdir ]]; then
     rm -rf -- "$segdir"
   fi
+  if [[ -n ${fifodir:-} && $fifodir != "${segdir:-}" ]]; then
+    rm -rf -- "$fifodir"
+  fi
 }
 trap cleanup EXIT
 for sig in INT TERM HUP; do
@@ -218,6 +235,25 @@ for sig in INT TERM HUP; do
   trap "trap '' INT TERM HUP; echo 'ERROR: stopped by SIG$sig' >&2; exit $((128 + $(kill -l "$sig")))" "$sig"
 done
 segdir=$(mktemp -d "$workdir/parallel_segments.XXXXXX") || fail "cannot make a segment folder in $workdir"
+# The dual split's FIFOs go where FIFOs can exist: the segment folder, or a
+# private scratch folder when the work folder's file system has none (exFAT).
+if [[ -n $dual_base ]]; then
+  if mkfifo "$segdir/probe.fifo" 2>/dev/null; then
+    rm -f -- "$segdir/probe.fifo"
+    fifodir=$segdir
+  else
+    for place in "${XDG_RUNTIME_DIR:-}" "${TMPDIR:-/tmp}"; do
+      [[ $place == /* && -d $place ]] || continue
+      fifodir=$(mktemp -d "$place/kestrova-fifos.XXXXXX" 2>/dev/null) || continue
+      mkfifo "$fifodir/probe.fifo" 2>/dev/null && break
+      rm -rf -- "$fifodir"
+      fifodir=""
+    done
+    [[ -n $fifodir ]] || fail "cannot make a FIFO in $workdir or in a temporary folder"
+    rm -f -- "$fifodir/probe.fifo"
+    echo "No FIFOs in $workdir: named pipes are in $fifodir"
+  fi
+fi
 
 # --- phase 1: split ------------------------------------------------------------
 phase1=$EPOCHREALTIME
@@ -265,9 +301,12 @@ echo "Split into $count segments"
 echo "Split finished in $(since "$phase1")s"
 
 # --- phase 2: decode and encode -------------------------------------------------
-# Bytes OFFSET.. (LENGTH of them) of FILE on standard output.
+# Bytes OFFSET.. (LENGTH of them) of FILE on standard output. One process
+# that stops by itself after LENGTH bytes: a reader that stops early is a
+# real failure, where "tail | head" under pipefail failed every range but
+# the last (tail dies of SIGPIPE once head has its bytes).
 byte_range() {
-  tail -c "+$(($2 + 1))" -- "$1" | head -c "$3"
+  dd if="$1" iflag=skip_bytes,count_bytes skip="$2" count="$3" bs=1M status=none
 }
 # One worker: [interleave into a FIFO |] ldecod-pipe | yuv_hstack | ffmpeg.
 decode_segment() {
@@ -284,7 +323,7 @@ run_worker() {
   local part="$segdir/part_$index.mkv" log="$segdir/worker_$index.log"
   local status=0
   if [[ -n $dual_base ]]; then
-    local fifo="$segdir/seg_$index.fifo"
+    local fifo="$fifodir/seg_$index.fifo"
     mkfifo "$fifo"
     if [[ $stream == 1 ]]; then
       local range
@@ -343,8 +382,9 @@ done
     sed 's/^/ERROR: concat: /' "$segdir/concat.log" >&2
     fail "joining the segments FAILED"
   }
+[[ $fifodir == "$segdir" ]] || rm -rf -- "$fifodir"
 rm -rf -- "$segdir"
-segdir=""
+segdir="" fifodir=""
 final=$output
 if [[ $mvhevc == 1 ]]; then
   name=$(basename -- "$output")

@@ -97,7 +97,11 @@ ConversionResult PipelineEngine::run(const ConversionJob &job, const std::option
     }
   }
 
-  PipelineRun run(*this, job);
+  // Tools run inside the work directory, so every path handed to them is absolute.
+  ConversionJob absoluteJob = job;
+  absoluteJob.sourceURL = fs::absolute(job.sourceURL);
+  absoluteJob.outputDirectory = fs::absolute(job.outputDirectory);
+  PipelineRun run(*this, std::move(absoluteJob));
   run.stereoMode = info ? info->stereoMode : defaultStereoMode(job.sourceURL);
   run.width = info ? info->videoWidth : 1920;
   run.height = info ? info->videoHeight : 1080;
@@ -112,10 +116,15 @@ ConversionResult PipelineEngine::run(const ConversionJob &job, const std::option
 
   beginRun();
   LogFn verboseSink = [this](const std::string &line) { verbose(line); };
-  run.workDirectory = tools::createWorkDirectory(job.outputDirectory, verboseSink);
+  run.workDirectory = tools::createWorkDirectory(run.job.outputDirectory, verboseSink);
   run.baseName = job.sourceURL.stem().string();
   tools::WorkDirectoryGuard cleanup(
       run.workDirectory, [&run] { return run.succeeded; }, [this] { return isCancelled(); }, verboseSink);
+  setWorkDirectory(run.workDirectory);
+  struct ForgetWorkDirectory {
+    PipelineEngine &engine;
+    ~ForgetWorkDirectory() { engine.setWorkDirectory({}); }
+  } forget{*this};
   return route(run);
 }
 

@@ -97,6 +97,7 @@ void encodeDecodedViews(PipelineRun &run, const MvcPaths &paths) {
   request.output = paths.sbsOutput;
   request.preset = run.job.qualityPreset;
   request.codec = run.job.outputCodec;
+  request.target = run.job.outputTarget;
   request.duration = encodeDuration(run);
   request.width = run.width;
   request.height = run.height;
@@ -124,6 +125,7 @@ void runDiskBased(PipelineRun &run, const ViewFiles &views, const MvcPaths &path
 StreamDecodeRequest streamRequest(const PipelineRun &run, const fs::path &input, const fs::path &output) {
   StreamDecodeRequest request;
   request.input = input;
+  request.workDirectory = run.workDirectory;
   request.audioSource = run.job.sourceURL;
   request.output = output;
   request.rightFirst = rightFirst(run);
@@ -152,7 +154,7 @@ void runParallel(PipelineRun &run, const MvcDecision &decision, const ViewFiles 
                              "parallel decode+encode ===");
   run.report(ConversionStage::interleaving, 0.3);
   std::error_code ignored;
-  fs::remove(paths.fifo, ignored);
+  fs::remove(decision.fifo, ignored);
   if (dualSplit) {
     run.engine.verbose("=== Parallel decode+encode (dual-split, segment-parallel) ===");
   } else {
@@ -184,8 +186,8 @@ void runParallel(PipelineRun &run, const MvcDecision &decision, const ViewFiles 
 
 /// Interleaver and decoder meet at the FIFO; nothing of the stream or its
 /// pictures reaches the disk.
-void runFifo(PipelineRun &run, const ViewFiles &views, const MvcPaths &paths) {
-  runFifoPipeline(run.engine, views.base, views.mvc, streamRequest(run, paths.fifo, paths.sbsOutput), progressOf(run));
+void runFifo(PipelineRun &run, const ViewFiles &views, const MvcPaths &paths, const fs::path &fifo) {
+  runFifoPipeline(run.engine, views.base, views.mvc, streamRequest(run, fifo, paths.sbsOutput), progressOf(run));
   freeIntermediate(run, views.base, "base view");
   freeIntermediate(run, views.mvc, "MVC view");
 }
@@ -235,7 +237,7 @@ ConversionResult runSteps(PipelineRun &run, bool singleTrack) {
     runParallel(run, decision, views, paths);
     return finish(run, paths, true);
   case MvcVariant::fifo:
-    runFifo(run, views, paths);
+    runFifo(run, views, paths, decision.fifo);
     break;
   case MvcVariant::pipeFromFile:
     runPipeFromFile(run, views, paths);

@@ -69,7 +69,13 @@ public:
 
   /// Creates an unstarted process and makes it the current process, the one
   /// cancel() ends. Steps that are cancellable start their tools this way.
+  /// A launch without a working directory gets the run's work directory.
   std::shared_ptr<tools::Process> createCurrentProcess(tools::ProcessLaunch launch);
+  /// `launch` with the run's work directory as its working directory unless
+  /// it names one: tools write files of their own into their current
+  /// directory (the JM decoder's log.dec), and the directory the program
+  /// was started from may be read-only (a mounted disc).
+  tools::ProcessLaunch inWorkDirectory(tools::ProcessLaunch launch) const;
   std::shared_ptr<tools::Process> currentProcess() const;
 
   const tools::ToolLocator &locator() const { return locator_; }
@@ -84,6 +90,9 @@ public:
 
   /// Clears the cancelled flag and arms a fresh stop token; called when a pipeline starts.
   void beginRun();
+  /// The work directory of the current run (absolute), where its tools run;
+  /// empty outside a run.
+  void setWorkDirectory(std::filesystem::path directory);
 
   /// Analyses a source when the caller has no source information. The
   /// default runs ffprobe through the engine's locator; tests replace it.
@@ -95,6 +104,7 @@ private:
   std::atomic<bool> cancelled_{false};
   mutable std::mutex mutex_;
   std::shared_ptr<tools::Process> currentProcess_;
+  std::filesystem::path workDirectory_;
   std::stop_source stopSource_;
   std::vector<std::future<void>> cancellationTails_;
   SourceAnalyzer analyzer_;

@@ -39,7 +39,7 @@ fs::path remuxForConverter(PipelineRun &run) {
   launch.arguments = EncoderTable::probe(*ffmpeg).translate(arguments);
   launch.standardOutput = tools::StreamMode::discard;
   launch.standardError = tools::StreamMode::discard;
-  auto status = tools::runAndCollect(launch).status;
+  auto status = tools::runAndCollect(run.engine.inWorkDirectory(launch)).status;
   if (!status.success())
     throw ConversionError::encodingFailed("MKV \u2192 MOV remux failed (exit " +
                                           std::to_string(status.terminationStatus) + ")");

@@ -89,8 +89,11 @@ TEST(ParallelPipeline, SegmentsJoinIntoTheSameFramesAsOneWorker) {
 
 TEST(ParallelPipeline, AFailingWorkerFailsTheRunWithAnErrorAndLeavesNoSegments) {
   ToolsFolder folder;
-  // Whichever decoder starts first fails; the other one works.
-  folder.setDecoderScript("if mkdir ../failed.lock 2>/dev/null; then echo 'Error: corrupt slice' >&2; exit 3; fi\n"
+  // Whichever decoder starts first fails; the other one works. (Each
+  // decoder runs in a private folder of its own.)
+  const std::string lock = quoted((folder.work() / "../failed.lock").string());
+  folder.setDecoderScript("if mkdir " + lock +
+                          " 2>/dev/null; then echo 'Error: corrupt slice' >&2; exit 3; fi\n"
                           "exec " +
                           quoted(KESTROVA_FAKE_LDECOD_PATH) + " \"$@\"");
   auto run = runScript(folder, makeStreams(kWidth, kHeight, 48, 12), "--workers 2");
@@ -134,7 +137,8 @@ TEST(ParallelPipeline, ATerminationSignalEndsEveryWorkerAndRemovesTheSegments) {
     SCOPED_TRACE(row.name);
     ToolsFolder folder;
     // Each decoder notes its pid; the first announces itself through a FIFO the test reads.
-    folder.setDecoderScript("echo $$ >> ../decoders\necho $$ > ../started\nexec sleep 60");
+    const std::string up = quoted((folder.work() / "..").string());
+    folder.setDecoderScript("echo $$ >> " + up + "/decoders\necho $$ > " + up + "/started\nexec sleep 60");
     writeBytes(folder.work() / "in.264", makeStreams(kWidth, kHeight, 48, 12).interleaved);
     auto run = runShell("mkfifo ../started && { " + quoted(folder.tool("parallel-pipeline.sh").string()) +
                             " in.264 in.264 out_SBS.mkv --width 128 --height 64 --fps 24/1 --quality 80"
