@@ -12,6 +12,8 @@ kestrova_packages_run=(
 kestrova_packages_test=(
   clang libclang-rt-14-dev build-essential xz-utils
   libgtest-dev libgmock-dev libbenchmark-dev
+  # an exFAT image mounted through FUSE: an output folder without FIFOs or links
+  exfatprogs exfat-fuse fuse3 mount
 )
 
 # Only scripts/screenshots needs a virtual display.
