@@ -271,9 +271,12 @@ if [[ -n $dual_base ]]; then
   else
     split_report=$("$nal_dual_split" --segments "$workers" "$dual_base" "$dual_mvc" "$segdir/seg") ||
       fail "nal-dual-split FAILED on $dual_base and $dual_mvc"
-    while read -r _ index first units base_piece mvc_piece; do
-      segment_inputs[index]=$base_piece
-      segment_mvc[index]=$mvc_piece
+    # The report's piece names follow from the prefix and the index; read
+    # from the report they would break at a blank in the work folder's path.
+    while read -r _ index first units _; do
+      printf -v piece '%s/seg_%03d' "$segdir" "$index"
+      segment_inputs[index]="$piece.264"
+      segment_mvc[index]="$piece.mvc"
       segment_units[index]="$first-$((first + units - 1))"
     done <<<"$split_report"
   fi
@@ -308,6 +311,18 @@ echo "Split finished in $(since "$phase1")s"
 byte_range() {
   dd if="$1" iflag=skip_bytes,count_bytes skip="$2" count="$3" bs=1M status=none
 }
+# nal-interleave BASE MVC into FIFO. An interleaver that fails before it
+# opened the FIFO would leave the decoder waiting for a writer forever; an
+# open and close for reading and writing (which never blocks) gives the
+# decoder its end of stream instead.
+interleave_into() {
+  local fifo=$1 status=0
+  "$nal_interleave" "$2" "$3" "$fifo" || status=$?
+  if [[ $status != 0 ]]; then
+    : 3<>"$fifo"
+  fi
+  return "$status"
+}
 # One worker: [interleave into a FIFO |] ldecod-pipe | yuv_hstack | ffmpeg.
 decode_segment() {
   local index=$1 stream_input=$2 part=$3
@@ -328,10 +343,10 @@ run_worker() {
     if [[ $stream == 1 ]]; then
       local range
       read -r -a range <<<"${segment_ranges[index]}"
-      "$nal_interleave" <(byte_range "$dual_base" "${range[0]}" "${range[1]}") \
-        <(byte_range "$dual_mvc" "${range[2]}" "${range[3]}") "$fifo" 2>>"$log" &
+      interleave_into "$fifo" <(byte_range "$dual_base" "${range[0]}" "${range[1]}") \
+        <(byte_range "$dual_mvc" "${range[2]}" "${range[3]}") 2>>"$log" &
     else
-      "$nal_interleave" "${segment_inputs[index]}" "${segment_mvc[index]}" "$fifo" 2>>"$log" &
+      interleave_into "$fifo" "${segment_inputs[index]}" "${segment_mvc[index]}" 2>>"$log" &
     fi
     local interleaver=$!
     decode_segment "$index" "$fifo" "$part" 2>>"$log" || status=$?
