@@ -4,6 +4,7 @@
 #include "pipeline/InterleaveStep.h"
 #include "pipeline/ParallelDecode.h"
 #include "pipeline/SbsPipeDecode.h"
+#include "support/RealMedia.h"
 
 #include <gtest/gtest.h>
 
@@ -166,6 +167,39 @@ TEST(MvcVariants, ConvertEndToEndWithViewsInTheirHalves) {
     EXPECT_TRUE(std::is_sorted(pairs.begin(), pairs.end(), [](const auto &a, const auto &b) {
       return a.second < b.second;
     })) << "fractions never go back";
+  }
+}
+
+TEST(MvcVariants, OutputFolderWithoutFifosOrLinksKeepsTheVariant) {
+  // A USB drive as users format it: exFAT has neither FIFOs nor links.
+  test::TempDir mountArea;
+  std::string why;
+  auto exfat = test::ExfatMount::create(mountArea.path(), 256, why);
+  if (!exfat)
+    GTEST_SKIP() << "no exFAT file system to test on: " << why;
+  struct Row {
+    const char *name;
+    Variant variant;
+    const char *line; ///< the start of a line the normal log must hold
+  };
+  const Row rows[] = {
+      {"FIFO", Variant::fifo, "\u26a0\ufe0f No FIFO in the output folder ("},
+      {"dual split", Variant::dualSplitParallel, "No FIFOs in "},
+  };
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.name);
+    VariantFixture f(row.variant, Stereo3DMode::mvcSeparateTracks());
+    test::TempDir scratch;
+    test::ScratchFolders fifosGoHere(scratch.path().string());
+    f.output = exfat->path() / row.name;
+    fs::create_directories(f.output);
+    f.job.outputDirectory = f.output;
+    f.convert();
+    EXPECT_EQ(f.outputNames(), std::vector<std::string>{"disc_SBS.mkv"});
+    auto lines = f.logLines();
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [&](const auto &line) { return line.starts_with(row.line); }));
+    EXPECT_TRUE(f.logged(decisionLine(row.variant)));
+    EXPECT_TRUE(fs::is_empty(scratch.path())) << "the FIFO folder is removed";
   }
 }
 
