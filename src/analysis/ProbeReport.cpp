@@ -88,6 +88,10 @@ std::optional<SourceFileInfo> readProbeReport(std::string_view report, const std
 
   say(fmt::format("Found {} streams total", streams->size()));
   StereoDetector detector(log);
+  // The picture is the first video stream with a size: a disc's MVC view is
+  // listed after it without size and with the transport's 90 kHz clock as its
+  // rate, and must not override the base view's size, rate or duration.
+  bool havePicture = false;
   for (const auto &stream : *streams) {
     std::string codecType = stringField(stream, "codec_type").value_or("?");
     auto width = integerField(stream, "width").value_or(0);
@@ -98,11 +102,13 @@ std::optional<SourceFileInfo> readProbeReport(std::string_view report, const std
     detector.visit(stream);
     if (codecType != "video")
       continue;
-    if (width >= 1 && height >= 1) {
-      info.resolution = fmt::format("{}x{}", width, height);
-      info.videoWidth = width;
-      info.videoHeight = height;
-    }
+    detector.addVideoStream(stream);
+    if (havePicture || width < 1 || height < 1)
+      continue;
+    havePicture = true;
+    info.resolution = fmt::format("{}x{}", width, height);
+    info.videoWidth = width;
+    info.videoHeight = height;
     if (auto rateText = stringField(stream, "r_frame_rate")) {
       if (auto rate = parseFrameRate(*rateText)) {
         say(fmt::format("  Frame rate: {} ({:.2f} fps)", *rateText,
@@ -111,7 +117,10 @@ std::optional<SourceFileInfo> readProbeReport(std::string_view report, const std
         info.frameRateDen = rate->second;
       }
     }
-    detector.addVideoStream(stream);
+    // A transport stream's own duration runs to its last packet, often sound
+    // that outlasts the pictures; the view's duration is what gets converted.
+    if (double seconds = parseDurationSeconds(stringField(stream, "duration").value_or("")); seconds > 0)
+      info.duration = seconds;
   }
   StereoDecision decision = detector.decide();
   info.stereoMode = decision.mode;

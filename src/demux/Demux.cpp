@@ -1,6 +1,5 @@
 #include "demux/Demux.h"
 
-#include "analysis/VideoTracks.h"
 #include "core/Errors.h"
 #include "core/Utf8.h"
 #include "demux/DemuxMeta.h"
@@ -41,17 +40,21 @@ void demux(pipeline::PipelineEngine &engine, const fs::path &source, const fs::p
   if (!tsmuxer)
     throw ConversionError::toolNotFound("tsmuxer not found. Install via: yay -S tsmuxer-git (or place in app bundle)");
 
+  // tsMuxeR names tracks by its own numbers (a transport stream's PIDs, a
+  // Matroska file's track and sub-track), which no other tool reports: ask it.
+  engine.verbose(singleTrack ? "MakeMKV MKV detected \u2014 using subTrack demux" : "Running tsMuxeR demux...");
+  tools::ProcessLaunch info;
+  info.executable = *tsmuxer;
+  info.arguments = {source.string()};
+  std::string report = utf8OrEmpty(tools::runAndCollect(info).standardOutput);
+  engine.verbose("tsMuxeR info:\n" + report);
   std::string meta;
   if (!singleTrack) {
-    engine.verbose("Running tsMuxeR demux...");
-    meta = separateTrackMeta(source, analysis::detectVideoTracks(engine.locator(), source), durationLimit);
+    SeparateTracks tracks = parseSeparateTracks(report);
+    engine.verbose(fmt::format("AVC: track={}", tracks.avcTrack));
+    engine.verbose(fmt::format("MVC: track={}", tracks.mvcTrack));
+    meta = separateTrackMeta(source, tracks, durationLimit);
   } else {
-    engine.verbose("MakeMKV MKV detected \u2014 using subTrack demux");
-    tools::ProcessLaunch info;
-    info.executable = *tsmuxer;
-    info.arguments = {source.string()};
-    std::string report = utf8OrEmpty(tools::runAndCollect(info).standardOutput);
-    engine.verbose("tsMuxeR info:\n" + report);
     SubTracks sub = parseInformationReport(report);
     engine.verbose(fmt::format("AVC: track={}, subTrack={}", sub.avcTrack, sub.avcSubTrack));
     engine.verbose(fmt::format("MVC: track={}, subTrack={}", sub.mvcTrack, sub.mvcSubTrack));

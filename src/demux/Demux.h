@@ -10,9 +10,10 @@ namespace kestrova::demux {
 
 /// Splits an MVC source into its base-view (.264) and MVC-view (.mvc)
 /// elementary streams in `workDirectory` with tsMuxeR, through a generated
-/// demux.meta. The demux run is the engine's current process, so cancel()
-/// ends it. Throws ConversionError (toolNotFound, demuxFailed), the launch
-/// error, the track listing's error or the file-system error unchanged.
+/// demux.meta naming the tracks as tsMuxeR's information run reports them.
+/// The demux run is the engine's current process, so cancel() ends it.
+/// Throws ConversionError (toolNotFound, demuxFailed), the launch error or
+/// the file-system error unchanged.
 void demux(pipeline::PipelineEngine &engine, const std::filesystem::path &source,
            const std::filesystem::path &workDirectory, bool singleTrack, std::optional<std::int64_t> durationLimit);
 

@@ -1,6 +1,5 @@
 #include "demux/DemuxMeta.h"
 
-#include <algorithm>
 #include <charconv>
 #include <fmt/format.h>
 
@@ -26,35 +25,18 @@ std::int64_t parseNumber(const std::string &text) {
   return error == std::errc() && end == text.data() + text.size() ? value : 0;
 }
 
-std::string lower(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c); });
-  return text;
-}
-
 } // namespace
 
 std::string cutOption(std::optional<std::int64_t> durationLimit) {
   return durationLimit ? fmt::format(" --cut-end={}s", *durationLimit) : std::string();
 }
 
-std::string separateTrackMeta(const std::filesystem::path &source, const std::vector<DetectedTrack> &tracks,
+std::string separateTrackMeta(const std::filesystem::path &source, const SeparateTracks &tracks,
                               std::optional<std::int64_t> durationLimit) {
-  std::string meta =
-      "MUXOPT --no-pcr-on-video-pid --new-audio-pes --demux --vbr --vbv-len=500" + cutOption(durationLimit) + "\n";
   const std::string path = source.string();
-  if (tracks.empty()) {
-    meta += fmt::format("V_MPEG4/ISO/AVC, \"{}\", track=4113\n", path);
-    meta += fmt::format("V_MPEG4/ISO/MVC, \"{}\", track=4114\n", path);
-    return meta;
-  }
-  for (const auto &track : tracks) {
-    std::string codec = lower(track.codec);
-    if (codec != "h264" && codec != "avc")
-      continue;
-    meta += fmt::format("V_MPEG4/ISO/{}, \"{}\", track={}\n", track.isMVC ? "MVC" : "AVC", path, track.trackId);
-  }
-  return meta;
+  return "MUXOPT --no-pcr-on-video-pid --new-audio-pes --demux --vbr --vbv-len=500" + cutOption(durationLimit) + "\n" +
+         fmt::format("V_MPEG4/ISO/AVC, \"{}\", track={}\n", path, tracks.avcTrack) +
+         fmt::format("V_MPEG4/ISO/MVC, \"{}\", track={}\n", path, tracks.mvcTrack);
 }
 
 std::string singleTrackMeta(const std::filesystem::path &source, const SubTracks &sub,
@@ -65,15 +47,28 @@ std::string singleTrackMeta(const std::filesystem::path &source, const SubTracks
          fmt::format("V_MPEG4/ISO/MVC, \"{}\", track={}, subTrack={}\n", path, sub.mvcTrack, sub.mvcSubTrack);
 }
 
+namespace {
+
+// Calls `onLine(line)` for every line of `report`, trimmed of blanks and tabs.
+template <typename OnLine> void forEachLine(const std::string &report, OnLine onLine) {
+  std::size_t start = 0;
+  while (start <= report.size()) {
+    std::size_t end = report.find('\n', start);
+    onLine(
+        trimBlanks(std::string_view(report).substr(start, end == std::string::npos ? std::string::npos : end - start)));
+    if (end == std::string::npos)
+      break;
+    start = end + 1;
+  }
+}
+
+} // namespace
+
 SubTracks parseInformationReport(const std::string &report) {
   SubTracks result;
   std::int64_t track = 0;
   std::string streamType;
-  std::size_t start = 0;
-  while (start <= report.size()) {
-    std::size_t end = report.find('\n', start);
-    std::string line =
-        trimBlanks(std::string_view(report).substr(start, end == std::string::npos ? std::string::npos : end - start));
+  forEachLine(report, [&](const std::string &line) {
     if (line.starts_with("Track ID:")) {
       track = parseNumber(afterLastColon(line));
     } else if (line.starts_with("Stream type:")) {
@@ -88,10 +83,30 @@ SubTracks parseInformationReport(const std::string &report) {
         result.avcSubTrack = subTrack;
       }
     }
-    if (end == std::string::npos)
-      break;
-    start = end + 1;
-  }
+  });
+  return result;
+}
+
+SeparateTracks parseSeparateTracks(const std::string &report) {
+  SeparateTracks result;
+  bool haveAvc = false, haveMvc = false;
+  std::int64_t track = 0;
+  forEachLine(report, [&](const std::string &line) {
+    if (line.starts_with("Track ID:")) {
+      track = parseNumber(afterLastColon(line));
+    } else if (line.starts_with("Stream type:") && track > 0) {
+      // A second picture stream (a picture-in-picture track) is not a view.
+      const std::string type = afterLastColon(line);
+      if (type == "H.264" && !haveAvc) {
+        result.avcTrack = track;
+        haveAvc = true;
+      } else if (type == "MVC" && !haveMvc) {
+        result.mvcTrack = track;
+        haveMvc = true;
+      }
+      track = 0;
+    }
+  });
   return result;
 }
 

@@ -1,12 +1,9 @@
 #pragma once
 
-#include "core/Records.h"
-
 #include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
-#include <vector>
 
 namespace kestrova::demux {
 
@@ -20,12 +17,21 @@ struct SubTracks {
   friend bool operator==(const SubTracks &, const SubTracks &) = default;
 };
 
+/// Track numbers (the transport stream's PIDs) of the two views of a disc
+/// stream, as the information report gives them; a disc's usual PIDs stand
+/// when it does not.
+struct SeparateTracks {
+  std::int64_t avcTrack = 4113;
+  std::int64_t mvcTrack = 4114;
+  friend bool operator==(const SeparateTracks &, const SeparateTracks &) = default;
+};
+
 /// " --cut-end=Ns" for a duration limit, else empty.
 std::string cutOption(std::optional<std::int64_t> durationLimit);
 
-/// The meta text naming the tracks of a disc stream by track number
-/// (fixed 4113/4114 lines when the listing is empty). Every line ends in LF.
-std::string separateTrackMeta(const std::filesystem::path &source, const std::vector<DetectedTrack> &tracks,
+/// The meta text naming the two views of a disc stream by track number.
+/// Every line ends in LF.
+std::string separateTrackMeta(const std::filesystem::path &source, const SeparateTracks &tracks,
                               std::optional<std::int64_t> durationLimit);
 
 /// The meta text naming both views as sub-tracks of one container track.
@@ -34,5 +40,9 @@ std::string singleTrackMeta(const std::filesystem::path &source, const SubTracks
 
 /// Reads track and sub-track numbers from tsMuxeR's information report.
 SubTracks parseInformationReport(const std::string &report);
+
+/// Reads the track numbers of the first H.264 and the first MVC stream from
+/// tsMuxeR's information report on a transport stream.
+SeparateTracks parseSeparateTracks(const std::string &report);
 
 } // namespace kestrova::demux

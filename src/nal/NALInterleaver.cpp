@@ -2,6 +2,7 @@
 
 #include "nal/InterleaveError.h"
 #include "nal/OutputStream.h"
+#include "nal/UnitOrder.h"
 
 #include <fmt/format.h>
 #include <optional>
@@ -27,6 +28,8 @@ struct PairLoop {
   StreamReader &mvc;
   OutputStream &out;
   const RunLog &log;
+  UnitOrder baseOrder{};
+  UnitOrder mvcOrder{};
   std::stop_token stop;
   std::int64_t pairs = 0;
   std::optional<InterleaveError> mismatch;
@@ -46,8 +49,9 @@ struct PairLoop {
       return false;
     }
     try {
-      out.append(baseUnit->payload);
-      out.append(mvcUnit->payload);
+      for (const auto &pieces : {baseOrder.arrange(baseUnit->payload), mvcOrder.arrange(mvcUnit->payload)})
+        for (std::size_t i = 0; i < pieces.count; ++i)
+          out.append(pieces.parts[i]);
     } catch (const WriteFailure &failure) {
       reportWriteFailure(failure);
       return false;
@@ -91,7 +95,7 @@ void NALInterleaver::interleave(const std::filesystem::path &base, const std::fi
     return;
   }
 
-  PairLoop loop{baseReader, mvcReader, *out, log, stop, 0, std::nullopt, false};
+  PairLoop loop{baseReader, mvcReader, *out, log, {}, {}, stop, 0, std::nullopt, false};
   for (bool more = true; more;) {
     for (std::int64_t inBatch = 0; inBatch < kBatchSize && more; ++inBatch)
       more = loop.step();

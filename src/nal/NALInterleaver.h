@@ -12,7 +12,10 @@ namespace kestrova::nal {
 /// Merges the base view (.264, access units opened by delimiters of type 9)
 /// and the MVC view (.mvc, opened by type 24) into one Annex B stream in
 /// decoding order: B1 M1 B2 M2 ..., each unit without its delimiter. The JM
-/// decoder reads both views from that one stream.
+/// decoder reads both views from that one stream. Units that a demuxer wrote
+/// ahead of the delimiter of the access unit they belong to are moved into
+/// it (see UnitOrder), so pairs follow what units belong to, not where the
+/// delimiters fall.
 class NALInterleaver {
 public:
   static constexpr std::uint8_t kBaseDelimiterType = 9;

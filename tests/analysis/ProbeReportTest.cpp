@@ -32,12 +32,17 @@ json videoStream(int index, int width, int height, json extra = json::object()) 
 }
 
 // What ffprobe 5.1 prints for a Blu-ray 3D stream: the MVC view is a second
-// h264 stream without size or profile.
+// h264 stream without size or profile, at the transport's 90 kHz clock; the
+// file lasts as long as its sound, longer than the pictures.
 const json kBluRay = {
     {"format", {{"duration", "5400.125000"}, {"tags", {{"title", "Feature"}}}}},
     {"streams",
-     {videoStream(0, 1920, 1080, {{"profile", "High"}, {"codec_tag_string", "HDMV"}, {"r_frame_rate", "24000/1001"}}),
-      videoStream(1, 0, 0, {{"codec_tag_string", "HDMV"}}),
+     {videoStream(0, 1920, 1080,
+                  {{"profile", "High"},
+                   {"codec_tag_string", "HDMV"},
+                   {"r_frame_rate", "24000/1001"},
+                   {"duration", "5399.994000"}}),
+      videoStream(1, 0, 0, {{"codec_tag_string", "HDMV"}, {"r_frame_rate", "90000/1"}, {"duration", "5399.9"}}),
       {{"index", 2}, {"codec_type", "audio"}, {"codec_name", "truehd"}}}}};
 
 TEST(ProbeReport, BluRayStreamIsMvcInSeparateTracks) {
@@ -47,7 +52,7 @@ TEST(ProbeReport, BluRayStreamIsMvcInSeparateTracks) {
   EXPECT_EQ(info.stereoMode, Stereo3DMode::mvcSeparateTracks());
   EXPECT_TRUE(info.hasMVCStream);
   EXPECT_EQ(info.mvcTrackIndex, 1);
-  EXPECT_EQ(info.duration, 5400.125);
+  EXPECT_EQ(info.duration, 5399.994);
   EXPECT_EQ(info.title, "Feature");
   EXPECT_EQ(info.fileName, "Movie 3D.m2ts");
   EXPECT_EQ(info.resolution, "1920x1080");
@@ -198,14 +203,14 @@ TEST(ProbeReport, DurationsFrameRatesAndSizes) {
     EXPECT_EQ(result.info->frameRateNum, row.num) << row.rate;
     EXPECT_EQ(result.info->frameRateDen, row.den) << row.rate;
   }
-  // The last video stream with a size wins; audio sizes never count.
+  // The first video stream with a size is the picture; audio sizes never count.
   auto sizes = analyse(json{{"streams",
                              {videoStream(0, 1920, 1080),
                               videoStream(1, 1280, 720),
                               {{"codec_type", "audio"}, {"width", 640}, {"height", 480}}}}}
                            .dump());
-  EXPECT_EQ(sizes.info->resolution, "1280x720");
-  EXPECT_EQ(sizes.info->videoWidth, 1280);
+  EXPECT_EQ(sizes.info->resolution, "1920x1080");
+  EXPECT_EQ(sizes.info->videoWidth, 1920);
 }
 
 } // namespace

@@ -1,4 +1,5 @@
 #include "demux/DemuxMeta.h"
+#include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -7,31 +8,36 @@ namespace {
 
 const std::string kLong = "MUXOPT --no-pcr-on-video-pid --new-audio-pes --demux --vbr --vbv-len=500";
 
+std::string recording(const std::string &name) {
+  return test::readFile(test::sourceDir() / "tests/fakes/recordings" / name);
+}
+
 TEST(DemuxMeta, SeparateTrackForm) {
+  EXPECT_EQ(separateTrackMeta("/d/My Movie.m2ts", SeparateTracks{}, std::nullopt),
+            kLong + "\nV_MPEG4/ISO/AVC, \"/d/My Movie.m2ts\", track=4113\nV_MPEG4/ISO/MVC, \"/d/My Movie.m2ts\", "
+                    "track=4114\n");
+  EXPECT_EQ(separateTrackMeta("/d/a.ts", SeparateTracks{4097, 4099}, 120),
+            kLong + " --cut-end=120s\nV_MPEG4/ISO/AVC, \"/d/a.ts\", track=4097\nV_MPEG4/ISO/MVC, \"/d/a.ts\", "
+                    "track=4099\n");
+}
+
+TEST(DemuxMeta, TransportStreamReports) {
   struct Row {
     const char *name;
-    std::vector<DetectedTrack> tracks;
-    std::optional<std::int64_t> limit;
-    std::string expected;
+    std::string report;
+    SeparateTracks expected;
   };
   const std::vector<Row> rows = {
-      {"two h264 tracks",
-       {{0, "h264", false, 0}, {1, "h264", true, 1}},
-       std::nullopt,
-       kLong + "\nV_MPEG4/ISO/AVC, \"/d/My Movie.m2ts\", track=0\nV_MPEG4/ISO/MVC, \"/d/My Movie.m2ts\", track=1\n"},
-      {"upper-case AVC kept, hevc skipped, cut",
-       {{4113, "AVC", false, 0}, {4115, "hevc", false, 2}},
-       120,
-       kLong + " --cut-end=120s\nV_MPEG4/ISO/AVC, \"/d/My Movie.m2ts\", track=4113\n"},
-      {"empty listing",
-       {},
-       std::nullopt,
-       kLong +
-           "\nV_MPEG4/ISO/AVC, \"/d/My Movie.m2ts\", track=4113\nV_MPEG4/ISO/MVC, \"/d/My Movie.m2ts\", track=4114\n"},
-      {"no h264 at all", {{0, "hevc", false, 0}}, std::nullopt, kLong + "\n"},
+      {"recorded from a disc-like clip", recording("tsmuxer-info-clip24.m2ts.txt"), {4113, 4114}},
+      {"other PIDs, picture-in-picture ignored",
+       "Track ID:    4097\nStream type: H.264\n\nTrack ID:    4098\nStream type: AC3\n\n"
+       "Track ID:    4099\nStream type: MVC\n\nTrack ID:    6912\nStream type: H.264\nSecondary: 1\n",
+       {4097, 4099}},
+      {"no tracks: the disc's usual PIDs", "Can't detect stream type\n", {}},
+      {"a type without its track", "Stream type: MVC\nTrack ID: 5\n", {}},
   };
   for (const auto &row : rows)
-    EXPECT_EQ(separateTrackMeta("/d/My Movie.m2ts", row.tracks, row.limit), row.expected) << row.name;
+    EXPECT_EQ(parseSeparateTracks(row.report), row.expected) << row.name;
 }
 
 TEST(DemuxMeta, SingleTrackForm) {
@@ -59,6 +65,7 @@ TEST(DemuxMeta, InformationReports) {
   };
   const std::vector<Row> rows = {
       {"3D mkv", mkvReport, {3, 2, 3, 1}},
+      {"recorded from a 3D mkv", recording("tsmuxer-info-clip24_lr.mkv.txt"), {1, 2, 1, 1}},
       {"minimal order", "Track ID: 1\nStream type: MVC\nsubTrack: 1\nStream type: H.264\nsubTrack: 2\n", {1, 2, 1, 1}},
       {"no subTrack lines", "Track ID: 4113\nStream type: H.264\n\nTrack ID: 4114\nStream type: MVC\n", {}},
       {"lower-case h.264 matches nothing", "Track ID: 7\nStream type: h.264\nsubTrack: 5\n", {}},

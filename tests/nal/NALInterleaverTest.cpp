@@ -8,6 +8,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sstream>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -91,6 +92,61 @@ TEST(NALInterleaver, PairsUnitsAndToleratesAFewLeftOver) {
     }
     EXPECT_EQ(log.lines, row.lines);
     EXPECT_EQ(test::readBytes(files.output), expectedPairs(row.pairs));
+  }
+}
+
+// Streams written as NAL units named "TYPE" or "TYPE/LABEL" (the label is a
+// payload byte that tells units of one type apart).
+ByteVector namedUnits(const std::string &names) {
+  ByteVector out;
+  std::istringstream words(names);
+  for (std::string word; words >> word;) {
+    const auto slash = word.find('/');
+    out = out + test::bytes({0, 0, 0, 1, std::stoi(word.substr(0, slash))});
+    if (slash != std::string::npos)
+      out.push_back(static_cast<std::uint8_t>(0x80 | std::stoi(word.substr(slash + 1))));
+    out.push_back(0xFF);
+  }
+  return out;
+}
+
+std::string unitNames(const ByteVector &stream) {
+  std::string names;
+  for (std::size_t i = 0; i + 4 < stream.size(); ++i) {
+    if (stream[i] != 0 || stream[i + 1] != 0 || stream[i + 2] != 0 || stream[i + 3] != 1)
+      continue;
+    names += (names.empty() ? "" : " ") + std::to_string(stream[i + 4] & 0x1F);
+    if (i + 5 < stream.size() && stream[i + 5] != 0xFF)
+      names += "/" + std::to_string(stream[i + 5] & 0x7F);
+  }
+  return names;
+}
+
+// tsMuxeR writes a base picture's prefix unit (14) ahead of the delimiter of
+// its access unit, and can put picture parameter sets into the MVC view's
+// stream; each unit must still reach the decoder with the picture it
+// belongs to, a prefix unit directly before its slice.
+TEST(NALInterleaver, UnitsGoWithThePictureTheyBelongTo) {
+  struct Row {
+    const char *name;
+    std::string base, mvc, expected;
+  };
+  const Row rows[] = {
+      {"as the disc's own order", "9 7 8 14/0 5/0 9 14/1 1/1", "24 15 8 20/0 24 20/1",
+       "7 8 14/0 5/0 15 8 20/0 14/1 1/1 20/1"},
+      {"prefix units ahead of the next delimiter", "9 7 8 14/0 5/0 14/1 9 1/1 14/2 9 7 8 5/2",
+       "24 15 8 20/0 24 20/1 24 15 20/2", "7 8 14/0 5/0 15 8 20/0 14/1 1/1 20/1 7 8 14/2 5/2 15 20/2"},
+      {"parameter sets ahead of a delimiter come first", "9 5/0 7/1 8/1 14/1 9 1/1", "24 20/0 8/2 24 20/1",
+       "5/0 20/0 7/1 8/1 14/1 1/1 8/2 20/1"},
+      {"what ends an access unit stays in it", "9 5/0 10 9 14/1 1/1", "24 20/0 24 20/1", "5/0 10 20/0 14/1 1/1 20/1"},
+      {"units after the last picture are dropped", "9 14/0 5/0 14/9", "24 20/0 8/9", "14/0 5/0 20/0"},
+  };
+  for (const auto &row : rows) {
+    TempDir dir;
+    test::writeBytes(dir / "v.264", namedUnits(row.base));
+    test::writeBytes(dir / "v.mvc", namedUnits(row.mvc));
+    NALInterleaver().interleave(dir / "v.264", dir / "v.mvc", dir / "out.264");
+    EXPECT_EQ(unitNames(test::readBytes(dir / "out.264")), row.expected) << row.name;
   }
 }
 

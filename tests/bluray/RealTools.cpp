@@ -1,0 +1,238 @@
+#include "RealTools.h"
+
+#include "Validator.h"
+#include "core/UniqueFd.h"
+#include "support/TestSupport.h"
+
+#include <nlohmann/json.hpp>
+
+#include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
+#include <iterator>
+#include <mutex>
+#include <sys/file.h>
+#include <unistd.h>
+
+namespace kestrova::bluray::test {
+namespace fs = std::filesystem;
+using mvhevc::test::quote;
+using mvhevc::test::run;
+
+std::vector<std::uint8_t> readBytes(const fs::path &path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+namespace {
+
+bool executable(const fs::path &path) {
+  return ::access(path.c_str(), X_OK) == 0;
+}
+
+void link(const fs::path &target, const fs::path &name) {
+  fs::create_symlink(target, name);
+}
+
+} // namespace
+
+std::optional<RealTools> findRealTools(std::string &whyNot) {
+  const char *prefix = std::getenv("KESTROVA_THIRD_PARTY_PREFIX");
+  if (prefix == nullptr || *prefix == '\0') {
+    whyNot = "KESTROVA_THIRD_PARTY_PREFIX is not set (configure with the prefix scripts/build-tools prints)";
+    return std::nullopt;
+  }
+  RealTools tools{fs::path(prefix) / "bin/ldecod", fs::path(prefix) / "bin/tsmuxer"};
+  for (const auto &tool : {tools.ldecod, tools.tsmuxer})
+    if (!executable(tool)) {
+      whyNot = tool.string() + " is missing: run scripts/build-tools";
+      return std::nullopt;
+    }
+  return tools;
+}
+
+std::optional<fs::path> findClips(std::string &whyNot) {
+  std::vector<fs::path> candidates;
+  if (const char *given = std::getenv("KESTROVA_BLURAY_TESTDATA"); given != nullptr && *given != '\0')
+    candidates.emplace_back(given);
+  const fs::path source = kestrova::test::sourceDir();
+  candidates.push_back(source / "../shared/testdata/bluray");
+  candidates.push_back(source / "../../shared/testdata/bluray");
+  for (const auto &folder : candidates)
+    if (fs::exists(folder / "clip24.m2ts") && fs::exists(folder / "clip24-views.264"))
+      return fs::weakly_canonical(folder);
+  whyNot = "no Blu-ray reference clips (set KESTROVA_BLURAY_TESTDATA to the folder with clip24.m2ts)";
+  return std::nullopt;
+}
+
+const ReferenceViews &referenceViews(const RealTools &tools, const fs::path &clips) {
+  static std::mutex mutex;
+  static std::optional<ReferenceViews> views;
+  std::lock_guard lock(mutex);
+  if (views)
+    return *views;
+  const fs::path cache = kestrova::test::buildDir() / "bluray-reference";
+  fs::create_directories(cache);
+  // Test programs may run side by side; one decodes, the others wait for it.
+  const UniqueFd lockFd(::open((cache / ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
+  ::flock(lockFd.get(), LOCK_EX);
+  const fs::path left = cache / "ref_ViewId0000.yuv", right = cache / "ref_ViewId0001.yuv";
+  if (!fs::exists(left) || !fs::exists(right)) {
+    // JM writes log.dec and dataDec.txt into its current folder: a scratch one.
+    const fs::path scratch = cache / "decode";
+    fs::remove_all(scratch);
+    fs::create_directories(scratch);
+    const auto decoded = run("cd " + quote(scratch.string()) + " && " + quote(tools.ldecod.string()) +
+                             " -p InputFile=" + quote((clips / "clip24-views.264").string()) +
+                             " -p OutputFile=ref.yuv -p DecodeAllLayers=1 >ldecod.out 2>&1");
+    if (decoded.status == 0) {
+      fs::rename(scratch / "ref_ViewId0000.yuv", left);
+      fs::rename(scratch / "ref_ViewId0001.yuv", right);
+      fs::remove_all(scratch);
+    }
+  }
+  ::flock(lockFd.get(), LOCK_UN);
+  views = ReferenceViews{readBytes(left), readBytes(right)};
+  return *views;
+}
+
+const char *variantName(Variant variant) {
+  switch (variant) {
+  case Variant::dualSplitParallel:
+    return "A_DualSplitParallel";
+  case Variant::parallel:
+    return "B_Parallel";
+  case Variant::fifo:
+    return "C_Fifo";
+  case Variant::pipeFromFile:
+    return "D_PipeFromFile";
+  case Variant::diskBased:
+    return "E_DiskBased";
+  }
+  return "?";
+}
+
+fs::path installProgram(const fs::path &root, const RealTools &tools, Variant variant) {
+  const fs::path bin = root / "bin", folder = root / "share/kestrova/tools";
+  fs::create_directories(bin);
+  fs::create_directories(folder);
+  // The program finds its tools folder from where its binary lies, so it
+  // needs a binary of its own there: a hard link, or a copy across devices.
+  std::error_code linkError;
+  fs::create_hard_link(KESTROVA_PROGRAM_PATH, bin / "kestrova", linkError);
+  if (linkError)
+    fs::copy_file(KESTROVA_PROGRAM_PATH, bin / "kestrova");
+  link(tools.ldecod, folder / "ldecod");
+  link(KESTROVA_MVHEVC_CONVERTER_PATH, folder / "MVHEVCConverter");
+  if (variant == Variant::pipeFromFile) {
+    kestrova::test::writeFile(folder / "tsmuxer", "#!/bin/bash\n" + quote(tools.tsmuxer.string()) +
+                                                      " \"$@\" || exit\n"
+                                                      "[ $# -ge 2 ] || exit 0\n"
+                                                      "mkdir -p \"$2/interleave_fifo.264/kept\"\n");
+    fs::permissions(folder / "tsmuxer", fs::perms::owner_all, fs::perm_options::add);
+  } else {
+    link(tools.tsmuxer, folder / "tsmuxer");
+  }
+  if (variant == Variant::diskBased)
+    return bin / "kestrova";
+  // ldecod-pipe looks for the decoder beside its own binary: a copy.
+  fs::copy_file(KESTROVA_LDECOD_PIPE_PATH, folder / "ldecod-pipe");
+  link(KESTROVA_YUV_HSTACK_PATH, folder / "yuv_hstack");
+  if (variant == Variant::dualSplitParallel || variant == Variant::parallel) {
+    link(KESTROVA_PARALLEL_SCRIPT, folder / "parallel-pipeline.sh");
+    link(KESTROVA_NAL_SCAN_PATH, folder / "nal-scan");
+  }
+  if (variant == Variant::dualSplitParallel) {
+    link(KESTROVA_NAL_DUAL_SPLIT_PATH, folder / "nal-dual-split");
+    link(KESTROVA_NAL_INTERLEAVE_PATH, folder / "nal-interleave");
+  }
+  return bin / "kestrova";
+}
+
+MediaFacts probeMedia(const fs::path &file) {
+  const auto probed = run("ffprobe -v error -count_frames -show_entries "
+                          "stream=codec_type,width,height,nb_read_frames:format=duration -of json " +
+                          quote(file.string()));
+  MediaFacts facts;
+  const auto report = nlohmann::json::parse(probed.out, nullptr, false);
+  if (!report.is_object())
+    return facts;
+  for (const auto &stream : report.value("streams", nlohmann::json::array())) {
+    const std::string type = stream.value("codec_type", "");
+    if (type == "audio")
+      facts.hasAudio = true;
+    if (type != "video" || facts.videoFrames != 0)
+      continue;
+    facts.width = stream.value("width", 0);
+    facts.height = stream.value("height", 0);
+    facts.videoFrames = std::atoi(stream.value("nb_read_frames", "0").c_str());
+  }
+  facts.videoSeconds = std::atof(report.value("format", nlohmann::json::object()).value("duration", "0").c_str());
+  return facts;
+}
+
+std::vector<std::uint8_t> decodePictures(const fs::path &file, const fs::path &scratch) {
+  const fs::path raw = scratch / (file.filename().string() + ".yuv");
+  const auto decoded = run("ffmpeg -v error -y -i " + quote(file.string()) +
+                           " -map 0:v:0 -pix_fmt yuv420p -f rawvideo " + quote(raw.string()));
+  auto pictures = decoded.status == 0 ? readBytes(raw) : std::vector<std::uint8_t>{};
+  fs::remove(raw);
+  return pictures;
+}
+
+std::vector<std::uint8_t> halfOf(const std::vector<std::uint8_t> &pictures, int width, int height, int half) {
+  const auto w = static_cast<std::size_t>(width), h = static_cast<std::size_t>(height);
+  const std::size_t pictureSize = w * h * 3 / 2;
+  std::vector<std::uint8_t> out;
+  out.reserve(pictures.size() / 2);
+  for (std::size_t at = 0; at + pictureSize <= pictures.size(); at += pictureSize) {
+    // Luma rows, then the two chroma planes' rows at half the size.
+    const std::uint8_t *plane = pictures.data() + at;
+    for (std::size_t row = 0; row < h; ++row)
+      out.insert(out.end(), plane + row * w + half * w / 2, plane + row * w + (half + 1) * w / 2);
+    plane += w * h;
+    for (int chroma = 0; chroma < 2; ++chroma, plane += w * h / 4)
+      for (std::size_t row = 0; row < h / 2; ++row)
+        out.insert(out.end(), plane + row * w / 2 + half * w / 4, plane + row * w / 2 + (half + 1) * w / 4);
+  }
+  return out;
+}
+
+std::vector<std::uint8_t> sideBySide(const std::vector<std::uint8_t> &left, const std::vector<std::uint8_t> &right,
+                                     int width, int height) {
+  const auto w = static_cast<std::size_t>(width), h = static_cast<std::size_t>(height);
+  const std::size_t pictureSize = w * h * 3 / 2;
+  std::vector<std::uint8_t> out;
+  for (std::size_t at = 0; at + pictureSize <= std::min(left.size(), right.size()); at += pictureSize) {
+    // Row by row of each plane: the left picture's row, then the right's.
+    std::size_t plane = at;
+    for (const auto &[rows, rowSize] : {std::pair{h, w}, std::pair{h / 2, w / 2}, std::pair{h / 2, w / 2}}) {
+      for (std::size_t row = 0; row < rows; ++row)
+        for (const auto *picture : {&left, &right})
+          out.insert(out.end(), picture->begin() + static_cast<std::ptrdiff_t>(plane + row * rowSize),
+                     picture->begin() + static_cast<std::ptrdiff_t>(plane + (row + 1) * rowSize));
+      plane += rows * rowSize;
+    }
+  }
+  return out;
+}
+
+std::vector<int> processesMentioning(const fs::path &path) {
+  std::vector<int> found;
+  const std::string needle = path.string();
+  for (const auto &entry : fs::directory_iterator("/proc")) {
+    const std::string name = entry.path().filename().string();
+    if (name.find_first_not_of("0123456789") != std::string::npos)
+      continue;
+    const int pid = std::stoi(name);
+    if (pid == ::getpid())
+      continue;
+    std::ifstream in(entry.path() / "cmdline", std::ios::binary);
+    const std::string commandLine{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    if (commandLine.find(needle) != std::string::npos && kestrova::test::processAlive(pid))
+      found.push_back(pid);
+  }
+  return found;
+}
+
+} // namespace kestrova::bluray::test
