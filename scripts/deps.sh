@@ -12,7 +12,9 @@ kestrova_packages_run=(
 kestrova_packages_test=(
   clang libclang-rt-14-dev build-essential xz-utils ccache
   libgtest-dev libgmock-dev libbenchmark-dev
-  exfat-fuse exfatprogs man-db groff-base bash-completion
+  man-db groff-base bash-completion
+  # an exFAT image mounted through FUSE: an output folder without FIFOs or links
+  exfatprogs exfat-fuse fuse3 mount
 )
 
 # scripts/package: dpkg-shlibdeps and dpkg-deb, strip.

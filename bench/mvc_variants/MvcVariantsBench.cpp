@@ -1,4 +1,5 @@
 // mvc_variants_bench [FRAMES [WIDTH HEIGHT]]
+// mvc_variants_bench --real BASE.264 VIEW.mvc AUDIO PAIRS WIDTH HEIGHT
 //
 // Runs the disk-based chain (interleave to a file, decode both views to YUV
 // files, encode) and the two zero-disk chains (interleave into a FIFO that
@@ -10,10 +11,19 @@
 // figures show the cost of moving pictures, not of decoding them), behind
 // the real ldecod-pipe and yuv_hstack; ffmpeg is the real one, encoding
 // libx265 where VideoToolbox is absent.
+//
+// With --real the decoder is the real JM decoder
+// ($KESTROVA_THIRD_PARTY_PREFIX/bin/ldecod), the views are the two given
+// files (PAIRS pictures each of WIDTHxHEIGHT at 24000/1001, such as the
+// reference clip's), the sound comes from AUDIO, and all five variants run,
+// the two parallel ones with the real parallel-pipeline.sh and nal tools;
+// each prints its wall time and decoded pairs per second of wall time (the
+// streaming variants decode and encode at once).
 #include "MvcStreams.h"
 #include "pipeline/FifoPipeline.h"
 #include "pipeline/InterleaveStep.h"
 #include "pipeline/LdecodDecode.h"
+#include "pipeline/ParallelDecode.h"
 #include "pipeline/PipelineEngine.h"
 #include "pipeline/SbsEncoder.h"
 #include "pipeline/SbsPipeDecode.h"
@@ -27,6 +37,7 @@
 #include <functional>
 #include <string>
 #include <sys/stat.h>
+#include <vector>
 
 namespace {
 namespace fs = std::filesystem;
@@ -60,7 +71,10 @@ std::uintmax_t directoryBytes(const fs::path &directory) {
 struct Setup {
   fs::path root;
   int frames, width, height;
-  double seconds() const { return frames / 24.0; }
+  /// Real views and sound (--real); empty: generated ones.
+  fs::path realBase, realMvc, realAudio;
+  double seconds() const { return realBase.empty() ? frames / 24.0 : frames * 1001.0 / 24000.0; }
+  fs::path audio() const { return realAudio.empty() ? root / "audio.mkv" : realAudio; }
 };
 
 struct Figures {
@@ -76,8 +90,13 @@ Figures measure(const Setup &setup, const std::function<void(const fs::path &wor
   const fs::path work = setup.root / "work";
   fs::remove_all(work);
   fs::create_directories(work);
-  writeView(work / "film.264", test::baseViewStream(setup.frames, setup.width, setup.height));
-  writeView(work / "film.mvc", test::mvcViewStream(setup.frames, setup.width, setup.height));
+  if (setup.realBase.empty()) {
+    writeView(work / "film.264", test::baseViewStream(setup.frames, setup.width, setup.height));
+    writeView(work / "film.mvc", test::mvcViewStream(setup.frames, setup.width, setup.height));
+  } else {
+    fs::copy_file(setup.realBase, work / "film.264");
+    fs::copy_file(setup.realMvc, work / "film.mvc");
+  }
   std::uintmax_t peak = directoryBytes(work);
   ProgressReport sample = [&](ConversionStage, double) { peak = std::max(peak, directoryBytes(work)); };
   ::sync();
@@ -93,15 +112,16 @@ Figures measure(const Setup &setup, const std::function<void(const fs::path &wor
 StreamDecodeRequest request(const Setup &setup, const fs::path &input) {
   StreamDecodeRequest r;
   r.input = input;
-  r.audioSource = setup.root / "audio.mkv";
+  r.workDirectory = input.parent_path();
+  r.audioSource = setup.audio();
   r.output = setup.root / "film_SBS.mkv";
   r.preset = QualityPreset::low;
   r.codec = OutputCodec::h265;
   r.duration = setup.seconds();
   r.width = setup.width;
   r.height = setup.height;
-  r.frameRateNum = 24;
-  r.frameRateDen = 1;
+  r.frameRateNum = setup.realBase.empty() ? 24 : 24000;
+  r.frameRateDen = setup.realBase.empty() ? 1 : 1001;
   return r;
 }
 
@@ -113,15 +133,15 @@ void diskBased(const Setup &setup, PipelineEngine &engine, const fs::path &work,
   SbsEncodeRequest encode;
   encode.leftView = work / "output_ViewId0000.yuv";
   encode.rightView = work / "output_ViewId0001.yuv";
-  encode.audioSource = setup.root / "audio.mkv";
+  encode.audioSource = setup.audio();
   encode.output = setup.root / "film_SBS.mkv";
   encode.preset = QualityPreset::low;
   encode.codec = OutputCodec::h265;
   encode.duration = setup.seconds();
   encode.width = setup.width;
   encode.height = setup.height;
-  encode.frameRateNum = 24;
-  encode.frameRateDen = 1;
+  encode.frameRateNum = setup.realBase.empty() ? 24 : 24000;
+  encode.frameRateDen = setup.realBase.empty() ? 1 : 1001;
   encodeSBS(engine, encode, progress);
   fs::remove(work / "film_interleaved.264");
 }
@@ -142,23 +162,57 @@ void pipeFromFile(const Setup &setup, PipelineEngine &engine, const fs::path &wo
   fs::remove(work / "film_interleaved.264");
 }
 
+void parallel(const Setup &setup, PipelineEngine &engine, const fs::path &work, const ProgressReport &progress) {
+  interleaveNALUnits(engine, work / "film.264", work / "film.mvc", work / "film_interleaved.264");
+  ParallelOptions options;
+  options.streamMode = true;
+  options.estimatedStreamSize = static_cast<std::int64_t>(fs::file_size(work / "film_interleaved.264"));
+  decodeSBSParallel(engine, request(setup, work / "film_interleaved.264"), options, progress);
+}
+
+void dualSplit(const Setup &setup, PipelineEngine &engine, const fs::path &work, const ProgressReport &progress) {
+  ParallelOptions options;
+  options.dualSplitMvc = work / "film.mvc";
+  decodeSBSParallel(engine, request(setup, work / "film.264"), options, progress);
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
   std::signal(SIGPIPE, SIG_IGN); // as the program does
-  Setup setup{KESTROVA_BENCH_SCRATCH, argc > 1 ? std::atoi(argv[1]) : 48, argc > 3 ? std::atoi(argv[2]) : 1920,
-              argc > 3 ? std::atoi(argv[3]) : 1080};
+  const bool real = argc == 8 && std::string(argv[1]) == "--real";
+  Setup setup{KESTROVA_BENCH_SCRATCH,
+              argc > 1 ? std::atoi(argv[1]) : 48,
+              argc > 3 ? std::atoi(argv[2]) : 1920,
+              argc > 3 ? std::atoi(argv[3]) : 1080,
+              {},
+              {},
+              {}};
+  std::string decoder = KESTROVA_FAKE_LDECOD_PATH;
+  if (real) {
+    const char *prefix = std::getenv("KESTROVA_THIRD_PARTY_PREFIX");
+    if (prefix == nullptr) {
+      fmt::print(stderr, "--real needs KESTROVA_THIRD_PARTY_PREFIX (scripts/build-tools)\n");
+      return 2;
+    }
+    decoder = std::string(prefix) + "/bin/ldecod";
+    setup = {KESTROVA_BENCH_SCRATCH, std::atoi(argv[5]),    std::atoi(argv[6]),   std::atoi(argv[7]),
+             fs::absolute(argv[2]),  fs::absolute(argv[3]), fs::absolute(argv[4])};
+  }
   fs::remove_all(setup.root);
   // Shaped like an installed tools folder, where ldecod-pipe finds ldecod.
   const fs::path tools = setup.root / "share/kestrova/tools";
   fs::create_directories(tools);
-  fs::create_symlink(KESTROVA_FAKE_LDECOD_PATH, tools / "ldecod");
+  fs::create_symlink(decoder, tools / "ldecod");
   fs::copy_file(KESTROVA_LDECOD_PIPE_PATH, tools / "ldecod-pipe");
   fs::create_symlink(KESTROVA_YUV_HSTACK_PATH, tools / "yuv_hstack");
   fs::create_symlink("/usr/bin/ffmpeg", tools / "ffmpeg");
-  if (std::system(("/usr/bin/ffmpeg -v error -y -f lavfi -i sine=frequency=440:sample_rate=48000 -t " +
-                   std::to_string(setup.seconds()) + " -c:a aac '" + (setup.root / "audio.mkv").string() + "'")
-                      .c_str()) != 0)
+  if (real)
+    for (const char *helper : {"parallel-pipeline.sh", "nal-scan", "nal-dual-split", "nal-interleave"})
+      fs::create_symlink(fs::path(KESTROVA_LDECOD_PIPE_PATH).parent_path() / helper, tools / helper);
+  if (!real && std::system(("/usr/bin/ffmpeg -v error -y -f lavfi -i sine=frequency=440:sample_rate=48000 -t " +
+                            std::to_string(setup.seconds()) + " -c:a aac '" + (setup.root / "audio.mkv").string() + "'")
+                               .c_str()) != 0)
     return 1;
 
   tools::SystemPrograms programs;
@@ -166,23 +220,27 @@ int main(int argc, char **argv) {
   PipelineEngine engine(
       tools::ToolLocator(tools::BundlePaths{"", "/nonexistent", ""}, programs, {(tools / "").string()}));
   const double pictureBytes = setup.width * setup.height * 1.5;
-  fmt::print("{} frame pairs of {}x{} ({:.1f} MB of decoded pictures per view), libx265 encode, 2 rounds\n",
-             setup.frames, setup.width, setup.height, setup.frames * pictureBytes / 1e6);
-  fmt::print("{:<28} {:>9} {:>16} {:>18} {:>10}\n", "variant", "wall s", "disk written MB", "peak work dir MB",
-             "output MB");
+  fmt::print("{} frame pairs of {}x{} ({:.1f} MB of decoded pictures per view), {} decoder, libx265 encode, {}\n",
+             setup.frames, setup.width, setup.height, setup.frames * pictureBytes / 1e6, real ? "JM" : "stand-in",
+             real ? "1 round" : "2 rounds");
+  fmt::print("{:<28} {:>9} {:>9} {:>16} {:>18} {:>10}\n", "variant", "wall s", "pairs/s", "disk written MB",
+             "peak work dir MB", "output MB");
   struct Chain {
     const char *name;
     void (*run)(const Setup &, PipelineEngine &, const fs::path &, const ProgressReport &);
   };
-  const Chain chains[] = {
+  std::vector<Chain> chains{
       {"E disk-based", diskBased}, {"C FIFO (zero-disk)", fifo}, {"D pipe from file", pipeFromFile}};
-  for (int round = 0; round < 2; ++round)
+  if (real)
+    chains.insert(chains.begin(), {{"A dual-split parallel", dualSplit}, {"B parallel", parallel}});
+  for (int round = 0; round < (real ? 1 : 2); ++round)
     for (const auto &chain : chains) {
       auto figures = measure(setup, [&](const fs::path &work, const ProgressReport &progress) {
         chain.run(setup, engine, work, progress);
       });
-      fmt::print("{:<28} {:>9.2f} {:>16.1f} {:>18.1f} {:>10.2f}\n", chain.name, figures.wallSeconds,
-                 figures.diskBytes / 1e6, figures.peakWorkBytes / 1e6, figures.outputBytes / 1e6);
+      fmt::print("{:<28} {:>9.2f} {:>9.2f} {:>16.1f} {:>18.1f} {:>10.2f}\n", chain.name, figures.wallSeconds,
+                 setup.frames / figures.wallSeconds, figures.diskBytes / 1e6, figures.peakWorkBytes / 1e6,
+                 figures.outputBytes / 1e6);
     }
   fs::remove_all(setup.root);
   return 0;

@@ -4,7 +4,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <vector>
 
 namespace kestrova::helpers {
 
@@ -25,20 +24,12 @@ kestrova::UniqueFd openOrFail(const std::string &path, int flags, const std::str
 
 PipeFolder::PipeFolder(const std::string &outputFile) {
   std::filesystem::path parent = std::filesystem::path(outputFile).parent_path();
-  std::string pattern = ((parent.empty() ? std::filesystem::path(".") : parent) / ".ldecod-pipe-XXXXXX").string();
-  std::vector<char> name(pattern.begin(), pattern.end());
-  name.push_back('\0');
-  if (::mkdtemp(name.data()) == nullptr)
-    fail("cannot make a private folder like " + pattern);
-  path_ = name.data();
+  folder_ = tools::createFifoFolder(parent.empty() ? std::filesystem::path(".") : parent, ".ldecod-pipe-");
+  if (!folder_)
+    fail("cannot make a folder for named pipes beside " + outputFile + " or in a temporary folder");
   for (const char *fifo : {"in.264", "out_ViewId0000.yuv", "out_ViewId0001.yuv"})
-    if (::mkfifo((path_ / fifo).c_str(), 0600) != 0)
-      fail("cannot make the named pipe " + (path_ / fifo).string());
-}
-
-PipeFolder::~PipeFolder() {
-  std::error_code ignored;
-  std::filesystem::remove_all(path_, ignored);
+    if (::mkfifo((path() / fifo).c_str(), 0600) != 0)
+      fail("cannot make the named pipe " + (path() / fifo).string());
 }
 
 PumpEndpoints PipeFolder::openEndpoints(const std::string &source) const {
@@ -47,8 +38,8 @@ PumpEndpoints PipeFolder::openEndpoints(const std::string &source) const {
   // Opened for reading too, so that neither side waits for the other to
   // open; the decoder sees the end of the stream once this end is closed.
   io.decoderInput = openOrFail(inputPath(), O_RDWR, "cannot open");
-  io.views[0] = openOrFail((path_ / "out_ViewId0000.yuv").string(), O_RDONLY, "cannot open");
-  io.views[1] = openOrFail((path_ / "out_ViewId0001.yuv").string(), O_RDONLY, "cannot open");
+  io.views[0] = openOrFail((path() / "out_ViewId0000.yuv").string(), O_RDONLY, "cannot open");
+  io.views[1] = openOrFail((path() / "out_ViewId0001.yuv").string(), O_RDONLY, "cannot open");
   return io;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ViewPairPump.h"
+#include "tools/PrivateFolder.h"
 
 #include <filesystem>
 #include <string>
@@ -9,26 +10,28 @@ namespace kestrova::helpers {
 
 /// A private folder holding the named pipes the decoder reads and writes:
 /// its input and its two view files. Created beside `outputFile` (the
-/// current folder when that has no folder part) and removed, with
-/// everything in it, on destruction.
+/// current folder when that has no folder part), or in a scratch folder
+/// ($XDG_RUNTIME_DIR, $TMPDIR or /tmp) when the file system there has
+/// no FIFOs (exFAT), and removed, with everything in it, on destruction.
+/// The decoder runs inside it, so its own report files go with it.
 class PipeFolder {
 public:
   /// Throws PumpError when the folder or a pipe cannot be made.
   explicit PipeFolder(const std::string &outputFile);
-  ~PipeFolder();
   PipeFolder(const PipeFolder &) = delete;
   PipeFolder &operator=(const PipeFolder &) = delete;
 
   /// What to give the decoder as InputFile and OutputFile.
-  std::string inputPath() const { return (path_ / "in.264").string(); }
-  std::string outputName() const { return (path_ / "out.yuv").string(); }
+  std::string inputPath() const { return (path() / "in.264").string(); }
+  std::string outputName() const { return (path() / "out.yuv").string(); }
+  const std::filesystem::path &path() const { return folder_->path(); }
 
   /// Opens `source` and this folder's pipes for the pump, none of them
   /// blocking and none inherited by the decoder. Throws PumpError.
   PumpEndpoints openEndpoints(const std::string &source) const;
 
 private:
-  std::filesystem::path path_;
+  std::optional<tools::PrivateFolder> folder_;
 };
 
 } // namespace kestrova::helpers

@@ -19,8 +19,11 @@
 /// Nothing decoded touches the disk: ldecod's input and its two view files
 /// ("<name>_ViewId0000.yuv" and "<name>_ViewId0001.yuv", the names the JM
 /// decoder derives from OutputFile) are named pipes in a private folder
-/// ".ldecod-pipe-XXXXXX" beside OutputFile (the current folder by default),
-/// removed on exit. The stream passes through this program on its way to
+/// ".ldecod-pipe-XXXXXX" beside OutputFile (the current folder by default;
+/// in $XDG_RUNTIME_DIR, $TMPDIR or /tmp when that file system has no FIFOs),
+/// removed on exit. ldecod runs inside that folder: it writes log.dec and
+/// dataDec.txt into its current folder and fails when it cannot, so the
+/// caller's folder may be read-only. The stream passes through this program on its way to
 /// ldecod, which is where the picture size is read from its first sequence
 /// parameter set.
 ///
@@ -168,6 +171,7 @@ int main(int argc, char **argv) {
     launch.executable = *decoder;
     launch.arguments = helpers::decoderCommandLine(*arguments, folder.inputPath(), folder.outputName());
     launch.standardError = tools::StreamMode::inherit;
+    launch.workingDirectory = folder.path();
     auto process = tools::Process::create(launch);
     process->start(ReportForwarder{});
     tools::ExitStatus status;

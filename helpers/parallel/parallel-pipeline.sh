@@ -2,7 +2,7 @@
 # parallel-pipeline.sh INPUT SOURCE OUTPUT --width W --height H --fps NUM/DEN
 #     --quality Q --audio-args "ARGS" --workdir DIR [--mvhevc] [--stream]
 #     [--estimated-size BYTES] [--maxrate MBPS] [--swap] [--dual-split BASE MVC]
-#     [--workers N] [--decoder NAME]
+#     [--workers N] [--decoder NAME] [--codec hevc|h264]
 #
 # Decodes and encodes a two-view H.264 MVC stream segment by segment, with as
 # many workers as there are cores, and joins the segments into one Full
@@ -35,6 +35,8 @@
 #   --workers N  instead of the core count (also KESTROVA_PARALLEL_WORKERS)
 #   --decoder NAME  the streaming decoder: ldecod-pipe (the default, the JM
 #             decoder) or edge264-pipe; both take the same arguments
+#   --codec   the side-by-side file's video codec, hevc (default) or h264;
+#             the file is tagged side by side, left eye first, either way
 #
 # The helpers (ldecod-pipe, yuv_hstack, nal-scan, nal-dual-split,
 # nal-interleave, MVHEVCConverter) are taken from this script's folder;
@@ -57,7 +59,7 @@ fail() {
   exit 1
 }
 usage() {
-  echo "usage: parallel-pipeline.sh INPUT SOURCE OUTPUT --width W --height H --fps N/D --quality Q --audio-args ARGS --workdir DIR [--mvhevc] [--stream] [--estimated-size BYTES] [--maxrate MBPS] [--swap] [--dual-split BASE MVC] [--workers N] [--decoder NAME]" >&2
+  echo "usage: parallel-pipeline.sh INPUT SOURCE OUTPUT --width W --height H --fps N/D --quality Q --audio-args ARGS --workdir DIR [--mvhevc] [--stream] [--estimated-size BYTES] [--maxrate MBPS] [--swap] [--dual-split BASE MVC] [--workers N] [--decoder NAME] [--codec hevc|h264]" >&2
   exit 2
 }
 since() {
@@ -69,7 +71,7 @@ since() {
 input=$1 source=$2 output=$3
 shift 3
 width="" height="" fps="" quality="" audio_text="" workdir="" maxrate=""
-mvhevc=0 stream=0 swap=0 estimated_size=0 dual_base="" dual_mvc=""
+mvhevc=0 stream=0 swap=0 estimated_size=0 dual_base="" dual_mvc="" codec=hevc
 workers=${KESTROVA_PARALLEL_WORKERS:-} decoder=ldecod-pipe
 while [[ $# -gt 0 ]]; do
   case $1 in
@@ -83,6 +85,7 @@ while [[ $# -gt 0 ]]; do
   --estimated-size) estimated_size=${2:-}; shift 2 || usage ;;
   --workers) workers=${2:-}; shift 2 || usage ;;
   --decoder) decoder=${2:-}; shift 2 || usage ;;
+  --codec) codec=${2:-}; shift 2 || usage ;;
   --dual-split)
     [[ $# -ge 3 ]] || usage
     dual_base=$2 dual_mvc=$3
@@ -101,6 +104,7 @@ done
 [[ -z $workers ]] && workers=$(nproc 2>/dev/null || echo 1)
 [[ $workers =~ ^[1-9][0-9]*$ ]] || usage
 [[ $decoder == ldecod-pipe || $decoder == edge264-pipe ]] || usage
+[[ $codec == hevc || $codec == h264 ]] || usage
 read -r -a audio_args <<<"$audio_text"
 
 # --- tools -------------------------------------------------------------------
@@ -137,17 +141,23 @@ if [[ $mvhevc == 1 ]]; then
 else
   vt_quality=${quality%%.*}
 fi
-if grep -q hevc_videotoolbox <<<"$encoders"; then
-  video_args=(-c:v hevc_videotoolbox -q:v "$vt_quality")
+if grep -q "${codec}_videotoolbox" <<<"$encoders"; then
+  video_args=(-c:v "${codec}_videotoolbox" -q:v "$vt_quality")
 else
+  # The same CRF and speed preset as the program's own encoder table.
+  if [[ $codec == hevc ]]; then
+    software=libx265 preset=fast offset=44 extra=(-x265-params log-level=error)
+  else
+    software=libx264 preset=medium offset=42 extra=()
+  fi
   case $vt_quality in
-  85) crf=20 ;;
-  80) crf=23 ;;
-  65) crf=26 ;;
-  45) crf=31 ;;
-  *) crf=$(awk -v q="$vt_quality" 'BEGIN { c = 44 - 0.28 * q; if (c < 0) c = 0; if (c > 51) c = 51; printf "%d", c + 0.5 }') ;;
+  85) crf=$((offset - 24)) ;;
+  80) crf=$((offset - 21)) ;;
+  65) crf=$((offset - 18)) ;;
+  45) crf=$((offset - 13)) ;;
+  *) crf=$(awk -v q="$vt_quality" -v o="$offset" 'BEGIN { c = o - 0.28 * q; if (c < 0) c = 0; if (c > 51) c = 51; printf "%d", c + 0.5 }') ;;
   esac
-  video_args=(-c:v libx265 -crf "$crf" -preset fast -x265-params log-level=error)
+  video_args=(-c:v "$software" -crf "$crf" -preset "$preset" "${extra[@]}")
 fi
 if [[ -n $maxrate && $mvhevc == 0 ]]; then
   video_args+=(-maxrate "${maxrate}M" -bufsize "$((2 * maxrate))M")
@@ -157,13 +167,16 @@ if ! grep -q aac_at <<<"$encoders"; then
     [[ ${audio_args[i]} == aac_at ]] && audio_args[i]=aac
   done
 fi
-container_args=()
+container_args=(-metadata:s:v:0 stereo_mode=left_right)
 case ${output##*.} in
-mov | MOV | mp4 | MP4 | m4v) container_args=(-tag:v hvc1 -movflags +faststart) ;;
+mov | MOV | mp4 | MP4 | m4v)
+  [[ $codec == hevc ]] && container_args+=(-tag:v hvc1)
+  container_args+=(-movflags +faststart)
+  ;;
 esac
 
 # --- clean-up ------------------------------------------------------------------
-segdir=""
+segdir="" fifodir=""
 worker_pids=()
 # Whether any worker's process group still has a running member. Exited
 # members wait as zombies until their new parent reaps them, and kill -0
@@ -177,7 +190,8 @@ workers_alive() {
     return 1
   fi
   for stat in /proc/[0-9]*/stat; do
-    read -r line <"$stat" 2>/dev/null || continue
+    # A process may end between the glob and the read.
+    { read -r line <"$stat"; } 2>/dev/null || continue
     # "pid (name) state ppid pgrp ...": the name may hold spaces and parentheses.
     read -r -a fields <<<"${line##*) }"
     [[ ${fields[0]} == Z ]] && continue
@@ -215,6 +229,9 @@ cleanup() {
   if [[ -n $segdir ]]; then
     rm -rf -- "$segdir"
   fi
+  if [[ -n ${fifodir:-} && $fifodir != "${segdir:-}" ]]; then
+    rm -rf -- "$fifodir"
+  fi
 }
 trap cleanup EXIT
 for sig in INT TERM HUP; do
@@ -222,6 +239,25 @@ for sig in INT TERM HUP; do
   trap "trap '' INT TERM HUP; echo 'ERROR: stopped by SIG$sig' >&2; exit $((128 + $(kill -l "$sig")))" "$sig"
 done
 segdir=$(mktemp -d "$workdir/parallel_segments.XXXXXX") || fail "cannot make a segment folder in $workdir"
+# The dual split's FIFOs go where FIFOs can exist: the segment folder, or a
+# private scratch folder when the work folder's file system has none (exFAT).
+if [[ -n $dual_base ]]; then
+  if mkfifo "$segdir/probe.fifo" 2>/dev/null; then
+    rm -f -- "$segdir/probe.fifo"
+    fifodir=$segdir
+  else
+    for place in "${XDG_RUNTIME_DIR:-}" "${TMPDIR:-/tmp}"; do
+      [[ $place == /* && -d $place ]] || continue
+      fifodir=$(mktemp -d "$place/kestrova-fifos.XXXXXX" 2>/dev/null) || continue
+      mkfifo "$fifodir/probe.fifo" 2>/dev/null && break
+      rm -rf -- "$fifodir"
+      fifodir=""
+    done
+    [[ -n $fifodir ]] || fail "cannot make a FIFO in $workdir or in a temporary folder"
+    rm -f -- "$fifodir/probe.fifo"
+    echo "No FIFOs in $workdir: named pipes are in $fifodir"
+  fi
+fi
 
 # --- phase 1: split ------------------------------------------------------------
 phase1=$EPOCHREALTIME
@@ -239,9 +275,12 @@ if [[ -n $dual_base ]]; then
   else
     split_report=$("$nal_dual_split" --segments "$workers" "$dual_base" "$dual_mvc" "$segdir/seg") ||
       fail "nal-dual-split FAILED on $dual_base and $dual_mvc"
-    while read -r _ index first units base_piece mvc_piece; do
-      segment_inputs[index]=$base_piece
-      segment_mvc[index]=$mvc_piece
+    # The report's piece names follow from the prefix and the index; read
+    # from the report they would break at a blank in the work folder's path.
+    while read -r _ index first units _; do
+      printf -v piece '%s/seg_%03d' "$segdir" "$index"
+      segment_inputs[index]="$piece.264"
+      segment_mvc[index]="$piece.mvc"
       segment_units[index]="$first-$((first + units - 1))"
     done <<<"$split_report"
   fi
@@ -269,9 +308,24 @@ echo "Split into $count segments"
 echo "Split finished in $(since "$phase1")s"
 
 # --- phase 2: decode and encode -------------------------------------------------
-# Bytes OFFSET.. (LENGTH of them) of FILE on standard output.
+# Bytes OFFSET.. (LENGTH of them) of FILE on standard output. One process
+# that stops by itself after LENGTH bytes: a reader that stops early is a
+# real failure, where "tail | head" under pipefail failed every range but
+# the last (tail dies of SIGPIPE once head has its bytes).
 byte_range() {
-  tail -c "+$(($2 + 1))" -- "$1" | head -c "$3"
+  dd if="$1" iflag=skip_bytes,count_bytes skip="$2" count="$3" bs=1M status=none
+}
+# nal-interleave BASE MVC into FIFO. An interleaver that fails before it
+# opened the FIFO would leave the decoder waiting for a writer forever; an
+# open and close for reading and writing (which never blocks) gives the
+# decoder its end of stream instead.
+interleave_into() {
+  local fifo=$1 status=0
+  "$nal_interleave" "$2" "$3" "$fifo" || status=$?
+  if [[ $status != 0 ]]; then
+    : 3<>"$fifo"
+  fi
+  return "$status"
 }
 # One worker: [interleave into a FIFO |] ldecod-pipe | yuv_hstack | ffmpeg.
 decode_segment() {
@@ -288,15 +342,15 @@ run_worker() {
   local part="$segdir/part_$index.mkv" log="$segdir/worker_$index.log"
   local status=0
   if [[ -n $dual_base ]]; then
-    local fifo="$segdir/seg_$index.fifo"
+    local fifo="$fifodir/seg_$index.fifo"
     mkfifo "$fifo"
     if [[ $stream == 1 ]]; then
       local range
       read -r -a range <<<"${segment_ranges[index]}"
-      "$nal_interleave" <(byte_range "$dual_base" "${range[0]}" "${range[1]}") \
-        <(byte_range "$dual_mvc" "${range[2]}" "${range[3]}") "$fifo" 2>>"$log" &
+      interleave_into "$fifo" <(byte_range "$dual_base" "${range[0]}" "${range[1]}") \
+        <(byte_range "$dual_mvc" "${range[2]}" "${range[3]}") 2>>"$log" &
     else
-      "$nal_interleave" "${segment_inputs[index]}" "${segment_mvc[index]}" "$fifo" 2>>"$log" &
+      interleave_into "$fifo" "${segment_inputs[index]}" "${segment_mvc[index]}" 2>>"$log" &
     fi
     local interleaver=$!
     decode_segment "$index" "$fifo" "$part" 2>>"$log" || status=$?
@@ -347,8 +401,9 @@ done
     sed 's/^/ERROR: concat: /' "$segdir/concat.log" >&2
     fail "joining the segments FAILED"
   }
+[[ $fifodir == "$segdir" ]] || rm -rf -- "$fifodir"
 rm -rf -- "$segdir"
-segdir=""
+segdir="" fifodir=""
 final=$output
 if [[ $mvhevc == 1 ]]; then
   name=$(basename -- "$output")

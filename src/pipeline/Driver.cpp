@@ -169,7 +169,11 @@ ConversionResult PipelineEngine::run(const ConversionJob &job, const std::option
   if (isCancelled())
     throw ConversionError::cancelled();
 
-  PipelineRun run(*this, job);
+  // Tools run inside the work directory, so every path handed to them is absolute.
+  ConversionJob absoluteJob = job;
+  absoluteJob.sourceURL = fs::absolute(job.sourceURL);
+  absoluteJob.outputDirectory = fs::absolute(job.outputDirectory);
+  PipelineRun run(*this, std::move(absoluteJob));
   run.stereoMode = info ? info->stereoMode : defaultStereoMode(job.sourceURL);
   run.width = info ? info->videoWidth : 1920;
   run.height = info ? info->videoHeight : 1080;
@@ -188,14 +192,19 @@ ConversionResult PipelineEngine::run(const ConversionJob &job, const std::option
   LogFn verboseSink = [this](const std::string &line) { verbose(line); };
   LogFn logSink = [this](const std::string &line) { log(line); };
   try {
-    run.workDirectory = tools::createWorkDirectory(job.outputDirectory, verboseSink);
+    run.workDirectory = tools::createWorkDirectory(run.job.outputDirectory, verboseSink);
   } catch (const fs::filesystem_error &error) {
-    throwIfOutOfSpace(error, job.outputDirectory);
+    throwIfOutOfSpace(error, run.job.outputDirectory);
     throw;
   }
   run.baseName = job.sourceURL.stem().string();
   tools::WorkDirectoryGuard cleanup(
       run.workDirectory, [&run] { return run.succeeded; }, [this] { return isCancelled(); }, verboseSink, logSink);
+  setWorkDirectory(run.workDirectory);
+  struct ForgetWorkDirectory {
+    PipelineEngine &engine;
+    ~ForgetWorkDirectory() { engine.setWorkDirectory({}); }
+  } forget{*this};
   // Declared after the guard, so temporary outputs go before the work folder is judged.
   run.staging.emplace(run.workDirectory.filename().string(), job.replaceExisting);
   return routeAndCommit(run);

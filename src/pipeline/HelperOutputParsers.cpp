@@ -92,6 +92,7 @@ void ParallelPhaseParser::onLine(std::string_view line) {
       {contains(line, "Phase 3") || contains(line, "Concat"), std::pair{encodeStage_, 0.85}},
       {contains(line, "COMPLETE"), std::pair{encodeStage_, 0.9}},
       {contains(line, "Total time:") || contains(line, "Output:"), std::nullopt},
+      {contains(line, "named pipes are in"), std::nullopt},
   };
   // Each test stands alone: a line that passes two is logged twice, as the
   // script's lines are meant to be read one test at a time.
@@ -106,7 +107,7 @@ void ParallelPhaseParser::onLine(std::string_view line) {
 
 void ParallelErrorFilter::feed(std::string_view chunk) {
   forEachLine(chunk, "\n", " \t\r", [this](std::string_view line) {
-    if (contains(line, "ERROR") || contains(line, "FAILED"))
+    if (contains(line, "ERROR") || contains(line, "FAILED") || line.starts_with("MVHEVCConverter:"))
       emit(log_, "\u26a0\ufe0f " + std::string(line));
   });
 }

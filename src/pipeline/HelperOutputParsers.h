@@ -64,7 +64,8 @@ private:
 };
 
 /// Standard error of parallel-pipeline.sh: lines with "ERROR" or "FAILED"
-/// are logged with a warning marker, the rest dropped.
+/// and the MV-HEVC converter's notes ("MVHEVCConverter: ...") are logged
+/// with a warning marker, the rest dropped.
 class ParallelErrorFilter {
 public:
   explicit ParallelErrorFilter(LogFn log) : log_(std::move(log)) {}

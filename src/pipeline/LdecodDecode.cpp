@@ -10,8 +10,15 @@
 namespace kestrova::pipeline {
 namespace fs = std::filesystem;
 
-std::vector<std::string> ldecodArguments() {
-  return {"-p", "InputFile=input_stream.264", "-p", "OutputFile=output.yuv", "-p", "DecodeAllLayers=1"};
+std::vector<std::string> ldecodArguments(const std::string &inputFile) {
+  return {"-p", "InputFile=" + inputFile, "-p", "OutputFile=output.yuv", "-p", "DecodeAllLayers=1"};
+}
+
+std::string decoderInputName(const fs::path &stream, const fs::path &workDirectory) {
+  const fs::path absolute = fs::absolute(stream);
+  if (absolute.parent_path() == fs::absolute(workDirectory))
+    return absolute.filename().string();
+  return absolute.string();
 }
 
 std::int64_t estimatedDecodedFrames(double seconds, std::int64_t frameRateNum, std::int64_t frameRateDen) {
@@ -32,16 +39,9 @@ void decodeWithLdecod(PipelineEngine &engine, const fs::path &interleavedStream,
         "tools folder (share/kestrova/tools)");
   engine.verbose("Running ldecod...");
 
-  // ldecod takes fixed names relative to its working directory; a link keeps
-  // the interleaved stream where the pipeline put it.
-  const fs::path link = workDirectory / "input_stream.264";
-  std::error_code ignored;
-  fs::remove(link, ignored);
-  fs::create_symlink(interleavedStream, link);
-
   tools::ProcessLaunch launch;
   launch.executable = *ldecod;
-  launch.arguments = ldecodArguments();
+  launch.arguments = ldecodArguments(decoderInputName(interleavedStream, workDirectory));
   launch.workingDirectory = workDirectory;
   auto process = engine.createCurrentProcess(std::move(launch));
 

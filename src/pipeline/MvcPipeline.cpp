@@ -97,6 +97,7 @@ void encodeDecodedViews(PipelineRun &run, const MvcPaths &paths) {
   request.output = paths.sbsOutput;
   request.preset = run.job.qualityPreset;
   request.codec = run.job.outputCodec;
+  request.target = run.job.outputTarget;
   request.duration = encodeDuration(run);
   request.width = run.width;
   request.height = run.height;
@@ -124,6 +125,7 @@ void runDiskBased(PipelineRun &run, const ViewFiles &views, const MvcPaths &path
 StreamDecodeRequest streamRequest(const PipelineRun &run, const fs::path &input, const fs::path &output) {
   StreamDecodeRequest request;
   request.input = input;
+  request.workDirectory = run.workDirectory;
   request.audioSource = run.job.sourceURL;
   request.output = output;
   request.rightFirst = rightFirst(run);
@@ -152,7 +154,7 @@ void runParallel(PipelineRun &run, const MvcDecision &decision, const ViewFiles 
                              "parallel decode+encode ===");
   run.report(ConversionStage::interleaving, 0.3);
   std::error_code ignored;
-  fs::remove(paths.fifo, ignored);
+  fs::remove(decision.fifo, ignored);
   if (dualSplit) {
     run.engine.verbose("=== Parallel decode+encode (dual-split, segment-parallel) ===");
   } else {
@@ -186,7 +188,7 @@ void runParallel(PipelineRun &run, const MvcDecision &decision, const ViewFiles 
 /// Interleaver and decoder meet at the FIFO; nothing of the stream or its
 /// pictures reaches the disk.
 void runFifo(PipelineRun &run, const MvcDecision &decision, const ViewFiles &views, const MvcPaths &paths) {
-  StreamDecodeRequest request = streamRequest(run, paths.fifo, paths.sbsOutput);
+  StreamDecodeRequest request = streamRequest(run, decision.fifo, paths.sbsOutput);
   request.decoder = decision.decoder;
   runFifoPipeline(run.engine, views.base, views.mvc, request, progressOf(run));
   freeIntermediate(run, views.base, "base view");

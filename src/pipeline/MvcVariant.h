@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/OutputOptions.h"
+#include "tools/PrivateFolder.h"
 
 #include <filesystem>
 #include <optional>
@@ -26,15 +27,22 @@ struct MvcDecision {
   std::string decoder = "ldecod-pipe";
   /// The segment-parallel script, for the two parallel variants.
   std::optional<std::string> parallelScript;
+  /// Where the FIFO was made (every variant but D and E).
+  std::filesystem::path fifo;
+  /// The private scratch folder holding the FIFO when the work directory's
+  /// file system has none; removed with the decision.
+  std::optional<tools::PrivateFolder> fifoFolder;
 };
 
 /// Chooses the variant by the tools present: the streaming decoder
-/// `decoder` and the stacker first (else disk-based), then whether `fifo`
-/// can be made (else pipe from file), then the parallel script and its
-/// dual-split tools (else FIFO). The segment-parallel script runs the JM
-/// decoder, so with edge264-pipe the single FIFO pipeline is taken: one
-/// edge264 process outpaces the script's JM workers. Leaves a FIFO at `fifo`
-/// for every variant but disk-based, and logs the decision.
+/// `decoder` and the stacker first (else disk-based), then whether a FIFO
+/// can be made at `fifo` or, on a file system without FIFOs (exFAT), in a
+/// private scratch folder (else pipe from file), then the parallel script
+/// and its dual-split tools (else FIFO). The segment-parallel script pays
+/// off only for the single-threaded JM decoder, so with edge264-pipe the
+/// single FIFO pipeline is taken. Leaves a FIFO at the decision's `fifo` for
+/// every variant but D and E, and logs the decision, a fallback in the
+/// normal log with its reason.
 MvcDecision chooseMvcVariant(PipelineEngine &engine, const std::filesystem::path &fifo, OutputTarget target,
                              const std::string &decoder = "ldecod-pipe");
 

@@ -103,8 +103,15 @@ std::string convertToMVHEVC(PipelineEngine &engine, const fs::path &sbsInput, co
   auto status = tools::runAndStream(
       *process, [&parser](std::string_view chunk) { parser.feed(chunk); },
       [&errors](std::string_view chunk) { errors.append(chunk); });
-  if (!errors.empty() && isValidUtf8(errors))
+  if (!errors.empty() && isValidUtf8(errors)) {
     engine.verbose(errors);
+    // The converter's own notes (a sound track it had to drop) change what
+    // the user gets, so they reach the normal log.
+    forEachLine(errors, "\n", " \t\r", [&engine](std::string_view line) {
+      if (line.starts_with("MVHEVCConverter:"))
+        engine.log("\u26a0\ufe0f " + std::string(line));
+    });
+  }
   if (!status.success())
     throw ConversionError::encodingFailed("MVHEVCConverter exited with code " +
                                           std::to_string(status.terminationStatus));

@@ -38,7 +38,9 @@ std::vector<std::string> parallelPipelineArguments(const std::string &script, co
                                      "--audio-args",
                                      streamAudioArguments(request.target),
                                      "--workdir",
-                                     request.input.parent_path().string()};
+                                     request.workDirectory.string()};
+  if (!usesHevc(request.output, request.codec))
+    arguments.insert(arguments.end(), {"--codec", "h264"});
   if (options.directMVHEVC)
     arguments.emplace_back("--mvhevc");
   if (options.streamMode) {

@@ -36,8 +36,20 @@ void PipelineEngine::beginRun() {
   stopSource_ = std::stop_source();
 }
 
+void PipelineEngine::setWorkDirectory(fs::path directory) {
+  std::lock_guard lock(mutex_);
+  workDirectory_ = std::move(directory);
+}
+
+tools::ProcessLaunch PipelineEngine::inWorkDirectory(tools::ProcessLaunch launch) const {
+  std::lock_guard lock(mutex_);
+  if (!launch.workingDirectory && !workDirectory_.empty())
+    launch.workingDirectory = workDirectory_;
+  return launch;
+}
+
 std::shared_ptr<tools::Process> PipelineEngine::createCurrentProcess(tools::ProcessLaunch launch) {
-  auto process = tools::Process::create(std::move(launch));
+  auto process = tools::Process::create(inWorkDirectory(std::move(launch)));
   std::lock_guard lock(mutex_);
   if (cancelled_)
     throw ConversionError::cancelled();

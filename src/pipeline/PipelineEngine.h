@@ -69,8 +69,14 @@ public:
 
   /// Creates an unstarted process and makes it the current process, the one
   /// cancel() ends. Every step starts its tools this way. Throws
-  /// ConversionError::cancelled once the run has been cancelled.
+  /// ConversionError::cancelled once the run has been cancelled. A launch
+  /// without a working directory gets the run's work directory.
   std::shared_ptr<tools::Process> createCurrentProcess(tools::ProcessLaunch launch);
+  /// `launch` with the run's work directory as its working directory unless
+  /// it names one: tools write files of their own into their current
+  /// directory (the JM decoder's log.dec), and the directory the program
+  /// was started from may be read-only (a mounted disc).
+  tools::ProcessLaunch inWorkDirectory(tools::ProcessLaunch launch) const;
   std::shared_ptr<tools::Process> currentProcess() const;
   /// Logs what the current tool wrote last to its standard error when it
   /// exited unsuccessfully, one "NAME: line" each; the user sees the tool's
@@ -89,6 +95,9 @@ public:
 
   /// Clears the cancelled flag and arms a fresh stop token; called when a conversion starts.
   void beginRun();
+  /// The work directory of the current run (absolute), where its tools run;
+  /// empty outside a run.
+  void setWorkDirectory(std::filesystem::path directory);
 
   /// Analyses a source when the caller has no source information. The
   /// default runs ffprobe through the engine's locator; tests replace it.
@@ -100,6 +109,7 @@ private:
   std::atomic<bool> cancelled_{false};
   mutable std::mutex mutex_;
   std::shared_ptr<tools::Process> currentProcess_;
+  std::filesystem::path workDirectory_;
   std::stop_source stopSource_;
   std::vector<std::future<void>> cancellationTails_;
   SourceAnalyzer analyzer_;

@@ -6,6 +6,7 @@
 #include "pipeline/EncoderParameters.h"
 #include "pipeline/EncoderTable.h"
 #include "pipeline/PipelineEngine.h"
+#include "pipeline/StreamDecodeRequest.h"
 #include "tools/Process.h"
 
 #include <mutex>
@@ -46,10 +47,14 @@ std::vector<std::string> sbsEncodeArguments(const SbsEncodeRequest &request) {
     arguments.insert(arguments.end(),
                      {"-f", "rawvideo", "-pix_fmt", "yuv420p", "-s", size, "-r", rate, "-i", view->string()});
   arguments.insert(arguments.end(), {"-i", request.audioSource.string(), "-filter_complex",
-                                     "[0:v][1:v]hstack=inputs=2[sbs]", "-map", "[sbs]", "-map", "2:a:0"});
+                                     "[0:v][1:v]hstack=inputs=2[sbs]", "-map", "[sbs]", "-map", "2:a:0?"});
   auto video = videoArguments(request.preset, request.codec, request.output);
   arguments.insert(arguments.end(), video.begin(), video.end());
-  arguments.insert(arguments.end(), {"-c:a", "copy", "-sn", "-dn", "-shortest", request.output.string()});
+  // The same sound as the streaming variants: a Vision Pro run needs AAC,
+  // which is all the MV-HEVC converter keeps.
+  auto audio = streamAudioArgumentList(request.target);
+  arguments.insert(arguments.end(), audio.begin(), audio.end());
+  arguments.insert(arguments.end(), {"-sn", "-dn", "-shortest", request.output.string()});
   return arguments;
 }
 

@@ -25,36 +25,24 @@ std::string joinWords(const std::vector<std::string> &words) {
   return text;
 }
 
-std::vector<std::string> splitWords(std::string_view text) {
-  std::vector<std::string> words;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    std::size_t end = text.find(' ', start);
-    if (end == std::string_view::npos)
-      end = text.size();
-    if (end > start)
-      words.emplace_back(text.substr(start, end - start));
-    start = end + 1;
-  }
-  return words;
-}
-
 } // namespace
 
 std::string pipePipelineScript(const StreamDecodeRequest &request, const PipeTools &tools,
                                const EncoderTable &encoders) {
-  // The pipe always encodes HEVC, whatever codec the user picked: the
-  // streaming route exists for the long films where HEVC's size matters.
-  const std::string video =
-      joinWords(encoders.translate({"-c:v", "hevc_videotoolbox", "-q:v", std::to_string(qualityValue(request.preset)),
-                                    "-tag:v", "hvc1", "-pix_fmt", "yuv420p"}));
-  const std::string audio = joinWords(encoders.translate(splitWords(streamAudioArguments(request.target))));
+  // The same codec, quality, rate cap and side-by-side tag as every other
+  // variant, so the variant a run takes never shows in its output.
+  std::vector<std::string> videoWords = videoArguments(request.preset, request.codec, request.output);
+  videoWords.insert(videoWords.end(), {"-pix_fmt", "yuv420p"});
+  std::erase(videoWords, "+faststart");
+  std::erase(videoWords, "-movflags");
+  const std::string video = joinWords(encoders.translate(videoWords));
+  const std::string audio = joinWords(encoders.translate(streamAudioArgumentList(request.target)));
   const std::string rate = std::to_string(request.frameRateNum) + "/" + std::to_string(request.frameRateDen);
 
   std::string script = "#!/bin/bash\nset -o pipefail\ncd ";
-  script += shellQuote(request.input.parent_path().string());
-  script += "\n" + shellQuote(tools.ldecodPipe);
-  script += "     -p InputFile=input_stream.264     -p OutputFile=output.yuv     -p DecodeAllLayers=1 | ";
+  script += shellQuote(request.workDirectory.string());
+  script += "\n" + shellQuote(tools.ldecodPipe) + "     -p " + shellQuote("InputFile=" + request.input.string());
+  script += "     -p OutputFile=output.yuv     -p DecodeAllLayers=1 | ";
   script += shellQuote(tools.yuvHstack) + " " + std::to_string(request.width) + " " + std::to_string(request.height);
   if (request.rightFirst)
     script += " swap";
@@ -84,13 +72,7 @@ void decodeSBSPipe(PipelineEngine &engine, const StreamDecodeRequest &request, c
   if (request.rightFirst)
     engine.verbose("block_rl detected \u2014 yuv_hstack will swap eyes");
 
-  // The decoder takes ldecod's fixed input name, relative to the work directory.
-  const fs::path workDirectory = request.input.parent_path();
-  const fs::path link = workDirectory / "input_stream.264";
-  std::error_code ignored;
-  fs::remove(link, ignored);
-  fs::create_symlink(request.input, link);
-
+  const fs::path &workDirectory = request.workDirectory;
   const fs::path script = workDirectory / "pipe_pipeline.sh";
   demux::writeFileAtomically(
       script, pipePipelineScript(request, {*ldecodPipe, *yuvHstack, *ffmpeg}, EncoderTable::probe(*ffmpeg)));

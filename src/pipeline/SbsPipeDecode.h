@@ -19,8 +19,9 @@ struct PipeTools {
 };
 
 /// The four-line bash script "decoder | yuv_hstack | ffmpeg" run from
-/// the input's directory, with every path shell-quoted and the encoder
-/// arguments passed through `encoders`. No final newline.
+/// the work directory, with every path shell-quoted and the encoder
+/// arguments (the same as the disk-based encode's) passed through
+/// `encoders`. No final newline.
 std::string pipePipelineScript(const StreamDecodeRequest &request, const PipeTools &tools,
                                const EncoderTable &encoders);
 
@@ -29,8 +30,8 @@ std::int64_t estimatedFramesPerView(double seconds, std::int64_t frameRateNum, s
 
 /// Decodes the interleaved stream at `request.input` and encodes it side by
 /// side into `request.output` without writing decoded pictures anywhere:
-/// writes "pipe_pipeline.sh" beside the input (with an "input_stream.264"
-/// link to it) and runs it with bash as the engine's current process.
+/// writes "pipe_pipeline.sh" into the work directory and runs it with bash
+/// as the engine's current process.
 /// Throws ConversionError::toolNotFound when a program is missing,
 /// ConversionError::decodingFailed "Pipe pipeline exited with code N" when
 /// the pipeline fails (also after cancel()), and file-system and launch

@@ -89,15 +89,15 @@ void LdecodFrameParser::feed(std::string_view chunk) {
     std::size_t digits = 0;
     while (digits < line.size() && line[digits] >= '0' && line[digits] <= '9')
       ++digits;
-    if (digits == 0) {
+    // A picture line is the number and its type in parentheses; the closing
+    // "48 frames are decoded." also starts with digits.
+    if (digits == 0 || digits == line.size() || line[digits] != '(') {
       if (line.find("frames are decoded") != std::string_view::npos ||
           line.find("Total decoding time") != std::string_view::npos)
         emit(log_, std::string(line));
       return;
     }
-    std::int64_t frame = 0;
-    if (std::from_chars(line.data(), line.data() + digits, frame).ec != std::errc())
-      return; // more digits than a 64-bit count holds
+    const std::int64_t frame = ++pictures_;
     if (estimated_ >= 1 && progress_)
       progress_(stage_,
                 start_ + std::min(static_cast<double>(frame) / static_cast<double>(estimated_), 1.0) * (end_ - start_));

@@ -23,8 +23,13 @@ std::optional<double> parseTimeValue(std::string_view text);
 /// The time value after the first "time=" in `line`, if any.
 std::optional<double> timeValueInLine(std::string_view line);
 
-/// Decoded pictures on ldecod's standard output ("00012(P) ..." lines) turned
-/// into progress over a range, with a log line every 100 frames.
+/// Decoded pictures on ldecod's standard output turned into progress over a
+/// range, with a log line every 100 pictures. The JM decoder prints one line
+/// per decoded picture ("00012( P ) ..."); with both views decoded the
+/// number is the frame's, printed once per view and not in increasing order
+/// (B pictures come after the P picture they lean on), so the lines are
+/// counted and the number is ignored. Its closing "N frames are decoded."
+/// counts pictures of both views, as `estimatedFrames` does.
 class LdecodFrameParser {
 public:
   LdecodFrameParser(std::int64_t estimatedFrames, double rangeStart, double rangeEnd, ConversionStage stage,
@@ -38,6 +43,7 @@ private:
   ConversionStage stage_;
   ProgressReport progress_;
   LogFn log_;
+  std::int64_t pictures_ = 0;
   std::int64_t lastLogged_ = 0;
 };
 

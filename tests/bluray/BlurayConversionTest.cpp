@@ -5,6 +5,7 @@
 #include "RealTools.h"
 #include "Validator.h"
 
+#include "support/RealMedia.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -71,19 +72,21 @@ protected:
 
 TEST_P(BlurayConversion, EveryPictureSoundAndEachEyeInPlace) {
   const auto &[source, variant, target] = GetParam();
-  if (variant == Variant::parallel)
-    GTEST_SKIP() << "parallel-pipeline.sh reads its segments with tail | head under pipefail, and tail dies of "
-                    "SIGPIPE (worker_0 FAILED (exit 141)); the script's own fix will lift this";
   kestrova::test::TempDir dir;
   const fs::path program = installProgram(dir / "install", *tools_, variant);
   kestrova::test::writeFile(dir / "config/kestrova/settings.json",
                             std::string("{\"qualityPreset\": \"Medium\", \"outputTarget\": \"") +
                                 (target == Target::visionPro ? "Apple Vision Pro (MV-HEVC)" : "Full SBS 3D") + "\"}");
   const fs::path input = *clips_ / source.file, output = dir / "out";
+  // Pipe from file is what is left when no FIFO can be made anywhere: not
+  // in the work folder, nor in a scratch folder (/proc takes none).
+  const std::string scratch = variant == Variant::pipeFromFile ? "/proc" : (dir / "scratch").string();
+  fs::create_directories(dir / "scratch");
   const auto result =
       run("cd " + quote(dir.path().string()) + " && env HOME=" + quote((dir / "home").string()) +
-          " XDG_CONFIG_HOME=" + quote((dir / "config").string()) + " LC_ALL=C " + quote(program.string()) +
-          " --input " + quote(input.string()) + " --auto-convert --output " + quote(output.string()) + " 2>&1");
+          " XDG_CONFIG_HOME=" + quote((dir / "config").string()) + " XDG_RUNTIME_DIR=" + quote(scratch) +
+          " TMPDIR=" + quote(scratch) + " LC_ALL=C " + quote(program.string()) + " --input " + quote(input.string()) +
+          " --auto-convert --output " + quote(output.string()) + " 2>&1");
   ASSERT_EQ(result.status, 0) << result.out;
   // The tools folder decided the variant.
   const bool parallel = result.out.find("Using PARALLEL pipeline (") != std::string::npos;
@@ -139,6 +142,46 @@ TEST_P(BlurayConversion, EveryPictureSoundAndEachEyeInPlace) {
   EXPECT_EQ(processesMentioning(dir.path()), std::vector<int>{});
   if (knownSoundGap)
     GTEST_SKIP() << "the disk-based variant's spatial video has no sound (AC3 dropped by the MV-HEVC step)";
+}
+
+// A disc's folder is read-only, and a USB drive is exFAT (no FIFOs, no
+// links): the program started from the one writes into the other.
+TEST(BlurayFolders, FromAReadOnlySourceFolderIntoAnExfatOutputFolder) {
+  std::string whyNot;
+  auto tools = findRealTools(whyNot);
+  auto clips = tools ? findClips(whyNot) : std::nullopt;
+  if (!tools || !clips)
+    GTEST_SKIP() << whyNot;
+  kestrova::test::TempDir dir;
+  auto source = kestrova::test::ExfatMount::create(dir / "source", 64, whyNot);
+  auto output = source ? kestrova::test::ExfatMount::create(dir / "output", 1024, whyNot) : nullptr;
+  if (!output)
+    GTEST_SKIP() << "no exFAT file system to test on: " << whyNot;
+  fs::copy_file(*clips / "clip24.m2ts", source->path() / "clip24.m2ts");
+  ASSERT_TRUE(source->remountReadOnly());
+  kestrova::test::writeFile(dir / "config/kestrova/settings.json",
+                            "{\"qualityPreset\": \"Medium\", \"outputTarget\": \"Full SBS 3D\"}");
+  fs::create_directories(dir / "scratch");
+  for (const Variant variant : {Variant::dualSplitParallel, Variant::parallel, Variant::fifo, Variant::diskBased}) {
+    SCOPED_TRACE(variantName(variant));
+    const fs::path program = installProgram(dir / variantName(variant), *tools, variant);
+    const fs::path folder = output->path() / variantName(variant);
+    const auto result = run("cd " + quote(source->path().string()) + " && env HOME=" + quote((dir / "home").string()) +
+                            " XDG_CONFIG_HOME=" + quote((dir / "config").string()) + " XDG_RUNTIME_DIR=" +
+                            quote((dir / "scratch").string()) + " LC_ALL=C " + quote(program.string()) +
+                            " --input clip24.m2ts --auto-convert --output " + quote(folder.string()) + " 2>&1");
+    ASSERT_EQ(result.status, 0) << result.out;
+    const MediaFacts facts = probeMedia(folder / "clip24_SBS.mkv");
+    EXPECT_EQ(facts.videoFrames, kPairs) << result.out;
+    EXPECT_TRUE(facts.hasAudio) << result.out;
+    // E falls back for want of ldecod-pipe; none may fall back to D.
+    EXPECT_EQ(result.out.find("falling back to variant D"), std::string::npos) << result.out;
+    std::vector<std::string> left;
+    for (const auto &entry : fs::directory_iterator(folder))
+      left.push_back(entry.path().filename().string());
+    EXPECT_EQ(left, std::vector<std::string>{"clip24_SBS.mkv"});
+    EXPECT_TRUE(fs::is_empty(dir / "scratch")) << "FIFO folders left";
+  }
 }
 
 std::string caseName(const testing::TestParamInfo<Case> &info) {

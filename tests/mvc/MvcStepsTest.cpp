@@ -43,19 +43,18 @@ TEST(LdecodDecodeStep, DecodesTheInterleavedStreamIntoTwoViews) {
   decodeWithLdecod(*f.engine, f.interleaved, f.work, 2 * kFrames, f.progressRecorder());
   EXPECT_EQ(fs::file_size(f.work / "output_ViewId0000.yuv"), kFrames * kFrameBytes);
   EXPECT_EQ(fs::file_size(f.work / "output_ViewId0001.yuv"), kFrames * kFrameBytes);
-  EXPECT_EQ(fs::read_symlink(f.work / "input_stream.264"), f.interleaved);
+  EXPECT_FALSE(fs::exists(fs::symlink_status(f.work / "input_stream.264"))) << "no link: exFAT has none";
   auto pairs = f.progressPairs();
-  // One report per picture, and one for the totals line, which also begins with a number.
-  ASSERT_EQ(pairs.size(), 2u * kFrames + 1);
-  EXPECT_EQ(pairs.front(), std::make_pair(ConversionStage::decoding, 0.5));
-  EXPECT_DOUBLE_EQ(pairs[pairs.size() - 2].second, 0.5 + 0.2 * 23 / 24);
+  // One report per picture of either view; the decoder's totals line is not one.
+  ASSERT_EQ(pairs.size(), 2u * kFrames);
+  EXPECT_DOUBLE_EQ(pairs.front().second, 0.5 + 0.2 / 24);
   EXPECT_DOUBLE_EQ(pairs.back().second, 0.7);
   EXPECT_TRUE(std::is_sorted(pairs.begin(), pairs.end()));
   EXPECT_TRUE(f.logged("Total decoding time : 0.002 sec (1500.000 fps)[24 frm/2  ms]"));
   EXPECT_TRUE(f.logged("Running ldecod..."));
 }
 
-TEST(LdecodDecodeStep, ArgumentsLinkAndKeptErrorLines) {
+TEST(LdecodDecodeStep, ArgumentsAndKeptErrorLines) {
   DecodeFixture f;
   std::string errors;
   for (int i = 1; i <= 120; ++i)
@@ -65,7 +64,6 @@ TEST(LdecodDecodeStep, ArgumentsLinkAndKeptErrorLines) {
                            {{"stderr", errors}},
                            {{"stdout", "00000(IDR)  0 0 28\n00500(P)  1 1 28\n"}},
                            {{"exit", 1}}}}});
-  test::writeFile(f.work / "input_stream.264", "stale");
   test::writeFile(f.interleaved, "x");
   auto error =
       conversionErrorOf([&] { decodeWithLdecod(*f.engine, f.interleaved, f.work, 1000, f.progressRecorder()); });
@@ -74,9 +72,8 @@ TEST(LdecodDecodeStep, ArgumentsLinkAndKeptErrorLines) {
 
   auto calls = f.tools.calls("ldecod");
   ASSERT_EQ(calls.size(), 1u);
-  EXPECT_EQ(calls[0].args, ldecodArguments());
+  EXPECT_EQ(calls[0].args, ldecodArguments("m_interleaved.264"));
   EXPECT_EQ(fs::path(calls[0].cwd), f.work);
-  EXPECT_TRUE(fs::is_symlink(f.work / "input_stream.264")) << "the stale file is replaced by a link";
 
   std::string lastTen;
   for (int i = 111; i <= 120; ++i)
@@ -84,8 +81,7 @@ TEST(LdecodDecodeStep, ArgumentsLinkAndKeptErrorLines) {
   auto lines = f.logLines();
   EXPECT_EQ(lines.back(), lastTen);
   EXPECT_TRUE(f.logged("Warning: odd slice"));
-  EXPECT_TRUE(f.logged("ldecod: decoded frame 500 / ~1000..."));
-  EXPECT_EQ(f.progressPairs().back(), std::make_pair(ConversionStage::decoding, 0.6));
+  EXPECT_EQ(f.progressPairs().back(), std::make_pair(ConversionStage::decoding, 0.5 + 0.2 * 2 / 1000));
 }
 
 TEST(LdecodDecodeStep, MissingDecoder) {

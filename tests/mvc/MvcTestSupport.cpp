@@ -3,6 +3,7 @@
 #include "pipeline/ShellQuote.h"
 #include "tools/Process.h"
 
+#include <cstdlib>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -145,6 +146,27 @@ pipeline::ProgressReport MvcEngineFixture::progressRecorder() {
     std::lock_guard lock(mutex);
     progress.emplace_back(stage, fraction);
   };
+}
+
+namespace {
+constexpr const char *kScratchVariables[2] = {"XDG_RUNTIME_DIR", "TMPDIR"};
+}
+
+ScratchFolders::ScratchFolders(const std::string &folder) {
+  for (int i = 0; i < 2; ++i) {
+    if (const char *value = std::getenv(kScratchVariables[i]))
+      saved_[i] = value;
+    ::setenv(kScratchVariables[i], folder.c_str(), 1);
+  }
+}
+
+ScratchFolders::~ScratchFolders() {
+  for (int i = 0; i < 2; ++i) {
+    if (saved_[i])
+      ::setenv(kScratchVariables[i], saved_[i]->c_str(), 1);
+    else
+      ::unsetenv(kScratchVariables[i]);
+  }
 }
 
 } // namespace kestrova::test

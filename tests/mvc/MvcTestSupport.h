@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -76,6 +77,19 @@ struct MvcConversionFixture : MvcEngineFixture {
 private:
   bool fifoBlocked_ = false;
   void writeDemuxWrapper();
+};
+
+/// Points $XDG_RUNTIME_DIR and $TMPDIR, where FIFOs go when the work
+/// directory has none, at `folder` while it lives ("/proc" takes no FIFO).
+class ScratchFolders {
+public:
+  explicit ScratchFolders(const std::string &folder);
+  ~ScratchFolders();
+  ScratchFolders(const ScratchFolders &) = delete;
+  ScratchFolders &operator=(const ScratchFolders &) = delete;
+
+private:
+  std::optional<std::string> saved_[2];
 };
 
 } // namespace kestrova::test

@@ -3,9 +3,12 @@
 #include "pipeline/LdecodDecode.h"
 #include "pipeline/MvcVariant.h"
 #include "pipeline/SbsEncoder.h"
+#include "pipeline/StreamDecodeRequest.h"
 #include "pipeline/ViewDiscovery.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 namespace kestrova::pipeline {
 namespace {
@@ -52,7 +55,7 @@ TEST(SbsEncodeArguments, InputsFilterVideoGroupAndOutputInOrder) {
                 "-map",
                 "[sbs]",
                 "-map",
-                "2:a:0",
+                "2:a:0?",
                 "-c:v",
                 "hevc_videotoolbox",
                 "-q:v",
@@ -70,6 +73,11 @@ TEST(SbsEncodeArguments, InputsFilterVideoGroupAndOutputInOrder) {
                 "-shortest",
                 "/out/movie_SBS.mov"};
   EXPECT_EQ(sbsEncodeArguments(request), expected);
+  // The disk-based variant ends with the same sound as the streaming ones.
+  request.target = OutputTarget::visionPro;
+  const auto audio = streamAudioArgumentList(OutputTarget::visionPro);
+  const auto arguments = sbsEncodeArguments(request);
+  EXPECT_NE(std::search(arguments.begin(), arguments.end(), audio.begin(), audio.end()), arguments.end());
 }
 
 TEST(LdecodDecode, EstimatedFramesCountBothViewsAndNeverFallBelowOne) {
@@ -89,8 +97,12 @@ TEST(LdecodDecode, EstimatedFramesCountBothViewsAndNeverFallBelowOne) {
   };
   for (const auto &row : rows)
     EXPECT_EQ(estimatedDecodedFrames(row.seconds, row.num, row.den), row.expected) << row.seconds;
-  EXPECT_EQ(ldecodArguments(),
-            (Args{"-p", "InputFile=input_stream.264", "-p", "OutputFile=output.yuv", "-p", "DecodeAllLayers=1"}));
+  EXPECT_EQ(ldecodArguments("m_interleaved.264"),
+            (Args{"-p", "InputFile=m_interleaved.264", "-p", "OutputFile=output.yuv", "-p", "DecodeAllLayers=1"}));
+  // Inside the work directory by its name (JM keeps 255 characters of a name), elsewhere absolute.
+  EXPECT_EQ(decoderInputName("/w/K_1/m_interleaved.264", "/w/K_1"), "m_interleaved.264");
+  EXPECT_EQ(decoderInputName("/w/K_1/sub/m.264", "/w/K_1"), "/w/K_1/sub/m.264");
+  EXPECT_EQ(decoderInputName("/elsewhere/m.264", "/w/K_1"), "/elsewhere/m.264");
 }
 
 TEST(ViewDiscovery, ExpectedNamesThenScanInNameOrder) {
@@ -143,7 +155,8 @@ TEST(MvcVariantDecision, ToolsPresentChooseTheVariant) {
     bool fifoPossible;
     OutputTarget target;
     MvcVariant expected;
-    const char *line; // one line that must be logged, or empty
+    const char *line;              // one line that must be logged, or empty
+    const char *scratch = nullptr; // $XDG_RUNTIME_DIR and $TMPDIR; "" a fresh folder
     const char *decoder = "ldecod-pipe";
   };
   const Row rows[] = {
@@ -154,7 +167,20 @@ TEST(MvcVariantDecision, ToolsPresentChooseTheVariant) {
        MvcVariant::diskBased,
        ""},
       {"no stacker", {"ldecod-pipe"}, true, OutputTarget::sbs3D, MvcVariant::diskBased, ""},
-      {"no FIFO", {"ldecod-pipe", "yuv_hstack"}, false, OutputTarget::sbs3D, MvcVariant::pipeFromFile, ""},
+      {"no FIFO anywhere",
+       {"ldecod-pipe", "yuv_hstack"},
+       false,
+       OutputTarget::sbs3D,
+       MvcVariant::pipeFromFile,
+       "",
+       "/proc"},
+      {"no FIFO in the output folder",
+       {"ldecod-pipe", "yuv_hstack"},
+       false,
+       OutputTarget::sbs3D,
+       MvcVariant::fifo,
+       "\u26a0\ufe0f Parallel pipeline NOT found \u2014 using single-threaded FIFO pipeline",
+       ""},
       {"no script",
        {"ldecod-pipe", "yuv_hstack"},
        true,
@@ -179,18 +205,36 @@ TEST(MvcVariantDecision, ToolsPresentChooseTheVariant) {
        OutputTarget::visionPro,
        MvcVariant::fifo,
        "\u2705 Using FIFO pipeline with edge264-pipe (faster than the segment-parallel JM script)",
+       nullptr,
        "edge264-pipe"},
   };
   for (const auto &row : rows) {
     test::MvcEngineFixture f;
+    const fs::path scratchFolder = f.dir / "scratch";
+    fs::create_directories(scratchFolder);
+    std::optional<test::ScratchFolders> scratch;
+    if (row.scratch)
+      scratch.emplace(*row.scratch ? std::string(row.scratch) : scratchFolder.string());
     for (const char *tool : row.tools)
       f.tools.add(tool);
     fs::path fifo = row.fifoPossible ? f.dir / "interleave_fifo.264" : f.dir / "missing-dir/interleave_fifo.264";
     auto decision = chooseMvcVariant(*f.engine, fifo, row.target, row.decoder);
     EXPECT_EQ(decision.variant, row.expected) << row.name;
     EXPECT_EQ(decision.decoder, row.decoder) << row.name;
-    EXPECT_EQ(fs::is_fifo(fifo), row.expected != MvcVariant::diskBased && row.expected != MvcVariant::pipeFromFile)
-        << row.name;
+    const bool fifoMade = row.expected != MvcVariant::diskBased && row.expected != MvcVariant::pipeFromFile;
+    EXPECT_EQ(fs::is_fifo(decision.fifo), fifoMade) << row.name;
+    if (fifoMade && row.fifoPossible) {
+      EXPECT_EQ(decision.fifo.parent_path(), f.dir.path()) << row.name;
+    }
+    if (fifoMade && !row.fifoPossible) {
+      ASSERT_TRUE(decision.fifoFolder) << row.name;
+      EXPECT_EQ(decision.fifo.parent_path(), decision.fifoFolder->path()) << row.name;
+      EXPECT_EQ(decision.fifoFolder->path().parent_path(), scratchFolder) << row.name;
+      EXPECT_TRUE(
+          f.logged("\u26a0\ufe0f No FIFO in the output folder (No such file or directory) \u2014 the FIFO is in " +
+                   decision.fifoFolder->path().string()))
+          << row.name;
+    }
     std::string script = (f.tools / "parallel-pipeline.sh").string();
     auto lines = f.logLines();
     if (row.expected == MvcVariant::parallel) {
@@ -206,9 +250,14 @@ TEST(MvcVariantDecision, ToolsPresentChooseTheVariant) {
       EXPECT_EQ(lines.back(), "FIFO created at: interleave_fifo.264");
     } else if (row.expected == MvcVariant::pipeFromFile) {
       EXPECT_EQ(lines,
-                (std::vector<std::string>{"\u26a0\ufe0f mkfifo failed (errno 2) \u2014 falling back to temp file"}));
+                (std::vector<std::string>{"\u26a0\ufe0f mkfifo failed (errno 2) \u2014 falling back to temp file",
+                                          "\u26a0\ufe0f No FIFO can be made in the output folder (No such file or "
+                                          "directory) or a temporary folder \u2014 falling back to variant D: decode "
+                                          "from an interleaved file"}));
     } else {
-      EXPECT_TRUE(lines.empty()) << row.name;
+      EXPECT_EQ(lines, (std::vector<std::string>{"\u26a0\ufe0f ldecod-pipe or yuv_hstack not found \u2014 falling "
+                                                 "back to variant E: decode to YUV files on disk"}))
+          << row.name;
     }
   }
 }

@@ -4,6 +4,7 @@
 #include "pipeline/InterleaveStep.h"
 #include "pipeline/ParallelDecode.h"
 #include "pipeline/SbsPipeDecode.h"
+#include "support/RealMedia.h"
 
 #include <gtest/gtest.h>
 
@@ -32,10 +33,13 @@ enum class Variant { dualSplitParallel, parallel, fifo, pipeFromFile };
 /// A conversion fixture whose tool folder selects `variant`.
 struct VariantFixture : MvcConversionFixture {
   IgnoreSigpipe sigpipe;
+  std::optional<test::ScratchFolders> noScratchFifos;
   VariantFixture(Variant variant, Stereo3DMode mode) : MvcConversionFixture("disc.m2ts", mode) {
     addStreamingTools();
-    if (variant == Variant::pipeFromFile)
+    if (variant == Variant::pipeFromFile) {
       blockFifo();
+      noScratchFifos.emplace("/proc");
+    }
     if (variant == Variant::parallel || variant == Variant::dualSplitParallel) {
       addParallelScript(variant == Variant::dualSplitParallel);
       // Two split points for the two workers of this machine.
@@ -137,7 +141,7 @@ TEST(MvcVariants, ConvertEndToEndWithViewsInTheirHalves) {
     for (const auto &name : workAtFinish)
       EXPECT_FALSE(name.ends_with(".yuv") || name.ends_with(".mvc") ||
                    (name == "interleave_fifo.264" && row.variant != Variant::pipeFromFile) ||
-                   (row.variant != Variant::parallel && name.ends_with(".264") && name != "input_stream.264"))
+                   (row.variant != Variant::parallel && name.ends_with(".264")))
           << name << " left in the work directory";
     const bool direct = (row.variant == Variant::parallel || row.variant == Variant::dualSplitParallel) &&
                         row.target == OutputTarget::visionPro;
@@ -163,6 +167,39 @@ TEST(MvcVariants, ConvertEndToEndWithViewsInTheirHalves) {
     EXPECT_TRUE(std::is_sorted(pairs.begin(), pairs.end(), [](const auto &a, const auto &b) {
       return a.second < b.second;
     })) << "fractions never go back";
+  }
+}
+
+TEST(MvcVariants, OutputFolderWithoutFifosOrLinksKeepsTheVariant) {
+  // A USB drive as users format it: exFAT has neither FIFOs nor links.
+  test::TempDir mountArea;
+  std::string why;
+  auto exfat = test::ExfatMount::create(mountArea.path(), 256, why);
+  if (!exfat)
+    GTEST_SKIP() << "no exFAT file system to test on: " << why;
+  struct Row {
+    const char *name;
+    Variant variant;
+    const char *line; ///< the start of a line the normal log must hold
+  };
+  const Row rows[] = {
+      {"FIFO", Variant::fifo, "\u26a0\ufe0f No FIFO in the output folder ("},
+      {"dual split", Variant::dualSplitParallel, "No FIFOs in "},
+  };
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.name);
+    VariantFixture f(row.variant, Stereo3DMode::mvcSeparateTracks());
+    test::TempDir scratch;
+    test::ScratchFolders fifosGoHere(scratch.path().string());
+    f.output = exfat->path() / row.name;
+    fs::create_directories(f.output);
+    f.job.outputDirectory = f.output;
+    f.convert();
+    EXPECT_EQ(f.outputNames(), std::vector<std::string>{"disc_SBS.mkv"});
+    auto lines = f.logLines();
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [&](const auto &line) { return line.starts_with(row.line); }));
+    EXPECT_TRUE(f.logged(decisionLine(row.variant)));
+    EXPECT_TRUE(fs::is_empty(scratch.path())) << "the FIFO folder is removed";
   }
 }
 
@@ -196,6 +233,7 @@ TEST(MvcVariants, PipeFromAnInterleavedFileWritesNoPictures) {
   for (bool rightFirst : {false, true}) {
     StreamDecodeRequest request;
     request.input = work / "m_interleaved.264";
+    request.workDirectory = work;
     request.audioSource = f.dir / "source.mkv";
     request.output = f.dir / (rightFirst ? "swapped.mkv" : "plain.mkv");
     request.rightFirst = rightFirst;
@@ -210,9 +248,7 @@ TEST(MvcVariants, PipeFromAnInterleavedFileWritesNoPictures) {
     EXPECT_LT(rightFirst ? right : left, 70) << rightFirst;
     EXPECT_GT(rightFirst ? left : right, 170) << rightFirst;
   }
-  // The decoder leaves its log.dec in its current folder, as JM does.
-  EXPECT_EQ(entries(work), (std::vector<std::string>{"input_stream.264", "log.dec", "m.264", "m.mvc",
-                                                     "m_interleaved.264", "pipe_pipeline.sh"}));
+  EXPECT_EQ(entries(work), (std::vector<std::string>{"m.264", "m.mvc", "m_interleaved.264", "pipe_pipeline.sh"}));
   EXPECT_TRUE(f.logged("SBS output: swapped.mkv (0 MB)"));
   auto pairs = f.progressPairs();
   ASSERT_FALSE(pairs.empty());

@@ -14,6 +14,7 @@ namespace fs = std::filesystem;
 StreamDecodeRequest filmRequest() {
   StreamDecodeRequest request;
   request.input = "/work/Kestrova_AB12CD34/film_interleaved.264";
+  request.workDirectory = "/work/Kestrova_AB12CD34";
   request.audioSource = "/films/film.m2ts";
   request.output = "/out/film_SBS.mkv";
   request.preset = QualityPreset::high;
@@ -31,10 +32,12 @@ TEST(PipePipelineScript, IsTheFourLineScriptWithTheEncodeArguments) {
   EXPECT_EQ(
       pipePipelineScript(filmRequest(), kTools, EncoderTable::forPlatform(true)),
       "#!/bin/bash\nset -o pipefail\ncd '/work/Kestrova_AB12CD34'\n"
-      "'/t/ldecod-pipe'     -p InputFile=input_stream.264     -p OutputFile=output.yuv     -p DecodeAllLayers=1 | "
+      "'/t/ldecod-pipe'     -p 'InputFile=/work/Kestrova_AB12CD34/film_interleaved.264'     "
+      "-p OutputFile=output.yuv     -p DecodeAllLayers=1 | "
       "'/t/yuv_hstack' 1920 1080 | '/t/ffmpeg' -y     -f rawvideo -pix_fmt yuv420p -s 3840x1080 -r 24000/1001"
       "     -i pipe:0     -i '/films/film.m2ts'     -map 0:v -map '1:a:0?'     "
-      "-c:v hevc_videotoolbox -q:v 80 -tag:v hvc1 -pix_fmt yuv420p     -c:a copy -shortest     "
+      "-c:v hevc_videotoolbox -q:v 80 -tag:v hvc1 -metadata:s:v:0 stereo_mode=left_right -maxrate 30M -bufsize 60M "
+      "-pix_fmt yuv420p     -c:a copy -shortest     "
       "-movflags +faststart     '/out/film_SBS.mkv'     2>&1");
 }
 
@@ -56,13 +59,21 @@ TEST(PipePipelineScript, VariesWithEyeOrderTargetAndPlatform) {
        true,
        {"     -c:a aac_at -b:a 448k -ac 6 -ar 48000 -shortest"},
        {"-c:a copy"}},
-      {"H.264 chosen, HEVC written", false, OutputTarget::sbs3D, OutputCodec::h264, true, {"hevc_videotoolbox"}, {}},
+      {"H.264 chosen and written, tagged like HEVC",
+       false,
+       OutputTarget::sbs3D,
+       OutputCodec::h264,
+       true,
+       {"-c:v h264_videotoolbox -q:v 80 -metadata:s:v:0 stereo_mode=left_right"},
+       {"hevc", "hvc1"}},
       {"software stand-ins",
        false,
        OutputTarget::visionPro,
        OutputCodec::h265,
        false,
-       {"-c:v libx265 -crf ", " -tag:v hvc1 -pix_fmt yuv420p     -c:a aac -b:a 448k"},
+       {"-c:v libx265 -crf ",
+        " -tag:v hvc1 -metadata:s:v:0 stereo_mode=left_right -maxrate 30M -bufsize 60M -pix_fmt yuv420p     -c:a aac "
+        "-b:a 448k"},
        {"videotoolbox", "aac_at", "-q:v"}},
   };
   for (const auto &row : rows) {
@@ -82,11 +93,13 @@ TEST(PipePipelineScript, QuotesEveryPath) {
   auto request = filmRequest();
   const std::string hostile = "/w/it's $(touch x) `y` \"q\" \\";
   request.input = hostile + "/in.264";
+  request.workDirectory = hostile;
   request.audioSource = hostile + "/src.mkv";
   request.output = hostile + "/out.mkv";
   auto script = pipePipelineScript(request, {hostile + "/ldecod-pipe", hostile + "/yuv_hstack", hostile + "/ffmpeg"},
                                    EncoderTable::forPlatform(true));
-  for (const auto &path : {hostile, hostile + "/ldecod-pipe", hostile + "/src.mkv", hostile + "/out.mkv"})
+  for (const auto &path : {hostile, hostile + "/ldecod-pipe", "InputFile=" + hostile + "/in.264", hostile + "/src.mkv",
+                           hostile + "/out.mkv"})
     EXPECT_NE(script.find(shellQuote(path)), std::string::npos) << path;
 }
 
@@ -101,6 +114,7 @@ TEST(ParallelPipelineArguments, FollowTheOptionOrder) {
     bool rightFirst;
     ParallelOptions options;
     std::vector<std::string> tail; // after "--fps", rate
+    OutputCodec codec = OutputCodec::h265;
     const char *decoder = "ldecod-pipe";
   };
   const std::string work = "/work/Kestrova_AB12CD34";
@@ -130,6 +144,13 @@ TEST(ParallelPipelineArguments, FollowTheOptionOrder) {
        false,
        {false, true, 0, std::nullopt},
        {"--quality", "45", "--audio-args", "-c:a copy", "--workdir", work, "--stream"}},
+      {"H.264 chosen",
+       QualityPreset::medium,
+       OutputTarget::sbs3D,
+       false,
+       {},
+       {"--quality", "65", "--audio-args", "-c:a copy", "--workdir", work, "--codec", "h264"},
+       OutputCodec::h264},
       {"everything",
        QualityPreset::high,
        OutputTarget::visionPro,
@@ -139,6 +160,7 @@ TEST(ParallelPipelineArguments, FollowTheOptionOrder) {
         "--stream", "--estimated-size", "5000", "--maxrate", "25", "--swap", "--dual-split",
         "/work/Kestrova_AB12CD34/film_interleaved.264", "/work/Kestrova_AB12CD34/film.mvc", "--decoder",
         "edge264-pipe"},
+       OutputCodec::h265,
        "edge264-pipe"},
   };
   for (const auto &row : rows) {
@@ -147,6 +169,7 @@ TEST(ParallelPipelineArguments, FollowTheOptionOrder) {
     request.target = row.target;
     request.rightFirst = row.rightFirst;
     request.decoder = row.decoder;
+    request.codec = row.codec;
     request.output = paths[3];
     std::vector<std::string> expected = paths;
     expected.insert(expected.end(), common.begin(), common.end());

@@ -27,19 +27,23 @@ bool privateFolderLeft(const fs::path &work) {
 TEST(LdecodPipe, WritesViewZeroThenViewOnePerFrameFromAnyKindOfInput) {
   struct Row {
     const char *name;
-    std::string command; // %s stands for the decode command's prefix
+    std::string before, after; // around the decode command
     std::string input;
   };
   ToolsFolder folder;
   writeBytes(folder.work() / "in.264", makeStreams(kWidth, kHeight, 20, 8).interleaved);
   const Row rows[] = {
-      {"a file", "", "in.264"},
-      {"a FIFO written while it decodes", "rm -f f.264 && mkfifo f.264 && (cat in.264 > f.264 &) && ", "f.264"},
-      {"standard input", "cat in.264 | ", "/dev/stdin"},
+      {"a file", "", "", "in.264"},
+      {"a FIFO written while it decodes", "rm -f f.264 && mkfifo f.264 && (cat in.264 > f.264 &) && ", "", "f.264"},
+      {"standard input", "cat in.264 | ", "", "/dev/stdin"},
+      // The decoder writes report files into its current folder and fails
+      // when it cannot; /proc takes no new files, not even from root, and no
+      // FIFOs, so the pipes go to a scratch folder too.
+      {"started from a read-only folder", "(cd /proc && ", ")", quoted((folder.work() / "in.264").string())},
   };
   for (const auto &row : rows) {
     SCOPED_TRACE(row.name);
-    auto run = runShell(row.command + decodeCommand(folder, row.input) + " > pairs.yuv", folder.work());
+    auto run = runShell(row.before + decodeCommand(folder, row.input) + row.after + " > pairs.yuv", folder.work());
     ASSERT_TRUE(run.status.success()) << run.standardError;
     const std::string pairs = readFile(folder.work() / "pairs.yuv");
     ASSERT_EQ(pairs.size(), 20 * 2 * kFrame);
@@ -97,7 +101,8 @@ TEST(LdecodPipe, WithoutTheDecoderSaysSoInOneLine) {
 TEST(LdecodPipe, AClosedOutputEndsTheDecoderAndExitsQuietly) {
   ToolsFolder folder;
   // The double records its pid, then decodes far more than the reader takes.
-  folder.setDecoderScript("echo $$ > decoder.pid\nexec " + quoted(KESTROVA_FAKE_LDECOD_PATH) + " \"$@\"");
+  folder.setDecoderScript("echo $$ > " + quoted((folder.work() / "decoder.pid").string()) + "\nexec " +
+                          quoted(KESTROVA_FAKE_LDECOD_PATH) + " \"$@\"");
   writeBytes(folder.work() / "in.264", makeStreams(kWidth, kHeight, 400, 50).interleaved);
   auto run = runShell(decodeCommand(folder, "in.264") + " | head -c 1000 > /dev/null; echo \"${PIPESTATUS[0]}\"",
                       folder.work());
@@ -112,12 +117,12 @@ TEST(LdecodPipe, ATerminationSignalEndsTheDecoderAndRemovesThePipes) {
     const char *name;
     const char *decoder; ///< the decoder's script; it announces its pid through a FIFO the test reads
   };
-  const Row rows[] = {{"decoder ends on SIGTERM", "echo $$ > started\nexec sleep 60"},
-                      {"decoder ignores SIGTERM", "trap '' TERM\necho $$ > started\nexec sleep 60"}};
+  const Row rows[] = {{"decoder ends on SIGTERM", "echo $$ > \"$STARTED\"\nexec sleep 60"},
+                      {"decoder ignores SIGTERM", "trap '' TERM\necho $$ > \"$STARTED\"\nexec sleep 60"}};
   for (const auto &row : rows) {
     SCOPED_TRACE(row.name);
     ToolsFolder folder;
-    folder.setDecoderScript(row.decoder);
+    folder.setDecoderScript("STARTED=" + quoted((folder.work() / "started").string()) + "\n" + row.decoder);
     writeBytes(folder.work() / "in.264", makeStreams(kWidth, kHeight, 4, 4).interleaved);
     // A watchdog ends both with SIGKILL (status 137) if the stop takes far
     // longer than it should.

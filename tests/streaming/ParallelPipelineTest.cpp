@@ -25,6 +25,7 @@ ScriptRun runScript(const ToolsFolder &folder, const MvcStreams &streams, const 
   writeBytes(folder.work() / "v.264", streams.base);
   writeBytes(folder.work() / "v.mvc", streams.mvc);
   fs::remove(folder.work() / "out_SBS.mkv");
+  fs::create_directories(folder.work() / "with blank");
   ScriptRun run;
   run.output = runShell(quoted(folder.tool("parallel-pipeline.sh").string()) +
                             " in.264 in.264 out_SBS.mkv --width 128 --height 64 --fps 24/1 --quality 85"
@@ -63,6 +64,8 @@ TEST(ParallelPipeline, SegmentsJoinIntoTheSameFramesAsOneWorker) {
       {"three workers fed through pipes", "--workers 3 --stream --estimated-size 1000", "Split into 3 segments", false},
       {"dual split, eyes swapped", "--workers 2 --swap --dual-split v.264 v.mvc", "Split into 2 segments", true},
       {"dual split through pipes", "--workers 3 --stream --dual-split v.264 v.mvc", "Split into 3 segments", false},
+      {"dual split in a folder with a blank", "--workers 2 --dual-split v.264 v.mvc --workdir 'with blank'",
+       "Split into 2 segments", false},
       {"fewer split points than workers", "--workers 4", "Split into 2 segments", false, 24},
   };
   ToolsFolder folder;
@@ -89,8 +92,11 @@ TEST(ParallelPipeline, SegmentsJoinIntoTheSameFramesAsOneWorker) {
 
 TEST(ParallelPipeline, AFailingWorkerFailsTheRunWithAnErrorAndLeavesNoSegments) {
   ToolsFolder folder;
-  // Whichever decoder starts first fails; the other one works.
-  folder.setDecoderScript("if mkdir ../failed.lock 2>/dev/null; then echo 'Error: corrupt slice' >&2; exit 3; fi\n"
+  // Whichever decoder starts first fails; the other one works. (Each
+  // decoder runs in a private folder of its own.)
+  const std::string lock = quoted((folder.work() / "../failed.lock").string());
+  folder.setDecoderScript("if mkdir " + lock +
+                          " 2>/dev/null; then echo 'Error: corrupt slice' >&2; exit 3; fi\n"
                           "exec " +
                           quoted(KESTROVA_FAKE_LDECOD_PATH) + " \"$@\"");
   auto run = runScript(folder, makeStreams(kWidth, kHeight, 48, 12), "--workers 2");
@@ -100,6 +106,19 @@ TEST(ParallelPipeline, AFailingWorkerFailsTheRunWithAnErrorAndLeavesNoSegments) 
   EXPECT_EQ(run.output.standardOutput.find("COMPLETE"), std::string::npos);
   EXPECT_FALSE(fs::exists(folder.work() / "out_SBS.mkv"));
   EXPECT_FALSE(segmentFolderLeft(folder.work()));
+
+  // An interleaver that fails before it opens its FIFO must not leave the
+  // decoder waiting for a writer.
+  ToolsFolder broken;
+  fs::remove(broken.tool("nal-interleave"));
+  kestrova::test::writeFile(broken.tool("nal-interleave"),
+                            "#!/bin/bash\necho 'nal-interleave: ERROR: no' >&2\nexit 1\n");
+  fs::permissions(broken.tool("nal-interleave"), fs::perms::owner_all);
+  auto dual = runScript(broken, makeStreams(kWidth, kHeight, 48, 12), "--workers 2 --dual-split v.264 v.mvc");
+  EXPECT_EQ(dual.output.status.terminationStatus, 1);
+  EXPECT_NE(dual.output.standardError.find("nal-interleave: ERROR: no"), std::string::npos)
+      << dual.output.standardError;
+  EXPECT_FALSE(segmentFolderLeft(broken.work()));
 }
 
 TEST(ParallelPipeline, MvHevcGoesBesideTheSideBySideFileThroughTheConverter) {
@@ -134,7 +153,8 @@ TEST(ParallelPipeline, ATerminationSignalEndsEveryWorkerAndRemovesTheSegments) {
     SCOPED_TRACE(row.name);
     ToolsFolder folder;
     // Each decoder notes its pid; the first announces itself through a FIFO the test reads.
-    folder.setDecoderScript("echo $$ >> ../decoders\necho $$ > ../started\nexec sleep 60");
+    const std::string up = quoted((folder.work() / "..").string());
+    folder.setDecoderScript("echo $$ >> " + up + "/decoders\necho $$ > " + up + "/started\nexec sleep 60");
     writeBytes(folder.work() / "in.264", makeStreams(kWidth, kHeight, 48, 12).interleaved);
     auto run = runShell("mkfifo ../started && { " + quoted(folder.tool("parallel-pipeline.sh").string()) +
                             " in.264 in.264 out_SBS.mkv --width 128 --height 64 --fps 24/1 --quality 80"

@@ -13,12 +13,11 @@
 // burnt into the top rows as 16 bit cells (255 set, 0 clear), so halves and
 // frame order can be checked after an encode.
 //
-// What it prints, and the log.dec it appends to in its current folder, follow
-// the real JM 19.0 decoder's run recorded in
-// recordings/ldecod-19.0-clip24-views.stdout.txt: one line per picture of
-// either view, so each frame number twice, and "N frames are decoded." with
-// N counting the pictures of both views. Like JM, it exits with status 500
-// (244 to a parent) when log.dec cannot be written.
+// What it prints and writes follows the real JM 19.0 decoder's recorded run
+// (recordings/): one line per picture with the frame's number, once per
+// view; "N frames are decoded." counting the pictures of both views; log.dec
+// appended in the current folder at the end, and when that cannot be opened
+// "Error open file log.dec for appending" and exit status 244.
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
@@ -134,33 +133,29 @@ int main(int argc, char **argv) {
     view1.open(stem + "_ViewId0001.yuv", std::ios::binary | std::ios::trunc);
 
   std::cout << "----------------------------- JM 19.0 (FRExt) -----------------------------\n"
-            << " Input reference file                   : test_rec.yuv does not exist \n"
-            << "                                          SNR values are not available\n"
+            << " Decoder config file                    : (null)\n"
+            << " Input H.264 bitstream                  : " << config["InputFile"] << "\n"
             << "POC must = frame# or field# for SNRs to be correct\n"
-            << "--------------------------------------------------------------------------\n"
-            << "  Frame          POC  Pic#   QP    SnrY     SnrU     SnrV   Y:U:V Time(ms)\n"
-            << "--------------------------------------------------------------------------\n";
-  for (const Picture &p : pictures) {
+            << "  Frame          POC  Pic#   QP    SnrY     SnrU     SnrV   Y:U:V Time(ms)\n";
+  for (std::size_t i = 0; i < pictures.size(); ++i) {
+    const Picture &p = pictures[i];
     if (p.view == 0)
       writeFrame(view0, width, height, 0, p.frame);
     else if (allLayers)
       writeFrame(view1, width, height, 1, p.frame);
     char line[128];
-    std::snprintf(line, sizeof line, "%05ld(%s)   %6ld %5ld    28                             4:2:0     %4d\n", p.frame,
-                  p.frame == 0 && p.view == 0 ? "IDR" : " P ", 2 * p.frame, p.frame % 8, 1);
+    std::snprintf(line, sizeof line, "%05ld(%s)  %6ld %5ld    28                             4:2:0     1\n", p.frame,
+                  p.frame == 0 && p.view == 0 ? "IDR" : " P ", 2 * p.frame, p.frame);
     std::cout << line;
   }
-  std::cout << "-------------------- Average SNR all frames ------------------------------\n"
-            << " SNR Y(dB)           :  0.00\n SNR U(dB)           :  0.00\n SNR V(dB)           :  0.00\n"
-            << " Total decoding time : 0.002 sec (1500.000 fps)[" << pictures.size() << " frm/2  ms]\n"
-            << "--------------------------------------------------------------------------\n"
+  std::cout << " Total decoding time : 0.002 sec (1500.000 fps)[" << pictures.size() << " frm/2 ms]\n"
             << " Exit JM 19 (FRExt) decoder, ver 19.0 \n"
             << " Output status file                     : log.dec \n"
             << std::flush;
-  if (!std::ofstream("log.dec", std::ios::app)) {
-    std::cerr << "Error open file log.dec for appending\n";
-    return 500;
-  }
+  std::ofstream status("log.dec", std::ios::app);
+  if (!status)
+    return fail(244, "Error open file log.dec for appending");
+  status << "|19.0/(FRExt)| " << config["InputFile"] << " |\n";
   std::cout << pictures.size() << " frames are decoded.\n";
   return 0;
 }
