@@ -55,7 +55,6 @@ TEST(StreamDecoderChoice, TakesEdge264OnlyWhenItIsThereAndCanDecodeTheViews) {
     if (row.installed)
       tools.addReal("edge264-pipe", KESTROVA_EDGE264_PIPE);
     tools::SystemPrograms programs;
-    programs.pkill = tools.add("pkill").string(); // a recording double, never the real one
     programs.which = (dir / "no-which").string();
     pipeline::PipelineEngine engine(
         tools::ToolLocator(tools::BundlePaths{"", "/nonexistent", ""}, programs, {tools.path().string() + "/"}));
