@@ -233,8 +233,14 @@ bool ConverterModel::mayReplaceOutputs(const std::vector<fs::path> &runList) {
   for (const auto &file : runList) {
     ConversionJob job{file, *outputDirectory_, qualityPreset_, outputCodec_, outputTarget_, durationLimit()};
     auto info = fileInfoMap_.find(file);
-    auto found = env_.outputConflicts(job, info != fileInfoMap_.end() ? std::optional<SourceFileInfo>(info->second)
-                                                                      : std::nullopt);
+    std::optional<SourceFileInfo> sourceInfo;
+    if (info != fileInfoMap_.end())
+      sourceInfo = info->second;
+    // A run that starts from the kept SBS file writes what a side-by-side
+    // source writes, under the disc's name.
+    if (cacheApplies(file) && sourceInfo)
+      sourceInfo->stereoMode = Stereo3DMode::sideBySide();
+    auto found = env_.outputConflicts(job, sourceInfo);
     existing.insert(existing.end(), found.begin(), found.end());
   }
   if (existing.empty())
