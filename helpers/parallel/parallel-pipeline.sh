@@ -316,14 +316,15 @@ byte_range() {
   dd if="$1" iflag=skip_bytes,count_bytes skip="$2" count="$3" bs=1M status=none
 }
 # nal-interleave BASE MVC into FIFO. An interleaver that fails before it
-# opened the FIFO would leave the decoder waiting for a writer forever; an
-# open and close for reading and writing (which never blocks) gives the
-# decoder its end of stream instead.
+# opened the FIFO would leave the decoder waiting for a writer forever; a
+# writer that opens and closes gives the decoder its end of stream instead.
+# The open waits for the reader (which may not have opened yet), but not
+# for ever: a decoder that already died never comes.
 interleave_into() {
   local fifo=$1 status=0
   "$nal_interleave" "$2" "$3" "$fifo" || status=$?
   if [[ $status != 0 ]]; then
-    : 3<>"$fifo"
+    timeout 30 bash -c ': >"$1"' _ "$fifo" 2>/dev/null || true
   fi
   return "$status"
 }
