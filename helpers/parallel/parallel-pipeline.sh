@@ -361,7 +361,9 @@ run_worker() {
   elif [[ $stream == 1 && ${segment_inputs[index]} == /dev/stdin ]]; then
     local range
     read -r -a range <<<"${segment_ranges[index]}"
-    byte_range "$input" "${range[0]}" "${range[1]}" |
+    # A stream that carries its parameter sets only once needs those in
+    # force at the range's start sent in front of it.
+    { "$nal_scan" --parameter-sets "${range[0]}" "$input" && byte_range "$input" "${range[0]}" "${range[1]}"; } |
       decode_segment "$index" /dev/stdin "$part" 2>>"$log" || status=$?
   else
     decode_segment "$index" "${segment_inputs[index]}" "$part" 2>>"$log" || status=$?
