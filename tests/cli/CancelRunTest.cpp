@@ -2,9 +2,11 @@
 // (so nothing outside it can be reached): every process of the conversion
 // ends, no work folder and no output stay, and a process merely named like a
 // helper, started beside the run, survives.
+#include "support/RealMedia.h"
 #include "support/TestSupport.h"
 #include "tools/Process.h"
 
+#include <cstdlib>
 #include <gtest/gtest.h>
 #include <sstream>
 #include <unistd.h>
@@ -62,10 +64,18 @@ TEST(CancelRun, InterruptEndsEveryStepsProcessesAndLeavesNothing) {
   };
   const std::string clip = "ffmpeg -v error -y -f lavfi -i testsrc2=size=1920x540:rate=24 -f lavfi -i sine -t 10 "
                            "-c:v libx264 -preset ultrafast -pix_fmt yuv420p -c:a aac ";
-  const Row rows[] = {
+  std::vector<Row> rows = {
       {"MV-HEVC conversion", clip + "sbs.mp4", "sbs.mp4", "[convertingMVHEVC]", SIGINT},
       {"remux of a Matroska source", clip + "sbs.mkv", "sbs.mkv", "Remuxing MKV", SIGTERM},
   };
+  // The disc clip's decode and side-by-side encode run together in the
+  // FIFO pipeline: the real tsMuxeR and decoder, stopped while they work.
+  if (auto media = test::referenceMedia(); media && test::realTool("tsmuxer"))
+    rows.push_back({"decode and SBS encode of a disc stream",
+                    "cp " + shellQuoted((*media / "bluray/clip24.m2ts").string()) + " disc.m2ts", "disc.m2ts",
+                    "FIFO pipeline", SIGINT});
+  else if (std::getenv("CI"))
+    ADD_FAILURE() << "CI has the reference clips and the real tsMuxeR; the disc row cannot be left out there";
   for (const auto &row : rows) {
     TempDir dir;
     test::writeFile(dir / "config/kestrova/settings.json", R"json({"outputTarget": "Apple Vision Pro (MV-HEVC)"})json");
