@@ -44,7 +44,7 @@ for tool in ldecod tsmuxer; do
   [ -n "$third_party" ] && [ -x "$third_party/bin/$tool" ] && expected+=("./usr/share/kestrova/tools/$tool")
 done
 depends=$(dpkg-deb -f "$deb" Depends)
-required_depends=(ffmpeg procps libc6)
+required_depends=(ffmpeg libc6)
 if grep -q '^KESTROVA_GUI:BOOL=ON' "$build/CMakeCache.txt"; then
   expected+=(./usr/share/applications/kestrova.desktop ./usr/share/icons/hicolor/scalable/apps/kestrova.svg)
   required_depends+=(libqt6widgets6 libqt6dbus6 libqt6svg6)
