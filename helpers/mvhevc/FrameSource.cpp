@@ -1,4 +1,5 @@
 #include "FrameSource.h"
+#include "LibavSupport.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -10,20 +11,7 @@ extern "C" {
 #include <cmath>
 
 namespace kestrova::mvhevc {
-namespace {
-
-std::string errorText(int code) {
-  char text[AV_ERROR_MAX_STRING_SIZE] = {};
-  av_strerror(code, text, sizeof text);
-  return text;
-}
-
-struct FrameDeleter {
-  void operator()(AVFrame *frame) const { av_frame_free(&frame); }
-};
-using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
-
-} // namespace
+namespace {} // namespace
 
 struct FrameSource::State {
   AVFormatContext *format = nullptr;
@@ -50,10 +38,10 @@ FrameSource::FrameSource(const std::string &path) : state_(std::make_unique<Stat
   auto &s = *state_;
   av_log_set_level(AV_LOG_ERROR);
   if (const int rc = avformat_open_input(&s.format, path.c_str(), nullptr, nullptr); rc < 0) {
-    throw InputError("cannot open input " + path + ": " + errorText(rc));
+    throw InputError("cannot open input " + path + ": " + libavErrorText(rc));
   }
   if (const int rc = avformat_find_stream_info(s.format, nullptr); rc < 0) {
-    throw InputError("cannot read the streams of " + path + ": " + errorText(rc));
+    throw InputError("cannot read the streams of " + path + ": " + libavErrorText(rc));
   }
   const AVCodec *codec = nullptr;
   s.videoIndex = av_find_best_stream(s.format, AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
@@ -67,7 +55,7 @@ FrameSource::FrameSource(const std::string &path) : state_(std::make_unique<Stat
   // thread (over 100 MB for two 1080p views), and decoding is far faster than the encode.
   s.decoder->thread_count = 1;
   if (const int rc = avcodec_open2(s.decoder, codec, nullptr); rc < 0) {
-    throw InputError("cannot open the video decoder: " + errorText(rc));
+    throw InputError("cannot open the video decoder: " + libavErrorText(rc));
   }
   video_.width = s.decoder->width;
   video_.height = s.decoder->height;
@@ -170,7 +158,7 @@ SharedFrame FrameSource::next(const std::function<void(AudioPacket &&)> &audioSi
       break;
     }
     if (got != AVERROR(EAGAIN)) {
-      throw InputError("video decoding failed: " + errorText(got));
+      throw InputError("video decoding failed: " + libavErrorText(got));
     }
     if (s.draining) {
       s.finished = true;
@@ -186,7 +174,7 @@ SharedFrame FrameSource::next(const std::function<void(AudioPacket &&)> &audioSi
       const int sent = avcodec_send_packet(s.decoder, s.packet);
       av_packet_unref(s.packet);
       if (sent < 0 && sent != AVERROR(EAGAIN)) {
-        throw InputError("video decoding failed: " + errorText(sent));
+        throw InputError("video decoding failed: " + libavErrorText(sent));
       }
     } else if (s.packet->stream_index == s.audioIndex) {
       AudioPacket packet;

@@ -10,18 +10,6 @@ namespace {
 
 constexpr int kViews = 2;
 
-NalBytes withoutStartCode(const x265_nal &nal) {
-  const auto *begin = nal.payload;
-  const auto *end = nal.payload + nal.sizeBytes;
-  while (begin < end && *begin == 0) {
-    ++begin;
-  }
-  if (begin < end && *begin == 1) {
-    ++begin;
-  }
-  return NalBytes(begin, end);
-}
-
 } // namespace
 
 struct MultiviewEncoder::State {

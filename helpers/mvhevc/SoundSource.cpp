@@ -1,4 +1,5 @@
 #include "SoundSource.h"
+#include "LibavSupport.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -12,17 +13,6 @@ extern "C" {
 
 namespace kestrova::mvhevc {
 namespace {
-
-std::string errorText(int code) {
-  char text[AV_ERROR_MAX_STRING_SIZE] = {};
-  av_strerror(code, text, sizeof text);
-  return text;
-}
-
-struct FrameDeleter {
-  void operator()(AVFrame *frame) const { av_frame_free(&frame); }
-};
-using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
 
 // Enough for transparent stereo and 5.1 with the native encoder, which tops out near 64 kb/s
 // per channel before it stops gaining.
@@ -78,7 +68,7 @@ struct SoundSource::State {
     const int sent = avcodec_send_packet(decoder, end ? nullptr : packet);
     av_packet_unref(packet);
     if (sent < 0 && sent != AVERROR(EAGAIN) && sent != AVERROR_INVALIDDATA) {
-      throw InputError("sound decoding failed: " + errorText(sent));
+      throw InputError("sound decoding failed: " + libavErrorText(sent));
     }
     while (avcodec_receive_frame(decoder, decoded.get()) == 0) {
       if (!offsetKnown) {
@@ -95,7 +85,7 @@ struct SoundSource::State {
       converted->sample_rate = encoder->sample_rate;
       av_channel_layout_copy(&converted->ch_layout, &encoder->ch_layout);
       if (const int rc = swr_convert_frame(resampler, converted.get(), decoded.get()); rc < 0) {
-        throw InputError("cannot convert the sound's samples: " + errorText(rc));
+        throw InputError("cannot convert the sound's samples: " + libavErrorText(rc));
       }
       av_frame_unref(decoded.get());
       push(converted->data, converted->nb_samples);
@@ -142,7 +132,7 @@ struct SoundSource::State {
       frame->pts = fed;
       fed += frame->nb_samples;
       if (const int rc = avcodec_send_frame(encoder, frame.get()); rc < 0) {
-        throw InputError("AAC encoding failed: " + errorText(rc));
+        throw InputError("AAC encoding failed: " + libavErrorText(rc));
       }
       return true;
     }
@@ -161,10 +151,10 @@ SoundSource::SoundSource(const std::string &path) : state_(std::make_unique<Stat
   // what concerns the sound is reported by the errors below.
   av_log_set_level(AV_LOG_FATAL);
   if (const int rc = avformat_open_input(&s.format, path.c_str(), nullptr, nullptr); rc < 0) {
-    throw InputError("cannot open the sound source " + path + ": " + errorText(rc));
+    throw InputError("cannot open the sound source " + path + ": " + libavErrorText(rc));
   }
   if (const int rc = avformat_find_stream_info(s.format, nullptr); rc < 0) {
-    throw InputError("cannot read the streams of " + path + ": " + errorText(rc));
+    throw InputError("cannot read the streams of " + path + ": " + libavErrorText(rc));
   }
   const AVCodec *decoder = nullptr;
   s.audioIndex = av_find_best_stream(s.format, AVMEDIA_TYPE_AUDIO, -1, -1, &decoder, 0);
@@ -212,7 +202,7 @@ SoundSource::SoundSource(const std::string &path) : state_(std::make_unique<Stat
   avcodec_parameters_to_context(s.decoder, par);
   s.decoder->pkt_timebase = s.timeBase;
   if (const int rc = avcodec_open2(s.decoder, decoder, nullptr); rc < 0) {
-    throw InputError("cannot open the " + convertedFrom_ + " sound decoder: " + errorText(rc));
+    throw InputError("cannot open the " + convertedFrom_ + " sound decoder: " + libavErrorText(rc));
   }
   const AVCodec *aac = avcodec_find_encoder(AV_CODEC_ID_AAC);
   if (aac == nullptr) {
@@ -227,7 +217,7 @@ SoundSource::SoundSource(const std::string &path) : state_(std::make_unique<Stat
   s.encoder->time_base = AVRational{1, s.sampleRate};
   s.encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
   if (const int rc = avcodec_open2(s.encoder, aac, nullptr); rc < 0) {
-    throw InputError("cannot open the AAC encoder for the " + convertedFrom_ + " sound: " + errorText(rc));
+    throw InputError("cannot open the AAC encoder for the " + convertedFrom_ + " sound: " + libavErrorText(rc));
   }
   if (swr_alloc_set_opts2(&s.resampler, &s.encoder->ch_layout, s.encoder->sample_fmt, s.sampleRate,
                           &s.decoder->ch_layout, s.decoder->sample_fmt, s.decoder->sample_rate, 0, nullptr) < 0 ||
@@ -276,7 +266,7 @@ std::optional<AudioPacket> SoundSource::next() {
       return std::nullopt;
     }
     if (got != AVERROR(EAGAIN)) {
-      throw InputError("AAC encoding failed: " + errorText(got));
+      throw InputError("AAC encoding failed: " + libavErrorText(got));
     }
     if (s.feedEncoder()) {
       continue;

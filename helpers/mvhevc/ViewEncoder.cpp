@@ -45,14 +45,6 @@ double crfForQuality(double quality) {
   return std::clamp(43.0 - 28.0 * quality, 0.0, 51.0);
 }
 
-namespace {
-
-void set(x265_param *param, const char *name, const std::string &value) {
-  if (x265_param_parse(param, name, value.c_str()) != 0) {
-    throw EncoderError("libx265 rejected " + std::string(name) + "=" + value);
-  }
-}
-
 NalBytes withoutStartCode(const x265_nal &nal) {
   const auto *begin = nal.payload;
   const auto *end = nal.payload + nal.sizeBytes;
@@ -63,6 +55,14 @@ NalBytes withoutStartCode(const x265_nal &nal) {
     ++begin;
   }
   return NalBytes(begin, end);
+}
+
+namespace {
+
+void set(x265_param *param, const char *name, const std::string &value) {
+  if (x265_param_parse(param, name, value.c_str()) != 0) {
+    throw EncoderError("libx265 rejected " + std::string(name) + "=" + value);
+  }
 }
 
 CodedPicture codedPicture(const x265_nal *nals, std::uint32_t count, const x265_picture &picture,

@@ -10,6 +10,7 @@
 #include <vector>
 
 struct x265_param;
+struct x265_nal;
 
 namespace kestrova::mvhevc {
 
@@ -31,6 +32,9 @@ struct EncoderSettings {
   int keyframeInterval = 60;
   bool keepReconstruction = false; ///< fill CodedPicture::reconstructedLuma (for benchmarks)
 };
+
+/// The bytes of an encoder NAL unit after its Annex B start code.
+NalBytes withoutStartCode(const x265_nal &nal);
 
 /// Applies `settings` to libx265 parameters (preset first): a fixed picture structure (equal
 /// keyint and min-keyint, no scene cut, fixed B-frame placement, closed GOPs) and Main tier.

@@ -11,7 +11,7 @@ failures=0
 
 # name | expected mirror ("" = none found) ; the files follow, "@@ NAME" starts one
 check() {
-  local name=$1 expected=$2 spec=$3 etc="$scratch/$1" file="" line got
+  local name=$1 expected=$2 listing=$3 etc="$scratch/$1" file="" line got
   mkdir -p "$etc/sources.list.d"
   while IFS= read -r line; do
     if [[ $line == "@@ "* ]]; then
@@ -20,7 +20,7 @@ check() {
     else
       [ -z "$file" ] || printf '%s\n' "$line" >>"$file"
     fi
-  done <<<"$spec"
+  done <<<"$listing"
   got=$(kestrova_debian_mirror "$etc" bookworm 2>/dev/null) || got=""
   if [ "$got" != "$expected" ]; then
     echo "FAIL: $name: got '$got', expected '$expected'" >&2
