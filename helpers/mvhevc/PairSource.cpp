@@ -109,8 +109,11 @@ SharedFrame PairSource::next(const std::function<void(AudioPacket &&)> &audioSin
   }
   if (!readWhole(pair_.data(), pair_.size())) {
     ended_ = true;
+    // The sound ends with the pictures: a source cut short (a duration
+    // limit, a decoder that stopped early) must not carry the rest of the
+    // film's sound after its last picture.
     if (!stop_.stop_requested()) {
-      deliverSound(-1, audioSink);
+      deliverSound(static_cast<double>(pairs_) * format_.frameRateDen / format_.frameRateNum, audioSink);
     }
     return nullptr;
   }

@@ -121,10 +121,10 @@ TEST_F(PairInput, ViewsMatchTheEyesInEitherOrderWithSoundInSync) {
     EXPECT_EQ(facts.samples, static_cast<std::size_t>(kPairs));
     const auto sound = std::find_if(facts.tracks.begin(), facts.tracks.end(), [](const auto &t) { return !t.video; });
     ASSERT_NE(sound, facts.tracks.end()) << "no sound track";
-    // The AAC encoder's priming is skipped by the edit; the source's 0.5 s of sound (rounded up
-    // to whole AC3 frames) follows silence for as long as it started after the pictures.
+    // The AAC encoder's priming is skipped by the edit; the sound follows silence for as long as
+    // it started after the pictures, and ends with the 0.5 s of pictures (to a whole AC3 frame).
     EXPECT_EQ(sound->editMediaTime, 1024);
-    EXPECT_NEAR(sound->trackSeconds, c.soundStart + 0.5, 1536.0 / 48000);
+    EXPECT_NEAR(sound->trackSeconds, 0.5, 1536.0 / 48000);
     const auto decoded = run(quote(kSystemFfmpeg) + " -v error -y -i " + quote(path("out.mov")) +
                              " -map 0:a -ac 1 -f s16le " + quote(path("sound.raw")));
     ASSERT_EQ(decoded.status, 0) << decoded.err;
