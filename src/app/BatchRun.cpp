@@ -138,6 +138,7 @@ private:
           ConversionJob{file, outputDirectory, m.qualityPreset(), m.outputCodec(), m.outputTarget(), m.durationLimit()};
       // Only what the user agreed to before the run may be replaced.
       p.job.replaceExisting = m.replacingExisting();
+      p.job.keepSideBySide = m.keepSBSIntermediate();
       p.sourceInfo = m.sourceInfo();
       p.fileStart = m.now();
       p.useCache = m.cacheApplies(file);
@@ -232,6 +233,7 @@ bool ConverterModel::mayReplaceOutputs(const std::vector<fs::path> &runList) {
   std::vector<fs::path> existing;
   for (const auto &file : runList) {
     ConversionJob job{file, *outputDirectory_, qualityPreset_, outputCodec_, outputTarget_, durationLimit()};
+    job.keepSideBySide = keepSBSIntermediate_;
     auto info = fileInfoMap_.find(file);
     std::optional<SourceFileInfo> sourceInfo;
     if (info != fileInfoMap_.end())

@@ -18,8 +18,13 @@ bool ConverterModel::cacheApplies(const fs::path &file) const {
 }
 
 void ConverterModel::handleFreshResult(const fs::path &file, const ConversionResult &result) {
-  if (!result.sbsIntermediatePath)
+  // A run that kept no side-by-side file leaves nothing to reuse; an older
+  // cached file stays on disk but no longer stands for the current settings.
+  if (!result.sbsIntermediatePath) {
+    if (outputTarget_ == OutputTarget::visionPro && !keepSBSIntermediate_)
+      cachedSBS_.reset();
     return;
+  }
   fs::path intermediate(*result.sbsIntermediatePath);
   if (outputTarget_ == OutputTarget::visionPro && !keepSBSIntermediate_) {
     std::error_code ignored;

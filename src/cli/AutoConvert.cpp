@@ -113,6 +113,11 @@ int runAutoConvert(const std::vector<std::string> &arguments) {
   job.outputTarget = targetFromSetting(targetText);
   job.durationLimit = commandLine->durationLimit;
   job.replaceExisting = commandLine->overwrite;
+  // The headless mode has always left the side-by-side file beside the
+  // MV-HEVC file; a settings file that says not to keep it gets the faster
+  // one-encode road.
+  if (auto keep = settings.value(SettingsStore::kKeepSBSIntermediate))
+    job.keepSideBySide = keep->is_boolean() ? keep->get<bool>() : !keep->is_number() || keep->get<double>() != 0.0;
 
   int status = 1;
   {

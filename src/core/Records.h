@@ -44,6 +44,11 @@ struct ConversionJob {
   /// Whether files of the output's names that exist already may be replaced;
   /// without it the conversion stops before any work.
   bool replaceExisting = false;
+  /// Whether a Blu-ray 3D (MVC) source going to Vision Pro leaves its
+  /// side-by-side file beside the MV-HEVC file. Without it the decoded view
+  /// pairs go straight into the MV-HEVC encoder and no side-by-side file is
+  /// encoded at all.
+  bool keepSideBySide = true;
 
   friend bool operator==(const ConversionJob &, const ConversionJob &) = default;
 };

@@ -2,6 +2,7 @@
 
 #include "core/Errors.h"
 #include "demux/Demux.h"
+#include "pipeline/DirectMvhevcPipe.h"
 #include "pipeline/FifoPipeline.h"
 #include "pipeline/InterleaveStep.h"
 #include "pipeline/LdecodDecode.h"
@@ -29,7 +30,10 @@ struct MvcPaths {
   fs::path view1;
 
   explicit MvcPaths(PipelineRun &run) {
-    sbsOutput = run.writePath(run.outputs.sideBySide.value());
+    // A side-by-side file the user does not keep is only an intermediate,
+    // needed when the one-encode road cannot be taken.
+    sbsOutput = run.outputs.sideBySide ? run.writePath(*run.outputs.sideBySide)
+                                       : run.workDirectory / (run.baseName + "_SBS.mov");
     if (run.outputs.spatial)
       mvhevcOutput = run.writePath(*run.outputs.spatial);
     fifo = run.workDirectory / "interleave_fifo.264";
@@ -210,9 +214,47 @@ void runPipeFromFile(PipelineRun &run, const MvcDecision &decision, const ViewFi
   freeIntermediate(run, paths.interleaved, "interleaved stream");
 }
 
+/// The one-encode road: the decoder's view pairs go straight into the
+/// MV-HEVC encoder; no side-by-side picture is encoded. The interleaver
+/// feeds the decoder through a FIFO, or through a file where no FIFO can be
+/// made.
+void runDirect(PipelineRun &run, const std::string &decoder, const ViewFiles &views, const MvcPaths &paths) {
+  run.report(ConversionStage::convertingMVHEVC, 0.3);
+  StreamDecodeRequest request = streamRequest(run, paths.interleaved, paths.mvhevcOutput);
+  request.decoder = decoder;
+  MvcDecision fifo;
+  if (placeFifo(run.engine, paths.fifo, fifo)) {
+    request.input = fifo.fifo;
+    InterleaverWorker worker(run.engine, views.base, views.mvc, fifo.fifo);
+    encodeDirectMvhevc(run.engine, request, progressOf(run));
+    if (auto error = worker.finish())
+      std::rethrow_exception(error);
+  } else {
+    interleaveNALUnits(run.engine, views.base, views.mvc, paths.interleaved);
+    encodeDirectMvhevc(run.engine, request, progressOf(run));
+    freeIntermediate(run, paths.interleaved, "interleaved stream");
+  }
+  freeIntermediate(run, views.base, "base view");
+  freeIntermediate(run, views.mvc, "MVC view");
+}
+
+/// Whether the run takes the one-encode road: a Vision Pro run that keeps
+/// no side-by-side file, with the streaming decoder and the converter at
+/// hand. Says why when such a run cannot.
+bool takesDirectRoad(PipelineRun &run, const std::string &decoder) {
+  if (!run.outputs.spatial || run.outputs.sideBySide)
+    return false;
+  if (run.engine.findTool(decoder) && run.engine.findTool("MVHEVCConverter"))
+    return true;
+  run.engine.log("\u26a0\ufe0f " + decoder +
+                 " or MVHEVCConverter not found \u2014 encoding a side-by-side intermediate first, then MV-HEVC "
+                 "from it");
+  return false;
+}
+
 ConversionResult finish(PipelineRun &run, const MvcPaths &paths, bool directMvhevcPossible) {
   throwIfCancelled(run);
-  fs::path finalOutput = run.outputs.sideBySide.value();
+  fs::path finalOutput = run.outputs.sideBySide.value_or(paths.sbsOutput);
   if (run.outputs.spatial) {
     // Only a parallel variant writes the MV-HEVC file itself; a file of that
     // name left by an earlier conversion must not be taken for its output.
@@ -229,7 +271,10 @@ ConversionResult finish(PipelineRun &run, const MvcPaths &paths, bool directMvhe
   run.report(ConversionStage::complete, 1.0);
   run.engine.verbose("=== Pipeline complete! ===");
   run.succeeded = true;
-  return {fs::absolute(finalOutput).string(), run.workDirectory, fs::absolute(*run.outputs.sideBySide).string()};
+  std::optional<std::string> kept;
+  if (run.outputs.sideBySide)
+    kept = fs::absolute(*run.outputs.sideBySide).string();
+  return {fs::absolute(finalOutput).string(), run.workDirectory, kept};
 }
 
 ConversionResult runSteps(PipelineRun &run, bool singleTrack) {
@@ -237,6 +282,10 @@ ConversionResult runSteps(PipelineRun &run, bool singleTrack) {
   const ViewFiles views = demuxViews(run, singleTrack);
   const std::string decoder = chooseStreamDecoder(run.engine, views.base, views.mvc);
   throwIfCancelled(run);
+  if (takesDirectRoad(run, decoder)) {
+    runDirect(run, decoder, views, paths);
+    return finish(run, paths, true);
+  }
   const MvcDecision decision = chooseMvcVariant(run.engine, paths.fifo, run.job.outputTarget, decoder);
   switch (decision.variant) {
   case MvcVariant::dualSplitParallel:

@@ -10,11 +10,7 @@
 namespace kestrova::pipeline {
 namespace fs = std::filesystem;
 
-namespace {
-
-/// Makes the FIFO at `fifo`, else in a private scratch folder; false when
-/// neither place allows one.
-bool makeFifo(PipelineEngine &engine, const fs::path &fifo, MvcDecision &decision) {
+bool placeFifo(PipelineEngine &engine, const fs::path &fifo, MvcDecision &decision) {
   std::error_code ignored;
   fs::remove(fifo, ignored);
   if (::mkfifo(fifo.c_str(), 0644) == 0) {
@@ -40,8 +36,6 @@ bool makeFifo(PipelineEngine &engine, const fs::path &fifo, MvcDecision &decisio
   return false;
 }
 
-} // namespace
-
 MvcDecision chooseMvcVariant(PipelineEngine &engine, const fs::path &fifo, OutputTarget target,
                              const std::string &decoder) {
   MvcDecision decision;
@@ -52,7 +46,7 @@ MvcDecision chooseMvcVariant(PipelineEngine &engine, const fs::path &fifo, Outpu
     decision.variant = MvcVariant::diskBased;
     return decision;
   }
-  if (!makeFifo(engine, fifo, decision)) {
+  if (!placeFifo(engine, fifo, decision)) {
     decision.variant = MvcVariant::pipeFromFile;
     return decision;
   }

@@ -34,6 +34,11 @@ struct MvcDecision {
   std::optional<tools::PrivateFolder> fifoFolder;
 };
 
+/// Makes the FIFO at `fifo`, else, on a file system without FIFOs (exFAT),
+/// in a private scratch folder, and records it in `decision`; false (and a
+/// line in the normal log) when neither place allows one.
+bool placeFifo(PipelineEngine &engine, const std::filesystem::path &fifo, MvcDecision &decision);
+
 /// Chooses the variant by the tools present: the streaming decoder
 /// `decoder` and the stacker first (else disk-based), then whether a FIFO
 /// can be made at `fifo` or, on a file system without FIFOs (exFAT), in a

@@ -42,7 +42,10 @@ OutputPlan planOutputs(const ConversionJob &job, const Stereo3DMode &mode, const
       plan.sideBySide = folder / (base + "_SBS" + job.sourceURL.extension().string());
     return plan;
   }
-  plan.sideBySide = folder / (base + (visionPro ? "_SBS.mov" : "_SBS.mkv"));
+  const bool mvc =
+      mode.kind() == Stereo3DMode::Kind::mvcSingleTrack || mode.kind() == Stereo3DMode::Kind::mvcSeparateTracks;
+  if (!visionPro || job.keepSideBySide || !mvc)
+    plan.sideBySide = folder / (base + (visionPro ? "_SBS.mov" : "_SBS.mkv"));
   if (visionPro) {
     fs::path spatial = folder / (base + ".mov");
     plan.spatial = isSameFile(spatial, job.sourceURL) ? folder / (base + "_MV-HEVC.mov") : spatial;

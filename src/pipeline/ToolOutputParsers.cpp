@@ -192,7 +192,7 @@ void ConverterLineParser::feed(std::string_view chunk) {
     if (close == std::string_view::npos)
       return;
     if (auto percent = parseDecimal(line.substr(open + 1, close - open - 1)); percent && progress_)
-      progress_(ConversionStage::convertingMVHEVC, 0.85 + *percent / 100 * 0.13);
+      progress_(ConversionStage::convertingMVHEVC, from_ + *percent / 100 * (to_ - from_));
   });
 }
 

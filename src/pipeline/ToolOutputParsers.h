@@ -95,15 +95,19 @@ private:
 double pollFfmpegLog(const std::filesystem::path &workDirectory, double duration, const ProgressReport &progress);
 
 /// MVHEVCConverter's output: every line logged, "Frame N/M (P%)" lines
-/// reported over 0.85-0.98.
+/// reported over `from`-`to` (0.85-0.98: the step after the side-by-side
+/// encode).
 class ConverterLineParser {
 public:
-  ConverterLineParser(ProgressReport progress, LogFn log) : progress_(std::move(progress)), log_(std::move(log)) {}
+  ConverterLineParser(ProgressReport progress, LogFn log, double from = 0.85, double to = 0.98)
+      : progress_(std::move(progress)), log_(std::move(log)), from_(from), to_(to) {}
   void feed(std::string_view chunk);
 
 private:
   ProgressReport progress_;
   LogFn log_;
+  double from_;
+  double to_;
 };
 
 /// Logs ffmpeg status lines ("time=" and "speed=") as "ffmpeg: " + line.

@@ -33,7 +33,9 @@ const Source kMatroskaLeftFirst{"clip24_lr.mkv", false};
 const Source kMatroskaRightFirst{"clip24_rl.mkv", true};
 const Variant kVariants[] = {Variant::dualSplitParallel, Variant::parallel, Variant::fifo, Variant::pipeFromFile,
                              Variant::diskBased};
-enum class Target { sbs, visionPro };
+// Vision Pro keeping no side-by-side file: the decoded pairs go straight
+// into the MV-HEVC encoder, whatever parallel helpers are at hand.
+enum class Target { sbs, visionPro, visionProOneEncode };
 
 using Case = std::tuple<Source, Variant, Target>;
 
@@ -76,9 +78,11 @@ TEST_P(BlurayConversion, EveryPictureSoundAndEachEyeInPlace) {
   const auto &[source, variant, target] = GetParam();
   kestrova::test::TempDir dir;
   const fs::path program = installProgram(dir / "install", *tools_, variant);
+  const bool visionPro = target != Target::sbs, oneEncode = target == Target::visionProOneEncode;
   kestrova::test::writeFile(dir / "config/kestrova/settings.json",
                             std::string("{\"qualityPreset\": \"Medium\", \"outputTarget\": \"") +
-                                (target == Target::visionPro ? "Apple Vision Pro (MV-HEVC)" : "Full SBS 3D") + "\"}");
+                                (visionPro ? "Apple Vision Pro (MV-HEVC)" : "Full SBS 3D") + "\"" +
+                                (oneEncode ? ", \"keepSBSIntermediate\": false}" : "}"));
   const fs::path input = *clips_ / source.file, output = dir / "out";
   // Pipe from file is what is left when no FIFO can be made anywhere: not
   // in the work folder, nor in a scratch folder (/proc takes none).
@@ -94,24 +98,34 @@ TEST_P(BlurayConversion, EveryPictureSoundAndEachEyeInPlace) {
   const bool parallel = result.out.find("Using PARALLEL pipeline (") != std::string::npos;
   const bool dualSplit = result.out.find("Using PARALLEL pipeline with DUAL-SPLIT") != std::string::npos;
   const bool fifo = result.out.find("using single-threaded FIFO pipeline") != std::string::npos;
-  EXPECT_EQ(dualSplit, variant == Variant::dualSplitParallel);
-  EXPECT_EQ(parallel, variant == Variant::parallel);
-  EXPECT_EQ(fifo, variant == Variant::fifo);
+  // Without its streaming decoder the disk-based tools folder could not take
+  // the one-encode road.
+  const bool direct = oneEncode && variant != Variant::diskBased;
+  EXPECT_EQ(result.out.find("in one encode") != std::string::npos, direct) << result.out;
+  EXPECT_EQ(dualSplit, variant == Variant::dualSplitParallel && !direct);
+  EXPECT_EQ(parallel, variant == Variant::parallel && !direct);
+  EXPECT_EQ(fifo, variant == Variant::fifo && !direct);
   const std::string base = input.stem().string();
-  const fs::path sbs = output / (base + (target == Target::visionPro ? "_SBS.mov" : "_SBS.mkv"));
-  const fs::path final = target == Target::visionPro ? output / (base + ".mov") : sbs;
+  const fs::path sbs = output / (base + (visionPro ? "_SBS.mov" : "_SBS.mkv"));
+  const fs::path final = visionPro ? output / (base + ".mov") : sbs;
 
   const MediaFacts facts = probeMedia(final);
   EXPECT_EQ(facts.videoFrames, kPairs) << result.out;
   EXPECT_NEAR(facts.videoSeconds, kSeconds, 0.05) << result.out;
+  if (direct) {
+    // The sound comes from the source itself and ends with the pictures.
+    EXPECT_NEAR(facts.audioStart, facts.videoStart, 0.025) << result.out;
+    EXPECT_NEAR(facts.audioSeconds, kSeconds, 0.05) << result.out;
+  }
   // The disk-based variant keeps the disc's AC3 in its side-by-side file, which
   // the MV-HEVC converter then drops; until every variant ends with the same
   // sound, that row checks everything else and is reported as skipped.
-  const bool knownSoundGap = variant == Variant::diskBased && target == Target::visionPro && !facts.hasAudio;
+  const bool knownSoundGap = variant == Variant::diskBased && visionPro && !facts.hasAudio;
   EXPECT_TRUE(facts.hasAudio || knownSoundGap) << result.out;
-  expectEyesInPlace(decodePictures(sbs, dir.path()), source.rightFirst, sbs.filename().string());
+  if (!oneEncode)
+    expectEyesInPlace(decodePictures(sbs, dir.path()), source.rightFirst, sbs.filename().string());
 
-  if (target == Target::visionPro) {
+  if (visionPro) {
     // Both layers of the spatial video, when the validator is there to read them.
     if (const auto validator = mvhevc::test::validatorFfmpeg()) {
       std::vector<std::uint8_t> layers[2];
@@ -137,9 +151,9 @@ TEST_P(BlurayConversion, EveryPictureSoundAndEachEyeInPlace) {
   for (const auto &entry : fs::directory_iterator(output))
     left.push_back(entry.path().filename().string());
   std::sort(left.begin(), left.end());
-  const std::vector<std::string> expected = target == Target::visionPro
-                                                ? std::vector<std::string>{base + ".mov", base + "_SBS.mov"}
-                                                : std::vector<std::string>{base + "_SBS.mkv"};
+  const std::vector<std::string> expected = oneEncode   ? std::vector<std::string>{base + ".mov"}
+                                            : visionPro ? std::vector<std::string>{base + ".mov", base + "_SBS.mov"}
+                                                        : std::vector<std::string>{base + "_SBS.mkv"};
   EXPECT_EQ(left, expected);
   EXPECT_EQ(processesMentioning(dir.path()), std::vector<int>{});
   if (knownSoundGap)
@@ -188,8 +202,8 @@ TEST(BlurayFolders, FromAReadOnlySourceFolderIntoAnExfatOutputFolder) {
 
 std::string caseName(const testing::TestParamInfo<Case> &info) {
   const auto &[source, variant, target] = info.param;
-  std::string name =
-      std::string(source.file) + "_" + variantName(variant) + (target == Target::sbs ? "_SBS" : "_VisionPro");
+  const char *targetName = target == Target::sbs ? "_SBS" : target == Target::visionPro ? "_VisionPro" : "_OneEncode";
+  std::string name = std::string(source.file) + "_" + variantName(variant) + targetName;
   for (char &c : name)
     if (!std::isalnum(static_cast<unsigned char>(c)))
       c = '_';
@@ -212,6 +226,14 @@ INSTANTIATE_TEST_SUITE_P(Matroska, BlurayConversion,
                                          Case{kMatroskaRightFirst, Variant::parallel, Target::sbs},
                                          Case{kMatroskaRightFirst, Variant::pipeFromFile, Target::visionPro},
                                          Case{kMatroskaRightFirst, Variant::diskBased, Target::sbs}),
+                         caseName);
+
+// Vision Pro in one encode: from the disc through a FIFO and through an
+// interleaved file, and the right-first Matroska file for the eye order.
+INSTANTIATE_TEST_SUITE_P(OneEncode, BlurayConversion,
+                         testing::Values(Case{kDisc, Variant::fifo, Target::visionProOneEncode},
+                                         Case{kDisc, Variant::pipeFromFile, Target::visionProOneEncode},
+                                         Case{kMatroskaRightFirst, Variant::parallel, Target::visionProOneEncode}),
                          caseName);
 
 } // namespace

@@ -150,19 +150,25 @@ fs::path installProgram(const fs::path &root, const RealTools &tools, Variant va
 }
 
 MediaFacts probeMedia(const fs::path &file) {
-  const auto probed = run("ffprobe -v error -count_frames -show_entries "
-                          "stream=codec_type,width,height,nb_read_frames:format=duration -of json " +
-                          quote(file.string()));
+  const auto probed =
+      run("ffprobe -v error -count_frames -show_entries "
+          "stream=codec_type,width,height,nb_read_frames,start_time,duration:format=duration -of json " +
+          quote(file.string()));
   MediaFacts facts;
   const auto report = nlohmann::json::parse(probed.out, nullptr, false);
   if (!report.is_object())
     return facts;
   for (const auto &stream : report.value("streams", nlohmann::json::array())) {
     const std::string type = stream.value("codec_type", "");
-    if (type == "audio")
+    const auto seconds = [&stream](const char *key) { return std::atof(stream.value(key, "0").c_str()); };
+    if (type == "audio" && !facts.hasAudio) {
       facts.hasAudio = true;
+      facts.audioStart = seconds("start_time");
+      facts.audioSeconds = seconds("duration");
+    }
     if (type != "video" || facts.videoFrames != 0)
       continue;
+    facts.videoStart = seconds("start_time");
     facts.width = stream.value("width", 0);
     facts.height = stream.value("height", 0);
     facts.videoFrames = std::atoi(stream.value("nb_read_frames", "0").c_str());

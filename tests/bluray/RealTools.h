@@ -50,6 +50,8 @@ struct MediaFacts {
   double videoSeconds = 0;
   int width = 0, height = 0;
   bool hasAudio = false;
+  /// Start and length of the first video and audio streams, in seconds.
+  double videoStart = 0, audioStart = 0, audioSeconds = 0;
 };
 MediaFacts probeMedia(const std::filesystem::path &file);
 

@@ -1,11 +1,17 @@
+#include "pipeline/DirectMvhevcPipe.h"
 #include "pipeline/HelperOutputParsers.h"
 #include "pipeline/ParallelDecode.h"
 #include "pipeline/SbsPipeDecode.h"
 #include "pipeline/ShellQuote.h"
 
+#include "support/TestSupport.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <regex>
+#include <sys/wait.h>
 
 namespace kestrova::pipeline {
 namespace {
@@ -101,6 +107,63 @@ TEST(PipePipelineScript, QuotesEveryPath) {
   for (const auto &path : {hostile, hostile + "/ldecod-pipe", "InputFile=" + hostile + "/in.264", hostile + "/src.mkv",
                            hostile + "/out.mkv"})
     EXPECT_NE(script.find(shellQuote(path)), std::string::npos) << path;
+}
+
+// The one-encode script run for real, with stand-ins for the decoder and
+// the converter, in a folder whose name a shell would misread: the pairs
+// reach the converter with every argument intact, and the status line tells
+// which side failed (a converter that stops leaves the decoder a broken pipe).
+TEST(DirectPipelineScript, CarriesThePairsAndNamesTheSideThatFailed) {
+  struct Row {
+    const char *name;
+    const char *decoderEnd;   // after writing its pairs
+    const char *converterRun; // what the converter does with its input
+    std::string statusLine;   // decoder's status, converter's status
+  };
+  const Row rows[] = {
+      {"both succeed", "exit 0", "cat >\"$(dirname \"$0\")/pairs\"; exit 0", "0 0"},
+      {"decoder fails", "exit 1", "cat >/dev/null; exit 0", "1 0"},
+      {"converter fails reading", "exit 0", "cat >/dev/null; exit 3", "0 3"},
+      // SIGPIPE, or EPIPE where the test's own process ignores the signal.
+      {"converter stops at once", "sleep 1; echo more; exit 0", "exit 1", "(141|1) 1"},
+  };
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.name);
+    kestrova::test::TempDir dir;
+    const fs::path work = dir / "it's $(x) `y`";
+    fs::create_directories(work);
+    kestrova::test::writeFile(work / "decoder", std::string("#!/bin/bash\necho pairs\n") + row.decoderEnd + "\n");
+    kestrova::test::writeFile(work / "converter", std::string("#!/bin/bash\nprintf '%s\\n' \"$@\" >\"$(dirname "
+                                                              "\"$0\")/arguments\"\n") +
+                                                      row.converterRun + "\n");
+    for (const char *program : {"decoder", "converter"})
+      fs::permissions(work / program, fs::perms::owner_exec, fs::perm_options::add);
+    auto request = filmRequest();
+    request.workDirectory = work;
+    request.audioSource = work / "film.m2ts";
+    request.output = work / "film.mov";
+    request.duration = 10;
+    kestrova::test::writeFile(work / "direct.sh", directPipelineScript(request, {(work / "decoder").string(),
+                                                                                 (work / "converter").string()}));
+    const std::string command = "bash " + shellQuote((work / "direct.sh").string()) + " 2>&1";
+    FILE *pipe = ::popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string output;
+    char buffer[256];
+    while (std::fgets(buffer, sizeof buffer, pipe))
+      output += buffer;
+    const int status = ::pclose(pipe);
+    EXPECT_EQ(WEXITSTATUS(status) == 0, row.statusLine == "0 0") << output;
+    EXPECT_TRUE(std::regex_search(output, std::regex("direct-pipeline: status " + row.statusLine + "\n"))) << output;
+    const std::string arguments = kestrova::test::readFile(work / "arguments");
+    EXPECT_EQ(arguments, "-\n" + request.output.string() +
+                             "\n0.85\n25\n--view-size\n1920x1080\n--frame-rate\n24000/1001\n--eye-order\nleft-first\n"
+                             "--sound\n" +
+                             request.audioSource.string() + "\n--pairs\n239\n");
+    if (row.statusLine == "0 0") {
+      EXPECT_EQ(kestrova::test::readFile(work / "pairs"), "pairs\n");
+    }
+  }
 }
 
 TEST(ParallelPipelineArguments, FollowTheOptionOrder) {

@@ -1,0 +1,145 @@
+#include "pipeline/DirectMvhevcPipe.h"
+
+#include "core/Errors.h"
+#include "demux/Demux.h"
+#include "pipeline/EncoderParameters.h"
+#include "pipeline/HelperOutputParsers.h"
+#include "pipeline/PipelineEngine.h"
+#include "pipeline/SbsPipeDecode.h"
+#include "pipeline/ShellQuote.h"
+#include "tools/Process.h"
+
+#include <charconv>
+
+namespace kestrova::pipeline {
+namespace fs = std::filesystem;
+
+namespace {
+
+// The script's last line on standard error: the exit status of each side.
+constexpr std::string_view kStatusLine = "direct-pipeline: status ";
+
+/// The exit status of the decoder and of the converter from the script's
+/// status line, when it printed one.
+struct SideStatus {
+  int decoder = -1;
+  int converter = -1;
+};
+
+SideStatus sideStatus(const std::vector<std::string> &lines) {
+  SideStatus status;
+  for (const auto &line : lines) {
+    if (!line.starts_with(kStatusLine))
+      continue;
+    std::string_view rest = std::string_view(line).substr(kStatusLine.size());
+    auto space = rest.find(' ');
+    if (space == std::string_view::npos)
+      continue;
+    std::from_chars(rest.data(), rest.data() + space, status.decoder);
+    std::from_chars(rest.data() + space + 1, rest.data() + rest.size(), status.converter);
+  }
+  return status;
+}
+
+/// Sends the converter's own lines ("MVHEVCConverter: ...") to the normal
+/// log and every line of standard error to the decoder's parser, which keeps
+/// the last ones for a failure.
+class ErrorLines {
+public:
+  ErrorLines(PipeToolLineParser &decoderLines, PipelineEngine &engine) : decoderLines_(decoderLines), engine_(engine) {}
+
+  void feed(std::string_view chunk) {
+    decoderLines_.feed(chunk);
+    pending_.append(chunk);
+    std::size_t end;
+    while ((end = pending_.find('\n')) != std::string::npos) {
+      std::string_view line(pending_.data(), end);
+      if (line.starts_with("MVHEVCConverter:"))
+        engine_.log("\u26a0\ufe0f " + std::string(line));
+      if (line.starts_with("MVHEVCConverter: error: "))
+        converterError_ = line.substr(24);
+      pending_.erase(0, end + 1);
+    }
+  }
+
+  const std::string &converterError() const { return converterError_; }
+
+private:
+  PipeToolLineParser &decoderLines_;
+  PipelineEngine &engine_;
+  std::string pending_;
+  std::string converterError_;
+};
+
+} // namespace
+
+std::vector<std::string> pairInputArguments(const StreamDecodeRequest &request) {
+  std::vector<std::string> arguments{"-", request.output.string(), spatialQualityText(request.preset)};
+  if (auto cap = spatialRateCapMbps(request.preset))
+    arguments.push_back(std::to_string(*cap));
+  arguments.insert(
+      arguments.end(),
+      {"--view-size", std::to_string(request.width) + "x" + std::to_string(request.height), "--frame-rate",
+       std::to_string(request.frameRateNum) + "/" + std::to_string(request.frameRateDen), "--eye-order",
+       request.rightFirst ? "right-first" : "left-first", "--sound", request.audioSource.string(), "--pairs",
+       std::to_string(estimatedFramesPerView(request.duration, request.frameRateNum, request.frameRateDen))});
+  return arguments;
+}
+
+std::string directPipelineScript(const StreamDecodeRequest &request, const DirectTools &tools) {
+  std::string script = "#!/bin/bash\ncd " + shellQuote(request.workDirectory.string()) + " || exit 1\n";
+  script += shellQuote(tools.decoder) + " -p " + shellQuote("InputFile=" + request.input.string());
+  script += " -p OutputFile=output.yuv -p DecodeAllLayers=1 | " + shellQuote(tools.converter);
+  for (const auto &argument : pairInputArguments(request))
+    script += " " + shellQuote(argument);
+  // Which side failed decides the message: a converter that stopped leaves
+  // the decoder to die of a broken pipe, so its status says little.
+  script += "\nstatus=(\"${PIPESTATUS[@]}\")\n";
+  script += "echo \"" + std::string(kStatusLine) + "${status[0]} ${status[1]}\" >&2\n";
+  script += "[ \"${status[1]}\" = 0 ] && [ \"${status[0]}\" = 0 ]";
+  return script;
+}
+
+void encodeDirectMvhevc(PipelineEngine &engine, const StreamDecodeRequest &request, const ProgressReport &progress) {
+  auto decoder = engine.findTool(request.decoder);
+  auto converter = engine.findTool("MVHEVCConverter");
+  if (!decoder || !converter)
+    throw ConversionError::toolNotFound(request.decoder + " or MVHEVCConverter not found");
+  engine.log("=== Decode \u2192 MV-HEVC in one encode (" + request.decoder + " \u2192 MVHEVCConverter) ===");
+  if (request.rightFirst)
+    engine.verbose("block_rl detected \u2014 the converter takes view 1 as the left eye");
+
+  const fs::path script = request.workDirectory / "direct_pipeline.sh";
+  demux::writeFileAtomically(script, directPipelineScript(request, {*decoder, *converter}));
+  tools::ProcessLaunch launch;
+  launch.executable = engine.programs().bash;
+  launch.arguments = {script.string()};
+  launch.workingDirectory = request.workDirectory;
+  auto process = engine.createCurrentProcess(std::move(launch));
+
+  // The decoder runs ahead of the encoder by a pipe's worth of pictures, so
+  // the encoder's count is the honest one; the decoder's lines are only kept.
+  PipeToolLineParser decoderLines(estimatedFramesPerView(request.duration, request.frameRateNum, request.frameRateDen),
+                                  {}, engine.onLog);
+  ErrorLines errorLines(decoderLines, engine);
+  ConverterLineParser frames(progress, engine.onLog, 0.3, 0.98);
+  auto status = tools::runAndStream(
+      *process, [&frames](std::string_view chunk) { frames.feed(chunk); },
+      [&errorLines](std::string_view chunk) { errorLines.feed(chunk); });
+  if (status.success())
+    return;
+
+  engine.verbose("Direct pipeline stderr:\n" + joinLastLines(decoderLines.lines(), 10));
+  const SideStatus sides = sideStatus(decoderLines.lines());
+  if (sides.converter > 0) {
+    std::string text = "MVHEVCConverter exited with code " + std::to_string(sides.converter);
+    if (!errorLines.converterError().empty())
+      text += ": " + errorLines.converterError();
+    throw ConversionError::encodingFailed(text);
+  }
+  if (sides.decoder > 0)
+    throw ConversionError::decodingFailed(request.decoder + " exited with code " + std::to_string(sides.decoder));
+  throw ConversionError::encodingFailed("Direct pipeline exited with code " + std::to_string(status.terminationStatus));
+}
+
+} // namespace kestrova::pipeline
