@@ -20,7 +20,8 @@ std::filesystem::path temporaryOutputPath(const std::filesystem::path &finalPath
 
 /// Outputs written under temporary names and given their final names only
 /// when the whole run succeeded. Whatever was not committed is removed on
-/// destruction, so a failed or cancelled run leaves nothing under a final
+/// destruction, with the partial copies tools keep of it
+/// (".TEMPORARY.partial-PID"), so a failed or cancelled run leaves nothing under a final
 /// name and no temporary file either.
 class StagedOutputs {
 public:
@@ -42,6 +43,9 @@ public:
   void commit();
 
 private:
+  /// Removes what a tool left of its own partial copy of `temporaryPath`.
+  void removeToolPartials(const std::filesystem::path &temporaryPath) const;
+
   struct Entry {
     std::filesystem::path finalPath;
     std::filesystem::path temporaryPath;

@@ -80,10 +80,15 @@ TEST(StagedOutputs, CommitNeverReplacesUnlessAllowedAndUncommittedFilesGo) {
       StagedOutputs staged("Kestrova_00000001", false);
       first = staged.stage(output);
       test::writeFile(first, "new");
+      // The converter's own copy, left when it was killed, and another run's.
+      test::writeFile(folder / ("." + first.filename().string() + ".partial-4242"), "killed");
+      test::writeFile(folder / "..Kestrova_00000009-clip_SBS.mkv.partial-7", "another run's");
       EXPECT_THROW(staged.commit(), OutputExistsError);
     }
     EXPECT_EQ(test::readFile(output), "the user's");
     EXPECT_FALSE(fs::exists(first)) << "an uncommitted file is removed";
+    EXPECT_FALSE(fs::exists(folder / ("." + first.filename().string() + ".partial-4242")));
+    EXPECT_TRUE(fs::remove(folder / "..Kestrova_00000009-clip_SBS.mkv.partial-7")) << "another run's is kept";
     {
       StagedOutputs staged("Kestrova_00000002", true);
       test::writeFile(staged.stage(output), "new");
