@@ -4,8 +4,11 @@
 #              pairs from a file (the floor: one encode, nothing else)
 #   one-encode the whole `kestrova --auto-convert` run that keeps no
 #              side-by-side file (demux, decode and encode overlapped)
-#   two-encode the whole run that keeps the side-by-side file (it is encoded
-#              first, then the MV-HEVC file from it)
+#   both       the whole run that keeps the side-by-side file: one decode
+#              feeding both encoders at once
+#   two-encode the old road, by hand: a side-by-side run (H.264, so a little
+#              faster than the old HEVC intermediate), then MVHEVCConverter
+#              on its file
 # Prints each wall time, its ratio to the converter alone, the file sizes and,
 # with the MV-HEVC validator at hand, each view's PSNR against the JM
 # decoder's pictures.
@@ -49,11 +52,15 @@ seconds() { # command... ; prints the wall seconds it took
   end=$(date +%s.%N)
   echo "$end - $start" | bc
 }
-convert() { # keep-side-by-side output-folder
+convert() { # target keep-side-by-side output-folder
   mkdir -p "$scratch/config/kestrova"
-  printf '{"qualityPreset": "%s", "outputTarget": "Apple Vision Pro (MV-HEVC)", "keepSBSIntermediate": %s}\n' \
-    "$quality" "$1" >"$scratch/config/kestrova/settings.json"
-  XDG_CONFIG_HOME=$scratch/config "$program" --input "$clip/clip.m2ts" --auto-convert --output "$2"
+  printf '{"qualityPreset": "%s", "outputTarget": "%s", "keepSBSIntermediate": %s}\n' \
+    "$quality" "$1" "$2" >"$scratch/config/kestrova/settings.json"
+  XDG_CONFIG_HOME=$scratch/config "$program" --input "$clip/clip.m2ts" --auto-convert --output "$3"
+}
+twoEncodes() {
+  convert "SBS 3D (MKV)" true "$scratch/two"
+  "$toolsFolder/MVHEVCConverter" "$scratch/two/clip_SBS.mkv" "$scratch/two/clip.mov" "${converterQuality[@]}"
 }
 alone() {
   # The quality and cap that the setting hands the converter.
@@ -62,8 +69,9 @@ alone() {
 }
 
 alone_s=$(seconds alone)
-one_s=$(seconds convert false "$scratch/one")
-two_s=$(seconds convert true "$scratch/two")
+one_s=$(seconds convert "Apple Vision Pro (MV-HEVC)" false "$scratch/one")
+both_s=$(seconds convert "Apple Vision Pro (MV-HEVC)" true "$scratch/both")
+two_s=$(seconds twoEncodes)
 
 psnr() { # file view reference
   local validator=$HOME/.cache/kestrova/ffmpeg-validator/bin/ffmpeg
@@ -82,4 +90,5 @@ report() { # name seconds file
 echo "$frames pairs of $size, quality $quality, $(nproc) cores"
 report converter "$alone_s" "$scratch/alone.mov"
 report one-encode "$one_s" "$scratch/one/clip.mov"
+report both "$both_s" "$scratch/both/clip.mov"
 report two-encode "$two_s" "$scratch/two/clip.mov"

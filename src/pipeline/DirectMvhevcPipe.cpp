@@ -10,6 +10,7 @@
 #include "tools/Process.h"
 
 #include <charconv>
+#include <fstream>
 
 namespace kestrova::pipeline {
 namespace fs = std::filesystem;
@@ -19,11 +20,13 @@ namespace {
 // The script's last line on standard error: the exit status of each side.
 constexpr std::string_view kStatusLine = "direct-pipeline: status ";
 
-/// The exit status of the decoder and of the converter from the script's
-/// status line, when it printed one.
+/// The exit status of each side from the script's status line, when it
+/// printed one; -1 for a side it did not run or name.
 struct SideStatus {
   int decoder = -1;
   int converter = -1;
+  int tee = -1;
+  int sideBySide = -1;
 };
 
 SideStatus sideStatus(const std::vector<std::string> &lines) {
@@ -31,14 +34,26 @@ SideStatus sideStatus(const std::vector<std::string> &lines) {
   for (const auto &line : lines) {
     if (!line.starts_with(kStatusLine))
       continue;
-    std::string_view rest = std::string_view(line).substr(kStatusLine.size());
-    auto space = rest.find(' ');
-    if (space == std::string_view::npos)
-      continue;
-    std::from_chars(rest.data(), rest.data() + space, status.decoder);
-    std::from_chars(rest.data() + space + 1, rest.data() + rest.size(), status.converter);
+    const char *at = line.data() + kStatusLine.size();
+    const char *end = line.data() + line.size();
+    for (int *side : {&status.decoder, &status.converter, &status.tee, &status.sideBySide}) {
+      at = std::from_chars(at, end, *side).ptr;
+      if (at == end || *at != ' ')
+        break;
+      ++at;
+    }
   }
   return status;
+}
+
+/// The last line the side-by-side encoder wrote to its log, if any.
+std::string lastLogLine(const fs::path &log) {
+  std::ifstream in(log);
+  std::string line, last;
+  while (std::getline(in, line))
+    if (!line.empty())
+      last = line;
+  return last;
 }
 
 /// Sends the converter's own lines ("MVHEVCConverter: ...") to the normal
@@ -87,16 +102,34 @@ std::vector<std::string> pairInputArguments(const StreamDecodeRequest &request) 
 }
 
 std::string directPipelineScript(const StreamDecodeRequest &request, const DirectTools &tools) {
+  const bool tee = !tools.sideBySide.empty();
   std::string script = "#!/bin/bash\ncd " + shellQuote(request.workDirectory.string()) + " || exit 1\n";
+  if (tee) {
+    // A process substitution, not a FIFO: it needs no file system support,
+    // and bash can still wait for it and read its status. Its status is the
+    // first failing program's.
+    script += "exec 3> >(" + tools.sideBySide + " 2>side_by_side.log; s=(\"${PIPESTATUS[@]}\"); ";
+    script += "[ \"${s[0]}\" = 0 ] && exit \"${s[1]:-0}\"; exit \"${s[0]}\")\nsbs=$!\n";
+  }
   script += shellQuote(tools.decoder) + " -p " + shellQuote("InputFile=" + request.input.string());
-  script += " -p OutputFile=output.yuv -p DecodeAllLayers=1 | " + shellQuote(tools.converter);
+  script += " -p OutputFile=output.yuv -p DecodeAllLayers=1";
+  // Only tee may hold the side-by-side pipe open, or its encoder would wait
+  // for the end of its input as long as another program lives.
+  script += tee ? " 3>&- | tee --output-error=exit /dev/fd/3 | " : " | ";
+  script += shellQuote(tools.converter);
   for (const auto &argument : pairInputArguments(request))
     script += " " + shellQuote(argument);
   // Which side failed decides the message: a converter that stopped leaves
-  // the decoder to die of a broken pipe, so its status says little.
-  script += "\nstatus=(\"${PIPESTATUS[@]}\")\n";
-  script += "echo \"" + std::string(kStatusLine) + "${status[0]} ${status[1]}\" >&2\n";
-  script += "[ \"${status[1]}\" = 0 ] && [ \"${status[0]}\" = 0 ]";
+  // the decoder (and tee) to die of a broken pipe, so their status says little.
+  if (tee) {
+    script += " 3>&-\nstatus=(\"${PIPESTATUS[@]}\")\nexec 3>&-\nwait \"$sbs\"\nstatus+=($?)\n";
+    script += "echo \"" + std::string(kStatusLine) + "${status[0]} ${status[2]} ${status[1]} ${status[3]}\" >&2\n";
+    script += "[ \"${status[*]}\" = \"0 0 0 0\" ]";
+  } else {
+    script += "\nstatus=(\"${PIPESTATUS[@]}\")\n";
+    script += "echo \"" + std::string(kStatusLine) + "${status[0]} ${status[1]}\" >&2\n";
+    script += "[ \"${status[1]}\" = 0 ] && [ \"${status[0]}\" = 0 ]";
+  }
   return script;
 }
 
@@ -105,12 +138,25 @@ void encodeDirectMvhevc(PipelineEngine &engine, const StreamDecodeRequest &reque
   auto converter = engine.findTool("MVHEVCConverter");
   if (!decoder || !converter)
     throw ConversionError::toolNotFound(request.decoder + " or MVHEVCConverter not found");
-  engine.log("=== Decode \u2192 MV-HEVC in one encode (" + request.decoder + " \u2192 MVHEVCConverter) ===");
+  DirectTools tools{*decoder, *converter, {}};
+  if (request.keptSideBySide.empty()) {
+    engine.log("=== Decode \u2192 MV-HEVC in one encode (" + request.decoder + " \u2192 MVHEVCConverter) ===");
+  } else {
+    auto yuvHstack = engine.findTool("yuv_hstack");
+    auto ffmpeg = engine.findTool("ffmpeg");
+    if (!yuvHstack || !ffmpeg)
+      throw ConversionError::toolNotFound("yuv_hstack or ffmpeg not found");
+    StreamDecodeRequest sideBySide = request;
+    sideBySide.output = request.keptSideBySide;
+    tools.sideBySide = sideBySideEncodeCommand(sideBySide, *yuvHstack, *ffmpeg, EncoderTable::probe(*ffmpeg));
+    engine.log("=== Decode once \u2192 MV-HEVC and side by side at once (" + request.decoder +
+               " \u2192 MVHEVCConverter + ffmpeg) ===");
+  }
   if (request.rightFirst)
     engine.verbose("block_rl detected \u2014 the converter takes view 1 as the left eye");
 
   const fs::path script = request.workDirectory / "direct_pipeline.sh";
-  demux::writeFileAtomically(script, directPipelineScript(request, {*decoder, *converter}));
+  demux::writeFileAtomically(script, directPipelineScript(request, tools));
   tools::ProcessLaunch launch;
   launch.executable = engine.programs().bash;
   launch.arguments = {script.string()};
@@ -135,6 +181,13 @@ void encodeDirectMvhevc(PipelineEngine &engine, const StreamDecodeRequest &reque
     std::string text = "MVHEVCConverter exited with code " + std::to_string(sides.converter);
     if (!errorLines.converterError().empty())
       text += ": " + errorLines.converterError();
+    throw ConversionError::encodingFailed(text);
+  }
+  if (sides.sideBySide > 0) {
+    std::string text =
+        "The side-by-side encode (yuv_hstack | ffmpeg) exited with code " + std::to_string(sides.sideBySide);
+    if (auto reason = lastLogLine(request.workDirectory / "side_by_side.log"); !reason.empty())
+      text += ": " + reason;
     throw ConversionError::encodingFailed(text);
   }
   if (sides.decoder > 0)

@@ -215,13 +215,15 @@ void runPipeFromFile(PipelineRun &run, const MvcDecision &decision, const ViewFi
 }
 
 /// The one-encode road: the decoder's view pairs go straight into the
-/// MV-HEVC encoder; no side-by-side picture is encoded. The interleaver
-/// feeds the decoder through a FIFO, or through a file where no FIFO can be
-/// made.
+/// MV-HEVC encoder, and into the side-by-side encoder at the same time when
+/// that file is kept; nothing is encoded twice. The interleaver feeds the
+/// decoder through a FIFO, or through a file where no FIFO can be made.
 void runDirect(PipelineRun &run, const std::string &decoder, const ViewFiles &views, const MvcPaths &paths) {
   run.report(ConversionStage::convertingMVHEVC, 0.3);
   StreamDecodeRequest request = streamRequest(run, paths.interleaved, paths.mvhevcOutput);
   request.decoder = decoder;
+  if (run.outputs.sideBySide)
+    request.keptSideBySide = paths.sbsOutput;
   MvcDecision fifo;
   if (placeFifo(run.engine, paths.fifo, fifo)) {
     request.input = fifo.fifo;
@@ -229,6 +231,8 @@ void runDirect(PipelineRun &run, const std::string &decoder, const ViewFiles &vi
     encodeDirectMvhevc(run.engine, request, progressOf(run));
     if (auto error = worker.finish())
       std::rethrow_exception(error);
+    std::error_code ignored;
+    fs::remove(fifo.fifo, ignored);
   } else {
     interleaveNALUnits(run.engine, views.base, views.mvc, paths.interleaved);
     encodeDirectMvhevc(run.engine, request, progressOf(run));
@@ -238,18 +242,23 @@ void runDirect(PipelineRun &run, const std::string &decoder, const ViewFiles &vi
   freeIntermediate(run, views.mvc, "MVC view");
 }
 
-/// Whether the run takes the one-encode road: a Vision Pro run that keeps
-/// no side-by-side file, with the streaming decoder and the converter at
-/// hand. Says why when such a run cannot.
+/// Whether the run takes the one-encode road: a Vision Pro run with the
+/// streaming decoder and the converter at hand (and yuv_hstack when a
+/// side-by-side file is kept). Says why when such a run cannot.
 bool takesDirectRoad(PipelineRun &run, const std::string &decoder) {
-  if (!run.outputs.spatial || run.outputs.sideBySide)
+  if (!run.outputs.spatial)
     return false;
-  if (run.engine.findTool(decoder) && run.engine.findTool("MVHEVCConverter"))
-    return true;
-  run.engine.log("\u26a0\ufe0f " + decoder +
-                 " or MVHEVCConverter not found \u2014 encoding a side-by-side intermediate first, then MV-HEVC "
-                 "from it");
-  return false;
+  std::vector<std::string> needed{decoder, "MVHEVCConverter"};
+  if (run.outputs.sideBySide)
+    needed.emplace_back("yuv_hstack");
+  for (const auto &tool : needed) {
+    if (!run.engine.findTool(tool)) {
+      run.engine.log("\u26a0\ufe0f " + tool +
+                     " not found \u2014 encoding a side-by-side intermediate first, then MV-HEVC from it");
+      return false;
+    }
+  }
+  return true;
 }
 
 ConversionResult finish(PipelineRun &run, const MvcPaths &paths, bool directMvhevcPossible) {

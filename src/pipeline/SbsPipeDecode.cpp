@@ -27,8 +27,8 @@ std::string joinWords(const std::vector<std::string> &words) {
 
 } // namespace
 
-std::string pipePipelineScript(const StreamDecodeRequest &request, const PipeTools &tools,
-                               const EncoderTable &encoders) {
+std::string sideBySideEncodeCommand(const StreamDecodeRequest &request, const std::string &yuvHstack,
+                                    const std::string &ffmpeg, const EncoderTable &encoders) {
   // The same codec, quality, rate cap and side-by-side tag as every other
   // variant, so the variant a run takes never shows in its output.
   std::vector<std::string> videoWords = videoArguments(request.preset, request.codec, request.output);
@@ -39,18 +39,25 @@ std::string pipePipelineScript(const StreamDecodeRequest &request, const PipeToo
   const std::string audio = joinWords(encoders.translate(streamAudioArgumentList(request.target)));
   const std::string rate = std::to_string(request.frameRateNum) + "/" + std::to_string(request.frameRateDen);
 
+  std::string command =
+      shellQuote(yuvHstack) + " " + std::to_string(request.width) + " " + std::to_string(request.height);
+  if (request.rightFirst)
+    command += " swap";
+  command += " | " + shellQuote(ffmpeg) + " -y     -f rawvideo -pix_fmt yuv420p -s ";
+  command += std::to_string(2 * request.width) + "x" + std::to_string(request.height) + " -r " + rate;
+  command += "     -i pipe:0     -i " + shellQuote(request.audioSource.string());
+  command += "     -map 0:v -map '1:a:0?'     " + video + "     " + audio;
+  command += " -shortest     -movflags +faststart     " + shellQuote(request.output.string());
+  return command;
+}
+
+std::string pipePipelineScript(const StreamDecodeRequest &request, const PipeTools &tools,
+                               const EncoderTable &encoders) {
   std::string script = "#!/bin/bash\nset -o pipefail\ncd ";
   script += shellQuote(request.workDirectory.string());
   script += "\n" + shellQuote(tools.ldecodPipe) + "     -p " + shellQuote("InputFile=" + request.input.string());
   script += "     -p OutputFile=output.yuv     -p DecodeAllLayers=1 | ";
-  script += shellQuote(tools.yuvHstack) + " " + std::to_string(request.width) + " " + std::to_string(request.height);
-  if (request.rightFirst)
-    script += " swap";
-  script += " | " + shellQuote(tools.ffmpeg) + " -y     -f rawvideo -pix_fmt yuv420p -s ";
-  script += std::to_string(2 * request.width) + "x" + std::to_string(request.height) + " -r " + rate;
-  script += "     -i pipe:0     -i " + shellQuote(request.audioSource.string());
-  script += "     -map 0:v -map '1:a:0?'     " + video + "     " + audio;
-  script += " -shortest     -movflags +faststart     " + shellQuote(request.output.string()) + "     2>&1";
+  script += sideBySideEncodeCommand(request, tools.yuvHstack, tools.ffmpeg, encoders) + "     2>&1";
   return script;
 }
 

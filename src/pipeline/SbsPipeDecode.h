@@ -18,10 +18,16 @@ struct PipeTools {
   std::string ffmpeg;
 };
 
+/// The shell command "yuv_hstack | ffmpeg" that encodes a frame-pair stream
+/// on its standard input side by side into `request.output`, with the sound
+/// of `request.audioSource`; every path shell-quoted, the encoder arguments
+/// (the same as the disk-based encode's) passed through `encoders`.
+std::string sideBySideEncodeCommand(const StreamDecodeRequest &request, const std::string &yuvHstack,
+                                    const std::string &ffmpeg, const EncoderTable &encoders);
+
 /// The four-line bash script "decoder | yuv_hstack | ffmpeg" run from
-/// the work directory, with every path shell-quoted and the encoder
-/// arguments (the same as the disk-based encode's) passed through
-/// `encoders`. No final newline.
+/// the work directory (the encode as sideBySideEncodeCommand). No final
+/// newline.
 std::string pipePipelineScript(const StreamDecodeRequest &request, const PipeTools &tools,
                                const EncoderTable &encoders);
 

@@ -20,7 +20,10 @@ struct StreamDecodeRequest {
   std::filesystem::path workDirectory;
   std::filesystem::path audioSource; ///< the source; its first audio stream, if any
   std::filesystem::path output;      ///< the SBS (or direct MV-HEVC) file
-  bool rightFirst = false;           ///< the source stores the right eye first
+  /// On the one-encode road: the side-by-side file the user keeps, encoded
+  /// from the same decoded pairs; empty when none is kept.
+  std::filesystem::path keptSideBySide;
+  bool rightFirst = false; ///< the source stores the right eye first
   QualityPreset preset = QualityPreset::high;
   OutputCodec codec = OutputCodec::h265; ///< HEVC whatever is asked for when the output is .mov
   OutputTarget target = OutputTarget::sbs3D;

@@ -37,8 +37,10 @@ struct EngineRunFixture : ModelRunFixture {
                                                {{"index", 1}, {"codec_type", "video"}, {"codec_name", "h264"}}}}}
                                             .dump()}}}}});
     demuxWrites(json::array());
-    tools.add("MVHEVCConverter",
-              {{"steps", {{{"stdout", "Frame 6/12 (50.0%)\n"}}, {{"write_file", "{arg2}"}, {"content", "spatial"}}}}});
+    tools.add("MVHEVCConverter", {{"steps",
+                                   {{{"when_arg1", "-"}, {"copy_stdin_to", "/dev/null"}},
+                                    {{"stdout", "Frame 6/12 (50.0%)\n"}},
+                                    {{"write_file", "{arg2}"}, {"content", "spatial"}}}}});
   }
 
   /// tsMuxeR's double writes both views into the folder it is given, after

@@ -13,7 +13,8 @@
 //                                   process group (it ignores nothing)
 //   {"exit": N}                    {"signal": N}
 // A step with "when_args": N runs only when the tool has N arguments (so one
-// script serves a tool's listing run and its real run).
+// script serves a tool's listing run and its real run); with "when_arg1":
+// "text" only when its first argument is that text.
 // Strings may use {argN} (the N-th argument, 1-based), {cwd} and {self}.
 // Relative paths are taken from the working directory. Without a script the
 // tool exits 0 silently.
@@ -102,6 +103,8 @@ int main(int argc, char **argv) {
   }
   auto text = [&](const nlohmann::json &value) { return expand(value.get<std::string>(), args, cwd, self); };
   for (const auto &step : script.value("steps", nlohmann::json::array())) {
+    if (step.contains("when_arg1") && (args.empty() || args[0] != step["when_arg1"].get<std::string>()))
+      continue;
     if (step.contains("when_args") && args.size() != step["when_args"].get<std::size_t>())
       continue;
     if (step.contains("stdout"))

@@ -67,8 +67,10 @@ MvcConversionFixture::MvcConversionFixture(const std::string &sourceName, Stereo
                                              {{"index", 1}, {"codec_type", "video"}, {"codec_name", "h264"}}}}}
                                           .dump()}}}}});
   demuxWrites({".track_4113.264", ".track_4114.mvc"});
-  tools.add("MVHEVCConverter",
-            {{"steps", {{{"stdout", "Frame 6/12 (50.0%)\n"}}, {{"write_file", "{arg2}"}, {"content", "spatial"}}}}});
+  tools.add("MVHEVCConverter", {{"steps",
+                                 {{{"when_arg1", "-"}, {"copy_stdin_to", "/dev/null"}},
+                                  {{"stdout", "Frame 6/12 (50.0%)\n"}},
+                                  {{"write_file", "{arg2}"}, {"content", "spatial"}}}}});
 }
 
 void MvcConversionFixture::demuxWrites(const std::vector<std::string> &suffixes, int mvcFrames) {

@@ -109,42 +109,54 @@ TEST(PipePipelineScript, QuotesEveryPath) {
     EXPECT_NE(script.find(shellQuote(path)), std::string::npos) << path;
 }
 
-// The one-encode script run for real, with stand-ins for the decoder and
-// the converter, in a folder whose name a shell would misread: the pairs
-// reach the converter with every argument intact, and the status line tells
-// which side failed (a converter that stops leaves the decoder a broken pipe).
+// The one-encode script run for real, with stand-ins for the decoder, the
+// converter and (when a side-by-side file is kept) its encoder, in a folder
+// whose name a shell would misread: the pairs reach every encoder with the
+// converter's arguments intact, and the status line tells which side failed
+// (one that stops leaves the others a broken pipe: SIGPIPE, or EPIPE where
+// the test's own process ignores the signal).
 TEST(DirectPipelineScript, CarriesThePairsAndNamesTheSideThatFailed) {
   struct Row {
     const char *name;
-    const char *decoderEnd;   // after writing its pairs
-    const char *converterRun; // what the converter does with its input
-    std::string statusLine;   // decoder's status, converter's status
+    const char *decoderEnd;    // after writing its pairs
+    const char *converterRun;  // what the converter does with its input
+    const char *sideBySideRun; // the kept file's encoder; none without
+    std::string statusLine;    // decoder, converter[, tee, side-by-side]
   };
+  const char *keep = "cat >\"$(dirname \"$0\")/pairs.$(basename \"$0\")\"; exit 0";
   const Row rows[] = {
-      {"both succeed", "exit 0", "cat >\"$(dirname \"$0\")/pairs\"; exit 0", "0 0"},
-      {"decoder fails", "exit 1", "cat >/dev/null; exit 0", "1 0"},
-      {"converter fails reading", "exit 0", "cat >/dev/null; exit 3", "0 3"},
-      // SIGPIPE, or EPIPE where the test's own process ignores the signal.
-      {"converter stops at once", "sleep 1; echo more; exit 0", "exit 1", "(141|1) 1"},
+      {"both succeed", "exit 0", keep, nullptr, "0 0"},
+      {"decoder fails", "exit 1", "cat >/dev/null; exit 0", nullptr, "1 0"},
+      {"converter fails reading", "exit 0", "cat >/dev/null; exit 3", nullptr, "0 3"},
+      {"converter stops at once", "sleep 1; echo more; exit 0", "exit 1", nullptr, "(141|1) 1"},
+      {"kept: all succeed", "exit 0", keep, keep, "0 0 0 0"},
+      {"kept: side-by-side fails at once", "sleep 1; echo more; exit 0", "cat >/dev/null; exit 0", "exit 5",
+       "[0-9]+ 0 (141|1) 5"},
+      {"kept: converter stops at once", "sleep 1; echo more; exit 0", "exit 1", "cat >/dev/null; exit 0",
+       "[0-9]+ 1 (141|1) 0"},
   };
   for (const auto &row : rows) {
     SCOPED_TRACE(row.name);
     kestrova::test::TempDir dir;
     const fs::path work = dir / "it's $(x) `y`";
     fs::create_directories(work);
-    kestrova::test::writeFile(work / "decoder", std::string("#!/bin/bash\necho pairs\n") + row.decoderEnd + "\n");
-    kestrova::test::writeFile(work / "converter", std::string("#!/bin/bash\nprintf '%s\\n' \"$@\" >\"$(dirname "
-                                                              "\"$0\")/arguments\"\n") +
-                                                      row.converterRun + "\n");
-    for (const char *program : {"decoder", "converter"})
-      fs::permissions(work / program, fs::perms::owner_exec, fs::perm_options::add);
+    auto program = [&work](const char *name, const std::string &body) {
+      kestrova::test::writeFile(work / name, "#!/bin/bash\n" + body + "\n");
+      fs::permissions(work / name, fs::perms::owner_exec, fs::perm_options::add);
+    };
+    program("decoder", std::string("echo pairs\n") + row.decoderEnd);
+    program("converter", std::string("printf '%s\\n' \"$@\" >\"$(dirname \"$0\")/arguments\"\n") + row.converterRun);
+    DirectTools tools{(work / "decoder").string(), (work / "converter").string(), {}};
+    if (row.sideBySideRun) {
+      program("sbs", row.sideBySideRun);
+      tools.sideBySide = shellQuote((work / "sbs").string());
+    }
     auto request = filmRequest();
     request.workDirectory = work;
     request.audioSource = work / "film.m2ts";
     request.output = work / "film.mov";
     request.duration = 10;
-    kestrova::test::writeFile(work / "direct.sh", directPipelineScript(request, {(work / "decoder").string(),
-                                                                                 (work / "converter").string()}));
+    kestrova::test::writeFile(work / "direct.sh", directPipelineScript(request, tools));
     const std::string command = "bash " + shellQuote((work / "direct.sh").string()) + " 2>&1";
     FILE *pipe = ::popen(command.c_str(), "r");
     ASSERT_NE(pipe, nullptr);
@@ -153,15 +165,19 @@ TEST(DirectPipelineScript, CarriesThePairsAndNamesTheSideThatFailed) {
     while (std::fgets(buffer, sizeof buffer, pipe))
       output += buffer;
     const int status = ::pclose(pipe);
-    EXPECT_EQ(WEXITSTATUS(status) == 0, row.statusLine == "0 0") << output;
+    const bool success = row.statusLine == "0 0" || row.statusLine == "0 0 0 0";
+    EXPECT_EQ(WEXITSTATUS(status) == 0, success) << output;
     EXPECT_TRUE(std::regex_search(output, std::regex("direct-pipeline: status " + row.statusLine + "\n"))) << output;
     const std::string arguments = kestrova::test::readFile(work / "arguments");
     EXPECT_EQ(arguments, "-\n" + request.output.string() +
                              "\n0.85\n25\n--view-size\n1920x1080\n--frame-rate\n24000/1001\n--eye-order\nleft-first\n"
                              "--sound\n" +
                              request.audioSource.string() + "\n--pairs\n239\n");
-    if (row.statusLine == "0 0") {
-      EXPECT_EQ(kestrova::test::readFile(work / "pairs"), "pairs\n");
+    if (success) {
+      EXPECT_EQ(kestrova::test::readFile(work / "pairs.converter"), "pairs\n");
+    }
+    if (success && row.sideBySideRun) {
+      EXPECT_EQ(kestrova::test::readFile(work / "pairs.sbs"), "pairs\n");
     }
   }
 }
