@@ -3,8 +3,8 @@
 #include "tools/Process.h"
 
 #include <cstring>
-#include <random>
 #include <gtest/gtest.h>
+#include <random>
 #include <regex>
 #include <sstream>
 #include <sys/mount.h>
