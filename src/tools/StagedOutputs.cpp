@@ -3,6 +3,7 @@
 #include "core/Errors.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <fcntl.h>
 #include <sys/syscall.h>
@@ -48,9 +49,19 @@ fs::path temporaryOutputPath(const fs::path &finalPath, std::string_view token) 
   const std::string prefix = "." + std::string(token) + "-";
   const std::string extension = finalPath.extension().string();
   const std::string stem = finalPath.stem().string();
-  std::size_t room =
-      kMaxFileNameBytes > prefix.size() + extension.size() ? kMaxFileNameBytes - prefix.size() - extension.size() : 0;
-  return finalPath.parent_path() / (prefix + utf8Prefix(stem, room) + extension);
+  if (prefix.size() + stem.size() + extension.size() <= kMaxFileNameBytes)
+    return finalPath.parent_path() / (prefix + stem + extension);
+  // Shortened, two long names that differ only near their ends ("NAME.mov"
+  // and "NAME_SBS.mov") would meet in one temporary file; a mark made from
+  // the whole name keeps them apart.
+  std::uint32_t hash = 2166136261u; // FNV-1a
+  for (unsigned char byte : finalPath.filename().string())
+    hash = (hash ^ byte) * 16777619u;
+  char mark[10];
+  std::snprintf(mark, sizeof mark, "~%08x", hash);
+  const std::size_t fixed = prefix.size() + sizeof mark - 1 + extension.size();
+  const std::size_t room = kMaxFileNameBytes > fixed ? kMaxFileNameBytes - fixed : 0;
+  return finalPath.parent_path() / (prefix + utf8Prefix(stem, room) + mark + extension);
 }
 
 StagedOutputs::StagedOutputs(std::string token, bool replaceExisting)

@@ -14,8 +14,10 @@ inline constexpr std::size_t kMaxFileNameBytes = 255;
 /// in the same folder (so the final rename stays on one file system), with
 /// the same extension (tools choose the container by it):
 /// "." + token + "-" + final name. When that would pass kMaxFileNameBytes,
-/// the stem is shortened at a character boundary, so a temporary name never
-/// fails where the final name would not.
+/// the stem is shortened at a character boundary and followed by "~" and
+/// eight hex digits made from the whole final name, so a temporary name
+/// never fails where the final name would not, and two final names do not
+/// share one.
 std::filesystem::path temporaryOutputPath(const std::filesystem::path &finalPath, std::string_view token);
 
 /// Outputs written under temporary names and given their final names only

@@ -60,8 +60,12 @@ TEST(StagedOutputs, TemporaryNamesStayWithinTheNameLimitAndKeepTheExtension) {
     EXPECT_TRUE(name.starts_with(".Kestrova_0000ABCD-"));
     EXPECT_EQ(temporary.extension(), ".mkv");
     EXPECT_EQ(temporary.parent_path(), "/out");
-    EXPECT_NE(static_cast<unsigned char>(name[name.size() - 5]), 0xC3) << "a character was cut in two";
+    EXPECT_NE(static_cast<unsigned char>(name[name.size() - 14]), 0xC3) << "a character was cut in two";
   }
+  // A film's MV-HEVC file and its side-by-side file differ only past the cut.
+  const std::string film(240, 'f');
+  EXPECT_NE(temporaryOutputPath("/out/" + film + ".mov", "Kestrova_0000ABCD"),
+            temporaryOutputPath("/out/" + film + "_SBS.mov", "Kestrova_0000ABCD"));
 }
 
 TEST(StagedOutputs, CommitNeverReplacesUnlessAllowedAndUncommittedFilesGo) {
