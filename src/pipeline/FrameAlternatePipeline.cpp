@@ -4,6 +4,7 @@
 #include "pipeline/EncoderParameters.h"
 #include "pipeline/EncoderTable.h"
 #include "pipeline/FrameAlternateScript.h"
+#include "pipeline/HelperOutputParsers.h"
 #include "pipeline/MvhevcConversion.h"
 #include "pipeline/ToolOutputParsers.h"
 
@@ -41,19 +42,6 @@ public:
 private:
   std::jthread thread_;
 };
-
-std::string tailOfFile(const fs::path &file, std::size_t lines) {
-  std::ifstream in(file, std::ios::binary);
-  if (!in)
-    return {};
-  std::vector<std::string> all;
-  for (std::string line; std::getline(in, line);)
-    all.push_back(line);
-  std::string text;
-  for (std::size_t i = all.size() > lines ? all.size() - lines : 0; i < all.size(); ++i)
-    text += (text.empty() ? "" : "\n") + all[i];
-  return text;
-}
 
 } // namespace
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <fstream>
 
 namespace kestrova::pipeline {
 namespace {
@@ -29,6 +30,14 @@ std::string joinLastLines(const std::vector<std::string> &lines, std::size_t cou
     text += *line;
   }
   return text;
+}
+
+std::string tailOfFile(const std::filesystem::path &file, std::size_t count) {
+  std::ifstream in(file, std::ios::binary);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);)
+    lines.push_back(line);
+  return joinLastLines(lines, count);
 }
 
 std::optional<std::int64_t> decodedFramePairs(std::string_view line) {

@@ -5,6 +5,7 @@
 #include "pipeline/ToolOutputParsers.h"
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -44,6 +45,10 @@ std::optional<std::int64_t> decodedFramePairs(std::string_view line);
 
 /// The last `count` of `lines` (all when fewer), joined with line feeds.
 std::string joinLastLines(const std::vector<std::string> &lines, std::size_t count);
+
+/// The last `count` lines of a tool's log file, joined with line feeds;
+/// empty when the file cannot be read.
+std::string tailOfFile(const std::filesystem::path &file, std::size_t count);
 
 /// Standard output of parallel-pipeline.sh: keeps the last 200 lines and
 /// turns its phase lines into log lines and progress (decoding 0.5 and 0.55,
