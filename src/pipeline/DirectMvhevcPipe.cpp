@@ -10,7 +10,6 @@
 #include "tools/Process.h"
 
 #include <charconv>
-#include <fstream>
 
 namespace kestrova::pipeline {
 namespace fs = std::filesystem;
@@ -44,16 +43,6 @@ SideStatus sideStatus(const std::vector<std::string> &lines) {
     }
   }
   return status;
-}
-
-/// The last line the side-by-side encoder wrote to its log, if any.
-std::string lastLogLine(const fs::path &log) {
-  std::ifstream in(log);
-  std::string line, last;
-  while (std::getline(in, line))
-    if (!line.empty())
-      last = line;
-  return last;
 }
 
 /// Sends the converter's own lines ("MVHEVCConverter: ...") to the normal
@@ -121,15 +110,13 @@ std::string directPipelineScript(const StreamDecodeRequest &request, const Direc
     script += " " + shellQuote(argument);
   // Which side failed decides the message: a converter that stopped leaves
   // the decoder (and tee) to die of a broken pipe, so their status says little.
-  if (tee) {
-    script += " 3>&-\nstatus=(\"${PIPESTATUS[@]}\")\nexec 3>&-\nwait \"$sbs\"\nstatus+=($?)\n";
-    script += "echo \"" + std::string(kStatusLine) + "${status[0]} ${status[2]} ${status[1]} ${status[3]}\" >&2\n";
-    script += "[ \"${status[*]}\" = \"0 0 0 0\" ]";
-  } else {
-    script += "\nstatus=(\"${PIPESTATUS[@]}\")\n";
-    script += "echo \"" + std::string(kStatusLine) + "${status[0]} ${status[1]}\" >&2\n";
-    script += "[ \"${status[1]}\" = 0 ] && [ \"${status[0]}\" = 0 ]";
-  }
+  script += tee ? " 3>&-\n" : "\n";
+  script += "status=(\"${PIPESTATUS[@]}\")\n";
+  if (tee)
+    script += "exec 3>&-\nwait \"$sbs\"\nstatus+=($?)\n";
+  const std::string sides = tee ? "${status[0]} ${status[2]} ${status[1]} ${status[3]}" : "${status[0]} ${status[1]}";
+  script += "echo \"" + std::string(kStatusLine) + sides + "\" >&2\n";
+  script += std::string("[ \"${status[*]}\" = \"") + (tee ? "0 0 0 0" : "0 0") + "\" ]";
   return script;
 }
 
@@ -186,7 +173,7 @@ void encodeDirectMvhevc(PipelineEngine &engine, const StreamDecodeRequest &reque
   if (sides.sideBySide > 0) {
     std::string text =
         "The side-by-side encode (yuv_hstack | ffmpeg) exited with code " + std::to_string(sides.sideBySide);
-    if (auto reason = lastLogLine(request.workDirectory / "side_by_side.log"); !reason.empty())
+    if (auto reason = tailOfFile(request.workDirectory / "side_by_side.log", 1); !reason.empty())
       text += ": " + reason;
     throw ConversionError::encodingFailed(text);
   }
