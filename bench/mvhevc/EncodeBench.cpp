@@ -1,8 +1,13 @@
-// mvhevc_encode_bench [VIEW_WIDTH VIEW_HEIGHT FRAMES PRESET...]
+// mvhevc_encode_bench [--rounds N] [VIEW_WIDTH VIEW_HEIGHT FRAMES PRESET...]
 // Encodes one generated stereo pair (one scene, the right eye seeing it 24 samples further left)
 // both ways the converter can: x265's two-view encoder (layer 1 predicted from layer 0) and two
 // single-view encodes joined into two layers, side by side in one run with the same settings.
-// Prints wall time, frames per second, bytes per layer and each view's PSNR, per preset.
+// Prints wall time, CPU time, frames per second, bytes per layer and each view's PSNR, per preset.
+// A third way is the two encodes as the converter ran them before it had the two-view encoder:
+// the preset's own lookahead and B-frames and as many frame threads as libx265 picks.
+// Wall time on a shared machine swings by 10-20 % from one run to the next, so each preset is
+// encoded N times each way, the order rotating, and the median of the rounds' ratios is the
+// figure.
 #include "EncoderThread.h"
 #include "LayerMerger.h"
 #include "MultiviewEncoder.h"
@@ -12,9 +17,15 @@ extern "C" {
 #include <libavutil/frame.h>
 }
 
+#include <x265.h>
+
+#include <sys/resource.h>
+
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -92,11 +103,20 @@ std::vector<SharedFrame> makeStereoClip(int viewWidth, int height, int frames) {
 
 struct Result {
   double seconds = 0;
+  double cpuSeconds = 0;
   std::uint64_t bytes[2] = {};
   double squaredError[2] = {};
   double psnr[2] = {};
   int pictures = 0;
 };
+
+// User and system time of all the process's threads so far.
+double cpuSeconds() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  const auto seconds = [](const timeval &t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
+  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
 
 // Adds a sample's bytes per layer and the squared luma error of each view's reconstruction.
 void count(Result &r, const MergedAccessUnit &unit, const std::vector<SharedFrame> &clip, std::int64_t pts,
@@ -130,6 +150,7 @@ void finish(Result &r, int viewWidth, int height) {
 Result twoEncodes(const std::vector<SharedFrame> &clip, const EncoderSettings &settings) {
   Result r;
   const auto start = Clock::now();
+  const auto cpuStart = cpuSeconds();
   LayerMerger merger;
   std::vector<CodedPicture> left, right;
   {
@@ -157,6 +178,7 @@ Result twoEncodes(const std::vector<SharedFrame> &clip, const EncoderSettings &s
     drain();
   }
   r.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  r.cpuSeconds = cpuSeconds() - cpuStart;
   for (std::size_t i = 0; i < left.size() && i < right.size(); ++i) {
     const auto unit = merger.merge(left[i], right[i]);
     count(r, unit, clip, left[i].pts, {&left[i].reconstructedLuma.at(0), &right[i].reconstructedLuma.at(0)},
@@ -169,6 +191,7 @@ Result twoEncodes(const std::vector<SharedFrame> &clip, const EncoderSettings &s
 Result twoViewEncoder(const std::vector<SharedFrame> &clip, const EncoderSettings &settings) {
   Result r;
   const auto start = Clock::now();
+  const auto cpuStart = cpuSeconds();
   MultiviewEncoder encoder(settings);
   const auto headers = encoder.headers();
   const MultiviewPackager packager(headers);
@@ -189,6 +212,7 @@ Result twoViewEncoder(const std::vector<SharedFrame> &clip, const EncoderSetting
     }
   }
   r.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  r.cpuSeconds = cpuSeconds() - cpuStart;
   for (const auto &picture : coded) {
     count(r, packager.package(picture), clip, picture.pts,
           {&picture.reconstructedLuma.at(0), &picture.reconstructedLuma.at(1)}, settings.width);
@@ -198,23 +222,78 @@ Result twoViewEncoder(const std::vector<SharedFrame> &clip, const EncoderSetting
 }
 
 void print(const char *name, const Result &r) {
-  std::printf("  %-16s %7.2f s %6.2f fps  layer0 %9llu B  layer1 %9llu B (%.2fx)  total %9llu B  "
+  std::printf("  %-16s %7.2f s (CPU %7.2f s) %6.2f fps  layer0 %9llu B  layer1 %9llu B (%.2fx)  total %9llu B  "
               "luma PSNR L %.2f R %.2f dB\n",
-              name, r.seconds, r.pictures / r.seconds, static_cast<unsigned long long>(r.bytes[0]),
+              name, r.seconds, r.cpuSeconds, r.pictures / r.seconds, static_cast<unsigned long long>(r.bytes[0]),
               static_cast<unsigned long long>(r.bytes[1]), static_cast<double>(r.bytes[1]) / r.bytes[0],
               static_cast<unsigned long long>(r.bytes[0] + r.bytes[1]), r.psnr[0], r.psnr[1]);
+}
+
+double median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  const auto n = values.size();
+  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+// The settings of the two-encode path before the two-view encoder: the preset's lookahead,
+// B-frames and frame threads.
+EncoderSettings asBefore(EncoderSettings settings) {
+  x265_param *preset = x265_param_alloc();
+  x265_param_default_preset(preset, settings.preset.c_str(), nullptr);
+  settings.x265Options = {{"rc-lookahead", std::to_string(preset->lookaheadDepth)},
+                          {"bframes", std::to_string(preset->bframes)},
+                          {"frame-threads", "0"}};
+  x265_param_free(preset);
+  return settings;
+}
+
+// Encodes `clip` each way `rounds` times and prints every round and the medians.
+void compareWays(const std::vector<SharedFrame> &clip, const EncoderSettings &settings, int rounds) {
+  const auto before = asBefore(settings);
+  Result apart, layered, older;
+  std::vector<double> wall, cpu, wallBefore;
+  const std::function<void()> ways[] = {[&] { apart = twoEncodes(clip, settings); },
+                                        [&] { layered = twoViewEncoder(clip, settings); },
+                                        [&] { older = twoEncodes(clip, before); }};
+  for (int round = 0; round < rounds; ++round) {
+    // Rotate which way goes first, so that none always meets the warmer (or busier) machine.
+    for (int i = 0; i < 3; ++i) {
+      ways[(round + i) % 3]();
+    }
+    print("two encodes", apart);
+    print("two-view encoder", layered);
+    print("as before", older);
+    wall.push_back(layered.seconds / apart.seconds);
+    cpu.push_back(layered.cpuSeconds / apart.cpuSeconds);
+    wallBefore.push_back(layered.seconds / older.seconds);
+    std::printf("  round %d: two-view / two encodes: time %.3f, CPU time %.3f; two-view / as before: time %.3f\n",
+                round + 1, wall.back(), cpu.back(), wallBefore.back());
+  }
+  std::printf("  two-view / two encodes: time %.3f (median of %d rounds; goal <= 1.0), CPU time %.3f, bytes %.3f "
+              "(goal <= 0.8), PSNR difference L %+.2f R %+.2f dB (comparable within 0.3)\n",
+              median(wall), rounds, median(cpu),
+              static_cast<double>(layered.bytes[0] + layered.bytes[1]) / (apart.bytes[0] + apart.bytes[1]),
+              layered.psnr[0] - apart.psnr[0], layered.psnr[1] - apart.psnr[1]);
+  std::printf("  two-view / two encodes as before: time %.3f (median), bytes %.3f, PSNR difference L %+.2f R %+.2f "
+              "dB\n",
+              median(wallBefore),
+              static_cast<double>(layered.bytes[0] + layered.bytes[1]) / (older.bytes[0] + older.bytes[1]),
+              layered.psnr[0] - older.psnr[0], layered.psnr[1] - older.psnr[1]);
 }
 
 } // namespace
 
 int main(int argc, char **argv) {
-  const int viewWidth = argc > 1 ? std::stoi(argv[1]) : 1920;
-  const int height = argc > 2 ? std::stoi(argv[2]) : 1080;
-  const int frames = argc > 3 ? std::stoi(argv[3]) : 48;
-  std::vector<std::string> presets;
-  for (int i = 4; i < argc; ++i) {
-    presets.emplace_back(argv[i]);
+  std::vector<std::string> args(argv + 1, argv + argc);
+  int rounds = 3;
+  if (args.size() >= 2 && args[0] == "--rounds") {
+    rounds = std::max(1, std::stoi(args[1]));
+    args.erase(args.begin(), args.begin() + 2);
   }
+  const int viewWidth = args.size() > 0 ? std::stoi(args[0]) : 1920;
+  const int height = args.size() > 1 ? std::stoi(args[1]) : 1080;
+  const int frames = args.size() > 2 ? std::stoi(args[2]) : 48;
+  std::vector<std::string> presets(args.size() > 3 ? args.begin() + 3 : args.end(), args.end());
   if (presets.empty()) {
     presets = {"medium"};
   }
@@ -227,24 +306,17 @@ int main(int argc, char **argv) {
   settings.keyframeInterval = 48;
   settings.keepReconstruction = true;
   const auto clip = makeStereoClip(viewWidth, height, frames);
-  std::printf("clip: %d frames, %dx%d per eye, right eye shifted %d samples, crf %.1f\n", frames, viewWidth, height,
-              kDisparity, settings.crf);
+  std::printf("clip: %d frames, %dx%d per eye, right eye shifted %d samples, crf %.1f, %d rounds\n", frames, viewWidth,
+              height, kDisparity, settings.crf, rounds);
   for (const auto &preset : presets) {
     settings.preset = preset;
     std::printf("preset %s\n", preset.c_str());
-    const auto apart = twoEncodes(clip, settings);
-    print("two encodes", apart);
     if (!kMultiviewEncoder) {
+      print("two encodes", twoEncodes(clip, settings));
       std::printf("  (this build's libx265 has no two-view encoder)\n");
       continue;
     }
-    const auto layered = twoViewEncoder(clip, settings);
-    print("two-view encoder", layered);
-    std::printf("  two-view / two encodes: time %.3f (goal <= 1.0), bytes %.3f (goal <= 0.8), "
-                "PSNR difference L %+.2f R %+.2f dB (comparable within 0.3)\n",
-                layered.seconds / apart.seconds,
-                static_cast<double>(layered.bytes[0] + layered.bytes[1]) / (apart.bytes[0] + apart.bytes[1]),
-                layered.psnr[0] - apart.psnr[0], layered.psnr[1] - apart.psnr[1]);
+    compareWays(clip, settings, rounds);
   }
   return 0;
 }

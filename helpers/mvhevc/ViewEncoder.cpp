@@ -120,6 +120,9 @@ void applyEncoderSettings(x265_param *param, const EncoderSettings &settings) {
     set(param, "vbv-maxrate", std::to_string(*settings.maxRateKbps));
     set(param, "vbv-bufsize", std::to_string(*settings.maxRateKbps));
   }
+  for (const auto &[name, value] : settings.x265Options) {
+    set(param, name.c_str(), value);
+  }
 }
 
 ViewEncoder::ViewEncoder(const EncoderSettings &settings) : state_(std::make_unique<State>()) {

@@ -7,6 +7,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 struct x265_param;
@@ -31,6 +32,9 @@ struct EncoderSettings {
   std::string preset = "medium";
   int keyframeInterval = 60;
   bool keepReconstruction = false; ///< fill CodedPicture::reconstructedLuma (for benchmarks)
+  /// libx265 options (name, value) applied after all of the above, e.g. to reproduce older
+  /// settings in a benchmark.
+  std::vector<std::pair<std::string, std::string>> x265Options;
 };
 
 /// The bytes of an encoder NAL unit after its Annex B start code.
