@@ -83,12 +83,13 @@ void StagedOutputs::removeToolPartials(const fs::path &temporaryPath) const {
   // names that carry this run's token are touched.
   const std::string temporaryName = temporaryPath.filename().string();
   const std::string ownPrefix = ".." + token_ + "-";
+  constexpr std::string_view kPartial = ".partial-";
   std::error_code ec;
   for (const auto &sibling : fs::directory_iterator(temporaryPath.parent_path(), ec)) {
     const std::string name = sibling.path().filename().string();
-    const auto partial = name.rfind(".partial-");
+    const auto partial = name.rfind(kPartial);
     if (!name.starts_with(ownPrefix) || partial == std::string::npos ||
-        name.find_first_not_of("0123456789", partial + 9) != std::string::npos)
+        name.find_first_not_of("0123456789", partial + kPartial.size()) != std::string::npos)
       continue;
     // The tool shortens a long name; what is left must still be ours.
     if (temporaryName.starts_with(std::string_view(name).substr(1, partial - 1))) {
