@@ -1,4 +1,5 @@
 #include "FrameSource.h"
+#include "Language.h"
 #include "LibavSupport.h"
 
 extern "C" {
@@ -91,6 +92,9 @@ FrameSource::FrameSource(const std::string &path) : state_(std::make_unique<Stat
       info.channels = par->ch_layout.nb_channels;
       info.bitRate = par->bit_rate;
       info.decoderConfig.assign(par->extradata, par->extradata + par->extradata_size);
+      if (const auto *tag = av_dict_get(s.format->streams[s.audioIndex]->metadata, "language", nullptr, 0)) {
+        info.language = isoLanguage(tag->value);
+      }
       audio_ = std::move(info);
       s.audioTimeBase = s.format->streams[s.audioIndex]->time_base;
       s.audioSampleRate = par->sample_rate;

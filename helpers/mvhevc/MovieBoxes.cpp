@@ -1,14 +1,22 @@
 #include "MovieBoxes.h"
 
+#include "Language.h"
+
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <string_view>
 
 namespace kestrova::mvhevc {
 namespace {
 
 constexpr std::uint32_t kVideoTrackId = 1;
-constexpr std::uint32_t kAudioTrackId = 2;
+constexpr std::uint32_t kFirstSoundTrackId = 2;
+// tkhd flags
+constexpr std::uint32_t kEnabled = 1;
+constexpr std::uint32_t kInMovie = 2;
+// The alternate group of the sound tracks: a player plays one of them.
+constexpr std::uint32_t kSoundGroup = 1;
 
 std::uint32_t macTime() {
   // QuickTime counts seconds from 1904-01-01.
@@ -38,22 +46,31 @@ void dataInformation(BoxWriter &b) {
   b.close();
 }
 
-void trackHeader(BoxWriter &b, std::uint32_t id, std::uint64_t duration, bool audio, int width, int height) {
+struct TrackHeader {
+  std::uint32_t id = 0;
+  std::uint64_t duration = 0;
+  std::uint32_t flags = kEnabled | kInMovie;
+  bool audio = false;
+  int width = 0;
+  int height = 0;
+};
+
+void trackHeader(BoxWriter &b, const TrackHeader &t) {
   const auto now = macTime();
-  b.openFull("tkhd", 0, 3); // enabled, in movie
+  b.openFull("tkhd", 0, t.flags);
   b.u32(now);
   b.u32(now);
-  b.u32(id);
+  b.u32(t.id);
   b.u32(0);
-  b.u32(static_cast<std::uint32_t>(duration));
+  b.u32(static_cast<std::uint32_t>(t.duration));
   b.zeros(8);
-  b.u16(0);                  // layer
-  b.u16(audio ? 1 : 0);      // alternate group
-  b.u16(audio ? 0x0100 : 0); // volume
+  b.u16(0);                         // layer
+  b.u16(t.audio ? kSoundGroup : 0); // alternate group
+  b.u16(t.audio ? 0x0100 : 0);      // volume
   b.u16(0);
   b.unityMatrix();
-  b.u32(static_cast<std::uint32_t>(width) << 16);
-  b.u32(static_cast<std::uint32_t>(height) << 16);
+  b.u32(static_cast<std::uint32_t>(t.width) << 16);
+  b.u32(static_cast<std::uint32_t>(t.height) << 16);
   b.close();
 }
 
@@ -69,15 +86,27 @@ void editList(BoxWriter &b, std::uint64_t duration, std::uint32_t mediaTime) {
   b.close();
 }
 
-void mediaHeader(BoxWriter &b, std::uint32_t timescale, std::uint64_t duration) {
+void mediaHeader(BoxWriter &b, std::uint32_t timescale, std::uint64_t duration, std::string_view language = "und") {
   const auto now = macTime();
   b.openFull("mdhd", 0, 0);
   b.u32(now);
   b.u32(now);
   b.u32(timescale);
   b.u32(static_cast<std::uint32_t>(duration));
-  b.u16(0x55C4); // undetermined language
+  b.u16(packedLanguage(language));
   b.u16(0);
+  b.close();
+}
+
+// The language as a BCP 47 tag too, which newer players prefer to the packed code.
+void extendedLanguage(BoxWriter &b, std::string_view language) {
+  if (language == "und") {
+    return;
+  }
+  const auto tag = languageTag(language);
+  b.openFull("elng", 0, 0);
+  b.bytes(std::span(reinterpret_cast<const std::uint8_t *>(tag.data()), tag.size()));
+  b.u8(0);
   b.close();
 }
 
@@ -297,10 +326,17 @@ void videoTimeTables(BoxWriter &b, const MovieDescription &m) {
   b.close();
 }
 
-void videoTrack(BoxWriter &b, const MovieDescription &m, std::uint64_t duration) {
+void videoTrack(BoxWriter &b, const MovieDescription &m, std::uint64_t duration, std::uint32_t chapterTrackId) {
   const auto &v = *m.video;
   b.open("trak");
-  trackHeader(b, kVideoTrackId, duration, false, v.width, v.height);
+  trackHeader(b, {kVideoTrackId, duration, kEnabled | kInMovie, false, v.width, v.height});
+  if (chapterTrackId != 0) {
+    b.open("tref");
+    b.open("chap");
+    b.u32(chapterTrackId);
+    b.close();
+    b.close();
+  }
   editList(b, duration, 0); // the first picture shown has composition time 0
   b.open("mdia");
   mediaHeader(b, v.timescale, duration);
@@ -360,15 +396,33 @@ void audioSampleEntry(BoxWriter &b, const AudioInfo &a) {
   b.close();
 }
 
-void audioTrack(BoxWriter &b, const MovieDescription &m, std::uint64_t movieDuration, std::uint64_t mediaDuration) {
-  const auto &a = *m.audio;
+struct SoundTiming {
+  std::uint64_t media = 0; ///< in the track's samples, priming included
+  std::uint64_t movie = 0; ///< what is played, in movie time
+};
+
+SoundTiming soundTiming(const SoundTrackDescription &s, std::uint32_t movieTimescale) {
+  SoundTiming t;
+  for (const auto d : *s.durations) {
+    t.media += d;
+  }
+  const auto played = t.media - std::min<std::uint64_t>(t.media, static_cast<std::uint64_t>(s.priming));
+  const auto rate = static_cast<std::uint64_t>(s.audio->sampleRate);
+  t.movie = (played * movieTimescale + rate - 1) / rate;
+  return t;
+}
+
+void soundTrack(BoxWriter &b, const SoundTrackDescription &s, std::uint32_t id, bool enabled,
+                const SoundTiming &timing) {
+  const auto &a = *s.audio;
   b.open("trak");
-  trackHeader(b, kAudioTrackId, movieDuration, true, 0, 0);
+  trackHeader(b, {id, timing.movie, enabled ? kEnabled | kInMovie : kInMovie, true, 0, 0});
   // The encoder's priming samples are decoded but not played, as in the source.
-  editList(b, movieDuration, static_cast<std::uint32_t>(m.audioPriming));
+  editList(b, timing.movie, static_cast<std::uint32_t>(s.priming));
   b.open("mdia");
-  mediaHeader(b, static_cast<std::uint32_t>(a.sampleRate), mediaDuration);
+  mediaHeader(b, static_cast<std::uint32_t>(a.sampleRate), timing.media, a.language);
   handler(b, "soun", "Kestrova Sound");
+  extendedLanguage(b, a.language);
   b.open("minf");
   b.openFull("smhd", 0, 0);
   b.zeros(4);
@@ -376,7 +430,7 @@ void audioTrack(BoxWriter &b, const MovieDescription &m, std::uint64_t movieDura
   dataInformation(b);
   b.open("stbl");
   audioSampleEntry(b, a);
-  std::vector<std::int64_t> durations(m.audioDurations->begin(), m.audioDurations->end());
+  std::vector<std::int64_t> durations(s.durations->begin(), s.durations->end());
   const auto runs = runLengths(durations);
   b.openFull("stts", 0, 0);
   b.u32(static_cast<std::uint32_t>(runs.size()));
@@ -385,7 +439,80 @@ void audioTrack(BoxWriter &b, const MovieDescription &m, std::uint64_t movieDura
     b.u32(static_cast<std::uint32_t>(duration));
   }
   b.close();
-  chunkTables(b, *m.audioSizes, *m.audioOffsets);
+  chunkTables(b, *s.sizes, *s.offsets);
+  b.close();
+  b.close();
+  b.close();
+  b.close();
+}
+
+// A QuickTime text sample description; chapter text is never drawn, so plain defaults serve.
+void textSampleEntry(BoxWriter &b) {
+  b.openFull("stsd", 0, 0);
+  b.u32(1);
+  b.open("text");
+  b.zeros(6);
+  b.u16(1);   // data reference index
+  b.u32(0);   // display flags
+  b.u32(0);   // justification: left
+  b.zeros(6); // background colour
+  b.zeros(8); // default text box
+  b.zeros(8); // reserved
+  b.u16(0);   // font number
+  b.u16(0);   // font face
+  b.u8(0);    // reserved
+  b.u16(0);   // reserved
+  b.zeros(6); // foreground colour
+  b.u8(0);    // no font name
+  b.close();
+  b.close();
+}
+
+void chapterTrack(BoxWriter &b, const MovieDescription &m, std::uint32_t id, std::uint64_t movieDuration) {
+  const auto &chapters = *m.chapters;
+  const auto timescale = m.video->timescale;
+  std::vector<std::uint64_t> starts;
+  for (const auto &chapter : chapters) {
+    starts.push_back(std::min<std::uint64_t>(movieDuration, std::llround(chapter.startSeconds * timescale)));
+  }
+  starts.push_back(movieDuration);
+  starts.front() = 0; // players take the first chapter to open the movie
+  b.open("trak");
+  trackHeader(b, {id, movieDuration, kInMovie, false, 0, 0}); // chapter names are not shown as text
+  editList(b, movieDuration, 0);
+  b.open("mdia");
+  mediaHeader(b, timescale, movieDuration);
+  handler(b, "text", "Kestrova Chapters");
+  b.open("minf");
+  b.open("gmhd");
+  b.openFull("gmin", 0, 0);
+  b.u16(0x40); // graphics mode: copy
+  b.u16(0x8000);
+  b.u16(0x8000);
+  b.u16(0x8000);
+  b.u16(0); // balance
+  b.u16(0);
+  b.close();
+  b.open("text");
+  b.unityMatrix();
+  b.close();
+  b.close();
+  dataInformation(b);
+  b.open("stbl");
+  textSampleEntry(b);
+  std::vector<std::int64_t> durations;
+  for (std::size_t i = 0; i + 1 < starts.size(); ++i) {
+    durations.push_back(static_cast<std::int64_t>(starts[i + 1] - starts[i]));
+  }
+  const auto runs = runLengths(durations);
+  b.openFull("stts", 0, 0);
+  b.u32(static_cast<std::uint32_t>(runs.size()));
+  for (const auto &[count, duration] : runs) {
+    b.u32(count);
+    b.u32(static_cast<std::uint32_t>(duration));
+  }
+  b.close();
+  chunkTables(b, *m.chapterSizes, *m.chapterOffsets);
   b.close();
   b.close();
   b.close();
@@ -415,19 +542,27 @@ std::vector<std::pair<std::uint32_t, std::int64_t>> runLengths(const std::vector
   return runs;
 }
 
+std::vector<std::uint8_t> chapterSample(const std::string &title) {
+  BoxWriter b;
+  b.u16(static_cast<std::uint32_t>(std::min<std::size_t>(title.size(), 0xFFFF)));
+  b.bytes(std::span(reinterpret_cast<const std::uint8_t *>(title.data()), std::min<std::size_t>(title.size(), 0xFFFF)));
+  b.open("encd"); // the text's encoding: Unicode
+  b.u32(0x00000100);
+  b.close();
+  return b.data();
+}
+
 std::vector<std::uint8_t> movieBox(const MovieDescription &m) {
   const auto &v = *m.video;
   const std::uint64_t duration = m.videoSamples->size() * std::uint64_t{v.sampleDelta};
-  std::uint64_t audioDuration = 0;
-  std::uint64_t audioInMovieTime = 0;
-  if (m.audio != nullptr) {
-    for (const auto d : *m.audioDurations) {
-      audioDuration += d;
-    }
-    const auto played = audioDuration - std::min<std::uint64_t>(audioDuration, m.audioPriming);
-    const auto rate = static_cast<std::uint64_t>(m.audio->sampleRate);
-    audioInMovieTime = (played * v.timescale + rate - 1) / rate;
+  std::vector<SoundTiming> sound;
+  std::uint64_t movieDuration = duration; // the longest track
+  for (const auto &track : m.sound) {
+    sound.push_back(soundTiming(track, v.timescale));
+    movieDuration = std::max(movieDuration, sound.back().movie);
   }
+  const bool chapters = m.chapters != nullptr && !m.chapters->empty();
+  const auto chapterTrackId = chapters ? kFirstSoundTrackId + static_cast<std::uint32_t>(m.sound.size()) : 0;
   BoxWriter b;
   b.open("moov");
   const auto now = macTime();
@@ -435,17 +570,20 @@ std::vector<std::uint8_t> movieBox(const MovieDescription &m) {
   b.u32(now);
   b.u32(now);
   b.u32(v.timescale);
-  b.u32(static_cast<std::uint32_t>(std::max(duration, audioInMovieTime))); // the longest track
-  b.u32(0x00010000);                                                       // rate 1.0
-  b.u16(0x0100);                                                           // volume 1.0
+  b.u32(static_cast<std::uint32_t>(movieDuration));
+  b.u32(0x00010000); // rate 1.0
+  b.u16(0x0100);     // volume 1.0
   b.zeros(10);
   b.unityMatrix();
   b.zeros(24);
-  b.u32(m.audio != nullptr ? kAudioTrackId + 1 : kVideoTrackId + 1);
+  b.u32(kFirstSoundTrackId + static_cast<std::uint32_t>(m.sound.size()) + (chapters ? 1 : 0)); // next track id
   b.close();
-  videoTrack(b, m, duration);
-  if (m.audio != nullptr) {
-    audioTrack(b, m, audioInMovieTime, audioDuration);
+  videoTrack(b, m, duration, chapterTrackId);
+  for (std::size_t i = 0; i < m.sound.size(); ++i) {
+    soundTrack(b, m.sound[i], kFirstSoundTrackId + static_cast<std::uint32_t>(i), i == 0, sound[i]);
+  }
+  if (chapters) {
+    chapterTrack(b, m, chapterTrackId, movieDuration);
   }
   b.close();
   return b.data();
