@@ -34,6 +34,7 @@ struct SoundSource::State {
   int audioIndex = -1;
   AVRational timeBase{1, 1};
   int sampleRate = 0;
+  int frameSize = 1024;        ///< samples in every coded frame of a copied track
   std::int64_t videoStart = 0; ///< in the audio stream's time base
   bool offsetKnown = false;
   std::int64_t skip = 0; ///< converted samples still to drop before the pictures start
@@ -186,6 +187,9 @@ SoundSource::SoundSource(const std::string &path, std::optional<int> streamIndex
   const auto *par = stream->codecpar;
   s.timeBase = stream->time_base;
   s.sampleRate = par->sample_rate;
+  if (par->frame_size > 0) {
+    s.frameSize = par->frame_size;
+  }
   if (s.sampleRate <= 0) {
     throw InputError("the sound track of " + path + " has no sample rate");
   }
@@ -261,7 +265,8 @@ std::optional<AudioPacket> SoundSource::next() {
       AudioPacket packet;
       packet.data.assign(s.packet->data, s.packet->data + s.packet->size);
       packet.pts = s.packet->pts != AV_NOPTS_VALUE ? s.toSamples(s.packet->pts - s.videoStart) : 0;
-      packet.duration = s.packet->duration > 0 ? s.toSamples(s.packet->duration) : 1024;
+      // Not the container's duration: Matroska's millisecond times make a 1024-sample frame 21 ms.
+      packet.duration = s.frameSize;
       av_packet_unref(s.packet);
       return packet;
     }

@@ -41,12 +41,15 @@ std::vector<std::map<std::string, std::string>> probe(const fs::path &file, cons
   std::vector<std::map<std::string, std::string>> entries;
   std::istringstream lines(result.out);
   for (std::string line; std::getline(lines, line);) {
-    auto &entry = entries.emplace_back();
+    std::map<std::string, std::string> entry;
     std::istringstream fields(line);
     for (std::string field; std::getline(fields, field, '|');) {
       if (const auto at = field.find('='); at != std::string::npos) {
         entry[field.substr(0, at)] = field.substr(at + 1);
       }
+    }
+    if (!entry.empty()) { // not a packet's side data
+      entries.push_back(std::move(entry));
     }
   }
   return entries;
@@ -158,6 +161,14 @@ TEST_F(Tracks, EveryAudioTrackWithItsLanguageTheFirstPlayedAndChapters) {
       EXPECT_EQ(audio[i]["channel_layout"], c.sound[i].layout) << i;
       EXPECT_EQ(audio[i]["tag:language"], c.sound[i].language) << i;
       EXPECT_EQ(audio[i]["disposition:default"], i == 0 ? "1" : "0") << i;
+      // Every AAC frame plays 1024 samples, whatever the source's clock rounded its duration to (the
+      // last as the edit list cuts it).
+      auto packets =
+          probe(path("out.mov"), "-select_streams a:" + std::to_string(i) + " -show_entries packet=duration");
+      packets.pop_back();
+      for (const auto &packet : packets) {
+        EXPECT_EQ(packet.at("duration"), "1024") << i;
+      }
     }
 
     // One alternate group for the sound; each track as long as the pictures, not its source.
