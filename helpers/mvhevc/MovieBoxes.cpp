@@ -365,6 +365,42 @@ void descriptor(BoxWriter &b, std::uint8_t tag, std::size_t length) {
   b.u8(static_cast<std::uint32_t>(length));
 }
 
+// The channelConfiguration of an AudioSpecificConfig; 0 (a program config element) when unreadable.
+unsigned aacChannelConfiguration(const std::vector<std::uint8_t> &config) {
+  std::uint64_t bits = 0;
+  for (std::size_t i = 0; i < 8; ++i) {
+    bits = (bits << 8) | (i < config.size() ? config[i] : 0);
+  }
+  int at = 64;
+  const auto take = [&](int count) {
+    at -= count;
+    return static_cast<unsigned>((bits >> at) & ((1U << count) - 1));
+  };
+  if (take(5) == 31) { // audioObjectType escape
+    take(6);
+  }
+  if (take(4) == 15) { // explicit sampling frequency
+    take(24);
+  }
+  return config.size() >= 2 ? take(4) : 0;
+}
+
+// Where there are more than two channels, their order as Core Audio names it: the AAC channel
+// configurations' own orders (centre first, LFE last).
+void channelLayout(BoxWriter &b, const std::vector<std::uint8_t> &config) {
+  constexpr std::uint32_t kTags[] = {
+      0, 0, 0, (114U << 16) | 3, (116U << 16) | 4, (120U << 16) | 5, (124U << 16) | 6, (127U << 16) | 8};
+  const auto configuration = aacChannelConfiguration(config);
+  if (configuration >= std::size(kTags) || kTags[configuration] == 0) {
+    return;
+  }
+  b.openFull("chan", 0, 0);
+  b.u32(kTags[configuration]);
+  b.u32(0); // no channel bitmap
+  b.u32(0); // no channel descriptions
+  b.close();
+}
+
 void audioSampleEntry(BoxWriter &b, const AudioInfo &a) {
   b.openFull("stsd", 0, 0);
   b.u32(1);
@@ -392,6 +428,7 @@ void audioSampleEntry(BoxWriter &b, const AudioInfo &a) {
   descriptor(b, 0x06, 1);
   b.u8(0x02);
   b.close();
+  channelLayout(b, a.decoderConfig);
   b.close();
   b.close();
 }
