@@ -1,6 +1,7 @@
 #include "MovWriter.h"
 
 #include "MovieBoxes.h"
+#include "SoundAndChapterTracks.h"
 
 #include <cerrno>
 #include <cstring>

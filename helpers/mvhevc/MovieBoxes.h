@@ -33,17 +33,11 @@ struct MovieDescription {
   const std::vector<std::uint64_t> *chapterOffsets = nullptr;
 };
 
-/// One chapter's text sample: the title's length and UTF-8 bytes, then its encoding.
-std::vector<std::uint8_t> chapterSample(const std::string &title);
-
 /// The `moov` box of the movie.
 std::vector<std::uint8_t> movieBox(const MovieDescription &movie);
 
 /// Composition offsets of samples in decoding order, in sample deltas: display index minus
 /// decoding index (negative for B-frames shown before pictures decoded earlier).
 std::vector<std::int64_t> compositionOffsets(const std::vector<VideoSampleInfo> &samples);
-
-/// Run-length (count, value) pairs, the form of the time-to-sample and offset tables.
-std::vector<std::pair<std::uint32_t, std::int64_t>> runLengths(const std::vector<std::int64_t> &values);
 
 } // namespace kestrova::mvhevc
