@@ -51,7 +51,7 @@ bool looksLikeIsoLanguage(std::string_view code) {
 }
 
 std::string isoLanguage(std::string_view tag) {
-  const auto lower = lowerLetters(tag);
+  const auto lower = lowerLetters(tag.substr(0, tag.find_first_of("-_"))); // "en-US" names English
   const auto find = [&lower](const auto &table) {
     return std::find_if(table.begin(), table.end(), [&lower](const Pair &p) { return p.first == lower; });
   };

@@ -8,7 +8,7 @@ namespace kestrova::mvhevc {
 
 /// The ISO 639-2/T code (three lower-case letters) a container's language tag names: a 639-2/T
 /// or 639-2/B code ("fre" becomes "fra") or a common 639-1 code ("en" becomes "eng"), in any
-/// case; "und" for anything else.
+/// case, with or without a region ("en-US"); "und" for anything else.
 std::string isoLanguage(std::string_view tag);
 
 /// True when `code` is three ASCII letters, the form of an ISO 639-2 code.

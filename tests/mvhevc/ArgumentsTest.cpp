@@ -1,5 +1,6 @@
 #include "Chapters.h"
 #include "Converter.h"
+#include "Language.h"
 #include "PartialFile.h"
 
 #include <gtest/gtest.h>
@@ -168,6 +169,14 @@ TEST(Chapters, LinesOfStartTabTitle) {
       EXPECT_EQ(chapters[i].startSeconds, c.starts[i]);
     }
     EXPECT_EQ(chapters.back().title, "Tabs\tin the title");
+  }
+}
+
+TEST(Language, ContainerTagsBecomeTerminologicalCodes) {
+  for (const auto &[tag, code] :
+       {std::pair{"fre", "fra"}, std::pair{"GER", "deu"}, std::pair{"en", "eng"}, std::pair{"pt-BR", "por"},
+        std::pair{"jpn", "jpn"}, std::pair{"English", "und"}, std::pair{"", "und"}}) {
+    EXPECT_EQ(isoLanguage(tag), code) << tag;
   }
 }
 
