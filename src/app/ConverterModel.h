@@ -147,6 +147,8 @@ public:
   void postNotification(const std::string &body);
   void requestNotificationPermission();
   void revealInFinder();
+  /// Once: queues the files the command line named and, when there are any,
+  /// sets the output folder it named (else the default one).
   void handleCommandLineArguments();
 
   // Published fields ------------------------------------------------------
