@@ -1,5 +1,4 @@
 #include "app/ConverterModel.h"
-#include "cli/CommandLine.h"
 
 #include "analysis/FFProbe.h"
 #include "app/BatchGate.h"
@@ -179,19 +178,11 @@ bool ConverterModel::selectionConvertible() const {
 }
 
 void ConverterModel::handleCommandLineArguments() {
-  if (cliArgsHandled_)
-    return;
-  const auto &args = env_.arguments;
-  std::vector<std::string> inputs = cli::windowInputs(args);
-  if (inputs.empty())
+  if (cliArgsHandled_ || env_.startFiles.empty())
     return;
   cliArgsHandled_ = true;
-  addFiles(std::vector<fs::path>(inputs.begin(), inputs.end()));
-  auto output = std::find(args.begin(), args.end(), "--output");
-  if (output != args.end() && std::next(output) != args.end())
-    setOutputDirectory(fs::path(*std::next(output)));
-  else
-    setOutputDirectory(env_.homeDirectory / "Desktop" / "Kestrova Output");
+  addFiles(env_.startFiles);
+  setOutputDirectory(env_.startOutputDirectory.value_or(env_.homeDirectory / "Desktop" / "Kestrova Output"));
 }
 
 } // namespace kestrova::app

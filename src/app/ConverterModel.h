@@ -76,8 +76,10 @@ struct ModelEnvironment {
   std::optional<std::filesystem::path> desktopDirectory;
   /// The user's home directory (command-line hand-off default).
   std::filesystem::path homeDirectory;
-  /// The process arguments, program name first.
-  std::vector<std::string> arguments;
+  /// The files the command line named, queued once the window shows.
+  std::vector<std::filesystem::path> startFiles;
+  /// The output folder the command line named, if any.
+  std::optional<std::filesystem::path> startOutputDirectory;
 };
 
 /// The application model behind the main window: settings, queue, batch run,
@@ -145,6 +147,8 @@ public:
   void postNotification(const std::string &body);
   void requestNotificationPermission();
   void revealInFinder();
+  /// Once: queues the files the command line named and, when there are any,
+  /// sets the output folder it named (else the default one).
   void handleCommandLineArguments();
 
   // Published fields ------------------------------------------------------

@@ -1,5 +1,7 @@
 #include "app/DesktopDirectory.h"
 
+#include "core/HomeDirectory.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
@@ -33,10 +35,7 @@ std::optional<fs::path> desktopFromUserDirs(std::string_view text, const fs::pat
 }
 
 std::optional<fs::path> userHomeDirectory() {
-  const char *home = std::getenv("HOME");
-  if (!home || !*home)
-    return std::nullopt;
-  return fs::path(home);
+  return homeDirectory();
 }
 
 std::optional<fs::path> userDesktopDirectory() {

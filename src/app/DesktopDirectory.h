@@ -15,7 +15,7 @@ std::optional<std::filesystem::path> desktopFromUserDirs(std::string_view userDi
 /// ~/.config/user-dirs.dirs), else ~/Desktop; nothing without a home.
 std::optional<std::filesystem::path> userDesktopDirectory();
 
-/// $HOME, or nothing when it is unset or empty.
+/// The home folder as homeDirectory() finds it ($HOME, else the password database).
 std::optional<std::filesystem::path> userHomeDirectory();
 
 } // namespace kestrova::app

@@ -23,12 +23,17 @@ std::int64_t integerOf(const nlohmann::json &value) {
   return 0;
 }
 
-bool booleanOf(const nlohmann::json &value) {
-  if (value.is_boolean())
-    return value.get<bool>();
-  if (value.is_number())
-    return value.get<double>() != 0.0;
-  return false;
+// The stored text under `key` when it is one of the enumeration's texts;
+// anything else stored there is reported and leaves the default alone.
+template <class E> std::optional<E> storedChoice(const SettingsStore &store, const char *key) {
+  auto stored = store.value(key);
+  if (!stored)
+    return std::nullopt;
+  if (stored->is_string())
+    if (auto value = parseRaw<E>(stored->get<std::string>()))
+      return value;
+  store.warn(std::string(key) + " is " + stored->dump() + ", which names no known setting; keeping the default");
+  return std::nullopt;
 }
 
 } // namespace
@@ -40,19 +45,16 @@ void ConverterModel::loadSettings() {
     if (std::filesystem::exists(*directory, error))
       setOutputDirectory(std::filesystem::path(*directory));
   }
-  if (auto text = store.string(SettingsStore::kQualityPreset))
-    if (auto preset = parseRaw<QualityPreset>(*text))
-      setQualityPreset(*preset);
-  if (auto text = store.string(SettingsStore::kOutputCodec))
-    if (auto codec = parseRaw<OutputCodec>(*text))
-      setOutputCodec(*codec);
-  if (auto text = store.string(SettingsStore::kOutputTarget))
-    if (auto target = parseRaw<OutputTarget>(*text))
-      setOutputTarget(*target);
+  if (auto preset = storedChoice<QualityPreset>(store, SettingsStore::kQualityPreset))
+    setQualityPreset(*preset);
+  if (auto codec = storedChoice<OutputCodec>(store, SettingsStore::kOutputCodec))
+    setOutputCodec(*codec);
+  if (auto target = storedChoice<OutputTarget>(store, SettingsStore::kOutputTarget))
+    setOutputTarget(*target);
   if (auto value = store.value(SettingsStore::kDurationLimit))
     setDebugLimitSeconds(integerOf(*value));
-  if (auto value = store.value(SettingsStore::kKeepSBSIntermediate))
-    setKeepSBSIntermediate(booleanOf(*value));
+  if (auto keep = store.boolean(SettingsStore::kKeepSBSIntermediate))
+    setKeepSBSIntermediate(*keep);
   isInitialized_ = true;
 }
 

@@ -1,14 +1,16 @@
 #include "cli/AutoConvert.h"
 
-#include "cli/CommandLine.h"
+#include "cli/JobOptions.h"
 #include "core/ConsoleLine.h"
 #include "core/Errors.h"
+#include "core/HomeDirectory.h"
 #include "core/SettingsStore.h"
 #include "pipeline/PipelineEngine.h"
 #include "pipeline/SourceAnalysis.h"
 
 #include <atomic>
 #include <csignal>
+#include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <fmt/format.h>
@@ -18,8 +20,6 @@ namespace kestrova::cli {
 namespace fs = std::filesystem;
 
 namespace {
-
-constexpr const char *kUsage = "Usage: Kestrova --input <file> --auto-convert [--output <dir>]";
 
 // Ctrl-C and SIGTERM become a cancel of the conversion: its tools are in
 // process groups of their own, so the terminal's signal reaches this process
@@ -68,79 +68,93 @@ private:
   std::jthread thread_;
 };
 
+// One source, converted off the main thread as the window does. Returns
+// whether it was converted; prints its status line either way.
+bool convertOne(pipeline::PipelineEngine &engine, const StopSignalWatcher &watcher, const ConversionJob &job) {
+  // A source that cannot be opened would otherwise surface as some tool's
+  // failure further down; name the file instead.
+  try {
+    pipeline::checkSourceFile(job.sourceURL);
+  } catch (const SourceError &error) {
+    printConsoleLine(std::string("\u274C Pipeline failed: ") + error.what());
+    return false;
+  }
+  bool converted = false;
+  std::thread task([&] {
+    try {
+      auto result = engine.convert(job, std::nullopt, LogFn(printConsoleLine));
+      printConsoleLine("\u2705 Conversion complete: " + result.outputPath);
+      converted = true;
+    } catch (const std::exception &error) {
+      if (watcher.received() != 0)
+        printConsoleLine("Conversion cancelled; its work files and partial outputs were removed");
+      else
+        printConsoleLine("\u274C Pipeline failed: " + errorDebugText(error));
+    }
+  });
+  task.join();
+  engine.waitForCancellation();
+  return converted;
+}
+
+void warn(const std::string &text) {
+  std::fputs(("kestrova: " + text + "\n").c_str(), stderr);
+}
+
 } // namespace
 
-int runAutoConvert(const std::vector<std::string> &arguments) {
+int runAutoConvert(const CommandLine &line) {
   std::signal(SIGPIPE, SIG_IGN);
   StopSignalWatcher::blockStopSignals(); // before any thread starts
-  auto commandLine = parseCommandLine(arguments);
-  if (!commandLine) {
-    printPlainLine(kUsage);
+  std::optional<std::int64_t> durationLimit;
+  if (line.duration) {
+    DurationReading duration = readDuration(*line.duration);
+    if (duration.warning)
+      warn(*duration.warning);
+    durationLimit = duration.limit;
+  }
+  fs::path output;
+  std::optional<SettingsStore> settings;
+  try {
+    output = line.output ? fs::absolute(*line.output) : defaultOutputFolder();
+    settings.emplace(SettingsStore::defaultPath());
+  } catch (const NoHomeError &error) {
+    warn(error.what());
     return 1;
   }
-  fs::path source = fs::absolute(commandLine->input);
-  fs::path output = commandLine->output ? fs::absolute(*commandLine->output) : defaultOutputFolder();
-
-  SettingsStore settings(SettingsStore::defaultPath());
-  std::string qualityText = settings.string(SettingsStore::kQualityPreset).value_or("High Quality");
-  std::string targetText = settings.string(SettingsStore::kOutputTarget).value_or("Apple Vision Pro (MV-HEVC)");
+  const StoredChoices stored = readStoredChoices(*settings);
+  const ConversionJob plan = jobFor(line, stored, durationLimit, {}, output);
 
   printPlainLine(fmt::format("=== Kestrova CLI (Build {}) ===", pipeline::PipelineEngine::kBuildNumber));
-  printPlainLine("Input:   " + commandLine->input);
+  for (const auto &input : line.inputs)
+    printPlainLine("Input:   " + input);
   printPlainLine("Output: " + output.string());
-  printPlainLine("Quality: " + qualityText + ", Target: " + targetText);
+  printPlainLine(fmt::format("Quality: {}, Target: {}", rawValue(plan.qualityPreset), rawValue(plan.outputTarget)));
 
   std::error_code ignored; // a folder that cannot be made fails the conversion later
   fs::create_directories(output, ignored);
 
-  // A source that cannot be opened would otherwise surface as some tool's
-  // failure further down; name the file instead.
-  try {
-    pipeline::checkSourceFile(source);
-  } catch (const SourceError &error) {
-    printConsoleLine(std::string("\u274C Pipeline failed: ") + error.what());
-    return 1;
-  }
-
   pipeline::PipelineEngine engine;
   engine.onLog = printConsoleLine;
-
-  ConversionJob job;
-  job.sourceURL = source;
-  job.outputDirectory = output;
-  job.qualityPreset = qualityFromSetting(qualityText);
-  job.outputCodec = OutputCodec::h264;
-  job.outputTarget = targetFromSetting(targetText);
-  job.durationLimit = commandLine->durationLimit;
-  job.replaceExisting = commandLine->overwrite;
-  // The headless mode has always left the side-by-side file beside the
-  // MV-HEVC file; a settings file that says not to keep it gets the faster
-  // one-encode road.
-  if (auto keep = settings.value(SettingsStore::kKeepSBSIntermediate))
-    job.keepSideBySide = keep->is_boolean() ? keep->get<bool>() : !keep->is_number() || keep->get<double>() != 0.0;
-
-  int status = 1;
-  {
-    StopSignalWatcher watcher(engine);
-    // The conversion runs off the main thread, as the window's does.
-    std::thread task([&] {
-      try {
-        auto result = engine.convert(job, std::nullopt, LogFn(printConsoleLine));
-        printConsoleLine("\u2705 Conversion complete: " + result.outputPath);
-        status = 0;
-      } catch (const std::exception &error) {
-        if (watcher.received() != 0)
-          printConsoleLine("Conversion cancelled; its work files and partial outputs were removed");
-        else
-          printConsoleLine("\u274C Pipeline failed: " + errorDebugText(error));
-      }
-    });
-    task.join();
-    engine.waitForCancellation();
-    if (int sig = watcher.received(); sig != 0 && status != 0)
-      status = 128 + sig;
+  StopSignalWatcher watcher(engine);
+  const std::size_t count = line.inputs.size();
+  std::size_t converted = 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::string &input = line.inputs[i];
+    if (watcher.received() != 0) {
+      printConsoleLine("Not converted (the run was stopped): " + input);
+      continue;
+    }
+    if (count > 1)
+      printConsoleLine(fmt::format("File {} of {}: {}", i + 1, count, input));
+    if (convertOne(engine, watcher, jobFor(line, stored, durationLimit, fs::absolute(input), output)))
+      ++converted;
   }
-  return status;
+  if (count > 1)
+    printConsoleLine(fmt::format("Batch finished: {} of {} files converted", converted, count));
+  if (int sig = watcher.received(); sig != 0 && converted != count)
+    return 128 + sig;
+  return converted == count ? 0 : 1;
 }
 
 } // namespace kestrova::cli

@@ -1,89 +1,147 @@
 #include "cli/CommandLine.h"
 
+#include "core/HomeDirectory.h"
+
 #include <algorithm>
 #include <charconv>
-#include <cstdlib>
+#include <fmt/format.h>
 
 namespace kestrova::cli {
 
 namespace {
-// The value after the first occurrence of `option`, if there is one.
-std::optional<std::string> valueAfter(const std::vector<std::string> &arguments, std::string_view option) {
-  auto it = std::find(arguments.begin() + (arguments.empty() ? 0 : 1), arguments.end(), option);
-  if (it == arguments.end() || std::next(it) == arguments.end())
-    return std::nullopt;
-  return *std::next(it);
+
+std::string choiceList(const OptionSpec &option) {
+  std::string words;
+  for (const auto &choice : option.choices)
+    words += (words.empty() ? "" : ", ") + std::string(choice.word);
+  return words;
 }
+
+int chosen(const OptionSpec &option, const std::string &value) {
+  for (const auto &choice : option.choices)
+    if (choice.word == value)
+      return choice.value;
+  throw UsageError(fmt::format("{} does not take \"{}\"; choose one of: {}", option.name, value, choiceList(option)));
+}
+
+std::optional<std::int64_t> wholeNumber(std::string_view text) {
+  if (!text.empty() && text.front() == '+')
+    text.remove_prefix(1);
+  std::int64_t value = 0;
+  auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || error != std::errc() || end != text.data() + text.size())
+    return std::nullopt;
+  return value;
+}
+
+// Puts one option's value (empty for a switch) into the command line.
+void apply(CommandLine &line, const OptionSpec &option, const std::string &value) {
+  switch (option.key) {
+  case OptionKey::input:
+    line.inputs.push_back(value);
+    break;
+  case OptionKey::output:
+    line.output = value;
+    break;
+  case OptionKey::autoConvert:
+    line.autoConvert = true;
+    break;
+  case OptionKey::target:
+    line.target = static_cast<OutputTarget>(chosen(option, value));
+    break;
+  case OptionKey::quality:
+    line.quality = static_cast<QualityPreset>(chosen(option, value));
+    break;
+  case OptionKey::codec:
+    line.codec = static_cast<OutputCodec>(chosen(option, value));
+    break;
+  case OptionKey::keepSideBySide:
+  case OptionKey::noKeepSideBySide:
+    line.keepSideBySide = option.key == OptionKey::keepSideBySide;
+    break;
+  case OptionKey::layout:
+    line.layout = static_cast<StereoLayout>(chosen(option, value));
+    break;
+  case OptionKey::swapEyes:
+    line.swapEyes = true;
+    break;
+  case OptionKey::playlist: {
+    auto number = wholeNumber(value);
+    if (!number || *number < 0 || *number > 99999)
+      throw UsageError(
+          fmt::format("--playlist takes a playlist number such as 800 (for 00800.mpls), not \"{}\"", value));
+    line.playlist = static_cast<int>(*number);
+    break;
+  }
+  case OptionKey::duration:
+    line.duration = value;
+    break;
+  case OptionKey::overwrite:
+    line.overwrite = true;
+    break;
+  case OptionKey::keepWork:
+    line.keepWork = true;
+    break;
+  case OptionKey::help:
+    line.info = InfoRequest::help;
+    break;
+  case OptionKey::version:
+    line.info = InfoRequest::version;
+    break;
+  }
+}
+
 } // namespace
 
-InfoRequest infoRequest(const std::vector<std::string> &arguments) {
-  for (std::size_t i = 1; i < arguments.size(); ++i) {
-    const std::string &word = arguments[i];
-    if (word == "--input" || word == "--output" || word == "--duration")
-      ++i;
-    else if (word == "--help" || word == "-h")
-      return InfoRequest::help;
-    else if (word == "--version")
-      return InfoRequest::version;
-  }
-  return InfoRequest::none;
-}
-
-bool wantsAutoConvert(const std::vector<std::string> &arguments) {
-  return arguments.size() > 1 && std::find(arguments.begin() + 1, arguments.end(), "--auto-convert") != arguments.end();
-}
-
-std::optional<CommandLine> parseCommandLine(const std::vector<std::string> &arguments) {
-  auto input = valueAfter(arguments, "--input");
-  if (!input || input->empty())
-    return std::nullopt;
+CommandLine parseCommandLine(const std::vector<std::string> &arguments) {
   CommandLine line;
-  line.input = *input;
-  line.output = valueAfter(arguments, "--output");
-  if (line.output && line.output->empty())
-    return std::nullopt;
-  line.overwrite = std::find(arguments.begin() + 1, arguments.end(), "--overwrite") != arguments.end();
-  if (auto duration = valueAfter(arguments, "--duration"))
-    line.durationLimit = parseDurationValue(*duration);
+  bool optionsEnded = false;
+  for (std::size_t i = 1; i < arguments.size() && line.info == InfoRequest::none; ++i) {
+    const std::string &word = arguments[i];
+    if (optionsEnded || word.empty() || word.front() != '-') {
+      line.inputs.push_back(word);
+      continue;
+    }
+    if (word == "--") {
+      optionsEnded = true;
+      continue;
+    }
+    const auto equals = word.starts_with("--") ? word.find('=') : std::string::npos;
+    const std::string name = word.substr(0, equals);
+    const OptionSpec *option = findOption(name);
+    if (!option)
+      throw UsageError(fmt::format("unknown option \"{}\"", name));
+    std::string value;
+    if (option->value == ValueKind::none) {
+      if (equals != std::string::npos)
+        throw UsageError(fmt::format("{} takes no value", name));
+    } else if (equals != std::string::npos) {
+      value = word.substr(equals + 1);
+    } else if (i + 1 < arguments.size()) {
+      value = arguments[++i];
+    } else {
+      throw UsageError(fmt::format("{} needs a value ({})", name, option->valueName));
+    }
+    if (value.empty() && option->value != ValueKind::none && option->value != ValueKind::number)
+      throw UsageError(fmt::format("{} needs a value ({}), not an empty word", name, option->valueName));
+    line.given.push_back(option->key);
+    apply(line, *option, value);
+  }
+  for (const auto &input : line.inputs)
+    if (input.empty())
+      throw UsageError("an empty word is no source file");
+  if (line.info == InfoRequest::none && line.autoConvert && line.inputs.empty())
+    throw UsageError("--auto-convert needs a source: --input FILE, or FILE");
   return line;
 }
 
-std::vector<std::string> windowInputs(const std::vector<std::string> &arguments) {
-  static constexpr std::string_view kTakesValue[] = {"--input", "--output", "--duration"};
-  std::vector<std::string> files;
-  if (auto input = valueAfter(arguments, "--input"))
-    files.push_back(*input);
-  for (std::size_t i = 1; i < arguments.size(); ++i) {
-    const std::string &argument = arguments[i];
-    if (std::find(std::begin(kTakesValue), std::end(kTakesValue), argument) != std::end(kTakesValue))
-      ++i;
-    else if (!argument.empty() && argument.front() != '-')
-      files.push_back(argument);
-  }
-  return files;
-}
-
-std::optional<std::int64_t> parseDurationValue(std::string_view text) {
-  bool negative = false;
-  if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
-    negative = text.front() == '-';
-    text.remove_prefix(1);
-  }
-  if (text.empty() || !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
-    return std::nullopt;
-  // Parse the magnitude as unsigned so that INT64_MIN is accepted too.
-  std::uint64_t magnitude = 0;
-  auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), magnitude);
-  if (error != std::errc() || end != text.data() + text.size())
-    return std::nullopt;
-  constexpr std::uint64_t maxPositive = 9223372036854775807ULL;
-  if (!negative && magnitude > maxPositive)
-    return std::nullopt;
-  if (negative && magnitude > maxPositive + 1)
-    return std::nullopt;
-  if (negative)
-    return magnitude == maxPositive + 1 ? INT64_MIN : -static_cast<std::int64_t>(magnitude);
-  return static_cast<std::int64_t>(magnitude);
+DurationReading readDuration(std::string_view text) {
+  auto seconds = wholeNumber(text);
+  if (seconds && *seconds > 0)
+    return {*seconds, std::nullopt};
+  return {std::nullopt, fmt::format("--duration \"{}\" is not a positive whole number of seconds; converting "
+                                    "the whole source",
+                                    text)};
 }
 
 QualityPreset qualityFromSetting(std::string_view text) {
@@ -99,8 +157,7 @@ OutputTarget targetFromSetting(std::string_view text) {
 }
 
 std::filesystem::path defaultOutputFolder() {
-  const char *home = std::getenv("HOME");
-  return std::filesystem::path(home && *home ? home : "/") / "Desktop" / "Kestrova Output";
+  return requireHomeDirectory() / "Desktop" / "Kestrova Output";
 }
 
 } // namespace kestrova::cli

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "cli/OptionTable.h"
+#include "core/Errors.h"
 #include "core/OutputOptions.h"
 
 #include <cstdint>
@@ -11,44 +13,64 @@
 
 namespace kestrova::cli {
 
-/// What the headless mode takes from its arguments (first occurrence of each option wins).
-struct CommandLine {
-  std::string input; ///< exactly as typed
-  std::optional<std::string> output;
-  std::optional<std::int64_t> durationLimit;
-  /// "--overwrite": files of the output's names that exist may be replaced.
-  bool overwrite = false;
+/// A command line that cannot be run: an unknown option, a missing or wrong
+/// value. `what()` names the option and the word.
+class UsageError : public Error {
+public:
+  using Error::Error;
 };
 
 /// What the program is asked to print instead of doing any work.
 enum class InfoRequest { none, help, version };
 
-/// The first of "--help", "-h" and "--version" among the arguments (argument 0
-/// excluded). The word right after "--input", "--output" or "--duration" is
-/// that option's value, so a file really named "--help" can still be given.
-InfoRequest infoRequest(const std::vector<std::string> &arguments);
+/// The arguments as read against the option table. A later occurrence of an
+/// option replaces an earlier one; sources accumulate.
+struct CommandLine {
+  /// "--help"/"-h" or "--version"; reading stops at the first of them.
+  InfoRequest info = InfoRequest::none;
+  bool autoConvert = false;
+  /// The "--input" values and the plain arguments, in the order given.
+  std::vector<std::string> inputs;
+  std::optional<std::string> output;
+  std::optional<OutputTarget> target;
+  std::optional<QualityPreset> quality;
+  std::optional<OutputCodec> codec;
+  /// "--keep-sbs" (true) or "--no-keep-sbs" (false), whichever came last.
+  std::optional<bool> keepSideBySide;
+  StereoLayout layout = StereoLayout::automatic;
+  bool swapEyes = false;
+  std::optional<int> playlist;
+  /// The "--duration" value as typed; readDuration says what it means.
+  std::optional<std::string> duration;
+  bool overwrite = false;
+  bool keepWork = false;
+  /// Every option given, in order, for what a window run cannot apply.
+  std::vector<OptionKey> given;
+};
 
-/// True when "--auto-convert" is among the arguments (argument 0 excluded).
-bool wantsAutoConvert(const std::vector<std::string> &arguments);
+/// Reads `arguments` (program name first) from left to right. The word after
+/// an option that takes a value is that value whatever it looks like
+/// ("--output --overwrite" names the folder "--overwrite"); "--name=value"
+/// works too. A word starting with "-" that names no option, an option
+/// without its value, an empty source or folder, a choice that is none of the
+/// option's words and a playlist that is no playlist number throw UsageError.
+/// After "--" every word is a source.
+CommandLine parseCommandLine(const std::vector<std::string> &arguments);
 
-/// Reads the options; nothing when "--input" is missing or empty, or when
-/// "--output" is given an empty value.
-std::optional<CommandLine> parseCommandLine(const std::vector<std::string> &arguments);
-
-/// The files the window queues: the "--input" value first, then every bare
-/// argument (a desktop's "Open With" passes files that way), in order. Option
-/// values and anything starting with "-" are not files.
-std::vector<std::string> windowInputs(const std::vector<std::string> &arguments);
-
-/// A decimal integer: optional sign, digits only, within signed 64 bits.
-std::optional<std::int64_t> parseDurationValue(std::string_view text);
+/// What a "--duration" text means: a limit in seconds when it is a positive
+/// whole number, otherwise no limit and the words telling the user why.
+struct DurationReading {
+  std::optional<std::int64_t> limit;
+  std::optional<std::string> warning;
+};
+DurationReading readDuration(std::string_view text);
 
 /// Stored quality text to preset, by substring: "Ultra", then "High", else medium.
 QualityPreset qualityFromSetting(std::string_view text);
 /// Stored target text to target: "Vision" gives visionPro, anything else sbs3D.
 OutputTarget targetFromSetting(std::string_view text);
 
-/// home + "/Desktop/Kestrova Output".
+/// home + "/Desktop/Kestrova Output"; NoHomeError without a home.
 std::filesystem::path defaultOutputFolder();
 
 } // namespace kestrova::cli

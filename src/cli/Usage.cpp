@@ -1,5 +1,6 @@
 #include "cli/Usage.h"
 
+#include "cli/OptionTable.h"
 #include "pipeline/PipelineEngine.h"
 
 #include <fmt/format.h>
@@ -10,35 +11,65 @@
 
 namespace kestrova::cli {
 
-std::string helpText() {
-  // Kept in step with the manual page (data/kestrova.1); a test compares the
-  // option lists of the two.
-  return R"(Usage: kestrova [--input FILE] [--output DIR]
-       kestrova --input FILE --auto-convert [--output DIR] [--duration SECONDS] [--overwrite]
-       kestrova --help | --version
+namespace {
 
+// "--target sbs|vision-pro", "-h, --help", "    --version".
+std::string optionForm(const OptionSpec &option) {
+  std::string form = option.alias.empty() ? "    " : std::string(option.alias) + ", ";
+  form += option.name;
+  if (option.value == ValueKind::choice) {
+    std::string words;
+    for (const auto &choice : option.choices)
+      words += (words.empty() ? "" : "|") + std::string(choice.word);
+    form += " " + words;
+  } else if (option.value != ValueKind::none) {
+    form += " " + std::string(option.valueName);
+  }
+  return form;
+}
+
+} // namespace
+
+std::string usageText() {
+  return "Usage: kestrova [OPTION...] [FILE...]\n"
+         "       kestrova --auto-convert [OPTION...] FILE...\n"
+         "       kestrova --help | --version\n";
+}
+
+std::string helpText() {
+  std::string text = usageText();
+  text += R"(
 Converts stereoscopic 3D video (Blu-ray 3D H.264 MVC streams, frame-alternate
 and side-by-side files) into a Full Side-by-Side 3D file or MV-HEVC spatial
-video for Apple Vision Pro. Without --auto-convert the window opens, with FILE
-queued when --input is given.
+video for Apple Vision Pro. Without --auto-convert the window opens with the
+FILEs queued; with it each FILE is converted in turn, without a window.
 
 Options:
-  --input FILE        the source: .m2ts, .ts, .mkv, .mp4 or .mov
-  --output DIR        the folder for the result (default: ~/Desktop/Kestrova Output)
-  --auto-convert      convert FILE without a window, printing timestamped progress
-  --duration SECONDS  convert only the first SECONDS of the source
-  --overwrite         do not refuse when the output file exists; replace it
-  -h, --help          print this help and exit
-      --version       print the version and build number and exit
-
-Quality and target come from the settings the window stores in
+)";
+  // A form wider than the column gets its summary on the next line.
+  constexpr std::size_t column = 24;
+  for (const auto &option : optionTable()) {
+    const std::string form = optionForm(option);
+    if (form.size() > column)
+      text += fmt::format("  {}\n  {:<{}}  {}\n", form, "", column, option.summary);
+    else
+      text += fmt::format("  {:<{}}  {}\n", form, column, option.summary);
+  }
+  text += R"(
+Options given here apply to this run only. Without them the target, quality and
+keepSBSIntermediate come from the settings the window stores in
 $XDG_CONFIG_HOME/kestrova/settings.json (default ~/.config/kestrova/settings.json).
 The tools (ffmpeg, ffprobe, tsmuxer, ldecod, MVHEVCConverter...) are looked for
 first in the tools folder beside the program, PREFIX/share/kestrova/tools.
 
-Exit status: 0 on success, 1 when the input is missing or the conversion fails.
+Exit status:
+  0    every FILE was converted (or --help/--version answered)
+  1    at least one FILE could not be converted; each has its own status line
+  2    the command line is wrong (an unknown option, a missing or wrong value)
+  130  interrupted (Ctrl-C); 143 when terminated: unfinished files are removed
 Manual: man kestrova
 )";
+  return text;
 }
 
 std::string versionText() {

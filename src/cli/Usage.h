@@ -4,8 +4,12 @@
 
 namespace kestrova::cli {
 
-/// The text "--help" prints: synopsis, every option, where settings and tools
-/// come from. Ends with a newline.
+/// The synopsis lines, the first lines of the help. Ends with a newline.
+std::string usageText();
+
+/// The text "--help" prints: synopsis, every option of the option table, where
+/// settings and tools come from and what the exit statuses mean. Ends with a
+/// newline.
 std::string helpText();
 
 /// The line "--version" prints: program name, version and build number.

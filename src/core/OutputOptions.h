@@ -14,6 +14,18 @@ enum class OutputCodec { h264, h265 };
 /// The final product of a conversion.
 enum class OutputTarget { sbs3D, visionPro };
 
+/// How the user says the two eyes are laid out in a source; `automatic`
+/// takes what the analysis detects.
+enum class StereoLayout {
+  automatic,
+  fullSideBySide,
+  halfSideBySide,
+  fullTopAndBottom,
+  halfTopAndBottom,
+  frameAlternate,
+  mvc
+};
+
 template <> struct EnumText<QualityPreset> {
   static constexpr std::array rows{
       EnumRow<QualityPreset>{QualityPreset::ultraHigh, "Ultra High", "ultraHigh"},
@@ -34,6 +46,18 @@ template <> struct EnumText<OutputTarget> {
   static constexpr std::array rows{
       EnumRow<OutputTarget>{OutputTarget::sbs3D, "SBS 3D (MKV)", "sbs3D"},
       EnumRow<OutputTarget>{OutputTarget::visionPro, "Apple Vision Pro (MV-HEVC)", "visionPro"},
+  };
+};
+
+template <> struct EnumText<StereoLayout> {
+  static constexpr std::array rows{
+      EnumRow<StereoLayout>{StereoLayout::automatic, "Automatic", "automatic"},
+      EnumRow<StereoLayout>{StereoLayout::fullSideBySide, "Full side by side", "fullSideBySide"},
+      EnumRow<StereoLayout>{StereoLayout::halfSideBySide, "Half side by side", "halfSideBySide"},
+      EnumRow<StereoLayout>{StereoLayout::fullTopAndBottom, "Full top and bottom", "fullTopAndBottom"},
+      EnumRow<StereoLayout>{StereoLayout::halfTopAndBottom, "Half top and bottom", "halfTopAndBottom"},
+      EnumRow<StereoLayout>{StereoLayout::frameAlternate, "Frame alternate", "frameAlternate"},
+      EnumRow<StereoLayout>{StereoLayout::mvc, "MVC", "mvc"},
   };
 };
 

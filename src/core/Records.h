@@ -55,6 +55,12 @@ struct ConversionJob {
   /// Whether a failed run keeps its large intermediate files (demuxed views,
   /// decoded pictures) for diagnosis; without it only the log and small files stay.
   bool keepWork = false;
+  /// The source's 3D layout as the user gives it; `automatic` takes the
+  /// detected one.
+  StereoLayout layout = StereoLayout::automatic;
+  /// Whether the source's first eye is the right one, against what the
+  /// layout (given or detected) says.
+  bool swapEyes = false;
 
   friend bool operator==(const ConversionJob &, const ConversionJob &) = default;
 };

@@ -1,5 +1,7 @@
 #include "core/SettingsStore.h"
 
+#include "core/HomeDirectory.h"
+
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
@@ -19,8 +21,7 @@ fs::path SettingsStore::defaultPath() {
   const char *config = std::getenv("XDG_CONFIG_HOME");
   if (config && *config == '/')
     return fs::path(config) / "kestrova" / "settings.json";
-  const char *home = std::getenv("HOME");
-  return fs::path(home && *home ? home : ".") / ".config" / "kestrova" / "settings.json";
+  return requireHomeDirectory() / ".config" / "kestrova" / "settings.json";
 }
 
 bool SettingsStore::contains(std::string_view key) const {
@@ -39,6 +40,20 @@ std::optional<std::string> SettingsStore::string(std::string_view key) const {
   if (it == values_.end() || !it->is_string())
     return std::nullopt;
   return it->get<std::string>();
+}
+
+std::optional<bool> SettingsStore::boolean(std::string_view key) const {
+  auto it = values_.find(key);
+  if (it == values_.end())
+    return std::nullopt;
+  if (it->is_boolean())
+    return it->get<bool>();
+  warn(std::string(key) + " is " + it->dump() + ", not true or false; reading it as false");
+  return false;
+}
+
+void SettingsStore::warn(const std::string &problem) const {
+  report("Kestrova: settings file " + file_.string() + ": " + problem);
 }
 
 bool SettingsStore::set(std::string_view key, nlohmann::json value) {

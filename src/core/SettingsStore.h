@@ -27,7 +27,8 @@ public:
 
   explicit SettingsStore(std::filesystem::path file, std::ostream *diagnostics = nullptr);
 
-  /// $XDG_CONFIG_HOME/kestrova/settings.json, else ~/.config/kestrova/settings.json.
+  /// $XDG_CONFIG_HOME/kestrova/settings.json, else ~/.config/kestrova/settings.json
+  /// (the home as homeDirectory() finds it); NoHomeError when there is none.
   static std::filesystem::path defaultPath();
 
   const std::filesystem::path &path() const { return file_; }
@@ -38,6 +39,14 @@ public:
   std::optional<nlohmann::json> value(std::string_view key) const;
   /// The stored value when it is a string.
   std::optional<std::string> string(std::string_view key) const;
+  /// The stored value when it is true or false. Anything else stored under
+  /// `key` (the text "false", a number) reads as false and is reported on the
+  /// diagnostics stream, naming the key.
+  std::optional<bool> boolean(std::string_view key) const;
+
+  /// Reports a problem with the stored settings on the diagnostics stream,
+  /// prefixed with the file's name.
+  void warn(const std::string &problem) const;
 
   /// Stores `value` and writes the file. Returns false (and reports on the
   /// diagnostics stream) when the file cannot be written; the value is kept

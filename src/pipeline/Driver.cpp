@@ -3,6 +3,7 @@
 #include "core/ConsoleLine.h"
 #include "core/Errors.h"
 #include "pipeline/FrameAlternatePipeline.h"
+#include "pipeline/LayoutRequest.h"
 #include "pipeline/MvcPipeline.h"
 #include "pipeline/OutputPlan.h"
 #include "pipeline/PipelineEngine.h"
@@ -164,8 +165,14 @@ ConversionResult PipelineEngine::run(const ConversionJob &job, const std::option
       throw ConversionError::toolNotFound(kFfmpegAdvice);
     }
   }
-  if (info)
-    checkConvertibleSource(job.sourceURL, *info);
+  // The layout the user gave stands in for the detected one, before the
+  // check that the source has any.
+  const Stereo3DMode stereoMode = layoutForJob(job, info ? info->stereoMode : defaultStereoMode(job.sourceURL));
+  if (info) {
+    SourceFileInfo asRead = *info;
+    asRead.stereoMode = stereoMode;
+    checkConvertibleSource(job.sourceURL, asRead);
+  }
   if (isCancelled())
     throw ConversionError::cancelled();
 
@@ -174,7 +181,7 @@ ConversionResult PipelineEngine::run(const ConversionJob &job, const std::option
   absoluteJob.sourceURL = fs::absolute(job.sourceURL);
   absoluteJob.outputDirectory = fs::absolute(job.outputDirectory);
   PipelineRun run(*this, std::move(absoluteJob));
-  run.stereoMode = info ? info->stereoMode : defaultStereoMode(job.sourceURL);
+  run.stereoMode = stereoMode;
   run.width = info ? info->videoWidth : 1920;
   run.height = info ? info->videoHeight : 1080;
   run.frameRateNum = info ? info->frameRateNum : 24000;

@@ -60,7 +60,9 @@ ConversionResult runFrameAlternatePipeline(PipelineRun &run, bool rightFirst) {
                     : run.duration > 0    ? run.duration
                                           : 7200.0;
   const bool spatial = run.outputs.spatial.has_value();
-  fs::path sbsOutput = run.writePath(run.outputs.sideBySide.value());
+  // A side-by-side file the user does not keep is only the converter's input.
+  fs::path sbsOutput =
+      run.outputs.sideBySide ? run.writePath(*run.outputs.sideBySide) : run.workDirectory / (run.baseName + "_SBS.mov");
   fs::path folder = run.workDirectory / "fa_work";
   fs::create_directories(folder);
   engine.verbose("Work directory: " + folder.string());
@@ -121,7 +123,7 @@ ConversionResult runFrameAlternatePipeline(PipelineRun &run, bool rightFirst) {
   fs::remove_all(folder, ec);
   engine.verbose("Cleaned up intermediate files");
 
-  fs::path finalOutput = *run.outputs.sideBySide;
+  fs::path finalOutput = run.outputs.sideBySide.value_or(sbsOutput);
   if (spatial) {
     engine.verbose("=== Converting to MV-HEVC for Apple Vision Pro ===");
     finalOutput = *run.outputs.spatial;
@@ -132,7 +134,10 @@ ConversionResult runFrameAlternatePipeline(PipelineRun &run, bool rightFirst) {
   engine.verbose("=== Pipeline complete! ===");
   engine.verbose("Output: " + finalOutput.string());
   run.succeeded = true;
-  return {finalOutput.string(), run.workDirectory, run.outputs.sideBySide->string()};
+  std::optional<std::string> kept;
+  if (run.outputs.sideBySide)
+    kept = run.outputs.sideBySide->string();
+  return {finalOutput.string(), run.workDirectory, kept};
 }
 
 } // namespace kestrova::pipeline

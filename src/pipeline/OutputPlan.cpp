@@ -42,9 +42,7 @@ OutputPlan planOutputs(const ConversionJob &job, const Stereo3DMode &mode, const
       plan.sideBySide = folder / (base + "_SBS" + job.sourceURL.extension().string());
     return plan;
   }
-  const bool mvc =
-      mode.kind() == Stereo3DMode::Kind::mvcSingleTrack || mode.kind() == Stereo3DMode::Kind::mvcSeparateTracks;
-  if (!visionPro || job.keepSideBySide || !mvc)
+  if (!visionPro || job.keepSideBySide)
     plan.sideBySide = folder / (base + (visionPro ? "_SBS.mov" : "_SBS.mkv"));
   if (visionPro) {
     fs::path spatial = folder / (base + ".mov");

@@ -13,8 +13,8 @@ namespace kestrova::pipeline {
 /// The files one conversion leaves in its output folder, by their final names.
 struct OutputPlan {
   /// The Full Side-by-Side file; for the Vision Pro target it is kept beside
-  /// the MV-HEVC file (absent when the source is side by side already, and
-  /// for an MVC source whose job does not keep it).
+  /// the MV-HEVC file only when the job says so (and never when the source
+  /// is side by side already).
   std::optional<std::filesystem::path> sideBySide;
   /// The MV-HEVC file (Vision Pro target only).
   std::optional<std::filesystem::path> spatial;

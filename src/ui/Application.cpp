@@ -71,10 +71,11 @@ QSize firstSize(QSize available) {
   return preferred.boundedTo(QSize(available.width() - 40, available.height() - 60)).expandedTo(QSize(360, 320));
 }
 
-int runApplication(int argc, char **argv) {
+int runApplication(int argc, char **argv, std::vector<std::filesystem::path> files,
+                   std::optional<std::filesystem::path> outputDirectory) {
   if (!hasDisplay()) {
     std::fputs("Kestrova: no display to open the window on (neither DISPLAY nor WAYLAND_DISPLAY is set).\n"
-               "Without a display, run: kestrova --input <file> --auto-convert [--output <dir>]\n",
+               "Without a display, run: kestrova --auto-convert [OPTION...] FILE...\n",
                stderr);
     return 1;
   }
@@ -95,7 +96,8 @@ int runApplication(int argc, char **argv) {
   environment.dialogs = dialogs;
   environment.desktopDirectory = app::userDesktopDirectory();
   environment.homeDirectory = app::userHomeDirectory().value_or("/");
-  environment.arguments.assign(argv, argv + argc);
+  environment.startFiles = std::move(files);
+  environment.startOutputDirectory = std::move(outputDirectory);
   auto model = app::ConverterModel::create(std::move(environment));
 
   MainWindow window;

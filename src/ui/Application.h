@@ -2,6 +2,10 @@
 
 #include <QSize>
 
+#include <filesystem>
+#include <optional>
+#include <vector>
+
 namespace kestrova::ui {
 
 /// The window's size on its first start, for a screen whose free area is
@@ -9,8 +13,10 @@ namespace kestrova::ui {
 QSize firstSize(QSize available);
 
 /// The windowed application: creates the model and the window, runs the
-/// model's start-up sequence when the window first shows, and the event loop.
-/// Returns the process' exit status.
-int runApplication(int argc, char **argv);
+/// model's start-up sequence when the window first shows (queueing `files`,
+/// output into `outputDirectory` when given), and the event loop. Returns the
+/// process' exit status.
+int runApplication(int argc, char **argv, std::vector<std::filesystem::path> files,
+                   std::optional<std::filesystem::path> outputDirectory);
 
 } // namespace kestrova::ui

@@ -138,22 +138,22 @@ TEST(ModelReveal, SelectsTheLastOutputOrTheWholeBatch) {
   EXPECT_TRUE(f.revealer->revealed.empty());
 }
 
-TEST(CommandLineHandOff, InputAndOutputArguments) {
+TEST(CommandLineHandOff, FilesAndOutputFolder) {
   struct Case {
     const char *name;
-    std::vector<std::string> args;
+    std::vector<std::string> files; // under the sources folder
+    std::optional<std::string> output;
     std::size_t queued;
-    std::optional<std::string> output; // relative to the scratch folder
+    std::optional<std::string> stored; // relative to the scratch folder
     std::optional<std::string> error;
   };
   const Case cases[] = {
-      {"input only", {"kestrova", "--input", "SRC/a.mkv"}, 1, "home/Desktop/Kestrova Output", std::nullopt},
-      {"input and output", {"kestrova", "--input", "SRC/a.mkv", "--output", "out"}, 1, "out", std::nullopt},
-      {"bare file, as Open With passes it", {"kestrova", "SRC/a.mkv"}, 1, "home/Desktop/Kestrova Output", std::nullopt},
-      {"output only", {"kestrova", "--output", "out"}, 0, std::nullopt, std::nullopt},
-      {"input last", {"kestrova", "--input"}, 0, std::nullopt, std::nullopt},
-      {"unsupported input",
-       {"kestrova", "--input", "SRC/a.txt"},
+      {"file only", {"a.mkv"}, std::nullopt, 1, "home/Desktop/Kestrova Output", std::nullopt},
+      {"file and output", {"a.mkv"}, "out", 1, "out", std::nullopt},
+      {"output only", {}, "out", 0, std::nullopt, std::nullopt},
+      {"unsupported file",
+       {"a.txt"},
+       std::nullopt,
        0,
        "home/Desktop/Kestrova Output",
        "No supported video files found."},
@@ -163,21 +163,18 @@ TEST(CommandLineHandOff, InputAndOutputArguments) {
     ModelFixture f;
     fs::path a = f.source("a.mkv");
     (*f.analyses)[a] = sideBySideInfo(a);
-    for (auto arg : c.args) {
-      if (arg.starts_with("SRC/"))
-        arg = (f.dir / "sources" / arg.substr(4)).string();
-      else if (arg == "out")
-        arg = (f.dir / "out").string();
-      f.environment.arguments.push_back(arg);
-    }
+    for (const auto &file : c.files)
+      f.environment.startFiles.push_back(f.dir / "sources" / file);
+    if (c.output)
+      f.environment.startOutputDirectory = f.dir / *c.output;
     auto model = f.make();
     model->loadSettings();
     model->handleCommandLineArguments();
     model->handleCommandLineArguments();
     EXPECT_EQ(model->fileQueue().size(), c.queued);
     EXPECT_EQ(model->errorMessage(), c.error);
-    if (c.output) {
-      EXPECT_EQ(f.storedSettings()["outputDirectory"], (f.dir / *c.output).string());
+    if (c.stored) {
+      EXPECT_EQ(f.storedSettings()["outputDirectory"], (f.dir / *c.stored).string());
     } else {
       EXPECT_FALSE(f.storedSettings().contains("outputDirectory"));
     }

@@ -1,6 +1,7 @@
 #include "ModelTestSupport.h"
 
 #include <gtest/gtest.h>
+#include <sstream>
 
 namespace kestrova::test {
 namespace {
@@ -30,6 +31,7 @@ TEST(ModelSettings, StoredValuesAreReadExactlyOrIgnored) {
     std::int64_t limit;
     bool keep;
     OutputTarget target;
+    const char *reported = nullptr; // the key a warning names
   };
   const Case cases[] = {
       {"wrong case keeps the default",
@@ -37,7 +39,8 @@ TEST(ModelSettings, StoredValuesAreReadExactlyOrIgnored) {
        QualityPreset::medium,
        120,
        false,
-       OutputTarget::sbs3D},
+       OutputTarget::sbs3D,
+       "qualityPreset"},
       {"exact raw values",
        {{"qualityPreset", "Smaller File"}, {"outputTarget", "Apple Vision Pro (MV-HEVC)"}},
        QualityPreset::low,
@@ -54,19 +57,32 @@ TEST(ModelSettings, StoredValuesAreReadExactlyOrIgnored) {
        OutputTarget::sbs3D},
       {"keep intermediate", {{"keepSBSIntermediate", true}}, QualityPreset::medium, 120, true, OutputTarget::sbs3D},
       {"non-boolean keep reads as off",
-       {{"keepSBSIntermediate", "yes"}},
+       {{"keepSBSIntermediate", "true"}},
        QualityPreset::medium,
        120,
        false,
-       OutputTarget::sbs3D},
+       OutputTarget::sbs3D,
+       "keepSBSIntermediate"},
+      {"a number for keep reads as off",
+       {{"keepSBSIntermediate", 1}},
+       QualityPreset::medium,
+       120,
+       false,
+       OutputTarget::sbs3D,
+       "keepSBSIntermediate"},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.name);
     ModelFixture f;
     writeFile(f.dir / "settings.json", c.stored.dump());
-    f.environment.settings = std::make_shared<SettingsStore>(f.dir / "settings.json");
+    std::ostringstream diagnostics;
+    f.environment.settings = std::make_shared<SettingsStore>(f.dir / "settings.json", &diagnostics);
     auto model = f.make();
     model->loadSettings();
+    if (c.reported)
+      EXPECT_NE(diagnostics.str().find(c.reported), std::string::npos) << diagnostics.str();
+    else
+      EXPECT_EQ(diagnostics.str(), "");
     EXPECT_EQ(model->qualityPreset(), c.preset);
     EXPECT_EQ(model->debugLimitSeconds(), c.limit);
     EXPECT_EQ(model->keepSBSIntermediate(), c.keep);

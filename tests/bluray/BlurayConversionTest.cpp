@@ -82,7 +82,7 @@ TEST_P(BlurayConversion, EveryPictureSoundAndEachEyeInPlace) {
   kestrova::test::writeFile(dir / "config/kestrova/settings.json",
                             std::string("{\"qualityPreset\": \"Medium\", \"outputTarget\": \"") +
                                 (visionPro ? "Apple Vision Pro (MV-HEVC)" : "Full SBS 3D") + "\"" +
-                                (oneEncode ? ", \"keepSBSIntermediate\": false}" : "}"));
+                                (oneEncode ? "}" : ", \"keepSBSIntermediate\": true}"));
   const fs::path input = *clips_ / source.file, output = dir / "out";
   // Pipe from file is what is left when no FIFO can be made anywhere: not
   // in the work folder, nor in a scratch folder (/proc takes none).

@@ -1,81 +1,214 @@
 #include "cli/CommandLine.h"
+#include "cli/JobOptions.h"
+#include "cli/OptionDocs.h"
+#include "cli/Usage.h"
+#include "support/TestSupport.h"
 
+#include <cstdlib>
+#include <functional>
 #include <gtest/gtest.h>
+#include <sstream>
 
 namespace kestrova::cli {
 namespace {
+namespace fs = std::filesystem;
 
-TEST(CommandLine, DurationValues) {
+std::vector<std::string> argv(std::initializer_list<std::string> words) {
+  std::vector<std::string> arguments{"kestrova"};
+  arguments.insert(arguments.end(), words);
+  return arguments;
+}
+
+// Each option's effect on the job, against stored choices that differ from
+// every option's value.
+TEST(CommandLine, EachOptionReachesTheJob) {
+  const StoredChoices stored{QualityPreset::high, OutputTarget::visionPro, false};
   struct Row {
-    const char *text;
-    std::optional<std::int64_t> value;
+    std::vector<std::string> arguments;
+    std::function<void(ConversionJob &)> change; // from the job of the stored choices
   };
   const Row rows[] = {
-      {"90", 90},
-      {"+90", 90},
-      {"-5", -5},
-      {"0", 0},
-      {"abc", std::nullopt},
-      {"", std::nullopt},
-      {"1.5", std::nullopt},
-      {" 90", std::nullopt},
-      {"90s", std::nullopt},
-      {"+", std::nullopt},
-      {"--5", std::nullopt},
-      {"9223372036854775807", INT64_MAX},
-      {"-9223372036854775808", INT64_MIN},
-      {"9223372036854775808", std::nullopt},
-      {"99999999999999999999", std::nullopt},
+      {{}, [](ConversionJob &) {}},
+      {{"--target", "sbs"}, [](ConversionJob &j) { j.outputTarget = OutputTarget::sbs3D; }},
+      {{"--target=vision-pro"}, [](ConversionJob &) {}},
+      {{"--quality", "ultra-high"}, [](ConversionJob &j) { j.qualityPreset = QualityPreset::ultraHigh; }},
+      {{"--quality", "balanced"}, [](ConversionJob &j) { j.qualityPreset = QualityPreset::medium; }},
+      {{"--quality", "smaller"}, [](ConversionJob &j) { j.qualityPreset = QualityPreset::low; }},
+      {{"--codec", "hevc"}, [](ConversionJob &j) { j.outputCodec = OutputCodec::h265; }},
+      {{"--keep-sbs"}, [](ConversionJob &j) { j.keepSideBySide = true; }},
+      {{"--keep-sbs", "--no-keep-sbs"}, [](ConversionJob &) {}},
+      {{"--layout", "half-tab"}, [](ConversionJob &j) { j.layout = StereoLayout::halfTopAndBottom; }},
+      {{"--layout", "frame-alternate"}, [](ConversionJob &j) { j.layout = StereoLayout::frameAlternate; }},
+      {{"--swap-eyes"}, [](ConversionJob &j) { j.swapEyes = true; }},
+      {{"--playlist", "800"}, [](ConversionJob &j) { j.playlist = 800; }},
+      {{"--keep-work"}, [](ConversionJob &j) { j.keepWork = true; }},
+      {{"--overwrite"}, [](ConversionJob &j) { j.replaceExisting = true; }},
+      {{"--quality", "high", "--quality", "smaller"}, [](ConversionJob &j) { j.qualityPreset = QualityPreset::low; }},
   };
-  for (const auto &row : rows)
-    EXPECT_EQ(parseDurationValue(row.text), row.value) << '"' << row.text << '"';
+  for (const auto &row : rows) {
+    std::vector<std::string> arguments{"kestrova", "--auto-convert", "a.m2ts"};
+    arguments.insert(arguments.end(), row.arguments.begin(), row.arguments.end());
+    ConversionJob expected;
+    expected.sourceURL = "/in/a.m2ts";
+    expected.outputDirectory = "/out";
+    expected.qualityPreset = QualityPreset::high;
+    expected.outputTarget = OutputTarget::visionPro;
+    expected.keepSideBySide = false;
+    row.change(expected);
+    EXPECT_EQ(jobFor(parseCommandLine(arguments), stored, std::nullopt, "/in/a.m2ts", "/out"), expected)
+        << ::testing::PrintToString(row.arguments);
+  }
+  // The stored keepSBSIntermediate counts unless an option says otherwise.
+  StoredChoices keeping = stored;
+  keeping.keepSideBySide = true;
+  EXPECT_TRUE(jobFor(parseCommandLine(argv({"x"})), keeping, std::nullopt, "x", "o").keepSideBySide);
+  EXPECT_FALSE(jobFor(parseCommandLine(argv({"x", "--no-keep-sbs"})), keeping, std::nullopt, "x", "o").keepSideBySide);
 }
 
-TEST(CommandLine, OptionsInAnyOrderFirstOccurrenceWins) {
-  auto line = parseCommandLine(
-      {"kestrova", "--output", "out", "--input", "a.m2ts", "--auto-convert", "--input", "b.m2ts", "--duration", "90"});
-  ASSERT_TRUE(line);
-  EXPECT_EQ(line->input, "a.m2ts");
-  EXPECT_EQ(line->output, "out");
-  EXPECT_EQ(line->durationLimit, 90);
-
-  EXPECT_FALSE(parseCommandLine({"kestrova", "--auto-convert", "--input"}));
-  EXPECT_FALSE(parseCommandLine({"kestrova", "--auto-convert"}));
-  auto noOutput = parseCommandLine({"kestrova", "--input", "x", "--auto-convert", "--output"});
-  ASSERT_TRUE(noOutput);
-  EXPECT_EQ(noOutput->output, std::nullopt);
-  EXPECT_EQ(parseCommandLine({"k", "--input", "x", "--duration", "1.5"})->durationLimit, std::nullopt);
-}
-
-TEST(CommandLine, WindowInputsAreTheInputThenBareArguments) {
-  struct Case {
+TEST(CommandLine, WordsAreReadInOrderAndValuesAreNeverOptions) {
+  struct Row {
     std::vector<std::string> arguments;
-    std::vector<std::string> files;
+    std::vector<std::string> inputs;
+    std::optional<std::string> output;
+    bool overwrite;
+    InfoRequest info;
   };
-  const Case cases[] = {
-      {{"kestrova"}, {}},
-      {{"kestrova", "a.m2ts", "b.mkv"}, {"a.m2ts", "b.mkv"}},
-      {{"kestrova", "--output", "out", "a.m2ts", "--input", "x.mkv"}, {"x.mkv", "a.m2ts"}},
-      {{"kestrova", "--duration", "120", "--verbose", "a.mkv"}, {"a.mkv"}},
+  const Row rows[] = {
+      {argv({"--output", "--overwrite", "a.mkv"}), {"a.mkv"}, "--overwrite", false, InfoRequest::none},
+      {argv({"--input", "--help", "--auto-convert"}), {"--help"}, std::nullopt, false, InfoRequest::none},
+      {argv({"a.mkv", "--input", "b.m2ts", "c.mp4", "--input=d.mkv"}),
+       {"a.mkv", "b.m2ts", "c.mp4", "d.mkv"},
+       std::nullopt,
+       false,
+       InfoRequest::none},
+      {argv({"--output", "x", "--output", "y", "--", "--overwrite", "-h"}),
+       {"--overwrite", "-h"},
+       "y",
+       false,
+       InfoRequest::none},
+      {argv({"--version", "--help"}), {}, std::nullopt, false, InfoRequest::version},
+      // Reading stops at a request for help: what follows may be anything.
+      {argv({"a.mkv", "-h", "--bogus"}), {"a.mkv"}, std::nullopt, false, InfoRequest::help},
   };
-  for (const auto &c : cases)
-    EXPECT_EQ(windowInputs(c.arguments), c.files) << c.arguments.size();
+  for (const auto &row : rows) {
+    SCOPED_TRACE(::testing::PrintToString(row.arguments));
+    CommandLine line = parseCommandLine(row.arguments);
+    EXPECT_EQ(line.inputs, row.inputs);
+    EXPECT_EQ(line.output, row.output);
+    EXPECT_EQ(line.overwrite, row.overwrite);
+    EXPECT_EQ(line.info, row.info);
+  }
 }
 
-TEST(CommandLine, AutoConvertIsLookedForAfterTheProgramName) {
-  EXPECT_TRUE(wantsAutoConvert({"kestrova", "--input", "x", "--auto-convert"}));
-  EXPECT_FALSE(wantsAutoConvert({"--auto-convert"}));
-  EXPECT_FALSE(wantsAutoConvert({"kestrova", "--auto-convert=yes"}));
+TEST(CommandLine, WrongWordsAreUsageErrorsNamingThem) {
+  struct Row {
+    std::vector<std::string> arguments;
+    std::string named;
+  };
+  const Row rows[] = {
+      {argv({"--outptu", "x", "--input", "a.mkv", "--auto-convert"}), "\"--outptu\""},
+      {argv({"--input", "a.mkv", "--output"}), "--output needs a value"},
+      {argv({"a.mkv", "--duration"}), "--duration needs a value"},
+      {argv({"-x", "a.mkv"}), "\"-x\""},
+      {argv({"--target", "3d", "a.mkv"}), "\"3d\""},
+      {argv({"--layout", "sbs", "a.mkv"}), "--layout does not take \"sbs\""},
+      {argv({"--playlist", "00800.mpls", "a.mkv"}), "--playlist"},
+      {argv({"--playlist", "-1", "a.mkv"}), "--playlist"},
+      {argv({"--overwrite=yes", "a.mkv"}), "--overwrite takes no value"},
+      {argv({"--auto-convert", "--output", "o"}), "--auto-convert needs a source"},
+      {argv({"--input", "", "--auto-convert"}), "--input needs a value"},
+      {argv({"--output=", "a.mkv"}), "--output needs a value"},
+  };
+  for (const auto &row : rows) {
+    try {
+      parseCommandLine(row.arguments);
+      ADD_FAILURE() << "accepted: " << ::testing::PrintToString(row.arguments);
+    } catch (const UsageError &error) {
+      EXPECT_NE(std::string(error.what()).find(row.named), std::string::npos) << error.what();
+    }
+  }
 }
 
-TEST(CommandLine, StoredTextsMapBySubstring) {
-  EXPECT_EQ(qualityFromSetting("Ultra High"), QualityPreset::ultraHigh);
-  EXPECT_EQ(qualityFromSetting("High Quality"), QualityPreset::high);
-  EXPECT_EQ(qualityFromSetting("Balanced"), QualityPreset::medium);
-  EXPECT_EQ(qualityFromSetting("Smaller File"), QualityPreset::medium);
-  EXPECT_EQ(targetFromSetting("Apple Vision Pro (MV-HEVC)"), OutputTarget::visionPro);
-  EXPECT_EQ(targetFromSetting("SBS 3D (MKV)"), OutputTarget::sbs3D);
-  EXPECT_EQ(targetFromSetting("vision"), OutputTarget::sbs3D);
+TEST(CommandLine, DurationsThatAreNotUsedSaySo) {
+  EXPECT_EQ(readDuration("90").limit, 90);
+  EXPECT_EQ(readDuration("+90").warning, std::nullopt);
+  for (const char *text : {"abc", "-5", "0.5", "0", "", "99999999999999999999"}) {
+    DurationReading reading = readDuration(text);
+    EXPECT_EQ(reading.limit, std::nullopt) << text;
+    ASSERT_TRUE(reading.warning) << text;
+    EXPECT_NE(reading.warning->find(std::string("\"") + text + "\""), std::string::npos) << *reading.warning;
+    EXPECT_NE(reading.warning->find("whole source"), std::string::npos) << *reading.warning;
+  }
+}
+
+TEST(CommandLine, StoredChoicesAndTheirWarnings) {
+  struct Row {
+    const char *settings;
+    StoredChoices read;
+    const char *reported; // the key a warning names, or null
+  };
+  const Row rows[] = {
+      {"{}", {QualityPreset::high, OutputTarget::visionPro, false}, nullptr},
+      {R"json({"qualityPreset": "Smaller File", "outputTarget": "SBS 3D (MKV)", "keepSBSIntermediate": true})json",
+       {QualityPreset::medium, OutputTarget::sbs3D, true},
+       nullptr},
+      {R"json({"qualityPreset": "Ultra High"})json",
+       {QualityPreset::ultraHigh, OutputTarget::visionPro, false},
+       nullptr},
+      {R"json({"outputTarget": "apple vision pro (mv-hevc)"})json",
+       {QualityPreset::high, OutputTarget::sbs3D, false},
+       "outputTarget"},
+      {R"json({"qualityPreset": "Ultra"})json",
+       {QualityPreset::ultraHigh, OutputTarget::visionPro, false},
+       "qualityPreset"},
+      {R"json({"qualityPreset": 3})json", {QualityPreset::high, OutputTarget::visionPro, false}, "qualityPreset"},
+      {R"json({"keepSBSIntermediate": "false"})json",
+       {QualityPreset::high, OutputTarget::visionPro, false},
+       "keepSBSIntermediate"},
+      {R"json({"keepSBSIntermediate": "true"})json",
+       {QualityPreset::high, OutputTarget::visionPro, false},
+       "keepSBSIntermediate"},
+      {R"json({"keepSBSIntermediate": 1})json",
+       {QualityPreset::high, OutputTarget::visionPro, false},
+       "keepSBSIntermediate"},
+  };
+  for (const auto &row : rows) {
+    test::TempDir dir;
+    test::writeFile(dir / "settings.json", row.settings);
+    std::ostringstream diagnostics;
+    SettingsStore store(dir / "settings.json", &diagnostics);
+    EXPECT_EQ(readStoredChoices(store), row.read) << row.settings;
+    if (row.reported)
+      EXPECT_NE(diagnostics.str().find(row.reported), std::string::npos) << row.settings << diagnostics.str();
+    else
+      EXPECT_EQ(diagnostics.str(), "") << row.settings;
+  }
+}
+
+// The manual page and the completion are made from the option table; with
+// KESTROVA_REGENERATE_DOCS=1 this test writes them instead of comparing.
+TEST(CommandLine, ManualCompletionAndHelpFollowTheOptionTable) {
+  const fs::path page = test::sourceDir() / "data/kestrova.1";
+  const fs::path completion = test::sourceDir() / "data/kestrova.bash-completion";
+  std::string text = test::readFile(page);
+  const auto begin = text.find(".SH OPTIONS\n");
+  ASSERT_NE(begin, std::string::npos);
+  const auto end = text.find("\n.SH ", begin + 1) + 1;
+  const bool regenerate = std::getenv("KESTROVA_REGENERATE_DOCS") != nullptr;
+  if (regenerate) {
+    test::writeFile(page, text.replace(begin, end - begin, manualOptionsSection()));
+    test::writeFile(completion, bashCompletionScript());
+  }
+  EXPECT_EQ(text.substr(begin, end - begin), manualOptionsSection())
+      << "run this test with KESTROVA_REGENERATE_DOCS=1 to rewrite " << page;
+  EXPECT_EQ(test::readFile(completion), bashCompletionScript())
+      << "run this test with KESTROVA_REGENERATE_DOCS=1 to rewrite " << completion;
+  const std::string help = helpText();
+  for (const auto &option : optionTable()) {
+    EXPECT_NE(help.find(std::string(option.name) + " "), std::string::npos) << option.name;
+    for (const auto &choice : option.choices)
+      EXPECT_NE(help.find(choice.word), std::string::npos) << choice.word;
+  }
 }
 
 } // namespace

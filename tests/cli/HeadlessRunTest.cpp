@@ -1,7 +1,9 @@
 // Runs the built program the way a user does and checks what it prints.
+#include "support/RealMedia.h"
 #include "support/TestSupport.h"
 #include "tools/Process.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <gtest/gtest.h>
 #include <random>
@@ -80,16 +82,29 @@ std::vector<std::string> folderContents(const fs::path &folder) {
   return names;
 }
 
-TEST(HeadlessRun, MissingInputPrintsUsageOnly) {
-  const std::vector<std::vector<std::string>> cases = {{"--auto-convert"},
-                                                       {"--auto-convert", "--input"},
-                                                       {"--auto-convert", "--input", ""},
-                                                       {"--auto-convert", "--input", "a.m2ts", "--output", ""}};
-  for (const auto &arguments : cases) {
+// A wrong command line does no work: status 2, the problem and the usage on
+// standard error, nothing on standard output and no folder made.
+TEST(HeadlessRun, WrongCommandLinesAreRefusedNamingTheWord) {
+  struct Row {
+    std::vector<std::string> arguments;
+    std::string named;
+  };
+  const Row rows[] = {
+      {{"--auto-convert"}, "--auto-convert needs a source"},
+      {{"--auto-convert", "--input"}, "--input needs a value"},
+      {{"--auto-convert", "--input", ""}, "--input needs a value"},
+      {{"--auto-convert", "--input", "a.m2ts", "--output", ""}, "--output needs a value"},
+      {{"--outptu", "x", "--input", "a.m2ts", "--auto-convert"}, "unknown option \"--outptu\""},
+      {{"--input", "a.m2ts", "--target", "3d"}, "\"3d\""},
+  };
+  for (const auto &row : rows) {
     TempDir dir;
-    RunResult run = runKestrova(dir, arguments);
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.lines, std::vector<std::string>{"Usage: Kestrova --input <file> --auto-convert [--output <dir>]"});
+    RunResult run = runKestrova(dir, row.arguments, {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"});
+    EXPECT_EQ(run.status, 2) << row.named;
+    EXPECT_TRUE(run.lines.empty()) << run.lines.front();
+    EXPECT_NE(run.errors.find(row.named), std::string::npos) << run.errors;
+    EXPECT_NE(run.errors.find("Usage: kestrova"), std::string::npos) << run.errors;
+    EXPECT_FALSE(fs::exists(dir / "home")) << row.named;
   }
 }
 
@@ -99,7 +114,7 @@ TEST(HeadlessRun, HelpAndVersionAnswerBeforeAnyWork) {
     int status;
     std::string firstLine;
   };
-  const std::string usage = "Usage: kestrova [--input FILE] [--output DIR]";
+  const std::string usage = "Usage: kestrova [OPTION...] [FILE...]";
   const std::string version = "Kestrova 1.0 (Build 134)";
   const Row rows[] = {
       {{"--help"}, 0, usage},
@@ -125,7 +140,7 @@ TEST(HeadlessRun, WithoutAutoConvertOrADisplayItSaysHowToRunHeadless) {
   TempDir dir;
   RunResult run = runKestrova(dir, {"--input", "movie.mkv"}, {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"});
   EXPECT_EQ(run.status, 1);
-  EXPECT_NE(run.errors.find("--input <file> --auto-convert"), std::string::npos) << run.errors;
+  EXPECT_NE(run.errors.find("--auto-convert"), std::string::npos) << run.errors;
   EXPECT_FALSE(std::filesystem::exists(dir / "home")) << "nothing is created for a window that never opened";
 }
 
@@ -155,15 +170,48 @@ TEST(HeadlessRun, UnreadableInputIsNamedAfterTheBanner) {
   }
 }
 
-TEST(HeadlessRun, BannerShowsStoredTextsAndTheDefaultFolder) {
-  TempDir dir;
-  test::writeFile(dir / "config/kestrova/settings.json",
-                  R"json({"qualityPreset": "Smaller File", "outputTarget": "SBS 3D (MKV)"})json");
-  RunResult run = runKestrova(dir, {"--auto-convert", "--input", "none.mkv", "--output"});
-  ASSERT_GE(run.lines.size(), 4u);
-  EXPECT_EQ(run.lines[2], "Output: " + (dir / "home/Desktop/Kestrova Output").string());
-  EXPECT_EQ(run.lines[3], "Quality: Smaller File, Target: SBS 3D (MKV)");
-  EXPECT_TRUE(fs::is_directory(dir / "home/Desktop/Kestrova Output"));
+// The banner shows what will be made: options over stored texts, and a
+// stored text that names nothing known as what it is read as, with a warning.
+TEST(HeadlessRun, BannerShowsWhatWillBeMade) {
+  struct Row {
+    std::string settings;
+    std::vector<std::string> options;
+    std::string banner;
+    std::string warned; // on standard error
+  };
+  const Row rows[] = {
+      {R"json({"qualityPreset": "Smaller File", "outputTarget": "SBS 3D (MKV)"})json",
+       {},
+       "Quality: Balanced, Target: SBS 3D (MKV)",
+       ""},
+      {R"json({"outputTarget": "apple vision pro (mv-hevc)"})json",
+       {},
+       "Quality: High Quality, Target: SBS 3D (MKV)",
+       "outputTarget"},
+      {R"json({"outputTarget": "SBS 3D (MKV)"})json",
+       {"--target", "vision-pro", "--quality", "smaller"},
+       "Quality: Smaller File, Target: Apple Vision Pro (MV-HEVC)",
+       ""},
+      {R"json({"keepSBSIntermediate": "false"})json",
+       {},
+       "Quality: High Quality, Target: Apple Vision Pro (MV-HEVC)",
+       "keepSBSIntermediate"},
+  };
+  for (const auto &row : rows) {
+    TempDir dir;
+    test::writeFile(dir / "config/kestrova/settings.json", row.settings);
+    std::vector<std::string> arguments{"--auto-convert", "--input", "none.mkv"};
+    arguments.insert(arguments.end(), row.options.begin(), row.options.end());
+    RunResult run = runKestrova(dir, arguments);
+    ASSERT_GE(run.lines.size(), 4u);
+    EXPECT_EQ(run.lines[2], "Output: " + (dir / "home/Desktop/Kestrova Output").string());
+    EXPECT_EQ(run.lines[3], row.banner);
+    if (row.warned.empty())
+      EXPECT_EQ(run.errors, "");
+    else
+      EXPECT_NE(run.errors.find(row.warned), std::string::npos) << run.errors;
+    EXPECT_TRUE(fs::is_directory(dir / "home/Desktop/Kestrova Output"));
+  }
 }
 
 TEST(HeadlessRun, BadSourcesAreNamedForWhatTheyAre) {
@@ -273,7 +321,125 @@ TEST(HeadlessRun, UncreatableOutputFolderFailsTheConversion) {
   EXPECT_NE(run.lines.back().find("blocker/out"), std::string::npos) << run.lines.back();
 }
 
-// Each bad source ends with what is wrong with the file, before any tool
-// runs, and leaves the output folder empty.
+// "--output --overwrite" names a folder; the user's file of the output's
+// name in the default folder stays.
+TEST(HeadlessRun, AnOptionsValueIsNeverAnOption) {
+  TempDir dir;
+  makeSideBySideClip(dir / "clip.mp4", "384x108", 1);
+  useTarget(dir, "SBS 3D (MKV)");
+  test::writeFile(dir / "home/Desktop/Kestrova Output/clip_SBS.mp4", "the user's file");
+  RunResult run = runKestrova(dir, {"--input", "clip.mp4", "--auto-convert", "--output", "--overwrite"});
+  EXPECT_EQ(run.status, 0) << run.errors;
+  EXPECT_EQ(test::readFile(dir / "home/Desktop/Kestrova Output/clip_SBS.mp4"), "the user's file");
+  EXPECT_EQ(test::readFile(dir / "--overwrite/clip_SBS.mp4"), test::readFile(dir / "clip.mp4"));
+}
+
+// Several sources run as a batch: one status line each, a closing line, and
+// status 0 only when all were converted.
+TEST(HeadlessRun, SeveralSourcesRunAsABatch) {
+  TempDir dir;
+  makeSideBySideClip(dir / "one.mp4", "384x108", 1);
+  makeSideBySideClip(dir / "two.mp4", "384x108", 1);
+  useTarget(dir, "SBS 3D (MKV)");
+  struct Row {
+    std::vector<std::string> arguments;
+    int status;
+    std::vector<std::string> statusLines; // in order
+  };
+  const Row rows[] = {
+      {{"one.mp4", "--input", "two.mp4"},
+       0,
+       {"\u2705 Conversion complete: OUT/one_SBS.mp4", "\u2705 Conversion complete: OUT/two_SBS.mp4",
+        "Batch finished: 2 of 2 files converted"}},
+      {{"one.mp4", "missing.mp4", "two.mp4"},
+       1,
+       {"\u2705 Conversion complete: OUT/one_SBS.mp4", "\u274C Pipeline failed: Cannot read input file",
+        "\u2705 Conversion complete: OUT/two_SBS.mp4", "Batch finished: 2 of 3 files converted"}},
+  };
+  for (const auto &row : rows) {
+    fs::remove_all(dir / "out");
+    std::vector<std::string> arguments{"--auto-convert", "--output", "out"};
+    arguments.insert(arguments.end(), row.arguments.begin(), row.arguments.end());
+    RunResult run = runKestrova(dir, arguments);
+    EXPECT_EQ(run.status, row.status);
+    std::vector<std::string> seen;
+    for (const auto &line : run.lines)
+      for (const auto &expected : row.statusLines) {
+        std::string wanted = std::regex_replace(expected, std::regex("OUT"), (dir / "out").string());
+        if (line.find(wanted) != std::string::npos)
+          seen.push_back(expected);
+      }
+    EXPECT_EQ(seen, row.statusLines) << ::testing::PrintToString(run.lines);
+    EXPECT_EQ(test::readFile(dir / "out/two_SBS.mp4"), test::readFile(dir / "two.mp4"));
+  }
+}
+
+// A duration that is not used says so, and the whole source is converted.
+TEST(HeadlessRun, UnusedDurationsAreReported) {
+  TempDir dir;
+  makeSideBySideClip(dir / "clip.mp4", "384x108", 2);
+  for (const char *duration : {"abc", "-5", "0.5"}) {
+    RunResult run = runKestrova(dir, {"--auto-convert", "clip.mp4", "--target", "sbs", "--output", "out", "--overwrite",
+                                      "--duration", duration});
+    EXPECT_EQ(run.status, 0) << run.errors;
+    EXPECT_NE(run.errors.find(std::string("--duration \"") + duration + "\""), std::string::npos) << run.errors;
+    EXPECT_EQ(test::readFile(dir / "out/clip_SBS.mp4"), test::readFile(dir / "clip.mp4")) << duration;
+  }
+}
+
+// A layout or eye swap the conversion cannot honour fails that source with
+// words saying so; nothing is written.
+TEST(HeadlessRun, LayoutsNotSupportedYetFailThatSource) {
+  TempDir dir;
+  makeSideBySideClip(dir / "clip.mp4", "384x108", 1);
+  struct Row {
+    std::vector<std::string> options;
+    std::string message;
+  };
+  const Row rows[] = {
+      {{"--layout", "half-tab"}, "The layout \"Half top and bottom\" is not supported yet"},
+      {{"--swap-eyes"}, "Swapping the eyes of a sideBySide source is not supported yet"},
+  };
+  for (const auto &row : rows) {
+    std::vector<std::string> arguments{"--auto-convert", "clip.mp4", "--target", "sbs", "--output", "out"};
+    arguments.insert(arguments.end(), row.options.begin(), row.options.end());
+    RunResult run = runKestrova(dir, arguments);
+    EXPECT_EQ(run.status, 1);
+    ASSERT_FALSE(run.lines.empty());
+    EXPECT_NE(run.lines.back().find(row.message), std::string::npos) << run.lines.back();
+    EXPECT_TRUE(folderContents(dir / "out").empty());
+  }
+}
+
+// A Blu-ray 3D stream to Vision Pro: only the MV-HEVC file, unless the
+// side-by-side file is asked for.
+TEST(HeadlessRun, VisionProKeepsTheSideBySideFileOnlyWhenAsked) {
+  auto media = test::referenceMedia();
+  if (!media || !test::realTool("tsmuxer")) {
+    if (std::getenv("CI"))
+      ADD_FAILURE() << "CI has the reference clips and the real tsMuxeR";
+    GTEST_SKIP() << "needs the reference clips and the real tsMuxeR";
+  }
+  struct Row {
+    std::string settings;
+    std::vector<std::string> options;
+    std::vector<std::string> files;
+  };
+  const Row rows[] = {
+      {"{}", {}, {"clip24.mov"}},
+      {"{}", {"--keep-sbs"}, {"clip24.mov", "clip24_SBS.mov"}},
+  };
+  for (const auto &row : rows) {
+    TempDir dir;
+    fs::copy_file(*media / "bluray/clip24.m2ts", dir / "clip24.m2ts");
+    test::writeFile(dir / "config/kestrova/settings.json", row.settings);
+    std::vector<std::string> arguments{"--auto-convert", "clip24.m2ts", "--output", "out"};
+    arguments.insert(arguments.end(), row.options.begin(), row.options.end());
+    RunResult run = runKestrova(dir, arguments);
+    EXPECT_EQ(run.status, 0) << (run.lines.empty() ? run.errors : run.lines.back());
+    EXPECT_EQ(folderContents(dir / "out"), row.files) << row.settings;
+  }
+}
+
 } // namespace
 } // namespace kestrova

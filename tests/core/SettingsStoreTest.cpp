@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <sstream>
 #include <unistd.h>
 
@@ -85,7 +86,17 @@ TEST(SettingsStore, DefaultPathFollowsXdgConfigHome) {
   EXPECT_EQ(SettingsStore::defaultPath(), fs::path("/x/config/kestrova/settings.json"));
   ::unsetenv("XDG_CONFIG_HOME");
   const char *home = std::getenv("HOME");
-  EXPECT_EQ(SettingsStore::defaultPath(), fs::path(home ? home : ".") / ".config/kestrova/settings.json");
+  std::string savedHome = home ? home : "";
+  if (home) {
+    EXPECT_EQ(SettingsStore::defaultPath(), fs::path(home) / ".config/kestrova/settings.json");
+  }
+  // Without HOME the password database names the home.
+  ::unsetenv("HOME");
+  const passwd *entry = ::getpwuid(::getuid());
+  ASSERT_NE(entry, nullptr);
+  EXPECT_EQ(SettingsStore::defaultPath(), fs::path(entry->pw_dir) / ".config/kestrova/settings.json");
+  if (home)
+    ::setenv("HOME", savedHome.c_str(), 1);
   if (saved)
     ::setenv("XDG_CONFIG_HOME", savedValue.c_str(), 1);
 }

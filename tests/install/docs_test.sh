@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # docs_test.sh BUILD_DIR SOURCE_DIR
-# The three places that list the options -- `kestrova --help`, the manual page
-# and the bash completion -- name the same ones; the page renders without
-# groff warnings; the completion offers what a user expects at each position.
+# The manual page renders without groff warnings; the bash completion offers
+# what a user expects at each position. (Both are made from the option table;
+# the cli tests keep them equal to it.)
 set -euo pipefail
 build=$1
 source_dir=$2
@@ -10,19 +10,6 @@ page="$source_dir/data/kestrova.1"
 completion="$source_dir/data/kestrova.bash-completion"
 failures=0
 fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
-
-# Options as each place names them, one per line, sorted.
-help_options=$(env -u DISPLAY -u WAYLAND_DISPLAY "$build/bin/kestrova" --help |
-  sed -n '/^Options:/,/^$/p' | grep -o -- '--[a-z-]*' | sort -u)
-page_options=$(sed -n '/^\.SH OPTIONS/,/^\.SH /p' "$page" | grep '^\.[BI]' |
-  grep -o -- '\\-\\-[a-z\\-]*' | sed 's/\\//g' | sort -u)
-completion_options=$(bash -c 'source "$1"; COMP_WORDS=(kestrova ""); COMP_CWORD=1; _kestrova
-  printf "%s\n" "${COMPREPLY[@]}"' _ "$completion" | sort -u)
-[ -n "$help_options" ] || fail "--help lists no options"
-[ "$help_options" = "$page_options" ] ||
-  fail "--help and the manual page differ: $(diff <(echo "$help_options") <(echo "$page_options") | grep '^[<>]' | tr '\n' ' ')"
-[ "$help_options" = "$completion_options" ] ||
-  fail "--help and the completion differ: $(diff <(echo "$help_options") <(echo "$completion_options") | grep '^[<>]' | tr '\n' ' ')"
 
 warnings=$(MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null || true)
 [ -z "$warnings" ] || fail "the manual page has warnings: $warnings"
@@ -41,7 +28,13 @@ cases=(
   "kestrova --input films/|films/Folder A,films/Movie One.M2TS,films/clip.mkv,films/sbs.mov"
   "kestrova --output o|out"
   "kestrova --duration |"
-  "kestrova --input x --auto-convert --|--duration,--output,--overwrite"
+  "kestrova --input x --auto-convert --o|--output,--overwrite"
+  "kestrova --input x --input films/c|films/clip.mkv"
+  "kestrova films/s|films/sbs.mov"
+  "kestrova --target |sbs,vision-pro"
+  "kestrova --layout half|half-sbs,half-tab"
+  "kestrova --quality s|smaller"
+  "kestrova --playlist |"
   "kestrova --ver|--version"
   "kestrova --input x --ver|"
 )
@@ -57,4 +50,4 @@ for case in "${cases[@]}"; do
 done
 
 [ "$failures" -eq 0 ] || exit 1
-echo "help, manual page and completion agree"
+echo "manual page renders cleanly; completion offers what is expected"

@@ -163,27 +163,36 @@ TEST(FrameAlternatePipeline, OutputThatCannotBeWritten) {
 }
 
 TEST(FrameAlternatePipeline, VisionProGoesThroughTheConverterWithoutOverwritingTheSource) {
-  SourcesFixture f;
-  f.tools.add("MVHEVCConverter", {{"steps",
-                                   {{{"stdout", "Frame 1/2 (50.0%)\nFrame 2/2 (100.0%)\n"}},
-                                    {{"write_file", "{arg2}"}, {"content", "spatial"}}}}});
-  fs::path source = f.output / "fa.mov";
-  test::makeFrameAlternateSource(source, 0.5);
-  std::string before = test::readFile(source);
-  auto result = f.convert(f.job(source, OutputTarget::visionPro), frameAlternateInfo(source, false));
-  EXPECT_EQ(result.outputPath, (f.output / "fa_MV-HEVC.mov").string());
-  EXPECT_EQ(test::readFile(source), before) << "the source is never overwritten";
-  auto calls = f.tools.calls("MVHEVCConverter");
-  ASSERT_EQ(calls.size(), 1u);
-  // Both files are written under temporary names beside the final ones.
-  ASSERT_EQ(calls[0].args.size(), 3u);
-  EXPECT_TRUE(calls[0].args[0].ends_with("-fa_SBS.mov")) << calls[0].args[0];
-  EXPECT_TRUE(calls[0].args[1].ends_with("-fa_MV-HEVC.mov")) << calls[0].args[1];
-  EXPECT_EQ(fs::path(calls[0].args[1]).parent_path(), f.output);
-  bool sawConverterProgress = false;
-  for (const auto &[stage, fraction] : f.progress)
-    sawConverterProgress |= stage == ConversionStage::convertingMVHEVC && std::abs(fraction - 0.915) < 1e-9;
-  EXPECT_TRUE(sawConverterProgress);
+  for (bool keep : {true, false}) {
+    SCOPED_TRACE(keep ? "side-by-side file kept" : "MV-HEVC file only");
+    SourcesFixture f;
+    f.tools.add("MVHEVCConverter", {{"steps",
+                                     {{{"stdout", "Frame 1/2 (50.0%)\nFrame 2/2 (100.0%)\n"}},
+                                      {{"write_file", "{arg2}"}, {"content", "spatial"}}}}});
+    fs::path source = f.output / "fa.mov";
+    test::makeFrameAlternateSource(source, 0.5);
+    std::string before = test::readFile(source);
+    ConversionJob job = f.job(source, OutputTarget::visionPro);
+    job.keepSideBySide = keep;
+    auto result = f.convert(job, frameAlternateInfo(source, false));
+    EXPECT_EQ(result.outputPath, (f.output / "fa_MV-HEVC.mov").string());
+    EXPECT_EQ(test::readFile(source), before) << "the source is never overwritten";
+    auto calls = f.tools.calls("MVHEVCConverter");
+    ASSERT_EQ(calls.size(), 1u);
+    // A kept file is written under a temporary name beside the final one,
+    // one that is not kept in the work folder.
+    ASSERT_EQ(calls[0].args.size(), 3u);
+    EXPECT_TRUE(calls[0].args[0].ends_with(keep ? "-fa_SBS.mov" : "/fa_SBS.mov")) << calls[0].args[0];
+    EXPECT_EQ(fs::path(calls[0].args[0]).parent_path() == f.output, keep) << calls[0].args[0];
+    EXPECT_TRUE(calls[0].args[1].ends_with("-fa_MV-HEVC.mov")) << calls[0].args[1];
+    EXPECT_EQ(fs::path(calls[0].args[1]).parent_path(), f.output);
+    EXPECT_EQ(fs::exists(f.output / "fa_SBS.mov"), keep);
+    EXPECT_EQ(result.sbsIntermediatePath.has_value(), keep);
+    bool sawConverterProgress = false;
+    for (const auto &[stage, fraction] : f.progress)
+      sawConverterProgress |= stage == ConversionStage::convertingMVHEVC && std::abs(fraction - 0.915) < 1e-9;
+    EXPECT_TRUE(sawConverterProgress);
+  }
 }
 
 } // namespace

@@ -1,0 +1,182 @@
+#include "cli/OptionTable.h"
+
+#include "core/OutputOptions.h"
+
+#include <array>
+
+namespace kestrova::cli {
+
+namespace {
+
+constexpr int of(auto value) {
+  return static_cast<int>(value);
+}
+
+constexpr std::array kTargets{
+    Choice{"sbs", of(OutputTarget::sbs3D)},
+    Choice{"vision-pro", of(OutputTarget::visionPro)},
+};
+constexpr std::array kQualities{
+    Choice{"ultra-high", of(QualityPreset::ultraHigh)},
+    Choice{"high", of(QualityPreset::high)},
+    Choice{"balanced", of(QualityPreset::medium)},
+    Choice{"smaller", of(QualityPreset::low)},
+};
+constexpr std::array kCodecs{
+    Choice{"h264", of(OutputCodec::h264)},
+    Choice{"hevc", of(OutputCodec::h265)},
+};
+constexpr std::array kLayouts{
+    Choice{"auto", of(StereoLayout::automatic)},
+    Choice{"full-sbs", of(StereoLayout::fullSideBySide)},
+    Choice{"half-sbs", of(StereoLayout::halfSideBySide)},
+    Choice{"full-tab", of(StereoLayout::fullTopAndBottom)},
+    Choice{"half-tab", of(StereoLayout::halfTopAndBottom)},
+    Choice{"frame-alternate", of(StereoLayout::frameAlternate)},
+    Choice{"mvc", of(StereoLayout::mvc)},
+};
+
+constexpr std::array kOptions{
+    OptionSpec{OptionKey::input,
+               "--input",
+               "",
+               ValueKind::sourceFile,
+               "FILE",
+               {},
+               "a source (.m2ts, .ts, .mkv, .mp4, .mov); may be repeated",
+               "A source to convert. A relative path is taken from the current folder.\n"
+               "Sources may also be given as plain arguments, and several of either\n"
+               "are converted one after another as a batch."},
+    OptionSpec{OptionKey::output,
+               "--output",
+               "",
+               ValueKind::folder,
+               "DIR",
+               {},
+               "the folder for the results (default: ~/Desktop/Kestrova Output)",
+               "The folder that receives the results; it is created when missing.\n"
+               "Default:\n.IR \"~/Desktop/Kestrova Output\" ."},
+    OptionSpec{OptionKey::autoConvert,
+               "--auto-convert",
+               "",
+               ValueKind::none,
+               "",
+               {},
+               "convert without a window, printing timestamped progress",
+               "Convert without a window: each source once, with timestamped log and\n"
+               "progress lines on standard output.\n"
+               "Without it the window opens with the sources queued."},
+    OptionSpec{OptionKey::target, "--target", "", ValueKind::choice, "TARGET", kTargets,
+               "what to make: a side-by-side file or MV-HEVC for Vision Pro",
+               "What to make: a Full Side-by-Side 3D file, or MV-HEVC spatial video for\n"
+               "Apple Vision Pro.\nDefault: the stored\n.BR outputTarget ."},
+    OptionSpec{OptionKey::quality, "--quality", "", ValueKind::choice, "QUALITY", kQualities,
+               "the encoder quality preset",
+               "The encoder quality, from the largest file to the smallest.\nDefault: the stored\n"
+               ".BR qualityPreset ."},
+    OptionSpec{OptionKey::codec, "--codec", "", ValueKind::choice, "CODEC", kCodecs,
+               "the video codec of the side-by-side file (default h264)",
+               "The video codec of the side-by-side file (MV-HEVC is always HEVC).\nDefault: h264."},
+    OptionSpec{OptionKey::keepSideBySide,
+               "--keep-sbs",
+               "",
+               ValueKind::none,
+               "",
+               {},
+               "for Vision Pro, keep the side-by-side file beside the MV-HEVC file",
+               "For the Vision Pro target, also keep the Full Side-by-Side file made on\n"
+               "the way (for a Blu-ray 3D source this is a second encode).\nDefault: the stored\n"
+               ".BR keepSBSIntermediate ,\nelse only the MV-HEVC file is written."},
+    OptionSpec{OptionKey::noKeepSideBySide,
+               "--no-keep-sbs",
+               "",
+               ValueKind::none,
+               "",
+               {},
+               "for Vision Pro, write only the MV-HEVC file",
+               "For the Vision Pro target, write only the MV-HEVC file, whatever\n.B keepSBSIntermediate\nsays."},
+    OptionSpec{OptionKey::layout, "--layout", "", ValueKind::choice, "LAYOUT", kLayouts,
+               "how the eyes are laid out in the sources (default auto)",
+               "How the two eyes are laid out in the sources:\ndetected\n(\\fBauto\\fR),\n"
+               "full or half side by side, full or half top and bottom, frame alternate, or\n"
+               "an H.264 MVC view.\nA layout this version cannot read yet fails that source with a message\n"
+               "saying so; nothing is converted as something else."},
+    OptionSpec{OptionKey::swapEyes,
+               "--swap-eyes",
+               "",
+               ValueKind::none,
+               "",
+               {},
+               "the source's eyes are the other way round",
+               "The source has the right eye where its layout says left.\n"
+               "Where this version cannot swap the eyes of a source, that source fails\nwith a message saying so."},
+    OptionSpec{OptionKey::playlist,
+               "--playlist",
+               "",
+               ValueKind::number,
+               "N",
+               {},
+               "for a Blu-ray disc, convert playlist N (00800.mpls is 800)",
+               "For a Blu-ray disc source, convert the playlist numbered\n.I n\n"
+               "(for\n.IR 00800.mpls ,\n800) instead of the disc's main 3D playlist."},
+    OptionSpec{OptionKey::duration,
+               "--duration",
+               "",
+               ValueKind::number,
+               "SECONDS",
+               {},
+               "convert only the first SECONDS of each source",
+               "Convert only the first\n.I seconds\nof each source.\n"
+               "A value that is not a positive whole number is reported on standard error\n"
+               "and the whole source is converted."},
+    OptionSpec{OptionKey::overwrite,
+               "--overwrite",
+               "",
+               ValueKind::none,
+               "",
+               {},
+               "replace output files that exist instead of refusing",
+               "Do not refuse when an output file exists; replace it."},
+    OptionSpec{OptionKey::keepWork,
+               "--keep-work",
+               "",
+               ValueKind::none,
+               "",
+               {},
+               "after a failure, keep the large work files too",
+               "After a failed conversion, keep the large work files (demuxed views,\n"
+               "decoded pictures) in the work folder too, not only its log and small files."},
+    OptionSpec{OptionKey::help,
+               "--help",
+               "-h",
+               ValueKind::none,
+               "",
+               {},
+               "print this help and exit",
+               "Print a summary of the options and exit with status 0, before anything\n"
+               "else and with or without a display."},
+    OptionSpec{OptionKey::version,
+               "--version",
+               "",
+               ValueKind::none,
+               "",
+               {},
+               "print the version and build number and exit",
+               "Print the version and build number and exit with status 0, before\n"
+               "anything else and with or without a display."},
+};
+
+} // namespace
+
+std::span<const OptionSpec> optionTable() {
+  return kOptions;
+}
+
+const OptionSpec *findOption(std::string_view word) {
+  for (const auto &option : kOptions)
+    if (word == option.name || (!option.alias.empty() && word == option.alias))
+      return &option;
+  return nullptr;
+}
+
+} // namespace kestrova::cli
