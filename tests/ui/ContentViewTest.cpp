@@ -2,6 +2,7 @@
 
 #include "ui/AboutDialog.h"
 #include "ui/ActionArea.h"
+#include "ui/LogWindow.h"
 #include "ui/QtPlatform.h"
 #include "ui/SymbolIcons.h"
 #include "ui/Widgets.h"
@@ -10,6 +11,7 @@
 
 #include <QApplication>
 #include <QDropEvent>
+#include <QFileInfo>
 #include <QImage>
 #include <QLabel>
 #include <QMessageBox>
@@ -17,6 +19,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QStackedWidget>
+#include <QStyle>
 #include <QTest>
 #include <QUrl>
 
@@ -105,7 +108,7 @@ private slots:
     pick(h, "targetPicker", target);
     auto *convert = h.find<QPushButton>("convertButton");
     QVERIFY(convert->isVisibleTo(&h.window()));
-    QCOMPARE(convert->text(), buttonText);
+    QCOMPARE(convert->text().remove('&'), buttonText);
     QCOMPARE(convert->isEnabled(), withFile == 1);
     QCOMPARE(shown(h, "targetCaption"), visionCaption);
     // The picker stores the choice at once.
@@ -169,13 +172,16 @@ private slots:
     }
     QVERIFY(WindowHarness::waitFor([&] { return h.model().fileInfoMap().size() == files.size(); }));
     QCOMPARE(labelText(h, "fileHeader"), header);
-    QStringList shownNames, durations;
+    QStringList shownNames, details, expected;
     for (auto *label : h.view()->findChildren<QLabel *>("fileName"))
       shownNames << label->text();
-    for (auto *label : h.view()->findChildren<QLabel *>("durationCaption"))
-      durations << label->text();
+    for (auto *label : h.view()->findChildren<QLabel *>("fileDetail"))
+      details << label->text();
+    for (const QString &name : names)
+      expected << "Side by side \u00b7 3840\u00d71080 \u00b7 03:02:01 \u2192 " + QFileInfo(name).completeBaseName() +
+                      "_SBS." + QFileInfo(name).suffix();
     QCOMPARE(shownNames, names);
-    QCOMPARE(durations, QStringList(names.size(), "03:02:01"));
+    QCOMPARE(details, expected);
     QCOMPARE(h.view()->findChildren<QPushButton *>("removeButton").size(), names.size());
   }
 
@@ -203,23 +209,177 @@ private slots:
     h.finish(WindowHarness::Outcome::succeed);
   }
 
-  void runningStateLocksTheHeaderButNotThePickers() {
+  void runningStateLocksEverySetting_data() {
+    QTest::addColumn<QString>("control");
+    QTest::addColumn<QString>("key");
+    QTest::newRow("quality") << "qualityPicker"
+                             << "qualityPreset";
+    QTest::newRow("codec") << "codecPicker"
+                           << "outputCodec";
+    QTest::newRow("target") << "targetPicker"
+                            << "outputTarget";
+    QTest::newRow("duration") << "durationPicker"
+                              << "durationLimit";
+    QTest::newRow("output folder") << "chooseDirectoryButton"
+                                   << "outputDirectory";
+  }
+  void runningStateLocksEverySetting() {
+    QFETCH(QString, control);
+    QFETCH(QString, key);
     WindowHarness h;
+    h.fixture().dialogs->directory = h.fixture().dir / "elsewhere";
     h.model().dropFiles({h.source("movie.mkv")});
     h.startRun(0.42);
-    QCOMPARE(labelText(h, "stageLabel"), QString("Encoding SBS 3D..."));
-    QVERIFY(shown(h, "cancelButton"));
-    QVERIFY(!shown(h, "convertButton"));
     QVERIFY(shown(h, "lockedCaption"));
-    QCOMPARE(labelText(h, "statusLabel"), QString("Converting..."));
     QVERIFY(h.view()->findChildren<QPushButton *>("removeButton").isEmpty());
-    QCOMPARE(h.view()->findChildren<QWidget *>("spinner").size(), 1);
-    // A setting changed mid-run is stored at once, for later files.
-    pick(h, "codecPicker", "H.265 (HEVC)");
-    QCOMPARE(h.model().outputCodec(), kestrova::OutputCodec::h265);
-    QCOMPARE(h.fixture().storedSettings().value("outputCodec", std::string()), std::string("H.265 (HEVC)"));
+    QWidget *widget = h.find<QWidget>(control.toUtf8().constData());
+    QVERIFY(!widget->isEnabled());
+    const nlohmann::json before = h.fixture().storedSettings();
+    // Whatever reaches the model during the run (a shortcut, a stray
+    // click) changes nothing and stores nothing.
+    h.model().setQualityPreset(kestrova::QualityPreset::high);
+    h.model().setOutputCodec(kestrova::OutputCodec::h265);
+    h.model().setOutputTarget(kestrova::OutputTarget::visionPro);
+    h.model().setDebugLimitSeconds(0);
+    h.model().chooseOutputDirectory();
+    QVERIFY(h.fixture().storedSettings().value(key.toStdString(), nlohmann::json()) ==
+            before.value(key.toStdString(), nlohmann::json()));
+    QVERIFY(h.model().outputDirectory() == h.outputDirectory());
+    QCOMPARE(h.model().outputTarget(), kestrova::OutputTarget::sbs3D);
     h.finish(WindowHarness::Outcome::succeed);
     QVERIFY(!shown(h, "lockedCaption"));
+    QVERIFY(widget->isEnabled());
+  }
+
+  void filesOpenedDuringARunJoinIt_data() {
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<int>("queuedBefore");
+    QTest::newRow("Open during one file's run") << "open" << 1;
+    QTest::newRow("drop on the drop zone during a batch") << "drop zone" << 2;
+    QTest::newRow("drop on the settings during one file's run") << "drop settings" << 1;
+  }
+  void filesOpenedDuringARunJoinIt() {
+    QFETCH(QString, how);
+    QFETCH(int, queuedBefore);
+    WindowHarness h;
+    std::vector<fs::path> first{h.source("a.mkv"), h.source("b.mkv")};
+    first.resize(static_cast<std::size_t>(queuedBefore));
+    h.model().dropFiles(first);
+    h.startRun(0.3);
+    const fs::path added = h.source("late.mkv");
+    if (how == "open") {
+      h.fixture().dialogs->files = {added};
+      h.model().browseForFiles();
+    } else {
+      const char *target = how == "drop zone" ? "dropZone" : "statusLabel";
+      drop(h.find<QWidget>(target), {QUrl::fromLocalFile(QString::fromStdString(added.string()))});
+    }
+    // The running file stays the running one; the new file waits after it.
+    QCOMPARE(h.model().fileQueue().size(), first.size() + 1);
+    QCOMPARE(h.model().fileQueue().front(), first.front());
+    QCOMPARE(h.model().fileQueue().back(), added);
+    QCOMPARE(h.model().currentQueueIndex(), 0);
+    QCOMPARE(labelText(h, "batchProgressLabel").left(11), QString("File 1 of %1").arg(first.size() + 1));
+    h.finish(WindowHarness::Outcome::succeed);
+    for (const auto &file : h.model().fileQueue()) {
+      QVERIFY2(fs::exists(h.outputDirectory() / (file.stem().string() + "_SBS.mkv")), file.c_str());
+      QCOMPARE(h.model().fileOutcomes().at(file).kind, kestrova::app::FileOutcome::Kind::converted);
+    }
+    QCOMPARE(h.view()->findChildren<QLabel *>("doneMark").size(), static_cast<qsizetype>(first.size() + 1));
+  }
+
+  void fileOpenedOnTheCompletePageIsQueuedReady_data() {
+    QTest::addColumn<QString>("how");
+    QTest::newRow("Open") << "open";
+    QTest::newRow("drop") << "drop";
+    QTest::newRow("hand-over from a second launch") << "hand-over";
+  }
+  void fileOpenedOnTheCompletePageIsQueuedReady() {
+    QFETCH(QString, how);
+    WindowHarness h;
+    h.model().dropFiles({h.source("first.mkv")});
+    h.startRun(0.5);
+    h.finish(WindowHarness::Outcome::succeed);
+    QVERIFY(shown(h, "convertAnotherButton"));
+    const fs::path next = h.source("next.mkv");
+    if (how == "open") {
+      h.fixture().dialogs->files = {next};
+      h.find<QPushButton>("browseButton")->click();
+    } else if (how == "drop") {
+      drop(h.view(), {QUrl::fromLocalFile(QString::fromStdString(next.string()))});
+    } else {
+      h.model().openArguments({"kestrova", next.string()});
+    }
+    QVERIFY(WindowHarness::waitFor([&] { return !h.model().isParsing(); }));
+    QCOMPARE(h.model().fileQueue(), std::vector<fs::path>{next});
+    QCOMPARE(labelText(h, "statusLabel"), QString("Ready"));
+    auto *convert = h.find<QPushButton>("convertButton");
+    QVERIFY(convert->isVisibleTo(&h.window()) && convert->isEnabled());
+    QVERIFY(h.view()->findChildren<QLabel *>("doneMark").isEmpty());
+  }
+
+  void queueRowsSayWhyAFileIsNotConverted_data() {
+    QTest::addColumn<QString>("situation");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("no 3D in the file") << "no 3D" << QString::fromUtf8(kestrova::app::kNo3DReason);
+    QTest::newRow("unreadable file") << "unreadable"
+                                     << "Cannot read this file: ffprobe failed to read broken.mkv";
+    QTest::newRow("skipped by a batch") << "skipped" << QString("Skipped: ") + kestrova::app::kNo3DReason;
+    QTest::newRow("failed in a batch") << "failed"
+                                       << "Encoding failed: ffmpeg exited with code 1";
+  }
+  void queueRowsSayWhyAFileIsNotConverted() {
+    QFETCH(QString, situation);
+    QFETCH(QString, reason);
+    WindowHarness h;
+    const fs::path good = h.source("good.mkv");
+    fs::path bad =
+        situation == "unreadable" ? h.fixture().source("broken.mkv") : h.source("flat.mkv", 60, situation == "failed");
+    h.model().addFiles({good, bad});
+    QVERIFY(WindowHarness::waitFor(
+        [&] { return h.model().fileInfoMap().size() + (situation == "unreadable") == 2 && !h.model().isParsing(); }));
+    if (situation == "skipped" || situation == "failed") {
+      h.startRun(0.5);
+      h.finish(situation == "failed" ? WindowHarness::Outcome::fail : WindowHarness::Outcome::succeed);
+    }
+    auto *badRow = h.find<QWidget>("fileRow1");
+    QVERIFY(badRow);
+    auto *why = badRow->findChild<QLabel *>("rowReason");
+    QVERIFY(why);
+    QCOMPARE(why->text(), reason);
+    QVERIFY(badRow->findChild<QLabel *>("problemMark"));
+    QCOMPARE(h.find<QWidget>("fileRow0")->findChild<QLabel *>("rowReason") == nullptr, situation != "failed");
+  }
+
+  void batchLineAndNotificationCount_data() {
+    QTest::addColumn<QList<double>>("minutes"); // each file's duration; negative: no 3D
+    QTest::addColumn<double>("fraction");
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<QString>("notification");
+    QTest::newRow("two equal files") << QList<double>{10, 10} << 0.26 << "File 1 of 2 \u2014 13 % of the batch"
+                                     << "Batch complete: 2 files converted";
+    QTest::newRow("a short file before a long one")
+        << QList<double>{10, 90} << 0.5 << "File 1 of 2 \u2014 5 % of the batch"
+        << "Batch complete: 2 files converted";
+    QTest::newRow("one converted, one skipped")
+        << QList<double>{10, -10} << 0.0 << "File 1 of 2 \u2014 0 % of the batch"
+        << "Batch complete: 1 file converted, 1 skipped";
+  }
+  void batchLineAndNotificationCount() {
+    QFETCH(QList<double>, minutes);
+    QFETCH(double, fraction);
+    QFETCH(QString, line);
+    QFETCH(QString, notification);
+    WindowHarness h;
+    std::vector<fs::path> files;
+    for (int i = 0; i < minutes.size(); ++i)
+      files.push_back(h.source(std::to_string(i) + ".mkv", std::abs(minutes[i]) * 60, minutes[i] > 0));
+    h.model().addFiles(files);
+    QVERIFY(WindowHarness::waitFor([&] { return h.model().fileInfoMap().size() == files.size(); }));
+    h.startRun(fraction);
+    QCOMPARE(labelText(h, "batchProgressLabel"), line);
+    h.finish(WindowHarness::Outcome::succeed);
+    QCOMPARE(QString::fromStdString(h.fixture().notifier->posted.back().body), notification);
   }
 
   void batchCaptionCountsFiles() {
@@ -228,7 +388,7 @@ private slots:
     h.startRun(0.1);
     QVERIFY(shown(h, "batchCaption"));
     QCOMPARE(labelText(h, "batchCaption"), QString("Converting 1 of 3"));
-    QCOMPARE(labelText(h, "batchProgressLabel"), QString("1 of 3 \u00b7 3 %"));
+    QCOMPARE(h.view()->findChildren<QWidget *>("rowProgress").size(), 1);
     h.finish(WindowHarness::Outcome::succeed);
     QVERIFY(!shown(h, "batchCaption"));
     // The ticks of the converted files stay once the batch is over.
@@ -430,6 +590,111 @@ private slots:
     QVERIFY(opaque > 0);
   }
 
+  void keyboardStartsAtBrowseAndEnterPresses() {
+    WindowHarness h;
+    h.model().addFiles({h.source("a.mkv"), h.source("b.mkv")});
+    QVERIFY(WindowHarness::waitFor([&] { return h.model().fileInfoMap().size() == 2 && !h.model().isParsing(); }));
+    h.window().show();
+    QVERIFY(QTest::qWaitForWindowActive(&h.window()));
+    QCoreApplication::processEvents(); // the rows made last show now
+    auto *browse = h.find<QPushButton>("browseButton");
+    QCOMPARE(QApplication::focusWidget(), static_cast<QWidget *>(browse));
+    // Tab from Browse: the rows' remove buttons, then the first setting.
+    QWidget *current = browse;
+    QStringList stops;
+    for (int i = 0; i < 4; ++i) {
+      QTest::keyClick(current, Qt::Key_Tab);
+      current = QApplication::focusWidget();
+      QVERIFY(current);
+      stops << current->objectName();
+    }
+    QCOMPARE(stops, (QStringList{"removeButton", "removeButton", "option:Balanced", "option:H.264"}));
+    // Enter presses the focused button (outside a dialog too).
+    h.fixture().dialogs->files = {h.source("c.mkv"), h.source("d.mkv")};
+    browse->setFocus();
+    QTest::keyClick(browse, Qt::Key_Return);
+    QVERIFY(WindowHarness::waitFor([&] { return h.model().fileQueue().size() == 4; }));
+  }
+
+  void choosersOpenWhereTheValueIs() {
+    WindowHarness h;
+    const fs::path film = h.fixture().dir / "films" / "a.mkv";
+    kestrova::test::writeFile(film, "x");
+    h.fixture().dialogs->files = {film};
+    h.model().browseForFiles();
+    h.model().browseForFiles();
+    QVERIFY(h.fixture().dialogs->lastOpen.startDirectory == film.parent_path());
+    h.model().chooseOutputDirectory();
+    QVERIFY(h.fixture().dialogs->lastChoose.startDirectory == h.outputDirectory());
+    // A new window starts where the last one chose files.
+    QVERIFY(WindowHarness::waitFor([&] { return !h.model().isParsing(); }));
+    kestrova::test::ModelFixture later;
+    later.environment.settings = std::make_shared<kestrova::SettingsStore>(h.fixture().dir / "settings.json");
+    auto model = later.make();
+    model->loadSettings();
+    QVERIFY(model->openStartDirectory() == film.parent_path());
+  }
+
+  void codecChoiceIsOffForVisionPro() {
+    WindowHarness h;
+    pick(h, "targetPicker", "Apple Vision Pro (MV-HEVC)");
+    QVERIFY(!h.find<QWidget>("codecPicker")->isEnabled());
+    pick(h, "targetPicker", "SBS 3D (MKV)");
+    QVERIFY(h.find<QWidget>("codecPicker")->isEnabled());
+  }
+
+  void actionAreaHasNoEmptyBandAboveConvert() {
+    WindowHarness h;
+    h.window().resize(800, 600);
+    h.window().show();
+    h.model().addFiles({h.source("a.mkv"), h.source("b.mkv"), h.source("c.mkv"), h.source("d.mkv")});
+    QVERIFY(WindowHarness::waitFor([&] { return h.model().fileInfoMap().size() == 4; }));
+    QCoreApplication::processEvents();
+    auto *area = h.find<QWidget>("actionArea");
+    auto *convert = h.find<QWidget>("convertButton");
+    // The page's own margins only: the scrolling column gets the rest.
+    QVERIFY2(area->height() - convert->height() <= 2 * area->style()->pixelMetric(QStyle::PM_LayoutTopMargin) + 2,
+             qPrintable(QString("%1 px around a %2 px button").arg(area->height()).arg(convert->height())));
+  }
+
+  void logWindowFollowsTheRunsAndSaves() {
+    WindowHarness h;
+    h.model().appendLog("before the window");
+    kestrova::ui::LogWindow log(h.sharedModel());
+    h.model().dropFiles({h.source("movie.mkv")});
+    h.startRun(0.5);
+    h.finish(WindowHarness::Outcome::succeed);
+    const QString text = log.text();
+    QVERIFY(text.contains("before the window"));
+    QVERIFY(text.contains("Conversion complete"));
+    // Every line once, in order.
+    QCOMPARE(text.count("before the window"), 1);
+    const QString saved = QString::fromStdString((h.fixture().dir / "run.log").string());
+    QVERIFY(log.saveTo(saved));
+    QCOMPARE(QString::fromStdString(kestrova::test::readFile(saved.toStdString())), text + "\n");
+    QVERIFY(!log.saveTo(QString::fromStdString((h.fixture().dir / "missing" / "run.log").string())));
+  }
+
+  void summaryTimesFollowTheLocale_data() {
+    QTest::addColumn<QString>("locale");
+    QTest::addColumn<QString>("started");
+    QTest::addColumn<bool>("twelveHour");
+    QTest::newRow("English (US)") << "en_US"
+                                  << "Started 2:05" << true;
+    QTest::newRow("German") << "de_DE"
+                            << "Started 14:05" << false;
+  }
+  void summaryTimesFollowTheLocale() {
+    QFETCH(QString, locale);
+    QFETCH(QString, started);
+    QFETCH(bool, twelveHour);
+    const QDateTime start(QDate(2026, 1, 5), QTime(14, 5, 7));
+    const QString shown = kestrova::ui::runSummaryText(start, start.addSecs(132), QLocale(locale));
+    QVERIFY2(shown.startsWith(started), qPrintable(shown));
+    QCOMPARE(shown.contains("PM"), twelveHour);
+    QVERIFY2(shown.endsWith("Took 2 min 12 s"), qPrintable(shown));
+  }
+
   void aboutTextNamesVersionAndBuild_data() {
     QTest::addColumn<QString>("version");
     QTest::addColumn<QString>("shown");
@@ -447,6 +712,8 @@ private slots:
     QVERIFY(text.contains(shown));
     QVERIFY(text.contains("Build 134"));
     QVERIFY(text.contains("Convert Blu-ray 3D to Apple Vision Pro spatial video"));
+    for (const char *licence : {"GNU GPL version 2", "BSD 3-clause", "ITU-T and ISO/IEC", "Apache License 2.0"})
+      QVERIFY2(text.contains(licence), licence);
   }
 };
 
