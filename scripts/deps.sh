@@ -13,6 +13,8 @@ kestrova_packages_test=(
   clang libclang-rt-14-dev build-essential xz-utils ccache
   libgtest-dev libgmock-dev libbenchmark-dev
   man-db groff-base bash-completion
+  # a private session bus for the notification test
+  dbus-daemon
   # an exFAT image mounted through FUSE: an output folder without FIFOs or links
   exfatprogs exfat-fuse fuse3 mount
 )

@@ -31,11 +31,10 @@ class BatchRunner {
 public:
   BatchRunner(std::weak_ptr<ConverterModel> model, std::shared_ptr<MainThreadExecutor> executor,
               ConversionRunner runner, std::shared_ptr<pipeline::PipelineEngine> engine,
-              std::shared_ptr<BatchGate> gate, std::shared_ptr<std::atomic<bool>> cancelled,
-              std::vector<fs::path> runList, bool batch, fs::path outputDirectory)
+              std::shared_ptr<BatchGate> gate, std::shared_ptr<std::atomic<bool>> cancelled, fs::path outputDirectory)
       : model_(std::move(model)), executor_(std::move(executor)), runner_(std::move(runner)),
         engine_(std::move(engine)), gate_(std::move(gate)), cancelled_(std::move(cancelled)),
-        runList_(std::move(runList)), batch_(batch), outputDirectory_(std::move(outputDirectory)) {}
+        outputDirectory_(std::move(outputDirectory)) {}
 
   void run(std::stop_token stop) {
     stop_ = stop;
@@ -45,7 +44,7 @@ public:
       if (failure)
         onMain([description = *failure, cancelled](ConverterModel &m) { m.failRun(description, cancelled); });
       else
-        onMain([cancelled, n = runList_.size()](ConverterModel &m) { m.finishRun(cancelled, n); });
+        onMain([cancelled](ConverterModel &m) { m.finishRun(cancelled); });
     } catch (const StopRun &) {
       // The model is gone or is going: nobody is left to tell.
     }
@@ -93,12 +92,23 @@ private:
       return std::move(*state->value);
   }
 
-  /// Converts the run list; returns the error description that ended it.
+  /// Converts the run's files, those appended while it runs included;
+  /// returns the error description that ended it. In a batch a file's
+  /// failure is marked on its row and the batch goes on.
   std::optional<std::string> convertAll() {
     try {
       fs::create_directories(outputDirectory_);
-      for (std::size_t i = 0; i < runList_.size() && !isCancelled(); ++i)
-        convertOne(i);
+      for (std::size_t i = 0; !isCancelled(); ++i) {
+        auto next = onMain([i](ConverterModel &m) -> std::optional<NextFile> {
+          auto file = m.runFileAt(i);
+          if (!file)
+            return std::nullopt;
+          return NextFile{*file, m.isBatchMode(), m.runFileCount()};
+        });
+        if (!next)
+          break;
+        convertOneOf(i, *next);
+      }
     } catch (const StopRun &) {
       throw;
     } catch (const std::exception &error) {
@@ -107,38 +117,74 @@ private:
     return std::nullopt;
   }
 
-  void convertOne(std::size_t i) {
-    const fs::path &file = runList_[i];
+  /// The run's next file and how the run stands when it is taken.
+  struct NextFile {
+    fs::path file;
+    bool batch = false;
+    std::size_t count = 1;
+  };
+
+  void convertOneOf(std::size_t i, const NextFile &next) {
+    const fs::path &file = next.file;
+    if (!next.batch) {
+      convertOne(i, next);
+      return;
+    }
+    try {
+      convertOne(i, next);
+    } catch (const StopRun &) {
+      throw;
+    } catch (const std::exception &error) {
+      if (isCancelled())
+        return;
+      onMain([file, reason = std::string(error.what())](ConverterModel &m) {
+        m.appendLog("ERROR: " + file.filename().string() + ": " + reason);
+        m.recordOutcome(file, FileOutcome{FileOutcome::Kind::failed, reason});
+      });
+    }
+  }
+
+  void skip(const fs::path &file, std::string logLine, std::string reason) {
+    onMain([file, logLine = std::move(logLine), reason = std::move(reason)](ConverterModel &m) {
+      m.appendLog(logLine);
+      m.recordOutcome(file, FileOutcome{FileOutcome::Kind::skipped, reason});
+    });
+  }
+
+  void convertOne(std::size_t i, const NextFile &next) {
+    const fs::path &file = next.file;
+    const bool batch = next.batch;
     std::string name = file.filename().string();
     onMain([i](ConverterModel &m) { m.beginFile(static_cast<std::int64_t>(i)); });
-    if (batch_) {
+    if (batch) {
       onMain([file](ConverterModel &m) { m.selectFile(file); });
       if (!gate_->waitUntilParsed(stop_, kParseTimeout)) {
         if (stop_.stop_requested())
           throw StopRun{};
-        onMain([name](ConverterModel &m) {
-          m.appendLog("WARNING: Parsing timed out for " + name + " after 60s, skipping");
-        });
+        skip(file, "WARNING: Parsing timed out for " + name + " after 60s, skipping",
+             "Skipped: reading the file took over a minute.");
         return;
       }
-      bool has3D = onMain([](ConverterModel &m) { return m.sourceInfo() && m.sourceInfo()->hasMVCStream; });
-      if (!has3D) {
-        onMain([name](ConverterModel &m) { m.appendLog("WARNING: No 3D stream in " + name + ", skipping"); });
+      auto rejected = onMain([file](ConverterModel &m) -> std::optional<std::string> {
+        if (m.sourceInfo() && m.sourceInfo()->hasMVCStream)
+          return std::nullopt;
+        return m.rejection(file).value_or(kNo3DReason);
+      });
+      if (rejected) {
+        skip(file, "WARNING: No 3D stream in " + name + ", skipping", "Skipped: " + *rejected);
         return;
       }
     }
     std::string startLine =
-        batch_ ? fmt::format("=== Converting {} of {}: {} ===", i + 1, runList_.size(), name)
-               : fmt::format("=== Starting conversion pipeline (Build {}) ===", pipeline::PipelineEngine::kBuildNumber);
+        batch ? fmt::format("=== Converting {} of {}: {} ===", i + 1, next.count, name)
+              : fmt::format("=== Starting conversion pipeline (Build {}) ===", pipeline::PipelineEngine::kBuildNumber);
     onMain([startLine](ConverterModel &m) { m.appendLog(startLine); });
 
     FilePlan plan = onMain([file, outputDirectory = outputDirectory_](ConverterModel &m) {
       FilePlan p;
-      p.job =
-          ConversionJob{file, outputDirectory, m.qualityPreset(), m.outputCodec(), m.outputTarget(), m.durationLimit()};
+      p.job = m.jobFor(file, outputDirectory);
       // Only what the user agreed to before the run may be replaced.
       p.job.replaceExisting = m.replacingExisting();
-      p.job.keepSideBySide = m.keepSBSIntermediate();
       p.sourceInfo = m.sourceInfo();
       p.fileStart = m.now();
       p.useCache = m.cacheApplies(file);
@@ -156,7 +202,10 @@ private:
                       : runner_.convert(plan.job, plan.sourceInfo, progressHandler(plan.fileStart), logFunction());
     if (!plan.useCache)
       onMain([file, result](ConverterModel &m) { m.handleFreshResult(file, result); });
-    onMain([result](ConverterModel &m) { m.recordOutput(result); });
+    onMain([file, result](ConverterModel &m) {
+      m.recordOutput(result);
+      m.recordOutcome(file, FileOutcome{FileOutcome::Kind::converted, {}});
+    });
   }
 
   pipeline::ProgressHandler progressHandler(TimePoint fileStart) const {
@@ -185,8 +234,6 @@ private:
   std::shared_ptr<pipeline::PipelineEngine> engine_;
   std::shared_ptr<BatchGate> gate_;
   std::shared_ptr<std::atomic<bool>> cancelled_;
-  std::vector<fs::path> runList_;
-  bool batch_;
   fs::path outputDirectory_;
   std::stop_token stop_;
 };
@@ -211,6 +258,10 @@ void ConverterModel::startConversion() {
   }
   if (!mayReplaceOutputs(runList))
     return;
+  // The queue shows what runs; files opened during the run are appended.
+  if (!isBatchMode_ && fileQueue_ != runList)
+    assign(fileQueue_, runList, ModelField::fileQueue);
+  assign(fileOutcomes_, {}, ModelField::fileOutcomes);
   assign(isConverting_, true, ModelField::isConverting);
   assign(batchCompletedCount_, std::int64_t{0}, ModelField::batchCompletedCount);
   assign(currentQueueIndex_, std::int64_t{0}, ModelField::currentQueueIndex);
@@ -224,7 +275,7 @@ void ConverterModel::startConversion() {
   // Replacing the handle joins an earlier worker that is still winding down
   // after a cancel; the engine runs one conversion at a time.
   auto runner = std::make_shared<BatchRunner>(weak_from_this(), env_.executor, env_.runner, env_.engine, gate_,
-                                              runCancelled_, std::move(runList), isBatchMode_, *outputDirectory_);
+                                              runCancelled_, *outputDirectory_);
   conversionTask_ = std::jthread([runner](std::stop_token stop) { runner->run(stop); });
 }
 
@@ -232,8 +283,7 @@ bool ConverterModel::mayReplaceOutputs(const std::vector<fs::path> &runList) {
   replaceExisting_ = false;
   std::vector<fs::path> existing;
   for (const auto &file : runList) {
-    ConversionJob job{file, *outputDirectory_, qualityPreset_, outputCodec_, outputTarget_, durationLimit()};
-    job.keepSideBySide = keepSBSIntermediate_;
+    ConversionJob job = jobFor(file, *outputDirectory_);
     auto info = fileInfoMap_.find(file);
     std::optional<SourceFileInfo> sourceInfo;
     if (info != fileInfoMap_.end())
@@ -270,6 +320,17 @@ void ConverterModel::applicationWillTerminate() {
   cancelConversion();
 }
 
+std::optional<fs::path> ConverterModel::runFileAt(std::size_t index) const {
+  if (index < fileQueue_.size())
+    return fileQueue_[index];
+  return std::nullopt;
+}
+
+void ConverterModel::recordOutcome(const fs::path &file, FileOutcome outcome) {
+  fileOutcomes_[file] = std::move(outcome);
+  changed(ModelField::fileOutcomes);
+}
+
 void ConverterModel::beginFile(std::int64_t index) {
   assign(currentQueueIndex_, index, ModelField::currentQueueIndex);
   assign(currentStage_, ConversionStage::demuxing, ModelField::currentStage);
@@ -296,6 +357,8 @@ void ConverterModel::reportProgress(ConversionStage stage, double fraction, Time
   assign(currentStage_, stage, ModelField::currentStage);
   double shown = fileProgress_.shown(fraction);
   assign(progress_, shown, ModelField::progress);
+  fileStart_ = fileStart;
+  lastReport_ = now();
   EtaUpdate update = updateEta(eta_, fileStart, shown, now());
   if (update.kind == EtaUpdate::Kind::clear)
     assign(estimatedTimeRemaining_, std::optional<std::string>(), ModelField::estimatedTimeRemaining);
@@ -303,10 +366,28 @@ void ConverterModel::reportProgress(ConversionStage stage, double fraction, Time
     assign(estimatedTimeRemaining_, std::optional<std::string>(update.text), ModelField::estimatedTimeRemaining);
 }
 
-void ConverterModel::finishRun(bool cancelled, std::size_t fileCount) {
+void ConverterModel::refreshEstimate() {
+  if (!isConverting_ || !lastReport_)
+    return;
+  EtaUpdate update = staleEta(eta_, fileStart_, progress_, *lastReport_, now());
+  if (update.kind == EtaUpdate::Kind::set)
+    assign(estimatedTimeRemaining_, std::optional<std::string>(update.text), ModelField::estimatedTimeRemaining);
+}
+
+void ConverterModel::finishRun(bool cancelled) {
   if (cancelled) {
     appendLog("Conversion cancelled");
     assign(isConverting_, false, ModelField::isConverting);
+    return;
+  }
+  const BatchCounts counts = batchCounts();
+  if (isBatchMode_ && counts.converted == 0 && counts.failed > 0) {
+    // Nothing came out of the batch: it failed, with the last file's reason.
+    std::string reason;
+    for (const auto &[file, outcome] : fileOutcomes_)
+      if (outcome.kind == FileOutcome::Kind::failed)
+        reason = file.filename().string() + ": " + outcome.reason;
+    failRun(reason, false);
     return;
   }
   assign(currentStage_, ConversionStage::complete, ModelField::currentStage);
@@ -317,11 +398,11 @@ void ConverterModel::finishRun(bool cancelled, std::size_t fileCount) {
     appendLog("=== Conversion complete! ===");
     if (lastOutputURL_) {
       appendLog("Output: " + lastOutputURL_->string());
-      postNotification("Conversion complete: " + lastOutputURL_->filename().string());
+      postNotification("Conversion complete: " + lastOutputURL_->filename().string(), {*lastOutputURL_});
     }
   } else {
-    appendLog(fmt::format("=== Batch complete: {} of {} files converted ===", batchCompletedCount_, fileCount));
-    postNotification(fmt::format("Batch complete: {} files converted", batchCompletedCount_));
+    appendLog("=== Batch complete: " + batchCountsText(counts) + " ===");
+    postNotification("Batch complete: " + batchCountsText(counts), batchOutputURLs_);
   }
   assign(isConverting_, false, ModelField::isConverting);
 }
@@ -332,6 +413,8 @@ void ConverterModel::failRun(const std::string &description, bool cancelled) {
     assign(isConverting_, false, ModelField::isConverting);
     return;
   }
+  if (!isBatchMode_ && sourceFileURL_)
+    recordOutcome(*sourceFileURL_, FileOutcome{FileOutcome::Kind::failed, description});
   assign(currentStage_, ConversionStage::failed, ModelField::currentStage);
   assign(errorMessage_, std::optional<std::string>(description), ModelField::errorMessage);
   appendLog("ERROR: " + description);

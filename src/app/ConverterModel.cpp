@@ -7,6 +7,7 @@
 #include "core/ConsoleLine.h"
 
 #include <algorithm>
+#include <fmt/format.h>
 
 namespace kestrova::app {
 
@@ -41,8 +42,8 @@ ConverterModel::ConverterModel(ModelEnvironment environment)
 }
 
 void ConverterModel::construct() {
-  if (env_.desktopDirectory)
-    setOutputDirectory(*env_.desktopDirectory / "Kestrova Output");
+  if (env_.videosDirectory)
+    setOutputDirectory(*env_.videosDirectory / "Kestrova Output");
   env_.engine->onLog = mainThreadLog();
   // Termination is delivered by the shell through applicationWillTerminate().
 }
@@ -86,36 +87,48 @@ LogFn ConverterModel::mainThreadLog() {
 // Settings -----------------------------------------------------------------
 
 void ConverterModel::setOutputDirectory(std::optional<fs::path> directory) {
+  if (isConverting_)
+    return;
   assign(outputDirectory_, std::move(directory), ModelField::outputDirectory);
   if (isInitialized_ && outputDirectory_)
     env_.settings->set(SettingsStore::kOutputDirectory, outputDirectory_->string());
 }
 
 void ConverterModel::setQualityPreset(QualityPreset preset) {
+  if (isConverting_)
+    return;
   assign(qualityPreset_, preset, ModelField::qualityPreset);
   env_.settings->set(SettingsStore::kQualityPreset, std::string(rawValue(preset)));
   resetCompletedState();
 }
 
 void ConverterModel::setOutputCodec(OutputCodec codec) {
+  if (isConverting_)
+    return;
   assign(outputCodec_, codec, ModelField::outputCodec);
   env_.settings->set(SettingsStore::kOutputCodec, std::string(rawValue(codec)));
   resetCompletedState();
 }
 
 void ConverterModel::setOutputTarget(OutputTarget target) {
+  if (isConverting_)
+    return;
   assign(outputTarget_, target, ModelField::outputTarget);
   env_.settings->set(SettingsStore::kOutputTarget, std::string(rawValue(target)));
   resetCompletedState();
 }
 
 void ConverterModel::setDebugLimitSeconds(std::int64_t seconds) {
+  if (isConverting_)
+    return;
   assign(debugLimitSeconds_, seconds, ModelField::debugLimitSeconds);
   env_.settings->set(SettingsStore::kDurationLimit, seconds);
   resetCompletedState();
 }
 
 void ConverterModel::setKeepSBSIntermediate(bool keep) {
+  if (isConverting_)
+    return;
   assign(keepSBSIntermediate_, keep, ModelField::keepSBSIntermediate);
   env_.settings->set(SettingsStore::kKeepSBSIntermediate, keep);
 }
@@ -125,6 +138,18 @@ void ConverterModel::resetCompletedState() {
     return;
   assign(currentStage_, ConversionStage::idle, ModelField::currentStage);
   assign(progress_, 0.0, ModelField::progress);
+}
+
+ConversionJob ConverterModel::jobFor(const fs::path &file, const fs::path &outputDirectory) const {
+  ConversionJob job;
+  job.sourceURL = file;
+  job.outputDirectory = outputDirectory;
+  job.qualityPreset = qualityPreset_;
+  job.outputCodec = outputCodec_;
+  job.outputTarget = outputTarget_;
+  job.durationLimit = durationLimit();
+  job.keepSideBySide = keepSBSIntermediate_;
+  return job;
 }
 
 std::optional<std::int64_t> ConverterModel::durationLimit() const {
@@ -142,15 +167,16 @@ std::optional<std::string> ConverterModel::conversionTimeSummary() const {
 // Log, notifications, reveal, hand-off ------------------------------------
 
 void ConverterModel::appendLog(const std::string &message) {
+  ++loggedLineCount_;
   logs_.push_back("[" + mediumTimeText(now()) + "] " + message);
   if (logs_.size() > kMaxLogLines)
     logs_.erase(logs_.begin(), logs_.begin() + static_cast<std::ptrdiff_t>(logs_.size() - kMaxLogLines));
   changed(ModelField::logs);
 }
 
-void ConverterModel::postNotification(const std::string &body) {
+void ConverterModel::postNotification(const std::string &body, std::vector<fs::path> results) {
   if (env_.notifier)
-    env_.notifier->post(Notification{newUuidText(), "Kestrova", body});
+    env_.notifier->post(Notification{newUuidText(), "Kestrova", body, std::move(results)});
 }
 
 void ConverterModel::requestNotificationPermission() {
@@ -181,8 +207,100 @@ void ConverterModel::handleCommandLineArguments() {
   if (cliArgsHandled_ || env_.startFiles.empty())
     return;
   cliArgsHandled_ = true;
-  addFiles(env_.startFiles);
-  setOutputDirectory(env_.startOutputDirectory.value_or(env_.homeDirectory / "Desktop" / "Kestrova Output"));
+  openFiles(env_.startFiles, env_.startOutputDirectory);
+}
+
+void ConverterModel::openFiles(const std::vector<fs::path> &files, const std::optional<fs::path> &outputDirectory) {
+  if (files.empty())
+    return;
+  addFiles(files);
+  if (outputDirectory)
+    setOutputDirectory(*outputDirectory);
+}
+
+std::string batchCountsText(const BatchCounts &counts) {
+  std::string text = fmt::format("{} {} converted", counts.converted, counts.converted == 1 ? "file" : "files");
+  if (counts.skipped > 0)
+    text += fmt::format(", {} skipped", counts.skipped);
+  if (counts.failed > 0)
+    text += fmt::format(", {} failed", counts.failed);
+  return text;
+}
+
+BatchCounts ConverterModel::batchCounts() const {
+  BatchCounts counts;
+  for (const auto &[file, outcome] : fileOutcomes_) {
+    switch (outcome.kind) {
+    case FileOutcome::Kind::converted:
+      ++counts.converted;
+      break;
+    case FileOutcome::Kind::skipped:
+      ++counts.skipped;
+      break;
+    case FileOutcome::Kind::failed:
+      ++counts.failed;
+      break;
+    }
+  }
+  return counts;
+}
+
+std::optional<std::string> ConverterModel::rejection(const fs::path &file) const {
+  if (auto failure = analysisFailures_.find(file); failure != analysisFailures_.end())
+    return failure->second;
+  if (auto info = fileInfoMap_.find(file); info != fileInfoMap_.end() && !info->second.hasMVCStream)
+    return std::string(kNo3DReason);
+  return std::nullopt;
+}
+
+std::vector<std::string> ConverterModel::plannedOutputNames(const fs::path &file) const {
+  auto info = fileInfoMap_.find(file);
+  if (info == fileInfoMap_.end() || !info->second.hasMVCStream || !outputDirectory_)
+    return {};
+  std::vector<std::string> names;
+  for (const auto &output : plannedOutputs(jobFor(file, *outputDirectory_), info->second))
+    names.push_back(output.filename().string());
+  return names;
+}
+
+std::size_t ConverterModel::runFileCount() const {
+  return isBatchMode_ ? fileQueue_.size() : 1;
+}
+
+double ConverterModel::batchFraction() const {
+  const std::size_t count = runFileCount();
+  const auto current = static_cast<std::size_t>(std::max<std::int64_t>(currentQueueIndex_, 0));
+  const double file = std::clamp(progress_, 0.0, 1.0);
+  if (!isBatchMode_ || count == 0)
+    return file;
+  std::vector<double> weights;
+  for (const auto &path : fileQueue_) {
+    auto info = fileInfoMap_.find(path);
+    if (info == fileInfoMap_.end() || !(info->second.duration > 0))
+      break;
+    weights.push_back(info->second.duration);
+  }
+  if (weights.size() != count)
+    weights.assign(count, 1.0);
+  double done = 0, total = 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    total += weights[i];
+    if (i < current)
+      done += weights[i];
+    else if (i == current)
+      done += weights[i] * file;
+  }
+  return total > 0 ? std::clamp(done / total, 0.0, 1.0) : 0.0;
+}
+
+std::optional<fs::path> ConverterModel::openStartDirectory() const {
+  if (lastOpenFolder_)
+    return lastOpenFolder_;
+  if (auto stored = env_.settings->string(kLastOpenFolder))
+    return fs::path(*stored);
+  if (sourceFileURL_)
+    return sourceFileURL_->parent_path();
+  return env_.videosDirectory;
 }
 
 } // namespace kestrova::app

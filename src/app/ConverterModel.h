@@ -56,6 +56,30 @@ struct ConversionRunner {
       convertCachedSbs;
 };
 
+/// Why a file without 3D is refused, on its queue row and in the status.
+inline constexpr const char *kNo3DReason = "No 3D stream detected. Select a Blu-ray 3D .m2ts or MakeMKV 3D .mkv file.";
+/// The settings key of the folder the open chooser last showed.
+inline constexpr const char *kLastOpenFolder = "lastOpenFolder";
+
+/// What became of one queued file in the current or last run.
+struct FileOutcome {
+  enum class Kind { converted, skipped, failed };
+  Kind kind = Kind::converted;
+  /// Why a file was skipped or failed, in a sentence for its queue row.
+  std::string reason;
+  friend bool operator==(const FileOutcome &, const FileOutcome &) = default;
+};
+
+/// The run's counts of converted, skipped and failed files.
+struct BatchCounts {
+  std::size_t converted = 0;
+  std::size_t skipped = 0;
+  std::size_t failed = 0;
+};
+
+/// "1 file converted, 1 skipped", "2 files converted, 1 failed".
+std::string batchCountsText(const BatchCounts &counts);
+
 /// Everything the model needs from the platform. Absent services are simply
 /// not used (no notifications, no reveal, no choosers).
 struct ModelEnvironment {
@@ -72,10 +96,9 @@ struct ModelEnvironment {
   ConversionRunner runner;
   /// Default: existingOutputs (the pipeline's own plan).
   OutputConflictsFn outputConflicts;
-  /// The user's Desktop directory; absent when the platform has none.
-  std::optional<std::filesystem::path> desktopDirectory;
-  /// The user's home directory (command-line hand-off default).
-  std::filesystem::path homeDirectory;
+  /// The folder the default output folder is made in (the user's videos
+  /// folder); absent when the platform has none.
+  std::optional<std::filesystem::path> videosDirectory;
   /// The files the command line named, queued once the window shows.
   std::vector<std::filesystem::path> startFiles;
   /// The output folder the command line named, if any.
@@ -89,9 +112,10 @@ struct ModelEnvironment {
 /// model weakly. Observers are told after each change of a published field.
 class ConverterModel : public std::enable_shared_from_this<ConverterModel> {
 public:
-  static constexpr std::size_t kMaxLogLines = 500;
+  /// The log keeps this many lines of the runs since the window opened.
+  static constexpr std::size_t kMaxLogLines = 20000;
 
-  /// Builds the model: initial values, the Desktop default output directory
+  /// Builds the model: initial values, the videos-folder default output directory
   /// (not stored), and the engine's log callback.
   static std::shared_ptr<ConverterModel> create(ModelEnvironment environment);
   /// Cancels a running conversion and waits for the model's threads.
@@ -106,6 +130,8 @@ public:
   void unsubscribe(int id);
 
   // Settings --------------------------------------------------------------
+  // Every setter below is refused during a run: the settings are locked
+  // then, neither changed nor stored.
   /// Reads the stored settings over the defaults, then enables storing of
   /// the output directory.
   void loadSettings();
@@ -120,12 +146,19 @@ public:
 
   // Selection and queue ---------------------------------------------------
   void selectFile(const std::filesystem::path &url);
+  /// Appends the supported files of `urls` to the queue. During a run they
+  /// go after the running files and the run takes them in turn; after a run
+  /// (the complete page) the window first returns to Ready.
   void addFiles(const std::vector<std::filesystem::path> &urls);
+  /// Refused during a run (the running batch is never changed).
   void removeFromQueue(std::int64_t index);
-  /// "Browse...": the file chooser, then select / replace / append.
+  /// "Browse...": the file chooser (opened in the folder of the last files
+  /// chosen), then select / replace / append; during a run it only appends.
   void browseForFiles();
-  /// A drop of file URLs on the drop zone.
+  /// A drop of file URLs on the window; during a run it only appends.
   void dropFiles(const std::vector<std::filesystem::path> &urls);
+  /// The folder chooser, opened at the current output folder; refused
+  /// during a run.
   void chooseOutputDirectory();
   void resetForNewConversion();
   /// Replaces the queue (the single-file chooser and drop outcomes).
@@ -141,15 +174,25 @@ public:
   void applicationWillTerminate();
   /// Sets stage and progress, then updates the ETA against `fileStart`.
   void reportProgress(ConversionStage stage, double fraction, TimePoint fileStart);
+  /// Called about once a second during a run: when no progress has come for
+  /// a while the remaining time is estimated again from the file's average
+  /// rate, so a stalled step shows a growing estimate rather than a frozen one.
+  void refreshEstimate();
 
   // Log, notifications, hand-off ------------------------------------------
   void appendLog(const std::string &message);
-  void postNotification(const std::string &body);
+  /// Posts `body`; `results`, when any, are what its "Show in Folder" shows.
+  void postNotification(const std::string &body, std::vector<std::filesystem::path> results = {});
   void requestNotificationPermission();
   void revealInFinder();
   /// Once: queues the files the command line named and, when there are any,
   /// sets the output folder it named (else the default one).
   void handleCommandLineArguments();
+  /// Files another launch of the program handed over, and the output
+  /// folder it named: queued like files opened here; without a folder the
+  /// window's own output folder stays.
+  void openFiles(const std::vector<std::filesystem::path> &files,
+                 const std::optional<std::filesystem::path> &outputDirectory);
 
   // Published fields ------------------------------------------------------
   const std::optional<std::filesystem::path> &sourceFileURL() const { return sourceFileURL_; }
@@ -166,6 +209,8 @@ public:
   double progress() const { return progress_; }
   const std::optional<std::string> &errorMessage() const { return errorMessage_; }
   const std::vector<std::string> &logs() const { return logs_; }
+  /// How many lines were ever appended (the log drops its oldest lines).
+  std::size_t loggedLineCount() const { return loggedLineCount_; }
   bool isConverting() const { return isConverting_; }
   const std::optional<TimePoint> &conversionStartTime() const { return conversionStartTime_; }
   const std::optional<TimePoint> &conversionEndTime() const { return conversionEndTime_; }
@@ -179,6 +224,21 @@ public:
   /// The sources the current or last run has converted, in order; changes
   /// with `batchCompletedCount`.
   const std::vector<std::filesystem::path> &convertedSources() const { return convertedSources_; }
+  /// What became of each file of the current or last run so far.
+  const std::map<std::filesystem::path, FileOutcome> &fileOutcomes() const { return fileOutcomes_; }
+  /// Why a queued file cannot be converted as it stands (its analysis failed
+  /// or found no 3D in it), else nothing.
+  std::optional<std::string> rejection(const std::filesystem::path &file) const;
+  /// The names of the files converting `file` with the current settings
+  /// writes (main file last); empty until its analysis has a result.
+  std::vector<std::string> plannedOutputNames(const std::filesystem::path &file) const;
+  /// The counts of the current or last run.
+  BatchCounts batchCounts() const;
+  /// The whole run's progress: the files before the current one counted
+  /// whole, each file weighed by its duration when every duration is known.
+  double batchFraction() const;
+  /// The files the current or last run covers (the queue, or the one file).
+  std::size_t runFileCount() const;
   /// True unless the selected file's analysis found no 3D in it and it is
   /// the only file queued (a batch skips such files by itself).
   bool selectionConvertible() const;
@@ -186,6 +246,8 @@ public:
   // Unpublished state -----------------------------------------------------
   bool isInitialized() const { return isInitialized_; }
   const std::optional<CachedSBS> &cachedSBS() const { return cachedSBS_; }
+  /// The folder the open chooser starts in.
+  std::optional<std::filesystem::path> openStartDirectory() const;
   const EtaState &etaState() const { return eta_; }
   bool cliArgsHandled() const { return cliArgsHandled_; }
   /// Whether the user agreed to replace existing outputs for this run.
@@ -193,6 +255,9 @@ public:
   pipeline::PipelineEngine &pipelineEngine() const { return *env_.engine; }
   /// The run summary; absent unless both run times are present.
   std::optional<std::string> conversionTimeSummary() const;
+  /// The conversion of `file` into `outputDirectory` with the current
+  /// settings (nothing replaced yet).
+  ConversionJob jobFor(const std::filesystem::path &file, const std::filesystem::path &outputDirectory) const;
   /// The duration limit the engine receives: the setting when 1 or more.
   std::optional<std::int64_t> durationLimit() const;
 
@@ -218,11 +283,15 @@ private:
 
   // Run (BatchRun.cpp, SbsCache.cpp)
   friend class BatchRunner;
+  /// The file the run takes at `index`: the one file, or the queue's file
+  /// there (files appended during the run included); nothing at the end.
+  std::optional<std::filesystem::path> runFileAt(std::size_t index) const;
+  void recordOutcome(const std::filesystem::path &file, FileOutcome outcome);
   void beginFile(std::int64_t index);
   bool cacheApplies(const std::filesystem::path &file) const;
   void handleFreshResult(const std::filesystem::path &file, const ConversionResult &result);
   void recordOutput(const ConversionResult &result);
-  void finishRun(bool cancelled, std::size_t fileCount);
+  void finishRun(bool cancelled);
   void failRun(const std::string &description, bool cancelled);
   /// Asks before a run replaces files; false when it must not start.
   bool mayReplaceOutputs(const std::vector<std::filesystem::path> &runList);
@@ -248,6 +317,13 @@ private:
   double progress_ = 0.0;
   std::optional<std::string> errorMessage_;
   std::vector<std::string> logs_;
+  std::size_t loggedLineCount_ = 0;
+  std::map<std::filesystem::path, FileOutcome> fileOutcomes_;
+  std::map<std::filesystem::path, std::string> analysisFailures_;
+  std::optional<std::filesystem::path> lastOpenFolder_;
+  /// When the last progress report of the running file arrived.
+  std::optional<TimePoint> lastReport_;
+  TimePoint fileStart_{};
   bool isConverting_ = false;
   std::optional<TimePoint> conversionStartTime_;
   std::optional<TimePoint> conversionEndTime_;

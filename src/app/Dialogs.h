@@ -12,12 +12,16 @@ struct OpenFilesRequest {
   std::string title;                   ///< "Select 3D Video Files"
   std::vector<std::string> extensions; ///< lower case, without the dot
   bool multipleSelection = true;
+  /// The folder the chooser shows first; absent leaves it to the toolkit.
+  std::optional<std::filesystem::path> startDirectory;
 };
 
 /// What a directory chooser offers.
 struct ChooseDirectoryRequest {
   std::string title; ///< "Select Output Directory"
   bool canCreateDirectories = true;
+  /// The folder the chooser shows first (the current output folder).
+  std::optional<std::filesystem::path> startDirectory;
 };
 
 /// Modal choosers and questions of the desktop toolkit. Each blocks until the

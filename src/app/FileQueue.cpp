@@ -65,6 +65,9 @@ void ConverterModel::setParsing(bool parsing) {
 
 void ConverterModel::selectFile(const fs::path &url) {
   assign(sourceFileURL_, std::optional<fs::path>(url), ModelField::sourceFileURL);
+  // The last file's analysis must not stand for this one while it runs.
+  if (sourceInfo_ && sourceInfo_->url != url)
+    assign(sourceInfo_, std::optional<SourceFileInfo>(), ModelField::sourceInfo);
   cachedSBS_.reset();
   appendLog("Selected file: " + fileName(url));
   startSelectedAnalysis(url);
@@ -102,6 +105,8 @@ void ConverterModel::finishSelectedAnalysis(const fs::path &url, std::optional<S
     } catch (const std::exception &error) {
       assign(errorMessage_, std::optional<std::string>("Failed to parse file: " + std::string(error.what())),
              ModelField::errorMessage);
+      analysisFailures_[url] = "Cannot read this file: " + std::string(error.what());
+      changed(ModelField::fileInfoMap);
       appendLog("ERROR type: " + unqualifiedTypeName(error));
       appendLog("ERROR detail: " + errorDebugText(error));
       appendLog("ERROR: " + std::string(error.what()));
@@ -111,6 +116,7 @@ void ConverterModel::finishSelectedAnalysis(const fs::path &url, std::optional<S
     }
   } else if (info) {
     assign(sourceInfo_, info, ModelField::sourceInfo);
+    analysisFailures_.erase(url);
     // The queue rows show what is known of each file, however it was chosen.
     fileInfoMap_[url] = *info;
     changed(ModelField::fileInfoMap);
@@ -119,9 +125,10 @@ void ConverterModel::finishSelectedAnalysis(const fs::path &url, std::optional<S
       appendLog(fmt::format("Source parsed: {}, {}, mode: {}, MVC track: {}", info->resolution, durationText(*info),
                             info->stereoMode.text(), info->mvcTrackIndex.value_or(-1)));
     } else {
-      assign(errorMessage_,
-             std::optional<std::string>("No 3D stream detected. Select a Blu-ray 3D .m2ts or MakeMKV 3D .mkv file."),
-             ModelField::errorMessage);
+      // During a run the batch skips the file and marks its row; the
+      // status line keeps to the run.
+      if (!isConverting_)
+        assign(errorMessage_, std::optional<std::string>(kNo3DReason), ModelField::errorMessage);
       appendLog("WARNING: No 3D stream detected (no MVC tracks, no stereo_mode tag, no Stereo 3D side data)");
     }
   }
@@ -146,7 +153,10 @@ void ConverterModel::startQueueAnalysis(const fs::path &url) {
         return;
       if (failed) {
         model->appendLog("Failed to parse " + fileName(url) + ": " + failure);
+        model->analysisFailures_[url] = "Cannot read this file: " + failure;
+        model->changed(ModelField::fileInfoMap);
       } else if (info) {
+        model->analysisFailures_.erase(url);
         model->fileInfoMap_[url] = *info;
         model->changed(ModelField::fileInfoMap);
       }
@@ -155,14 +165,19 @@ void ConverterModel::startQueueAnalysis(const fs::path &url) {
 }
 
 void ConverterModel::addFiles(const std::vector<fs::path> &urls) {
-  resetCompletedState();
   std::vector<fs::path> kept;
   std::copy_if(urls.begin(), urls.end(), std::back_inserter(kept),
                [](const fs::path &url) { return isSupportedSource(url); });
   if (kept.empty()) {
-    assign(errorMessage_, std::optional<std::string>(kNoSupportedFiles), ModelField::errorMessage);
+    if (!isConverting_)
+      assign(errorMessage_, std::optional<std::string>(kNoSupportedFiles), ModelField::errorMessage);
+    else
+      appendLog(kNoSupportedFiles);
     return;
   }
+  // Files opened on the complete page start the next run afresh.
+  if (!isConverting_ && currentStage_ == ConversionStage::complete)
+    resetForNewConversion();
   for (const auto &url : kept) {
     if (std::find(fileQueue_.begin(), fileQueue_.end(), url) != fileQueue_.end())
       continue;
@@ -170,13 +185,18 @@ void ConverterModel::addFiles(const std::vector<fs::path> &urls) {
     changed(ModelField::fileQueue);
     startQueueAnalysis(url);
   }
-  if (!sourceFileURL_)
+  // A single file's run that is given more files becomes a batch.
+  if (isConverting_ && !isBatchMode_ && fileQueue_.size() >= 2)
+    assign(isBatchMode_, true, ModelField::isBatchMode);
+  // During a run the selection is the run's; the batch selects the new
+  // files when it reaches them.
+  if (!sourceFileURL_ && !isConverting_)
     selectFile(fileQueue_.front());
   appendLog(fmt::format("Queue: {} file(s)", fileQueue_.size()));
 }
 
 void ConverterModel::removeFromQueue(std::int64_t index) {
-  if (index < 0 || static_cast<std::size_t>(index) >= fileQueue_.size())
+  if (isConverting_ || index < 0 || static_cast<std::size_t>(index) >= fileQueue_.size())
     return;
   fs::path removed = fileQueue_[static_cast<std::size_t>(index)];
   fileQueue_.erase(fileQueue_.begin() + static_cast<std::ptrdiff_t>(index));
@@ -193,14 +213,26 @@ void ConverterModel::removeFromQueue(std::int64_t index) {
 }
 
 void ConverterModel::setFileQueue(std::vector<fs::path> queue) {
+  if (isConverting_)
+    return;
   assign(fileQueue_, std::move(queue), ModelField::fileQueue);
 }
 
 void ConverterModel::browseForFiles() {
   if (!env_.dialogs)
     return;
-  auto urls = env_.dialogs->openFiles(
-      OpenFilesRequest{"Select 3D Video Files", {"mkv", "m2ts", "ts", "mp4", "mov"}, /*multipleSelection=*/true});
+  auto urls = env_.dialogs->openFiles(OpenFilesRequest{
+      "Select 3D Video Files", {"mkv", "m2ts", "ts", "mp4", "mov"}, /*multipleSelection=*/true, openStartDirectory()});
+  if (urls.empty())
+    return;
+  lastOpenFolder_ = urls.front().parent_path();
+  env_.settings->set(kLastOpenFolder, lastOpenFolder_->string());
+  if (isConverting_) {
+    addFiles(urls);
+    return;
+  }
+  if (currentStage_ == ConversionStage::complete)
+    resetForNewConversion();
   if (urls.size() == 1) {
     selectFile(urls.front());
     setFileQueue({urls.front()});
@@ -210,6 +242,10 @@ void ConverterModel::browseForFiles() {
 }
 
 void ConverterModel::dropFiles(const std::vector<fs::path> &urls) {
+  if (isConverting_) {
+    addFiles(urls);
+    return;
+  }
   resetForNewConversion();
   if (urls.size() != 1) {
     addFiles(urls);
@@ -225,9 +261,10 @@ void ConverterModel::dropFiles(const std::vector<fs::path> &urls) {
 }
 
 void ConverterModel::chooseOutputDirectory() {
-  if (!env_.dialogs)
+  if (!env_.dialogs || isConverting_)
     return;
-  auto directory = env_.dialogs->chooseDirectory(ChooseDirectoryRequest{"Select Output Directory", true});
+  auto directory =
+      env_.dialogs->chooseDirectory(ChooseDirectoryRequest{"Select Output Directory", true, outputDirectory_});
   if (!directory)
     return;
   setOutputDirectory(*directory);
@@ -235,6 +272,8 @@ void ConverterModel::chooseOutputDirectory() {
 }
 
 void ConverterModel::resetForNewConversion() {
+  if (isConverting_)
+    return;
   assign(isConverting_, false, ModelField::isConverting);
   assign(currentStage_, ConversionStage::idle, ModelField::currentStage);
   assign(progress_, 0.0, ModelField::progress);
@@ -249,6 +288,7 @@ void ConverterModel::resetForNewConversion() {
   assign(lastOutputURL_, std::optional<fs::path>(), ModelField::lastOutputURL);
   assign(batchOutputURLs_, std::vector<fs::path>(), ModelField::batchOutputURLs);
   convertedSources_.clear();
+  assign(fileOutcomes_, {}, ModelField::fileOutcomes);
   assign(sourceFileURL_, std::optional<fs::path>(), ModelField::sourceFileURL);
   assign(sourceInfo_, std::optional<SourceFileInfo>(), ModelField::sourceInfo);
 }

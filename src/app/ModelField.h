@@ -29,6 +29,7 @@ enum class ModelField {
   lastOutputURL,
   batchOutputURLs,
   estimatedTimeRemaining,
+  fileOutcomes,
 };
 
 } // namespace kestrova::app

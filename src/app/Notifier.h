@@ -1,7 +1,9 @@
 #pragma once
 
+#include <filesystem>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace kestrova::app {
 
@@ -10,6 +12,9 @@ struct Notification {
   std::string identifier; ///< fresh UUID text per request
   std::string title;      ///< always "Kestrova"
   std::string body;
+  /// The files a "Show in Folder" action of the notification shows; none
+  /// offers no action.
+  std::vector<std::filesystem::path> results;
 };
 
 /// The desktop notification service. Both calls return at once and never

@@ -8,9 +8,20 @@ namespace kestrova::app {
 
 namespace fs = std::filesystem;
 
+namespace {
+
+Stereo3DMode plannedLayout(const std::optional<SourceFileInfo> &sourceInfo) {
+  return sourceInfo ? sourceInfo->stereoMode : Stereo3DMode::mvcSeparateTracks();
+}
+
+} // namespace
+
 std::vector<fs::path> existingOutputs(const ConversionJob &job, const std::optional<SourceFileInfo> &sourceInfo) {
-  const Stereo3DMode mode = sourceInfo ? sourceInfo->stereoMode : Stereo3DMode::mvcSeparateTracks();
-  return pipeline::existingOutputs(pipeline::planOutputs(job, mode));
+  return pipeline::existingOutputs(pipeline::planOutputs(job, plannedLayout(sourceInfo)));
+}
+
+std::vector<fs::path> plannedOutputs(const ConversionJob &job, const std::optional<SourceFileInfo> &sourceInfo) {
+  return pipeline::planOutputs(job, plannedLayout(sourceInfo)).files();
 }
 
 ReplaceQuestion replaceQuestion(const std::vector<fs::path> &existing) {

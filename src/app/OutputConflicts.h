@@ -21,6 +21,11 @@ using OutputConflictsFn = std::function<std::vector<std::filesystem::path>(
 std::vector<std::filesystem::path> existingOutputs(const ConversionJob &job,
                                                    const std::optional<SourceFileInfo> &sourceInfo);
 
+/// The files the pipeline plans for `job` and a source of the analysed
+/// layout (an unknown layout is taken as a Blu-ray 3D stream), main file last.
+std::vector<std::filesystem::path> plannedOutputs(const ConversionJob &job,
+                                                  const std::optional<SourceFileInfo> &sourceInfo);
+
 /// The question asked before existing files are replaced.
 struct ReplaceQuestion {
   std::string title;   ///< "Replace Existing Files?"

@@ -68,6 +68,19 @@ EtaUpdate updateEta(EtaState &state, TimePoint fileStart, double p, TimePoint no
   return {EtaUpdate::Kind::set, remainingTimeText(eta)};
 }
 
+EtaUpdate staleEta(EtaState &state, TimePoint fileStart, double p, TimePoint lastReport, TimePoint now) {
+  if (p <= 0.05 || p >= 1 || !state.lastSampleTime || secondsBetween(lastReport, now) < 3.0)
+    return {EtaUpdate::Kind::keep, {}};
+  if (state.lastUpdate && secondsBetween(*state.lastUpdate, now) < 3.0)
+    return {EtaUpdate::Kind::keep, {}};
+  // The sample stays where the last report was, so the next report measures
+  // its rate across the stall.
+  state.lastUpdate = now;
+  double eta = (1.0 - p) * secondsBetween(fileStart, now) / p;
+  state.smoothed = eta;
+  return {EtaUpdate::Kind::set, remainingTimeText(eta)};
+}
+
 double FileProgress::shown(double reported) {
   if (!base_)
     base_ = std::isfinite(reported) && reported > 0 && reported < 1 ? reported : 0.0;

@@ -30,6 +30,11 @@ struct EtaUpdate {
 /// between samples.
 EtaUpdate updateEta(EtaState &state, TimePoint fileStart, double p, TimePoint now);
 
+/// The estimate again when no progress has come since `lastReport`: three
+/// seconds on, the file's average rate so far decides, so a stalled step
+/// shows a growing estimate instead of a frozen one; at most every 3 seconds.
+EtaUpdate staleEta(EtaState &state, TimePoint fileStart, double p, TimePoint lastReport, TimePoint now);
+
 /// One file's progress as the window shows it. A run may begin with a
 /// fraction well above zero (the steps before it did not apply to this
 /// source); the shown fraction then starts from 0 at the first report and

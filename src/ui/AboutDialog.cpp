@@ -18,7 +18,14 @@ const char *applicationVersion() {
 
 QString aboutText(const char *version) {
   return QStringLiteral("<h3>Kestrova</h3><p>Version %1<br>Build 134</p>"
-                        "<p>Convert Blu-ray 3D to Apple Vision Pro spatial video</p>")
+                        "<p>Convert Blu-ray 3D to Apple Vision Pro spatial video</p>"
+                        "<p><b>Licences</b><br>"
+                        "Kestrova: not stated yet<br>"
+                        "x265 (HEVC encoder, in MVHEVCConverter): GNU GPL version 2 or later<br>"
+                        "edge264 (MVC decoder): BSD 3-clause<br>"
+                        "JM reference decoder (ldecod): the ITU-T and ISO/IEC notices of its sources<br>"
+                        "tsMuxeR (Blu-ray demultiplexer): Apache License 2.0</p>"
+                        "<p>The full texts are in /usr/share/doc/kestrova/copyright.</p>")
       .arg(QString::fromUtf8(version && version[0] ? version : "1.0"));
 }
 

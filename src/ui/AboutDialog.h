@@ -12,7 +12,8 @@ namespace kestrova::ui {
 const char *applicationVersion();
 
 /// The about box's text: name, `version` (or "1.0" when it is empty or
-/// absent), "Build 134" and the credits.
+/// absent), "Build 134", the credits and the licence of the program and of
+/// each tool it ships.
 QString aboutText(const char *version);
 
 /// The program's icon: the installed theme icon "kestrova", else the copy

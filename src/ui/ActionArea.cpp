@@ -9,6 +9,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cmath>
@@ -16,10 +17,6 @@
 namespace kestrova::ui {
 
 namespace {
-
-QString text(std::string_view value) {
-  return QString::fromUtf8(value.data(), static_cast<qsizetype>(value.size()));
-}
 
 long long wholePercent(double fraction) {
   double percent = std::trunc(fraction * 100);
@@ -52,12 +49,63 @@ StagePresentation presentationOf(ConversionStage stage) {
   return {"circle", blue};
 }
 
-QString batchProgressText(std::int64_t index, std::size_t count, double fileFraction) {
+QString stageName(ConversionStage stage, bool fromDisc) {
+  switch (stage) {
+  case ConversionStage::idle:
+    return "Ready";
+  case ConversionStage::demuxing:
+    return fromDisc ? "Reading the disc" : "Reading the file";
+  case ConversionStage::interleaving:
+    return "Preparing both eyes";
+  case ConversionStage::decoding:
+    return "Decoding both eyes";
+  case ConversionStage::encoding:
+    return "Encoding side by side";
+  case ConversionStage::encodingMVHEVC:
+  case ConversionStage::convertingMVHEVC:
+    return "Encoding for Vision Pro";
+  case ConversionStage::complete:
+    return "Complete";
+  case ConversionStage::failed:
+    return "Failed";
+  }
+  return {};
+}
+
+QString batchProgressText(std::int64_t index, std::size_t count, double batchFraction) {
   if (count == 0)
     return {};
-  double overall = (static_cast<double>(index) + std::clamp(fileFraction, 0.0, 1.0)) / static_cast<double>(count);
-  return QString("%1 of %2 \u00b7 %3 %").arg(index + 1).arg(count).arg(wholePercent(overall));
+  return QString("File %1 of %2 \u2014 %3 % of the batch")
+      .arg(index + 1)
+      .arg(count)
+      .arg(wholePercent(std::clamp(batchFraction, 0.0, 1.0)));
 }
+
+QString runSummaryText(const QDateTime &start, const QDateTime &end, const QLocale &locale) {
+  const qint64 seconds = std::max<qint64>(0, start.secsTo(end));
+  const QString took = seconds < 60     ? QString("%1 s").arg(seconds)
+                       : seconds < 3600 ? QString("%1 min %2 s").arg(seconds / 60).arg(seconds % 60)
+                                        : QString("%1 h %2 min").arg(seconds / 3600).arg(seconds % 3600 / 60);
+  return QString("Started %1 \u00b7 Finished %2 \u00b7 Took %3")
+      .arg(locale.toString(start.time(), QLocale::ShortFormat), locale.toString(end.time(), QLocale::ShortFormat),
+           took);
+}
+
+namespace {
+
+QDateTime localDateTime(app::TimePoint when) {
+  return QDateTime::fromMSecsSinceEpoch(
+      std::chrono::duration_cast<std::chrono::milliseconds>(when.time_since_epoch()).count());
+}
+
+bool isDiscSource(const app::ConverterModel &m) {
+  if (m.sourceInfo())
+    return m.sourceInfo()->stereoMode.kind() == Stereo3DMode::Kind::mvcSingleTrack ||
+           m.sourceInfo()->stereoMode.kind() == Stereo3DMode::Kind::mvcSeparateTracks;
+  return false;
+}
+
+} // namespace
 
 ActionArea::ActionArea(std::shared_ptr<app::ConverterModel> model, QWidget *parent)
     : QStackedWidget(parent), model_(std::move(model)) {
@@ -65,13 +113,41 @@ ActionArea::ActionArea(std::shared_ptr<app::ConverterModel> model, QWidget *pare
   addWidget(buildIdlePage());
   addWidget(buildRunningPage());
   addWidget(buildCompletePage());
+  connect(this, &QStackedWidget::currentChanged, this, [this] { updateGeometry(); });
+  // Between progress reports the remaining time is looked at again, so a
+  // step that reports nothing for a while does not leave it frozen.
+  auto *estimate = qtChild<QTimer>(this);
+  estimate->setInterval(1000);
+  connect(estimate, &QTimer::timeout, this, [this] {
+    if (model_->isConverting())
+      model_->refreshEstimate();
+  });
+  estimate->start();
+}
+
+QSize ActionArea::sizeHint() const {
+  return currentWidget() ? currentWidget()->sizeHint() : QStackedWidget::sizeHint();
+}
+
+QSize ActionArea::minimumSizeHint() const {
+  return currentWidget() ? currentWidget()->minimumSizeHint() : QStackedWidget::minimumSizeHint();
+}
+
+QPushButton *ActionArea::firstButton() const {
+  switch (currentIndex()) {
+  case 1:
+    return cancelButton_;
+  case 2:
+    return revealButton_;
+  default:
+    return convertButton_;
+  }
 }
 
 QWidget *ActionArea::buildIdlePage() {
   auto *page = qtChild<QWidget>(this);
   auto *layout = qtChild<QVBoxLayout>(page);
-  layout->addStretch(1);
-  convertButton_ = actionButton("Convert to SBS 3D", "play.fill", "convertButton", page);
+  convertButton_ = actionButton("&Convert to SBS 3D", "play.fill", "convertButton", page);
   convertButton_->setDefault(true);
   convertButton_->setMinimumHeight(36);
   connect(convertButton_, &QPushButton::clicked, this, [this] { model_->startConversion(); });
@@ -88,6 +164,8 @@ QWidget *ActionArea::buildRunningPage() {
   stageLabel_->setObjectName("stageLabel");
   stageRow->addWidget(stageIcon_);
   stageRow->addWidget(stageLabel_, 1);
+  fileLabel_ = caption("", page, "runningFileLabel");
+  stageRow->addWidget(fileLabel_);
   layout->addLayout(stageRow);
   progressBar_ = qtChild<StageProgressBar>(page);
   progressBar_->setObjectName("progressBar");
@@ -105,25 +183,24 @@ QWidget *ActionArea::buildRunningPage() {
   numbers->addSpacing(12);
   numbers->addWidget(percentLabel_);
   layout->addLayout(numbers);
-  auto *cancel = actionButton("Cancel", "xmark.circle", "cancelButton", page);
-  connect(cancel, &QPushButton::clicked, this, [this] { model_->cancelConversion(); });
-  layout->addWidget(cancel);
+  cancelButton_ = actionButton("C&ancel", "xmark.circle", "cancelButton", page);
+  connect(cancelButton_, &QPushButton::clicked, this, [this] { model_->cancelConversion(); });
+  layout->addWidget(cancelButton_);
   return page;
 }
 
 QWidget *ActionArea::buildCompletePage() {
   auto *page = qtChild<QWidget>(this);
   auto *layout = qtChild<QVBoxLayout>(page);
-  layout->addStretch(1);
   summaryLabel_ = caption("", page, "summaryLabel");
   keepSpaceWhenHidden(summaryLabel_);
   layout->addWidget(summaryLabel_);
   auto *buttons = qtChild<QHBoxLayout>();
-  auto *reveal = actionButton("Show in Folder", "folder", "revealButton", page);
-  connect(reveal, &QPushButton::clicked, this, [this] { model_->revealInFinder(); });
-  auto *again = actionButton("Convert Another", "arrow.counterclockwise", "convertAnotherButton", page);
+  revealButton_ = actionButton("&Show in Folder", "folder", "revealButton", page);
+  connect(revealButton_, &QPushButton::clicked, this, [this] { model_->revealInFinder(); });
+  auto *again = actionButton("Convert A&nother", "arrow.counterclockwise", "convertAnotherButton", page);
   connect(again, &QPushButton::clicked, this, [this] { model_->resetForNewConversion(); });
-  buttons->addWidget(reveal);
+  buttons->addWidget(revealButton_);
   buttons->addWidget(again);
   layout->addLayout(buttons);
   return page;
@@ -135,23 +212,26 @@ void ActionArea::refresh() {
     setCurrentIndex(1);
     StagePresentation look = presentationOf(m.currentStage());
     stageIcon_->setPixmap(tintedSymbol(look.symbol, look.color).pixmap(20, 20));
-    stageLabel_->setText(text(rawValue(m.currentStage())));
+    stageLabel_->setText(stageName(m.currentStage(), isDiscSource(m)));
+    fileLabel_->setText(m.sourceFileURL() ? QString::fromStdString(m.sourceFileURL()->filename().string()) : QString());
     progressBar_->setFillColor(look.color);
     progressBar_->setFraction(m.progress());
     etaLabel_->setText(m.estimatedTimeRemaining() ? QString::fromStdString(*m.estimatedTimeRemaining()) : QString());
     const bool batch = m.isBatchMode();
     batchProgress_->setVisible(batch);
-    batchProgress_->setText(batch ? batchProgressText(m.currentQueueIndex(), m.fileQueue().size(), m.progress())
+    batchProgress_->setText(batch ? batchProgressText(m.currentQueueIndex(), m.runFileCount(), m.batchFraction())
                                   : QString());
     percentLabel_->setText(QString("%1%").arg(wholePercent(m.progress())));
   } else if (m.currentStage() == ConversionStage::complete) {
     setCurrentIndex(2);
-    auto summary = m.conversionTimeSummary();
-    summaryLabel_->setVisible(summary.has_value());
-    summaryLabel_->setText(summary ? QString::fromStdString(*summary) : QString());
+    const bool timed = m.conversionStartTime() && m.conversionEndTime();
+    summaryLabel_->setVisible(timed);
+    summaryLabel_->setText(timed ? runSummaryText(localDateTime(*m.conversionStartTime()),
+                                                  localDateTime(*m.conversionEndTime()), QLocale::system())
+                                 : QString());
   } else {
     setCurrentIndex(0);
-    convertButton_->setText(m.outputTarget() == OutputTarget::visionPro ? "Convert to MV-HEVC" : "Convert to SBS 3D");
+    convertButton_->setText(m.outputTarget() == OutputTarget::visionPro ? "&Convert to MV-HEVC" : "&Convert to SBS 3D");
     convertButton_->setEnabled(m.selectionConvertible());
   }
 }

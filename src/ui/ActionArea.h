@@ -4,6 +4,8 @@
 #include "core/ConversionStage.h"
 
 #include <QColor>
+#include <QDateTime>
+#include <QLocale>
 #include <QStackedWidget>
 #include <memory>
 
@@ -21,9 +23,16 @@ struct StagePresentation {
 };
 StagePresentation presentationOf(ConversionStage stage);
 
-/// The batch's own progress beside the file's: "2 of 3 · 61 %", the files
-/// before the current one counted whole.
-QString batchProgressText(std::int64_t index, std::size_t count, double fileFraction);
+/// The stage in plain words ("Decoding both eyes"); `fromDisc` names the
+/// first step for a Blu-ray source.
+QString stageName(ConversionStage stage, bool fromDisc);
+
+/// The batch line: "File 2 of 3 — 61 % of the batch".
+QString batchProgressText(std::int64_t index, std::size_t count, double batchFraction);
+
+/// "Started 14:05 · Finished 14:07 · Took 2 min 12 s", the times in the
+/// format of `locale`.
+QString runSummaryText(const QDateTime &start, const QDateTime &end, const QLocale &locale);
 
 /// The part of the window that must always be in reach: the Convert button,
 /// or while a run goes the stage, its progress and Cancel, or after a run
@@ -35,6 +44,10 @@ public:
   explicit ActionArea(std::shared_ptr<app::ConverterModel> model, QWidget *parent = nullptr);
   /// Shows the page and the numbers of the model's state.
   void refresh();
+  /// The height of the page shown, so that no empty band sits above a
+  /// shorter page's buttons.
+  QSize sizeHint() const override;
+  QSize minimumSizeHint() const override;
 
 private:
   QWidget *buildIdlePage();
@@ -49,7 +62,14 @@ private:
   QLabel *batchProgress_ = nullptr;
   QLabel *percentLabel_ = nullptr;
   QLabel *summaryLabel_ = nullptr;
+  QLabel *fileLabel_ = nullptr;
   QPushButton *convertButton_ = nullptr;
+  QPushButton *cancelButton_ = nullptr;
+  QPushButton *revealButton_ = nullptr;
+
+public:
+  /// The button of the page shown that Tab reaches first.
+  QPushButton *firstButton() const;
 };
 
 } // namespace kestrova::ui

@@ -1,11 +1,13 @@
 #include "ui/Application.h"
 
 #include "app/ConverterModel.h"
-#include "app/DesktopDirectory.h"
+#include "app/UserDirectories.h"
 #include "ui/AboutDialog.h"
 #include "ui/ContentView.h"
+#include "ui/LogWindow.h"
 #include "ui/QtChild.h"
 #include "ui/QtPlatform.h"
+#include "ui/WindowHandOver.h"
 
 #include "pipeline/EncoderTable.h"
 
@@ -52,13 +54,24 @@ protected:
   }
 };
 
-void addMenus(QMainWindow &window, app::ConverterModel &model) {
+void addMenus(QMainWindow &window, const std::shared_ptr<app::ConverterModel> &model) {
   QMenu *file = window.menuBar()->addMenu("&File");
-  QAction *open = file->addAction("&Open...", &window, [&model] { model.browseForFiles(); });
+  QAction *open = file->addAction("&Open...", &window, [model] { model->browseForFiles(); });
   open->setShortcut(QKeySequence::Open);
   file->addSeparator();
   QAction *quit = file->addAction("&Quit", &window, [&window] { window.close(); });
   quit->setShortcut(QKeySequence::Quit);
+  QMenu *view = window.menuBar()->addMenu("&View");
+  QAction *log = view->addAction("&Log", &window, [&window, model] {
+    // One log window, made on first use and kept (hidden when closed).
+    auto *logWindow = window.findChild<LogWindow *>("logWindow");
+    if (!logWindow)
+      logWindow = qtChild<LogWindow>(model, &window);
+    logWindow->show();
+    logWindow->raise();
+    logWindow->activateWindow();
+  });
+  log->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
   QMenu *help = window.menuBar()->addMenu("&Help");
   help->addAction("&About Kestrova", &window, [&window] { showAboutDialog(&window); });
 }
@@ -84,6 +97,10 @@ int runApplication(int argc, char **argv, std::vector<std::filesystem::path> fil
   QApplication::setApplicationVersion(applicationVersion());
   QApplication::setDesktopFileName("kestrova");
   QApplication::setWindowIcon(applicationIcon());
+  // One window per user: a second launch (Open With) gives its files to the
+  // window that runs and ends.
+  if (handToRunningWindow(files, outputDirectory))
+    return 0;
 
   auto dialogs = std::make_shared<QtDialogs>();
   app::ModelEnvironment environment;
@@ -94,10 +111,9 @@ int runApplication(int argc, char **argv, std::vector<std::filesystem::path> fil
   environment.notifier = std::make_shared<DBusNotifier>();
   environment.revealer = std::make_shared<DesktopRevealer>();
   environment.dialogs = dialogs;
-  environment.desktopDirectory = app::userDesktopDirectory();
-  environment.homeDirectory = app::userHomeDirectory().value_or("/");
-  environment.startFiles = std::move(files);
-  environment.startOutputDirectory = std::move(outputDirectory);
+  environment.videosDirectory = app::userVideosDirectory();
+  environment.startFiles = files;
+  environment.startOutputDirectory = outputDirectory;
   auto model = app::ConverterModel::create(std::move(environment));
 
   MainWindow window;
@@ -106,8 +122,18 @@ int runApplication(int argc, char **argv, std::vector<std::filesystem::path> fil
   auto *view = qtChild<ContentView>(model, &window);
   window.setCentralWidget(view);
   dialogs->setParent(&window);
-  addMenus(window, *model);
+  addMenus(window, model);
   window.show();
+
+  WindowServer handOver([model, &window](const HandedFiles &handed) {
+    model->openFiles(handed.files, handed.outputDirectory);
+    window.showNormal();
+    window.raise();
+    window.activateWindow();
+  });
+  if (!handOver.listen())
+    std::fprintf(stderr, "Kestrova: cannot listen on %s; a second launch opens a second window\n",
+                 qPrintable(windowSocketPath()));
 
   // The start-up sequence runs once the window is on screen.
   QTimer::singleShot(0, &window, [model, view] {

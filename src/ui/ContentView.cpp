@@ -6,9 +6,11 @@
 #include "ui/SymbolIcons.h"
 #include "ui/Widgets.h"
 
+#include <QDragEnterEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollArea>
@@ -46,6 +48,34 @@ QString statusText(const app::ConverterModel &model) {
   return "Ready";
 }
 
+QString layoutText(const Stereo3DMode &mode) {
+  switch (mode.kind()) {
+  case Stereo3DMode::Kind::mvcSingleTrack:
+  case Stereo3DMode::Kind::mvcSeparateTracks:
+    return "Blu-ray 3D (MVC)";
+  case Stereo3DMode::Kind::frameAlternate:
+    return "Frame alternate";
+  case Stereo3DMode::Kind::sideBySide:
+    return "Side by side";
+  case Stereo3DMode::Kind::none:
+    return "No 3D found";
+  }
+  return {};
+}
+
+QString fileDetailText(const SourceFileInfo &info, const std::vector<std::string> &outputs) {
+  QStringList parts{layoutText(info.stereoMode)};
+  if (info.videoWidth > 0 && info.videoHeight > 0)
+    parts << QString("%1\u00d7%2").arg(info.videoWidth).arg(info.videoHeight);
+  else if (!info.resolution.empty())
+    parts << QString::fromStdString(info.resolution);
+  parts << QString::fromStdString(info.durationText());
+  QString detail = parts.join(" \u00b7 ");
+  if (!outputs.empty())
+    detail += " \u2192 " + QString::fromStdString(outputs.back());
+  return detail;
+}
+
 QString hevcEncoderCaption(bool hardwareEncoder) {
   return hardwareEncoder ? "Hardware encoder (hevc_videotoolbox)" : "Software encoder (libx265)";
 }
@@ -79,6 +109,9 @@ ContentView::ContentView(std::shared_ptr<app::ConverterModel> model, QWidget *pa
   scroll->setObjectName("settingsScroll");
   scroll->setWidgetResizable(true);
   scroll->setFrameShape(QFrame::NoFrame);
+  // The scroll area itself is no Tab stop: it would take focus and show none.
+  scroll->setFocusPolicy(Qt::NoFocus);
+  setAcceptDrops(true);
   auto *content = qtChild<QWidget>(scroll);
   auto *column = qtChild<QVBoxLayout>(content);
   column->setSpacing(14);
@@ -114,6 +147,7 @@ ContentView::ContentView(std::shared_ptr<app::ConverterModel> model, QWidget *pa
   // A failure that happened before the window existed is not announced.
   failureAlerted_ = model_->currentStage() == ConversionStage::failed;
   refresh(app::ModelField::fileQueue);
+  browseButton_->setFocus();
 }
 
 ContentView::~ContentView() {
@@ -132,11 +166,11 @@ void ContentView::buildSourceArea(QVBoxLayout *column) {
   auto *title = headline("Drop 3D Video File", dropZone_);
   title->setAlignment(Qt::AlignCenter);
   zone->addWidget(title);
-  auto *browse = actionButton("Browse...", "folder", "browseButton", dropZone_);
-  browse->setFlat(true);
-  browse->setCursor(Qt::PointingHandCursor);
-  zone->addWidget(browse, 0, Qt::AlignCenter);
-  connect(browse, &QPushButton::clicked, this, [this] { model_->browseForFiles(); });
+  browseButton_ = actionButton("&Browse...", "folder", "browseButton", dropZone_);
+  browseButton_->setFlat(true);
+  browseButton_->setCursor(Qt::PointingHandCursor);
+  zone->addWidget(browseButton_, 0, Qt::AlignCenter);
+  connect(browseButton_, &QPushButton::clicked, this, [this] { model_->browseForFiles(); });
   dropZone_->onDrop = [this](const std::vector<std::string> &paths) {
     model_->dropFiles(std::vector<std::filesystem::path>(paths.begin(), paths.end()));
   };
@@ -170,12 +204,12 @@ void ContentView::buildSettings(QVBoxLayout *column) {
   header->addStretch(1);
   column->addLayout(header);
 
-  qualityPicker_ = qtChild<SegmentedPicker>("Quality Preset", enumOptions<QualityPreset>(), [this](int value) {
+  qualityPicker_ = qtChild<SegmentedPicker>("&Quality Preset", enumOptions<QualityPreset>(), [this](int value) {
     model_->setQualityPreset(static_cast<QualityPreset>(value));
   });
   qualityPicker_->setObjectName("qualityPicker");
   column->addWidget(qualityPicker_);
-  codecPicker_ = qtChild<SegmentedPicker>("Video Codec", enumOptions<OutputCodec>(), [this](int value) {
+  codecPicker_ = qtChild<SegmentedPicker>("Video Co&dec", enumOptions<OutputCodec>(), [this](int value) {
     model_->setOutputCodec(static_cast<OutputCodec>(value));
   });
   codecPicker_->setObjectName("codecPicker");
@@ -183,7 +217,7 @@ void ContentView::buildSettings(QVBoxLayout *column) {
   codecCaption_ = caption(hevcEncoderCaption(false), this, "codecCaption");
   keepSpaceWhenHidden(codecCaption_);
   column->addWidget(codecCaption_);
-  targetPicker_ = qtChild<SegmentedPicker>("Output Target", enumOptions<OutputTarget>(), [this](int value) {
+  targetPicker_ = qtChild<SegmentedPicker>("Output &Target", enumOptions<OutputTarget>(), [this](int value) {
     model_->setOutputTarget(static_cast<OutputTarget>(value));
   });
   targetPicker_->setObjectName("targetPicker");
@@ -191,22 +225,24 @@ void ContentView::buildSettings(QVBoxLayout *column) {
   targetCaption_ = caption("Creates spatial video playable on Apple Vision Pro", this, "targetCaption");
   keepSpaceWhenHidden(targetCaption_);
   column->addWidget(targetCaption_);
-  durationPicker_ = qtChild<SegmentedPicker>("Duration Limit", durationOptions(),
+  durationPicker_ = qtChild<SegmentedPicker>("Duration &Limit", durationOptions(),
                                              [this](int value) { model_->setDebugLimitSeconds(value); });
   durationPicker_->setObjectName("durationPicker");
   column->addWidget(durationPicker_);
 
   auto *directoryRow = qtChild<QHBoxLayout>();
   auto *directoryColumn = qtChild<QVBoxLayout>();
-  directoryColumn->addWidget(qtChild<QLabel>("Output Directory", this));
+  auto *directoryTitle = qtChild<QLabel>("&Output Directory", this);
+  directoryColumn->addWidget(directoryTitle);
   outputDirectory_ = caption("Not selected", this, "outputDirectoryLabel");
   outputDirectory_->setTextInteractionFlags(Qt::TextSelectableByMouse);
   directoryColumn->addWidget(outputDirectory_);
   directoryRow->addLayout(directoryColumn, 1);
-  auto *choose = actionButton("", "folder", "chooseDirectoryButton", this);
-  choose->setToolTip("Choose Output Directory");
-  connect(choose, &QPushButton::clicked, this, [this] { model_->chooseOutputDirectory(); });
-  directoryRow->addWidget(choose);
+  chooseButton_ = actionButton("", "folder", "chooseDirectoryButton", this);
+  chooseButton_->setToolTip("Choose Output Directory");
+  directoryTitle->setBuddy(chooseButton_);
+  connect(chooseButton_, &QPushButton::clicked, this, [this] { model_->chooseOutputDirectory(); });
+  directoryRow->addWidget(chooseButton_);
   column->addLayout(directoryRow);
 }
 
@@ -217,16 +253,31 @@ void ContentView::refresh(app::ModelField field) {
   // changes arrive many times a second and leave the rows alone.
   if (field != ModelField::progress && field != ModelField::logs && field != ModelField::estimatedTimeRemaining)
     refreshFileList();
-  lockedCaption_->setVisible(m.isConverting());
+  if (rowProgress_)
+    rowProgress_->setFraction(m.progress());
+  // The settings are locked during a run: shown, but not to be changed.
+  const bool locked = m.isConverting();
+  lockedCaption_->setVisible(locked);
+  const bool visionPro = m.outputTarget() == OutputTarget::visionPro;
+  for (QWidget *setting : {static_cast<QWidget *>(qualityPicker_), static_cast<QWidget *>(targetPicker_),
+                           static_cast<QWidget *>(durationPicker_), static_cast<QWidget *>(chooseButton_)})
+    setting->setEnabled(!locked);
+  // Vision Pro files are always HEVC: the codec choice does not apply.
+  codecPicker_->setEnabled(!locked && !visionPro);
   qualityPicker_->select(static_cast<int>(m.qualityPreset()));
   codecPicker_->select(static_cast<int>(m.outputCodec()));
   targetPicker_->select(static_cast<int>(m.outputTarget()));
   durationPicker_->select(static_cast<int>(m.debugLimitSeconds()));
-  codecCaption_->setVisible(m.outputCodec() == OutputCodec::h265);
-  targetCaption_->setVisible(m.outputTarget() == OutputTarget::visionPro);
+  codecCaption_->setVisible(visionPro || m.outputCodec() == OutputCodec::h265);
+  codecCaption_->setText(visionPro ? QString("Vision Pro files are always H.265 (MV-HEVC)")
+                                   : hevcEncoderCaption(hardwareHevc_));
+  targetCaption_->setVisible(visionPro);
   outputDirectory_->setText(m.outputDirectory() ? QString::fromStdString(m.outputDirectory()->string())
                                                 : QString("Not selected"));
+  const int actionPage = actions_->currentIndex();
   actions_->refresh();
+  if (actions_->currentIndex() != actionPage)
+    updateTabOrder();
   statusLabel_->setFullText(statusText(m));
 
   // The alert belongs to the change into the failed stage. The model sets
@@ -259,56 +310,120 @@ void ContentView::refreshFileList() {
       widget->deleteLater();
     }
   }
-  auto converted = [&](const std::filesystem::path &file) {
-    const auto &done = m.convertedSources();
-    return std::find(done.begin(), done.end(), file) != done.end();
+  rowProgress_.clear();
+  for (std::size_t i = 0; i < queue.size(); ++i)
+    addFileRow(i);
+  updateTabOrder();
+}
+
+void ContentView::addFileRow(std::size_t i) {
+  const app::ConverterModel &m = *model_;
+  const std::filesystem::path &file = m.fileQueue()[i];
+  const auto index = static_cast<std::int64_t>(i);
+  const bool running = m.isConverting() && index == m.currentQueueIndex();
+  const auto outcome = m.fileOutcomes().find(file);
+  std::optional<std::string> problem;
+  if (outcome != m.fileOutcomes().end() && outcome->second.kind != app::FileOutcome::Kind::converted)
+    problem = outcome->second.reason;
+  else if (outcome == m.fileOutcomes().end() && !running)
+    problem = m.rejection(file);
+
+  auto *row = qtChild<QWidget>(fileList_);
+  row->setObjectName(QString("fileRow%1").arg(i));
+  auto *rowColumn = qtChild<QVBoxLayout>(row);
+  rowColumn->setContentsMargins(0, 0, 0, 0);
+  rowColumn->setSpacing(2);
+  auto *line = qtChild<QHBoxLayout>();
+  auto mark = [&](ConversionStage look, const char *name) {
+    auto *label = qtChild<QLabel>(row);
+    label->setPixmap(tintedSymbol(presentationOf(look).symbol, presentationOf(look).color).pixmap(16));
+    label->setObjectName(name);
+    line->addWidget(label);
   };
-  for (std::size_t i = 0; i < queue.size(); ++i) {
-    auto *row = qtChild<QWidget>(fileList_);
-    row->setObjectName(QString("fileRow%1").arg(i));
-    auto *rowColumn = qtChild<QVBoxLayout>(row);
-    rowColumn->setContentsMargins(0, 0, 0, 0);
-    auto *line = qtChild<QHBoxLayout>();
-    auto index = static_cast<std::int64_t>(i);
-    if (m.isConverting() && index == m.currentQueueIndex()) {
-      auto *spinner = qtChild<QProgressBar>(row);
-      spinner->setObjectName("spinner");
-      spinner->setRange(0, 0);
-      spinner->setFixedSize(18, 10);
-      spinner->setTextVisible(false);
-      line->addWidget(spinner);
-    } else if (converted(queue[i])) {
-      // The ticks stay after the run, until the queue changes or the next run.
-      auto *done = qtChild<QLabel>(row);
-      done->setPixmap(
-          tintedSymbol("checkmark.circle.fill", presentationOf(ConversionStage::complete).color).pixmap(16));
-      done->setObjectName("doneMark");
-      line->addWidget(done);
-    } else {
-      line->addWidget(iconLabel("film", row, 16));
-    }
-    auto *name = qtChild<QLabel>(QString::fromStdString(queue[i].filename().string()), row);
-    name->setObjectName("fileName");
-    line->addWidget(name, 1);
-    if (!m.isConverting()) {
-      auto *remove = actionButton("", "xmark.circle.fill", "removeButton", row);
-      remove->setFlat(true);
-      remove->setToolTip("Remove from Queue");
-      connect(remove, &QPushButton::clicked, this, [this, index] { model_->removeFromQueue(index); });
-      line->addWidget(remove);
-    }
-    rowColumn->addLayout(line);
-    if (auto info = m.fileInfoMap().find(queue[i]); info != m.fileInfoMap().end()) {
-      auto *duration = caption(QString::fromStdString(info->second.durationText()), row, "durationCaption");
-      duration->setIndent(24);
-      rowColumn->addWidget(duration);
-    }
-    fileRows_->addWidget(row);
+  if (outcome != m.fileOutcomes().end() && outcome->second.kind == app::FileOutcome::Kind::converted)
+    mark(ConversionStage::complete, "doneMark"); // the ticks stay until the queue changes or the next run
+  else if (problem && !running)
+    mark(ConversionStage::failed, "problemMark");
+  else
+    line->addWidget(iconLabel("film", row, 16));
+  auto *name = qtChild<QLabel>(QString::fromStdString(file.filename().string()), row);
+  name->setObjectName("fileName");
+  line->addWidget(name, 1);
+  if (!m.isConverting()) {
+    auto *remove = actionButton("", "xmark.circle.fill", "removeButton", row);
+    remove->setFlat(true);
+    remove->setToolTip("Remove from Queue");
+    remove->setAccessibleName("Remove " + name->text() + " from the queue");
+    connect(remove, &QPushButton::clicked, this, [this, index] { model_->removeFromQueue(index); });
+    line->addWidget(remove);
+  }
+  rowColumn->addLayout(line);
+  if (running) {
+    rowProgress_ = qtChild<StageProgressBar>(row);
+    rowProgress_->setObjectName("rowProgress");
+    rowProgress_->setFixedHeight(4);
+    rowProgress_->setFillColor(presentationOf(ConversionStage::encoding).color);
+    rowProgress_->setFraction(m.progress());
+    rowColumn->addWidget(rowProgress_);
+  }
+  if (auto info = m.fileInfoMap().find(file); info != m.fileInfoMap().end()) {
+    auto *detail = caption(fileDetailText(info->second, m.plannedOutputNames(file)), row, "fileDetail");
+    detail->setIndent(24);
+    detail->setWordWrap(true);
+    rowColumn->addWidget(detail);
+  }
+  if (problem && !running) {
+    auto *reason = caption(QString::fromStdString(*problem), row, "rowReason");
+    reason->setIndent(24);
+    reason->setWordWrap(true);
+    reason->setForegroundRole(QPalette::WindowText);
+    QPalette colours = reason->palette();
+    colours.setColor(QPalette::WindowText, presentationOf(ConversionStage::failed).color);
+    reason->setPalette(colours);
+    rowColumn->addWidget(reason);
+  }
+  fileRows_->addWidget(row);
+}
+
+void ContentView::updateTabOrder() {
+  // Tab starts at Browse, walks the queue's remove buttons, the settings in
+  // the order they are shown, then the buttons that act.
+  std::vector<QWidget *> chain{browseButton_};
+  for (int i = 0; i < fileRows_->count(); ++i)
+    if (QWidget *row = fileRows_->itemAt(i)->widget())
+      for (auto *remove : row->findChildren<QPushButton *>("removeButton"))
+        chain.push_back(remove);
+  for (SegmentedPicker *picker : {qualityPicker_, codecPicker_, targetPicker_, durationPicker_})
+    chain.push_back(picker->tabStop());
+  chain.push_back(chooseButton_);
+  for (QPushButton *button : actions_->findChildren<QPushButton *>())
+    chain.push_back(button);
+  for (std::size_t i = 1; i < chain.size(); ++i)
+    QWidget::setTabOrder(chain[i - 1], chain[i]);
+}
+
+void ContentView::dragEnterEvent(QDragEnterEvent *event) {
+  if (event->mimeData()->hasUrls()) {
+    event->acceptProposedAction();
+    dropZone_->setDragging(true);
   }
 }
 
+void ContentView::dragLeaveEvent(QDragLeaveEvent *) {
+  dropZone_->setDragging(false);
+}
+
+void ContentView::dropEvent(QDropEvent *event) {
+  dropZone_->setDragging(false);
+  std::vector<std::string> paths = droppedPaths(event->mimeData());
+  event->acceptProposedAction();
+  if (!paths.empty())
+    dropZone_->onDrop(paths);
+}
+
 void ContentView::setHardwareHevcEncoder(bool hardware) {
-  codecCaption_->setText(hevcEncoderCaption(hardware));
+  hardwareHevc_ = hardware;
+  refresh(app::ModelField::outputCodec);
 }
 
 void ContentView::showErrorAlert(const QString &message) {

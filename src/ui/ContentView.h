@@ -8,6 +8,7 @@
 #include <memory>
 
 class QLabel;
+class QPushButton;
 class QVBoxLayout;
 
 namespace kestrova::ui {
@@ -16,9 +17,18 @@ class ActionArea;
 class DropZone;
 class ElidedLabel;
 class SegmentedPicker;
+class StageProgressBar;
 
 /// The status bar's text for the model's state.
 QString statusText(const app::ConverterModel &model);
+
+/// A source's 3D layout in plain words ("Side by side", "Blu-ray 3D (MVC)").
+QString layoutText(const Stereo3DMode &mode);
+
+/// What a queue row says of an analysed file: layout, picture size,
+/// duration and the file it becomes ("Side by side · 1920×1080 · 00:01:00
+/// → movie_SBS.mkv").
+QString fileDetailText(const SourceFileInfo &info, const std::vector<std::string> &outputs);
 
 /// What the codec caption says for H.265: the encoder that will run.
 QString hevcEncoderCaption(bool hardwareEncoder);
@@ -42,7 +52,15 @@ public:
   /// Says under the H.265 option which encoder will do the work.
   void setHardwareHevcEncoder(bool hardware);
 
+protected:
+  // Files dropped anywhere on the window are taken as if dropped on the zone.
+  void dragEnterEvent(QDragEnterEvent *event) override;
+  void dragLeaveEvent(QDragLeaveEvent *event) override;
+  void dropEvent(QDropEvent *event) override;
+
 private:
+  void addFileRow(std::size_t index);
+  void updateTabOrder();
   void buildSourceArea(QVBoxLayout *column);
   void buildSettings(QVBoxLayout *column);
   void refresh(app::ModelField field);
@@ -66,6 +84,11 @@ private:
   QLabel *codecCaption_ = nullptr;
   QLabel *targetCaption_ = nullptr;
   QLabel *outputDirectory_ = nullptr;
+  QPushButton *browseButton_ = nullptr;
+  QPushButton *chooseButton_ = nullptr;
+  /// The running file's bar in its queue row.
+  QPointer<StageProgressBar> rowProgress_;
+  bool hardwareHevc_ = false;
   ActionArea *actions_ = nullptr;
   ElidedLabel *statusLabel_ = nullptr;
   QPointer<QMessageBox> errorAlert_;

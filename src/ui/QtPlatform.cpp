@@ -14,6 +14,22 @@
 
 namespace kestrova::ui {
 
+namespace {
+
+// The folder itself or, when it does not exist yet (an output folder made by
+// the first run), the nearest one above it that does.
+QString existingFolder(const std::optional<std::filesystem::path> &folder) {
+  if (!folder)
+    return {};
+  std::filesystem::path candidate = *folder;
+  std::error_code error;
+  while (!candidate.empty() && !std::filesystem::is_directory(candidate, error) && candidate != candidate.parent_path())
+    candidate = candidate.parent_path();
+  return QString::fromStdString(candidate.string());
+}
+
+} // namespace
+
 QtMainThreadExecutor::QtMainThreadExecutor() : context_(std::make_unique<QObject>()) {}
 
 QtMainThreadExecutor::~QtMainThreadExecutor() = default;
@@ -24,8 +40,15 @@ void QtMainThreadExecutor::post(std::function<void()> work) {
   QMetaObject::invokeMethod(context_.get(), std::move(work), Qt::QueuedConnection);
 }
 
+DBusNotifier::DBusNotifier() : center_(std::make_unique<NotificationCenter>()) {}
+
+DBusNotifier::~DBusNotifier() = default;
+
 void DBusNotifier::post(const app::Notification &notification) {
-  postDesktopNotification(QString::fromStdString(notification.title), QString::fromStdString(notification.body));
+  QStringList results;
+  for (const auto &file : notification.results)
+    results << QString::fromStdString(file.string());
+  center_->post(QString::fromStdString(notification.title), QString::fromStdString(notification.body), results);
 }
 
 void DBusNotifier::requestPermission(std::function<void(const std::string &)> onError) {
@@ -49,11 +72,11 @@ std::vector<std::filesystem::path> QtDialogs::openFiles(const app::OpenFilesRequ
     patterns << "*." + QString::fromStdString(extension).toUpper();
   }
   QString filter = "3D video (" + patterns.join(' ') + ")";
+  const QString start = existingFolder(request.startDirectory);
   QStringList chosen;
   if (request.multipleSelection)
-    chosen = QFileDialog::getOpenFileNames(parent_, QString::fromStdString(request.title), QString(), filter);
-  else if (QString one =
-               QFileDialog::getOpenFileName(parent_, QString::fromStdString(request.title), QString(), filter);
+    chosen = QFileDialog::getOpenFileNames(parent_, QString::fromStdString(request.title), start, filter);
+  else if (QString one = QFileDialog::getOpenFileName(parent_, QString::fromStdString(request.title), start, filter);
            !one.isEmpty())
     chosen << one;
   std::vector<std::filesystem::path> paths;
@@ -64,8 +87,8 @@ std::vector<std::filesystem::path> QtDialogs::openFiles(const app::OpenFilesRequ
 
 std::optional<std::filesystem::path> QtDialogs::chooseDirectory(const app::ChooseDirectoryRequest &request) {
   QFileDialog::Options options = QFileDialog::ShowDirsOnly;
-  QString directory =
-      QFileDialog::getExistingDirectory(parent_, QString::fromStdString(request.title), QString(), options);
+  const QString start = existingFolder(request.startDirectory);
+  QString directory = QFileDialog::getExistingDirectory(parent_, QString::fromStdString(request.title), start, options);
   if (directory.isEmpty())
     return std::nullopt;
   return std::filesystem::path(directory.toStdString());

@@ -26,12 +26,20 @@ private:
   std::unique_ptr<QObject> context_;
 };
 
-/// Desktop notifications over org.freedesktop.Notifications. Linux desktops
-/// ask no permission; the request only checks that a service exists.
+class NotificationCenter;
+
+/// Desktop notifications over org.freedesktop.Notifications, with "Show in
+/// Folder" for the files a run wrote. Linux desktops ask no permission; the
+/// request only checks that a service exists. Lives on the GUI thread.
 class DBusNotifier final : public app::Notifier {
 public:
+  DBusNotifier();
+  ~DBusNotifier() override;
   void post(const app::Notification &notification) override;
   void requestPermission(std::function<void(const std::string &error)> onError) override;
+
+private:
+  std::unique_ptr<NotificationCenter> center_;
 };
 
 /// Reveal through the file manager's D-Bus interface, else xdg-open.

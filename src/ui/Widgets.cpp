@@ -40,12 +40,17 @@ void DropZone::dragLeaveEvent(QDragLeaveEvent *) {
   setDragging(false);
 }
 
-void DropZone::dropEvent(QDropEvent *event) {
-  setDragging(false);
+std::vector<std::string> droppedPaths(const QMimeData *mime) {
   std::vector<std::string> paths;
-  for (const QUrl &url : event->mimeData()->urls())
+  for (const QUrl &url : mime->urls())
     if (url.isLocalFile())
       paths.push_back(url.toLocalFile().toStdString());
+  return paths;
+}
+
+void DropZone::dropEvent(QDropEvent *event) {
+  setDragging(false);
+  std::vector<std::string> paths = droppedPaths(event->mimeData());
   event->acceptProposedAction();
   if (onDrop && !paths.empty())
     onDrop(paths);
@@ -139,6 +144,17 @@ void RingButton::paintEvent(QPaintEvent *event) {
   }
 }
 
+void RingButton::keyPressEvent(QKeyEvent *event) {
+  // Outside dialogs Qt presses a focused button only with Space; a desktop
+  // user expects Enter to do it too.
+  if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && event->modifiers() == Qt::NoModifier) {
+    animateClick();
+    event->accept();
+    return;
+  }
+  QPushButton::keyPressEvent(event);
+}
+
 QSize SegmentButton::sizeHint() const {
   QSize text = fontMetrics().size(Qt::TextShowMnemonic, this->text());
   return {text.width() + 20, std::max(text.height() + 12, 28)};
@@ -171,16 +187,15 @@ void SegmentButton::paintEvent(QPaintEvent *) {
 
 SegmentedPicker::SegmentedPicker(const QString &title, const std::vector<std::pair<QString, int>> &options,
                                  std::function<void(int)> onPick, QWidget *parent)
-    : QWidget(parent), group_(qtChild<QButtonGroup>(this)), options_(options) {
+    : QWidget(parent), group_(qtChild<QButtonGroup>(this)), title_(qtChild<QLabel>(title, this)), options_(options) {
   auto *column = qtChild<QVBoxLayout>(this);
   column->setContentsMargins(0, 0, 0, 0);
-  auto *titleLabel = qtChild<QLabel>(title, this);
-  titleLabel->setObjectName("pickerTitle");
-  QFont small = titleLabel->font();
+  title_->setObjectName("pickerTitle");
+  QFont small = title_->font();
   small.setPointSizeF(small.pointSizeF() * 0.9);
-  titleLabel->setFont(small);
-  titleLabel->setForegroundRole(QPalette::PlaceholderText);
-  column->addWidget(titleLabel);
+  title_->setFont(small);
+  title_->setForegroundRole(QPalette::PlaceholderText);
+  column->addWidget(title_);
   auto *row = qtChild<QHBoxLayout>();
   row->setSpacing(2);
   group_->setExclusive(true);
@@ -201,12 +216,17 @@ SegmentedPicker::SegmentedPicker(const QString &title, const std::vector<std::pa
   updateTabStop();
 }
 
+QAbstractButton *SegmentedPicker::tabStop() const {
+  return group_->checkedButton() ? group_->checkedButton() : group_->button(0);
+}
+
 void SegmentedPicker::updateTabStop() {
   // Only the checked option takes Tab focus, so Tab into the picker lands
   // on the current choice (the first option when none is checked).
-  QAbstractButton *stop = group_->checkedButton() ? group_->checkedButton() : group_->button(0);
+  QAbstractButton *stop = tabStop();
   for (QAbstractButton *button : group_->buttons())
     button->setFocusPolicy(button == stop ? Qt::StrongFocus : Qt::ClickFocus);
+  title_->setBuddy(stop);
 }
 
 bool SegmentedPicker::eventFilter(QObject *watched, QEvent *event) {

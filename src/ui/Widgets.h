@@ -10,18 +10,25 @@
 #include <utility>
 #include <vector>
 
+class QAbstractButton;
 class QButtonGroup;
+class QMimeData;
 
 namespace kestrova::ui {
 
+/// The local files among a drag's URLs.
+std::vector<std::string> droppedPaths(const QMimeData *mime);
+
 /// The dashed drop target for file URLs. Calls `onDrop` with the local paths
-/// of a drop; highlights while a drag with URLs hovers over it.
+/// of a drop; highlights while a drag with URLs hovers over it (or, through
+/// setDragging, over the rest of the window).
 class DropZone : public QFrame {
   Q_OBJECT
 public:
   explicit DropZone(QWidget *parent = nullptr);
   std::function<void(const std::vector<std::string> &paths)> onDrop;
   bool isDragging() const { return dragging_; }
+  void setDragging(bool dragging);
 
 protected:
   void dragEnterEvent(QDragEnterEvent *event) override;
@@ -30,7 +37,6 @@ protected:
   void paintEvent(QPaintEvent *event) override;
 
 private:
-  void setDragging(bool dragging);
   bool dragging_ = false;
 };
 
@@ -71,7 +77,7 @@ private:
 };
 
 /// A push button that draws a focus ring even when flat, so every Tab stop
-/// shows where the keyboard is.
+/// shows where the keyboard is, and that Enter presses when it has focus.
 class RingButton : public QPushButton {
   Q_OBJECT
 public:
@@ -79,6 +85,7 @@ public:
 
 protected:
   void paintEvent(QPaintEvent *event) override;
+  void keyPressEvent(QKeyEvent *event) override;
 };
 
 /// One option of a segmented control: the checked one filled in the
@@ -105,6 +112,8 @@ public:
   void select(int value);
   /// The checked option's label, or an empty text.
   QString selectedLabel() const;
+  /// The option Tab lands on (and the title's mnemonic moves to).
+  QAbstractButton *tabStop() const;
 
 protected:
   bool eventFilter(QObject *watched, QEvent *event) override;
@@ -112,6 +121,7 @@ protected:
 private:
   void updateTabStop();
   QButtonGroup *group_;
+  QLabel *title_;
   std::vector<std::pair<QString, int>> options_;
 };
 

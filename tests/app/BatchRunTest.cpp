@@ -58,14 +58,16 @@ TEST(BatchRun, FileWithout3DIsSkipped) {
   f.runToEnd();
   EXPECT_TRUE(ModelFixture::logged(*f.model, "=== Converting 1 of 3: a.mkv ==="));
   EXPECT_TRUE(ModelFixture::logged(*f.model, "WARNING: No 3D stream in b.mkv, skipping"));
-  EXPECT_TRUE(ModelFixture::logged(*f.model, "=== Batch complete: 2 of 3 files converted ==="));
+  EXPECT_TRUE(ModelFixture::logged(*f.model, "=== Batch complete: 2 files converted, 1 skipped ==="));
   EXPECT_EQ(f.model->batchOutputURLs(), (std::vector<fs::path>{f.out / "a_SBS.mkv", f.out / "c_SBS.mov"}));
-  EXPECT_EQ(f.notifier->posted.back().body, "Batch complete: 2 files converted");
+  EXPECT_EQ(f.notifier->posted.back().body, "Batch complete: 2 files converted, 1 skipped");
+  EXPECT_EQ(f.notifier->posted.back().results, f.model->batchOutputURLs());
+  EXPECT_EQ(f.model->fileOutcomes().at(b).kind, app::FileOutcome::Kind::skipped);
   f.model->revealInFinder();
   EXPECT_EQ(f.revealer->revealed.back(), f.model->batchOutputURLs());
 }
 
-TEST(BatchRun, FailureInTheMiddleEndsTheRun) {
+TEST(BatchRun, FailureInTheMiddleIsMarkedAndTheBatchGoesOn) {
   RunFixture f;
   fs::path a = f.sbsSource("a.mkv"), b = f.sbsSource("b.mkv"), c = f.sbsSource("c.mkv");
   fs::create_directories(f.out);
@@ -77,13 +79,11 @@ TEST(BatchRun, FailureInTheMiddleEndsTheRun) {
   f.build();
   f.model->addFiles({a, b, c});
   f.runToEnd();
-  EXPECT_EQ(f.model->currentStage(), ConversionStage::failed);
-  EXPECT_EQ(f.model->batchCompletedCount(), 1);
-  EXPECT_EQ(f.model->batchOutputURLs().size(), 1u);
-  EXPECT_FALSE(fs::exists(f.out / "c_SBS.mkv"));
-  EXPECT_FALSE(f.model->conversionEndTime());
-  ASSERT_TRUE(f.model->errorMessage());
-  EXPECT_EQ(f.notifier->posted.back().body, "Conversion failed: " + *f.model->errorMessage());
+  EXPECT_EQ(f.model->currentStage(), ConversionStage::complete);
+  EXPECT_EQ(f.model->batchOutputURLs(), (std::vector<fs::path>{f.out / "a_SBS.mkv", f.out / "c_SBS.mkv"}));
+  ASSERT_EQ(f.model->fileOutcomes().at(b).kind, app::FileOutcome::Kind::failed);
+  EXPECT_FALSE(f.model->fileOutcomes().at(b).reason.empty());
+  EXPECT_EQ(f.notifier->posted.back().body, "Batch complete: 2 files converted, 1 failed");
   EXPECT_EQ(readFile(f.out / "b_SBS.mkv"), "a user's file");
 }
 

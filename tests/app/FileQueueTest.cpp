@@ -1,6 +1,6 @@
 #include "ModelTestSupport.h"
 
-#include "app/DesktopDirectory.h"
+#include "app/UserDirectories.h"
 
 #include <gtest/gtest.h>
 
@@ -121,14 +121,16 @@ TEST(FileQueue, ChooserAndDropOutcomes) {
   f.settle(0);
 }
 
-TEST(ModelLog, KeepsTheNewestFiveHundredLines) {
+TEST(ModelLog, KeepsTheNewestLinesAndCountsAll) {
   ModelFixture f;
   auto model = f.make();
-  for (int i = 1; i <= 501; ++i)
+  const std::size_t cap = app::ConverterModel::kMaxLogLines;
+  for (std::size_t i = 1; i <= cap + 1; ++i)
     model->appendLog("line " + std::to_string(i));
-  ASSERT_EQ(model->logs().size(), 500u);
+  ASSERT_EQ(model->logs().size(), cap);
   EXPECT_TRUE(model->logs().front().ends_with("] line 2"));
   EXPECT_EQ(model->logs().front().front(), '[');
+  EXPECT_EQ(model->loggedLineCount(), cap + 1);
 }
 
 TEST(ModelReveal, SelectsTheLastOutputOrTheWholeBatch) {
@@ -148,15 +150,11 @@ TEST(CommandLineHandOff, FilesAndOutputFolder) {
     std::optional<std::string> error;
   };
   const Case cases[] = {
-      {"file only", {"a.mkv"}, std::nullopt, 1, "home/Desktop/Kestrova Output", std::nullopt},
+      // Without --output the window's own output folder stays.
+      {"file only", {"a.mkv"}, std::nullopt, 1, std::nullopt, std::nullopt},
       {"file and output", {"a.mkv"}, "out", 1, "out", std::nullopt},
       {"output only", {}, "out", 0, std::nullopt, std::nullopt},
-      {"unsupported file",
-       {"a.txt"},
-       std::nullopt,
-       0,
-       "home/Desktop/Kestrova Output",
-       "No supported video files found."},
+      {"unsupported file", {"a.txt"}, std::nullopt, 0, std::nullopt, "No supported video files found."},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.name);
@@ -188,21 +186,21 @@ TEST(CommandLineHandOff, FilesAndOutputFolder) {
 namespace kestrova::app {
 namespace {
 
-TEST(DesktopDirectory, ReadsTheUserDirsLine) {
+TEST(UserDirectories, ReadsTheUserDirsLine) {
   struct Case {
     const char *text;
-    std::optional<std::filesystem::path> desktop;
+    std::optional<std::filesystem::path> videos;
   };
   const Case cases[] = {
-      {"# comment\nXDG_DESKTOP_DIR=\"$HOME/Bureau\"\n", "/home/ana/Bureau"},
-      {"XDG_DESKTOP_DIR=\"/data/desk\"", "/data/desk"},
-      {"XDG_DESKTOP_DIR=\"$HOME/\"", "/home/ana/"},
-      {"XDG_DOWNLOAD_DIR=\"$HOME/Downloads\"", std::nullopt},
-      {"XDG_DESKTOP_DIR=$HOME/Unquoted", std::nullopt},
+      {"# comment\nXDG_VIDEOS_DIR=\"$HOME/Vid\u00e9os\"\n", "/home/ana/Vid\u00e9os"},
+      {"XDG_VIDEOS_DIR=\"/data/films\"", "/data/films"},
+      {"XDG_VIDEOS_DIR=\"$HOME/\"", "/home/ana/"},
+      {"XDG_DESKTOP_DIR=\"$HOME/Desktop\"", std::nullopt},
+      {"XDG_VIDEOS_DIR=$HOME/Unquoted", std::nullopt},
       {"", std::nullopt},
   };
   for (const auto &c : cases)
-    EXPECT_EQ(desktopFromUserDirs(c.text, "/home/ana"), c.desktop) << c.text;
+    EXPECT_EQ(userDirFromUserDirs(c.text, "XDG_VIDEOS_DIR", "/home/ana"), c.videos) << c.text;
 }
 
 } // namespace

@@ -18,7 +18,7 @@ TEST(ModelSettings, FirstStartUsesDefaultsAndStoresNothing) {
   EXPECT_EQ(model->outputTarget(), OutputTarget::sbs3D);
   EXPECT_EQ(model->debugLimitSeconds(), 120);
   EXPECT_FALSE(model->keepSBSIntermediate());
-  EXPECT_EQ(model->outputDirectory(), f.dir / "Desktop" / "Kestrova Output");
+  EXPECT_EQ(model->outputDirectory(), f.dir / "Videos" / "Kestrova Output");
   EXPECT_TRUE(model->isInitialized());
   EXPECT_EQ(f.storedSettings(), nlohmann::json::object());
 }
@@ -111,11 +111,11 @@ TEST(ModelSettings, OutputDirectoryIsStoredOnlyAfterLoading) {
   EXPECT_EQ(f.storedSettings()["outputDirectory"], (f.dir / "late").string());
 }
 
-TEST(ModelSettings, StoredDirectoryThatIsGoneKeepsTheDesktopDefault) {
+TEST(ModelSettings, StoredDirectoryThatIsGoneKeepsTheVideosDefault) {
   ModelFixture f;
   fs::create_directories(f.dir / "kept");
   for (auto [stored, expected] :
-       {std::pair{f.dir / "gone", f.dir / "Desktop" / "Kestrova Output"}, std::pair{f.dir / "kept", f.dir / "kept"}}) {
+       {std::pair{f.dir / "gone", f.dir / "Videos" / "Kestrova Output"}, std::pair{f.dir / "kept", f.dir / "kept"}}) {
     writeFile(f.dir / "settings.json", nlohmann::json{{"outputDirectory", stored.string()}}.dump());
     f.environment.settings = std::make_shared<SettingsStore>(f.dir / "settings.json");
     auto model = f.make();
@@ -125,9 +125,9 @@ TEST(ModelSettings, StoredDirectoryThatIsGoneKeepsTheDesktopDefault) {
   }
 }
 
-TEST(ModelSettings, NoDesktopLeavesNoOutputDirectoryAndRefusesToStart) {
+TEST(ModelSettings, NoVideosFolderLeavesNoOutputDirectoryAndRefusesToStart) {
   ModelFixture f;
-  f.environment.desktopDirectory.reset();
+  f.environment.videosDirectory.reset();
   auto model = f.make();
   model->loadSettings();
   EXPECT_FALSE(model->outputDirectory());

@@ -73,8 +73,7 @@ ModelFixture::ModelFixture() {
   environment.engine = std::make_shared<pipeline::PipelineEngine>(tools::ToolLocator(
       tools::BundlePaths::forPrefix((dir / "prefix").string()),
       tools::SystemPrograms{"/bin/bash", (dir / "no-which").string()}, {(dir / "tools").string() + "/"}));
-  environment.desktopDirectory = dir / "Desktop";
-  environment.homeDirectory = dir / "home";
+  environment.videosDirectory = dir / "Videos";
   environment.analyzer = [analyses = analyses, mutex = analysesMutex](const fs::path &file,
                                                                       const LogFn &) -> std::optional<SourceFileInfo> {
     std::lock_guard lock(*mutex);

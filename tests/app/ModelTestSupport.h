@@ -69,7 +69,8 @@ public:
     lastOpen = request;
     return files;
   }
-  std::optional<std::filesystem::path> chooseDirectory(const app::ChooseDirectoryRequest &) override {
+  std::optional<std::filesystem::path> chooseDirectory(const app::ChooseDirectoryRequest &request) override {
+    lastChoose = request;
     return directory;
   }
   bool confirmReplace(const std::vector<std::filesystem::path> &existing) override {
@@ -81,6 +82,7 @@ public:
   std::vector<std::vector<std::filesystem::path>> askedToReplace;
   std::optional<std::filesystem::path> directory;
   app::OpenFilesRequest lastOpen;
+  app::ChooseDirectoryRequest lastChoose;
 };
 
 /// A side-by-side source that the analysis double reports as 3D.

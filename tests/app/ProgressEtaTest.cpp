@@ -38,6 +38,19 @@ TEST(UpdateEta, NoEstimateUpToFivePercentNorBeforeARateIsMeasured) {
   EXPECT_EQ(update.text, "1 min 24 sec remaining");
 }
 
+TEST(StaleEta, AStallMakesTheEstimateGrowInsteadOfFreezing) {
+  EtaState state;
+  updateEta(state, kStart, 0.10, kStart + 10s);
+  // 20 % at 20 s: 80 s left at that rate.
+  ASSERT_EQ(updateEta(state, kStart, 0.20, kStart + 20s).text, "1 min 20 sec remaining");
+  EXPECT_EQ(staleEta(state, kStart, 0.20, kStart + 20s, kStart + 22s).kind, EtaUpdate::Kind::keep);
+  // Stalled at 20 % for 20 s: 40 s for 20 % leaves 160 s.
+  EtaUpdate stalled = staleEta(state, kStart, 0.20, kStart + 20s, kStart + 40s);
+  EXPECT_EQ(stalled.kind, EtaUpdate::Kind::set);
+  EXPECT_EQ(stalled.text, "2 min 40 sec remaining");
+  EXPECT_EQ(staleEta(state, kStart, 0.20, kStart + 20s, kStart + 41s).kind, EtaUpdate::Kind::keep);
+}
+
 TEST(FileProgress, StartsFromTheFirstReportAndRunsToTheEnd) {
   struct Case {
     std::vector<double> reported;

@@ -35,7 +35,8 @@ deb=$("$source_dir/scripts/package" --build-dir "$build" --output-dir "$scratch"
 
 # What the package holds and needs.
 contents=$(dpkg-deb -c "$deb" | awk '{print $NF}')
-expected=(./usr/bin/kestrova ./usr/share/man/man1/kestrova.1.gz ./usr/share/bash-completion/completions/kestrova)
+expected=(./usr/bin/kestrova ./usr/share/man/man1/kestrova.1.gz ./usr/share/bash-completion/completions/kestrova
+  ./usr/share/doc/kestrova/copyright)
 for tool in MVHEVCConverter ldecod-pipe yuv_hstack nal-scan nal-dual-split nal-interleave parallel-pipeline.sh; do
   expected+=("./usr/share/kestrova/tools/$tool")
 done

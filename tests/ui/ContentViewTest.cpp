@@ -1,76 +1,23 @@
 #include "WindowStates.h"
+#include "WindowTestSteps.h"
 
-#include "ui/AboutDialog.h"
 #include "ui/ActionArea.h"
-#include "ui/QtPlatform.h"
-#include "ui/SymbolIcons.h"
 #include "ui/Widgets.h"
-
-#include <QTimer>
 
 #include <QApplication>
 #include <QDropEvent>
-#include <QImage>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMessageBox>
 #include <QMimeData>
-#include <QPainter>
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QTest>
 #include <QUrl>
 
 using kestrova::test::WindowHarness;
+using namespace kestrova::test;
 namespace fs = std::filesystem;
-
-namespace {
-
-QString labelText(const WindowHarness &h, const char *name) {
-  if (auto *elided = h.find<kestrova::ui::ElidedLabel>(name))
-    return elided->fullText();
-  auto *label = h.find<QLabel>(name);
-  return label ? label->text() : QString("<no %1>").arg(name);
-}
-
-/// True when all of `widget` is drawn inside the window (not scrolled away,
-/// not cut off at the window's edge).
-bool wholeInWindow(QWidget *widget, QWidget *window) {
-  if (!widget || !widget->isVisible())
-    return false;
-  QRect box(widget->mapTo(window, QPoint(0, 0)), widget->size());
-  return window->rect().contains(box) && widget->visibleRegion().boundingRect().size() == widget->size();
-}
-
-/// The vertical position of a named widget in window coordinates.
-int topOf(WindowHarness &h, const char *name) {
-  return h.find<QWidget>(name)->mapTo(&h.window(), QPoint(0, 0)).y();
-}
-
-bool shown(WindowHarness &h, const char *name) {
-  auto *widget = h.find<QWidget>(name);
-  return widget && widget->isVisibleTo(&h.window());
-}
-
-/// Clicks the option labelled `option` of the picker named `picker`.
-void pick(WindowHarness &h, const char *picker, const QString &option) {
-  for (auto *button : h.find<QWidget>(picker)->findChildren<QPushButton *>())
-    if (button->text() == option) {
-      button->click();
-      return;
-    }
-  QFAIL(qPrintable("no option " + option));
-}
-
-void drop(QWidget *target, const QList<QUrl> &urls) {
-  QMimeData mime;
-  mime.setUrls(urls);
-  QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-  QCoreApplication::sendEvent(target, &enter);
-  QDropEvent dropped(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-  QCoreApplication::sendEvent(target, &dropped);
-}
-
-} // namespace
 
 class ContentViewTest : public QObject {
   Q_OBJECT
@@ -105,7 +52,7 @@ private slots:
     pick(h, "targetPicker", target);
     auto *convert = h.find<QPushButton>("convertButton");
     QVERIFY(convert->isVisibleTo(&h.window()));
-    QCOMPARE(convert->text(), buttonText);
+    QCOMPARE(convert->text().remove('&'), buttonText);
     QCOMPARE(convert->isEnabled(), withFile == 1);
     QCOMPARE(shown(h, "targetCaption"), visionCaption);
     // The picker stores the choice at once.
@@ -169,13 +116,16 @@ private slots:
     }
     QVERIFY(WindowHarness::waitFor([&] { return h.model().fileInfoMap().size() == files.size(); }));
     QCOMPARE(labelText(h, "fileHeader"), header);
-    QStringList shownNames, durations;
+    QStringList shownNames, details, expected;
     for (auto *label : h.view()->findChildren<QLabel *>("fileName"))
       shownNames << label->text();
-    for (auto *label : h.view()->findChildren<QLabel *>("durationCaption"))
-      durations << label->text();
+    for (auto *label : h.view()->findChildren<QLabel *>("fileDetail"))
+      details << label->text();
+    for (const QString &name : names)
+      expected << "Side by side \u00b7 3840\u00d71080 \u00b7 03:02:01 \u2192 " + QFileInfo(name).completeBaseName() +
+                      "_SBS." + QFileInfo(name).suffix();
     QCOMPARE(shownNames, names);
-    QCOMPARE(durations, QStringList(names.size(), "03:02:01"));
+    QCOMPARE(details, expected);
     QCOMPARE(h.view()->findChildren<QPushButton *>("removeButton").size(), names.size());
   }
 
@@ -203,23 +153,177 @@ private slots:
     h.finish(WindowHarness::Outcome::succeed);
   }
 
-  void runningStateLocksTheHeaderButNotThePickers() {
+  void runningStateLocksEverySetting_data() {
+    QTest::addColumn<QString>("control");
+    QTest::addColumn<QString>("key");
+    QTest::newRow("quality") << "qualityPicker"
+                             << "qualityPreset";
+    QTest::newRow("codec") << "codecPicker"
+                           << "outputCodec";
+    QTest::newRow("target") << "targetPicker"
+                            << "outputTarget";
+    QTest::newRow("duration") << "durationPicker"
+                              << "durationLimit";
+    QTest::newRow("output folder") << "chooseDirectoryButton"
+                                   << "outputDirectory";
+  }
+  void runningStateLocksEverySetting() {
+    QFETCH(QString, control);
+    QFETCH(QString, key);
     WindowHarness h;
+    h.fixture().dialogs->directory = h.fixture().dir / "elsewhere";
     h.model().dropFiles({h.source("movie.mkv")});
     h.startRun(0.42);
-    QCOMPARE(labelText(h, "stageLabel"), QString("Encoding SBS 3D..."));
-    QVERIFY(shown(h, "cancelButton"));
-    QVERIFY(!shown(h, "convertButton"));
     QVERIFY(shown(h, "lockedCaption"));
-    QCOMPARE(labelText(h, "statusLabel"), QString("Converting..."));
     QVERIFY(h.view()->findChildren<QPushButton *>("removeButton").isEmpty());
-    QCOMPARE(h.view()->findChildren<QWidget *>("spinner").size(), 1);
-    // A setting changed mid-run is stored at once, for later files.
-    pick(h, "codecPicker", "H.265 (HEVC)");
-    QCOMPARE(h.model().outputCodec(), kestrova::OutputCodec::h265);
-    QCOMPARE(h.fixture().storedSettings().value("outputCodec", std::string()), std::string("H.265 (HEVC)"));
+    QWidget *widget = h.find<QWidget>(control.toUtf8().constData());
+    QVERIFY(!widget->isEnabled());
+    const nlohmann::json before = h.fixture().storedSettings();
+    // Whatever reaches the model during the run (a shortcut, a stray
+    // click) changes nothing and stores nothing.
+    h.model().setQualityPreset(kestrova::QualityPreset::high);
+    h.model().setOutputCodec(kestrova::OutputCodec::h265);
+    h.model().setOutputTarget(kestrova::OutputTarget::visionPro);
+    h.model().setDebugLimitSeconds(0);
+    h.model().chooseOutputDirectory();
+    QVERIFY(h.fixture().storedSettings().value(key.toStdString(), nlohmann::json()) ==
+            before.value(key.toStdString(), nlohmann::json()));
+    QVERIFY(h.model().outputDirectory() == h.outputDirectory());
+    QCOMPARE(h.model().outputTarget(), kestrova::OutputTarget::sbs3D);
     h.finish(WindowHarness::Outcome::succeed);
     QVERIFY(!shown(h, "lockedCaption"));
+    QVERIFY(widget->isEnabled());
+  }
+
+  void filesOpenedDuringARunJoinIt_data() {
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<int>("queuedBefore");
+    QTest::newRow("Open during one file's run") << "open" << 1;
+    QTest::newRow("drop on the drop zone during a batch") << "drop zone" << 2;
+    QTest::newRow("drop on the settings during one file's run") << "drop settings" << 1;
+  }
+  void filesOpenedDuringARunJoinIt() {
+    QFETCH(QString, how);
+    QFETCH(int, queuedBefore);
+    WindowHarness h;
+    std::vector<fs::path> first{h.source("a.mkv"), h.source("b.mkv")};
+    first.resize(static_cast<std::size_t>(queuedBefore));
+    h.model().dropFiles(first);
+    h.startRun(0.3);
+    const fs::path added = h.source("late.mkv");
+    if (how == "open") {
+      h.fixture().dialogs->files = {added};
+      h.model().browseForFiles();
+    } else {
+      const char *target = how == "drop zone" ? "dropZone" : "statusLabel";
+      drop(h.find<QWidget>(target), {QUrl::fromLocalFile(QString::fromStdString(added.string()))});
+    }
+    // The running file stays the running one; the new file waits after it.
+    QCOMPARE(h.model().fileQueue().size(), first.size() + 1);
+    QCOMPARE(h.model().fileQueue().front(), first.front());
+    QCOMPARE(h.model().fileQueue().back(), added);
+    QCOMPARE(h.model().currentQueueIndex(), 0);
+    QCOMPARE(labelText(h, "batchProgressLabel").left(11), QString("File 1 of %1").arg(first.size() + 1));
+    h.finish(WindowHarness::Outcome::succeed);
+    for (const auto &file : h.model().fileQueue()) {
+      QVERIFY2(fs::exists(h.outputDirectory() / (file.stem().string() + "_SBS.mkv")), file.c_str());
+      QCOMPARE(h.model().fileOutcomes().at(file).kind, kestrova::app::FileOutcome::Kind::converted);
+    }
+    QCOMPARE(h.view()->findChildren<QLabel *>("doneMark").size(), static_cast<qsizetype>(first.size() + 1));
+  }
+
+  void fileOpenedOnTheCompletePageIsQueuedReady_data() {
+    QTest::addColumn<QString>("how");
+    QTest::newRow("Open") << "open";
+    QTest::newRow("drop") << "drop";
+    QTest::newRow("hand-over from a second launch") << "hand-over";
+  }
+  void fileOpenedOnTheCompletePageIsQueuedReady() {
+    QFETCH(QString, how);
+    WindowHarness h;
+    h.model().dropFiles({h.source("first.mkv")});
+    h.startRun(0.5);
+    h.finish(WindowHarness::Outcome::succeed);
+    QVERIFY(shown(h, "convertAnotherButton"));
+    const fs::path next = h.source("next.mkv");
+    if (how == "open") {
+      h.fixture().dialogs->files = {next};
+      h.find<QPushButton>("browseButton")->click();
+    } else if (how == "drop") {
+      drop(h.view(), {QUrl::fromLocalFile(QString::fromStdString(next.string()))});
+    } else {
+      h.model().openFiles({next}, std::nullopt);
+    }
+    QVERIFY(WindowHarness::waitFor([&] { return !h.model().isParsing(); }));
+    QCOMPARE(h.model().fileQueue(), std::vector<fs::path>{next});
+    QCOMPARE(labelText(h, "statusLabel"), QString("Ready"));
+    auto *convert = h.find<QPushButton>("convertButton");
+    QVERIFY(convert->isVisibleTo(&h.window()) && convert->isEnabled());
+    QVERIFY(h.view()->findChildren<QLabel *>("doneMark").isEmpty());
+  }
+
+  void queueRowsSayWhyAFileIsNotConverted_data() {
+    QTest::addColumn<QString>("situation");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("no 3D in the file") << "no 3D" << QString::fromUtf8(kestrova::app::kNo3DReason);
+    QTest::newRow("unreadable file") << "unreadable"
+                                     << "Cannot read this file: ffprobe failed to read broken.mkv";
+    QTest::newRow("skipped by a batch") << "skipped" << QString("Skipped: ") + kestrova::app::kNo3DReason;
+    QTest::newRow("failed in a batch") << "failed"
+                                       << "Encoding failed: ffmpeg exited with code 1";
+  }
+  void queueRowsSayWhyAFileIsNotConverted() {
+    QFETCH(QString, situation);
+    QFETCH(QString, reason);
+    WindowHarness h;
+    const fs::path good = h.source("good.mkv");
+    fs::path bad =
+        situation == "unreadable" ? h.fixture().source("broken.mkv") : h.source("flat.mkv", 60, situation == "failed");
+    h.model().addFiles({good, bad});
+    QVERIFY(WindowHarness::waitFor(
+        [&] { return h.model().fileInfoMap().size() + (situation == "unreadable") == 2 && !h.model().isParsing(); }));
+    if (situation == "skipped" || situation == "failed") {
+      h.startRun(0.5);
+      h.finish(situation == "failed" ? WindowHarness::Outcome::fail : WindowHarness::Outcome::succeed);
+    }
+    auto *badRow = h.find<QWidget>("fileRow1");
+    QVERIFY(badRow);
+    auto *why = badRow->findChild<QLabel *>("rowReason");
+    QVERIFY(why);
+    QCOMPARE(why->text(), reason);
+    QVERIFY(badRow->findChild<QLabel *>("problemMark"));
+    QCOMPARE(h.find<QWidget>("fileRow0")->findChild<QLabel *>("rowReason") == nullptr, situation != "failed");
+  }
+
+  void batchLineAndNotificationCount_data() {
+    QTest::addColumn<QList<double>>("minutes"); // each file's duration; negative: no 3D
+    QTest::addColumn<double>("fraction");
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<QString>("notification");
+    QTest::newRow("two equal files") << QList<double>{10, 10} << 0.26 << "File 1 of 2 \u2014 13 % of the batch"
+                                     << "Batch complete: 2 files converted";
+    QTest::newRow("a short file before a long one")
+        << QList<double>{10, 90} << 0.5 << "File 1 of 2 \u2014 5 % of the batch"
+        << "Batch complete: 2 files converted";
+    QTest::newRow("one converted, one skipped")
+        << QList<double>{10, -10} << 0.0 << "File 1 of 2 \u2014 0 % of the batch"
+        << "Batch complete: 1 file converted, 1 skipped";
+  }
+  void batchLineAndNotificationCount() {
+    QFETCH(QList<double>, minutes);
+    QFETCH(double, fraction);
+    QFETCH(QString, line);
+    QFETCH(QString, notification);
+    WindowHarness h;
+    std::vector<fs::path> files;
+    for (int i = 0; i < minutes.size(); ++i)
+      files.push_back(h.source(std::to_string(i) + ".mkv", std::abs(minutes[i]) * 60, minutes[i] > 0));
+    h.model().addFiles(files);
+    QVERIFY(WindowHarness::waitFor([&] { return h.model().fileInfoMap().size() == files.size(); }));
+    h.startRun(fraction);
+    QCOMPARE(labelText(h, "batchProgressLabel"), line);
+    h.finish(WindowHarness::Outcome::succeed);
+    QCOMPARE(QString::fromStdString(h.fixture().notifier->posted.back().body), notification);
   }
 
   void batchCaptionCountsFiles() {
@@ -228,7 +332,7 @@ private slots:
     h.startRun(0.1);
     QVERIFY(shown(h, "batchCaption"));
     QCOMPARE(labelText(h, "batchCaption"), QString("Converting 1 of 3"));
-    QCOMPARE(labelText(h, "batchProgressLabel"), QString("1 of 3 \u00b7 3 %"));
+    QCOMPARE(h.view()->findChildren<QWidget *>("rowProgress").size(), 1);
     h.finish(WindowHarness::Outcome::succeed);
     QVERIFY(!shown(h, "batchCaption"));
     // The ticks of the converted files stay once the batch is over.
@@ -360,93 +464,6 @@ private slots:
       h.finish(WindowHarness::Outcome::succeed);
     }
     QCOMPARE(kestrova::test::readFile(earlier) == "earlier result", !replace);
-  }
-
-  void replaceQuestionDefaultsToKeeping_data() {
-    QTest::addColumn<bool>("clickReplace");
-    QTest::newRow("Enter keeps the files") << false;
-    QTest::newRow("Replace replaces") << true;
-  }
-  void replaceQuestionDefaultsToKeeping() {
-    QFETCH(bool, clickReplace);
-    kestrova::ui::QtDialogs dialogs;
-    QString shownText;
-    QTimer::singleShot(0, [&] {
-      auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-      QVERIFY(box);
-      shownText = box->text();
-      if (clickReplace) {
-        for (QAbstractButton *button : box->buttons())
-          if (button->text() == "Replace")
-            button->click();
-      } else
-        QTest::keyClick(box, Qt::Key_Return);
-    });
-    QCOMPARE(dialogs.confirmReplace({"/videos/out/movie_SBS.mkv"}), clickReplace);
-    QVERIFY(shownText.contains("movie_SBS.mkv"));
-    QVERIFY(shownText.contains("/videos/out"));
-  }
-
-  void symbolsShowOnADarkPalette_data() {
-    QTest::addColumn<QString>("symbol");
-    for (const QString &symbol : kestrova::ui::symbolNames())
-      QTest::newRow(qPrintable(symbol)) << symbol;
-  }
-  void symbolsShowOnADarkPalette() {
-    QFETCH(QString, symbol);
-    const QPalette dark = kestrova::test::darkPalette();
-    const QColor background = dark.color(QPalette::Window);
-    QImage image = kestrova::ui::symbolIcon(symbol.toStdString(), dark).pixmap(24, 24).toImage();
-    QImage onBackground(image.size(), QImage::Format_ARGB32);
-    onBackground.fill(background);
-    QPainter(&onBackground).drawImage(0, 0, image);
-    int differing = 0;
-    for (int y = 0; y < onBackground.height(); ++y)
-      for (int x = 0; x < onBackground.width(); ++x) {
-        QColor c = onBackground.pixelColor(x, y);
-        if (std::abs(c.lightness() - background.lightness()) > 60)
-          ++differing;
-      }
-    QVERIFY2(differing >= 8, qPrintable(QString("%1 pixels stand out").arg(differing)));
-  }
-
-  void stateSymbolsCarryTheStateColour_data() {
-    QTest::addColumn<int>("stage");
-    QTest::newRow("encoding, blue") << static_cast<int>(kestrova::ConversionStage::encoding);
-    QTest::newRow("complete, green") << static_cast<int>(kestrova::ConversionStage::complete);
-    QTest::newRow("failed, red") << static_cast<int>(kestrova::ConversionStage::failed);
-  }
-  void stateSymbolsCarryTheStateColour() {
-    QFETCH(int, stage);
-    auto look = kestrova::ui::presentationOf(static_cast<kestrova::ConversionStage>(stage));
-    QImage image = kestrova::ui::tintedSymbol(look.symbol, look.color).pixmap(24, 24).toImage();
-    int opaque = 0;
-    for (int y = 0; y < image.height(); ++y)
-      for (int x = 0; x < image.width(); ++x)
-        if (QColor c = image.pixelColor(x, y); c.alpha() == 255) {
-          ++opaque;
-          QCOMPARE(c.rgb(), look.color.rgb());
-        }
-    QVERIFY(opaque > 0);
-  }
-
-  void aboutTextNamesVersionAndBuild_data() {
-    QTest::addColumn<QString>("version");
-    QTest::addColumn<QString>("shown");
-    QTest::newRow("project version") << "0.9.2"
-                                     << "Version 0.9.2";
-    QTest::newRow("no version") << ""
-                                << "Version 1.0";
-  }
-  void aboutTextNamesVersionAndBuild() {
-    QFETCH(QString, version);
-    QFETCH(QString, shown);
-    const QByteArray bytes = version.toUtf8();
-    const QString text = kestrova::ui::aboutText(bytes.constData());
-    QVERIFY(text.contains("Kestrova"));
-    QVERIFY(text.contains(shown));
-    QVERIFY(text.contains("Build 134"));
-    QVERIFY(text.contains("Convert Blu-ray 3D to Apple Vision Pro spatial video"));
   }
 };
 

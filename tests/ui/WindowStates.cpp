@@ -123,6 +123,14 @@ void queueThree(WindowHarness &h) {
   WindowHarness::waitFor([&] { return h.model().fileInfoMap().size() == 3 && !h.model().isParsing(); });
 }
 
+// Three files of which only one can be converted: one has no 3D, one cannot be read.
+void queueWithReasons(WindowHarness &h) {
+  const fs::path unreadable = h.fixture().source("Broken download.mkv");
+  h.model().dropFiles({h.source("Avatar 3D.m2ts", 9720), h.source("Holiday 2D.mp4", 600, false), unreadable});
+  WindowHarness::waitFor([&] { return h.model().fileInfoMap().size() == 2 && !h.model().isParsing(); });
+  WindowHarness::waitFor([&] { return h.model().rejection(unreadable).has_value(); });
+}
+
 } // namespace
 
 const std::vector<WindowState> &windowStates() {
@@ -157,6 +165,20 @@ const std::vector<WindowState> &windowStates() {
          queueThree(h);
          h.startRun(0.42);
          h.finish(WindowHarness::Outcome::succeed);
+       }},
+      {"queue-with-reasons", queueWithReasons},
+      {"batch-skipped-complete",
+       [](WindowHarness &h) {
+         queueWithReasons(h);
+         h.startRun(0.42);
+         h.finish(WindowHarness::Outcome::succeed);
+       }},
+      {"batch-opened-during-run",
+       [](WindowHarness &h) {
+         queueOne(h);
+         h.startRun(0.42);
+         h.model().addFiles({h.source("Hugo.mkv", 7560)});
+         WindowHarness::waitFor([&] { return h.model().fileInfoMap().size() == 2; });
        }},
       {"small-screen-queue",
        [](WindowHarness &h) {

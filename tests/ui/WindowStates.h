@@ -44,6 +44,7 @@ public:
   template <class T> T *find(const char *name) const { return window_->findChild<T *>(name); }
 
   app::ConverterModel &model() { return *model_; }
+  const std::shared_ptr<app::ConverterModel> &sharedModel() const { return model_; }
   ui::ContentView *view() const { return view_; }
   QMainWindow &window() { return *window_; }
   ModelFixture &fixture() { return fixture_; }

@@ -6,14 +6,14 @@
 
 namespace kestrova::app {
 
-/// The desktop directory named by an XDG user-dirs file's XDG_DESKTOP_DIR line
+/// The folder an XDG user-dirs file's line for `key` ("XDG_VIDEOS_DIR") names
 /// ("$HOME/..." or an absolute path), or nothing when the text names none.
-std::optional<std::filesystem::path> desktopFromUserDirs(std::string_view userDirsText,
+std::optional<std::filesystem::path> userDirFromUserDirs(std::string_view userDirsText, std::string_view key,
                                                          const std::filesystem::path &home);
 
-/// The user's desktop directory: from $XDG_CONFIG_HOME/user-dirs.dirs (or
-/// ~/.config/user-dirs.dirs), else ~/Desktop; nothing without a home.
-std::optional<std::filesystem::path> userDesktopDirectory();
+/// The user's videos folder: from $XDG_CONFIG_HOME/user-dirs.dirs (or
+/// ~/.config/user-dirs.dirs), else ~/Videos; nothing without a home.
+std::optional<std::filesystem::path> userVideosDirectory();
 
 /// The home folder as homeDirectory() finds it ($HOME, else the password database).
 std::optional<std::filesystem::path> userHomeDirectory();

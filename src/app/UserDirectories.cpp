@@ -1,4 +1,4 @@
-#include "app/DesktopDirectory.h"
+#include "app/UserDirectories.h"
 
 #include "core/HomeDirectory.h"
 
@@ -12,10 +12,10 @@ namespace kestrova::app {
 
 namespace fs = std::filesystem;
 
-std::optional<fs::path> desktopFromUserDirs(std::string_view text, const fs::path &home) {
+std::optional<fs::path> userDirFromUserDirs(std::string_view text, std::string_view key, const fs::path &home) {
   std::istringstream lines{std::string(text)};
   std::string line;
-  constexpr std::string_view kKey = "XDG_DESKTOP_DIR=";
+  const std::string kKey = std::string(key) + "=";
   while (std::getline(lines, line)) {
     std::string_view rest(line);
     rest.remove_prefix(std::min(rest.find_first_not_of(" \t"), rest.size()));
@@ -38,7 +38,7 @@ std::optional<fs::path> userHomeDirectory() {
   return homeDirectory();
 }
 
-std::optional<fs::path> userDesktopDirectory() {
+std::optional<fs::path> userVideosDirectory() {
   auto home = userHomeDirectory();
   if (!home)
     return std::nullopt;
@@ -48,10 +48,10 @@ std::optional<fs::path> userDesktopDirectory() {
   if (in) {
     std::stringstream text;
     text << in.rdbuf();
-    if (auto desktop = desktopFromUserDirs(text.str(), *home))
-      return desktop;
+    if (auto videos = userDirFromUserDirs(text.str(), "XDG_VIDEOS_DIR", *home))
+      return videos;
   }
-  return *home / "Desktop";
+  return *home / "Videos";
 }
 
 } // namespace kestrova::app
