@@ -78,24 +78,13 @@ std::optional<std::string> findDecoder() {
   return tools::ToolLocator(paths).findTool("ldecod");
 }
 
-// Passes ldecod's standard-output report on to standard error, without the
-// line it prints for every picture (those begin with the picture number).
-class ReportForwarder {
-public:
-  void operator()(std::string_view chunk) {
-    carry_.append(chunk);
-    std::size_t start = 0;
-    for (std::size_t end; (end = carry_.find('\n', start)) != std::string::npos; start = end + 1) {
-      std::string_view line(carry_.data() + start, end - start);
-      if (!line.empty() && (line[0] < '0' || line[0] > '9'))
-        say("ldecod: " + std::string(line));
-    }
-    carry_.erase(0, start);
-  }
-
-private:
-  std::string carry_;
-};
+// Passes a line of ldecod's standard-output report on to standard error,
+// unless it is the line it prints for every picture (those begin with the
+// picture number).
+void forwardReportLine(std::string_view line) {
+  if (!line.empty() && (line[0] < '0' || line[0] > '9'))
+    say("ldecod: " + std::string(line));
+}
 
 // SIGTERM to the decoder's group; a decoder still running after a second
 // (one that ignores SIGTERM) is killed, so this program never waits forever
@@ -173,7 +162,7 @@ int main(int argc, char **argv) {
     launch.standardError = tools::StreamMode::inherit;
     launch.workingDirectory = folder.path();
     auto process = tools::Process::create(launch);
-    process->start(ReportForwarder{});
+    process->startLines(forwardReportLine, {});
     tools::ExitStatus status;
     // Waiting happens on its own thread; its end wakes the pump through the pipe.
     std::jthread waiter([&] {

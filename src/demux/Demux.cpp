@@ -28,12 +28,6 @@ void writeFileAtomically(const fs::path &file, const std::string &text) {
   fs::rename(temporary, file);
 }
 
-namespace {
-std::string utf8OrEmpty(const std::string &text) {
-  return isValidUtf8(text) ? text : std::string();
-}
-} // namespace
-
 void demux(pipeline::PipelineEngine &engine, const fs::path &source, const fs::path &workDirectory, bool singleTrack,
            std::optional<std::int64_t> durationLimit) {
   auto tsmuxer = engine.findTool("tsmuxer");
@@ -48,8 +42,10 @@ void demux(pipeline::PipelineEngine &engine, const fs::path &source, const fs::p
   tools::ProcessLaunch info;
   info.executable = *tsmuxer;
   info.arguments = {source.string()};
-  std::string report = utf8OrEmpty(tools::runAndCollect(info).standardOutput);
-  engine.verbose("tsMuxeR info:\n" + report);
+  // Read whole and kept as it is: a file name in a legacy encoding must not
+  // cost the track list.
+  std::string report = tools::runAndCollect(info).standardOutput;
+  engine.verbose("tsMuxeR info:\n" + escapedForLog(report));
   std::string meta;
   if (!singleTrack) {
     SeparateTracks tracks = parseSeparateTracks(report);
@@ -73,11 +69,11 @@ void demux(pipeline::PipelineEngine &engine, const fs::path &source, const fs::p
   run.arguments = {metaFile.string(), workDirectory.string()};
   auto process = engine.createCurrentProcess(run);
   std::string out, err;
-  auto status = tools::runAndStream(
-      *process, [&out](std::string_view chunk) { out.append(chunk); },
-      [&err](std::string_view chunk) { err.append(chunk); });
-  engine.verbose(utf8OrEmpty(out));
-  engine.verbose(utf8OrEmpty(err));
+  auto status = tools::runAndStreamLines(
+      *process, [&out](std::string_view line) { out += escapedForLog(line) + "\n"; },
+      [&err](std::string_view line) { err += escapedForLog(line) + "\n"; });
+  engine.verbose(out);
+  engine.verbose(err);
   if (!status.success())
     throw ConversionError::demuxFailed("tsMuxeR exited with code " + std::to_string(status.terminationStatus));
 }

@@ -1,6 +1,7 @@
 #include "pipeline/DirectMvhevcPipe.h"
 
 #include "core/Errors.h"
+#include "core/Utf8.h"
 #include "demux/Demux.h"
 #include "pipeline/EncoderParameters.h"
 #include "pipeline/HelperOutputParsers.h"
@@ -52,18 +53,12 @@ class ErrorLines {
 public:
   ErrorLines(PipeToolLineParser &decoderLines, PipelineEngine &engine) : decoderLines_(decoderLines), engine_(engine) {}
 
-  void feed(std::string_view chunk) {
-    decoderLines_.feed(chunk);
-    pending_.append(chunk);
-    std::size_t end;
-    while ((end = pending_.find('\n')) != std::string::npos) {
-      std::string_view line(pending_.data(), end);
-      if (line.starts_with("MVHEVCConverter:"))
-        engine_.log("\u26a0\ufe0f " + std::string(line));
-      if (line.starts_with("MVHEVCConverter: error: "))
-        converterError_ = line.substr(24);
-      pending_.erase(0, end + 1);
-    }
+  void onLine(std::string_view line) {
+    decoderLines_.onLine(line);
+    if (line.starts_with("MVHEVCConverter:"))
+      engine_.log("\u26a0\ufe0f " + escapedForLog(line));
+    if (line.starts_with("MVHEVCConverter: error: "))
+      converterError_ = escapedForLog(line.substr(24));
   }
 
   const std::string &converterError() const { return converterError_; }
@@ -71,7 +66,6 @@ public:
 private:
   PipeToolLineParser &decoderLines_;
   PipelineEngine &engine_;
-  std::string pending_;
   std::string converterError_;
 };
 
@@ -156,14 +150,14 @@ void encodeDirectMvhevc(PipelineEngine &engine, const StreamDecodeRequest &reque
                                   {}, engine.onLog);
   ErrorLines errorLines(decoderLines, engine);
   ConverterLineParser frames(progress, engine.onLog, 0.3, 0.98);
-  auto status = tools::runAndStream(
-      *process, [&frames](std::string_view chunk) { frames.feed(chunk); },
-      [&errorLines](std::string_view chunk) { errorLines.feed(chunk); });
+  auto status = tools::runAndStreamLines(
+      *process, [&frames](std::string_view line) { frames.onLine(line); },
+      [&errorLines](std::string_view line) { errorLines.onLine(line); });
   if (status.success())
     return;
 
-  engine.verbose("Direct pipeline stderr:\n" + joinLastLines(decoderLines.lines(), 10));
-  const SideStatus sides = sideStatus(decoderLines.lines());
+  engine.verbose("Direct pipeline stderr:\n" + decoderLines.kept().joined(10));
+  const SideStatus sides = sideStatus(decoderLines.kept().lines());
   if (sides.converter > 0) {
     std::string text = "MVHEVCConverter exited with code " + std::to_string(sides.converter);
     if (!errorLines.converterError().empty())
@@ -173,7 +167,7 @@ void encodeDirectMvhevc(PipelineEngine &engine, const StreamDecodeRequest &reque
   if (sides.sideBySide > 0) {
     std::string text =
         "The side-by-side encode (yuv_hstack | ffmpeg) exited with code " + std::to_string(sides.sideBySide);
-    if (auto reason = tailOfFile(request.workDirectory / "side_by_side.log", 1); !reason.empty())
+    if (auto reason = tools::lastLinesOfFile(request.workDirectory / "side_by_side.log", 1); !reason.empty())
       text += ": " + reason;
     throw ConversionError::encodingFailed(text);
   }

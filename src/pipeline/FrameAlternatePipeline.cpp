@@ -1,6 +1,7 @@
 #include "pipeline/FrameAlternatePipeline.h"
 
 #include "core/Errors.h"
+#include "core/Utf8.h"
 #include "pipeline/EncoderParameters.h"
 #include "pipeline/EncoderTable.h"
 #include "pipeline/FrameAlternateScript.h"
@@ -90,26 +91,24 @@ ConversionResult runFrameAlternatePipeline(PipelineRun &run, bool rightFirst) {
   launch.workingDirectory = run.workDirectory;
   auto process = engine.createCurrentProcess(launch);
   engine.verbose("Running frame-alternate \u2192 SBS pipeline...");
-  KeptLines scriptOutput(50);
-  auto onOutput = [&](std::string_view chunk) {
-    forEachLine(chunk, "\r\n", " \t\r\n", [&](std::string_view line) {
-      scriptOutput.add(std::string(line));
-      if (line.starts_with("FA:"))
-        engine.log(std::string(line));
-    });
+  tools::LastLines scriptOutput(20);
+  auto onOutput = [&](std::string_view line) {
+    line = trimmedLine(line);
+    if (line.empty())
+      return;
+    scriptOutput.add(line);
+    if (line.starts_with("FA:"))
+      engine.log(escapedForLog(line));
   };
   tools::ExitStatus status;
   {
     LogPoller poller(folder, duration, [&run](ConversionStage stage, double f) { run.report(stage, f); });
-    status = tools::runAndStream(*process, onOutput, onOutput);
+    status = tools::runAndStreamLines(*process, onOutput, onOutput);
   }
   if (!status.success()) {
-    auto lines = scriptOutput.lines();
-    std::string outputTail;
-    for (std::size_t i = lines.size() > 20 ? lines.size() - 20 : 0; i < lines.size(); ++i)
-      outputTail += (outputTail.empty() ? "" : "\n") + lines[i];
+    std::string outputTail = scriptOutput.joined();
     std::string detail = "Pipeline exited with code " + std::to_string(status.terminationStatus);
-    std::string logTail = tailOfFile(folder / "ffmpeg.log", 15);
+    std::string logTail = tools::lastLinesOfFile(folder / "ffmpeg.log", 15);
     if (!logTail.empty())
       detail += "\nffmpeg: " + logTail;
     detail += "\n\u2014 Script output \u2014\n" + outputTail;

@@ -2,43 +2,15 @@
 
 #include <algorithm>
 #include <charconv>
-#include <fstream>
 
 namespace kestrova::pipeline {
 namespace {
-
-constexpr std::string_view kLineBreaks = "\r\n";
-constexpr std::string_view kBlanks = " \t";
 
 bool contains(std::string_view line, std::string_view part) {
   return line.find(part) != std::string_view::npos;
 }
 
-void emit(const LogFn &log, std::string_view line) {
-  if (log)
-    log(std::string(line));
-}
-
 } // namespace
-
-std::string joinLastLines(const std::vector<std::string> &lines, std::size_t count) {
-  std::string text;
-  for (auto line = lines.size() > count ? lines.end() - static_cast<std::ptrdiff_t>(count) : lines.begin();
-       line != lines.end(); ++line) {
-    if (!text.empty())
-      text += '\n';
-    text += *line;
-  }
-  return text;
-}
-
-std::string tailOfFile(const std::filesystem::path &file, std::size_t count) {
-  std::ifstream in(file, std::ios::binary);
-  std::vector<std::string> lines;
-  for (std::string line; std::getline(in, line);)
-    lines.push_back(line);
-  return joinLastLines(lines, count);
-}
 
 std::optional<std::int64_t> decodedFramePairs(std::string_view line) {
   constexpr std::string_view marker = " frame pairs decoded";
@@ -57,12 +29,11 @@ std::optional<std::int64_t> decodedFramePairs(std::string_view line) {
 PipeToolLineParser::PipeToolLineParser(std::int64_t estimatedFrames, ProgressReport progress, LogFn log)
     : estimated_(std::max<std::int64_t>(estimatedFrames, 1)), progress_(std::move(progress)), log_(std::move(log)) {}
 
-void PipeToolLineParser::feed(std::string_view chunk) {
-  forEachLine(chunk, kLineBreaks, kBlanks, [this](std::string_view line) { onLine(line); });
-}
-
 void PipeToolLineParser::onLine(std::string_view line) {
-  kept_.add(std::string(line));
+  line = trimmedLine(line);
+  if (line.empty())
+    return;
+  kept_.add(line);
   if (auto pairs = decodedFramePairs(line)) {
     const double f = std::min(static_cast<double>(*pairs) / static_cast<double>(estimated_), 1.0);
     const double overall = kRangeStart + f * (kRangeEnd - kRangeStart);
@@ -72,23 +43,22 @@ void PipeToolLineParser::onLine(std::string_view line) {
     const auto tenth = static_cast<std::int64_t>(f * 10);
     if (tenth > lastTenth_) {
       lastTenth_ = tenth;
-      emit(log_, line);
+      logLine(log_, line);
     }
     return;
   }
   if (line.starts_with("ldecod-pipe:") || line.starts_with("edge264-pipe:") || line.starts_with("yuv_hstack:"))
-    emit(log_, line);
+    logLine(log_, line);
 }
 
 ParallelPhaseParser::ParallelPhaseParser(ConversionStage encodeStage, ProgressReport progress, LogFn log)
     : encodeStage_(encodeStage), progress_(std::move(progress)), log_(std::move(log)) {}
 
-void ParallelPhaseParser::feed(std::string_view chunk) {
-  forEachLine(chunk, "\n", " \t\r", [this](std::string_view line) { onLine(line); });
-}
-
 void ParallelPhaseParser::onLine(std::string_view line) {
-  kept_.add(std::string(line));
+  line = trimmedLine(line);
+  if (line.empty())
+    return;
+  kept_.add(line);
   struct Test {
     bool matches;
     std::optional<std::pair<ConversionStage, double>> report;
@@ -108,17 +78,16 @@ void ParallelPhaseParser::onLine(std::string_view line) {
   for (const auto &test : tests) {
     if (!test.matches)
       continue;
-    emit(log_, line);
+    logLine(log_, line);
     if (test.report && progress_)
       progress_(test.report->first, test.report->second);
   }
 }
 
-void ParallelErrorFilter::feed(std::string_view chunk) {
-  forEachLine(chunk, "\n", " \t\r", [this](std::string_view line) {
-    if (contains(line, "ERROR") || contains(line, "FAILED") || line.starts_with("MVHEVCConverter:"))
-      emit(log_, "\u26a0\ufe0f " + std::string(line));
-  });
+void ParallelErrorFilter::onLine(std::string_view line) {
+  line = trimmedLine(line);
+  if (contains(line, "ERROR") || contains(line, "FAILED") || line.starts_with("MVHEVCConverter:"))
+    logLine(log_, "\u26a0\ufe0f " + std::string(line));
 }
 
 } // namespace kestrova::pipeline

@@ -5,7 +5,6 @@
 #include "pipeline/ToolOutputParsers.h"
 
 #include <cstdint>
-#include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,28 +26,19 @@ public:
   static constexpr double kEncodingFrom = 0.7;
 
   PipeToolLineParser(std::int64_t estimatedFrames, ProgressReport progress, LogFn log);
-  void feed(std::string_view chunk);
-  std::vector<std::string> lines() const { return kept_.lines(); }
+  void onLine(std::string_view line);
+  const tools::LastLines &kept() const { return kept_; }
 
 private:
   std::int64_t estimated_;
   ProgressReport progress_;
   LogFn log_;
-  KeptLines kept_{50};
+  tools::LastLines kept_{50};
   std::int64_t lastTenth_ = -1;
-
-  void onLine(std::string_view line);
 };
 
 /// The count N of a "... N frame pairs decoded" line, if it is one.
 std::optional<std::int64_t> decodedFramePairs(std::string_view line);
-
-/// The last `count` of `lines` (all when fewer), joined with line feeds.
-std::string joinLastLines(const std::vector<std::string> &lines, std::size_t count);
-
-/// The last `count` lines of a tool's log file, joined with line feeds;
-/// empty when the file cannot be read.
-std::string tailOfFile(const std::filesystem::path &file, std::size_t count);
 
 /// Standard output of parallel-pipeline.sh: keeps the last 200 lines and
 /// turns its phase lines into log lines and progress (decoding 0.5 and 0.55,
@@ -56,16 +46,14 @@ std::string tailOfFile(const std::filesystem::path &file, std::size_t count);
 class ParallelPhaseParser {
 public:
   ParallelPhaseParser(ConversionStage encodeStage, ProgressReport progress, LogFn log);
-  void feed(std::string_view chunk);
-  std::vector<std::string> lines() const { return kept_.lines(); }
+  void onLine(std::string_view line);
+  const tools::LastLines &kept() const { return kept_; }
 
 private:
   ConversionStage encodeStage_;
   ProgressReport progress_;
   LogFn log_;
-  KeptLines kept_{200};
-
-  void onLine(std::string_view line);
+  tools::LastLines kept_{200};
 };
 
 /// Standard error of parallel-pipeline.sh: lines with "ERROR" or "FAILED"
@@ -74,7 +62,7 @@ private:
 class ParallelErrorFilter {
 public:
   explicit ParallelErrorFilter(LogFn log) : log_(std::move(log)) {}
-  void feed(std::string_view chunk);
+  void onLine(std::string_view line);
 
 private:
   LogFn log_;

@@ -47,20 +47,12 @@ void decodeWithLdecod(PipelineEngine &engine, const fs::path &interleavedStream,
 
   LdecodFrameParser frames(estimatedFrames, 0.5, 0.7, ConversionStage::decoding, progress, engine.onLog);
   LdecodMessageCollector messages(engine.onLog);
-  auto status = tools::runAndStream(
-      *process, [&frames](std::string_view chunk) { frames.feed(chunk); },
-      [&messages](std::string_view chunk) { messages.feed(chunk); });
+  auto status = tools::runAndStreamLines(
+      *process, [&frames](std::string_view line) { frames.onLine(line); },
+      [&messages](std::string_view line) { messages.onLine(line); });
 
-  auto kept = messages.lines();
-  if (!kept.empty()) {
-    std::string tail;
-    for (auto line = kept.size() > 10 ? kept.end() - 10 : kept.begin(); line != kept.end(); ++line) {
-      if (!tail.empty())
-        tail += '\n';
-      tail += *line;
-    }
+  if (auto tail = messages.kept().joined(10); !tail.empty())
     engine.verbose(tail);
-  }
   if (!status.success())
     throw ConversionError::decodingFailed("ldecod exited with code " + std::to_string(status.terminationStatus));
 }

@@ -12,25 +12,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The last `count` pieces of `text` split at line breaks, joined with LF.
-std::string lastLines(const std::string &text, std::size_t count) {
-  std::vector<std::string> pieces;
-  std::size_t start = 0;
-  for (;;) {
-    std::size_t end = text.find_first_of("\r\n", start);
-    pieces.push_back(text.substr(start, end == std::string::npos ? std::string::npos : end - start));
-    if (end == std::string::npos)
-      break;
-    bool crlf = text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n';
-    start = end + (crlf ? 2 : 1);
-  }
-  std::size_t first = pieces.size() > count ? pieces.size() - count : 0;
-  std::string joined;
-  for (std::size_t i = first; i < pieces.size(); ++i)
-    joined += (i == first ? "" : "\n") + pieces[i];
-  return joined;
-}
-
 fs::path remuxToMov(PipelineEngine &engine, const fs::path &input) {
   engine.verbose("Remuxing MKV \u2192 MOV for AVFoundation compatibility...");
   std::string ffmpeg = engine.findTool("ffmpeg").value_or("/usr/local/bin/ffmpeg");
@@ -45,12 +26,13 @@ fs::path remuxToMov(PipelineEngine &engine, const fs::path &input) {
     launch.arguments.insert(launch.arguments.end(), {"-tag:v", "hvc1"});
   launch.arguments.insert(launch.arguments.end(), {"-movflags", "+faststart", remuxed.string()});
   auto process = engine.createCurrentProcess(launch);
-  std::string standardError;
+  tools::LastLines standardError(5);
   auto status =
-      tools::runAndStream(*process, {}, [&standardError](std::string_view chunk) { standardError.append(chunk); });
+      tools::runAndStreamLines(*process, {}, [&standardError](std::string_view line) { standardError.add(line); });
   if (!status.success()) {
-    std::string errors = isValidUtf8(standardError) ? standardError : "unknown error";
-    std::string tail = lastLines(errors, 5);
+    std::string tail = standardError.joined();
+    if (tail.empty())
+      tail = "unknown error";
     engine.verbose("ffmpeg remux error: " + tail);
     throw ConversionError::encodingFailed("Failed to remux MKV \u2192 MOV: " + tail);
   }
@@ -100,18 +82,20 @@ std::string convertToMVHEVC(PipelineEngine &engine, const fs::path &sbsInput, co
 
   ConverterLineParser parser(progress, engine.onLog);
   std::string errors;
-  auto status = tools::runAndStream(
-      *process, [&parser](std::string_view chunk) { parser.feed(chunk); },
-      [&errors](std::string_view chunk) { errors.append(chunk); });
-  if (!errors.empty() && isValidUtf8(errors)) {
+  std::vector<std::string> notes;
+  auto status = tools::runAndStreamLines(
+      *process, [&parser](std::string_view line) { parser.onLine(line); },
+      [&errors, &notes](std::string_view line) {
+        errors += escapedForLog(line) + "\n";
+        // The converter's own notes (a sound track it had to drop) change
+        // what the user gets, so they reach the normal log.
+        if (line = trimmedLine(line); line.starts_with("MVHEVCConverter:"))
+          notes.push_back("\u26a0\ufe0f " + escapedForLog(line));
+      });
+  if (!errors.empty())
     engine.verbose(errors);
-    // The converter's own notes (a sound track it had to drop) change what
-    // the user gets, so they reach the normal log.
-    forEachLine(errors, "\n", " \t\r", [&engine](std::string_view line) {
-      if (line.starts_with("MVHEVCConverter:"))
-        engine.log("\u26a0\ufe0f " + std::string(line));
-    });
-  }
+  for (const auto &note : notes)
+    engine.log(note);
   if (!status.success())
     throw ConversionError::encodingFailed("MVHEVCConverter exited with code " +
                                           std::to_string(status.terminationStatus));

@@ -82,12 +82,12 @@ void decodeSBSParallel(PipelineEngine &engine, const StreamDecodeRequest &reques
   ParallelPhaseParser phases(options.directMVHEVC ? ConversionStage::encodingMVHEVC : ConversionStage::encoding,
                              progress, engine.onLog);
   ParallelErrorFilter errors(engine.onLog);
-  auto status = tools::runAndStream(
-      *process, [&phases](std::string_view chunk) { phases.feed(chunk); },
-      [&errors](std::string_view chunk) { errors.feed(chunk); });
+  auto status = tools::runAndStreamLines(
+      *process, [&phases](std::string_view line) { phases.onLine(line); },
+      [&errors](std::string_view line) { errors.onLine(line); });
 
   if (!status.success()) {
-    engine.verbose("Parallel pipeline output:\n" + joinLastLines(phases.lines(), 20));
+    engine.verbose("Parallel pipeline output:\n" + phases.kept().joined(20));
     throw ConversionError::decodingFailed("Parallel pipeline exited with code " +
                                           std::to_string(status.terminationStatus));
   }

@@ -9,22 +9,10 @@
 #include "pipeline/StreamDecodeRequest.h"
 #include "tools/Process.h"
 
-#include <mutex>
-
 namespace kestrova::pipeline {
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string joinLines(const std::vector<std::string> &lines) {
-  std::string text;
-  for (const auto &line : lines) {
-    if (!text.empty())
-      text += '\n';
-    text += line;
-  }
-  return text;
-}
 
 // The first `count` characters of UTF-8 `text`, never cutting a character in two.
 std::string firstCharacters(const std::string &text, std::size_t count) {
@@ -76,16 +64,13 @@ void encodeSBS(PipelineEngine &engine, const SbsEncodeRequest &request, const Pr
   // onLog does not reach a running encode.
   FfmpegProgressParser parser(request.duration, progress, engine.onLog);
   std::string standardOutput;
-  auto status = tools::runAndStream(
-      *process, [&standardOutput](std::string_view chunk) { standardOutput.append(chunk); },
-      [&parser](std::string_view chunk) { parser.feed(chunk); });
-
-  if (!isValidUtf8(standardOutput))
-    standardOutput.clear();
+  auto status = tools::runAndStreamLines(
+      *process, [&standardOutput](std::string_view line) { standardOutput += escapedForLog(line) + "\n"; },
+      [&parser](std::string_view line) { parser.onLine(line); });
   engine.verbose(standardOutput);
 
   if (!status.success()) {
-    std::string errors = joinLines(parser.lines());
+    std::string errors = parser.kept().joined();
     if (errors.find("Encoder did not produce output") != std::string::npos)
       throw ConversionError::encodingFailed("ffmpeg failed to produce output");
     // A file cut short by a full disk has no index and does not play.

@@ -93,12 +93,12 @@ void decodeSBSPipe(PipelineEngine &engine, const StreamDecodeRequest &request, c
   PipeToolLineParser toolLines(estimatedFramesPerView(request.duration, request.frameRateNum, request.frameRateDen),
                                progress, engine.onLog);
   FfmpegEchoFilter ffmpegLines(engine.onLog);
-  auto status = tools::runAndStream(
-      *process, [&ffmpegLines](std::string_view chunk) { ffmpegLines.feed(chunk); },
-      [&toolLines](std::string_view chunk) { toolLines.feed(chunk); });
+  auto status = tools::runAndStreamLines(
+      *process, [&ffmpegLines](std::string_view line) { ffmpegLines.onLine(line); },
+      [&toolLines](std::string_view line) { toolLines.onLine(line); });
 
   if (!status.success()) {
-    engine.verbose("Pipe pipeline stderr:\n" + joinLastLines(toolLines.lines(), 10));
+    engine.verbose("Pipe pipeline stderr:\n" + toolLines.kept().joined(10));
     throw ConversionError::decodingFailed("Pipe pipeline exited with code " + std::to_string(status.terminationStatus));
   }
   std::error_code sizeError;

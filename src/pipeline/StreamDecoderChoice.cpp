@@ -5,18 +5,6 @@
 namespace kestrova::pipeline {
 namespace {
 
-/// The check's last line without the program's prefix: its reason.
-std::string lastLine(const std::string &text, const std::string &prefix) {
-  std::string line = text;
-  while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
-    line.pop_back();
-  if (const auto newline = line.rfind('\n'); newline != std::string::npos)
-    line.erase(0, newline + 1);
-  if (line.starts_with(prefix))
-    line.erase(0, prefix.size());
-  return line;
-}
-
 std::string useJm(PipelineEngine &engine) {
   engine.log(std::string("Decoder: ") + kJmStreamDecoder + " (JM reference decoder)");
   return kJmStreamDecoder;
@@ -35,10 +23,13 @@ std::string chooseStreamDecoder(PipelineEngine &engine, const std::filesystem::p
   launch.arguments = {"--check", "--threads", "1", "--views", base.string(), mvc.string()};
   launch.standardOutput = tools::StreamMode::discard;
   auto process = engine.createCurrentProcess(std::move(launch));
-  std::string errors;
+  tools::LastLines lastError(1);
   tools::ExitStatus status;
   try {
-    status = tools::runAndStream(*process, {}, [&errors](std::string_view chunk) { errors.append(chunk); });
+    status = tools::runAndStreamLines(*process, {}, [&lastError](std::string_view line) {
+      if (!line.empty())
+        lastError.add(line);
+    });
   } catch (const tools::LaunchError &error) {
     engine.log(std::string("\u26a0\ufe0f ") + kFastStreamDecoder + " could not be started (" + error.what() +
                ") \u2014 using the JM decoder");
@@ -50,7 +41,10 @@ std::string chooseStreamDecoder(PipelineEngine &engine, const std::filesystem::p
     engine.log(std::string("Decoder: ") + kFastStreamDecoder + " (edge264-mvc)");
     return kFastStreamDecoder;
   }
-  std::string reason = lastLine(errors, std::string(kFastStreamDecoder) + ": ");
+  // Its last line says why, after the program's name.
+  std::string reason = lastError.joined();
+  if (const std::string prefix = std::string(kFastStreamDecoder) + ": "; reason.starts_with(prefix))
+    reason.erase(0, prefix.size());
   if (reason.starts_with("cannot decode this stream: "))
     reason.erase(0, std::string_view("cannot decode this stream: ").size());
   if (reason.empty())

@@ -13,14 +13,6 @@ namespace kestrova::pipeline {
 
 namespace {
 
-constexpr std::string_view kLineBreaks = "\n\r\v\f";
-constexpr std::string_view kBlanks = " \t";
-
-void emit(const LogFn &log, const std::string &line) {
-  if (log)
-    log(line);
-}
-
 std::optional<double> parseDecimal(std::string_view text) {
   double value = 0;
   auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -31,23 +23,17 @@ std::optional<double> parseDecimal(std::string_view text) {
 
 } // namespace
 
-void forEachLine(std::string_view chunk, std::string_view separators, std::string_view trim,
-                 const std::function<void(std::string_view)> &onLine) {
-  if (chunk.empty() || !isValidUtf8(chunk))
-    return;
-  std::size_t start = 0;
-  while (start <= chunk.size()) {
-    std::size_t end = chunk.find_first_of(separators, start);
-    std::string_view piece = chunk.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
-    auto first = piece.find_first_not_of(trim);
-    if (first != std::string_view::npos) {
-      auto last = piece.find_last_not_of(trim);
-      onLine(piece.substr(first, last - first + 1));
-    }
-    if (end == std::string_view::npos)
-      break;
-    start = end + 1;
-  }
+std::string_view trimmedLine(std::string_view line) {
+  constexpr std::string_view blanks = " \t\v\f";
+  const auto first = line.find_first_not_of(blanks);
+  if (first == std::string_view::npos)
+    return {};
+  return line.substr(first, line.find_last_not_of(blanks) - first + 1);
+}
+
+void logLine(const LogFn &log, std::string_view line) {
+  if (log)
+    log(escapedForLog(line));
 }
 
 std::optional<double> parseTimeValue(std::string_view text) {
@@ -84,77 +70,65 @@ LdecodFrameParser::LdecodFrameParser(std::int64_t estimatedFrames, double rangeS
     : estimated_(estimatedFrames), start_(rangeStart), end_(rangeEnd), stage_(stage), progress_(std::move(progress)),
       log_(std::move(log)) {}
 
-void LdecodFrameParser::feed(std::string_view chunk) {
-  forEachLine(chunk, kLineBreaks, kBlanks, [this](std::string_view line) {
-    std::size_t digits = 0;
-    while (digits < line.size() && line[digits] >= '0' && line[digits] <= '9')
-      ++digits;
-    // A picture line is the number and its type in parentheses; the closing
-    // "48 frames are decoded." also starts with digits.
-    if (digits == 0 || digits == line.size() || line[digits] != '(') {
-      if (line.find("frames are decoded") != std::string_view::npos ||
-          line.find("Total decoding time") != std::string_view::npos)
-        emit(log_, std::string(line));
-      return;
-    }
-    const std::int64_t frame = ++pictures_;
-    if (estimated_ >= 1 && progress_)
-      progress_(stage_,
-                start_ + std::min(static_cast<double>(frame) / static_cast<double>(estimated_), 1.0) * (end_ - start_));
-    if (frame - lastLogged_ >= 100) {
-      lastLogged_ = frame;
-      emit(log_, estimated_ >= 1 ? fmt::format("ldecod: decoded frame {} / ~{}...", frame, estimated_)
-                                 : fmt::format("ldecod: decoded frame {}...", frame));
-    }
-  });
+void LdecodFrameParser::onLine(std::string_view line) {
+  line = trimmedLine(line);
+  std::size_t digits = 0;
+  while (digits < line.size() && line[digits] >= '0' && line[digits] <= '9')
+    ++digits;
+  // A picture line is the number and its type in parentheses; the closing
+  // "48 frames are decoded." also starts with digits.
+  if (digits == 0 || digits == line.size() || line[digits] != '(') {
+    if (line.find("frames are decoded") != std::string_view::npos ||
+        line.find("Total decoding time") != std::string_view::npos)
+      logLine(log_, line);
+    return;
+  }
+  const std::int64_t frame = ++pictures_;
+  if (estimated_ >= 1 && progress_)
+    progress_(stage_,
+              start_ + std::min(static_cast<double>(frame) / static_cast<double>(estimated_), 1.0) * (end_ - start_));
+  if (frame - lastLogged_ >= 100) {
+    lastLogged_ = frame;
+    logLine(log_, estimated_ >= 1 ? fmt::format("ldecod: decoded frame {} / ~{}...", frame, estimated_)
+                                  : fmt::format("ldecod: decoded frame {}...", frame));
+  }
 }
 
-void KeptLines::add(std::string line) {
-  std::lock_guard lock(mutex_);
-  lines_.push_back(std::move(line));
-  while (lines_.size() > capacity_)
-    lines_.pop_front();
-}
-
-std::vector<std::string> KeptLines::lines() const {
-  std::lock_guard lock(mutex_);
-  return {lines_.begin(), lines_.end()};
-}
-
-void LdecodMessageCollector::feed(std::string_view chunk) {
-  forEachLine(chunk, kLineBreaks, kBlanks, [this](std::string_view line) {
-    kept_.add(std::string(line));
-    if (line.find("Warning") != std::string_view::npos)
-      emit(log_, std::string(line));
-  });
+void LdecodMessageCollector::onLine(std::string_view line) {
+  line = trimmedLine(line);
+  if (line.empty())
+    return;
+  kept_.add(line);
+  if (line.find("Warning") != std::string_view::npos)
+    logLine(log_, line);
 }
 
 FfmpegProgressParser::FfmpegProgressParser(double duration, ProgressReport progress, LogFn log)
     : duration_(duration), progress_(std::move(progress)), log_(std::move(log)) {}
 
-void FfmpegProgressParser::feed(std::string_view chunk) {
-  forEachLine(chunk, "\r\n", " \t\r\n", [this](std::string_view line) {
-    kept_.add(std::string(line));
-    if (!sawFirstLine_) {
-      sawFirstLine_ = true;
-      std::string text(line);
-      emit(log_, "ffmpeg stderr: " + text.substr(0, 200));
-      emit(log_, "ffmpeg progress tracking: duration=" + shortestDecimalText(duration_) + "s");
-    }
-    if (duration_ <= 0)
-      return;
-    auto time = timeValueInLine(line);
-    if (!time)
-      return;
-    double fraction = std::min(*time / duration_, 1.0);
-    if (progress_)
-      progress_(ConversionStage::encoding, 0.7 + 0.15 * fraction);
-    auto percent = static_cast<std::int64_t>(std::floor(fraction * 10)) * 10;
-    if (percent > lastPercent_) {
-      lastPercent_ = percent;
-      emit(log_, fmt::format("ffmpeg: {}% \u2014 {}", percent, line));
-    }
-  });
+void FfmpegProgressParser::onLine(std::string_view line) {
+  line = trimmedLine(line);
+  if (line.empty())
+    return;
+  kept_.add(line);
+  if (!sawFirstLine_) {
+    sawFirstLine_ = true;
+    logLine(log_, "ffmpeg stderr: " + std::string(line.substr(0, 200)));
+    logLine(log_, "ffmpeg progress tracking: duration=" + shortestDecimalText(duration_) + "s");
+  }
+  if (duration_ <= 0)
+    return;
+  auto time = timeValueInLine(line);
+  if (!time)
+    return;
+  double fraction = std::min(*time / duration_, 1.0);
+  if (progress_)
+    progress_(ConversionStage::encoding, 0.7 + 0.15 * fraction);
+  auto percent = static_cast<std::int64_t>(std::floor(fraction * 10)) * 10;
+  if (percent > lastPercent_) {
+    lastPercent_ = percent;
+    logLine(log_, fmt::format("ffmpeg: {}% \u2014 {}", percent, line));
+  }
 }
 
 double pollFfmpegLog(const std::filesystem::path &workDirectory, double duration, const ProgressReport &progress) {
@@ -167,8 +141,6 @@ double pollFfmpegLog(const std::filesystem::path &workDirectory, double duration
   log.seekg(from);
   std::string tail(static_cast<std::size_t>(size - from), '\0');
   log.read(tail.data(), static_cast<std::streamsize>(tail.size()));
-  if (!isValidUtf8(tail))
-    return 0;
   auto at = tail.rfind("time=");
   if (at == std::string::npos)
     return 0;
@@ -180,27 +152,27 @@ double pollFfmpegLog(const std::filesystem::path &workDirectory, double duration
   return *time;
 }
 
-void ConverterLineParser::feed(std::string_view chunk) {
-  forEachLine(chunk, kLineBreaks, kBlanks, [this](std::string_view line) {
-    emit(log_, std::string(line));
-    if (!line.starts_with("Frame "))
-      return;
-    auto open = line.find('(');
-    if (open == std::string_view::npos)
-      return;
-    auto close = line.find("%)", open + 1);
-    if (close == std::string_view::npos)
-      return;
-    if (auto percent = parseDecimal(line.substr(open + 1, close - open - 1)); percent && progress_)
-      progress_(ConversionStage::convertingMVHEVC, from_ + *percent / 100 * (to_ - from_));
-  });
+void ConverterLineParser::onLine(std::string_view line) {
+  line = trimmedLine(line);
+  if (line.empty())
+    return;
+  logLine(log_, line);
+  if (!line.starts_with("Frame "))
+    return;
+  auto open = line.find('(');
+  if (open == std::string_view::npos)
+    return;
+  auto close = line.find("%)", open + 1);
+  if (close == std::string_view::npos)
+    return;
+  if (auto percent = parseDecimal(line.substr(open + 1, close - open - 1)); percent && progress_)
+    progress_(ConversionStage::convertingMVHEVC, from_ + *percent / 100 * (to_ - from_));
 }
 
-void FfmpegEchoFilter::feed(std::string_view chunk) {
-  forEachLine(chunk, kLineBreaks, kBlanks, [this](std::string_view line) {
-    if (line.find("time=") != std::string_view::npos && line.find("speed=") != std::string_view::npos)
-      emit(log_, "ffmpeg: " + std::string(line));
-  });
+void FfmpegEchoFilter::onLine(std::string_view line) {
+  line = trimmedLine(line);
+  if (line.find("time=") != std::string_view::npos && line.find("speed=") != std::string_view::npos)
+    logLine(log_, "ffmpeg: " + std::string(line));
 }
 
 } // namespace kestrova::pipeline

@@ -2,12 +2,11 @@
 
 #include "core/ConversionStage.h"
 #include "core/Log.h"
+#include "tools/LineReader.h"
 
 #include <cstdint>
-#include <deque>
 #include <filesystem>
 #include <functional>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -34,8 +33,8 @@ class LdecodFrameParser {
 public:
   LdecodFrameParser(std::int64_t estimatedFrames, double rangeStart, double rangeEnd, ConversionStage stage,
                     ProgressReport progress, LogFn log);
-  /// Feed one chunk as it arrives; lines cut by chunk boundaries count as two.
-  void feed(std::string_view chunk);
+  /// One line of its standard output.
+  void onLine(std::string_view line);
 
 private:
   std::int64_t estimated_;
@@ -47,29 +46,16 @@ private:
   std::int64_t lastLogged_ = 0;
 };
 
-/// Keeps the most recent lines of a tool's standard error (up to `capacity`).
-class KeptLines {
-public:
-  explicit KeptLines(std::size_t capacity) : capacity_(capacity) {}
-  void add(std::string line);
-  std::vector<std::string> lines() const;
-
-private:
-  std::size_t capacity_;
-  mutable std::mutex mutex_;
-  std::deque<std::string> lines_;
-};
-
 /// ldecod's standard error: keeps the last 50 lines and logs warnings.
 class LdecodMessageCollector {
 public:
   explicit LdecodMessageCollector(LogFn log) : log_(std::move(log)) {}
-  void feed(std::string_view chunk);
-  std::vector<std::string> lines() const { return kept_.lines(); }
+  void onLine(std::string_view line);
+  const tools::LastLines &kept() const { return kept_; }
 
 private:
   LogFn log_;
-  KeptLines kept_{50};
+  tools::LastLines kept_{50};
 };
 
 /// ffmpeg's standard error while encoding: progress from "time=" over the
@@ -77,14 +63,14 @@ private:
 class FfmpegProgressParser {
 public:
   FfmpegProgressParser(double duration, ProgressReport progress, LogFn log);
-  void feed(std::string_view chunk);
-  std::vector<std::string> lines() const { return kept_.lines(); }
+  void onLine(std::string_view line);
+  const tools::LastLines &kept() const { return kept_; }
 
 private:
   double duration_;
   ProgressReport progress_;
   LogFn log_;
-  KeptLines kept_{20};
+  tools::LastLines kept_{20};
   bool sawFirstLine_ = false;
   std::int64_t lastPercent_ = -1;
 };
@@ -101,7 +87,7 @@ class ConverterLineParser {
 public:
   ConverterLineParser(ProgressReport progress, LogFn log, double from = 0.85, double to = 0.98)
       : progress_(std::move(progress)), log_(std::move(log)), from_(from), to_(to) {}
-  void feed(std::string_view chunk);
+  void onLine(std::string_view line);
 
 private:
   ProgressReport progress_;
@@ -114,16 +100,16 @@ private:
 class FfmpegEchoFilter {
 public:
   explicit FfmpegEchoFilter(LogFn log) : log_(std::move(log)) {}
-  void feed(std::string_view chunk);
+  void onLine(std::string_view line);
 
 private:
   LogFn log_;
 };
 
-/// Splits `chunk` at any of `separators`, trims `trim` from both ends of each
-/// piece and calls `onLine` for the non-empty ones. Invalid UTF-8 chunks are
-/// ignored whole.
-void forEachLine(std::string_view chunk, std::string_view separators, std::string_view trim,
-                 const std::function<void(std::string_view)> &onLine);
+/// `line` without blanks at either end.
+std::string_view trimmedLine(std::string_view line);
+
+/// Sends `line` to `log` (when set) with bytes that are not UTF-8 escaped.
+void logLine(const LogFn &log, std::string_view line);
 
 } // namespace kestrova::pipeline

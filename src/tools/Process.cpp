@@ -1,7 +1,9 @@
 #include "tools/Process.h"
 
 #include "core/UniqueFd.h"
+#include "core/Utf8.h"
 
+#include <array>
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
@@ -51,7 +53,22 @@ void wireUncaptured(StreamMode mode, int childFd, SpawnActions &actions) {
     posix_spawn_file_actions_addopen(&actions.value, childFd, "/dev/null", O_WRONLY, 0);
 }
 
+// What a failed tool says last, for errorTail(): its lines without
+// trailing blanks, empty lines and encoder progress lines.
+void keepErrorLine(LastLines &tail, std::string_view line) {
+  while (!line.empty() && (line.back() == ' ' || line.back() == '\t'))
+    line.remove_suffix(1);
+  if (!line.empty() && !line.starts_with("frame=") && !line.starts_with("size="))
+    tail.add(escapedForLog(line));
+}
+
 } // namespace
+
+/// Where the reader thread sends one captured stream: each chunk, then the end.
+struct Process::Sink {
+  ChunkHandler onChunk;
+  std::function<void()> onEnd;
+};
 
 struct Process::State {
   ProcessLaunch launch;
@@ -59,7 +76,7 @@ struct Process::State {
   pid_t pid = 0;
   bool started = false;
   bool stoppedBeforeStart = false;
-  std::string errorText; // the end of a captured standard error, for errorTail()
+  LastLines errorTail{kErrorTailLines};
   bool reaped = false;
   ExitStatus status;
   std::thread reader;
@@ -69,28 +86,7 @@ struct Process::State {
 };
 
 std::vector<std::string> Process::errorTail() const {
-  std::string text;
-  {
-    std::lock_guard lock(state_->mutex);
-    text = state_->errorText;
-  }
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  while (start <= text.size()) {
-    std::size_t end = text.find_first_of("\r\n", start);
-    std::string line = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
-    while (!line.empty() && (line.back() == ' ' || line.back() == '\t'))
-      line.pop_back();
-    bool progress = line.starts_with("frame=") || line.starts_with("size=");
-    if (!line.empty() && !progress)
-      lines.push_back(std::move(line));
-    if (end == std::string::npos)
-      break;
-    start = end + 1;
-  }
-  if (lines.size() > kErrorTailLines)
-    lines.erase(lines.begin(), lines.end() - static_cast<std::ptrdiff_t>(kErrorTailLines));
-  return lines;
+  return state_->errorTail.lines();
 }
 
 std::shared_ptr<Process> Process::create(ProcessLaunch launch) {
@@ -150,6 +146,20 @@ void Process::signalGroup(int sig) {
 }
 
 void Process::start(ChunkHandler onStandardOutput, ChunkHandler onStandardError) {
+  startWith({std::move(onStandardOutput), {}}, {std::move(onStandardError), {}});
+}
+
+void Process::startLines(LineHandler onStandardOutput, LineHandler onStandardError) {
+  auto sink = [](LineHandler onLine) -> Sink {
+    if (!onLine)
+      return {};
+    auto reader = std::make_shared<LineReader>(std::move(onLine));
+    return {[reader](std::string_view chunk) { reader->feed(chunk); }, [reader] { reader->finish(); }};
+  };
+  startWith(sink(std::move(onStandardOutput)), sink(std::move(onStandardError)));
+}
+
+void Process::startWith(Sink standardOutput, Sink standardError) {
   std::lock_guard lock(state_->mutex);
   if (state_->started)
     throw LaunchError("process " + state_->launch.executable + " was already started");
@@ -202,19 +212,11 @@ void Process::start(ChunkHandler onStandardOutput, ChunkHandler onStandardError)
   state_->started = true;
   state_->readerJoined = false;
   state_->readerDone = false;
-  // Keeps the end of a captured standard error: enough for a few lines even
-  // when a tool ends with a long progress line.
-  auto keepErrorText = [state = state_](std::string_view chunk) {
-    constexpr std::size_t kept = 16384;
-    std::lock_guard lock(state->mutex);
-    state->errorText.append(chunk);
-    if (state->errorText.size() > 2 * kept)
-      state->errorText.erase(0, state->errorText.size() - kept);
-  };
-  state_->reader = std::thread([out = std::move(outRead), err = std::move(errRead), onOut = std::move(onStandardOutput),
-                                onErr = std::move(onStandardError), keepErrorText]() mutable {
+  state_->reader = std::thread([out = std::move(outRead), err = std::move(errRead),
+                                sinks = std::array<Sink, 2>{std::move(standardOutput), std::move(standardError)},
+                                state = state_]() mutable {
+    LineReader errorLines([&state](std::string_view line) { keepErrorLine(state->errorTail, line); });
     pollfd fds[2] = {{out.get(), POLLIN, 0}, {err.get(), POLLIN, 0}};
-    const ChunkHandler *handlers[2] = {&onOut, &onErr};
     char buffer[65536];
     while (fds[0].fd >= 0 || fds[1].fd >= 0) {
       if (::poll(fds, 2, -1) < 0) {
@@ -230,15 +232,21 @@ void Process::start(ChunkHandler onStandardOutput, ChunkHandler onStandardError)
           continue;
         if (n <= 0) {
           fds[i].fd = -1; // end of stream; poll ignores negative descriptors
+          if (sinks[i].onEnd)
+            sinks[i].onEnd();
           continue;
         }
         std::string_view chunk(buffer, static_cast<std::size_t>(n));
         if (i == 1)
-          keepErrorText(chunk);
-        if (*handlers[i])
-          (*handlers[i])(chunk);
+          errorLines.feed(chunk);
+        if (sinks[i].onChunk)
+          sinks[i].onChunk(chunk);
       }
     }
+    for (int i = 0; i < 2; ++i)
+      if (fds[i].fd >= 0 && sinks[i].onEnd)
+        sinks[i].onEnd();
+    errorLines.finish();
   });
 }
 
@@ -301,6 +309,11 @@ CollectedOutput runAndCollect(const ProcessLaunch &launch) {
 
 ExitStatus runAndStream(Process &process, ChunkHandler onStandardOutput, ChunkHandler onStandardError) {
   process.start(std::move(onStandardOutput), std::move(onStandardError));
+  return process.wait();
+}
+
+ExitStatus runAndStreamLines(Process &process, LineHandler onStandardOutput, LineHandler onStandardError) {
+  process.startLines(std::move(onStandardOutput), std::move(onStandardError));
   return process.wait();
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/Errors.h"
+#include "tools/LineReader.h"
 
 #include <sys/types.h>
 
@@ -68,6 +69,10 @@ public:
   /// stopped before it started; then nothing runs and no status exists. Call
   /// at most once.
   void start(ChunkHandler onStandardOutput = {}, ChunkHandler onStandardError = {});
+  /// start() with each captured stream cut into lines by a LineReader: a
+  /// line split across reads arrives whole, and a last line without a break
+  /// arrives at the end of its stream.
+  void startLines(LineHandler onStandardOutput, LineHandler onStandardError);
 
   /// Blocks until the child has exited and every captured stream reached its
   /// end (every handler call has returned). Idempotent.
@@ -80,8 +85,9 @@ public:
   const ProcessLaunch &launch() const;
 
   /// The last lines (at most kErrorTailLines) the child wrote to a captured
-  /// standard error, without progress lines ("frame=", "size="); what a
-  /// failed tool says about why it failed. Complete once wait() returned.
+  /// standard error, without progress lines ("frame=", "size=") and with
+  /// bytes that are not UTF-8 escaped; what a failed tool says about why it
+  /// failed. Complete once wait() returned.
   std::vector<std::string> errorTail() const;
   static constexpr std::size_t kErrorTailLines = 6;
 
@@ -104,7 +110,9 @@ public:
 
 private:
   struct State;
+  struct Sink;
   std::shared_ptr<State> state_;
+  void startWith(Sink standardOutput, Sink standardError);
 };
 
 /// The output of a run-and-collect step.
@@ -121,5 +129,7 @@ CollectedOutput runAndCollect(const ProcessLaunch &launch);
 /// Starts `process` with the handlers and blocks until it has exited and its
 /// streams are drained. Throws LaunchError.
 ExitStatus runAndStream(Process &process, ChunkHandler onStandardOutput, ChunkHandler onStandardError);
+/// runAndStream() with the streams read as lines (see startLines()).
+ExitStatus runAndStreamLines(Process &process, LineHandler onStandardOutput, LineHandler onStandardError);
 
 } // namespace kestrova::tools

@@ -1,5 +1,7 @@
 #include "pipeline/ToolOutputParsers.h"
 #include "core/NumberText.h"
+#include "demux/DemuxMeta.h"
+#include "pipeline/HelperOutputParsers.h"
 #include "support/TestSupport.h"
 
 #include <algorithm>
@@ -19,7 +21,87 @@ struct Recorder {
   LogFn log() {
     return [this](const std::string &line) { lines.push_back(line); };
   }
+  friend bool operator==(const Recorder &, const Recorder &) = default;
 };
+
+/// Sends `pieces`, as reads of a tool's output, through a line reader to `parser`.
+template <typename Parser> void feed(Parser &parser, const std::vector<std::string_view> &pieces) {
+  tools::LineReader reader([&parser](std::string_view line) { parser.onLine(line); });
+  for (auto piece : pieces)
+    reader.feed(piece);
+  reader.finish();
+}
+template <typename Parser> void feed(Parser &parser, std::string_view text) {
+  feed(parser, std::vector<std::string_view>{text});
+}
+
+/// What each parser makes of one tool's output arriving in `pieces`: its
+/// log lines and progress, with the lines it keeps (or a parsed report) logged last.
+using ParseRun = std::function<Recorder(const std::vector<std::string_view> &pieces)>;
+
+template <typename Parser, typename... Arguments> ParseRun parsing(Arguments... arguments) {
+  return [=](const std::vector<std::string_view> &pieces) {
+    Recorder r;
+    Parser parser(arguments..., r.progress(), r.log());
+    feed(parser, pieces);
+    if constexpr (requires { parser.kept(); })
+      for (const auto &line : parser.kept().lines())
+        r.lines.push_back("kept: " + line);
+    return r;
+  };
+}
+
+TEST(ToolOutputParsers, RecordedOutputsParseTheSameWhereverTheReadsEnd) {
+  const fs::path jm = KESTROVA_JM_RECORDINGS, tools = KESTROVA_TOOL_RECORDINGS;
+  const ParseRun messages = [](const std::vector<std::string_view> &pieces) {
+    Recorder r;
+    LdecodMessageCollector collector(r.log());
+    feed(collector, pieces);
+    r.lines.push_back(collector.kept().joined());
+    return r;
+  };
+  const ParseRun tsmuxerReport = [](const std::vector<std::string_view> &pieces) {
+    std::string report;
+    tools::LineReader reader([&report](std::string_view line) { (report += line) += '\n'; });
+    for (auto piece : pieces)
+      reader.feed(piece);
+    reader.finish();
+    const auto sub = demux::parseInformationReport(report);
+    const auto separate = demux::parseSeparateTracks(report);
+    Recorder r;
+    r.lines.push_back(fmt::format("{} {} {} {} {} {}", sub.avcTrack, sub.avcSubTrack, sub.mvcTrack, sub.mvcSubTrack,
+                                  separate.avcTrack, separate.mvcTrack));
+    return r;
+  };
+  const struct {
+    fs::path recording;
+    ParseRun parse;
+  } rows[] = {
+      {jm / "jm19-clip24.stdout", parsing<LdecodFrameParser>(48, 0.5, 0.7, ConversionStage::decoding)},
+      {jm / "ldecod-19.0-clip24-views.stdout.txt", parsing<LdecodFrameParser>(48, 0.5, 0.7, ConversionStage::decoding)},
+      {jm / "jm19-readonly-cwd.stderr", messages},
+      {tools / "ffmpeg-5.1-encode.stderr", parsing<FfmpegProgressParser>(3.0)},
+      {tools / "ldecod-pipe-clip24-views.stderr", parsing<PipeToolLineParser>(24)},
+      {tools / "mvhevcconverter-24-pairs.stdout", parsing<ConverterLineParser>()},
+      {tools / "tsmuxer-info-clip24.m2ts.txt", tsmuxerReport},
+      {tools / "tsmuxer-info-clip24_lr.mkv.txt", tsmuxerReport},
+      {tools / "tsmuxer-demux-clip24.m2ts.txt", messages},
+      {tools / "tsmuxer-demux-clip24_lr.mkv.txt", messages},
+  };
+  for (const auto &row : rows) {
+    const std::string recorded = test::readFile(row.recording);
+    ASSERT_FALSE(recorded.empty()) << row.recording;
+    const std::string_view text = recorded;
+    const Recorder whole = row.parse({text});
+    EXPECT_FALSE(whole.lines.empty()) << row.recording;
+    for (std::size_t cut = 0; cut <= text.size(); ++cut)
+      ASSERT_EQ(row.parse({text.substr(0, cut), text.substr(cut)}), whole) << row.recording << " cut at " << cut;
+    std::vector<std::string_view> bytes;
+    for (std::size_t at = 0; at < text.size(); ++at)
+      bytes.push_back(text.substr(at, 1));
+    EXPECT_EQ(row.parse(bytes), whole) << row.recording << " byte by byte";
+  }
+}
 
 TEST(ToolOutputParsers, TimeValues) {
   struct Row {
@@ -43,9 +125,7 @@ TEST(ToolOutputParsers, LdecodFramesFollowTheRealDecoder) {
   const std::string recorded = test::readFile(fs::path(KESTROVA_JM_RECORDINGS) / "jm19-clip24.stdout");
   Recorder r;
   LdecodFrameParser parser(48, 0.5, 0.7, ConversionStage::decoding, r.progress(), r.log());
-  // Uneven chunks: a line cut in two is two lines, neither a picture line.
-  for (std::size_t at = 0; at < recorded.size(); at += 4096)
-    parser.feed(std::string_view(recorded).substr(at, 4096));
+  feed(parser, recorded);
   ASSERT_FALSE(r.reports.empty());
   EXPECT_TRUE(std::is_sorted(r.reports.begin(), r.reports.end(),
                              [](const auto &a, const auto &b) { return a.second < b.second; }));
@@ -56,8 +136,9 @@ TEST(ToolOutputParsers, LdecodFramesFollowTheRealDecoder) {
   Recorder hundreds;
   LdecodFrameParser many(1000, 0.5, 0.7, ConversionStage::decoding, hundreds.progress(), hundreds.log());
   for (int picture = 0; picture < 250; ++picture)
-    many.feed(fmt::format("{:05d}( P )        0     0    28                             4:2:0       1\n", picture / 2));
-  many.feed("500 frames are decoded.\n");
+    many.onLine(
+        fmt::format("{:05d}( P )        0     0    28                             4:2:0       1\n", picture / 2));
+  many.onLine("500 frames are decoded.");
   EXPECT_EQ(hundreds.lines,
             (std::vector<std::string>{"ldecod: decoded frame 100 / ~1000...", "ldecod: decoded frame 200 / ~1000...",
                                       "500 frames are decoded."}));
@@ -65,7 +146,7 @@ TEST(ToolOutputParsers, LdecodFramesFollowTheRealDecoder) {
   Recorder unknown;
   LdecodFrameParser noEstimate(0, 0.5, 0.7, ConversionStage::decoding, unknown.progress(), unknown.log());
   for (int picture = 0; picture < 100; ++picture)
-    noEstimate.feed("00150(B)\n");
+    noEstimate.onLine("00150(B)");
   EXPECT_TRUE(unknown.reports.empty());
   EXPECT_EQ(unknown.lines, std::vector<std::string>{"ldecod: decoded frame 100..."});
 }
@@ -74,9 +155,9 @@ TEST(ToolOutputParsers, LdecodMessagesKeepTheLastFiftyAndLogWarnings) {
   Recorder r;
   LdecodMessageCollector collector(r.log());
   for (int i = 0; i < 60; ++i)
-    collector.feed(fmt::format("  message {}\r\n", i));
-  collector.feed("Warning: RefPicList0[ 0 ] is equal to 'no reference picture'\nwarning lower case\n");
-  auto kept = collector.lines();
+    feed(collector, fmt::format("  message {}\r\n", i));
+  feed(collector, "Warning: RefPicList0[ 0 ] is equal to 'no reference picture'\nwarning lower case\n");
+  auto kept = collector.kept().lines();
   ASSERT_EQ(kept.size(), 50u);
   EXPECT_EQ(kept.front(), "message 12");
   EXPECT_EQ(kept.back(), "warning lower case");
@@ -88,29 +169,39 @@ TEST(ToolOutputParsers, FfmpegProgressOverTheEncodeRange) {
   FfmpegProgressParser parser(40, r.progress(), r.log());
   const std::string first = "frame=   96 fps= 48 q=-0.0 size=  1024kB time=00:00:04.00 bitrate=2097.2kbits/s speed=2x";
   const std::string second = "frame=  120 fps= 48 q=-0.0 size=  1280kB time=00:00:05.00 bitrate=2097.2kbits/s speed=2x";
-  parser.feed("ffmpeg version 5.1\n" + first + "\r" + second + "\r");
+  feed(parser, "ffmpeg version 5.1\n" + first + "\r" + second + "\r");
   ASSERT_EQ(r.reports.size(), 2u);
   EXPECT_DOUBLE_EQ(r.reports[0].second, 0.715);
   EXPECT_DOUBLE_EQ(r.reports[1].second, 0.71875);
   EXPECT_EQ(r.lines,
             (std::vector<std::string>{"ffmpeg stderr: ffmpeg version 5.1", "ffmpeg progress tracking: duration=40.0s",
                                       "ffmpeg: 10% \u2014 " + first}));
-  parser.feed("time=N/A speed=N/A\rtime=00:01:00.00 done\n");
+  feed(parser, "time=N/A speed=N/A\rtime=00:01:00.00 done\n");
   EXPECT_DOUBLE_EQ(r.reports.back().second, 0.85) << "capped at the range end";
   EXPECT_EQ(r.lines.back(), "ffmpeg: 100% \u2014 time=00:01:00.00 done");
-  EXPECT_EQ(parser.lines().size(), 5u);
+  EXPECT_EQ(parser.kept().lines().size(), 5u);
 
   Recorder none;
   FfmpegProgressParser zero(0, none.progress(), none.log());
-  zero.feed("time=00:00:04.00 speed=1x\n");
+  feed(zero, "time=00:00:04.00 speed=1x\n");
   EXPECT_TRUE(none.reports.empty());
   EXPECT_EQ(none.lines.size(), 2u) << "the first-line lines still come";
-  EXPECT_EQ(zero.lines().size(), 1u);
+  EXPECT_EQ(zero.kept().lines().size(), 1u);
+}
 
-  Recorder invalid;
-  FfmpegProgressParser bad(10, invalid.progress(), invalid.log());
-  bad.feed("\xff time=00:00:04.00\n");
-  EXPECT_TRUE(invalid.lines.empty()) << "a chunk that is not UTF-8 is ignored whole";
+TEST(ToolOutputParsers, ALatin1ByteCostsNothingButItself) {
+  Recorder ffmpeg;
+  FfmpegProgressParser encoder(10, ffmpeg.progress(), ffmpeg.log());
+  feed(encoder, "Input #0, from 'caf\xe9.mkv':\rframe=1 time=00:00:04.00 speed=1x\r");
+  ASSERT_EQ(ffmpeg.reports.size(), 1u) << "the progress in the same read still counts";
+  EXPECT_DOUBLE_EQ(ffmpeg.reports[0].second, 0.76);
+  EXPECT_EQ(ffmpeg.lines.front(), "ffmpeg stderr: Input #0, from 'caf\\xe9.mkv':");
+
+  Recorder converter;
+  ConverterLineParser parser(converter.progress(), converter.log());
+  feed(parser, "Frame 3/60 (5.0%) \xff\nFrame 6/60 (10.0%)\n");
+  EXPECT_EQ(converter.reports.size(), 2u);
+  EXPECT_EQ(converter.lines.front(), "Frame 3/60 (5.0%) \\xff");
 }
 
 TEST(ToolOutputParsers, FfmpegLogPoller) {
@@ -130,7 +221,7 @@ TEST(ToolOutputParsers, FfmpegLogPoller) {
 TEST(ToolOutputParsers, ConverterLinesAndEchoFilter) {
   Recorder r;
   ConverterLineParser parser(r.progress(), r.log());
-  parser.feed("Frame 3/60 (5.0%)\nFrame 4/60\nEncoding done\n");
+  feed(parser, "Frame 3/60 (5.0%)\nFrame 4/60\nEncoding done\n");
   ASSERT_EQ(r.reports.size(), 1u);
   EXPECT_EQ(r.reports[0].first, ConversionStage::convertingMVHEVC);
   EXPECT_DOUBLE_EQ(r.reports[0].second, 0.8565);
@@ -138,7 +229,7 @@ TEST(ToolOutputParsers, ConverterLinesAndEchoFilter) {
 
   Recorder echo;
   FfmpegEchoFilter filter(echo.log());
-  filter.feed("Input #0\n  frame=5 time=00:00:01.00 speed=2x  \nsize=1 time=00:00:02.00\n");
+  feed(filter, "Input #0\n  frame=5 time=00:00:01.00 speed=2x  \nsize=1 time=00:00:02.00\n");
   EXPECT_EQ(echo.lines, std::vector<std::string>{"ffmpeg: frame=5 time=00:00:01.00 speed=2x"});
 }
 
