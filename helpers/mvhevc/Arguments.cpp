@@ -1,5 +1,6 @@
 #include "Arguments.h"
 
+#include "BurnInOptions.h"
 #include "Language.h"
 
 #include <charconv>
@@ -24,7 +25,9 @@ constexpr const char *kUsage = "usage: MVHEVCConverter INPUT OUTPUT QUALITY [CAP
                                "[--hfov-degrees DEGREES] [--disparity-adjustment N]\n"
                                "       [--audio FILE [--audio-stream N] [--audio-language LLL]]... [--chapters FILE]\n"
                                "       MVHEVCConverter - OUTPUT QUALITY [CAP] --view-size WxH --frame-rate NUM[/DEN] "
-                               "[--eye-order left-first|right-first] [--pairs N] [stereo, sound and chapter options]";
+                               "[--eye-order left-first|right-first] [--pairs N]\n"
+                               "         [--subtitles FILE.sup [--subtitle-offsets VIEW] [--subtitle-plane K] "
+                               "[--subtitle-depth PIXELS]] [stereo, sound and chapter options]";
 
 std::optional<int> parseWhole(std::string_view text) {
   int value = 0;
@@ -83,6 +86,8 @@ bool applyPairOption(std::string_view arg, std::string_view text, PairFormat &pa
       throw bad("a count of frame pairs");
     }
     pairs.expectedPairs = *count;
+  } else if (subtitles::applyBurnInOption(arg, text, pairs.burnIn)) {
+    // burned into the pairs' views, so only with pairs on standard input
   } else {
     return false;
   }
@@ -176,10 +181,12 @@ ConversionRequest parseArguments(int argc, const char *const *argv) {
     if (pairs.viewWidth == 0 || pairs.frameRateNum == 0) {
       throw std::invalid_argument("frame pairs on standard input need --view-size and --frame-rate");
     }
+    subtitles::checkBurnInOptions(pairs.burnIn);
     request.pairs = pairs;
   } else if (sawPairOption) {
-    throw std::invalid_argument("--view-size, --frame-rate, --eye-order and --pairs describe frame pairs "
-                                "on standard input; give - as INPUT to use them");
+    throw std::invalid_argument(
+        "--view-size, --frame-rate, --eye-order, --pairs and the --subtitle options describe frame pairs "
+        "on standard input; give - as INPUT to use them");
   }
   request.output = positional[1];
   const auto quality = parseNumber(positional[2]);

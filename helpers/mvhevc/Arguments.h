@@ -32,8 +32,9 @@ struct ConversionRequest {
 /// absolute stream index) and `--audio-language LLL` (ISO 639-2), `--sound FILE` (one `--audio
 /// FILE`) and `--chapters FILE`. INPUT `-` reads view pairs from standard input and takes
 /// `--view-size WxH` and `--frame-rate NUM[/DEN]` (both required), `--eye-order
-/// left-first|right-first` and `--pairs N` (the expected count, for progress). Throws
-/// std::invalid_argument with a message for the user.
+/// left-first|right-first`, `--pairs N` (the expected count, for progress) and the burn-in
+/// options `--subtitles FILE.sup`, `--subtitle-offsets VIEW`, `--subtitle-plane K` and
+/// `--subtitle-depth PIXELS`. Throws std::invalid_argument with a message for the user.
 ConversionRequest parseArguments(int argc, const char *const *argv);
 
 } // namespace kestrova::mvhevc

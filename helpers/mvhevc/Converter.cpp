@@ -268,7 +268,7 @@ Sources openSources(const ConversionRequest &request, std::ostream &notes, std::
     }
     sources.pictures = std::move(file);
   } else {
-    sources.pictures = std::make_unique<PairSource>(STDIN_FILENO, *request.pairs, stop);
+    sources.pictures = std::make_unique<PairSource>(STDIN_FILENO, *request.pairs, stop, notes);
   }
   auto sound = std::make_unique<SoundTracks>(request.audio, notes);
   sources.sound = sound->tracks();

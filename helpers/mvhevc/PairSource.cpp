@@ -26,9 +26,21 @@ void placeView(const std::uint8_t *view, int width, int height, AVFrame &frame, 
   }
 }
 
+// The view that starts `offsetX` luma samples into the side-by-side `frame`.
+subtitles::PictureView halfOf(const AVFrame &frame, int offsetX) {
+  subtitles::PictureView view;
+  for (int plane = 0; plane < 3; ++plane) {
+    view.planes[plane] = frame.data[plane] + (plane == 0 ? offsetX : offsetX / 2);
+    view.strides[plane] = frame.linesize[plane];
+  }
+  view.width = frame.width / 2;
+  view.height = frame.height;
+  return view;
+}
+
 } // namespace
 
-PairSource::PairSource(int fd, const PairFormat &format, std::stop_token stop)
+PairSource::PairSource(int fd, const PairFormat &format, std::stop_token stop, std::ostream &notes)
     : fd_(fd), format_(format), stop_(std::move(stop)) {
   if (format.viewWidth <= 0 || format.viewHeight <= 0 || format.viewWidth % 2 != 0 || format.viewHeight % 2 != 0) {
     throw InputError("a " + std::to_string(format.viewWidth) + "x" + std::to_string(format.viewHeight) +
@@ -41,6 +53,13 @@ PairSource::PairSource(int fd, const PairFormat &format, std::stop_token stop)
   video_.expectedFrames = format.expectedPairs;
   const auto viewBytes = static_cast<std::size_t>(format.viewWidth) * format.viewHeight * 3 / 2;
   pair_.resize(2 * viewBytes);
+  if (!format.burnIn.subtitles.empty()) {
+    auto options = format.burnIn;
+    options.frameRateNum = format.frameRateNum;
+    options.frameRateDen = format.frameRateDen;
+    options.depth.logPrefix = "MVHEVCConverter: subtitles: ";
+    burner_.emplace(options, format.viewWidth, notes);
+  }
 }
 
 PairSource::~PairSource() = default;
@@ -101,6 +120,9 @@ SharedFrame PairSource::next(const std::function<void(AudioPacket &&)> &) {
   const std::uint8_t *right = pair_.data() + (format_.rightFirst ? 0 : viewBytes);
   placeView(left, format_.viewWidth, format_.viewHeight, *raw, 0);
   placeView(right, format_.viewWidth, format_.viewHeight, *raw, format_.viewWidth);
+  if (burner_) {
+    burner_->burn(static_cast<std::size_t>(pairs_), halfOf(*raw, 0), halfOf(*raw, format_.viewWidth));
+  }
   ++pairs_;
   return frame;
 }

@@ -1,9 +1,12 @@
 #pragma once
 
 #include "FrameSource.h"
+#include "SubtitleBurner.h"
 
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <ostream>
 #include <stop_token>
 
 namespace kestrova::mvhevc {
@@ -16,6 +19,8 @@ struct PairFormat {
   int frameRateDen = 1;
   bool rightFirst = false;        ///< the first picture of each pair is the right eye's
   std::int64_t expectedPairs = 0; ///< for progress; 0 when unknown
+  /// A PG track to burn into both views; no subtitles file: none. Its frame rate is the pairs'.
+  subtitles::BurnInOptions burnIn;
 };
 
 /// Decoded view pairs as a decoder writes them: for each picture, one 8-bit 4:2:0 picture of the
@@ -24,8 +29,9 @@ struct PairFormat {
 /// side-by-side file, and a second consumer (a side-by-side encoder) can share the same picture.
 class PairSource : public PictureSource {
 public:
-  /// Reads pairs from `fd` (not owned) until its end. `stop` ends a wait for input.
-  PairSource(int fd, const PairFormat &format, std::stop_token stop);
+  /// Reads pairs from `fd` (not owned) until its end. `stop` ends a wait for input. What the
+  /// subtitle burn-in finds missing or wrong goes to `notes`.
+  PairSource(int fd, const PairFormat &format, std::stop_token stop, std::ostream &notes);
   ~PairSource() override;
 
   const VideoInfo &video() const override { return video_; }
@@ -42,6 +48,7 @@ private:
   std::stop_token stop_;
   VideoInfo video_;
   std::vector<std::uint8_t> pair_;
+  std::optional<subtitles::SubtitleBurner> burner_;
   std::int64_t pairs_ = 0;
   bool ended_ = false;
 };

@@ -1,10 +1,14 @@
-// yuv_hstack WIDTH HEIGHT [swap]
+// yuv_hstack WIDTH HEIGHT [swap] [--frame-rate NUM[/DEN] --subtitles FILE.sup
+//            [--subtitle-offsets VIEW] [--subtitle-plane K] [--subtitle-depth PIXELS]]
 //
 // Reads pairs of planar 4:2:0 pictures (view 0, then view 1) on standard
 // input and writes one picture of twice the width per pair on standard
-// output, view 0 on the left unless "swap" is given. A reader that goes away
+// output, view 0 on the left unless "swap" is given. With --subtitles, the
+// PG track is burned into both views first, at the depth of the offset
+// sequence K of the MVC view (or a fixed depth). A reader that goes away
 // ends the program quietly; input that stops inside a pair is reported and
 // ends it with status 1.
+#include "BurnInOptions.h"
 #include "FrameStacker.h"
 
 #include <algorithm>
@@ -15,6 +19,9 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <iostream>
+#include <optional>
+#include <stdexcept>
 #include <string_view>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -70,21 +77,79 @@ bool parseDimension(std::string_view text, std::size_t &value) {
   return error == std::errc() && end == text.data() + text.size() && value > 0 && value <= 16384;
 }
 
+struct CommandLine {
+  PlanarGeometry geometry{};
+  bool swap = false;
+  kestrova::subtitles::BurnInOptions burnIn;
+};
+
+constexpr const char *kUsage = "usage: yuv_hstack WIDTH HEIGHT [swap] [--frame-rate NUM[/DEN] --subtitles FILE.sup "
+                               "[--subtitle-offsets VIEW] [--subtitle-plane K] [--subtitle-depth PIXELS]]";
+
+CommandLine parseCommandLine(int argc, char **argv) {
+  CommandLine line;
+  if (argc < 3 || !parseDimension(argv[1], line.geometry.width) || !parseDimension(argv[2], line.geometry.height)) {
+    throw std::invalid_argument(kUsage);
+  }
+  int next = 3;
+  if (next < argc && std::string_view(argv[next]) == "swap") {
+    line.swap = true;
+    ++next;
+  }
+  for (; next < argc; next += 2) {
+    const std::string_view arg = argv[next];
+    if (next + 1 >= argc) {
+      throw std::invalid_argument(std::string(kUsage));
+    }
+    const std::string_view value = argv[next + 1];
+    if (arg == "--frame-rate") {
+      const auto rate = kestrova::subtitles::parseFrameRate(value);
+      if (!rate) {
+        throw std::invalid_argument("--frame-rate must be NUM or NUM/DEN, not " + std::string(value));
+      }
+      std::tie(line.burnIn.frameRateNum, line.burnIn.frameRateDen) = *rate;
+    } else if (!kestrova::subtitles::applyBurnInOption(arg, value, line.burnIn)) {
+      throw std::invalid_argument(kUsage);
+    }
+  }
+  kestrova::subtitles::checkBurnInOptions(line.burnIn);
+  if (!line.burnIn.subtitles.empty() && line.burnIn.frameRateNum == 0) {
+    throw std::invalid_argument("--subtitles needs --frame-rate to time the cues");
+  }
+  line.burnIn.depth.logPrefix = "yuv_hstack: subtitles: ";
+  return line;
+}
+
+kestrova::subtitles::PictureView viewOf(std::uint8_t *picture, const PlanarGeometry &g) {
+  const std::size_t luma = g.width * g.height, chroma = g.chromaWidth() * g.chromaHeight();
+  const auto chromaStride = static_cast<std::ptrdiff_t>(g.chromaWidth());
+  return {{picture, picture + luma, picture + luma + chroma},
+          {static_cast<std::ptrdiff_t>(g.width), chromaStride, chromaStride},
+          static_cast<int>(g.width),
+          static_cast<int>(g.height)};
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
   // A closed output shows up as EPIPE from write(), handled below.
   std::signal(SIGPIPE, SIG_IGN);
-  PlanarGeometry geometry{};
-  bool swap = argc == 4 && std::string_view(argv[3]) == "swap";
-  if ((argc != 3 && !(argc == 4 && swap)) || !parseDimension(argv[1], geometry.width) ||
-      !parseDimension(argv[2], geometry.height)) {
-    std::fprintf(stderr, "usage: yuv_hstack WIDTH HEIGHT [swap]\n");
+  CommandLine line;
+  try {
+    line = parseCommandLine(argc, argv);
+  } catch (const std::invalid_argument &error) {
+    std::fprintf(stderr, "yuv_hstack: %s\n", error.what());
     return 2;
+  }
+  const PlanarGeometry geometry = line.geometry;
+  const bool swap = line.swap;
+  std::optional<kestrova::subtitles::SubtitleBurner> burner;
+  if (!line.burnIn.subtitles.empty()) {
+    burner.emplace(line.burnIn, static_cast<int>(geometry.width), std::cerr);
   }
   const std::size_t frame = geometry.frameBytes();
   std::vector<std::uint8_t> pair(2 * frame);
-  const std::uint8_t *view0 = pair.data(), *view1 = pair.data() + frame;
+  std::uint8_t *view0 = pair.data(), *view1 = pair.data() + frame;
   // The output rows point into the input buffer, which never moves, so the
   // list is made once; each frame writes a copy because writev's resume
   // after a short write edits it.
@@ -111,6 +176,10 @@ int main(int argc, char **argv) {
                    "yuv_hstack: input ended inside frame pair %llu (%lld of %zu bytes); the last pair is dropped\n",
                    pairs + 1, got, pair.size());
       return 1;
+    }
+    // The subtitles go into the input pictures the rows point at; a frame without a cue costs a lookup.
+    if (burner) {
+      burner->burn(pairs, viewOf(swap ? view1 : view0, geometry), viewOf(swap ? view0 : view1, geometry));
     }
     pending = rows;
     WriteResult written = writeAll(STDOUT_FILENO, pending);

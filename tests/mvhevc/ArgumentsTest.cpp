@@ -78,11 +78,11 @@ TEST(Arguments, FramePairsOnStandardInputNeedTheirLayout) {
   const Case cases[] = {
       {{"-", "out.mov", "0.85", "--view-size", "1920x1080", "--frame-rate", "24000/1001"},
        true,
-       {1920, 1080, 24000, 1001, false, 0}},
+       {1920, 1080, 24000, 1001, false, 0, {}}},
       {{"--eye-order", "right-first", "-", "out.mov", "0.85", "25", "--view-size", "320x180", "--frame-rate", "24",
         "--pairs", "12", "--sound", "film.m2ts"},
        true,
-       {320, 180, 24, 1, true, 12}},
+       {320, 180, 24, 1, true, 12, {}}},
       {{"-", "out.mov", "0.85", "--view-size", "1920x1080"}, false, {}},
       {{"-", "out.mov", "0.85", "--frame-rate", "24"}, false, {}},
       {{"-", "out.mov", "0.85", "--view-size", "1919x1080", "--frame-rate", "24"}, false, {}},
@@ -90,6 +90,12 @@ TEST(Arguments, FramePairsOnStandardInputNeedTheirLayout) {
       {{"-", "out.mov", "0.85", "--view-size", "320x180", "--frame-rate", "0/1"}, false, {}},
       {{"-", "out.mov", "0.85", "--view-size", "320x180", "--frame-rate", "24", "--eye-order", "left"}, false, {}},
       {{"in.mov", "out.mov", "0.85", "--view-size", "320x180"}, false, {}},
+      {{"in.mov", "out.mov", "0.85", "--subtitles", "pg.sup"}, false, {}},
+      {{"-", "out.mov", "0.85", "--view-size", "320x180", "--frame-rate", "24", "--subtitle-plane", "1"}, false, {}},
+      {{"-", "out.mov", "0.85", "--view-size", "320x180", "--frame-rate", "24", "--subtitles", "pg.sup",
+        "--subtitle-plane", "32"},
+       false,
+       {}},
   };
   for (const auto &c : cases) {
     std::vector<const char *> argv = {"MVHEVCConverter"};

@@ -1,0 +1,36 @@
+#pragma once
+
+#include "MvcVariant.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kestrova::pipeline {
+
+/// A PG subtitle track to burn into both eyes at the disc's depth.
+struct SubtitleBurnIn {
+  std::filesystem::path track;   ///< the demuxed PG track (.sup)
+  std::filesystem::path offsets; ///< the demuxed MVC view with the offset tables; empty: none
+  std::optional<int> plane;      ///< the offset sequence the track follows; none: sequence 0
+  int fixedDepth = 4;            ///< pixels of 1920 in front of the screen when there is no usable depth
+};
+
+/// What the subtitle options give yuv_hstack and MVHEVCConverter alike.
+std::vector<std::string> burnInArguments(const SubtitleBurnIn &burnIn);
+
+/// yuv_hstack's arguments after WIDTH HEIGHT [swap] for `burnIn` on pairs at
+/// `frameRateNum`/`frameRateDen`; none without a burn-in, so the stacker runs
+/// as before.
+std::vector<std::string> stackerBurnInArguments(const std::optional<SubtitleBurnIn> &burnIn, std::int64_t frameRateNum,
+                                                std::int64_t frameRateDen);
+
+/// Why `variant` cannot burn subtitles in, or nothing when it can. The
+/// streaming variants stack each pair in yuv_hstack (and feed
+/// MVHEVCConverter the pairs), which burns them in; the disk-based one
+/// stacks two YUV files with ffmpeg's hstack and is refused.
+std::optional<std::string> burnInRefusal(MvcVariant variant);
+
+} // namespace kestrova::pipeline
