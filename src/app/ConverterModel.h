@@ -122,7 +122,9 @@ public:
   void removeFromQueue(std::int64_t index);
   /// "Browse...": the file chooser, then select / replace / append.
   void browseForFiles();
-  /// A drop of file URLs on the drop zone.
+  /// "Open Disc Folder...": the folder chooser, then as a drop of that folder.
+  void browseForDiscFolder();
+  /// A drop of file URLs (or a disc folder) on the drop zone.
   void dropFiles(const std::vector<std::filesystem::path> &urls);
   void chooseOutputDirectory();
   void resetForNewConversion();

@@ -51,7 +51,7 @@ struct ConversionJob {
   bool keepSideBySide = true;
   /// For a Blu-ray disc source: the playlist number to convert (00800.mpls is
   /// 800); absent takes the disc's main 3D playlist.
-  std::optional<int> playlist;
+  std::optional<int> playlist{};
   /// Whether a failed run keeps its large intermediate files (demuxed views,
   /// decoded pictures) for diagnosis; without it only the log and small files stay.
   bool keepWork = false;

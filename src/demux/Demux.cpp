@@ -34,22 +34,56 @@ std::string utf8OrEmpty(const std::string &text) {
 }
 } // namespace
 
-void demux(pipeline::PipelineEngine &engine, const fs::path &source, const fs::path &workDirectory, bool singleTrack,
-           std::optional<std::int64_t> durationLimit) {
+namespace {
+
+std::filesystem::path findTsmuxer(pipeline::PipelineEngine &engine) {
   auto tsmuxer = engine.findTool("tsmuxer");
   if (!tsmuxer)
     throw ConversionError::toolNotFound(
         "tsmuxer not found: build it with scripts/build-tools, or put a tsmuxer program into the tools folder "
         "(share/kestrova/tools)");
+  return *tsmuxer;
+}
 
-  // tsMuxeR names tracks by its own numbers (a transport stream's PIDs, a
-  // Matroska file's track and sub-track), which no other tool reports: ask it.
-  engine.verbose(singleTrack ? "MakeMKV MKV detected \u2014 using subTrack demux" : "Running tsMuxeR demux...");
+// tsMuxeR names tracks by its own numbers (a transport stream's PIDs, a
+// Matroska file's track and sub-track), which no other tool reports: ask it.
+std::string informationReport(pipeline::PipelineEngine &engine, const fs::path &tsmuxer, const fs::path &source) {
   tools::ProcessLaunch info;
-  info.executable = *tsmuxer;
+  info.executable = tsmuxer;
   info.arguments = {source.string()};
   std::string report = utf8OrEmpty(tools::runAndCollect(info).standardOutput);
   engine.verbose("tsMuxeR info:\n" + report);
+  return report;
+}
+
+void runMeta(pipeline::PipelineEngine &engine, const fs::path &tsmuxer, const std::string &meta,
+             const fs::path &workDirectory) {
+  fs::path metaFile = workDirectory / "demux.meta";
+  writeFileAtomically(metaFile, meta);
+  engine.verbose("tsMuxeR meta:\n" + meta);
+  engine.verbose("Running tsMuxeR with meta: " + metaFile.string());
+
+  tools::ProcessLaunch run;
+  run.executable = tsmuxer;
+  run.arguments = {metaFile.string(), workDirectory.string()};
+  auto process = engine.createCurrentProcess(run);
+  std::string out, err;
+  auto status = tools::runAndStream(
+      *process, [&out](std::string_view chunk) { out.append(chunk); },
+      [&err](std::string_view chunk) { err.append(chunk); });
+  engine.verbose(utf8OrEmpty(out));
+  engine.verbose(utf8OrEmpty(err));
+  if (!status.success())
+    throw ConversionError::demuxFailed("tsMuxeR exited with code " + std::to_string(status.terminationStatus));
+}
+
+} // namespace
+
+void demux(pipeline::PipelineEngine &engine, const fs::path &source, const fs::path &workDirectory, bool singleTrack,
+           std::optional<std::int64_t> durationLimit) {
+  const fs::path tsmuxer = findTsmuxer(engine);
+  engine.verbose(singleTrack ? "MakeMKV MKV detected \u2014 using subTrack demux" : "Running tsMuxeR demux...");
+  const std::string report = informationReport(engine, tsmuxer, source);
   std::string meta;
   if (!singleTrack) {
     SeparateTracks tracks = parseSeparateTracks(report);
@@ -62,24 +96,16 @@ void demux(pipeline::PipelineEngine &engine, const fs::path &source, const fs::p
     engine.verbose(fmt::format("MVC: track={}, subTrack={}", sub.mvcTrack, sub.mvcSubTrack));
     meta = singleTrackMeta(source, sub, durationLimit);
   }
+  runMeta(engine, tsmuxer, meta, workDirectory);
+}
 
-  fs::path metaFile = workDirectory / "demux.meta";
-  writeFileAtomically(metaFile, meta);
-  engine.verbose("tsMuxeR meta:\n" + meta);
-  engine.verbose("Running tsMuxeR with meta: " + metaFile.string());
-
-  tools::ProcessLaunch run;
-  run.executable = *tsmuxer;
-  run.arguments = {metaFile.string(), workDirectory.string()};
-  auto process = engine.createCurrentProcess(run);
-  std::string out, err;
-  auto status = tools::runAndStream(
-      *process, [&out](std::string_view chunk) { out.append(chunk); },
-      [&err](std::string_view chunk) { err.append(chunk); });
-  engine.verbose(utf8OrEmpty(out));
-  engine.verbose(utf8OrEmpty(err));
-  if (!status.success())
-    throw ConversionError::demuxFailed("tsMuxeR exited with code " + std::to_string(status.terminationStatus));
+void demuxPlaylist(pipeline::PipelineEngine &engine, const fs::path &playlist, const fs::path &workDirectory,
+                   const std::vector<ExtraTrack> &extra, std::optional<std::int64_t> durationLimit) {
+  const fs::path tsmuxer = findTsmuxer(engine);
+  engine.verbose("Running tsMuxeR demux of the disc playlist...");
+  const SeparateTracks tracks = parseSeparateTracks(informationReport(engine, tsmuxer, playlist));
+  engine.verbose(fmt::format("AVC: track={}, MVC: track={}", tracks.avcTrack, tracks.mvcTrack));
+  runMeta(engine, tsmuxer, playlistMeta(playlist, tracks, extra, durationLimit), workDirectory);
 }
 
 } // namespace kestrova::demux

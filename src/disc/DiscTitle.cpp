@@ -161,8 +161,10 @@ DiscTitle planDiscTitle(const DiscFiles &files, const DiscLocation &location, st
       if (candidate.stereo && plays && (!chosen || candidate.duration > playlists.at(*chosen).duration()))
         chosen = candidate.number;
     }
-    if (chosen)
-      title.fromClip = *location.clip;
+    if (!chosen)
+      throw SourceError(fmt::format("the clip {} is not part of any 3D playlist of \"{}\"", *location.clip,
+                                    location.container.string()));
+    title.fromClip = *location.clip;
   }
   title.number = chooseTitle(all, chosen);
   title.playlist = playlists.at(title.number);

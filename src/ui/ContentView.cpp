@@ -287,7 +287,12 @@ void ContentView::refreshFileList() {
     } else {
       line->addWidget(iconLabel("film", row, 16));
     }
-    auto *name = qtChild<QLabel>(QString::fromStdString(queue[i].filename().string()), row);
+    // A disc's entry bears the disc's name, which its analysis found.
+    const auto analysed = m.fileInfoMap().find(queue[i]);
+    const std::string shown = analysed != m.fileInfoMap().end() && !analysed->second.fileName.empty()
+                                  ? analysed->second.fileName
+                                  : queue[i].filename().string();
+    auto *name = qtChild<QLabel>(QString::fromStdString(shown), row);
     name->setObjectName("fileName");
     line->addWidget(name, 1);
     if (!m.isConverting()) {

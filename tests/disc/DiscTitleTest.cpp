@@ -96,6 +96,9 @@ TEST(DiscTitle, TakesTheLongest3DPlaylistAndNeverTheDecoy) {
     EXPECT_EQ(fromClip.number, 800);
     EXPECT_EQ(fromClip.fromClip, clip);
   }
+  // A clip no 3D playlist plays (an extra) does not stand for the film.
+  kestrova::test::writeFile(disc / "BDMV/STREAM/00009.m2ts", clipBytes());
+  EXPECT_THROW(planDiscTitle(*files, locateDisc(disc / "BDMV/STREAM/00009.m2ts"), std::nullopt), SourceError);
 }
 
 TEST(DiscTitle, DiscsThatCannotBeConvertedAreRefusedWithTheReason) {

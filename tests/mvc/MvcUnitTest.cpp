@@ -15,64 +15,30 @@ namespace {
 namespace fs = std::filesystem;
 using Args = std::vector<std::string>;
 
-TEST(SbsEncodeArguments, InputsFilterVideoGroupAndOutputInOrder) {
+TEST(SbsEncodeArguments, EveryTrackGoesWhereItsContainerTakesIt) {
   SbsEncodeRequest request;
   request.leftView = "/w/output_ViewId0001.yuv";
   request.rightView = "/w/output_ViewId0000.yuv";
   request.audioSource = "/in/movie.m2ts";
   request.output = "/out/movie_SBS.mov";
-  request.preset = QualityPreset::low;
-  request.codec = OutputCodec::h264;
   request.width = 1920;
   request.height = 1080;
-  request.frameRateNum = 24000;
-  request.frameRateDen = 1001;
-  Args expected{"-y",
-                "-f",
-                "rawvideo",
-                "-pix_fmt",
-                "yuv420p",
-                "-s",
-                "1920x1080",
-                "-r",
-                "24000/1001",
-                "-i",
-                "/w/output_ViewId0001.yuv",
-                "-f",
-                "rawvideo",
-                "-pix_fmt",
-                "yuv420p",
-                "-s",
-                "1920x1080",
-                "-r",
-                "24000/1001",
-                "-i",
-                "/w/output_ViewId0000.yuv",
-                "-i",
-                "/in/movie.m2ts",
-                "-filter_complex",
-                "[0:v][1:v]hstack=inputs=2[sbs]",
-                "-map",
-                "[sbs]",
-                "-map",
-                "2:a:0?",
-                "-c:v",
-                "hevc_videotoolbox",
-                "-q:v",
-                "45",
-                "-tag:v",
-                "hvc1",
-                "-metadata:s:v:0",
-                "stereo_mode=left_right",
-                "-movflags",
-                "+faststart",
-                "-c:a",
-                "copy",
-                "-sn",
-                "-dn",
-                "-shortest",
-                "/out/movie_SBS.mov"};
-  EXPECT_EQ(sbsEncodeArguments(request), expected);
+  auto has = [](const Args &arguments, const Args &part) {
+    return std::search(arguments.begin(), arguments.end(), part.begin(), part.end()) != arguments.end();
+  };
+  // Every sound track of the source (the first the default) and its chapters; the
+  // subtitles into Matroska only.
+  for (const char *output : {"/out/movie_SBS.mov", "/out/movie_SBS.mkv"}) {
+    SCOPED_TRACE(output);
+    request.output = output;
+    const bool matroska = fs::path(output).extension() == ".mkv";
+    const Args arguments = sbsEncodeArguments(request);
+    EXPECT_TRUE(has(arguments, {"-map", "2:a?"}));
+    EXPECT_TRUE(has(arguments, {"-disposition:a:0", "default"}));
+    EXPECT_TRUE(has(arguments, {"-map_chapters", "2"}));
+    EXPECT_EQ(has(arguments, {"-map", "2:s?", "-c:s", "copy"}), matroska);
+    EXPECT_EQ(has(arguments, {"-sn"}), !matroska);
+  }
   // The disk-based variant ends with the same sound as the streaming ones.
   request.target = OutputTarget::visionPro;
   const auto audio = streamAudioArgumentList(OutputTarget::visionPro);

@@ -41,7 +41,8 @@ TEST(PipePipelineScript, IsTheFourLineScriptWithTheEncodeArguments) {
       "'/t/ldecod-pipe'     -p 'InputFile=/work/Kestrova_AB12CD34/film_interleaved.264'     "
       "-p OutputFile=output.yuv     -p DecodeAllLayers=1 | "
       "'/t/yuv_hstack' 1920 1080 | '/t/ffmpeg' -y     -f rawvideo -pix_fmt yuv420p -s 3840x1080 -r 24000/1001"
-      "     -i pipe:0     -i '/films/film.m2ts'     -map 0:v -map '1:a:0?'     "
+      "     -i pipe:0     -i '/films/film.m2ts'     -map 0:v '-map' '1:a?' '-disposition:a' '0' "
+      "'-disposition:a:0' 'default' '-map_chapters' '1' '-map' '1:s?' '-c:s' 'copy'     "
       "-c:v hevc_videotoolbox -q:v 80 -tag:v hvc1 -metadata:s:v:0 stereo_mode=left_right -maxrate 30M -bufsize 60M "
       "-pix_fmt yuv420p     -c:a copy -shortest     "
       "-movflags +faststart     '/out/film_SBS.mkv'     2>&1");
@@ -171,8 +172,8 @@ TEST(DirectPipelineScript, CarriesThePairsAndNamesTheSideThatFailed) {
     const std::string arguments = kestrova::test::readFile(work / "arguments");
     EXPECT_EQ(arguments, "-\n" + request.output.string() +
                              "\n0.85\n25\n--view-size\n1920x1080\n--frame-rate\n24000/1001\n--eye-order\nleft-first\n"
-                             "--sound\n" +
-                             request.audioSource.string() + "\n--pairs\n239\n");
+                             "--pairs\n239\n--sound\n" +
+                             request.audioSource.string() + "\n");
     if (success) {
       EXPECT_EQ(kestrova::test::readFile(work / "pairs.converter"), "pairs\n");
     }
