@@ -15,16 +15,6 @@
 namespace kestrova::mvhevc {
 namespace {
 
-std::optional<double> parseNumber(std::string_view text) {
-  double value = 0;
-  const auto *end = text.data() + text.size();
-  const auto [ptr, ec] = std::from_chars(text.data(), end, value);
-  if (ec != std::errc() || ptr != end || !std::isfinite(value)) {
-    return std::nullopt;
-  }
-  return value;
-}
-
 // Keeps the movie timescale at 600 or more, the resolution QuickTime editors expect.
 std::pair<std::uint32_t, std::uint32_t> timing(int rateNum, int rateDen) {
   auto num = static_cast<std::uint32_t>(rateNum);
@@ -254,179 +244,60 @@ std::int64_t encodeViewsApart(Encoding &e, const EncoderSettings &settings, Vide
 
 namespace {
 
-constexpr const char *kUsage = "usage: MVHEVCConverter INPUT OUTPUT QUALITY [CAP] [--baseline-mm MM] "
-                               "[--hfov-degrees DEGREES] [--disparity-adjustment N]\n"
-                               "       MVHEVCConverter - OUTPUT QUALITY [CAP] --view-size WxH --frame-rate NUM[/DEN] "
-                               "[--eye-order left-first|right-first] [--sound FILE] [--pairs N] [stereo options]";
-
-std::optional<int> parseWhole(std::string_view text) {
-  int value = 0;
-  const auto *end = text.data() + text.size();
-  const auto [ptr, ec] = std::from_chars(text.data(), end, value);
-  if (ec != std::errc() || ptr != end) {
-    return std::nullopt;
-  }
-  return value;
-}
-
-// Splits "A<separator>B" into two positive whole numbers.
-std::optional<std::pair<int, int>> parsePair(std::string_view text, char separator) {
-  const auto at = text.find(separator);
-  if (at == std::string_view::npos) {
-    return std::nullopt;
-  }
-  const auto first = parseWhole(text.substr(0, at));
-  const auto second = parseWhole(text.substr(at + 1));
-  if (!first || !second || *first <= 0 || *second <= 0) {
-    return std::nullopt;
-  }
-  return std::pair{*first, *second};
-}
-
-// The options that describe view pairs on standard input; false when `arg` is not one of them.
-bool applyPairOption(std::string_view arg, std::string_view text, PairFormat &pairs, std::string &sound,
-                     bool &sawPairOption) {
-  const auto bad = [&](const char *what) {
-    return std::invalid_argument(std::string(arg) + " must be " + what + ", not " + std::string(text));
-  };
-  if (arg == "--view-size") {
-    const auto size = parsePair(text, 'x');
-    if (!size || size->first % 2 != 0 || size->second % 2 != 0) {
-      throw bad("the size of one view as WIDTHxHEIGHT, both even");
-    }
-    std::tie(pairs.viewWidth, pairs.viewHeight) = *size;
-  } else if (arg == "--frame-rate") {
-    auto rate = parsePair(text, '/');
-    if (!rate) {
-      if (const auto whole = parseWhole(text); whole && *whole > 0) {
-        rate = std::pair{*whole, 1};
-      }
-    }
-    if (!rate) {
-      throw bad("pictures per second as NUM or NUM/DEN (24000/1001)");
-    }
-    std::tie(pairs.frameRateNum, pairs.frameRateDen) = *rate;
-  } else if (arg == "--eye-order") {
-    if (text != "left-first" && text != "right-first") {
-      throw bad("left-first or right-first");
-    }
-    pairs.rightFirst = text == "right-first";
-  } else if (arg == "--sound") {
-    sound = text;
-  } else if (arg == "--pairs") {
-    const auto count = parseWhole(text);
-    if (!count || *count < 0) {
-      throw bad("a count of frame pairs");
-    }
-    pairs.expectedPairs = *count;
-  } else {
-    return false;
-  }
-  sawPairOption = true;
-  return true;
-}
-
-} // namespace
-
-ConversionRequest parseArguments(int argc, const char *const *argv) {
-  std::vector<std::string_view> positional;
-  ConversionRequest request;
-  PairFormat pairs;
-  bool sawPairOption = false;
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view arg = argv[i];
-    if (!arg.starts_with("--")) {
-      positional.push_back(arg);
-      continue;
-    }
-    if (i + 1 >= argc) {
-      throw std::invalid_argument(std::string(arg) + " needs a value");
-    }
-    const std::string_view text = argv[++i];
-    if (applyPairOption(arg, text, pairs, request.soundSource, sawPairOption)) {
-      continue;
-    }
-    const auto value = parseNumber(text);
-    const auto bad = [&](const char *range) {
-      return std::invalid_argument(std::string(arg) + " must be " + range + ", not " + std::string(text));
-    };
-    if (arg == "--baseline-mm") {
-      if (!value || *value <= 0 || *value > 1000) {
-        throw bad("a distance in millimetres above 0 and at most 1000");
-      }
-      request.stereo.baselineMicrometres = static_cast<std::uint32_t>(std::lround(*value * 1000));
-    } else if (arg == "--hfov-degrees") {
-      if (!value || *value <= 0 || *value >= 180) {
-        throw bad("an angle in degrees above 0 and below 180");
-      }
-      request.stereo.fieldOfViewMilliDegrees = static_cast<std::uint32_t>(std::lround(*value * 1000));
-    } else if (arg == "--disparity-adjustment") {
-      if (!value || *value < -10000 || *value > 10000 || *value != std::trunc(*value)) {
-        throw bad("a whole number from -10000 to 10000 (ten-thousandths of the picture width)");
-      }
-      request.stereo.disparityAdjustment = static_cast<std::int32_t>(*value);
-    } else {
-      throw std::invalid_argument("unknown option " + std::string(arg) + "\n" + kUsage);
-    }
-  }
-  if (positional.size() != 3 && positional.size() != 4) {
-    throw std::invalid_argument(kUsage);
-  }
-  request.input = positional[0];
-  if (request.input == "-") {
-    if (pairs.viewWidth == 0 || pairs.frameRateNum == 0) {
-      throw std::invalid_argument("frame pairs on standard input need --view-size and --frame-rate");
-    }
-    request.pairs = pairs;
-  } else if (sawPairOption) {
-    throw std::invalid_argument("--view-size, --frame-rate, --eye-order, --sound and --pairs describe frame pairs "
-                                "on standard input; give - as INPUT to use them");
-  }
-  request.output = positional[1];
-  const auto quality = parseNumber(positional[2]);
-  if (!quality || *quality <= 0 || *quality > 1) {
-    throw std::invalid_argument("QUALITY must be a number above 0 and at most 1, not " + std::string(positional[2]));
-  }
-  request.quality = *quality;
-  if (positional.size() == 4) {
-    const auto cap = parseNumber(positional[3]);
-    if (!cap || *cap < 1 || *cap > 1000) {
-      throw std::invalid_argument("CAP must be megabits per second between 1 and 1000, not " +
-                                  std::string(positional[3]));
-    }
-    request.capMbps = static_cast<int>(std::lround(*cap));
-  }
-  return request;
-}
-
-namespace {
+// The pictures and the sound tracks that go with them.
+struct Sources {
+  std::unique_ptr<PictureSource> pictures;
+  std::vector<AudioInfo> sound;
+};
 
 // The pictures (and the sound that goes with them) the request names. Remarks go to `notes`.
-std::unique_ptr<PictureSource> openSource(const ConversionRequest &request, std::ostream &notes, std::stop_token stop) {
+Sources openSources(const ConversionRequest &request, std::ostream &notes, std::stop_token stop) {
+  Sources sources;
   if (!request.pairs) {
-    auto source = std::make_unique<FrameSource>(request.input);
-    if (!source->skippedAudioCodec().empty()) {
-      notes << "MVHEVCConverter: the first audio track is " << source->skippedAudioCodec()
-            << ", not AAC; the output has no sound\n";
+    auto file = std::make_unique<FrameSource>(request.input);
+    if (request.audio.empty()) {
+      if (!file->skippedAudioCodec().empty()) {
+        notes << "MVHEVCConverter: the first audio track is " << file->skippedAudioCodec()
+              << ", not AAC; the output has no sound\n";
+      }
+      if (file->audio()) {
+        sources.sound.push_back(*file->audio());
+      }
+      sources.pictures = std::move(file);
+      return sources;
     }
-    return source;
+    sources.pictures = std::move(file);
+  } else {
+    sources.pictures = std::make_unique<PairSource>(STDIN_FILENO, *request.pairs, stop);
   }
-  std::unique_ptr<SoundSource> sound;
-  if (!request.soundSource.empty()) {
-    sound = std::make_unique<SoundSource>(request.soundSource);
-    if (!sound->audio()) {
-      notes << "MVHEVCConverter: " << request.soundSource << " has no audio track; the output has no sound\n";
-    } else if (!sound->convertedFrom().empty()) {
-      notes << "MVHEVCConverter: converting the " << sound->convertedFrom() << " sound to AAC\n";
-    }
+  auto sound = std::make_unique<SoundTracks>(request.audio, notes);
+  sources.sound = sound->tracks();
+  sources.pictures = std::make_unique<PicturesWithSound>(std::move(sources.pictures), std::move(sound), stop);
+  return sources;
+}
+
+// The chapters that start within the pictures, the first from the start; what changes gets a remark.
+std::vector<Chapter> chaptersWithin(std::vector<Chapter> chapters, double seconds, std::ostream &notes) {
+  const auto after = std::find_if(chapters.begin(), chapters.end(),
+                                  [seconds](const Chapter &chapter) { return chapter.startSeconds >= seconds; });
+  if (after != chapters.end()) {
+    notes << "MVHEVCConverter: " << (chapters.end() - after) << " chapter(s) from \"" << after->title
+          << "\" on start after the last picture; left out\n";
+    chapters.erase(after, chapters.end());
   }
-  return std::make_unique<PairSource>(STDIN_FILENO, *request.pairs, std::move(sound), std::move(stop));
+  if (!chapters.empty() && chapters.front().startSeconds > 0) {
+    notes << "MVHEVCConverter: the first chapter, \"" << chapters.front().title << "\", is taken to start with the "
+          << "movie, not at " << chapters.front().startSeconds << " s\n";
+    chapters.front().startSeconds = 0;
+  }
+  return chapters;
 }
 
 } // namespace
 
 void convert(const ConversionRequest &request, std::ostream &progressOut, std::ostream &notes, std::stop_token stop) {
-  const auto source = openSource(request, notes, stop);
+  auto chapters = request.chapters.empty() ? std::vector<Chapter>{} : readChapters(request.chapters);
+  auto [source, sound] = openSources(request, notes, stop);
   const auto &video = source->video();
   EncoderSettings settings;
   settings.width = video.width / 2;
@@ -441,7 +312,7 @@ void convert(const ConversionRequest &request, std::ostream &progressOut, std::o
   settings.keyframeInterval = std::max(1, static_cast<int>(std::lround(2.0 * video.frameRateNum / video.frameRateDen)));
 
   PartialFile partial(request.output);
-  MovWriter writer(partial.path(), source->audio());
+  MovWriter writer(partial.path(), std::move(sound));
   Progress progress(progressOut, video.expectedFrames);
   VideoTrackSetup setup;
   Encoding encoding{*source, writer, progress, stop, request.dumpPrefix};
@@ -461,7 +332,9 @@ void convert(const ConversionRequest &request, std::ostream &progressOut, std::o
   setup.height = settings.height;
   std::tie(setup.timescale, setup.sampleDelta) = timing(video.frameRateNum, video.frameRateDen);
   setup.stereo = request.stereo;
-  writer.finish(setup);
+  chapters =
+      chaptersWithin(std::move(chapters), static_cast<double>(muxed) * video.frameRateDen / video.frameRateNum, notes);
+  writer.finish(setup, chapters);
   if (stop.stop_requested()) {
     throw Cancelled();
   }

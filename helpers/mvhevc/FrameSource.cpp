@@ -1,4 +1,5 @@
 #include "FrameSource.h"
+#include "Language.h"
 #include "LibavSupport.h"
 
 extern "C" {
@@ -23,6 +24,7 @@ struct FrameSource::State {
   int audioIndex = -1;
   AVRational audioTimeBase{1, 1};
   int audioSampleRate = 0;
+  int audioFrameSize = 1024;
   bool draining = false;
   bool finished = false;
 
@@ -91,9 +93,13 @@ FrameSource::FrameSource(const std::string &path) : state_(std::make_unique<Stat
       info.channels = par->ch_layout.nb_channels;
       info.bitRate = par->bit_rate;
       info.decoderConfig.assign(par->extradata, par->extradata + par->extradata_size);
+      if (const auto *tag = av_dict_get(s.format->streams[s.audioIndex]->metadata, "language", nullptr, 0)) {
+        info.language = isoLanguage(tag->value);
+      }
       audio_ = std::move(info);
       s.audioTimeBase = s.format->streams[s.audioIndex]->time_base;
       s.audioSampleRate = par->sample_rate;
+      s.audioFrameSize = par->frame_size > 0 ? par->frame_size : 1024;
     } else {
       skippedAudioCodec_ = avcodec_get_name(par->codec_id);
       s.audioIndex = -1;
@@ -182,9 +188,8 @@ SharedFrame FrameSource::next(const std::function<void(AudioPacket &&)> &audioSi
       if (s.packet->pts != AV_NOPTS_VALUE) {
         packet.pts = av_rescale_q(s.packet->pts, s.audioTimeBase, AVRational{1, s.audioSampleRate});
       }
-      packet.duration = s.packet->duration > 0
-                            ? av_rescale_q(s.packet->duration, s.audioTimeBase, AVRational{1, s.audioSampleRate})
-                            : 1024;
+      // Not the container's duration: Matroska's millisecond times make a 1024-sample frame 21 ms.
+      packet.duration = s.audioFrameSize;
       av_packet_unref(s.packet);
       audioSink(std::move(packet));
     } else {

@@ -27,16 +27,18 @@ struct VideoInfo {
   std::int64_t expectedFrames = 0; ///< from the container; 0 when unknown
 };
 
-/// The first audio track, when it is AAC (the only audio copied).
+/// An AAC sound track of the movie.
 struct AudioInfo {
   int sampleRate = 0;
   int channels = 0;
   std::int64_t bitRate = 0;
   std::vector<std::uint8_t> decoderConfig; ///< AudioSpecificConfig
+  std::string language = "und";            ///< ISO 639-2/T
 };
 
 /// One AAC access unit, timed in samples.
 struct AudioPacket {
+  std::size_t track = 0; ///< which of the movie's sound tracks, counted from 0
   std::vector<std::uint8_t> data;
   std::int64_t pts = 0; ///< negative for the encoder's priming, which is decoded but not played
   std::int64_t duration = 0;
@@ -50,8 +52,6 @@ class PictureSource {
 public:
   virtual ~PictureSource() = default;
   virtual const VideoInfo &video() const = 0;
-  /// The AAC track the pictures come with; empty when there is no sound to copy.
-  virtual const std::optional<AudioInfo> &audio() const = 0;
   /// The next picture in presentation order, or null at the end. Sound that plays with the
   /// pictures so far goes to `audioSink` on the way.
   virtual SharedFrame next(const std::function<void(AudioPacket &&)> &audioSink) = 0;
@@ -68,7 +68,8 @@ public:
   FrameSource &operator=(const FrameSource &) = delete;
 
   const VideoInfo &video() const override { return video_; }
-  const std::optional<AudioInfo> &audio() const override { return audio_; }
+  /// The file's first audio track when it is AAC, which comes with the pictures; else empty.
+  const std::optional<AudioInfo> &audio() const { return audio_; }
   /// The codec name of a first audio track that is not copied because it is not AAC; empty when
   /// there is no such track.
   const std::string &skippedAudioCodec() const { return skippedAudioCodec_; }

@@ -1,6 +1,7 @@
 #include "MovWriter.h"
 
 #include "MovieBoxes.h"
+#include "SoundAndChapterTracks.h"
 
 #include <cerrno>
 #include <cstring>
@@ -28,7 +29,10 @@ std::vector<std::uint8_t> fileTypeAndMediaHeader() {
 
 } // namespace
 
-MovWriter::MovWriter(const std::string &path, std::optional<AudioInfo> audio) : path_(path), audio_(std::move(audio)) {
+MovWriter::MovWriter(const std::string &path, std::vector<AudioInfo> sound) : path_(path) {
+  for (auto &info : sound) {
+    sound_.push_back({std::move(info), {}, {}, 0});
+  }
   fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd_ < 0) {
     throw OutputError("cannot create " + path + ": " + std::strerror(errno));
@@ -83,32 +87,42 @@ void MovWriter::writeVideoSample(std::span<const NalBytes> nals, const VideoSamp
 }
 
 void MovWriter::writeAudioSample(const AudioPacket &packet) {
-  if (!audio_) {
+  if (packet.track >= sound_.size()) {
     return;
   }
-  if (sound_.offsets.empty() && packet.pts < 0) {
-    priming_ = -packet.pts; // the source's edit list started this far into the first packets
+  auto &track = sound_[packet.track];
+  if (track.table.offsets.empty() && packet.pts < 0) {
+    track.priming = -packet.pts; // the source's edit list started this far into the first packets
   }
-  sound_.offsets.push_back(position_);
-  sound_.sizes.push_back(static_cast<std::uint32_t>(packet.data.size()));
-  soundDurations_.push_back(static_cast<std::uint32_t>(packet.duration));
+  track.table.offsets.push_back(position_);
+  track.table.sizes.push_back(static_cast<std::uint32_t>(packet.data.size()));
+  track.durations.push_back(static_cast<std::uint32_t>(packet.duration));
   append(packet.data);
 }
 
-void MovWriter::finish(const VideoTrackSetup &video) {
+void MovWriter::finish(const VideoTrackSetup &video, const std::vector<Chapter> &chapters) {
+  Track chapterTable;
+  for (const auto &chapter : chapters) {
+    const auto sample = chapterSample(chapter.title);
+    chapterTable.offsets.push_back(position_);
+    chapterTable.sizes.push_back(static_cast<std::uint32_t>(sample.size()));
+    append(sample);
+  }
   const auto mdatSize = position_ - mdatStart_;
   MovieDescription movie;
   movie.video = &video;
   movie.videoSamples = &videoInfo_;
   movie.videoSizes = &video_.sizes;
   movie.videoOffsets = &video_.offsets;
-  if (audio_ && !sound_.sizes.empty()) {
-    movie.audio = &*audio_;
-    movie.audioSizes = &sound_.sizes;
-    movie.audioOffsets = &sound_.offsets;
-    movie.audioDurations = &soundDurations_;
-    movie.audioPriming = priming_;
+  // A track no sound reached (its source started after the last picture) is left out.
+  for (const auto &track : sound_) {
+    if (!track.table.sizes.empty()) {
+      movie.sound.push_back({&track.info, &track.table.sizes, &track.table.offsets, &track.durations, track.priming});
+    }
   }
+  movie.chapters = &chapters;
+  movie.chapterSizes = &chapterTable.sizes;
+  movie.chapterOffsets = &chapterTable.offsets;
   append(movieBox(movie));
   flushBuffer();
   std::uint8_t size[8];

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Chapters.h"
 #include "FrameSource.h"
 #include "NalUnit.h"
 #include "ParameterSets.h"
@@ -50,18 +51,19 @@ struct VideoSampleInfo {
 /// Writes a QuickTime movie: media data first, appended as samples arrive, then the movie box.
 class MovWriter {
 public:
-  /// Creates `path` (truncating it).
-  MovWriter(const std::string &path, std::optional<AudioInfo> audio);
+  /// Creates `path` (truncating it) for a movie with the sound tracks `sound`, in movie order.
+  MovWriter(const std::string &path, std::vector<AudioInfo> sound);
   ~MovWriter();
   MovWriter(const MovWriter &) = delete;
   MovWriter &operator=(const MovWriter &) = delete;
 
   /// Appends one access unit (NAL units, each given a 4-byte length).
   void writeVideoSample(std::span<const NalBytes> nals, const VideoSampleInfo &info);
-  /// Appends one AAC access unit.
+  /// Appends one AAC access unit of the sound track `packet.track`.
   void writeAudioSample(const AudioPacket &packet);
-  /// Writes the movie box and flushes the file to disk.
-  void finish(const VideoTrackSetup &video);
+  /// Writes the chapter titles and the movie box, and flushes the file to disk. `chapters` must
+  /// start within the pictures.
+  void finish(const VideoTrackSetup &video, const std::vector<Chapter> &chapters = {});
 
   std::size_t videoSampleCount() const { return video_.sizes.size(); }
 
@@ -69,6 +71,12 @@ private:
   struct Track {
     std::vector<std::uint32_t> sizes;
     std::vector<std::uint64_t> offsets;
+  };
+  struct SoundTrack {
+    AudioInfo info;
+    Track table;
+    std::vector<std::uint32_t> durations;
+    std::int64_t priming = 0;
   };
   void append(std::span<const std::uint8_t> bytes);
   void flushBuffer();
@@ -78,12 +86,9 @@ private:
   std::vector<std::uint8_t> buffer_;
   std::uint64_t position_ = 0;
   std::uint64_t mdatStart_ = 0;
-  std::optional<AudioInfo> audio_;
   Track video_;
   std::vector<VideoSampleInfo> videoInfo_;
-  Track sound_;
-  std::vector<std::uint32_t> soundDurations_;
-  std::int64_t priming_ = 0;
+  std::vector<SoundTrack> sound_;
 };
 
 } // namespace kestrova::mvhevc

@@ -1,112 +1,16 @@
 #include "MovieBoxes.h"
 
+#include "SoundAndChapterTracks.h"
+#include "TrackBoxes.h"
+
 #include <algorithm>
-#include <chrono>
 #include <string_view>
 
 namespace kestrova::mvhevc {
 namespace {
 
 constexpr std::uint32_t kVideoTrackId = 1;
-constexpr std::uint32_t kAudioTrackId = 2;
-
-std::uint32_t macTime() {
-  // QuickTime counts seconds from 1904-01-01.
-  constexpr std::int64_t kFrom1904To1970 = 2082844800;
-  const auto now =
-      std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
-  return static_cast<std::uint32_t>(now + kFrom1904To1970);
-}
-
-void handler(BoxWriter &b, std::string_view type, std::string_view name) {
-  b.openFull("hdlr", 0, 0);
-  b.fourcc("mhlr");
-  b.fourcc(type);
-  b.zeros(12);
-  b.bytes(std::span(reinterpret_cast<const std::uint8_t *>(name.data()), name.size()));
-  b.u8(0);
-  b.close();
-}
-
-void dataInformation(BoxWriter &b) {
-  b.open("dinf");
-  b.openFull("dref", 0, 0);
-  b.u32(1);
-  b.openFull("url ", 0, 1); // media in this file
-  b.close();
-  b.close();
-  b.close();
-}
-
-void trackHeader(BoxWriter &b, std::uint32_t id, std::uint64_t duration, bool audio, int width, int height) {
-  const auto now = macTime();
-  b.openFull("tkhd", 0, 3); // enabled, in movie
-  b.u32(now);
-  b.u32(now);
-  b.u32(id);
-  b.u32(0);
-  b.u32(static_cast<std::uint32_t>(duration));
-  b.zeros(8);
-  b.u16(0);                  // layer
-  b.u16(audio ? 1 : 0);      // alternate group
-  b.u16(audio ? 0x0100 : 0); // volume
-  b.u16(0);
-  b.unityMatrix();
-  b.u32(static_cast<std::uint32_t>(width) << 16);
-  b.u32(static_cast<std::uint32_t>(height) << 16);
-  b.close();
-}
-
-// `duration` in movie time, `mediaTime` in the track's own: where presentation starts.
-void editList(BoxWriter &b, std::uint64_t duration, std::uint32_t mediaTime) {
-  b.open("edts");
-  b.openFull("elst", 0, 0);
-  b.u32(1);
-  b.u32(static_cast<std::uint32_t>(duration));
-  b.u32(mediaTime);
-  b.u32(0x00010000);
-  b.close();
-  b.close();
-}
-
-void mediaHeader(BoxWriter &b, std::uint32_t timescale, std::uint64_t duration) {
-  const auto now = macTime();
-  b.openFull("mdhd", 0, 0);
-  b.u32(now);
-  b.u32(now);
-  b.u32(timescale);
-  b.u32(static_cast<std::uint32_t>(duration));
-  b.u16(0x55C4); // undetermined language
-  b.u16(0);
-  b.close();
-}
-
-void chunkTables(BoxWriter &b, const std::vector<std::uint32_t> &sizes, const std::vector<std::uint64_t> &offsets) {
-  b.openFull("stsc", 0, 0);
-  b.u32(1);
-  b.u32(1);
-  b.u32(1); // one sample per chunk
-  b.u32(1);
-  b.close();
-  b.openFull("stsz", 0, 0);
-  b.u32(0);
-  b.u32(static_cast<std::uint32_t>(sizes.size()));
-  for (const auto size : sizes) {
-    b.u32(size);
-  }
-  b.close();
-  const bool wide = !offsets.empty() && offsets.back() > 0xFFFFFFFFULL;
-  b.openFull(wide ? "co64" : "stco", 0, 0);
-  b.u32(static_cast<std::uint32_t>(offsets.size()));
-  for (const auto offset : offsets) {
-    if (wide) {
-      b.u64(offset);
-    } else {
-      b.u32(static_cast<std::uint32_t>(offset));
-    }
-  }
-  b.close();
-}
+constexpr std::uint32_t kFirstSoundTrackId = 2;
 
 void parameterArray(BoxWriter &b, NalType type, const NalBytes &nal) {
   b.u8(0x80 | static_cast<std::uint8_t>(type)); // complete: every set is here
@@ -297,10 +201,17 @@ void videoTimeTables(BoxWriter &b, const MovieDescription &m) {
   b.close();
 }
 
-void videoTrack(BoxWriter &b, const MovieDescription &m, std::uint64_t duration) {
+void videoTrack(BoxWriter &b, const MovieDescription &m, std::uint64_t duration, std::uint32_t chapterTrackId) {
   const auto &v = *m.video;
   b.open("trak");
-  trackHeader(b, kVideoTrackId, duration, false, v.width, v.height);
+  trackHeader(b, {kVideoTrackId, duration, kEnabled | kInMovie, false, v.width, v.height});
+  if (chapterTrackId != 0) {
+    b.open("tref");
+    b.open("chap");
+    b.u32(chapterTrackId);
+    b.close();
+    b.close();
+  }
   editList(b, duration, 0); // the first picture shown has composition time 0
   b.open("mdia");
   mediaHeader(b, v.timescale, duration);
@@ -321,77 +232,6 @@ void videoTrack(BoxWriter &b, const MovieDescription &m, std::uint64_t duration)
   b.close();
 }
 
-void descriptor(BoxWriter &b, std::uint8_t tag, std::size_t length) {
-  b.u8(tag);
-  b.u8(0x80);
-  b.u8(0x80);
-  b.u8(0x80);
-  b.u8(static_cast<std::uint32_t>(length));
-}
-
-void audioSampleEntry(BoxWriter &b, const AudioInfo &a) {
-  b.openFull("stsd", 0, 0);
-  b.u32(1);
-  b.open("mp4a");
-  b.zeros(6);
-  b.u16(1);
-  b.zeros(8);
-  b.u16(static_cast<std::uint32_t>(a.channels));
-  b.u16(16);
-  b.u32(0);
-  b.u32(static_cast<std::uint32_t>(a.sampleRate) << 16);
-  const auto config = a.decoderConfig.size();
-  b.openFull("esds", 0, 0);
-  descriptor(b, 0x03, 3 + 5 + 13 + 5 + config + 5 + 1);
-  b.u16(0); // ES id
-  b.u8(0);
-  descriptor(b, 0x04, 13 + 5 + config);
-  b.u8(0x40); // MPEG-4 audio
-  b.u8(0x15); // audio stream
-  b.u24(0);
-  b.u32(static_cast<std::uint32_t>(a.bitRate));
-  b.u32(static_cast<std::uint32_t>(a.bitRate));
-  descriptor(b, 0x05, config);
-  b.bytes(a.decoderConfig);
-  descriptor(b, 0x06, 1);
-  b.u8(0x02);
-  b.close();
-  b.close();
-  b.close();
-}
-
-void audioTrack(BoxWriter &b, const MovieDescription &m, std::uint64_t movieDuration, std::uint64_t mediaDuration) {
-  const auto &a = *m.audio;
-  b.open("trak");
-  trackHeader(b, kAudioTrackId, movieDuration, true, 0, 0);
-  // The encoder's priming samples are decoded but not played, as in the source.
-  editList(b, movieDuration, static_cast<std::uint32_t>(m.audioPriming));
-  b.open("mdia");
-  mediaHeader(b, static_cast<std::uint32_t>(a.sampleRate), mediaDuration);
-  handler(b, "soun", "Kestrova Sound");
-  b.open("minf");
-  b.openFull("smhd", 0, 0);
-  b.zeros(4);
-  b.close();
-  dataInformation(b);
-  b.open("stbl");
-  audioSampleEntry(b, a);
-  std::vector<std::int64_t> durations(m.audioDurations->begin(), m.audioDurations->end());
-  const auto runs = runLengths(durations);
-  b.openFull("stts", 0, 0);
-  b.u32(static_cast<std::uint32_t>(runs.size()));
-  for (const auto &[count, duration] : runs) {
-    b.u32(count);
-    b.u32(static_cast<std::uint32_t>(duration));
-  }
-  b.close();
-  chunkTables(b, *m.audioSizes, *m.audioOffsets);
-  b.close();
-  b.close();
-  b.close();
-  b.close();
-}
-
 } // namespace
 
 std::vector<std::int64_t> compositionOffsets(const std::vector<VideoSampleInfo> &samples) {
@@ -403,31 +243,17 @@ std::vector<std::int64_t> compositionOffsets(const std::vector<VideoSampleInfo> 
   return offsets;
 }
 
-std::vector<std::pair<std::uint32_t, std::int64_t>> runLengths(const std::vector<std::int64_t> &values) {
-  std::vector<std::pair<std::uint32_t, std::int64_t>> runs;
-  for (const auto value : values) {
-    if (!runs.empty() && runs.back().second == value) {
-      ++runs.back().first;
-    } else {
-      runs.emplace_back(1, value);
-    }
-  }
-  return runs;
-}
-
 std::vector<std::uint8_t> movieBox(const MovieDescription &m) {
   const auto &v = *m.video;
   const std::uint64_t duration = m.videoSamples->size() * std::uint64_t{v.sampleDelta};
-  std::uint64_t audioDuration = 0;
-  std::uint64_t audioInMovieTime = 0;
-  if (m.audio != nullptr) {
-    for (const auto d : *m.audioDurations) {
-      audioDuration += d;
-    }
-    const auto played = audioDuration - std::min<std::uint64_t>(audioDuration, m.audioPriming);
-    const auto rate = static_cast<std::uint64_t>(m.audio->sampleRate);
-    audioInMovieTime = (played * v.timescale + rate - 1) / rate;
+  std::vector<SoundTiming> sound;
+  std::uint64_t movieDuration = duration; // the longest track
+  for (const auto &track : m.sound) {
+    sound.push_back(soundTiming(track, v.timescale));
+    movieDuration = std::max(movieDuration, sound.back().movie);
   }
+  const bool chapters = m.chapters != nullptr && !m.chapters->empty();
+  const auto chapterTrackId = chapters ? kFirstSoundTrackId + static_cast<std::uint32_t>(m.sound.size()) : 0;
   BoxWriter b;
   b.open("moov");
   const auto now = macTime();
@@ -435,17 +261,20 @@ std::vector<std::uint8_t> movieBox(const MovieDescription &m) {
   b.u32(now);
   b.u32(now);
   b.u32(v.timescale);
-  b.u32(static_cast<std::uint32_t>(std::max(duration, audioInMovieTime))); // the longest track
-  b.u32(0x00010000);                                                       // rate 1.0
-  b.u16(0x0100);                                                           // volume 1.0
+  b.u32(static_cast<std::uint32_t>(movieDuration));
+  b.u32(0x00010000); // rate 1.0
+  b.u16(0x0100);     // volume 1.0
   b.zeros(10);
   b.unityMatrix();
   b.zeros(24);
-  b.u32(m.audio != nullptr ? kAudioTrackId + 1 : kVideoTrackId + 1);
+  b.u32(kFirstSoundTrackId + static_cast<std::uint32_t>(m.sound.size()) + (chapters ? 1 : 0)); // next track id
   b.close();
-  videoTrack(b, m, duration);
-  if (m.audio != nullptr) {
-    audioTrack(b, m, audioInMovieTime, audioDuration);
+  videoTrack(b, m, duration, chapterTrackId);
+  for (std::size_t i = 0; i < m.sound.size(); ++i) {
+    soundTrack(b, m.sound[i], kFirstSoundTrackId + static_cast<std::uint32_t>(i), i == 0, sound[i]);
+  }
+  if (chapters) {
+    chapterTrack(b, m, chapterTrackId, movieDuration);
   }
   b.close();
   return b.data();

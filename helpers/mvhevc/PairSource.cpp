@@ -12,8 +12,6 @@ extern "C" {
 namespace kestrova::mvhevc {
 namespace {
 
-const std::optional<AudioInfo> kNoAudio;
-
 // Copies one view's planes into the half of `frame` that starts `offsetX` luma samples in.
 void placeView(const std::uint8_t *view, int width, int height, AVFrame &frame, int offsetX) {
   for (int plane = 0; plane < 3; ++plane) {
@@ -30,8 +28,8 @@ void placeView(const std::uint8_t *view, int width, int height, AVFrame &frame, 
 
 } // namespace
 
-PairSource::PairSource(int fd, const PairFormat &format, std::unique_ptr<SoundSource> sound, std::stop_token stop)
-    : fd_(fd), format_(format), sound_(std::move(sound)), stop_(std::move(stop)) {
+PairSource::PairSource(int fd, const PairFormat &format, std::stop_token stop)
+    : fd_(fd), format_(format), stop_(std::move(stop)) {
   if (format.viewWidth <= 0 || format.viewHeight <= 0 || format.viewWidth % 2 != 0 || format.viewHeight % 2 != 0) {
     throw InputError("a " + std::to_string(format.viewWidth) + "x" + std::to_string(format.viewHeight) +
                      " view is not a 4:2:0 picture; width and height must be even");
@@ -46,10 +44,6 @@ PairSource::PairSource(int fd, const PairFormat &format, std::unique_ptr<SoundSo
 }
 
 PairSource::~PairSource() = default;
-
-const std::optional<AudioInfo> &PairSource::audio() const {
-  return sound_ ? sound_->audio() : kNoAudio;
-}
 
 bool PairSource::readWhole(std::uint8_t *buffer, std::size_t size) {
   std::size_t have = 0;
@@ -83,38 +77,12 @@ bool PairSource::readWhole(std::uint8_t *buffer, std::size_t size) {
   return true;
 }
 
-void PairSource::deliverSound(double seconds, const std::function<void(AudioPacket &&)> &audioSink) {
-  if (!sound_ || !sound_->audio()) {
-    return;
-  }
-  const double rate = sound_->audio()->sampleRate;
-  for (;;) {
-    if (!heldSound_) {
-      heldSound_ = sound_->next();
-      if (!heldSound_) {
-        return;
-      }
-    }
-    if (seconds >= 0 && static_cast<double>(heldSound_->pts) / rate >= seconds) {
-      return;
-    }
-    audioSink(std::move(*heldSound_));
-    heldSound_.reset();
-  }
-}
-
-SharedFrame PairSource::next(const std::function<void(AudioPacket &&)> &audioSink) {
+SharedFrame PairSource::next(const std::function<void(AudioPacket &&)> &) {
   if (ended_) {
     return nullptr;
   }
   if (!readWhole(pair_.data(), pair_.size())) {
     ended_ = true;
-    // The sound ends with the pictures: a source cut short (a duration
-    // limit, a decoder that stopped early) must not carry the rest of the
-    // film's sound after its last picture.
-    if (!stop_.stop_requested()) {
-      deliverSound(static_cast<double>(pairs_) * format_.frameRateDen / format_.frameRateNum, audioSink);
-    }
     return nullptr;
   }
   AVFrame *raw = av_frame_alloc();
@@ -134,8 +102,6 @@ SharedFrame PairSource::next(const std::function<void(AudioPacket &&)> &audioSin
   placeView(left, format_.viewWidth, format_.viewHeight, *raw, 0);
   placeView(right, format_.viewWidth, format_.viewHeight, *raw, format_.viewWidth);
   ++pairs_;
-  // The sound that plays up to the end of this picture goes in with it.
-  deliverSound(static_cast<double>(pairs_) * format_.frameRateDen / format_.frameRateNum, audioSink);
   return frame;
 }
 

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "FrameSource.h"
-#include "SoundSource.h"
 
 #include <cstdint>
 #include <memory>
@@ -25,27 +24,21 @@ struct PairFormat {
 /// side-by-side file, and a second consumer (a side-by-side encoder) can share the same picture.
 class PairSource : public PictureSource {
 public:
-  /// Reads pairs from `fd` (not owned) until its end. Sound, when given, is delivered alongside
-  /// the pictures it plays with. `stop` ends a wait for input.
-  PairSource(int fd, const PairFormat &format, std::unique_ptr<SoundSource> sound, std::stop_token stop);
+  /// Reads pairs from `fd` (not owned) until its end. `stop` ends a wait for input.
+  PairSource(int fd, const PairFormat &format, std::stop_token stop);
   ~PairSource() override;
 
   const VideoInfo &video() const override { return video_; }
-  const std::optional<AudioInfo> &audio() const override;
   /// The next side-by-side picture, or null at the end of input. Throws InputError when the
   /// input ends inside a pair or cannot be read.
-  SharedFrame next(const std::function<void(AudioPacket &&)> &audioSink) override;
+  SharedFrame next(const std::function<void(AudioPacket &&)> &) override;
 
 private:
   /// Fills `buffer` from the input; false when the input ended before the first byte.
   bool readWhole(std::uint8_t *buffer, std::size_t size);
-  /// Hands over the sound that plays before `seconds` (all of it when negative).
-  void deliverSound(double seconds, const std::function<void(AudioPacket &&)> &audioSink);
 
   int fd_;
   PairFormat format_;
-  std::unique_ptr<SoundSource> sound_;
-  std::optional<AudioPacket> heldSound_;
   std::stop_token stop_;
   VideoInfo video_;
   std::vector<std::uint8_t> pair_;

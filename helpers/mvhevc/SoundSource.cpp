@@ -34,6 +34,7 @@ struct SoundSource::State {
   int audioIndex = -1;
   AVRational timeBase{1, 1};
   int sampleRate = 0;
+  int frameSize = 1024;        ///< samples in every coded frame of a copied track
   std::int64_t videoStart = 0; ///< in the audio stream's time base
   bool offsetKnown = false;
   std::int64_t skip = 0; ///< converted samples still to drop before the pictures start
@@ -145,7 +146,7 @@ struct SoundSource::State {
   }
 };
 
-SoundSource::SoundSource(const std::string &path) : state_(std::make_unique<State>()) {
+SoundSource::SoundSource(const std::string &path, std::optional<int> streamIndex) : state_(std::make_unique<State>()) {
   auto &s = *state_;
   // Probing a disc's streams makes libavcodec complain about the dependent view it cannot decode;
   // what concerns the sound is reported by the errors below.
@@ -156,20 +157,39 @@ SoundSource::SoundSource(const std::string &path) : state_(std::make_unique<Stat
   if (const int rc = avformat_find_stream_info(s.format, nullptr); rc < 0) {
     throw InputError("cannot read the streams of " + path + ": " + libavErrorText(rc));
   }
-  const AVCodec *decoder = nullptr;
-  s.audioIndex = av_find_best_stream(s.format, AVMEDIA_TYPE_AUDIO, -1, -1, &decoder, 0);
-  if (s.audioIndex < 0) {
-    return;
+  const auto isAudio = [&s](unsigned index) {
+    return s.format->streams[index]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO;
+  };
+  if (streamIndex) {
+    if (*streamIndex < 0 || static_cast<unsigned>(*streamIndex) >= s.format->nb_streams || !isAudio(*streamIndex)) {
+      throw InputError("stream " + std::to_string(*streamIndex) + " of " + path + " is not an audio stream");
+    }
+    s.audioIndex = *streamIndex;
+  } else {
+    // The first in the file, as the other outputs of a conversion take it; not libav's "best".
+    for (unsigned i = 0; i < s.format->nb_streams && s.audioIndex < 0; ++i) {
+      s.audioIndex = isAudio(i) ? static_cast<int>(i) : -1;
+    }
+    if (s.audioIndex < 0) {
+      return;
+    }
   }
   for (unsigned i = 0; i < s.format->nb_streams; ++i) {
     if (static_cast<int>(i) != s.audioIndex) {
       s.format->streams[i]->discard = AVDISCARD_ALL;
     }
   }
+  if (const auto *tag = av_dict_get(s.format->streams[s.audioIndex]->metadata, "language", nullptr, 0)) {
+    language_ = tag->value;
+  }
+  const AVCodec *decoder = avcodec_find_decoder(s.format->streams[s.audioIndex]->codecpar->codec_id);
   const auto *stream = s.format->streams[s.audioIndex];
   const auto *par = stream->codecpar;
   s.timeBase = stream->time_base;
   s.sampleRate = par->sample_rate;
+  if (par->frame_size > 0) {
+    s.frameSize = par->frame_size;
+  }
   if (s.sampleRate <= 0) {
     throw InputError("the sound track of " + path + " has no sample rate");
   }
@@ -245,7 +265,8 @@ std::optional<AudioPacket> SoundSource::next() {
       AudioPacket packet;
       packet.data.assign(s.packet->data, s.packet->data + s.packet->size);
       packet.pts = s.packet->pts != AV_NOPTS_VALUE ? s.toSamples(s.packet->pts - s.videoStart) : 0;
-      packet.duration = s.packet->duration > 0 ? s.toSamples(s.packet->duration) : 1024;
+      // Not the container's duration: Matroska's millisecond times make a 1024-sample frame 21 ms.
+      packet.duration = s.frameSize;
       av_packet_unref(s.packet);
       return packet;
     }

@@ -1,8 +1,11 @@
+#include "Chapters.h"
 #include "Converter.h"
+#include "Language.h"
 #include "PartialFile.h"
 
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <tuple>
 #include <vector>
 
@@ -102,6 +105,78 @@ TEST(Arguments, FramePairsOnStandardInputNeedTheirLayout) {
     EXPECT_EQ(std::tie(p.viewWidth, p.viewHeight, p.frameRateNum, p.frameRateDen, p.rightFirst, p.expectedPairs),
               std::tie(c.expected.viewWidth, c.expected.viewHeight, c.expected.frameRateNum, c.expected.frameRateDen,
                        c.expected.rightFirst, c.expected.expectedPairs));
+  }
+}
+
+TEST(Arguments, SoundOptionsBelongToTheAudioBeforeThemForEitherInput) {
+  using Track = std::tuple<std::string, std::optional<int>, std::string>;
+  struct Case {
+    std::vector<const char *> args;
+    std::vector<Track> expected; ///< empty: the command line is rejected
+  };
+  const Case cases[] = {
+      {{"--sound", "a.m2ts", "--audio", "b.mkv", "--audio-language", "fre", "--audio-stream", "3"},
+       {{"a.m2ts", std::nullopt, ""}, {"b.mkv", 3, "fra"}}},
+      {{"--audio", "a.mkv", "--audio-stream", "2", "--audio", "a.mkv", "--audio-language", "ENG"},
+       {{"a.mkv", 2, ""}, {"a.mkv", std::nullopt, "eng"}}},
+      {{"--audio-language", "eng", "--audio", "a.mkv"}, {}},
+      {{"--audio", "a.mkv", "--audio-stream", "1", "--audio-stream", "2"}, {}},
+      {{"--audio", "a.mkv", "--audio-stream", "-1"}, {}},
+      {{"--audio", "a.mkv", "--audio-language", "en"}, {}},
+  };
+  for (const bool pairs : {false, true}) {
+    for (const auto &c : cases) {
+      std::vector<const char *> argv = {"MVHEVCConverter", pairs ? "-" : "in.mov", "out.mov", "0.85"};
+      if (pairs) {
+        argv.insert(argv.end(), {"--view-size", "320x180", "--frame-rate", "24"});
+      }
+      argv.insert(argv.end(), c.args.begin(), c.args.end());
+      const int argc = static_cast<int>(argv.size());
+      if (c.expected.empty()) {
+        EXPECT_THROW(parseArguments(argc, argv.data()), std::invalid_argument) << c.args.front();
+        continue;
+      }
+      std::vector<Track> tracks;
+      for (const auto &track : parseArguments(argc, argv.data()).audio) {
+        tracks.emplace_back(track.file, track.stream, track.language);
+      }
+      EXPECT_EQ(tracks, c.expected);
+    }
+  }
+}
+
+TEST(Chapters, LinesOfStartTabTitle) {
+  struct Case {
+    std::string text;
+    std::vector<double> starts; ///< empty: rejected
+  };
+  const Case cases[] = {
+      {"0\tOpening\r\n\r\n90.5\tTabs\tin the title\n", {0, 90.5}},
+      {"0\tOpening\n1,5\tComma\n", {}},
+      {"-1\tBefore\n", {}},
+      {"0 Opening\n", {}},
+      {"5\tA\n5\tB\n", {}},
+  };
+  for (const auto &c : cases) {
+    std::istringstream in(c.text);
+    if (c.starts.empty()) {
+      EXPECT_THROW(parseChapters(in, "list.txt"), InputError) << c.text;
+      continue;
+    }
+    const auto chapters = parseChapters(in, "list.txt");
+    ASSERT_EQ(chapters.size(), c.starts.size());
+    for (std::size_t i = 0; i < chapters.size(); ++i) {
+      EXPECT_EQ(chapters[i].startSeconds, c.starts[i]);
+    }
+    EXPECT_EQ(chapters.back().title, "Tabs\tin the title");
+  }
+}
+
+TEST(Language, ContainerTagsBecomeTerminologicalCodes) {
+  for (const auto &[tag, code] :
+       {std::pair{"fre", "fra"}, std::pair{"GER", "deu"}, std::pair{"en", "eng"}, std::pair{"pt-BR", "por"},
+        std::pair{"jpn", "jpn"}, std::pair{"English", "und"}, std::pair{"", "und"}}) {
+    EXPECT_EQ(isoLanguage(tag), code) << tag;
   }
 }
 

@@ -203,6 +203,17 @@ TrackTiming timing(const Track &track, std::uint64_t movieTimescale) {
   if (const auto *elst = track.find("/elst"); elst != nullptr && readBig(elst->payload, 4, 4) > 0) {
     t.editMediaTime = static_cast<std::int32_t>(readBig(elst->payload, 12, 4));
   }
+  if (const auto *hdlr = track.find("/hdlr"); hdlr != nullptr && hdlr->payload.size() >= 12) {
+    t.handler.assign(hdlr->payload.begin() + 8, hdlr->payload.begin() + 12);
+  }
+  t.flags = static_cast<std::uint32_t>(readBig(tkhd->payload, 1, 3));
+  t.id = static_cast<std::uint32_t>(readBig(tkhd->payload, 12, 4));
+  t.alternateGroup = static_cast<std::uint32_t>(readBig(tkhd->payload, 34, 2));
+  if (const auto *tref = track.find("/tref");
+      tref != nullptr && tref->payload.size() >= 12 &&
+      std::string(tref->payload.begin() + 4, tref->payload.begin() + 8) == "chap") {
+    t.chapterTrack = static_cast<std::uint32_t>(readBig(tref->payload, 8, 4));
+  }
   return t;
 }
 

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <string>
 #include <vector>
 
 namespace kestrova::mvhevc::test {
@@ -13,12 +14,18 @@ struct Ptl {
   std::uint32_t level = 0;
 };
 
-/// One track's timing: durations in seconds, the edit's start in media samples.
+/// One track's timing (durations in seconds, the edit's start in media samples) and how it is
+/// presented.
 struct TrackTiming {
   bool video = false;      ///< a video media header (else sound)
   double trackSeconds = 0; ///< tkhd
   double mediaSeconds = 0; ///< mdhd
   std::int64_t editMediaTime = -1;
+  std::string handler;              ///< hdlr's component subtype: vide, soun, text
+  std::uint32_t id = 0;             ///< tkhd
+  std::uint32_t flags = 0;          ///< tkhd: 1 enabled, 2 in movie
+  std::uint32_t alternateGroup = 0; ///< tkhd
+  std::uint32_t chapterTrack = 0;   ///< the track tref/chap names; 0 when none
 };
 
 /// What the structural check of a spatial video file finds: the sample entry's arrays, the

@@ -1,0 +1,201 @@
+#include "Arguments.h"
+
+#include "Language.h"
+
+#include <charconv>
+#include <cmath>
+#include <stdexcept>
+#include <string_view>
+
+namespace kestrova::mvhevc {
+namespace {
+
+std::optional<double> parseNumber(std::string_view text) {
+  double value = 0;
+  const auto *end = text.data() + text.size();
+  const auto [ptr, ec] = std::from_chars(text.data(), end, value);
+  if (ec != std::errc() || ptr != end || !std::isfinite(value)) {
+    return std::nullopt;
+  }
+  return value;
+}
+
+constexpr const char *kUsage = "usage: MVHEVCConverter INPUT OUTPUT QUALITY [CAP] [--baseline-mm MM] "
+                               "[--hfov-degrees DEGREES] [--disparity-adjustment N]\n"
+                               "       [--audio FILE [--audio-stream N] [--audio-language LLL]]... [--chapters FILE]\n"
+                               "       MVHEVCConverter - OUTPUT QUALITY [CAP] --view-size WxH --frame-rate NUM[/DEN] "
+                               "[--eye-order left-first|right-first] [--pairs N] [stereo, sound and chapter options]";
+
+std::optional<int> parseWhole(std::string_view text) {
+  int value = 0;
+  const auto *end = text.data() + text.size();
+  const auto [ptr, ec] = std::from_chars(text.data(), end, value);
+  if (ec != std::errc() || ptr != end) {
+    return std::nullopt;
+  }
+  return value;
+}
+
+// Splits "A<separator>B" into two positive whole numbers.
+std::optional<std::pair<int, int>> parsePair(std::string_view text, char separator) {
+  const auto at = text.find(separator);
+  if (at == std::string_view::npos) {
+    return std::nullopt;
+  }
+  const auto first = parseWhole(text.substr(0, at));
+  const auto second = parseWhole(text.substr(at + 1));
+  if (!first || !second || *first <= 0 || *second <= 0) {
+    return std::nullopt;
+  }
+  return std::pair{*first, *second};
+}
+
+// The options that describe view pairs on standard input; false when `arg` is not one of them.
+bool applyPairOption(std::string_view arg, std::string_view text, PairFormat &pairs, bool &sawPairOption) {
+  const auto bad = [&](const char *what) {
+    return std::invalid_argument(std::string(arg) + " must be " + what + ", not " + std::string(text));
+  };
+  if (arg == "--view-size") {
+    const auto size = parsePair(text, 'x');
+    if (!size || size->first % 2 != 0 || size->second % 2 != 0) {
+      throw bad("the size of one view as WIDTHxHEIGHT, both even");
+    }
+    std::tie(pairs.viewWidth, pairs.viewHeight) = *size;
+  } else if (arg == "--frame-rate") {
+    auto rate = parsePair(text, '/');
+    if (!rate) {
+      if (const auto whole = parseWhole(text); whole && *whole > 0) {
+        rate = std::pair{*whole, 1};
+      }
+    }
+    if (!rate) {
+      throw bad("pictures per second as NUM or NUM/DEN (24000/1001)");
+    }
+    std::tie(pairs.frameRateNum, pairs.frameRateDen) = *rate;
+  } else if (arg == "--eye-order") {
+    if (text != "left-first" && text != "right-first") {
+      throw bad("left-first or right-first");
+    }
+    pairs.rightFirst = text == "right-first";
+  } else if (arg == "--pairs") {
+    const auto count = parseWhole(text);
+    if (!count || *count < 0) {
+      throw bad("a count of frame pairs");
+    }
+    pairs.expectedPairs = *count;
+  } else {
+    return false;
+  }
+  sawPairOption = true;
+  return true;
+}
+
+// The sound and chapter options; false when `arg` is not one of them.
+bool applySoundOption(std::string_view arg, std::string_view text, ConversionRequest &request) {
+  if (arg == "--audio" || arg == "--sound") {
+    request.audio.push_back({std::string(text), std::nullopt, {}});
+    return true;
+  }
+  if (arg == "--chapters") {
+    request.chapters = text;
+    return true;
+  }
+  if (arg != "--audio-stream" && arg != "--audio-language") {
+    return false;
+  }
+  if (request.audio.empty()) {
+    throw std::invalid_argument(std::string(arg) + " applies to the --audio FILE before it; there is none");
+  }
+  auto &track = request.audio.back();
+  if (arg == "--audio-stream") {
+    const auto index = parseWhole(text);
+    if (!index || *index < 0 || track.stream) {
+      throw std::invalid_argument("--audio-stream must be given once per --audio, as a stream index from 0, not " +
+                                  std::string(text));
+    }
+    track.stream = *index;
+  } else {
+    if (!looksLikeIsoLanguage(text) || !track.language.empty()) {
+      throw std::invalid_argument("--audio-language must be given once per --audio, as an ISO 639-2 code "
+                                  "(eng, fra), not " +
+                                  std::string(text));
+    }
+    track.language = isoLanguage(text);
+  }
+  return true;
+}
+
+} // namespace
+
+ConversionRequest parseArguments(int argc, const char *const *argv) {
+  std::vector<std::string_view> positional;
+  ConversionRequest request;
+  PairFormat pairs;
+  bool sawPairOption = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (!arg.starts_with("--")) {
+      positional.push_back(arg);
+      continue;
+    }
+    if (i + 1 >= argc) {
+      throw std::invalid_argument(std::string(arg) + " needs a value");
+    }
+    const std::string_view text = argv[++i];
+    if (applyPairOption(arg, text, pairs, sawPairOption) || applySoundOption(arg, text, request)) {
+      continue;
+    }
+    const auto value = parseNumber(text);
+    const auto bad = [&](const char *range) {
+      return std::invalid_argument(std::string(arg) + " must be " + range + ", not " + std::string(text));
+    };
+    if (arg == "--baseline-mm") {
+      if (!value || *value <= 0 || *value > 1000) {
+        throw bad("a distance in millimetres above 0 and at most 1000");
+      }
+      request.stereo.baselineMicrometres = static_cast<std::uint32_t>(std::lround(*value * 1000));
+    } else if (arg == "--hfov-degrees") {
+      if (!value || *value <= 0 || *value >= 180) {
+        throw bad("an angle in degrees above 0 and below 180");
+      }
+      request.stereo.fieldOfViewMilliDegrees = static_cast<std::uint32_t>(std::lround(*value * 1000));
+    } else if (arg == "--disparity-adjustment") {
+      if (!value || *value < -10000 || *value > 10000 || *value != std::trunc(*value)) {
+        throw bad("a whole number from -10000 to 10000 (ten-thousandths of the picture width)");
+      }
+      request.stereo.disparityAdjustment = static_cast<std::int32_t>(*value);
+    } else {
+      throw std::invalid_argument("unknown option " + std::string(arg) + "\n" + kUsage);
+    }
+  }
+  if (positional.size() != 3 && positional.size() != 4) {
+    throw std::invalid_argument(kUsage);
+  }
+  request.input = positional[0];
+  if (request.input == "-") {
+    if (pairs.viewWidth == 0 || pairs.frameRateNum == 0) {
+      throw std::invalid_argument("frame pairs on standard input need --view-size and --frame-rate");
+    }
+    request.pairs = pairs;
+  } else if (sawPairOption) {
+    throw std::invalid_argument("--view-size, --frame-rate, --eye-order and --pairs describe frame pairs "
+                                "on standard input; give - as INPUT to use them");
+  }
+  request.output = positional[1];
+  const auto quality = parseNumber(positional[2]);
+  if (!quality || *quality <= 0 || *quality > 1) {
+    throw std::invalid_argument("QUALITY must be a number above 0 and at most 1, not " + std::string(positional[2]));
+  }
+  request.quality = *quality;
+  if (positional.size() == 4) {
+    const auto cap = parseNumber(positional[3]);
+    if (!cap || *cap < 1 || *cap > 1000) {
+      throw std::invalid_argument("CAP must be megabits per second between 1 and 1000, not " +
+                                  std::string(positional[3]));
+    }
+    request.capMbps = static_cast<int>(std::lround(*cap));
+  }
+  return request;
+}
+
+} // namespace kestrova::mvhevc

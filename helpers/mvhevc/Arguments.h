@@ -1,0 +1,39 @@
+#pragma once
+
+#include "MovWriter.h"
+#include "PairSource.h"
+#include "SoundTracks.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kestrova::mvhevc {
+
+/// The command line, checked.
+struct ConversionRequest {
+  std::string input; ///< "-": decoded view pairs on standard input, laid out as `pairs` says
+  std::optional<PairFormat> pairs;
+  /// The sound tracks in movie order; none: a side-by-side file's own first audio track if AAC.
+  std::vector<AudioRequest> audio;
+  std::string chapters; ///< chapter list file; empty: no chapters
+  std::string output;
+  double quality = 0.85;         ///< 0 < quality <= 1
+  std::optional<int> capMbps;    ///< whole stream, both views together
+  std::string preset = "medium"; ///< libx265 preset
+  std::string dumpPrefix;        ///< when set, the encodes are written beside it as Annex B
+  StereoMetadata stereo;
+};
+
+/// Parses `INPUT OUTPUT QUALITY [CAP]` and the options: the stereo ones `--baseline-mm MM`,
+/// `--hfov-degrees DEGREES` and `--disparity-adjustment N` (ten-thousandths of the picture width,
+/// positive moves the scene away); the sound and chapters, for either input: `--audio FILE`
+/// (repeatable, one track each, in order), each optionally followed by `--audio-stream N` (an
+/// absolute stream index) and `--audio-language LLL` (ISO 639-2), `--sound FILE` (one `--audio
+/// FILE`) and `--chapters FILE`. INPUT `-` reads view pairs from standard input and takes
+/// `--view-size WxH` and `--frame-rate NUM[/DEN]` (both required), `--eye-order
+/// left-first|right-first` and `--pairs N` (the expected count, for progress). Throws
+/// std::invalid_argument with a message for the user.
+ConversionRequest parseArguments(int argc, const char *const *argv);
+
+} // namespace kestrova::mvhevc
