@@ -7,6 +7,7 @@ kestrova_packages_run=(
   ffmpeg
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev libx265-dev
   qt6-base-dev qt6-svg-dev fonts-dejavu-core
+  libbluray-dev libudfread-dev
   zlib1g-dev libfreetype-dev nasm curl patch python3
 )
 kestrova_packages_test=(
@@ -17,6 +18,8 @@ kestrova_packages_test=(
   dbus-daemon
   # an exFAT image mounted through FUSE: an output folder without FIFOs or links
   exfatprogs exfat-fuse fuse3 mount
+  # Blu-ray disc images made by the disc tests
+  genisoimage
 )
 
 # scripts/package: dpkg-shlibdeps and dpkg-deb, strip.

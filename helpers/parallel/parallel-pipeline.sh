@@ -10,7 +10,7 @@
 #
 #   INPUT     the interleaved stream (nal-interleave's output); with
 #             --dual-split it is the base view and is ignored in favour of BASE
-#   SOURCE    the original file; its first audio track (if any) is added
+#   SOURCE    the original file; its audio tracks (and into Matroska its subtitle tracks) are added
 #   OUTPUT    the side-by-side file to write (.mov, .mp4 or .mkv)
 #   --quality for side-by-side output the encoder quality 0-100 (VideoToolbox
 #             -q:v; elsewhere libx265 with the CRF the program's encoder table
@@ -168,11 +168,16 @@ if ! grep -q aac_at <<<"$encoders"; then
   done
 fi
 container_args=(-metadata:s:v:0 stereo_mode=left_right)
+# Every audio track of SOURCE, the first the default, and its chapters;
+# Matroska also takes its subtitle tracks, QuickTime none of them.
+track_args=(-map '1:a?' -disposition:a 0 -disposition:a:0 default -map_chapters 1)
 case ${output##*.} in
 mov | MOV | mp4 | MP4 | m4v)
   [[ $codec == hevc ]] && container_args+=(-tag:v hvc1)
   container_args+=(-movflags +faststart)
+  track_args+=(-sn)
   ;;
+*) track_args+=(-map '1:s?' -c:s copy) ;;
 esac
 
 # --- clean-up ------------------------------------------------------------------
@@ -398,8 +403,17 @@ for ((index = 0; index < count; index++)); do
   part="$segdir/part_$index.mkv"
   printf "file '%s'\n" "${part//\'/\'\\\'\'}" >>"$list"
 done
+# The sound ends with the pictures. -shortest would also end everything at the
+# last subtitle of a copied video stream, so with subtitles the length is
+# given: the access units of all segments at the frame rate.
+end_args=(-shortest)
+if [[ " ${track_args[*]} " == *" 1:s? "* ]]; then
+  last_unit=${segment_units[count - 1]##*-}
+  end_args=(-t "$(awk -v n="$((last_unit + 1))" -v rate="$fps" \
+    'BEGIN { split(rate, r, "/"); if (r[2] == "") r[2] = 1; printf "%.6f", n * r[2] / r[1] }')")
+fi
 "$ffmpeg" -hide_banner -loglevel error -nostdin -y -f concat -safe 0 -i "$list" -i "$source" \
-  -map 0:v -map '1:a:0?' -c:v copy "${audio_args[@]}" "${container_args[@]}" -shortest "$output" 2>"$segdir/concat.log" ||
+  -map 0:v "${track_args[@]}" -c:v copy "${audio_args[@]}" "${container_args[@]}" "${end_args[@]}" "$output" 2>"$segdir/concat.log" ||
   {
     sed 's/^/ERROR: concat: /' "$segdir/concat.log" >&2
     fail "joining the segments FAILED"

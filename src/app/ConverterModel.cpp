@@ -5,6 +5,7 @@
 #include "app/EngineRunner.h"
 #include "app/Uuid.h"
 #include "core/ConsoleLine.h"
+#include "pipeline/DiscSource.h"
 
 #include <algorithm>
 #include <fmt/format.h>
@@ -36,6 +37,9 @@ ConverterModel::ConverterModel(ModelEnvironment environment)
     env_.outputConflicts = existingOutputs;
   if (!env_.analyzer) {
     env_.analyzer = [locator = env_.engine->locator()](const fs::path &source, const LogFn &onLog) {
+      // A disc shows as one entry: its name and its film's length.
+      if (auto disc = pipeline::analyzeDiscSource(source))
+        return disc;
       return analysis::FFProbe(locator, onLog).analyze(source);
     };
   }

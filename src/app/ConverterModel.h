@@ -155,7 +155,10 @@ public:
   /// "Browse...": the file chooser (opened in the folder of the last files
   /// chosen), then select / replace / append; during a run it only appends.
   void browseForFiles();
-  /// A drop of file URLs on the window; during a run it only appends.
+  /// "Open Disc Folder...": the folder chooser, then as a drop of that folder.
+  void browseForDiscFolder();
+  /// A drop of file URLs (or a disc folder) on the window; during a run it
+  /// only appends.
   void dropFiles(const std::vector<std::filesystem::path> &urls);
   /// The folder chooser, opened at the current output folder; refused
   /// during a run.

@@ -3,6 +3,7 @@
 #include "app/BatchGate.h"
 #include "app/ConverterModel.h"
 #include "core/Errors.h"
+#include "disc/DiscLocation.h"
 
 #include <algorithm>
 #include <cctype>
@@ -44,7 +45,16 @@ std::string fileName(const fs::path &url) {
 } // namespace
 
 bool ConverterModel::isSupportedSource(const fs::path &url) {
-  static constexpr std::array<std::string_view, 6> kSupported{"mkv", "m2ts", "ts", "bluray", "mp4", "mov"};
+  static constexpr std::array<std::string_view, 9> kSupported{"mkv", "m2ts", "ts",   "bluray", "mp4",
+                                                              "mov", "iso",  "mpls", "ssif"};
+  std::error_code error;
+  if (fs::is_directory(url, error)) {
+    try {
+      return disc::locateDisc(url).isDisc();
+    } catch (const SourceError &) {
+      return false;
+    }
+  }
   std::string extension = lowerExtension(url);
   return std::find(kSupported.begin(), kSupported.end(), extension) != kSupported.end();
 }
@@ -221,8 +231,10 @@ void ConverterModel::setFileQueue(std::vector<fs::path> queue) {
 void ConverterModel::browseForFiles() {
   if (!env_.dialogs)
     return;
-  auto urls = env_.dialogs->openFiles(OpenFilesRequest{
-      "Select 3D Video Files", {"mkv", "m2ts", "ts", "mp4", "mov"}, /*multipleSelection=*/true, openStartDirectory()});
+  auto urls = env_.dialogs->openFiles(OpenFilesRequest{"Select 3D Video Files",
+                                                       {"mkv", "m2ts", "ts", "mp4", "mov", "iso", "mpls", "ssif"},
+                                                       /*multipleSelection=*/true,
+                                                       openStartDirectory()});
   if (urls.empty())
     return;
   lastOpenFolder_ = urls.front().parent_path();
@@ -241,6 +253,13 @@ void ConverterModel::browseForFiles() {
   }
 }
 
+void ConverterModel::browseForDiscFolder() {
+  if (!env_.dialogs)
+    return;
+  if (auto folder = env_.dialogs->chooseDirectory(ChooseDirectoryRequest{"Select a Blu-ray Disc Folder", false}))
+    dropFiles({*folder});
+}
+
 void ConverterModel::dropFiles(const std::vector<fs::path> &urls) {
   if (isConverting_) {
     addFiles(urls);
@@ -252,7 +271,9 @@ void ConverterModel::dropFiles(const std::vector<fs::path> &urls) {
     return;
   }
   if (!isSupportedSource(urls.front())) {
-    assign(errorMessage_, std::optional<std::string>("Unsupported file format. Please use MKV, M2TS, MP4, or MOV."),
+    assign(errorMessage_,
+           std::optional<std::string>(
+               "Unsupported file format. Please use MKV, M2TS, MP4, MOV, a Blu-ray disc folder or its ISO image."),
            ModelField::errorMessage);
     return;
   }

@@ -1,10 +1,12 @@
 #pragma once
 
+#include "demux/DemuxMeta.h"
 #include "pipeline/PipelineEngine.h"
 
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <vector>
 
 namespace kestrova::demux {
 
@@ -16,6 +18,14 @@ namespace kestrova::demux {
 /// the file-system error unchanged.
 void demux(pipeline::PipelineEngine &engine, const std::filesystem::path &source,
            const std::filesystem::path &workDirectory, bool singleTrack, std::optional<std::int64_t> durationLimit);
+
+/// Demuxes a disc playlist with tsMuxeR, which joins its clips: both views
+/// (as demux() does) and the `extra` audio and subtitle streams, each to its
+/// own elementary file `<playlist>.track_<PID>.<ext>` in `workDirectory`.
+/// Throws as demux() does.
+void demuxPlaylist(pipeline::PipelineEngine &engine, const std::filesystem::path &playlist,
+                   const std::filesystem::path &workDirectory, const std::vector<ExtraTrack> &extra,
+                   std::optional<std::int64_t> durationLimit);
 
 /// Writes `text` to `file` atomically (temporary file beside it, then rename).
 void writeFileAtomically(const std::filesystem::path &file, const std::string &text);

@@ -39,6 +39,35 @@ std::string separateTrackMeta(const std::filesystem::path &source, const Separat
          fmt::format("V_MPEG4/ISO/MVC, \"{}\", track={}\n", path, tracks.mvcTrack);
 }
 
+std::string playlistMeta(const std::filesystem::path &playlist, const SeparateTracks &tracks,
+                         const std::vector<ExtraTrack> &extra, std::optional<std::int64_t> durationLimit) {
+  std::string meta = separateTrackMeta(playlist, tracks, durationLimit);
+  for (const auto &track : extra)
+    meta += fmt::format("{}, \"{}\", track={}\n", track.codec, playlist.string(), track.pid);
+  return meta;
+}
+
+std::string codecOfCodingType(int codingType) {
+  switch (codingType) {
+  case 0x80:
+    return "A_LPCM";
+  case 0x81:
+  case 0x83: // TrueHD, carried with its AC3 core
+  case 0x84:
+  case 0xA1:
+    return "A_AC3";
+  case 0x82:
+  case 0x85:
+  case 0x86:
+  case 0xA2:
+    return "A_DTS";
+  case 0x90:
+    return "S_HDMV/PGS";
+  default:
+    return {};
+  }
+}
+
 std::string singleTrackMeta(const std::filesystem::path &source, const SubTracks &sub,
                             std::optional<std::int64_t> durationLimit) {
   const std::string path = source.string();

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace kestrova::demux {
 
@@ -37,6 +38,21 @@ std::string separateTrackMeta(const std::filesystem::path &source, const Separat
 /// The meta text naming both views as sub-tracks of one container track.
 std::string singleTrackMeta(const std::filesystem::path &source, const SubTracks &subTracks,
                             std::optional<std::int64_t> durationLimit);
+
+/// A stream of a disc playlist demuxed beside the two views: its PID and
+/// tsMuxeR's codec name ("A_AC3", "A_DTS", "A_LPCM", "S_HDMV/PGS").
+struct ExtraTrack {
+  std::int64_t pid = 0;
+  std::string codec;
+  friend bool operator==(const ExtraTrack &, const ExtraTrack &) = default;
+};
+
+/// The meta text naming the two views of a disc playlist and `extra` tracks.
+std::string playlistMeta(const std::filesystem::path &playlist, const SeparateTracks &tracks,
+                         const std::vector<ExtraTrack> &extra, std::optional<std::int64_t> durationLimit);
+
+/// tsMuxeR's codec name for a Blu-ray stream coding type; empty for one it cannot demux.
+std::string codecOfCodingType(int codingType);
 
 /// Reads track and sub-track numbers from tsMuxeR's information report.
 SubTracks parseInformationReport(const std::string &report);

@@ -79,8 +79,12 @@ std::vector<std::string> pairInputArguments(const StreamDecodeRequest &request) 
       arguments.end(),
       {"--view-size", std::to_string(request.width) + "x" + std::to_string(request.height), "--frame-rate",
        std::to_string(request.frameRateNum) + "/" + std::to_string(request.frameRateDen), "--eye-order",
-       request.rightFirst ? "right-first" : "left-first", "--sound", request.audioSource.string(), "--pairs",
+       request.rightFirst ? "right-first" : "left-first", "--pairs",
        std::to_string(estimatedFramesPerView(request.duration, request.frameRateNum, request.frameRateDen))});
+  if (request.converterTracks.empty())
+    arguments.insert(arguments.end(), {"--sound", request.audioSource.string()});
+  else
+    arguments.insert(arguments.end(), request.converterTracks.begin(), request.converterTracks.end());
   return arguments;
 }
 

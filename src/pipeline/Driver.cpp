@@ -2,6 +2,7 @@
 // directory and routing to the pipeline that fits the source's 3D layout.
 #include "core/ConsoleLine.h"
 #include "core/Errors.h"
+#include "pipeline/DiscSource.h"
 #include "pipeline/FrameAlternatePipeline.h"
 #include "pipeline/LayoutRequest.h"
 #include "pipeline/MvcPipeline.h"
@@ -34,6 +35,16 @@ Stereo3DMode defaultStereoMode(const fs::path &source) {
   if (!extension.empty())
     extension.erase(0, 1);
   return lowercase(extension) == "mkv" ? Stereo3DMode::mvcSingleTrack(false) : Stereo3DMode::mvcSeparateTracks();
+}
+
+// A disc's name as a file name: no folder separators, no leading dot.
+std::string safeFileName(std::string name) {
+  for (auto &c : name)
+    if (c == '/' || c == '\\' || static_cast<unsigned char>(c) < 0x20)
+      c = '_';
+  while (!name.empty() && (name.front() == '.' || name.front() == ' '))
+    name.erase(0, 1);
+  return name.empty() ? std::string("Blu-ray disc") : name;
 }
 
 ConversionResult route(PipelineRun &run) {
@@ -153,9 +164,13 @@ ConversionResult PipelineEngine::run(const ConversionJob &job, const std::option
   // From here on a cancel belongs to this conversion, analysis included.
   beginRun();
   checkSourceFile(job.sourceURL);
+  // A disc is read and its title decided before any work.
+  std::optional<DiscSource> disc = openDiscSource(job, say);
 
   std::optional<SourceFileInfo> info = sourceInfo;
-  if (!info) {
+  if (disc) {
+    info = discSourceInfo(disc->title, job.sourceURL);
+  } else if (!info) {
     say(fmt::format("[Kestrova Build {}] Starting conversion...", kBuildNumber));
     say("Analyzing source file...");
     try {
@@ -189,10 +204,13 @@ ConversionResult PipelineEngine::run(const ConversionJob &job, const std::option
   run.duration = info ? info->duration : 0.0;
   run.progress = std::move(progress);
   // Before any work: a user's file is never replaced unless they said so.
-  run.outputs = planOutputs(job, run.stereoMode);
+  if (disc)
+    run.baseName = safeFileName(disc->title.name);
+  run.outputs = planOutputs(job, run.stereoMode, disc ? std::optional(run.baseName) : std::nullopt);
   checkOutputs(job, run.outputs);
 
-  bool rightFirst = run.stereoMode.kind() == Stereo3DMode::Kind::mvcSingleTrack && run.stereoMode.rightFirst();
+  bool rightFirst = (run.stereoMode.kind() == Stereo3DMode::Kind::mvcSingleTrack && run.stereoMode.rightFirst()) ||
+                    (disc && disc->title.playlist.baseViewIsRight);
   say(fmt::format("Source: {}x{}, {}/{} fps, stereo: {}, rightFirst: {}", run.width, run.height, run.frameRateNum,
                   run.frameRateDen, run.stereoMode.text(), rightFirst ? "true" : "false"));
 
@@ -204,9 +222,27 @@ ConversionResult PipelineEngine::run(const ConversionJob &job, const std::option
     throwIfOutOfSpace(error, run.job.outputDirectory);
     throw;
   }
-  run.baseName = job.sourceURL.stem().string();
+  if (!disc)
+    run.baseName = job.sourceURL.stem().string();
   tools::WorkDirectoryGuard cleanup(
       run.workDirectory, [&run] { return run.succeeded; }, [this] { return isCancelled(); }, verboseSink, logSink);
+  // Clips copied out of a disc image go at the end whatever else is kept.
+  struct RemoveDiscCopies {
+    fs::path folder;
+    ~RemoveDiscCopies() {
+      std::error_code ignored;
+      fs::remove_all(folder, ignored);
+    }
+  } removeDiscCopies{run.workDirectory / "disc"};
+  if (disc) {
+    run.disc = disc->title;
+    try {
+      run.discPlaylist = prepareDiscPlaylist(*disc, run.workDirectory, logSink);
+    } catch (const fs::filesystem_error &error) {
+      throwIfOutOfSpace(error, run.job.outputDirectory);
+      throw;
+    }
+  }
   setWorkDirectory(run.workDirectory);
   struct ForgetWorkDirectory {
     PipelineEngine &engine;

@@ -1,5 +1,7 @@
 #include "pipeline/FrameAlternateScript.h"
 
+#include "pipeline/StreamDecodeRequest.h"
+
 #include "pipeline/EncoderParameters.h"
 #include "pipeline/ShellQuote.h"
 
@@ -69,7 +71,7 @@ std::string frameAlternateScript(const FrameAlternateScriptInput &in, const Enco
   script += std::string("        [b]select='mod(n\\,2)',setpts=N/FRAME_RATE/TB[") + odd + "];\n";
   script += "        [left][right]hstack=inputs=2[sbs]\n";
   script += "    \" \\\n";
-  script += "    -map \"[sbs]\" -map 0:a:0? \\\n";
+  script += "    -map \"[sbs]\" " + quotedWords(sourceTrackArguments(0, in.output)) + " \\\n";
   script += "    " + video + " \\\n";
   script += "    " + audio + " -shortest \\\n";
   script += "    -movflags +faststart \\\n";

@@ -3,6 +3,7 @@
 #include "core/Errors.h"
 #include "demux/Demux.h"
 #include "pipeline/DirectMvhevcPipe.h"
+#include "pipeline/DiscTracks.h"
 #include "pipeline/FifoPipeline.h"
 #include "pipeline/InterleaveStep.h"
 #include "pipeline/LdecodDecode.h"
@@ -11,6 +12,7 @@
 #include "pipeline/ParallelDecode.h"
 #include "pipeline/SbsEncoder.h"
 #include "pipeline/SbsPipeDecode.h"
+#include "pipeline/SpatialTracks.h"
 #include "pipeline/StreamDecoderChoice.h"
 #include "pipeline/ViewDiscovery.h"
 #include "tools/WorkDirectory.h"
@@ -71,15 +73,25 @@ double encodeDuration(const PipelineRun &run) {
   return run.duration > 0 ? run.duration : 7200.0;
 }
 
-/// The source stores the right eye first (only a single-track MVC source says so).
+/// The source stores the right eye first: a single-track MVC source that
+/// says so, or a disc whose playlist marks its base view as the right eye.
 bool rightFirst(const PipelineRun &run) {
+  if (run.disc)
+    return run.disc->playlist.baseViewIsRight;
   return run.stereoMode.kind() == Stereo3DMode::Kind::mvcSingleTrack && run.stereoMode.rightFirst();
 }
 
 ViewFiles demuxViews(PipelineRun &run, bool singleTrack) {
   run.report(ConversionStage::demuxing, 0.05);
   run.engine.verbose("=== Step 1: Demuxing ===");
-  demux::demux(run.engine, run.job.sourceURL, run.workDirectory, singleTrack, run.job.durationLimit);
+  if (run.disc) {
+    demuxDiscTitle(run);
+  } else {
+    demux::demux(run.engine, run.job.sourceURL, run.workDirectory, singleTrack, run.job.durationLimit);
+    run.trackSource = run.job.sourceURL;
+    if (auto ffprobe = run.engine.findTool("ffprobe"))
+      run.tracks = analysis::probeMediaTracks(*ffprobe, run.job.sourceURL);
+  }
   throwIfCancelled(run);
   return findViewFiles(run.workDirectory, run.baseName, verboseSink(run.engine));
 }
@@ -97,7 +109,7 @@ void encodeDecodedViews(PipelineRun &run, const MvcPaths &paths) {
   SbsEncodeRequest request;
   request.leftView = left;
   request.rightView = right;
-  request.audioSource = run.job.sourceURL;
+  request.audioSource = run.trackSource;
   request.output = paths.sbsOutput;
   request.preset = run.job.qualityPreset;
   request.codec = run.job.outputCodec;
@@ -130,7 +142,7 @@ StreamDecodeRequest streamRequest(const PipelineRun &run, const fs::path &input,
   StreamDecodeRequest request;
   request.input = input;
   request.workDirectory = run.workDirectory;
-  request.audioSource = run.job.sourceURL;
+  request.audioSource = run.trackSource;
   request.output = output;
   request.rightFirst = rightFirst(run);
   request.preset = run.job.qualityPreset;
@@ -222,6 +234,7 @@ void runDirect(PipelineRun &run, const std::string &decoder, const ViewFiles &vi
   run.report(ConversionStage::convertingMVHEVC, 0.3);
   StreamDecodeRequest request = streamRequest(run, paths.interleaved, paths.mvhevcOutput);
   request.decoder = decoder;
+  request.converterTracks = spatialTrackArguments(run, run.trackSource, /*fromSideBySide=*/false);
   if (run.outputs.sideBySide)
     request.keptSideBySide = paths.sbsOutput;
   MvcDecision fifo;
@@ -272,7 +285,8 @@ ConversionResult finish(PipelineRun &run, const MvcPaths &paths, bool directMvhe
     } else {
       run.report(ConversionStage::convertingMVHEVC, 0.85);
       run.engine.verbose("=== Step 5: Converting to MV-HEVC for Apple Vision Pro ===");
-      convertToMVHEVC(run.engine, paths.sbsOutput, paths.mvhevcOutput, run.job.qualityPreset, progressOf(run));
+      convertToMVHEVC(run.engine, paths.sbsOutput, paths.mvhevcOutput, run.job.qualityPreset, progressOf(run),
+                      spatialTrackArguments(run, paths.sbsOutput, /*fromSideBySide=*/true));
       throwIfCancelled(run);
     }
     finalOutput = *run.outputs.spatial;

@@ -1,7 +1,9 @@
 #pragma once
 
+#include "analysis/MediaTracks.h"
 #include "core/ConversionStage.h"
 #include "core/Records.h"
+#include "disc/DiscTitle.h"
 #include "pipeline/OutputPlan.h"
 #include "pipeline/PipelineEngine.h"
 #include "tools/StagedOutputs.h"
@@ -35,6 +37,14 @@ struct PipelineRun {
   std::optional<tools::StagedOutputs> staging;
   /// Where progress pairs go (a handler or the console printer).
   std::function<void(ConversionStage, double)> progress;
+  /// For a Blu-ray disc source: what the run takes from the disc, decided
+  /// before any work, and the playlist file tsMuxeR reads.
+  std::optional<disc::DiscTitle> disc;
+  std::filesystem::path discPlaylist;
+  /// Where the sound, subtitles and chapters come from (the source, or for a
+  /// disc the file its demuxed tracks were joined into), and what they are.
+  std::filesystem::path trackSource;
+  analysis::MediaTracks tracks;
   /// Set by the pipeline just before it builds its result; the driver's
   /// scope-exit clean-up deletes the work directory when it is set.
   bool succeeded = false;

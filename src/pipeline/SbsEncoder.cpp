@@ -35,14 +35,16 @@ std::vector<std::string> sbsEncodeArguments(const SbsEncodeRequest &request) {
     arguments.insert(arguments.end(),
                      {"-f", "rawvideo", "-pix_fmt", "yuv420p", "-s", size, "-r", rate, "-i", view->string()});
   arguments.insert(arguments.end(), {"-i", request.audioSource.string(), "-filter_complex",
-                                     "[0:v][1:v]hstack=inputs=2[sbs]", "-map", "[sbs]", "-map", "2:a:0?"});
+                                     "[0:v][1:v]hstack=inputs=2[sbs]", "-map", "[sbs]"});
+  auto tracks = sourceTrackArguments(2, request.output);
+  arguments.insert(arguments.end(), tracks.begin(), tracks.end());
   auto video = videoArguments(request.preset, request.codec, request.output);
   arguments.insert(arguments.end(), video.begin(), video.end());
   // The same sound as the streaming variants: a Vision Pro run needs AAC,
   // which is all the MV-HEVC converter keeps.
   auto audio = streamAudioArgumentList(request.target);
   arguments.insert(arguments.end(), audio.begin(), audio.end());
-  arguments.insert(arguments.end(), {"-sn", "-dn", "-shortest", request.output.string()});
+  arguments.insert(arguments.end(), {"-dn", "-shortest", request.output.string()});
   return arguments;
 }
 

@@ -46,7 +46,8 @@ std::string sideBySideEncodeCommand(const StreamDecodeRequest &request, const st
   command += " | " + shellQuote(ffmpeg) + " -y     -f rawvideo -pix_fmt yuv420p -s ";
   command += std::to_string(2 * request.width) + "x" + std::to_string(request.height) + " -r " + rate;
   command += "     -i pipe:0     -i " + shellQuote(request.audioSource.string());
-  command += "     -map 0:v -map '1:a:0?'     " + video + "     " + audio;
+  command +=
+      "     -map 0:v " + quotedWords(sourceTrackArguments(1, request.output)) + "     " + video + "     " + audio;
   command += " -shortest     -movflags +faststart     " + shellQuote(request.output.string());
   return command;
 }

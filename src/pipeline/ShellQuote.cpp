@@ -16,4 +16,14 @@ std::string shellQuote(std::string_view text) {
   return quoted;
 }
 
+std::string quotedWords(const std::vector<std::string> &words) {
+  std::string text;
+  for (const auto &word : words) {
+    if (!text.empty())
+      text += ' ';
+    text += shellQuote(word);
+  }
+  return text;
+}
+
 } // namespace kestrova::pipeline

@@ -3,6 +3,7 @@
 #include "analysis/FFProbe.h"
 #include "core/Errors.h"
 #include "core/UniqueFd.h"
+#include "disc/DiscLocation.h"
 
 #include <cerrno>
 #include <cstring>
@@ -41,6 +42,11 @@ std::optional<SourceFileInfo> analyzeSource(const tools::ToolLocator &locator, c
 }
 
 void checkSourceFile(const fs::path &source) {
+  // A disc folder is a source too; a folder that is not one is refused here
+  // with that reason ("no BDMV folder in ...").
+  std::error_code error;
+  if (fs::is_directory(source, error) && disc::locateDisc(source).isDisc())
+    return;
   // O_NONBLOCK: opening a FIFO without a writer must not wait for one.
   UniqueFd fd(::open(source.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
   if (fd.get() < 0)

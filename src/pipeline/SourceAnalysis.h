@@ -13,8 +13,9 @@ namespace kestrova::pipeline {
 /// analysis' error.
 std::optional<SourceFileInfo> analyzeSource(const tools::ToolLocator &locator, const std::filesystem::path &source);
 
-/// Throws SourceError when `source` is not a regular file that can be opened
-/// for reading. Never blocks: a FIFO or a device is refused without being read.
+/// Throws SourceError when `source` is neither a Blu-ray disc folder nor a
+/// regular file that can be opened for reading ("no BDMV folder in ..." for
+/// another folder). Never blocks: a FIFO or a device is refused without being read.
 void checkSourceFile(const std::filesystem::path &source);
 
 /// Throws SourceError when the analysed `info` of `source` leaves nothing to

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cctype>
+
 #include "core/OutputOptions.h"
 
 #include <cstdint>
@@ -18,8 +20,11 @@ struct StreamDecodeRequest {
   /// The run's work directory: the tools run in it and put their
   /// intermediates there.
   std::filesystem::path workDirectory;
-  std::filesystem::path audioSource; ///< the source; its first audio stream, if any
-  std::filesystem::path output;      ///< the SBS (or direct MV-HEVC) file
+  std::filesystem::path audioSource; ///< where the sound, subtitles and chapters come from
+  /// The MV-HEVC converter's sound and chapter arguments on the one-encode
+  /// road; empty gives it `audioSource` as its one sound.
+  std::vector<std::string> converterTracks;
+  std::filesystem::path output; ///< the SBS (or direct MV-HEVC) file
   /// On the one-encode road: the side-by-side file the user keeps, encoded
   /// from the same decoded pairs; empty when none is kept.
   std::filesystem::path keptSideBySide;
@@ -42,6 +47,23 @@ struct StreamDecodeRequest {
 /// track), a copy of the source's track otherwise.
 inline const char *streamAudioArguments(OutputTarget target) {
   return target == OutputTarget::visionPro ? "-c:a aac_at -b:a 448k -ac 6 -ar 48000" : "-c:a copy";
+}
+
+/// The maps that carry the tracks of input `input` into a side-by-side file
+/// `output`: every audio track (the first the default) and the chapters, and
+/// into Matroska every subtitle track too; QuickTime takes no disc subtitles.
+inline std::vector<std::string> sourceTrackArguments(int input, const std::filesystem::path &output) {
+  const std::string n = std::to_string(input);
+  std::vector<std::string> arguments{"-map",          n + ":a?", "-disposition:a", "0", "-disposition:a:0", "default",
+                                     "-map_chapters", n};
+  std::string extension = output.extension().string();
+  for (auto &c : extension)
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (extension == ".mkv")
+    arguments.insert(arguments.end(), {"-map", n + ":s?", "-c:s", "copy"});
+  else
+    arguments.emplace_back("-sn");
+  return arguments;
 }
 
 /// streamAudioArguments as separate arguments.

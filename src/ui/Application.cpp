@@ -57,6 +57,7 @@ protected:
 void addMenus(QMainWindow &window, const std::shared_ptr<app::ConverterModel> &model) {
   QMenu *file = window.menuBar()->addMenu("&File");
   QAction *open = file->addAction("&Open...", &window, [model] { model->browseForFiles(); });
+  file->addAction("Open &Disc Folder...", &window, [model] { model->browseForDiscFolder(); });
   open->setShortcut(QKeySequence::Open);
   file->addSeparator();
   QAction *quit = file->addAction("&Quit", &window, [&window] { window.close(); });

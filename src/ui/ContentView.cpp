@@ -346,7 +346,12 @@ void ContentView::addFileRow(std::size_t i) {
     mark(ConversionStage::failed, "problemMark");
   else
     line->addWidget(iconLabel("film", row, 16));
-  auto *name = qtChild<QLabel>(QString::fromStdString(file.filename().string()), row);
+  // A disc's entry bears the disc's name, which its analysis found.
+  const auto analysed = m.fileInfoMap().find(file);
+  const std::string shown = analysed != m.fileInfoMap().end() && !analysed->second.fileName.empty()
+                                ? analysed->second.fileName
+                                : file.filename().string();
+  auto *name = qtChild<QLabel>(QString::fromStdString(shown), row);
   name->setObjectName("fileName");
   line->addWidget(name, 1);
   if (!m.isConverting()) {

@@ -111,9 +111,19 @@ TEST(FileQueue, ChooserAndDropOutcomes) {
   EXPECT_EQ(f.model->fileQueue().size(), 3u);
 
   f.model->dropFiles({f.dir / "clip.avi"});
-  EXPECT_EQ(f.model->errorMessage(), "Unsupported file format. Please use MKV, M2TS, MP4, or MOV.");
+  EXPECT_EQ(f.model->errorMessage(),
+            "Unsupported file format. Please use MKV, M2TS, MP4, MOV, a Blu-ray disc folder or its ISO image.");
   EXPECT_TRUE(f.model->fileQueue().empty());
   EXPECT_FALSE(f.model->sourceFileURL());
+
+  // A Blu-ray disc folder is one source, chosen or dropped; another folder is none.
+  fs::create_directories(f.dir / "FILM/BDMV/PLAYLIST");
+  f.dialogs->directory = f.dir / "FILM";
+  f.model->browseForDiscFolder();
+  EXPECT_EQ(f.model->fileQueue(), std::vector<fs::path>{f.dir / "FILM"});
+  fs::create_directories(f.dir / "holiday");
+  f.model->dropFiles({f.dir / "holiday"});
+  EXPECT_NE(f.model->errorMessage().value_or("").find("Blu-ray disc folder"), std::string::npos);
 
   f.dialogs->directory = f.dir / "chosen";
   f.model->chooseOutputDirectory();

@@ -53,21 +53,8 @@ protected:
     }
   }
 
-  // Each eye of `pictures` (side by side, 2 x kWidth wide) is the view it
-  // should be, and clearly not the other one.
   void expectEyesInPlace(const std::vector<std::uint8_t> &pictures, bool viewsSwapped, const std::string &what) {
-    const auto &reference = referenceViews(*tools_, *clips_);
-    ASSERT_EQ(reference.left.size(), static_cast<std::size_t>(kWidth * kHeight * 3 / 2 * kPairs));
-    ASSERT_EQ(pictures.size(), 2 * reference.left.size()) << what;
-    const auto left = halfOf(pictures, 2 * kWidth, kHeight, 0), right = halfOf(pictures, 2 * kWidth, kHeight, 1);
-    // The source's base view is view 0; a right-first source shows it right.
-    const auto &leftView = viewsSwapped ? reference.right : reference.left;
-    const auto &rightView = viewsSwapped ? reference.left : reference.right;
-    const double leftMatch = psnr(left, leftView), rightMatch = psnr(right, rightView);
-    EXPECT_GE(leftMatch, 30.0) << what << ": left eye";
-    EXPECT_GE(rightMatch, 30.0) << what << ": right eye";
-    EXPECT_GT(leftMatch, psnr(left, rightView) + 10.0) << what << ": the left eye shows the right view";
-    EXPECT_GT(rightMatch, psnr(right, leftView) + 10.0) << what << ": the right eye shows the left view";
+    bluray::test::expectEyesInPlace(referenceViews(*tools_, *clips_), pictures, viewsSwapped, what);
   }
 
   std::optional<RealTools> tools_;

@@ -1,5 +1,7 @@
 #include "RealTools.h"
 
+#include <gtest/gtest.h>
+
 #include "Validator.h"
 #include "core/UniqueFd.h"
 #include "support/TestSupport.h"
@@ -16,6 +18,7 @@
 
 namespace kestrova::bluray::test {
 namespace fs = std::filesystem;
+using mvhevc::test::psnr;
 using mvhevc::test::quote;
 using mvhevc::test::run;
 
@@ -94,6 +97,21 @@ const ReferenceViews &referenceViews(const RealTools &tools, const fs::path &cli
   ::flock(lockFd.get(), LOCK_UN);
   views = ReferenceViews{readBytes(left), readBytes(right)};
   return *views;
+}
+
+void expectEyesInPlace(const ReferenceViews &reference, const std::vector<std::uint8_t> &pictures, bool viewsSwapped,
+                       const std::string &what) {
+  constexpr int kWidth = 1920, kHeight = 1080, kPairs = 24;
+  ASSERT_EQ(reference.left.size(), static_cast<std::size_t>(kWidth * kHeight * 3 / 2 * kPairs));
+  ASSERT_EQ(pictures.size(), 2 * reference.left.size()) << what;
+  const auto left = halfOf(pictures, 2 * kWidth, kHeight, 0), right = halfOf(pictures, 2 * kWidth, kHeight, 1);
+  const auto &leftView = viewsSwapped ? reference.right : reference.left;
+  const auto &rightView = viewsSwapped ? reference.left : reference.right;
+  const double leftMatch = psnr(left, leftView), rightMatch = psnr(right, rightView);
+  EXPECT_GE(leftMatch, 30.0) << what << ": left eye";
+  EXPECT_GE(rightMatch, 30.0) << what << ": right eye";
+  EXPECT_GT(leftMatch, psnr(left, rightView) + 10.0) << what << ": the left eye shows the right view";
+  EXPECT_GT(rightMatch, psnr(right, leftView) + 10.0) << what << ": the right eye shows the left view";
 }
 
 const char *variantName(Variant variant) {

@@ -32,6 +32,12 @@ struct ReferenceViews {
 };
 const ReferenceViews &referenceViews(const RealTools &tools, const std::filesystem::path &clips);
 
+/// Each eye of `pictures` (side by side, 2 x 1920 wide, 1080 high, 24
+/// pictures) is the view it should be, and clearly not the other one; a
+/// right-first source (`viewsSwapped`) shows its base view on the right.
+void expectEyesInPlace(const ReferenceViews &reference, const std::vector<std::uint8_t> &pictures, bool viewsSwapped,
+                       const std::string &what);
+
 /// How the program goes from the two views to a side-by-side file; each
 /// follows from which helpers sit in its tools folder.
 enum class Variant { dualSplitParallel, parallel, fifo, pipeFromFile, diskBased };

@@ -151,10 +151,14 @@ TEST(HeadlessRun, UnreadableInputIsNamedAfterTheBanner) {
     std::string input;
     std::string reason;
   };
+  auto cannotRead = [&dir](const std::string &input, const std::string &why) {
+    return "Cannot read input file \"" + (dir / input).string() + "\": " + why;
+  };
   const Row rows[] = {
-      {"missing.m2ts", "No such file or directory"},
-      {"a-folder.m2ts", "it is a folder"},
-      {"a-fifo.m2ts", "it is a named pipe (FIFO)"},
+      {"missing.m2ts", cannotRead("missing.m2ts", "No such file or directory")},
+      {"a-folder.m2ts",
+       "no BDMV folder in \"" + (dir / "a-folder.m2ts").string() + "\": it is not a Blu-ray disc folder"},
+      {"a-fifo.m2ts", cannotRead("a-fifo.m2ts", "it is a named pipe (FIFO)")},
   };
   ASSERT_EQ(::mkfifo((dir / "a-fifo.m2ts").c_str(), 0600), 0);
   for (const auto &row : rows) {
@@ -165,8 +169,7 @@ TEST(HeadlessRun, UnreadableInputIsNamedAfterTheBanner) {
     EXPECT_EQ(run.lines[1], "Input:   " + row.input);
     EXPECT_EQ(run.lines[2], "Output: " + (dir / "out").string());
     EXPECT_EQ(run.lines[3], "Quality: High Quality, Target: Apple Vision Pro (MV-HEVC)");
-    EXPECT_EQ(stripTime(run.lines[4]),
-              "\u274C Pipeline failed: Cannot read input file \"" + (dir / row.input).string() + "\": " + row.reason);
+    EXPECT_EQ(stripTime(run.lines[4]), "\u274C Pipeline failed: " + row.reason);
   }
 }
 

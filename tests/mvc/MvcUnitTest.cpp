@@ -13,14 +13,33 @@
 namespace kestrova::pipeline {
 namespace {
 namespace fs = std::filesystem;
+using Args = std::vector<std::string>;
 
-// The disk-based variant ends with the same sound as the streaming ones.
-TEST(SbsEncodeArguments, SoundAsTheStreamingVariants) {
+TEST(SbsEncodeArguments, EveryTrackGoesWhereItsContainerTakesIt) {
   SbsEncodeRequest request;
   request.leftView = "/w/output_ViewId0001.yuv";
   request.rightView = "/w/output_ViewId0000.yuv";
   request.audioSource = "/in/movie.m2ts";
-  request.output = "/out/movie.mov";
+  request.output = "/out/movie_SBS.mov";
+  request.width = 1920;
+  request.height = 1080;
+  auto has = [](const Args &arguments, const Args &part) {
+    return std::search(arguments.begin(), arguments.end(), part.begin(), part.end()) != arguments.end();
+  };
+  // Every sound track of the source (the first the default) and its chapters; the
+  // subtitles into Matroska only.
+  for (const char *output : {"/out/movie_SBS.mov", "/out/movie_SBS.mkv"}) {
+    SCOPED_TRACE(output);
+    request.output = output;
+    const bool matroska = fs::path(output).extension() == ".mkv";
+    const Args arguments = sbsEncodeArguments(request);
+    EXPECT_TRUE(has(arguments, {"-map", "2:a?"}));
+    EXPECT_TRUE(has(arguments, {"-disposition:a:0", "default"}));
+    EXPECT_TRUE(has(arguments, {"-map_chapters", "2"}));
+    EXPECT_EQ(has(arguments, {"-map", "2:s?", "-c:s", "copy"}), matroska);
+    EXPECT_EQ(has(arguments, {"-sn"}), !matroska);
+  }
+  // The disk-based variant ends with the same sound as the streaming ones.
   request.target = OutputTarget::visionPro;
   const auto audio = streamAudioArgumentList(OutputTarget::visionPro);
   const auto arguments = sbsEncodeArguments(request);

@@ -382,7 +382,8 @@ private slots:
     QTest::newRow("three files") << QStringList{"a.mkv", "b.m2ts", "c.mp4"} << 3 << "Ready";
     QTest::newRow("one film") << QStringList{"a.MKV"} << 1 << "Ready";
     QTest::newRow("one unsupported file")
-        << QStringList{"notes.txt"} << 0 << "Error: Unsupported file format. Please use MKV, M2TS, MP4, or MOV.";
+        << QStringList{"notes.txt"} << 0
+        << "Error: Unsupported file format. Please use MKV, M2TS, MP4, MOV, a Blu-ray disc folder or its ISO image.";
   }
   void dropsQueueFilesOrExplainTheRefusal() {
     QFETCH(QStringList, names);

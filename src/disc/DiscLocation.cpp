@@ -1,0 +1,86 @@
+#include "disc/DiscLocation.h"
+
+#include "core/Errors.h"
+
+#include <algorithm>
+#include <cctype>
+#include <fmt/format.h>
+
+namespace kestrova::disc {
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string lower(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
+  return text;
+}
+
+bool named(const fs::path &path, std::string_view name) {
+  return lower(path.filename().string()) == name;
+}
+
+bool isDirectory(const fs::path &path) {
+  std::error_code error;
+  return fs::is_directory(path, error);
+}
+
+bool fiveDigits(const std::string &stem) {
+  return stem.size() == 5 && std::all_of(stem.begin(), stem.end(), [](unsigned char c) { return std::isdigit(c); });
+}
+
+// The root of the disc whose BDMV folder is `bdmv`, when it is one.
+std::optional<fs::path> rootOfBdmv(const fs::path &bdmv) {
+  if (named(bdmv, "bdmv") && isDirectory(bdmv / "PLAYLIST"))
+    return bdmv.parent_path();
+  return std::nullopt;
+}
+
+} // namespace
+
+DiscLocation locateDisc(const fs::path &input) {
+  const fs::path path = fs::absolute(input).lexically_normal();
+  const fs::path clean = path.has_filename() ? path : path.parent_path();
+  DiscLocation location;
+  location.container = input;
+  if (isDirectory(clean)) {
+    if (isDirectory(clean / "BDMV")) {
+      location.kind = DiscLocation::Kind::folder;
+      location.container = clean;
+    } else if (auto root = rootOfBdmv(clean)) {
+      location.kind = DiscLocation::Kind::folder;
+      location.container = *root;
+    } else {
+      throw SourceError(fmt::format("no BDMV folder in \"{}\": it is not a Blu-ray disc folder", input.string()));
+    }
+    return location;
+  }
+  const std::string extension = lower(clean.extension().string()), stem = clean.stem().string();
+  if (extension == ".iso") {
+    location.kind = DiscLocation::Kind::image;
+    return location;
+  }
+  std::optional<fs::path> root;
+  const fs::path folder = clean.parent_path();
+  if (extension == ".mpls" && named(folder, "playlist")) {
+    // BDMV/PLAYLIST or BDMV/BACKUP/PLAYLIST
+    root = rootOfBdmv(folder.parent_path());
+    if (!root && named(folder.parent_path(), "backup"))
+      root = rootOfBdmv(folder.parent_path().parent_path());
+    if (root && fiveDigits(stem))
+      location.playlist = std::stoi(stem);
+  } else if (extension == ".ssif" && named(folder, "ssif") && named(folder.parent_path(), "stream")) {
+    root = rootOfBdmv(folder.parent_path().parent_path());
+  } else if ((extension == ".m2ts" || extension == ".mts") && named(folder, "stream")) {
+    root = rootOfBdmv(folder.parent_path());
+  }
+  if (!root)
+    return location;
+  location.kind = DiscLocation::Kind::folder;
+  location.container = *root;
+  if (!location.playlist && fiveDigits(stem))
+    location.clip = stem;
+  return location;
+}
+
+} // namespace kestrova::disc

@@ -1,0 +1,194 @@
+#include "disc/DiscTitle.h"
+
+#include "core/Errors.h"
+#include "core/Records.h"
+
+#include <algorithm>
+#include <fmt/format.h>
+#include <libbluray/bluray.h>
+#include <libbluray/meta_data.h>
+#include <map>
+#include <memory>
+
+namespace kestrova::disc {
+
+namespace {
+
+std::string playlistName(int number) {
+  return fmt::format("{:05}.mpls", number);
+}
+
+std::optional<int> playlistNumber(const std::string &file) {
+  if (file.size() != 10 || (file.substr(5) != ".mpls" && file.substr(5) != ".MPLS"))
+    return std::nullopt;
+  if (!std::all_of(file.begin(), file.begin() + 5, [](unsigned char c) { return std::isdigit(c); }))
+    return std::nullopt;
+  return std::stoi(file.substr(0, 5));
+}
+
+// A decrypted clip is a BDAV transport stream: a sync byte after each
+// 4-byte header of every 192-byte packet. An AACS-encrypted one keeps only the
+// first 16 bytes of each 6144-byte unit in the clear.
+bool readableTransportStream(const std::string &bytes) {
+  if (bytes.size() < 192 * 2)
+    return false;
+  for (std::size_t at = 4; at < bytes.size(); at += 192)
+    if (bytes[at] != 0x47)
+      return false;
+  return true;
+}
+
+// The name in the disc's own metadata (BDMV/META/DL), as libbluray reads it.
+std::string metadataName(const std::filesystem::path &container) {
+  std::unique_ptr<BLURAY, decltype(&bd_close)> disc(bd_open(container.c_str(), nullptr), &bd_close);
+  if (!disc)
+    return {};
+  const meta_dl *meta = bd_get_meta(disc.get());
+  return meta && meta->di_name ? std::string(meta->di_name) : std::string();
+}
+
+void checkClips(const DiscFiles &files, const DiscTitle &title, const DiscLocation &location) {
+  const auto clips = titleClipFiles(title);
+  for (const auto &clip : clips)
+    if (!files.size(clip))
+      throw SourceError(fmt::format("the playlist {} plays the clip {}, which is missing from \"{}\"",
+                                    playlistName(title.number), clip, location.container.string()));
+  const bool aacs = !files.list("AACS").empty();
+  for (const auto &clip : clips) {
+    auto head = files.read(clip, 6144 * 2);
+    if (head && readableTransportStream(*head))
+      continue;
+    if (aacs)
+      throw SourceError("this disc is encrypted; Kestrova reads decrypted discs only");
+    throw SourceError(fmt::format("the clip {} of \"{}\" is not a readable Blu-ray transport stream", clip,
+                                  location.container.string()));
+  }
+}
+
+} // namespace
+
+std::string DiscTitle::playlistFile() const {
+  return "BDMV/PLAYLIST/" + playlistName(number);
+}
+
+std::string DiscTitle::text() const {
+  std::string out = fmt::format("Disc \"{}\": playlist {} ({}), clips", name, playlistName(number),
+                                formatDurationText(playlist.duration()));
+  for (const auto &item : playlist.items)
+    out += " " + item.clip;
+  out += " + dependent view";
+  for (const auto &clip : playlist.dependentClips)
+    out += " " + clip;
+  out += fmt::format("; base view is the {} eye", playlist.baseViewIsRight ? "right" : "left");
+  out += "; audio:";
+  for (const auto &track : playlist.audio)
+    out += " " + track.language;
+  out += "; subtitles:";
+  for (const auto &track : playlist.subtitles)
+    out += " " + track.language +
+           (track.offsetSequence ? fmt::format(" (3D plane {})", *track.offsetSequence) : std::string());
+  out += fmt::format("; {} chapters", playlist.chapters.size());
+  return out;
+}
+
+int chooseTitle(const std::vector<TitleCandidate> &candidates, std::optional<int> wanted) {
+  if (wanted) {
+    auto it = std::find_if(candidates.begin(), candidates.end(), [&](const auto &c) { return c.number == *wanted; });
+    if (it == candidates.end())
+      throw SourceError(fmt::format("the disc has no playlist {}", playlistName(*wanted)));
+    if (!it->stereo)
+      throw SourceError(fmt::format("the playlist {} is not a 3D playlist", playlistName(*wanted)));
+    return *wanted;
+  }
+  const TitleCandidate *best = nullptr, *longest2D = nullptr;
+  for (const auto &candidate : candidates) {
+    auto &slot = candidate.stereo ? best : longest2D;
+    if (!slot || candidate.duration > slot->duration)
+      slot = &candidate;
+  }
+  if (best)
+    return best->number;
+  if (longest2D)
+    throw SourceError(fmt::format("no 3D playlist on this disc; its longest playlist, {} ({}), is 2D",
+                                  playlistName(longest2D->number), formatDurationText(longest2D->duration)));
+  throw SourceError("no 3D playlist on this disc: it has no playlists");
+}
+
+std::vector<std::string> titleClipFiles(const DiscTitle &title) {
+  std::vector<std::string> files;
+  auto add = [&files](const std::string &clip) {
+    const std::string file = "BDMV/STREAM/" + clip + ".m2ts";
+    if (std::find(files.begin(), files.end(), file) == files.end())
+      files.push_back(file);
+  };
+  for (const auto &item : title.playlist.items)
+    add(item.clip);
+  for (const auto &clip : title.playlist.dependentClips)
+    add(clip);
+  return files;
+}
+
+DiscTitle planDiscTitle(const DiscFiles &files, const DiscLocation &location, std::optional<int> wanted) {
+  if (files.list("BDMV").empty())
+    throw SourceError(fmt::format("no BDMV folder in \"{}\": it is not a Blu-ray disc", location.container.string()));
+  std::map<int, Playlist> playlists;
+  std::vector<TitleCandidate> all;
+  for (const auto &file : files.list("BDMV/PLAYLIST")) {
+    auto number = playlistNumber(file);
+    auto bytes = number ? files.read("BDMV/PLAYLIST/" + file, 1 << 20) : std::nullopt;
+    if (!bytes)
+      continue;
+    try {
+      Playlist playlist = readPlaylist(*bytes);
+      all.push_back({*number, playlist.duration(), playlist.stereo});
+      playlists.emplace(*number, std::move(playlist));
+    } catch (const SourceError &) {
+      // A damaged playlist is not a candidate; the others still are.
+    }
+  }
+  DiscTitle title;
+  if (!wanted)
+    wanted = location.playlist;
+  std::optional<int> chosen = wanted;
+  if (!chosen && location.clip) {
+    // The longest 3D playlist that plays the clip the input named.
+    for (const auto &candidate : all) {
+      const Playlist &playlist = playlists.at(candidate.number);
+      const bool plays = std::any_of(playlist.items.begin(), playlist.items.end(),
+                                     [&](const auto &i) { return i.clip == *location.clip; }) ||
+                         std::find(playlist.dependentClips.begin(), playlist.dependentClips.end(), *location.clip) !=
+                             playlist.dependentClips.end();
+      if (candidate.stereo && plays && (!chosen || candidate.duration > playlists.at(*chosen).duration()))
+        chosen = candidate.number;
+    }
+    if (!chosen)
+      throw SourceError(fmt::format("the clip {} is not part of any 3D playlist of \"{}\"", *location.clip,
+                                    location.container.string()));
+    title.fromClip = *location.clip;
+  }
+  title.number = chooseTitle(all, chosen);
+  title.playlist = playlists.at(title.number);
+
+  // Candidates worth listing: 3D, not a copy of a longer one's clips, not a short extra.
+  std::stable_sort(all.begin(), all.end(), [](const auto &a, const auto &b) { return a.duration > b.duration; });
+  std::vector<std::vector<PlayItem>> seen;
+  for (const auto &candidate : all) {
+    const auto &items = playlists.at(candidate.number).items;
+    if (!candidate.stereo || candidate.duration < all.front().duration * 0.2 ||
+        std::find(seen.begin(), seen.end(), items) != seen.end())
+      continue;
+    seen.push_back(items);
+    title.candidates.push_back(candidate);
+  }
+
+  title.name = files.label();
+  if (location.kind == DiscLocation::Kind::folder || title.name.empty()) {
+    const std::string fromMetadata = metadataName(location.container);
+    if (!fromMetadata.empty())
+      title.name = fromMetadata;
+  }
+  checkClips(files, title, location);
+  return title;
+}
+
+} // namespace kestrova::disc

@@ -1,0 +1,183 @@
+// Where an input lies on a disc, which playlist is taken, and the discs
+// that are refused before any work: built from the real tsMuxeR playlists
+// and stand-in clips.
+#include "disc/DiscTitle.h"
+#include "core/Errors.h"
+#include "disc/DiscLocation.h"
+#include "disc/TitleFiles.h"
+#include "support/TestSupport.h"
+
+#include <cstdlib>
+#include <functional>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+namespace kestrova::disc {
+namespace {
+namespace fs = std::filesystem;
+using testing::HasSubstr;
+
+std::string recorded(const std::string &name) {
+  return kestrova::test::readFile(fs::path(KESTROVA_DISC_TEST_DATA) / name);
+}
+
+// Transport stream packets as a decrypted clip has them: a 4-byte header, then 0x47.
+std::string clipBytes() {
+  std::string bytes(192 * 64, '\0');
+  for (std::size_t at = 4; at < bytes.size(); at += 192)
+    bytes[at] = 0x47;
+  return bytes;
+}
+
+// A disc folder: the 3D film 00800 (clips 1-4), its 2D copy 00801.
+fs::path makeDisc(const fs::path &root) {
+  kestrova::test::writeFile(root / "BDMV/PLAYLIST/00800.mpls", recorded("3d-two-clips.mpls"));
+  kestrova::test::writeFile(root / "BDMV/PLAYLIST/00801.mpls", recorded("2d-copy.mpls"));
+  for (const char *clip : {"00001", "00002", "00003", "00004"})
+    kestrova::test::writeFile(root / "BDMV/STREAM" / (std::string(clip) + ".m2ts"), clipBytes());
+  kestrova::test::writeFile(root / "BDMV/STREAM/SSIF/00001.ssif", clipBytes());
+  return root;
+}
+
+TEST(DiscLocation, EveryFormOfADiscInputNamesTheDisc) {
+  kestrova::test::TempDir dir;
+  const fs::path disc = makeDisc(dir / "MY_FILM");
+  kestrova::test::writeFile(dir / "lone/00001.m2ts", clipBytes());
+  kestrova::test::writeFile(dir / "film.iso", "");
+  using Kind = DiscLocation::Kind;
+  struct Row {
+    fs::path input;
+    Kind kind;
+    fs::path container;
+    std::optional<int> playlist;
+    std::optional<std::string> clip;
+  };
+  const Row rows[] = {
+      {disc, Kind::folder, disc, {}, {}},
+      {disc / "BDMV", Kind::folder, disc, {}, {}},
+      {disc / "BDMV/", Kind::folder, disc, {}, {}},
+      {disc / "BDMV/PLAYLIST/00801.mpls", Kind::folder, disc, 801, {}},
+      {disc / "BDMV/STREAM/00003.m2ts", Kind::folder, disc, {}, "00003"},
+      {disc / "BDMV/STREAM/SSIF/00001.ssif", Kind::folder, disc, {}, "00001"},
+      {dir / "lone/00001.m2ts", Kind::plainFile, dir / "lone/00001.m2ts", {}, {}},
+      {dir / "film.iso", Kind::image, dir / "film.iso", {}, {}},
+  };
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.input.string());
+    const DiscLocation location = locateDisc(row.input);
+    EXPECT_EQ(location.kind, row.kind);
+    EXPECT_EQ(location.container, row.container);
+    EXPECT_EQ(location.playlist, row.playlist);
+    EXPECT_EQ(location.clip, row.clip);
+  }
+  try {
+    locateDisc(dir / "lone");
+    ADD_FAILURE() << "a folder without BDMV was taken for a disc";
+  } catch (const SourceError &error) {
+    EXPECT_THAT(error.what(), HasSubstr("no BDMV folder in"));
+  }
+}
+
+TEST(DiscTitle, TakesTheLongest3DPlaylistAndNeverTheDecoy) {
+  kestrova::test::TempDir dir;
+  const fs::path disc = makeDisc(dir / "MY_FILM");
+  const auto files = openDiscFolder(disc);
+  const DiscTitle title = planDiscTitle(*files, locateDisc(disc), std::nullopt);
+  EXPECT_EQ(title.number, 800);
+  EXPECT_EQ(title.name, "MY_FILM");
+  EXPECT_EQ(title.candidates, (std::vector<TitleCandidate>{{800, title.playlist.duration(), true}}));
+  EXPECT_FALSE(title.fromClip);
+  EXPECT_EQ(titleFiles(*files, title, dir.path()).playlist, disc / "BDMV/PLAYLIST/00800.mpls");
+
+  // A clip of the film, even one played only as the dependent view, converts the whole film.
+  for (const char *clip : {"00003", "00004"}) {
+    const DiscTitle fromClip =
+        planDiscTitle(*files, locateDisc(disc / "BDMV/STREAM" / (std::string(clip) + ".m2ts")), std::nullopt);
+    EXPECT_EQ(fromClip.number, 800);
+    EXPECT_EQ(fromClip.fromClip, clip);
+  }
+  // A clip no 3D playlist plays (an extra) does not stand for the film.
+  kestrova::test::writeFile(disc / "BDMV/STREAM/00009.m2ts", clipBytes());
+  EXPECT_THROW(planDiscTitle(*files, locateDisc(disc / "BDMV/STREAM/00009.m2ts"), std::nullopt), SourceError);
+}
+
+TEST(DiscTitle, DiscsThatCannotBeConvertedAreRefusedWithTheReason) {
+  struct Row {
+    const char *what;
+    std::function<void(const fs::path &)> spoil;
+    std::optional<int> wanted;
+    const char *message;
+  };
+  const Row rows[] = {
+      {"the 2D playlist asked for", [](const fs::path &) {}, 801, "00801.mpls is not a 3D playlist"},
+      {"a playlist the disc lacks", [](const fs::path &) {}, 5, "no playlist 00005.mpls"},
+      {"no 3D playlist", [](const fs::path &d) { fs::remove(d / "BDMV/PLAYLIST/00800.mpls"); }, std::nullopt,
+       "no 3D playlist on this disc; its longest playlist, 00801.mpls"},
+      {"a missing clip", [](const fs::path &d) { fs::remove(d / "BDMV/STREAM/00004.m2ts"); }, std::nullopt,
+       "BDMV/STREAM/00004.m2ts, which is missing"},
+      {"an encrypted disc",
+       [](const fs::path &d) {
+         kestrova::test::writeFile(d / "AACS/Unit_Key_RO.inf", "keys");
+         std::string scrambled = clipBytes();
+         for (std::size_t at = 16; at < scrambled.size(); ++at)
+           scrambled[at] = static_cast<char>(at * 37);
+         kestrova::test::writeFile(d / "BDMV/STREAM/00003.m2ts", scrambled);
+       },
+       std::nullopt, "this disc is encrypted; Kestrova reads decrypted discs only"},
+      {"a clip that is not a transport stream",
+       [](const fs::path &d) { kestrova::test::writeFile(d / "BDMV/STREAM/00002.m2ts", "not video"); }, std::nullopt,
+       "BDMV/STREAM/00002.m2ts"},
+  };
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.what);
+    kestrova::test::TempDir dir;
+    const fs::path disc = makeDisc(dir / "disc");
+    row.spoil(disc);
+    try {
+      planDiscTitle(*openDiscFolder(disc), locateDisc(disc), row.wanted);
+      ADD_FAILURE() << "accepted";
+    } catch (const SourceError &error) {
+      EXPECT_THAT(error.what(), HasSubstr(row.message));
+    }
+  }
+}
+
+// A UDF image is read without mounting it; what tsMuxeR needs is copied out.
+TEST(DiscImage, ReadsAUdfImageAndRefusesOtherImages) {
+  kestrova::test::TempDir dir;
+  const fs::path disc = makeDisc(dir / "disc");
+  const int made = std::system(("genisoimage -quiet -udf -iso-level 3 -V FILM_3D -o " + (dir / "film.iso").string() +
+                                " " + disc.string() + " && " + "genisoimage -quiet -iso-level 3 -o " +
+                                (dir / "plain.iso").string() + " " + disc.string())
+                                   .c_str());
+  if (made != 0) {
+    if (const char *ci = std::getenv("CI"); ci && std::string(ci) == "true")
+      FAIL() << "genisoimage is missing";
+    GTEST_SKIP() << "genisoimage is missing";
+  }
+  const auto image = openDiscImage(dir / "film.iso");
+  const DiscTitle title = planDiscTitle(*image, locateDisc(dir / "film.iso"), std::nullopt);
+  EXPECT_EQ(title.number, 800);
+  EXPECT_EQ(title.name, "FILM_3D");
+  fs::create_directories(dir / "work");
+  const TitleFiles copied = titleFiles(*image, title, dir / "work");
+  EXPECT_EQ(copied.playlist, dir / "work/disc/BDMV/PLAYLIST/00800.mpls");
+  EXPECT_EQ(kestrova::test::readFile(copied.playlist), recorded("3d-two-clips.mpls"));
+  for (const char *clip : {"00001", "00002", "00003", "00004"})
+    EXPECT_EQ(kestrova::test::readFile(dir / "work/disc/BDMV/STREAM" / (std::string(clip) + ".m2ts")), clipBytes());
+  EXPECT_EQ(copied.copiedBytes, 4 * clipBytes().size() + recorded("3d-two-clips.mpls").size());
+
+  kestrova::test::writeFile(dir / "damaged.iso", std::string(1 << 20, '\x5a'));
+  for (const char *name : {"plain.iso", "damaged.iso"}) {
+    SCOPED_TRACE(name);
+    try {
+      openDiscImage(dir / name);
+      ADD_FAILURE() << "accepted";
+    } catch (const SourceError &error) {
+      EXPECT_THAT(error.what(), HasSubstr("damaged or not a UDF image"));
+    }
+  }
+}
+
+} // namespace
+} // namespace kestrova::disc
