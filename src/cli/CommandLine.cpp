@@ -1,5 +1,7 @@
 #include "cli/CommandLine.h"
 
+#include "app/UserDirectories.h"
+
 #include "core/HomeDirectory.h"
 
 #include <algorithm>
@@ -157,7 +159,9 @@ OutputTarget targetFromSetting(std::string_view text) {
 }
 
 std::filesystem::path defaultOutputFolder() {
-  return requireHomeDirectory() / "Desktop" / "Kestrova Output";
+  // The window's default too: GNOME shows no desktop folder.
+  const std::filesystem::path home = requireHomeDirectory();
+  return app::userVideosDirectory().value_or(home / "Videos") / "Kestrova Output";
 }
 
 } // namespace kestrova::cli

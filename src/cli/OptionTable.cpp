@@ -53,9 +53,9 @@ constexpr std::array kOptions{
                ValueKind::folder,
                "DIR",
                {},
-               "the folder for the results (default: ~/Desktop/Kestrova Output)",
+               "the folder for the results (default: the videos folder + Kestrova Output)",
                "The folder that receives the results; it is created when missing.\n"
-               "Default:\n.IR \"~/Desktop/Kestrova Output\" ."},
+               "Default: the XDG videos folder (~/Videos unless ~/.config/user-dirs.dirs names another) + \"Kestrova Output\"."},
     OptionSpec{OptionKey::autoConvert,
                "--auto-convert",
                "",

@@ -207,13 +207,13 @@ TEST(HeadlessRun, BannerShowsWhatWillBeMade) {
     arguments.insert(arguments.end(), row.options.begin(), row.options.end());
     RunResult run = runKestrova(dir, arguments);
     ASSERT_GE(run.lines.size(), 4u);
-    EXPECT_EQ(run.lines[2], "Output: " + (dir / "home/Desktop/Kestrova Output").string());
+    EXPECT_EQ(run.lines[2], "Output: " + (dir / "home/Videos/Kestrova Output").string());
     EXPECT_EQ(run.lines[3], row.banner);
     if (row.warned.empty())
       EXPECT_EQ(run.errors, "");
     else
       EXPECT_NE(run.errors.find(row.warned), std::string::npos) << run.errors;
-    EXPECT_TRUE(fs::is_directory(dir / "home/Desktop/Kestrova Output"));
+    EXPECT_TRUE(fs::is_directory(dir / "home/Videos/Kestrova Output"));
   }
 }
 
@@ -330,10 +330,10 @@ TEST(HeadlessRun, AnOptionsValueIsNeverAnOption) {
   TempDir dir;
   makeSideBySideClip(dir / "clip.mp4", "384x108", 1);
   useTarget(dir, "SBS 3D (MKV)");
-  test::writeFile(dir / "home/Desktop/Kestrova Output/clip_SBS.mp4", "the user's file");
+  test::writeFile(dir / "home/Videos/Kestrova Output/clip_SBS.mp4", "the user's file");
   RunResult run = runKestrova(dir, {"--input", "clip.mp4", "--auto-convert", "--output", "--overwrite"});
   EXPECT_EQ(run.status, 0) << run.errors;
-  EXPECT_EQ(test::readFile(dir / "home/Desktop/Kestrova Output/clip_SBS.mp4"), "the user's file");
+  EXPECT_EQ(test::readFile(dir / "home/Videos/Kestrova Output/clip_SBS.mp4"), "the user's file");
   EXPECT_EQ(test::readFile(dir / "--overwrite/clip_SBS.mp4"), test::readFile(dir / "clip.mp4"));
 }
 
