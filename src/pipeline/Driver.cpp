@@ -47,6 +47,7 @@ ConversionResult route(PipelineRun &run) {
   case Kind::frameAlternate:
     return runFrameAlternatePipeline(run, run.stereoMode.rightFirst());
   case Kind::sideBySide:
+  case Kind::topAndBottom:
     return runSideBySidePipeline(run);
   }
   return runMvcPipeline(run, false);
@@ -192,7 +193,7 @@ ConversionResult PipelineEngine::run(const ConversionJob &job, const std::option
   run.outputs = planOutputs(job, run.stereoMode);
   checkOutputs(job, run.outputs);
 
-  bool rightFirst = run.stereoMode.kind() == Stereo3DMode::Kind::mvcSingleTrack && run.stereoMode.rightFirst();
+  bool rightFirst = run.stereoMode.rightFirst();
   say(fmt::format("Source: {}x{}, {}/{} fps, stereo: {}, rightFirst: {}", run.width, run.height, run.frameRateNum,
                   run.frameRateDen, run.stereoMode.text(), rightFirst ? "true" : "false"));
 

@@ -79,7 +79,8 @@ std::vector<std::string> converterArguments(const fs::path &input, const fs::pat
 }
 
 std::string convertToMVHEVC(PipelineEngine &engine, const fs::path &sbsInput, const fs::path &output,
-                            QualityPreset preset, const ProgressReport &progress) {
+                            QualityPreset preset, const ProgressReport &progress,
+                            const std::vector<std::string> &layoutArguments) {
   engine.verbose("Converting SBS \u2192 MV-HEVC spatial video...");
   fs::path converterInput = hasExtension(sbsInput, "mkv") ? remuxToMov(engine, sbsInput) : sbsInput;
 
@@ -90,6 +91,7 @@ std::string convertToMVHEVC(PipelineEngine &engine, const fs::path &sbsInput, co
   tools::ProcessLaunch launch;
   launch.executable = *converter;
   launch.arguments = converterArguments(converterInput, output, preset);
+  launch.arguments.insert(launch.arguments.end(), layoutArguments.begin(), layoutArguments.end());
   auto process = engine.createCurrentProcess(launch);
   engine.verbose("MVHEVCConverter path: " + *converter);
   engine.verbose("MVHEVCConverter: " + converterInput.filename().string() + " \u2192 " + output.filename().string());

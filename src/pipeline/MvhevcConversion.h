@@ -12,9 +12,12 @@ namespace kestrova::pipeline {
 /// Turns a side-by-side file into MV-HEVC spatial video with MVHEVCConverter
 /// (remuxing a Matroska input to .mov beside it first). The converter is the
 /// engine's current process. Returns the output path. Throws ConversionError
-/// (toolNotFound, encodingFailed) or the launch error.
+/// (toolNotFound, encodingFailed) or the launch error. `layoutArguments`
+/// (the converter's --layout and --eye-order) say how an input that is not
+/// full side by side, left eye first, packs the eyes.
 std::string convertToMVHEVC(PipelineEngine &engine, const std::filesystem::path &sbsInput,
-                            const std::filesystem::path &output, QualityPreset preset, const ProgressReport &progress);
+                            const std::filesystem::path &output, QualityPreset preset, const ProgressReport &progress,
+                            const std::vector<std::string> &layoutArguments = {});
 
 /// Whether a stream copy of `file` into QuickTime may carry the hvc1 tag:
 /// true unless ffprobe reports a first video stream that is not HEVC. ffmpeg
