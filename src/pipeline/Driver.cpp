@@ -193,7 +193,7 @@ ConversionResult PipelineEngine::run(const ConversionJob &job, const std::option
   run.outputs = planOutputs(job, run.stereoMode);
   checkOutputs(job, run.outputs);
 
-  bool rightFirst = run.stereoMode.rightFirst();
+  bool rightFirst = run.stereoMode.kind() == Stereo3DMode::Kind::mvcSingleTrack && run.stereoMode.rightFirst();
   say(fmt::format("Source: {}x{}, {}/{} fps, stereo: {}, rightFirst: {}", run.width, run.height, run.frameRateNum,
                   run.frameRateDen, run.stereoMode.text(), rightFirst ? "true" : "false"));
 
