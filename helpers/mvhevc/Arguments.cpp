@@ -21,13 +21,15 @@ std::optional<double> parseNumber(std::string_view text) {
   return value;
 }
 
-constexpr const char *kUsage = "usage: MVHEVCConverter INPUT OUTPUT QUALITY [CAP] [--baseline-mm MM] "
-                               "[--hfov-degrees DEGREES] [--disparity-adjustment N]\n"
-                               "       [--audio FILE [--audio-stream N] [--audio-language LLL]]... [--chapters FILE]\n"
-                               "       MVHEVCConverter - OUTPUT QUALITY [CAP] --view-size WxH --frame-rate NUM[/DEN] "
-                               "[--eye-order left-first|right-first] [--pairs N]\n"
-                               "         [--subtitles FILE.sup [--subtitle-offsets VIEW] [--subtitle-plane K] "
-                               "[--subtitle-depth PIXELS]] [stereo, sound and chapter options]";
+constexpr const char *kUsage =
+    "usage: MVHEVCConverter INPUT OUTPUT QUALITY [CAP] [--baseline-mm MM] "
+    "[--hfov-degrees DEGREES] [--disparity-adjustment N]\n"
+    "       [--layout full-sbs|half-sbs|full-tab|half-tab] [--eye-order left-first|right-first]\n"
+    "       [--audio FILE [--audio-stream N] [--audio-language LLL]]... [--chapters FILE]\n"
+    "       MVHEVCConverter - OUTPUT QUALITY [CAP] --view-size WxH --frame-rate NUM[/DEN] "
+    "[--eye-order left-first|right-first] [--pairs N]\n"
+    "         [--subtitles FILE.sup [--subtitle-offsets VIEW] [--subtitle-plane K] "
+    "[--subtitle-depth PIXELS]] [stereo, sound and chapter options]";
 
 std::optional<int> parseWhole(std::string_view text) {
   int value = 0;
@@ -80,6 +82,7 @@ bool applyPairOption(std::string_view arg, std::string_view text, PairFormat &pa
       throw bad("left-first or right-first");
     }
     pairs.rightFirst = text == "right-first";
+    return true; // the eye order of either input
   } else if (arg == "--pairs") {
     const auto count = parseWhole(text);
     if (!count || *count < 0) {
@@ -93,6 +96,14 @@ bool applyPairOption(std::string_view arg, std::string_view text, PairFormat &pa
   }
   sawPairOption = true;
   return true;
+}
+
+PackedLayout packedLayout(std::string_view text) {
+  using Packing = PackedLayout::Packing;
+  if (text == "full-sbs" || text == "half-sbs" || text == "full-tab" || text == "half-tab") {
+    return {text.ends_with("tab") ? Packing::topAndBottom : Packing::sideBySide, text.starts_with("half"), false};
+  }
+  throw std::invalid_argument("--layout must be full-sbs, half-sbs, full-tab or half-tab, not " + std::string(text));
 }
 
 // The sound and chapter options; false when `arg` is not one of them.
@@ -137,6 +148,7 @@ ConversionRequest parseArguments(int argc, const char *const *argv) {
   ConversionRequest request;
   PairFormat pairs;
   bool sawPairOption = false;
+  bool sawLayout = false;
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
     if (!arg.starts_with("--")) {
@@ -147,6 +159,11 @@ ConversionRequest parseArguments(int argc, const char *const *argv) {
       throw std::invalid_argument(std::string(arg) + " needs a value");
     }
     const std::string_view text = argv[++i];
+    if (arg == "--layout") {
+      request.layout = packedLayout(text);
+      sawLayout = true;
+      continue;
+    }
     if (applyPairOption(arg, text, pairs, sawPairOption) || applySoundOption(arg, text, request)) {
       continue;
     }
@@ -181,13 +198,16 @@ ConversionRequest parseArguments(int argc, const char *const *argv) {
     if (pairs.viewWidth == 0 || pairs.frameRateNum == 0) {
       throw std::invalid_argument("frame pairs on standard input need --view-size and --frame-rate");
     }
+    if (sawLayout) {
+      throw std::invalid_argument("--layout describes a file INPUT; frame pairs on standard input are two views");
+    }
     subtitles::checkBurnInOptions(pairs.burnIn);
     request.pairs = pairs;
   } else if (sawPairOption) {
-    throw std::invalid_argument(
-        "--view-size, --frame-rate, --eye-order, --pairs and the --subtitle options describe frame pairs "
-        "on standard input; give - as INPUT to use them");
+    throw std::invalid_argument("--view-size, --frame-rate, --pairs and the --subtitle options describe frame pairs "
+                                "on standard input; give - as INPUT to use them");
   }
+  request.layout.rightFirst = pairs.rightFirst;
   request.output = positional[1];
   const auto quality = parseNumber(positional[2]);
   if (!quality || *quality <= 0 || *quality > 1) {

@@ -14,6 +14,7 @@ namespace kestrova::mvhevc {
 struct ConversionRequest {
   std::string input; ///< "-": decoded view pairs on standard input, laid out as `pairs` says
   std::optional<PairFormat> pairs;
+  PackedLayout layout; ///< how a file input packs the eyes
   /// The sound tracks in movie order; none: a side-by-side file's own first audio track if AAC.
   std::vector<AudioRequest> audio;
   std::string chapters; ///< chapter list file; empty: no chapters
@@ -34,7 +35,9 @@ struct ConversionRequest {
 /// `--view-size WxH` and `--frame-rate NUM[/DEN]` (both required), `--eye-order
 /// left-first|right-first`, `--pairs N` (the expected count, for progress) and the burn-in
 /// options `--subtitles FILE.sup`, `--subtitle-offsets VIEW`, `--subtitle-plane K` and
-/// `--subtitle-depth PIXELS`. Throws std::invalid_argument with a message for the user.
+/// `--subtitle-depth PIXELS`. A file INPUT takes `--layout full-sbs|half-sbs|full-tab|half-tab`
+/// (default full-sbs) and `--eye-order` (which eye the left or top half holds). Throws
+/// std::invalid_argument with a message for the user.
 ConversionRequest parseArguments(int argc, const char *const *argv);
 
 } // namespace kestrova::mvhevc

@@ -254,7 +254,7 @@ struct Sources {
 Sources openSources(const ConversionRequest &request, std::ostream &notes, std::stop_token stop) {
   Sources sources;
   if (!request.pairs) {
-    auto file = std::make_unique<FrameSource>(request.input);
+    auto file = std::make_unique<FrameSource>(request.input, request.layout);
     if (request.audio.empty()) {
       if (!file->skippedAudioCodec().empty()) {
         notes << "MVHEVCConverter: the first audio track is " << file->skippedAudioCodec()

@@ -18,6 +18,7 @@ struct FrameSource::State {
   AVFormatContext *format = nullptr;
   AVCodecContext *decoder = nullptr;
   SwsContext *scaler = nullptr;
+  SwsContext *eyeScaler = nullptr;
   AVPacket *packet = av_packet_alloc();
   FramePtr decoded{av_frame_alloc()};
   int videoIndex = -1;
@@ -30,13 +31,15 @@ struct FrameSource::State {
 
   ~State() {
     sws_freeContext(scaler);
+    sws_freeContext(eyeScaler);
     avcodec_free_context(&decoder);
     avformat_close_input(&format);
     av_packet_free(&packet);
   }
 };
 
-FrameSource::FrameSource(const std::string &path) : state_(std::make_unique<State>()) {
+FrameSource::FrameSource(const std::string &path, const PackedLayout &layout)
+    : state_(std::make_unique<State>()), layout_(layout) {
   auto &s = *state_;
   av_log_set_level(AV_LOG_ERROR);
   if (const int rc = avformat_open_input(&s.format, path.c_str(), nullptr, nullptr); rc < 0) {
@@ -64,10 +67,24 @@ FrameSource::FrameSource(const std::string &path) : state_(std::make_unique<Stat
   if (video_.width <= 0 || video_.height <= 0) {
     throw InputError("the video stream has no picture size");
   }
-  if (video_.width % 4 != 0 || video_.height % 2 != 0) {
+  const bool topAndBottom = layout_.packing == PackedLayout::Packing::topAndBottom;
+  const int across = topAndBottom ? video_.height : video_.width;
+  const int along = topAndBottom ? video_.width : video_.height;
+  if (across % 4 != 0 || along % 2 != 0) {
     throw InputError("a " + std::to_string(video_.width) + "x" + std::to_string(video_.height) +
-                     " picture does not split into two 4:2:0 halves; the width must be a multiple of 4 and "
-                     "the height even");
+                     " picture does not split into two 4:2:0 halves " +
+                     (topAndBottom ? "one above the other; the height must be a multiple of 4 and the width even"
+                                   : "side by side; the width must be a multiple of 4 and the height even"));
+  }
+  decodedWidth_ = video_.width;
+  decodedHeight_ = video_.height;
+  // The encoders take one picture two eyes wide.
+  if (topAndBottom) {
+    video_.width *= 2;
+    video_.height /= 2;
+  }
+  if (layout_.halfSize) {
+    (topAndBottom ? video_.height : video_.width) *= 2;
   }
   AVRational rate = stream->avg_frame_rate;
   if (rate.num <= 0 || rate.den <= 0) {
@@ -145,19 +162,79 @@ SharedFrame toPlanar420(AVFrame *decoded, SwsContext *&scaler) {
   });
 }
 
+SharedFrame sharedFrame(FramePtr frame) {
+  return SharedFrame(frame.release(), [](const AVFrame *owned) {
+    auto *mutableFrame = const_cast<AVFrame *>(owned);
+    av_frame_free(&mutableFrame);
+  });
+}
+
+// Plane pointers of the 4:2:0 region that starts `x`, `y` (both even) luma samples into `frame`.
+void regionOf(const AVFrame &frame, int x, int y, const std::uint8_t *planes[3]) {
+  for (int p = 0; p < 3; ++p) {
+    const int shift = p == 0 ? 0 : 1;
+    planes[p] = frame.data[p] + static_cast<std::ptrdiff_t>(y >> shift) * frame.linesize[p] + (x >> shift);
+  }
+}
+
 } // namespace
+
+SharedFrame FrameSource::repack(SharedFrame picture) {
+  const bool topAndBottom = layout_.packing == PackedLayout::Packing::topAndBottom;
+  const int regionWidth = topAndBottom ? decodedWidth_ : decodedWidth_ / 2;
+  const int regionHeight = topAndBottom ? decodedHeight_ / 2 : decodedHeight_;
+  const int eyeWidth = video_.width / 2;
+  const int eyeHeight = video_.height;
+  const bool scaled = regionWidth != eyeWidth || regionHeight != eyeHeight;
+  auto &scaler = state_->eyeScaler;
+  if (scaled) {
+    scaler = sws_getCachedContext(scaler, regionWidth, regionHeight, AV_PIX_FMT_YUV420P, eyeWidth, eyeHeight,
+                                  AV_PIX_FMT_YUV420P, SWS_BICUBIC, nullptr, nullptr, nullptr);
+    if (scaler == nullptr) {
+      throw InputError("cannot scale the eyes to " + std::to_string(eyeWidth) + "x" + std::to_string(eyeHeight));
+    }
+  }
+  FramePtr packed(av_frame_alloc());
+  packed->format = AV_PIX_FMT_YUV420P;
+  packed->width = video_.width;
+  packed->height = video_.height;
+  if (av_frame_get_buffer(packed.get(), 0) < 0) {
+    throw InputError("out of memory for a side-by-side picture");
+  }
+  av_frame_copy_props(packed.get(), picture.get());
+  for (int eye = 0; eye < 2; ++eye) {
+    // The left eye lands in the left half; it is the first region unless the right eye comes first.
+    const int region = (eye == 0) == layout_.rightFirst ? 1 : 0;
+    const std::uint8_t *from[3];
+    regionOf(*picture, topAndBottom ? 0 : region * regionWidth, topAndBottom ? region * regionHeight : 0, from);
+    std::uint8_t *to[3];
+    for (int p = 0; p < 3; ++p) {
+      to[p] = packed->data[p] + (eye * eyeWidth >> (p == 0 ? 0 : 1));
+    }
+    if (scaled) {
+      sws_scale(scaler, from, picture->linesize, 0, regionHeight, to, packed->linesize);
+      continue;
+    }
+    for (int p = 0; p < 3; ++p) {
+      const int shift = p == 0 ? 0 : 1;
+      av_image_copy_plane(to[p], packed->linesize[p], from[p], picture->linesize[p], eyeWidth >> shift,
+                          eyeHeight >> shift);
+    }
+  }
+  return sharedFrame(std::move(packed));
+}
 
 SharedFrame FrameSource::next(const std::function<void(AudioPacket &&)> &audioSink) {
   auto &s = *state_;
   while (!s.finished) {
     const int got = avcodec_receive_frame(s.decoder, s.decoded.get());
     if (got == 0) {
-      if (s.decoded->width != video_.width || s.decoded->height != video_.height) {
+      if (s.decoded->width != decodedWidth_ || s.decoded->height != decodedHeight_) {
         throw InputError("the picture size changes in the middle of the video");
       }
       auto frame = toPlanar420(s.decoded.get(), s.scaler);
       av_frame_unref(s.decoded.get());
-      return frame;
+      return layout_.isPlain() ? frame : repack(std::move(frame));
     }
     if (got == AVERROR_EOF) {
       s.finished = true;

@@ -20,7 +20,7 @@ public:
 
 /// The input's video as the converter sees it.
 struct VideoInfo {
-  int width = 0; ///< the whole side-by-side width
+  int width = 0; ///< the whole side-by-side width handed to the encoders
   int height = 0;
   int frameRateNum = 0;
   int frameRateDen = 1;
@@ -57,12 +57,26 @@ public:
   virtual SharedFrame next(const std::function<void(AudioPacket &&)> &audioSink) = 0;
 };
 
-/// Demuxes and decodes a side-by-side file with libavformat/libavcodec.
+/// How a file packs the two eyes into one picture.
+struct PackedLayout {
+  enum class Packing { sideBySide, topAndBottom };
+  Packing packing = Packing::sideBySide;
+  bool halfSize = false;   ///< each eye squeezed to half the width (side by side) or height
+  bool rightFirst = false; ///< the left or top half is the right eye
+
+  /// Full side by side, left eye first: the pictures go to the encoders as decoded.
+  bool isPlain() const { return packing == Packing::sideBySide && !halfSize && !rightFirst; }
+};
+
+/// Demuxes and decodes a file of packed pictures with libavformat/libavcodec and hands them on
+/// as full side-by-side pictures, left eye on the left: each eye cut out, and scaled back to
+/// full size when the layout squeezes it (a 1920x1080 half side-by-side picture gives two
+/// 1920x1080 eyes).
 class FrameSource : public PictureSource {
 public:
   /// Opens `path`. Throws InputError when it is missing, not a video, or not splittable into
-  /// two 4:2:0 halves.
-  explicit FrameSource(const std::string &path);
+  /// two 4:2:0 halves as `layout` says.
+  explicit FrameSource(const std::string &path, const PackedLayout &layout = {});
   ~FrameSource() override;
   FrameSource(const FrameSource &) = delete;
   FrameSource &operator=(const FrameSource &) = delete;
@@ -79,6 +93,12 @@ public:
 private:
   struct State;
   std::unique_ptr<State> state_;
+  /// Cuts the two eyes out of a decoded 4:2:0 picture into one side-by-side picture.
+  SharedFrame repack(SharedFrame picture);
+
+  PackedLayout layout_;
+  int decodedWidth_ = 0;
+  int decodedHeight_ = 0;
   VideoInfo video_;
   std::optional<AudioInfo> audio_;
   std::string skippedAudioCodec_;

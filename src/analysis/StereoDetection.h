@@ -21,6 +21,10 @@ struct StereoDecision {
 /// The two-phase 3D rules: `visit` runs the per-stream rules (stereo_mode tag,
 /// then Stereo 3D side data) on every stream in report order; `decide` runs
 /// once after the last stream over the video streams collected meanwhile.
+/// Side-by-side and top-and-bottom declarations keep their eye order
+/// (right_left, bottom_top, inverted side data); the first video stream's
+/// shape says whether the eyes are full or half size. Without a declaration
+/// only a frame 2.8 to 4 times as wide as high counts (full side by side).
 class StereoDetector {
 public:
   explicit StereoDetector(LogFn log) : log_(std::move(log)) {}
@@ -38,6 +42,9 @@ private:
       log_(line);
   }
   std::optional<StereoDecision> separateTrackMvc() const;
+  /// A packing the container declares, with half-size eyes when the
+  /// picture's shape says so.
+  Stereo3DMode withEyeSize(const Stereo3DMode &declared) const;
 
   LogFn log_;
   Stereo3DMode mode_ = Stereo3DMode::none();

@@ -256,7 +256,8 @@ void ConverterModel::browseForFiles() {
 void ConverterModel::browseForDiscFolder() {
   if (!env_.dialogs)
     return;
-  if (auto folder = env_.dialogs->chooseDirectory(ChooseDirectoryRequest{"Select a Blu-ray Disc Folder", false}))
+  if (auto folder = env_.dialogs->chooseDirectory(
+          ChooseDirectoryRequest{"Select a Blu-ray Disc Folder", false, openStartDirectory()}))
     dropFiles({*folder});
 }
 

@@ -99,7 +99,8 @@ constexpr std::array kOptions{
                "how the eyes are laid out in the sources (default auto)",
                "How the two eyes are laid out in the sources:\ndetected\n(\\fBauto\\fR),\n"
                "full or half side by side, full or half top and bottom, frame alternate, or\n"
-               "an H.264 MVC view.\nA layout this version cannot read yet fails that source with a message\n"
+               "an H.264 MVC view.\nHalf-size eyes are scaled back to full size.\n"
+               "A layout the source cannot be read as fails that source with a message\n"
                "saying so; nothing is converted as something else."},
     OptionSpec{OptionKey::swapEyes,
                "--swap-eyes",
@@ -108,8 +109,8 @@ constexpr std::array kOptions{
                "",
                {},
                "the source's eyes are the other way round",
-               "The source has the right eye where its layout says left.\n"
-               "Where this version cannot swap the eyes of a source, that source fails\nwith a message saying so."},
+               "The source has the right eye where its layout says left (or top);\n"
+               "honoured for every layout."},
     OptionSpec{OptionKey::playlist,
                "--playlist",
                "",

@@ -3,18 +3,22 @@
 namespace kestrova {
 
 std::string Stereo3DMode::text() const {
-  const char *flag = rightFirst() ? "true" : "false";
+  const std::string order = std::string("(rightFirst: ") + (rightFirst_ ? "true" : "false") + ")";
+  const std::string swappedOrder = rightFirst_ ? order : "";
+  const bool half = size_ == EyeSize::half;
   switch (kind_) {
   case Kind::mvcSingleTrack:
-    return std::string("mvcSingleTrack(rightFirst: ") + flag + ")";
+    return "mvcSingleTrack" + order;
   case Kind::mvcSeparateTracks:
-    return "mvcSeparateTracks";
+    return "mvcSeparateTracks" + swappedOrder;
   case Kind::frameAlternate:
-    return std::string("frameAlternate(rightFirst: ") + flag + ")";
+    return "frameAlternate" + order;
   case Kind::sideBySide:
-    return "sideBySide";
+    return (half ? "halfSideBySide" : "sideBySide") + swappedOrder;
+  case Kind::topAndBottom:
+    return (half ? "halfTopAndBottom" : "topAndBottom") + swappedOrder;
   case Kind::none:
-    return "none";
+    return "none" + swappedOrder;
   }
   return "none";
 }

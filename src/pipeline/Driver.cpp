@@ -58,6 +58,7 @@ ConversionResult route(PipelineRun &run) {
   case Kind::frameAlternate:
     return runFrameAlternatePipeline(run, run.stereoMode.rightFirst());
   case Kind::sideBySide:
+  case Kind::topAndBottom:
     return runSideBySidePipeline(run);
   }
   return runMvcPipeline(run, false);

@@ -9,13 +9,18 @@ namespace kestrova::pipeline {
 namespace {
 
 using Kind = Stereo3DMode::Kind;
+using EyeSize = Stereo3DMode::EyeSize;
 
 bool isMvc(const Stereo3DMode &mode) {
   return mode.kind() == Kind::mvcSingleTrack || mode.kind() == Kind::mvcSeparateTracks;
 }
 
-[[noreturn]] void notSupportedYet(const ConversionJob &job, std::string_view what) {
-  throw SourceError(fmt::format("{} is not supported yet; \"{}\" was not converted", what, job.sourceURL.string()));
+// A packed layout the user names keeps the eye order the file declares for
+// that same packing (a right_left tag), else starts with the left eye.
+Stereo3DMode packed(Kind kind, EyeSize size, const Stereo3DMode &detected) {
+  const bool rightFirst = detected.kind() == kind && detected.rightFirst();
+  return kind == Kind::sideBySide ? Stereo3DMode::sideBySide(size, rightFirst)
+                                  : Stereo3DMode::topAndBottom(size, rightFirst);
 }
 
 Stereo3DMode givenLayout(const ConversionJob &job, const Stereo3DMode &detected) {
@@ -23,7 +28,13 @@ Stereo3DMode givenLayout(const ConversionJob &job, const Stereo3DMode &detected)
   case StereoLayout::automatic:
     return detected;
   case StereoLayout::fullSideBySide:
-    return Stereo3DMode::sideBySide();
+    return packed(Kind::sideBySide, EyeSize::full, detected);
+  case StereoLayout::halfSideBySide:
+    return packed(Kind::sideBySide, EyeSize::half, detected);
+  case StereoLayout::fullTopAndBottom:
+    return packed(Kind::topAndBottom, EyeSize::full, detected);
+  case StereoLayout::halfTopAndBottom:
+    return packed(Kind::topAndBottom, EyeSize::half, detected);
   case StereoLayout::mvc:
     // An undetected layout is what a Matroska rip without 3D tags shows;
     // the MVC road looks for the view itself then.
@@ -34,32 +45,21 @@ Stereo3DMode givenLayout(const ConversionJob &job, const Stereo3DMode &detected)
   case StereoLayout::frameAlternate:
     if (detected.kind() == Kind::frameAlternate)
       return detected;
-    notSupportedYet(job, "Reading a file as frame alternate that does not say so itself");
-  case StereoLayout::halfSideBySide:
-  case StereoLayout::fullTopAndBottom:
-  case StereoLayout::halfTopAndBottom:
-    break;
+    throw SourceError(fmt::format("Reading a file as frame alternate that does not say so itself is not supported "
+                                  "yet; \"{}\" was not converted",
+                                  job.sourceURL.string()));
   }
-  notSupportedYet(job, fmt::format("The layout \"{}\"", rawValue(job.layout)));
+  return detected;
 }
 
 } // namespace
 
 Stereo3DMode layoutForJob(const ConversionJob &job, const Stereo3DMode &detected) {
   Stereo3DMode mode = givenLayout(job, detected);
-  if (!job.swapEyes)
-    return mode;
-  switch (mode.kind()) {
-  case Kind::mvcSingleTrack:
-    return Stereo3DMode::mvcSingleTrack(!mode.rightFirst());
-  case Kind::frameAlternate:
-    return Stereo3DMode::frameAlternate(!mode.rightFirst());
-  case Kind::mvcSeparateTracks:
-  case Kind::sideBySide:
-  case Kind::none:
-    break;
-  }
-  notSupportedYet(job, fmt::format("Swapping the eyes of a {} source", mode.text()));
+  // Every road reads the eye order from the mode: the MVC decoders' view
+  // order, the frame-alternate split, the halves of a packed frame. A source
+  // without a 3D layout keeps the swap for the MVC road it is sent down.
+  return job.swapEyes ? mode.swapped() : mode;
 }
 
 } // namespace kestrova::pipeline

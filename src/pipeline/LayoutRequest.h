@@ -8,9 +8,10 @@ namespace kestrova::pipeline {
 /// The layout a conversion of `job` reads its source as: the detected one for
 /// the automatic layout, the given one where a road exists for it, with the
 /// eyes swapped when the job says so. Throws SourceError naming the file when
-/// the given layout or the eye swap cannot be honoured, saying whether that is
-/// not supported yet or contradicts what the file holds; nothing is converted
-/// then rather than something other than what was asked.
+/// the given layout cannot be honoured, saying whether that is not supported
+/// yet or contradicts what the file holds; nothing is converted then rather
+/// than something other than what was asked. The eye swap applies to every
+/// layout.
 Stereo3DMode layoutForJob(const ConversionJob &job, const Stereo3DMode &detected);
 
 } // namespace kestrova::pipeline

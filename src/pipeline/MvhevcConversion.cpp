@@ -62,7 +62,7 @@ std::vector<std::string> converterArguments(const fs::path &input, const fs::pat
 
 std::string convertToMVHEVC(PipelineEngine &engine, const fs::path &sbsInput, const fs::path &output,
                             QualityPreset preset, const ProgressReport &progress,
-                            const std::vector<std::string> &trackArguments) {
+                            const std::vector<std::string> &extraArguments) {
   engine.verbose("Converting SBS \u2192 MV-HEVC spatial video...");
   fs::path converterInput = hasExtension(sbsInput, "mkv") ? remuxToMov(engine, sbsInput) : sbsInput;
 
@@ -73,7 +73,7 @@ std::string convertToMVHEVC(PipelineEngine &engine, const fs::path &sbsInput, co
   tools::ProcessLaunch launch;
   launch.executable = *converter;
   launch.arguments = converterArguments(converterInput, output, preset);
-  launch.arguments.insert(launch.arguments.end(), trackArguments.begin(), trackArguments.end());
+  launch.arguments.insert(launch.arguments.end(), extraArguments.begin(), extraArguments.end());
   auto process = engine.createCurrentProcess(launch);
   engine.verbose("MVHEVCConverter path: " + *converter);
   engine.verbose("MVHEVCConverter: " + converterInput.filename().string() + " \u2192 " + output.filename().string());

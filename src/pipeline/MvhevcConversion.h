@@ -11,12 +11,14 @@ namespace kestrova::pipeline {
 
 /// Turns a side-by-side file into MV-HEVC spatial video with MVHEVCConverter
 /// (remuxing a Matroska input to .mov beside it first). The converter is the
-/// engine's current process; `trackArguments` (sound tracks and chapters, see
-/// spatialTrackArguments) follow its own. Returns the output path. Throws ConversionError
+/// engine's current process; `extraArguments` follow its own: the sound
+/// tracks and chapters (see spatialTrackArguments) and, for an input that is
+/// not full side by side with the left eye first, its --layout and
+/// --eye-order. Returns the output path. Throws ConversionError
 /// (toolNotFound, encodingFailed) or the launch error.
 std::string convertToMVHEVC(PipelineEngine &engine, const std::filesystem::path &sbsInput,
                             const std::filesystem::path &output, QualityPreset preset, const ProgressReport &progress,
-                            const std::vector<std::string> &trackArguments = {});
+                            const std::vector<std::string> &extraArguments = {});
 
 /// Whether a stream copy of `file` into QuickTime may carry the hvc1 tag:
 /// true unless ffprobe reports a first video stream that is not HEVC. ffmpeg

@@ -35,11 +35,15 @@ OutputPlan planOutputs(const ConversionJob &job, const Stereo3DMode &mode, const
   const std::string base = baseName.value_or(job.sourceURL.stem().string());
   const bool visionPro = job.outputTarget == OutputTarget::visionPro;
   OutputPlan plan;
-  if (mode.kind() == Stereo3DMode::Kind::sideBySide) {
+  if (mode.isPacked()) {
+    // A file that is already full side by side, left eye first, is copied
+    // under its own extension; any other packing is encoded into Matroska,
+    // which takes every sound track as it is.
+    const bool copied = mode == Stereo3DMode::sideBySide();
     if (visionPro)
       plan.spatial = folder / (base + "_MV-HEVC.mov");
     else
-      plan.sideBySide = folder / (base + "_SBS" + job.sourceURL.extension().string());
+      plan.sideBySide = folder / (base + "_SBS" + (copied ? job.sourceURL.extension().string() : ".mkv"));
     return plan;
   }
   if (!visionPro || job.keepSideBySide)

@@ -5,6 +5,8 @@
 #include "pipeline/EncoderParameters.h"
 #include "pipeline/EncoderTable.h"
 #include "pipeline/MvhevcConversion.h"
+#include "pipeline/PackedFrames.h"
+#include "pipeline/ToolOutputParsers.h"
 #include "tools/Process.h"
 
 #include <cerrno>
@@ -73,21 +75,70 @@ ConversionResult copyToOutput(PipelineRun &run) {
   return {output.string(), run.workDirectory, std::nullopt};
 }
 
-fs::path remuxForConverter(PipelineRun &run) {
-  run.engine.log("Remuxing MKV \u2192 MOV + transcoding audio to AAC 5.1...");
+std::string ffmpegPath(const PipelineRun &run) {
   auto ffmpeg = run.engine.findTool("ffmpeg");
   if (!ffmpeg)
     throw ConversionError::toolNotFound("ffmpeg not found: install Debian's ffmpeg package (apt-get install ffmpeg) or "
                                         "put ffmpeg into the tools folder");
+  return *ffmpeg;
+}
+
+// ffmpeg's arguments for a full side-by-side file from a source packed the
+// other ways (written for VideoToolbox; the encoder table translates them).
+std::vector<std::string> sideBySideArguments(const PipelineRun &run, const fs::path &output) {
+  std::vector<std::string> arguments{
+      "-y",   "-i",  run.job.sourceURL.string(), "-filter_complex", sideBySideFilter(run.stereoMode), "-map", "[sbs]",
+      "-map", "0:a?"};
+  if (run.job.durationLimit)
+    arguments.insert(arguments.end(), {"-t", std::to_string(*run.job.durationLimit)});
+  auto video = videoArguments(run.job.qualityPreset, run.job.outputCodec, output);
+  arguments.insert(arguments.end(), video.begin(), video.end());
+  arguments.insert(arguments.end(),
+                   {"-c:a", "copy", "-sn", "-dn", "-metadata:s:v:0", "stereo_mode=left_right", output.string()});
+  return arguments;
+}
+
+// Cuts the eyes out of the source's pictures into a full side-by-side file.
+ConversionResult encodeToOutput(PipelineRun &run) {
+  const fs::path &output = run.outputs.sideBySide.value();
+  run.report(ConversionStage::encoding, 0.05);
+  run.engine.log("Encoding " + run.stereoMode.text() + " \u2192 Full SBS 3D...");
+  std::string ffmpeg = ffmpegPath(run);
+  const fs::path written = run.writePath(output);
+  tools::ProcessLaunch launch;
+  launch.executable = ffmpeg;
+  launch.arguments = EncoderTable::probe(ffmpeg).translate(sideBySideArguments(run, written));
+  launch.standardOutput = tools::StreamMode::discard;
+  auto process = run.engine.createCurrentProcess(std::move(launch));
+  double duration = run.job.durationLimit ? static_cast<double>(*run.job.durationLimit) : run.duration;
+  FfmpegProgressParser parser(
+      duration > 0 ? duration : 7200.0, [&run](ConversionStage stage, double fraction) { run.report(stage, fraction); },
+      run.engine.onLog);
+  auto status = tools::runAndStream(*process, {}, [&parser](std::string_view chunk) { parser.feed(chunk); });
+  if (!status.success() || !fs::exists(written)) {
+    std::string errors;
+    for (const auto &line : parser.lines())
+      errors += "\n" + line;
+    throw ConversionError::encodingFailed("ffmpeg could not encode the side-by-side file (exit " +
+                                          std::to_string(status.terminationStatus) + ")" + errors);
+  }
+  run.report(ConversionStage::complete, 1.0);
+  run.succeeded = true;
+  return {output.string(), run.workDirectory, std::nullopt};
+}
+
+fs::path remuxForConverter(PipelineRun &run) {
+  run.engine.log("Remuxing MKV \u2192 MOV + transcoding audio to AAC 5.1...");
+  std::string ffmpeg = ffmpegPath(run);
   fs::path remuxed = run.workDirectory / (run.baseName + "_remuxed.mov");
   tools::ProcessLaunch launch;
-  launch.executable = *ffmpeg;
+  launch.executable = ffmpeg;
   std::vector<std::string> arguments{"-y", "-i", run.job.sourceURL.string(), "-c:v", "copy"};
   if (takesHvc1Tag(run.engine, run.job.sourceURL))
     arguments.insert(arguments.end(), {"-tag:v", "hvc1"});
   arguments.insert(arguments.end(), {"-c:a", "aac_at", "-b:a", "448k", "-ac", "6", "-ar", "48000", "-movflags",
                                      "+faststart", remuxed.string()});
-  launch.arguments = EncoderTable::probe(*ffmpeg).translate(arguments);
+  launch.arguments = EncoderTable::probe(ffmpeg).translate(arguments);
   launch.standardOutput = tools::StreamMode::discard;
   // The current process, so that a cancel ends the remux too; its standard
   // error is kept for the failure report.
@@ -106,14 +157,17 @@ ConversionResult runSideBySidePipeline(PipelineRun &run) {
   run.engine.verbose("=== Side-by-Side Pipeline ===");
   run.engine.verbose("Input already SBS \u2014 skipping demux/interleave/decode");
   if (run.job.outputTarget == OutputTarget::sbs3D)
-    return copyToOutput(run);
+    return run.stereoMode == Stereo3DMode::sideBySide() ? copyToOutput(run) : encodeToOutput(run);
 
   const fs::path &output = run.outputs.spatial.value();
   run.report(ConversionStage::convertingMVHEVC, 0.05);
   run.engine.verbose("=== Converting SBS \u2192 MV-HEVC ===");
   fs::path converterInput = hasExtension(run.job.sourceURL, "mkv") ? remuxForConverter(run) : run.job.sourceURL;
-  convertToMVHEVC(run.engine, converterInput, run.writePath(output), run.job.qualityPreset,
-                  [&run](ConversionStage stage, double fraction) { run.report(stage, fraction); });
+  // The converter cuts out and scales the eyes itself: one encode.
+  convertToMVHEVC(
+      run.engine, converterInput, run.writePath(output), run.job.qualityPreset,
+      [&run](ConversionStage stage, double fraction) { run.report(stage, fraction); },
+      converterLayoutArguments(run.stereoMode));
   run.report(ConversionStage::complete, 1.0);
   run.engine.verbose("\u2705 MV-HEVC conversion complete: " + output.filename().string());
   run.succeeded = true;

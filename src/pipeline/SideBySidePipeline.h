@@ -4,8 +4,11 @@
 
 namespace kestrova::pipeline {
 
-/// Sources that are already side by side: copied for the SBS target, handed
-/// to the MV-HEVC converter for the Vision Pro target.
+/// Sources that pack both eyes into each picture (side by side or top and
+/// bottom, full or half size, either eye first). For the SBS target a full
+/// side-by-side source with the left eye first is copied; any other packing
+/// is encoded once into a full side-by-side Matroska file. For the Vision Pro
+/// target the MV-HEVC converter reads the source as it is packed: one encode.
 ConversionResult runSideBySidePipeline(PipelineRun &run);
 
 } // namespace kestrova::pipeline

@@ -38,9 +38,19 @@ TEST(FFProbe, RealFilesOfEveryLayout) {
     std::vector<std::string> extra;
     Stereo3DMode mode;
   };
+  const auto half = Stereo3DMode::EyeSize::half;
+  const auto full = Stereo3DMode::EyeSize::full;
   const std::vector<Row> rows = {
-      {"lr.mkv", "320x180", {"-metadata:s:v:0", "stereo_mode=left_right"}, Stereo3DMode::sideBySide()},
-      {"rl.mkv", "320x180", {"-metadata:s:v:0", "stereo_mode=right_left"}, Stereo3DMode::sideBySide()},
+      {"lr.mkv", "320x180", {"-metadata:s:v:0", "stereo_mode=left_right"}, Stereo3DMode::sideBySide(half)},
+      {"rl.mkv", "640x180", {"-metadata:s:v:0", "stereo_mode=right_left"}, Stereo3DMode::sideBySide(full, true)},
+      {"tb.mkv", "320x360", {"-metadata:s:v:0", "stereo_mode=top_bottom"}, Stereo3DMode::topAndBottom()},
+      {"bt.mkv", "320x180", {"-metadata:s:v:0", "stereo_mode=bottom_top"}, Stereo3DMode::topAndBottom(half, true)},
+      // ffmpeg 5.1 writes MP4's st3d only under -strict unofficial, and only
+      // for the left eye first; the stream copy carries the Matroska side data.
+      {"tb.mp4",
+       "320x360",
+       {"-i", (dir / "tb.mkv").string(), "-map", "1:v", "-c", "copy", "-strict", "unofficial"},
+       Stereo3DMode::topAndBottom()},
       {"blr.mkv", "320x180", {"-metadata:s:v:0", "stereo_mode=block_lr"}, Stereo3DMode::mvcSingleTrack(false)},
       {"brl.mkv", "320x180", {"-metadata:s:v:0", "stereo_mode=block_rl"}, Stereo3DMode::mvcSingleTrack(true)},
       {"wide.mkv", "640x180", {}, Stereo3DMode::sideBySide()},

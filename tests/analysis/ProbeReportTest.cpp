@@ -77,14 +77,26 @@ TEST(ProbeReport, StereoRules) {
     std::optional<std::int64_t> mvcIndex;
   };
   auto tagged = [](const char *mode) { return videoStream(0, 1920, 1080, {{"tags", {{"stereo_mode", mode}}}}); };
-  auto sideData = [](const char *type) {
-    return json{{"side_data_list", {{{"side_data_type", "Stereo 3D"}, {"type", type}}}}};
+  auto sideData = [](const char *type, int inverted = 0) {
+    return json{{"side_data_list", {{{"side_data_type", "Stereo 3D"}, {"type", type}, {"inverted", inverted}}}}};
   };
+  auto packed = [](int width, int height, const json &extra) { return json{videoStream(0, width, height, extra)}; };
+  const auto half = Stereo3DMode::EyeSize::half;
+  const auto full = Stereo3DMode::EyeSize::full;
   const std::vector<Row> rows = {
       {"block_rl tag", {tagged("block_rl")}, Stereo3DMode::mvcSingleTrack(true), std::nullopt},
       {"block_lr tag", {tagged("block_lr")}, Stereo3DMode::mvcSingleTrack(false), std::nullopt},
-      {"left_right tag", {tagged("left_right")}, Stereo3DMode::sideBySide(), std::nullopt},
-      {"right_left keeps no eye order", {tagged("right_left")}, Stereo3DMode::sideBySide(), std::nullopt},
+      {"left_right tag on 16:9", {tagged("left_right")}, Stereo3DMode::sideBySide(half), std::nullopt},
+      {"right_left tag on 16:9", {tagged("right_left")}, Stereo3DMode::sideBySide(half, true), std::nullopt},
+      {"left_right tag on a 4:3 pair", packed(2880, 1080, {{"tags", {{"stereo_mode", "left_right"}}}}),
+       Stereo3DMode::sideBySide(), std::nullopt},
+      {"top_bottom tag on a 2.39:1 pair", packed(1920, 1606, {{"tags", {{"stereo_mode", "top_bottom"}}}}),
+       Stereo3DMode::topAndBottom(), std::nullopt},
+      {"bottom_top tag on 16:9", {tagged("bottom_top")}, Stereo3DMode::topAndBottom(half, true), std::nullopt},
+      {"st3d top and bottom on a 16:9 pair", packed(1920, 2160, sideData("top and bottom")),
+       Stereo3DMode::topAndBottom(), std::nullopt},
+      {"inverted side by side", packed(3840, 1080, sideData("side by side", 1)), Stereo3DMode::sideBySide(full, true),
+       std::nullopt},
       {"case matters", {tagged("Block_LR")}, Stereo3DMode::none(), std::nullopt},
       {"side data frame alternate",
        {videoStream(0, 1920, 1080, sideData("frame alternate"))},

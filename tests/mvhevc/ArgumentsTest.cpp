@@ -114,6 +114,35 @@ TEST(Arguments, FramePairsOnStandardInputNeedTheirLayout) {
   }
 }
 
+TEST(Arguments, FileInputTakesItsPacking) {
+  using Packing = PackedLayout::Packing;
+  struct Case {
+    std::vector<const char *> args;
+    std::optional<PackedLayout> expected; ///< none: rejected
+  };
+  const Case cases[] = {
+      {{"in.mkv", "out.mov", "0.85"}, PackedLayout{}},
+      {{"in.mkv", "out.mov", "0.85", "--layout", "half-tab", "--eye-order", "right-first"},
+       PackedLayout{Packing::topAndBottom, true, true}},
+      {{"--layout", "full-sbs", "--eye-order", "right-first", "in.mkv", "out.mov", "0.85"},
+       PackedLayout{Packing::sideBySide, false, true}},
+      {{"in.mkv", "out.mov", "0.85", "--layout", "half"}, std::nullopt},
+      {{"-", "out.mov", "0.85", "--view-size", "320x180", "--frame-rate", "24", "--layout", "half-sbs"}, std::nullopt},
+  };
+  for (const auto &c : cases) {
+    std::vector<const char *> argv = {"MVHEVCConverter"};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    const int argc = static_cast<int>(argv.size());
+    if (!c.expected) {
+      EXPECT_THROW(parseArguments(argc, argv.data()), std::invalid_argument) << argc;
+      continue;
+    }
+    const auto layout = parseArguments(argc, argv.data()).layout;
+    EXPECT_EQ(std::tie(layout.packing, layout.halfSize, layout.rightFirst),
+              std::tie(c.expected->packing, c.expected->halfSize, c.expected->rightFirst));
+  }
+}
+
 TEST(Arguments, SoundOptionsBelongToTheAudioBeforeThemForEitherInput) {
   using Track = std::tuple<std::string, std::optional<int>, std::string>;
   struct Case {

@@ -15,21 +15,25 @@ TEST(LayoutRequest, GivenLayoutsAndSwappedEyes) {
     Mode detected;
     std::variant<Mode, std::string> read; // the mode, or words of the refusal
   };
+  const auto half = Mode::EyeSize::half;
+  const auto full = Mode::EyeSize::full;
   const Row rows[] = {
       {StereoLayout::automatic, false, Mode::mvcSeparateTracks(), Mode::mvcSeparateTracks()},
       {StereoLayout::automatic, true, Mode::mvcSingleTrack(false), Mode::mvcSingleTrack(true)},
       {StereoLayout::automatic, true, Mode::frameAlternate(true), Mode::frameAlternate(false)},
-      {StereoLayout::automatic, true, Mode::mvcSeparateTracks(), "mvcSeparateTracks source is not supported yet"},
+      {StereoLayout::automatic, true, Mode::mvcSeparateTracks(), Mode::mvcSeparateTracks(true)},
+      {StereoLayout::automatic, true, Mode::topAndBottom(half), Mode::topAndBottom(half, true)},
       {StereoLayout::fullSideBySide, false, Mode::none(), Mode::sideBySide()},
-      {StereoLayout::fullSideBySide, true, Mode::sideBySide(), "sideBySide source is not supported yet"},
+      {StereoLayout::fullSideBySide, true, Mode::sideBySide(), Mode::sideBySide(full, true)},
+      {StereoLayout::halfSideBySide, false, Mode::sideBySide(full, true), Mode::sideBySide(half, true)},
+      {StereoLayout::halfSideBySide, true, Mode::none(), Mode::sideBySide(half, true)},
+      {StereoLayout::fullTopAndBottom, false, Mode::topAndBottom(half, true), Mode::topAndBottom(full, true)},
+      {StereoLayout::halfTopAndBottom, false, Mode::sideBySide(full, true), Mode::topAndBottom(half)},
       {StereoLayout::mvc, false, Mode::mvcSingleTrack(true), Mode::mvcSingleTrack(true)},
-      {StereoLayout::mvc, false, Mode::none(), Mode::none()},
+      {StereoLayout::mvc, true, Mode::none(), Mode::none().swapped()},
       {StereoLayout::mvc, false, Mode::sideBySide(), "holds no MVC (3D) view"},
       {StereoLayout::frameAlternate, false, Mode::frameAlternate(false), Mode::frameAlternate(false)},
       {StereoLayout::frameAlternate, false, Mode::sideBySide(), "not supported yet"},
-      {StereoLayout::halfSideBySide, false, Mode::sideBySide(), "\"Half side by side\" is not supported yet"},
-      {StereoLayout::fullTopAndBottom, false, Mode::none(), "\"Full top and bottom\" is not supported yet"},
-      {StereoLayout::halfTopAndBottom, false, Mode::none(), "\"Half top and bottom\" is not supported yet"},
   };
   for (const auto &row : rows) {
     ConversionJob job;
