@@ -30,8 +30,8 @@ void writeFileAtomically(const fs::path &file, const std::string &text) {
 
 namespace {
 
-std::filesystem::path findTsmuxer(pipeline::PipelineEngine &engine) {
-  auto tsmuxer = engine.findTool("tsmuxer");
+std::filesystem::path findTsmuxer(tools::StepContext &context) {
+  auto tsmuxer = context.findTool("tsmuxer");
   if (!tsmuxer)
     throw ConversionError::toolNotFound(
         "tsmuxer not found: build it with scripts/build-tools, or put a tsmuxer program into the tools folder "
@@ -41,67 +41,67 @@ std::filesystem::path findTsmuxer(pipeline::PipelineEngine &engine) {
 
 // tsMuxeR names tracks by its own numbers (a transport stream's PIDs, a
 // Matroska file's track and sub-track), which no other tool reports: ask it.
-std::string informationReport(pipeline::PipelineEngine &engine, const fs::path &tsmuxer, const fs::path &source) {
+std::string informationReport(tools::StepContext &context, const fs::path &tsmuxer, const fs::path &source) {
   tools::ProcessLaunch info;
   info.executable = tsmuxer;
   info.arguments = {source.string()};
   // Read whole and kept as it is: a file name in a legacy encoding must not
   // cost the track list.
   std::string report = tools::runAndCollect(info).standardOutput;
-  engine.verbose("tsMuxeR info:\n" + escapedForLog(report));
+  context.verbose("tsMuxeR info:\n" + escapedForLog(report));
   return report;
 }
 
-void runMeta(pipeline::PipelineEngine &engine, const fs::path &tsmuxer, const std::string &meta,
+void runMeta(tools::StepContext &context, const fs::path &tsmuxer, const std::string &meta,
              const fs::path &workDirectory) {
   fs::path metaFile = workDirectory / "demux.meta";
   writeFileAtomically(metaFile, meta);
-  engine.verbose("tsMuxeR meta:\n" + meta);
-  engine.verbose("Running tsMuxeR with meta: " + metaFile.string());
+  context.verbose("tsMuxeR meta:\n" + meta);
+  context.verbose("Running tsMuxeR with meta: " + metaFile.string());
 
   tools::ProcessLaunch run;
   run.executable = tsmuxer;
   run.arguments = {metaFile.string(), workDirectory.string()};
-  auto process = engine.createCurrentProcess(run);
+  auto process = context.createCurrentProcess(run);
   std::string out, err;
   auto status = tools::runAndStreamLines(
       *process, [&out](std::string_view line) { out += escapedForLog(line) + "\n"; },
       [&err](std::string_view line) { err += escapedForLog(line) + "\n"; });
-  engine.verbose(out);
-  engine.verbose(err);
+  context.verbose(out);
+  context.verbose(err);
   if (!status.success())
     throw ConversionError::demuxFailed("tsMuxeR exited with code " + std::to_string(status.terminationStatus));
 }
 
 } // namespace
 
-void demux(pipeline::PipelineEngine &engine, const fs::path &source, const fs::path &workDirectory, bool singleTrack,
+void demux(tools::StepContext &context, const fs::path &source, const fs::path &workDirectory, bool singleTrack,
            std::optional<std::int64_t> durationLimit) {
-  const fs::path tsmuxer = findTsmuxer(engine);
-  engine.verbose(singleTrack ? "MakeMKV MKV detected \u2014 using subTrack demux" : "Running tsMuxeR demux...");
-  const std::string report = informationReport(engine, tsmuxer, source);
+  const fs::path tsmuxer = findTsmuxer(context);
+  context.verbose(singleTrack ? "MakeMKV MKV detected \u2014 using subTrack demux" : "Running tsMuxeR demux...");
+  const std::string report = informationReport(context, tsmuxer, source);
   std::string meta;
   if (!singleTrack) {
     SeparateTracks tracks = parseSeparateTracks(report);
-    engine.verbose(fmt::format("AVC: track={}", tracks.avcTrack));
-    engine.verbose(fmt::format("MVC: track={}", tracks.mvcTrack));
+    context.verbose(fmt::format("AVC: track={}", tracks.avcTrack));
+    context.verbose(fmt::format("MVC: track={}", tracks.mvcTrack));
     meta = separateTrackMeta(source, tracks, durationLimit);
   } else {
     SubTracks sub = parseInformationReport(report);
-    engine.verbose(fmt::format("AVC: track={}, subTrack={}", sub.avcTrack, sub.avcSubTrack));
-    engine.verbose(fmt::format("MVC: track={}, subTrack={}", sub.mvcTrack, sub.mvcSubTrack));
+    context.verbose(fmt::format("AVC: track={}, subTrack={}", sub.avcTrack, sub.avcSubTrack));
+    context.verbose(fmt::format("MVC: track={}, subTrack={}", sub.mvcTrack, sub.mvcSubTrack));
     meta = singleTrackMeta(source, sub, durationLimit);
   }
-  runMeta(engine, tsmuxer, meta, workDirectory);
+  runMeta(context, tsmuxer, meta, workDirectory);
 }
 
-void demuxPlaylist(pipeline::PipelineEngine &engine, const fs::path &playlist, const fs::path &workDirectory,
+void demuxPlaylist(tools::StepContext &context, const fs::path &playlist, const fs::path &workDirectory,
                    const std::vector<ExtraTrack> &extra, std::optional<std::int64_t> durationLimit) {
-  const fs::path tsmuxer = findTsmuxer(engine);
-  engine.verbose("Running tsMuxeR demux of the disc playlist...");
-  const SeparateTracks tracks = parseSeparateTracks(informationReport(engine, tsmuxer, playlist));
-  engine.verbose(fmt::format("AVC: track={}, MVC: track={}", tracks.avcTrack, tracks.mvcTrack));
-  runMeta(engine, tsmuxer, playlistMeta(playlist, tracks, extra, durationLimit), workDirectory);
+  const fs::path tsmuxer = findTsmuxer(context);
+  context.verbose("Running tsMuxeR demux of the disc playlist...");
+  const SeparateTracks tracks = parseSeparateTracks(informationReport(context, tsmuxer, playlist));
+  context.verbose(fmt::format("AVC: track={}, MVC: track={}", tracks.avcTrack, tracks.mvcTrack));
+  runMeta(context, tsmuxer, playlistMeta(playlist, tracks, extra, durationLimit), workDirectory);
 }
 
 } // namespace kestrova::demux

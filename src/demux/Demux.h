@@ -1,7 +1,7 @@
 #pragma once
 
 #include "demux/DemuxMeta.h"
-#include "pipeline/PipelineEngine.h"
+#include "tools/StepContext.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -13,17 +13,17 @@ namespace kestrova::demux {
 /// Splits an MVC source into its base-view (.264) and MVC-view (.mvc)
 /// elementary streams in `workDirectory` with tsMuxeR, through a generated
 /// demux.meta naming the tracks as tsMuxeR's information run reports them.
-/// The demux run is the engine's current process, so cancel() ends it.
+/// The demux run is the run's current process, so cancel() ends it.
 /// Throws ConversionError (toolNotFound, demuxFailed), the launch error or
 /// the file-system error unchanged.
-void demux(pipeline::PipelineEngine &engine, const std::filesystem::path &source,
-           const std::filesystem::path &workDirectory, bool singleTrack, std::optional<std::int64_t> durationLimit);
+void demux(tools::StepContext &context, const std::filesystem::path &source, const std::filesystem::path &workDirectory,
+           bool singleTrack, std::optional<std::int64_t> durationLimit);
 
 /// Demuxes a disc playlist with tsMuxeR, which joins its clips: both views
 /// (as demux() does) and the `extra` audio and subtitle streams, each to its
 /// own elementary file `<playlist>.track_<PID>.<ext>` in `workDirectory`.
 /// Throws as demux() does.
-void demuxPlaylist(pipeline::PipelineEngine &engine, const std::filesystem::path &playlist,
+void demuxPlaylist(tools::StepContext &context, const std::filesystem::path &playlist,
                    const std::filesystem::path &workDirectory, const std::vector<ExtraTrack> &extra,
                    std::optional<std::int64_t> durationLimit);
 

@@ -4,6 +4,7 @@
 #include "core/Log.h"
 #include "core/Records.h"
 #include "tools/Process.h"
+#include "tools/StepContext.h"
 #include "tools/ToolLocator.h"
 
 #include <atomic>
@@ -25,7 +26,7 @@ using ProgressHandler = std::function<void(ConversionStage, double)>;
 /// Runs one conversion end to end in the pipeline that fits the source, and
 /// cancels it on request. One conversion at a time; `cancel()` may be called
 /// from any thread while `convert` runs on another.
-class PipelineEngine {
+class PipelineEngine final : public tools::StepContext {
 public:
   static constexpr int kBuildNumber = 134;
 
@@ -63,15 +64,15 @@ public:
   std::stop_token stopToken() const;
 
   /// Emits `line` through onLog when set.
-  void log(const std::string &line) const;
+  void log(const std::string &line) const override;
   /// Emits `line` only when verboseLogging is on.
-  void verbose(const std::string &line) const;
+  void verbose(const std::string &line) const override;
 
   /// Creates an unstarted process and makes it the current process, the one
   /// cancel() ends. Every step starts its tools this way. Throws
   /// ConversionError::cancelled once the run has been cancelled. A launch
   /// without a working directory gets the run's work directory.
-  std::shared_ptr<tools::Process> createCurrentProcess(tools::ProcessLaunch launch);
+  std::shared_ptr<tools::Process> createCurrentProcess(tools::ProcessLaunch launch) override;
   /// `launch` with the run's work directory as its working directory unless
   /// it names one: tools write files of their own into their current
   /// directory (the JM decoder's log.dec), and the directory the program
@@ -84,7 +85,7 @@ public:
   void logToolFailure() const;
 
   const tools::ToolLocator &locator() const { return locator_; }
-  std::optional<std::string> findTool(std::string_view name) const { return locator_.findTool(name); }
+  std::optional<std::string> findTool(std::string_view name) const override { return locator_.findTool(name); }
   const tools::SystemPrograms &programs() const { return locator_.programs(); }
 
   /// Path of parallel-pipeline.sh beside ldecod-pipe when it and nal-scan are
