@@ -114,13 +114,11 @@ ConversionResult encodeToOutput(PipelineRun &run) {
   FfmpegProgressParser parser(
       duration > 0 ? duration : 7200.0, [&run](ConversionStage stage, double fraction) { run.report(stage, fraction); },
       run.engine.onLog);
-  auto status = tools::runAndStream(*process, {}, [&parser](std::string_view chunk) { parser.feed(chunk); });
+  auto status = tools::runAndStreamLines(*process, {}, [&parser](std::string_view line) { parser.onLine(line); });
   if (!status.success() || !fs::exists(written)) {
-    std::string errors;
-    for (const auto &line : parser.lines())
-      errors += "\n" + line;
     throw ConversionError::encodingFailed("ffmpeg could not encode the side-by-side file (exit " +
-                                          std::to_string(status.terminationStatus) + ")" + errors);
+                                          std::to_string(status.terminationStatus) + ")\n" +
+                                          parser.kept().joined(20));
   }
   run.report(ConversionStage::complete, 1.0);
   run.succeeded = true;
