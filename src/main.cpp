@@ -2,6 +2,7 @@
 #include "cli/CommandLine.h"
 #include "cli/Usage.h"
 #include "tools/Cancellation.h"
+#include "tools/GroupSentinel.h"
 
 #include <clocale>
 #include <csignal>
@@ -34,6 +35,8 @@ int main(int argc, char **argv) {
   // Helpers whose parent dies (a script's children) become this process'
   // children instead of init's, so a cancel still finds and ends them.
   kestrova::tools::becomeChildSubreaper();
+  // Every helper dies with this program, even when it is killed with -9.
+  kestrova::tools::startGroupSentinel();
   if (kestrova::cli::wantsAutoConvert(arguments))
     std::exit(kestrova::cli::runAutoConvert(arguments));
 #ifdef KESTROVA_HAVE_GUI
