@@ -6,10 +6,9 @@
 #include "core/SettingsStore.h"
 #include "pipeline/PipelineEngine.h"
 #include "pipeline/SourceAnalysis.h"
+#include "tools/StopSignals.h"
 
-#include <atomic>
 #include <csignal>
-#include <ctime>
 #include <filesystem>
 #include <fmt/format.h>
 #include <thread>
@@ -21,58 +20,15 @@ namespace {
 
 constexpr const char *kUsage = "Usage: Kestrova --input <file> --auto-convert [--output <dir>]";
 
-// Ctrl-C and SIGTERM become a cancel of the conversion: its tools are in
-// process groups of their own, so the terminal's signal reaches this process
-// alone, and only a cancel ends them, removes the work folder and the
-// partial outputs. The signals are blocked in every thread (children get an
-// empty mask back) and taken here, by one thread.
-class StopSignalWatcher {
-public:
-  explicit StopSignalWatcher(pipeline::PipelineEngine &engine)
-      : thread_([this, &engine](std::stop_token stop) { watch(engine, stop); }) {}
-
-  /// The stop signal that arrived, or 0.
-  int received() const { return received_.load(); }
-
-  static void blockStopSignals() {
-    // A shell starts a background command with SIGINT ignored, and an
-    // ignored signal is dropped before it could be waited for.
-    std::signal(SIGINT, SIG_DFL);
-    std::signal(SIGTERM, SIG_DFL);
-    sigset_t stops = stopSignals();
-    ::pthread_sigmask(SIG_BLOCK, &stops, nullptr);
-  }
-
-private:
-  static sigset_t stopSignals() {
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
-    return set;
-  }
-
-  void watch(pipeline::PipelineEngine &engine, const std::stop_token &stop) {
-    sigset_t stops = stopSignals();
-    const timespec pollInterval{0, 100'000'000};
-    while (!stop.stop_requested()) {
-      int sig = ::sigtimedwait(&stops, nullptr, &pollInterval);
-      if (sig <= 0 || received_.load() != 0)
-        continue;
-      received_ = sig;
-      engine.cancel();
-    }
-  }
-
-  std::atomic<int> received_{0};
-  std::jthread thread_;
-};
-
 } // namespace
 
 int runAutoConvert(const std::vector<std::string> &arguments) {
   std::signal(SIGPIPE, SIG_IGN);
-  StopSignalWatcher::blockStopSignals(); // before any thread starts
+  // Ctrl-C, SIGTERM and a closed terminal become a cancel of the
+  // conversion: its tools are in process groups of their own, so the
+  // terminal's signal reaches this process alone, and only a cancel ends
+  // them, removes the work folder and the partial outputs.
+  tools::blockStopSignals(); // before any thread starts
   auto commandLine = parseCommandLine(arguments);
   if (!commandLine) {
     printPlainLine(kUsage);
@@ -121,7 +77,7 @@ int runAutoConvert(const std::vector<std::string> &arguments) {
 
   int status = 1;
   {
-    StopSignalWatcher watcher(engine);
+    tools::StopSignalWatcher watcher([&engine](int) { engine.cancel(); });
     // The conversion runs off the main thread, as the window's does.
     std::thread task([&] {
       try {

@@ -8,6 +8,7 @@
 #include "ui/QtPlatform.h"
 
 #include "pipeline/EncoderTable.h"
+#include "tools/StopSignals.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -78,6 +79,10 @@ int runApplication(int argc, char **argv) {
                stderr);
     return 1;
   }
+  // A closed terminal, SIGTERM or Ctrl-C quit the window as its Quit item
+  // does: the conversion is cancelled and its tools end. Blocked before Qt
+  // starts any thread, so only the watcher takes them.
+  tools::blockStopSignals();
   QApplication application(argc, argv);
   QApplication::setApplicationName("Kestrova");
   QApplication::setApplicationVersion(applicationVersion());
@@ -119,6 +124,10 @@ int runApplication(int argc, char **argv) {
   QObject::connect(&application, &QApplication::aboutToQuit, [weakModel] {
     if (auto live = weakModel.lock())
       live->applicationWillTerminate();
+  });
+  tools::StopSignalWatcher stopSignals([&application](int sig) {
+    QMetaObject::invokeMethod(
+        &application, [sig] { QApplication::exit(128 + sig); }, Qt::QueuedConnection);
   });
   return QApplication::exec();
 }
