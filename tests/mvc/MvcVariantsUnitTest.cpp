@@ -34,19 +34,6 @@ StreamDecodeRequest filmRequest() {
 
 const PipeTools kTools{"/t/ldecod-pipe", "/t/yuv_hstack", "/t/ffmpeg"};
 
-TEST(PipePipelineScript, IsTheFourLineScriptWithTheEncodeArguments) {
-  EXPECT_EQ(
-      pipePipelineScript(filmRequest(), kTools, EncoderTable::forPlatform(true)),
-      "#!/bin/bash\nset -o pipefail\ncd '/work/Kestrova_AB12CD34'\n"
-      "'/t/ldecod-pipe'     -p 'InputFile=/work/Kestrova_AB12CD34/film_interleaved.264'     "
-      "-p OutputFile=output.yuv     -p DecodeAllLayers=1 | "
-      "'/t/yuv_hstack' 1920 1080 | '/t/ffmpeg' -y     -f rawvideo -pix_fmt yuv420p -s 3840x1080 -r 24000/1001"
-      "     -i pipe:0     -i '/films/film.m2ts'     -map 0:v -map '1:a:0?'     "
-      "-c:v hevc_videotoolbox -q:v 80 -tag:v hvc1 -metadata:s:v:0 stereo_mode=left_right -maxrate 30M -bufsize 60M "
-      "-pix_fmt yuv420p     -c:a copy -shortest     "
-      "-movflags +faststart     '/out/film_SBS.mkv'     2>&1");
-}
-
 TEST(PipePipelineScript, VariesWithEyeOrderTargetAndPlatform) {
   struct Row {
     const char *name;
