@@ -1,5 +1,7 @@
 #include "pipeline/HelperOutputParsers.h"
 
+#include "pipeline/ToolBlame.h"
+
 #include <algorithm>
 #include <charconv>
 #include <fstream>
@@ -117,7 +119,7 @@ void ParallelPhaseParser::onLine(std::string_view line) {
 void ParallelErrorFilter::feed(std::string_view chunk) {
   forEachLine(chunk, "\n", " \t\r", [this](std::string_view line) {
     if (contains(line, "ERROR") || contains(line, "FAILED") || line.starts_with("MVHEVCConverter:"))
-      emit(log_, "\u26a0\ufe0f " + std::string(line));
+      emit(log_, "\u26a0\ufe0f " + withoutInternalCheck(std::string(line)));
   });
 }
 

@@ -56,7 +56,14 @@ std::string reasonLine(const std::vector<std::string> &lines) {
 }
 
 std::string withoutInternalCheck(const std::string &line) {
-  return line.find("Assertion `") != std::string::npos ? kInternalCheckText : line;
+  // "PROGRAM: FILE:LINE: FUNCTION: Assertion `...' failed.": the words before
+  // FILE (who said it) stay.
+  std::size_t at = line.find("Assertion `");
+  if (at == std::string::npos)
+    return line;
+  for (int separator = 0; separator < 3 && at != std::string::npos && at > 0; ++separator)
+    at = line.rfind(": ", at - 1);
+  return (at == std::string::npos ? std::string() : line.substr(0, at + 2)) + kInternalCheckText;
 }
 
 void TextTail::feed(std::string_view chunk) {

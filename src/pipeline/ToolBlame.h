@@ -18,7 +18,8 @@ std::string reasonLine(std::string_view text);
 /// The same over lines already split.
 std::string reasonLine(const std::vector<std::string> &lines);
 
-/// `line`, or kInternalCheckText when it is an assertion's text.
+/// `line`, with an assertion's text (file, function, expression) replaced
+/// by kInternalCheckText; who said it stays.
 std::string withoutInternalCheck(const std::string &line);
 
 /// Keeps the end of a stream (the last 16 KiB), for reasonLine().
