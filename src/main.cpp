@@ -3,6 +3,7 @@
 #include "cli/Usage.h"
 #include "core/Errors.h"
 #include "tools/Cancellation.h"
+#include "tools/GroupSentinel.h"
 
 #include <algorithm>
 #include <clocale>
@@ -60,6 +61,8 @@ int main(int argc, char **argv) {
   // Helpers whose parent dies (a script's children) become this process'
   // children instead of init's, so a cancel still finds and ends them.
   kestrova::tools::becomeChildSubreaper();
+  // Every helper dies with this program, even when it is killed with -9.
+  kestrova::tools::startGroupSentinel();
   if (line.autoConvert)
     std::exit(kestrova::cli::runAutoConvert(line));
   warnAboutHeadlessOptions(line);

@@ -1,4 +1,5 @@
 #include "cli/AutoConvert.h"
+#include "tools/StopSignals.h"
 
 #include "cli/JobOptions.h"
 #include "core/ConsoleLine.h"
@@ -21,56 +22,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Ctrl-C and SIGTERM become a cancel of the conversion: its tools are in
-// process groups of their own, so the terminal's signal reaches this process
-// alone, and only a cancel ends them, removes the work folder and the
-// partial outputs. The signals are blocked in every thread (children get an
-// empty mask back) and taken here, by one thread.
-class StopSignalWatcher {
-public:
-  explicit StopSignalWatcher(pipeline::PipelineEngine &engine)
-      : thread_([this, &engine](std::stop_token stop) { watch(engine, stop); }) {}
-
-  /// The stop signal that arrived, or 0.
-  int received() const { return received_.load(); }
-
-  static void blockStopSignals() {
-    // A shell starts a background command with SIGINT ignored, and an
-    // ignored signal is dropped before it could be waited for.
-    std::signal(SIGINT, SIG_DFL);
-    std::signal(SIGTERM, SIG_DFL);
-    sigset_t stops = stopSignals();
-    ::pthread_sigmask(SIG_BLOCK, &stops, nullptr);
-  }
-
-private:
-  static sigset_t stopSignals() {
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
-    return set;
-  }
-
-  void watch(pipeline::PipelineEngine &engine, const std::stop_token &stop) {
-    sigset_t stops = stopSignals();
-    const timespec pollInterval{0, 100'000'000};
-    while (!stop.stop_requested()) {
-      int sig = ::sigtimedwait(&stops, nullptr, &pollInterval);
-      if (sig <= 0 || received_.load() != 0)
-        continue;
-      received_ = sig;
-      engine.cancel();
-    }
-  }
-
-  std::atomic<int> received_{0};
-  std::jthread thread_;
-};
-
 // One source, converted off the main thread as the window does. Returns
 // whether it was converted; prints its status line either way.
-bool convertOne(pipeline::PipelineEngine &engine, const StopSignalWatcher &watcher, const ConversionJob &job) {
+bool convertOne(pipeline::PipelineEngine &engine, const tools::StopSignalWatcher &watcher, const ConversionJob &job) {
   // A source that cannot be opened would otherwise surface as some tool's
   // failure further down; name the file instead.
   try {
@@ -105,7 +59,11 @@ void warn(const std::string &text) {
 
 int runAutoConvert(const CommandLine &line) {
   std::signal(SIGPIPE, SIG_IGN);
-  StopSignalWatcher::blockStopSignals(); // before any thread starts
+  // Ctrl-C, SIGTERM and a closed terminal become a cancel of the
+  // conversion: its tools are in process groups of their own, so the
+  // terminal's signal reaches this process alone, and only a cancel ends
+  // them, removes the work folder and the partial outputs.
+  tools::blockStopSignals(); // before any thread starts
   std::optional<std::int64_t> durationLimit;
   if (line.duration) {
     DurationReading duration = readDuration(*line.duration);
@@ -136,7 +94,7 @@ int runAutoConvert(const CommandLine &line) {
 
   pipeline::PipelineEngine engine;
   engine.onLog = printConsoleLine;
-  StopSignalWatcher watcher(engine);
+  tools::StopSignalWatcher watcher([&engine](int) { engine.cancel(); });
   const std::size_t count = line.inputs.size();
   std::size_t converted = 0;
   for (std::size_t i = 0; i < count; ++i) {

@@ -65,6 +65,18 @@ NoSpaceError::NoSpaceError(std::filesystem::path folder)
                         folder.string())),
       folder_(std::move(folder)) {}
 
+namespace {
+std::string sizeText(std::uintmax_t bytes) {
+  const double value = static_cast<double>(bytes);
+  return value >= 1e9 ? fmt::format("{:.1f} GB", value / 1e9) : fmt::format("{:.1f} MB", value / 1e6);
+}
+} // namespace
+
+NoSpaceError::NoSpaceError(std::filesystem::path folder, std::uintmax_t needed, std::uintmax_t available)
+    : Error(fmt::format("not enough space on {}: needs {}, has {}. Free some space or choose another output folder",
+                        folder.string(), sizeText(needed), sizeText(available))),
+      folder_(std::move(folder)) {}
+
 std::string errorDebugText(const std::exception &error) {
   if (const auto *own = dynamic_cast<const Error *>(&error))
     return own->debugText();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <stdexcept>
 #include <string>
@@ -76,6 +77,8 @@ public:
 class NoSpaceError : public Error {
 public:
   explicit NoSpaceError(std::filesystem::path folder);
+  /// Found before writing: the step needs `needed` bytes where `available` are free.
+  NoSpaceError(std::filesystem::path folder, std::uintmax_t needed, std::uintmax_t available);
   const std::filesystem::path &folder() const { return folder_; }
 
 private:

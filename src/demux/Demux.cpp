@@ -5,6 +5,7 @@
 #include "demux/DemuxMeta.h"
 #include "tools/Process.h"
 
+#include <cerrno>
 #include <fmt/format.h>
 #include <fstream>
 #include <unistd.h>
@@ -16,13 +17,16 @@ void writeFileAtomically(const fs::path &file, const std::string &text) {
   fs::path temporary = file;
   temporary += ".tmp-" + std::to_string(::getpid());
   {
+    errno = 0;
     std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
     out << text;
     out.flush();
     if (!out) {
+      // The system's own reason (a name too long, a full disk), not a made-up one.
+      const int error = errno != 0 ? errno : EIO;
       std::error_code ignored;
       fs::remove(temporary, ignored);
-      throw fs::filesystem_error("cannot write", temporary, std::make_error_code(std::errc::io_error));
+      throw fs::filesystem_error("cannot write", temporary, std::error_code(error, std::generic_category()));
     }
   }
   fs::rename(temporary, file);

@@ -8,6 +8,7 @@
 #include "pipeline/PipelineEngine.h"
 #include "pipeline/SbsPipeDecode.h"
 #include "pipeline/ShellQuote.h"
+#include "pipeline/ToolBlame.h"
 #include "tools/Process.h"
 
 #include <charconv>
@@ -162,21 +163,18 @@ void encodeDirectMvhevc(PipelineEngine &engine, const StreamDecodeRequest &reque
 
   engine.verbose("Direct pipeline stderr:\n" + decoderLines.kept().joined(10));
   const SideStatus sides = sideStatus(decoderLines.kept().lines());
-  if (sides.converter > 0) {
-    std::string text = "MVHEVCConverter exited with code " + std::to_string(sides.converter);
-    if (!errorLines.converterError().empty())
-      text += ": " + errorLines.converterError();
-    throw ConversionError::encodingFailed(text);
-  }
+  // The side-by-side encoder first: when it stops, tee ends, the decoder
+  // loses its reader and the converter sees its input end early.
   if (sides.sideBySide > 0) {
-    std::string text =
-        "The side-by-side encode (yuv_hstack | ffmpeg) exited with code " + std::to_string(sides.sideBySide);
-    if (auto reason = tools::lastLinesOfFile(request.workDirectory / "side_by_side.log", 1); !reason.empty())
-      text += ": " + reason;
-    throw ConversionError::encodingFailed(text);
+    const std::string reason = reasonLine(tools::lastLinesOfFile(request.workDirectory / "side_by_side.log", 20));
+    throw ConversionError::encodingFailed(toolFailureText("ffmpeg", "side-by-side encoder", sides.sideBySide, reason));
   }
+  if (sides.converter > 0)
+    throw ConversionError::encodingFailed(
+        toolFailureText("MVHEVCConverter", "MV-HEVC encoder", sides.converter, errorLines.converterError()));
   if (sides.decoder > 0)
-    throw ConversionError::decodingFailed(request.decoder + " exited with code " + std::to_string(sides.decoder));
+    throw ConversionError::decodingFailed(
+        toolFailureText(request.decoder, "decoder", sides.decoder, reasonLine(decoderLines.kept().lines())));
   throw ConversionError::encodingFailed("Direct pipeline exited with code " + std::to_string(status.terminationStatus));
 }
 

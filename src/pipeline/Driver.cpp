@@ -11,6 +11,8 @@
 #include "pipeline/PipelineRun.h"
 #include "pipeline/SideBySidePipeline.h"
 #include "pipeline/SourceAnalysis.h"
+#include "pipeline/WorkSpace.h"
+#include "tools/RunLock.h"
 #include "tools/WorkDirectory.h"
 
 #include <algorithm>
@@ -76,15 +78,6 @@ bool saysNoSpace(const std::exception &error) {
   return text.find("No space left on device") != std::string_view::npos;
 }
 
-// What is left on the file system of `folder`, in bytes; none when unknown.
-std::optional<std::uint64_t> availableBytes(const fs::path &folder) {
-  std::error_code ec;
-  auto space = fs::space(folder, ec);
-  if (ec)
-    return std::nullopt;
-  return space.available;
-}
-
 void throwIfOutOfSpace(const std::exception &error, const fs::path &folder) {
   if (saysNoSpace(error))
     throw NoSpaceError(folder);
@@ -98,7 +91,7 @@ void throwIfOutOfSpace(const std::exception &error, const fs::path &folder) {
     throw;
   } catch (const std::exception &error) {
     throwIfOutOfSpace(error, folder);
-    auto available = availableBytes(folder);
+    auto available = freeBytes(folder);
     if (available && *available < 64 * 1024)
       throw NoSpaceError(folder);
     throw;
@@ -123,8 +116,41 @@ ConversionResult routeAndCommit(PipelineRun &run) {
     if (engine.isCancelled())
       throw ConversionError::cancelled();
     engine.logToolFailure();
+    // Whatever a tool said, a source that went away is the reason.
+    std::error_code ec;
+    if (!fs::exists(run.job.sourceURL, ec))
+      throw SourceError("the source " + run.job.sourceURL.string() +
+                        " was deleted or moved during the conversion; nothing was written under the output's name");
     rethrowNamingSpace(run.job.outputDirectory);
   }
+}
+
+// Linux refuses paths past PATH_MAX bytes and names past NAME_MAX; found
+// before any work, and named as such rather than as the error some tool
+// makes of it.
+void checkPathLengths(const PipelineRun &run) {
+  constexpr std::size_t kPathMax = 4095;
+  constexpr std::size_t kNameMax = 255;
+  for (const auto &output : run.outputs.files())
+    if (output.filename().string().size() > kNameMax)
+      throw Error(fmt::format("the output's name {} is too long for the file system ({} bytes, at most {}); "
+                              "nothing was converted. Rename the source to a shorter name",
+                              output.filename().string(), output.filename().string().size(), kNameMax));
+  // The deepest path a run makes: a view tsMuxeR writes into the work folder.
+  const std::size_t deepest = run.job.outputDirectory.string().size() + std::string("/Kestrova_00000000/").size() +
+                              run.baseName.size() + std::string(".track_4113.264.tmp-0000000").size();
+  if (deepest > kPathMax)
+    throw Error(fmt::format(
+        "the output folder's path is too long for the file system ({} bytes where the run's "
+        "files need at most {}); nothing was converted. Choose an output folder with a shorter path",
+        run.job.outputDirectory.string().size(), kPathMax - (deepest - run.job.outputDirectory.string().size())));
+}
+
+std::vector<fs::path> absoluteOutputs(const OutputPlan &plan) {
+  std::vector<fs::path> files = plan.files();
+  for (auto &file : files)
+    file = fs::absolute(file);
+  return files;
 }
 
 } // namespace
@@ -217,16 +243,23 @@ ConversionResult PipelineEngine::run(const ConversionJob &job, const std::option
 
   LogFn verboseSink = [this](const std::string &line) { verbose(line); };
   LogFn logSink = [this](const std::string &line) { log(line); };
+  if (!disc)
+    run.baseName = job.sourceURL.stem().string();
+  checkPathLengths(run);
+  const std::vector<fs::path> outputs = absoluteOutputs(run.outputs);
   try {
-    run.workDirectory = tools::createWorkDirectory(run.job.outputDirectory, verboseSink);
+    run.workDirectory = tools::createWorkDirectory(run.job.outputDirectory, verboseSink, outputs);
   } catch (const fs::filesystem_error &error) {
     throwIfOutOfSpace(error, run.job.outputDirectory);
     throw;
   }
-  if (!disc)
-    run.baseName = job.sourceURL.stem().string();
   tools::WorkDirectoryGuard cleanup(
-      run.workDirectory, [&run] { return run.succeeded; }, [this] { return isCancelled(); }, verboseSink, logSink);
+      run.workDirectory, [&run] { return run.succeeded; }, [this] { return isCancelled(); }, verboseSink, logSink,
+      job.keepWork);
+  // With this run's lock in place, two runs that start at once see each other.
+  const tools::LeftoverSweep sweep = tools::sweepLeftovers(run.job.outputDirectory);
+  tools::logSweep(sweep, logSink);
+  tools::refuseBusyOutputs(sweep, tools::ProcessIdentity::self(), outputs);
   // Clips copied out of a disc image go at the end whatever else is kept.
   struct RemoveDiscCopies {
     fs::path folder;
@@ -245,9 +278,13 @@ ConversionResult PipelineEngine::run(const ConversionJob &job, const std::option
     }
   }
   setWorkDirectory(run.workDirectory);
+  setRunLog(run.workDirectory / tools::kRunLogName);
   struct ForgetWorkDirectory {
     PipelineEngine &engine;
-    ~ForgetWorkDirectory() { engine.setWorkDirectory({}); }
+    ~ForgetWorkDirectory() {
+      engine.setRunLog({});
+      engine.setWorkDirectory({});
+    }
   } forget{*this};
   // Declared after the guard, so temporary outputs go before the work folder is judged.
   run.staging.emplace(run.workDirectory.filename().string(), job.replaceExisting);

@@ -1,5 +1,7 @@
 #include "pipeline/HelperOutputParsers.h"
 
+#include "pipeline/ToolBlame.h"
+
 #include <algorithm>
 #include <charconv>
 
@@ -87,7 +89,7 @@ void ParallelPhaseParser::onLine(std::string_view line) {
 void ParallelErrorFilter::onLine(std::string_view line) {
   line = trimmedLine(line);
   if (contains(line, "ERROR") || contains(line, "FAILED") || line.starts_with("MVHEVCConverter:"))
-    logLine(log_, "\u26a0\ufe0f " + std::string(line));
+    logLine(log_, "\u26a0\ufe0f " + withoutInternalCheck(std::string(line)));
 }
 
 } // namespace kestrova::pipeline

@@ -2,6 +2,7 @@
 
 #include "core/Errors.h"
 #include "demux/Demux.h"
+#include "nal/InterleaveError.h"
 #include "pipeline/DirectMvhevcPipe.h"
 #include "pipeline/DiscTracks.h"
 #include "pipeline/FifoPipeline.h"
@@ -15,7 +16,11 @@
 #include "pipeline/SpatialTracks.h"
 #include "pipeline/StreamDecoderChoice.h"
 #include "pipeline/ViewDiscovery.h"
+#include "pipeline/WorkSpace.h"
 #include "tools/WorkDirectory.h"
+
+#include <algorithm>
+#include <fmt/format.h>
 
 namespace kestrova::pipeline {
 namespace fs = std::filesystem;
@@ -86,16 +91,36 @@ bool rightFirst(const PipelineRun &run) {
 ViewFiles demuxViews(PipelineRun &run, bool singleTrack) {
   run.report(ConversionStage::demuxing, 0.05);
   run.engine.verbose("=== Step 1: Demuxing ===");
-  if (run.disc) {
-    demuxDiscTitle(run);
-  } else {
-    demux::demux(run.engine, run.job.sourceURL, run.workDirectory, singleTrack, run.job.durationLimit);
-    run.trackSource = run.job.sourceURL;
-    if (auto ffprobe = run.engine.findTool("ffprobe"))
-      run.tracks = analysis::probeMediaTracks(*ffprobe, run.job.sourceURL);
+  requireSpace(run.workDirectory, estimatedViewBytes(run));
+  {
+    SpaceWatch watch(run.engine, run.workDirectory);
+    try {
+      if (run.disc) {
+        demuxDiscTitle(run);
+      } else {
+        demux::demux(run.engine, run.job.sourceURL, run.workDirectory, singleTrack, run.job.durationLimit);
+        run.trackSource = run.job.sourceURL;
+        if (auto ffprobe = run.engine.findTool("ffprobe"))
+          run.tracks = analysis::probeMediaTracks(*ffprobe, run.job.sourceURL);
+      }
+    } catch (const Error &) {
+      watch.throwIfTripped();
+      throw;
+    }
+    watch.throwIfTripped();
   }
   throwIfCancelled(run);
-  return findViewFiles(run.workDirectory, run.baseName, verboseSink(run.engine));
+  ViewFiles views = findViewFiles(run.workDirectory, run.baseName, verboseSink(run.engine));
+  checkDemuxedViews(run, views);
+  return views;
+}
+
+/// Before the views are interleaved into a file beside them: room for a copy of both.
+void requireInterleaveSpace(const PipelineRun &run, const ViewFiles &views) {
+  std::error_code ec;
+  const auto bytes = fs::file_size(views.base, ec) + (ec ? 0 : fs::file_size(views.mvc, ec));
+  if (!ec)
+    requireSpace(run.workDirectory, bytes);
 }
 
 void encodeDecodedViews(PipelineRun &run, const MvcPaths &paths) {
@@ -128,12 +153,25 @@ void encodeDecodedViews(PipelineRun &run, const MvcPaths &paths) {
 void runDiskBased(PipelineRun &run, const ViewFiles &views, const MvcPaths &paths) {
   run.report(ConversionStage::interleaving, 0.3);
   run.engine.verbose("=== Step 2: Interleaving NAL units ===");
+  requireInterleaveSpace(run, views);
   interleaveNALUnits(run.engine, views.base, views.mvc, paths.interleaved);
   freeIntermediate(run, views.base, "base view");
   freeIntermediate(run, views.mvc, "MVC view");
   run.engine.verbose("=== Step 3: Decoding MVC to YUV (disk-based fallback) ===");
-  decodeWithLdecod(run.engine, paths.interleaved, run.workDirectory,
-                   estimatedDecodedFrames(encodeDuration(run), run.frameRateNum, run.frameRateDen), progressOf(run));
+  requireSpace(run.workDirectory, estimatedPictureBytes(run));
+  {
+    // The JM decoder keeps every picture it could not write in memory.
+    SpaceWatch watch(run.engine, run.workDirectory);
+    try {
+      decodeWithLdecod(run.engine, paths.interleaved, run.workDirectory,
+                       estimatedDecodedFrames(encodeDuration(run), run.frameRateNum, run.frameRateDen),
+                       progressOf(run));
+    } catch (const Error &) {
+      watch.throwIfTripped();
+      throw;
+    }
+    watch.throwIfTripped();
+  }
   // A decoder ended by cancel() may still exit 0; do not start the encode then.
   throwIfCancelled(run);
   encodeDecodedViews(run, paths);
@@ -176,6 +214,7 @@ void runParallel(PipelineRun &run, const MvcDecision &decision, const ViewFiles 
   if (dualSplit) {
     run.engine.verbose("=== Parallel decode+encode (dual-split, segment-parallel) ===");
   } else {
+    requireInterleaveSpace(run, views);
     interleaveNALUnits(run.engine, views.base, views.mvc, paths.interleaved);
     freeIntermediate(run, views.base, "base view");
     freeIntermediate(run, views.mvc, "MVC view");
@@ -217,6 +256,7 @@ void runFifo(PipelineRun &run, const MvcDecision &decision, const ViewFiles &vie
 void runPipeFromFile(PipelineRun &run, const MvcDecision &decision, const ViewFiles &views, const MvcPaths &paths) {
   run.report(ConversionStage::interleaving, 0.3);
   run.engine.verbose("=== Step 2: Interleaving NAL units (fallback) ===");
+  requireInterleaveSpace(run, views);
   interleaveNALUnits(run.engine, views.base, views.mvc, paths.interleaved);
   freeIntermediate(run, views.base, "base view");
   freeIntermediate(run, views.mvc, "MVC view");
@@ -249,6 +289,7 @@ void runDirect(PipelineRun &run, const std::string &decoder, const ViewFiles &vi
     std::error_code ignored;
     fs::remove(fifo.fifo, ignored);
   } else {
+    requireInterleaveSpace(run, views);
     interleaveNALUnits(run.engine, views.base, views.mvc, paths.interleaved);
     encodeDirectMvhevc(run.engine, request, progressOf(run));
     freeIntermediate(run, paths.interleaved, "interleaved stream");
@@ -302,11 +343,7 @@ ConversionResult finish(PipelineRun &run, const MvcPaths &paths, bool directMvhe
   return {fs::absolute(finalOutput).string(), run.workDirectory, kept};
 }
 
-ConversionResult runSteps(PipelineRun &run, bool singleTrack) {
-  const MvcPaths paths(run);
-  const ViewFiles views = demuxViews(run, singleTrack);
-  const std::string decoder = chooseStreamDecoder(run.engine, views.base, views.mvc);
-  throwIfCancelled(run);
+ConversionResult runRoad(PipelineRun &run, const std::string &decoder, const ViewFiles &views, const MvcPaths &paths) {
   if (takesDirectRoad(run, decoder)) {
     runDirect(run, decoder, views, paths);
     return finish(run, paths, true);
@@ -330,11 +367,54 @@ ConversionResult runSteps(PipelineRun &run, bool singleTrack) {
   return finish(run, paths, false);
 }
 
+bool decoderFailed(const PipelineRun &run, const ConversionError &error) {
+  return !run.engine.isCancelled() && error.kind() == ConversionError::Kind::decodingFailed;
+}
+
+ConversionResult runSteps(PipelineRun &run, bool singleTrack) {
+  const MvcPaths paths(run);
+  const ViewFiles views = demuxViews(run, singleTrack);
+  const std::string decoder = chooseStreamDecoder(run.engine, views.base, views.mvc);
+  throwIfCancelled(run);
+  try {
+    return runRoad(run, decoder, views, paths);
+  } catch (const ConversionError &first) {
+    // The fast decoder was there but failed its check: both have failed now.
+    if (decoderFailed(run, first) && decoder == kJmStreamDecoder && run.engine.findTool(kFastStreamDecoder))
+      throw ConversionError::decodingFailed(first.detail() + "; " + kFastStreamDecoder +
+                                            " could not decode it either: the source's 3D view is damaged");
+    // edge264 passed its check but failed further on (a damaged stretch of
+    // the 3D view): the JM decoder conceals what it can.
+    std::error_code ec;
+    if (!decoderFailed(run, first) || decoder != kFastStreamDecoder || !fs::exists(views.base, ec) ||
+        !fs::exists(views.mvc, ec))
+      throw;
+    run.engine.log("\u26a0\ufe0f " + first.detail() + " \u2014 decoding again with the JM decoder");
+    try {
+      return runRoad(run, kJmStreamDecoder, views, paths);
+    } catch (const ConversionError &second) {
+      if (!decoderFailed(run, second))
+        throw;
+      throw ConversionError::decodingFailed("neither decoder can decode this source's 3D view (" + first.detail() +
+                                            "; then " + second.detail() + "): the source is damaged");
+    }
+  }
+}
+
 } // namespace
 
 ConversionResult runMvcPipeline(PipelineRun &run, bool singleTrack) {
   try {
     return runSteps(run, singleTrack);
+  } catch (const nal::InterleaveError &error) {
+    if (run.engine.isCancelled())
+      throw ConversionError::cancelled();
+    if (error.kind() != nal::InterleaveError::Kind::accessUnitCountMismatch)
+      throw;
+    const bool mvcShort = error.mvcCount() < error.baseCount();
+    throw ConversionError::decodingFailed(fmt::format(
+        "the {} view stops at {} of {} pictures: the source is damaged or cut short", mvcShort ? "3D" : "base",
+        std::min(error.baseCount(), error.mvcCount()), std::max(error.baseCount(), error.mvcCount())));
   } catch (const Error &) {
     // A tool ended by cancel() fails in its own words (a decoder's exit
     // status, a short stream); the user asked for a stop, so say that.

@@ -4,6 +4,7 @@
 #include "pipeline/EncoderParameters.h"
 #include "pipeline/HelperOutputParsers.h"
 #include "pipeline/PipelineEngine.h"
+#include "pipeline/ToolBlame.h"
 #include "tools/Process.h"
 
 namespace kestrova::pipeline {
@@ -88,8 +89,8 @@ void decodeSBSParallel(PipelineEngine &engine, const StreamDecodeRequest &reques
 
   if (!status.success()) {
     engine.verbose("Parallel pipeline output:\n" + phases.kept().joined(20));
-    throw ConversionError::decodingFailed("Parallel pipeline exited with code " +
-                                          std::to_string(status.terminationStatus));
+    throw ConversionError::decodingFailed(toolFailureText("parallel-pipeline.sh", "segment-parallel decoder",
+                                                          status.terminationStatus, reasonLine(process->errorTail())));
   }
   std::error_code sizeError;
   const auto size = fs::file_size(request.output, sizeError);

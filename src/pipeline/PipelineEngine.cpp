@@ -1,6 +1,7 @@
 #include "pipeline/PipelineEngine.h"
 
 #include "core/Errors.h"
+#include "pipeline/ToolBlame.h"
 #include "tools/Cancellation.h"
 
 #include <filesystem>
@@ -16,6 +17,7 @@ PipelineEngine::~PipelineEngine() {
 }
 
 void PipelineEngine::log(const std::string &line) const {
+  writeRunLog(line);
   if (onLog)
     onLog(line);
 }
@@ -23,6 +25,24 @@ void PipelineEngine::log(const std::string &line) const {
 void PipelineEngine::verbose(const std::string &line) const {
   if (verboseLogging.load())
     log(line);
+  else
+    writeRunLog(line);
+}
+
+void PipelineEngine::writeRunLog(const std::string &line) const {
+  std::lock_guard lock(runLogMutex_);
+  if (runLog_)
+    *runLog_ << line << std::endl;
+}
+
+void PipelineEngine::setRunLog(const fs::path &file) {
+  std::lock_guard lock(runLogMutex_);
+  runLog_.reset();
+  if (file.empty())
+    return;
+  auto stream = std::make_unique<std::ofstream>(file, std::ios::app);
+  if (*stream)
+    runLog_ = std::move(stream);
 }
 
 std::stop_token PipelineEngine::stopToken() const {
@@ -92,8 +112,10 @@ void PipelineEngine::logToolFailure() const {
   if (fs::path(program).filename() == "bash" && !launch.arguments.empty())
     program = launch.arguments.front();
   std::string name = fs::path(program).filename().string();
-  for (const auto &line : process->errorTail())
+  for (const auto &raw : process->errorTail()) {
+    const std::string line = withoutInternalCheck(raw);
     log(line.starts_with(name + ":") ? line : name + ": " + line);
+  }
 }
 
 void PipelineEngine::waitForCancellation() {

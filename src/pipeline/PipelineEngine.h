@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <future>
 #include <memory>
@@ -63,10 +64,13 @@ public:
   /// for work done inside the process (the NAL interleaver).
   std::stop_token stopToken() const;
 
-  /// Emits `line` through onLog when set.
+  /// Emits `line` through onLog when set, and into the run's log file.
   void log(const std::string &line) const override;
-  /// Emits `line` only when verboseLogging is on.
+  /// Emits `line` only when verboseLogging is on; the run's log file gets it always.
   void verbose(const std::string &line) const override;
+  /// From now on every line also goes to `file` (appended); an empty path
+  /// closes it. A file that cannot be opened is left out silently.
+  void setRunLog(const std::filesystem::path &file);
 
   /// Creates an unstarted process and makes it the current process, the one
   /// cancel() ends. Every step starts its tools this way. Throws
@@ -106,11 +110,15 @@ public:
   void setSourceAnalyzer(SourceAnalyzer analyzer) { analyzer_ = std::move(analyzer); }
 
 private:
+  void writeRunLog(const std::string &line) const;
+
   tools::ToolLocator locator_;
   std::atomic<bool> cancelled_{false};
   mutable std::mutex mutex_;
   std::shared_ptr<tools::Process> currentProcess_;
   std::filesystem::path workDirectory_;
+  mutable std::mutex runLogMutex_;
+  std::unique_ptr<std::ofstream> runLog_;
   std::stop_source stopSource_;
   std::vector<std::future<void>> cancellationTails_;
   SourceAnalyzer analyzer_;

@@ -6,14 +6,54 @@
 #include "pipeline/HelperOutputParsers.h"
 #include "pipeline/PipelineEngine.h"
 #include "pipeline/ShellQuote.h"
+#include "pipeline/ToolBlame.h"
 #include "tools/Process.h"
 
 #include <cmath>
+#include <cstdio>
+#include <fmt/format.h>
 
 namespace kestrova::pipeline {
 namespace fs = std::filesystem;
 
 namespace {
+
+// The script's last line on standard error: the exit status of each tool.
+constexpr std::string_view kPipeStatusLine = "pipe-pipeline: status ";
+
+/// The failing tool of the pipe road in words. The encoder's failure comes
+/// first: when it stops, the tools before it only lose their reader.
+[[noreturn]] void throwPipeFailure(const StreamDecodeRequest &request, const std::vector<std::string> &toolLines,
+                                   const std::string &ffmpegText, int scriptStatus) {
+  int decoder = -1, stacker = -1, encoder = -1;
+  std::vector<std::string> decoderLines, stackerLines;
+  for (const auto &line : toolLines) {
+    if (line.starts_with(kPipeStatusLine))
+      std::sscanf(line.c_str() + kPipeStatusLine.size(), "%d %d %d", &decoder, &stacker, &encoder);
+    else if (line.starts_with("yuv_hstack"))
+      stackerLines.push_back(line);
+    else
+      decoderLines.push_back(line);
+  }
+  if (encoder > 0)
+    throw ConversionError::encodingFailed(
+        toolFailureText("ffmpeg", "side-by-side encoder", encoder, reasonLine(ffmpegText)));
+  if (decoder > 0 && !lostItsReader(decoder)) {
+    std::int64_t pairs = 0;
+    for (const auto &line : decoderLines)
+      pairs = decodedFramePairs(line).value_or(pairs);
+    const double seconds = request.frameRateNum > 0
+                               ? static_cast<double>(pairs) * static_cast<double>(request.frameRateDen) /
+                                     static_cast<double>(request.frameRateNum)
+                               : 0.0;
+    const std::string role = fmt::format("decoder, after {} pictures: {:.2f} s", pairs, seconds);
+    throw ConversionError::decodingFailed(toolFailureText(request.decoder, role, decoder, reasonLine(decoderLines)));
+  }
+  if (stacker > 0 && !lostItsReader(stacker))
+    throw ConversionError::encodingFailed(
+        toolFailureText("yuv_hstack", "view stacker", stacker, reasonLine(stackerLines)));
+  throw ConversionError::decodingFailed("Pipe pipeline exited with code " + std::to_string(scriptStatus));
+}
 
 std::string joinWords(const std::vector<std::string> &words) {
   std::string text;
@@ -59,6 +99,9 @@ std::string pipePipelineScript(const StreamDecodeRequest &request, const PipeToo
   script += "\n" + shellQuote(tools.ldecodPipe) + "     -p " + shellQuote("InputFile=" + request.input.string());
   script += "     -p OutputFile=output.yuv     -p DecodeAllLayers=1 | ";
   script += sideBySideEncodeCommand(request, tools.yuvHstack, tools.ffmpeg, encoders) + "     2>&1";
+  // Which of the three failed decides whom the message names.
+  script += "\ns=(\"${PIPESTATUS[@]}\")\necho \"" + std::string(kPipeStatusLine) + "${s[*]}\" >&2\n";
+  script += "[ \"${s[*]}\" = \"0 0 0\" ]";
   return script;
 }
 
@@ -94,13 +137,18 @@ void decodeSBSPipe(PipelineEngine &engine, const StreamDecodeRequest &request, c
   PipeToolLineParser toolLines(estimatedFramesPerView(request.duration, request.frameRateNum, request.frameRateDen),
                                progress, engine.onLog);
   FfmpegEchoFilter ffmpegLines(engine.onLog);
+  TextTail ffmpegText;
   auto status = tools::runAndStreamLines(
-      *process, [&ffmpegLines](std::string_view line) { ffmpegLines.onLine(line); },
+      *process,
+      [&ffmpegLines, &ffmpegText](std::string_view line) {
+        ffmpegLines.onLine(line);
+        ffmpegText.feed(std::string(line) + "\n");
+      },
       [&toolLines](std::string_view line) { toolLines.onLine(line); });
 
   if (!status.success()) {
     engine.verbose("Pipe pipeline stderr:\n" + toolLines.kept().joined(10));
-    throw ConversionError::decodingFailed("Pipe pipeline exited with code " + std::to_string(status.terminationStatus));
+    throwPipeFailure(request, toolLines.kept().lines(), ffmpegText.text(), status.terminationStatus);
   }
   std::error_code sizeError;
   const auto size = fs::file_size(request.output, sizeError);

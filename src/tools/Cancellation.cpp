@@ -1,5 +1,7 @@
 #include "tools/Cancellation.h"
 
+#include "tools/FileText.h"
+
 #include <algorithm>
 #include <csignal>
 #include <fstream>
@@ -15,15 +17,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string readWhole(const fs::path &file) {
-  std::ifstream in(file, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 // The parent pid from /proc/PID/stat; the name before it is in parentheses
 // and may itself hold ") ", so the fields are read after the last ')'.
 std::optional<pid_t> parentOf(const fs::path &processFolder) {
-  std::string stat = readWhole(processFolder / "stat");
+  std::string stat = readWholeFile(processFolder / "stat");
   auto close = stat.rfind(')');
   if (close == std::string::npos || close + 4 >= stat.size())
     return std::nullopt;
@@ -39,7 +36,7 @@ std::optional<pid_t> parentOf(const fs::path &processFolder) {
 }
 
 bool commandLineMatches(const fs::path &processFolder, std::span<const char *const> names) {
-  std::string line = readWhole(processFolder / "cmdline");
+  std::string line = readWholeFile(processFolder / "cmdline");
   std::replace(line.begin(), line.end(), '\0', ' ');
   for (const char *name : names)
     if (line.find(name) != std::string::npos)

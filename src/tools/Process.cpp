@@ -2,16 +2,19 @@
 
 #include "core/UniqueFd.h"
 #include "core/Utf8.h"
+#include "tools/GroupSentinel.h"
 
 #include <array>
 #include <cerrno>
 #include <condition_variable>
+#include <cstddef>
 #include <cstring>
 #include <fcntl.h>
 #include <mutex>
 #include <poll.h>
+#include <sched.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -35,22 +38,90 @@ PipePair makePipe() {
   return {UniqueFd(fds[0]), UniqueFd(fds[1])};
 }
 
-// RAII wrappers for the posix_spawn attribute objects.
-struct SpawnActions {
-  posix_spawn_file_actions_t value;
-  SpawnActions() { posix_spawn_file_actions_init(&value); }
-  ~SpawnActions() { posix_spawn_file_actions_destroy(&value); }
-};
-struct SpawnAttributes {
-  posix_spawnattr_t value;
-  SpawnAttributes() { posix_spawnattr_init(&value); }
-  ~SpawnAttributes() { posix_spawnattr_destroy(&value); }
+// What the cloned child does between clone() and exec, prepared by the
+// parent: the child shares the parent's memory (CLONE_VM) and may only make
+// system calls, no allocation, no locks.
+struct ChildPlan {
+  const char *executable = nullptr;
+  char *const *argv = nullptr;
+  char *const *envp = nullptr;
+  int redirect[3] = {-1, -1, -1}; // descriptor to put at 0, 1, 2; -1 leaves it
+  const char *directory = nullptr;
+  pid_t parent = 0;
+  int errorPipe = -1; // close-on-exec; the child writes its errno here when exec fails
 };
 
-// Points one of the child's output streams at /dev/null or leaves it inherited.
-void wireUncaptured(StreamMode mode, int childFd, SpawnActions &actions) {
-  if (mode == StreamMode::discard)
-    posix_spawn_file_actions_addopen(&actions.value, childFd, "/dev/null", O_WRONLY, 0);
+[[noreturn]] void failInChild(const ChildPlan &plan) {
+  int error = errno;
+  ssize_t ignored = ::write(plan.errorPipe, &error, sizeof error);
+  (void)ignored;
+  ::_exit(127);
+}
+
+int childMain(void *argument) {
+  const ChildPlan &plan = *static_cast<const ChildPlan *>(argument);
+  // Handlers are the parent's code; ignored SIGPIPE survives exec but tools
+  // expect its default. Every signal stays blocked until just before exec.
+  struct sigaction defaults {};
+  defaults.sa_handler = SIG_DFL;
+  for (int sig = 1; sig < NSIG; ++sig) {
+    struct sigaction current {};
+    if (::sigaction(sig, nullptr, &current) != 0)
+      continue;
+    if (sig == SIGPIPE || (current.sa_handler != SIG_IGN && current.sa_handler != SIG_DFL))
+      ::sigaction(sig, &defaults, nullptr);
+  }
+  ::setpgid(0, 0);
+  // The child dies with this program, however this program ends (kill -9 too).
+  ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+  if (::getppid() != plan.parent)
+    ::_exit(127); // the parent died before the line above took effect
+  for (int target = 0; target < 3; ++target) {
+    int source = plan.redirect[target];
+    if (source < 0)
+      continue;
+    if (source == target ? ::fcntl(source, F_SETFD, 0) != 0 : ::dup2(source, target) < 0)
+      failInChild(plan);
+  }
+  if (plan.directory && ::chdir(plan.directory) != 0)
+    failInChild(plan);
+  sigset_t none;
+  sigemptyset(&none);
+  ::sigprocmask(SIG_SETMASK, &none, nullptr);
+  ::execve(plan.executable, plan.argv, plan.envp);
+  failInChild(plan);
+}
+
+// Starts `plan` as a child that shares this process' memory until its exec
+// (clone with CLONE_VFORK, as posix_spawn does), so that it can set what
+// posix_spawn cannot: the signal it gets when this program dies. Returns
+// the child's pid, or throws LaunchError with the child's errno.
+pid_t spawnChild(ChildPlan &plan, const std::string &name) {
+  PipePair errors = makePipe();
+  plan.errorPipe = errors.write.get();
+  plan.parent = ::getpid();
+  constexpr std::size_t kStackBytes = 64 * 1024;
+  auto stack = std::make_unique<std::byte[]>(kStackBytes);
+  sigset_t all, previous;
+  sigfillset(&all);
+  ::pthread_sigmask(SIG_SETMASK, &all, &previous);
+  pid_t pid = ::clone(childMain, stack.get() + kStackBytes, CLONE_VM | CLONE_VFORK | SIGCHLD, &plan);
+  int cloneError = errno;
+  ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  if (pid < 0)
+    throw LaunchError("cannot start " + name + ": " + std::strerror(cloneError));
+  errors.write.reset();
+  int childError = 0;
+  ssize_t n;
+  while ((n = ::read(errors.read.get(), &childError, sizeof childError)) < 0 && errno == EINTR) {
+  }
+  if (n == static_cast<ssize_t>(sizeof childError)) {
+    int ignored = 0;
+    while (::waitpid(pid, &ignored, 0) < 0 && errno == EINTR) {
+    }
+    throw LaunchError("cannot start " + name + ": " + std::strerror(childError));
+  }
+  return pid;
 }
 
 // What a failed tool says last, for errorTail(): its lines without
@@ -167,46 +238,41 @@ void Process::startWith(Sink standardOutput, Sink standardError) {
     throw LaunchError(state_->launch.executable + " was stopped before it started");
   const ProcessLaunch &launch = state_->launch;
 
-  SpawnActions actions;
-  UniqueFd outRead, errRead;
+  UniqueFd outRead, errRead, devNull;
   std::vector<UniqueFd> childEnds;
+  ChildPlan plan;
   auto wire = [&](StreamMode mode, int childFd) {
-    if (mode != StreamMode::pipe) {
-      wireUncaptured(mode, childFd, actions);
+    if (mode == StreamMode::inherit)
+      return UniqueFd();
+    if (mode == StreamMode::discard) {
+      if (!devNull.valid())
+        devNull.reset(::open("/dev/null", O_WRONLY | O_CLOEXEC));
+      plan.redirect[childFd] = devNull.get();
       return UniqueFd();
     }
     PipePair pipe = makePipe();
-    posix_spawn_file_actions_adddup2(&actions.value, pipe.write.get(), childFd);
+    plan.redirect[childFd] = pipe.write.get();
     childEnds.push_back(std::move(pipe.write));
     return std::move(pipe.read);
   };
   outRead = wire(launch.standardOutput, STDOUT_FILENO);
   errRead = wire(launch.standardError, STDERR_FILENO);
-  if (launch.workingDirectory)
-    posix_spawn_file_actions_addchdir_np(&actions.value, launch.workingDirectory->c_str());
-
-  SpawnAttributes attributes;
-  sigset_t emptyMask, defaults;
-  sigemptyset(&emptyMask);
-  sigemptyset(&defaults);
-  // The parent ignores SIGPIPE; ignored dispositions survive exec, so reset it.
-  sigaddset(&defaults, SIGPIPE);
-  posix_spawnattr_setflags(&attributes.value, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-  posix_spawnattr_setpgroup(&attributes.value, 0);
-  posix_spawnattr_setsigmask(&attributes.value, &emptyMask);
-  posix_spawnattr_setsigdefault(&attributes.value, &defaults);
 
   std::vector<char *> argv;
   argv.push_back(const_cast<char *>(launch.executable.c_str()));
   for (const auto &argument : launch.arguments)
     argv.push_back(const_cast<char *>(argument.c_str()));
   argv.push_back(nullptr);
+  plan.executable = launch.executable.c_str();
+  plan.argv = argv.data();
+  plan.envp = environ;
+  std::string directory = launch.workingDirectory ? launch.workingDirectory->string() : std::string();
+  if (launch.workingDirectory)
+    plan.directory = directory.c_str();
 
-  pid_t pid = 0;
-  int error = ::posix_spawn(&pid, launch.executable.c_str(), &actions.value, &attributes.value, argv.data(), environ);
+  pid_t pid = spawnChild(plan, launch.executable);
   childEnds.clear(); // the parent must not hold the write ends, or EOF never comes
-  if (error != 0)
-    throw LaunchError("cannot start " + launch.executable + ": " + std::strerror(error));
+  watchGroupAfterDeath(pid);
 
   state_->pid = pid;
   state_->started = true;
@@ -268,6 +334,7 @@ ExitStatus Process::wait() {
       int raw = 0;
       pid_t result = ::waitpid(pid, &raw, WNOHANG);
       state_->reaped = true;
+      forgetGroupAfterDeath(pid);
       if (result == pid && WIFSIGNALED(raw))
         state_->status = {WTERMSIG(raw), true};
       else if (result == pid && WIFEXITED(raw))

@@ -50,8 +50,11 @@ public:
 /// reader thread. An empty chunk is never delivered.
 using ChunkHandler = std::function<void(std::string_view chunk)>;
 
-/// One child process, started with posix_spawn as the leader of its own
-/// process group so that signalling the group reaches a whole pipeline.
+/// One child process, started as the leader of its own process group so
+/// that signalling the group reaches a whole pipeline, and set to be killed
+/// when this program dies (PR_SET_PDEATHSIG, set before its exec; see also
+/// GroupSentinel.h). The thread that starts a child must outlive it: the
+/// kernel takes the death of that thread for the parent's.
 /// Captured streams are drained continuously by a reader thread, so a child
 /// never blocks on a full pipe. Shared so that the engine can hold the
 /// current process for cancellation while the step that started it waits.

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <fcntl.h>
+#include <fmt/format.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -64,12 +65,14 @@ fs::path temporaryOutputPath(const fs::path &finalPath, std::string_view token) 
   return finalPath.parent_path() / (prefix + utf8Prefix(stem, room) + mark + extension);
 }
 
+CommitError::CommitError(const std::string &text) : Error(text) {}
+
 StagedOutputs::StagedOutputs(std::string token, bool replaceExisting)
     : token_(std::move(token)), replaceExisting_(replaceExisting) {}
 
 StagedOutputs::~StagedOutputs() {
   for (const auto &entry : entries_) {
-    if (entry.committed)
+    if (entry.committed || entry.kept)
       continue;
     std::error_code ignored;
     fs::remove(entry.temporaryPath, ignored);
@@ -107,21 +110,57 @@ fs::path StagedOutputs::stage(const fs::path &finalPath) {
   return entries_.back().temporaryPath;
 }
 
+namespace {
+
+std::string reasonOf(const std::error_code &error) {
+  return error.value() == ENAMETOOLONG ? "its path is too long for the file system" : error.message();
+}
+
+} // namespace
+
 void StagedOutputs::commit() {
+  // Every file is checked before any is renamed: a run either gives all its
+  // outputs their names or none, and never reports a file it did not write.
   for (const auto &entry : entries_) {
+    if (entry.committed)
+      continue;
     std::error_code ec;
-    if (!entry.committed && fs::is_regular_file(entry.temporaryPath, ec) && fs::file_size(entry.temporaryPath, ec) == 0)
+    auto status = fs::status(entry.temporaryPath, ec);
+    if (!fs::exists(status)) {
+      std::error_code folderError;
+      const bool folderGone = !fs::is_directory(entry.finalPath.parent_path(), folderError);
+      throw CommitError(fmt::format("{} was not written: {}", entry.finalPath.string(),
+                                    folderGone ? "the output folder " + entry.finalPath.parent_path().string() +
+                                                     " was moved or removed during the conversion"
+                                               : "its temporary file " + entry.temporaryPath.filename().string() +
+                                                     " is gone (" + reasonOf(ec) + ")"));
+    }
+    if (!fs::is_regular_file(status) || fs::file_size(entry.temporaryPath, ec) == 0)
       throw ConversionError::encodingFailed("nothing was written to " + entry.finalPath.filename().string());
   }
   for (auto &entry : entries_) {
-    std::error_code ec;
-    if (entry.committed || !fs::exists(fs::symlink_status(entry.temporaryPath, ec)))
+    if (entry.committed)
       continue;
-    if (replaceExisting_)
-      fs::rename(entry.temporaryPath, entry.finalPath);
-    else
-      renameWithoutReplacing(entry.temporaryPath, entry.finalPath);
+    try {
+      if (replaceExisting_)
+        fs::rename(entry.temporaryPath, entry.finalPath);
+      else
+        renameWithoutReplacing(entry.temporaryPath, entry.finalPath);
+    } catch (const fs::filesystem_error &error) {
+      // The finished file stays where it is, and the user learns where.
+      entry.kept = fs::exists(entry.temporaryPath);
+      throw CommitError(
+          fmt::format("{} could not be given its name ({}){}", entry.finalPath.string(), reasonOf(error.code()),
+                      entry.kept ? "; the finished file is kept as " + entry.temporaryPath.string() : std::string()));
+    }
     entry.committed = true;
+  }
+  for (const auto &entry : entries_) {
+    std::error_code ec;
+    if (!fs::is_regular_file(entry.finalPath, ec))
+      throw CommitError(fmt::format("{} is not there after it was given its name: the output folder was moved "
+                                    "or changed during the conversion",
+                                    entry.finalPath.string()));
   }
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/Errors.h"
+
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -20,6 +22,13 @@ inline constexpr std::size_t kMaxFileNameBytes = 255;
 /// share one.
 std::filesystem::path temporaryOutputPath(const std::filesystem::path &finalPath, std::string_view token);
 
+/// A finished output that could not be given its final name, or is not
+/// there: `what()` names it and says why.
+class CommitError : public Error {
+public:
+  explicit CommitError(const std::string &text);
+};
+
 /// Outputs written under temporary names and given their final names only
 /// when the whole run succeeded. Whatever was not committed is removed on
 /// destruction, with the partial copies tools keep of it
@@ -38,10 +47,15 @@ public:
   /// Registering the same path again returns the same temporary path.
   std::filesystem::path stage(const std::filesystem::path &finalPath);
 
-  /// Renames every staged file that exists to its final name, in the order
-  /// staged. Throws ConversionError::encodingFailed for an empty file (a
-  /// tool that wrote nothing), OutputExistsError when a final name is taken
-  /// and replacing is off, std::filesystem::filesystem_error otherwise.
+  /// Gives every staged file its final name, in the order staged. Before
+  /// any rename, each staged file must exist as a non-empty regular file;
+  /// after them, each final name must exist. Throws
+  /// ConversionError::encodingFailed for an empty file (a tool that wrote
+  /// nothing), OutputExistsError when a final name is taken and replacing is
+  /// off, and CommitError naming the file otherwise (a missing temporary
+  /// file, an output folder moved or removed meanwhile, a rename refused:
+  /// then the finished file is kept under its temporary name, which the
+  /// message gives).
   void commit();
 
 private:
@@ -52,6 +66,7 @@ private:
     std::filesystem::path finalPath;
     std::filesystem::path temporaryPath;
     bool committed = false;
+    bool kept = false; ///< finished but left under its temporary name, as the error said
   };
   std::string token_;
   bool replaceExisting_;

@@ -10,6 +10,7 @@
 #include "ui/WindowHandOver.h"
 
 #include "pipeline/EncoderTable.h"
+#include "tools/StopSignals.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -93,6 +94,10 @@ int runApplication(int argc, char **argv, std::vector<std::filesystem::path> fil
                stderr);
     return 1;
   }
+  // A closed terminal, SIGTERM or Ctrl-C quit the window as its Quit item
+  // does: the conversion is cancelled and its tools end. Blocked before Qt
+  // starts any thread, so only the watcher takes them.
+  tools::blockStopSignals();
   QApplication application(argc, argv);
   QApplication::setApplicationName("Kestrova");
   QApplication::setApplicationVersion(applicationVersion());
@@ -148,6 +153,10 @@ int runApplication(int argc, char **argv, std::vector<std::filesystem::path> fil
   QObject::connect(&application, &QApplication::aboutToQuit, [weakModel] {
     if (auto live = weakModel.lock())
       live->applicationWillTerminate();
+  });
+  tools::StopSignalWatcher stopSignals([&application](int sig) {
+    QMetaObject::invokeMethod(
+        &application, [sig] { QApplication::exit(128 + sig); }, Qt::QueuedConnection);
   });
   return QApplication::exec();
 }

@@ -8,6 +8,7 @@
 
 #include <cstdlib>
 #include <gtest/gtest.h>
+#include <optional>
 #include <sstream>
 #include <unistd.h>
 
@@ -34,22 +35,28 @@ bool namespacesAvailable() {
 // Runs inside the namespace as its first process: starts the decoy and the
 // conversion, interrupts the conversion once its log shows `marker`, then
 // reports the exit status, every process still there and whether the decoy lives.
+// With `rerun`, the same conversion runs again to its end afterwards.
 std::string cancelScript(const TempDir &dir, const std::string &source, const std::string &marker, int sig,
-                         const std::string &more) {
+                         const std::string &more, bool rerun) {
   const std::string log = shellQuoted((dir / "run.log").string());
-  return "cd " + shellQuoted(dir.path().string()) +
-         "\n(exec -a ffmpeg-something sleep 60) & decoy=$!\n"
-         "HOME=home XDG_CONFIG_HOME= LC_ALL=C " +
-         shellQuoted((test::buildDir() / "bin/kestrova").string()) + " --input " + shellQuoted(source) + " " + more +
-         " --auto-convert --output out > " + log + " 2>&1 & run=$!\n" + "i=0; until grep -q " + shellQuoted(marker) +
-         " " + log +
+  const std::string run = "HOME=home XDG_CONFIG_HOME= LC_ALL=C " +
+                          shellQuoted((test::buildDir() / "bin/kestrova").string()) + " --input " +
+                          shellQuoted(source) + " " + more + " --auto-convert --output out";
+  // builtins only: the listing itself starts no process
+  const std::string others = "n=0; for p in /proc/[0-9]*; do q=${p#/proc/}; [ $q = 1 ] || [ $q = $decoy ] || "
+                             "{ n=$((n+1)); [ -z \"$1\" ] || { IFS= read -r -d '' first < $p/cmdline; "
+                             "echo \"left=$q $first\"; }; }; done";
+  return "cd " + shellQuoted(dir.path().string()) + "\nothers() { " + others +
+         "; }\n(exec -a ffmpeg-something sleep 60) & decoy=$!\n" + run + " > " + log + " 2>&1 & run=$!\n" +
+         "i=0; until grep -q " + shellQuoted(marker) + " " + log +
          " || [ $i -ge 3000 ]; do sleep 0.1; i=$((i+1)); done\n"
          "kill -" +
          std::to_string(sig) +
          " $run; wait $run; echo status=$?\n"
-         // builtins only: the listing itself starts no process
-         "for p in /proc/[0-9]*; do n=${p#/proc/}; [ $n = 1 ] || [ $n = $decoy ] || "
-         "{ IFS= read -r -d '' first < $p/cmdline; echo \"left=$n $first\"; }; done\n"
+         // what dies with the program (kill -9) needs a moment
+         "i=0; others; while [ $n != 0 ] && [ $i -lt 50 ]; do sleep 0.1; i=$((i+1)); others; done\n"
+         "others print\n" +
+         (rerun ? run + " > rerun.log 2>&1; echo rerun=$?\n" : "") +
          "kill -0 $decoy && echo decoy=alive; kill $decoy\n";
 }
 
@@ -65,6 +72,7 @@ TEST(CancelRun, InterruptEndsEveryStepsProcessesAndLeavesNothing) {
     std::string settings = R"json("outputTarget": "Apple Vision Pro (MV-HEVC)")json";
     std::string more = {};         // further sources: a batch, stopped in its first file
     std::string logged = "status"; // a text the run's output holds
+    bool rerun = false;            // killed outright: the next run finds and removes what it left
   };
   const std::string clip = "ffmpeg -v error -y -f lavfi -i testsrc2=size=1920x540:rate=24 -f lavfi -i sine -t 10 "
                            "-c:v libx264 -preset ultrafast -pix_fmt yuv420p -c:a aac ";
@@ -82,6 +90,18 @@ TEST(CancelRun, InterruptEndsEveryStepsProcessesAndLeavesNothing) {
     // Vision Pro run, with and without a kept side-by-side file.
     rows.push_back({"decode and SBS encode of a disc stream", disc, "disc.m2ts", "FIFO pipeline", SIGINT,
                     R"json("outputTarget": "SBS 3D (MKV)")json"});
+    // A closed terminal, and a kill no program can catch.
+    rows.push_back({"hang-up during the SBS encode", disc, "disc.m2ts", "FIFO pipeline", SIGHUP,
+                    R"json("outputTarget": "SBS 3D (MKV)")json"});
+    rows.push_back({"kill -9 during the SBS encode",
+                    disc,
+                    "disc.m2ts",
+                    "FIFO pipeline",
+                    SIGKILL,
+                    R"json("outputTarget": "SBS 3D (MKV)")json",
+                    {},
+                    {},
+                    true});
     rows.push_back({"one decode into both encoders", disc, "disc.m2ts", "Frame 1/", SIGINT,
                     R"json("outputTarget": "Apple Vision Pro (MV-HEVC)", "keepSBSIntermediate": true)json"});
     rows.push_back({"one-encode road of a disc stream", disc, "disc.m2ts", "Frame 1/", SIGTERM,
@@ -94,7 +114,7 @@ TEST(CancelRun, InterruptEndsEveryStepsProcessesAndLeavesNothing) {
     test::writeFile(dir / "home/.config/kestrova/settings.json", "{" + row.settings + "}");
     ASSERT_TRUE(shell("cd " + shellQuoted(dir.path().string()) + " && " + row.makeSource).status.success());
     auto run = shell("unshare -p -f --mount-proc /bin/bash -c " +
-                     shellQuoted(cancelScript(dir, row.source, row.marker, row.signal, row.more)));
+                     shellQuoted(cancelScript(dir, row.source, row.marker, row.signal, row.more, row.rerun)));
     const std::string &report = run.standardOutput;
     SCOPED_TRACE(row.what + "\n" + report + test::readFile(dir / "run.log"));
     EXPECT_NE(report.find("status=" + std::to_string(128 + row.signal)), std::string::npos);
@@ -103,8 +123,127 @@ TEST(CancelRun, InterruptEndsEveryStepsProcessesAndLeavesNothing) {
       EXPECT_FALSE(line.starts_with("left=")) << "still running: " << line;
     EXPECT_NE(report.find("decoy=alive"), std::string::npos);
     EXPECT_NE((report + test::readFile(dir / "run.log")).find(row.logged), std::string::npos);
+    if (row.rerun) {
+      const std::string rerun = test::readFile(dir / "rerun.log");
+      EXPECT_NE(report.find("rerun=0"), std::string::npos) << rerun;
+      EXPECT_NE(rerun.find("Removed what an interrupted run left"), std::string::npos) << rerun;
+    }
     for (const auto &left : fs::directory_iterator(dir / "out"))
-      ADD_FAILURE() << "left in the output folder: " << left.path().filename();
+      if (!row.rerun || left.path().filename().string().starts_with(".") ||
+          left.path().filename().string().starts_with("Kestrova_"))
+        ADD_FAILURE() << "left in the output folder: " << left.path().filename();
+  }
+}
+
+// A small ext4 file system mounted at `folder` with about `freeBytes` left
+// for the test's life; unmounted (and its loop device freed) at the end.
+class NearlyFullDisk {
+public:
+  NearlyFullDisk(const fs::path &folder, std::uintmax_t freeBytes) : folder_(folder) {
+    const std::string image = shellQuoted(folder.string() + ".img");
+    const std::string at = shellQuoted(folder.string());
+    mounted_ = shell("truncate -s 16M " + image + " && mkfs.ext4 -q -m 0 " + image + " && mkdir -p " + at +
+                     " && mount -o loop " + image + " " + at)
+                   .status.success();
+    if (mounted_)
+      shell("fallocate -l $(( $(df --output=avail -B1 " + at + " | tail -1) - " + std::to_string(freeBytes) + " )) " +
+            at + "/filler");
+  }
+  ~NearlyFullDisk() {
+    if (mounted_)
+      shell("umount " + shellQuoted(folder_.string()));
+  }
+  bool mounted() const { return mounted_; }
+
+private:
+  fs::path folder_;
+  bool mounted_ = false;
+};
+
+// Faults of a real disc conversion with the real tools, each run in a PID
+// namespace: the run fails, says why in words that name the tool or the
+// fault, claims no output and leaves no hidden file and no bulky work file.
+TEST(FaultRun, FailuresAreNamedAndLeaveNoFalseOutput) {
+  if (!namespacesAvailable())
+    GTEST_SKIP() << "needs root and unshare -p (a PID namespace keeps the test from reaching other processes)";
+  auto media = test::referenceMedia();
+  if (!media || !test::realTool("tsmuxer")) {
+    if (std::getenv("CI"))
+      ADD_FAILURE() << "CI has the reference clips and the real tsMuxeR";
+    GTEST_SKIP() << "needs the reference clips and the real tsMuxeR";
+  }
+  const fs::path clip = *media / "bluray/clip24.m2ts";
+  const fs::path damage = test::sourceDir() / "tests/cli/damaged/damage_mvc.py";
+  const fs::path recording = test::sourceDir() / "tests/cli/fakes/ffmpeg-encoder-out-of-memory.txt";
+  const std::string kestrova = shellQuoted((test::buildDir() / "bin/kestrova").string());
+  // A copy of the program whose tools folder has an ffmpeg that fails on the
+  // pipe road as the real one did under a memory limit, and is the real one otherwise.
+  const std::string failingFfmpeg =
+      "mkdir -p tree/bin tree/share/kestrova/tools && cp " + kestrova + " tree/bin/ && for t in " +
+      shellQuoted((test::buildDir() / "share/kestrova/tools").string()) +
+      "/*; do ln -s \"$t\" tree/share/kestrova/tools/; done && printf '%s\\n' '#!/bin/sh' "
+      "'case \" $* \" in *\" pipe:0 \"*) cat " +
+      shellQuoted(recording.string()) +
+      " >&2; exit 1;; esac' 'exec /usr/bin/ffmpeg \"$@\"' > tree/share/kestrova/tools/ffmpeg && chmod +x "
+      "tree/share/kestrova/tools/ffmpeg";
+  struct Row {
+    std::string what;
+    std::string prepare; // shell commands run in the test's folder
+    std::string program; // relative to the test's folder, or the built one
+    std::string source;
+    std::uintmax_t freeBytes; // 0: the output folder is not on a small disk
+    std::string said;         // what the run must say
+    std::string before = {};  // run in the namespace before the conversion
+    std::string after = {};
+  };
+  const std::string copy = "cp " + shellQuoted(clip.string()) + " disc.m2ts";
+  const std::vector<Row> rows = {
+      {"no room for the views", copy, kestrova, "disc.m2ts", 200 << 10, "not enough space on"},
+      {"the disk fills during the demux", copy, kestrova, "disc.m2ts", 1100 << 10, "not enough space on"},
+      {"ffmpeg fails on the pipe road", copy + " && " + failingFfmpeg, "tree/bin/kestrova", "disc.m2ts", 0,
+       "ffmpeg (side-by-side encoder) failed: Error submitting video frame to the encoder"},
+      {"the 3D view stops at 40 %",
+       "python3 " + shellQuoted(damage.string()) + " " + shellQuoted(clip.string()) + " cut.m2ts cut", kestrova,
+       "cut.m2ts", 0, "the 3D view stops at"},
+      {"five flipped bits in the 3D view",
+       "python3 " + shellQuoted(damage.string()) + " " + shellQuoted(clip.string()) + " flip.m2ts flip", kestrova,
+       "flip.m2ts", 0, "the source's 3D view is damaged"},
+      {"another run writes the same output", copy, kestrova, "disc.m2ts", 0, "another Kestrova run",
+       // the first run, held up where it writes its lock until the second has tried
+       kestrova + " --input disc.m2ts --auto-convert --output out > first.log 2>&1 & first=$!\n"
+                  "i=0; until grep -q 'FIFO pipeline' first.log || [ $i -ge 3000 ]; do sleep 0.1; i=$((i+1)); done\n",
+       "wait $first; echo first=$?\n"},
+  };
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.what);
+    TempDir dir;
+    test::writeFile(dir / "home/.config/kestrova/settings.json", R"json({"outputTarget": "SBS 3D (MKV)"})json");
+    ASSERT_TRUE(shell("cd " + shellQuoted(dir.path().string()) + " && " + row.prepare).status.success());
+    std::optional<NearlyFullDisk> disk;
+    if (row.freeBytes > 0) {
+      disk.emplace(dir / "out", row.freeBytes);
+      ASSERT_TRUE(disk->mounted());
+    }
+    const std::string script = "cd " + shellQuoted(dir.path().string()) +
+                               "\nexport HOME=home XDG_CONFIG_HOME= LC_ALL=C\n" + row.before + row.program +
+                               " --input " + row.source +
+                               " --auto-convert --output out > run.log 2>&1; echo status=$?\n" + row.after;
+    auto run = shell("unshare -p -f --mount-proc /bin/bash -c " + shellQuoted(script));
+    const std::string log = test::readFile(dir / "run.log");
+    SCOPED_TRACE(run.standardOutput + log);
+    EXPECT_EQ(run.standardOutput.find("status=0"), std::string::npos);
+    EXPECT_NE(log.find(row.said), std::string::npos);
+    EXPECT_EQ(log.find("Conversion complete"), std::string::npos);
+    for (const char *internal : {"accessUnitCountMismatch", "Pipe pipeline exited", "Assertion"})
+      EXPECT_EQ(log.find(internal), std::string::npos) << internal;
+    if (!row.after.empty()) {
+      EXPECT_NE(run.standardOutput.find("first=0"), std::string::npos) << test::readFile(dir / "first.log");
+    }
+    for (const auto &entry : fs::recursive_directory_iterator(dir / "out")) {
+      const std::string name = entry.path().filename().string();
+      if (name.starts_with(".") || name.ends_with(".264") || name.ends_with(".mvc") || name.ends_with(".yuv"))
+        ADD_FAILURE() << "left behind: " << entry.path();
+    }
   }
 }
 

@@ -1,6 +1,9 @@
 #include "tools/WorkDirectory.h"
 #include "support/TestSupport.h"
+#include "tools/RunLock.h"
 
+#include <algorithm>
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 #include <regex>
 
@@ -57,37 +60,83 @@ TEST(WorkDirectory, RemovingIntermediatesReportsMegabytesOrWarns) {
   EXPECT_FALSE(fs::exists(dir / "empty.264"));
 }
 
-TEST(WorkDirectory, EndOfRunKeepsOnlyFailedRunsFiles) {
+TEST(WorkDirectory, EndOfRunKeepsOnlyAFailedRunsLogAndSmallFilesUnlessAskedForMore) {
   struct Row {
     bool succeeded;
     bool cancelled;
+    bool keepWork;
     bool holdsFiles;
-    bool kept;
-    std::string verboseLine;
-    std::string line; // the normal log's, with "{}" standing for the path
+    std::vector<std::string> left; // what stays of the folder, none: the folder goes
   };
+  const std::vector<std::string> all{"demux.meta", "kestrova.log", "view.264", "view.mvc"};
   const Row rows[] = {
-      {true, false, true, false, "Cleaned up temp directory", ""},
-      {false, true, true, false, "Cancelled \u2014 cleaned up temp directory", ""},
-      {true, true, true, false, "Cancelled \u2014 cleaned up temp directory", ""},
-      {false, false, true, true, "", "Work files of the failed run kept in {}"},
-      {false, false, false, false, "", ""},
+      {true, false, false, true, {}},  {false, true, false, true, {}},
+      {true, true, true, true, {}},    {false, false, false, true, {"demux.meta", "kestrova.log"}},
+      {false, false, true, true, all}, {false, false, false, false, {}},
   };
   for (const auto &row : rows) {
     TempDir dir;
-    fs::path work = dir / "Kestrova_0000ABCD";
-    fs::create_directories(work);
-    if (row.holdsFiles)
+    fs::path work = createWorkDirectory(dir.path(), nullptr);
+    if (row.holdsFiles) {
       writeFile(work / "demux.meta", "MUXOPT");
-    Lines verbose, log;
-    finishWorkDirectory(row.succeeded, row.cancelled, work, verbose.sink(), log.sink());
-    EXPECT_EQ(fs::exists(work), row.kept);
-    std::string expected = row.line;
-    if (auto at = expected.find("{}"); at != std::string::npos)
-      expected.replace(at, 2, work.string());
-    EXPECT_EQ(verbose.lines, row.verboseLine.empty() ? std::vector<std::string>{} : std::vector{row.verboseLine});
-    EXPECT_EQ(log.lines, expected.empty() ? std::vector<std::string>{} : std::vector{expected});
+      writeFile(work / "kestrova.log", "a line");
+      writeFile(work / "view.264", "small but a view");
+      writeFile(work / "view.mvc", std::string(kLargeWorkFileBytes, 'x'));
+    }
+    Lines log;
+    finishWorkDirectory(row.succeeded, row.cancelled, work, nullptr, log.sink(), row.keepWork);
+    std::vector<std::string> left;
+    std::error_code ec;
+    for (const auto &entry : fs::directory_iterator(work, ec))
+      left.push_back(entry.path().filename().string());
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, row.left) << row.succeeded << row.cancelled << row.keepWork;
+    if (!row.left.empty()) {
+      EXPECT_TRUE(std::any_of(log.lines.begin(), log.lines.end(), [&](const std::string &line) {
+        return line.find((work / "kestrova.log").string()) != std::string::npos;
+      })) << "the log's place is said";
+    }
   }
+}
+
+// What killed runs left is removed; a live run's work, an ended run's kept
+// log and a dead run's reusable work stay; a live run's outputs are busy.
+TEST(WorkDirectory, SweepRemovesOnlyWhatDeadRunsLeft) {
+  TempDir dir;
+  const ProcessIdentity self = ProcessIdentity::self();
+  auto makeRun = [&](const std::string &name, std::uint64_t startTime, bool locked, const std::string &extra = "") {
+    fs::create_directories(dir / name);
+    writeFile(dir / name / "view.mvc", "x");
+    if (!extra.empty())
+      writeFile(dir / name / extra / "0001.hevc", "chunk");
+    if (locked)
+      writeFile(dir / name / kRunLockName,
+                fmt::format("{} {} {}\n{}\n", self.pid, startTime, self.bootId, (dir / "clip_SBS.mkv").string()));
+    writeFile(dir / ("." + name + "-clip_SBS.mkv"), "partial");
+  };
+  makeRun("Kestrova_0000DEAD", self.startTime + 1, true);
+  makeRun("Kestrova_0000C0DE", self.startTime + 1, true, "chunks");
+  makeRun("Kestrova_0000A11E", self.startTime, true);
+  makeRun("Kestrova_0000E7DE", 0, false);
+  writeFile(dir / ".Kestrova_0000FFFF-clip.mov", "an orphan");
+  writeFile(dir / "clip.m2ts", "the user's");
+
+  const LeftoverSweep sweep = sweepLeftovers(dir.path(), {"chunks"});
+  std::vector<std::string> left;
+  for (const auto &entry : fs::recursive_directory_iterator(dir.path()))
+    if (entry.is_regular_file())
+      left.push_back(fs::relative(entry.path(), dir.path()).string());
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, (std::vector<std::string>{".Kestrova_0000A11E-clip_SBS.mkv", ".Kestrova_0000E7DE-clip_SBS.mkv",
+                                            "Kestrova_0000A11E/kestrova.lock", "Kestrova_0000A11E/view.mvc",
+                                            "Kestrova_0000C0DE/chunks/0001.hevc", "Kestrova_0000C0DE/kestrova.lock",
+                                            "Kestrova_0000E7DE/view.mvc", "clip.m2ts"}));
+  ASSERT_EQ(sweep.live.size(), 1u);
+  ProcessIdentity later = self;
+  later.startTime += 1;
+  EXPECT_THROW(refuseBusyOutputs(sweep, later, {dir / "clip_SBS.mkv"}), OutputBusyError);
+  EXPECT_NO_THROW(refuseBusyOutputs(sweep, later, {dir / "clip.mov"}));
+  EXPECT_NO_THROW(refuseBusyOutputs(sweep, self, {dir / "clip_SBS.mkv"})) << "its own lock";
 }
 
 TEST(WorkDirectory, GuardRunsOnceWhenAnExceptionLeavesTheScope) {

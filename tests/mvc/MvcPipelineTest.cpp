@@ -131,6 +131,7 @@ TEST(MvcPipeline, FailuresKeepTheWorkDirectory) {
   };
   for (const auto &row : rows) {
     ConversionFixture f("disc.m2ts");
+    f.job.keepWork = true; // the views and streams too, not only the log
     f.demuxWrites(row.demuxed);
     if (!row.ldecod.is_null()) {
       fs::remove(f.tools / "ldecod"); // replaces the JM decoder's double with the scriptable one

@@ -6,6 +6,7 @@
 #include "support/TestSupport.h"
 #include "tools/Process.h"
 
+#include <functional>
 #include <gtest/gtest.h>
 #include <sys/mount.h>
 #include <unistd.h>
@@ -106,6 +107,63 @@ TEST(StagedOutputs, CommitNeverReplacesUnlessAllowedAndUncommittedFilesGo) {
     }
     fs::remove(output);
     EXPECT_TRUE(fs::is_empty(folder));
+  }
+}
+
+// The output folder changed under a finished run: never a success for a file
+// that is not there, and a finished file left hidden is named.
+TEST(StagedOutputs, CommitFailsNamingTheFileWhenTheFolderChangedUnderIt) {
+  struct Row {
+    const char *what;
+    std::function<void(const fs::path &folder, const fs::path &temporary)> change;
+    const char *said;           // a word the message must hold
+    bool finishedFileNamedKept; // a refused rename keeps the finished file and says where
+  };
+  const bool root = ::geteuid() == 0;
+  std::vector<Row> rows = {
+      {"folder renamed",
+       [](const fs::path &folder, const fs::path &) { fs::rename(folder, folder.string() + "-moved"); },
+       "moved or removed", false},
+      {"folder removed", [](const fs::path &folder, const fs::path &) { fs::remove_all(folder); }, "moved or removed",
+       false},
+      {"temporary file removed", [](const fs::path &, const fs::path &temporary) { fs::remove(temporary); }, "is gone",
+       false},
+  };
+  if (root)
+    rows.push_back({"folder made read-only",
+                    [](const fs::path &folder, const fs::path &) {
+                      ASSERT_EQ(::mount("none", folder.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr), 0);
+                    },
+                    "Read-only", true});
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.what);
+    TempDir dir;
+    const fs::path folder = dir / "o";
+    fs::create_directories(folder);
+    if (row.finishedFileNamedKept) {
+      ASSERT_EQ(::mount(folder.c_str(), folder.c_str(), nullptr, MS_BIND, nullptr), 0);
+    }
+    std::string message;
+    fs::path temporary;
+    {
+      StagedOutputs staged("Kestrova_00000004", false);
+      temporary = staged.stage(folder / "clip_SBS.mkv");
+      test::writeFile(temporary, "finished");
+      row.change(folder, temporary);
+      try {
+        staged.commit();
+        ADD_FAILURE() << "committed";
+      } catch (const Error &error) {
+        message = error.what();
+      }
+    }
+    EXPECT_NE(message.find("clip_SBS.mkv"), std::string::npos) << message;
+    EXPECT_NE(message.find(row.said), std::string::npos) << message;
+    if (row.finishedFileNamedKept) {
+      EXPECT_NE(message.find(temporary.string()), std::string::npos) << message;
+      EXPECT_EQ(test::readFile(temporary), "finished");
+      ::umount(folder.c_str());
+    }
   }
 }
 
