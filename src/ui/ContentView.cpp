@@ -56,7 +56,9 @@ QString layoutText(const Stereo3DMode &mode) {
   case Stereo3DMode::Kind::frameAlternate:
     return "Frame alternate";
   case Stereo3DMode::Kind::sideBySide:
-    return "Side by side";
+    return mode.eyeSize() == Stereo3DMode::EyeSize::half ? "Half side by side" : "Side by side";
+  case Stereo3DMode::Kind::topAndBottom:
+    return mode.eyeSize() == Stereo3DMode::EyeSize::half ? "Half top and bottom" : "Top and bottom";
   case Stereo3DMode::Kind::none:
     return "No 3D found";
   }
