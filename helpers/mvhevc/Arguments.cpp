@@ -24,7 +24,8 @@ constexpr const char *kUsage = "usage: MVHEVCConverter INPUT OUTPUT QUALITY [CAP
                                "[--hfov-degrees DEGREES] [--disparity-adjustment N]\n"
                                "       [--audio FILE [--audio-stream N] [--audio-language LLL]]... [--chapters FILE]\n"
                                "       MVHEVCConverter - OUTPUT QUALITY [CAP] --view-size WxH --frame-rate NUM[/DEN] "
-                               "[--eye-order left-first|right-first] [--pairs N] [stereo, sound and chapter options]";
+                               "[--eye-order left-first|right-first] [--pairs N] [stereo, sound and chapter options]\n"
+                               "       MVHEVCConverter INPUT|- CHUNK.hevc QUALITY [CAP] --chunk [picture options]";
 
 std::optional<int> parseWhole(std::string_view text) {
   int value = 0;
@@ -138,6 +139,10 @@ ConversionRequest parseArguments(int argc, const char *const *argv) {
       positional.push_back(arg);
       continue;
     }
+    if (arg == "--chunk") {
+      request.chunk = true;
+      continue;
+    }
     if (i + 1 >= argc) {
       throw std::invalid_argument(std::string(arg) + " needs a value");
     }
@@ -182,6 +187,9 @@ ConversionRequest parseArguments(int argc, const char *const *argv) {
                                 "on standard input; give - as INPUT to use them");
   }
   request.output = positional[1];
+  if (request.chunk && (!request.audio.empty() || !request.chapters.empty())) {
+    throw std::invalid_argument("--chunk takes no sound or chapters; they go in when the chunks are joined");
+  }
   const auto quality = parseNumber(positional[2]);
   if (!quality || *quality <= 0 || *quality > 1) {
     throw std::invalid_argument("QUALITY must be a number above 0 and at most 1, not " + std::string(positional[2]));

@@ -172,5 +172,105 @@ TEST_F(PairInput, InputEndingInsideAPairFailsAndLeavesNoOutput) {
   }
 }
 
+// The NAL units of an Annex B stream, without start codes.
+std::vector<std::vector<std::uint8_t>> annexBUnits(const std::vector<std::uint8_t> &stream) {
+  std::vector<std::vector<std::uint8_t>> units;
+  std::size_t start = 0;
+  for (std::size_t at = 0; at + 3 <= stream.size(); ++at) {
+    if (stream[at] == 0 && stream[at + 1] == 0 && stream[at + 2] == 1) {
+      if (start != 0) {
+        auto end = at;
+        while (end > start && stream[end - 1] == 0) {
+          --end;
+        }
+        units.emplace_back(stream.begin() + static_cast<std::ptrdiff_t>(start),
+                           stream.begin() + static_cast<std::ptrdiff_t>(end));
+      }
+      start = at + 3;
+      at += 2;
+    }
+  }
+  if (start != 0) {
+    units.emplace_back(stream.begin() + static_cast<std::ptrdiff_t>(start), stream.end());
+  }
+  return units;
+}
+
+TEST_F(PairInput, ChunksStartWithIdenticalParameterSetsAndCountTheirPictures) {
+  const auto left = readBytes(path("left.yuv"));
+  const auto right = readBytes(path("right.yuv"));
+  const auto all = interleave(left, right, kPairs);
+  const auto half = all.size() / 2;
+  writeBytes(path("first.yuv"), all.data(), half);
+  writeBytes(path("second.yuv"), all.data() + half, half);
+  const auto chunk = [&](const std::string &pairs, const std::string &out, const std::string &options = "") {
+    return run("KESTROVA_MVHEVC_PRESET=ultrafast " + converter() + " - " + quote(path(out)) + " 0.85 --view-size " +
+               std::to_string(kWidth) + "x" + std::to_string(kHeight) + " --frame-rate 24 --chunk " + options + " < " +
+               quote(path(pairs)));
+  };
+  std::vector<std::vector<std::uint8_t>> parameterSets;
+  for (const auto *name : {"first", "second"}) {
+    SCOPED_TRACE(name);
+    const auto out = std::string(name) + ".hevc";
+    const auto result = chunk(std::string(name) + ".yuv", out);
+    ASSERT_EQ(result.status, 0) << result.err;
+    const auto stream = readBytes(path(out));
+    std::ifstream record(path(out + ".frames"));
+    std::vector<std::uint64_t> sampleBytes;
+    std::vector<int> syncs;
+    std::string first;
+    while (record >> first && first != "frames") {
+      int sync = 0;
+      std::int64_t presentation = 0;
+      record >> sync >> presentation;
+      sampleBytes.push_back(std::stoull(first));
+      syncs.push_back(sync);
+    }
+    std::int64_t frames = 0;
+    record >> frames;
+    EXPECT_EQ(frames, kPairs / 2);
+    ASSERT_EQ(syncs.size(), static_cast<std::size_t>(kPairs / 2));
+    EXPECT_EQ(syncs.front(), 1);
+
+    // Parameter sets in front, then the samples the record lists, each at a start code, the first
+    // an IDR picture.
+    std::uint64_t at = stream.size();
+    for (const auto bytes : sampleBytes) {
+      ASSERT_LE(bytes, at);
+      at -= bytes;
+    }
+    const auto head = std::vector<std::uint8_t>(stream.begin(), stream.begin() + static_cast<std::ptrdiff_t>(at));
+    std::vector<std::uint8_t> sets;
+    for (const auto &unit : annexBUnits(head)) {
+      if (const int type = (unit[0] >> 1) & 0x3f; type >= 32 && type <= 34) {
+        sets.insert(sets.end(), unit.begin(), unit.end());
+      }
+    }
+    for (const auto bytes : sampleBytes) {
+      ASSERT_EQ(std::vector<std::uint8_t>(stream.begin() + static_cast<std::ptrdiff_t>(at),
+                                          stream.begin() + static_cast<std::ptrdiff_t>(at) + 4),
+                (std::vector<std::uint8_t>{0, 0, 0, 1}));
+      at += bytes;
+    }
+    const auto units =
+        annexBUnits(std::vector<std::uint8_t>(stream.begin() + static_cast<std::ptrdiff_t>(head.size()), stream.end()));
+    const auto slice =
+        std::find_if(units.begin(), units.end(), [](const auto &unit) { return (unit[0] >> 1 & 0x3f) < 32; });
+    ASSERT_NE(slice, units.end());
+    const int firstSlice = ((*slice)[0] >> 1) & 0x3f;
+    EXPECT_TRUE(firstSlice == 19 || firstSlice == 20) << "first picture of type " << firstSlice;
+    parameterSets.push_back(sets);
+  }
+  EXPECT_FALSE(parameterSets.front().empty());
+  EXPECT_EQ(parameterSets.front(), parameterSets.back());
+
+  fs::remove(path("cut.hevc"));
+  writeBytes(path("cut.yuv"), all.data(), kViewBytes * 3);
+  const auto cut = chunk("cut.yuv", "cut.hevc");
+  EXPECT_NE(cut.status, 0);
+  EXPECT_FALSE(fs::exists(path("cut.hevc.frames"))) << "a chunk cut short has a record";
+  EXPECT_EQ(chunk("first.yuv", "sound.hevc", "--sound " + quote(path("even.m2ts"))).status, 2);
+}
+
 } // namespace
 } // namespace kestrova::mvhevc::test
