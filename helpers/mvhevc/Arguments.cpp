@@ -25,7 +25,8 @@ constexpr const char *kUsage = "usage: MVHEVCConverter INPUT OUTPUT QUALITY [CAP
                                "       [--audio FILE [--audio-stream N] [--audio-language LLL]]... [--chapters FILE]\n"
                                "       MVHEVCConverter - OUTPUT QUALITY [CAP] --view-size WxH --frame-rate NUM[/DEN] "
                                "[--eye-order left-first|right-first] [--pairs N] [stereo, sound and chapter options]\n"
-                               "       MVHEVCConverter INPUT|- CHUNK.hevc QUALITY [CAP] --chunk [picture options]";
+                               "       MVHEVCConverter INPUT|- CHUNK.hevc QUALITY [CAP] --chunk [picture options]\n"
+                               "       MVHEVCConverter --join OUTPUT CHUNK.hevc... [stereo, sound and chapter options]";
 
 std::optional<int> parseWhole(std::string_view text) {
   int value = 0;
@@ -139,8 +140,8 @@ ConversionRequest parseArguments(int argc, const char *const *argv) {
       positional.push_back(arg);
       continue;
     }
-    if (arg == "--chunk") {
-      request.chunk = true;
+    if (arg == "--chunk" || arg == "--join") {
+      (arg == "--chunk" ? request.chunk : request.join) = true;
       continue;
     }
     if (i + 1 >= argc) {
@@ -172,6 +173,14 @@ ConversionRequest parseArguments(int argc, const char *const *argv) {
     } else {
       throw std::invalid_argument("unknown option " + std::string(arg) + "\n" + kUsage);
     }
+  }
+  if (request.join) {
+    if (positional.size() < 2 || request.chunk || sawPairOption) {
+      throw std::invalid_argument(kUsage);
+    }
+    request.output = positional[0];
+    request.chunks.assign(positional.begin() + 1, positional.end());
+    return request;
   }
   if (positional.size() != 3 && positional.size() != 4) {
     throw std::invalid_argument(kUsage);

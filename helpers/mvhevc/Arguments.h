@@ -23,6 +23,8 @@ struct ConversionRequest {
   std::string preset = "medium"; ///< libx265 preset
   std::string dumpPrefix;        ///< when set, the encodes are written beside it as Annex B
   bool chunk = false;            ///< OUTPUT is one chunk of a film (Annex B + frame record), no movie
+  bool join = false;             ///< OUTPUT is the movie of `chunks`, joined without encoding
+  std::vector<std::string> chunks;
   StereoMetadata stereo;
 };
 
@@ -33,7 +35,9 @@ struct ConversionRequest {
 /// absolute stream index) and `--audio-language LLL` (ISO 639-2), `--sound FILE` (one `--audio
 /// FILE`) and `--chapters FILE`. `--chunk` (no value) writes OUTPUT as one chunk of a film to be
 /// joined later: the MV-HEVC stream as Annex B, parameter sets in front, and OUTPUT.frames (see
-/// ChunkWriter); it takes no sound or chapters. INPUT `-` reads view pairs from standard input and takes
+/// ChunkWriter); it takes no sound or chapters. `--join` (no value) takes `OUTPUT CHUNK...`
+/// instead and joins the chunks into one movie with the stereo, sound and chapter options. INPUT `-` reads view pairs
+/// from standard input and takes
 /// `--view-size WxH` and `--frame-rate NUM[/DEN]` (both required), `--eye-order
 /// left-first|right-first` and `--pairs N` (the expected count, for progress). Throws
 /// std::invalid_argument with a message for the user.

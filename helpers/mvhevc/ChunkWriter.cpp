@@ -4,7 +4,7 @@
 
 namespace kestrova::mvhevc {
 
-ChunkWriter::ChunkWriter(const std::string &output)
+ChunkWriter::ChunkWriter(const std::string &output, int width, int height, int rateNum, int rateDen)
     : stream_(output), record_(output + ".frames"), streamOut_(stream_.path(), std::ios::binary),
       recordOut_(record_.path()) {
   if (!streamOut_ || !recordOut_) {
@@ -13,6 +13,7 @@ ChunkWriter::ChunkWriter(const std::string &output)
   // An earlier record must not vouch for the stream this run replaces.
   std::error_code ignored;
   std::filesystem::remove(output + ".frames", ignored);
+  recordOut_ << "view " << width << ' ' << height << ' ' << rateNum << ' ' << rateDen << '\n';
 }
 
 std::uint64_t ChunkWriter::writeNals(std::span<const NalBytes> nals) {
@@ -30,7 +31,9 @@ void ChunkWriter::writeHeaders(std::span<const NalBytes> nals) {
 }
 
 void ChunkWriter::writeSample(std::span<const NalBytes> nals, const VideoSampleInfo &info) {
-  recordOut_ << writeNals(nals) << ' ' << (info.sync ? 1 : 0) << ' ' << info.presentationIndex << '\n';
+  recordOut_ << writeNals(nals) << ' ' << (info.sync ? 1 : 0) << ' ' << info.presentationIndex << ' '
+             << (info.disposable ? 1 : 0) << ' ' << static_cast<int>(info.nalType) << ' ' << (info.independent ? 1 : 0)
+             << '\n';
   ++samples_;
 }
 

@@ -15,10 +15,8 @@
 #include <unistd.h>
 
 namespace kestrova::mvhevc {
-namespace {
 
-// Keeps the movie timescale at 600 or more, the resolution QuickTime editors expect.
-std::pair<std::uint32_t, std::uint32_t> timing(int rateNum, int rateDen) {
+std::pair<std::uint32_t, std::uint32_t> movieTiming(int rateNum, int rateDen) {
   auto num = static_cast<std::uint32_t>(rateNum);
   auto den = static_cast<std::uint32_t>(rateDen);
   if (num < 600) {
@@ -28,6 +26,8 @@ std::pair<std::uint32_t, std::uint32_t> timing(int rateNum, int rateDen) {
   }
   return {num, den};
 }
+
+namespace {
 
 class Progress {
 public:
@@ -261,10 +261,6 @@ std::int64_t encodeViewsApart(Encoding &e, const EncoderSettings &settings, Vide
   return muxed;
 }
 
-} // namespace
-
-namespace {
-
 // The pictures and the sound tracks that go with them.
 struct Sources {
   std::unique_ptr<PictureSource> pictures;
@@ -297,7 +293,8 @@ Sources openSources(const ConversionRequest &request, std::ostream &notes, std::
   return sources;
 }
 
-// The chapters that start within the pictures, the first from the start; what changes gets a remark.
+} // namespace
+
 std::vector<Chapter> chaptersWithin(std::vector<Chapter> chapters, double seconds, std::ostream &notes) {
   const auto after = std::find_if(chapters.begin(), chapters.end(),
                                   [seconds](const Chapter &chapter) { return chapter.startSeconds >= seconds; });
@@ -313,8 +310,6 @@ std::vector<Chapter> chaptersWithin(std::vector<Chapter> chapters, double second
   }
   return chapters;
 }
-
-} // namespace
 
 void convert(const ConversionRequest &request, std::ostream &progressOut, std::ostream &notes, std::stop_token stop) {
   auto chapters = request.chapters.empty() ? std::vector<Chapter>{} : readChapters(request.chapters);
@@ -336,7 +331,7 @@ void convert(const ConversionRequest &request, std::ostream &progressOut, std::o
   std::optional<MovWriter> writer;
   std::optional<ChunkWriter> chunk;
   if (request.chunk) {
-    chunk.emplace(request.output);
+    chunk.emplace(request.output, video.width / 2, video.height, video.frameRateNum, video.frameRateDen);
   } else {
     partial.emplace(request.output);
     writer.emplace(partial->path(), std::move(sound));
@@ -366,7 +361,7 @@ void convert(const ConversionRequest &request, std::ostream &progressOut, std::o
   }
   setup.width = settings.width;
   setup.height = settings.height;
-  std::tie(setup.timescale, setup.sampleDelta) = timing(video.frameRateNum, video.frameRateDen);
+  std::tie(setup.timescale, setup.sampleDelta) = movieTiming(video.frameRateNum, video.frameRateDen);
   setup.stereo = request.stereo;
   chapters =
       chaptersWithin(std::move(chapters), static_cast<double>(muxed) * video.frameRateDen / video.frameRateNum, notes);
