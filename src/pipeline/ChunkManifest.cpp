@@ -167,6 +167,32 @@ std::optional<ChunkManifest> readManifest(const fs::path &file) {
   return parseManifest(text.str());
 }
 
+std::optional<ChunkOnDisk> inspectChunk(const fs::path &file) {
+  std::error_code error;
+  const auto bytes = fs::file_size(file, error);
+  std::ifstream record(fs::path(file).concat(".frames"));
+  if (error || !record) {
+    return std::nullopt;
+  }
+  std::string line;
+  std::int64_t lines = 0;
+  if (!std::getline(record, line) || line.rfind("view ", 0) != 0) {
+    return std::nullopt;
+  }
+  while (std::getline(record, line)) {
+    if (line.rfind("frames ", 0) == 0) {
+      std::int64_t frames = -1;
+      std::istringstream(line.substr(7)) >> frames;
+      if (frames != lines || record.peek() != std::char_traits<char>::eof()) {
+        return std::nullopt;
+      }
+      return ChunkOnDisk{bytes, frames};
+    }
+    ++lines;
+  }
+  return std::nullopt;
+}
+
 ResumePlan planResume(const std::optional<ChunkManifest> &found, const SourceIdentity &source,
                       const std::string &pictureSettings, const std::vector<ChunkSpan> &chunks,
                       const std::map<int, ChunkOnDisk> &onDisk) {

@@ -60,6 +60,11 @@ struct ChunkOnDisk {
   std::int64_t frames = 0;
 };
 
+/// What the encoded chunk `file` and its record (`file`.frames, as MVHEVCConverter --chunk writes
+/// it: `view …`, one line per picture, `frames N`) say; nothing when either is missing or the
+/// record is not whole (its count missing or not matching its lines).
+std::optional<ChunkOnDisk> inspectChunk(const std::filesystem::path &file);
+
 /// What a run does with the chunks of an earlier run.
 struct ResumePlan {
   bool startOver = false;

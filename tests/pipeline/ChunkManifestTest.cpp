@@ -62,6 +62,33 @@ TEST(ChunkManifest, SourceIdentityFollowsTheFile) {
   EXPECT_THROW(identifySource(folder.path / "missing"), fs::filesystem_error);
 }
 
+TEST(ChunkManifest, InspectsAChunkByItsRecord) {
+  TempFolder folder;
+  const auto chunk = folder.path / "c0.hevc";
+  std::ofstream(chunk, std::ios::binary) << std::string(1000, 'x');
+  const auto record = [&](const std::string &text) { std::ofstream(fs::path(chunk).concat(".frames")) << text; };
+  struct Row {
+    const char *text;
+    std::int64_t frames; ///< -1: not whole
+  };
+  const Row rows[] = {
+      {"view 1920 1080 24000 1001\n900 1 0 0 19 1\n100 0 1 0 1 0\nframes 2\n", 2},
+      {"view 1920 1080 24000 1001\n900 1 0 0 19 1\n100 0 1 0 1 0\n", -1}, // cut before the count
+      {"view 1920 1080 24000 1001\n900 1 0 0 19 1\nframes 2\n", -1},
+      {"900 1 0 0 19 1\nframes 1\n", -1},
+  };
+  for (const auto &row : rows) {
+    record(row.text);
+    const auto seen = inspectChunk(chunk);
+    EXPECT_EQ(seen ? seen->frames : -1, row.frames) << row.text;
+    if (seen) {
+      EXPECT_EQ(seen->bytes, 1000U);
+    }
+  }
+  fs::remove(chunk);
+  EXPECT_FALSE(inspectChunk(chunk));
+}
+
 TEST(ChunkManifest, ReusesOnlyChunksThatCheckOut) {
   const auto manifest = threeChunks();
   std::vector<ChunkSpan> spans;
