@@ -29,7 +29,9 @@ constexpr const char *kUsage =
     "       MVHEVCConverter - OUTPUT QUALITY [CAP] --view-size WxH --frame-rate NUM[/DEN] "
     "[--eye-order left-first|right-first] [--pairs N]\n"
     "         [--subtitles FILE.sup [--subtitle-offsets VIEW] [--subtitle-plane K] "
-    "[--subtitle-depth PIXELS]] [stereo, sound and chapter options]";
+    "[--subtitle-depth PIXELS]] [stereo, sound and chapter options]\n"
+    "       MVHEVCConverter INPUT|- CHUNK.hevc QUALITY [CAP] --chunk [picture options]\n"
+    "       MVHEVCConverter --join OUTPUT CHUNK.hevc... [stereo, sound and chapter options]";
 
 std::optional<int> parseWhole(std::string_view text) {
   int value = 0;
@@ -155,6 +157,10 @@ ConversionRequest parseArguments(int argc, const char *const *argv) {
       positional.push_back(arg);
       continue;
     }
+    if (arg == "--chunk" || arg == "--join") {
+      (arg == "--chunk" ? request.chunk : request.join) = true;
+      continue;
+    }
     if (i + 1 >= argc) {
       throw std::invalid_argument(std::string(arg) + " needs a value");
     }
@@ -190,6 +196,14 @@ ConversionRequest parseArguments(int argc, const char *const *argv) {
       throw std::invalid_argument("unknown option " + std::string(arg) + "\n" + kUsage);
     }
   }
+  if (request.join) {
+    if (positional.size() < 2 || request.chunk || sawPairOption) {
+      throw std::invalid_argument(kUsage);
+    }
+    request.output = positional[0];
+    request.chunks.assign(positional.begin() + 1, positional.end());
+    return request;
+  }
   if (positional.size() != 3 && positional.size() != 4) {
     throw std::invalid_argument(kUsage);
   }
@@ -209,6 +223,9 @@ ConversionRequest parseArguments(int argc, const char *const *argv) {
   }
   request.layout.rightFirst = pairs.rightFirst;
   request.output = positional[1];
+  if (request.chunk && (!request.audio.empty() || !request.chapters.empty())) {
+    throw std::invalid_argument("--chunk takes no sound or chapters; they go in when the chunks are joined");
+  }
   const auto quality = parseNumber(positional[2]);
   if (!quality || *quality <= 0 || *quality > 1) {
     throw std::invalid_argument("QUALITY must be a number above 0 and at most 1, not " + std::string(positional[2]));

@@ -23,6 +23,9 @@ struct ConversionRequest {
   std::optional<int> capMbps;    ///< whole stream, both views together
   std::string preset = "medium"; ///< libx265 preset
   std::string dumpPrefix;        ///< when set, the encodes are written beside it as Annex B
+  bool chunk = false;            ///< OUTPUT is one chunk of a film (Annex B + frame record), no movie
+  bool join = false;             ///< OUTPUT is the movie of `chunks`, joined without encoding
+  std::vector<std::string> chunks;
   StereoMetadata stereo;
 };
 
@@ -31,7 +34,11 @@ struct ConversionRequest {
 /// positive moves the scene away); the sound and chapters, for either input: `--audio FILE`
 /// (repeatable, one track each, in order), each optionally followed by `--audio-stream N` (an
 /// absolute stream index) and `--audio-language LLL` (ISO 639-2), `--sound FILE` (one `--audio
-/// FILE`) and `--chapters FILE`. INPUT `-` reads view pairs from standard input and takes
+/// FILE`) and `--chapters FILE`. `--chunk` (no value) writes OUTPUT as one chunk of a film to be
+/// joined later: the MV-HEVC stream as Annex B, parameter sets in front, and OUTPUT.frames (see
+/// ChunkWriter); it takes no sound or chapters. `--join` (no value) takes `OUTPUT CHUNK...`
+/// instead and joins the chunks into one movie with the stereo, sound and chapter options. INPUT `-` reads view pairs
+/// from standard input and takes
 /// `--view-size WxH` and `--frame-rate NUM[/DEN]` (both required), `--eye-order
 /// left-first|right-first`, `--pairs N` (the expected count, for progress) and the burn-in
 /// options `--subtitles FILE.sup`, `--subtitle-offsets VIEW`, `--subtitle-plane K` and

@@ -1,5 +1,6 @@
 #include "Converter.h"
 
+#include "ChunkWriter.h"
 #include "EncoderThread.h"
 #include "FrameSource.h"
 #include "LayerMerger.h"
@@ -10,13 +11,12 @@
 #include <charconv>
 #include <cmath>
 #include <fstream>
+#include <optional>
 #include <unistd.h>
 
 namespace kestrova::mvhevc {
-namespace {
 
-// Keeps the movie timescale at 600 or more, the resolution QuickTime editors expect.
-std::pair<std::uint32_t, std::uint32_t> timing(int rateNum, int rateDen) {
+std::pair<std::uint32_t, std::uint32_t> movieTiming(int rateNum, int rateDen) {
   auto num = static_cast<std::uint32_t>(rateNum);
   auto den = static_cast<std::uint32_t>(rateDen);
   if (num < 600) {
@@ -26,6 +26,8 @@ std::pair<std::uint32_t, std::uint32_t> timing(int rateNum, int rateDen) {
   }
   return {num, den};
 }
+
+namespace {
 
 class Progress {
 public:
@@ -128,7 +130,8 @@ struct Muxer {
 // What both encoding paths share.
 struct Encoding {
   PictureSource &source;
-  MovWriter &writer;
+  MovWriter *writer;  // null when writing a chunk
+  ChunkWriter *chunk; // null when writing a movie
   Progress &progress;
   std::stop_token stop;
   const std::string &dumpPrefix;
@@ -145,6 +148,9 @@ std::int64_t encodeTwoLayers(Encoding &e, const EncoderSettings &settings, Video
   MultiviewEncoder encoder(settings);
   const auto headers = encoder.headers();
   const MultiviewPackager packager(headers);
+  if (e.chunk != nullptr) {
+    e.chunk->writeHeaders(headers);
+  }
   std::ofstream dump;
   if (!e.dumpPrefix.empty()) {
     dump.open(e.dumpPrefix + ".hevc", std::ios::binary);
@@ -157,7 +163,11 @@ std::int64_t encodeTwoLayers(Encoding &e, const EncoderSettings &settings, Video
   const auto store = [&](std::vector<CodedPicture> coded) {
     for (const auto &picture : coded) {
       const auto unit = packager.package(picture);
-      e.writer.writeVideoSample(unit.nals, unit.info);
+      if (e.writer != nullptr) {
+        e.writer->writeVideoSample(unit.nals, unit.info);
+      } else {
+        e.chunk->writeSample(unit.nals, unit.info);
+      }
       if (dump.is_open()) {
         for (const auto &nal : unit.nals) {
           LayerDump::writeNal(dump, nal);
@@ -171,7 +181,11 @@ std::int64_t encodeTwoLayers(Encoding &e, const EncoderSettings &settings, Video
   };
   {
     EncoderThread thread(twoViewEncoder(encoder, settings.width));
-    const auto audioSink = [&e](AudioPacket &&packet) { e.writer.writeAudioSample(packet); };
+    const auto audioSink = [&e](AudioPacket &&packet) {
+      if (e.writer != nullptr) {
+        e.writer->writeAudioSample(packet);
+      }
+    };
     while (auto frame = e.source.next(audioSink)) {
       e.checkStop();
       thread.push(std::move(frame), pts++);
@@ -198,13 +212,20 @@ std::int64_t encodeTwoLayers(Encoding &e, const EncoderSettings &settings, Video
 
 // Two single-layer encodes, joined into two layers without inter-layer prediction.
 std::int64_t encodeViewsApart(Encoding &e, const EncoderSettings &settings, VideoTrackSetup &setup) {
-  Muxer muxer{e.writer, {}, LayerDump(e.dumpPrefix), {}, {}, 0};
+  if (e.writer == nullptr) {
+    throw OutputError("chunks need an x265 with the two-view encoder");
+  }
+  Muxer muxer{*e.writer, {}, LayerDump(e.dumpPrefix), {}, {}, 0};
   std::int64_t muxed = 0;
   std::int64_t pts = 0;
   {
     EncoderThread left(singleViewEncoder(settings, 0));
     EncoderThread right(singleViewEncoder(settings, settings.width));
-    const auto audioSink = [&e](AudioPacket &&packet) { e.writer.writeAudioSample(packet); };
+    const auto audioSink = [&e](AudioPacket &&packet) {
+      if (e.writer != nullptr) {
+        e.writer->writeAudioSample(packet);
+      }
+    };
     while (auto frame = e.source.next(audioSink)) {
       e.checkStop();
       left.push(frame, pts);
@@ -240,10 +261,6 @@ std::int64_t encodeViewsApart(Encoding &e, const EncoderSettings &settings, Vide
   return muxed;
 }
 
-} // namespace
-
-namespace {
-
 // The pictures and the sound tracks that go with them.
 struct Sources {
   std::unique_ptr<PictureSource> pictures;
@@ -276,7 +293,8 @@ Sources openSources(const ConversionRequest &request, std::ostream &notes, std::
   return sources;
 }
 
-// The chapters that start within the pictures, the first from the start; what changes gets a remark.
+} // namespace
+
 std::vector<Chapter> chaptersWithin(std::vector<Chapter> chapters, double seconds, std::ostream &notes) {
   const auto after = std::find_if(chapters.begin(), chapters.end(),
                                   [seconds](const Chapter &chapter) { return chapter.startSeconds >= seconds; });
@@ -292,8 +310,6 @@ std::vector<Chapter> chaptersWithin(std::vector<Chapter> chapters, double second
   }
   return chapters;
 }
-
-} // namespace
 
 void convert(const ConversionRequest &request, std::ostream &progressOut, std::ostream &notes, std::stop_token stop) {
   auto chapters = request.chapters.empty() ? std::vector<Chapter>{} : readChapters(request.chapters);
@@ -311,11 +327,19 @@ void convert(const ConversionRequest &request, std::ostream &progressOut, std::o
   settings.preset = request.preset;
   settings.keyframeInterval = std::max(1, static_cast<int>(std::lround(2.0 * video.frameRateNum / video.frameRateDen)));
 
-  PartialFile partial(request.output);
-  MovWriter writer(partial.path(), std::move(sound));
+  std::optional<PartialFile> partial;
+  std::optional<MovWriter> writer;
+  std::optional<ChunkWriter> chunk;
+  if (request.chunk) {
+    chunk.emplace(request.output, video.width / 2, video.height, video.frameRateNum, video.frameRateDen);
+  } else {
+    partial.emplace(request.output);
+    writer.emplace(partial->path(), std::move(sound));
+  }
   Progress progress(progressOut, video.expectedFrames);
   VideoTrackSetup setup;
-  Encoding encoding{*source, writer, progress, stop, request.dumpPrefix};
+  Encoding encoding{*source, writer ? &*writer : nullptr, chunk ? &*chunk : nullptr, progress,
+                    stop,    request.dumpPrefix};
   std::int64_t muxed = 0;
   try {
     muxed =
@@ -328,17 +352,24 @@ void convert(const ConversionRequest &request, std::ostream &progressOut, std::o
     throw;
   }
   progress.finished(muxed);
+  if (chunk) {
+    if (stop.stop_requested()) {
+      throw Cancelled();
+    }
+    chunk->finish(muxed);
+    return;
+  }
   setup.width = settings.width;
   setup.height = settings.height;
-  std::tie(setup.timescale, setup.sampleDelta) = timing(video.frameRateNum, video.frameRateDen);
+  std::tie(setup.timescale, setup.sampleDelta) = movieTiming(video.frameRateNum, video.frameRateDen);
   setup.stereo = request.stereo;
   chapters =
       chaptersWithin(std::move(chapters), static_cast<double>(muxed) * video.frameRateDen / video.frameRateNum, notes);
-  writer.finish(setup, chapters);
+  writer->finish(setup, chapters);
   if (stop.stop_requested()) {
     throw Cancelled();
   }
-  partial.commit();
+  partial->commit();
 }
 
 std::string_view encoderDescription() {

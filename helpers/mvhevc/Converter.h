@@ -1,6 +1,11 @@
 #pragma once
 
 #include "Arguments.h"
+#include "Chapters.h"
+
+#include <cstdint>
+#include <utility>
+#include <vector>
 
 #include <ostream>
 #include <stdexcept>
@@ -22,6 +27,14 @@ public:
 /// is written under a temporary name beside the output and renamed when complete; on any failure or stop no output is
 /// left behind.
 void convert(const ConversionRequest &request, std::ostream &progress, std::ostream &notes, std::stop_token stop);
+
+/// The movie timescale and picture duration for a frame rate, the timescale kept at 600 or more
+/// (the resolution QuickTime editors expect).
+std::pair<std::uint32_t, std::uint32_t> movieTiming(int rateNum, int rateDen);
+
+/// The chapters that start within `seconds` of pictures, the first moved to the start; what
+/// changes gets a remark to `notes`.
+std::vector<Chapter> chaptersWithin(std::vector<Chapter> chapters, double seconds, std::ostream &notes);
 
 /// How this build encodes the two views, for the first line of the converter's output.
 std::string_view encoderDescription();

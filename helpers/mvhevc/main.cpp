@@ -1,5 +1,6 @@
 // MVHEVCConverter INPUT OUTPUT QUALITY [CAP] [options]: side-by-side video, or decoded view pairs on
 // standard input (INPUT -), in; MV-HEVC spatial video out.
+#include "ChunkJoiner.h"
 #include "Converter.h"
 
 #include <csignal>
@@ -56,7 +57,12 @@ int main(int argc, char **argv) {
   std::cout << "MVHEVCConverter: " << encoderDescription() << '\n' << std::flush;
   int status = 0;
   try {
-    convert(request, std::cout, std::cerr, stop.get_token());
+    if (request.join) {
+      joinChunks({request.chunks, request.output, request.audio, request.chapters, request.stereo}, std::cerr,
+                 stop.get_token());
+    } else {
+      convert(request, std::cout, std::cerr, stop.get_token());
+    }
     std::cout << "Done: " << request.output << '\n';
   } catch (const Cancelled &) {
     std::cerr << "MVHEVCConverter: cancelled; no output written\n";

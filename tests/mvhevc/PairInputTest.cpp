@@ -172,5 +172,181 @@ TEST_F(PairInput, InputEndingInsideAPairFailsAndLeavesNoOutput) {
   }
 }
 
+// The NAL units of an Annex B stream, without start codes.
+std::vector<std::vector<std::uint8_t>> annexBUnits(const std::vector<std::uint8_t> &stream) {
+  std::vector<std::vector<std::uint8_t>> units;
+  std::size_t start = 0;
+  for (std::size_t at = 0; at + 3 <= stream.size(); ++at) {
+    if (stream[at] == 0 && stream[at + 1] == 0 && stream[at + 2] == 1) {
+      if (start != 0) {
+        auto end = at;
+        while (end > start && stream[end - 1] == 0) {
+          --end;
+        }
+        units.emplace_back(stream.begin() + static_cast<std::ptrdiff_t>(start),
+                           stream.begin() + static_cast<std::ptrdiff_t>(end));
+      }
+      start = at + 3;
+      at += 2;
+    }
+  }
+  if (start != 0) {
+    units.emplace_back(stream.begin() + static_cast<std::ptrdiff_t>(start), stream.end());
+  }
+  return units;
+}
+
+TEST_F(PairInput, ChunksStartWithIdenticalParameterSetsAndCountTheirPictures) {
+  const auto left = readBytes(path("left.yuv"));
+  const auto right = readBytes(path("right.yuv"));
+  const auto all = interleave(left, right, kPairs);
+  const auto half = all.size() / 2;
+  writeBytes(path("first.yuv"), all.data(), half);
+  writeBytes(path("second.yuv"), all.data() + half, half);
+  const auto chunk = [&](const std::string &pairs, const std::string &out, const std::string &options = "") {
+    return run("KESTROVA_MVHEVC_PRESET=ultrafast " + converter() + " - " + quote(path(out)) + " 0.85 --view-size " +
+               std::to_string(kWidth) + "x" + std::to_string(kHeight) + " --frame-rate 24 --chunk " + options + " < " +
+               quote(path(pairs)));
+  };
+  std::vector<std::vector<std::uint8_t>> parameterSets;
+  for (const auto *name : {"first", "second"}) {
+    SCOPED_TRACE(name);
+    const auto out = std::string(name) + ".hevc";
+    const auto result = chunk(std::string(name) + ".yuv", out);
+    ASSERT_EQ(result.status, 0) << result.err;
+    const auto stream = readBytes(path(out));
+    std::ifstream record(path(out + ".frames"));
+    std::vector<std::uint64_t> sampleBytes;
+    std::vector<int> syncs;
+    std::string first;
+    std::getline(record, first); // the picture format
+    while (record >> first && first != "frames") {
+      int sync = 0;
+      std::int64_t presentation = 0, disposable = 0, type = 0, independent = 0;
+      record >> sync >> presentation >> disposable >> type >> independent;
+      sampleBytes.push_back(std::stoull(first));
+      syncs.push_back(sync);
+    }
+    std::int64_t frames = 0;
+    record >> frames;
+    EXPECT_EQ(frames, kPairs / 2);
+    ASSERT_EQ(syncs.size(), static_cast<std::size_t>(kPairs / 2));
+    EXPECT_EQ(syncs.front(), 1);
+
+    // Parameter sets in front, then the samples the record lists, each at a start code, the first
+    // an IDR picture.
+    std::uint64_t at = stream.size();
+    for (const auto bytes : sampleBytes) {
+      ASSERT_LE(bytes, at);
+      at -= bytes;
+    }
+    const auto head = std::vector<std::uint8_t>(stream.begin(), stream.begin() + static_cast<std::ptrdiff_t>(at));
+    std::vector<std::uint8_t> sets;
+    for (const auto &unit : annexBUnits(head)) {
+      if (const int type = (unit[0] >> 1) & 0x3f; type >= 32 && type <= 34) {
+        sets.insert(sets.end(), unit.begin(), unit.end());
+      }
+    }
+    for (const auto bytes : sampleBytes) {
+      ASSERT_EQ(std::vector<std::uint8_t>(stream.begin() + static_cast<std::ptrdiff_t>(at),
+                                          stream.begin() + static_cast<std::ptrdiff_t>(at) + 4),
+                (std::vector<std::uint8_t>{0, 0, 0, 1}));
+      at += bytes;
+    }
+    const auto units =
+        annexBUnits(std::vector<std::uint8_t>(stream.begin() + static_cast<std::ptrdiff_t>(head.size()), stream.end()));
+    const auto slice =
+        std::find_if(units.begin(), units.end(), [](const auto &unit) { return (unit[0] >> 1 & 0x3f) < 32; });
+    ASSERT_NE(slice, units.end());
+    const int firstSlice = ((*slice)[0] >> 1) & 0x3f;
+    EXPECT_TRUE(firstSlice == 19 || firstSlice == 20) << "first picture of type " << firstSlice;
+    parameterSets.push_back(sets);
+  }
+  EXPECT_FALSE(parameterSets.front().empty());
+  EXPECT_EQ(parameterSets.front(), parameterSets.back());
+
+  fs::remove(path("cut.hevc"));
+  writeBytes(path("cut.yuv"), all.data(), kViewBytes * 3);
+  const auto cut = chunk("cut.yuv", "cut.hevc");
+  EXPECT_NE(cut.status, 0);
+  EXPECT_FALSE(fs::exists(path("cut.hevc.frames"))) << "a chunk cut short has a record";
+  EXPECT_EQ(chunk("first.yuv", "sound.hevc", "--sound " + quote(path("even.m2ts"))).status, 2);
+}
+
+TEST_F(PairInput, JoinedChunksEqualOneRunAndBrokenChunksAreRefused) {
+  const auto left = readBytes(path("left.yuv"));
+  const auto right = readBytes(path("right.yuv"));
+  const auto all = interleave(left, right, kPairs);
+  const auto quarter = all.size() / 4;
+  const auto encode = [&](const std::string &preset, std::size_t from, std::size_t count, const std::string &out) {
+    writeBytes(path("part.yuv"), all.data() + from, count);
+    return run("KESTROVA_MVHEVC_PRESET=" + preset + " " + converter() + " - " + quote(path(out)) +
+               " 0.85 --view-size " + std::to_string(kWidth) + "x" + std::to_string(kHeight) +
+               " --frame-rate 24 --chunk < " + quote(path("part.yuv")));
+  };
+  for (std::size_t i = 0; i < 4; ++i) {
+    ASSERT_EQ(encode("ultrafast", i * quarter, quarter, "c" + std::to_string(i) + ".hevc").status, 0);
+  }
+  writeBytes(path("pairs.yuv"), all.data(), all.size());
+  ASSERT_EQ(convert("pairs.yuv", "--sound " + quote(path("even.m2ts"))).status, 0);
+  fs::rename(path("out.mov"), path("whole.mov"));
+  const auto join = [&](const std::vector<std::string> &chunks) {
+    std::string list;
+    for (const auto &chunk : chunks) {
+      list += " " + quote(path(chunk));
+    }
+    return run(converter() + " --join " + quote(path("joined.mov")) + list + " --sound " + quote(path("even.m2ts")));
+  };
+  const auto joined = join({"c0.hevc", "c1.hevc", "c2.hevc", "c3.hevc"});
+  ASSERT_EQ(joined.status, 0) << joined.err;
+
+  const auto whole = checkStream(path("whole.mov"));
+  const auto facts = checkStream(path("joined.mov"));
+  EXPECT_EQ(facts.samples, whole.samples);
+  EXPECT_EQ(facts.hvcCArrays, whole.hvcCArrays);
+  EXPECT_EQ(facts.lhvCArrays, whole.lhvCArrays);
+  EXPECT_EQ(facts.samplesWithoutBothLayers, 0U);
+  ASSERT_EQ(facts.tracks.size(), whole.tracks.size());
+  for (std::size_t i = 0; i < facts.tracks.size(); ++i) {
+    EXPECT_EQ(facts.tracks[i].video, whole.tracks[i].video);
+    EXPECT_DOUBLE_EQ(facts.tracks[i].trackSeconds, whole.tracks[i].trackSeconds) << "track " << i;
+  }
+  const auto validator = validatorFfmpeg();
+  if (!validator && underCi()) {
+    ADD_FAILURE() << "the MV-HEVC validator is missing; run scripts/build-validator";
+  }
+  for (int view = 0; validator && view < 2; ++view) {
+    const auto decode = [&](const std::string &movie) {
+      const auto name = movie + ".view.yuv";
+      const auto decoded = run(quote(validator->string()) + " -v error -y -i " + quote(path(movie)) +
+                               " -map 0:v:view:" + std::to_string(view) + " -f rawvideo " + quote(path(name)));
+      EXPECT_EQ(decoded.status, 0) << decoded.err;
+      return readBytes(path(name));
+    };
+    const auto pictures = decode("joined.mov");
+    ASSERT_EQ(pictures.size(), kViewBytes * kPairs) << "view " << view;
+    // Each chunk starts over with a key frame; at this size that costs little, and the pictures
+    // stay in order.
+    EXPECT_NEAR(psnr(pictures, view == 0 ? left : right), psnr(decode("whole.mov"), view == 0 ? left : right), 1.0);
+  }
+  // Bytes are compared on minute-long chunks in the benchmark; here every third picture is a key frame.
+
+  // Refused, by name, and nothing written: a chunk cut short, one without its record, one
+  // encoded with other settings.
+  fs::copy_file(path("c1.hevc"), path("cut.hevc"), fs::copy_options::overwrite_existing);
+  fs::copy_file(path("c1.hevc.frames"), path("cut.hevc.frames"), fs::copy_options::overwrite_existing);
+  fs::resize_file(path("cut.hevc"), fs::file_size(path("cut.hevc")) - 100);
+  fs::copy_file(path("c1.hevc"), path("unrecorded.hevc"), fs::copy_options::overwrite_existing);
+  ASSERT_EQ(encode("slow", quarter, quarter, "other.hevc").status, 0);
+  for (const auto *broken : {"cut.hevc", "unrecorded.hevc", "other.hevc"}) {
+    SCOPED_TRACE(broken);
+    fs::remove(path("joined.mov"));
+    const auto refused = join({"c0.hevc", broken, "c2.hevc"});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find(path(broken)), std::string::npos) << refused.err;
+    EXPECT_FALSE(fs::exists(path("joined.mov")));
+  }
+}
+
 } // namespace
 } // namespace kestrova::mvhevc::test

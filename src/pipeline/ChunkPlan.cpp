@@ -1,0 +1,60 @@
+#include "pipeline/ChunkPlan.h"
+
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <stdexcept>
+#include <string>
+#include <thread>
+
+namespace kestrova::pipeline {
+
+std::vector<ChunkSpan> planChunks(const std::vector<std::int64_t> &idrFrames, std::int64_t totalFrames,
+                                  double framesPerSecond, double chunkSeconds) {
+  if (!(framesPerSecond > 0) || !(chunkSeconds > 0))
+    throw std::invalid_argument("chunk planning needs a positive frame rate and chunk length");
+  std::vector<ChunkSpan> chunks;
+  if (totalFrames <= 0)
+    return chunks;
+  const auto target = std::max<std::int64_t>(1, std::llround(framesPerSecond * chunkSeconds));
+  std::vector<std::int64_t> cuts{0};
+  std::vector<std::int64_t> idrs(idrFrames);
+  std::sort(idrs.begin(), idrs.end());
+  for (const auto idr : idrs)
+    if (idr > 0 && idr < totalFrames && idr - cuts.back() >= target)
+      cuts.push_back(idr);
+  if (cuts.size() > 1 && totalFrames - cuts.back() < target / 2)
+    cuts.pop_back();
+  for (std::size_t i = 0; i < cuts.size(); ++i) {
+    const auto end = i + 1 < cuts.size() ? cuts[i + 1] : totalFrames;
+    chunks.push_back({static_cast<int>(i), cuts[i], end - cuts[i]});
+  }
+  return chunks;
+}
+
+int chooseJobCount(const MachineCapacity &machine, int chunkCount, int requested) {
+  int jobs = requested;
+  if (jobs <= 0) {
+    const auto byMemory =
+        static_cast<int>(std::min<std::uint64_t>(machine.availableBytes / bytesPerChunkEncoder, 1 << 20));
+    jobs = std::min(machine.cores, byMemory);
+  }
+  return std::max(1, std::min(jobs, std::max(1, chunkCount)));
+}
+
+MachineCapacity thisMachine() {
+  MachineCapacity machine;
+  machine.cores = static_cast<int>(std::max(1U, std::thread::hardware_concurrency()));
+  std::ifstream meminfo("/proc/meminfo");
+  std::string key;
+  std::uint64_t kib = 0;
+  std::string unit;
+  while (meminfo >> key >> kib >> unit)
+    if (key == "MemAvailable:") {
+      machine.availableBytes = kib * 1024;
+      break;
+    }
+  return machine;
+}
+
+} // namespace kestrova::pipeline
