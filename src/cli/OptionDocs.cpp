@@ -101,7 +101,7 @@ _kestrova_sources() {{
       COMPREPLY+=("$name")
     else
       case ${{name,,}} in
-        *.m2ts | *.mts | *.ts | *.mkv | *.mp4 | *.mov) COMPREPLY+=("$name") ;;
+        *.m2ts | *.mts | *.ts | *.mkv | *.mp4 | *.mov | *.iso | *.mpls | *.ssif) COMPREPLY+=("$name") ;;
       esac
     fi
   done < <(compgen -f -- "$cur")

@@ -1,5 +1,6 @@
 #include "core/Errors.h"
 #include "demux/Demux.h"
+#include "pipeline/PipelineEngine.h"
 #include "fakes/FakeToolFolder.h"
 #include "support/TestSupport.h"
 
