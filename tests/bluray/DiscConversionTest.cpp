@@ -125,13 +125,15 @@ protected:
     }
   }
 
-  /// Runs the installed program on `input` to `output`, for the Vision Pro target or Full SBS.
+  /// Runs the installed program on `input` to `output`, for the Vision Pro target (keeping the
+  /// side-by-side file, whose tracks the rows check too) or Full SBS.
   mvhevc::test::RunResult convert(const fs::path &program, const fs::path &input, const fs::path &output,
                                   bool visionPro) {
     const fs::path config = dir_ / (visionPro ? "config-vp" : "config-sbs");
-    kestrova::test::writeFile(config / "kestrova/settings.json",
-                              std::string("{\"qualityPreset\": \"Medium\", \"outputTarget\": \"") +
-                                  (visionPro ? "Apple Vision Pro (MV-HEVC)" : "Full SBS 3D") + "\"}");
+    kestrova::test::writeFile(
+        config / "kestrova/settings.json",
+        std::string("{\"qualityPreset\": \"Medium\", \"outputTarget\": \"") +
+            (visionPro ? "Apple Vision Pro (MV-HEVC)\", \"keepSBSIntermediate\": true}" : "Full SBS 3D\"}"));
     fs::create_directories(dir_ / "scratch");
     return run("cd " + quote(dir_.path().string()) + " && env HOME=" + quote((dir_ / "home").string()) +
                " XDG_CONFIG_HOME=" + quote(config.string()) + " XDG_RUNTIME_DIR=" + quote((dir_ / "scratch").string()) +
