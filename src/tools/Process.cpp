@@ -38,6 +38,17 @@ PipePair makePipe() {
   return {UniqueFd(fds[0]), UniqueFd(fds[1])};
 }
 
+#if defined(__SANITIZE_THREAD__)
+#define KESTROVA_THREAD_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define KESTROVA_THREAD_SANITIZER 1
+#endif
+#endif
+#ifndef KESTROVA_THREAD_SANITIZER
+#define KESTROVA_THREAD_SANITIZER 0
+#endif
+
 // What the cloned child does between clone() and exec, prepared by the
 // parent: the child shares the parent's memory (CLONE_VM) and may only make
 // system calls, no allocation, no locks.
@@ -105,7 +116,16 @@ pid_t spawnChild(ChildPlan &plan, const std::string &name) {
   sigset_t all, previous;
   sigfillset(&all);
   ::pthread_sigmask(SIG_SETMASK, &all, &previous);
+#if KESTROVA_THREAD_SANITIZER
+  // ThreadSanitizer keeps its state in this process' memory, which a child
+  // sharing it (CLONE_VM) would change behind its back: a copy instead.
+  (void)stack;
+  pid_t pid = ::fork();
+  if (pid == 0)
+    childMain(&plan);
+#else
   pid_t pid = ::clone(childMain, stack.get() + kStackBytes, CLONE_VM | CLONE_VFORK | SIGCHLD, &plan);
+#endif
   int cloneError = errno;
   ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
   if (pid < 0)
