@@ -1,4 +1,5 @@
 #include "pipeline/DiscTracks.h"
+#include "pipeline/ToolBlame.h"
 
 #include "core/Errors.h"
 #include "demux/Demux.h"
@@ -126,11 +127,11 @@ void demuxDiscTitle(PipelineRun &run) {
   launch.executable = *ffmpeg;
   launch.arguments = joinArguments(joined, chapters, output);
   auto process = run.engine.createCurrentProcess(std::move(launch));
-  std::string errors;
-  auto status = tools::runAndStream(
-      *process, [](std::string_view) {}, [&errors](std::string_view chunk) { errors.append(chunk); });
+  // The process keeps what ffmpeg says last on standard error, as for every tool.
+  auto status = tools::runAndStream(*process, {}, {});
   if (!status.success() || !fs::exists(output))
-    throw ConversionError::demuxFailed("joining the disc's audio and subtitle tracks failed: " + errors);
+    throw ConversionError::demuxFailed("joining the disc's audio and subtitle tracks failed: " +
+                                       reasonLine(process->errorTail()));
   for (const auto &input : joined.inputs) {
     std::error_code ignored;
     fs::remove(input, ignored);

@@ -236,8 +236,10 @@ ConversionResult PipelineEngine::run(const ConversionJob &job, const std::option
   run.outputs = planOutputs(job, run.stereoMode, disc ? std::optional(run.baseName) : std::nullopt);
   checkOutputs(job, run.outputs);
 
-  bool rightFirst = (run.stereoMode.kind() == Stereo3DMode::Kind::mvcSingleTrack && run.stereoMode.rightFirst()) ||
-                    (disc && disc->title.playlist.baseViewIsRight);
+  // The decoder's view order, which only the MVC roads have.
+  const bool mvc = run.stereoMode.kind() == Stereo3DMode::Kind::mvcSingleTrack ||
+                   run.stereoMode.kind() == Stereo3DMode::Kind::mvcSeparateTracks;
+  const bool rightFirst = mvc && firstViewIsRight(run.stereoMode, disc && disc->title.playlist.baseViewIsRight);
   say(fmt::format("Source: {}x{}, {}/{} fps, stereo: {}, rightFirst: {}", run.width, run.height, run.frameRateNum,
                   run.frameRateDen, run.stereoMode.text(), rightFirst ? "true" : "false"));
 

@@ -14,4 +14,11 @@ namespace kestrova::pipeline {
 /// layout.
 Stereo3DMode layoutForJob(const ConversionJob &job, const Stereo3DMode &detected);
 
+/// Whether the first view the decoder gives is the right eye: `layout` says
+/// so (a block_rl track, or eyes the user swapped), or a disc marks its base
+/// view as the right eye (`baseViewIsRight`); both together cancel out.
+inline bool firstViewIsRight(const Stereo3DMode &layout, bool baseViewIsRight) {
+  return layout.rightFirst() != baseViewIsRight;
+}
+
 } // namespace kestrova::pipeline

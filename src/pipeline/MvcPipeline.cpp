@@ -1,4 +1,5 @@
 #include "pipeline/MvcPipeline.h"
+#include "pipeline/LayoutRequest.h"
 
 #include "core/Errors.h"
 #include "demux/Demux.h"
@@ -78,14 +79,8 @@ double encodeDuration(const PipelineRun &run) {
   return run.duration > 0 ? run.duration : 7200.0;
 }
 
-/// The decoder's first view is the right eye: a block_rl track, a disc whose
-/// playlist marks its base view as the right eye, or either with the eyes the
-/// user swapped.
 bool rightFirst(const PipelineRun &run) {
-  const bool swapped = run.stereoMode.rightFirst();
-  if (run.disc)
-    return run.disc->playlist.baseViewIsRight != swapped;
-  return swapped;
+  return firstViewIsRight(run.stereoMode, run.disc && run.disc->playlist.baseViewIsRight);
 }
 
 ViewFiles demuxViews(PipelineRun &run, bool singleTrack) {
