@@ -10,7 +10,6 @@ using nlohmann::json;
 struct Analysed {
   std::optional<SourceFileInfo> info;
   std::vector<std::string> lines;
-  bool logged(const std::string &line) const { return std::find(lines.begin(), lines.end(), line) != lines.end(); }
 };
 
 Analysed analyse(const std::string &report, const std::string &path = "/discs/Movie 3D.m2ts") {
@@ -58,15 +57,6 @@ TEST(ProbeReport, BluRayStreamIsMvcInSeparateTracks) {
   EXPECT_EQ(info.resolution, "1920x1080");
   EXPECT_EQ(info.frameRateNum, 24000);
   EXPECT_EQ(info.frameRateDen, 1001);
-  std::vector<std::string> expected{"Found 3 streams total",
-                                    "  Stream 0: video h264 1920x1080 profile=High",
-                                    "  Frame rate: 24000/1001 (23.98 fps)",
-                                    "  Stream 1: video h264 0x0 profile=none",
-                                    "  Stream 2: audio truehd 0x0 profile=none",
-                                    "MVC detection: profile=false codecTag=false dependent=true",
-                                    "\u2705 MVC 3D stream detected!",
-                                    "\u2705 3D detected: mvcSeparateTracks"};
-  EXPECT_EQ(result.lines, expected);
 }
 
 TEST(ProbeReport, StereoRules) {
@@ -169,7 +159,6 @@ TEST(ProbeReport, WrongTypesAndMissingSectionsTakeDefaults) {
   EXPECT_EQ(result.info->videoWidth, 1920);
   EXPECT_EQ(result.info->frameRateNum, 24000);
   EXPECT_EQ(result.info->stereoMode, Stereo3DMode::none());
-  EXPECT_TRUE(result.logged("  Stream -1: video ? 0x0 profile=none"));
 
   struct Row {
     const char *report;
@@ -194,9 +183,6 @@ TEST(ProbeReport, WrongTypesAndMissingSectionsTakeDefaults) {
       EXPECT_EQ(r.info->frameRateDen, 1001);
     }
   }
-  auto empty = analyse("");
-  EXPECT_EQ(empty.lines,
-            (std::vector<std::string>{"ERROR: Failed to parse ffprobe JSON output", "Raw output (first 500 chars): "}));
 }
 
 TEST(ProbeReport, DurationsFrameRatesAndSizes) {
