@@ -16,6 +16,7 @@
 #include "pipeline/SbsPipeDecode.h"
 #include "pipeline/SpatialTracks.h"
 #include "pipeline/StreamDecoderChoice.h"
+#include "pipeline/ViewDamage.h"
 #include "pipeline/ViewDiscovery.h"
 #include "pipeline/WorkSpace.h"
 #include "tools/WorkDirectory.h"
@@ -376,8 +377,8 @@ ConversionResult runSteps(PipelineRun &run, bool singleTrack) {
   } catch (const ConversionError &first) {
     // The fast decoder was there but failed its check: both have failed now.
     if (decoderFailed(run, first) && decoder == kJmStreamDecoder && run.engine.findTool(kFastStreamDecoder))
-      throw ConversionError::decodingFailed(first.detail() + "; " + kFastStreamDecoder +
-                                            " could not decode it either: the source's 3D view is damaged");
+      throw damagedViewError(run.engine, views, framesPerSecond(run),
+                             first.detail() + "; " + kFastStreamDecoder + " failed its check");
     // edge264 passed its check but failed further on (a damaged stretch of
     // the 3D view): the JM decoder conceals what it can.
     std::error_code ec;
@@ -390,8 +391,7 @@ ConversionResult runSteps(PipelineRun &run, bool singleTrack) {
     } catch (const ConversionError &second) {
       if (!decoderFailed(run, second))
         throw;
-      throw ConversionError::decodingFailed("neither decoder can decode this source's 3D view (" + first.detail() +
-                                            "; then " + second.detail() + "): the source is damaged");
+      throw damagedViewError(run.engine, views, framesPerSecond(run), first.detail() + "; then " + second.detail());
     }
   }
 }
