@@ -363,8 +363,11 @@ ConversionResult runRoad(PipelineRun &run, const std::string &decoder, const Vie
   return finish(run, paths, false);
 }
 
+/// A decoder's own failure: not a cancel, and not a tool stopped because the
+/// disk filled (the run's space watch), which another decoder would meet too.
 bool decoderFailed(const PipelineRun &run, const ConversionError &error) {
-  return !run.engine.isCancelled() && error.kind() == ConversionError::Kind::decodingFailed;
+  return !run.engine.isCancelled() && error.kind() == ConversionError::Kind::decodingFailed &&
+         !lowOnSpace(run.workDirectory);
 }
 
 ConversionResult runSteps(PipelineRun &run, bool singleTrack) {

@@ -47,6 +47,11 @@ std::optional<std::uintmax_t> freeBytes(const fs::path &folder) {
   return space.available;
 }
 
+bool lowOnSpace(const fs::path &folder) {
+  auto available = freeBytes(folder);
+  return available && *available < kRunSpaceFloor;
+}
+
 void requireSpace(const fs::path &folder, std::uintmax_t needed) {
   auto available = freeBytes(folder);
   if (available && *available < needed)

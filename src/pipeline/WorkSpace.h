@@ -18,6 +18,12 @@ double framesPerSecond(const PipelineRun &run);
 /// none when it cannot be asked.
 std::optional<std::uintmax_t> freeBytes(const std::filesystem::path &folder);
 
+/// The free space below which a run's watch stops the running tool.
+inline constexpr std::uintmax_t kRunSpaceFloor = 256u << 10;
+
+/// Whether the file system of `folder` has less than kRunSpaceFloor free.
+bool lowOnSpace(const std::filesystem::path &folder);
+
 /// Throws NoSpaceError ("not enough space on …: needs N, has M") when the
 /// file system of `folder` has less than `needed` bytes free. Nothing when
 /// its free space is unknown.
@@ -38,9 +44,6 @@ std::uintmax_t estimatedPictureBytes(const PipelineRun &run);
 /// pictures than the source's duration holds (a source shorter than its
 /// container says) is only warned about. Reads both views once.
 void checkDemuxedViews(PipelineRun &run, const ViewFiles &views);
-
-/// The free space below which a run's watch stops the running tool.
-inline constexpr std::uintmax_t kRunSpaceFloor = 256u << 10;
 
 /// While alive, watches the free space of a folder's file system and ends
 /// the engine's current tool when it falls below `floor` (a tool that keeps

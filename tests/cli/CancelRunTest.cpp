@@ -224,6 +224,10 @@ TEST(FaultRun, FailuresAreNamedAndLeaveNoFalseOutput) {
        // room for the pictures when the decode starts, then almost none
        "i=0; until ls out/Kestrova_*/output_ViewId0000.yuv >/dev/null 2>&1 || [ $i -ge 3000 ]; do sleep 0.1; "
        "i=$((i+1)); done; fallocate -l $(( $(df --output=avail -B1 out | tail -1) - 3000000 )) out/filler2\n"},
+      {"the disk fills during the encode", copy, kestrova, "disc.m2ts", "not enough space on", 200u << 20,
+       waitForLog("FIFO pipeline") +
+           "for k in 1 2 3; do fallocate -l $(( $(df --output=avail -B1 out | tail -1) - 100000 )) out/filler$k && "
+           "break; done\n"},
       {"ffmpeg fails on the pipe road",
        copy + " && " + toolTree(kestrova, "", (fakes / "ffmpeg-encoder-out-of-memory.txt").string()),
        "tree/bin/kestrova", "disc.m2ts", "ffmpeg (side-by-side encoder) failed: x264 [error]: malloc of size"},
