@@ -96,31 +96,31 @@ bool endsMidPacket(const fs::path &source) {
   return size > 0 && size % 188 != 0 && size % 192 != 0;
 }
 
-/// The base view's pictures against the length the container gives and the
+/// The pairs both views hold against the length the container gives and the
 /// views' bytes against the source's: a source shorter than it says is
 /// converted as far as it goes, with a warning; views far smaller than such
 /// a source holds mean the demux lost data.
-void checkViewLength(PipelineRun &run, const ViewFiles &views, std::int64_t base) {
+void checkViewLength(PipelineRun &run, const ViewFiles &views, std::int64_t pairs) {
   const double fps = framesPerSecond(run);
-  const std::string held = pictureTimeText(static_cast<double>(base) / fps);
+  const std::string held = pictureTimeText(static_cast<double>(pairs) / fps);
   if (endsMidPacket(run.job.sourceURL))
     run.engine.log(fmt::format("\u26a0\ufe0f The source ends in the middle of a packet: it was cut short (a copy or "
                                "download that did not finish); only its first {} ({} pictures) are converted",
-                               held, base));
+                               held, pairs));
   const double expectedPictures = convertedSeconds(run) * fps;
-  if (expectedPictures <= 0 || static_cast<double>(base) >= 0.9 * expectedPictures - 2)
+  if (expectedPictures <= 0 || static_cast<double>(pairs) >= 0.9 * expectedPictures - 2)
     return;
   const std::uintmax_t sourceShare = estimatedViewBytes(run);
   const std::uintmax_t viewBytes = sizeOr0(views.base) + sizeOr0(views.mvc);
-  if (!run.disc && sourceShare > 0 && static_cast<double>(viewBytes) < 0.5 * static_cast<double>(sourceShare))
+  if (!run.disc && sourceShare > 0 && static_cast<double>(viewBytes) < 0.3 * static_cast<double>(sourceShare))
     throw ConversionError::demuxFailed(fmt::format(
         "the demuxed views hold {} pictures ({}) in {:.1f} MB where the source has {:.1f} MB for {}: the demux "
         "stopped early",
-        base, held, static_cast<double>(viewBytes) / 1e6, static_cast<double>(sourceShare) / 1e6,
+        pairs, held, static_cast<double>(viewBytes) / 1e6, static_cast<double>(sourceShare) / 1e6,
         pictureTimeText(convertedSeconds(run))));
   run.engine.log(fmt::format("\u26a0\ufe0f The source holds {} pictures ({}) where its container says {} ({}): "
                              "it is shorter than it claims, only what is there is converted",
-                             base, held, static_cast<std::int64_t>(expectedPictures),
+                             pairs, held, static_cast<std::int64_t>(expectedPictures),
                              pictureTimeText(convertedSeconds(run))));
 }
 
@@ -145,7 +145,7 @@ void checkDemuxedViews(PipelineRun &run, const ViewFiles &views) {
   if (base + 2 < mvc)
     throw ConversionError::demuxFailed(
         fmt::format("the base view stops at {} of {} pictures: the source is damaged or cut short", base, mvc));
-  checkViewLength(run, views, base);
+  checkViewLength(run, views, std::min(base, mvc));
 }
 
 SpaceWatch::SpaceWatch(PipelineEngine &engine, fs::path folder, std::uintmax_t floor)
