@@ -13,6 +13,8 @@ std::optional<PipeArguments> parsePipeArguments(const std::vector<std::string> &
     const bool hasValue = i + 1 < count;
     if (word == "--check") {
       parsed.check = true;
+    } else if (word == "--locate") {
+      parsed.locate = true;
     } else if (word == "--views" && i + 2 < count) {
       parsed.views[0] = arguments[i + 1];
       parsed.views[1] = arguments[i + 2];

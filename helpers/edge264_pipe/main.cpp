@@ -16,6 +16,13 @@
 /// tells by its status whether the whole stream is worth giving to this
 /// decoder rather than to the JM decoder.
 ///
+/// "--locate" decodes the whole stream, writes nothing, and decodes each
+/// stretch from one IDR picture to the next with a decoder of its own, as a
+/// player starting there would. Each stretch it could not decode is one line "edge264-pipe: lost pairs A to B: REASON"
+/// (pairs A up to, not including, B, counted in display order from 0);
+/// the last line is "edge264-pipe: N pictures". Status 0 when all decoded,
+/// 4 when some stretch was lost.
+///
 /// Standard error: "edge264-pipe: N frame pairs decoded" every 50 pairs and
 /// once at the end, and "edge264-pipe: ..." lines for problems.
 ///
@@ -35,8 +42,10 @@
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
+#include <optional>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -47,6 +56,7 @@ constexpr std::uint64_t kReportEvery = 50;
 /// few predicted ones, where an unsupported tool would already show.
 constexpr std::uint64_t kCheckPairs = 8;
 constexpr int kUnsupported = 3;
+constexpr int kLost = 4;
 
 void say(const std::string &line) {
   const std::string text = "edge264-pipe: " + line + "\n";
@@ -103,6 +113,96 @@ int decode(const PipeArguments &arguments) {
   return decoder.pairs() == 0 ? noMvcView() : 0;
 }
 
+/// What --locate knows of the stream: pictures begun in decoding order (a
+/// base-view slice whose first macroblock is 0, coded as the single bit 1,
+/// opens one) and the parameter sets seen, which a decoder started at an
+/// IDR picture needs.
+struct LocateState {
+  std::uint64_t pictures = 0;
+  std::vector<std::vector<std::uint8_t>> parameterSets;
+  bool anyLost = false;
+
+  /// Whether `unit` opens a picture; an IDR picture when `idr`.
+  bool opensPicture(NalUnit unit, bool idr) const {
+    const std::uint8_t type = unit[0] & 0x1F;
+    return (type == 5 || (!idr && type == 1)) && unit.size() > 1 && (unit[1] & 0x80) != 0;
+  }
+  void remember(NalUnit unit) {
+    const std::uint8_t type = unit[0] & 0x1F;
+    if (opensPicture(unit, false))
+      ++pictures;
+    if (type != 7 && type != 8 && type != 15)
+      return;
+    std::vector<std::uint8_t> copy(unit.begin(), unit.end());
+    for (const auto &known : parameterSets)
+      if (known == copy)
+        return;
+    parameterSets.push_back(std::move(copy));
+  }
+  /// Pairs `from` up to `until` could not be decoded; nothing when none of
+  /// them was lost.
+  void lost(std::uint64_t from, std::uint64_t until, const std::string &reason) {
+    if (from >= until)
+      return;
+    say("lost pairs " + std::to_string(from) + " to " + std::to_string(until) + ": " + reason);
+    anyLost = true;
+  }
+};
+
+/// One stretch from an IDR picture to the next, decoded by a decoder of its
+/// own, as a player that starts there would.
+struct LocateSegment {
+  std::unique_ptr<PairDecoder> decoder;
+  std::uint64_t first = 0; // the segment's first picture, in display order
+  std::optional<std::string> failure;
+
+  void feed(NalUnit unit) {
+    if (failure)
+      return;
+    try {
+      decoder->feed(unit);
+    } catch (const DecodeError &error) {
+      failure = error.what();
+    }
+  }
+  /// Ends the segment where picture `end` begins.
+  void close(LocateState &state, std::uint64_t end) {
+    if (!failure) {
+      try {
+        decoder->finish();
+      } catch (const DecodeError &error) {
+        failure = error.what();
+      }
+    }
+    if (failure)
+      state.lost(first + decoder->pairs(), end, *failure);
+  }
+};
+
+int locate(const PipeArguments &arguments) {
+  const auto count = [](const ViewPair &) { return true; };
+  auto source = openSource(arguments);
+  LocateState state;
+  LocateSegment segment{std::make_unique<PairDecoder>(arguments.threads, count), 0, std::nullopt};
+  while (const auto unit = source->next()) {
+    if (unit->empty())
+      continue;
+    // Pictures are shown in order across an IDR picture: the segment before
+    // it ends where it begins.
+    if (state.opensPicture(*unit, true) && state.pictures > 0) {
+      segment.close(state, state.pictures);
+      segment = LocateSegment{std::make_unique<PairDecoder>(arguments.threads, count), state.pictures, std::nullopt};
+      for (const auto &set : state.parameterSets)
+        segment.feed(NalUnit(set));
+    }
+    state.remember(*unit);
+    segment.feed(*unit);
+  }
+  segment.close(state, state.pictures);
+  say(std::to_string(state.pictures) + " pictures");
+  return state.anyLost ? kLost : 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -113,7 +213,7 @@ int main(int argc, char **argv) {
     return 2;
   }
   try {
-    return decode(*arguments);
+    return arguments->locate ? locate(*arguments) : decode(*arguments);
   } catch (const UnsupportedStream &error) {
     say(std::string("cannot decode this stream: ") + error.what());
     return kUnsupported;

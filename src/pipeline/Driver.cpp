@@ -103,8 +103,12 @@ void throwIfOutOfSpace(const std::exception &error, const fs::path &folder) {
 // failing tool's own words and a full disk as such.
 ConversionResult routeAndCommit(PipelineRun &run) {
   PipelineEngine &engine = run.engine;
+  // Every tool writes under the output folder (the work folder is inside
+  // it): one that fills its file system is stopped there.
+  const SpaceWatch watch(engine, run.job.outputDirectory, kRunSpaceFloor);
   try {
     ConversionResult result = route(run);
+    watch.throwIfTripped();
     run.succeeded = false;
     if (engine.isCancelled())
       throw ConversionError::cancelled();
@@ -116,6 +120,8 @@ ConversionResult routeAndCommit(PipelineRun &run) {
     if (engine.isCancelled())
       throw ConversionError::cancelled();
     engine.logToolFailure();
+    if (watch.full())
+      throw NoSpaceError(run.job.outputDirectory);
     // Whatever a tool said, a source that went away is the reason.
     std::error_code ec;
     if (!fs::exists(run.job.sourceURL, ec))

@@ -16,6 +16,7 @@
 #include "pipeline/SbsPipeDecode.h"
 #include "pipeline/SpatialTracks.h"
 #include "pipeline/StreamDecoderChoice.h"
+#include "pipeline/ViewDamage.h"
 #include "pipeline/ViewDiscovery.h"
 #include "pipeline/WorkSpace.h"
 #include "tools/WorkDirectory.h"
@@ -362,8 +363,11 @@ ConversionResult runRoad(PipelineRun &run, const std::string &decoder, const Vie
   return finish(run, paths, false);
 }
 
+/// A decoder's own failure: not a cancel, and not a tool stopped because the
+/// disk filled (the run's space watch), which another decoder would meet too.
 bool decoderFailed(const PipelineRun &run, const ConversionError &error) {
-  return !run.engine.isCancelled() && error.kind() == ConversionError::Kind::decodingFailed;
+  return !run.engine.isCancelled() && error.kind() == ConversionError::Kind::decodingFailed &&
+         !lowOnSpace(run.workDirectory);
 }
 
 ConversionResult runSteps(PipelineRun &run, bool singleTrack) {
@@ -376,8 +380,8 @@ ConversionResult runSteps(PipelineRun &run, bool singleTrack) {
   } catch (const ConversionError &first) {
     // The fast decoder was there but failed its check: both have failed now.
     if (decoderFailed(run, first) && decoder == kJmStreamDecoder && run.engine.findTool(kFastStreamDecoder))
-      throw ConversionError::decodingFailed(first.detail() + "; " + kFastStreamDecoder +
-                                            " could not decode it either: the source's 3D view is damaged");
+      throw damagedViewError(run.engine, views, framesPerSecond(run),
+                             first.detail() + "; " + kFastStreamDecoder + " failed its check");
     // edge264 passed its check but failed further on (a damaged stretch of
     // the 3D view): the JM decoder conceals what it can.
     std::error_code ec;
@@ -390,8 +394,7 @@ ConversionResult runSteps(PipelineRun &run, bool singleTrack) {
     } catch (const ConversionError &second) {
       if (!decoderFailed(run, second))
         throw;
-      throw ConversionError::decodingFailed("neither decoder can decode this source's 3D view (" + first.detail() +
-                                            "; then " + second.detail() + "): the source is damaged");
+      throw damagedViewError(run.engine, views, framesPerSecond(run), first.detail() + "; then " + second.detail());
     }
   }
 }

@@ -39,8 +39,10 @@ std::string reasonLine(std::string_view text) {
 
 std::string reasonLine(const std::vector<std::string> &lines) {
   // An internal check of the tool is its reason, whatever it printed after;
-  // then the last line that calls itself an error; then the last line.
-  std::string last, error;
+  // then an encoder library's own error ("x265 [error]: …"), which ffmpeg
+  // follows with its generic words; then the last line that calls itself an
+  // error; then the last line.
+  std::string last, error, libraryError;
   for (const auto &raw : lines) {
     std::string_view line = trimmed(raw);
     if (line.find("Assertion `") != std::string_view::npos)
@@ -51,7 +53,11 @@ std::string reasonLine(const std::vector<std::string> &lines) {
     if (line.find("rror") != std::string_view::npos || line.find("failed") != std::string_view::npos ||
         line.find("cannot") != std::string_view::npos)
       error = line;
+    if (line.find(" [error]: ") != std::string_view::npos)
+      libraryError = line;
   }
+  if (!libraryError.empty())
+    return libraryError;
   return error.empty() ? last : error;
 }
 

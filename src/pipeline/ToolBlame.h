@@ -10,7 +10,8 @@ namespace kestrova::pipeline {
 inline constexpr const char *kInternalCheckText = "it stopped at an internal check on a damaged picture";
 
 /// The line of a tool's output that says why it failed: an assertion (as
-/// kInternalCheckText), else the last line that speaks of an error, else the
+/// kInternalCheckText), else the last error of an encoder library ("x265
+/// [error]: …"), else the last line that speaks of an error, else the
 /// last line that is not blank, not a warning, not a progress line
 /// ("frame=", "size=", "N frame pairs decoded"), not a status line of our
 /// scripts and not ffmpeg's closing "Conversion failed!". Empty when none.

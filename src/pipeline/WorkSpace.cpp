@@ -2,8 +2,11 @@
 
 #include "core/Errors.h"
 #include "nal/StreamReader.h"
+#include "pipeline/ViewDamage.h"
 #include "tools/Cancellation.h"
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cmath>
 #include <csignal>
@@ -20,12 +23,6 @@ double convertedSeconds(const PipelineRun &run) {
   return run.duration;
 }
 
-double framesPerSecond(const PipelineRun &run) {
-  return run.frameRateDen > 0 && run.frameRateNum > 0
-             ? static_cast<double>(run.frameRateNum) / static_cast<double>(run.frameRateDen)
-             : 24000.0 / 1001.0;
-}
-
 std::int64_t countAccessUnits(const fs::path &view, std::uint8_t delimiter, const std::stop_token &stop) {
   nal::StreamReader reader(view, delimiter);
   std::int64_t count = 0;
@@ -34,13 +31,13 @@ std::int64_t countAccessUnits(const fs::path &view, std::uint8_t delimiter, cons
   return count;
 }
 
-std::string timeText(double seconds) {
-  const auto whole = static_cast<std::int64_t>(seconds);
-  return fmt::format("{}:{:02}:{:05.2f}", whole / 3600, whole / 60 % 60,
-                     seconds - static_cast<double>(whole / 60 * 60));
-}
-
 } // namespace
+
+double framesPerSecond(const PipelineRun &run) {
+  return run.frameRateDen > 0 && run.frameRateNum > 0
+             ? static_cast<double>(run.frameRateNum) / static_cast<double>(run.frameRateDen)
+             : 24000.0 / 1001.0;
+}
 
 std::optional<std::uintmax_t> freeBytes(const fs::path &folder) {
   std::error_code ec;
@@ -48,6 +45,11 @@ std::optional<std::uintmax_t> freeBytes(const fs::path &folder) {
   if (ec)
     return std::nullopt;
   return space.available;
+}
+
+bool lowOnSpace(const fs::path &folder) {
+  auto available = freeBytes(folder);
+  return available && *available < kRunSpaceFloor;
 }
 
 void requireSpace(const fs::path &folder, std::uintmax_t needed) {
@@ -73,6 +75,57 @@ std::uintmax_t estimatedPictureBytes(const PipelineRun &run) {
   return pictures > 0 ? static_cast<std::uintmax_t>(2.0 * pictures * pictureBytes) : 0;
 }
 
+namespace {
+
+std::uintmax_t sizeOr0(const fs::path &file) {
+  std::error_code ec;
+  const auto size = fs::file_size(file, ec);
+  return ec ? 0 : size;
+}
+
+/// A transport stream that is not a whole number of packets (188 bytes, or
+/// 192 with a disc's time stamps) was cut in the middle of one: a copy or a
+/// download that did not finish.
+bool endsMidPacket(const fs::path &source) {
+  std::string extension = source.extension().string();
+  std::transform(extension.begin(), extension.end(), extension.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  if (extension != ".m2ts" && extension != ".mts" && extension != ".ts")
+    return false;
+  const auto size = sizeOr0(source);
+  return size > 0 && size % 188 != 0 && size % 192 != 0;
+}
+
+/// The pairs both views hold against the length the container gives and the
+/// views' bytes against the source's: a source shorter than it says is
+/// converted as far as it goes, with a warning; views far smaller than such
+/// a source holds mean the demux lost data.
+void checkViewLength(PipelineRun &run, const ViewFiles &views, std::int64_t pairs) {
+  const double fps = framesPerSecond(run);
+  const std::string held = pictureTimeText(static_cast<double>(pairs) / fps);
+  if (endsMidPacket(run.job.sourceURL))
+    run.engine.log(fmt::format("\u26a0\ufe0f The source ends in the middle of a packet: it was cut short (a copy or "
+                               "download that did not finish); only its first {} ({} pictures) are converted",
+                               held, pairs));
+  const double expectedPictures = convertedSeconds(run) * fps;
+  if (expectedPictures <= 0 || static_cast<double>(pairs) >= 0.9 * expectedPictures - 2)
+    return;
+  const std::uintmax_t sourceShare = estimatedViewBytes(run);
+  const std::uintmax_t viewBytes = sizeOr0(views.base) + sizeOr0(views.mvc);
+  if (!run.disc && sourceShare > 0 && static_cast<double>(viewBytes) < 0.3 * static_cast<double>(sourceShare))
+    throw ConversionError::demuxFailed(fmt::format(
+        "the demuxed views hold {} pictures ({}) in {:.1f} MB where the source has {:.1f} MB for {}: the demux "
+        "stopped early",
+        pairs, held, static_cast<double>(viewBytes) / 1e6, static_cast<double>(sourceShare) / 1e6,
+        pictureTimeText(convertedSeconds(run))));
+  run.engine.log(fmt::format("\u26a0\ufe0f The source holds {} pictures ({}) where its container says {} ({}): "
+                             "it is shorter than it claims, only what is there is converted",
+                             pairs, held, static_cast<std::int64_t>(expectedPictures),
+                             pictureTimeText(convertedSeconds(run))));
+}
+
+} // namespace
+
 void checkDemuxedViews(PipelineRun &run, const ViewFiles &views) {
   const fs::path &folder = run.workDirectory;
   // A demuxer that hit a full disk may still say it completed.
@@ -88,20 +141,15 @@ void checkDemuxedViews(PipelineRun &run, const ViewFiles &views) {
   if (mvc + 2 < base)
     throw ConversionError::demuxFailed(
         fmt::format("the 3D view stops at {} of {} pictures ({} of {}): the source is damaged or cut short", mvc, base,
-                    timeText(static_cast<double>(mvc) / fps), timeText(static_cast<double>(base) / fps)));
+                    pictureTimeText(static_cast<double>(mvc) / fps), pictureTimeText(static_cast<double>(base) / fps)));
   if (base + 2 < mvc)
     throw ConversionError::demuxFailed(
         fmt::format("the base view stops at {} of {} pictures: the source is damaged or cut short", base, mvc));
-  const double expectedPictures = convertedSeconds(run) * fps;
-  if (expectedPictures > 0 && static_cast<double>(base) < 0.9 * expectedPictures - 2)
-    run.engine.log(fmt::format("\u26a0\ufe0f The source holds {} pictures ({}) where its container says {} ({}): "
-                               "it is shorter than it claims, only what is there is converted",
-                               base, timeText(static_cast<double>(base) / fps),
-                               static_cast<std::int64_t>(expectedPictures), timeText(convertedSeconds(run))));
+  checkViewLength(run, views, std::min(base, mvc));
 }
 
 SpaceWatch::SpaceWatch(PipelineEngine &engine, fs::path folder, std::uintmax_t floor)
-    : folder_(std::move(folder)), thread_([this, &engine, floor](std::stop_token stop) {
+    : folder_(std::move(folder)), floor_(floor), thread_([this, &engine, floor](std::stop_token stop) {
         std::unique_lock lock(mutex_);
         while (!stop.stop_requested()) {
           auto available = freeBytes(folder_);
@@ -122,6 +170,13 @@ SpaceWatch::~SpaceWatch() {
 bool SpaceWatch::tripped() const {
   std::lock_guard lock(mutex_);
   return tripped_;
+}
+
+bool SpaceWatch::full() const {
+  if (tripped())
+    return true;
+  auto available = freeBytes(folder_);
+  return available && *available < floor_;
 }
 
 void SpaceWatch::throwIfTripped() const {

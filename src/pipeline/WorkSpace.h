@@ -11,9 +11,18 @@
 
 namespace kestrova::pipeline {
 
+/// The run's pictures per second; 24000/1001 when its rate is unknown.
+double framesPerSecond(const PipelineRun &run);
+
 /// What the file system of `folder` has free for this program, in bytes;
 /// none when it cannot be asked.
 std::optional<std::uintmax_t> freeBytes(const std::filesystem::path &folder);
+
+/// The free space below which a run's watch stops the running tool.
+inline constexpr std::uintmax_t kRunSpaceFloor = 256u << 10;
+
+/// Whether the file system of `folder` has less than kRunSpaceFloor free.
+bool lowOnSpace(const std::filesystem::path &folder);
 
 /// Throws NoSpaceError ("not enough space on …: needs N, has M") when the
 /// file system of `folder` has less than `needed` bytes free. Nothing when
@@ -47,12 +56,17 @@ public:
   SpaceWatch(const SpaceWatch &) = delete;
   SpaceWatch &operator=(const SpaceWatch &) = delete;
 
+  /// Whether the watch stopped a tool.
   bool tripped() const;
-  /// Throws NoSpaceError for the folder when the watch tripped.
+  /// Whether it stopped one or the file system is below the floor now: a
+  /// tool may fail on a full disk before the watch looks.
+  bool full() const;
+  /// Throws NoSpaceError for the folder when tripped().
   void throwIfTripped() const;
 
 private:
   std::filesystem::path folder_;
+  std::uintmax_t floor_;
   mutable std::mutex mutex_;
   std::condition_variable_any wake_;
   bool tripped_ = false;

@@ -28,20 +28,6 @@ TEST(SettingsStore, MissingFileReadsEmptyAndFirstWriteCreatesIt) {
   EXPECT_EQ(reread.string("qualityPreset"), "Balanced");
 }
 
-TEST(SettingsStore, KeepsValueTypesAndAnswersWhetherAnythingIsStored) {
-  TempDir dir;
-  fs::path file = dir / "settings.json";
-  writeFile(file, R"({"durationLimit": "abc", "keepSBSIntermediate": 1, "outputTarget": 7})");
-  SettingsStore store(file);
-  EXPECT_TRUE(store.contains("durationLimit"));
-  EXPECT_EQ(store.string("durationLimit"), "abc");
-  EXPECT_EQ(store.string("outputTarget"), std::nullopt) << "a number is not a string";
-  EXPECT_TRUE(store.value("keepSBSIntermediate")->is_number());
-  EXPECT_FALSE(store.contains("qualityPreset"));
-  store.remove("durationLimit");
-  EXPECT_FALSE(SettingsStore(file).contains("durationLimit"));
-}
-
 TEST(SettingsStore, InvalidFileIsMovedAsideReportedOnceAndNeverOverwritten) {
   const char *contents[] = {"{not json", "[1,2,3]", "\"text\"", ""};
   for (const char *content : contents) {

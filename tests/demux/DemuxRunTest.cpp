@@ -1,7 +1,7 @@
 #include "core/Errors.h"
 #include "demux/Demux.h"
-#include "pipeline/PipelineEngine.h"
 #include "fakes/FakeToolFolder.h"
+#include "pipeline/PipelineEngine.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -92,14 +92,6 @@ TEST(DemuxRun, TracksAreNamedAsTsMuxeRReportsThem) {
       EXPECT_TRUE(fs::exists(f.work / file)) << file;
     EXPECT_EQ(f.lines[f.lines.size() - 2], recording(std::string("tsmuxer-demux-") + row.clip + ".txt"));
   }
-}
-
-TEST(DemuxRun, NothingIsLoggedWithoutVerboseLogging) {
-  DemuxFixture f;
-  f.tools.add("tsmuxer", recordedTsMuxeR("clip24_lr.mkv", "movie"));
-  f.engine->verboseLogging = false;
-  demux(*f.engine, f.dir / "movie.mkv", f.work, true, std::nullopt);
-  EXPECT_TRUE(f.lines.empty());
 }
 
 TEST(DemuxRun, Failures) {

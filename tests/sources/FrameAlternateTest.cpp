@@ -1,6 +1,5 @@
 #include "SourcesFixture.h"
 #include "core/Errors.h"
-#include "pipeline/FrameAlternateScript.h"
 
 #include <gtest/gtest.h>
 
@@ -24,39 +23,6 @@ SourceFileInfo frameAlternateInfo(const fs::path &source, bool rightFirst) {
   info.duration = 1.0;
   info.stereoMode = Stereo3DMode::frameAlternate(rightFirst);
   return info;
-}
-
-TEST(FrameAlternateScript, LinesForEyeOrderLimitAndPreset) {
-  FrameAlternateScriptInput input{"/usr/bin/ffmpeg",
-                                  "/in/fa.mkv",
-                                  "/w/fa_work",
-                                  "/out/fa_SBS.mkv",
-                                  true,
-                                  QualityPreset::ultraHigh,
-                                  OutputCodec::h264,
-                                  OutputTarget::sbs3D,
-                                  90};
-  std::string vt = frameAlternateScript(input, EncoderTable::forPlatform(true));
-  EXPECT_NE(vt.find("\"$FFMPEG\" -y -t 90 -i \"$SOURCE\" \\\n"), std::string::npos);
-  EXPECT_NE(vt.find("        [a]select='not(mod(n\\,2))',setpts=N/FRAME_RATE/TB[right];\n"), std::string::npos);
-  EXPECT_NE(vt.find("        [b]select='mod(n\\,2)',setpts=N/FRAME_RATE/TB[left];\n"), std::string::npos);
-  EXPECT_NE(vt.find("        [left][right]hstack=inputs=2[sbs]\n"), std::string::npos);
-  EXPECT_NE(vt.find("    -c:v h264_videotoolbox -q:v 85 -maxrate 35M -bufsize 70M -sc_threshold 0 -realtime 0 "
-                    "-metadata:s:v:0 stereo_mode=left_right \\\n    -c:a copy -shortest \\\n"),
-            std::string::npos);
-  EXPECT_NE(vt.find("echo \"FA: Encoding frame-alternate \u2192 SBS (right-first)\""), std::string::npos);
-  EXPECT_TRUE(vt.ends_with("\necho \"FA: Done\""));
-
-  input.rightFirst = false;
-  input.durationLimit.reset();
-  input.target = OutputTarget::visionPro;
-  input.output = "/out/fa_SBS.mov";
-  std::string sw = frameAlternateScript(input, EncoderTable::forPlatform(false));
-  EXPECT_NE(sw.find("\"$FFMPEG\" -y  -i \"$SOURCE\" \\\n"), std::string::npos) << "two blanks without a limit";
-  EXPECT_NE(sw.find("[a]select='not(mod(n\\,2))',setpts=N/FRAME_RATE/TB[left];"), std::string::npos);
-  EXPECT_NE(sw.find("    -c:v libx265 -crf 20 -preset fast -maxrate 35M -bufsize 70M -sc_threshold 0 -tag:v hvc1"),
-            std::string::npos);
-  EXPECT_NE(sw.find("    -c:a aac -b:a 448k -ac 6 -ar 48000 -shortest \\\n"), std::string::npos);
 }
 
 TEST(FrameAlternatePipeline, EvenFramesBecomeTheLeftEyeUnlessRightFirst) {

@@ -74,7 +74,6 @@ TEST(SideBySidePipeline, VisionProRemuxesMatroskaOnly) {
     fs::path written = calls[0].args[1];
     EXPECT_EQ(written.parent_path(), f.output);
     EXPECT_TRUE(written.filename().string().ends_with("-clip_MV-HEVC.mov")) << written;
-    EXPECT_EQ(calls[0].args[2], "0.85");
   }
 }
 
@@ -143,13 +142,6 @@ TEST(SideBySidePipeline, ConverterFailures) {
   } catch (const ConversionError &error) {
     EXPECT_EQ(error.kind(), ConversionError::Kind::toolNotFound);
   }
-}
-
-TEST(MvhevcConversion, ArgumentsPerPreset) {
-  EXPECT_EQ(converterArguments("/a/in.mov", "/a/out.mov", QualityPreset::medium),
-            (std::vector<std::string>{"/a/in.mov", "/a/out.mov", "0.7"}));
-  EXPECT_EQ(converterArguments("/a/in.mov", "/a/out.mov", QualityPreset::ultraHigh),
-            (std::vector<std::string>{"/a/in.mov", "/a/out.mov", "0.88", "35"}));
 }
 
 } // namespace
