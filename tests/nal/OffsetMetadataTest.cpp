@@ -27,36 +27,10 @@ Bytes escaped(const Bytes &rbsp) {
 
 /// `named` sequences declared, `rows` written, `frames` per row.
 Bytes offsetSei(int named, std::size_t frames, const std::vector<Bytes> &rows) {
-  Bytes inner{0x17,
-              0xee,
-              0x8c,
-              0x60,
-              0xf8,
-              0x4d,
-              0x11,
-              0xd9,
-              0x8c,
-              0xd6,
-              0x08,
-              0x00,
-              0x20,
-              0x0c,
-              0x9a,
-              0x66,
-              'O',
-              'F',
-              'M',
-              'D',
-              0x81,
-              0x00,
-              0x80,
-              0x00,
-              0x80,
-              0x00,
-              static_cast<std::uint8_t>(0x80 | named),
-              static_cast<std::uint8_t>(frames),
-              0x80,
-              0x00};
+  // The user data's UUID, "OFMD", rate code, PTS, then the counts.
+  Bytes inner{0x17, 0xee, 0x8c, 0x60, 0xf8, 0x4d, 0x11, 0xd9, 0x8c, 0xd6, 0x08, 0x00, 0x20, 0x0c, 0x9a, 0x66};
+  inner.insert(inner.end(), {'O', 'F', 'M', 'D', 0x81, 0x00, 0x80, 0x00, 0x80, 0x00,
+                             static_cast<std::uint8_t>(0x80 | named), static_cast<std::uint8_t>(frames), 0x80, 0x00});
   for (const auto &row : rows)
     inner.insert(inner.end(), row.begin(), row.end());
   // MVC scalable nesting for the operation point of view 1, then user data.
