@@ -199,6 +199,14 @@ void prepareBurnIn(PipelineRun &run, const SubtitleChoice &choice, const fs::pat
   run.burnIn = std::move(burnIn);
 }
 
+void noteSubtitlesNotBurned(const PipelineRun &run) {
+  const std::string &track = run.job.subtitles.track;
+  if (!track.empty() && track != "none")
+    run.engine.log(fmt::format("\u26a0\ufe0f --subtitles {}: subtitles are burned into Blu-ray 3D (MVC) sources "
+                               "only; this one is converted without",
+                               track));
+}
+
 void refuseBurnIn(const PipelineRun &run, MvcVariant variant) {
   if (!run.burnIn)
     return;

@@ -26,6 +26,10 @@ SubtitleChoice chooseRunSubtitles(PipelineRun &run);
 /// fixed depth; the log says which. Throws ConversionError when ffmpeg is missing.
 void prepareBurnIn(PipelineRun &run, const SubtitleChoice &choice, const std::filesystem::path &mvcView);
 
+/// Logs that a source of a packed or frame-alternate layout gets no
+/// subtitles burned in, when the job names a track.
+void noteSubtitlesNotBurned(const PipelineRun &run);
+
 /// Throws ConversionError with burnInRefusal's words when the run burns
 /// subtitles in and `variant` cannot.
 void refuseBurnIn(const PipelineRun &run, MvcVariant variant);
