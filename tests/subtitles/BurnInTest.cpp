@@ -137,9 +137,6 @@ Depths sequenceZero() {
   d.insert(d.end(), 7, 20);
   return d;
 }
-Depths flat(int depth) {
-  return Depths(kPairs, depth);
-}
 Depths sequenceOne() {
   Depths d(10, -5);
   d.insert(d.end(), 14, 0);
@@ -201,12 +198,11 @@ TEST_F(BurnIn, TheStackerPlacesEachEyeAtTheDiscsDepthOnEveryFrameOfTheCue) {
     bool logged; // a reason for the fixed depth is in the log
   };
   const std::vector<Row> rows{
-      {"plane 1", sup + view + " --subtitle-plane 1", sequenceOne(), false},
-      {"fixed depth, no offsets", sup + " --subtitle-depth 7", flat(7), true},
-      {"a plane that does not exist", sup + view + " --subtitle-plane 2", flat(4), true},
+      {"fixed depth, no offsets", sup + " --subtitle-depth 7", Depths(kPairs, 7), true},
+      {"a plane that does not exist", sup + view + " --subtitle-plane 2", Depths(kPairs, 4), true},
       {"a table shorter than its GOP",
        sup + " --subtitle-offsets " + quote(f_->shortTableView.string()) + " --subtitle-plane 0 --subtitle-depth 3",
-       flat(3), true},
+       Depths(kPairs, 3), true},
   };
   for (const auto &row : rows) {
     const Eyes eyes = stacked(*f_, row.options);
@@ -225,7 +221,29 @@ TEST_F(BurnIn, ATrackFfmpegCannotDecodeIsLoggedAndThePicturesPassUnchanged) {
   EXPECT_NE(done.err.find("broken.sup"), std::string::npos) << done.err;
 }
 
-TEST_F(BurnIn, TheOffsetUnitsKeptForTheStackerHoldTheViewsTables) {
+// The reader gives the tables the fixture was made with, as the independent ofmd.py reads them,
+// and so do the units the conversion keeps of the view for the stacker.
+TEST_F(BurnIn, TheViewsOffsetTablesAreReadAsMadeAndKeptWhole) {
+  using nal::DepthOffset;
+  const nal::OffsetMetadata metadata = nal::readOffsetMetadata(f_->view);
+  EXPECT_TRUE(metadata.defects.empty());
+  ASSERT_EQ(metadata.tables.size(), 2u);
+  EXPECT_EQ(metadata.tables[0].pictures + 100 * metadata.tables[1].pictures, 10u + 1400u); // GOPs of 10 and 14
+  EXPECT_EQ(metadata.tables[1].pts, 54037537u);
+  EXPECT_EQ(nal::offsetFrameRate(metadata.tables[0].frameRateCode), (nal::FrameRate{24000, 1001}));
+  const Depths zero = sequenceZero();
+  EXPECT_EQ(metadata.frames(0), std::vector<DepthOffset>(zero.begin(), zero.end()));
+  std::vector<DepthOffset> one(10, -5);
+  one.resize(24);
+  EXPECT_EQ(metadata.frames(1), one);
+  EXPECT_EQ(metadata.frames(2), std::nullopt);
+  auto independent = run("python3 " + quote(test::referenceMedia()->string() + "/bluray/ofmd.py") + " read " +
+                         quote(f_->view.string()));
+  for (std::size_t at; (at = independent.out.find(" nested=True")) != std::string::npos;) {
+    independent.out.erase(at, 12);
+  }
+  EXPECT_EQ(run(quote(KESTROVA_NAL_OFFSETS) + " " + quote(f_->view.string())).out, independent.out);
+
   for (const fs::path &view : {f_->view, f_->shortTableView}) {
     const fs::path kept = f_->dir / "kept-offsets.mvc";
     pipeline::copyOffsetUnits(view, kept);
