@@ -6,7 +6,6 @@
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
-#include <random>
 
 namespace kestrova::nal {
 namespace {
@@ -85,44 +84,6 @@ TEST(StreamReader, HandsOutUnitsWithoutTheirDelimiter) {
       EXPECT_EQ(result.units, reference.units);
     }
   }
-}
-
-// Reading a unit that does not fit is refused; every other unit comes out
-// exactly as the plain model says, and the pieces add up to the file.
-TEST(StreamReader, RandomStreamsReassembleToTheInput) {
-  TempDir dir;
-  const auto path = dir / "random.mvc";
-  std::mt19937 random(20240611);
-  int refusals = 0;
-  for (int round = 0; round < 300; ++round) {
-    const ByteVector input = test::randomStream(random, 1 + random() % 12);
-    test::writeBytes(path, input);
-    for (const std::uint8_t type : {std::uint8_t{9}, std::uint8_t{24}}) {
-      const auto reference = test::referenceRead(input, type);
-      std::size_t longest = reference.junk;
-      ByteVector joined(input.begin(), input.begin() + static_cast<std::ptrdiff_t>(reference.junk));
-      for (const auto &unit : reference.units) {
-        longest = std::max(longest, unit.delimiter.size() + unit.payload.size());
-        joined = joined + unit.delimiter + unit.payload;
-      }
-      ASSERT_EQ(joined, input) << "round " << round;
-      for (const auto &limits : kLimits) {
-        SCOPED_TRACE(testing::Message() << "round " << round << ", type " << int(type) << ", buffer " << limits.capacity
-                                        << "/" << limits.chunk);
-        try {
-          const auto result = readAll(path, type, limits);
-          ASSERT_EQ(result.junk, reference.junk);
-          ASSERT_EQ(result.units, reference.units);
-        } catch (const InterleaveError &error) {
-          ASSERT_EQ(error.kind(), InterleaveError::Kind::readError) << error.what();
-          // A unit needs five bytes of look-ahead behind it to be seen to end.
-          ASSERT_GT(longest + 6, limits.capacity) << error.what();
-          ++refusals;
-        }
-      }
-    }
-  }
-  EXPECT_GT(refusals, 0) << "the small buffers should have met units that do not fit";
 }
 
 TEST(StreamReader, RefusesWhatDoesNotFitItsBuffer) {
