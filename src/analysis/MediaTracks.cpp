@@ -43,6 +43,7 @@ MediaTracks readMediaTracks(const std::string &report) {
       MediaTrack track;
       track.stream = integerField(stream, "index").value_or(0);
       track.codec = stringField(stream, "codec_name").value_or("");
+      track.forced = integerField(objectField(stream, "disposition"), "forced").value_or(0) != 0;
       const auto &tags = objectField(stream, "tags");
       if (auto language = stringField(tags, "language"); language && language->size() == 3)
         track.language = lowercased(*language);

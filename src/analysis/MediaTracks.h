@@ -15,6 +15,7 @@ struct MediaTrack {
   std::int64_t stream = 0;
   std::string language = "und";
   std::string codec;
+  bool forced = false; ///< marked as the subtitles to show when none is chosen
   friend bool operator==(const MediaTrack &, const MediaTrack &) = default;
 };
 

@@ -100,6 +100,10 @@ std::optional<SourceFileInfo> readProbeReport(std::string_view report, const std
                     stringField(stream, "codec_name").value_or("?"), width, height,
                     stringField(stream, "profile").value_or("none")));
     detector.visit(stream);
+    if (codecType == "subtitle") {
+      const auto language = stringField(objectField(stream, "tags"), "language");
+      info.subtitleLanguages.push_back(language && language->size() == 3 ? *language : "und");
+    }
     if (codecType != "video")
       continue;
     detector.addVideoStream(stream);

@@ -137,6 +137,20 @@ void ConverterModel::setKeepSBSIntermediate(bool keep) {
   env_.settings->set(SettingsStore::kKeepSBSIntermediate, keep);
 }
 
+void ConverterModel::setSubtitleTrack(int track) {
+  if (isConverting_ || !sourceFileURL_)
+    return;
+  subtitleTracks_[*sourceFileURL_] = track;
+  changed(ModelField::subtitleTrack);
+}
+
+int ConverterModel::subtitleTrack() const {
+  if (!sourceFileURL_)
+    return 0;
+  const auto found = subtitleTracks_.find(*sourceFileURL_);
+  return found == subtitleTracks_.end() ? 0 : found->second;
+}
+
 void ConverterModel::resetCompletedState() {
   if (currentStage_ != ConversionStage::complete)
     return;
@@ -153,6 +167,10 @@ ConversionJob ConverterModel::jobFor(const fs::path &file, const fs::path &outpu
   job.outputTarget = outputTarget_;
   job.durationLimit = durationLimit();
   job.keepSideBySide = keepSBSIntermediate_;
+  const auto subtitles = subtitleTracks_.find(file);
+  job.subtitles.track =
+      subtitles == subtitleTracks_.end() || subtitles->second < 1 ? "none" : std::to_string(subtitles->second);
+  job.subtitles.fixedDepth = subtitleDepth_;
   return job;
 }
 

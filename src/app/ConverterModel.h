@@ -143,6 +143,9 @@ public:
   void setOutputTarget(OutputTarget target);
   void setDebugLimitSeconds(std::int64_t seconds);
   void setKeepSBSIntermediate(bool keep);
+  /// The subtitle track (counted from 1, 0 for none) burned into the
+  /// selected file's outputs; nothing without a selection or during a run.
+  void setSubtitleTrack(int track);
 
   // Selection and queue ---------------------------------------------------
   void selectFile(const std::filesystem::path &url);
@@ -207,6 +210,8 @@ public:
   OutputTarget outputTarget() const { return outputTarget_; }
   std::int64_t debugLimitSeconds() const { return debugLimitSeconds_; }
   bool keepSBSIntermediate() const { return keepSBSIntermediate_; }
+  /// The selected file's subtitle track to burn in (counted from 1), 0 for none.
+  int subtitleTrack() const;
   bool isParsing() const { return isParsing_; }
   ConversionStage currentStage() const { return currentStage_; }
   double progress() const { return progress_; }
@@ -315,6 +320,9 @@ private:
   OutputTarget outputTarget_ = OutputTarget::sbs3D;
   std::int64_t debugLimitSeconds_ = 120;
   bool keepSBSIntermediate_ = false;
+  /// Each file's subtitle track to burn in (counted from 1); absent: none.
+  std::map<std::filesystem::path, int> subtitleTracks_;
+  int subtitleDepth_ = kDefaultSubtitleDepth;
   bool isParsing_ = false;
   ConversionStage currentStage_ = ConversionStage::idle;
   double progress_ = 0.0;

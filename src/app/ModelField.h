@@ -14,6 +14,7 @@ enum class ModelField {
   outputTarget,
   debugLimitSeconds,
   keepSBSIntermediate,
+  subtitleTrack,
   isParsing,
   currentStage,
   progress,

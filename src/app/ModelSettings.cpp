@@ -55,6 +55,9 @@ void ConverterModel::loadSettings() {
     setDebugLimitSeconds(integerOf(*value));
   if (auto keep = store.boolean(SettingsStore::kKeepSBSIntermediate))
     setKeepSBSIntermediate(*keep);
+  if (auto depth = store.value(SettingsStore::kSubtitleDepth);
+      depth && depth->is_number_integer() && depth->get<std::int64_t>() >= -128 && depth->get<std::int64_t>() <= 127)
+    subtitleDepth_ = depth->get<int>();
   isInitialized_ = true;
 }
 

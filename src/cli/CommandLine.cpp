@@ -84,6 +84,23 @@ void apply(CommandLine &line, const OptionSpec &option, const std::string &value
   case OptionKey::keepWork:
     line.keepWork = true;
     break;
+  case OptionKey::subtitles: {
+    std::string lower = value;
+    for (char &c : lower)
+      c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    line.subtitles = lower;
+    break;
+  }
+  case OptionKey::subtitlePlane:
+  case OptionKey::subtitleDepth: {
+    const bool plane = option.key == OptionKey::subtitlePlane;
+    const auto number = wholeNumber(value);
+    if (!number || *number < (plane ? 0 : -128) || *number > (plane ? 31 : 127))
+      throw UsageError(fmt::format("{} takes a whole number from {} to {}, not \"{}\"", option.name, plane ? 0 : -128,
+                                   plane ? 31 : 127, value));
+    (plane ? line.subtitlePlane : line.subtitleDepth) = static_cast<int>(*number);
+    break;
+  }
   case OptionKey::help:
     line.info = InfoRequest::help;
     break;

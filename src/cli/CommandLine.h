@@ -44,6 +44,10 @@ struct CommandLine {
   std::optional<std::string> duration;
   bool overwrite = false;
   bool keepWork = false;
+  /// "--subtitles" as typed, lower-cased; "--subtitle-plane" and "--subtitle-depth".
+  std::optional<std::string> subtitles;
+  std::optional<int> subtitlePlane;
+  std::optional<int> subtitleDepth;
   /// Every option given, in order, for what a window run cannot apply.
   std::vector<OptionKey> given;
 };

@@ -30,6 +30,13 @@ StoredChoices readStoredChoices(const SettingsStore &store) {
   choices.quality = readChoice(store, SettingsStore::kQualityPreset, choices.quality, qualityFromSetting);
   choices.target = readChoice(store, SettingsStore::kOutputTarget, choices.target, targetFromSetting);
   choices.keepSideBySide = store.boolean(SettingsStore::kKeepSBSIntermediate).value_or(false);
+  if (auto depth = store.value(SettingsStore::kSubtitleDepth)) {
+    if (depth->is_number_integer() && depth->get<std::int64_t>() >= -128 && depth->get<std::int64_t>() <= 127)
+      choices.subtitleDepth = depth->get<int>();
+    else
+      store.warn(fmt::format("{} is {}, which is no whole number from -128 to 127; using {}",
+                             SettingsStore::kSubtitleDepth, depth->dump(), choices.subtitleDepth));
+  }
   return choices;
 }
 
@@ -48,6 +55,7 @@ ConversionJob jobFor(const CommandLine &line, const StoredChoices &stored, std::
   job.keepWork = line.keepWork;
   job.layout = line.layout;
   job.swapEyes = line.swapEyes;
+  job.subtitles = {line.subtitles.value_or(""), line.subtitlePlane, line.subtitleDepth.value_or(stored.subtitleDepth)};
   return job;
 }
 

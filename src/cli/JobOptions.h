@@ -16,6 +16,8 @@ struct StoredChoices {
   OutputTarget target = OutputTarget::visionPro;
   /// Whether a Vision Pro run keeps its side-by-side file (off by default).
   bool keepSideBySide = false;
+  /// Where burned-in subtitles without depth go (subtitleDepth).
+  int subtitleDepth = kDefaultSubtitleDepth;
 
   friend bool operator==(const StoredChoices &, const StoredChoices &) = default;
 };
@@ -23,7 +25,8 @@ struct StoredChoices {
 /// Reads the choices from `store`. A quality or target that is not one of the
 /// window's own texts and a keepSBSIntermediate that is not true or false are
 /// reported through the store's diagnostics, naming the key, the value and
-/// what is made instead.
+/// what is made instead; so is a subtitleDepth that is no whole number from
+/// -128 to 127.
 StoredChoices readStoredChoices(const SettingsStore &store);
 
 /// The job for one source: the command line's options where given, the

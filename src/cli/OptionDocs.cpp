@@ -38,6 +38,7 @@ std::string manualTag(const OptionSpec &option) {
   case ValueKind::sourceFile:
   case ValueKind::folder:
   case ValueKind::number:
+  case ValueKind::word:
     break;
   }
   return fmt::format(".BI {} \" {}\"", roff(option.name), lowercase(option.valueName));
@@ -51,6 +52,7 @@ std::string completionArm(const OptionSpec &option) {
   case ValueKind::folder:
     return "compopt -o filenames 2>/dev/null; mapfile -t COMPREPLY < <(compgen -d -- \"$cur\"); return 0";
   case ValueKind::number:
+  case ValueKind::word:
     return "return 0";
   case ValueKind::choice: {
     std::string words;

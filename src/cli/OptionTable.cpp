@@ -55,7 +55,8 @@ constexpr std::array kOptions{
                {},
                "the folder for the results (default: the videos folder + Kestrova Output)",
                "The folder that receives the results; it is created when missing.\n"
-               "Default: the XDG videos folder (~/Videos unless ~/.config/user-dirs.dirs names another) + \"Kestrova Output\"."},
+               "Default: the XDG videos folder (~/Videos unless ~/.config/user-dirs.dirs names another) + \"Kestrova "
+               "Output\"."},
     OptionSpec{OptionKey::autoConvert,
                "--auto-convert",
                "",
@@ -147,6 +148,41 @@ constexpr std::array kOptions{
                "after a failure, keep the large work files too",
                "After a failed conversion, keep the large work files (demuxed views,\n"
                "decoded pictures) in the work folder too, not only its log and small files."},
+    OptionSpec{OptionKey::subtitles,
+               "--subtitles",
+               "",
+               ValueKind::word,
+               "LANG|N|none",
+               {},
+               "burn a Blu-ray subtitle track into both eyes, by language or number",
+               "Burn one Blu-ray (PG) subtitle track into both eyes at the depth the disc\n"
+               "gives it: the track with language code\n.I lang\n(eng, fra, ...), or track\n.I n\n"
+               "counted from 1 among the source's subtitle tracks, or\n.B none .\n"
+               "A name the source does not have stops the conversion with a list of its tracks;\n"
+               "a source without subtitle tracks is converted as it is, and the log says so.\n"
+               "Default: the first forced track when the source marks one, else none."},
+    OptionSpec{OptionKey::subtitlePlane,
+               "--subtitle-plane",
+               "",
+               ValueKind::number,
+               "K",
+               {},
+               "the 3D offset sequence (0-31) the burned-in subtitles follow",
+               "The offset sequence (3D plane, 0 to 31) of the source's 3D view whose depth the\n"
+               "burned-in subtitles follow. Default: the one the disc's playlist names; a lone\n"
+               ".I .m2ts\nor\n.I .mkv\ndoes not name one, so its n-th subtitle track takes sequence n-1."},
+    OptionSpec{OptionKey::subtitleDepth,
+               "--subtitle-depth",
+               "",
+               ValueKind::number,
+               "PIXELS",
+               {},
+               "depth of subtitles the source gives none (default 4 in front)",
+               "Where burned-in subtitles go when the source gives no usable depth (no offset\n"
+               "metadata, no such sequence, a damaged table): each eye's copy moves by\n"
+               ".I pixels\n(of a 1920-wide picture, scaled to the eye's width), positive in front\n"
+               "of the screen, negative behind it, -128 to 127.\nDefault: the stored\n"
+               ".BR subtitleDepth ,\nelse 4."},
     OptionSpec{OptionKey::help,
                "--help",
                "-h",

@@ -21,6 +21,9 @@ enum class OptionKey {
   duration,
   overwrite,
   keepWork,
+  subtitles,
+  subtitlePlane,
+  subtitleDepth,
   help,
   version
 };
@@ -31,6 +34,7 @@ enum class ValueKind {
   sourceFile, ///< a video file or a disc
   folder,
   number,
+  word,  ///< free text, such as a language code
   choice ///< one word of the option's choices
 };
 

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace kestrova {
 
@@ -24,12 +25,32 @@ struct SourceFileInfo {
   bool hasMVCStream = false;
   std::optional<std::int64_t> mvcTrackIndex;
   Stereo3DMode stereoMode = Stereo3DMode::none();
+  /// The language of each subtitle track, in the source's order ("und" when untagged).
+  std::vector<std::string> subtitleLanguages;
 
   /// "HH:MM:SS" of the duration truncated to whole seconds; hours are not
   /// wrapped. A duration that is not finite or out of range reads as zero.
   std::string durationText() const;
 
   friend bool operator==(const SourceFileInfo &, const SourceFileInfo &) = default;
+};
+
+/// Pixels (of a 1920-wide eye) in front of the screen where burned-in
+/// subtitles have no usable depth from the source.
+inline constexpr int kDefaultSubtitleDepth = 4;
+
+/// Which subtitle track to burn into both eyes, and at what depth.
+struct SubtitleRequest {
+  /// "none", a language code ("eng"), or a track number counted from 1 among
+  /// the source's subtitle tracks; empty takes the first forced track, else none.
+  std::string track;
+  /// The offset sequence (3D plane) the track follows, instead of the one the
+  /// source names.
+  std::optional<int> plane;
+  /// The shift used without usable depth: positive in front of the screen.
+  int fixedDepth = kDefaultSubtitleDepth;
+
+  friend bool operator==(const SubtitleRequest &, const SubtitleRequest &) = default;
 };
 
 /// One conversion request.
@@ -61,6 +82,8 @@ struct ConversionJob {
   /// Whether the source's first eye is the right one, against what the
   /// layout (given or detected) says.
   bool swapEyes = false;
+  /// The subtitle track burned into both eyes, if any.
+  SubtitleRequest subtitles;
 
   friend bool operator==(const ConversionJob &, const ConversionJob &) = default;
 };

@@ -24,6 +24,8 @@ public:
   static constexpr const char *kOutputTarget = "outputTarget";
   static constexpr const char *kDurationLimit = "durationLimit";
   static constexpr const char *kKeepSBSIntermediate = "keepSBSIntermediate";
+  /// Pixels in front of the screen for burned-in subtitles without depth.
+  static constexpr const char *kSubtitleDepth = "subtitleDepth";
 
   explicit SettingsStore(std::filesystem::path file, std::ostream *diagnostics = nullptr);
 

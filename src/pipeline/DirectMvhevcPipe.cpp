@@ -86,6 +86,10 @@ std::vector<std::string> pairInputArguments(const StreamDecodeRequest &request) 
     arguments.insert(arguments.end(), {"--sound", request.audioSource.string()});
   else
     arguments.insert(arguments.end(), request.converterTracks.begin(), request.converterTracks.end());
+  if (request.burnIn) {
+    const auto subtitles = burnInArguments(*request.burnIn);
+    arguments.insert(arguments.end(), subtitles.begin(), subtitles.end());
+  }
   return arguments;
 }
 

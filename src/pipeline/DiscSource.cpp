@@ -69,6 +69,8 @@ SourceFileInfo discSourceInfo(const disc::DiscTitle &title, const fs::path &sour
   info.frameRateDen = rate.second;
   info.hasMVCStream = true;
   info.stereoMode = Stereo3DMode::mvcSeparateTracks();
+  for (const auto &stream : title.playlist.subtitles)
+    info.subtitleLanguages.push_back(stream.language);
   return info;
 }
 

@@ -11,6 +11,7 @@
 #include "pipeline/PipelineRun.h"
 #include "pipeline/SideBySidePipeline.h"
 #include "pipeline/SourceAnalysis.h"
+#include "pipeline/SubtitlePreparation.h"
 #include "pipeline/WorkSpace.h"
 #include "tools/RunLock.h"
 #include "tools/WorkDirectory.h"
@@ -58,9 +59,11 @@ ConversionResult route(PipelineRun &run) {
   case Kind::none:
     return runMvcPipeline(run, /*singleTrack=*/false);
   case Kind::frameAlternate:
+    noteSubtitlesNotBurned(run);
     return runFrameAlternatePipeline(run, run.stereoMode.rightFirst());
   case Kind::sideBySide:
   case Kind::topAndBottom:
+    noteSubtitlesNotBurned(run);
     return runSideBySidePipeline(run);
   }
   return runMvcPipeline(run, false);

@@ -16,6 +16,7 @@
 #include "pipeline/SbsPipeDecode.h"
 #include "pipeline/SpatialTracks.h"
 #include "pipeline/StreamDecoderChoice.h"
+#include "pipeline/SubtitlePreparation.h"
 #include "pipeline/ViewDamage.h"
 #include "pipeline/ViewDiscovery.h"
 #include "pipeline/WorkSpace.h"
@@ -189,6 +190,7 @@ StreamDecodeRequest streamRequest(const PipelineRun &run, const fs::path &input,
   request.height = run.height;
   request.frameRateNum = run.frameRateNum;
   request.frameRateDen = run.frameRateDen;
+  request.burnIn = run.burnIn;
   return request;
 }
 
@@ -345,6 +347,7 @@ ConversionResult runRoad(PipelineRun &run, const std::string &decoder, const Vie
     return finish(run, paths, true);
   }
   const MvcDecision decision = chooseMvcVariant(run.engine, paths.fifo, run.job.outputTarget, decoder);
+  refuseBurnIn(run, decision.variant);
   switch (decision.variant) {
   case MvcVariant::dualSplitParallel:
   case MvcVariant::parallel:
@@ -372,7 +375,9 @@ bool decoderFailed(const PipelineRun &run, const ConversionError &error) {
 
 ConversionResult runSteps(PipelineRun &run, bool singleTrack) {
   const MvcPaths paths(run);
+  const SubtitleChoice subtitles = chooseRunSubtitles(run);
   const ViewFiles views = demuxViews(run, singleTrack);
+  prepareBurnIn(run, subtitles, views.mvc);
   const std::string decoder = chooseStreamDecoder(run.engine, views.base, views.mvc);
   throwIfCancelled(run);
   try {

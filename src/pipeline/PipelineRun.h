@@ -6,6 +6,7 @@
 #include "disc/DiscTitle.h"
 #include "pipeline/OutputPlan.h"
 #include "pipeline/PipelineEngine.h"
+#include "pipeline/SubtitleBurnIn.h"
 #include "tools/StagedOutputs.h"
 
 #include <cstdint>
@@ -45,6 +46,8 @@ struct PipelineRun {
   /// disc the file its demuxed tracks were joined into), and what they are.
   std::filesystem::path trackSource;
   analysis::MediaTracks tracks;
+  /// The subtitle track the stacking roads burn into both eyes, once demuxed.
+  std::optional<SubtitleBurnIn> burnIn;
   /// Set by the pipeline just before it builds its result; the driver's
   /// scope-exit clean-up deletes the work directory when it is set.
   bool succeeded = false;

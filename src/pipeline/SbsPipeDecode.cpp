@@ -83,6 +83,8 @@ std::string sideBySideEncodeCommand(const StreamDecodeRequest &request, const st
       shellQuote(yuvHstack) + " " + std::to_string(request.width) + " " + std::to_string(request.height);
   if (request.rightFirst)
     command += " swap";
+  if (request.burnIn)
+    command += " " + quotedWords(stackerBurnInArguments(request.burnIn, request.frameRateNum, request.frameRateDen));
   command += " | " + shellQuote(ffmpeg) + " -y     -f rawvideo -pix_fmt yuv420p -s ";
   command += std::to_string(2 * request.width) + "x" + std::to_string(request.height) + " -r " + rate;
   command += "     -i pipe:0     -i " + shellQuote(request.audioSource.string());

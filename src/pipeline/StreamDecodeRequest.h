@@ -3,6 +3,7 @@
 #include <cctype>
 
 #include "core/OutputOptions.h"
+#include "pipeline/SubtitleBurnIn.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -40,6 +41,8 @@ struct StreamDecodeRequest {
   /// The streaming decoder helper the zero-disk pipe runs (ldecod-pipe or
   /// edge264-pipe: same command line, same output).
   std::string decoder = "ldecod-pipe";
+  /// Subtitles the stacker and the MV-HEVC converter burn into both eyes.
+  std::optional<SubtitleBurnIn> burnIn;
 };
 
 /// The audio arguments of every side-by-side encode: AAC 5.1 for the Vision

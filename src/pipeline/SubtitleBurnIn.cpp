@@ -26,11 +26,19 @@ std::vector<std::string> stackerBurnInArguments(const std::optional<SubtitleBurn
 }
 
 std::optional<std::string> burnInRefusal(MvcVariant variant) {
-  if (variant != MvcVariant::diskBased) {
-    return std::nullopt;
+  switch (variant) {
+  case MvcVariant::diskBased:
+    return "burning subtitles in needs the streaming decoder and yuv_hstack; the disk-based road (YUV files "
+           "stacked by ffmpeg) cannot place them, so the conversion stops rather than drop them";
+  case MvcVariant::parallel:
+  case MvcVariant::dualSplitParallel:
+    return "burning subtitles in is not done on the segment-parallel road, whose pieces do not know their place "
+           "in the film; with edge264-pipe the FIFO road burns them in (or convert with --subtitles none)";
+  case MvcVariant::fifo:
+  case MvcVariant::pipeFromFile:
+    break;
   }
-  return "burning subtitles in needs the streaming decoder and yuv_hstack; the disk-based road (YUV files "
-         "stacked by ffmpeg) cannot place them, so the conversion stops rather than drop them";
+  return std::nullopt;
 }
 
 } // namespace kestrova::pipeline

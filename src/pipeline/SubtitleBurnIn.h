@@ -1,6 +1,7 @@
 #pragma once
 
 #include "MvcVariant.h"
+#include "core/Records.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -12,10 +13,10 @@ namespace kestrova::pipeline {
 
 /// A PG subtitle track to burn into both eyes at the disc's depth.
 struct SubtitleBurnIn {
-  std::filesystem::path track;   ///< the demuxed PG track (.sup)
-  std::filesystem::path offsets; ///< the demuxed MVC view with the offset tables; empty: none
-  std::optional<int> plane;      ///< the offset sequence the track follows; none: sequence 0
-  int fixedDepth = 4;            ///< pixels of 1920 in front of the screen when there is no usable depth
+  std::filesystem::path track;            ///< the demuxed PG track (.sup)
+  std::filesystem::path offsets;          ///< the demuxed MVC view with the offset tables; empty: none
+  std::optional<int> plane;               ///< the offset sequence the track follows; none: sequence 0
+  int fixedDepth = kDefaultSubtitleDepth; ///< pixels of 1920 in front of the screen when there is no usable depth
 };
 
 /// What the subtitle options give yuv_hstack and MVHEVCConverter alike.
@@ -30,7 +31,8 @@ std::vector<std::string> stackerBurnInArguments(const std::optional<SubtitleBurn
 /// Why `variant` cannot burn subtitles in, or nothing when it can. The
 /// streaming variants stack each pair in yuv_hstack (and feed
 /// MVHEVCConverter the pairs), which burns them in; the disk-based one
-/// stacks two YUV files with ffmpeg's hstack and is refused.
+/// stacks two YUV files with ffmpeg's hstack, and the segment-parallel ones
+/// stack segments that do not know their first frame: both are refused.
 std::optional<std::string> burnInRefusal(MvcVariant variant);
 
 } // namespace kestrova::pipeline

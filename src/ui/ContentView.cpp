@@ -231,6 +231,15 @@ void ContentView::buildSettings(QVBoxLayout *column) {
                                              [this](int value) { model_->setDebugLimitSeconds(value); });
   durationPicker_->setObjectName("durationPicker");
   column->addWidget(durationPicker_);
+  auto *subtitleRow = qtChild<QHBoxLayout>();
+  auto *subtitleTitle = qtChild<QLabel>("&Subtitles burned in", this);
+  subtitleRow->addWidget(subtitleTitle);
+  subtitlePicker_ = qtChild<QComboBox>(this);
+  subtitlePicker_->setObjectName("subtitlePicker");
+  subtitleTitle->setBuddy(subtitlePicker_);
+  connect(subtitlePicker_, &QComboBox::activated, this, [this](int index) { model_->setSubtitleTrack(index); });
+  subtitleRow->addWidget(subtitlePicker_, 1);
+  column->addLayout(subtitleRow);
 
   auto *directoryRow = qtChild<QHBoxLayout>();
   auto *directoryColumn = qtChild<QVBoxLayout>();
@@ -270,6 +279,7 @@ void ContentView::refresh(app::ModelField field) {
   codecPicker_->select(static_cast<int>(m.outputCodec()));
   targetPicker_->select(static_cast<int>(m.outputTarget()));
   durationPicker_->select(static_cast<int>(m.debugLimitSeconds()));
+  refreshSubtitlePicker(locked);
   codecCaption_->setVisible(visionPro || m.outputCodec() == OutputCodec::h265);
   codecCaption_->setText(visionPro ? QString("Vision Pro files are always H.265 (MV-HEVC)")
                                    : hevcEncoderCaption(hardwareHevc_));
@@ -291,6 +301,23 @@ void ContentView::refresh(app::ModelField field) {
     failureAlerted_ = true;
     showErrorAlert(QString::fromStdString(*m.errorMessage()));
   }
+}
+
+void ContentView::refreshSubtitlePicker(bool locked) {
+  const app::ConverterModel &m = *model_;
+  QStringList items{"None"};
+  if (m.sourceInfo())
+    for (std::size_t i = 0; i < m.sourceInfo()->subtitleLanguages.size(); ++i)
+      items << QString("%1: %2").arg(i + 1).arg(QString::fromStdString(m.sourceInfo()->subtitleLanguages[i]));
+  if (items != subtitleItems_) {
+    subtitleItems_ = items;
+    subtitlePicker_->clear();
+    subtitlePicker_->addItems(items);
+  }
+  subtitlePicker_->setCurrentIndex(std::min(m.subtitleTrack(), static_cast<int>(items.size()) - 1));
+  subtitlePicker_->setEnabled(!locked && items.size() > 1);
+  subtitlePicker_->setToolTip(items.size() > 1 ? QString("Burned into both eyes at the depth the disc gives them")
+                                               : QString("The source has no subtitle track"));
 }
 
 void ContentView::refreshFileList() {

@@ -2,6 +2,7 @@
 
 #include "app/ConverterModel.h"
 
+#include <QComboBox>
 #include <QMessageBox>
 #include <QPointer>
 #include <QWidget>
@@ -65,6 +66,7 @@ private:
   void buildSettings(QVBoxLayout *column);
   void refresh(app::ModelField field);
   void refreshFileList();
+  void refreshSubtitlePicker(bool locked);
   void showErrorAlert(const QString &message);
 
   std::shared_ptr<app::ConverterModel> model_;
@@ -81,6 +83,9 @@ private:
   SegmentedPicker *codecPicker_ = nullptr;
   SegmentedPicker *targetPicker_ = nullptr;
   SegmentedPicker *durationPicker_ = nullptr;
+  /// "None" and the selected file's subtitle tracks with their languages.
+  QComboBox *subtitlePicker_ = nullptr;
+  QStringList subtitleItems_;
   QLabel *codecCaption_ = nullptr;
   QLabel *targetCaption_ = nullptr;
   QLabel *outputDirectory_ = nullptr;

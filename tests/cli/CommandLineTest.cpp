@@ -43,6 +43,10 @@ TEST(CommandLine, EachOptionReachesTheJob) {
       {{"--playlist", "800"}, [](ConversionJob &j) { j.playlist = 800; }},
       {{"--keep-work"}, [](ConversionJob &j) { j.keepWork = true; }},
       {{"--overwrite"}, [](ConversionJob &j) { j.replaceExisting = true; }},
+      {{"--subtitles", "ENG", "--subtitle-plane", "3", "--subtitle-depth", "-2"},
+       [](ConversionJob &j) {
+         j.subtitles = {"eng", 3, -2};
+       }},
       {{"--quality", "high", "--quality", "smaller"}, [](ConversionJob &j) { j.qualityPreset = QualityPreset::low; }},
   };
   for (const auto &row : rows) {
@@ -115,6 +119,8 @@ TEST(CommandLine, WrongWordsAreUsageErrorsNamingThem) {
       {argv({"--playlist", "00800.mpls", "a.mkv"}), "--playlist"},
       {argv({"--playlist", "-1", "a.mkv"}), "--playlist"},
       {argv({"--overwrite=yes", "a.mkv"}), "--overwrite takes no value"},
+      {argv({"--subtitle-plane", "32", "a.mkv"}), "--subtitle-plane"},
+      {argv({"--subtitle-depth", "deep", "a.mkv"}), "--subtitle-depth"},
       {argv({"--auto-convert", "--output", "o"}), "--auto-convert needs a source"},
       {argv({"--input", "", "--auto-convert"}), "--input needs a value"},
       {argv({"--output=", "a.mkv"}), "--output needs a value"},

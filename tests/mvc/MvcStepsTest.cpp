@@ -1,5 +1,6 @@
 #include "MvcTestSupport.h"
 #include "core/Errors.h"
+#include "nal/InterleaveError.h"
 #include "pipeline/InterleaveStep.h"
 #include "pipeline/LdecodDecode.h"
 #include "pipeline/SbsEncoder.h"
@@ -52,6 +53,16 @@ TEST(LdecodDecodeStep, DecodesTheInterleavedStreamIntoTwoViews) {
   EXPECT_TRUE(std::is_sorted(pairs.begin(), pairs.end()));
   EXPECT_TRUE(f.logged("Total decoding time : 0.002 sec (1500.000 fps)[24 frm/2 ms]"));
   EXPECT_TRUE(f.logged("Running ldecod..."));
+}
+
+// The interleave step stops with the engine's cancel and lets the interleaver's errors through.
+TEST(InterleaveStep, StopsWithTheEngineAndPassesErrorsOn) {
+  DecodeFixture f;
+  f.engine->beginRun();
+  f.engine->cancel(); // no tool is running, so this only raises the flag
+  interleaveNALUnits(*f.engine, f.work / "m.264", f.work / "m.mvc", f.interleaved);
+  EXPECT_EQ(fs::file_size(f.interleaved), 0u);
+  EXPECT_THROW(interleaveNALUnits(*f.engine, f.work / "a.264", f.work / "a.mvc", f.interleaved), nal::InterleaveError);
 }
 
 TEST(LdecodDecodeStep, ArgumentsAndKeptErrorLines) {

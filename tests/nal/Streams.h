@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <filesystem>
 #include <initializer_list>
-#include <random>
 #include <string>
 
 namespace kestrova::nal::test {
@@ -53,36 +52,6 @@ inline ByteVector labelledStream(std::uint8_t delimiterType, std::uint32_t count
   ByteVector out;
   for (std::uint32_t i = 0; i < count; ++i)
     append(out, labelledUnit(delimiterType, i));
-  return out;
-}
-
-/// A random stream that is dense in the byte patterns the reader cares about:
-/// start codes of both lengths, delimiters of both views, runs of zeros,
-/// emulation-prevention bytes, junk before the first unit and a cut-off end.
-inline ByteVector randomStream(std::mt19937 &random, std::size_t units) {
-  auto pick = [&](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
-  auto fuzzyByte = [&]() -> std::uint8_t {
-    static constexpr std::uint8_t kInteresting[] = {0, 0, 0, 1, 3, 9, 24, 0x09, 0x18, 0x29, 0x38, 0x67, 0xFF};
-    return pick(3) == 0 ? static_cast<std::uint8_t>(random()) : kInteresting[pick(sizeof kInteresting)];
-  };
-  ByteVector out;
-  if (pick(3) == 0)
-    for (int n = pick(20); n > 0; --n)
-      out.push_back(fuzzyByte());
-  for (std::size_t u = 0; u < units; ++u) {
-    for (int nals = 1 + pick(4), first = 1; nals > 0; --nals, first = 0) {
-      if (pick(2) == 0)
-        out.push_back(0);
-      out = out + bytes({0, 0, 1});
-      // Units mostly open with a delimiter of either view; other types follow.
-      static constexpr std::uint8_t kTypes[] = {0x09, 0x18, 0x01, 0x65, 0x67, 0x14, 0x0E, 0x29, 0x38};
-      out.push_back(first && pick(4) != 0 ? kTypes[pick(2)] : kTypes[pick(sizeof kTypes)]);
-      for (int n = pick(40); n > 0; --n)
-        out.push_back(fuzzyByte());
-    }
-  }
-  if (pick(4) == 0 && !out.empty())
-    out.resize(out.size() - static_cast<std::size_t>(pick(static_cast<int>(std::min<std::size_t>(out.size(), 8)))));
   return out;
 }
 

@@ -1,7 +1,8 @@
+#include "RealTools.h"
 #include "StreamChecker.h"
 #include "Validator.h"
 
-#include "pipeline/SubtitleBurnIn.h"
+#include "pipeline/SubtitlePreparation.h"
 #include "support/RealMedia.h"
 #include "support/TestSupport.h"
 
@@ -16,6 +17,7 @@ namespace fs = std::filesystem;
 using mvhevc::test::quote;
 using mvhevc::test::run;
 using Bytes = std::vector<std::uint8_t>;
+using bluray::test::readBytes;
 
 constexpr int kWidth = 1920, kHeight = 1080, kPairs = 24;
 constexpr std::size_t kViewBytes = std::size_t{kWidth} * kHeight * 3 / 2;
@@ -23,13 +25,6 @@ constexpr int kCueFirst = 2, kCueEnd = 22; // "Depth test" from 0.1 to 0.9 s, at
 
 std::string tool(const char *name) {
   return quote((test::buildDir() / "share/kestrova/tools" / name).string());
-}
-
-Bytes readBytes(const fs::path &path) {
-  std::error_code error;
-  Bytes bytes(fs::file_size(path, error));
-  std::ifstream(path, std::ios::binary).read(reinterpret_cast<char *>(bytes.data()), std::ssize(bytes));
-  return error ? Bytes{} : bytes;
 }
 
 // The disc fixture's PG track and views, demuxed by tsMuxeR and decoded to frame pairs by
@@ -122,15 +117,11 @@ Eyes stacked(const Fixture &f, const std::string &options) {
   return {readBytes(f.dir / "sbs.yuv"), {}, done.err};
 }
 
-Eyes converted(const Fixture &f, const std::string &options, const fs::path &validator) {
-  const fs::path mov = f.dir / "out.mov";
-  const auto done =
-      run(tool("MVHEVCConverter") + " - " + quote(mov.string()) +
-          " 0.85 --view-size 1920x1080 --frame-rate 24000/1001 " + options + " < " + quote(f.pairs.string()));
-  EXPECT_EQ(done.status, 0) << done.err;
-  Eyes eyes{{}, {}, done.err};
+// Each layer of the MV-HEVC file `mov`, decoded.
+Eyes layersOf(const fs::path &mov, const fs::path &validator, const fs::path &scratch) {
+  Eyes eyes;
   for (const int view : {0, 1}) {
-    const fs::path out = f.dir / ("view" + std::to_string(view) + ".yuv");
+    const fs::path out = scratch / ("view" + std::to_string(view) + ".yuv");
     const auto decoded = run(quote(validator.string()) + " -v error -y -i " + quote(mov.string()) +
                              " -map 0:v:view:" + std::to_string(view) + " -f rawvideo " + quote(out.string()));
     EXPECT_EQ(decoded.status, 0) << decoded.err;
@@ -139,24 +130,12 @@ Eyes converted(const Fixture &f, const std::string &options, const fs::path &val
   return eyes;
 }
 
-// Arguments as the conversion roads add them.
-std::string words(const std::vector<std::string> &arguments) {
-  std::string line;
-  for (const auto &argument : arguments) {
-    line += " " + quote(argument);
-  }
-  return line;
-}
-
 using Depths = std::vector<int>;
 Depths sequenceZero() {
   Depths d{0, 0, 0, 1, 2, 3, 4, 5, 6, 7};
   d.insert(d.end(), 7, 10);
   d.insert(d.end(), 7, 20);
   return d;
-}
-Depths flat(int depth) {
-  return Depths(kPairs, depth);
 }
 Depths sequenceOne() {
   Depths d(10, -5);
@@ -219,14 +198,11 @@ TEST_F(BurnIn, TheStackerPlacesEachEyeAtTheDiscsDepthOnEveryFrameOfTheCue) {
     bool logged; // a reason for the fixed depth is in the log
   };
   const std::vector<Row> rows{
-      {"plane 1, as the stacking roads ask",
-       words(pipeline::stackerBurnInArguments(pipeline::SubtitleBurnIn{f_->sup, f_->view, 1, 4}, 24000, 1001)),
-       sequenceOne(), false},
-      {"fixed depth, no offsets", sup + " --subtitle-depth 7", flat(7), true},
-      {"a plane that does not exist", sup + view + " --subtitle-plane 2", flat(4), true},
+      {"fixed depth, no offsets", sup + " --subtitle-depth 7", Depths(kPairs, 7), true},
+      {"a plane that does not exist", sup + view + " --subtitle-plane 2", Depths(kPairs, 4), true},
       {"a table shorter than its GOP",
        sup + " --subtitle-offsets " + quote(f_->shortTableView.string()) + " --subtitle-plane 0 --subtitle-depth 3",
-       flat(3), true},
+       Depths(kPairs, 3), true},
   };
   for (const auto &row : rows) {
     const Eyes eyes = stacked(*f_, row.options);
@@ -245,15 +221,84 @@ TEST_F(BurnIn, ATrackFfmpegCannotDecodeIsLoggedAndThePicturesPassUnchanged) {
   EXPECT_NE(done.err.find("broken.sup"), std::string::npos) << done.err;
 }
 
-TEST_F(BurnIn, TheConverterBurnsBothLayersAtTheDiscsDepth) {
-  const auto validator = mvhevc::test::validatorFfmpeg();
-  if (!validator) {
-    GTEST_SKIP() << "no MV-HEVC decoder";
+// The reader gives the tables the fixture was made with, as the independent ofmd.py reads them,
+// and so do the units the conversion keeps of the view for the stacker.
+TEST_F(BurnIn, TheViewsOffsetTablesAreReadAsMadeAndKeptWhole) {
+  using nal::DepthOffset;
+  const nal::OffsetMetadata metadata = nal::readOffsetMetadata(f_->view);
+  EXPECT_TRUE(metadata.defects.empty());
+  ASSERT_EQ(metadata.tables.size(), 2u);
+  EXPECT_EQ(metadata.tables[0].pictures + 100 * metadata.tables[1].pictures, 10u + 1400u); // GOPs of 10 and 14
+  EXPECT_EQ(metadata.tables[1].pts, 54037537u);
+  EXPECT_EQ(nal::offsetFrameRate(metadata.tables[0].frameRateCode), (nal::FrameRate{24000, 1001}));
+  const Depths zero = sequenceZero();
+  EXPECT_EQ(metadata.frames(0), std::vector<DepthOffset>(zero.begin(), zero.end()));
+  std::vector<DepthOffset> one(10, -5);
+  one.resize(24);
+  EXPECT_EQ(metadata.frames(1), one);
+  EXPECT_EQ(metadata.frames(2), std::nullopt);
+  auto independent = run("python3 " + quote(test::referenceMedia()->string() + "/bluray/ofmd.py") + " read " +
+                         quote(f_->view.string()));
+  for (std::size_t at; (at = independent.out.find(" nested=True")) != std::string::npos;) {
+    independent.out.erase(at, 12);
   }
-  const Eyes eyes = converted(*f_, words(pipeline::burnInArguments({f_->sup, f_->view, 0, 4})), *validator);
-  ASSERT_TRUE(eyes.complete());
-  // The encode blurs the soft edge: a larger difference marks the subtitle.
-  expectDepths(eyes, sequenceZero(), zeroOf(eyes, 60), 60, "plane 0");
+  EXPECT_EQ(run(quote(KESTROVA_NAL_OFFSETS) + " " + quote(f_->view.string())).out, independent.out);
+
+  for (const fs::path &view : {f_->view, f_->shortTableView}) {
+    const fs::path kept = f_->dir / "kept-offsets.mvc";
+    pipeline::copyOffsetUnits(view, kept);
+    const auto whole = nal::readOffsetMetadata(view), copy = nal::readOffsetMetadata(kept);
+    ASSERT_EQ(copy.tables.size(), whole.tables.size()) << view;
+    for (std::size_t i = 0; i < whole.tables.size(); ++i) {
+      EXPECT_EQ(copy.tables[i].pictures, whole.tables[i].pictures) << view << ", table " << i;
+      EXPECT_EQ(copy.tables[i].frames, whole.tables[i].frames) << view << ", table " << i;
+      EXPECT_EQ(copy.tables[i].sequences, whole.tables[i].sequences) << view << ", table " << i;
+    }
+    EXPECT_LT(fs::file_size(kept) * 20, fs::file_size(view));
+  }
+}
+
+// The whole program on the fixture's disc folder and lone clip: the track chosen on the command
+// line burned into both eyes of either target, at the depth of the offset sequence the disc (or
+// the track's place in the file) gives it, on exactly the cue's frames.
+TEST_F(BurnIn, TheProgramBurnsTheChosenTrackIntoBothTargetsAtTheSourcesDepth) {
+  std::string whyNot;
+  const auto tools = bluray::test::findRealTools(whyNot);
+  const auto validator = mvhevc::test::validatorFfmpeg();
+  if (!tools || !validator) {
+    GTEST_SKIP() << (tools ? "no MV-HEVC decoder" : whyNot);
+  }
+  fs::remove_all(f_->dir / "install");
+  const fs::path program = bluray::test::installProgram(f_->dir / "install", *tools, bluray::test::Variant::fifo);
+  struct Row {
+    std::string what, input, options, output;
+    Depths depths;
+  };
+  const std::vector<Row> rows{
+      {"disc, by language, side by side", "disc", "--subtitles eng --target sbs", "disc_SBS.mkv", sequenceOne()},
+      {"disc, by language, Vision Pro", "disc", "--subtitles ENG --target vision-pro", "disc.mov", sequenceOne()},
+      {"lone clip, by number: plane 0", "clip24_ofmd.m2ts", "--subtitles 1 --target sbs", "clip24_ofmd_SBS.mkv",
+       sequenceZero()},
+  };
+  for (const auto &row : rows) {
+    const fs::path out = f_->dir / "program-out";
+    fs::remove_all(out);
+    const auto done =
+        run("env HOME=" + quote(f_->dir.string()) + " XDG_CONFIG_HOME=" + quote((f_->dir / "config").string()) + " " +
+            quote(program.string()) + " --auto-convert --quality high " + row.options + " --output " +
+            quote(out.string()) + " " + quote((f_->dir / row.input).string()) + " 2>&1");
+    ASSERT_EQ(done.status, 0) << row.what << done.out;
+    const Eyes eyes = row.output.ends_with(".mkv")
+                          ? Eyes{bluray::test::decodePictures(out / row.output, f_->dir), {}, {}}
+                          : layersOf(out / row.output, *validator, f_->dir);
+    ASSERT_TRUE(eyes.complete()) << row.what << done.out;
+    // The encoders blur the soft edge and leave noise of up to 63 levels beside it; where the
+    // screen's depth lies follows from the first frame.
+    Zero zero = zeroOf(eyes, 90);
+    zero.left -= row.depths[kCueFirst];
+    zero.right += row.depths[kCueFirst];
+    expectDepths(eyes, row.depths, zero, 90, row.what);
+  }
 }
 
 } // namespace
