@@ -204,20 +204,6 @@ TEST(ToolOutputParsers, ALatin1ByteCostsNothingButItself) {
   EXPECT_EQ(converter.lines.front(), "Frame 3/60 (5.0%) \\xff");
 }
 
-TEST(ToolOutputParsers, FfmpegLogPoller) {
-  test::TempDir dir;
-  Recorder r;
-  EXPECT_EQ(pollFfmpegLog(dir.path(), 30, r.progress()), 0);
-  std::string log(10000, 'x');
-  log += "frame=1 time=00:00:03.00 speed=1x\rframe=2 time=00:00:15.00 speed=1x\r";
-  test::writeFile(dir / "ffmpeg.log", log);
-  EXPECT_EQ(pollFfmpegLog(dir.path(), 30, r.progress()), 15.0);
-  ASSERT_EQ(r.reports.size(), 1u);
-  EXPECT_DOUBLE_EQ(r.reports[0].second, 0.5);
-  test::writeFile(dir / "ffmpeg.log", "time=N/A");
-  EXPECT_EQ(pollFfmpegLog(dir.path(), 30, r.progress()), 0);
-}
-
 TEST(ToolOutputParsers, ConverterLinesAndEchoFilter) {
   Recorder r;
   ConverterLineParser parser(r.progress(), r.log());
