@@ -102,8 +102,8 @@ void MvcConversionFixture::writeDemuxWrapper() {
   // tsMuxeR is called "tsmuxer META OUTPUT_DIR" for a demux; the listing
   // run has no second argument.
   std::string script = "#!/bin/bash\n\"$(dirname \"$0\")/tsmuxer-listing\" \"$@\" || exit\n"
-                       "[ $# -ge 2 ] || exit 0\ncp " + std::string("'") +
-                       (dir / "demuxed").string() + "'" + "/* \"$2/\" || exit\n";
+                       "[ $# -ge 2 ] || exit 0\ncp " +
+                       std::string("'") + (dir / "demuxed").string() + "'" + "/* \"$2/\" || exit\n";
   if (fifoBlocked_)
     script += "mkdir -p \"$2/interleave_fifo.264/in-the-way\"\n";
   fs::remove(tools / "tsmuxer");
