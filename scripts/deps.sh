@@ -5,7 +5,7 @@ kestrova_packages_run=(
   cmake ninja-build g++ pkg-config
   nlohmann-json3-dev libfmt-dev
   ffmpeg
-  libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev libx265-dev
+  libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev
   qt6-base-dev qt6-svg-dev fonts-dejavu-core
   libbluray-dev libudfread-dev
   zlib1g-dev libfreetype-dev nasm curl patch python3

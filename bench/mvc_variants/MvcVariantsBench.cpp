@@ -164,10 +164,7 @@ void pipeFromFile(const Setup &setup, PipelineEngine &engine, const fs::path &wo
 
 void parallel(const Setup &setup, PipelineEngine &engine, const fs::path &work, const ProgressReport &progress) {
   interleaveNALUnits(engine, work / "film.264", work / "film.mvc", work / "film_interleaved.264");
-  ParallelOptions options;
-  options.streamMode = true;
-  options.estimatedStreamSize = static_cast<std::int64_t>(fs::file_size(work / "film_interleaved.264"));
-  decodeSBSParallel(engine, request(setup, work / "film_interleaved.264"), options, progress);
+  decodeSBSParallel(engine, request(setup, work / "film_interleaved.264"), ParallelOptions{}, progress);
 }
 
 void dualSplit(const Setup &setup, PipelineEngine &engine, const fs::path &work, const ProgressReport &progress) {

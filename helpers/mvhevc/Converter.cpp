@@ -3,7 +3,6 @@
 #include "ChunkWriter.h"
 #include "EncoderThread.h"
 #include "FrameSource.h"
-#include "LayerMerger.h"
 #include "MultiviewPackager.h"
 #include "PartialFile.h"
 
@@ -60,74 +59,14 @@ private:
   std::int64_t lastTotal_ = -1;
 };
 
-// Writes the encodes as Annex B files, for checking the stream the movie holds.
-class LayerDump {
-public:
-  explicit LayerDump(const std::string &prefix) {
-    if (!prefix.empty()) {
-      left_.open(prefix + ".left.hevc", std::ios::binary);
-      right_.open(prefix + ".right.hevc", std::ios::binary);
-    }
-  }
-  void write(const CodedPicture &left, const CodedPicture &right) {
-    if (left_.is_open()) {
-      writeOne(left_, left);
-      writeOne(right_, right);
-    }
-  }
-  static void writeNal(std::ofstream &out, const NalBytes &nal) {
-    out.write("\0\0\0\1", 4);
-    out.write(reinterpret_cast<const char *>(nal.data()), static_cast<std::streamsize>(nal.size()));
-  }
+// Writes one NAL unit in Annex B form, for the dump of the stream the movie holds.
+void writeNal(std::ofstream &out, const NalBytes &nal) {
+  static constexpr char kStartCode[] = {0, 0, 0, 1};
+  out.write(kStartCode, sizeof kStartCode);
+  out.write(reinterpret_cast<const char *>(nal.data()), static_cast<std::streamsize>(nal.size()));
+}
 
-private:
-  static void writeOne(std::ofstream &out, const CodedPicture &picture) {
-    for (const auto &nal : picture.nals) {
-      writeNal(out, nal);
-    }
-  }
-  std::ofstream left_, right_;
-};
-
-struct Muxer {
-  MovWriter &writer;
-  LayerMerger merger;
-  LayerDump dump;
-  std::vector<CodedPicture> left, right;
-  std::size_t next = 0;
-
-  // Merges the pictures both views have finished, in decoding order.
-  std::size_t drain(EncoderThread &leftThread, EncoderThread &rightThread) {
-    for (auto &coded : leftThread.take()) {
-      left.push_back(std::move(coded));
-    }
-    for (auto &coded : rightThread.take()) {
-      right.push_back(std::move(coded));
-    }
-    const auto ready = std::min(left.size(), right.size());
-    for (std::size_t i = 0; i < ready; ++i) {
-      dump.write(left[i], right[i]);
-      const auto unit = merger.merge(left[i], right[i]);
-      writer.writeVideoSample(unit.nals, unit.info);
-    }
-    left.erase(left.begin(), left.begin() + static_cast<std::ptrdiff_t>(ready));
-    right.erase(right.begin(), right.begin() + static_cast<std::ptrdiff_t>(ready));
-    return ready;
-  }
-
-  // The view to wait for while the encoders drain: the one still encoding, or of two still
-  // encoding the one with fewer pictures waiting here; null once both are drained.
-  EncoderThread *behind(EncoderThread &leftThread, EncoderThread &rightThread) const {
-    const bool leftOpen = !leftThread.drained();
-    const bool rightOpen = !rightThread.drained();
-    if (leftOpen && (!rightOpen || left.size() <= right.size())) {
-      return &leftThread;
-    }
-    return rightOpen ? &rightThread : nullptr;
-  }
-};
-
-// What both encoding paths share.
+// What the encode needs of its run.
 struct Encoding {
   PictureSource &source;
   MovWriter *writer;  // null when writing a chunk
@@ -155,7 +94,7 @@ std::int64_t encodeTwoLayers(Encoding &e, const EncoderSettings &settings, Video
   if (!e.dumpPrefix.empty()) {
     dump.open(e.dumpPrefix + ".hevc", std::ios::binary);
     for (const auto &nal : headers) {
-      LayerDump::writeNal(dump, nal);
+      writeNal(dump, nal);
     }
   }
   std::int64_t pts = 0;
@@ -170,7 +109,7 @@ std::int64_t encodeTwoLayers(Encoding &e, const EncoderSettings &settings, Video
       }
       if (dump.is_open()) {
         for (const auto &nal : unit.nals) {
-          LayerDump::writeNal(dump, nal);
+          writeNal(dump, nal);
         }
       }
       ++muxed;
@@ -207,57 +146,6 @@ std::int64_t encodeTwoLayers(Encoding &e, const EncoderSettings &settings, Video
     throw StructureError("the encoder returned " + std::to_string(muxed) + " of " + std::to_string(pts) + " pictures");
   }
   packager.describe(setup);
-  return muxed;
-}
-
-// Two single-layer encodes, joined into two layers without inter-layer prediction.
-std::int64_t encodeViewsApart(Encoding &e, const EncoderSettings &settings, VideoTrackSetup &setup) {
-  if (e.writer == nullptr) {
-    throw OutputError("chunks need an x265 with the two-view encoder");
-  }
-  Muxer muxer{*e.writer, {}, LayerDump(e.dumpPrefix), {}, {}, 0};
-  std::int64_t muxed = 0;
-  std::int64_t pts = 0;
-  {
-    EncoderThread left(singleViewEncoder(settings, 0));
-    EncoderThread right(singleViewEncoder(settings, settings.width));
-    const auto audioSink = [&e](AudioPacket &&packet) {
-      if (e.writer != nullptr) {
-        e.writer->writeAudioSample(packet);
-      }
-    };
-    while (auto frame = e.source.next(audioSink)) {
-      e.checkStop();
-      left.push(frame, pts);
-      right.push(std::move(frame), pts);
-      ++pts;
-      if (const auto count = muxer.drain(left, right); count > 0) {
-        muxed += static_cast<std::int64_t>(count);
-        e.progress.picture(muxed);
-      }
-    }
-    if (pts == 0) {
-      throw InputError("the input has no video frames");
-    }
-    left.finish();
-    right.finish();
-    // Each wait is for the view that is behind, since only it can complete the next pair.
-    while (EncoderThread *behind = muxer.behind(left, right)) {
-      behind->waitForPictures(e.stop);
-      e.checkStop();
-      if (const auto count = muxer.drain(left, right); count > 0) {
-        muxed += static_cast<std::int64_t>(count);
-        e.progress.picture(muxed);
-      }
-    }
-    left.join();
-    right.join();
-    muxed += static_cast<std::int64_t>(muxer.drain(left, right));
-    if (!muxer.left.empty() || !muxer.right.empty() || muxed != pts) {
-      throw StructureError("the two views' encodes produced different numbers of pictures");
-    }
-  }
-  muxer.merger.describe(setup);
   return muxed;
 }
 
@@ -342,8 +230,7 @@ void convert(const ConversionRequest &request, std::ostream &progressOut, std::o
                     stop,    request.dumpPrefix};
   std::int64_t muxed = 0;
   try {
-    muxed =
-        kMultiviewEncoder ? encodeTwoLayers(encoding, settings, setup) : encodeViewsApart(encoding, settings, setup);
+    muxed = encodeTwoLayers(encoding, settings, setup);
   } catch (const InputError &) {
     // A stop ends the input early; that is the stop, not a fault of the input.
     if (stop.stop_requested()) {
@@ -373,8 +260,7 @@ void convert(const ConversionRequest &request, std::ostream &progressOut, std::o
 }
 
 std::string_view encoderDescription() {
-  return kMultiviewEncoder ? "x265 two-view encoder, layer 1 predicted from layer 0"
-                           : "two single-view encodes joined (this libx265 cannot encode MV-HEVC)";
+  return "x265 two-view encoder, layer 1 predicted from layer 0";
 }
 
 } // namespace kestrova::mvhevc

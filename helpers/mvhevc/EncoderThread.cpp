@@ -9,19 +9,6 @@ namespace {
 
 constexpr std::size_t kQueueDepth = 2;
 
-class SingleView : public PictureEncoder {
-public:
-  SingleView(const EncoderSettings &settings, int offsetX) : encoder_(settings), offsetX_(offsetX) {}
-  void encode(const AVFrame &frame, std::int64_t pts, std::vector<CodedPicture> &out) override {
-    encoder_.encode(viewOf(frame, offsetX_), pts, out);
-  }
-  bool flushOne(std::vector<CodedPicture> &out) override { return encoder_.flushOne(out); }
-
-private:
-  ViewEncoder encoder_;
-  int offsetX_;
-};
-
 class TwoViews : public PictureEncoder {
 public:
   TwoViews(MultiviewEncoder &encoder, int viewWidth) : encoder_(encoder), viewWidth_(viewWidth) {}
@@ -46,10 +33,6 @@ PlanarPicture viewOf(const AVFrame &frame, int offsetX) {
     picture.strides[plane] = frame.linesize[plane];
   }
   return picture;
-}
-
-std::unique_ptr<PictureEncoder> singleViewEncoder(const EncoderSettings &settings, int offsetX) {
-  return std::make_unique<SingleView>(settings, offsetX);
 }
 
 std::unique_ptr<PictureEncoder> twoViewEncoder(MultiviewEncoder &encoder, int viewWidth) {

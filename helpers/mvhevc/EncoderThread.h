@@ -30,9 +30,6 @@ public:
 /// pointers into the shared picture: no copy.
 PlanarPicture viewOf(const AVFrame &frame, int offsetX);
 
-/// One view (the half at `offsetX`) through a single-layer encoder.
-std::unique_ptr<PictureEncoder> singleViewEncoder(const EncoderSettings &settings, int offsetX);
-
 /// Both views through the two-view encoder, which lives as long as the returned object.
 std::unique_ptr<PictureEncoder> twoViewEncoder(MultiviewEncoder &encoder, int viewWidth);
 

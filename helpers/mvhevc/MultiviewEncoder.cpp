@@ -4,8 +4,6 @@
 
 namespace kestrova::mvhevc {
 
-#if KESTROVA_MULTIVIEW_X265
-
 namespace {
 
 constexpr int kViews = 2;
@@ -126,24 +124,5 @@ bool MultiviewEncoder::flushOne(std::vector<CodedPicture> &out) {
   s.collect(nals, count, out);
   return true;
 }
-
-#else
-
-struct MultiviewEncoder::State {};
-
-MultiviewEncoder::MultiviewEncoder(const EncoderSettings &) {
-  throw EncoderError("this build's libx265 has no two-view encoder");
-}
-MultiviewEncoder::~MultiviewEncoder() = default;
-std::vector<NalBytes> MultiviewEncoder::headers() {
-  return {};
-}
-void MultiviewEncoder::encode(const PlanarPicture &, const PlanarPicture &, std::int64_t, std::vector<CodedPicture> &) {
-}
-bool MultiviewEncoder::flushOne(std::vector<CodedPicture> &) {
-  return false;
-}
-
-#endif
 
 } // namespace kestrova::mvhevc

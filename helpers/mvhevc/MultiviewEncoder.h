@@ -7,15 +7,12 @@
 
 namespace kestrova::mvhevc {
 
-/// True when this build links an x265 with its own two-view (MV-HEVC) encoder.
-constexpr bool kMultiviewEncoder = KESTROVA_MULTIVIEW_X265 != 0;
-
 /// x265's two-view encoder: the left view as layer 0, the right view as layer 1 predicted from
 /// it. Parameter sets come once from headers(), not with the pictures.
 class MultiviewEncoder {
 public:
-  /// Opens the encoder; `settings` describe one view. Throws EncoderError when this build has no
-  /// two-view encoder or libx265 rejects the settings.
+  /// Opens the encoder; `settings` describe one view. Throws EncoderError when libx265 rejects
+  /// the settings.
   explicit MultiviewEncoder(const EncoderSettings &settings);
   ~MultiviewEncoder();
   MultiviewEncoder(const MultiviewEncoder &) = delete;

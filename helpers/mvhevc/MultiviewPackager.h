@@ -1,12 +1,27 @@
 #pragma once
 
-#include "LayerMerger.h"
+#include "MovWriter.h"
+#include "NalUnit.h"
 #include "ParameterSets.h"
+#include "ViewEncoder.h"
 
 #include <span>
+#include <stdexcept>
 #include <vector>
 
 namespace kestrova::mvhevc {
+
+/// Thrown when the encoder's output does not have the two layers' structure.
+class StructureError : public std::runtime_error {
+public:
+  using std::runtime_error::runtime_error;
+};
+
+/// One access unit of the two-layer stream, as a movie sample.
+struct MergedAccessUnit {
+  std::vector<NalBytes> nals;
+  VideoSampleInfo info;
+};
 
 /// Turns x265's two-layer access units into the samples the movie holds: parameter sets only
 /// in the sample entry, PPSs without extra slice header bits (and the slices to match), and

@@ -66,25 +66,4 @@ struct CodedPicture {
   std::vector<std::vector<std::uint8_t>> reconstructedLuma;
 };
 
-/// A libx265 encoder with a fixed picture structure: equal keyint and min-keyint, no scene cut,
-/// fixed B-frame placement, closed GOPs, parameter sets repeated at every IDR.
-class ViewEncoder {
-public:
-  explicit ViewEncoder(const EncoderSettings &settings);
-  ~ViewEncoder();
-  ViewEncoder(const ViewEncoder &) = delete;
-  ViewEncoder &operator=(const ViewEncoder &) = delete;
-
-  /// Encodes one picture; libx265 copies it before returning. Appends finished pictures.
-  void encode(const PlanarPicture &picture, std::int64_t pts, std::vector<CodedPicture> &out);
-  /// Drains one picture still in flight and appends it to `out`; false when none was left.
-  bool flushOne(std::vector<CodedPicture> &out);
-  /// Drains every picture still in flight. Appends them to `out`.
-  void flush(std::vector<CodedPicture> &out);
-
-private:
-  struct State;
-  std::unique_ptr<State> state_;
-};
-
 } // namespace kestrova::mvhevc

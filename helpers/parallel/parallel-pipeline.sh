@@ -1,46 +1,34 @@
 #!/bin/bash
 # parallel-pipeline.sh INPUT SOURCE OUTPUT --width W --height H --fps NUM/DEN
-#     --quality Q --audio-args "ARGS" --workdir DIR [--mvhevc] [--stream]
-#     [--estimated-size BYTES] [--maxrate MBPS] [--swap] [--dual-split BASE MVC]
-#     [--workers N] [--decoder NAME] [--codec hevc|h264]
+#     --workdir DIR [--swap] [--dual-split BASE MVC] [--workers N]
+#     --encode ARG... --join ARG...
 #
 # Decodes and encodes a two-view H.264 MVC stream segment by segment, with as
 # many workers as there are cores, and joins the segments into one Full
 # Side-by-Side file without encoding again.
 #
-#   INPUT     the interleaved stream (nal-interleave's output); with
-#             --dual-split it is the base view and is ignored in favour of BASE
-#   SOURCE    the original file; its audio tracks (and into Matroska its subtitle tracks) are added
-#   OUTPUT    the side-by-side file to write (.mov, .mp4 or .mkv)
-#   --quality for side-by-side output the encoder quality 0-100 (VideoToolbox
-#             -q:v; elsewhere libx265 with the CRF the program's encoder table
-#             gives); with --mvhevc the converter's quality 0-1, the SBS step
-#             then using Q x 100
-#   --maxrate a rate cap in Mbit/s: the encoder's for SBS output, the
-#             converter's with --mvhevc
-#   --audio-args  the audio encoder arguments, one argument split at blanks
-#             (aac_at becomes aac where ffmpeg has no AudioToolbox)
+#   INPUT     the interleaved stream (nal-interleave's output), fed to the
+#             workers through pipes; with --dual-split it is the base view
+#             and is ignored in favour of BASE
+#   SOURCE    the original file, the join's second input (its sound and more)
+#   OUTPUT    the side-by-side file to write
 #   --workdir where the segment folder is made (removed on exit, whatever
 #             the outcome)
-#   --mvhevc  also write the MV-HEVC file: OUTPUT named <base>_SBS.<ext> gives
-#             <base>.mov beside it, through MVHEVCConverter
-#   --stream  feed each worker its byte ranges through pipes instead of
-#             writing segment files (with --dual-split, both views' ranges
-#             into nal-interleave); the --estimated-size hint is accepted and
-#             only reported
 #   --swap    the source stores the right eye first
 #   --dual-split BASE MVC   split the two views' own streams at the same
-#             access units (nal-dual-split) and interleave each piece on the
-#             fly into a FIFO (nal-interleave)
+#             access units into segment files (nal-dual-split) and interleave
+#             each piece on the fly into a FIFO (nal-interleave)
 #   --workers N  instead of the core count (also KESTROVA_PARALLEL_WORKERS)
-#   --decoder NAME  the streaming decoder: ldecod-pipe (the default, the JM
-#             decoder) or edge264-pipe; both take the same arguments
-#   --codec   the side-by-side file's video codec, hevc (default) or h264;
-#             the file is tagged side by side, left eye first, either way
+#   --encode ARG  one argument of each segment's video encode (codec,
+#             quality, rate cap), repeated for each; the program's encoder
+#             table makes them
+#   --join ARG  one argument of the join's output options (the maps of
+#             SOURCE's tracks, the sound encoder, the container's tags),
+#             repeated for each
 #
 # The helpers (ldecod-pipe, yuv_hstack, nal-scan, nal-dual-split,
-# nal-interleave, MVHEVCConverter) are taken from this script's folder;
-# ffmpeg from this folder or the PATH.
+# nal-interleave) are taken from this script's folder; ffmpeg from this
+# folder or the PATH.
 #
 # Standard output carries the phase lines: "=== Phase 1: ...", "Split into N
 # segments", "worker_K: ... done ...", "Phase 2 time: Xs", "=== Phase 3:
@@ -59,7 +47,7 @@ fail() {
   exit 1
 }
 usage() {
-  echo "usage: parallel-pipeline.sh INPUT SOURCE OUTPUT --width W --height H --fps N/D --quality Q --audio-args ARGS --workdir DIR [--mvhevc] [--stream] [--estimated-size BYTES] [--maxrate MBPS] [--swap] [--dual-split BASE MVC] [--workers N] [--decoder NAME] [--codec hevc|h264]" >&2
+  echo "usage: parallel-pipeline.sh INPUT SOURCE OUTPUT --width W --height H --fps N/D --workdir DIR [--swap] [--dual-split BASE MVC] [--workers N] --encode ARG... --join ARG..." >&2
   exit 2
 }
 since() {
@@ -70,42 +58,32 @@ since() {
 [[ $# -ge 3 ]] || usage
 input=$1 source=$2 output=$3
 shift 3
-width="" height="" fps="" quality="" audio_text="" workdir="" maxrate=""
-mvhevc=0 stream=0 swap=0 estimated_size=0 dual_base="" dual_mvc="" codec=hevc
-workers=${KESTROVA_PARALLEL_WORKERS:-} decoder=ldecod-pipe
+width="" height="" fps="" workdir="" swap=0 dual_base="" dual_mvc=""
+workers=${KESTROVA_PARALLEL_WORKERS:-}
+video_args=() join_args=()
 while [[ $# -gt 0 ]]; do
   case $1 in
   --width) width=${2:-}; shift 2 || usage ;;
   --height) height=${2:-}; shift 2 || usage ;;
   --fps) fps=${2:-}; shift 2 || usage ;;
-  --quality) quality=${2:-}; shift 2 || usage ;;
-  --audio-args) audio_text=${2:-}; shift 2 || usage ;;
   --workdir) workdir=${2:-}; shift 2 || usage ;;
-  --maxrate) maxrate=${2:-}; shift 2 || usage ;;
-  --estimated-size) estimated_size=${2:-}; shift 2 || usage ;;
   --workers) workers=${2:-}; shift 2 || usage ;;
-  --decoder) decoder=${2:-}; shift 2 || usage ;;
-  --codec) codec=${2:-}; shift 2 || usage ;;
+  --encode) [[ $# -ge 2 ]] || usage; video_args+=("$2"); shift 2 ;;
+  --join) [[ $# -ge 2 ]] || usage; join_args+=("$2"); shift 2 ;;
   --dual-split)
     [[ $# -ge 3 ]] || usage
     dual_base=$2 dual_mvc=$3
     shift 3
     ;;
-  --mvhevc) mvhevc=1; shift ;;
-  --stream) stream=1; shift ;;
   --swap) swap=1; shift ;;
   *) usage ;;
   esac
 done
 [[ $width =~ ^[1-9][0-9]*$ && $height =~ ^[1-9][0-9]*$ ]] || usage
 [[ $fps =~ ^[1-9][0-9]*(/[1-9][0-9]*)?$ ]] || usage
-[[ $quality =~ ^[0-9]*\.?[0-9]+$ && -n $workdir ]] || usage
-[[ -z $maxrate || $maxrate =~ ^[1-9][0-9]*$ ]] || usage
+[[ -n $workdir && ${#video_args[@]} -gt 0 ]] || usage
 [[ -z $workers ]] && workers=$(nproc 2>/dev/null || echo 1)
 [[ $workers =~ ^[1-9][0-9]*$ ]] || usage
-[[ $decoder == ldecod-pipe || $decoder == edge264-pipe ]] || usage
-[[ $codec == hevc || $codec == h264 ]] || usage
-read -r -a audio_args <<<"$audio_text"
 
 # --- tools -------------------------------------------------------------------
 tool() {
@@ -117,7 +95,7 @@ tool() {
     fail "$1 not found beside $0"
   fi
 }
-ldecod_pipe=$(tool "$decoder" here)
+ldecod_pipe=$(tool ldecod-pipe here)
 yuv_hstack=$(tool yuv_hstack here)
 ffmpeg=$(tool ffmpeg path)
 if [[ -n $dual_base ]]; then
@@ -128,57 +106,8 @@ else
   nal_scan=$(tool nal-scan here)
   [[ -f $input ]] || fail "input stream not found: $input"
 fi
-converter=""
-[[ $mvhevc == 1 ]] && converter=$(tool MVHEVCConverter path)
 [[ -d $workdir ]] || fail "work folder not found: $workdir"
 workdir=$(cd -- "$workdir" && pwd) # ffmpeg's concat list resolves relative names from its own folder
-
-# The program's encoder table: VideoToolbox where ffmpeg has it, else libx265
-# with the CRF that stands in for the VideoToolbox quality.
-encoders=$("$ffmpeg" -hide_banner -encoders 2>/dev/null || true)
-if [[ $mvhevc == 1 ]]; then
-  vt_quality=$(awk -v q="$quality" 'BEGIN { printf "%d", q * 100 + 0.5 }')
-else
-  vt_quality=${quality%%.*}
-fi
-if grep -q "${codec}_videotoolbox" <<<"$encoders"; then
-  video_args=(-c:v "${codec}_videotoolbox" -q:v "$vt_quality")
-else
-  # The same CRF and speed preset as the program's own encoder table.
-  if [[ $codec == hevc ]]; then
-    software=libx265 preset=fast offset=44 extra=(-x265-params log-level=error)
-  else
-    software=libx264 preset=medium offset=42 extra=()
-  fi
-  case $vt_quality in
-  85) crf=$((offset - 24)) ;;
-  80) crf=$((offset - 21)) ;;
-  65) crf=$((offset - 18)) ;;
-  45) crf=$((offset - 13)) ;;
-  *) crf=$(awk -v q="$vt_quality" -v o="$offset" 'BEGIN { c = o - 0.28 * q; if (c < 0) c = 0; if (c > 51) c = 51; printf "%d", c + 0.5 }') ;;
-  esac
-  video_args=(-c:v "$software" -crf "$crf" -preset "$preset" "${extra[@]}")
-fi
-if [[ -n $maxrate && $mvhevc == 0 ]]; then
-  video_args+=(-maxrate "${maxrate}M" -bufsize "$((2 * maxrate))M")
-fi
-if ! grep -q aac_at <<<"$encoders"; then
-  for i in "${!audio_args[@]}"; do
-    [[ ${audio_args[i]} == aac_at ]] && audio_args[i]=aac
-  done
-fi
-container_args=(-metadata:s:v:0 stereo_mode=left_right)
-# Every audio track of SOURCE, the first the default, and its chapters;
-# Matroska also takes its subtitle tracks, QuickTime none of them.
-track_args=(-map '1:a?' -disposition:a 0 -disposition:a:0 default -map_chapters 1)
-case ${output##*.} in
-mov | MOV | mp4 | MP4 | m4v)
-  [[ $codec == hevc ]] && container_args+=(-tag:v hvc1)
-  container_args+=(-movflags +faststart)
-  track_args+=(-sn)
-  ;;
-*) track_args+=(-map '1:s?' -c:s copy) ;;
-esac
 
 # --- clean-up ------------------------------------------------------------------
 segdir="" fifodir=""
@@ -269,26 +198,16 @@ phase1=$EPOCHREALTIME
 segment_inputs=() segment_mvc=() segment_units=() segment_ranges=()
 if [[ -n $dual_base ]]; then
   echo "=== Phase 1: dual split of $(basename -- "$dual_base") + $(basename -- "$dual_mvc") for $workers workers ==="
-  if [[ $stream == 1 ]]; then
-    split_report=$("$nal_dual_split" --segments "$workers" --ranges "$dual_base" "$dual_mvc") ||
-      fail "nal-dual-split FAILED on $dual_base and $dual_mvc"
-    while read -r _ index first units base_offset base_length mvc_offset mvc_length; do
-      segment_inputs[index]=/dev/stdin
-      segment_ranges[index]="$base_offset $base_length $mvc_offset $mvc_length"
-      segment_units[index]="$first-$((first + units - 1))"
-    done <<<"$split_report"
-  else
-    split_report=$("$nal_dual_split" --segments "$workers" "$dual_base" "$dual_mvc" "$segdir/seg") ||
-      fail "nal-dual-split FAILED on $dual_base and $dual_mvc"
-    # The report's piece names follow from the prefix and the index; read
-    # from the report they would break at a blank in the work folder's path.
-    while read -r _ index first units _; do
-      printf -v piece '%s/seg_%03d' "$segdir" "$index"
-      segment_inputs[index]="$piece.264"
-      segment_mvc[index]="$piece.mvc"
-      segment_units[index]="$first-$((first + units - 1))"
-    done <<<"$split_report"
-  fi
+  split_report=$("$nal_dual_split" --segments "$workers" "$dual_base" "$dual_mvc" "$segdir/seg") ||
+    fail "nal-dual-split FAILED on $dual_base and $dual_mvc"
+  # The report's piece names follow from the prefix and the index; read
+  # from the report they would break at a blank in the work folder's path.
+  while read -r _ index first units _; do
+    printf -v piece '%s/seg_%03d' "$segdir" "$index"
+    segment_inputs[index]="$piece.264"
+    segment_mvc[index]="$piece.mvc"
+    segment_units[index]="$first-$((first + units - 1))"
+  done <<<"$split_report"
 else
   echo "=== Phase 1: scanning $(basename -- "$input") for split points for $workers workers ==="
   split_report=$("$nal_scan" --segments "$workers" "$input") || fail "nal-scan FAILED on $input"
@@ -297,19 +216,14 @@ else
     segment_ranges[index]="$offset $length"
     if [[ $workers == 1 || $split_report != *$'\n'* ]]; then
       segment_inputs[index]=$input # one segment: the stream itself
-    elif [[ $stream == 1 ]]; then
-      segment_inputs[index]=/dev/stdin
     else
-      segment_inputs[index]="$segdir/seg_$index.264"
-      dd if="$input" of="${segment_inputs[index]}" iflag=skip_bytes,count_bytes skip="$offset" count="$length" \
-        bs=4M status=none || fail "cannot write segment $index"
+      segment_inputs[index]=/dev/stdin
     fi
   done <<<"$split_report"
 fi
 count=${#segment_inputs[@]}
 [[ $count -ge 1 ]] || fail "no access units found in the input stream"
 echo "Split into $count segments"
-[[ $stream == 1 && $estimated_size -gt 0 ]] && echo "Stream mode: about $((estimated_size / 1000000)) MB in $count pipes"
 echo "Split finished in $(since "$phase1")s"
 
 # --- phase 2: decode and encode -------------------------------------------------
@@ -350,20 +264,13 @@ run_worker() {
   if [[ -n $dual_base ]]; then
     local fifo="$fifodir/seg_$index.fifo"
     mkfifo "$fifo"
-    if [[ $stream == 1 ]]; then
-      local range
-      read -r -a range <<<"${segment_ranges[index]}"
-      interleave_into "$fifo" <(byte_range "$dual_base" "${range[0]}" "${range[1]}") \
-        <(byte_range "$dual_mvc" "${range[2]}" "${range[3]}") 2>>"$log" &
-    else
-      interleave_into "$fifo" "${segment_inputs[index]}" "${segment_mvc[index]}" 2>>"$log" &
-    fi
+    interleave_into "$fifo" "${segment_inputs[index]}" "${segment_mvc[index]}" 2>>"$log" &
     local interleaver=$!
     decode_segment "$index" "$fifo" "$part" 2>>"$log" || status=$?
     if ! wait "$interleaver"; then
       [[ $status != 0 ]] || status=1
     fi
-  elif [[ $stream == 1 && ${segment_inputs[index]} == /dev/stdin ]]; then
+  elif [[ ${segment_inputs[index]} == /dev/stdin ]]; then
     local range
     read -r -a range <<<"${segment_ranges[index]}"
     # A stream that carries its parameter sets only once needs those in
@@ -407,13 +314,13 @@ done
 # last subtitle of a copied video stream, so with subtitles the length is
 # given: the access units of all segments at the frame rate.
 end_args=(-shortest)
-if [[ " ${track_args[*]} " == *" 1:s? "* ]]; then
+if [[ " ${join_args[*]} " == *" 1:s? "* ]]; then
   last_unit=${segment_units[count - 1]##*-}
   end_args=(-t "$(awk -v n="$((last_unit + 1))" -v rate="$fps" \
     'BEGIN { split(rate, r, "/"); if (r[2] == "") r[2] = 1; printf "%.6f", n * r[2] / r[1] }')")
 fi
 "$ffmpeg" -hide_banner -loglevel error -nostdin -y -f concat -safe 0 -i "$list" -i "$source" \
-  -map 0:v "${track_args[@]}" -c:v copy "${audio_args[@]}" "${container_args[@]}" "${end_args[@]}" "$output" 2>"$segdir/concat.log" ||
+  -map 0:v -c:v copy "${join_args[@]}" "${end_args[@]}" "$output" 2>"$segdir/concat.log" ||
   {
     sed 's/^/ERROR: concat: /' "$segdir/concat.log" >&2
     fail "joining the segments FAILED"
@@ -421,21 +328,6 @@ fi
 [[ $fifodir == "$segdir" ]] || rm -rf -- "$fifodir"
 rm -rf -- "$segdir"
 segdir="" fifodir=""
-final=$output
-if [[ $mvhevc == 1 ]]; then
-  name=$(basename -- "$output")
-  stem=${name%.*}
-  if [[ $stem == *_SBS ]]; then
-    stem=${stem%_SBS}
-  else
-    stem="${stem}_MVHEVC"
-  fi
-  final="$(dirname -- "$output")/$stem.mov"
-  echo "=== MV-HEVC: $(basename -- "$output") -> $(basename -- "$final") ==="
-  converter_args=("$output" "$final" "$quality")
-  [[ -n $maxrate ]] && converter_args+=("$maxrate")
-  "$converter" "${converter_args[@]}" || fail "MVHEVCConverter FAILED on $output"
-fi
 echo "COMPLETE"
 echo "Total time: $(since "$started")s"
-echo "Output: $final"
+echo "Output: $output"

@@ -224,15 +224,8 @@ void runParallel(PipelineRun &run, const MvcDecision &decision, const ViewFiles 
   request.duration = run.duration;
   request.decoder = decision.decoder;
   ParallelOptions options;
-  options.directMVHEVC = run.job.outputTarget == OutputTarget::visionPro;
-  if (dualSplit) {
+  if (dualSplit)
     options.dualSplitMvc = views.mvc;
-  } else {
-    options.streamMode = true;
-    std::error_code sizeError;
-    const auto size = fs::file_size(paths.interleaved, sizeError);
-    options.estimatedStreamSize = sizeError ? 0 : static_cast<std::int64_t>(size);
-  }
   decodeSBSParallel(run.engine, request, options, progressOf(run));
   if (dualSplit) {
     freeIntermediate(run, views.base, "base view");
@@ -352,7 +345,7 @@ ConversionResult runRoad(PipelineRun &run, const std::string &decoder, const Vie
   case MvcVariant::dualSplitParallel:
   case MvcVariant::parallel:
     runParallel(run, decision, views, paths);
-    return finish(run, paths, true);
+    break;
   case MvcVariant::fifo:
     runFifo(run, decision, views, paths);
     break;

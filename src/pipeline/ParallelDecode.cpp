@@ -12,18 +12,34 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::optional<int> rateCap(QualityPreset preset, bool directMVHEVC) {
-  return directMVHEVC ? spatialRateCapMbps(preset) : rateCapMbps(preset);
+// Arguments that name how the video is stored rather than how it is encoded:
+// the join sets them, where the segments' video is copied.
+bool isContainerOption(const std::string &argument) {
+  return argument == "-tag:v" || argument == "-metadata:s:v:0" || argument == "-movflags";
 }
 
 } // namespace
 
-std::string parallelQualityText(QualityPreset preset, bool directMVHEVC) {
-  return directMVHEVC ? spatialQualityText(preset) : std::to_string(qualityValue(preset));
+SegmentedEncode segmentedEncode(const StreamDecodeRequest &request, const EncoderTable &encoders) {
+  SegmentedEncode encode;
+  encode.join = sourceTrackArguments(1, request.output);
+  const std::vector<std::string> audio = encoders.translate(streamAudioArgumentList(request.target));
+  encode.join.insert(encode.join.end(), audio.begin(), audio.end());
+  const std::vector<std::string> video =
+      encoders.translate(videoArguments(request.preset, request.codec, request.output));
+  for (std::size_t i = 0; i < video.size(); ++i) {
+    if (isContainerOption(video[i]) && i + 1 < video.size()) {
+      encode.join.insert(encode.join.end(), {video[i], video[i + 1]});
+      ++i;
+    } else {
+      encode.encode.push_back(video[i]);
+    }
+  }
+  return encode;
 }
 
 std::vector<std::string> parallelPipelineArguments(const std::string &script, const StreamDecodeRequest &request,
-                                                   const ParallelOptions &options) {
+                                                   const ParallelOptions &options, const EncoderTable &encoders) {
   std::vector<std::string> arguments{script,
                                      request.input.string(),
                                      request.audioSource.string(),
@@ -34,29 +50,17 @@ std::vector<std::string> parallelPipelineArguments(const std::string &script, co
                                      std::to_string(request.height),
                                      "--fps",
                                      std::to_string(request.frameRateNum) + "/" + std::to_string(request.frameRateDen),
-                                     "--quality",
-                                     parallelQualityText(request.preset, options.directMVHEVC),
-                                     "--audio-args",
-                                     streamAudioArguments(request.target),
                                      "--workdir",
                                      request.workDirectory.string()};
-  if (!usesHevc(request.output, request.codec))
-    arguments.insert(arguments.end(), {"--codec", "h264"});
-  if (options.directMVHEVC)
-    arguments.emplace_back("--mvhevc");
-  if (options.streamMode) {
-    arguments.emplace_back("--stream");
-    if (options.estimatedStreamSize >= 1)
-      arguments.insert(arguments.end(), {"--estimated-size", std::to_string(options.estimatedStreamSize)});
-  }
-  if (auto cap = rateCap(request.preset, options.directMVHEVC))
-    arguments.insert(arguments.end(), {"--maxrate", std::to_string(*cap)});
   if (request.rightFirst)
     arguments.emplace_back("--swap");
   if (options.dualSplitMvc)
     arguments.insert(arguments.end(), {"--dual-split", request.input.string(), options.dualSplitMvc->string()});
-  if (request.decoder != "ldecod-pipe")
-    arguments.insert(arguments.end(), {"--decoder", request.decoder});
+  const SegmentedEncode encode = segmentedEncode(request, encoders);
+  for (const auto &argument : encode.encode)
+    arguments.insert(arguments.end(), {"--encode", argument});
+  for (const auto &argument : encode.join)
+    arguments.insert(arguments.end(), {"--join", argument});
   return arguments;
 }
 
@@ -65,23 +69,21 @@ void decodeSBSParallel(PipelineEngine &engine, const StreamDecodeRequest &reques
   auto script = engine.parallelPipelineScriptPath();
   if (!script)
     throw ConversionError::toolNotFound("parallel-pipeline.sh not found");
-  const std::string quality = parallelQualityText(request.preset, options.directMVHEVC);
-  const char *suffix = options.directMVHEVC ? " [DIRECT MV-HEVC]" : " [SBS]";
-  engine.log(std::string("=== Parallel pipeline: segment-parallel decode+encode") + suffix + " ===");
-  engine.log("Workers: auto-detect, quality: " + quality + ", swap: " + (request.rightFirst ? "true" : "false") +
-             ", directMVHEVC: " + (options.directMVHEVC ? "true" : "false"));
+  engine.log("=== Parallel pipeline: segment-parallel decode+encode [SBS] ===");
+  engine.log(std::string("Workers: auto-detect, swap: ") + (request.rightFirst ? "true" : "false"));
   engine.log("Script: " + *script);
+  auto ffmpeg = engine.findTool("ffmpeg");
+  const EncoderTable encoders = EncoderTable::probe(ffmpeg.value_or("ffmpeg"));
 
   tools::ProcessLaunch launch;
   launch.executable = engine.programs().bash;
-  launch.arguments = parallelPipelineArguments(*script, request, options);
+  launch.arguments = parallelPipelineArguments(*script, request, options, encoders);
   if (options.dualSplitMvc)
     engine.log("Dual-split mode: base=" + request.input.filename().string() +
                " mvc=" + options.dualSplitMvc->filename().string());
   auto process = engine.createCurrentProcess(std::move(launch));
 
-  ParallelPhaseParser phases(options.directMVHEVC ? ConversionStage::encodingMVHEVC : ConversionStage::encoding,
-                             progress, engine.onLog);
+  ParallelPhaseParser phases(ConversionStage::encoding, progress, engine.onLog);
   ParallelErrorFilter errors(engine.onLog);
   auto status = tools::runAndStreamLines(
       *process, [&phases](std::string_view line) { phases.onLine(line); },

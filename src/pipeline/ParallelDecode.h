@@ -1,5 +1,6 @@
 #pragma once
 
+#include "pipeline/EncoderTable.h"
 #include "pipeline/StreamDecodeRequest.h"
 #include "pipeline/ToolOutputParsers.h"
 
@@ -15,25 +16,28 @@ class PipelineEngine;
 
 /// How the segment-parallel script is asked to work.
 struct ParallelOptions {
-  bool directMVHEVC = false;            ///< the script writes MV-HEVC itself ("--mvhevc")
-  bool streamMode = false;              ///< "--stream"
-  std::int64_t estimatedStreamSize = 0; ///< "--estimated-size", in stream mode, when at least 1
   /// The MVC view file: the script splits both views itself ("--dual-split").
   std::optional<std::filesystem::path> dualSplitMvc;
 };
 
-/// The quality argument: the -q:v value for SBS output, the MV-HEVC quality
-/// fraction ("0.88") for direct MV-HEVC.
-std::string parallelQualityText(QualityPreset preset, bool directMVHEVC);
+/// The arguments of the script's two ffmpeg runs, made from the same encoder
+/// arguments as every other road's (through `encoders`): `encode` for each
+/// segment's video (codec, quality, rate cap), `join` for the joined file
+/// (the source's tracks, the sound, the container's tags and flags).
+struct SegmentedEncode {
+  std::vector<std::string> encode;
+  std::vector<std::string> join;
+};
+SegmentedEncode segmentedEncode(const StreamDecodeRequest &request, const EncoderTable &encoders);
 
-/// bash's arguments for running `script`: the script, the three paths, then
-/// the options in their fixed order; "--decoder NAME" last when the
-/// request's decoder is not ldecod-pipe.
+/// bash's arguments for running `script` on `request` (the encode's
+/// arguments as segmentedEncode gives them).
 std::vector<std::string> parallelPipelineArguments(const std::string &script, const StreamDecodeRequest &request,
-                                                   const ParallelOptions &options);
+                                                   const ParallelOptions &options, const EncoderTable &encoders);
 
 /// Runs parallel-pipeline.sh (beside ldecod-pipe) on `request.input` as the
-/// engine's current process, reading its phase lines for progress. Throws
+/// engine's current process, reading its phase lines for progress. It
+/// writes the side-by-side file `request.output`, never MV-HEVC. Throws
 /// ConversionError::toolNotFound "parallel-pipeline.sh not found",
 /// ConversionError::decodingFailed "Parallel pipeline exited with code N"
 /// (also after cancel()), and the launch error unchanged.

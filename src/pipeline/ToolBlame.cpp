@@ -9,8 +9,7 @@ namespace {
 
 bool saysNothing(std::string_view line) {
   return line.empty() || line.starts_with("frame=") || line.starts_with("size=") ||
-         line.find("frame pairs decoded") != std::string_view::npos || line == "Conversion failed!" ||
-         line.starts_with("pipe-pipeline: status") || line.starts_with("direct-pipeline: status");
+         line.find("frame pairs decoded") != std::string_view::npos || line == "Conversion failed!";
 }
 
 std::string_view trimmed(std::string_view line) {

@@ -13,8 +13,8 @@ inline constexpr const char *kInternalCheckText = "it stopped at an internal che
 /// kInternalCheckText), else the last error of an encoder library ("x265
 /// [error]: …"), else the last line that speaks of an error, else the
 /// last line that is not blank, not a warning, not a progress line
-/// ("frame=", "size=", "N frame pairs decoded"), not a status line of our
-/// scripts and not ffmpeg's closing "Conversion failed!". Empty when none.
+/// ("frame=", "size=", "N frame pairs decoded") and not ffmpeg's closing
+/// "Conversion failed!". Empty when none.
 std::string reasonLine(std::string_view text);
 /// The same over lines already split.
 std::string reasonLine(const std::vector<std::string> &lines);
@@ -38,11 +38,5 @@ private:
 /// with code N" / "was ended by signal N". `status` is a shell's status
 /// (128 + N for signal N).
 std::string toolFailureText(std::string_view name, std::string_view role, int status, const std::string &reason);
-
-/// A shell status that only says the process lost its reader (SIGPIPE):
-/// the consequence of another tool's failure, never its cause.
-inline bool lostItsReader(int status) {
-  return status == 128 + 13;
-}
 
 } // namespace kestrova::pipeline

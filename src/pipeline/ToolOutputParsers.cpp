@@ -131,27 +131,6 @@ void FfmpegProgressParser::onLine(std::string_view line) {
   }
 }
 
-double pollFfmpegLog(const std::filesystem::path &workDirectory, double duration, const ProgressReport &progress) {
-  std::ifstream log(workDirectory / "ffmpeg.log", std::ios::binary);
-  if (!log)
-    return 0;
-  log.seekg(0, std::ios::end);
-  std::streamoff size = log.tellg();
-  std::streamoff from = std::max<std::streamoff>(0, size - 4096);
-  log.seekg(from);
-  std::string tail(static_cast<std::size_t>(size - from), '\0');
-  log.read(tail.data(), static_cast<std::streamsize>(tail.size()));
-  auto at = tail.rfind("time=");
-  if (at == std::string::npos)
-    return 0;
-  auto time = timeValueInLine(std::string_view(tail).substr(at));
-  if (!time)
-    return 0;
-  if (*time > 0 && progress)
-    progress(ConversionStage::encoding, 0.1 + 0.8 * std::min(*time / duration, 1.0));
-  return *time;
-}
-
 void ConverterLineParser::onLine(std::string_view line) {
   line = trimmedLine(line);
   if (line.empty())

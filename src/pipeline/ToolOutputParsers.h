@@ -75,11 +75,6 @@ private:
   std::int64_t lastPercent_ = -1;
 };
 
-/// One poll of the frame-alternate script's ffmpeg.log: reports encoding
-/// progress over 0.1-0.9 from its last "time=" value. Returns the seconds
-/// read (0 when none).
-double pollFfmpegLog(const std::filesystem::path &workDirectory, double duration, const ProgressReport &progress);
-
 /// MVHEVCConverter's output: every line logged, "Frame N/M (P%)" lines
 /// reported over `from`-`to` (0.85-0.98: the step after the side-by-side
 /// encode).

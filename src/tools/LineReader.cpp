@@ -66,6 +66,13 @@ std::string LastLines::joined(std::size_t count) const {
   return text;
 }
 
+void keepToolErrorLine(LastLines &tail, std::string_view line) {
+  while (!line.empty() && (line.back() == ' ' || line.back() == '\t'))
+    line.remove_suffix(1);
+  if (!line.empty() && !line.starts_with("frame=") && !line.starts_with("size="))
+    tail.add(escapedForLog(line));
+}
+
 std::string lastLinesOf(std::string_view text, std::size_t count) {
   LastLines kept(count);
   LineReader reader([&kept](std::string_view line) { kept.add(line); });

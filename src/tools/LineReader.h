@@ -53,6 +53,11 @@ private:
   std::deque<std::string> lines_;
 };
 
+/// Adds `line` of a tool's standard error to `tail` as what the tool said
+/// last: without trailing blanks, escaped, and not at all when it is empty
+/// or an encoder's progress line ("frame=", "size=").
+void keepToolErrorLine(LastLines &tail, std::string_view line);
+
 /// The last `count` lines of `text` (a tool's whole output), joined and
 /// escaped as LastLines::joined does.
 std::string lastLinesOf(std::string_view text, std::size_t count);

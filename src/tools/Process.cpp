@@ -144,15 +144,6 @@ pid_t spawnChild(ChildPlan &plan, const std::string &name) {
   return pid;
 }
 
-// What a failed tool says last, for errorTail(): its lines without
-// trailing blanks, empty lines and encoder progress lines.
-void keepErrorLine(LastLines &tail, std::string_view line) {
-  while (!line.empty() && (line.back() == ' ' || line.back() == '\t'))
-    line.remove_suffix(1);
-  if (!line.empty() && !line.starts_with("frame=") && !line.starts_with("size="))
-    tail.add(escapedForLog(line));
-}
-
 } // namespace
 
 /// Where the reader thread sends one captured stream: each chunk, then the end.
@@ -250,7 +241,11 @@ void Process::startLines(LineHandler onStandardOutput, LineHandler onStandardErr
   startWith(sink(std::move(onStandardOutput)), sink(std::move(onStandardError)));
 }
 
-void Process::startWith(Sink standardOutput, Sink standardError) {
+void Process::startWired(const StandardStreams &streams) {
+  startWith({}, {}, &streams);
+}
+
+void Process::startWith(Sink standardOutput, Sink standardError, const StandardStreams *wired) {
   std::lock_guard lock(state_->mutex);
   if (state_->started)
     throw LaunchError("process " + state_->launch.executable + " was already started");
@@ -275,8 +270,14 @@ void Process::startWith(Sink standardOutput, Sink standardError) {
     childEnds.push_back(std::move(pipe.write));
     return std::move(pipe.read);
   };
-  outRead = wire(launch.standardOutput, STDOUT_FILENO);
-  errRead = wire(launch.standardError, STDERR_FILENO);
+  if (wired) {
+    plan.redirect[STDIN_FILENO] = wired->input;
+    plan.redirect[STDOUT_FILENO] = wired->output;
+    plan.redirect[STDERR_FILENO] = wired->error;
+  } else {
+    outRead = wire(launch.standardOutput, STDOUT_FILENO);
+    errRead = wire(launch.standardError, STDERR_FILENO);
+  }
 
   std::vector<char *> argv;
   argv.push_back(const_cast<char *>(launch.executable.c_str()));
@@ -296,12 +297,14 @@ void Process::startWith(Sink standardOutput, Sink standardError) {
 
   state_->pid = pid;
   state_->started = true;
+  if (wired)
+    return; // nothing captured, so no reader
   state_->readerJoined = false;
   state_->readerDone = false;
   state_->reader = std::thread([out = std::move(outRead), err = std::move(errRead),
                                 sinks = std::array<Sink, 2>{std::move(standardOutput), std::move(standardError)},
                                 state = state_]() mutable {
-    LineReader errorLines([&state](std::string_view line) { keepErrorLine(state->errorTail, line); });
+    LineReader errorLines([&state](std::string_view line) { keepToolErrorLine(state->errorTail, line); });
     pollfd fds[2] = {{out.get(), POLLIN, 0}, {err.get(), POLLIN, 0}};
     char buffer[65536];
     while (fds[0].fd >= 0 || fds[1].fd >= 0) {

@@ -32,6 +32,13 @@ struct ProcessLaunch {
   StreamMode standardError = StreamMode::pipe;
 };
 
+/// Descriptors a child gets as its standard input, output and error.
+struct StandardStreams {
+  int input = -1;
+  int output = -1;
+  int error = -1;
+};
+
 /// How a child ended.
 struct ExitStatus {
   /// The exit code, or the signal number when the child was ended by a signal.
@@ -76,6 +83,11 @@ public:
   /// line split across reads arrives whole, and a last line without a break
   /// arrives at the end of its stream.
   void startLines(LineHandler onStandardOutput, LineHandler onStandardError);
+  /// Starts the child with `streams` as its standard input, output and
+  /// error (borrowed: the child gets its own copies, the caller still owns
+  /// them); the launch's stream modes are ignored and nothing is captured,
+  /// so errorTail() stays empty. Throws as start().
+  void startWired(const StandardStreams &streams);
 
   /// Blocks until the child has exited and every captured stream reached its
   /// end (every handler call has returned). Idempotent.
@@ -115,7 +127,7 @@ private:
   struct State;
   struct Sink;
   std::shared_ptr<State> state_;
-  void startWith(Sink standardOutput, Sink standardError);
+  void startWith(Sink standardOutput, Sink standardError, const StandardStreams *wired = nullptr);
 };
 
 /// The output of a run-and-collect step.

@@ -1,6 +1,5 @@
 #include "MvcTestSupport.h"
 
-#include "pipeline/ShellQuote.h"
 #include "tools/Process.h"
 
 #include <cstdlib>
@@ -104,7 +103,7 @@ void MvcConversionFixture::writeDemuxWrapper() {
   // run has no second argument.
   std::string script = "#!/bin/bash\n\"$(dirname \"$0\")/tsmuxer-listing\" \"$@\" || exit\n"
                        "[ $# -ge 2 ] || exit 0\ncp " +
-                       pipeline::shellQuote((dir / "demuxed").string()) + "/* \"$2/\" || exit\n";
+                       std::string("'") + (dir / "demuxed").string() + "'" + "/* \"$2/\" || exit\n";
   if (fifoBlocked_)
     script += "mkdir -p \"$2/interleave_fifo.264/in-the-way\"\n";
   fs::remove(tools / "tsmuxer");

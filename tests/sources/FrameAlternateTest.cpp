@@ -41,11 +41,6 @@ TEST(FrameAlternatePipeline, EvenFramesBecomeTheLeftEyeUnlessRightFirst) {
     }
     EXPECT_EQ(f.progress.back(), std::make_pair(ConversionStage::complete, 1.0));
     EXPECT_FALSE(fs::exists(result.tempDirectory)) << "work directory removed after success";
-    // The script's own announcements reach the log.
-    std::string order = rightFirst ? "right-first" : "left-first";
-    EXPECT_NE(std::find(f.lines.begin(), f.lines.end(), "FA: Encoding frame-alternate \u2192 SBS (" + order + ")"),
-              f.lines.end());
-    EXPECT_NE(std::find(f.lines.begin(), f.lines.end(), "FA: Done"), f.lines.end());
   }
 }
 
@@ -71,14 +66,9 @@ TEST(FrameAlternatePipeline, CorruptSourceFailsWithTheFfmpegLogTail) {
     FAIL() << "a corrupt source must fail";
   } catch (const ConversionError &error) {
     EXPECT_EQ(error.kind(), ConversionError::Kind::decodingFailed);
-    EXPECT_TRUE(error.detail().starts_with("Pipeline exited with code 1\nffmpeg: ")) << error.detail();
+    EXPECT_TRUE(error.detail().starts_with("ffmpeg (frame-alternate encoder) failed: ")) << error.detail();
     EXPECT_NE(error.detail().find("broken.mkv"), std::string::npos) << error.detail();
-    EXPECT_NE(error.detail().find("\u2014 Script output \u2014\nFA: Encoding frame-alternate"), std::string::npos);
   }
-  int kept = 0;
-  for (const auto &entry : fs::directory_iterator(f.output))
-    kept += entry.path().filename().string().starts_with("Kestrova_");
-  EXPECT_EQ(kept, 1) << "a failed run keeps its work directory";
 }
 
 TEST(FrameAlternatePipeline, OutputThatCannotBeWritten) {

@@ -57,13 +57,16 @@ struct RealClip {
   /// only place for FIFOs outside `workdir`.
   tools::CollectedOutput runScript(const std::string &input, const fs::path &output, const fs::path &workdir,
                                    const std::string &options, const fs::path &cwd) const {
-    return runShell("XDG_RUNTIME_DIR=" + quoted(scratch.path().string()) + " TMPDIR=" +
-                        quoted(scratch.path().string()) + " " + quoted(folder.tool("parallel-pipeline.sh").string()) +
-                        " " + quoted(input) + " " + quoted(clip.string()) + " " + quoted(output.string()) +
-                        " --width 1920 --height 1080 --fps 24000/1001 --quality 85 --audio-args '-c:a copy'"
-                        " --workdir " +
-                        quoted(workdir.string()) + " " + options,
-                    cwd);
+    return runShell(
+        "XDG_RUNTIME_DIR=" + quoted(scratch.path().string()) + " TMPDIR=" + quoted(scratch.path().string()) + " " +
+            quoted(folder.tool("parallel-pipeline.sh").string()) + " " + quoted(input) + " " + quoted(clip.string()) +
+            " " + quoted(output.string()) + " --width 1920 --height 1080 --fps 24000/1001 --workdir " +
+            quoted(workdir.string()) + " " + options +
+            // What the program passes: the encode, then the sound's map and the side-by-side tag.
+            " --encode -c:v --encode libx264 --encode -crf --encode 18 --encode -preset --encode veryfast"
+            " --join -map --join '1:a?' --join -c:a --join copy --join -metadata:s:v:0"
+            " --join stereo_mode=left_right",
+        cwd);
   }
 
   /// PSNR (dB) of the left and right halves of `sbs` against views 0 and 1.
@@ -151,7 +154,7 @@ TEST(RealDecoder, ParallelScriptSplitsDecodesAndJoinsTheClip) {
     GTEST_SKIP() << clip.skipReason;
   // Each segment is about 400 KB, far more than a pipe holds.
   runRows(clip,
-          {{"interleaved stream through pipes", "--workers 2 --stream", false, Place::plain},
+          {{"interleaved stream through pipes", "--workers 2", false, Place::plain},
            {"dual split through FIFOs", "--workers 2", true, Place::plain}},
           nullptr);
 }
@@ -165,12 +168,11 @@ TEST(RealDecoder, ParallelScriptOnExfatAndFromAReadOnlyFolder) {
   auto exfat = ExfatMount::create(mountArea.path(), 1024, why);
   if (!exfat)
     GTEST_SKIP() << "no exFAT file system to test on: " << why;
-  runRows(clip, {{"work folder without FIFOs or links", "--workers 2 --stream", true, Place::exfat}}, exfat.get());
+  runRows(clip, {{"work folder without FIFOs or links", "--workers 2", true, Place::exfat}}, exfat.get());
   fs::remove_all(exfat->path() / "work");
   fs::copy_file(clip.views, exfat->path() / "clip24-views.264");
   ASSERT_TRUE(exfat->remountReadOnly());
-  runRows(clip, {{"started from a read-only source folder", "--workers 2 --stream", false, Place::readOnlySource}},
-          exfat.get());
+  runRows(clip, {{"started from a read-only source folder", "--workers 2", false, Place::readOnlySource}}, exfat.get());
 }
 
 } // namespace

@@ -7,14 +7,13 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace kestrova::pipeline {
 
-/// What the frame-alternate script needs to know.
-struct FrameAlternateScriptInput {
-  std::string ffmpegPath;
+/// What the frame-alternate encode needs to know.
+struct FrameAlternateEncode {
   std::filesystem::path source;
-  std::filesystem::path scriptFolder;
   std::filesystem::path output;
   bool rightFirst = false;
   QualityPreset preset = QualityPreset::medium;
@@ -27,9 +26,10 @@ struct FrameAlternateScriptInput {
 /// VideoToolbox (the caller's encoder table translates it).
 std::string frameAlternateVideoArguments(QualityPreset preset, OutputCodec codec, const std::filesystem::path &output);
 
-/// The bash script that splits even and odd frames into the two eyes and
-/// stacks them side by side, left eye on the left. Every path is quoted so
-/// that no file name can run a command; the encoder words go through `table`.
-std::string frameAlternateScript(const FrameAlternateScriptInput &input, const EncoderTable &table);
+/// ffmpeg's arguments for one run that splits the source's even and odd
+/// frames into the two eyes (even: the left eye, or the right when
+/// `rightFirst`) and stacks them side by side, left eye on the left, into
+/// `output` with the source's sound; the encoder words go through `table`.
+std::vector<std::string> frameAlternateArguments(const FrameAlternateEncode &encode, const EncoderTable &table);
 
 } // namespace kestrova::pipeline
