@@ -146,7 +146,9 @@ int main(int argc, char **argv) {
       fs::path out = scratch / "pipeline";
       fs::remove_all(out);
       fs::create_directories(out);
-      ConversionJob job{source, out, QualityPreset::medium, OutputCodec::h264, OutputTarget::sbs3D, std::nullopt};
+      ConversionJob job;
+      job.sourceURL = source;
+      job.outputDirectory = out;
       viaPipeline.push_back(measure([&] {
         engine.convert(
             job, info, [](ConversionStage, double) {}, nullptr);
