@@ -62,19 +62,20 @@ std::vector<std::string> parallelPipelineArguments(const std::string &script, co
 
 void decodeSBSParallel(PipelineEngine &engine, const StreamDecodeRequest &request, const ParallelOptions &options,
                        const ProgressReport &progress) {
-  auto script = engine.parallelPipelineScriptPath();
-  if (!script)
+  const std::string script = options.script.string();
+  std::error_code ec;
+  if (script.empty() || !fs::exists(script, ec))
     throw ConversionError::toolNotFound("parallel-pipeline.sh not found");
   const std::string quality = parallelQualityText(request.preset, options.directMVHEVC);
   const char *suffix = options.directMVHEVC ? " [DIRECT MV-HEVC]" : " [SBS]";
   engine.log(std::string("=== Parallel pipeline: segment-parallel decode+encode") + suffix + " ===");
   engine.log("Workers: auto-detect, quality: " + quality + ", swap: " + (request.rightFirst ? "true" : "false") +
              ", directMVHEVC: " + (options.directMVHEVC ? "true" : "false"));
-  engine.log("Script: " + *script);
+  engine.log("Script: " + script);
 
   tools::ProcessLaunch launch;
   launch.executable = engine.programs().bash;
-  launch.arguments = parallelPipelineArguments(*script, request, options);
+  launch.arguments = parallelPipelineArguments(script, request, options);
   if (options.dualSplitMvc)
     engine.log("Dual-split mode: base=" + request.input.filename().string() +
                " mvc=" + options.dualSplitMvc->filename().string());

@@ -15,6 +15,7 @@ class PipelineEngine;
 
 /// How the segment-parallel script is asked to work.
 struct ParallelOptions {
+  std::filesystem::path script;         ///< parallel-pipeline.sh, as the tool inventory found it
   bool directMVHEVC = false;            ///< the script writes MV-HEVC itself ("--mvhevc")
   bool streamMode = false;              ///< "--stream"
   std::int64_t estimatedStreamSize = 0; ///< "--estimated-size", in stream mode, when at least 1
@@ -32,7 +33,7 @@ std::string parallelQualityText(QualityPreset preset, bool directMVHEVC);
 std::vector<std::string> parallelPipelineArguments(const std::string &script, const StreamDecodeRequest &request,
                                                    const ParallelOptions &options);
 
-/// Runs parallel-pipeline.sh (beside ldecod-pipe) on `request.input` as the
+/// Runs `options.script` on `request.input` as the
 /// engine's current process, reading its phase lines for progress. Throws
 /// ConversionError::toolNotFound "parallel-pipeline.sh not found",
 /// ConversionError::decodingFailed "Parallel pipeline exited with code N"
