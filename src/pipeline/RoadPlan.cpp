@@ -102,7 +102,7 @@ const char *variantText(MvcVariant variant) {
 struct RoadText {
   std::string operator()(const NoRoad &road) const { return "none: " + road.message; }
   std::string operator()(const MvcDirectRoad &road) const {
-    return fmt::format("MVC \u2192 MV-HEVC in one encode ({} \u2192 MVHEVCConverter{}), interleaved {}", road.decoder,
+    return fmt::format("MVC \u2192 MV-HEVC, decoded once ({} \u2192 MVHEVCConverter{}), interleaved {}", road.decoder,
                        road.keepSideBySide ? " + side-by-side encoder" : "",
                        road.throughFifo ? "through a FIFO" : "into a file first");
   }
