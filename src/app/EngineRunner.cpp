@@ -1,8 +1,10 @@
 #include "app/EngineRunner.h"
 
+#include "core/Errors.h"
 #include "pipeline/PipelineRun.h"
+#include "pipeline/RoadPlan.h"
+#include "pipeline/RunScope.h"
 #include "pipeline/SideBySidePipeline.h"
-#include "tools/WorkDirectory.h"
 
 namespace kestrova::app {
 
@@ -29,18 +31,13 @@ ConversionRunner engineConversionRunner(std::shared_ptr<pipeline::PipelineEngine
     pipeline::checkOutputs(job, run.outputs);
     run.progress = std::move(progress);
     engine->beginRun();
-    LogFn verbose = [engine](const std::string &line) { engine->verbose(line); };
-    LogFn log = [engine](const std::string &line) { engine->log(line); };
-    run.workDirectory = job.outputDirectory / tools::newWorkDirectoryName();
-    std::filesystem::create_directories(run.workDirectory);
-    tools::WorkDirectoryGuard cleanup(
-        run.workDirectory, [&run] { return run.succeeded; }, [engine] { return engine->isCancelled(); }, verbose, log);
-    run.staging.emplace(run.workDirectory.filename().string(), job.replaceExisting);
-    auto result = pipeline::runSideBySidePipeline(run);
-    run.succeeded = false;
-    run.staging->commit();
-    run.succeeded = true;
-    return result;
+    const pipeline::RoadPlan plan =
+        pipeline::planRoad(pipeline::takeInventory(*engine), {run.stereoMode, std::nullopt, std::nullopt}, run.outputs);
+    if (const auto *none = std::get_if<pipeline::NoRoad>(&plan.road))
+      throw ConversionError::toolNotFound(none->message);
+    pipeline::RunScope scope(run, job.keepWork);
+    engine->log(pipeline::describe(plan));
+    return scope.runAndCommit([&run] { return pipeline::runSideBySidePipeline(run); });
   };
   return runner;
 }

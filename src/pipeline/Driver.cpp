@@ -9,12 +9,11 @@
 #include "pipeline/OutputPlan.h"
 #include "pipeline/PipelineEngine.h"
 #include "pipeline/PipelineRun.h"
+#include "pipeline/RoadPlan.h"
+#include "pipeline/RunScope.h"
 #include "pipeline/SideBySidePipeline.h"
 #include "pipeline/SourceAnalysis.h"
 #include "pipeline/SubtitlePreparation.h"
-#include "pipeline/WorkSpace.h"
-#include "tools/RunLock.h"
-#include "tools/WorkDirectory.h"
 
 #include <algorithm>
 #include <cctype>
@@ -50,89 +49,30 @@ std::string safeFileName(std::string name) {
   return name.empty() ? std::string("Blu-ray disc") : name;
 }
 
-ConversionResult route(PipelineRun &run) {
-  using Kind = Stereo3DMode::Kind;
-  switch (run.stereoMode.kind()) {
-  case Kind::mvcSingleTrack:
-    return runMvcPipeline(run, /*singleTrack=*/true);
-  case Kind::mvcSeparateTracks:
-  case Kind::none:
-    return runMvcPipeline(run, /*singleTrack=*/false);
-  case Kind::frameAlternate:
-    noteSubtitlesNotBurned(run);
-    return runFrameAlternatePipeline(run, run.stereoMode.rightFirst());
-  case Kind::sideBySide:
-  case Kind::topAndBottom:
-    noteSubtitlesNotBurned(run);
-    return runSideBySidePipeline(run);
-  }
-  return runMvcPipeline(run, false);
+/// Runs the planned road. Only the plan decides which.
+ConversionResult runRoad(PipelineRun &run, const ToolInventory &tools, const SourceFacts &facts, const RoadPlan &plan) {
+  struct Dispatch {
+    PipelineRun &run;
+    const ToolInventory &tools;
+    const SourceFacts &facts;
+    const RoadPlan &plan;
+    ConversionResult operator()(const NoRoad &road) const { throw ConversionError::toolNotFound(road.message); }
+    ConversionResult operator()(const MvcDirectRoad &) const { return runMvcPipeline(run, tools, facts, plan); }
+    ConversionResult operator()(const MvcSideBySideRoad &) const { return runMvcPipeline(run, tools, facts, plan); }
+    ConversionResult operator()(const FrameAlternateRoad &road) const {
+      noteSubtitlesNotBurned(run);
+      return runFrameAlternatePipeline(run, road.rightFirst);
+    }
+    ConversionResult operator()(const PackedRoad &) const {
+      noteSubtitlesNotBurned(run);
+      return runSideBySidePipeline(run);
+    }
+  };
+  return std::visit(Dispatch{run, tools, facts, plan}, plan.road);
 }
 
 constexpr const char *kFfmpegAdvice =
     "ffprobe not found: install Debian's ffmpeg package (apt-get install ffmpeg) or put ffprobe into the tools folder";
-
-// A full disk shows as ENOSPC from our own writes, or in a tool's words.
-bool saysNoSpace(const std::exception &error) {
-  if (const auto *fsError = dynamic_cast<const fs::filesystem_error *>(&error))
-    if (fsError->code() == std::errc::no_space_on_device)
-      return true;
-  std::string_view text = error.what();
-  return text.find("No space left on device") != std::string_view::npos;
-}
-
-void throwIfOutOfSpace(const std::exception &error, const fs::path &folder) {
-  if (saysNoSpace(error))
-    throw NoSpaceError(folder);
-}
-
-// Called inside a catch block. A tool that ran out of space rarely says so
-// in its exit status; a file system left with (next to) nothing free while
-// the partial outputs are still there is taken as the reason too.
-[[noreturn]] void rethrowNamingSpace(const fs::path &folder) {
-  try {
-    throw;
-  } catch (const std::exception &error) {
-    throwIfOutOfSpace(error, folder);
-    auto available = freeBytes(folder);
-    if (available && *available < 64 * 1024)
-      throw NoSpaceError(folder);
-    throw;
-  }
-}
-
-// Runs the pipeline that fits the source and gives its outputs their final
-// names only when the whole run succeeded; a failure is reported in the
-// failing tool's own words and a full disk as such.
-ConversionResult routeAndCommit(PipelineRun &run) {
-  PipelineEngine &engine = run.engine;
-  // Every tool writes under the output folder (the work folder is inside
-  // it): one that fills its file system is stopped there.
-  const SpaceWatch watch(engine, run.job.outputDirectory, kRunSpaceFloor);
-  try {
-    ConversionResult result = route(run);
-    watch.throwIfTripped();
-    run.succeeded = false;
-    if (engine.isCancelled())
-      throw ConversionError::cancelled();
-    run.staging->commit();
-    run.succeeded = true;
-    return result;
-  } catch (...) {
-    run.succeeded = false;
-    if (engine.isCancelled())
-      throw ConversionError::cancelled();
-    engine.logToolFailure();
-    if (watch.full())
-      throw NoSpaceError(run.job.outputDirectory);
-    // Whatever a tool said, a source that went away is the reason.
-    std::error_code ec;
-    if (!fs::exists(run.job.sourceURL, ec))
-      throw SourceError("the source " + run.job.sourceURL.string() +
-                        " was deleted or moved during the conversion; nothing was written under the output's name");
-    rethrowNamingSpace(run.job.outputDirectory);
-  }
-}
 
 // Linux refuses paths past PATH_MAX bytes and names past NAME_MAX; found
 // before any work, and named as such rather than as the error some tool
@@ -153,13 +93,6 @@ void checkPathLengths(const PipelineRun &run) {
         "the output folder's path is too long for the file system ({} bytes where the run's "
         "files need at most {}); nothing was converted. Choose an output folder with a shorter path",
         run.job.outputDirectory.string().size(), kPathMax - (deepest - run.job.outputDirectory.string().size())));
-}
-
-std::vector<fs::path> absoluteOutputs(const OutputPlan &plan) {
-  std::vector<fs::path> files = plan.files();
-  for (auto &file : files)
-    file = fs::absolute(file);
-  return files;
 }
 
 } // namespace
@@ -252,25 +185,20 @@ ConversionResult PipelineEngine::run(const ConversionJob &job, const std::option
   say(fmt::format("Source: {}x{}, {}/{} fps, stereo: {}, rightFirst: {}", run.width, run.height, run.frameRateNum,
                   run.frameRateDen, run.stereoMode.text(), rightFirst ? "true" : "false"));
 
-  LogFn verboseSink = [this](const std::string &line) { verbose(line); };
   LogFn logSink = [this](const std::string &line) { log(line); };
   if (!disc)
     run.baseName = job.sourceURL.stem().string();
   checkPathLengths(run);
-  const std::vector<fs::path> outputs = absoluteOutputs(run.outputs);
-  try {
-    run.workDirectory = tools::createWorkDirectory(run.job.outputDirectory, verboseSink, outputs);
-  } catch (const fs::filesystem_error &error) {
-    throwIfOutOfSpace(error, run.job.outputDirectory);
-    throw;
-  }
-  tools::WorkDirectoryGuard cleanup(
-      run.workDirectory, [&run] { return run.succeeded; }, [this] { return isCancelled(); }, verboseSink, logSink,
-      job.keepWork);
-  // With this run's lock in place, two runs that start at once see each other.
-  const tools::LeftoverSweep sweep = tools::sweepLeftovers(run.job.outputDirectory);
-  tools::logSweep(sweep, logSink);
-  tools::refuseBusyOutputs(sweep, tools::ProcessIdentity::self(), outputs);
+  // The road, from the tools present and what is known of the source; a
+  // missing tool is named before any work.
+  const ToolInventory tools = takeInventory(*this);
+  const SourceFacts facts{run.stereoMode, std::nullopt, std::nullopt};
+  const RoadPlan plan = planRoad(tools, facts, run.outputs);
+  if (const auto *none = std::get_if<NoRoad>(&plan.road))
+    throw ConversionError::toolNotFound(none->message);
+
+  RunScope scope(run, job.keepWork);
+  log(describe(plan));
   // Clips copied out of a disc image go at the end whatever else is kept.
   struct RemoveDiscCopies {
     fs::path folder;
@@ -288,18 +216,7 @@ ConversionResult PipelineEngine::run(const ConversionJob &job, const std::option
       throw;
     }
   }
-  setWorkDirectory(run.workDirectory);
-  setRunLog(run.workDirectory / tools::kRunLogName);
-  struct ForgetWorkDirectory {
-    PipelineEngine &engine;
-    ~ForgetWorkDirectory() {
-      engine.setRunLog({});
-      engine.setWorkDirectory({});
-    }
-  } forget{*this};
-  // Declared after the guard, so temporary outputs go before the work folder is judged.
-  run.staging.emplace(run.workDirectory.filename().string(), job.replaceExisting);
-  return routeAndCommit(run);
+  return scope.runAndCommit([&] { return runRoad(run, tools, facts, plan); });
 }
 
 } // namespace kestrova::pipeline

@@ -12,6 +12,7 @@
 #include "pipeline/MvcVariant.h"
 #include "pipeline/MvhevcConversion.h"
 #include "pipeline/ParallelDecode.h"
+#include "pipeline/RoadPlan.h"
 #include "pipeline/SbsEncoder.h"
 #include "pipeline/SbsPipeDecode.h"
 #include "pipeline/SpatialTracks.h"
@@ -201,14 +202,12 @@ StreamDecodeRequest streamRequest(const PipelineRun &run, const fs::path &input,
 /// compressed film to disk a second time. The size hint is the interleaved
 /// file's own size. The dual split cuts the view files itself, where stream
 /// mode does not apply.
-void runParallel(PipelineRun &run, const MvcDecision &decision, const ViewFiles &views, const MvcPaths &paths) {
-  const bool dualSplit = decision.variant == MvcVariant::dualSplitParallel;
+void runParallel(PipelineRun &run, const MvcSideBySideRoad &road, const ViewFiles &views, const MvcPaths &paths) {
+  const bool dualSplit = road.variant == MvcVariant::dualSplitParallel;
   run.engine.log(dualSplit ? "=== Steps 2+3+4: Dual-split parallel pipeline \u2014 no interleaving needed ==="
                            : "=== Steps 2+3+4: Parallel pipeline \u2014 interleave \u2192 streaming split \u2192 "
                              "parallel decode+encode ===");
   run.report(ConversionStage::interleaving, 0.3);
-  std::error_code ignored;
-  fs::remove(decision.fifo, ignored);
   if (dualSplit) {
     run.engine.verbose("=== Parallel decode+encode (dual-split, segment-parallel) ===");
   } else {
@@ -222,8 +221,11 @@ void runParallel(PipelineRun &run, const MvcDecision &decision, const ViewFiles 
   // The script takes the length it finds in the stream, not the 7200-second
   // guess the single-process variants fall back on.
   request.duration = run.duration;
-  request.decoder = decision.decoder;
+  request.decoder = road.decoder;
+  // The script writes the side-by-side file only; MV-HEVC, when planned, is
+  // the converter's step after it.
   ParallelOptions options;
+  options.script = road.parallelScript.value_or(fs::path());
   if (dualSplit)
     options.dualSplitMvc = views.mvc;
   decodeSBSParallel(run.engine, request, options, progressOf(run));
@@ -235,26 +237,27 @@ void runParallel(PipelineRun &run, const MvcDecision &decision, const ViewFiles 
 
 /// Interleaver and decoder meet at the FIFO; nothing of the stream or its
 /// pictures reaches the disk.
-void runFifo(PipelineRun &run, const MvcDecision &decision, const ViewFiles &views, const MvcPaths &paths) {
-  StreamDecodeRequest request = streamRequest(run, decision.fifo, paths.sbsOutput);
-  request.decoder = decision.decoder;
+void runFifo(PipelineRun &run, const MvcSideBySideRoad &road, const PlacedFifo &fifo, const ViewFiles &views,
+             const MvcPaths &paths) {
+  run.engine.log("=== Steps 2+3+4: FIFO pipeline \u2014 interleave \u2192 decode \u2192 encode (concurrent) ===");
+  StreamDecodeRequest request = streamRequest(run, fifo.path, paths.sbsOutput);
+  request.decoder = road.decoder;
   runFifoPipeline(run.engine, views.base, views.mvc, request, progressOf(run));
   freeIntermediate(run, views.base, "base view");
   freeIntermediate(run, views.mvc, "MVC view");
 }
 
 /// No FIFO could be made: interleave to a file, then decode it through the pipe.
-void runPipeFromFile(PipelineRun &run, const MvcDecision &decision, const ViewFiles &views, const MvcPaths &paths) {
+void runPipeFromFile(PipelineRun &run, const MvcSideBySideRoad &road, const ViewFiles &views, const MvcPaths &paths) {
   run.report(ConversionStage::interleaving, 0.3);
   run.engine.verbose("=== Step 2: Interleaving NAL units (fallback) ===");
   requireInterleaveSpace(run, views);
   interleaveNALUnits(run.engine, views.base, views.mvc, paths.interleaved);
   freeIntermediate(run, views.base, "base view");
   freeIntermediate(run, views.mvc, "MVC view");
-  run.engine.verbose("=== Steps 3+4: Zero-disk pipeline (" + decision.decoder +
-                     " \u2192 yuv_hstack \u2192 ffmpeg) ===");
+  run.engine.verbose("=== Steps 3+4: Zero-disk pipeline (" + road.decoder + " \u2192 yuv_hstack \u2192 ffmpeg) ===");
   StreamDecodeRequest request = streamRequest(run, paths.interleaved, paths.sbsOutput);
-  request.decoder = decision.decoder;
+  request.decoder = road.decoder;
   decodeSBSPipe(run.engine, request, progressOf(run));
   freeIntermediate(run, paths.interleaved, "interleaved stream");
 }
@@ -262,23 +265,23 @@ void runPipeFromFile(PipelineRun &run, const MvcDecision &decision, const ViewFi
 /// The one-encode road: the decoder's view pairs go straight into the
 /// MV-HEVC encoder, and into the side-by-side encoder at the same time when
 /// that file is kept; nothing is encoded twice. The interleaver feeds the
-/// decoder through a FIFO, or through a file where no FIFO can be made.
-void runDirect(PipelineRun &run, const std::string &decoder, const ViewFiles &views, const MvcPaths &paths) {
+/// decoder through the FIFO, or through a file where none could be made.
+void runDirect(PipelineRun &run, const MvcDirectRoad &road, const std::optional<PlacedFifo> &fifo,
+               const ViewFiles &views, const MvcPaths &paths) {
   run.report(ConversionStage::convertingMVHEVC, 0.3);
   StreamDecodeRequest request = streamRequest(run, paths.interleaved, paths.mvhevcOutput);
-  request.decoder = decoder;
+  request.decoder = road.decoder;
   request.converterTracks = spatialTrackArguments(run, run.trackSource, /*fromSideBySide=*/false);
-  if (run.outputs.sideBySide)
+  if (road.keepSideBySide)
     request.keptSideBySide = paths.sbsOutput;
-  MvcDecision fifo;
-  if (placeFifo(run.engine, paths.fifo, fifo)) {
-    request.input = fifo.fifo;
-    InterleaverWorker worker(run.engine, views.base, views.mvc, fifo.fifo);
+  if (fifo) {
+    request.input = fifo->path;
+    InterleaverWorker worker(run.engine, views.base, views.mvc, fifo->path);
     encodeDirectMvhevc(run.engine, request, progressOf(run));
     if (auto error = worker.finish())
       std::rethrow_exception(error);
     std::error_code ignored;
-    fs::remove(fifo.fifo, ignored);
+    fs::remove(fifo->path, ignored);
   } else {
     requireInterleaveSpace(run, views);
     interleaveNALUnits(run.engine, views.base, views.mvc, paths.interleaved);
@@ -287,44 +290,44 @@ void runDirect(PipelineRun &run, const std::string &decoder, const ViewFiles &vi
   }
   freeIntermediate(run, views.base, "base view");
   freeIntermediate(run, views.mvc, "MVC view");
+  // The converter's exit status is not its word that the file is there.
+  std::error_code ec;
+  const auto size = fs::file_size(paths.mvhevcOutput, ec);
+  if (ec || size == 0)
+    throw ConversionError::encodingFailed("MVHEVCConverter exited successfully but wrote no MV-HEVC file (" +
+                                          paths.mvhevcOutput.filename().string() + ")");
 }
 
-/// Whether the run takes the one-encode road: a Vision Pro run with the
-/// streaming decoder and the converter at hand (and yuv_hstack when a
-/// side-by-side file is kept). Says why when such a run cannot.
-bool takesDirectRoad(PipelineRun &run, const std::string &decoder) {
-  if (!run.outputs.spatial)
-    return false;
-  std::vector<std::string> needed{decoder, "MVHEVCConverter"};
-  if (run.outputs.sideBySide)
-    needed.emplace_back("yuv_hstack");
-  for (const auto &tool : needed) {
-    if (!run.engine.findTool(tool)) {
-      run.engine.log("\u26a0\ufe0f " + tool +
-                     " not found \u2014 encoding a side-by-side intermediate first, then MV-HEVC from it");
-      return false;
-    }
+void runSideBySide(PipelineRun &run, const MvcSideBySideRoad &road, const std::optional<PlacedFifo> &fifo,
+                   const ViewFiles &views, const MvcPaths &paths) {
+  switch (road.variant) {
+  case MvcVariant::dualSplitParallel:
+  case MvcVariant::parallel:
+    runParallel(run, road, views, paths);
+    break;
+  case MvcVariant::fifo:
+    runFifo(run, road, fifo.value(), views, paths);
+    break;
+  case MvcVariant::pipeFromFile:
+    runPipeFromFile(run, road, views, paths);
+    break;
+  case MvcVariant::diskBased:
+    runDiskBased(run, views, paths);
+    break;
   }
-  return true;
-}
-
-ConversionResult finish(PipelineRun &run, const MvcPaths &paths, bool directMvhevcPossible) {
   throwIfCancelled(run);
-  fs::path finalOutput = run.outputs.sideBySide.value_or(paths.sbsOutput);
-  if (run.outputs.spatial) {
-    // Only a parallel variant writes the MV-HEVC file itself; a file of that
-    // name left by an earlier conversion must not be taken for its output.
-    if (directMvhevcPossible && fs::exists(paths.mvhevcOutput)) {
-      run.engine.verbose("Direct MV-HEVC pipeline output found \u2014 skipping MVHEVCConverter");
-    } else {
-      run.report(ConversionStage::convertingMVHEVC, 0.85);
-      run.engine.verbose("=== Step 5: Converting to MV-HEVC for Apple Vision Pro ===");
-      convertToMVHEVC(run.engine, paths.sbsOutput, paths.mvhevcOutput, run.job.qualityPreset, progressOf(run),
-                      spatialTrackArguments(run, paths.sbsOutput, /*fromSideBySide=*/true));
-      throwIfCancelled(run);
-    }
-    finalOutput = *run.outputs.spatial;
+  if (road.thenMvhevc) {
+    run.report(ConversionStage::convertingMVHEVC, 0.85);
+    run.engine.verbose("=== Step 5: Converting to MV-HEVC for Apple Vision Pro ===");
+    convertToMVHEVC(run.engine, paths.sbsOutput, paths.mvhevcOutput, run.job.qualityPreset, progressOf(run),
+                    spatialTrackArguments(run, paths.sbsOutput, /*fromSideBySide=*/true));
   }
+}
+
+ConversionResult finish(PipelineRun &run, const MvcPaths &paths) {
+  throwIfCancelled(run);
+  const fs::path finalOutput =
+      run.outputs.spatial ? *run.outputs.spatial : run.outputs.sideBySide.value_or(paths.sbsOutput);
   run.report(ConversionStage::complete, 1.0);
   run.engine.verbose("=== Pipeline complete! ===");
   run.succeeded = true;
@@ -334,29 +337,53 @@ ConversionResult finish(PipelineRun &run, const MvcPaths &paths, bool directMvhe
   return {fs::absolute(finalOutput).string(), run.workDirectory, kept};
 }
 
-ConversionResult runRoad(PipelineRun &run, const std::string &decoder, const ViewFiles &views, const MvcPaths &paths) {
-  if (takesDirectRoad(run, decoder)) {
-    runDirect(run, decoder, views, paths);
-    return finish(run, paths, true);
+std::optional<std::string> roadDecoder(const Road &road) {
+  if (const auto *direct = std::get_if<MvcDirectRoad>(&road))
+    return direct->decoder;
+  if (const auto *sideBySide = std::get_if<MvcSideBySideRoad>(&road))
+    return sideBySide->decoder;
+  return std::nullopt;
+}
+
+bool needsFifo(const Road &road) {
+  if (const auto *direct = std::get_if<MvcDirectRoad>(&road))
+    return direct->throughFifo;
+  const auto *sideBySide = std::get_if<MvcSideBySideRoad>(&road);
+  return sideBySide && sideBySide->variant == MvcVariant::fifo;
+}
+
+/// The road planned again with what the views told; said when it changed.
+void replan(PipelineRun &run, const ToolInventory &tools, const SourceFacts &facts, RoadPlan &plan) {
+  RoadPlan next = planRoad(tools, facts, run.outputs);
+  if (next == plan)
+    return;
+  plan = std::move(next);
+  run.engine.log(describe(plan));
+}
+
+/// Places the FIFO the road needs (planning again without one when none can
+/// be made) and runs the road.
+ConversionResult runPlanned(PipelineRun &run, const ToolInventory &tools, SourceFacts &facts, RoadPlan &plan,
+                            const ViewFiles &views, const MvcPaths &paths) {
+  replan(run, tools, facts, plan);
+  std::optional<PlacedFifo> fifo;
+  if (needsFifo(plan.road)) {
+    std::string refusal;
+    fifo = placeFifo(run.engine, paths.fifo, refusal);
+    if (!fifo) {
+      facts.fifoRefusal = refusal;
+      replan(run, tools, facts, plan);
+    }
   }
-  const MvcDecision decision = chooseMvcVariant(run.engine, paths.fifo, run.job.outputTarget, decoder);
-  refuseBurnIn(run, decision.variant);
-  switch (decision.variant) {
-  case MvcVariant::dualSplitParallel:
-  case MvcVariant::parallel:
-    runParallel(run, decision, views, paths);
-    break;
-  case MvcVariant::fifo:
-    runFifo(run, decision, views, paths);
-    break;
-  case MvcVariant::pipeFromFile:
-    runPipeFromFile(run, decision, views, paths);
-    break;
-  case MvcVariant::diskBased:
-    runDiskBased(run, views, paths);
-    break;
+  if (const auto *direct = std::get_if<MvcDirectRoad>(&plan.road))
+    runDirect(run, *direct, fifo, views, paths);
+  else if (const auto *sideBySide = std::get_if<MvcSideBySideRoad>(&plan.road)) {
+    refuseBurnIn(run, sideBySide->variant);
+    runSideBySide(run, *sideBySide, fifo, views, paths);
   }
-  return finish(run, paths, false);
+  else if (const auto *none = std::get_if<NoRoad>(&plan.road))
+    throw ConversionError::toolNotFound(none->message);
+  return finish(run, paths);
 }
 
 /// A decoder's own failure: not a cancel, and not a tool stopped because the
@@ -366,18 +393,21 @@ bool decoderFailed(const PipelineRun &run, const ConversionError &error) {
          !lowOnSpace(run.workDirectory);
 }
 
-ConversionResult runSteps(PipelineRun &run, bool singleTrack) {
+ConversionResult runSteps(PipelineRun &run, const ToolInventory &tools, SourceFacts facts, RoadPlan plan) {
   const MvcPaths paths(run);
   const SubtitleChoice subtitles = chooseRunSubtitles(run);
-  const ViewFiles views = demuxViews(run, singleTrack);
+  const ViewFiles views = demuxViews(run, facts.layout.kind() == Stereo3DMode::Kind::mvcSingleTrack);
   prepareBurnIn(run, subtitles, views.mvc);
-  const std::string decoder = chooseStreamDecoder(run.engine, views.base, views.mvc);
-  throwIfCancelled(run);
+  if (tools.edge264Pipe) {
+    facts.fastDecoderRefusal = fastDecoderRefusal(run.engine, views.base, views.mvc);
+    throwIfCancelled(run);
+  }
   try {
-    return runRoad(run, decoder, views, paths);
+    return runPlanned(run, tools, facts, plan, views, paths);
   } catch (const ConversionError &first) {
+    const std::optional<std::string> decoder = roadDecoder(plan.road);
     // The fast decoder was there but failed its check: both have failed now.
-    if (decoderFailed(run, first) && decoder == kJmStreamDecoder && run.engine.findTool(kFastStreamDecoder))
+    if (decoderFailed(run, first) && decoder == kJmStreamDecoder && facts.fastDecoderRefusal && tools.edge264Pipe)
       throw damagedViewError(run.engine, views, framesPerSecond(run),
                              first.detail() + "; " + kFastStreamDecoder + " failed its check");
     // edge264 passed its check but failed further on (a damaged stretch of
@@ -387,8 +417,9 @@ ConversionResult runSteps(PipelineRun &run, bool singleTrack) {
         !fs::exists(views.mvc, ec))
       throw;
     run.engine.log("\u26a0\ufe0f " + first.detail() + " \u2014 decoding again with the JM decoder");
+    facts.fastDecoderRefusal = first.detail();
     try {
-      return runRoad(run, kJmStreamDecoder, views, paths);
+      return runPlanned(run, tools, facts, plan, views, paths);
     } catch (const ConversionError &second) {
       if (!decoderFailed(run, second))
         throw;
@@ -399,9 +430,10 @@ ConversionResult runSteps(PipelineRun &run, bool singleTrack) {
 
 } // namespace
 
-ConversionResult runMvcPipeline(PipelineRun &run, bool singleTrack) {
+ConversionResult runMvcPipeline(PipelineRun &run, const ToolInventory &tools, const SourceFacts &facts,
+                                const RoadPlan &plan) {
   try {
-    return runSteps(run, singleTrack);
+    return runSteps(run, tools, facts, plan);
   } catch (const nal::InterleaveError &error) {
     if (run.engine.isCancelled())
       throw ConversionError::cancelled();

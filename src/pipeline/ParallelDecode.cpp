@@ -66,18 +66,19 @@ std::vector<std::string> parallelPipelineArguments(const std::string &script, co
 
 void decodeSBSParallel(PipelineEngine &engine, const StreamDecodeRequest &request, const ParallelOptions &options,
                        const ProgressReport &progress) {
-  auto script = engine.parallelPipelineScriptPath();
-  if (!script)
+  const std::string script = options.script.string();
+  std::error_code ec;
+  if (script.empty() || !fs::exists(script, ec))
     throw ConversionError::toolNotFound("parallel-pipeline.sh not found");
   engine.log("=== Parallel pipeline: segment-parallel decode+encode [SBS] ===");
   engine.log(std::string("Workers: auto-detect, swap: ") + (request.rightFirst ? "true" : "false"));
-  engine.log("Script: " + *script);
+  engine.log("Script: " + script);
   auto ffmpeg = engine.findTool("ffmpeg");
   const EncoderTable encoders = EncoderTable::probe(ffmpeg.value_or("ffmpeg"));
 
   tools::ProcessLaunch launch;
   launch.executable = engine.programs().bash;
-  launch.arguments = parallelPipelineArguments(*script, request, options, encoders);
+  launch.arguments = parallelPipelineArguments(script, request, options, encoders);
   if (options.dualSplitMvc)
     engine.log("Dual-split mode: base=" + request.input.filename().string() +
                " mvc=" + options.dualSplitMvc->filename().string());

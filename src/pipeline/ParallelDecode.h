@@ -16,6 +16,7 @@ class PipelineEngine;
 
 /// How the segment-parallel script is asked to work.
 struct ParallelOptions {
+  std::filesystem::path script; ///< parallel-pipeline.sh, as the tool inventory found it
   /// The MVC view file: the script splits both views itself ("--dual-split").
   std::optional<std::filesystem::path> dualSplitMvc;
 };
@@ -35,9 +36,9 @@ SegmentedEncode segmentedEncode(const StreamDecodeRequest &request, const Encode
 std::vector<std::string> parallelPipelineArguments(const std::string &script, const StreamDecodeRequest &request,
                                                    const ParallelOptions &options, const EncoderTable &encoders);
 
-/// Runs parallel-pipeline.sh (beside ldecod-pipe) on `request.input` as the
-/// engine's current process, reading its phase lines for progress. It
-/// writes the side-by-side file `request.output`, never MV-HEVC. Throws
+/// Runs `options.script` on `request.input` as the engine's current process,
+/// reading its phase lines for progress. It writes the side-by-side file
+/// `request.output`, never MV-HEVC. Throws
 /// ConversionError::toolNotFound "parallel-pipeline.sh not found",
 /// ConversionError::decodingFailed "Parallel pipeline exited with code N"
 /// (also after cancel()), and the launch error unchanged.

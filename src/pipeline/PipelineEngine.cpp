@@ -128,35 +128,4 @@ void PipelineEngine::waitForCancellation() {
     tail.wait();
 }
 
-std::optional<std::string> PipelineEngine::parallelPipelineScriptPath() const {
-  auto ldecodPipe = findTool("ldecod-pipe");
-  if (!ldecodPipe) {
-    log("parallelPipelineScriptPath: ldecod-pipe not found");
-    return std::nullopt;
-  }
-  fs::path directory = fs::path(*ldecodPipe).parent_path();
-  std::string script = (directory / "parallel-pipeline.sh").string();
-  std::string scanner = (directory / "nal-scan").string();
-  bool scriptExists = fs::exists(script);
-  bool scannerExists = fs::exists(scanner);
-  log("Parallel tools check: ldecod at " + *ldecodPipe);
-  log("  parallel-pipeline.sh: " + script + " exists=" + (scriptExists ? "true" : "false"));
-  log("  nal-scan: " + scanner + " exists=" + (scannerExists ? "true" : "false"));
-  if (scriptExists && scannerExists)
-    return script;
-  return std::nullopt;
-}
-
-bool PipelineEngine::hasDualSplitTools() const {
-  auto ldecodPipe = findTool("ldecod-pipe");
-  if (!ldecodPipe)
-    return false;
-  fs::path directory = fs::path(*ldecodPipe).parent_path();
-  bool split = fs::exists(directory / "nal-dual-split");
-  bool interleave = fs::exists(directory / "nal-interleave");
-  log(std::string("Dual-split tools check: nal-dual-split=") + (split ? "true" : "false") +
-      " nal-interleave=" + (interleave ? "true" : "false"));
-  return split && interleave;
-}
-
 } // namespace kestrova::pipeline

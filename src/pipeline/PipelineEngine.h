@@ -92,12 +92,6 @@ public:
   std::optional<std::string> findTool(std::string_view name) const override { return locator_.findTool(name); }
   const tools::SystemPrograms &programs() const { return locator_.programs(); }
 
-  /// Path of parallel-pipeline.sh beside ldecod-pipe when it and nal-scan are
-  /// both there (logs the check).
-  std::optional<std::string> parallelPipelineScriptPath() const;
-  /// True when nal-dual-split and nal-interleave are beside ldecod-pipe (logs the check).
-  bool hasDualSplitTools() const;
-
   /// Clears the cancelled flag and arms a fresh stop token; called when a conversion starts.
   void beginRun();
   /// The work directory of the current run (absolute), where its tools run;

@@ -3,20 +3,12 @@
 #include "pipeline/PipelineEngine.h"
 
 namespace kestrova::pipeline {
-namespace {
 
-std::string useJm(PipelineEngine &engine) {
-  engine.log(std::string("Decoder: ") + kJmStreamDecoder + " (JM reference decoder)");
-  return kJmStreamDecoder;
-}
-
-} // namespace
-
-std::string chooseStreamDecoder(PipelineEngine &engine, const std::filesystem::path &base,
-                                const std::filesystem::path &mvc) {
+std::optional<std::string> fastDecoderRefusal(PipelineEngine &engine, const std::filesystem::path &base,
+                                              const std::filesystem::path &mvc) {
   const auto fast = engine.findTool(kFastStreamDecoder);
   if (!fast)
-    return useJm(engine);
+    return std::string("not found");
   tools::ProcessLaunch launch;
   launch.executable = *fast;
   // One thread: the check decodes only a few pairs.
@@ -31,16 +23,10 @@ std::string chooseStreamDecoder(PipelineEngine &engine, const std::filesystem::p
         lastError.add(line);
     });
   } catch (const tools::LaunchError &error) {
-    engine.log(std::string("\u26a0\ufe0f ") + kFastStreamDecoder + " could not be started (" + error.what() +
-               ") \u2014 using the JM decoder");
-    return useJm(engine);
+    return std::string("it could not be started: ") + error.what();
   }
-  if (engine.isCancelled())
-    return kJmStreamDecoder;
-  if (status.success()) {
-    engine.log(std::string("Decoder: ") + kFastStreamDecoder + " (edge264-mvc)");
-    return kFastStreamDecoder;
-  }
+  if (engine.isCancelled() || status.success())
+    return std::nullopt;
   // Its last line says why, after the program's name.
   std::string reason = lastError.joined();
   if (const std::string prefix = std::string(kFastStreamDecoder) + ": "; reason.starts_with(prefix))
@@ -50,9 +36,7 @@ std::string chooseStreamDecoder(PipelineEngine &engine, const std::filesystem::p
   if (reason.empty())
     reason = status.signalled ? "ended by signal " + std::to_string(status.terminationStatus)
                               : "exit status " + std::to_string(status.terminationStatus);
-  engine.log(std::string("\u26a0\ufe0f ") + kFastStreamDecoder + " cannot decode this source (" + reason +
-             ") \u2014 using the JM decoder");
-  return useJm(engine);
+  return reason;
 }
 
 } // namespace kestrova::pipeline

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <string>
 
 namespace kestrova::pipeline {
@@ -12,13 +13,13 @@ class PipelineEngine;
 inline constexpr const char *kFastStreamDecoder = "edge264-pipe"; ///< edge264, linked in
 inline constexpr const char *kJmStreamDecoder = "ldecod-pipe";    ///< drives the JM decoder
 
-/// The streaming decoder for a source's two view files: edge264-pipe when it
-/// is in the tools folder and its check of the views (a few pairs decoded,
-/// nothing written) passes, else ldecod-pipe. Runs the check as the engine's
-/// current process, so cancel() ends it. Logs the decoder used and, when the
-/// fast one was passed over, why in its own words. A cancel during the check
-/// gives ldecod-pipe; the caller tests for cancellation next.
-std::string chooseStreamDecoder(PipelineEngine &engine, const std::filesystem::path &base,
-                                const std::filesystem::path &mvc);
+/// Runs edge264-pipe's check of a source's two view files (a few pairs
+/// decoded, nothing written) as the engine's current process, so cancel()
+/// ends it. Returns why it cannot decode them, in its own words (or why it
+/// could not be started); none when the check passes, or when the run was
+/// cancelled meanwhile (the caller tests for cancellation next). The road
+/// plan takes the answer as a fact about the source.
+std::optional<std::string> fastDecoderRefusal(PipelineEngine &engine, const std::filesystem::path &base,
+                                              const std::filesystem::path &mvc);
 
 } // namespace kestrova::pipeline

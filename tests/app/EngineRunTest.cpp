@@ -249,5 +249,28 @@ TEST(EngineRun, KeptSbsFileIsReusedWithoutDecodingAgain) {
   }
 }
 
+// The run from a kept side-by-side file ends like every run: a converter
+// that fills the disk is named as a full disk and leaves no partial output.
+TEST(EngineRun, CachedRunNamesAFullDisk) {
+  EngineRunFixture f;
+  fs::path disc = f.discSource("disc.m2ts");
+  f.build();
+  f.model->setOutputTarget(OutputTarget::sbs3D);
+  f.select(disc);
+  f.runToEnd();
+  ASSERT_TRUE(f.model->cachedSBS());
+  f.tools.add("MVHEVCConverter", {{"steps",
+                                   {{{"write_file", "{arg2}"}, {"content", "partial"}},
+                                    {{"stderr", "MVHEVCConverter: write failed: No space left on device\n"}},
+                                    {{"exit", 1}}}}});
+  f.model->setOutputTarget(OutputTarget::visionPro);
+  f.runToEnd();
+  EXPECT_TRUE(f.logged("\u2705 Reusing cached SBS: disc_SBS.mkv"));
+  EXPECT_NE(f.model->errorMessage().value_or("").find("not enough space"), std::string::npos)
+      << f.model->errorMessage().value_or("");
+  for (const auto &name : f.outputNames()) // the failed run's folder keeps its log
+    EXPECT_TRUE(name == "disc_SBS.mkv" || name.starts_with("Kestrova_")) << name;
+}
+
 } // namespace
 } // namespace kestrova::test

@@ -82,9 +82,12 @@ TEST_P(BlurayConversion, EveryPictureSoundAndEachEyeInPlace) {
           " --auto-convert --output " + quote(output.string()) + " 2>&1");
   ASSERT_EQ(result.status, 0) << result.out;
   // The tools folder decided the variant.
-  const bool parallel = result.out.find("Using PARALLEL pipeline (") != std::string::npos;
-  const bool dualSplit = result.out.find("Using PARALLEL pipeline with DUAL-SPLIT") != std::string::npos;
-  const bool fifo = result.out.find("using single-threaded FIFO pipeline") != std::string::npos;
+  // The road taken is the last one the log gives.
+  const auto roadAt = result.out.rfind("Road: ");
+  const std::string road = result.out.substr(roadAt, result.out.find('\n', roadAt) - roadAt);
+  const bool parallel = road.find("variant B,") != std::string::npos;
+  const bool dualSplit = road.find("variant A,") != std::string::npos;
+  const bool fifo = road.find("variant C,") != std::string::npos;
   // A Vision Pro run decodes once, into the MV-HEVC encoder (and the
   // side-by-side one when that file is kept), unless the disk-based tools
   // folder lacks the streaming decoder.
@@ -180,7 +183,7 @@ TEST(BlurayFolders, FromAReadOnlySourceFolderIntoAnExfatOutputFolder) {
     EXPECT_EQ(facts.videoFrames, kPairs) << result.out;
     EXPECT_TRUE(facts.hasAudio) << result.out;
     // E falls back for want of ldecod-pipe; none may fall back to D.
-    EXPECT_EQ(result.out.find("falling back to variant D"), std::string::npos) << result.out;
+    EXPECT_EQ(result.out.find("variant D,"), std::string::npos) << result.out;
     std::vector<std::string> left;
     for (const auto &entry : fs::directory_iterator(folder))
       left.push_back(entry.path().filename().string());

@@ -149,6 +149,47 @@ TEST(MvcPipeline, FailuresKeepTheWorkDirectory) {
   }
 }
 
+// Vision Pro runs whose converter is missing or writes nothing: the error
+// names the converter, a missing one before any work, and it runs once.
+TEST(MvcPipeline, VisionProFailuresNameTheConverter) {
+  struct Row {
+    const char *name;
+    bool streaming; // ldecod-pipe, yuv_hstack and the segment script with its split tools
+    json converter; // null: none in the tools folder
+    bool anyWork;   // tsMuxeR ran
+    ConversionError::Kind kind;
+  };
+  const json writesNothing{{"steps", {{{"when_arg1", "-"}, {"copy_stdin_to", "/dev/null"}}, {{"exit", 0}}}}};
+  const Row rows[] = {
+      {"no converter, no edge264", true, nullptr, false, ConversionError::Kind::toolNotFound},
+      {"one encode, converter writes nothing", true, writesNothing, true, ConversionError::Kind::encodingFailed},
+      {"disk road, converter writes nothing", false, writesNothing, true, ConversionError::Kind::encodingFailed},
+  };
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.name);
+    ConversionFixture f("disc.m2ts");
+    f.job.outputTarget = OutputTarget::visionPro;
+    if (row.streaming) {
+      f.addStreamingTools();
+      f.addParallelScript(true);
+    }
+    fs::remove(f.tools / "MVHEVCConverter");
+    if (!row.converter.is_null())
+      f.tools.add("MVHEVCConverter", row.converter);
+    try {
+      f.convert();
+      ADD_FAILURE() << "converted";
+    } catch (const ConversionError &error) {
+      EXPECT_EQ(error.kind(), row.kind);
+      EXPECT_NE(error.detail().find("MVHEVCConverter"), std::string::npos) << error.detail();
+    }
+    EXPECT_EQ(!f.tools.calls("tsmuxer-listing").empty(), row.anyWork);
+    EXPECT_EQ(f.converterRuns(), row.converter.is_null() ? 0u : 1u);
+    for (const auto &name : f.outputNames())
+      EXPECT_TRUE(name.starts_with("Kestrova_")) << name << " left under an output's name";
+  }
+}
+
 TEST(MvcPipeline, CancelEndsTheRunAndItsTool) {
   struct Row {
     const char *name;

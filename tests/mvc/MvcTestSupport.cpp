@@ -127,6 +127,11 @@ std::vector<std::string> MvcConversionFixture::outputNames() const {
   return names;
 }
 
+std::size_t MvcEngineFixture::converterRuns() const {
+  const auto calls = tools.calls("MVHEVCConverter");
+  return std::count_if(calls.begin(), calls.end(), [](const FakeCall &call) { return !call.args.empty(); });
+}
+
 std::vector<std::string> MvcEngineFixture::logLines() {
   std::lock_guard lock(mutex);
   return lines;

@@ -42,6 +42,8 @@ struct MvcEngineFixture {
   /// Adds the real segment-parallel script and nal-scan beside the streaming
   /// pair; with `dualSplit` also nal-dual-split and nal-interleave.
   void addParallelScript(bool dualSplit);
+  /// MVHEVCConverter's conversion runs (its usage check, run without arguments, is not one).
+  std::size_t converterRuns() const;
   std::vector<std::string> logLines();
   std::vector<std::pair<ConversionStage, double>> progressPairs();
   bool logged(const std::string &line);

@@ -111,71 +111,39 @@ TEST(ViewDiscovery, ExpectedNamesThenScanInNameOrder) {
   }
 }
 
-TEST(MvcVariantDecision, ToolsPresentChooseTheVariant) {
+// The FIFO goes into the work folder, else into a private scratch folder,
+// else nowhere, with the reason the road plan then gives.
+TEST(FifoPlace, WorkFolderThenScratchFolderThenNone) {
   struct Row {
     const char *name;
-    std::vector<const char *> tools;
-    bool fifoPossible;
-    OutputTarget target;
-    MvcVariant expected;
-    const char *scratch = nullptr; // $XDG_RUNTIME_DIR and $TMPDIR; "" a fresh folder
-    const char *decoder = "ldecod-pipe";
+    bool workFolderTakesOne;
+    const char *scratch; // $XDG_RUNTIME_DIR and $TMPDIR; "" a fresh folder
+    bool placed;
   };
   const Row rows[] = {
-      {"no streaming decoder",
-       {"yuv_hstack", "parallel-pipeline.sh", "nal-scan"},
-       true,
-       OutputTarget::sbs3D,
-       MvcVariant::diskBased},
-      {"no stacker", {"ldecod-pipe"}, true, OutputTarget::sbs3D, MvcVariant::diskBased},
-      {"no FIFO anywhere",
-       {"ldecod-pipe", "yuv_hstack"},
-       false,
-       OutputTarget::sbs3D,
-       MvcVariant::pipeFromFile,
-       "/proc"},
-      {"no FIFO in the output folder", {"ldecod-pipe", "yuv_hstack"}, false, OutputTarget::sbs3D, MvcVariant::fifo, ""},
-      {"no script", {"ldecod-pipe", "yuv_hstack"}, true, OutputTarget::sbs3D, MvcVariant::fifo},
-      {"script without dual split",
-       {"ldecod-pipe", "yuv_hstack", "parallel-pipeline.sh", "nal-scan"},
-       true,
-       OutputTarget::sbs3D,
-       MvcVariant::parallel},
-      {"everything",
-       {"ldecod-pipe", "yuv_hstack", "parallel-pipeline.sh", "nal-scan", "nal-dual-split", "nal-interleave"},
-       true,
-       OutputTarget::visionPro,
-       MvcVariant::dualSplitParallel},
-      {"the fast decoder, with everything for the parallel script",
-       {"edge264-pipe", "yuv_hstack", "parallel-pipeline.sh", "nal-scan", "nal-dual-split", "nal-interleave"},
-       true,
-       OutputTarget::visionPro,
-       MvcVariant::fifo,
-       nullptr,
-       "edge264-pipe"},
+      {"work folder", true, nullptr, true},
+      {"scratch folder", false, "", true},
+      {"nowhere", false, "/proc", false},
   };
   for (const auto &row : rows) {
+    SCOPED_TRACE(row.name);
     test::MvcEngineFixture f;
     const fs::path scratchFolder = f.dir / "scratch";
     fs::create_directories(scratchFolder);
     std::optional<test::ScratchFolders> scratch;
     if (row.scratch)
       scratch.emplace(*row.scratch ? std::string(row.scratch) : scratchFolder.string());
-    for (const char *tool : row.tools)
-      f.tools.add(tool);
-    fs::path fifo = row.fifoPossible ? f.dir / "interleave_fifo.264" : f.dir / "missing-dir/interleave_fifo.264";
-    auto decision = chooseMvcVariant(*f.engine, fifo, row.target, row.decoder);
-    EXPECT_EQ(decision.variant, row.expected) << row.name;
-    EXPECT_EQ(decision.decoder, row.decoder) << row.name;
-    const bool fifoMade = row.expected != MvcVariant::diskBased && row.expected != MvcVariant::pipeFromFile;
-    EXPECT_EQ(fs::is_fifo(decision.fifo), fifoMade) << row.name;
-    if (fifoMade && row.fifoPossible) {
-      EXPECT_EQ(decision.fifo.parent_path(), f.dir.path()) << row.name;
-    }
-    if (fifoMade && !row.fifoPossible) {
-      ASSERT_TRUE(decision.fifoFolder) << row.name;
-      EXPECT_EQ(decision.fifo.parent_path(), decision.fifoFolder->path()) << row.name;
-      EXPECT_EQ(decision.fifoFolder->path().parent_path(), scratchFolder) << row.name;
+    const fs::path wanted = (row.workFolderTakesOne ? f.dir.path() : f.dir / "missing") / "interleave_fifo.264";
+    std::string refusal;
+    const auto fifo = placeFifo(*f.engine, wanted, refusal);
+    ASSERT_EQ(fifo.has_value(), row.placed);
+    EXPECT_EQ(refusal.empty(), row.placed);
+    if (!fifo)
+      continue;
+    EXPECT_TRUE(fs::is_fifo(fifo->path));
+    EXPECT_EQ(fifo->path.parent_path(), row.workFolderTakesOne ? f.dir.path() : fifo->folder->path());
+    if (!row.workFolderTakesOne) {
+      EXPECT_EQ(fifo->folder->path().parent_path(), scratchFolder);
     }
   }
 }

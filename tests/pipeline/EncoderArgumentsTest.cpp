@@ -3,9 +3,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace kestrova::pipeline {
 namespace {
 using Args = std::vector<std::string>;
+
+bool has(const Args &arguments, const Args &part) {
+  return std::search(arguments.begin(), arguments.end(), part.begin(), part.end()) != arguments.end();
+}
 
 // QuickTime files are HEVC whatever codec is asked for; Matroska keeps the choice.
 TEST(EncoderArguments, TheContainerDecidesTheCodecOfQuickTimeFiles) {
@@ -17,49 +23,18 @@ TEST(EncoderArguments, TheContainerDecidesTheCodecOfQuickTimeFiles) {
   EXPECT_EQ(codecOf(OutputCodec::h265, "x_SBS.mkv"), "hevc_videotoolbox");
 }
 
+// Without VideoToolbox only its pieces change: the encoder, its quality and
+// its AAC encoder; whatever else the list holds stays in place.
 TEST(EncoderTable, TranslatesOnlyTheVideoToolboxPieces) {
-  auto table = EncoderTable::forPlatform(false);
-  Args in{"-y",
-          "-i",
-          "in.mkv",
-          "-c:v",
-          "h264_videotoolbox",
-          "-q:v",
-          "80",
-          "-metadata:s:v:0",
-          "stereo_mode=left_right",
-          "-maxrate",
-          "30M",
-          "-c:a",
-          "aac_at",
-          "-b:a",
-          "448k",
-          "out.mkv"};
-  Args expected{"-y",
-                "-i",
-                "in.mkv",
-                "-c:v",
-                "libx264",
-                "-crf",
-                "21",
-                "-preset",
-                "medium",
-                "-metadata:s:v:0",
-                "stereo_mode=left_right",
-                "-maxrate",
-                "30M",
-                "-c:a",
-                "aac",
-                "-b:a",
-                "448k",
-                "out.mkv"};
-  EXPECT_EQ(table.translate(in), expected);
-  Args hevc{"-c:v", "hevc_videotoolbox", "-q:v", "45", "-tag:v", "hvc1"};
-  EXPECT_EQ(table.translate(hevc), (Args{"-c:v", "libx265", "-crf", "31", "-preset", "fast", "-tag:v", "hvc1"}));
-  Args faLine{"-c:v", "hevc_videotoolbox", "-q:v", "80", "-sc_threshold", "0", "-realtime", "0", "-tag:v", "hvc1"};
-  EXPECT_EQ(table.translate(faLine),
-            (Args{"-c:v", "libx265", "-crf", "23", "-preset", "fast", "-sc_threshold", "0", "-tag:v", "hvc1"}));
-  Args copy{"-c:v", "copy", "-q:v", "3", "-c:a", "copy"};
+  const auto table = EncoderTable::forPlatform(false);
+  const Args in{"-i",   "in.mkv", "-c:v",   "h264_videotoolbox", "-q:v", "80", "-realtime", "0", "-maxrate", "30M",
+                "-c:a", "aac_at", "out.mkv"};
+  const Args out = table.translate(in);
+  EXPECT_TRUE(has(out, {"-c:v", "libx264", "-crf"}));
+  EXPECT_TRUE(has(out, {"-maxrate", "30M", "-c:a", "aac", "out.mkv"}));
+  for (const char *gone : {"h264_videotoolbox", "-q:v", "-realtime", "aac_at"})
+    EXPECT_FALSE(has(out, {gone})) << gone;
+  const Args copy{"-c:v", "copy", "-q:v", "3", "-c:a", "copy"};
   EXPECT_EQ(table.translate(copy), copy) << "a -q:v that is not VideoToolbox's stays";
   EXPECT_EQ(EncoderTable::forPlatform(true).translate(in), in);
 }

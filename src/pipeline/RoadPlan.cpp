@@ -1,0 +1,158 @@
+#include "pipeline/RoadPlan.h"
+
+#include "pipeline/StreamDecoderChoice.h"
+#include "tools/StepContext.h"
+
+#include <fmt/format.h>
+
+namespace kestrova::pipeline {
+namespace fs = std::filesystem;
+
+ToolInventory takeInventory(const tools::StepContext &tools) {
+  ToolInventory inventory;
+  inventory.edge264Pipe = tools.findTool(kFastStreamDecoder).has_value();
+  inventory.ldecod = tools.findTool("ldecod").has_value();
+  inventory.yuvHstack = tools.findTool("yuv_hstack").has_value();
+  inventory.mvhevcConverter = tools.findTool("MVHEVCConverter").has_value();
+  const auto ldecodPipe = tools.findTool(kJmStreamDecoder);
+  inventory.ldecodPipe = ldecodPipe.has_value();
+  if (ldecodPipe) {
+    // The segment script and its helpers are found beside the decoder they drive.
+    const fs::path folder = fs::path(*ldecodPipe).parent_path();
+    std::error_code ec;
+    if (fs::exists(folder / "parallel-pipeline.sh", ec) && fs::exists(folder / "nal-scan", ec))
+      inventory.parallelScript = folder / "parallel-pipeline.sh";
+    inventory.dualSplitTools = fs::exists(folder / "nal-dual-split", ec) && fs::exists(folder / "nal-interleave", ec);
+  }
+  return inventory;
+}
+
+namespace {
+
+RoadPlan noRoad(std::string tool, std::string message) {
+  return {NoRoad{std::move(tool), std::move(message)}, {}};
+}
+
+/// The road of an MVC source once the decoder is known: one encode to
+/// MV-HEVC when it can, else a side-by-side variant, best first.
+RoadPlan planMvc(const ToolInventory &tools, const SourceFacts &source, const OutputPlan &outputs) {
+  RoadPlan plan;
+  const bool spatial = outputs.spatial.has_value();
+  std::string decoder = kJmStreamDecoder;
+  if (!tools.edge264Pipe)
+    plan.reasons.push_back(std::string(kFastStreamDecoder) + " not found");
+  else if (source.fastDecoderRefusal)
+    plan.reasons.push_back(std::string(kFastStreamDecoder) + " cannot decode this source (" +
+                           *source.fastDecoderRefusal + ")");
+  else
+    decoder = kFastStreamDecoder;
+  const bool streaming = decoder == kFastStreamDecoder || tools.ldecodPipe;
+  if (decoder == kJmStreamDecoder && !tools.ldecodPipe)
+    plan.reasons.push_back(std::string(kJmStreamDecoder) + " not found");
+  if (spatial && streaming && (tools.yuvHstack || !outputs.sideBySide)) {
+    if (source.fifoRefusal)
+      plan.reasons.push_back("no FIFO (" + *source.fifoRefusal + ")");
+    plan.road = MvcDirectRoad{decoder, !source.fifoRefusal, outputs.sideBySide.has_value()};
+    return plan;
+  }
+  if (!tools.yuvHstack)
+    plan.reasons.push_back("yuv_hstack not found");
+  if (!streaming || !tools.yuvHstack) {
+    if (!tools.ldecod)
+      return noRoad("ldecod",
+                    "ldecod (the JM decoder) not found, nor a streaming decoder with yuv_hstack: a Blu-ray 3D "
+                    "source cannot be decoded. Build the tools with scripts/build-tools, or put them into "
+                    "the tools folder (share/kestrova/tools)");
+    plan.road = MvcSideBySideRoad{MvcVariant::diskBased, "ldecod", std::nullopt, spatial};
+    return plan;
+  }
+  MvcSideBySideRoad road{MvcVariant::fifo, decoder, std::nullopt, spatial};
+  if (source.fifoRefusal) {
+    plan.reasons.push_back("no FIFO (" + *source.fifoRefusal + ")");
+    road.variant = MvcVariant::pipeFromFile;
+  } else if (decoder == kJmStreamDecoder && tools.parallelScript) {
+    // Segments pay off only for the single-threaded JM decoder.
+    road.parallelScript = tools.parallelScript;
+    road.variant = tools.dualSplitTools ? MvcVariant::dualSplitParallel : MvcVariant::parallel;
+    if (!tools.dualSplitTools)
+      plan.reasons.push_back("nal-dual-split or nal-interleave not found");
+  } else if (decoder == kJmStreamDecoder) {
+    plan.reasons.push_back("parallel-pipeline.sh or nal-scan not found");
+  }
+  plan.road = std::move(road);
+  return plan;
+}
+
+const char *variantText(MvcVariant variant) {
+  switch (variant) {
+  case MvcVariant::dualSplitParallel:
+    return "variant A, dual-split segment-parallel";
+  case MvcVariant::parallel:
+    return "variant B, segment-parallel";
+  case MvcVariant::fifo:
+    return "variant C, FIFO";
+  case MvcVariant::pipeFromFile:
+    return "variant D, pipe from an interleaved file";
+  case MvcVariant::diskBased:
+    return "variant E, decoded to YUV files on disk";
+  }
+  return "";
+}
+
+struct RoadText {
+  std::string operator()(const NoRoad &road) const { return "none: " + road.message; }
+  std::string operator()(const MvcDirectRoad &road) const {
+    return fmt::format("MVC \u2192 MV-HEVC, decoded once ({} \u2192 MVHEVCConverter{}), interleaved {}", road.decoder,
+                       road.keepSideBySide ? " + side-by-side encoder" : "",
+                       road.throughFifo ? "through a FIFO" : "into a file first");
+  }
+  std::string operator()(const MvcSideBySideRoad &road) const {
+    return fmt::format("MVC \u2192 side by side, {} ({}){}", variantText(road.variant), road.decoder,
+                       road.thenMvhevc ? ", then MVHEVCConverter on the side-by-side file" : "");
+  }
+  std::string operator()(const FrameAlternateRoad &road) const {
+    return fmt::format("frame alternate \u2192 side by side{}{}", road.rightFirst ? ", right eye first" : "",
+                       road.thenMvhevc ? ", then MVHEVCConverter on the side-by-side file" : "");
+  }
+  std::string operator()(const PackedRoad &road) const {
+    return road.toMvhevc ? "packed eyes \u2192 MVHEVCConverter reads the source as it is packed"
+                         : "packed eyes \u2192 full side by side";
+  }
+};
+
+} // namespace
+
+RoadPlan planRoad(const ToolInventory &tools, const SourceFacts &source, const OutputPlan &outputs) {
+  const bool spatial = outputs.spatial.has_value();
+  // Every Vision Pro road ends in the converter: without it, nothing starts.
+  if (spatial && !tools.mvhevcConverter)
+    return noRoad("MVHEVCConverter",
+                  "MVHEVCConverter not found: it writes the MV-HEVC file for Apple Vision Pro and is built with "
+                  "Kestrova into the tools folder (share/kestrova/tools); build the project again, or choose the "
+                  "side-by-side target");
+  using Kind = Stereo3DMode::Kind;
+  switch (source.layout.kind()) {
+  case Kind::frameAlternate:
+    return {FrameAlternateRoad{source.layout.rightFirst(), spatial}, {}};
+  case Kind::sideBySide:
+  case Kind::topAndBottom:
+    return {PackedRoad{spatial}, {}};
+  case Kind::mvcSingleTrack:
+  case Kind::mvcSeparateTracks:
+  case Kind::none:
+    break;
+  }
+  return planMvc(tools, source, outputs);
+}
+
+std::string describe(const RoadPlan &plan) {
+  std::string text = "Road: " + std::visit(RoadText{}, plan.road);
+  if (!plan.reasons.empty()) {
+    text += " \u2014 ";
+    for (std::size_t i = 0; i < plan.reasons.size(); ++i)
+      text += (i ? "; " : "") + plan.reasons[i];
+  }
+  return text;
+}
+
+} // namespace kestrova::pipeline

@@ -1,0 +1,118 @@
+#pragma once
+
+#include "core/Stereo3DMode.h"
+#include "pipeline/MvcVariant.h"
+#include "pipeline/OutputPlan.h"
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace kestrova::tools {
+class StepContext;
+}
+
+namespace kestrova::pipeline {
+
+/// The tools of the tools folder that decide a road, looked up once.
+struct ToolInventory {
+  bool edge264Pipe = false;     ///< the fast streaming MVC decoder
+  bool ldecodPipe = false;      ///< the JM decoder as a streaming decoder
+  bool ldecod = false;          ///< the JM decoder itself (decodes to YUV files)
+  bool yuvHstack = false;       ///< stacks decoded view pairs side by side
+  bool mvhevcConverter = false; ///< writes MV-HEVC for Apple Vision Pro
+  /// parallel-pipeline.sh, when it and nal-scan lie beside ldecod-pipe.
+  std::optional<std::filesystem::path> parallelScript;
+  /// nal-dual-split and nal-interleave beside ldecod-pipe.
+  bool dualSplitTools = false;
+};
+
+/// Looks the road's tools up through `tools` (and beside ldecod-pipe for the
+/// segment script and its helpers). The only part of planning that looks at
+/// the machine.
+ToolInventory takeInventory(const tools::StepContext &tools);
+
+/// What is known of the source when a road is planned. The two facts about
+/// MVC views are learnt only once the views exist; until then they are
+/// taken as the likely case, and the road is planned again with what was found.
+struct SourceFacts {
+  Stereo3DMode layout = Stereo3DMode::none();
+  /// Why edge264-pipe's check of the views refused them; none while it passed
+  /// or has not run.
+  std::optional<std::string> fastDecoderRefusal;
+  /// Why no FIFO could be made, in the work folder nor in a scratch folder;
+  /// none while one could or none was tried.
+  std::optional<std::string> fifoRefusal;
+};
+
+/// No road can make the planned outputs: a tool is missing. Found before any work.
+struct NoRoad {
+  std::string missingTool; ///< the tool's name as it lies in the tools folder
+  std::string message;     ///< for the user: what is missing, what it is for, how to get it
+
+  bool operator==(const NoRoad &) const = default;
+};
+
+/// MVC to Vision Pro in one encode: the decoder's view pairs go straight into
+/// MVHEVCConverter (and into a side-by-side encoder at the same time when
+/// that file is kept). Runs the converter once and fails, naming it, when it
+/// leaves no file.
+struct MvcDirectRoad {
+  std::string decoder;
+  bool throughFifo = true; ///< interleaver to decoder through a FIFO, else through a file
+  bool keepSideBySide = false;
+
+  bool operator==(const MvcDirectRoad &) const = default;
+};
+
+/// MVC decoded into a side-by-side file by one of the variants, then for
+/// Vision Pro converted from that file by MVHEVCConverter, once.
+struct MvcSideBySideRoad {
+  MvcVariant variant = MvcVariant::diskBased;
+  std::string decoder; ///< the streaming decoder (variants A–D) or "ldecod" (E)
+  /// The segment script, for variants A and B.
+  std::optional<std::filesystem::path> parallelScript;
+  bool thenMvhevc = false;
+
+  bool operator==(const MvcSideBySideRoad &) const = default;
+};
+
+/// Frame-alternate source: pictures paired into a side-by-side file, then for
+/// Vision Pro converted from it.
+struct FrameAlternateRoad {
+  bool rightFirst = false;
+  bool thenMvhevc = false;
+
+  bool operator==(const FrameAlternateRoad &) const = default;
+};
+
+/// A source that packs both eyes into each picture: copied or encoded once to
+/// full side by side, or read as it is packed by MVHEVCConverter.
+struct PackedRoad {
+  bool toMvhevc = false;
+
+  bool operator==(const PackedRoad &) const = default;
+};
+
+/// One road a conversion can take. A new road is a new alternative here, one
+/// row more in planRoad and one case more in the run's dispatch.
+using Road = std::variant<NoRoad, MvcDirectRoad, MvcSideBySideRoad, FrameAlternateRoad, PackedRoad>;
+
+/// The road and why it is not a better one (a tool missing, a fact found).
+struct RoadPlan {
+  Road road;
+  std::vector<std::string> reasons;
+
+  bool operator==(const RoadPlan &) const = default;
+};
+
+/// The road from the tools present, what is known of the source and the
+/// files to write. Pure: the same inputs give the same plan.
+RoadPlan planRoad(const ToolInventory &tools, const SourceFacts &source, const OutputPlan &outputs);
+
+/// "Road: ..." as the log prints it, with the reasons after it.
+std::string describe(const RoadPlan &plan);
+
+} // namespace kestrova::pipeline

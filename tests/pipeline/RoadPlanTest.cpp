@@ -1,0 +1,132 @@
+#include "pipeline/RoadPlan.h"
+
+#include <gtest/gtest.h>
+
+namespace kestrova::pipeline {
+namespace {
+
+enum Tool : unsigned {
+  edge264 = 1,
+  ldecodPipe = 2,
+  ldecod = 4,
+  hstack = 8,
+  converter = 16,
+  script = 32,
+  dualSplit = 64,
+};
+
+ToolInventory inventory(unsigned tools) {
+  ToolInventory inventory;
+  inventory.edge264Pipe = tools & edge264;
+  inventory.ldecodPipe = tools & ldecodPipe;
+  inventory.ldecod = tools & ldecod;
+  inventory.yuvHstack = tools & hstack;
+  inventory.mvhevcConverter = tools & converter;
+  if (tools & script)
+    inventory.parallelScript = "/tools/parallel-pipeline.sh";
+  inventory.dualSplitTools = tools & dualSplit;
+  return inventory;
+}
+
+// What is written: a side-by-side file, MV-HEVC alone, or MV-HEVC with the
+// side-by-side file kept beside it.
+enum class Writes { sbs, spatial, spatialAndSbs };
+
+OutputPlan outputs(Writes writes) {
+  OutputPlan plan;
+  if (writes != Writes::spatial)
+    plan.sideBySide = "/out/film_SBS.mkv";
+  if (writes != Writes::sbs)
+    plan.spatial = "/out/film.mov";
+  return plan;
+}
+
+Road sideBySide(MvcVariant variant, const char *decoder, bool thenMvhevc = false) {
+  const bool script = variant == MvcVariant::dualSplitParallel || variant == MvcVariant::parallel;
+  return MvcSideBySideRoad{variant, decoder,
+                           script ? std::optional<std::filesystem::path>("/tools/parallel-pipeline.sh") : std::nullopt,
+                           thenMvhevc};
+}
+
+Road noRoad(const char *tool) {
+  return NoRoad{tool, {}};
+}
+
+// The rows of the variant table (docs/design.md) and of the Vision Pro
+// roads, as a user's tools folder and source give them.
+TEST(RoadPlan, ToolsSourceAndTargetGiveTheRoad) {
+  const unsigned jm = ldecodPipe | ldecod | hstack;
+  const unsigned all = edge264 | jm | converter | script | dualSplit;
+  const std::string refused = "interlaced coding";
+  const auto mvc = Stereo3DMode::mvcSeparateTracks();
+  struct Row {
+    const char *name;
+    unsigned tools;
+    Stereo3DMode layout;
+    Writes writes;
+    Road expected;
+    std::optional<std::string> fastDecoderRefusal = std::nullopt;
+    std::optional<std::string> fifoRefusal = std::nullopt;
+  };
+  const Row rows[] = {
+      {"A dual-split parallel", jm | script | dualSplit, mvc, Writes::sbs,
+       sideBySide(MvcVariant::dualSplitParallel, "ldecod-pipe")},
+      {"B parallel", jm | script, mvc, Writes::sbs, sideBySide(MvcVariant::parallel, "ldecod-pipe")},
+      {"C FIFO, no segment script", jm, mvc, Writes::sbs, sideBySide(MvcVariant::fifo, "ldecod-pipe")},
+      {"C FIFO with edge264, segment script unused", all, mvc, Writes::sbs,
+       sideBySide(MvcVariant::fifo, "edge264-pipe")},
+      {"edge264 refuses the views: the JM road", all, mvc, Writes::sbs,
+       sideBySide(MvcVariant::dualSplitParallel, "ldecod-pipe"), refused},
+      {"D pipe from file: no FIFO anywhere", all, mvc, Writes::sbs,
+       sideBySide(MvcVariant::pipeFromFile, "edge264-pipe"), std::nullopt, "exFAT"},
+      {"E disk: no streaming decoder", ldecod | hstack | script, mvc, Writes::sbs,
+       sideBySide(MvcVariant::diskBased, "ldecod")},
+      {"E disk: no stacker", ldecodPipe | ldecod | edge264, Stereo3DMode::mvcSingleTrack(true), Writes::sbs,
+       sideBySide(MvcVariant::diskBased, "ldecod")},
+      {"nothing decodes MVC", hstack | converter, mvc, Writes::sbs, noRoad("ldecod")},
+      {"Vision Pro in one encode", all, mvc, Writes::spatial, MvcDirectRoad{"edge264-pipe", true, false}},
+      {"Vision Pro in one encode, side by side kept", all, mvc, Writes::spatialAndSbs,
+       MvcDirectRoad{"edge264-pipe", true, true}},
+      {"Vision Pro with the JM decoder never takes the segment script", jm | script | dualSplit | converter, mvc,
+       Writes::spatialAndSbs, MvcDirectRoad{"ldecod-pipe", true, true}},
+      {"Vision Pro, no FIFO", all, mvc, Writes::spatial, MvcDirectRoad{"edge264-pipe", false, false}, std::nullopt,
+       "exFAT"},
+      {"Vision Pro, kept side by side without a stacker", edge264 | ldecod | converter, mvc, Writes::spatialAndSbs,
+       sideBySide(MvcVariant::diskBased, "ldecod", true)},
+      {"Vision Pro without a streaming decoder", ldecod | hstack | converter, mvc, Writes::spatial,
+       sideBySide(MvcVariant::diskBased, "ldecod", true)},
+      {"Vision Pro without the converter nor edge264", jm | script | dualSplit, mvc, Writes::spatialAndSbs,
+       noRoad("MVHEVCConverter")},
+      {"frame alternate, right eye first, to Vision Pro", converter, Stereo3DMode::frameAlternate(true),
+       Writes::spatialAndSbs, FrameAlternateRoad{true, true}},
+      {"frame alternate to side by side", 0, Stereo3DMode::frameAlternate(false), Writes::sbs,
+       FrameAlternateRoad{false, false}},
+      {"packed eyes to side by side", 0, Stereo3DMode::topAndBottom(), Writes::sbs, PackedRoad{false}},
+      {"packed eyes to Vision Pro", converter, Stereo3DMode::sideBySide(Stereo3DMode::EyeSize::half), Writes::spatial,
+       PackedRoad{true}},
+      {"packed eyes to Vision Pro without the converter", all & ~converter, Stereo3DMode::sideBySide(), Writes::spatial,
+       noRoad("MVHEVCConverter")},
+  };
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.name);
+    const SourceFacts facts{row.layout, row.fastDecoderRefusal, row.fifoRefusal};
+    const RoadPlan plan = planRoad(inventory(row.tools), facts, outputs(row.writes));
+    if (const auto *expected = std::get_if<NoRoad>(&row.expected)) {
+      // Refused before any work, in words that name the missing tool.
+      const auto *none = std::get_if<NoRoad>(&plan.road);
+      ASSERT_NE(none, nullptr) << describe(plan);
+      EXPECT_EQ(none->missingTool, expected->missingTool);
+      EXPECT_NE(none->message.find(expected->missingTool), std::string::npos) << none->message;
+      continue;
+    }
+    EXPECT_EQ(plan.road, row.expected) << describe(plan);
+    // A road that is not the best one says why.
+    if (row.fastDecoderRefusal || row.fifoRefusal) {
+      EXPECT_NE(describe(plan).find(row.fastDecoderRefusal.value_or(row.fifoRefusal.value_or(""))), std::string::npos)
+          << describe(plan);
+    }
+  }
+}
+
+} // namespace
+} // namespace kestrova::pipeline
