@@ -84,16 +84,22 @@ bool rightFirst(const PipelineRun &run) {
 }
 
 ViewFiles demuxViews(PipelineRun &run, bool singleTrack) {
-  run.report(ConversionStage::demuxing, 0.05);
+  // Every MVC road starts by reading the source; which road follows is known
+  // only afterwards, and all of them give reading the same share.
+  run.plan.follow(ProgressRoad::mvcOneEncode);
+  run.report(ConversionStage::demuxing, 0.0);
+  const demux::DemuxProgress demuxed = [&run](double fraction) {
+    run.report(ConversionStage::demuxing, 0.3 * fraction);
+  };
   run.engine.verbose("=== Step 1: Demuxing ===");
   requireSpace(run.workDirectory, estimatedViewBytes(run));
   {
     SpaceWatch watch(run.engine, run.workDirectory);
     try {
       if (run.disc) {
-        demuxDiscTitle(run);
+        demuxDiscTitle(run, demuxed);
       } else {
-        demux::demux(run.engine, run.job.sourceURL, run.workDirectory, singleTrack, run.job.durationLimit);
+        demux::demux(run.engine, run.job.sourceURL, run.workDirectory, singleTrack, run.job.durationLimit, demuxed);
         run.trackSource = run.job.sourceURL;
         if (auto ffprobe = run.engine.findTool("ffprobe"))
           run.tracks = analysis::probeMediaTracks(*ffprobe, run.job.sourceURL);
@@ -339,7 +345,9 @@ ConversionResult finish(PipelineRun &run, const MvcPaths &paths, bool directMvhe
 }
 
 ConversionResult runRoad(PipelineRun &run, const std::string &decoder, const ViewFiles &views, const MvcPaths &paths) {
+  const bool spatial = run.outputs.spatial.has_value();
   if (takesDirectRoad(run, decoder)) {
+    run.plan.follow(ProgressRoad::mvcOneEncode);
     runDirect(run, decoder, views, paths);
     return finish(run, paths, true);
   }
@@ -347,15 +355,19 @@ ConversionResult runRoad(PipelineRun &run, const std::string &decoder, const Vie
   switch (decision.variant) {
   case MvcVariant::dualSplitParallel:
   case MvcVariant::parallel:
+    run.plan.follow(ProgressRoad::mvcPiped);
     runParallel(run, decision, views, paths);
     return finish(run, paths, true);
   case MvcVariant::fifo:
+    run.plan.follow(spatial ? ProgressRoad::mvcPipedThenSpatial : ProgressRoad::mvcPiped);
     runFifo(run, decision, views, paths);
     break;
   case MvcVariant::pipeFromFile:
+    run.plan.follow(spatial ? ProgressRoad::mvcPipedThenSpatial : ProgressRoad::mvcPiped);
     runPipeFromFile(run, decision, views, paths);
     break;
   case MvcVariant::diskBased:
+    run.plan.follow(spatial ? ProgressRoad::mvcDiskBasedThenSpatial : ProgressRoad::mvcDiskBased);
     runDiskBased(run, views, paths);
     break;
   }
