@@ -145,12 +145,5 @@ TEST(SideBySidePipeline, ConverterFailures) {
   }
 }
 
-TEST(MvhevcConversion, ArgumentsPerPreset) {
-  EXPECT_EQ(converterArguments("/a/in.mov", "/a/out.mov", QualityPreset::medium),
-            (std::vector<std::string>{"/a/in.mov", "/a/out.mov", "0.7"}));
-  EXPECT_EQ(converterArguments("/a/in.mov", "/a/out.mov", QualityPreset::ultraHigh),
-            (std::vector<std::string>{"/a/in.mov", "/a/out.mov", "0.88", "35"}));
-}
-
 } // namespace
 } // namespace kestrova::pipeline
