@@ -175,6 +175,13 @@ const std::vector<WindowState> &windowStates() {
          h.model().addFiles({h.source("Hugo.mkv", 7560)});
          WindowHarness::waitFor([&] { return h.model().fileInfoMap().size() == 2; });
        }},
+      {"layout-given",
+       [](WindowHarness &h) {
+         const fs::path flat = h.source("Holiday half SBS.mp4", 600, false);
+         h.model().dropFiles({h.source("Avatar 3D.m2ts", 9720), flat});
+         WindowHarness::waitFor([&] { return h.model().fileInfoMap().size() == 2 && !h.model().isParsing(); });
+         h.model().setFileLayout(flat, {StereoLayout::halfSideBySide, true});
+       }},
       {"small-screen-queue",
        [](WindowHarness &h) {
          h.window().resize(800, 600);
