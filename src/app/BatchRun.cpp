@@ -168,7 +168,9 @@ private:
       auto rejected = onMain([file](ConverterModel &m) -> std::optional<std::string> {
         if (m.sourceInfo() && m.sourceInfo()->hasMVCStream)
           return std::nullopt;
-        return m.rejection(file).value_or(kNo3DReason);
+        if (!m.sourceInfo() || m.fileLayout(file).layout == StereoLayout::automatic)
+          return m.rejection(file).value_or(kNo3DReason);
+        return m.rejection(file);
       });
       if (rejected) {
         skip(file, "WARNING: No 3D stream in " + name + ", skipping", "Skipped: " + *rejected);
@@ -337,7 +339,6 @@ void ConverterModel::beginFile(std::int64_t index) {
   assign(progress_, 0.0, ModelField::progress);
   assign(estimatedTimeRemaining_, std::optional<std::string>(), ModelField::estimatedTimeRemaining);
   eta_ = EtaState{};
-  fileProgress_.reset();
   assign(errorMessage_, std::optional<std::string>(), ModelField::errorMessage);
 }
 
@@ -355,7 +356,9 @@ void ConverterModel::recordOutput(const ConversionResult &result) {
 
 void ConverterModel::reportProgress(ConversionStage stage, double fraction, TimePoint fileStart) {
   assign(currentStage_, stage, ModelField::currentStage);
-  double shown = fileProgress_.shown(fraction);
+  // The engine's value is already the file's own, from 0 to 1 and never
+  // going back: the console prints the same numbers.
+  const double shown = fraction;
   assign(progress_, shown, ModelField::progress);
   fileStart_ = fileStart;
   lastReport_ = now();

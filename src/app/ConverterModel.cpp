@@ -171,6 +171,9 @@ ConversionJob ConverterModel::jobFor(const fs::path &file, const fs::path &outpu
   job.subtitles.track =
       subtitles == subtitleTracks_.end() || subtitles->second < 1 ? "none" : std::to_string(subtitles->second);
   job.subtitles.fixedDepth = subtitleDepth_;
+  const FileLayout given = fileLayout(file);
+  job.layout = given.layout;
+  job.swapEyes = given.swapEyes;
   return job;
 }
 
@@ -178,12 +181,6 @@ std::optional<std::int64_t> ConverterModel::durationLimit() const {
   if (debugLimitSeconds_ >= 1)
     return debugLimitSeconds_;
   return std::nullopt;
-}
-
-std::optional<std::string> ConverterModel::conversionTimeSummary() const {
-  if (!conversionStartTime_ || !conversionEndTime_)
-    return std::nullopt;
-  return app::conversionTimeSummary(*conversionStartTime_, *conversionEndTime_);
 }
 
 // Log, notifications, reveal, hand-off ------------------------------------
@@ -222,7 +219,8 @@ void ConverterModel::revealInFinder() {
 bool ConverterModel::selectionConvertible() const {
   if (!sourceFileURL_)
     return false;
-  return fileQueue_.size() >= 2 || !sourceInfo_ || sourceInfo_->hasMVCStream;
+  return fileQueue_.size() >= 2 || !sourceInfo_ || sourceInfo_->hasMVCStream ||
+         (sourceFileURL_ && fileLayout(*sourceFileURL_).layout != StereoLayout::automatic);
 }
 
 void ConverterModel::handleCommandLineArguments() {
@@ -270,14 +268,15 @@ BatchCounts ConverterModel::batchCounts() const {
 std::optional<std::string> ConverterModel::rejection(const fs::path &file) const {
   if (auto failure = analysisFailures_.find(file); failure != analysisFailures_.end())
     return failure->second;
-  if (auto info = fileInfoMap_.find(file); info != fileInfoMap_.end() && !info->second.hasMVCStream)
+  if (auto info = fileInfoMap_.find(file);
+      info != fileInfoMap_.end() && !info->second.hasMVCStream && fileLayout(file).layout == StereoLayout::automatic)
     return std::string(kNo3DReason);
   return std::nullopt;
 }
 
 std::vector<std::string> ConverterModel::plannedOutputNames(const fs::path &file) const {
   auto info = fileInfoMap_.find(file);
-  if (info == fileInfoMap_.end() || !info->second.hasMVCStream || !outputDirectory_)
+  if (info == fileInfoMap_.end() || rejection(file) || !outputDirectory_)
     return {};
   std::vector<std::string> names;
   for (const auto &output : plannedOutputs(jobFor(file, *outputDirectory_), info->second))

@@ -70,6 +70,14 @@ struct FileOutcome {
   friend bool operator==(const FileOutcome &, const FileOutcome &) = default;
 };
 
+/// How the user says one queued file holds its eyes: the automatic layout
+/// takes what the analysis found.
+struct FileLayout {
+  StereoLayout layout = StereoLayout::automatic;
+  bool swapEyes = false;
+  friend bool operator==(const FileLayout &, const FileLayout &) = default;
+};
+
 /// The run's counts of converted, skipped and failed files.
 struct BatchCounts {
   std::size_t converted = 0;
@@ -170,6 +178,10 @@ public:
   /// Replaces the queue (the single-file chooser and drop outcomes).
   void setFileQueue(std::vector<std::filesystem::path> queue);
   static bool isSupportedSource(const std::filesystem::path &url);
+  /// The layout and eye order `file` is converted with; refused during a
+  /// run. A given layout makes a file in which no 3D was found convertible.
+  void setFileLayout(const std::filesystem::path &file, FileLayout layout);
+  FileLayout fileLayout(const std::filesystem::path &file) const;
 
   // Run -------------------------------------------------------------------
   /// Starts the batch run on a worker thread and returns at once; observers
@@ -261,8 +273,6 @@ public:
   /// Whether the user agreed to replace existing outputs for this run.
   bool replacingExisting() const { return replaceExisting_; }
   pipeline::PipelineEngine &pipelineEngine() const { return *env_.engine; }
-  /// The run summary; absent unless both run times are present.
-  std::optional<std::string> conversionTimeSummary() const;
   /// The conversion of `file` into `outputDirectory` with the current
   /// settings (nothing replaced yet).
   ConversionJob jobFor(const std::filesystem::path &file, const std::filesystem::path &outputDirectory) const;
@@ -331,6 +341,7 @@ private:
   std::size_t loggedLineCount_ = 0;
   std::map<std::filesystem::path, FileOutcome> fileOutcomes_;
   std::map<std::filesystem::path, std::string> analysisFailures_;
+  std::map<std::filesystem::path, FileLayout> fileLayouts_;
   std::optional<std::filesystem::path> lastOpenFolder_;
   /// When the last progress report of the running file arrived.
   std::optional<TimePoint> lastReport_;
@@ -347,7 +358,6 @@ private:
   std::vector<std::filesystem::path> batchOutputURLs_;
   std::optional<std::string> estimatedTimeRemaining_;
   EtaState eta_;
-  FileProgress fileProgress_;
   std::vector<std::filesystem::path> convertedSources_;
   bool cliArgsHandled_ = false;
   /// The user agreed to replace existing outputs for the run in progress.

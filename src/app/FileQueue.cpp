@@ -205,6 +205,26 @@ void ConverterModel::addFiles(const std::vector<fs::path> &urls) {
   appendLog(fmt::format("Queue: {} file(s)", fileQueue_.size()));
 }
 
+void ConverterModel::setFileLayout(const fs::path &file, FileLayout layout) {
+  if (isConverting_ || fileLayout(file) == layout)
+    return;
+  fileLayouts_[file] = layout;
+  appendLog(
+      fmt::format("{}: layout {}{}", fileName(file), rawValue(layout.layout), layout.swapEyes ? ", eyes swapped" : ""));
+  // The rows show what each file will become, and whether it can be converted.
+  changed(ModelField::fileInfoMap);
+  if (sourceFileURL_ != file)
+    return;
+  const bool refused = rejection(file) == std::optional<std::string>(kNo3DReason);
+  if (refused != (errorMessage_ == std::optional<std::string>(kNo3DReason)))
+    assign(errorMessage_, refused ? std::optional<std::string>(kNo3DReason) : std::nullopt, ModelField::errorMessage);
+}
+
+FileLayout ConverterModel::fileLayout(const fs::path &file) const {
+  auto given = fileLayouts_.find(file);
+  return given == fileLayouts_.end() ? FileLayout{} : given->second;
+}
+
 void ConverterModel::removeFromQueue(std::int64_t index) {
   if (isConverting_ || index < 0 || static_cast<std::size_t>(index) >= fileQueue_.size())
     return;

@@ -81,30 +81,6 @@ EtaUpdate staleEta(EtaState &state, TimePoint fileStart, double p, TimePoint las
   return {EtaUpdate::Kind::set, remainingTimeText(eta)};
 }
 
-double FileProgress::shown(double reported) {
-  if (!base_)
-    base_ = std::isfinite(reported) && reported > 0 && reported < 1 ? reported : 0.0;
-  if (reported <= *base_)
-    return reported >= 1 ? 1.0 : 0.0;
-  return (reported - *base_) / (1.0 - *base_);
-}
-
-std::string twelveHourTimeText(TimePoint when) {
-  std::time_t t = std::chrono::system_clock::to_time_t(when);
-  std::tm local{};
-  localtime_r(&t, &local);
-  int hour = local.tm_hour % 12;
-  return fmt::format("{}:{:02}:{:02} {}", hour == 0 ? 12 : hour, local.tm_min, local.tm_sec,
-                     local.tm_hour < 12 ? "AM" : "PM");
-}
-
-std::string conversionTimeSummary(TimePoint start, TimePoint end) {
-  std::int64_t d = wholeSeconds(secondsBetween(start, end));
-  std::string duration = d < 60 ? fmt::format("{}s", d) : fmt::format("{}m {}s", d / 60, d % 60);
-  return "Started: " + twelveHourTimeText(start) + " \u00b7 Finished: " + twelveHourTimeText(end) +
-         " \u00b7 Duration: " + duration;
-}
-
 std::string durationText(const SourceFileInfo &info) {
   return formatDurationText(info.duration);
 }

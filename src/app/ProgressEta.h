@@ -35,29 +35,9 @@ EtaUpdate updateEta(EtaState &state, TimePoint fileStart, double p, TimePoint no
 /// shows a growing estimate instead of a frozen one; at most every 3 seconds.
 EtaUpdate staleEta(EtaState &state, TimePoint fileStart, double p, TimePoint lastReport, TimePoint now);
 
-/// One file's progress as the window shows it. A run may begin with a
-/// fraction well above zero (the steps before it did not apply to this
-/// source); the shown fraction then starts from 0 at the first report and
-/// runs to 1 over what is left, so the bar never jumps at the start.
-class FileProgress {
-public:
-  /// The shown fraction for the engine's `reported` one.
-  double shown(double reported);
-  void reset() { base_.reset(); }
-
-private:
-  std::optional<double> base_;
-};
-
 /// "N sec remaining", "M min S sec remaining" or "Hh Mm remaining" for an
 /// estimate in seconds (truncated toward zero).
 std::string remainingTimeText(double etaSeconds);
-
-/// The 12-hour local time "h:mm:ss AM" of `when`.
-std::string twelveHourTimeText(TimePoint when);
-
-/// "Started: … · Finished: … · Duration: 2m 12s".
-std::string conversionTimeSummary(TimePoint start, TimePoint end);
 
 /// The source duration as "HH:MM:SS".
 std::string durationText(const SourceFileInfo &info);

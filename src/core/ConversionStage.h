@@ -4,7 +4,9 @@
 
 namespace kestrova {
 
-/// The stage of a running conversion; its raw value is the status text.
+/// The stage of a running conversion; its raw value is the plain name the
+/// window and the console show (the interleaver and the decoder are one step
+/// to the user, and so are both MV-HEVC encodes).
 enum class ConversionStage {
   idle,
   demuxing,
@@ -21,12 +23,12 @@ template <> struct EnumText<ConversionStage> {
   using S = ConversionStage;
   static constexpr std::array rows{
       EnumRow<S>{S::idle, "Ready", "idle"},
-      EnumRow<S>{S::demuxing, "Demuxing...", "demuxing"},
-      EnumRow<S>{S::interleaving, "Interleaving NAL units...", "interleaving"},
-      EnumRow<S>{S::decoding, "Decoding MVC...", "decoding"},
-      EnumRow<S>{S::encoding, "Encoding SBS 3D...", "encoding"},
-      EnumRow<S>{S::encodingMVHEVC, "Encoding MV-HEVC...", "encodingMVHEVC"},
-      EnumRow<S>{S::convertingMVHEVC, "Converting to MV-HEVC...", "convertingMVHEVC"},
+      EnumRow<S>{S::demuxing, "Reading the source", "demuxing"},
+      EnumRow<S>{S::interleaving, "Decoding both eyes", "interleaving"},
+      EnumRow<S>{S::decoding, "Decoding both eyes", "decoding"},
+      EnumRow<S>{S::encoding, "Encoding side by side", "encoding"},
+      EnumRow<S>{S::encodingMVHEVC, "Encoding for Vision Pro", "encodingMVHEVC"},
+      EnumRow<S>{S::convertingMVHEVC, "Encoding for Vision Pro", "convertingMVHEVC"},
       EnumRow<S>{S::complete, "Complete!", "complete"},
       EnumRow<S>{S::failed, "Failed", "failed"},
   };

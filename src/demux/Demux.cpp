@@ -6,6 +6,7 @@
 #include "tools/Process.h"
 
 #include <cerrno>
+#include <charconv>
 #include <fmt/format.h>
 #include <fstream>
 #include <unistd.h>
@@ -57,7 +58,7 @@ std::string informationReport(tools::StepContext &context, const fs::path &tsmux
 }
 
 void runMeta(tools::StepContext &context, const fs::path &tsmuxer, const std::string &meta,
-             const fs::path &workDirectory) {
+             const fs::path &workDirectory, const DemuxProgress &progress) {
   fs::path metaFile = workDirectory / "demux.meta";
   writeFileAtomically(metaFile, meta);
   context.verbose("tsMuxeR meta:\n" + meta);
@@ -69,7 +70,13 @@ void runMeta(tools::StepContext &context, const fs::path &tsmuxer, const std::st
   auto process = context.createCurrentProcess(run);
   std::string out, err;
   auto status = tools::runAndStreamLines(
-      *process, [&out](std::string_view line) { out += escapedForLog(line) + "\n"; },
+      *process,
+      [&out, &progress](std::string_view line) {
+        if (auto fraction = tsmuxerFraction(line); fraction && progress)
+          progress(*fraction);
+        else
+          out += escapedForLog(line) + "\n";
+      },
       [&err](std::string_view line) { err += escapedForLog(line) + "\n"; });
   context.verbose(out);
   context.verbose(err);
@@ -79,8 +86,22 @@ void runMeta(tools::StepContext &context, const fs::path &tsmuxer, const std::st
 
 } // namespace
 
+std::optional<double> tsmuxerFraction(std::string_view line) {
+  constexpr std::string_view suffix = "% complete";
+  while (!line.empty() && (line.back() == ' ' || line.back() == '\r'))
+    line.remove_suffix(1);
+  if (!line.ends_with(suffix))
+    return std::nullopt;
+  line.remove_suffix(suffix.size());
+  double percent = 0;
+  const auto [end, ec] = std::from_chars(line.data(), line.data() + line.size(), percent);
+  if (ec != std::errc() || end != line.data() + line.size() || !(percent >= 0 && percent <= 100))
+    return std::nullopt;
+  return percent / 100;
+}
+
 void demux(tools::StepContext &context, const fs::path &source, const fs::path &workDirectory, bool singleTrack,
-           std::optional<std::int64_t> durationLimit) {
+           std::optional<std::int64_t> durationLimit, const DemuxProgress &progress) {
   const fs::path tsmuxer = findTsmuxer(context);
   context.verbose(singleTrack ? "MakeMKV MKV detected \u2014 using subTrack demux" : "Running tsMuxeR demux...");
   const std::string report = informationReport(context, tsmuxer, source);
@@ -96,16 +117,17 @@ void demux(tools::StepContext &context, const fs::path &source, const fs::path &
     context.verbose(fmt::format("MVC: track={}, subTrack={}", sub.mvcTrack, sub.mvcSubTrack));
     meta = singleTrackMeta(source, sub, durationLimit);
   }
-  runMeta(context, tsmuxer, meta, workDirectory);
+  runMeta(context, tsmuxer, meta, workDirectory, progress);
 }
 
 void demuxPlaylist(tools::StepContext &context, const fs::path &playlist, const fs::path &workDirectory,
-                   const std::vector<ExtraTrack> &extra, std::optional<std::int64_t> durationLimit) {
+                   const std::vector<ExtraTrack> &extra, std::optional<std::int64_t> durationLimit,
+                   const DemuxProgress &progress) {
   const fs::path tsmuxer = findTsmuxer(context);
   context.verbose("Running tsMuxeR demux of the disc playlist...");
   const SeparateTracks tracks = parseSeparateTracks(informationReport(context, tsmuxer, playlist));
   context.verbose(fmt::format("AVC: track={}, MVC: track={}", tracks.avcTrack, tracks.mvcTrack));
-  runMeta(context, tsmuxer, playlistMeta(playlist, tracks, extra, durationLimit), workDirectory);
+  runMeta(context, tsmuxer, playlistMeta(playlist, tracks, extra, durationLimit), workDirectory, progress);
 }
 
 } // namespace kestrova::demux

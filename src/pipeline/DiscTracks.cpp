@@ -88,7 +88,7 @@ std::vector<analysis::Chapter> discChapters(const disc::Playlist &playlist, std:
   return analysis::namedChapters(std::move(chapters));
 }
 
-void demuxDiscTitle(PipelineRun &run) {
+void demuxDiscTitle(PipelineRun &run, const demux::DemuxProgress &progress) {
   const disc::Playlist &playlist = run.disc->playlist;
   std::vector<demux::ExtraTrack> extra;
   std::vector<disc::PlaylistStream> audio, subtitles;
@@ -105,7 +105,7 @@ void demuxDiscTitle(PipelineRun &run) {
       (list == &playlist.audio ? audio : subtitles).push_back(stream);
     }
   }
-  demux::demuxPlaylist(run.engine, run.discPlaylist, run.workDirectory, extra, run.job.durationLimit);
+  demux::demuxPlaylist(run.engine, run.discPlaylist, run.workDirectory, extra, run.job.durationLimit, progress);
 
   Joined joined = demuxedStreams(run, audio, subtitles);
   if (joined.inputs.empty()) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "demux/Demux.h"
 #include "pipeline/PipelineRun.h"
 
 namespace kestrova::pipeline {
@@ -10,7 +11,7 @@ namespace kestrova::pipeline {
 /// default and the playlist's chapters ("Chapter N"), into `tracks.mkv` in the
 /// work folder, and sets run.trackSource and run.tracks to it. Streams tsMuxeR
 /// cannot demux are logged and left out. Throws ConversionError.
-void demuxDiscTitle(PipelineRun &run);
+void demuxDiscTitle(PipelineRun &run, const demux::DemuxProgress &progress = {});
 
 /// The chapters of a disc title that start before `limit` seconds (all when
 /// absent), each ending where the next starts and the last at the end.

@@ -19,6 +19,8 @@
 #include <cctype>
 #include <cmath>
 #include <fmt/format.h>
+#include <memory>
+#include <mutex>
 
 namespace kestrova::pipeline {
 namespace fs = std::filesystem;
@@ -97,23 +99,28 @@ void checkPathLengths(const PipelineRun &run) {
 
 } // namespace
 
-std::optional<std::string> consoleProgressLine(ConversionStage stage, double fraction) {
+std::optional<std::string> ConsoleProgress::line(ConversionStage stage, double fraction) {
   double percent = std::trunc(fraction * 100.0);
   // Beyond this the value has no 64-bit integer percentage; print nothing.
   if (!std::isfinite(percent) || std::fabs(percent) >= 9.2e18)
     return std::nullopt;
-  auto whole = static_cast<std::int64_t>(percent);
-  if (whole % 5 != 0)
+  const auto whole = static_cast<std::int64_t>(percent);
+  if (stage_ == stage && whole / 5 == step_)
     return std::nullopt;
-  return fmt::format("[{}] {}%", caseName(stage), whole);
+  stage_ = stage;
+  step_ = whole / 5;
+  return fmt::format("[{}] {}%", rawValue(stage), whole);
 }
 
 ConversionResult PipelineEngine::convert(const ConversionJob &job, const std::optional<SourceFileInfo> &sourceInfo,
                                          LogFn driverLog) {
+  // The same value the window shows, one line per step of five percent.
+  auto console = std::make_shared<std::pair<std::mutex, ConsoleProgress>>();
   return run(
       job, sourceInfo,
-      [](ConversionStage stage, double fraction) {
-        if (auto line = consoleProgressLine(stage, fraction))
+      [console](ConversionStage stage, double fraction) {
+        std::lock_guard lock(console->first);
+        if (auto line = console->second.line(stage, fraction))
           printConsoleLine(*line);
       },
       driverLog);

@@ -23,6 +23,7 @@ ConversionResult runFrameAlternatePipeline(PipelineRun &run, bool rightFirst) {
   engine.verbose(std::string("=== Frame-Alternate 3D Pipeline (") +
                  (rightFirst ? "block_rl \u2014 right eye first" : "block_lr \u2014 left eye first") + ") ===");
   engine.verbose("Split even/odd frames \u2192 left/right eyes \u2192 SBS via ffmpeg");
+  run.plan.follow(run.outputs.spatial ? ProgressRoad::frameAlternateThenSpatial : ProgressRoad::frameAlternate);
   run.report(ConversionStage::encoding, 0.05);
   auto ffmpeg = engine.findTool("ffmpeg");
   if (!ffmpeg)

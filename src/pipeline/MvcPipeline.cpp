@@ -87,16 +87,22 @@ bool rightFirst(const PipelineRun &run) {
 }
 
 ViewFiles demuxViews(PipelineRun &run, bool singleTrack) {
-  run.report(ConversionStage::demuxing, 0.05);
+  // Every MVC road starts by reading the source; which road follows is known
+  // only afterwards, and all of them give reading the same share.
+  run.plan.follow(ProgressRoad::mvcOneEncode);
+  run.report(ConversionStage::demuxing, 0.0);
+  const demux::DemuxProgress demuxed = [&run](double fraction) {
+    run.report(ConversionStage::demuxing, 0.3 * fraction);
+  };
   run.engine.verbose("=== Step 1: Demuxing ===");
   requireSpace(run.workDirectory, estimatedViewBytes(run));
   {
     SpaceWatch watch(run.engine, run.workDirectory);
     try {
       if (run.disc) {
-        demuxDiscTitle(run);
+        demuxDiscTitle(run, demuxed);
       } else {
-        demux::demux(run.engine, run.job.sourceURL, run.workDirectory, singleTrack, run.job.durationLimit);
+        demux::demux(run.engine, run.job.sourceURL, run.workDirectory, singleTrack, run.job.durationLimit, demuxed);
         run.trackSource = run.job.sourceURL;
         if (auto ffprobe = run.engine.findTool("ffprobe"))
           run.tracks = analysis::probeMediaTracks(*ffprobe, run.job.sourceURL);
@@ -345,6 +351,16 @@ std::optional<std::string> roadDecoder(const Road &road) {
   return std::nullopt;
 }
 
+/// The steps the progress bar follows on the planned road.
+ProgressRoad progressRoad(const Road &road, bool spatial) {
+  if (std::holds_alternative<MvcDirectRoad>(road))
+    return ProgressRoad::mvcOneEncode;
+  const auto *sideBySide = std::get_if<MvcSideBySideRoad>(&road);
+  if (sideBySide && sideBySide->variant == MvcVariant::diskBased)
+    return spatial ? ProgressRoad::mvcDiskBasedThenSpatial : ProgressRoad::mvcDiskBased;
+  return spatial ? ProgressRoad::mvcPipedThenSpatial : ProgressRoad::mvcPiped;
+}
+
 bool needsFifo(const Road &road) {
   if (const auto *direct = std::get_if<MvcDirectRoad>(&road))
     return direct->throughFifo;
@@ -375,6 +391,7 @@ ConversionResult runPlanned(PipelineRun &run, const ToolInventory &tools, Source
       replan(run, tools, facts, plan);
     }
   }
+  run.plan.follow(progressRoad(plan.road, run.outputs.spatial.has_value()));
   if (const auto *direct = std::get_if<MvcDirectRoad>(&plan.road))
     runDirect(run, *direct, fifo, views, paths);
   else if (const auto *sideBySide = std::get_if<MvcSideBySideRoad>(&plan.road)) {

@@ -121,9 +121,16 @@ private:
                        std::function<void(ConversionStage, double)> progress, const LogFn &driverLog);
 };
 
-/// The console form of a progress pair: "[stage] N%" when the truncated
-/// percentage is a multiple of 5, otherwise nothing (also for fractions with
-/// no percentage, such as NaN).
-std::optional<std::string> consoleProgressLine(ConversionStage stage, double fraction);
+/// The console's progress lines: "[stage] N%", N the value the window shows
+/// (truncated), when the stage changes or the value enters a new step of five
+/// percent; nothing for a value with no percentage (NaN). One per run.
+class ConsoleProgress {
+public:
+  std::optional<std::string> line(ConversionStage stage, double fraction);
+
+private:
+  std::optional<ConversionStage> stage_;
+  std::int64_t step_ = -1;
+};
 
 } // namespace kestrova::pipeline

@@ -6,6 +6,7 @@
 #include "disc/DiscTitle.h"
 #include "pipeline/OutputPlan.h"
 #include "pipeline/PipelineEngine.h"
+#include "pipeline/ProgressPlan.h"
 #include "pipeline/SubtitleBurnIn.h"
 #include "tools/StagedOutputs.h"
 
@@ -38,6 +39,9 @@ struct PipelineRun {
   std::optional<tools::StagedOutputs> staging;
   /// Where progress pairs go (a handler or the console printer).
   std::function<void(ConversionStage, double)> progress;
+  /// How the road's reports become the one value per file; the road says
+  /// which steps it takes.
+  mutable ProgressPlan plan;
   /// For a Blu-ray disc source: what the run takes from the disc, decided
   /// before any work, and the playlist file tsMuxeR reads.
   std::optional<disc::DiscTitle> disc;
@@ -55,9 +59,12 @@ struct PipelineRun {
   /// The path to write the output named `finalPath` to (its temporary name).
   std::filesystem::path writePath(const std::filesystem::path &finalPath) { return staging->stage(finalPath); }
 
+  /// Reports the road's (stage, fraction) as the plan places it.
   void report(ConversionStage stage, double fraction) const {
-    if (progress)
-      progress(stage, fraction);
+    if (!progress)
+      return;
+    const auto [shownStage, shownFraction] = plan.shown(stage, fraction);
+    progress(shownStage, shownFraction);
   }
 };
 

@@ -101,6 +101,7 @@ std::vector<std::string> sideBySideArguments(const PipelineRun &run, const fs::p
 // Cuts the eyes out of the source's pictures into a full side-by-side file.
 ConversionResult encodeToOutput(PipelineRun &run) {
   const fs::path &output = run.outputs.sideBySide.value();
+  run.plan.follow(ProgressRoad::packedToSideBySide);
   run.report(ConversionStage::encoding, 0.05);
   run.engine.log("Encoding " + run.stereoMode.text() + " \u2192 Full SBS 3D...");
   std::string ffmpeg = ffmpegPath(run);
@@ -117,8 +118,7 @@ ConversionResult encodeToOutput(PipelineRun &run) {
   auto status = tools::runAndStreamLines(*process, {}, [&parser](std::string_view line) { parser.onLine(line); });
   if (!status.success() || !fs::exists(written)) {
     throw ConversionError::encodingFailed("ffmpeg could not encode the side-by-side file (exit " +
-                                          std::to_string(status.terminationStatus) + ")\n" +
-                                          parser.kept().joined(20));
+                                          std::to_string(status.terminationStatus) + ")\n" + parser.kept().joined(20));
   }
   run.report(ConversionStage::complete, 1.0);
   run.succeeded = true;
@@ -158,6 +158,7 @@ ConversionResult runSideBySidePipeline(PipelineRun &run) {
     return run.stereoMode == Stereo3DMode::sideBySide() ? copyToOutput(run) : encodeToOutput(run);
 
   const fs::path &output = run.outputs.spatial.value();
+  run.plan.follow(ProgressRoad::packedToSpatial);
   run.report(ConversionStage::convertingMVHEVC, 0.05);
   run.engine.verbose("=== Converting SBS \u2192 MV-HEVC ===");
   fs::path converterInput = hasExtension(run.job.sourceURL, "mkv") ? remuxForConverter(run) : run.job.sourceURL;

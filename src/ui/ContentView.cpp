@@ -6,6 +6,8 @@
 #include "ui/SymbolIcons.h"
 #include "ui/Widgets.h"
 
+#include <QCheckBox>
+#include <QComboBox>
 #include <QDragEnterEvent>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -406,6 +408,7 @@ void ContentView::addFileRow(std::size_t i) {
     detail->setWordWrap(true);
     rowColumn->addWidget(detail);
   }
+  rowColumn->addLayout(layoutChoice(file, name->text(), row));
   if (problem && !running) {
     auto *reason = caption(QString::fromStdString(*problem), row, "rowReason");
     reason->setIndent(24);
@@ -419,14 +422,54 @@ void ContentView::addFileRow(std::size_t i) {
   fileRows_->addWidget(row);
 }
 
+QHBoxLayout *ContentView::layoutChoice(const std::filesystem::path &file, const QString &name, QWidget *row) {
+  const app::ConverterModel &m = *model_;
+  const app::FileLayout given = m.fileLayout(file);
+  auto *choice = qtChild<QHBoxLayout>();
+  choice->setContentsMargins(24, 0, 0, 0);
+  auto *picker = qtChild<QComboBox>(row);
+  picker->setObjectName("layoutPicker");
+  picker->setAccessibleName("3D layout of " + name);
+  picker->setToolTip("How this file holds its two eyes; Automatic takes what the file says");
+  for (StereoLayout value : allCases<StereoLayout>())
+    picker->addItem(text(rawValue(value)), static_cast<int>(value));
+  picker->setCurrentIndex(picker->findData(static_cast<int>(given.layout)));
+  auto *swap = qtChild<QCheckBox>("Swap eyes", row);
+  swap->setObjectName("swapEyes");
+  swap->setAccessibleName("Swap the eyes of " + name);
+  swap->setChecked(given.swapEyes);
+  // Like the settings, a file's layout is locked while a run is going.
+  picker->setEnabled(!m.isConverting());
+  swap->setEnabled(!m.isConverting());
+  connect(picker, &QComboBox::activated, this, [this, file, picker](int index) {
+    app::FileLayout chosen = model_->fileLayout(file);
+    chosen.layout = static_cast<StereoLayout>(picker->itemData(index).toInt());
+    model_->setFileLayout(file, chosen);
+  });
+  connect(swap, &QCheckBox::toggled, this, [this, file](bool on) {
+    app::FileLayout chosen = model_->fileLayout(file);
+    chosen.swapEyes = on;
+    model_->setFileLayout(file, chosen);
+  });
+  choice->addWidget(picker);
+  choice->addWidget(swap);
+  choice->addStretch(1);
+  return choice;
+}
+
 void ContentView::updateTabOrder() {
-  // Tab starts at Browse, walks the queue's remove buttons, the settings in
-  // the order they are shown, then the buttons that act.
+  // Tab starts at Browse, walks each queue row (remove, layout, eye swap),
+  // the settings in the order they are shown, then the buttons that act.
   std::vector<QWidget *> chain{browseButton_};
-  for (int i = 0; i < fileRows_->count(); ++i)
-    if (QWidget *row = fileRows_->itemAt(i)->widget())
+  for (int i = 0; i < fileRows_->count(); ++i) {
+    if (QWidget *row = fileRows_->itemAt(i)->widget()) {
       for (auto *remove : row->findChildren<QPushButton *>("removeButton"))
         chain.push_back(remove);
+      for (const char *name : {"layoutPicker", "swapEyes"})
+        if (auto *control = row->findChild<QWidget *>(name))
+          chain.push_back(control);
+    }
+  }
   for (SegmentedPicker *picker : {qualityPicker_, codecPicker_, targetPicker_, durationPicker_})
     chain.push_back(picker->tabStop());
   chain.push_back(chooseButton_);

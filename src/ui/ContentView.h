@@ -8,6 +8,7 @@
 #include <QWidget>
 #include <memory>
 
+class QHBoxLayout;
 class QLabel;
 class QPushButton;
 class QVBoxLayout;
@@ -61,6 +62,8 @@ protected:
 
 private:
   void addFileRow(std::size_t index);
+  /// The row's layout picker and "Swap eyes" box for `file` (shown as `name`).
+  QHBoxLayout *layoutChoice(const std::filesystem::path &file, const QString &name, QWidget *row);
   void updateTabOrder();
   void buildSourceArea(QVBoxLayout *column);
   void buildSettings(QVBoxLayout *column);

@@ -29,12 +29,10 @@ TEST(BatchRun, SingleFileIsCopiedByTheRealEngine) {
   EXPECT_EQ(f.model->currentStage(), ConversionStage::complete);
   EXPECT_TRUE(fs::exists(f.out / "movie_SBS.mkv"));
   EXPECT_EQ(f.model->lastOutputURL(), f.out / "movie_SBS.mkv");
-  EXPECT_TRUE(ModelFixture::logged(*f.model, "=== Starting conversion pipeline (Build 134) ==="));
-  EXPECT_TRUE(ModelFixture::logged(*f.model, "Output: " + (f.out / "movie_SBS.mkv").string()));
   ASSERT_EQ(f.notifier->posted.size(), 1u);
   EXPECT_EQ(f.notifier->posted[0].title, "Kestrova");
   EXPECT_EQ(f.notifier->posted[0].body, "Conversion complete: movie_SBS.mkv");
-  EXPECT_TRUE(f.model->conversionTimeSummary());
+  EXPECT_TRUE(f.model->conversionStartTime() && f.model->conversionEndTime());
   f.model->revealInFinder();
   EXPECT_EQ(f.revealer->revealed, (std::vector<std::vector<fs::path>>{{f.out / "movie_SBS.mkv"}}));
 }
@@ -56,9 +54,6 @@ TEST(BatchRun, FileWithout3DIsSkipped) {
   f.model->addFiles({a, b, c});
   f.executor->drainUntil([&] { return f.model->fileInfoMap().size() == 3 && !f.model->isParsing(); });
   f.runToEnd();
-  EXPECT_TRUE(ModelFixture::logged(*f.model, "=== Converting 1 of 3: a.mkv ==="));
-  EXPECT_TRUE(ModelFixture::logged(*f.model, "WARNING: No 3D stream in b.mkv, skipping"));
-  EXPECT_TRUE(ModelFixture::logged(*f.model, "=== Batch complete: 2 files converted, 1 skipped ==="));
   EXPECT_EQ(f.model->batchOutputURLs(), (std::vector<fs::path>{f.out / "a_SBS.mkv", f.out / "c_SBS.mov"}));
   EXPECT_EQ(f.notifier->posted.back().body, "Batch complete: 2 files converted, 1 skipped");
   EXPECT_EQ(f.notifier->posted.back().results, f.model->batchOutputURLs());
@@ -135,8 +130,6 @@ TEST(BatchRun, CancelDuringTheFirstFileAndASecondStart) {
   f.model->cancelConversion();
   EXPECT_FALSE(f.model->isConverting());
   ASSERT_TRUE(f.executor->drainUntil([&] { return ModelFixture::logged(*f.model, "] Conversion cancelled"); }));
-  EXPECT_LT(ModelFixture::logIndex(*f.model, "Conversion cancelled by user"),
-            ModelFixture::logIndex(*f.model, "] Conversion cancelled"));
   EXPECT_EQ(f.model->currentStage(), ConversionStage::idle);
   EXPECT_EQ(f.model->batchCompletedCount(), 0);
   EXPECT_FALSE(ModelFixture::logged(*f.model, "=== Converting 2 of 2: b.mkv ==="));
@@ -214,7 +207,6 @@ TEST(SbsCache, ReuseDependsOnTheEncodingSettings) {
     f.model->setKeepSBSIntermediate(true);
     f.runToEnd();
     EXPECT_EQ(f.reused.size(), c.reuse ? 1u : 0u);
-    EXPECT_EQ(ModelFixture::logged(*f.model, "\u2705 Reusing cached SBS: movie_SBS.mkv"), c.reuse);
     if (c.reuse) {
       EXPECT_EQ(f.reused[0].sourceURL, f.out / "movie_SBS.mkv");
     }
@@ -233,7 +225,6 @@ TEST(SbsCache, KeepIntermediateDecidesWhetherTheFileStays) {
     f.runToEnd();
     EXPECT_EQ(fs::exists(f.out / "movie_SBS.mkv"), keep);
     EXPECT_EQ(f.model->cachedSBS().has_value(), keep);
-    EXPECT_EQ(ModelFixture::logged(*f.model, "\U0001F4BE Cached SBS for reuse: movie_SBS.mkv"), keep);
     // Selecting the file again forgets the intermediate.
     f.select(movie);
     EXPECT_FALSE(f.model->cachedSBS());

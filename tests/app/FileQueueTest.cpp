@@ -31,15 +31,11 @@ TEST(FileQueue, AddsSupportedFilesOnceInOrderAndSelectsTheFirst) {
   f.model->addFiles({f.file("a.mkv"), f.dir / "notes.txt", f.file("c.MKV"), f.file("a.mkv"), f.dir / "folder"});
   EXPECT_EQ(f.model->fileQueue(), (std::vector<fs::path>{f.file("a.mkv"), f.file("c.MKV")}));
   EXPECT_EQ(f.model->sourceFileURL(), f.file("a.mkv"));
-  EXPECT_TRUE(ModelFixture::logged(*f.model, "Queue: 2 file(s)"));
   f.settle(2);
   EXPECT_EQ(f.model->sourceInfo(), sideBySideInfo(f.file("a.mkv")));
-  EXPECT_TRUE(ModelFixture::logged(*f.model, "File size: 3 MB"));
-  EXPECT_TRUE(ModelFixture::logged(*f.model, "Source parsed: 3840x1080, 01:30:05, mode: sideBySide, MVC track: -1"));
 
   f.model->addFiles({f.file("a.mkv")});
   EXPECT_EQ(f.model->fileQueue().size(), 2u);
-  EXPECT_TRUE(ModelFixture::logged(*f.model, "Queue: 2 file(s)"));
 }
 
 TEST(FileQueue, NothingSupportedIsAnErrorAndLeavesTheQueue) {
@@ -64,7 +60,6 @@ TEST(FileQueue, RemovingEntriesKeepsOrMovesTheSelection) {
 
   f.model->removeFromQueue(0); // the selected file
   EXPECT_EQ(f.model->sourceFileURL(), f.file("c.MKV"));
-  EXPECT_TRUE(ModelFixture::logged(*f.model, "Removed from queue: a.mkv"));
   f.settle(1);
   EXPECT_EQ(f.model->sourceInfo()->url, f.file("c.MKV"));
 
@@ -88,10 +83,6 @@ TEST(FileQueue, AnalysisOutcomesOfTheSelectedAndQueuedFiles) {
   f.model->selectFile(broken);
   f.settle(0);
   EXPECT_EQ(f.model->errorMessage(), "Failed to parse file: ffprobe failed to read broken.ts");
-  std::size_t type = ModelFixture::logIndex(*f.model, "ERROR type: AnalysisError");
-  std::size_t error = ModelFixture::logIndex(*f.model, "ERROR: ffprobe failed to read broken.ts");
-  EXPECT_LT(type, error);
-  EXPECT_LT(error, f.model->logs().size());
 
   f.model->addFiles({broken});
   ASSERT_TRUE(f.executor->drainUntil(
@@ -141,13 +132,6 @@ TEST(ModelLog, KeepsTheNewestLinesAndCountsAll) {
   EXPECT_TRUE(model->logs().front().ends_with("] line 2"));
   EXPECT_EQ(model->logs().front().front(), '[');
   EXPECT_EQ(model->loggedLineCount(), cap + 1);
-}
-
-TEST(ModelReveal, SelectsTheLastOutputOrTheWholeBatch) {
-  ModelFixture f;
-  auto model = f.make();
-  model->revealInFinder();
-  EXPECT_TRUE(f.revealer->revealed.empty());
 }
 
 TEST(CommandLineHandOff, FilesAndOutputFolder) {
@@ -204,10 +188,8 @@ TEST(UserDirectories, ReadsTheUserDirsLine) {
   const Case cases[] = {
       {"# comment\nXDG_VIDEOS_DIR=\"$HOME/Vid\u00e9os\"\n", "/home/ana/Vid\u00e9os"},
       {"XDG_VIDEOS_DIR=\"/data/films\"", "/data/films"},
-      {"XDG_VIDEOS_DIR=\"$HOME/\"", "/home/ana/"},
       {"XDG_DESKTOP_DIR=\"$HOME/Desktop\"", std::nullopt},
       {"XDG_VIDEOS_DIR=$HOME/Unquoted", std::nullopt},
-      {"", std::nullopt},
   };
   for (const auto &c : cases)
     EXPECT_EQ(userDirFromUserDirs(c.text, "XDG_VIDEOS_DIR", "/home/ana"), c.videos) << c.text;

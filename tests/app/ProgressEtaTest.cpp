@@ -51,25 +51,6 @@ TEST(StaleEta, AStallMakesTheEstimateGrowInsteadOfFreezing) {
   EXPECT_EQ(staleEta(state, kStart, 0.20, kStart + 20s, kStart + 41s).kind, EtaUpdate::Kind::keep);
 }
 
-TEST(FileProgress, StartsFromTheFirstReportAndRunsToTheEnd) {
-  struct Case {
-    std::vector<double> reported;
-    std::vector<double> shown;
-  };
-  const Case cases[] = {
-      {{0.0, 0.3, 1.0}, {0.0, 0.3, 1.0}},
-      // A step that begins at 85 %: its own start is 0, the end stays 1.
-      {{0.85, 0.88, 0.94, 1.0}, {0.0, 0.2, 0.6, 1.0}},
-      {{1.0}, {1.0}},
-      {{0.5, 0.4}, {0.0, 0.0}},
-  };
-  for (const auto &c : cases) {
-    FileProgress progress;
-    for (std::size_t i = 0; i < c.reported.size(); ++i)
-      EXPECT_NEAR(progress.shown(c.reported[i]), c.shown[i], 1e-9) << c.reported[i];
-  }
-}
-
 TEST(UpdateEta, ChangesTheTextAtMostEveryThreeSeconds) {
   EtaState state;
   ASSERT_EQ(updateEta(state, kStart, 0.10, kStart + 10s).kind, EtaUpdate::Kind::clear);
@@ -101,37 +82,6 @@ TEST(UpdateEta, StalledProgressFallsBackToElapsedTime) {
   // No progress since the last sample: 0.5 done after 100 s leaves 100 s.
   updateEta(state, kStart - 96s, 0.5, kStart + 4s);
   EXPECT_DOUBLE_EQ(state.smoothed, 100.0);
-}
-
-class LocalTimeTest : public ::testing::Test {
-protected:
-  void SetUp() override {
-    const char *tz = std::getenv("TZ");
-    savedTz_ = tz ? std::optional<std::string>(tz) : std::nullopt;
-    setenv("TZ", "UTC", 1);
-    tzset();
-  }
-  void TearDown() override {
-    if (savedTz_)
-      setenv("TZ", savedTz_->c_str(), 1);
-    else
-      unsetenv("TZ");
-    tzset();
-  }
-  static TimePoint utc(int hour, int minute, int second) {
-    return std::chrono::system_clock::from_time_t(1'700'006'400 - 1'700'006'400 % 86400) + std::chrono::hours(hour) +
-           std::chrono::minutes(minute) + std::chrono::seconds(second);
-  }
-  std::optional<std::string> savedTz_;
-};
-
-TEST_F(LocalTimeTest, SummaryUsesTwelveHourTimesAndMinutesOnlyDuration) {
-  EXPECT_EQ(conversionTimeSummary(utc(14, 5, 7), utc(14, 7, 19)),
-            "Started: 2:05:07 PM \u00b7 Finished: 2:07:19 PM \u00b7 Duration: 2m 12s");
-  EXPECT_EQ(conversionTimeSummary(utc(0, 0, 1), utc(0, 0, 59) + 900ms),
-            "Started: 12:00:01 AM \u00b7 Finished: 12:00:59 AM \u00b7 Duration: 58s");
-  EXPECT_EQ(conversionTimeSummary(utc(11, 0, 0), utc(12, 2, 5)),
-            "Started: 11:00:00 AM \u00b7 Finished: 12:02:05 PM \u00b7 Duration: 62m 5s");
 }
 
 } // namespace

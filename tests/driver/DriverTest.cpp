@@ -197,25 +197,25 @@ TEST(Driver, SecondRunStartsUncancelled) {
   EXPECT_FALSE(fixture.engine.isCancelled());
 }
 
-TEST(Driver, ConsoleProgressPrintsMultiplesOfFiveOnly) {
+TEST(Driver, ConsoleProgressPrintsEachNewStepOfFivePercentAndEachStage) {
   struct Row {
     ConversionStage stage;
     double fraction;
     std::optional<std::string> line;
   };
   const Row rows[] = {
-      {ConversionStage::decoding, 0.0, "[decoding] 0%"},
-      {ConversionStage::decoding, 0.05, "[decoding] 5%"},
-      {ConversionStage::decoding, 0.07, std::nullopt},
-      {ConversionStage::encoding, 0.299, std::nullopt},
-      {ConversionStage::encodingMVHEVC, 0.3, "[encodingMVHEVC] 30%"},
-      {ConversionStage::complete, 1.0, "[complete] 100%"},
-      {ConversionStage::encoding, std::numeric_limits<double>::quiet_NaN(), std::nullopt},
-      {ConversionStage::encoding, std::numeric_limits<double>::infinity(), std::nullopt},
-      {ConversionStage::encoding, 1e300, std::nullopt},
+      {ConversionStage::demuxing, 0.0, "[Reading the source] 0%"},
+      {ConversionStage::demuxing, 0.03, std::nullopt},
+      {ConversionStage::convertingMVHEVC, 0.03, "[Encoding for Vision Pro] 3%"},
+      {ConversionStage::convertingMVHEVC, 0.49, "[Encoding for Vision Pro] 49%"},
+      {ConversionStage::convertingMVHEVC, 0.515, "[Encoding for Vision Pro] 51%"},
+      {ConversionStage::convertingMVHEVC, 0.54, std::nullopt},
+      {ConversionStage::convertingMVHEVC, std::numeric_limits<double>::quiet_NaN(), std::nullopt},
+      {ConversionStage::complete, 1.0, "[Complete!] 100%"},
   };
+  ConsoleProgress console;
   for (const auto &row : rows)
-    EXPECT_EQ(consoleProgressLine(row.stage, row.fraction), row.line) << row.fraction;
+    EXPECT_EQ(console.line(row.stage, row.fraction), row.line) << row.fraction;
 }
 
 } // namespace

@@ -146,7 +146,7 @@ TEST(FrameAlternatePipeline, VisionProGoesThroughTheConverterWithoutOverwritingT
     EXPECT_EQ(result.sbsIntermediatePath.has_value(), keep);
     bool sawConverterProgress = false;
     for (const auto &[stage, fraction] : f.progress)
-      sawConverterProgress |= stage == ConversionStage::convertingMVHEVC && std::abs(fraction - 0.915) < 1e-9;
+      sawConverterProgress |= stage == ConversionStage::convertingMVHEVC && fraction > 0.45 && fraction < 1.0;
     EXPECT_TRUE(sawConverterProgress);
   }
 }

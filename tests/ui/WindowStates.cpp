@@ -20,8 +20,7 @@ struct WindowHarness::Gate {
   std::optional<Outcome> outcome;
   std::string detail;
   double fraction = 0;
-  bool fromZero = true;
-  bool replaceExisting = false;
+  ConversionJob job;
 };
 
 WindowHarness::WindowHarness() : gate_(std::make_shared<Gate>()) {
@@ -31,9 +30,8 @@ WindowHarness::WindowHarness() : gate_(std::make_shared<Gate>()) {
                                          engine](const ConversionJob &job, const std::optional<SourceFileInfo> &,
                                                  pipeline::ProgressHandler progress, LogFn) -> ConversionResult {
     std::unique_lock lock(gate->mutex);
-    gate->replaceExisting = job.replaceExisting;
-    if (gate->fromZero)
-      progress(ConversionStage::encoding, 0.0);
+    gate->job = job;
+    progress(ConversionStage::encoding, 0.0);
     progress(ConversionStage::encoding, gate->fraction);
     gate->opened.wait(lock, engine->stopToken(), [&] { return gate->outcome.has_value(); });
     if (!gate->outcome)
@@ -70,9 +68,9 @@ fs::path WindowHarness::source(const std::string &name, double seconds, bool has
   return file;
 }
 
-bool WindowHarness::lastJobReplaces() const {
+ConversionJob WindowHarness::lastJob() const {
   std::lock_guard lock(gate_->mutex);
-  return gate_->replaceExisting;
+  return gate_->job;
 }
 
 bool WindowHarness::waitFor(const std::function<bool()> &done) {
@@ -86,19 +84,16 @@ bool WindowHarness::waitFor(const std::function<bool()> &done) {
   return true;
 }
 
-void WindowHarness::startRun(double fraction, bool fromZero) {
+void WindowHarness::startRun(double fraction) {
   {
     std::lock_guard lock(gate_->mutex);
     gate_->fraction = fraction;
-    gate_->fromZero = fromZero;
     gate_->outcome.reset();
   }
   waitFor([&] { return !model_->isParsing(); });
   model_->startConversion();
   // Both reports must have landed: the second is posted just after the first.
-  waitFor([&] {
-    return model_->currentStage() == ConversionStage::encoding && (!fromZero || model_->progress() == fraction);
-  });
+  waitFor([&] { return model_->currentStage() == ConversionStage::encoding && model_->progress() == fraction; });
 }
 
 void WindowHarness::finish(Outcome outcome, std::string detail) {
@@ -179,6 +174,13 @@ const std::vector<WindowState> &windowStates() {
          h.startRun(0.42);
          h.model().addFiles({h.source("Hugo.mkv", 7560)});
          WindowHarness::waitFor([&] { return h.model().fileInfoMap().size() == 2; });
+       }},
+      {"layout-given",
+       [](WindowHarness &h) {
+         const fs::path flat = h.source("Holiday half SBS.mp4", 600, false);
+         h.model().dropFiles({h.source("Avatar 3D.m2ts", 9720), flat});
+         WindowHarness::waitFor([&] { return h.model().fileInfoMap().size() == 2 && !h.model().isParsing(); });
+         h.model().setFileLayout(flat, {StereoLayout::halfSideBySide, true});
        }},
       {"small-screen-queue",
        [](WindowHarness &h) {

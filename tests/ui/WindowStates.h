@@ -30,15 +30,14 @@ public:
   static bool waitFor(const std::function<bool()> &done);
 
   /// Starts the run; the conversion reports 0 and then `fraction` of
-  /// "encoding" (only `fraction` when `fromZero` is false, as a step that
-  /// begins far in does) and then waits for finish().
-  void startRun(double fraction, bool fromZero = true);
+  /// "encoding" and then waits for finish().
+  void startRun(double fraction);
   /// Lets the waiting conversion end with `outcome` (a failure says
   /// `detail`), then waits for the run to end.
   void finish(Outcome outcome, std::string detail = "ffmpeg exited with code 1");
 
-  /// Whether the last conversion started was allowed to replace existing files.
-  bool lastJobReplaces() const;
+  /// The job of the last conversion started.
+  ConversionJob lastJob() const;
 
   /// The named child widget of the window, or null.
   template <class T> T *find(const char *name) const { return window_->findChild<T *>(name); }
