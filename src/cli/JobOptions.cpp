@@ -30,6 +30,12 @@ StoredChoices readStoredChoices(const SettingsStore &store) {
   choices.quality = readChoice(store, SettingsStore::kQualityPreset, choices.quality, qualityFromSetting);
   choices.target = readChoice(store, SettingsStore::kOutputTarget, choices.target, targetFromSetting);
   choices.keepSideBySide = store.boolean(SettingsStore::kKeepSBSIntermediate).value_or(false);
+  if (auto seconds = store.value(SettingsStore::kChunkSeconds); seconds && seconds->is_number() && *seconds > 0)
+    choices.chunking.chunkSeconds = seconds->get<double>();
+  if (auto jobs = store.value(SettingsStore::kJobs); jobs && jobs->is_number_integer() && *jobs > 0)
+    choices.chunking.jobs = jobs->get<int>();
+  if (auto hosts = store.string(SettingsStore::kHosts))
+    choices.chunking.hosts = *hosts;
   return choices;
 }
 
@@ -48,6 +54,12 @@ ConversionJob jobFor(const CommandLine &line, const StoredChoices &stored, std::
   job.keepWork = line.keepWork;
   job.layout = line.layout;
   job.swapEyes = line.swapEyes;
+  job.chunking = stored.chunking;
+  if (line.jobs)
+    job.chunking.jobs = *line.jobs;
+  if (line.hosts)
+    job.chunking.hosts = *line.hosts;
+  job.chunking.resume = !line.noResume;
   return job;
 }
 

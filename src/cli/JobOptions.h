@@ -16,6 +16,8 @@ struct StoredChoices {
   OutputTarget target = OutputTarget::visionPro;
   /// Whether a Vision Pro run keeps its side-by-side file (off by default).
   bool keepSideBySide = false;
+  /// chunkSeconds, jobs and hosts (the command line's --jobs and --hosts win).
+  ChunkingOptions chunking;
 
   friend bool operator==(const StoredChoices &, const StoredChoices &) = default;
 };

@@ -21,6 +21,10 @@ enum class OptionKey {
   duration,
   overwrite,
   keepWork,
+  jobs,
+  noResume,
+  hosts,
+  encodeChunk,
   help,
   version
 };

@@ -17,13 +17,16 @@ namespace kestrova {
 /// the diagnostics stream; it is never silently overwritten.
 class SettingsStore {
 public:
-  /// The six keys the program stores.
+  /// The keys the program stores.
   static constexpr const char *kOutputDirectory = "outputDirectory";
   static constexpr const char *kQualityPreset = "qualityPreset";
   static constexpr const char *kOutputCodec = "outputCodec";
   static constexpr const char *kOutputTarget = "outputTarget";
   static constexpr const char *kDurationLimit = "durationLimit";
   static constexpr const char *kKeepSBSIntermediate = "keepSBSIntermediate";
+  static constexpr const char *kChunkSeconds = "chunkSeconds";
+  static constexpr const char *kJobs = "jobs";
+  static constexpr const char *kHosts = "hosts";
 
   explicit SettingsStore(std::filesystem::path file, std::ostream *diagnostics = nullptr);
 

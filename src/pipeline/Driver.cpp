@@ -2,6 +2,7 @@
 // directory and routing to the pipeline that fits the source's 3D layout.
 #include "core/ConsoleLine.h"
 #include "core/Errors.h"
+#include "pipeline/ChunkedEncode.h"
 #include "pipeline/DiscSource.h"
 #include "pipeline/FrameAlternatePipeline.h"
 #include "pipeline/LayoutRequest.h"
@@ -259,7 +260,7 @@ ConversionResult PipelineEngine::run(const ConversionJob &job, const std::option
       run.workDirectory, [&run] { return run.succeeded; }, [this] { return isCancelled(); }, verboseSink, logSink,
       job.keepWork);
   // With this run's lock in place, two runs that start at once see each other.
-  const tools::LeftoverSweep sweep = tools::sweepLeftovers(run.job.outputDirectory);
+  const tools::LeftoverSweep sweep = tools::sweepLeftovers(run.job.outputDirectory, {kChunkFolderName});
   tools::logSweep(sweep, logSink);
   tools::refuseBusyOutputs(sweep, tools::ProcessIdentity::self(), outputs);
   // Clips copied out of a disc image go at the end whatever else is kept.

@@ -4,6 +4,7 @@
 #include "core/Errors.h"
 #include "demux/Demux.h"
 #include "nal/InterleaveError.h"
+#include "pipeline/ChunkedEncode.h"
 #include "pipeline/DirectMvhevcPipe.h"
 #include "pipeline/DiscTracks.h"
 #include "pipeline/FifoPipeline.h"
@@ -338,9 +339,30 @@ ConversionResult finish(PipelineRun &run, const MvcPaths &paths, bool directMvhe
   return {fs::absolute(finalOutput).string(), run.workDirectory, kept};
 }
 
+/// The one-encode road cut into chunks encoded at once (and resumable): a
+/// long film, or jobs or hosts asked for, when no side-by-side file is kept.
+bool takesChunkedRoad(const PipelineRun &run) {
+  if (run.outputs.sideBySide || !prefersChunkedEncode(encodeDuration(run), run.job.chunking))
+    return false;
+  const std::string missing = missingChunkTool(run.engine);
+  if (!missing.empty())
+    run.engine.log("\u26a0\ufe0f " + missing + " not found \u2014 encoding the film in one piece");
+  return missing.empty();
+}
+
+void runChunked(PipelineRun &run, const std::string &decoder, const ViewFiles &views, const MvcPaths &paths) {
+  encodeChunked(run, decoder, views, paths.mvhevcOutput,
+                spatialTrackArguments(run, run.trackSource, /*fromSideBySide=*/false));
+  freeIntermediate(run, views.base, "base view");
+  freeIntermediate(run, views.mvc, "MVC view");
+}
+
 ConversionResult runRoad(PipelineRun &run, const std::string &decoder, const ViewFiles &views, const MvcPaths &paths) {
   if (takesDirectRoad(run, decoder)) {
-    runDirect(run, decoder, views, paths);
+    if (takesChunkedRoad(run))
+      runChunked(run, decoder, views, paths);
+    else
+      runDirect(run, decoder, views, paths);
     return finish(run, paths, true);
   }
   const MvcDecision decision = chooseMvcVariant(run.engine, paths.fifo, run.job.outputTarget, decoder);
