@@ -1,6 +1,7 @@
 #include "pipeline/ChunkedEncode.h"
 
 #include "core/Errors.h"
+#include "pipeline/ChunkHosts.h"
 #include "pipeline/ChunkJob.h"
 #include "pipeline/ChunkManifest.h"
 #include "pipeline/ChunkPlan.h"
@@ -97,7 +98,7 @@ void adoptEarlierChunks(const PipelineRun &run, const fs::path &folder, const So
   for (const auto &entry : fs::directory_iterator(run.job.outputDirectory, ec)) {
     const fs::path other = entry.path();
     if (other == run.workDirectory || !other.filename().string().starts_with("Kestrova_") ||
-        fs::exists(other / tools::kRunLockName, ec))
+        tools::heldByLiveRun(other))
       continue;
     auto manifest = readManifest(other / kChunkFolderName / kManifestName);
     if (!manifest || manifest->source != source || manifest->pictureSettings != settings)
@@ -205,6 +206,34 @@ public:
       throw ConversionError::cancelled();
   }
 
+  /// The jobs through GNU parallel over `logins` (this machine first),
+  /// running `program --encode-chunk`.
+  void runThroughParallel(const std::vector<int> &indexes, const std::vector<std::string> &logins,
+                          const std::string &program) {
+    frames_ = std::vector<std::atomic<std::int64_t>>(manifest_.chunks.size());
+    std::vector<ParallelChunk> chunks;
+    for (int index : indexes)
+      chunks.push_back({index, pieceFile({}, index, ".264").string(), pieceFile({}, index, ".mvc").string(),
+                        chunkFile({}, index).string(),
+                        manifest_.chunks[static_cast<std::size_t>(index)].span.frameCount});
+    runChunksThroughParallel(run_.engine, folder_, chunks, picture_, logins, program,
+                             [this](int index, std::int64_t done) {
+                               if (index >= 0 && static_cast<std::size_t>(index) < frames_.size())
+                                 frames_[static_cast<std::size_t>(index)] = done;
+                               report();
+                             });
+    std::string failed;
+    for (int index : indexes) {
+      try {
+        recordFinished(index);
+      } catch (const ConversionError &error) {
+        failed += (failed.empty() ? "" : "; ") + error.detail();
+      }
+    }
+    if (!failed.empty())
+      throw ConversionError::encodingFailed("chunks failed on every machine tried: " + failed);
+  }
+
 private:
   void work(const std::vector<int> &indexes) {
     for (std::size_t next = next_++; next < indexes.size() && !stop_.stop_requested(); next = next_++) {
@@ -235,10 +264,17 @@ private:
           report();
         },
         stop_.get_token());
-    const auto onDisk = inspectChunk(request.output);
+    recordFinished(index);
+  }
+
+  /// Checks the chunk's file against its span and records it as finished.
+  void recordFinished(int index) {
+    const ChunkSpan span = manifest_.chunks[static_cast<std::size_t>(index)].span;
+    const fs::path file = chunkFile(folder_, index);
+    const auto onDisk = inspectChunk(file);
     if (!onDisk || onDisk->frames != span.frameCount)
       throw ConversionError::encodingFailed(fmt::format("chunk {} holds {} of its {} pictures",
-                                                        request.output.filename().string(), onDisk ? onDisk->frames : 0,
+                                                        file.filename().string(), onDisk ? onDisk->frames : 0,
                                                         span.frameCount));
     std::lock_guard lock(mutex_);
     manifest_.chunks[static_cast<std::size_t>(index)].encodedBytes = onDisk->bytes;
@@ -290,6 +326,15 @@ void joinChunks(PipelineRun &run, const fs::path &folder, const std::vector<Chun
     throw ConversionError::encodingFailed("the chunks could not be joined: " + reasonLine(process->errorTail()));
 }
 
+/// This machine and the hosts of the run's login file that have this very kestrova.
+std::vector<std::string> hostLogins(const PipelineRun &run, int localJobs) {
+  tools::ProcessLaunch launch;
+  launch.executable = fs::read_symlink("/proc/self/exe").string();
+  launch.arguments = {"--version"};
+  const auto version = tools::runAndCollect(launch);
+  return usableLogins(run.engine, run.job.chunking.hosts, version.standardOutput, localJobs);
+}
+
 } // namespace
 
 bool prefersChunkedEncode(double seconds, const ChunkingOptions &options) {
@@ -334,7 +379,10 @@ void encodeChunked(PipelineRun &run, const std::string &decoder, const ViewFiles
       run.engine.log(fmt::format("=== Chunked encode: {} chunks of about {} s, {} to encode, {} at once ({} \u2192 "
                                  "MVHEVCConverter --chunk) ===",
                                  chunks.size(), run.job.chunking.chunkSeconds, resume.encode.size(), jobs, decoder));
-      scheduler.run(resume.encode, jobs);
+      if (run.job.chunking.hosts.empty())
+        scheduler.run(resume.encode, jobs);
+      else
+        scheduler.runThroughParallel(resume.encode, hostLogins(run, jobs), fs::read_symlink("/proc/self/exe"));
     }
     joinChunks(run, folder, chunks, output, converterTracks);
   } catch (...) {
