@@ -195,6 +195,7 @@ public:
   void run(const std::vector<int> &indexes, int jobs) {
     std::stop_callback onCancel(run_.engine.stopToken(), [this] { stop_.request_stop(); });
     frames_ = std::vector<std::atomic<std::int64_t>>(manifest_.chunks.size());
+    report(); // a resumed run starts where the earlier one stopped
     {
       std::vector<std::jthread> workers;
       for (int k = 0; k < jobs; ++k)
