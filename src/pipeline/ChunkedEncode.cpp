@@ -8,6 +8,7 @@
 #include "pipeline/EncoderParameters.h"
 #include "pipeline/LayoutRequest.h"
 #include "pipeline/ToolBlame.h"
+#include "pipeline/WorkSpace.h"
 #include "tools/Process.h"
 #include "tools/RunLock.h"
 #include "tools/WorkDirectory.h"
@@ -375,6 +376,11 @@ void encodeChunked(PipelineRun &run, const std::string &decoder, const ViewFiles
   ChunkScheduler scheduler(run, manifest, folder, tools, picture);
   try {
     if (!resume.encode.empty()) {
+      // The pieces are a second copy of the views; the chunks are about as big again.
+      std::error_code sizeError;
+      const auto viewBytes = fs::file_size(views.base, sizeError) + fs::file_size(views.mvc, sizeError);
+      if (!sizeError)
+        requireSpace(run.workDirectory, 2 * viewBytes);
       splitViews(run.engine, views, chunks, folder);
       const int jobs = chooseJobCount(thisMachine(), static_cast<int>(resume.encode.size()), run.job.chunking.jobs);
       run.engine.log(fmt::format("=== Chunked encode: {} chunks of about {} s, {} to encode, {} at once ({} \u2192 "
