@@ -9,6 +9,8 @@ kestrova_packages_run=(
   qt6-base-dev qt6-svg-dev fonts-dejavu-core
   libbluray-dev libudfread-dev
   zlib1g-dev libfreetype-dev nasm curl patch python3
+  # chunk jobs on other machines (--hosts): GNU parallel, ssh, rsync for parallel's transfers
+  parallel openssh-client rsync
 )
 kestrova_packages_test=(
   clang libclang-rt-14-dev build-essential xz-utils ccache

@@ -1,4 +1,5 @@
 #include "cli/AutoConvert.h"
+#include "cli/ChunkCommand.h"
 #include "cli/CommandLine.h"
 #include "cli/Usage.h"
 #include "core/Errors.h"
@@ -63,6 +64,8 @@ int main(int argc, char **argv) {
   kestrova::tools::becomeChildSubreaper();
   // Every helper dies with this program, even when it is killed with -9.
   kestrova::tools::startGroupSentinel();
+  if (line.encodeChunk)
+    std::exit(kestrova::cli::runChunkCommand(line));
   if (line.autoConvert)
     std::exit(kestrova::cli::runAutoConvert(line));
   warnAboutHeadlessOptions(line);

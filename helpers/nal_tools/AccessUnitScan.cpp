@@ -8,6 +8,8 @@
 #include <fcntl.h>
 #include <map>
 #include <optional>
+#include <stdexcept>
+#include <string>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <system_error>
@@ -246,6 +248,39 @@ PieceStart selfContainedStart(std::span<const std::uint8_t> piece, std::uint8_t 
   return start;
 }
 
+namespace {
+
+std::vector<Segment> segmentsFrom(const StreamScan &scan, const std::vector<SplitPoint> &starts) {
+  std::vector<Segment> segments;
+  const std::uint64_t totalUnits = scan.unitOffsets.size();
+  for (std::size_t i = 0; i < starts.size(); ++i) {
+    const bool last = i + 1 == starts.size();
+    const std::uint64_t endUnit = last ? totalUnits : starts[i + 1].unit;
+    const std::uint64_t endOffset = last ? scan.size : starts[i + 1].offset;
+    segments.push_back({starts[i].unit, endUnit - starts[i].unit, starts[i].offset, endOffset - starts[i].offset});
+  }
+  return segments;
+}
+
+} // namespace
+
+std::vector<Segment> segmentsAt(const StreamScan &scan, const std::vector<std::uint64_t> &units) {
+  if (scan.unitOffsets.empty())
+    return {};
+  std::vector<SplitPoint> starts{{0, 0}};
+  for (const auto unit : units) {
+    if (unit == 0)
+      continue;
+    auto point = std::find_if(scan.points.begin(), scan.points.end(),
+                              [unit](const SplitPoint &candidate) { return candidate.unit == unit; });
+    if (point == scan.points.end() || unit <= starts.back().unit)
+      throw std::invalid_argument("access unit " + std::to_string(unit) + " is not a split point after unit " +
+                                  std::to_string(starts.back().unit));
+    starts.push_back(*point);
+  }
+  return segmentsFrom(scan, starts);
+}
+
 std::vector<Segment> chooseSegments(const StreamScan &scan, std::size_t count) {
   std::vector<Segment> segments;
   if (scan.unitOffsets.empty() || count == 0)
@@ -269,14 +304,7 @@ std::vector<Segment> chooseSegments(const StreamScan &scan, std::size_t count) {
       ++next;
     starts.push_back(scan.points[next]);
   }
-  const std::uint64_t totalUnits = scan.unitOffsets.size();
-  for (std::size_t i = 0; i < starts.size(); ++i) {
-    const bool last = i + 1 == starts.size();
-    const std::uint64_t endUnit = last ? totalUnits : starts[i + 1].unit;
-    const std::uint64_t endOffset = last ? scan.size : starts[i + 1].offset;
-    segments.push_back({starts[i].unit, endUnit - starts[i].unit, starts[i].offset, endOffset - starts[i].offset});
-  }
-  return segments;
+  return segmentsFrom(scan, starts);
 }
 
 MappedFile::MappedFile(const std::filesystem::path &path) {

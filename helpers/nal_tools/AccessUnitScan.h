@@ -89,6 +89,11 @@ struct Segment {
 /// segments; an empty stream gives none.
 std::vector<Segment> chooseSegments(const StreamScan &scan, std::size_t count);
 
+/// Cuts the stream into segments starting at the given units (ascending; unit
+/// 0 is always a start). Throws std::invalid_argument for a unit that is not a
+/// split point of the scan.
+std::vector<Segment> segmentsAt(const StreamScan &scan, const std::vector<std::uint64_t> &units);
+
 /// A file mapped read-only for the life of the object.
 class MappedFile {
 public:

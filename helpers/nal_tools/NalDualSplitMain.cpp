@@ -1,5 +1,5 @@
-/// nal-dual-split [--segments N] BASE MVC PREFIX
-/// nal-dual-split [--segments N] --ranges BASE MVC
+/// nal-dual-split [--segments N | --at UNIT,UNIT...] BASE MVC PREFIX
+/// nal-dual-split [--segments N | --at UNIT,UNIT...] --ranges BASE MVC
 ///
 /// Splits a base-view stream (access units opened by type-9 delimiters) and
 /// its MVC-view stream (opened by type-24 delimiters) at the same access
@@ -11,6 +11,8 @@
 /// parameter sets in force there that the unit does not repeat itself, so a
 /// stream that carries them only once still splits into pieces that decode
 /// on their own. A stream with fewer split points than N gives fewer pieces.
+/// With --at the pieces start exactly at the given access units (each must
+/// hold a base-view IDR picture; unit 0 always starts a piece).
 ///
 /// Standard output: "segment INDEX FIRST_UNIT UNITS BASE_PIECE MVC_PIECE" per
 /// piece, in order. MVC units beyond the base view's count go with the last
@@ -81,6 +83,7 @@ std::string pieceName(const std::string &prefix, std::size_t index, const char *
 int main(int argc, char **argv) {
   std::size_t segments = std::max(1u, std::thread::hardware_concurrency());
   std::vector<std::string> paths;
+  std::vector<std::uint64_t> cuts;
   bool usage = false, rangesOnly = false;
   for (int i = 1; i < argc; ++i) {
     std::string_view argument = argv[i];
@@ -88,6 +91,20 @@ int main(int argc, char **argv) {
       std::string_view value = argv[++i];
       auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), segments);
       usage |= error != std::errc() || end != value.data() + value.size() || segments == 0;
+    } else if (argument == "--at" && i + 1 < argc) {
+      std::string_view value = argv[++i];
+      while (!value.empty()) {
+        std::uint64_t unit = 0;
+        auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), unit);
+        usage |= error != std::errc();
+        cuts.push_back(unit);
+        value.remove_prefix(static_cast<std::size_t>(end - value.data()));
+        if (error != std::errc() || (!value.empty() && value.front() != ','))
+          break;
+        if (!value.empty())
+          value.remove_prefix(1);
+      }
+      usage |= !value.empty();
     } else if (argument == "--ranges") {
       rangesOnly = true;
     } else {
@@ -95,8 +112,8 @@ int main(int argc, char **argv) {
     }
   }
   if (usage || paths.size() != (rangesOnly ? 2u : 3u)) {
-    std::fprintf(stderr, "usage: nal-dual-split [--segments N] BASE MVC PREFIX\n"
-                         "       nal-dual-split [--segments N] --ranges BASE MVC\n");
+    std::fprintf(stderr, "usage: nal-dual-split [--segments N | --at UNIT,...] BASE MVC PREFIX\n"
+                         "       nal-dual-split [--segments N | --at UNIT,...] --ranges BASE MVC\n");
     return 2;
   }
   std::vector<std::string> written;
@@ -104,7 +121,7 @@ int main(int argc, char **argv) {
     MappedFile base(paths[0]), mvc(paths[1]);
     const StreamScan baseScan = scanDelimited(base.bytes(), 9);
     const StreamScan mvcScan = scanDelimited(mvc.bytes(), 24);
-    const auto chosen = chooseSegments(baseScan, segments);
+    const auto chosen = cuts.empty() ? chooseSegments(baseScan, segments) : segmentsAt(baseScan, cuts);
     std::vector<std::uint64_t> baseStarts, mvcStarts;
     for (std::size_t i = 0; i < chosen.size(); ++i) {
       const Segment &piece = chosen[i];

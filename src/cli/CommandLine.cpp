@@ -101,6 +101,22 @@ void apply(CommandLine &line, const OptionSpec &option, const std::string &value
     (plane ? line.subtitlePlane : line.subtitleDepth) = static_cast<int>(*number);
     break;
   }
+  case OptionKey::jobs: {
+    auto number = wholeNumber(value);
+    if (!number || *number < 1 || *number > 1024)
+      throw UsageError(fmt::format("--jobs takes a number of chunk jobs from 1, not \"{}\"", value));
+    line.jobs = static_cast<int>(*number);
+    break;
+  }
+  case OptionKey::noResume:
+    line.noResume = true;
+    break;
+  case OptionKey::hosts:
+    line.hosts = value;
+    break;
+  case OptionKey::encodeChunk:
+    line.encodeChunk = value;
+    break;
   case OptionKey::help:
     line.info = InfoRequest::help;
     break;

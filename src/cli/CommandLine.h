@@ -48,6 +48,12 @@ struct CommandLine {
   std::optional<std::string> subtitles;
   std::optional<int> subtitlePlane;
   std::optional<int> subtitleDepth;
+  std::optional<int> jobs;
+  bool noResume = false;
+  std::optional<std::string> hosts;
+  /// "--encode-chunk": the one chunk job's words (base piece first, the rest
+  /// taken from the plain arguments).
+  std::optional<std::string> encodeChunk;
   /// Every option given, in order, for what a window run cannot apply.
   std::vector<OptionKey> given;
 };

@@ -37,6 +37,12 @@ StoredChoices readStoredChoices(const SettingsStore &store) {
       store.warn(fmt::format("{} is {}, which is no whole number from -128 to 127; using {}",
                              SettingsStore::kSubtitleDepth, depth->dump(), choices.subtitleDepth));
   }
+  if (auto seconds = store.value(SettingsStore::kChunkSeconds); seconds && seconds->is_number() && *seconds > 0)
+    choices.chunking.chunkSeconds = seconds->get<double>();
+  if (auto jobs = store.value(SettingsStore::kJobs); jobs && jobs->is_number_integer() && *jobs > 0)
+    choices.chunking.jobs = jobs->get<int>();
+  if (auto hosts = store.string(SettingsStore::kHosts))
+    choices.chunking.hosts = *hosts;
   return choices;
 }
 
@@ -56,6 +62,12 @@ ConversionJob jobFor(const CommandLine &line, const StoredChoices &stored, std::
   job.layout = line.layout;
   job.swapEyes = line.swapEyes;
   job.subtitles = {line.subtitles.value_or(""), line.subtitlePlane, line.subtitleDepth.value_or(stored.subtitleDepth)};
+  job.chunking = stored.chunking;
+  if (line.jobs)
+    job.chunking.jobs = *line.jobs;
+  if (line.hosts)
+    job.chunking.hosts = *line.hosts;
+  job.chunking.resume = !line.noResume;
   return job;
 }
 

@@ -18,6 +18,8 @@ struct StoredChoices {
   bool keepSideBySide = false;
   /// Where burned-in subtitles without depth go (subtitleDepth).
   int subtitleDepth = kDefaultSubtitleDepth;
+  /// chunkSeconds, jobs and hosts (the command line's --jobs and --hosts win).
+  ChunkingOptions chunking;
 
   friend bool operator==(const StoredChoices &, const StoredChoices &) = default;
 };

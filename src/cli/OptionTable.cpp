@@ -183,6 +183,45 @@ constexpr std::array kOptions{
                ".I pixels\n(of a 1920-wide picture, scaled to the eye's width), positive in front\n"
                "of the screen, negative behind it, -128 to 127.\nDefault: the stored\n"
                ".BR subtitleDepth ,\nelse 4."},
+    OptionSpec{OptionKey::jobs,
+               "--jobs",
+               "",
+               ValueKind::number,
+               "N",
+               {},
+               "encode N chunks of a Blu-ray 3D film to Vision Pro at once",
+               "Cut a Blu-ray 3D film going to Vision Pro into chunks of about a minute\n"
+               "(setting chunkSeconds) and encode N of them at once (setting jobs). Without\n"
+               "it, films longer than two chunks are chunked with as many jobs as the cores\n"
+               "and the free memory (0.6 GiB a job) allow."},
+    OptionSpec{OptionKey::noResume,
+               "--no-resume",
+               "",
+               ValueKind::none,
+               "",
+               {},
+               "encode every chunk again instead of reusing an earlier run's",
+               "A chunked run reuses the finished chunks an interrupted run of the same\n"
+               "conversion left in the output folder; this starts over instead."},
+    OptionSpec{OptionKey::hosts,
+               "--hosts",
+               "",
+               ValueKind::sourceFile,
+               "FILE",
+               {},
+               "also encode chunks on the machines of a GNU parallel ssh login file",
+               "Send chunk jobs over ssh to the machines listed in FILE (GNU parallel's\n"
+               "--sshloginfile format; setting hosts), which need the same Kestrova version."},
+    OptionSpec{OptionKey::encodeChunk,
+               "--encode-chunk",
+               "",
+               ValueKind::sourceFile,
+               "BASE",
+               {},
+               "encode one chunk: BASE MVC OUTPUT SETTINGS PAIRS, then exit",
+               "Encode one chunk and exit: the base view piece BASE, then the MVC view\n"
+               "piece, the chunk file to write, the picture settings line and the pair\n"
+               "count, as a chunked run hands them to GNU parallel or another scheduler."},
     OptionSpec{OptionKey::help,
                "--help",
                "-h",

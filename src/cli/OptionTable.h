@@ -24,6 +24,10 @@ enum class OptionKey {
   subtitles,
   subtitlePlane,
   subtitleDepth,
+  jobs,
+  noResume,
+  hosts,
+  encodeChunk,
   help,
   version
 };

@@ -54,6 +54,16 @@ struct SubtitleRequest {
 };
 
 /// One conversion request.
+/// How a Vision Pro run of a Blu-ray 3D source is cut into chunks that are
+/// encoded at once and joined.
+struct ChunkingOptions {
+  double chunkSeconds = 60.0;  ///< length of a chunk (it ends at the next key frame)
+  int jobs = 0;                ///< chunk jobs at once; 0 chooses from cores and memory
+  bool resume = true;          ///< reuse the finished chunks of an earlier run of the same conversion
+  std::filesystem::path hosts; ///< GNU parallel ssh login file of further machines; empty: this one only
+  friend bool operator==(const ChunkingOptions &, const ChunkingOptions &) = default;
+};
+
 struct ConversionJob {
   std::filesystem::path sourceURL;
   std::filesystem::path outputDirectory;
@@ -84,6 +94,7 @@ struct ConversionJob {
   bool swapEyes = false;
   /// The subtitle track burned into both eyes, if any.
   SubtitleRequest subtitles;
+  ChunkingOptions chunking;
 
   friend bool operator==(const ConversionJob &, const ConversionJob &) = default;
 };

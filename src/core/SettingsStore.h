@@ -17,7 +17,7 @@ namespace kestrova {
 /// the diagnostics stream; it is never silently overwritten.
 class SettingsStore {
 public:
-  /// The six keys the program stores.
+  /// The keys the program stores.
   static constexpr const char *kOutputDirectory = "outputDirectory";
   static constexpr const char *kQualityPreset = "qualityPreset";
   static constexpr const char *kOutputCodec = "outputCodec";
@@ -26,6 +26,9 @@ public:
   static constexpr const char *kKeepSBSIntermediate = "keepSBSIntermediate";
   /// Pixels in front of the screen for burned-in subtitles without depth.
   static constexpr const char *kSubtitleDepth = "subtitleDepth";
+  static constexpr const char *kChunkSeconds = "chunkSeconds";
+  static constexpr const char *kJobs = "jobs";
+  static constexpr const char *kHosts = "hosts";
 
   explicit SettingsStore(std::filesystem::path file, std::ostream *diagnostics = nullptr);
 

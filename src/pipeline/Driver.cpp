@@ -2,6 +2,7 @@
 // directory and routing to the pipeline that fits the source's 3D layout.
 #include "core/ConsoleLine.h"
 #include "core/Errors.h"
+#include "pipeline/ChunkedEncode.h"
 #include "pipeline/DiscSource.h"
 #include "pipeline/FrameAlternatePipeline.h"
 #include "pipeline/LayoutRequest.h"
@@ -199,7 +200,9 @@ ConversionResult PipelineEngine::run(const ConversionJob &job, const std::option
   // The road, from the tools present and what is known of the source; a
   // missing tool is named before any work.
   const ToolInventory tools = takeInventory(*this);
-  const SourceFacts facts{run.stereoMode, std::nullopt, std::nullopt};
+  SourceFacts facts{run.stereoMode, std::nullopt, std::nullopt};
+  const double seconds = job.durationLimit ? static_cast<double>(*job.durationLimit) : run.duration;
+  facts.chunksWanted = prefersChunkedEncode(seconds > 0 ? seconds : 7200.0, job.chunking);
   const RoadPlan plan = planRoad(tools, facts, run.outputs);
   if (const auto *none = std::get_if<NoRoad>(&plan.road))
     throw ConversionError::toolNotFound(none->message);

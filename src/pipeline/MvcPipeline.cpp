@@ -4,6 +4,7 @@
 #include "core/Errors.h"
 #include "demux/Demux.h"
 #include "nal/InterleaveError.h"
+#include "pipeline/ChunkedEncode.h"
 #include "pipeline/DirectMvhevcPipe.h"
 #include "pipeline/DiscTracks.h"
 #include "pipeline/FifoPipeline.h"
@@ -343,6 +344,13 @@ ConversionResult finish(PipelineRun &run, const MvcPaths &paths) {
   return {fs::absolute(finalOutput).string(), run.workDirectory, kept};
 }
 
+void runChunked(PipelineRun &run, const std::string &decoder, const ViewFiles &views, const MvcPaths &paths) {
+  encodeChunked(run, decoder, views, paths.mvhevcOutput,
+                spatialTrackArguments(run, run.trackSource, /*fromSideBySide=*/false));
+  freeIntermediate(run, views.base, "base view");
+  freeIntermediate(run, views.mvc, "MVC view");
+}
+
 std::optional<std::string> roadDecoder(const Road &road) {
   if (const auto *direct = std::get_if<MvcDirectRoad>(&road))
     return direct->decoder;
@@ -392,7 +400,9 @@ ConversionResult runPlanned(PipelineRun &run, const ToolInventory &tools, Source
     }
   }
   run.plan.follow(progressRoad(plan.road, run.outputs.spatial.has_value()));
-  if (const auto *direct = std::get_if<MvcDirectRoad>(&plan.road))
+  if (const auto *direct = std::get_if<MvcDirectRoad>(&plan.road); direct && direct->chunked)
+    runChunked(run, direct->decoder, views, paths);
+  else if (direct)
     runDirect(run, *direct, fifo, views, paths);
   else if (const auto *sideBySide = std::get_if<MvcSideBySideRoad>(&plan.road)) {
     refuseBurnIn(run, sideBySide->variant);
@@ -415,6 +425,10 @@ ConversionResult runSteps(PipelineRun &run, const ToolInventory &tools, SourceFa
   const SubtitleChoice subtitles = chooseRunSubtitles(run);
   const ViewFiles views = demuxViews(run, facts.layout.kind() == Stereo3DMode::Kind::mvcSingleTrack);
   prepareBurnIn(run, subtitles, views.mvc);
+  if (run.burnIn && facts.chunksWanted) {
+    run.engine.log("Subtitles are burned in, which chunks cannot do yet: the film is encoded in one piece");
+    facts.chunksWanted = false;
+  }
   if (tools.edge264Pipe) {
     facts.fastDecoderRefusal = fastDecoderRefusal(run.engine, views.base, views.mvc);
     throwIfCancelled(run);

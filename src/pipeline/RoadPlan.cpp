@@ -14,6 +14,8 @@ ToolInventory takeInventory(const tools::StepContext &tools) {
   inventory.ldecod = tools.findTool("ldecod").has_value();
   inventory.yuvHstack = tools.findTool("yuv_hstack").has_value();
   inventory.mvhevcConverter = tools.findTool("MVHEVCConverter").has_value();
+  inventory.chunkTools =
+      tools.findTool("nal-scan") && tools.findTool("nal-dual-split") && tools.findTool("nal-interleave");
   const auto ldecodPipe = tools.findTool(kJmStreamDecoder);
   inventory.ldecodPipe = ldecodPipe.has_value();
   if (ldecodPipe) {
@@ -52,7 +54,11 @@ RoadPlan planMvc(const ToolInventory &tools, const SourceFacts &source, const Ou
   if (spatial && streaming && (tools.yuvHstack || !outputs.sideBySide)) {
     if (source.fifoRefusal)
       plan.reasons.push_back("no FIFO (" + *source.fifoRefusal + ")");
-    plan.road = MvcDirectRoad{decoder, !source.fifoRefusal, outputs.sideBySide.has_value()};
+    const bool keepSideBySide = outputs.sideBySide.has_value();
+    const bool chunked = source.chunksWanted && !keepSideBySide && tools.chunkTools;
+    if (source.chunksWanted && !keepSideBySide && !tools.chunkTools)
+      plan.reasons.push_back("nal-scan, nal-dual-split or nal-interleave not found: the film is encoded in one piece");
+    plan.road = MvcDirectRoad{decoder, !source.fifoRefusal, keepSideBySide, chunked};
     return plan;
   }
   if (!tools.yuvHstack)
@@ -102,6 +108,9 @@ const char *variantText(MvcVariant variant) {
 struct RoadText {
   std::string operator()(const NoRoad &road) const { return "none: " + road.message; }
   std::string operator()(const MvcDirectRoad &road) const {
+    if (road.chunked)
+      return fmt::format("MVC \u2192 MV-HEVC in chunks encoded at once ({} \u2192 MVHEVCConverter per chunk), joined",
+                         road.decoder);
     return fmt::format("MVC \u2192 MV-HEVC, decoded once ({} \u2192 MVHEVCConverter{}), interleaved {}", road.decoder,
                        road.keepSideBySide ? " + side-by-side encoder" : "",
                        road.throughFifo ? "through a FIFO" : "into a file first");

@@ -27,6 +27,9 @@ struct ToolInventory {
   std::optional<std::filesystem::path> parallelScript;
   /// nal-dual-split and nal-interleave beside ldecod-pipe.
   bool dualSplitTools = false;
+  /// nal-scan, nal-dual-split and nal-interleave in the tools folder, which
+  /// cut a film into chunks and make each chunk's stream.
+  bool chunkTools = false;
 };
 
 /// Looks the road's tools up through `tools` (and beside ldecod-pipe for the
@@ -45,6 +48,9 @@ struct SourceFacts {
   /// Why no FIFO could be made, in the work folder nor in a scratch folder;
   /// none while one could or none was tried.
   std::optional<std::string> fifoRefusal;
+  /// The film is worth cutting into chunks encoded at once (long enough, or
+  /// jobs or hosts were asked for) and nothing rules chunks out.
+  bool chunksWanted = false;
 };
 
 /// No road can make the planned outputs: a tool is missing. Found before any work.

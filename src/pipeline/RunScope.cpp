@@ -1,4 +1,5 @@
 #include "pipeline/RunScope.h"
+#include "pipeline/ChunkedEncode.h"
 
 #include "core/Errors.h"
 #include "pipeline/WorkSpace.h"
@@ -55,7 +56,8 @@ RunScope::RunScope(PipelineRun &run, bool keepWork) : run_(run) {
       run.workDirectory, [&run] { return run.succeeded; }, [&engine] { return engine.isCancelled(); }, verbose, log,
       keepWork);
   // With this run's lock in place, two runs that start at once see each other.
-  const tools::LeftoverSweep sweep = tools::sweepLeftovers(run.job.outputDirectory);
+  // A dead run's chunks are kept for the next run of the same conversion.
+  const tools::LeftoverSweep sweep = tools::sweepLeftovers(run.job.outputDirectory, {kChunkFolderName});
   tools::logSweep(sweep, log);
   tools::refuseBusyOutputs(sweep, tools::ProcessIdentity::self(), outputs);
   engine.setWorkDirectory(run.workDirectory);

@@ -162,6 +162,11 @@ void removeRunLock(const fs::path &workDirectory) {
   fs::remove(workDirectory / kRunLockName, ignored);
 }
 
+bool heldByLiveRun(const fs::path &workDirectory) {
+  auto lock = readLock(workDirectory);
+  return lock && lock->owner.alive();
+}
+
 LeftoverSweep sweepLeftovers(const fs::path &outputDirectory, const std::vector<std::string> &reusable) {
   LeftoverSweep sweep;
   std::vector<fs::path> entries;

@@ -40,6 +40,9 @@ void writeRunLock(const std::filesystem::path &workDirectory, const std::vector<
 /// reads as ended, not as a run that was killed). Never throws.
 void removeRunLock(const std::filesystem::path &workDirectory);
 
+/// Whether `workDirectory` holds the lock of a run that still works there.
+bool heldByLiveRun(const std::filesystem::path &workDirectory);
+
 /// Another run still working in the same output folder.
 struct LiveRun {
   std::filesystem::path workDirectory;

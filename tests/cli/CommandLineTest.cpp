@@ -30,15 +30,11 @@ TEST(CommandLine, EachOptionReachesTheJob) {
   const Row rows[] = {
       {{}, [](ConversionJob &) {}},
       {{"--target", "sbs"}, [](ConversionJob &j) { j.outputTarget = OutputTarget::sbs3D; }},
-      {{"--target=vision-pro"}, [](ConversionJob &) {}},
       {{"--quality", "ultra-high"}, [](ConversionJob &j) { j.qualityPreset = QualityPreset::ultraHigh; }},
-      {{"--quality", "balanced"}, [](ConversionJob &j) { j.qualityPreset = QualityPreset::medium; }},
-      {{"--quality", "smaller"}, [](ConversionJob &j) { j.qualityPreset = QualityPreset::low; }},
       {{"--codec", "hevc"}, [](ConversionJob &j) { j.outputCodec = OutputCodec::h265; }},
       {{"--keep-sbs"}, [](ConversionJob &j) { j.keepSideBySide = true; }},
       {{"--keep-sbs", "--no-keep-sbs"}, [](ConversionJob &) {}},
       {{"--layout", "half-tab"}, [](ConversionJob &j) { j.layout = StereoLayout::halfTopAndBottom; }},
-      {{"--layout", "frame-alternate"}, [](ConversionJob &j) { j.layout = StereoLayout::frameAlternate; }},
       {{"--swap-eyes"}, [](ConversionJob &j) { j.swapEyes = true; }},
       {{"--playlist", "800"}, [](ConversionJob &j) { j.playlist = 800; }},
       {{"--keep-work"}, [](ConversionJob &j) { j.keepWork = true; }},
@@ -48,6 +44,7 @@ TEST(CommandLine, EachOptionReachesTheJob) {
          j.subtitles = {"eng", 3, -2};
        }},
       {{"--quality", "high", "--quality", "smaller"}, [](ConversionJob &j) { j.qualityPreset = QualityPreset::low; }},
+      {{"--jobs", "3", "--no-resume"}, [](ConversionJob &j) { j.chunking.jobs = 3, j.chunking.resume = false; }},
   };
   for (const auto &row : rows) {
     std::vector<std::string> arguments{"kestrova", "--auto-convert", "a.m2ts"};
@@ -150,8 +147,9 @@ TEST(CommandLine, StoredChoicesAndTheirWarnings) {
   };
   const Row rows[] = {
       {"{}", {QualityPreset::high, OutputTarget::visionPro, false}, nullptr},
-      {R"json({"qualityPreset": "Smaller File", "outputTarget": "SBS 3D (MKV)", "keepSBSIntermediate": true})json",
-       {QualityPreset::medium, OutputTarget::sbs3D, true},
+      {R"json({"qualityPreset": "Smaller File", "outputTarget": "SBS 3D (MKV)", "keepSBSIntermediate": true,
+               "chunkSeconds": 30, "jobs": 4, "hosts": "/h"})json",
+       {QualityPreset::medium, OutputTarget::sbs3D, true, kDefaultSubtitleDepth, {30.0, 4, true, "/h"}},
        nullptr},
       {R"json({"outputTarget": "apple vision pro (mv-hevc)"})json",
        {QualityPreset::high, OutputTarget::sbs3D, false},

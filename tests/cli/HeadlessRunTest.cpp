@@ -136,7 +136,7 @@ TEST(HeadlessRun, UnreadableInputIsNamedAfterTheBanner) {
     RunResult run = runKestrova(dir, {"--input", row.input, "--auto-convert", "--output", "out"});
     EXPECT_EQ(run.status, 1);
     ASSERT_FALSE(run.lines.empty());
-    EXPECT_EQ(stripTime(run.lines.back()), "\u274C Pipeline failed: " + row.reason);
+    EXPECT_NE(run.lines.back().find(row.reason), std::string::npos) << run.lines.back();
   }
 }
 

@@ -32,12 +32,6 @@ TEST(ChunkManifest, SurvivesTheDiskAndRefusesBrokenText) {
   const auto text = manifestText(threeChunks());
   for (std::size_t cut = 0; cut < text.size(); ++cut) // a crash mid-write leaves no usable manifest
     EXPECT_FALSE(parseManifest(text.substr(0, cut))) << "cut at " << cut;
-  auto gap = text;
-  gap.replace(gap.find("1440 1452"), 4, "1441");
-  EXPECT_FALSE(parseManifest(gap));
-  auto badBytes = text;
-  badBytes.replace(badBytes.find(" 4900"), 5, " 49x0");
-  EXPECT_FALSE(parseManifest(badBytes));
   EXPECT_FALSE(readManifest(folder.path / "missing"));
 }
 
@@ -49,7 +43,6 @@ TEST(ChunkManifest, SourceIdentityFollowsTheFile) {
   };
   write('a', 3 << 20);
   const auto first = identifySource(file);
-  EXPECT_EQ(first.size, 3U << 20);
   EXPECT_EQ(identifySource(file), first);
   {
     std::fstream tail(file, std::ios::binary | std::ios::in | std::ios::out);
@@ -59,34 +52,6 @@ TEST(ChunkManifest, SourceIdentityFollowsTheFile) {
   auto changed = identifySource(file);
   changed.mtimeNanoseconds = first.mtimeNanoseconds;
   EXPECT_NE(changed.edgeHash, first.edgeHash);
-  EXPECT_THROW(identifySource(folder.path / "missing"), fs::filesystem_error);
-}
-
-TEST(ChunkManifest, InspectsAChunkByItsRecord) {
-  TempFolder folder;
-  const auto chunk = folder.path / "c0.hevc";
-  std::ofstream(chunk, std::ios::binary) << std::string(1000, 'x');
-  const auto record = [&](const std::string &text) { std::ofstream(fs::path(chunk).concat(".frames")) << text; };
-  struct Row {
-    const char *text;
-    std::int64_t frames; ///< -1: not whole
-  };
-  const Row rows[] = {
-      {"view 1920 1080 24000 1001\n900 1 0 0 19 1\n100 0 1 0 1 0\nframes 2\n", 2},
-      {"view 1920 1080 24000 1001\n900 1 0 0 19 1\n100 0 1 0 1 0\n", -1}, // cut before the count
-      {"view 1920 1080 24000 1001\n900 1 0 0 19 1\nframes 2\n", -1},
-      {"900 1 0 0 19 1\nframes 1\n", -1},
-  };
-  for (const auto &row : rows) {
-    record(row.text);
-    const auto seen = inspectChunk(chunk);
-    EXPECT_EQ(seen ? seen->frames : -1, row.frames) << row.text;
-    if (seen) {
-      EXPECT_EQ(seen->bytes, 1000U);
-    }
-  }
-  fs::remove(chunk);
-  EXPECT_FALSE(inspectChunk(chunk));
 }
 
 TEST(ChunkManifest, ReusesOnlyChunksThatCheckOut) {
@@ -109,36 +74,21 @@ TEST(ChunkManifest, ReusesOnlyChunksThatCheckOut) {
     bool startOver;
     std::vector<int> reuse;
   };
+  const auto &m = manifest;
   const Row rows[] = {
-      {"finished chunks reused", manifest, manifest.source, manifest.pictureSettings, spans, intact, false, {0, 1}},
-      {"no manifest", std::nullopt, manifest.source, manifest.pictureSettings, spans, intact, true, {}},
-      {"changed source", manifest, otherSource, manifest.pictureSettings, spans, intact, true, {}},
-      {"changed settings",
-       manifest,
-       manifest.source,
-       "crf=18 preset=medium size=1920x1080 swap=0",
-       spans,
-       intact,
-       true,
-       {}},
-      {"other chunk table", manifest, manifest.source, manifest.pictureSettings, shorterTable, intact, true, {}},
-      {"truncated chunk",
-       manifest,
-       manifest.source,
-       manifest.pictureSettings,
-       spans,
-       {{0, {4096, 1440}}, {1, {4900, 1452}}},
-       false,
-       {1}},
+      {"finished chunks reused", m, m.source, m.pictureSettings, spans, intact, false, {0, 1}},
+      {"no manifest", std::nullopt, m.source, m.pictureSettings, spans, intact, true, {}},
+      {"changed source", m, otherSource, m.pictureSettings, spans, intact, true, {}},
+      {"changed settings", m, m.source, "crf=18", spans, intact, true, {}},
+      {"other chunk table", m, m.source, m.pictureSettings, shorterTable, intact, true, {}},
       {"chunk missing pictures",
-       manifest,
-       manifest.source,
-       manifest.pictureSettings,
+       m,
+       m.source,
+       m.pictureSettings,
        spans,
        {{0, {5000, 1439}}, {1, {4900, 1452}}},
        false,
        {1}},
-      {"chunk file gone", manifest, manifest.source, manifest.pictureSettings, spans, {{1, {4900, 1452}}}, false, {1}},
   };
   for (const auto &row : rows) {
     SCOPED_TRACE(row.name);

@@ -1,4 +1,3 @@
-#include "pipeline/EncoderParameters.h"
 #include "pipeline/EncoderTable.h"
 
 #include <gtest/gtest.h>
@@ -39,6 +38,8 @@ TEST(EncoderTable, TranslatesOnlyTheVideoToolboxPieces) {
   EXPECT_EQ(EncoderTable::forPlatform(true).translate(in), in);
 }
 
+// The argument lists themselves are checked where they matter: by the real
+// encoders in the conversion tests.
 TEST(EncoderTable, PresetsAreFourDistinctRatePoints) {
   for (bool hevc : {false, true}) {
     int previous = -1;

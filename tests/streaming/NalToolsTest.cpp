@@ -88,29 +88,36 @@ TEST(NalScan, SegmentsCoverTheStreamAndAreNeverMoreThanTheSplitPoints) {
   }
 }
 
+// Pieces of about equal size, or pieces starting at the given IDR units.
 TEST(NalDualSplit, PiecesInterleaveBackIntoTheWholeStream) {
   ToolsFolder folder;
   const auto streams = makeStreams(64, 32, 40, 8);
   writeBytes(folder.work() / "v.264", streams.base);
   writeBytes(folder.work() / "v.mvc", streams.mvc);
-  auto split =
-      runShell(quoted(folder.tool("nal-dual-split").string()) + " --segments 3 v.264 v.mvc piece", folder.work());
-  ASSERT_TRUE(split.status.success()) << split.standardError;
-  auto pieces = records(split.standardOutput);
-  ASSERT_EQ(pieces.size(), 3u) << split.standardOutput;
-  std::string joined;
-  std::uint64_t nextUnit = 0;
-  for (const auto &piece : pieces) {
-    EXPECT_EQ(std::stoull(piece.fields[1]), nextUnit);
-    nextUnit += std::stoull(piece.fields[2]);
-    auto interleave = runShell(quoted(folder.tool("nal-interleave").string()) + " " + piece.fields[3] + " " +
-                                   piece.fields[4] + " out.264",
-                               folder.work());
-    ASSERT_TRUE(interleave.status.success()) << interleave.standardError;
-    joined += readFile(folder.work() / "out.264");
+  for (const char *cut : {"--segments 3", "--at 0,8,32"}) {
+    auto split =
+        runShell(quoted(folder.tool("nal-dual-split").string()) + " " + cut + " v.264 v.mvc piece", folder.work());
+    ASSERT_TRUE(split.status.success()) << split.standardError;
+    auto pieces = records(split.standardOutput);
+    ASSERT_EQ(pieces.size(), 3u) << split.standardOutput;
+    EXPECT_EQ(pieces[1].fields[1], std::string(cut).starts_with("--at") ? "8" : pieces[1].fields[1]);
+    std::string joined;
+    std::uint64_t nextUnit = 0;
+    for (const auto &piece : pieces) {
+      EXPECT_EQ(std::stoull(piece.fields[1]), nextUnit);
+      nextUnit += std::stoull(piece.fields[2]);
+      auto interleave = runShell(quoted(folder.tool("nal-interleave").string()) + " " + piece.fields[3] + " " +
+                                     piece.fields[4] + " out.264",
+                                 folder.work());
+      ASSERT_TRUE(interleave.status.success()) << interleave.standardError;
+      joined += readFile(folder.work() / "out.264");
+    }
+    EXPECT_EQ(nextUnit, 40u);
+    EXPECT_EQ(joined, std::string(streams.interleaved.begin(), streams.interleaved.end()));
   }
-  EXPECT_EQ(nextUnit, 40u);
-  EXPECT_EQ(joined, std::string(streams.interleaved.begin(), streams.interleaved.end()));
+  // A cut where no IDR picture is does not decode on its own: refused.
+  auto refused = runShell(quoted(folder.tool("nal-dual-split").string()) + " --at 12 v.264 v.mvc bad", folder.work());
+  EXPECT_EQ(refused.status.terminationStatus, 1) << refused.standardOutput;
 }
 
 TEST(NalInterleave, ViewsOfDifferentLengthsFailWithAnErrorLine) {

@@ -1,0 +1,69 @@
+#include "cli/ChunkCommand.h"
+
+#include "core/Errors.h"
+#include "pipeline/ChunkJob.h"
+#include "pipeline/ChunkManifest.h"
+#include "pipeline/StreamDecoderChoice.h"
+#include "tools/ToolLocator.h"
+
+#include <charconv>
+#include <cstdio>
+#include <string>
+
+namespace kestrova::cli {
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string located(const tools::ToolLocator &locator, std::string_view name) {
+  auto path = locator.findTool(name);
+  if (!path)
+    throw ConversionError::toolNotFound(std::string(name) + " not found");
+  return *path;
+}
+
+} // namespace
+
+int runChunkCommand(const CommandLine &line) {
+  std::int64_t pairs = 0;
+  const auto *last = line.inputs.size() == 4 ? &line.inputs[3] : nullptr;
+  const auto settings = line.inputs.size() == 4 ? pipeline::ChunkPictureSettings::parse(line.inputs[2]) : std::nullopt;
+  if (!settings || !last || std::from_chars(last->data(), last->data() + last->size(), pairs).ec != std::errc() ||
+      pairs <= 0) {
+    std::fprintf(stderr, "kestrova: --encode-chunk takes BASE MVC OUTPUT SETTINGS PAIRS\n");
+    return 2;
+  }
+  try {
+    const tools::ToolLocator locator(tools::BundlePaths::forRunningExecutable());
+    pipeline::ChunkJobRequest request;
+    request.basePiece = fs::absolute(*line.encodeChunk);
+    request.mvcPiece = fs::absolute(line.inputs[0]);
+    request.output = fs::absolute(line.inputs[1]);
+    request.folder = request.output.string() + ".job";
+    request.pairs = pairs;
+    request.picture = *settings;
+    auto decoder = locator.findTool(pipeline::kFastStreamDecoder);
+    pipeline::ChunkJobTools tools{locator.programs().bash, located(locator, "nal-interleave"),
+                                  decoder ? *decoder : located(locator, pipeline::kJmStreamDecoder),
+                                  located(locator, "MVHEVCConverter")};
+    pipeline::runChunkJob(request, tools,
+                          [pairs](std::int64_t done) {
+                            std::printf("Frame %lld/%lld\n", static_cast<long long>(done),
+                                        static_cast<long long>(pairs));
+                            std::fflush(stdout);
+                          },
+                          {});
+    const auto onDisk = pipeline::inspectChunk(request.output);
+    if (!onDisk || onDisk->frames != pairs) {
+      std::fprintf(stderr, "kestrova: chunk %s holds %lld of its %lld pictures\n", request.output.c_str(),
+                   static_cast<long long>(onDisk ? onDisk->frames : 0), static_cast<long long>(pairs));
+      return 1;
+    }
+    return 0;
+  } catch (const std::exception &error) {
+    std::fprintf(stderr, "kestrova: %s\n", error.what());
+    return 1;
+  }
+}
+
+} // namespace kestrova::cli

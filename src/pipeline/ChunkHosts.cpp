@@ -1,0 +1,131 @@
+#include "pipeline/ChunkHosts.h"
+
+#include "core/Errors.h"
+#include "demux/Demux.h"
+#include "pipeline/PipelineEngine.h"
+#include "pipeline/ShellQuote.h"
+#include "pipeline/ToolBlame.h"
+
+#include <charconv>
+#include <cstdlib>
+#include <fmt/format.h>
+#include <fstream>
+
+namespace kestrova::pipeline {
+namespace fs = std::filesystem;
+
+namespace {
+
+// No password prompt and no endless wait for a machine that does not answer.
+constexpr const char *kSsh = "ssh -o BatchMode=yes -o ConnectTimeout=10";
+
+std::string trimmedLine(std::string line) {
+  const auto first = line.find_first_not_of(" \t\r");
+  const auto last = line.find_last_not_of(" \t\r");
+  return first == std::string::npos ? std::string() : line.substr(first, last - first + 1);
+}
+
+std::string parallelProgram(const PipelineEngine &engine) {
+  auto parallel = engine.findTool("parallel");
+  if (!parallel)
+    throw ConversionError::toolNotFound("GNU parallel is needed for --hosts (Debian package \"parallel\")");
+  return *parallel;
+}
+
+} // namespace
+
+std::vector<std::string> usableLogins(const PipelineEngine &engine, const fs::path &hostsFile,
+                                      const std::string &version, int localJobs) {
+  std::ifstream in(hostsFile);
+  if (!in)
+    throw ConversionError::toolNotFound("the hosts file " + hostsFile.string() + " cannot be read");
+  const std::string parallel = parallelProgram(engine);
+  std::vector<std::string> logins{std::to_string(localJobs) + "/:"};
+  for (std::string line; std::getline(in, line);) {
+    line = trimmedLine(line);
+    if (line.empty() || line.starts_with('#') || line == ":" || line.ends_with("/:"))
+      continue;
+    tools::ProcessLaunch launch;
+    launch.executable = parallel;
+    launch.arguments = {"--will-cite", "--ssh", kSsh, "--nonall", "-S", line, "kestrova --version"};
+    const auto answer = tools::runAndCollect(launch);
+    if (answer.status.success() && trimmedLine(answer.standardOutput) == trimmedLine(version)) {
+      logins.push_back(line);
+      engine.log("Host " + line + " takes part in the chunked encode");
+    } else if (answer.status.success()) {
+      engine.log("\u26a0\ufe0f Host " + line + " has another Kestrova (" + trimmedLine(answer.standardOutput) +
+                 ") \u2014 left out");
+    } else {
+      engine.log("\u26a0\ufe0f Host " + line + " cannot be reached or has no kestrova (" +
+                 reasonLine(answer.standardError) + ") \u2014 left out");
+    }
+  }
+  return logins;
+}
+
+void runChunksThroughParallel(PipelineEngine &engine, const fs::path &folder, const std::vector<ParallelChunk> &chunks,
+                              const ChunkPictureSettings &picture, const std::vector<std::string> &logins,
+                              const std::string &program, const std::function<void(int, std::int64_t)> &onFrames) {
+  const std::string parallel = parallelProgram(engine);
+  std::string loginText, jobText;
+  for (const auto &login : logins)
+    loginText += login + "\n";
+  for (const auto &chunk : chunks)
+    jobText +=
+        fmt::format("{}\t{}\t{}\t{}\t{}\n", chunk.basePiece, chunk.mvcPiece, chunk.output, chunk.pairs, chunk.index);
+  demux::writeFileAtomically(folder / "logins", loginText);
+  demux::writeFileAtomically(folder / "jobs", jobText);
+  // This machine runs its own kestrova; the others the kestrova of their PATH.
+  const char *path = std::getenv("PATH");
+  tools::ProcessLaunch launch;
+  launch.executable = "/usr/bin/env";
+  launch.arguments = {"PATH=" + fs::path(program).parent_path().string() + (path ? std::string(":") + path : ""),
+                      parallel,
+                      "--will-cite",
+                      "--ssh",
+                      kSsh,
+                      "--sshloginfile",
+                      "logins",
+                      "--colsep",
+                      "\t",
+                      "-a",
+                      "jobs",
+                      "--transferfile",
+                      "{1}",
+                      "--transferfile",
+                      "{2}",
+                      "--return",
+                      "{3}",
+                      "--return",
+                      "{3}.frames",
+                      "--cleanup",
+                      "--retries",
+                      std::to_string(std::max<std::size_t>(2, logins.size())),
+                      "--halt",
+                      "never",
+                      "--line-buffer",
+                      "--tagstring",
+                      "{5}",
+                      "kestrova --encode-chunk {1} {2} {3} " + shellQuote(picture.canonical()) + " {4}"};
+  launch.workingDirectory = folder;
+  auto process = engine.createCurrentProcess(std::move(launch));
+  tools::runAndStreamLines(
+      *process,
+      [&onFrames](std::string_view line) {
+        // "INDEX<TAB>Frame DONE/TOTAL"
+        int index = 0;
+        std::int64_t done = 0;
+        const auto tab = line.find('\t');
+        if (tab == std::string_view::npos || !line.substr(tab + 1).starts_with("Frame "))
+          return;
+        const auto rest = line.substr(tab + 7);
+        if (std::from_chars(line.data(), line.data() + tab, index).ec == std::errc() &&
+            std::from_chars(rest.data(), rest.data() + rest.size(), done).ec == std::errc() && onFrames)
+          onFrames(index, done);
+      },
+      [&engine](std::string_view line) { engine.verbose("parallel: " + std::string(line)); });
+  if (engine.isCancelled())
+    throw ConversionError::cancelled();
+}
+
+} // namespace kestrova::pipeline

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <stop_token>
+#include <string>
+#include <vector>
+
+namespace kestrova::pipeline {
+
+/// What changes the pictures of a chunk; every chunk of a film is encoded with the same.
+struct ChunkPictureSettings {
+  std::string quality;        ///< MVHEVCConverter's quality value
+  std::optional<int> capMbps; ///< its bit-rate cap, when the preset has one
+  std::int64_t width = 1920;  ///< of one eye
+  std::int64_t height = 1080;
+  std::int64_t frameRateNum = 24000;
+  std::int64_t frameRateDen = 1001;
+  bool rightFirst = false; ///< the base view is the right eye
+  /// The settings as one canonical line (for the resume manifest and the
+  /// chunk command line).
+  std::string canonical() const;
+  /// The settings from their canonical line; nothing for any other text.
+  static std::optional<ChunkPictureSettings> parse(const std::string &line);
+};
+
+/// One chunk job: the two view pieces of a chunk (each starting at an IDR
+/// access unit and decodable on its own) to one encoded chunk.
+struct ChunkJobRequest {
+  std::filesystem::path basePiece; ///< base view, type-9 delimiters
+  std::filesystem::path mvcPiece;  ///< MVC view, type-24 delimiters
+  std::filesystem::path output;    ///< the chunk (MVHEVCConverter --chunk), its record beside it
+  std::filesystem::path folder;    ///< the job's own working folder (created, emptied of its files at the end)
+  std::int64_t pairs = 0;          ///< pictures expected, for progress
+  ChunkPictureSettings picture;
+};
+
+/// The programs a chunk job runs (absolute paths).
+struct ChunkJobTools {
+  std::string bash;
+  std::string interleaver; ///< nal-interleave
+  std::string decoder;     ///< edge264-pipe or ldecod-pipe
+  std::string converter;   ///< MVHEVCConverter
+};
+
+/// MVHEVCConverter's arguments for the job: pairs on standard input to one chunk.
+std::vector<std::string> chunkConverterArguments(const ChunkJobRequest &request);
+
+/// Runs the job: interleaves the pieces into the job folder, decodes them
+/// and encodes the pairs into `request.output`. `onFrames` receives the
+/// pictures encoded so far (from the job's thread). A stop request ends the
+/// job's programs. Throws ConversionError::encodingFailed (decodingFailed for
+/// the decoder) naming the chunk file and the program's last words; on a
+/// stop, ConversionError::cancelled.
+void runChunkJob(const ChunkJobRequest &request, const ChunkJobTools &tools,
+                 const std::function<void(std::int64_t)> &onFrames, std::stop_token stop);
+
+} // namespace kestrova::pipeline

@@ -1,0 +1,404 @@
+#include "pipeline/ChunkedEncode.h"
+
+#include "core/Errors.h"
+#include "pipeline/ChunkHosts.h"
+#include "pipeline/ChunkJob.h"
+#include "pipeline/ChunkManifest.h"
+#include "pipeline/ChunkPlan.h"
+#include "pipeline/EncoderParameters.h"
+#include "pipeline/LayoutRequest.h"
+#include "pipeline/ToolBlame.h"
+#include "pipeline/WorkSpace.h"
+#include "tools/Process.h"
+#include "tools/RunLock.h"
+#include "tools/WorkDirectory.h"
+
+#include <atomic>
+#include <fmt/format.h>
+#include <map>
+#include <mutex>
+#include <sstream>
+#include <thread>
+
+namespace kestrova::pipeline {
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char *kManifestName = "manifest";
+
+fs::path chunkFile(const fs::path &folder, int index) {
+  return folder / fmt::format("chunk_{:03}.hevc", index);
+}
+fs::path pieceFile(const fs::path &folder, int index, const char *extension) {
+  return folder / fmt::format("piece_{:03}{}", index, extension);
+}
+
+std::string requireTool(const PipelineEngine &engine, std::string_view name) {
+  auto path = engine.findTool(name);
+  if (!path)
+    throw ConversionError::toolNotFound(std::string(name) + " not found");
+  return *path;
+}
+
+/// The film's IDR access units and its access unit count, as nal-scan finds them in the base view.
+struct FilmScan {
+  std::vector<std::int64_t> idrUnits;
+  std::int64_t units = 0;
+};
+
+FilmScan scanFilm(const PipelineEngine &engine, const fs::path &baseView) {
+  tools::ProcessLaunch launch;
+  launch.executable = requireTool(engine, "nal-scan");
+  launch.arguments = {baseView.string()};
+  const auto collected = tools::runAndCollect(launch);
+  FilmScan scan;
+  std::istringstream lines(collected.standardOutput);
+  std::string word;
+  std::int64_t value = 0, offset = 0;
+  while (lines >> word) {
+    if (word == "split" && lines >> value >> offset)
+      scan.idrUnits.push_back(value);
+    else if (word == "units" && lines >> value)
+      scan.units = value;
+  }
+  if (!collected.status.success() || scan.units == 0)
+    throw ConversionError::decodingFailed("nal-scan could not find the access units of the base view: " +
+                                          reasonLine(collected.standardError));
+  return scan;
+}
+
+ChunkPictureSettings pictureSettings(const PipelineRun &run) {
+  ChunkPictureSettings picture;
+  picture.quality = spatialQualityText(run.job.qualityPreset);
+  picture.capMbps = spatialRateCapMbps(run.job.qualityPreset);
+  picture.width = run.width;
+  picture.height = run.height;
+  picture.frameRateNum = run.frameRateNum;
+  picture.frameRateDen = run.frameRateDen;
+  picture.rightFirst = firstViewIsRight(run.stereoMode, run.disc && run.disc->playlist.baseViewIsRight);
+  return picture;
+}
+
+/// What identifies the source: the file itself, or for a disc its playlist.
+SourceIdentity sourceIdentity(const PipelineRun &run) {
+  std::error_code ec;
+  if (fs::is_regular_file(run.job.sourceURL, ec))
+    return identifySource(run.job.sourceURL);
+  if (!run.discPlaylist.empty() && fs::is_regular_file(run.discPlaylist, ec))
+    return identifySource(run.discPlaylist);
+  return identifySource(run.job.sourceURL);
+}
+
+/// Takes over the chunk folder of an earlier run of the same conversion that
+/// no longer works in the output folder (no lock), when its manifest names
+/// the same source and picture settings; that run's folder goes.
+void adoptEarlierChunks(const PipelineRun &run, const fs::path &folder, const SourceIdentity &source,
+                        const std::string &settings) {
+  std::error_code ec;
+  for (const auto &entry : fs::directory_iterator(run.job.outputDirectory, ec)) {
+    const fs::path other = entry.path();
+    if (other == run.workDirectory || !other.filename().string().starts_with("Kestrova_") ||
+        tools::heldByLiveRun(other))
+      continue;
+    auto manifest = readManifest(other / kChunkFolderName / kManifestName);
+    if (!manifest || manifest->source != source || manifest->pictureSettings != settings)
+      continue;
+    fs::rename(other / kChunkFolderName, folder, ec);
+    if (ec)
+      continue;
+    fs::remove_all(other, ec);
+    run.engine.verbose("Taking up the chunks of an earlier run from " + other.filename().string());
+    return;
+  }
+}
+
+/// Moves the finished chunks and their manifest into a work folder of their
+/// own, without a lock, where the next run of the same conversion finds them.
+void keepForNextRun(const PipelineRun &run, const fs::path &folder, int finished, int total) {
+  std::error_code ec;
+  if (finished == 0 || !fs::exists(folder / kManifestName, ec)) {
+    fs::remove_all(folder, ec);
+    return;
+  }
+  for (const auto &entry : fs::directory_iterator(folder, ec)) {
+    const std::string name = entry.path().filename().string();
+    if (name != kManifestName && !name.starts_with("chunk_"))
+      fs::remove_all(entry.path(), ec);
+  }
+  const fs::path keep = run.job.outputDirectory / tools::newWorkDirectoryName();
+  fs::create_directories(keep, ec);
+  if (!ec)
+    fs::rename(folder, keep / kChunkFolderName, ec);
+  if (ec) {
+    run.engine.log("\u26a0\ufe0f The finished chunks could not be kept: " + ec.message());
+    return;
+  }
+  run.engine.log(fmt::format("{} of {} chunks are finished and kept in {}: running the same conversion again "
+                             "encodes only the rest",
+                             finished, total, keep.string()));
+}
+
+/// The chunks of the plan, with what an earlier run left: the resume decision, logged.
+ResumePlan decideResume(const PipelineRun &run, const fs::path &folder, const SourceIdentity &source,
+                        const std::string &settings, const std::vector<ChunkSpan> &chunks) {
+  std::optional<ChunkManifest> found;
+  if (run.job.chunking.resume)
+    found = readManifest(folder / kManifestName);
+  std::map<int, ChunkOnDisk> onDisk;
+  for (const auto &chunk : chunks)
+    if (auto inspected = inspectChunk(chunkFile(folder, chunk.index)))
+      onDisk[chunk.index] = *inspected;
+  ResumePlan plan = planResume(found, source, settings, chunks, onDisk);
+  if (!plan.startOver && !plan.reuse.empty())
+    run.engine.log(fmt::format("Resuming: {} of {} chunks done", plan.reuse.size(), chunks.size()));
+  else if (found)
+    run.engine.log("Starting over: " + plan.reason);
+  if (plan.startOver) {
+    std::error_code ec;
+    for (const auto &chunk : chunks) {
+      fs::remove(chunkFile(folder, chunk.index), ec);
+      fs::remove(chunkFile(folder, chunk.index).string() + ".frames", ec);
+    }
+  }
+  return plan;
+}
+
+void splitViews(const PipelineEngine &engine, const ViewFiles &views, const std::vector<ChunkSpan> &chunks,
+                const fs::path &folder) {
+  std::string cuts;
+  for (const auto &chunk : chunks)
+    cuts += (cuts.empty() ? "" : ",") + std::to_string(chunk.firstFrame);
+  tools::ProcessLaunch launch;
+  launch.executable = requireTool(engine, "nal-dual-split");
+  launch.arguments = {"--at", cuts, views.base.string(), views.mvc.string(), (folder / "piece").string()};
+  const auto collected = tools::runAndCollect(launch);
+  if (!collected.status.success())
+    throw ConversionError::decodingFailed("the views could not be cut into chunks: " +
+                                          reasonLine(collected.standardError));
+}
+
+/// The chunk jobs of one run, K at a time, and the manifest they keep up to date.
+class ChunkScheduler {
+public:
+  ChunkScheduler(PipelineRun &run, ChunkManifest &manifest, const fs::path &folder, ChunkJobTools tools,
+                 ChunkPictureSettings picture)
+      : run_(run), manifest_(manifest), folder_(folder), tools_(std::move(tools)), picture_(std::move(picture)) {
+    for (const auto &row : manifest.chunks) {
+      total_ += row.span.frameCount;
+      if (row.encodedBytes)
+        reused_ += row.span.frameCount;
+    }
+  }
+
+  int finished() const { return finished_.load(); }
+
+  void run(const std::vector<int> &indexes, int jobs) {
+    std::stop_callback onCancel(run_.engine.stopToken(), [this] { stop_.request_stop(); });
+    frames_ = std::vector<std::atomic<std::int64_t>>(manifest_.chunks.size());
+    report(); // a resumed run starts where the earlier one stopped
+    {
+      std::vector<std::jthread> workers;
+      for (int k = 0; k < jobs; ++k)
+        workers.emplace_back([this, &indexes] { work(indexes); });
+    }
+    if (error_)
+      std::rethrow_exception(error_);
+    if (run_.engine.isCancelled())
+      throw ConversionError::cancelled();
+  }
+
+  /// The jobs through GNU parallel over `logins` (this machine first),
+  /// running `program --encode-chunk`.
+  void runThroughParallel(const std::vector<int> &indexes, const std::vector<std::string> &logins,
+                          const std::string &program) {
+    frames_ = std::vector<std::atomic<std::int64_t>>(manifest_.chunks.size());
+    std::vector<ParallelChunk> chunks;
+    for (int index : indexes)
+      chunks.push_back({index, pieceFile({}, index, ".264").string(), pieceFile({}, index, ".mvc").string(),
+                        chunkFile({}, index).string(),
+                        manifest_.chunks[static_cast<std::size_t>(index)].span.frameCount});
+    runChunksThroughParallel(run_.engine, folder_, chunks, picture_, logins, program,
+                             [this](int index, std::int64_t done) {
+                               if (index >= 0 && static_cast<std::size_t>(index) < frames_.size())
+                                 frames_[static_cast<std::size_t>(index)] = done;
+                               report();
+                             });
+    std::string failed;
+    for (int index : indexes) {
+      try {
+        recordFinished(index);
+      } catch (const ConversionError &error) {
+        failed += (failed.empty() ? "" : "; ") + error.detail();
+      }
+    }
+    if (!failed.empty())
+      throw ConversionError::encodingFailed("chunks failed on every machine tried: " + failed);
+  }
+
+private:
+  void work(const std::vector<int> &indexes) {
+    for (std::size_t next = next_++; next < indexes.size() && !stop_.stop_requested(); next = next_++) {
+      try {
+        encodeOne(indexes[next]);
+      } catch (...) {
+        std::lock_guard lock(mutex_);
+        if (!error_ && !run_.engine.isCancelled())
+          error_ = std::current_exception();
+        stop_.request_stop();
+      }
+    }
+  }
+
+  void encodeOne(int index) {
+    const ChunkSpan span = manifest_.chunks[static_cast<std::size_t>(index)].span;
+    ChunkJobRequest request;
+    request.basePiece = pieceFile(folder_, index, ".264");
+    request.mvcPiece = pieceFile(folder_, index, ".mvc");
+    request.output = chunkFile(folder_, index);
+    request.folder = folder_ / fmt::format("job_{:03}", index);
+    request.pairs = span.frameCount;
+    request.picture = picture_;
+    runChunkJob(
+        request, tools_,
+        [this, index](std::int64_t done) {
+          frames_[static_cast<std::size_t>(index)] = done;
+          report();
+        },
+        stop_.get_token());
+    recordFinished(index);
+  }
+
+  /// Checks the chunk's file against its span and records it as finished.
+  void recordFinished(int index) {
+    const ChunkSpan span = manifest_.chunks[static_cast<std::size_t>(index)].span;
+    const fs::path file = chunkFile(folder_, index);
+    const auto onDisk = inspectChunk(file);
+    if (!onDisk || onDisk->frames != span.frameCount)
+      throw ConversionError::encodingFailed(fmt::format("chunk {} holds {} of its {} pictures",
+                                                        file.filename().string(), onDisk ? onDisk->frames : 0,
+                                                        span.frameCount));
+    std::lock_guard lock(mutex_);
+    manifest_.chunks[static_cast<std::size_t>(index)].encodedBytes = onDisk->bytes;
+    writeManifestAtomically(manifest_, folder_ / kManifestName);
+    ++finished_;
+  }
+
+  void report() {
+    std::int64_t done = reused_;
+    for (const auto &frames : frames_)
+      done += frames.load();
+    if (total_ > 0)
+      run_.report(ConversionStage::convertingMVHEVC,
+                  0.3 + 0.65 * static_cast<double>(std::min(done, total_)) / static_cast<double>(total_));
+  }
+
+  PipelineRun &run_;
+  ChunkManifest &manifest_;
+  fs::path folder_;
+  ChunkJobTools tools_;
+  ChunkPictureSettings picture_;
+  std::int64_t total_ = 0;
+  std::int64_t reused_ = 0;
+  std::vector<std::atomic<std::int64_t>> frames_;
+  std::atomic<std::size_t> next_{0};
+  std::atomic<int> finished_{0};
+  std::stop_source stop_;
+  std::mutex mutex_;
+  std::exception_ptr error_;
+};
+
+void joinChunks(PipelineRun &run, const fs::path &folder, const std::vector<ChunkSpan> &chunks, const fs::path &output,
+                const std::vector<std::string> &converterTracks) {
+  run.report(ConversionStage::convertingMVHEVC, 0.96);
+  tools::ProcessLaunch launch;
+  launch.executable = requireTool(run.engine, "MVHEVCConverter");
+  launch.arguments = {"--join", output.string()};
+  for (const auto &chunk : chunks)
+    launch.arguments.push_back(chunkFile(folder, chunk.index).string());
+  if (converterTracks.empty())
+    launch.arguments.insert(launch.arguments.end(), {"--sound", run.trackSource.string()});
+  else
+    launch.arguments.insert(launch.arguments.end(), converterTracks.begin(), converterTracks.end());
+  auto process = run.engine.createCurrentProcess(std::move(launch));
+  const auto status = tools::runAndStreamLines(*process, {}, {});
+  if (run.engine.isCancelled())
+    throw ConversionError::cancelled();
+  if (!status.success())
+    throw ConversionError::encodingFailed("the chunks could not be joined: " + reasonLine(process->errorTail()));
+}
+
+/// This machine and the hosts of the run's login file that have this very kestrova.
+std::vector<std::string> hostLogins(const PipelineRun &run, int localJobs) {
+  tools::ProcessLaunch launch;
+  launch.executable = fs::read_symlink("/proc/self/exe").string();
+  launch.arguments = {"--version"};
+  const auto version = tools::runAndCollect(launch);
+  return usableLogins(run.engine, run.job.chunking.hosts, version.standardOutput, localJobs);
+}
+
+} // namespace
+
+bool prefersChunkedEncode(double seconds, const ChunkingOptions &options) {
+  return options.jobs > 0 || !options.hosts.empty() || (options.chunkSeconds > 0 && seconds > 2 * options.chunkSeconds);
+}
+
+std::string missingChunkTool(const PipelineEngine &engine) {
+  for (const char *tool : {"nal-scan", "nal-dual-split", "nal-interleave", "MVHEVCConverter"})
+    if (!engine.findTool(tool))
+      return tool;
+  return {};
+}
+
+void encodeChunked(PipelineRun &run, const std::string &decoder, const ViewFiles &views, const fs::path &output,
+                   const std::vector<std::string> &converterTracks) {
+  run.report(ConversionStage::convertingMVHEVC, 0.3);
+  const fs::path folder = run.workDirectory / kChunkFolderName;
+  const ChunkPictureSettings picture = pictureSettings(run);
+  const SourceIdentity source = sourceIdentity(run);
+  if (run.job.chunking.resume)
+    adoptEarlierChunks(run, folder, source, picture.canonical());
+  fs::create_directories(folder);
+
+  const FilmScan scan = scanFilm(run.engine, views.base);
+  const double fps = static_cast<double>(run.frameRateNum) / static_cast<double>(run.frameRateDen);
+  const auto chunks = planChunks(scan.idrUnits, scan.units, fps, run.job.chunking.chunkSeconds);
+  const ResumePlan resume = decideResume(run, folder, source, picture.canonical(), chunks);
+  ChunkManifest manifest{source, picture.canonical(), {}};
+  for (const auto &chunk : chunks)
+    manifest.chunks.push_back({chunk, std::nullopt});
+  for (int index : resume.reuse)
+    manifest.chunks[static_cast<std::size_t>(index)].encodedBytes = inspectChunk(chunkFile(folder, index))->bytes;
+  writeManifestAtomically(manifest, folder / kManifestName);
+
+  ChunkJobTools tools{run.engine.programs().bash, requireTool(run.engine, "nal-interleave"),
+                      requireTool(run.engine, decoder), requireTool(run.engine, "MVHEVCConverter")};
+  ChunkScheduler scheduler(run, manifest, folder, tools, picture);
+  try {
+    if (!resume.encode.empty()) {
+      // The pieces are a second copy of the views; the chunks are about as big again.
+      std::error_code sizeError;
+      const auto viewBytes = fs::file_size(views.base, sizeError) + fs::file_size(views.mvc, sizeError);
+      if (!sizeError)
+        requireSpace(run.workDirectory, 2 * viewBytes);
+      splitViews(run.engine, views, chunks, folder);
+      const int jobs = chooseJobCount(thisMachine(), static_cast<int>(resume.encode.size()), run.job.chunking.jobs);
+      run.engine.log(fmt::format("=== Chunked encode: {} chunks of about {} s, {} to encode, {} at once ({} \u2192 "
+                                 "MVHEVCConverter --chunk) ===",
+                                 chunks.size(), run.job.chunking.chunkSeconds, resume.encode.size(), jobs, decoder));
+      if (run.job.chunking.hosts.empty())
+        scheduler.run(resume.encode, jobs);
+      else
+        scheduler.runThroughParallel(resume.encode, hostLogins(run, jobs), fs::read_symlink("/proc/self/exe"));
+    }
+    joinChunks(run, folder, chunks, output, converterTracks);
+  } catch (...) {
+    keepForNextRun(run, folder, static_cast<int>(resume.reuse.size()) + scheduler.finished(),
+                   static_cast<int>(chunks.size()));
+    throw;
+  }
+  std::error_code ec;
+  fs::remove_all(folder, ec);
+}
+
+} // namespace kestrova::pipeline

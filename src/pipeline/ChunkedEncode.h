@@ -1,0 +1,40 @@
+#pragma once
+
+#include "core/Records.h"
+#include "pipeline/PipelineRun.h"
+#include "pipeline/ViewDiscovery.h"
+
+#include <filesystem>
+#include <string>
+
+namespace kestrova::pipeline {
+
+/// The folder in a run's work folder that holds its chunks and their
+/// manifest; a killed run's folder is kept for the next run with it.
+inline constexpr const char *kChunkFolderName = "chunks";
+
+/// Whether a Vision Pro encode of a film of `seconds` is worth cutting into
+/// chunks: the film is longer than two chunks, or jobs or hosts were asked for.
+bool prefersChunkedEncode(double seconds, const ChunkingOptions &options);
+
+/// The programs the chunked encode needs beyond the decoder (nal-scan,
+/// nal-dual-split, nal-interleave, MVHEVCConverter); the first one missing,
+/// or empty when all are there.
+std::string missingChunkTool(const PipelineEngine &engine);
+
+/// Encodes the film's demuxed views in chunks into the MV-HEVC movie
+/// `output`, with the run's sound and chapters (`converterTracks`, as for
+/// the one-encode road; empty: the sound of the run's track source).
+/// Cuts at IDR access units every `run.job.chunking.chunkSeconds`, runs
+/// several chunk jobs at once, and joins the chunks without encoding again.
+/// Finished chunks of an earlier, interrupted run of the same conversion
+/// (same source, same picture settings, same cuts) found in the output
+/// folder are reused unless `chunking.resume` is off. A cancelled or failed
+/// run leaves its finished chunks in a work folder of their own for the next
+/// run, and says so. Progress counts the pictures of all chunks.
+/// Throws ConversionError (encodingFailed naming the chunk, decodingFailed,
+/// cancelled, toolNotFound).
+void encodeChunked(PipelineRun &run, const std::string &decoder, const ViewFiles &views,
+                   const std::filesystem::path &output, const std::vector<std::string> &converterTracks);
+
+} // namespace kestrova::pipeline

@@ -1,0 +1,173 @@
+// A Blu-ray 3D film to Vision Pro in chunks, with the real tools: the chunked
+// movie equals the one-encoder movie, and a run killed midway is taken up
+// again by the next run, which encodes only what is missing.
+#include "RealTools.h"
+#include "Validator.h"
+
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <chrono>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+namespace kestrova::bluray::test {
+namespace {
+
+namespace fs = std::filesystem;
+using mvhevc::test::psnr;
+using mvhevc::test::quote;
+using mvhevc::test::run;
+
+constexpr int kRepeats = 5, kPairs = 24 * kRepeats; // IDR access units at 0, 10, 24, 34, 48, ...
+
+// clip24 five times over as one 5-second disc stream (the five copies' own
+// IDRs are where chunks can start), made once with the real tsMuxeR.
+fs::path longClip(const RealTools &tools, const fs::path &clips) {
+  const fs::path folder = kestrova::test::buildDir() / "bluray-chunk-clip", clip = folder / "clip120.m2ts";
+  if (fs::exists(clip))
+    return clip;
+  fs::create_directories(folder);
+  const std::string in = quote(folder.string()), views = quote((clips / "clip24-views.264").string());
+  kestrova::test::writeFile(folder / "clip.meta", "MUXOPT --no-pcr-on-video-pid --new-audio-pes --vbr --vbv-len=500\n"
+                                                  "V_MPEG4/ISO/AVC, \"base.264\", insertSEI, contSPS, fps=23.976\n"
+                                                  "V_MPEG4/ISO/MVC, \"dep.mvc\", fps=23.976\nA_AC3, \"audio.ac3\"\n");
+  const auto made =
+      run("cd " + in + " && for i in 1 2 3 4 5; do cat " + views + "; done >mvc.264 && python3 " +
+          quote((clips / "bluray_order.py").string()) + " mvc.264 bd.264 && python3 " +
+          quote((clips / "split_views.py").string()) +
+          " bd.264 base.264 dep.mvc && ffmpeg -v error -y -f lavfi -i sine=duration=6 -ac 2 -c:a ac3 "
+          "audio.ac3 && " +
+          quote(tools.tsmuxer.string()) + " clip.meta part.m2ts >tsmuxer.log && mv part.m2ts " + quote(clip.string()));
+  EXPECT_EQ(made.status, 0) << made.out << made.err;
+  return clip;
+}
+
+class ChunkedRun : public testing::Test {
+protected:
+  void SetUp() override {
+    std::string whyNot;
+    tools_ = findRealTools(whyNot);
+    if (tools_)
+      clips_ = findClips(whyNot);
+    if (!tools_ || !clips_ || !mvhevc::test::validatorFfmpeg()) {
+      if (mvhevc::test::underCi())
+        FAIL() << whyNot << " (or no MV-HEVC validator)";
+      GTEST_SKIP() << whyNot << " (or no MV-HEVC validator)";
+    }
+    clip_ = longClip(*tools_, *clips_);
+    program_ = installProgram(dir_ / "install", *tools_, Variant::dualSplitParallel);
+  }
+
+  // The conversion as a shell command with its own settings; `namespaced`
+  // runs it as the first process of a PID namespace of its own.
+  std::string command(const std::string &settings, const std::string &options, bool namespaced = false) {
+    const fs::path config = dir_ / ("config" + std::to_string(++configs_));
+    kestrova::test::writeFile(config / "kestrova/settings.json",
+                              "{\"qualityPreset\": \"Medium\", \"outputTarget\": \"Apple Vision Pro (MV-HEVC)\"" +
+                                  settings + "}");
+    return std::string("env HOME=") + quote((dir_ / "home").string()) + " XDG_CONFIG_HOME=" + quote(config.string()) +
+           " LC_ALL=C " + (namespaced ? "unshare -p -f --mount-proc --kill-child " : "") + quote(program_.string()) +
+           " --auto-convert --input " + quote(clip_.string()) + " " + options;
+  }
+
+  // Each eye's PSNR against the JM decoder's pictures of the source.
+  std::array<double, 2> eyePsnr(const fs::path &movie) {
+    const auto &reference = referenceViews(*tools_, *clips_);
+    std::array<double, 2> result{};
+    for (int view = 0; view < 2; ++view) {
+      const fs::path raw = dir_ / "layer.yuv";
+      const auto decoded =
+          run(quote(mvhevc::test::validatorFfmpeg()->string()) + " -v error -y -i " + quote(movie.string()) +
+              " -map 0:v:view:" + std::to_string(view) + " -pix_fmt yuv420p -f rawvideo " + quote(raw.string()));
+      EXPECT_EQ(decoded.status, 0) << decoded.err;
+      const auto &once = view ? reference.right : reference.left;
+      std::vector<std::uint8_t> expected;
+      for (int i = 0; i < kRepeats; ++i)
+        expected.insert(expected.end(), once.begin(), once.end());
+      const auto layer = readBytes(raw);
+      EXPECT_EQ(layer.size(), expected.size()) << "view " << view;
+      result[static_cast<std::size_t>(view)] = layer.size() == expected.size() ? psnr(layer, expected) : 0;
+    }
+    return result;
+  }
+
+  kestrova::test::TempDir dir_;
+  std::optional<RealTools> tools_;
+  std::optional<fs::path> clips_;
+  fs::path clip_, program_;
+  int configs_ = 0;
+};
+
+TEST_F(ChunkedRun, EqualsTheOneEncoderRun) {
+  const fs::path one = dir_ / "one/clip120.mov", chunked = dir_ / "chunked/clip120.mov";
+  const auto first = run(command("", "--output " + quote(one.parent_path().string())) + " 2>&1");
+  ASSERT_EQ(first.status, 0) << first.out;
+  EXPECT_EQ(first.out.find("Chunked encode"), std::string::npos) << "a 5-second film is one chunk of 60 s";
+  // 1-second chunks: five of 24 pictures, two jobs at once.
+  const auto second =
+      run(command(", \"chunkSeconds\": 1", "--jobs 2 --output " + quote(chunked.parent_path().string())) + " 2>&1");
+  ASSERT_EQ(second.status, 0) << second.out;
+  EXPECT_NE(second.out.find("5 chunks"), std::string::npos) << second.out;
+
+  const MediaFacts a = probeMedia(one), b = probeMedia(chunked);
+  EXPECT_EQ(a.videoFrames, kPairs);
+  EXPECT_EQ(b.videoFrames, kPairs);
+  EXPECT_NEAR(b.videoSeconds, a.videoSeconds, 0.001);
+  EXPECT_NEAR(b.audioSeconds, a.audioSeconds, 0.001);
+  EXPECT_NEAR(b.audioStart - b.videoStart, a.audioStart - a.videoStart, 0.001);
+  EXPECT_NEAR(static_cast<double>(fs::file_size(chunked)), static_cast<double>(fs::file_size(one)),
+              0.03 * static_cast<double>(fs::file_size(one)));
+  const auto oneEyes = eyePsnr(one), chunkedEyes = eyePsnr(chunked);
+  for (std::size_t eye = 0; eye < 2; ++eye) {
+    EXPECT_GT(oneEyes[eye], 30.0) << "eye " << eye;
+    EXPECT_NEAR(chunkedEyes[eye], oneEyes[eye], 0.1) << "eye " << eye;
+  }
+  EXPECT_EQ(std::distance(fs::directory_iterator(chunked.parent_path()), fs::directory_iterator()), 1)
+      << "only the movie stays";
+}
+
+// Ten chunks, one job: killed with -9 after six chunks; a finished chunk is
+// then cut short as a crash while writing would leave it. The next run
+// reuses the five whole ones and encodes the other five.
+TEST_F(ChunkedRun, KilledRunIsTakenUpWhereItStopped) {
+  const fs::path out = dir_ / "out";
+  const std::string settings = ", \"chunkSeconds\": 0.4";
+  const std::string started = command(settings, "--jobs 1 --output " + quote(out.string()), true) + " >" +
+                              quote((dir_ / "killed.log").string()) + " 2>&1 </dev/null & echo $!";
+  const auto launched = run(started);
+  const int pid = std::stoi(launched.out);
+  auto finishedChunks = [&] {
+    int finished = 0;
+    for (const auto &folder : fs::directory_iterator(out, std::filesystem::directory_options::skip_permission_denied)) {
+      std::ifstream manifest(folder.path() / "chunks/manifest");
+      for (std::string line; std::getline(manifest, line);)
+        finished += line.starts_with("chunk ") && !line.ends_with(" -");
+    }
+    return finished;
+  };
+  for (int i = 0; i < 2400 && (!fs::exists(out) || finishedChunks() < 6); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  ASSERT_EQ(finishedChunks(), 6) << kestrova::test::readFile(dir_ / "killed.log");
+  run("kill -9 " + std::to_string(pid) + "; while kill -0 " + std::to_string(pid) + " 2>/dev/null; do sleep 0.1; done");
+  EXPECT_FALSE(fs::exists(out / "clip120.mov"));
+  for (const auto &folder : fs::directory_iterator(out)) {
+    const fs::path chunk = folder.path() / "chunks/chunk_002.hevc";
+    if (fs::exists(chunk))
+      fs::resize_file(chunk, fs::file_size(chunk) - 100);
+  }
+
+  const auto rerun = run(command(settings, "--jobs 1 --output " + quote(out.string()), true) + " 2>&1");
+  ASSERT_EQ(rerun.status, 0) << rerun.out;
+  EXPECT_NE(rerun.out.find("Resuming: 5 of 10 chunks done"), std::string::npos) << rerun.out;
+  EXPECT_NE(rerun.out.find("10 chunks of about 0.4 s, 5 to encode"), std::string::npos) << rerun.out;
+  EXPECT_EQ(probeMedia(out / "clip120.mov").videoFrames, kPairs);
+  EXPECT_GT(eyePsnr(out / "clip120.mov")[0], 30.0);
+  EXPECT_EQ(std::distance(fs::directory_iterator(out), fs::directory_iterator()), 1) << "only the movie stays";
+}
+
+} // namespace
+} // namespace kestrova::bluray::test
