@@ -43,7 +43,7 @@ int runChunkCommand(const CommandLine &line) {
     request.pairs = pairs;
     request.picture = *settings;
     auto decoder = locator.findTool(pipeline::kFastStreamDecoder);
-    pipeline::ChunkJobTools tools{locator.programs().bash, located(locator, "nal-interleave"),
+    pipeline::ChunkJobTools tools{located(locator, "nal-interleave"),
                                   decoder ? *decoder : located(locator, pipeline::kJmStreamDecoder),
                                   located(locator, "MVHEVCConverter")};
     pipeline::runChunkJob(request, tools,

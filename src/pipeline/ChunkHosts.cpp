@@ -3,7 +3,6 @@
 #include "core/Errors.h"
 #include "demux/Demux.h"
 #include "pipeline/PipelineEngine.h"
-#include "pipeline/ShellQuote.h"
 #include "pipeline/ToolBlame.h"
 
 #include <charconv>
@@ -12,6 +11,19 @@
 #include <fstream>
 
 namespace kestrova::pipeline {
+
+namespace {
+
+/// `text` as one word of a POSIX shell: GNU parallel hands its command line
+/// to the remote login shell, the one place a shell reads our words.
+std::string shellWord(const std::string &text) {
+  std::string quoted = "'";
+  for (char c : text)
+    quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+} // namespace
 namespace fs = std::filesystem;
 
 namespace {
@@ -106,7 +118,7 @@ void runChunksThroughParallel(PipelineEngine &engine, const fs::path &folder, co
                       "--line-buffer",
                       "--tagstring",
                       "{5}",
-                      "kestrova --encode-chunk {1} {2} {3} " + shellQuote(picture.canonical()) + " {4}"};
+                      "kestrova --encode-chunk {1} {2} {3} " + shellWord(picture.canonical()) + " {4}"};
   launch.workingDirectory = folder;
   auto process = engine.createCurrentProcess(std::move(launch));
   tools::runAndStreamLines(

@@ -1,10 +1,8 @@
 #include "pipeline/ChunkJob.h"
 
 #include "core/Errors.h"
-#include "pipeline/ShellQuote.h"
-#include "tools/Process.h"
+#include "tools/ProcessPipeline.h"
 
-#include <csignal>
 #include <fmt/format.h>
 #include <sstream>
 
@@ -29,21 +27,6 @@ std::string lastLines(const std::vector<std::string> &lines, std::size_t count) 
   for (std::size_t i = lines.size() > count ? lines.size() - count : 0; i < lines.size(); ++i)
     text += (text.empty() ? "" : "; ") + lines[i];
   return text;
-}
-
-std::string chunkJobScript(const ChunkJobRequest &request, const ChunkJobTools &tools) {
-  std::string script = "cd " + shellQuote(request.folder.string()) + " || exit 1\n";
-  script += quotedWords({tools.interleaver, request.basePiece.string(), request.mvcPiece.string(), "chunk.264"}) +
-            " 2>interleave.log || { tail -n 3 interleave.log >&2; echo 'chunk-job: failed interleave' >&2; exit 1; }\n";
-  script += quotedWords({tools.decoder, "-p", "InputFile=chunk.264", "-p", "OutputFile=output.yuv", "-p",
-                         "DecodeAllLayers=1"}) +
-            " 2>decoder.log | " + shellQuote(tools.converter) + " " + quotedWords(chunkConverterArguments(request)) +
-            "\n";
-  script += "s=(\"${PIPESTATUS[@]}\")\nrm -f chunk.264\n";
-  script += "[ \"${s[0]}\" = 0 ] || { tail -n 3 decoder.log >&2; echo \"chunk-job: failed decoder ${s[0]}\" >&2; }\n";
-  script += "[ \"${s[1]}\" = 0 ] || echo \"chunk-job: failed converter ${s[1]}\" >&2\n";
-  script += "[ \"${s[*]}\" = '0 0' ]";
-  return script;
 }
 
 } // namespace
@@ -86,38 +69,72 @@ std::vector<std::string> chunkConverterArguments(const ChunkJobRequest &request)
   return arguments;
 }
 
+namespace {
+
+/// Runs `stages` (each reading the one before it) until they end; the chunk's
+/// words for a stage that failed, naming it with its last words.
+void runStages(const ChunkJobRequest &request, std::vector<tools::PipelineStage> stages, std::stop_token stop) {
+  tools::ProcessPipeline pipeline;
+  for (auto &stage : stages)
+    pipeline.add(std::move(stage));
+  const tools::PipelineOutcome outcome = pipeline.run(stop);
+  if (outcome.cancelled || stop.stop_requested())
+    throw ConversionError::cancelled();
+  const tools::StageOutcome *failed = outcome.blamed();
+  if (!failed)
+    return;
+  const std::string what =
+      fmt::format("chunk {} could not be encoded: {} exited with status {}{}{}", request.output.filename().string(),
+                  failed->name, failed->shellStatus(), failed->lastLines.empty() ? "" : ": ",
+                  lastLines(failed->lastLines, 3));
+  if (failed->name == "decoder")
+    throw ConversionError::decodingFailed(what);
+  throw ConversionError::encodingFailed(what);
+}
+
+} // namespace
+
 void runChunkJob(const ChunkJobRequest &request, const ChunkJobTools &tools,
                  const std::function<void(std::int64_t)> &onFrames, std::stop_token stop) {
   fs::create_directories(request.folder);
-  tools::ProcessLaunch launch;
-  launch.executable = tools.bash;
-  launch.arguments = {"-c", chunkJobScript(request, tools)};
-  launch.workingDirectory = request.folder;
-  auto process = tools::Process::create(std::move(launch));
-  std::stop_callback onStop(stop, [&process] {
-    process->terminate();
-    process->signalGroup(SIGTERM);
-  });
-  std::vector<std::string> errors;
-  const auto status = tools::runAndStreamLines(
-      *process,
-      [&onFrames](std::string_view line) {
-        if (auto done = framesDone(line); done && onFrames)
-          onFrames(*done);
-      },
-      [&errors](std::string_view line) { errors.emplace_back(line); });
-  std::error_code ignored;
-  fs::remove_all(request.folder, ignored);
-  if (stop.stop_requested())
-    throw ConversionError::cancelled();
-  if (status.success())
-    return;
-  const std::string what =
-      fmt::format("chunk {} could not be encoded: {}", request.output.filename().string(), lastLines(errors, 4));
-  for (const auto &line : errors)
-    if (line.starts_with("chunk-job: failed decoder"))
-      throw ConversionError::decodingFailed(what);
-  throw ConversionError::encodingFailed(what);
+  struct RemoveFolder {
+    fs::path folder;
+    ~RemoveFolder() {
+      std::error_code ignored;
+      fs::remove_all(folder, ignored);
+    }
+  } cleanup{request.folder};
+  const fs::path stream = request.folder / "chunk.264";
+  tools::PipelineStage interleave{
+      "nal-interleave",
+      {tools.interleaver, {request.basePiece.string(), request.mvcPiece.string(), stream.string()}, request.folder},
+      {},
+      {},
+      {}};
+  std::vector<tools::PipelineStage> first;
+  first.push_back(std::move(interleave));
+  runStages(request, std::move(first), stop);
+
+  tools::PipelineStage decoder{"decoder",
+                               {tools.decoder,
+                                {"-p", "InputFile=" + stream.string(), "-p", "OutputFile=output.yuv", "-p",
+                                 "DecodeAllLayers=1"},
+                                request.folder},
+                               {},
+                               {},
+                               {}};
+  tools::PipelineStage converter{"MVHEVCConverter",
+                                 {tools.converter, chunkConverterArguments(request), request.folder},
+                                 0,
+                                 [&onFrames](std::string_view line) {
+                                   if (auto done = framesDone(line); done && onFrames)
+                                     onFrames(*done);
+                                 },
+                                 {}};
+  std::vector<tools::PipelineStage> stages;
+  stages.push_back(std::move(decoder));
+  stages.push_back(std::move(converter));
+  runStages(request, std::move(stages), stop);
 }
 
 } // namespace kestrova::pipeline

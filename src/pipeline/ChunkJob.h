@@ -39,7 +39,6 @@ struct ChunkJobRequest {
 
 /// The programs a chunk job runs (absolute paths).
 struct ChunkJobTools {
-  std::string bash;
   std::string interleaver; ///< nal-interleave
   std::string decoder;     ///< edge264-pipe or ldecod-pipe
   std::string converter;   ///< MVHEVCConverter

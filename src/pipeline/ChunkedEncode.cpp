@@ -371,7 +371,7 @@ void encodeChunked(PipelineRun &run, const std::string &decoder, const ViewFiles
     manifest.chunks[static_cast<std::size_t>(index)].encodedBytes = inspectChunk(chunkFile(folder, index))->bytes;
   writeManifestAtomically(manifest, folder / kManifestName);
 
-  ChunkJobTools tools{run.engine.programs().bash, requireTool(run.engine, "nal-interleave"),
+  ChunkJobTools tools{requireTool(run.engine, "nal-interleave"),
                       requireTool(run.engine, decoder), requireTool(run.engine, "MVHEVCConverter")};
   ChunkScheduler scheduler(run, manifest, folder, tools, picture);
   try {

@@ -69,6 +69,9 @@ struct MvcDirectRoad {
   std::string decoder;
   bool throughFifo = true; ///< interleaver to decoder through a FIFO, else through a file
   bool keepSideBySide = false;
+  /// Cut at IDR units into chunks, each decoded and encoded on its own (K at
+  /// once, resumable) and joined into one file; never with a side-by-side file.
+  bool chunked = false;
 
   bool operator==(const MvcDirectRoad &) const = default;
 };

@@ -22,7 +22,7 @@ std::vector<std::string> argv(std::initializer_list<std::string> words) {
 // Each option's effect on the job, against stored choices that differ from
 // every option's value.
 TEST(CommandLine, EachOptionReachesTheJob) {
-  const StoredChoices stored{QualityPreset::high, OutputTarget::visionPro, false};
+  const StoredChoices stored{QualityPreset::high, OutputTarget::visionPro, false, kDefaultSubtitleDepth, {}};
   struct Row {
     std::vector<std::string> arguments;
     std::function<void(ConversionJob &)> change; // from the job of the stored choices
@@ -146,19 +146,19 @@ TEST(CommandLine, StoredChoicesAndTheirWarnings) {
     const char *reported; // the key a warning names, or null
   };
   const Row rows[] = {
-      {"{}", {QualityPreset::high, OutputTarget::visionPro, false}, nullptr},
+      {"{}", {QualityPreset::high, OutputTarget::visionPro, false, kDefaultSubtitleDepth, {}}, nullptr},
       {R"json({"qualityPreset": "Smaller File", "outputTarget": "SBS 3D (MKV)", "keepSBSIntermediate": true,
                "chunkSeconds": 30, "jobs": 4, "hosts": "/h"})json",
        {QualityPreset::medium, OutputTarget::sbs3D, true, kDefaultSubtitleDepth, {30.0, 4, true, "/h"}},
        nullptr},
       {R"json({"outputTarget": "apple vision pro (mv-hevc)"})json",
-       {QualityPreset::high, OutputTarget::sbs3D, false},
+       {QualityPreset::high, OutputTarget::sbs3D, false, kDefaultSubtitleDepth, {}},
        "outputTarget"},
       {R"json({"qualityPreset": "Ultra"})json",
-       {QualityPreset::ultraHigh, OutputTarget::visionPro, false},
+       {QualityPreset::ultraHigh, OutputTarget::visionPro, false, kDefaultSubtitleDepth, {}},
        "qualityPreset"},
       {R"json({"keepSBSIntermediate": "false"})json",
-       {QualityPreset::high, OutputTarget::visionPro, false},
+       {QualityPreset::high, OutputTarget::visionPro, false, kDefaultSubtitleDepth, {}},
        "keepSBSIntermediate"},
   };
   for (const auto &row : rows) {

@@ -46,12 +46,6 @@ RunResult runKestrova(const TempDir &dir, const std::vector<std::string> &argume
   return run;
 }
 
-std::string stripTime(const std::string &line) {
-  static const std::regex stamp(R"(^\[\d\d:\d\d:\d\d\] )");
-  EXPECT_TRUE(std::regex_search(line, stamp)) << line;
-  return std::regex_replace(line, stamp, "");
-}
-
 std::string shellQuoted(const std::string &text) {
   std::string quoted = "'";
   for (char c : text)

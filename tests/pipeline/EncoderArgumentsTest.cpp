@@ -1,3 +1,4 @@
+#include "pipeline/EncoderParameters.h"
 #include "pipeline/EncoderTable.h"
 
 #include <gtest/gtest.h>
