@@ -13,6 +13,7 @@ enum Tool : unsigned {
   converter = 16,
   script = 32,
   dualSplit = 64,
+  chunkTools = 128,
 };
 
 ToolInventory inventory(unsigned tools) {
@@ -25,6 +26,7 @@ ToolInventory inventory(unsigned tools) {
   if (tools & script)
     inventory.parallelScript = "/tools/parallel-pipeline.sh";
   inventory.dualSplitTools = tools & dualSplit;
+  inventory.chunkTools = tools & chunkTools;
   return inventory;
 }
 
@@ -67,6 +69,7 @@ TEST(RoadPlan, ToolsSourceAndTargetGiveTheRoad) {
     Road expected;
     std::optional<std::string> fastDecoderRefusal = std::nullopt;
     std::optional<std::string> fifoRefusal = std::nullopt;
+    bool chunksWanted = false; // a long film, or jobs or hosts asked for
   };
   const Row rows[] = {
       {"A dual-split parallel", jm | script | dualSplit, mvc, Writes::sbs,
@@ -89,6 +92,12 @@ TEST(RoadPlan, ToolsSourceAndTargetGiveTheRoad) {
        MvcDirectRoad{"edge264-pipe", true, true}},
       {"Vision Pro with the JM decoder never takes the segment script", jm | script | dualSplit | converter, mvc,
        Writes::spatialAndSbs, MvcDirectRoad{"ldecod-pipe", true, true}},
+      {"a long film to Vision Pro in chunks", all | chunkTools, mvc, Writes::spatial,
+       MvcDirectRoad{"edge264-pipe", true, false, true}, std::nullopt, std::nullopt, true},
+      {"a long film with the side-by-side file kept: one encode, not chunks", all | chunkTools, mvc,
+       Writes::spatialAndSbs, MvcDirectRoad{"edge264-pipe", true, true, false}, std::nullopt, std::nullopt, true},
+      {"a long film without the chunk tools: one piece", all, mvc, Writes::spatial,
+       MvcDirectRoad{"edge264-pipe", true, false, false}, std::nullopt, std::nullopt, true},
       {"Vision Pro, no FIFO", all, mvc, Writes::spatial, MvcDirectRoad{"edge264-pipe", false, false}, std::nullopt,
        "exFAT"},
       {"Vision Pro, kept side by side without a stacker", edge264 | ldecod | converter, mvc, Writes::spatialAndSbs,
@@ -109,7 +118,7 @@ TEST(RoadPlan, ToolsSourceAndTargetGiveTheRoad) {
   };
   for (const auto &row : rows) {
     SCOPED_TRACE(row.name);
-    const SourceFacts facts{row.layout, row.fastDecoderRefusal, row.fifoRefusal};
+    const SourceFacts facts{row.layout, row.fastDecoderRefusal, row.fifoRefusal, row.chunksWanted};
     const RoadPlan plan = planRoad(inventory(row.tools), facts, outputs(row.writes));
     if (const auto *expected = std::get_if<NoRoad>(&row.expected)) {
       // Refused before any work, in words that name the missing tool.
