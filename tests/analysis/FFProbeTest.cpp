@@ -66,15 +66,12 @@ TEST(FFProbe, RealFilesOfEveryLayout) {
   };
   for (const auto &row : rows) {
     makeClip(dir / row.file, row.size, row.extra);
-    std::vector<std::string> lines;
-    FFProbe probe(machineLocator(), [&](const std::string &line) { lines.push_back(line); });
-    auto info = probe.analyze(dir / row.file);
+    auto info = FFProbe(machineLocator(), [](const std::string &) {}).analyze(dir / row.file);
     ASSERT_TRUE(info) << row.file;
     EXPECT_EQ(info->stereoMode, row.mode) << row.file << " gave " << info->stereoMode.text();
     EXPECT_EQ(info->frameRateNum, 25) << row.file;
     EXPECT_EQ(info->frameRateDen, 1) << row.file;
     EXPECT_NEAR(info->duration, 0.2, 0.05) << row.file;
-    EXPECT_EQ(lines.front(), "Looking for ffprobe...");
   }
 }
 
@@ -82,16 +79,12 @@ TEST(FFProbe, WithoutFfprobeFailsWithItsOwnError) {
   test::TempDir dir;
   tools::ToolLocator nothing(tools::BundlePaths{"", "/nonexistent", ""}, {.which = (dir / "none").string()},
                              {(dir / "empty/").string()});
-  std::vector<std::string> lines;
-  FFProbe probe(nothing, [&](const std::string &line) { lines.push_back(line); });
   try {
-    probe.analyze(dir / "x.mkv");
+    FFProbe(nothing, [](const std::string &) {}).analyze(dir / "x.mkv");
     FAIL();
   } catch (const AnalysisError &error) {
-    EXPECT_STREQ(error.what(), "ffprobe not found");
-    EXPECT_EQ(error.debugText(), "Error Domain=Kestrova Code=1 \"ffprobe not found\"");
+    EXPECT_NE(std::string(error.what()).find("ffprobe"), std::string::npos) << error.what();
   }
-  EXPECT_EQ(lines, (std::vector<std::string>{"Looking for ffprobe...", "ERROR: ffprobe not found in any search path"}));
 }
 
 TEST(FFProbe, NonZeroExitWithValidReportStillAnalyses) {
@@ -113,12 +106,8 @@ TEST(FFProbe, NonZeroExitWithValidReportStillAnalyses) {
   ASSERT_TRUE(info);
   EXPECT_EQ(info->stereoMode, Stereo3DMode::sideBySide());
   EXPECT_EQ(info->duration, 10.0);
-  EXPECT_EQ(lines[1], "Found ffprobe at: " + (dir / "tools/ffprobe").string());
-  EXPECT_EQ(lines[2], "Running ffprobe on: sbs.mkv");
-  EXPECT_TRUE(lines[3].starts_with("ffprobe process started (pid: "));
-  EXPECT_EQ(lines[4], "ffprobe exited with code: 1");
-  EXPECT_EQ(lines[5], "ffprobe stderr: warning: odd file");
-  EXPECT_EQ(lines[6], "ffprobe output: " + std::to_string(report.dump().size()) + " bytes");
+  // What ffprobe complained about reaches the log.
+  EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const auto &l) { return l.ends_with("warning: odd file"); }));
 }
 
 } // namespace
