@@ -30,8 +30,8 @@ inline void append(ByteVector &to, const ByteVector &more) {
 /// A labelled access unit: delimiter, then one slice-like NAL unit whose
 /// payload carries `index` (seven bits per byte with the top bit set, so that
 /// it never looks like a start code), making order and pairing visible.
-inline ByteVector labelledUnit(std::uint8_t delimiterType, std::uint32_t index, bool fourByteCodes = true) {
-  const ByteVector code = fourByteCodes ? bytes({0, 0, 0, 1}) : bytes({0, 0, 1});
+inline ByteVector labelledUnit(std::uint8_t delimiterType, std::uint32_t index) {
+  const ByteVector code = bytes({0, 0, 0, 1});
   const auto headerType = static_cast<std::uint8_t>(delimiterType == 9 ? 0x01 : 0x14);
   ByteVector unit = code + ByteVector{delimiterType, 0xF0};
   append(unit, code);
