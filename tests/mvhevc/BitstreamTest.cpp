@@ -70,24 +70,5 @@ TEST(EmulationPrevention, EscapesExactlyTheForbiddenSequences) {
   }
 }
 
-TEST(AnnexB, SplitsOnThreeAndFourByteStartCodes) {
-  const std::vector<std::uint8_t> stream = {0, 0, 0, 1, 0x40, 1, 0xAA, 0, 0, 1, 0x42, 1, 0, 0, 0, 1, 0x26, 1, 7};
-  const auto units = splitAnnexB(stream);
-  ASSERT_EQ(units.size(), 3U);
-  EXPECT_EQ(units[0], (NalBytes{0x40, 1, 0xAA}));
-  EXPECT_EQ(nalTypeOf(units[1]), 33);
-  EXPECT_EQ(units[2], (NalBytes{0x26, 1, 7}));
-}
-
-TEST(NalHeader, CarriesLayerAndType) {
-  const std::vector<std::uint8_t> rbsp = {0x80};
-  for (const std::uint8_t layer : {0, 1, 33, 63}) {
-    const auto nal = makeNal(static_cast<std::uint8_t>(NalType::pps), layer, 1, rbsp);
-    EXPECT_EQ(nalTypeOf(nal), 34);
-    EXPECT_EQ(layerIdOf(nal), layer);
-    EXPECT_EQ(nal[1] & 7, 1);
-  }
-}
-
 } // namespace
 } // namespace kestrova::mvhevc
