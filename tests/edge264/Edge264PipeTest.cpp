@@ -4,6 +4,7 @@
 #include "SequenceParameterSet.h"
 #include "StreamBuilder.h"
 #include "nal/NALInterleaver.h"
+#include "support/RealMedia.h"
 #include "support/TestSupport.h"
 #include "tools/Process.h"
 
@@ -38,7 +39,7 @@ std::size_t pictureBytes(const fs::path &stream) {
 /// The second view is whichever file of a non-zero view id has pictures.
 std::pair<std::string, std::string> jmViews(const fs::path &stream, const fs::path &directory) {
   auto result =
-      run(thirdParty("bin/ldecod").string(),
+      run(kestrova::test::realTool("ldecod").value_or("ldecod").string(),
           {"-p", "InputFile=" + stream.string(), "-p", "OutputFile=ref.yuv", "-p", "DecodeAllLayers=1"}, directory);
   EXPECT_TRUE(result.status.success()) << result.standardOutput;
   std::string views[2];
@@ -78,7 +79,7 @@ fs::path conformanceStreams(const fs::path &into) {
 // as two files and through our interleaver), and the JVT MVC conformance
 // streams; without and with worker threads.
 TEST(Edge264Pipe, DecodesEveryPictureOfBothViewsAsTheJmDecoderDoes) {
-  if (thirdParty("bin/ldecod").empty())
+  if (!kestrova::test::realTool("ldecod"))
     GTEST_SKIP() << "the JM decoder is not built (scripts/build-tools)";
   struct Row {
     std::string name;

@@ -1,8 +1,8 @@
 #include "RealTools.h"
 
+#include "support/RealMedia.h"
 #include "support/TestSupport.h"
 
-#include <cstdlib>
 #include <gtest/gtest.h>
 
 namespace kestrova::helpers {
@@ -10,17 +10,7 @@ namespace kestrova::helpers {
 namespace fs = std::filesystem;
 
 fs::path sharedDir() {
-  for (fs::path folder = kestrova::test::sourceDir(); folder.has_relative_path(); folder = folder.parent_path())
-    if (fs::exists(folder.parent_path() / "shared/testdata"))
-      return folder.parent_path() / "shared";
-  return kestrova::test::sourceDir() / "../shared";
-}
-
-fs::path thirdParty(const std::string &relative) {
-  const char *prefix = std::getenv("KESTROVA_THIRD_PARTY_PREFIX");
-  if (!prefix || !*prefix || !fs::exists(fs::path(prefix) / relative))
-    return {};
-  return fs::path(prefix) / relative;
+  return kestrova::test::referenceMedia().value_or(kestrova::test::sourceDir() / "../shared/testdata").parent_path();
 }
 
 tools::CollectedOutput run(const std::string &program, std::vector<std::string> arguments, const fs::path &directory) {
@@ -32,15 +22,15 @@ tools::CollectedOutput run(const std::string &program, std::vector<std::string> 
 }
 
 std::pair<fs::path, fs::path> demuxedViews(const fs::path &directory) {
-  const fs::path tsmuxer = thirdParty("bin/tsmuxer");
-  if (tsmuxer.empty())
+  const auto tsmuxer = kestrova::test::realTool("tsmuxer");
+  if (!tsmuxer)
     return {};
   // The disc's fixed track numbers: base view on PID 0x1011, MVC view on 0x1012.
   const fs::path clip = sharedDir() / "testdata/bluray/clip24.m2ts";
   kestrova::test::writeFile(directory / "demux.meta", "MUXOPT --demux\nV_MPEG4/ISO/AVC, \"" + clip.string() +
                                                           "\", track=4113\nV_MPEG4/ISO/MVC, \"" + clip.string() +
                                                           "\", track=4114\n");
-  auto result = run(tsmuxer.string(), {"demux.meta", (directory / "out").string()}, directory);
+  auto result = run(tsmuxer->string(), {"demux.meta", (directory / "out").string()}, directory);
   EXPECT_TRUE(result.status.success()) << result.standardOutput;
   fs::path views[2];
   for (const auto &entry : fs::recursive_directory_iterator(directory / "out"))

@@ -15,10 +15,6 @@ namespace kestrova::helpers {
 /// folder of worktrees.
 std::filesystem::path sharedDir();
 
-/// A program built by scripts/build-tools (relative to its prefix), or an
-/// empty path when it is not there.
-std::filesystem::path thirdParty(const std::string &relative);
-
 /// Runs `program` in `directory` and collects what it prints.
 tools::CollectedOutput run(const std::string &program, std::vector<std::string> arguments,
                            const std::filesystem::path &directory);
