@@ -63,7 +63,6 @@ TEST(ParallelPipeline, SegmentsJoinIntoTheSameFramesAsOneWorker) {
   const Row rows[] = {
       {"one worker", "--workers 1", "Split into 1 segments", false},
       {"two workers", "--workers 2", "Split into 2 segments", false},
-      {"three workers", "--workers 3", "Split into 3 segments", false},
       {"dual split, eyes swapped", "--workers 2 --swap --dual-split v.264 v.mvc", "Split into 2 segments", true},
       {"dual split in a folder with a blank", "--workers 2 --dual-split v.264 v.mvc --workdir 'with blank'",
        "Split into 2 segments", false},

@@ -15,7 +15,6 @@ namespace kestrova::streaming::test {
 class ToolsFolder {
 public:
   explicit ToolsFolder(bool withDecoder = true);
-  const std::filesystem::path &tools() const { return tools_; }
   std::filesystem::path tool(const std::string &name) const { return tools_ / name; }
   /// Replaces the decoder with a script (a body for bash).
   void setDecoderScript(const std::string &body) const;
