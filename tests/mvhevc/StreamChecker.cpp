@@ -198,8 +198,6 @@ TrackTiming timing(const Track &track, std::uint64_t movieTimescale) {
     throw std::runtime_error("a track without headers");
   }
   t.trackSeconds = static_cast<double>(readBig(tkhd->payload, 20, 4)) / static_cast<double>(movieTimescale);
-  t.mediaSeconds =
-      static_cast<double>(readBig(mdhd->payload, 16, 4)) / static_cast<double>(readBig(mdhd->payload, 12, 4));
   if (const auto *elst = track.find("/elst"); elst != nullptr && readBig(elst->payload, 4, 4) > 0) {
     t.editMediaTime = static_cast<std::int32_t>(readBig(elst->payload, 12, 4));
   }
@@ -266,7 +264,6 @@ void checkSamples(const std::vector<std::uint8_t> &data,
         throw std::runtime_error("a slice of a third layer");
       }
       layers[layer] = true;
-      facts.layerBytes[layer] += length;
       irap = irap || (layer == 0 && isIrap(type));
       if (layer == 1) {
         const auto rbsp = rbspOf(nal);
@@ -340,7 +337,6 @@ StreamFacts checkStream(const std::filesystem::path &file) {
 
   const auto vps = parseVps(unit(baseArrays, NalType::vps));
   facts.vpsExtension = vps.extension;
-  facts.defaultRefLayersActive = vps.defaultRefLayersActive;
   SpsInfo sps[2];
   PpsInfo pps[2];
   const auto &sps0 = unit(baseArrays, NalType::sps);

@@ -19,7 +19,6 @@ struct Ptl {
 struct TrackTiming {
   bool video = false;      ///< a video media header (else sound)
   double trackSeconds = 0; ///< tkhd
-  double mediaSeconds = 0; ///< mdhd
   std::int64_t editMediaTime = -1;
   std::string handler;              ///< hdlr's component subtype: vide, soun, text
   std::uint32_t id = 0;             ///< tkhd
@@ -37,7 +36,6 @@ struct StreamFacts {
   std::vector<Ptl> vpsExtension;                    ///< the VPS extension's entries (Multiview Main last)
   std::uint32_t extraSliceHeaderBits[2] = {};       ///< of each layer's PPS
   bool layerOneSpsExtensionForm = false;            ///< picture format and profile from the VPS
-  bool defaultRefLayersActive = false;              ///< every layer-1 slice uses layer 0
 
   std::size_t samples = 0;
   std::size_t samplesWithParameterSets = 0;
@@ -46,7 +44,6 @@ struct StreamFacts {
   std::size_t layerOneSlicesFromBase = 0;  ///< slices that predict from layer 0
   std::size_t layerOneIrapInterSlices = 0; ///< layer-1 P/B slices in random-access samples
   std::size_t layerOneIrapSlices = 0;
-  std::uint64_t layerBytes[2] = {};
 
   double movieSeconds = 0; ///< mvhd
   std::vector<TrackTiming> tracks;

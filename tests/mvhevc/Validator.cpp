@@ -1,9 +1,14 @@
 #include "Validator.h"
 
+#include "support/TestSupport.h"
 #include "tools/Process.h"
+
+#include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
 
 namespace kestrova::mvhevc::test {
@@ -25,6 +30,31 @@ std::optional<std::filesystem::path> validatorFfmpeg() {
 bool underCi() {
   const char *ci = std::getenv("CI");
   return ci != nullptr && std::string(ci) == "true";
+}
+
+std::optional<std::filesystem::path> requireValidator() {
+  auto validator = validatorFfmpeg();
+  if (!validator && underCi()) {
+    ADD_FAILURE() << "the MV-HEVC validator is missing; run scripts/build-validator";
+  }
+  return validator;
+}
+
+std::string converter() {
+  return quote((kestrova::test::buildDir() / "share/kestrova/tools/MVHEVCConverter").string());
+}
+
+std::vector<std::uint8_t> readBytes(const std::filesystem::path &path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::vector<std::uint8_t> decodeView(const std::filesystem::path &validator, const std::filesystem::path &movie,
+                                     int view, const std::filesystem::path &out) {
+  const auto decoded = run(quote(validator.string()) + " -v error -y -i " + quote(movie.string()) +
+                           " -map 0:v:view:" + std::to_string(view) + " -f rawvideo " + quote(out.string()));
+  EXPECT_EQ(decoded.status, 0) << decoded.err;
+  return readBytes(out);
 }
 
 RunResult run(const std::string &commandLine) {
