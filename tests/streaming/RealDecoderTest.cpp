@@ -101,10 +101,6 @@ int videoFrames(const fs::path &file) {
   return std::atoi(count.c_str());
 }
 
-bool isEmptyFolder(const fs::path &folder) {
-  return fs::is_empty(folder);
-}
-
 /// Where a row puts the work folder and from where it starts the script.
 enum class Place { plain, exfat, readOnlySource };
 
@@ -143,8 +139,8 @@ void runRows(RealClip &clip, const std::vector<Row> &rows, const ExfatMount *exf
     EXPECT_GT(left, 30.0) << "left half against view 0";
     EXPECT_GT(right, 30.0) << "right half against view 1";
     fs::remove(output);
-    EXPECT_TRUE(isEmptyFolder(work)) << "segments left in " << work;
-    EXPECT_TRUE(isEmptyFolder(clip.scratch.path())) << "FIFO folder left";
+    EXPECT_TRUE(fs::is_empty(work)) << "segments left in " << work;
+    EXPECT_TRUE(fs::is_empty(clip.scratch.path())) << "FIFO folder left";
   }
 }
 
