@@ -18,8 +18,6 @@ TEST(Vocabulary, DurationText) {
       {360000.0, "100:00:00"},
       {59.999, "00:00:59"},
       {std::numeric_limits<double>::quiet_NaN(), "00:00:00"},
-      {std::numeric_limits<double>::infinity(), "00:00:00"},
-      {1e30, "00:00:00"},
   };
   for (const auto &row : rows) {
     SourceFileInfo info;

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <fmt/format.h>
 #include <gtest/gtest.h>
-#include <regex>
 
 namespace kestrova::tools {
 namespace {
@@ -19,40 +18,6 @@ struct Lines {
     return [this](const std::string &line) { lines.push_back(line); };
   }
 };
-
-TEST(WorkDirectory, NamesAreFreshUuidPrefixes) {
-  std::regex shape("Kestrova_[0-9A-F]{8}");
-  std::set<std::string> seen;
-  for (int i = 0; i < 50; ++i) {
-    std::string name = newWorkDirectoryName();
-    EXPECT_TRUE(std::regex_match(name, shape)) << name;
-    seen.insert(name);
-  }
-  EXPECT_GT(seen.size(), 45u);
-}
-
-TEST(WorkDirectory, CreatedInsideTheOutputFolderWithParents) {
-  TempDir dir;
-  Lines log;
-  fs::path made = createWorkDirectory(dir / "a/b", log.sink());
-  EXPECT_TRUE(fs::is_directory(made));
-  EXPECT_EQ(made.parent_path(), dir / "a/b");
-  fs::path second = createWorkDirectory(dir / "a/b", nullptr);
-  EXPECT_NE(made, second);
-}
-
-TEST(WorkDirectory, RemovingIntermediatesReportsMegabytesOrWarns) {
-  TempDir dir;
-  writeFile(dir / "movie.track_4114.mvc", std::string(1572864, 'x'));
-  writeFile(dir / "empty.264", "");
-  Lines log;
-  removeIntermediate(dir / "movie.track_4114.mvc", "MVC view", log.sink());
-  removeIntermediate(dir / "empty.264", "base view", log.sink());
-  removeIntermediate(dir / "gone.h264", "interleaved stream", log.sink());
-  ASSERT_EQ(log.lines.size(), 3u);
-  EXPECT_FALSE(fs::exists(dir / "movie.track_4114.mvc"));
-  EXPECT_FALSE(fs::exists(dir / "empty.264"));
-}
 
 TEST(WorkDirectory, EndOfRunKeepsOnlyAFailedRunsLogAndSmallFilesUnlessAskedForMore) {
   struct Row {

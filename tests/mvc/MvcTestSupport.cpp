@@ -142,11 +142,6 @@ std::vector<std::pair<ConversionStage, double>> MvcEngineFixture::progressPairs(
   return progress;
 }
 
-bool MvcEngineFixture::logged(const std::string &line) {
-  auto all = logLines();
-  return std::find(all.begin(), all.end(), line) != all.end();
-}
-
 pipeline::ProgressReport MvcEngineFixture::progressRecorder() {
   return [this](ConversionStage stage, double fraction) {
     std::lock_guard lock(mutex);

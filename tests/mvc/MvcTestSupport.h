@@ -46,7 +46,6 @@ struct MvcEngineFixture {
   std::size_t converterRuns() const;
   std::vector<std::string> logLines();
   std::vector<std::pair<ConversionStage, double>> progressPairs();
-  bool logged(const std::string &line);
   pipeline::ProgressReport progressRecorder();
 };
 

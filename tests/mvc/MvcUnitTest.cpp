@@ -2,8 +2,6 @@
 #include "core/Errors.h"
 #include "pipeline/LdecodDecode.h"
 #include "pipeline/MvcVariant.h"
-#include "pipeline/SbsEncoder.h"
-#include "pipeline/StreamDecodeRequest.h"
 #include "pipeline/ViewDiscovery.h"
 
 #include <gtest/gtest.h>
@@ -13,38 +11,6 @@
 namespace kestrova::pipeline {
 namespace {
 namespace fs = std::filesystem;
-using Args = std::vector<std::string>;
-
-TEST(SbsEncodeArguments, EveryTrackGoesWhereItsContainerTakesIt) {
-  SbsEncodeRequest request;
-  request.leftView = "/w/output_ViewId0001.yuv";
-  request.rightView = "/w/output_ViewId0000.yuv";
-  request.audioSource = "/in/movie.m2ts";
-  request.output = "/out/movie_SBS.mov";
-  request.width = 1920;
-  request.height = 1080;
-  auto has = [](const Args &arguments, const Args &part) {
-    return std::search(arguments.begin(), arguments.end(), part.begin(), part.end()) != arguments.end();
-  };
-  // Every sound track of the source (the first the default) and its chapters; the
-  // subtitles into Matroska only.
-  for (const char *output : {"/out/movie_SBS.mov", "/out/movie_SBS.mkv"}) {
-    SCOPED_TRACE(output);
-    request.output = output;
-    const bool matroska = fs::path(output).extension() == ".mkv";
-    const Args arguments = sbsEncodeArguments(request);
-    EXPECT_TRUE(has(arguments, {"-map", "2:a?"}));
-    EXPECT_TRUE(has(arguments, {"-disposition:a:0", "default"}));
-    EXPECT_TRUE(has(arguments, {"-map_chapters", "2"}));
-    EXPECT_EQ(has(arguments, {"-map", "2:s?", "-c:s", "copy"}), matroska);
-    EXPECT_EQ(has(arguments, {"-sn"}), !matroska);
-  }
-  // The disk-based variant ends with the same sound as the streaming ones.
-  request.target = OutputTarget::visionPro;
-  const auto audio = streamAudioArgumentList(OutputTarget::visionPro);
-  const auto arguments = sbsEncodeArguments(request);
-  EXPECT_NE(std::search(arguments.begin(), arguments.end(), audio.begin(), audio.end()), arguments.end());
-}
 
 TEST(LdecodDecode, EstimatedFramesCountBothViewsAndNeverFallBelowOne) {
   struct Row {
@@ -55,11 +21,7 @@ TEST(LdecodDecode, EstimatedFramesCountBothViewsAndNeverFallBelowOne) {
       {10.0, 24000, 1001, 480}, // 239.76 per view, rounded
       {7200.0, 24, 1, 345600},  // the unknown-length default
       {0.01, 24, 1, 1},         // less than one frame
-      {0.0, 24, 1, 1},
-      {-5.0, 24, 1, 1},
       {10.0, 24, 0, 1},
-      {10.0, 0, 1, 1},
-      {1e300, 24, 1, 9000000000000000000},
   };
   for (const auto &row : rows)
     EXPECT_EQ(estimatedDecodedFrames(row.seconds, row.num, row.den), row.expected) << row.seconds;
@@ -88,7 +50,6 @@ TEST(ViewDiscovery, ExpectedNamesThenScanInNameOrder) {
       {"two .264, no .mvc", {"m.track_4114.264", "m.track_4113.264"}, "m.track_4113.264", "m.track_4114.264", ""},
       {"one .264 only", {"m.track_4113.264"}, "", "", "MVC view file not found after demuxing"},
       {"nothing", {"demux.meta"}, "", "", "Base view file not found after demuxing"},
-      {"an .mvc alone", {"m.track_4114.mvc"}, "", "", "Base view file not found after demuxing"},
   };
   for (const auto &row : rows) {
     test::TempDir dir;

@@ -1,8 +1,8 @@
 #include "pipeline/ChunkManifest.h"
+#include "support/TestSupport.h"
 
 #include <fstream>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 namespace kestrova::pipeline {
 namespace {
@@ -16,15 +16,9 @@ ChunkManifest threeChunks() {
   return manifest;
 }
 
-struct TempFolder {
-  fs::path path = fs::temp_directory_path() / ("chunk-manifest-" + std::to_string(::getpid()));
-  TempFolder() { fs::create_directories(path); }
-  ~TempFolder() { fs::remove_all(path); }
-};
-
 TEST(ChunkManifest, SurvivesTheDiskAndRefusesBrokenText) {
-  TempFolder folder;
-  const auto file = folder.path / "chunks.manifest";
+  test::TempDir folder;
+  const auto file = folder / "chunks.manifest";
   writeManifestAtomically(threeChunks(), file);
   EXPECT_EQ(readManifest(file), threeChunks());
   EXPECT_FALSE(fs::exists(fs::path(file).concat(".partial")));
@@ -32,12 +26,12 @@ TEST(ChunkManifest, SurvivesTheDiskAndRefusesBrokenText) {
   const auto text = manifestText(threeChunks());
   for (std::size_t cut = 0; cut < text.size(); ++cut) // a crash mid-write leaves no usable manifest
     EXPECT_FALSE(parseManifest(text.substr(0, cut))) << "cut at " << cut;
-  EXPECT_FALSE(readManifest(folder.path / "missing"));
+  EXPECT_FALSE(readManifest(folder / "missing"));
 }
 
 TEST(ChunkManifest, SourceIdentityFollowsTheFile) {
-  TempFolder folder;
-  const auto file = folder.path / "film.m2ts";
+  test::TempDir folder;
+  const auto file = folder / "film.m2ts";
   const auto write = [&](char fill, std::size_t size) {
     std::ofstream(file, std::ios::binary | std::ios::trunc) << std::string(size, fill);
   };

@@ -39,19 +39,5 @@ TEST(EncoderTable, TranslatesOnlyTheVideoToolboxPieces) {
   EXPECT_EQ(EncoderTable::forPlatform(true).translate(in), in);
 }
 
-// The argument lists themselves are checked where they matter: by the real
-// encoders in the conversion tests.
-TEST(EncoderTable, PresetsAreFourDistinctRatePoints) {
-  for (bool hevc : {false, true}) {
-    int previous = -1;
-    for (int quality : {85, 80, 65, 45}) {
-      int crf = EncoderTable::crfFor(quality, hevc);
-      EXPECT_GT(crf, previous) << "lower quality must mean a higher CRF";
-      EXPECT_LE(crf, 51);
-      previous = crf;
-    }
-  }
-}
-
 } // namespace
 } // namespace kestrova::pipeline

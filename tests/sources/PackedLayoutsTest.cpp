@@ -3,6 +3,7 @@
 // be its own source half, back at full size.
 #include "SourcesFixture.h"
 #include "Validator.h"
+#include "support/MediaFiles.h"
 #include "tools/Process.h"
 
 #include <gtest/gtest.h>
@@ -85,16 +86,6 @@ std::vector<std::uint8_t> view(const fs::path &validator, const fs::path &movie,
   return {bytes.begin(), bytes.end()};
 }
 
-std::string sampleAspect(const fs::path &video) {
-  tools::ProcessLaunch launch;
-  launch.executable = "/usr/bin/ffprobe";
-  launch.arguments = {"-v",  "error",         "-select_streams",
-                      "v:0", "-show_entries", "stream=width,height,sample_aspect_ratio",
-                      "-of", "csv=p=0",       video.string()};
-  auto output = tools::runAndCollect(launch);
-  return output.standardOutput.substr(0, output.standardOutput.find('\n'));
-}
-
 TEST(PackedLayouts, EveryLayoutToBothTargetsKeepsEachEye) {
   const auto validator = mvhevc::test::validatorFfmpeg();
   if (!validator && mvhevc::test::underCi())
@@ -125,9 +116,11 @@ TEST(PackedLayouts, EveryLayoutToBothTargetsKeepsEachEye) {
         std::vector<std::uint8_t> eyes[2];
         if (target == OutputTarget::sbs3D) {
           EXPECT_EQ(output.filename(), "film_SBS.mkv");
-          EXPECT_TRUE(sampleAspect(output).starts_with(std::to_string(2 * kEyeWidth) + "," +
-                                                       std::to_string(kEyeHeight) + ",1:1"))
-              << sampleAspect(output);
+          const std::string aspect = test::probe({"-v", "error", "-select_streams", "v:0", "-show_entries",
+                                                  "stream=width,height,sample_aspect_ratio", "-of", "csv=p=0"},
+                                                 output);
+          EXPECT_TRUE(aspect.starts_with(std::to_string(2 * kEyeWidth) + "," + std::to_string(kEyeHeight) + ",1:1"))
+              << aspect;
           eyes[0] = pictures(output, "crop=iw/2:ih:0:0", f.dir / "left.yuv");
           eyes[1] = pictures(output, "crop=iw/2:ih:iw/2:0", f.dir / "right.yuv");
         } else {

@@ -19,11 +19,6 @@ SourcesFixture::SourcesFixture() {
   programs.which = (dir / "no-which").string();
   engine = std::make_unique<pipeline::PipelineEngine>(kestrova::tools::ToolLocator(
       kestrova::tools::BundlePaths{"", "/nonexistent", ""}, programs, {(dir / "tools/").string()}));
-  engine->verboseLogging = true;
-  engine->onLog = [this](const std::string &line) {
-    std::lock_guard lock(mutex);
-    lines.push_back(line);
-  };
   fs::create_directories(output);
 }
 

@@ -16,7 +16,6 @@ struct SourcesFixture {
   std::filesystem::path output = dir / "out";
   std::unique_ptr<pipeline::PipelineEngine> engine;
   std::mutex mutex;
-  std::vector<std::string> lines;
   std::vector<std::pair<ConversionStage, double>> progress;
 
   SourcesFixture();

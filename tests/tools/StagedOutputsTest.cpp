@@ -3,8 +3,8 @@
 // kernel's no-replace rename may be missing).
 #include "tools/StagedOutputs.h"
 #include "core/Errors.h"
+#include "support/RealMedia.h"
 #include "support/TestSupport.h"
-#include "tools/Process.h"
 
 #include <functional>
 #include <gtest/gtest.h>
@@ -15,41 +15,6 @@ namespace kestrova::tools {
 namespace {
 namespace fs = std::filesystem;
 using test::TempDir;
-
-std::string sh(const std::string &command) {
-  auto run = runAndCollect({"/bin/sh", {"-c", command}, {}});
-  return run.status.success() ? run.standardOutput : std::string();
-}
-
-// An exFAT file system mounted at `folder` for the life of the object, or nothing.
-class ExfatMount {
-public:
-  explicit ExfatMount(const TempDir &dir) : mountPoint_(dir / "exfat") {
-    if (::geteuid() != 0 || !fs::exists("/usr/sbin/mount.exfat-fuse"))
-      return;
-    fs::create_directories(mountPoint_);
-    const std::string image = (dir / "exfat.img").string();
-    loop_ = sh("truncate -s 8M '" + image + "' && mkfs.exfat '" + image + "' >/dev/null && losetup -f --show '" +
-               image + "'");
-    if (!loop_.empty() && loop_.back() == '\n')
-      loop_.pop_back();
-    mounted_ =
-        !loop_.empty() && !sh("mount.exfat-fuse " + loop_ + " '" + mountPoint_.string() + "' && echo ok").empty();
-  }
-  ~ExfatMount() {
-    if (mounted_)
-      ::umount(mountPoint_.c_str());
-    if (!loop_.empty())
-      sh("losetup -d " + loop_);
-  }
-  bool mounted() const { return mounted_; }
-  const fs::path &folder() const { return mountPoint_; }
-
-private:
-  fs::path mountPoint_;
-  std::string loop_;
-  bool mounted_ = false;
-};
 
 TEST(StagedOutputs, TemporaryNamesStayWithinTheNameLimitAndKeepTheExtension) {
   const std::string longStem(250, 'a');
@@ -71,10 +36,11 @@ TEST(StagedOutputs, TemporaryNamesStayWithinTheNameLimitAndKeepTheExtension) {
 
 TEST(StagedOutputs, CommitNeverReplacesUnlessAllowedAndUncommittedFilesGo) {
   TempDir dir;
-  ExfatMount exfat(dir);
+  std::string why;
+  const auto exfat = test::ExfatMount::create(dir.path(), 8, why);
   std::vector<fs::path> folders{dir / "plain"};
-  if (exfat.mounted())
-    folders.push_back(exfat.folder());
+  if (exfat)
+    folders.push_back(exfat->path());
   fs::create_directories(dir / "plain");
   for (const auto &folder : folders) {
     SCOPED_TRACE(folder.string());
