@@ -67,7 +67,6 @@ private:
   std::mutex mutex_;
   std::vector<PlannedStep> steps_;
   std::size_t current_ = 0;
-  double stepBase_ = 0; ///< shown value where the current step began
   double last_ = 0;
 };
 
