@@ -112,6 +112,9 @@ TEST(EngineRun, BlurayBatchSkipsTheFileWithout3D) {
   EXPECT_EQ(f.demuxCount(), 2u);
   EXPECT_EQ(f.model->batchOutputURLs(), (std::vector<fs::path>{f.out / "a_SBS.mkv", f.out / "c_SBS.mkv"}));
   EXPECT_EQ(f.outputNames(), (std::vector<std::string>{"a_SBS.mkv", "c_SBS.mkv"})) << "no work directory is left";
+  EXPECT_EQ(f.notifier->posted.back().results, f.model->batchOutputURLs());
+  f.model->revealInFinder();
+  EXPECT_EQ(f.revealer->revealed.back(), f.model->batchOutputURLs());
   auto [left, right] = halfLumaMeans(f.out / "c_SBS.mkv");
   EXPECT_LT(left, 70) << "base view on the left";
   EXPECT_GT(right, 170) << "MVC view on the right";
@@ -157,6 +160,9 @@ TEST(EngineRun, CancelDuringTheFirstFileStopsTheDemux) {
   f.model->addFiles({a, b});
   f.model->startConversion();
   ASSERT_TRUE(f.executor->drainUntil([&] { return started->load(); }));
+  const auto logCount = f.model->logs().size();
+  f.model->startConversion(); // already running: nothing happens
+  EXPECT_EQ(f.model->logs().size(), logCount);
   f.model->cancelConversion();
   ASSERT_TRUE(f.executor->drainUntil([&] { return ModelFixture::logged(*f.model, "] Conversion cancelled"); }));
   EXPECT_EQ(f.model->currentStage(), ConversionStage::idle);
@@ -171,41 +177,22 @@ TEST(EngineRun, CancelDuringTheFirstFileStopsTheDemux) {
 
 TEST(EngineRun, KeptSbsFileIsReusedWithoutDecodingAgain) {
   struct Case {
-    const char *name;
-    OutputTarget firstTarget;
-    bool keep;
-    std::function<void(ConverterModel &)> between;
-    bool reuse;
+    OutputTarget firstTarget;   // then Vision Pro; a first Vision Pro run keeps its side-by-side file
     const char *converterInput; // the file name MVHEVCConverter reads on the second run
-    const char *finalOutput;
     std::vector<std::string> outputs;
   };
   const Case cases[] = {
       // The cached H.264 Matroska file is remuxed into QuickTime before the converter.
-      {"SBS, then Vision Pro",
-       OutputTarget::sbs3D,
-       false,
-       [](ConverterModel &) {},
-       true,
-       "disc_remuxed.mov",
-       "disc_MV-HEVC.mov",
-       {"disc_MV-HEVC.mov", "disc_SBS.mkv"}},
-      {"Vision Pro kept, then again",
-       OutputTarget::visionPro,
-       true,
-       [](ConverterModel &) {},
-       true,
-       "disc_SBS.mov",
-       "disc_MV-HEVC.mov",
-       {"disc.mov", "disc_MV-HEVC.mov", "disc_SBS.mov"}},
+      {OutputTarget::sbs3D, "disc_remuxed.mov", {"disc_MV-HEVC.mov", "disc_SBS.mkv"}},
+      {OutputTarget::visionPro, "disc_SBS.mov", {"disc.mov", "disc_MV-HEVC.mov", "disc_SBS.mov"}},
   };
   for (const auto &c : cases) {
-    SCOPED_TRACE(c.name);
+    SCOPED_TRACE(c.converterInput);
     EngineRunFixture f;
     fs::path disc = f.discSource("disc.m2ts");
     f.build();
     f.model->setOutputTarget(c.firstTarget);
-    f.model->setKeepSBSIntermediate(c.keep);
+    f.model->setKeepSBSIntermediate(c.firstTarget == OutputTarget::visionPro);
     f.select(disc);
     f.runToEnd();
     ASSERT_EQ(f.model->currentStage(), ConversionStage::complete) << f.model->errorMessage().value_or("");
@@ -213,23 +200,18 @@ TEST(EngineRun, KeptSbsFileIsReusedWithoutDecodingAgain) {
     std::string kept = c.firstTarget == OutputTarget::sbs3D ? "disc_SBS.mkv" : "disc_SBS.mov";
     EXPECT_EQ(f.model->cachedSBS()->sbsURL, f.out / kept);
 
-    c.between(*f.model);
     f.model->setOutputTarget(OutputTarget::visionPro);
     f.model->setKeepSBSIntermediate(false);
     std::size_t demuxes = f.demuxCount();
     f.runToEnd();
     ASSERT_EQ(f.model->currentStage(), ConversionStage::complete) << f.model->errorMessage().value_or("");
-    EXPECT_EQ(f.demuxCount(), demuxes + (c.reuse ? 0u : 1u)) << "a reuse neither demuxes nor decodes";
+    EXPECT_EQ(f.demuxCount(), demuxes) << "a reuse neither demuxes nor decodes";
     auto converted = f.tools.calls("MVHEVCConverter");
     ASSERT_FALSE(converted.empty());
     // A file this run writes itself is read under its temporary name.
     EXPECT_TRUE(fs::path(converted.back().args[0]).filename().string().ends_with(c.converterInput))
         << converted.back().args[0];
-    EXPECT_EQ(f.model->lastOutputURL(), f.out / c.finalOutput);
-    // Not kept, the side-by-side file never reaches the output folder; nothing stays cached.
-    if (!c.reuse) {
-      EXPECT_FALSE(f.model->cachedSBS());
-    }
+    EXPECT_EQ(f.model->lastOutputURL(), f.out / "disc_MV-HEVC.mov");
     EXPECT_EQ(f.outputNames(), c.outputs);
   }
 }

@@ -2,6 +2,7 @@
 
 #include "core/Errors.h"
 
+#include <algorithm>
 #include <fstream>
 #include <gtest/gtest.h>
 
@@ -101,17 +102,8 @@ fs::path ModelFixture::source(const std::string &name, std::size_t size) {
   return path;
 }
 
-std::size_t ModelFixture::logIndex(const app::ConverterModel &model, const std::string &message) {
-  const auto &logs = model.logs();
-  for (std::size_t i = 0; i < logs.size(); ++i)
-    if (logs[i].size() >= message.size() &&
-        logs[i].compare(logs[i].size() - message.size(), message.size(), message) == 0)
-      return i;
-  return logs.size();
-}
-
 bool ModelFixture::logged(const app::ConverterModel &model, const std::string &message) {
-  return logIndex(model, message) < model.logs().size();
+  return std::ranges::any_of(model.logs(), [&](const std::string &line) { return line.ends_with(message); });
 }
 
 void ModelRunFixture::build() {

@@ -28,33 +28,17 @@ private:
   std::deque<std::function<void()>> queue_;
 };
 
-/// A clock the test sets by hand.
+/// A clock that stands still.
 class FakeClock final : public app::Clock {
 public:
-  app::TimePoint now() const override {
-    std::lock_guard lock(mutex_);
-    return now_;
-  }
-  void set(app::TimePoint when) {
-    std::lock_guard lock(mutex_);
-    now_ = when;
-  }
-  void advance(std::chrono::milliseconds by) {
-    std::lock_guard lock(mutex_);
-    now_ += by;
-  }
-
-private:
-  mutable std::mutex mutex_;
-  app::TimePoint now_ = std::chrono::system_clock::from_time_t(1'700'000'000);
+  app::TimePoint now() const override { return std::chrono::system_clock::from_time_t(1'700'000'000); }
 };
 
 class RecordingNotifier final : public app::Notifier {
 public:
   void post(const app::Notification &notification) override { posted.push_back(notification); }
-  void requestPermission(std::function<void(const std::string &)>) override { ++permissionRequests; }
+  void requestPermission(std::function<void(const std::string &)>) override {}
   std::vector<app::Notification> posted;
-  int permissionRequests = 0;
 };
 
 class RecordingRevealer final : public app::Revealer {
@@ -101,7 +85,6 @@ struct ModelFixture {
   std::filesystem::path source(const std::string &name, std::size_t size = 64);
   /// True when some log line ends with `message`.
   static bool logged(const app::ConverterModel &model, const std::string &message);
-  static std::size_t logIndex(const app::ConverterModel &model, const std::string &message);
 
   TempDir dir;
   std::shared_ptr<QueueExecutor> executor = std::make_shared<QueueExecutor>();

@@ -51,28 +51,6 @@ TEST(StaleEta, AStallMakesTheEstimateGrowInsteadOfFreezing) {
   EXPECT_EQ(staleEta(state, kStart, 0.20, kStart + 20s, kStart + 41s).kind, EtaUpdate::Kind::keep);
 }
 
-TEST(UpdateEta, ChangesTheTextAtMostEveryThreeSeconds) {
-  EtaState state;
-  ASSERT_EQ(updateEta(state, kStart, 0.10, kStart + 10s).kind, EtaUpdate::Kind::clear);
-  EXPECT_EQ(updateEta(state, kStart, 0.11, kStart + 11s).kind, EtaUpdate::Kind::keep);
-  EXPECT_EQ(updateEta(state, kStart, 0.12, kStart + 12s).kind, EtaUpdate::Kind::keep);
-  EXPECT_EQ(updateEta(state, kStart, 0.13, kStart + 13s).kind, EtaUpdate::Kind::set);
-  EXPECT_DOUBLE_EQ(state.lastProgress, 0.13);
-}
-
-TEST(UpdateEta, SmoothsTheInstantRateWithTheEarlierEstimate) {
-  // Previous estimate 100 s; 10 % more in 10 s leaves 0.4 at 0.01/s = 40 s;
-  // 0.3 * 40 + 0.7 * 100 = 82 s.
-  EtaState state;
-  state.lastUpdate = kStart;
-  state.lastSampleTime = kStart;
-  state.lastProgress = 0.5;
-  state.smoothed = 100;
-  EtaUpdate update = updateEta(state, kStart - 100s, 0.6, kStart + 10s);
-  EXPECT_EQ(update.text, "1 min 22 sec remaining");
-  EXPECT_NEAR(state.smoothed, 82.0, 1e-9);
-}
-
 TEST(UpdateEta, StalledProgressFallsBackToElapsedTime) {
   EtaState state;
   state.lastUpdate = kStart;

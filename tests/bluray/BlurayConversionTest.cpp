@@ -43,14 +43,8 @@ class BlurayConversion : public testing::TestWithParam<Case> {
 protected:
   void SetUp() override {
     std::string whyNot;
-    tools_ = findRealTools(whyNot);
-    if (tools_)
-      clips_ = findClips(whyNot);
-    if (!tools_ || !clips_) {
-      if (mvhevc::test::underCi())
-        FAIL() << whyNot;
+    if (!findRealSetup(tools_, clips_, whyNot))
       GTEST_SKIP() << whyNot;
-    }
   }
 
   void expectEyesInPlace(const std::vector<std::uint8_t> &pictures, bool viewsSwapped, const std::string &what) {
@@ -156,9 +150,9 @@ TEST_P(BlurayConversion, EveryPictureSoundAndEachEyeInPlace) {
 // links): the program started from the one writes into the other.
 TEST(BlurayFolders, FromAReadOnlySourceFolderIntoAnExfatOutputFolder) {
   std::string whyNot;
-  auto tools = findRealTools(whyNot);
-  auto clips = tools ? findClips(whyNot) : std::nullopt;
-  if (!tools || !clips)
+  std::optional<RealTools> tools;
+  std::optional<fs::path> clips;
+  if (!findRealSetup(tools, clips, whyNot))
     GTEST_SKIP() << whyNot;
   kestrova::test::TempDir dir;
   auto source = kestrova::test::ExfatMount::create(dir / "source", 64, whyNot);

@@ -24,41 +24,15 @@ using mvhevc::test::run;
 
 constexpr int kRepeats = 5, kPairs = 24 * kRepeats; // IDR access units at 0, 10, 24, 34, 48, ...
 
-// clip24 five times over as one 5-second disc stream (the five copies' own
-// IDRs are where chunks can start), made once with the real tsMuxeR.
-fs::path longClip(const RealTools &tools, const fs::path &clips) {
-  const fs::path folder = kestrova::test::buildDir() / "bluray-chunk-clip", clip = folder / "clip120.m2ts";
-  if (fs::exists(clip))
-    return clip;
-  fs::create_directories(folder);
-  const std::string in = quote(folder.string()), views = quote((clips / "clip24-views.264").string());
-  kestrova::test::writeFile(folder / "clip.meta", "MUXOPT --no-pcr-on-video-pid --new-audio-pes --vbr --vbv-len=500\n"
-                                                  "V_MPEG4/ISO/AVC, \"base.264\", insertSEI, contSPS, fps=23.976\n"
-                                                  "V_MPEG4/ISO/MVC, \"dep.mvc\", fps=23.976\nA_AC3, \"audio.ac3\"\n");
-  const auto made =
-      run("cd " + in + " && for i in 1 2 3 4 5; do cat " + views + "; done >mvc.264 && python3 " +
-          quote((clips / "bluray_order.py").string()) + " mvc.264 bd.264 && python3 " +
-          quote((clips / "split_views.py").string()) +
-          " bd.264 base.264 dep.mvc && ffmpeg -v error -y -f lavfi -i sine=duration=6 -ac 2 -c:a ac3 "
-          "audio.ac3 && " +
-          quote(tools.tsmuxer.string()) + " clip.meta part.m2ts >tsmuxer.log && mv part.m2ts " + quote(clip.string()));
-  EXPECT_EQ(made.status, 0) << made.out << made.err;
-  return clip;
-}
-
 class ChunkedRun : public testing::Test {
 protected:
   void SetUp() override {
     std::string whyNot;
-    tools_ = findRealTools(whyNot);
-    if (tools_)
-      clips_ = findClips(whyNot);
-    if (!tools_ || !clips_ || !mvhevc::test::validatorFfmpeg()) {
-      if (mvhevc::test::underCi())
-        FAIL() << whyNot << " (or no MV-HEVC validator)";
-      GTEST_SKIP() << whyNot << " (or no MV-HEVC validator)";
-    }
-    clip_ = longClip(*tools_, *clips_);
+    if (!findRealSetup(tools_, clips_, whyNot, {.validator = true}))
+      GTEST_SKIP() << whyNot;
+    // clip24 five times over as one 5-second disc stream: the five copies'
+    // own IDRs are where chunks can start.
+    clip_ = repeatedClip(*tools_, *clips_, kRepeats, 6, 440);
     program_ = installProgram(dir_ / "install", *tools_, Variant::dualSplitParallel);
   }
 

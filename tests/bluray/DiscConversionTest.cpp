@@ -111,18 +111,9 @@ class DiscTest : public testing::Test {
 protected:
   void SetUp() override {
     std::string whyNot;
-    tools_ = findRealTools(whyNot);
-    if (tools_)
-      clips_ = findClips(whyNot);
-    if (tools_ && clips_ && std::system("command -v genisoimage >/dev/null") != 0)
-      whyNot = "genisoimage is missing";
-    else if (tools_ && clips_)
-      disc_ = testDisc(*tools_, *clips_);
-    if (!disc_) {
-      if (mvhevc::test::underCi())
-        FAIL() << whyNot;
+    if (!findRealSetup(tools_, clips_, whyNot, {.discImages = true}))
       GTEST_SKIP() << whyNot;
-    }
+    disc_ = testDisc(*tools_, *clips_);
   }
 
   /// Runs the installed program on `input` to `output`, for the Vision Pro target (keeping the
@@ -287,12 +278,6 @@ TEST_F(DiscTest, DiscsThatCannotBeConvertedAreRefusedBeforeAnyWork) {
          return at / "cut.iso";
        },
        "damaged or not a UDF image"},
-      {"a folder that is not a disc",
-       [&](const fs::path &at) {
-         kestrova::test::writeFile(at / "films/notes.txt", "not a disc");
-         return at / "films";
-       },
-       "no BDMV folder in"},
       {"the 2D playlist", [&](const fs::path &) { return cached / "disc/BDMV/PLAYLIST/00801.mpls"; },
        "00801.mpls is not a 3D playlist"},
       {"a disc without a 3D playlist",

@@ -23,34 +23,16 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int kRepeats = 8; ///< clip24 eight times over: 192 pairs, eight seconds of film
 
-/// A disc of clip24's views played eight times, made once into the build
-/// tree: the JM stream repeated (each repeat starts at an IDR picture), put
-/// in disc order, split into its views, muxed with sound, then a disc folder.
+/// A disc of clip24's views played eight times, made once into the build tree.
 fs::path longerDisc(const RealTools &tools, const fs::path &clips) {
-  const fs::path cache = kestrova::test::buildDir() / "bluray-disc-192";
-  if (fs::exists(cache / "disc/BDMV/PLAYLIST/00800.mpls"))
-    return cache / "disc";
-  fs::create_directories(cache);
-  std::string views;
-  for (int i = 0; i < kRepeats; ++i)
-    views += " " + quote((clips / "clip24-views.264").string());
-  const std::string c = quote(cache.string()), here = quote(clips.string());
-  kestrova::test::writeFile(cache / "clip.meta", "MUXOPT --no-pcr-on-video-pid --new-audio-pes --vbr --vbv-len=500\n"
-                                                 "V_MPEG4/ISO/AVC, \"" +
-                                                     (cache / "base.264").string() +
-                                                     "\", insertSEI, contSPS, fps=23.976\n"
-                                                     "V_MPEG4/ISO/MVC, \"" +
-                                                     (cache / "dep.mvc").string() + "\", fps=23.976\nA_AC3, \"" +
-                                                     (cache / "audio.ac3").string() + "\"\n");
-  const auto made = run("cd " + c + " && cat" + views + " > mvc.264 && python3 " + here +
-                        "/bluray_order.py mvc.264 bd.264 && python3 " + here +
-                        "/split_views.py bd.264 base.264 dep.mvc && ffmpeg -v error -y -f lavfi -i "
-                        "sine=frequency=1000:sample_rate=48000:duration=" +
-                        std::to_string(kRepeats) + " -ac 2 -c:a ac3 audio.ac3 && " + quote(tools.tsmuxer.string()) +
-                        " clip.meta clip.m2ts && " + here + "/make-disc.sh " +
-                        quote(tools.tsmuxer.parent_path().string()) + " clip.m2ts . 2>&1");
-  EXPECT_EQ(made.status, 0) << made.out;
-  return cache / "disc";
+  const fs::path clip = repeatedClip(tools, clips, kRepeats, kRepeats, 1000), disc = clip.parent_path() / "disc";
+  if (!fs::exists(disc / "BDMV/PLAYLIST/00800.mpls")) {
+    const auto made =
+        run("cd " + quote(clip.parent_path().string()) + " && " + quote((clips / "make-disc.sh").string()) + " " +
+            quote(tools.tsmuxer.parent_path().string()) + " " + quote(clip.filename().string()) + " . 2>&1");
+    EXPECT_EQ(made.status, 0) << made.out;
+  }
+  return disc;
 }
 
 /// One line of the program's output and when it came.
@@ -77,15 +59,10 @@ std::vector<Timed> recordRun(const std::string &commandLine) {
 
 TEST(ProgressRun, BlurayToVisionProRisesWithThePicturesToTheEnd) {
   std::string whyNot;
-  auto tools = findRealTools(whyNot);
-  auto clips = tools ? findClips(whyNot) : std::nullopt;
-  if (tools && clips && std::system("command -v genisoimage >/dev/null") != 0)
-    whyNot = "genisoimage is missing";
-  if (!tools || !clips || !whyNot.empty()) {
-    if (mvhevc::test::underCi())
-      FAIL() << whyNot;
+  std::optional<RealTools> tools;
+  std::optional<fs::path> clips;
+  if (!findRealSetup(tools, clips, whyNot, {.discImages = true}))
     GTEST_SKIP() << whyNot;
-  }
   const fs::path disc = longerDisc(*tools, *clips);
   kestrova::test::TempDir dir;
   const fs::path program = installProgram(dir / "install", *tools, Variant::fifo);

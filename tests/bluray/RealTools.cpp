@@ -68,6 +68,41 @@ std::optional<fs::path> findClips(std::string &whyNot) {
   return std::nullopt;
 }
 
+bool findRealSetup(std::optional<RealTools> &tools, std::optional<fs::path> &clips, std::string &whyNot,
+                   AlsoNeeded also) {
+  tools = findRealTools(whyNot);
+  clips = tools ? findClips(whyNot) : std::nullopt;
+  bool found = tools && clips;
+  if (found && also.discImages && std::system("command -v genisoimage >/dev/null") != 0)
+    found = false, whyNot = "genisoimage is missing";
+  if (found && also.validator && !mvhevc::test::validatorFfmpeg())
+    found = false, whyNot = "no MV-HEVC validator";
+  if (!found && mvhevc::test::underCi())
+    ADD_FAILURE() << whyNot;
+  return found;
+}
+
+fs::path repeatedClip(const RealTools &tools, const fs::path &clips, int repeats, int audioSeconds, int tone) {
+  const std::string name = "clip" + std::to_string(24 * repeats);
+  const fs::path folder = kestrova::test::buildDir() / ("bluray-" + name), clip = folder / (name + ".m2ts");
+  if (fs::exists(clip))
+    return clip;
+  fs::create_directories(folder);
+  const std::string in = quote(folder.string()), views = quote((clips / "clip24-views.264").string());
+  kestrova::test::writeFile(folder / "clip.meta", "MUXOPT --no-pcr-on-video-pid --new-audio-pes --vbr --vbv-len=500\n"
+                                                  "V_MPEG4/ISO/AVC, \"base.264\", insertSEI, contSPS, fps=23.976\n"
+                                                  "V_MPEG4/ISO/MVC, \"dep.mvc\", fps=23.976\nA_AC3, \"audio.ac3\"\n");
+  const auto made =
+      run("cd " + in + " && for i in $(seq " + std::to_string(repeats) + "); do cat " + views +
+          "; done >mvc.264 && python3 " + quote((clips / "bluray_order.py").string()) + " mvc.264 bd.264 && python3 " +
+          quote((clips / "split_views.py").string()) +
+          " bd.264 base.264 dep.mvc && ffmpeg -v error -y -f lavfi -i sine=frequency=" + std::to_string(tone) +
+          ":sample_rate=48000:duration=" + std::to_string(audioSeconds) + " -ac 2 -c:a ac3 audio.ac3 && " +
+          quote(tools.tsmuxer.string()) + " clip.meta part.m2ts >tsmuxer.log && mv part.m2ts " + quote(clip.string()));
+  EXPECT_EQ(made.status, 0) << made.out << made.err;
+  return clip;
+}
+
 const ReferenceViews &referenceViews(const RealTools &tools, const fs::path &clips) {
   static std::mutex mutex;
   static std::optional<ReferenceViews> views;

@@ -24,6 +24,23 @@ std::optional<RealTools> findRealTools(std::string &whyNot);
 /// for a worktree).
 std::optional<std::filesystem::path> findClips(std::string &whyNot);
 
+/// What a test needs beside the tools and the clips.
+struct AlsoNeeded {
+  bool discImages = false; ///< genisoimage
+  bool validator = false;  ///< the MV-HEVC validator's ffmpeg
+};
+/// Finds the tools and the clips (and what else `also` names), or says in
+/// `whyNot` what is missing. Under CI, where everything is installed, a
+/// missing piece is a failure of the calling test as well.
+bool findRealSetup(std::optional<RealTools> &tools, std::optional<std::filesystem::path> &clips, std::string &whyNot,
+                   AlsoNeeded also = {});
+
+/// clip24's views `repeats` times over (each repeat starts at an IDR
+/// picture) with `audioSeconds` of AC-3 sound at `tone` Hz, muxed by the real
+/// tsMuxeR into clipN.m2ts (N pictures) under the build tree: made once, kept.
+std::filesystem::path repeatedClip(const RealTools &tools, const std::filesystem::path &clips, int repeats,
+                                   int audioSeconds, int tone);
+
 /// The JM decoder's pictures of the two views of clip24-views.264 (yuv420p,
 /// 1920x1080, 24 each), the references a conversion's halves must match.
 /// Decoded once into a cache under the build tree and kept there.

@@ -104,13 +104,10 @@ std::vector<std::vector<std::string>> records(const std::string &text) {
 
 TEST(ViewStreams, PutBackTogetherTheyDecodeToTheReferencePictures) {
   std::string whyNot;
-  const auto tools = findRealTools(whyNot);
-  const auto clips = tools ? findClips(whyNot) : std::nullopt;
-  if (!tools || !clips) {
-    if (mvhevc::test::underCi())
-      FAIL() << whyNot;
+  std::optional<RealTools> tools;
+  std::optional<fs::path> clips;
+  if (!findRealSetup(tools, clips, whyNot))
     GTEST_SKIP() << whyNot;
-  }
   const auto &reference = referenceViews(*tools, *clips);
   const fs::path nalTools = fs::path(KESTROVA_NAL_SCAN_PATH).parent_path();
   auto tool = [&](const char *name) { return quote((nalTools / name).string()); };

@@ -16,14 +16,8 @@
 namespace kestrova {
 namespace {
 namespace fs = std::filesystem;
+using test::shellQuoted;
 using test::TempDir;
-
-std::string shellQuoted(const std::string &text) {
-  std::string quoted = "'";
-  for (char c : text)
-    quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
 
 tools::CollectedOutput shell(const std::string &command) {
   return tools::runAndCollect({"/bin/sh", {"-c", command}, {}});

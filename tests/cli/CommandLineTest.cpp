@@ -71,32 +71,23 @@ TEST(CommandLine, WordsAreReadInOrderAndValuesAreNeverOptions) {
     std::vector<std::string> arguments;
     std::vector<std::string> inputs;
     std::optional<std::string> output;
-    bool overwrite;
-    InfoRequest info;
+    InfoRequest info = InfoRequest::none;
   };
   const Row rows[] = {
-      {argv({"--output", "--overwrite", "a.mkv"}), {"a.mkv"}, "--overwrite", false, InfoRequest::none},
-      {argv({"--input", "--help", "--auto-convert"}), {"--help"}, std::nullopt, false, InfoRequest::none},
-      {argv({"a.mkv", "--input", "b.m2ts", "c.mp4", "--input=d.mkv"}),
-       {"a.mkv", "b.m2ts", "c.mp4", "d.mkv"},
-       std::nullopt,
-       false,
-       InfoRequest::none},
-      {argv({"--output", "x", "--output", "y", "--", "--overwrite", "-h"}),
-       {"--overwrite", "-h"},
-       "y",
-       false,
-       InfoRequest::none},
-      {argv({"--version", "--help"}), {}, std::nullopt, false, InfoRequest::version},
+      {argv({"--output", "--overwrite", "a.mkv"}), {"a.mkv"}, "--overwrite"},
+      {argv({"--input", "--help", "--auto-convert"}), {"--help"}, std::nullopt},
+      {argv({"a.mkv", "--input", "b.m2ts", "c.mp4", "--input=d.mkv"}), {"a.mkv", "b.m2ts", "c.mp4", "d.mkv"}, {}},
+      {argv({"--output", "x", "--output", "y", "--", "--overwrite", "-h"}), {"--overwrite", "-h"}, "y"},
+      {argv({"--version", "--help"}), {}, std::nullopt, InfoRequest::version},
       // Reading stops at a request for help: what follows may be anything.
-      {argv({"a.mkv", "-h", "--bogus"}), {"a.mkv"}, std::nullopt, false, InfoRequest::help},
+      {argv({"a.mkv", "-h", "--bogus"}), {"a.mkv"}, std::nullopt, InfoRequest::help},
   };
   for (const auto &row : rows) {
     SCOPED_TRACE(::testing::PrintToString(row.arguments));
     CommandLine line = parseCommandLine(row.arguments);
     EXPECT_EQ(line.inputs, row.inputs);
     EXPECT_EQ(line.output, row.output);
-    EXPECT_EQ(line.overwrite, row.overwrite);
+    EXPECT_FALSE(line.overwrite);
     EXPECT_EQ(line.info, row.info);
   }
 }
@@ -135,7 +126,6 @@ TEST(CommandLine, DurationsThatAreNotUsedSaySo) {
     EXPECT_EQ(reading.limit, std::nullopt) << text;
     ASSERT_TRUE(reading.warning) << text;
     EXPECT_NE(reading.warning->find(std::string("\"") + text + "\""), std::string::npos) << *reading.warning;
-    EXPECT_NE(reading.warning->find("whole source"), std::string::npos) << *reading.warning;
   }
 }
 
@@ -145,21 +135,18 @@ TEST(CommandLine, StoredChoicesAndTheirWarnings) {
     StoredChoices read;
     const char *reported; // the key a warning names, or null
   };
+  using enum QualityPreset;
+  using enum OutputTarget;
+  constexpr int depth = kDefaultSubtitleDepth;
   const Row rows[] = {
-      {"{}", {QualityPreset::high, OutputTarget::visionPro, false, kDefaultSubtitleDepth, {}}, nullptr},
+      {"{}", {high, visionPro, false, depth, {}}, nullptr},
       {R"json({"qualityPreset": "Smaller File", "outputTarget": "SBS 3D (MKV)", "keepSBSIntermediate": true,
                "chunkSeconds": 30, "jobs": 4, "hosts": "/h"})json",
-       {QualityPreset::medium, OutputTarget::sbs3D, true, kDefaultSubtitleDepth, {30.0, 4, true, "/h"}},
+       {medium, sbs3D, true, depth, {30.0, 4, true, "/h"}},
        nullptr},
-      {R"json({"outputTarget": "apple vision pro (mv-hevc)"})json",
-       {QualityPreset::high, OutputTarget::sbs3D, false, kDefaultSubtitleDepth, {}},
-       "outputTarget"},
-      {R"json({"qualityPreset": "Ultra"})json",
-       {QualityPreset::ultraHigh, OutputTarget::visionPro, false, kDefaultSubtitleDepth, {}},
-       "qualityPreset"},
-      {R"json({"keepSBSIntermediate": "false"})json",
-       {QualityPreset::high, OutputTarget::visionPro, false, kDefaultSubtitleDepth, {}},
-       "keepSBSIntermediate"},
+      {R"json({"outputTarget": "apple vision pro (mv-hevc)"})json", {high, sbs3D, false, depth, {}}, "outputTarget"},
+      {R"json({"qualityPreset": "Ultra"})json", {ultraHigh, visionPro, false, depth, {}}, "qualityPreset"},
+      {R"json({"keepSBSIntermediate": "false"})json", {high, visionPro, false, depth, {}}, "keepSBSIntermediate"},
   };
   for (const auto &row : rows) {
     test::TempDir dir;

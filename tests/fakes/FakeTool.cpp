@@ -5,13 +5,9 @@
 //
 // Script: {"steps": [ ... ]}, each step one of
 //   {"stdout": "text"}             {"stderr": "text"}
-//   {"stdout_hex": "fffe0a"}       raw bytes, for output that is not UTF-8
 //   {"sleep_ms": N}                {"ignore_sigterm": true}
-//   {"write_file": "path", "content": "text"}   or with "size": N (zero bytes)
-//   {"copy_stdin_to": "path"}
-//   {"spawn_child_sleep_ms": N, "pid_file": "path"}   a child in the same
-//                                   process group (it ignores nothing)
-//   {"exit": N}                    {"signal": N}
+//   {"write_file": "path", "content": "text"}
+//   {"copy_stdin_to": "path"}      {"exit": N}
 // A step with "when_args": N runs only when the tool has N arguments (so one
 // script serves a tool's listing run and its real run); with "when_arg1":
 // "text" only when its first argument is that text.
@@ -109,12 +105,6 @@ int main(int argc, char **argv) {
       continue;
     if (step.contains("stdout"))
       writeAll(STDOUT_FILENO, text(step["stdout"]));
-    if (step.contains("stdout_hex")) {
-      std::string hex = step["stdout_hex"].get<std::string>(), bytes;
-      for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
-        bytes.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
-      writeAll(STDOUT_FILENO, bytes);
-    }
     if (step.contains("stderr"))
       writeAll(STDERR_FILENO, text(step["stderr"]));
     if (step.contains("sleep_ms"))
@@ -122,30 +112,11 @@ int main(int argc, char **argv) {
     if (step.value("ignore_sigterm", false))
       std::signal(SIGTERM, SIG_IGN);
     if (step.contains("write_file")) {
-      std::ofstream out(text(step["write_file"]), std::ios::binary | std::ios::trunc);
-      if (step.contains("content"))
-        out << text(step["content"]);
-      else
-        out << std::string(step.value("size", 0), '\0');
+      std::ofstream(text(step["write_file"]), std::ios::binary | std::ios::trunc) << text(step.value("content", ""));
     }
     if (step.contains("copy_stdin_to")) {
       std::ofstream out(text(step["copy_stdin_to"]), std::ios::binary | std::ios::trunc);
       out << std::cin.rdbuf();
-    }
-    if (step.contains("spawn_child_sleep_ms")) {
-      pid_t child = ::fork();
-      if (child == 0) {
-        std::signal(SIGTERM, SIG_DFL);
-        std::this_thread::sleep_for(std::chrono::milliseconds(step["spawn_child_sleep_ms"].get<int>()));
-        ::_exit(0);
-      }
-      if (step.contains("pid_file"))
-        std::ofstream(text(step["pid_file"])) << child << "\n";
-    }
-    if (step.contains("signal")) {
-      int sig = step["signal"].get<int>();
-      std::signal(sig, SIG_DFL);
-      ::raise(sig);
     }
     if (step.contains("exit"))
       return step["exit"].get<int>();

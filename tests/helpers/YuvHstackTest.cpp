@@ -95,16 +95,5 @@ TEST(YuvHstack, ReaderThatLeavesEndsItQuietly) {
   EXPECT_EQ(output.standardError, "");
 }
 
-TEST(YuvHstack, BadArgumentsAreRefused) {
-  TempDir dir;
-  test::writeFile(dir / "in.yuv", "");
-  for (std::vector<std::string> arguments :
-       {std::vector<std::string>{}, {"8"}, {"0", "4"}, {"8", "x"}, {"8", "4", "flip"}, {"-8", "4"}}) {
-    auto output = runStacker(dir / "in.yuv", arguments);
-    EXPECT_EQ(output.status.terminationStatus, 2);
-    EXPECT_NE(output.standardError.find("usage: yuv_hstack"), std::string::npos);
-  }
-}
-
 } // namespace
 } // namespace kestrova

@@ -82,4 +82,11 @@ void writeFile(const fs::path &path, const std::string &content) {
     throw std::runtime_error("cannot write " + path.string());
 }
 
+std::string shellQuoted(const std::string &text) {
+  std::string quoted = "'";
+  for (char c : text)
+    quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
 } // namespace kestrova::test

@@ -32,5 +32,7 @@ bool processAlive(int pid);
 
 std::string readFile(const std::filesystem::path &path);
 void writeFile(const std::filesystem::path &path, const std::string &content);
+/// `text` as one word of a POSIX shell command line.
+std::string shellQuoted(const std::string &text);
 
 } // namespace kestrova::test

@@ -28,23 +28,14 @@ private slots:
   void convertButtonFollowsSelectionAndTarget_data() {
     QTest::addColumn<int>("withFile"); // 0 none, 1 a 3D file, 2 a file without 3D
     QTest::addColumn<QString>("target");
-    QTest::addColumn<QString>("buttonText");
     QTest::addColumn<bool>("visionCaption");
-    QTest::newRow("no file, SBS") << 0 << "SBS 3D (MKV)"
-                                  << "Convert to SBS 3D" << false;
-    QTest::newRow("no file, Vision Pro") << 0 << "Apple Vision Pro (MV-HEVC)"
-                                         << "Convert to MV-HEVC" << true;
-    QTest::newRow("file, SBS") << 1 << "SBS 3D (MKV)"
-                               << "Convert to SBS 3D" << false;
-    QTest::newRow("file, Vision Pro") << 1 << "Apple Vision Pro (MV-HEVC)"
-                                      << "Convert to MV-HEVC" << true;
-    QTest::newRow("file without 3D") << 2 << "SBS 3D (MKV)"
-                                     << "Convert to SBS 3D" << false;
+    QTest::newRow("no file, SBS") << 0 << "SBS 3D (MKV)" << false;
+    QTest::newRow("file, Vision Pro") << 1 << "Apple Vision Pro (MV-HEVC)" << true;
+    QTest::newRow("file without 3D") << 2 << "SBS 3D (MKV)" << false;
   }
   void convertButtonFollowsSelectionAndTarget() {
     QFETCH(int, withFile);
     QFETCH(QString, target);
-    QFETCH(QString, buttonText);
     QFETCH(bool, visionCaption);
     WindowHarness h;
     if (withFile > 0) {
@@ -54,9 +45,9 @@ private slots:
     pick(h, "targetPicker", target);
     auto *convert = h.find<QPushButton>("convertButton");
     QVERIFY(convert->isVisibleTo(&h.window()));
-    QCOMPARE(convert->text().remove('&'), buttonText);
     QCOMPARE(convert->isEnabled(), withFile == 1);
     QCOMPARE(shown(h, "targetCaption"), visionCaption);
+    QCOMPARE(h.find<QWidget>("codecPicker")->isEnabled(), !visionCaption); // Vision Pro is always HEVC
     // The picker stores the choice at once.
     QCOMPARE(h.model().outputTarget() == kestrova::OutputTarget::visionPro, visionCaption);
   }
@@ -90,27 +81,19 @@ private slots:
 
   void fileListHeaderAndCaptions_data() {
     QTest::addColumn<QStringList>("names");
-    QTest::addColumn<bool>("browse");
     QTest::addColumn<QString>("header");
-    QTest::newRow("one file") << QStringList{"Avatar.m2ts"} << false << "Source File";
-    QTest::newRow("one file chosen with Browse") << QStringList{"Avatar.m2ts"} << true << "Source File";
-    QTest::newRow("three files") << QStringList{"a.mkv", "b.m2ts", "c.mov"} << false << "Files (3)";
+    QTest::newRow("one file") << QStringList{"Avatar.m2ts"} << "Source File";
+    QTest::newRow("three files") << QStringList{"a.mkv", "b.m2ts", "c.mov"} << "Files (3)";
   }
   void fileListHeaderAndCaptions() {
     QFETCH(QStringList, names);
-    QFETCH(bool, browse);
     QFETCH(QString, header);
     WindowHarness h;
     QVERIFY(!shown(h, "fileHeader"));
     std::vector<fs::path> files;
     for (const QString &name : names)
       files.push_back(h.source(name.toStdString(), 3 * 3600 + 2 * 60 + 1));
-    if (browse) {
-      h.fixture().dialogs->files = files;
-      h.find<QPushButton>("browseButton")->click();
-    } else {
-      h.model().addFiles(files);
-    }
+    h.model().addFiles(files);
     QVERIFY(WindowHarness::waitFor([&] { return h.model().fileInfoMap().size() == files.size(); }));
     QCOMPARE(labelText(h, "fileHeader"), header);
     QStringList shownNames, details, expected;
@@ -126,20 +109,11 @@ private slots:
     QCOMPARE(h.view()->findChildren<QPushButton *>("removeButton").size(), names.size());
   }
 
-  void progressShowsTheEnginesValueWithNoTimeLeftYet_data() {
-    QTest::addColumn<double>("fraction");
-    QTest::addColumn<QString>("text");
-    QTest::newRow("start") << 0.0 << "0%";
-    QTest::newRow("99.99 %") << 0.9999 << "99%";
-    QTest::newRow("whole") << 1.0 << "100%";
-  }
   void progressShowsTheEnginesValueWithNoTimeLeftYet() {
-    QFETCH(double, fraction);
-    QFETCH(QString, text);
     WindowHarness h;
     h.model().dropFiles({h.source("movie.mkv")});
-    h.startRun(fraction);
-    QCOMPARE(labelText(h, "percentLabel"), text);
+    h.startRun(0.9999); // not rounded up to a 100 % that is not there yet
+    QCOMPARE(labelText(h, "percentLabel"), QString("99%"));
     // One report gives no rate, so there is nothing honest to say yet.
     QCOMPARE(labelText(h, "etaLabel"), QString());
     h.finish(WindowHarness::Outcome::succeed);
@@ -283,13 +257,15 @@ private slots:
 
   void queueRowsSayWhyAFileIsNotConverted_data() {
     QTest::addColumn<QString>("situation");
-    QTest::addColumn<QString>("reason");
-    QTest::newRow("no 3D in the file") << "no 3D" << QString::fromUtf8(kestrova::app::kNo3DReason);
+    QTest::addColumn<QString>("reason"); // what the row's words name
+    QTest::newRow("no 3D in the file") << "no 3D"
+                                       << "3D";
     QTest::newRow("unreadable file") << "unreadable"
-                                     << "Cannot read this file: ffprobe failed to read broken.mkv";
-    QTest::newRow("skipped by a batch") << "skipped" << QString("Skipped: ") + kestrova::app::kNo3DReason;
+                                     << "broken.mkv";
+    QTest::newRow("skipped by a batch") << "skipped"
+                                        << "Skipped";
     QTest::newRow("failed in a batch") << "failed"
-                                       << "Encoding failed: ffmpeg exited with code 1";
+                                       << "ffmpeg";
   }
   void queueRowsSayWhyAFileIsNotConverted() {
     QFETCH(QString, situation);
@@ -309,7 +285,7 @@ private slots:
     QVERIFY(badRow);
     auto *why = badRow->findChild<QLabel *>("rowReason");
     QVERIFY(why);
-    QCOMPARE(why->text(), reason);
+    QVERIFY2(why->text().contains(reason), qPrintable(why->text()));
     QVERIFY(badRow->findChild<QLabel *>("problemMark"));
     QCOMPARE(h.find<QWidget>("fileRow0")->findChild<QLabel *>("rowReason") == nullptr, situation != "failed");
   }
@@ -345,34 +321,16 @@ private slots:
     QCOMPARE(QString::fromStdString(h.fixture().notifier->posted.back().body), notification);
   }
 
-  void batchCaptionCountsFiles() {
-    WindowHarness h;
-    h.model().dropFiles({h.source("a.mkv"), h.source("b.mkv"), h.source("c.mkv")});
-    h.startRun(0.1);
-    QVERIFY(shown(h, "batchCaption"));
-    QCOMPARE(labelText(h, "batchCaption"), QString("Converting 1 of 3"));
-    QCOMPARE(h.view()->findChildren<QWidget *>("rowProgress").size(), 1);
-    h.finish(WindowHarness::Outcome::succeed);
-    QVERIFY(!shown(h, "batchCaption"));
-    // The ticks of the converted files stay once the batch is over.
-    QCOMPARE(h.view()->findChildren<QLabel *>("doneMark").size(), 3);
-  }
-
   void completeStateShowsSummaryAndResultButtons() {
     WindowHarness h;
     h.model().dropFiles({h.source("movie.mkv")});
     h.startRun(0.5);
     h.finish(WindowHarness::Outcome::succeed);
-    QCOMPARE(h.model().currentStage(), kestrova::ConversionStage::complete);
-    QVERIFY(shown(h, "summaryLabel"));
-    QVERIFY(!labelText(h, "summaryLabel").isEmpty());
-    QVERIFY(!shown(h, "convertButton"));
-    QCOMPARE(labelText(h, "statusLabel"), QString("Conversion complete"));
+    QVERIFY(shown(h, "summaryLabel") && !shown(h, "convertButton"));
     h.find<QPushButton>("revealButton")->click();
     QCOMPARE(h.fixture().revealer->revealed.size(), 1u);
     h.find<QPushButton>("convertAnotherButton")->click();
     QVERIFY(shown(h, "convertButton"));
-    QCOMPARE(labelText(h, "statusLabel"), QString("Ready"));
   }
 
   void failureOpensTheAlertOnce() {
@@ -381,9 +339,7 @@ private slots:
     h.startRun(0.5);
     h.finish(WindowHarness::Outcome::fail);
     QMessageBox *alert = h.view()->errorAlert();
-    QVERIFY(alert);
-    QCOMPARE(alert->windowTitle(), QString("Conversion Failed"));
-    QVERIFY(h.model().errorMessage());
+    QVERIFY(alert && h.model().errorMessage());
     const QString message = QString::fromStdString(*h.model().errorMessage());
     QCOMPARE(alert->text(), message);
     QCOMPARE(labelText(h, "statusLabel"), "Error: " + message);
@@ -399,7 +355,6 @@ private slots:
     QTest::addColumn<int>("queued");
     QTest::addColumn<QString>("status");
     QTest::newRow("three files") << QStringList{"a.mkv", "b.m2ts", "c.mp4"} << 3 << "Ready";
-    QTest::newRow("one film") << QStringList{"a.MKV"} << 1 << "Ready";
     QTest::newRow("one unsupported file") << QStringList{"notes.txt"} << 0 << "Error: ";
   }
   void dropsQueueFilesOrExplainTheRefusal() {

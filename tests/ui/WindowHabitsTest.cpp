@@ -13,7 +13,6 @@
 #include <QImage>
 #include <QMessageBox>
 #include <QPainter>
-#include <QStyle>
 #include <QTimer>
 
 using kestrova::test::WindowHarness;
@@ -116,28 +115,6 @@ private slots:
     auto model = later.make();
     model->loadSettings();
     QVERIFY(model->openStartDirectory() == film.parent_path());
-  }
-
-  void codecChoiceIsOffForVisionPro() {
-    WindowHarness h;
-    pick(h, "targetPicker", "Apple Vision Pro (MV-HEVC)");
-    QVERIFY(!h.find<QWidget>("codecPicker")->isEnabled());
-    pick(h, "targetPicker", "SBS 3D (MKV)");
-    QVERIFY(h.find<QWidget>("codecPicker")->isEnabled());
-  }
-
-  void actionAreaHasNoEmptyBandAboveConvert() {
-    WindowHarness h;
-    h.window().resize(800, 600);
-    h.window().show();
-    h.model().addFiles({h.source("a.mkv"), h.source("b.mkv"), h.source("c.mkv"), h.source("d.mkv")});
-    QVERIFY(WindowHarness::waitFor([&] { return h.model().fileInfoMap().size() == 4; }));
-    QCoreApplication::processEvents();
-    auto *area = h.find<QWidget>("actionArea");
-    auto *convert = h.find<QWidget>("convertButton");
-    // The page's own margins only: the scrolling column gets the rest.
-    QVERIFY2(area->height() - convert->height() <= 2 * area->style()->pixelMetric(QStyle::PM_LayoutTopMargin) + 2,
-             qPrintable(QString("%1 px around a %2 px button").arg(area->height()).arg(convert->height())));
   }
 
   void logWindowFollowsTheRunsAndSaves() {

@@ -126,48 +126,31 @@ void queueWithReasons(WindowHarness &h) {
   WindowHarness::waitFor([&] { return h.model().rejection(unreadable).has_value(); });
 }
 
+// `queue`, then a run at 42 %, ended with `outcome` when one is given.
+std::function<void(WindowHarness &)> running(void (*queue)(WindowHarness &),
+                                             std::optional<WindowHarness::Outcome> outcome = std::nullopt) {
+  return [queue, outcome](WindowHarness &h) {
+    queue(h);
+    h.startRun(0.42);
+    if (outcome)
+      h.finish(*outcome);
+  };
+}
+
 } // namespace
 
 const std::vector<WindowState> &windowStates() {
   static const std::vector<WindowState> states = {
       {"empty", [](WindowHarness &) {}},
       {"file-queued", queueOne},
-      {"converting-42",
-       [](WindowHarness &h) {
-         queueOne(h);
-         h.startRun(0.42);
-       }},
-      {"complete",
-       [](WindowHarness &h) {
-         queueOne(h);
-         h.startRun(0.42);
-         h.finish(WindowHarness::Outcome::succeed);
-       }},
-      {"failed",
-       [](WindowHarness &h) {
-         queueOne(h);
-         h.startRun(0.42);
-         h.finish(WindowHarness::Outcome::fail);
-       }},
+      {"converting-42", running(queueOne)},
+      {"complete", running(queueOne, WindowHarness::Outcome::succeed)},
+      {"failed", running(queueOne, WindowHarness::Outcome::fail)},
       {"queue-of-three", queueThree},
-      {"batch-converting",
-       [](WindowHarness &h) {
-         queueThree(h);
-         h.startRun(0.42);
-       }},
-      {"batch-complete",
-       [](WindowHarness &h) {
-         queueThree(h);
-         h.startRun(0.42);
-         h.finish(WindowHarness::Outcome::succeed);
-       }},
+      {"batch-converting", running(queueThree)},
+      {"batch-complete", running(queueThree, WindowHarness::Outcome::succeed)},
       {"queue-with-reasons", queueWithReasons},
-      {"batch-skipped-complete",
-       [](WindowHarness &h) {
-         queueWithReasons(h);
-         h.startRun(0.42);
-         h.finish(WindowHarness::Outcome::succeed);
-       }},
+      {"batch-skipped-complete", running(queueWithReasons, WindowHarness::Outcome::succeed)},
       {"batch-opened-during-run",
        [](WindowHarness &h) {
          queueOne(h);

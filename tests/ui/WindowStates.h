@@ -5,6 +5,7 @@
 
 #include <QMainWindow>
 #include <QPalette>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -62,7 +63,7 @@ private:
 /// operations; `name` is also the screenshot's file name.
 struct WindowState {
   const char *name;
-  void (*arrange)(WindowHarness &harness);
+  std::function<void(WindowHarness &harness)> arrange;
 };
 const std::vector<WindowState> &windowStates();
 
