@@ -22,32 +22,6 @@ std::optional<ConversionRequest> parse(std::vector<const char *> args) {
   }
 }
 
-TEST(Arguments, AcceptsTheFourPresetsAndRejectsNonsense) {
-  struct Case {
-    std::vector<const char *> args;
-    bool valid;
-    double quality;
-    std::optional<int> cap;
-  };
-  const Case cases[] = {
-      {{"in.mov", "out.mov", "0.88", "35"}, true, 0.88, 35},
-      {{"in.mov", "out.mov", "0.7"}, true, 0.7, std::nullopt},
-      {{"in.mov", "out.mov", "1.5"}, false, 0, std::nullopt},
-      {{"in.mov", "out.mov"}, false, 0, std::nullopt},
-      {{"in.mov", "out.mov", "0.85", "25", "extra"}, false, 0, std::nullopt},
-      {{"in.mov", "out.mov", "0.85", "--hfov-degrees"}, false, 0, std::nullopt},
-  };
-  for (const auto &c : cases) {
-    const auto request = parse(c.args);
-    ASSERT_EQ(request.has_value(), c.valid) << c.args.size();
-    if (request) {
-      EXPECT_DOUBLE_EQ(request->quality, c.quality);
-      EXPECT_EQ(request->capMbps, c.cap);
-      EXPECT_EQ(request->output, "out.mov");
-    }
-  }
-}
-
 TEST(Arguments, FramePairsOnStandardInputNeedTheirLayout) {
   struct Case {
     std::vector<const char *> args;
@@ -81,33 +55,6 @@ TEST(Arguments, FramePairsOnStandardInputNeedTheirLayout) {
     EXPECT_EQ(std::tie(p.viewWidth, p.viewHeight, p.frameRateNum, p.frameRateDen, p.rightFirst, p.expectedPairs),
               std::tie(c.expected.viewWidth, c.expected.viewHeight, c.expected.frameRateNum, c.expected.frameRateDen,
                        c.expected.rightFirst, c.expected.expectedPairs));
-  }
-}
-
-TEST(Arguments, FileInputTakesItsPacking) {
-  using Packing = PackedLayout::Packing;
-  struct Case {
-    std::vector<const char *> args;
-    std::optional<PackedLayout> expected; ///< none: rejected
-  };
-  const Case cases[] = {
-      {{"in.mkv", "out.mov", "0.85"}, PackedLayout{}},
-      {{"in.mkv", "out.mov", "0.85", "--layout", "half-tab", "--eye-order", "right-first"},
-       PackedLayout{Packing::topAndBottom, true, true}},
-      {{"--layout", "full-sbs", "--eye-order", "right-first", "in.mkv", "out.mov", "0.85"},
-       PackedLayout{Packing::sideBySide, false, true}},
-      {{"in.mkv", "out.mov", "0.85", "--layout", "half"}, std::nullopt},
-      {{"-", "out.mov", "0.85", "--view-size", "320x180", "--frame-rate", "24", "--layout", "half-sbs"}, std::nullopt},
-  };
-  for (const auto &c : cases) {
-    const auto request = parse(c.args);
-    ASSERT_EQ(request.has_value(), c.expected.has_value()) << c.args.size();
-    if (!request) {
-      continue;
-    }
-    const auto &layout = request->layout;
-    EXPECT_EQ(std::tie(layout.packing, layout.halfSize, layout.rightFirst),
-              std::tie(c.expected->packing, c.expected->halfSize, c.expected->rightFirst));
   }
 }
 

@@ -52,33 +52,6 @@ private slots:
     QCOMPARE(h.model().outputTarget() == kestrova::OutputTarget::visionPro, visionCaption);
   }
 
-  void captionsComeAndGoWithoutMovingAnything_data() {
-    QTest::addColumn<QString>("picker");
-    QTest::addColumn<QString>("option");
-    QTest::addColumn<QString>("captionName");
-    QTest::newRow("H.265") << "codecPicker"
-                           << "H.265 (HEVC)"
-                           << "codecCaption";
-    QTest::newRow("Vision Pro") << "targetPicker"
-                                << "Apple Vision Pro (MV-HEVC)"
-                                << "targetCaption";
-  }
-  void captionsComeAndGoWithoutMovingAnything() {
-    QFETCH(QString, picker);
-    QFETCH(QString, option);
-    QFETCH(QString, captionName);
-    WindowHarness h;
-    h.window().show();
-    const QByteArray name = captionName.toUtf8();
-    QVERIFY(!shown(h, name.constData()));
-    const int durationTop = topOf(h, "durationPicker"), convertTop = topOf(h, "convertButton");
-    pick(h, picker.toUtf8().constData(), option);
-    QCoreApplication::processEvents();
-    QVERIFY(shown(h, name.constData()));
-    QCOMPARE(topOf(h, "durationPicker"), durationTop);
-    QCOMPARE(topOf(h, "convertButton"), convertTop);
-  }
-
   void fileListHeaderAndCaptions_data() {
     QTest::addColumn<QStringList>("names");
     QTest::addColumn<QString>("header");
@@ -109,18 +82,6 @@ private slots:
     QCOMPARE(h.view()->findChildren<QPushButton *>("removeButton").size(), names.size());
   }
 
-  void progressShowsTheEnginesValueWithNoTimeLeftYet() {
-    WindowHarness h;
-    h.model().dropFiles({h.source("movie.mkv")});
-    h.startRun(0.9999); // not rounded up to a 100 % that is not there yet
-    QCOMPARE(labelText(h, "percentLabel"), QString("99%"));
-    // One report gives no rate, so there is nothing honest to say yet.
-    QCOMPARE(labelText(h, "etaLabel"), QString());
-    h.finish(WindowHarness::Outcome::succeed);
-  }
-
-  // A flat file is refused until the user says how it holds its eyes; the
-  // choice reaches that file's conversion and is locked while it runs.
   void aFilesLayoutAndEyeSwapReachItsConversion() {
     WindowHarness h;
     const fs::path flat = h.source("flat.mkv", 60, false);

@@ -32,11 +32,6 @@ inline bool wholeInWindow(QWidget *widget, QWidget *window) {
   return window->rect().contains(box) && widget->visibleRegion().boundingRect().size() == widget->size();
 }
 
-/// The vertical position of a named widget in window coordinates.
-inline int topOf(WindowHarness &h, const char *name) {
-  return h.find<QWidget>(name)->mapTo(&h.window(), QPoint(0, 0)).y();
-}
-
 /// Whether the named widget is shown in the window.
 inline bool shown(WindowHarness &h, const char *name) {
   auto *widget = h.find<QWidget>(name);
