@@ -1,4 +1,5 @@
 #include "pipeline/ChunkedEncode.h"
+#include "pipeline/RequiredTool.h"
 
 #include "core/Errors.h"
 #include "pipeline/ChunkHosts.h"
@@ -32,13 +33,6 @@ fs::path chunkFile(const fs::path &folder, int index) {
 }
 fs::path pieceFile(const fs::path &folder, int index, const char *extension) {
   return folder / fmt::format("piece_{:03}{}", index, extension);
-}
-
-std::string requireTool(const PipelineEngine &engine, std::string_view name) {
-  auto path = engine.findTool(name);
-  if (!path)
-    throw ConversionError::toolNotFound(std::string(name) + " not found");
-  return *path;
 }
 
 /// The film's IDR access units and its access unit count, as nal-scan finds them in the base view.
@@ -371,8 +365,8 @@ void encodeChunked(PipelineRun &run, const std::string &decoder, const ViewFiles
     manifest.chunks[static_cast<std::size_t>(index)].encodedBytes = inspectChunk(chunkFile(folder, index))->bytes;
   writeManifestAtomically(manifest, folder / kManifestName);
 
-  ChunkJobTools tools{requireTool(run.engine, "nal-interleave"),
-                      requireTool(run.engine, decoder), requireTool(run.engine, "MVHEVCConverter")};
+  ChunkJobTools tools{requireTool(run.engine, "nal-interleave"), requireTool(run.engine, decoder),
+                      requireTool(run.engine, "MVHEVCConverter")};
   ChunkScheduler scheduler(run, manifest, folder, tools, picture);
   try {
     if (!resume.encode.empty()) {

@@ -1,4 +1,5 @@
 #include "pipeline/DiscTracks.h"
+#include "pipeline/RequiredTool.h"
 #include "pipeline/ToolBlame.h"
 
 #include "core/Errors.h"
@@ -119,12 +120,9 @@ void demuxDiscTitle(PipelineRun &run, const demux::DemuxProgress &progress) {
   const fs::path chapters = run.workDirectory / "chapters.ffmeta";
   const fs::path output = run.workDirectory / "tracks.mkv";
   demux::writeFileAtomically(chapters, analysis::ffmetadataText(joined.tracks.chapters));
-  auto ffmpeg = run.engine.findTool("ffmpeg");
-  if (!ffmpeg)
-    throw ConversionError::toolNotFound("ffmpeg not found: install Debian's ffmpeg package (apt-get install ffmpeg) or "
-                                        "put ffmpeg into the tools folder");
+  const std::string ffmpeg = requireFfmpeg(run.engine);
   tools::ProcessLaunch launch;
-  launch.executable = *ffmpeg;
+  launch.executable = ffmpeg;
   launch.arguments = joinArguments(joined, chapters, output);
   auto process = run.engine.createCurrentProcess(std::move(launch));
   // The process keeps what ffmpeg says last on standard error, as for every tool.

@@ -1,4 +1,5 @@
 #include "pipeline/FrameAlternatePipeline.h"
+#include "pipeline/RequiredTool.h"
 
 #include "core/Errors.h"
 #include "core/Utf8.h"
@@ -25,10 +26,7 @@ ConversionResult runFrameAlternatePipeline(PipelineRun &run, bool rightFirst) {
   engine.verbose("Split even/odd frames \u2192 left/right eyes \u2192 SBS via ffmpeg");
   run.plan.follow(run.outputs.spatial ? ProgressRoad::frameAlternateThenSpatial : ProgressRoad::frameAlternate);
   run.report(ConversionStage::encoding, 0.05);
-  auto ffmpeg = engine.findTool("ffmpeg");
-  if (!ffmpeg)
-    throw ConversionError::toolNotFound("ffmpeg not found: install Debian's ffmpeg package (apt-get install ffmpeg) or "
-                                        "put ffmpeg into the tools folder");
+  const std::string ffmpeg = requireFfmpeg(engine);
 
   const double duration = run.job.durationLimit ? static_cast<double>(*run.job.durationLimit)
                           : run.duration > 0    ? run.duration
@@ -42,7 +40,7 @@ ConversionResult runFrameAlternatePipeline(PipelineRun &run, bool rightFirst) {
                                     run.job.qualityPreset, run.job.outputCodec, run.job.outputTarget,
                                     run.job.durationLimit};
   tools::ProcessLaunch launch{
-      *ffmpeg, frameAlternateArguments(encode, EncoderTable::probe(*ffmpeg)), run.workDirectory, {}, {}};
+      ffmpeg, frameAlternateArguments(encode, EncoderTable::probe(ffmpeg)), run.workDirectory, {}, {}};
   engine.log(std::string("Encoding frame-alternate \u2192 SBS (") + (rightFirst ? "right-first" : "left-first") + ")");
   tools::LastLines ffmpegLines(15);
   tools::ProcessPipeline pipeline = enginePipeline(engine);

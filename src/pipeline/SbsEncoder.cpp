@@ -1,4 +1,5 @@
 #include "pipeline/SbsEncoder.h"
+#include "pipeline/RequiredTool.h"
 
 #include "core/Errors.h"
 #include "core/NumberText.h"
@@ -52,14 +53,11 @@ void encodeSBS(PipelineEngine &engine, const SbsEncodeRequest &request, const Pr
   engine.verbose("Running ffmpeg to create Full SBS 3D (" +
                  std::string(request.codec == OutputCodec::h265 ? "H.265 (HEVC)" : "H.264") +
                  "), duration: " + shortestDecimalText(request.duration) + "s");
-  auto ffmpeg = engine.findTool("ffmpeg");
-  if (!ffmpeg)
-    throw ConversionError::toolNotFound("ffmpeg not found: install Debian's ffmpeg package (apt-get install ffmpeg) or "
-                                        "put ffmpeg into the tools folder");
+  const std::string ffmpeg = requireFfmpeg(engine);
 
   tools::ProcessLaunch launch;
-  launch.executable = *ffmpeg;
-  launch.arguments = EncoderTable::probe(*ffmpeg).translate(sbsEncodeArguments(request));
+  launch.executable = ffmpeg;
+  launch.arguments = EncoderTable::probe(ffmpeg).translate(sbsEncodeArguments(request));
   auto process = engine.createCurrentProcess(std::move(launch));
 
   // The parser captures the log sink as it is now, so a later change of

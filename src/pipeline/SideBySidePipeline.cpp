@@ -1,4 +1,5 @@
 #include "pipeline/SideBySidePipeline.h"
+#include "pipeline/RequiredTool.h"
 
 #include "core/Errors.h"
 #include "core/UniqueFd.h"
@@ -75,14 +76,6 @@ ConversionResult copyToOutput(PipelineRun &run) {
   return {output.string(), run.workDirectory, std::nullopt};
 }
 
-std::string ffmpegPath(const PipelineRun &run) {
-  auto ffmpeg = run.engine.findTool("ffmpeg");
-  if (!ffmpeg)
-    throw ConversionError::toolNotFound("ffmpeg not found: install Debian's ffmpeg package (apt-get install ffmpeg) or "
-                                        "put ffmpeg into the tools folder");
-  return *ffmpeg;
-}
-
 // ffmpeg's arguments for a full side-by-side file from a source packed the
 // other ways (written for VideoToolbox; the encoder table translates them).
 std::vector<std::string> sideBySideArguments(const PipelineRun &run, const fs::path &output) {
@@ -104,7 +97,7 @@ ConversionResult encodeToOutput(PipelineRun &run) {
   run.plan.follow(ProgressRoad::packedToSideBySide);
   run.report(ConversionStage::encoding, 0.05);
   run.engine.log("Encoding " + run.stereoMode.text() + " \u2192 Full SBS 3D...");
-  std::string ffmpeg = ffmpegPath(run);
+  const std::string ffmpeg = requireFfmpeg(run.engine);
   const fs::path written = run.writePath(output);
   tools::ProcessLaunch launch;
   launch.executable = ffmpeg;
@@ -127,7 +120,7 @@ ConversionResult encodeToOutput(PipelineRun &run) {
 
 fs::path remuxForConverter(PipelineRun &run) {
   run.engine.log("Remuxing MKV \u2192 MOV + transcoding audio to AAC 5.1...");
-  std::string ffmpeg = ffmpegPath(run);
+  const std::string ffmpeg = requireFfmpeg(run.engine);
   fs::path remuxed = run.workDirectory / (run.baseName + "_remuxed.mov");
   tools::ProcessLaunch launch;
   launch.executable = ffmpeg;

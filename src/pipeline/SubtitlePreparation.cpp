@@ -1,4 +1,5 @@
 #include "pipeline/SubtitlePreparation.h"
+#include "pipeline/RequiredTool.h"
 
 #include "core/Errors.h"
 #include "core/UniqueFd.h"
@@ -91,12 +92,9 @@ void writeAll(const fs::path &file, const std::vector<std::uint8_t> &bytes) {
 /// reason in ffmpeg's words when it cannot.
 std::optional<std::string> copySubtitleTrack(PipelineRun &run, const fs::path &source, std::int64_t stream,
                                              bool filmTimes, const fs::path &sup) {
-  auto ffmpeg = run.engine.findTool("ffmpeg");
-  if (!ffmpeg)
-    throw ConversionError::toolNotFound("ffmpeg not found: install Debian's ffmpeg package (apt-get install ffmpeg) or "
-                                        "put ffmpeg into the tools folder");
+  const std::string ffmpeg = requireFfmpeg(run.engine);
   tools::ProcessLaunch launch;
-  launch.executable = *ffmpeg;
+  launch.executable = ffmpeg;
   // A disc's joined tracks already count from the film's first picture; a
   // file's count from its own start, which ffmpeg takes off without -copyts.
   launch.arguments = {"-y", "-v", "error", "-nostdin"};
