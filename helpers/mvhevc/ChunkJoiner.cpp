@@ -3,6 +3,7 @@
 #include "Chapters.h"
 #include "Converter.h"
 #include "MultiviewPackager.h"
+#include "NalUnit.h"
 #include "PartialFile.h"
 
 #include <algorithm>
@@ -17,33 +18,6 @@ struct RecordLine {
   std::uint64_t bytes = 0;
   VideoSampleInfo info;
 };
-
-// The NAL units of Annex B bytes, without start codes.
-std::vector<NalBytes> splitAnnexB(const std::uint8_t *data, std::size_t size) {
-  std::vector<NalBytes> units;
-  std::size_t start = 0;
-  bool open = false;
-  const auto close = [&](std::size_t end) {
-    while (end > start && data[end - 1] == 0) {
-      --end;
-    }
-    units.emplace_back(data + start, data + end);
-  };
-  for (std::size_t at = 0; at + 3 <= size; ++at) {
-    if (data[at] == 0 && data[at + 1] == 0 && data[at + 2] == 1) {
-      if (open) {
-        close(at);
-      }
-      start = at + 3;
-      open = true;
-      at += 2;
-    }
-  }
-  if (open) {
-    close(size);
-  }
-  return units;
-}
 
 int nalType(const NalBytes &nal) {
   return nal.empty() ? -1 : (nal[0] >> 1) & 0x3f;
@@ -115,7 +89,7 @@ ChunkContents readChunk(const std::string &path) {
     throw ChunkError("chunk " + path + " holds " + std::to_string(stream.size()) + " bytes, less than its record says");
   }
   const auto headerBytes = stream.size() - sampleBytes;
-  chunk.headers = splitAnnexB(stream.data(), headerBytes);
+  chunk.headers = splitAnnexB(std::span(stream.data(), headerBytes));
   std::vector<bool> seen(lines.size());
   auto at = headerBytes;
   for (const auto &line : lines) {
@@ -129,7 +103,7 @@ ChunkContents readChunk(const std::string &path) {
       throw ChunkError("chunk " + path + " is corrupt: its pictures are not shown once each");
     }
     seen[static_cast<std::size_t>(index)] = true;
-    chunk.samples.push_back({splitAnnexB(stream.data() + at, line.bytes), line.info});
+    chunk.samples.push_back({splitAnnexB(std::span(stream.data() + at, line.bytes)), line.info});
     at += line.bytes;
   }
   if (parameterSets(chunk.headers).size() < 3 || !chunk.samples.front().info.sync) {
