@@ -29,7 +29,8 @@ constexpr const char *kUsage =
     "       MVHEVCConverter - OUTPUT QUALITY [CAP] --view-size WxH --frame-rate NUM[/DEN] "
     "[--eye-order left-first|right-first] [--pairs N]\n"
     "         [--subtitles FILE.sup [--subtitle-offsets VIEW] [--subtitle-plane K] "
-    "[--subtitle-depth PIXELS]] [stereo, sound and chapter options]\n"
+    "[--subtitle-depth PIXELS] [--subtitle-first-frame N]]\n"
+    "         [stereo, sound and chapter options]\n"
     "       MVHEVCConverter INPUT|- CHUNK.hevc QUALITY [CAP] --chunk [picture options]\n"
     "       MVHEVCConverter --join OUTPUT CHUNK.hevc... [stereo, sound and chapter options]";
 

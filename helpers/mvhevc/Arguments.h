@@ -41,10 +41,11 @@ struct ConversionRequest {
 /// from standard input and takes
 /// `--view-size WxH` and `--frame-rate NUM[/DEN]` (both required), `--eye-order
 /// left-first|right-first`, `--pairs N` (the expected count, for progress) and the burn-in
-/// options `--subtitles FILE.sup`, `--subtitle-offsets VIEW`, `--subtitle-plane K` and
-/// `--subtitle-depth PIXELS`. A file INPUT takes `--layout full-sbs|half-sbs|full-tab|half-tab`
-/// (default full-sbs) and `--eye-order` (which eye the left or top half holds). Throws
-/// std::invalid_argument with a message for the user.
+/// options `--subtitles FILE.sup`, `--subtitle-offsets VIEW`, `--subtitle-plane K`,
+/// `--subtitle-depth PIXELS` and `--subtitle-first-frame N` (a chunk's place in the film).
+/// A file INPUT takes `--layout full-sbs|half-sbs|full-tab|half-tab` (default full-sbs) and
+/// `--eye-order` (which eye the left or top half holds). Throws std::invalid_argument with a
+/// message for the user.
 ConversionRequest parseArguments(int argc, const char *const *argv);
 
 } // namespace kestrova::mvhevc

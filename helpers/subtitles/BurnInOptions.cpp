@@ -38,6 +38,12 @@ bool applyBurnInOption(std::string_view arg, std::string_view value, BurnInOptio
       throw bad("pixels from -128 to 127 (positive: in front of the screen)");
     }
     options.depth.fixedDepth = *depth;
+  } else if (arg == "--subtitle-first-frame") {
+    const auto first = wholeNumber(value);
+    if (!first || *first < 0) {
+      throw bad("the film's display frame the first pair is, from 0");
+    }
+    options.firstFrame = static_cast<std::size_t>(*first);
   } else {
     return false;
   }
@@ -46,9 +52,10 @@ bool applyBurnInOption(std::string_view arg, std::string_view value, BurnInOptio
 
 void checkBurnInOptions(const BurnInOptions &options) {
   const auto &depth = options.depth;
-  if (options.subtitles.empty() && (!depth.offsets.empty() || depth.plane || depth.fixedDepth != kDefaultFixedDepth)) {
-    throw std::invalid_argument("--subtitle-offsets, --subtitle-plane and --subtitle-depth place the track "
-                                "--subtitles FILE.sup names; give it");
+  if (options.subtitles.empty() &&
+      (!depth.offsets.empty() || depth.plane || depth.fixedDepth != kDefaultFixedDepth || options.firstFrame != 0)) {
+    throw std::invalid_argument("--subtitle-offsets, --subtitle-plane, --subtitle-depth and --subtitle-first-frame "
+                                "place the track --subtitles FILE.sup names; give it");
   }
 }
 

@@ -8,7 +8,8 @@ namespace kestrova::subtitles {
 
 /// Takes one burn-in option and its value into `options`: `--subtitles FILE.sup`,
 /// `--subtitle-offsets VIEW` (the demuxed MVC view), `--subtitle-plane K` (0..31),
-/// `--subtitle-depth PIXELS` (-128..127, of a 1920-wide picture). False when `arg` is none of
+/// `--subtitle-depth PIXELS` (-128..127, of a 1920-wide picture), `--subtitle-first-frame N`
+/// (the film's display frame the first pair is, for a chunk of it). False when `arg` is none of
 /// them; throws std::invalid_argument with a message for the user on a bad value.
 bool applyBurnInOption(std::string_view arg, std::string_view value, BurnInOptions &options);
 

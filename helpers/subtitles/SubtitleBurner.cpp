@@ -75,7 +75,7 @@ void composite(const PictureView &picture, const SubtitleCue &cue, int shift) {
 }
 
 SubtitleBurner::SubtitleBurner(const BurnInOptions &options, int viewWidth, std::ostream &log)
-    : depth_(SubtitleDepth::plan(options.depth, log)), viewWidth_(viewWidth) {
+    : depth_(SubtitleDepth::plan(options.depth, log)), viewWidth_(viewWidth), firstFrame_(options.firstFrame) {
   std::vector<SubtitleCue> cues;
   try {
     cues = readPgsCues(options.subtitles);
@@ -112,7 +112,8 @@ int SubtitleBurner::shiftAt(std::size_t frame) const {
   return static_cast<int>(std::lround(depth_.at(frame) * static_cast<double>(viewWidth_) / 1920.0));
 }
 
-bool SubtitleBurner::burn(std::size_t frame, const PictureView &left, const PictureView &right) const {
+bool SubtitleBurner::burn(std::size_t pair, const PictureView &left, const PictureView &right) const {
+  const std::size_t frame = firstFrame_ + pair;
   const SubtitleCue *cue = cueAt(frame);
   if (cue == nullptr) {
     return false;

@@ -16,6 +16,9 @@ struct BurnInOptions {
   DepthRequest depth;
   int frameRateNum = 0;
   int frameRateDen = 1;
+  /// The display frame of the film the first pair is: a chunk's first picture; its cues and
+  /// depths are the film's from there on.
+  std::size_t firstFrame = 0;
 };
 
 /// One 8-bit 4:2:0 picture in memory: three planes with their row strides.
@@ -42,9 +45,9 @@ public:
   /// `frameRateNum` must be positive.
   SubtitleBurner(const BurnInOptions &options, int viewWidth, std::ostream &log);
 
-  /// Burns the cue showing at display frame `frame` into `left` and `right`;
-  /// false, with nothing touched, when none shows.
-  bool burn(std::size_t frame, const PictureView &left, const PictureView &right) const;
+  /// Burns the cue showing at pair `pair` (display frame firstFrame + `pair` of the film) into
+  /// `left` and `right`; false, with nothing touched, when none shows.
+  bool burn(std::size_t pair, const PictureView &left, const PictureView &right) const;
 
   /// The shift applied to the left view at `frame`, in the view's pixels.
   int shiftAt(std::size_t frame) const;
@@ -59,6 +62,7 @@ private:
   std::vector<Span> spans_;
   SubtitleDepth depth_;
   int viewWidth_;
+  std::size_t firstFrame_;
 };
 
 } // namespace kestrova::subtitles

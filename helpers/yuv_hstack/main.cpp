@@ -1,5 +1,6 @@
 // yuv_hstack WIDTH HEIGHT [swap] [--frame-rate NUM[/DEN] --subtitles FILE.sup
-//            [--subtitle-offsets VIEW] [--subtitle-plane K] [--subtitle-depth PIXELS]]
+//            [--subtitle-offsets VIEW] [--subtitle-plane K] [--subtitle-depth PIXELS]
+//            [--subtitle-first-frame N]]
 //
 // Reads pairs of planar 4:2:0 pictures (view 0, then view 1) on standard
 // input and writes one picture of twice the width per pair on standard
@@ -84,7 +85,8 @@ struct CommandLine {
 };
 
 constexpr const char *kUsage = "usage: yuv_hstack WIDTH HEIGHT [swap] [--frame-rate NUM[/DEN] --subtitles FILE.sup "
-                               "[--subtitle-offsets VIEW] [--subtitle-plane K] [--subtitle-depth PIXELS]]";
+                               "[--subtitle-offsets VIEW] [--subtitle-plane K] [--subtitle-depth PIXELS] "
+                               "[--subtitle-first-frame N]]";
 
 CommandLine parseCommandLine(int argc, char **argv) {
   CommandLine line;

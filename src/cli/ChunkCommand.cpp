@@ -26,11 +26,13 @@ std::string located(const tools::ToolLocator &locator, std::string_view name) {
 
 int runChunkCommand(const CommandLine &line) {
   std::int64_t pairs = 0;
-  const auto *last = line.inputs.size() == 4 ? &line.inputs[3] : nullptr;
-  const auto settings = line.inputs.size() == 4 ? pipeline::ChunkPictureSettings::parse(line.inputs[2]) : std::nullopt;
+  const bool words = line.inputs.size() == 4 || line.inputs.size() == 5;
+  const auto *last = words ? &line.inputs[3] : nullptr;
+  const auto settings = words ? pipeline::ChunkPictureSettings::parse(line.inputs[2]) : std::nullopt;
+  const auto burnIn = line.inputs.size() == 5 ? pipeline::ChunkBurnIn::parse(line.inputs[4]) : std::nullopt;
   if (!settings || !last || std::from_chars(last->data(), last->data() + last->size(), pairs).ec != std::errc() ||
-      pairs <= 0) {
-    std::fprintf(stderr, "kestrova: --encode-chunk takes BASE MVC OUTPUT SETTINGS PAIRS\n");
+      pairs <= 0 || (line.inputs.size() == 5 && !burnIn)) {
+    std::fprintf(stderr, "kestrova: --encode-chunk takes BASE MVC OUTPUT SETTINGS PAIRS [SUBTITLES]\n");
     return 2;
   }
   try {
@@ -42,6 +44,13 @@ int runChunkCommand(const CommandLine &line) {
     request.folder = request.output.string() + ".job";
     request.pairs = pairs;
     request.picture = *settings;
+    // The converter runs in the job's folder: the subtitle files are named from here.
+    if (burnIn) {
+      request.burnIn = *burnIn;
+      request.burnIn->subtitles.track = fs::absolute(burnIn->subtitles.track);
+      if (!burnIn->subtitles.offsets.empty())
+        request.burnIn->subtitles.offsets = fs::absolute(burnIn->subtitles.offsets);
+    }
     auto decoder = locator.findTool(pipeline::kFastStreamDecoder);
     pipeline::ChunkJobTools tools{located(locator, "nal-interleave"),
                                   decoder ? *decoder : located(locator, pipeline::kJmStreamDecoder),

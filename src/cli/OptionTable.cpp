@@ -218,10 +218,12 @@ constexpr std::array kOptions{
                ValueKind::sourceFile,
                "BASE",
                {},
-               "encode one chunk: BASE MVC OUTPUT SETTINGS PAIRS, then exit",
+               "encode one chunk: BASE MVC OUTPUT SETTINGS PAIRS [SUBTITLES], then exit",
                "Encode one chunk and exit: the base view piece BASE, then the MVC view\n"
-               "piece, the chunk file to write, the picture settings line and the pair\n"
-               "count, as a chunked run hands them to GNU parallel or another scheduler."},
+               "piece, the chunk file to write, the picture settings line, the pair\n"
+               "count and, when the run burns subtitles in, its burn-in line (the chunk's\n"
+               "first frame in the film and the subtitle files), as a chunked run hands\n"
+               "them to GNU parallel or another scheduler."},
     OptionSpec{OptionKey::help,
                "--help",
                "-h",

@@ -5,6 +5,7 @@
 #include "pipeline/PipelineEngine.h"
 #include "pipeline/ToolBlame.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdlib>
 #include <fmt/format.h>
@@ -82,9 +83,16 @@ void runChunksThroughParallel(PipelineEngine &engine, const fs::path &folder, co
   std::string loginText, jobText;
   for (const auto &login : logins)
     loginText += login + "\n";
-  for (const auto &chunk : chunks)
-    jobText +=
-        fmt::format("{}\t{}\t{}\t{}\t{}\n", chunk.basePiece, chunk.mvcPiece, chunk.output, chunk.pairs, chunk.index);
+  std::vector<std::string> shared;
+  for (const auto &chunk : chunks) {
+    jobText += fmt::format("{}\t{}\t{}\t{}\t{}{}\n", chunk.basePiece, chunk.mvcPiece, chunk.output, chunk.pairs,
+                           chunk.index, chunk.burnIn.empty() ? "" : "\t" + chunk.burnIn);
+    for (const auto &file : chunk.sharedFiles)
+      if (std::find(shared.begin(), shared.end(), file) == shared.end())
+        shared.push_back(file);
+  }
+  // Burned-in subtitles are the sixth word, when the run has them.
+  const bool burnIn = !chunks.empty() && !chunks.front().burnIn.empty();
   demux::writeFileAtomically(folder / "logins", loginText);
   demux::writeFileAtomically(folder / "jobs", jobText);
   // This machine runs its own kestrova; the others the kestrova of their PATH.
@@ -118,7 +126,11 @@ void runChunksThroughParallel(PipelineEngine &engine, const fs::path &folder, co
                       "--line-buffer",
                       "--tagstring",
                       "{5}",
-                      "kestrova --encode-chunk {1} {2} {3} " + shellWord(picture.canonical()) + " {4}"};
+                      "kestrova --encode-chunk {1} {2} {3} " + shellWord(picture.canonical()) + " {4}" +
+                          (burnIn ? " {6}" : "")};
+  // Before the command, which stays last.
+  for (const auto &file : shared)
+    launch.arguments.insert(launch.arguments.end() - 1, {"--basefile", file});
   launch.workingDirectory = folder;
   auto process = engine.createCurrentProcess(std::move(launch));
   tools::runAndStreamLines(

@@ -20,6 +20,8 @@ struct ParallelChunk {
   std::string mvcPiece;
   std::string output;
   std::int64_t pairs = 0;
+  std::string burnIn;                   ///< the chunk's burn-in word (ChunkBurnIn::canonical); empty: none
+  std::vector<std::string> sharedFiles; ///< files of the folder every job reads, sent once to each machine
 };
 
 /// The ssh logins of GNU parallel's login file `hostsFile` (comments and
@@ -32,7 +34,8 @@ std::vector<std::string> usableLogins(const PipelineEngine &engine, const std::f
 /// Runs the chunk jobs as `kestrova --encode-chunk` commands through GNU
 /// parallel over `logins` (a login file is written into `folder`), from
 /// `folder`: each job's pieces are sent to its machine and its chunk and
-/// record returned (`--transferfile`, `--return`, `--cleanup`); a job that
+/// record returned (`--transferfile`, `--return`, `--cleanup`), the shared
+/// files (subtitles to burn in) once to each machine (`--basefile`); a job that
 /// fails is retried, on another machine when there is one. `program` is the
 /// kestrova of this machine; other machines run the `kestrova` of their PATH.
 /// `onFrames(index, done)` receives each job's progress. Returns when every

@@ -1,9 +1,11 @@
 #include "pipeline/ChunkJob.h"
 
 #include "core/Errors.h"
+#include "pipeline/ChunkManifest.h"
 #include "tools/ProcessPipeline.h"
 
 #include <fmt/format.h>
+#include <map>
 #include <sstream>
 
 namespace kestrova::pipeline {
@@ -57,6 +59,45 @@ std::optional<ChunkPictureSettings> ChunkPictureSettings::parse(const std::strin
   return settings;
 }
 
+std::string ChunkBurnIn::canonical() const {
+  return fmt::format("first={} depth={} plane={} track={} offsets={}", firstFrame, subtitles.fixedDepth,
+                     subtitles.plane ? std::to_string(*subtitles.plane) : "none", subtitles.track.string(),
+                     subtitles.offsets.empty() ? "none" : subtitles.offsets.string());
+}
+
+std::optional<ChunkBurnIn> ChunkBurnIn::parse(const std::string &word) {
+  std::istringstream in(word);
+  std::map<std::string, std::string> fields;
+  for (std::string field; in >> field;) {
+    const auto equals = field.find('=');
+    if (equals == std::string::npos || !fields.emplace(field.substr(0, equals), field.substr(equals + 1)).second)
+      return std::nullopt;
+  }
+  ChunkBurnIn burnIn;
+  try {
+    burnIn.firstFrame = std::stoll(fields.at("first"));
+    burnIn.subtitles.fixedDepth = std::stoi(fields.at("depth"));
+    if (fields.at("plane") != "none")
+      burnIn.subtitles.plane = std::stoi(fields.at("plane"));
+    burnIn.subtitles.track = fields.at("track");
+    if (fields.at("offsets") != "none")
+      burnIn.subtitles.offsets = fields.at("offsets");
+  } catch (const std::exception &) {
+    return std::nullopt;
+  }
+  if (burnIn.firstFrame < 0 || burnIn.canonical() != word)
+    return std::nullopt;
+  return burnIn;
+}
+
+std::string burnInIdentity(const std::optional<SubtitleBurnIn> &burnIn) {
+  if (!burnIn)
+    return {};
+  return fmt::format("bytes={:016x},{:016x} plane={} depth={}", contentHash(burnIn->track),
+                     burnIn->offsets.empty() ? 0 : contentHash(burnIn->offsets),
+                     burnIn->plane ? std::to_string(*burnIn->plane) : "none", burnIn->fixedDepth);
+}
+
 std::vector<std::string> chunkConverterArguments(const ChunkJobRequest &request) {
   const ChunkPictureSettings &picture = request.picture;
   std::vector<std::string> arguments{"-", request.output.string(), picture.quality};
@@ -66,6 +107,10 @@ std::vector<std::string> chunkConverterArguments(const ChunkJobRequest &request)
                    {"--chunk", "--view-size", fmt::format("{}x{}", picture.width, picture.height), "--frame-rate",
                     fmt::format("{}/{}", picture.frameRateNum, picture.frameRateDen), "--eye-order",
                     picture.rightFirst ? "right-first" : "left-first", "--pairs", std::to_string(request.pairs)});
+  if (request.burnIn) {
+    const auto subtitles = burnInArguments(request.burnIn->subtitles, request.burnIn->firstFrame);
+    arguments.insert(arguments.end(), subtitles.begin(), subtitles.end());
+  }
   return arguments;
 }
 
@@ -83,10 +128,9 @@ void runStages(const ChunkJobRequest &request, std::vector<tools::PipelineStage>
   const tools::StageOutcome *failed = outcome.blamed();
   if (!failed)
     return;
-  const std::string what =
-      fmt::format("chunk {} could not be encoded: {} exited with status {}{}{}", request.output.filename().string(),
-                  failed->name, failed->shellStatus(), failed->lastLines.empty() ? "" : ": ",
-                  lastLines(failed->lastLines, 3));
+  const std::string what = fmt::format("chunk {} could not be encoded: {} exited with status {}{}{}",
+                                       request.output.filename().string(), failed->name, failed->shellStatus(),
+                                       failed->lastLines.empty() ? "" : ": ", lastLines(failed->lastLines, 3));
   if (failed->name == "decoder")
     throw ConversionError::decodingFailed(what);
   throw ConversionError::encodingFailed(what);
@@ -115,14 +159,14 @@ void runChunkJob(const ChunkJobRequest &request, const ChunkJobTools &tools,
   first.push_back(std::move(interleave));
   runStages(request, std::move(first), stop);
 
-  tools::PipelineStage decoder{"decoder",
-                               {tools.decoder,
-                                {"-p", "InputFile=" + stream.string(), "-p", "OutputFile=output.yuv", "-p",
-                                 "DecodeAllLayers=1"},
-                                request.folder},
-                               {},
-                               {},
-                               {}};
+  tools::PipelineStage decoder{
+      "decoder",
+      {tools.decoder,
+       {"-p", "InputFile=" + stream.string(), "-p", "OutputFile=output.yuv", "-p", "DecodeAllLayers=1"},
+       request.folder},
+      {},
+      {},
+      {}};
   tools::PipelineStage converter{"MVHEVCConverter",
                                  {tools.converter, chunkConverterArguments(request), request.folder},
                                  0,

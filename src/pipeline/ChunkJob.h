@@ -1,5 +1,7 @@
 #pragma once
 
+#include "pipeline/SubtitleBurnIn.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -26,6 +28,27 @@ struct ChunkPictureSettings {
   static std::optional<ChunkPictureSettings> parse(const std::string &line);
 };
 
+/// The subtitles a chunk burns in: the film's track and depth (the same for
+/// every chunk) and the film's display frame the chunk starts at, from which
+/// its cues are timed and its depths read.
+struct ChunkBurnIn {
+  SubtitleBurnIn subtitles;
+  std::int64_t firstFrame = 0;
+  /// One word for the chunk command line ("first=N depth=D plane=K|none
+  /// track=FILE offsets=FILE|none"); file names with spaces do not survive it.
+  std::string canonical() const;
+  /// The burn-in from its canonical word; nothing for any other text.
+  static std::optional<ChunkBurnIn> parse(const std::string &word);
+};
+
+/// What of a burn-in changes a chunk's pictures, for the resume manifest
+/// beside the picture settings: the bytes of the track and the offsets
+/// (hashed), the plane and the fixed depth; empty without a burn-in. Where
+/// the files lie is no part of it, so a run in another work folder still
+/// finds its chunks. Throws std::filesystem::filesystem_error when a file
+/// cannot be read.
+std::string burnInIdentity(const std::optional<SubtitleBurnIn> &burnIn);
+
 /// One chunk job: the two view pieces of a chunk (each starting at an IDR
 /// access unit and decodable on its own) to one encoded chunk.
 struct ChunkJobRequest {
@@ -35,6 +58,7 @@ struct ChunkJobRequest {
   std::filesystem::path folder;    ///< the job's own working folder (created, emptied of its files at the end)
   std::int64_t pairs = 0;          ///< pictures expected, for progress
   ChunkPictureSettings picture;
+  std::optional<ChunkBurnIn> burnIn; ///< subtitles burned into both eyes
 };
 
 /// The programs a chunk job runs (absolute paths).

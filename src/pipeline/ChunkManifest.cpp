@@ -65,12 +65,25 @@ SourceIdentity identifySource(const fs::path &source) {
   return identity;
 }
 
+std::uint64_t contentHash(const fs::path &file) {
+  std::ifstream in(file, std::ios::binary);
+  if (!in)
+    throwSystem("cannot open", file);
+  std::vector<char> buffer(edgeBytes);
+  std::uint64_t hash = 14695981039346656037ULL;
+  while (in.read(buffer.data(), static_cast<std::streamsize>(buffer.size())) || in.gcount() > 0)
+    hash = fnv1a(hash, buffer.data(), static_cast<std::size_t>(in.gcount()));
+  return hash;
+}
+
 std::string manifestText(const ChunkManifest &manifest) {
   std::ostringstream out;
   out << magic << '\n'
       << "source " << manifest.source.size << ' ' << manifest.source.mtimeNanoseconds << ' ' << std::hex
       << manifest.source.edgeHash << std::dec << '\n'
       << "settings " << manifest.pictureSettings << '\n';
+  if (!manifest.subtitles.empty())
+    out << "subtitles " << manifest.subtitles << '\n';
   for (const auto &row : manifest.chunks) {
     out << "chunk " << row.span.index << ' ' << row.span.firstFrame << ' ' << row.span.frameCount << ' ';
     if (row.encodedBytes)
@@ -110,6 +123,10 @@ std::optional<ChunkManifest> parseManifest(const std::string &text) {
       std::size_t count = 0;
       return row >> count && count == manifest.chunks.size() && !manifest.chunks.empty() ? std::optional(manifest)
                                                                                          : std::nullopt;
+    }
+    if (word == "subtitles" && manifest.chunks.empty() && manifest.subtitles.empty() && line.size() > 10) {
+      manifest.subtitles = line.substr(10);
+      continue;
     }
     ChunkRow chunk;
     std::string bytes;
@@ -195,7 +212,7 @@ std::optional<ChunkOnDisk> inspectChunk(const fs::path &file) {
 
 ResumePlan planResume(const std::optional<ChunkManifest> &found, const SourceIdentity &source,
                       const std::string &pictureSettings, const std::vector<ChunkSpan> &chunks,
-                      const std::map<int, ChunkOnDisk> &onDisk) {
+                      const std::map<int, ChunkOnDisk> &onDisk, const std::string &subtitles) {
   ResumePlan plan;
   const auto everything = [&](std::string reason) {
     plan.startOver = true;
@@ -210,6 +227,8 @@ ResumePlan planResume(const std::optional<ChunkManifest> &found, const SourceIde
     return everything("the source changed");
   if (found->pictureSettings != pictureSettings)
     return everything("the settings changed");
+  if (found->subtitles != subtitles)
+    return everything("the burned-in subtitles changed");
   if (found->chunks.size() != chunks.size())
     return everything("the chunk table changed");
   for (std::size_t i = 0; i < chunks.size(); ++i)

@@ -24,6 +24,10 @@ struct SourceIdentity {
 /// when it cannot be read.
 SourceIdentity identifySource(const std::filesystem::path &source);
 
+/// A hash of every byte of `file`, for inputs a run makes anew each time.
+/// Throws std::filesystem::filesystem_error when it cannot be read.
+std::uint64_t contentHash(const std::filesystem::path &file);
+
 /// One row of the chunk table; `encodedBytes` is set once the chunk is finished.
 struct ChunkRow {
   ChunkSpan span;
@@ -32,10 +36,12 @@ struct ChunkRow {
 };
 
 /// The record of a chunked run kept in its work folder: the source, the
-/// settings that change the picture (one canonical line) and the chunk table.
+/// settings that change the picture (one canonical line), the subtitles
+/// burned in and the chunk table.
 struct ChunkManifest {
   SourceIdentity source;
   std::string pictureSettings;
+  std::string subtitles; ///< burnInIdentity of the run's burn-in; empty: none
   std::vector<ChunkRow> chunks;
   friend bool operator==(const ChunkManifest &, const ChunkManifest &) = default;
 };
@@ -77,9 +83,10 @@ struct ResumePlan {
 /// files present, which chunks are reused: a chunk is reused only when its
 /// row says finished, its file has exactly the recorded size and holds the
 /// chunk's pictures. A missing manifest, another source identity, other
-/// picture settings or another chunk table start over (everything encoded).
+/// picture settings, other burned-in `subtitles` or another chunk table
+/// start over (everything encoded).
 ResumePlan planResume(const std::optional<ChunkManifest> &found, const SourceIdentity &source,
                       const std::string &pictureSettings, const std::vector<ChunkSpan> &chunks,
-                      const std::map<int, ChunkOnDisk> &onDisk);
+                      const std::map<int, ChunkOnDisk> &onDisk, const std::string &subtitles = {});
 
 } // namespace kestrova::pipeline

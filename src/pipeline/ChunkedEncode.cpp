@@ -27,6 +27,9 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char *kManifestName = "manifest";
+// The run's burned-in subtitles, copied beside the pieces that every chunk job reads them with.
+constexpr const char *kSubtitleTrackName = "subtitles.sup";
+constexpr const char *kSubtitleOffsetsName = "subtitle_offsets.mvc";
 
 fs::path chunkFile(const fs::path &folder, int index) {
   return folder / fmt::format("chunk_{:03}.hevc", index);
@@ -86,9 +89,10 @@ SourceIdentity sourceIdentity(const PipelineRun &run) {
 
 /// Takes over the chunk folder of an earlier run of the same conversion that
 /// no longer works in the output folder (no lock), when its manifest names
-/// the same source and picture settings; that run's folder goes.
+/// the same source, picture settings and burned-in subtitles; that run's
+/// folder goes.
 void adoptEarlierChunks(const PipelineRun &run, const fs::path &folder, const SourceIdentity &source,
-                        const std::string &settings) {
+                        const std::string &settings, const std::string &subtitles) {
   std::error_code ec;
   for (const auto &entry : fs::directory_iterator(run.job.outputDirectory, ec)) {
     const fs::path other = entry.path();
@@ -96,7 +100,8 @@ void adoptEarlierChunks(const PipelineRun &run, const fs::path &folder, const So
         tools::heldByLiveRun(other))
       continue;
     auto manifest = readManifest(other / kChunkFolderName / kManifestName);
-    if (!manifest || manifest->source != source || manifest->pictureSettings != settings)
+    if (!manifest || manifest->source != source || manifest->pictureSettings != settings ||
+        manifest->subtitles != subtitles)
       continue;
     fs::rename(other / kChunkFolderName, folder, ec);
     if (ec)
@@ -135,7 +140,8 @@ void keepForNextRun(const PipelineRun &run, const fs::path &folder, int finished
 
 /// The chunks of the plan, with what an earlier run left: the resume decision, logged.
 ResumePlan decideResume(const PipelineRun &run, const fs::path &folder, const SourceIdentity &source,
-                        const std::string &settings, const std::vector<ChunkSpan> &chunks) {
+                        const std::string &settings, const std::string &subtitles,
+                        const std::vector<ChunkSpan> &chunks) {
   std::optional<ChunkManifest> found;
   if (run.job.chunking.resume)
     found = readManifest(folder / kManifestName);
@@ -143,7 +149,7 @@ ResumePlan decideResume(const PipelineRun &run, const fs::path &folder, const So
   for (const auto &chunk : chunks)
     if (auto inspected = inspectChunk(chunkFile(folder, chunk.index)))
       onDisk[chunk.index] = *inspected;
-  ResumePlan plan = planResume(found, source, settings, chunks, onDisk);
+  ResumePlan plan = planResume(found, source, settings, chunks, onDisk, subtitles);
   if (!plan.startOver && !plan.reuse.empty())
     run.engine.log(fmt::format("Resuming: {} of {} chunks done", plan.reuse.size(), chunks.size()));
   else if (found)
@@ -176,8 +182,9 @@ void splitViews(const PipelineEngine &engine, const ViewFiles &views, const std:
 class ChunkScheduler {
 public:
   ChunkScheduler(PipelineRun &run, ChunkManifest &manifest, const fs::path &folder, ChunkJobTools tools,
-                 ChunkPictureSettings picture)
-      : run_(run), manifest_(manifest), folder_(folder), tools_(std::move(tools)), picture_(std::move(picture)) {
+                 ChunkPictureSettings picture, std::optional<SubtitleBurnIn> burnIn)
+      : run_(run), manifest_(manifest), folder_(folder), tools_(std::move(tools)), picture_(std::move(picture)),
+        burnIn_(std::move(burnIn)) {
     for (const auto &row : manifest.chunks) {
       total_ += row.span.frameCount;
       if (row.encodedBytes)
@@ -208,10 +215,23 @@ public:
                           const std::string &program) {
     frames_ = std::vector<std::atomic<std::int64_t>>(manifest_.chunks.size());
     std::vector<ParallelChunk> chunks;
-    for (int index : indexes)
-      chunks.push_back({index, pieceFile({}, index, ".264").string(), pieceFile({}, index, ".mvc").string(),
+    for (int index : indexes) {
+      const ChunkSpan &span = manifest_.chunks[static_cast<std::size_t>(index)].span;
+      chunks.push_back({index,
+                        pieceFile({}, index, ".264").string(),
+                        pieceFile({}, index, ".mvc").string(),
                         chunkFile({}, index).string(),
-                        manifest_.chunks[static_cast<std::size_t>(index)].span.frameCount});
+                        span.frameCount,
+                        {},
+                        {}});
+      // The job runs in the chunk folder, here or on another machine: names relative to it.
+      if (auto burnIn = chunkBurnIn(span, {})) {
+        chunks.back().burnIn = burnIn->canonical();
+        chunks.back().sharedFiles = {burnIn->subtitles.track.string()};
+        if (!burnIn->subtitles.offsets.empty())
+          chunks.back().sharedFiles.push_back(burnIn->subtitles.offsets.string());
+      }
+    }
     runChunksThroughParallel(run_.engine, folder_, chunks, picture_, logins, program,
                              [this](int index, std::int64_t done) {
                                if (index >= 0 && static_cast<std::size_t>(index) < frames_.size())
@@ -253,6 +273,7 @@ private:
     request.folder = folder_ / fmt::format("job_{:03}", index);
     request.pairs = span.frameCount;
     request.picture = picture_;
+    request.burnIn = chunkBurnIn(span, folder_);
     runChunkJob(
         request, tools_,
         [this, index](std::int64_t done) {
@@ -261,6 +282,17 @@ private:
         },
         stop_.get_token());
     recordFinished(index);
+  }
+
+  /// The chunk's burn-in, with the run's subtitle files named inside `folder`.
+  std::optional<ChunkBurnIn> chunkBurnIn(const ChunkSpan &span, const fs::path &folder) const {
+    if (!burnIn_)
+      return std::nullopt;
+    ChunkBurnIn burnIn{*burnIn_, span.firstFrame};
+    burnIn.subtitles.track = folder / kSubtitleTrackName;
+    if (!burnIn.subtitles.offsets.empty())
+      burnIn.subtitles.offsets = folder / kSubtitleOffsetsName;
+    return burnIn;
   }
 
   /// Checks the chunk's file against its span and records it as finished.
@@ -292,6 +324,7 @@ private:
   fs::path folder_;
   ChunkJobTools tools_;
   ChunkPictureSettings picture_;
+  std::optional<SubtitleBurnIn> burnIn_;
   std::int64_t total_ = 0;
   std::int64_t reused_ = 0;
   std::vector<std::atomic<std::int64_t>> frames_;
@@ -349,16 +382,24 @@ void encodeChunked(PipelineRun &run, const std::string &decoder, const ViewFiles
   run.report(ConversionStage::convertingMVHEVC, 0.3);
   const fs::path folder = run.workDirectory / kChunkFolderName;
   const ChunkPictureSettings picture = pictureSettings(run);
+  const std::string settings = picture.canonical();
+  // Burned-in subtitles change the pictures as much as the picture settings do.
+  const std::string subtitles = burnInIdentity(run.burnIn);
   const SourceIdentity source = sourceIdentity(run);
   if (run.job.chunking.resume)
-    adoptEarlierChunks(run, folder, source, picture.canonical());
+    adoptEarlierChunks(run, folder, source, settings, subtitles);
   fs::create_directories(folder);
+  if (run.burnIn) {
+    fs::copy_file(run.burnIn->track, folder / kSubtitleTrackName, fs::copy_options::overwrite_existing);
+    if (!run.burnIn->offsets.empty())
+      fs::copy_file(run.burnIn->offsets, folder / kSubtitleOffsetsName, fs::copy_options::overwrite_existing);
+  }
 
   const FilmScan scan = scanFilm(run.engine, views.base);
   const double fps = static_cast<double>(run.frameRateNum) / static_cast<double>(run.frameRateDen);
   const auto chunks = planChunks(scan.idrUnits, scan.units, fps, run.job.chunking.chunkSeconds);
-  const ResumePlan resume = decideResume(run, folder, source, picture.canonical(), chunks);
-  ChunkManifest manifest{source, picture.canonical(), {}};
+  const ResumePlan resume = decideResume(run, folder, source, settings, subtitles, chunks);
+  ChunkManifest manifest{source, settings, subtitles, {}};
   for (const auto &chunk : chunks)
     manifest.chunks.push_back({chunk, std::nullopt});
   for (int index : resume.reuse)
@@ -367,7 +408,7 @@ void encodeChunked(PipelineRun &run, const std::string &decoder, const ViewFiles
 
   ChunkJobTools tools{requireTool(run.engine, "nal-interleave"), requireTool(run.engine, decoder),
                       requireTool(run.engine, "MVHEVCConverter")};
-  ChunkScheduler scheduler(run, manifest, folder, tools, picture);
+  ChunkScheduler scheduler(run, manifest, folder, tools, picture, run.burnIn);
   try {
     if (!resume.encode.empty()) {
       // The pieces are a second copy of the views; the chunks are about as big again.

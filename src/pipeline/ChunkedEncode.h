@@ -28,8 +28,8 @@ std::string missingChunkTool(const PipelineEngine &engine);
 /// Cuts at IDR access units every `run.job.chunking.chunkSeconds`, runs
 /// several chunk jobs at once, and joins the chunks without encoding again.
 /// Finished chunks of an earlier, interrupted run of the same conversion
-/// (same source, same picture settings, same cuts) found in the output
-/// folder are reused unless `chunking.resume` is off. A cancelled or failed
+/// (same source, picture settings, burned-in subtitles and cuts) found in
+/// the output folder are reused unless `chunking.resume` is off. A cancelled or failed
 /// run leaves its finished chunks in a work folder of their own for the next
 /// run, and says so. Progress counts the pictures of all chunks.
 /// Throws ConversionError (encodingFailed naming the chunk, decodingFailed,

@@ -203,6 +203,12 @@ ConversionResult PipelineEngine::run(const ConversionJob &job, const std::option
   SourceFacts facts{run.stereoMode, std::nullopt, std::nullopt};
   const double seconds = job.durationLimit ? static_cast<double>(*job.durationLimit) : run.duration;
   facts.chunksWanted = prefersChunkedEncode(seconds > 0 ? seconds : 7200.0, job.chunking);
+  if (disc)
+    run.disc = disc->title;
+  // Only an MVC source's subtitles are burned in; which track, before the road.
+  if (mvc)
+    run.subtitleChoice = chooseRunSubtitles(run);
+  facts.burnIn = run.subtitleChoice.track.has_value();
   const RoadPlan plan = planRoad(tools, facts, run.outputs);
   if (const auto *none = std::get_if<NoRoad>(&plan.road))
     throw ConversionError::toolNotFound(none->message);
@@ -218,7 +224,6 @@ ConversionResult PipelineEngine::run(const ConversionJob &job, const std::option
     }
   } removeDiscCopies{run.workDirectory / "disc"};
   if (disc) {
-    run.disc = disc->title;
     try {
       run.discPlaylist = prepareDiscPlaylist(*disc, run.workDirectory, logSink);
     } catch (const fs::filesystem_error &error) {

@@ -404,10 +404,8 @@ ConversionResult runPlanned(PipelineRun &run, const ToolInventory &tools, Source
     runChunked(run, direct->decoder, views, paths);
   else if (direct)
     runDirect(run, *direct, fifo, views, paths);
-  else if (const auto *sideBySide = std::get_if<MvcSideBySideRoad>(&plan.road)) {
-    refuseBurnIn(run, sideBySide->variant);
+  else if (const auto *sideBySide = std::get_if<MvcSideBySideRoad>(&plan.road))
     runSideBySide(run, *sideBySide, fifo, views, paths);
-  }
   else if (const auto *none = std::get_if<NoRoad>(&plan.road))
     throw ConversionError::toolNotFound(none->message);
   return finish(run, paths);
@@ -422,13 +420,12 @@ bool decoderFailed(const PipelineRun &run, const ConversionError &error) {
 
 ConversionResult runSteps(PipelineRun &run, const ToolInventory &tools, SourceFacts facts, RoadPlan plan) {
   const MvcPaths paths(run);
-  const SubtitleChoice subtitles = chooseRunSubtitles(run);
+  for (const auto &note : run.subtitleChoice.notes)
+    run.engine.log(note);
   const ViewFiles views = demuxViews(run, facts.layout.kind() == Stereo3DMode::Kind::mvcSingleTrack);
-  prepareBurnIn(run, subtitles, views.mvc);
-  if (run.burnIn && facts.chunksWanted) {
-    run.engine.log("Subtitles are burned in, which chunks cannot do yet: the film is encoded in one piece");
-    facts.chunksWanted = false;
-  }
+  prepareBurnIn(run, run.subtitleChoice, views.mvc);
+  // A track that could not be copied out is not burned in: every road is open again.
+  facts.burnIn = run.burnIn.has_value();
   if (tools.edge264Pipe) {
     facts.fastDecoderRefusal = fastDecoderRefusal(run.engine, views.base, views.mvc);
     throwIfCancelled(run);

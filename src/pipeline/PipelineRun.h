@@ -8,6 +8,7 @@
 #include "pipeline/PipelineEngine.h"
 #include "pipeline/ProgressPlan.h"
 #include "pipeline/SubtitleBurnIn.h"
+#include "pipeline/SubtitleChoice.h"
 #include "tools/StagedOutputs.h"
 
 #include <cstdint>
@@ -50,6 +51,8 @@ struct PipelineRun {
   /// disc the file its demuxed tracks were joined into), and what they are.
   std::filesystem::path trackSource;
   analysis::MediaTracks tracks;
+  /// The subtitle track an MVC run burns in, chosen before the road is planned.
+  SubtitleChoice subtitleChoice;
   /// The subtitle track the stacking roads burn into both eyes, once demuxed.
   std::optional<SubtitleBurnIn> burnIn;
   /// Set by the pipeline just before it builds its result; the driver's

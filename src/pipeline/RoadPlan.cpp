@@ -63,6 +63,15 @@ RoadPlan planMvc(const ToolInventory &tools, const SourceFacts &source, const Ou
   }
   if (!tools.yuvHstack)
     plan.reasons.push_back("yuv_hstack not found");
+  if ((!streaming || !tools.yuvHstack) && source.burnIn) {
+    // edge264-pipe there but refused: only the JM decoder could stream.
+    const std::string missing = streaming ? "yuv_hstack" : tools.edge264Pipe ? kJmStreamDecoder : kFastStreamDecoder;
+    return noRoad(missing, fmt::format("{} not found: burning subtitles in needs a streaming decoder ({} or {}) and "
+                                       "yuv_hstack; the road without them (pictures decoded to YUV files, stacked "
+                                       "by ffmpeg) cannot place them. Build the tools with scripts/build-tools, or "
+                                       "convert with --subtitles none",
+                                       missing, kFastStreamDecoder, kJmStreamDecoder));
+  }
   if (!streaming || !tools.yuvHstack) {
     if (!tools.ldecod)
       return noRoad("ldecod",
@@ -76,6 +85,9 @@ RoadPlan planMvc(const ToolInventory &tools, const SourceFacts &source, const Ou
   if (source.fifoRefusal) {
     plan.reasons.push_back("no FIFO (" + *source.fifoRefusal + ")");
     road.variant = MvcVariant::pipeFromFile;
+  } else if (decoder == kJmStreamDecoder && tools.parallelScript && source.burnIn) {
+    plan.reasons.push_back("subtitles are burned in, which the segment-parallel road cannot (its segments do not "
+                           "know their place in the film)");
   } else if (decoder == kJmStreamDecoder && tools.parallelScript) {
     // Segments pay off only for the single-threaded JM decoder.
     road.parallelScript = tools.parallelScript;

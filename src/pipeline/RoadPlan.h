@@ -51,6 +51,10 @@ struct SourceFacts {
   /// The film is worth cutting into chunks encoded at once (long enough, or
   /// jobs or hosts were asked for) and nothing rules chunks out.
   bool chunksWanted = false;
+  /// A subtitle track is to be burned into both eyes: only the roads that
+  /// hand every picture pair, knowing its place in the film, to yuv_hstack or
+  /// MVHEVCConverter can; without one the conversion is refused.
+  bool burnIn = false;
 };
 
 /// No road can make the planned outputs: a tool is missing. Found before any work.

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "MvcVariant.h"
 #include "core/Records.h"
 
 #include <cstdint>
@@ -19,20 +18,14 @@ struct SubtitleBurnIn {
   int fixedDepth = kDefaultSubtitleDepth; ///< pixels of 1920 in front of the screen when there is no usable depth
 };
 
-/// What the subtitle options give yuv_hstack and MVHEVCConverter alike.
-std::vector<std::string> burnInArguments(const SubtitleBurnIn &burnIn);
+/// What the subtitle options give yuv_hstack and MVHEVCConverter alike, for
+/// pictures that begin at the film's display frame `firstFrame` (a chunk's).
+std::vector<std::string> burnInArguments(const SubtitleBurnIn &burnIn, std::int64_t firstFrame = 0);
 
 /// yuv_hstack's arguments after WIDTH HEIGHT [swap] for `burnIn` on pairs at
-/// `frameRateNum`/`frameRateDen`; none without a burn-in, so the stacker runs
-/// as before.
+/// `frameRateNum`/`frameRateDen` that begin at the film's display frame
+/// `firstFrame`; none without a burn-in, so the stacker runs as before.
 std::vector<std::string> stackerBurnInArguments(const std::optional<SubtitleBurnIn> &burnIn, std::int64_t frameRateNum,
-                                                std::int64_t frameRateDen);
-
-/// Why `variant` cannot burn subtitles in, or nothing when it can. The
-/// streaming variants stack each pair in yuv_hstack (and feed
-/// MVHEVCConverter the pairs), which burns them in; the disk-based one
-/// stacks two YUV files with ffmpeg's hstack, and the segment-parallel ones
-/// stack segments that do not know their first frame: both are refused.
-std::optional<std::string> burnInRefusal(MvcVariant variant);
+                                                std::int64_t frameRateDen, std::int64_t firstFrame = 0);
 
 } // namespace kestrova::pipeline

@@ -148,15 +148,12 @@ std::vector<SubtitleTrack> sourceSubtitleTracks(const PipelineRun &run) {
   return tracks;
 }
 
-SubtitleChoice chooseRunSubtitles(PipelineRun &run) {
+SubtitleChoice chooseRunSubtitles(const PipelineRun &run) {
   const SubtitleRequest &request = run.job.subtitles;
   if (request.track == "none")
     return {};
   const auto tracks = sourceSubtitleTracks(run);
-  SubtitleChoice choice = chooseSubtitles(tracks, run.disc.has_value(), request);
-  for (const auto &note : choice.notes)
-    run.engine.log(note);
-  return choice;
+  return chooseSubtitles(tracks, run.disc.has_value(), request);
 }
 
 void prepareBurnIn(PipelineRun &run, const SubtitleChoice &choice, const fs::path &mvcView) {
@@ -203,13 +200,6 @@ void noteSubtitlesNotBurned(const PipelineRun &run) {
     run.engine.log(fmt::format("\u26a0\ufe0f --subtitles {}: subtitles are burned into Blu-ray 3D (MVC) sources "
                                "only; this one is converted without",
                                track));
-}
-
-void refuseBurnIn(const PipelineRun &run, MvcVariant variant) {
-  if (!run.burnIn)
-    return;
-  if (auto refusal = burnInRefusal(variant))
-    throw ConversionError::encodingFailed(*refusal);
 }
 
 } // namespace kestrova::pipeline

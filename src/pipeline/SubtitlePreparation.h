@@ -1,6 +1,5 @@
 #pragma once
 
-#include "pipeline/MvcVariant.h"
 #include "pipeline/PipelineRun.h"
 #include "pipeline/SubtitleChoice.h"
 
@@ -14,9 +13,10 @@ namespace kestrova::pipeline {
 std::vector<SubtitleTrack> sourceSubtitleTracks(const PipelineRun &run);
 
 /// Before any work: decides which track the run burns in and on which
-/// plane, and logs it. Throws SourceError when the job names a track the
-/// source does not have.
-SubtitleChoice chooseRunSubtitles(PipelineRun &run);
+/// plane, with the lines the log should say about it (the caller logs
+/// them). Throws SourceError when the job names a track the source does
+/// not have.
+SubtitleChoice chooseRunSubtitles(const PipelineRun &run);
 
 /// After the demux: copies the chosen track out of the run's track source
 /// into a .sup in the work folder, and the offset tables of `mvcView` (the
@@ -29,10 +29,6 @@ void prepareBurnIn(PipelineRun &run, const SubtitleChoice &choice, const std::fi
 /// Logs that a source of a packed or frame-alternate layout gets no
 /// subtitles burned in, when the job names a track.
 void noteSubtitlesNotBurned(const PipelineRun &run);
-
-/// Throws ConversionError with burnInRefusal's words when the run burns
-/// subtitles in and `variant` cannot.
-void refuseBurnIn(const PipelineRun &run, MvcVariant variant);
 
 /// Copies from the Annex B stream `view` into `out` what the offset reader
 /// needs: every SEI unit whole, and the header bytes of each MVC-view slice

@@ -1,4 +1,5 @@
 #include "pipeline/ChunkManifest.h"
+#include "pipeline/ChunkJob.h"
 #include "support/TestSupport.h"
 
 #include <fstream>
@@ -92,6 +93,47 @@ TEST(ChunkManifest, ReusesOnlyChunksThatCheckOut) {
     EXPECT_EQ(plan.reuse, row.reuse);
     EXPECT_EQ(plan.reuse.size() + plan.encode.size(), row.spans.size()); // every chunk once
   }
+}
+
+// Chunks of a run that burned another track in, or at another depth, are not reused; the same
+// subtitles copied into another work folder are.
+TEST(ChunkManifest, BurnedInSubtitlesCountByTheirBytesNotTheirPlace) {
+  test::TempDir folder;
+  test::writeFile(folder / "a/burn_in.sup", "PG eng");
+  test::writeFile(folder / "b/burn_in.sup", "PG eng");
+  test::writeFile(folder / "b/other.sup", "PG fra");
+  test::writeFile(folder / "a/offsets.mvc", "OFMD");
+  const SubtitleBurnIn eng{folder / "a/burn_in.sup", folder / "a/offsets.mvc", 1, 4};
+  auto manifest = threeChunks();
+  manifest.subtitles = burnInIdentity(eng);
+  EXPECT_EQ(parseManifest(manifestText(manifest)), manifest);
+  std::vector<ChunkSpan> spans;
+  std::map<int, ChunkOnDisk> intact;
+  for (const auto &row : manifest.chunks) {
+    spans.push_back(row.span);
+    intact[row.span.index] = {row.encodedBytes.value_or(0), row.span.frameCount};
+  }
+  const auto resumes = [&](const std::optional<SubtitleBurnIn> &burnIn) {
+    return !planResume(manifest, manifest.source, manifest.pictureSettings, spans, intact, burnInIdentity(burnIn))
+                .startOver;
+  };
+  const auto with = [&eng](auto change) {
+    SubtitleBurnIn burnIn = eng;
+    change(burnIn);
+    return burnIn;
+  };
+  EXPECT_TRUE(resumes(with([&](SubtitleBurnIn &b) { b.track = folder / "b/burn_in.sup"; })));
+  EXPECT_FALSE(resumes(std::nullopt));
+  for (const auto &other :
+       {with([&](SubtitleBurnIn &b) { b.track = folder / "b/other.sup"; }),
+        with([](SubtitleBurnIn &b) { b.fixedDepth = 5; }), with([](SubtitleBurnIn &b) { b.plane = 0; }),
+        with([](SubtitleBurnIn &b) { b.offsets.clear(); })})
+    EXPECT_FALSE(resumes(other)) << burnInIdentity(other);
+  // The chunk command's word for a chunk's burn-in.
+  const ChunkBurnIn chunk{{"subtitles.sup", "subtitle_offsets.mvc", std::nullopt, -3}, 240};
+  const auto parsed = ChunkBurnIn::parse(chunk.canonical());
+  ASSERT_TRUE(parsed);
+  EXPECT_EQ(parsed->canonical(), chunk.canonical());
 }
 
 } // namespace

@@ -70,7 +70,9 @@ TEST(RoadPlan, ToolsSourceAndTargetGiveTheRoad) {
     std::optional<std::string> fastDecoderRefusal = std::nullopt;
     std::optional<std::string> fifoRefusal = std::nullopt;
     bool chunksWanted = false; // a long film, or jobs or hosts asked for
+    bool burnIn = false;       // a subtitle track to burn in
   };
+  const auto none = std::nullopt;
   const Row rows[] = {
       {"A dual-split parallel", jm | script | dualSplit, mvc, Writes::sbs,
        sideBySide(MvcVariant::dualSplitParallel, "ldecod-pipe")},
@@ -115,10 +117,23 @@ TEST(RoadPlan, ToolsSourceAndTargetGiveTheRoad) {
        PackedRoad{true}},
       {"packed eyes to Vision Pro without the converter", all & ~converter, Stereo3DMode::sideBySide(), Writes::spatial,
        noRoad("MVHEVCConverter")},
+      // Subtitles burned in: only roads that hand each pair, in film order, to the stacker or converter.
+      {"burn-in: the FIFO road, not the segment script", jm | script | dualSplit, mvc, Writes::sbs,
+       sideBySide(MvcVariant::fifo, "ldecod-pipe"), none, none, false, true},
+      {"burn-in: no FIFO, piped from a file", all, mvc, Writes::sbs,
+       sideBySide(MvcVariant::pipeFromFile, "edge264-pipe"), none, "exFAT", false, true},
+      {"burn-in without a streaming decoder: refused", ldecod | hstack | script | converter, mvc, Writes::spatial,
+       noRoad("edge264-pipe"), none, none, false, true},
+      {"burn-in, edge264 refuses and no JM streaming decoder: refused", edge264 | ldecod | hstack, mvc, Writes::sbs,
+       noRoad("ldecod-pipe"), refused, none, false, true},
+      {"burn-in with the side-by-side file kept but no stacker: refused", edge264 | ldecod | converter, mvc,
+       Writes::spatialAndSbs, noRoad("yuv_hstack"), none, none, false, true},
+      {"burn-in into a long film's chunks", all | chunkTools, mvc, Writes::spatial,
+       MvcDirectRoad{"edge264-pipe", true, false, true}, none, none, true, true},
   };
   for (const auto &row : rows) {
     SCOPED_TRACE(row.name);
-    const SourceFacts facts{row.layout, row.fastDecoderRefusal, row.fifoRefusal, row.chunksWanted};
+    const SourceFacts facts{row.layout, row.fastDecoderRefusal, row.fifoRefusal, row.chunksWanted, row.burnIn};
     const RoadPlan plan = planRoad(inventory(row.tools), facts, outputs(row.writes));
     if (const auto *expected = std::get_if<NoRoad>(&row.expected)) {
       // Refused before any work, in words that name the missing tool.

@@ -260,7 +260,9 @@ TEST_F(BurnIn, TheViewsOffsetTablesAreReadAsMadeAndKeptWhole) {
 
 // The whole program on the fixture's disc folder and lone clip: the track chosen on the command
 // line burned into both eyes of either target, at the depth of the offset sequence the disc (or
-// the track's place in the file) gives it, on exactly the cue's frames.
+// the track's place in the file) gives it, on exactly the cue's frames. In chunks cut at frame 10
+// the cue and both sequences' depths cross the border; one run hands its chunks to the chunk
+// command through GNU parallel, as other machines get them.
 TEST_F(BurnIn, TheProgramBurnsTheChosenTrackIntoBothTargetsAtTheSourcesDepth) {
   std::string whyNot;
   const auto tools = bluray::test::findRealTools(whyNot);
@@ -269,25 +271,36 @@ TEST_F(BurnIn, TheProgramBurnsTheChosenTrackIntoBothTargetsAtTheSourcesDepth) {
     GTEST_SKIP() << (tools ? "no MV-HEVC decoder" : whyNot);
   }
   fs::remove_all(f_->dir / "install");
-  const fs::path program = bluray::test::installProgram(f_->dir / "install", *tools, bluray::test::Variant::fifo);
+  // With the segment script and the chunk tools: burning in passes the one over and takes the other.
+  const fs::path program =
+      bluray::test::installProgram(f_->dir / "install", *tools, bluray::test::Variant::dualSplitParallel);
   struct Row {
     std::string what, input, options, output;
     Depths depths;
+    std::string settings = ""; // settings.json
   };
+  const std::string chunks = "\"chunkSeconds\": 0.2, \"jobs\": 2";
+  test::writeFile(f_->dir / "hosts", "# this machine only\n:\n");
   const std::vector<Row> rows{
       {"disc, by language, side by side", "disc", "--subtitles eng --target sbs", "disc_SBS.mkv", sequenceOne()},
       {"disc, by language, Vision Pro", "disc", "--subtitles ENG --target vision-pro", "disc.mov", sequenceOne()},
       {"lone clip, by number: plane 0", "clip24_ofmd.m2ts", "--subtitles 1 --target sbs", "clip24_ofmd_SBS.mkv",
        sequenceZero()},
+      {"disc, Vision Pro in chunks", "disc", "--subtitles eng --target vision-pro", "disc.mov", sequenceOne(), chunks},
+      {"lone clip, Vision Pro in chunks through the chunk command", "clip24_ofmd.m2ts",
+       "--subtitles 1 --target vision-pro --hosts " + quote((f_->dir / "hosts").string()), "clip24_ofmd.mov",
+       sequenceZero(), chunks},
   };
   for (const auto &row : rows) {
     const fs::path out = f_->dir / "program-out";
     fs::remove_all(out);
+    test::writeFile(f_->dir / "config/kestrova/settings.json", "{" + row.settings + "}");
     const auto done =
         run("env HOME=" + quote(f_->dir.string()) + " XDG_CONFIG_HOME=" + quote((f_->dir / "config").string()) + " " +
             quote(program.string()) + " --auto-convert --quality high " + row.options + " --output " +
             quote(out.string()) + " " + quote((f_->dir / row.input).string()) + " 2>&1");
     ASSERT_EQ(done.status, 0) << row.what << done.out;
+    EXPECT_EQ(done.out.find("Chunked encode: 2 chunks") != std::string::npos, !row.settings.empty()) << done.out;
     const Eyes eyes = row.output.ends_with(".mkv")
                           ? Eyes{bluray::test::decodePictures(out / row.output, f_->dir), {}, {}}
                           : layersOf(out / row.output, *validator, f_->dir);
