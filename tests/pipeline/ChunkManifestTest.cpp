@@ -129,11 +129,6 @@ TEST(ChunkManifest, BurnedInSubtitlesCountByTheirBytesNotTheirPlace) {
         with([](SubtitleBurnIn &b) { b.fixedDepth = 5; }), with([](SubtitleBurnIn &b) { b.plane = 0; }),
         with([](SubtitleBurnIn &b) { b.offsets.clear(); })})
     EXPECT_FALSE(resumes(other)) << burnInIdentity(other);
-  // The chunk command's word for a chunk's burn-in.
-  const ChunkBurnIn chunk{{"subtitles.sup", "subtitle_offsets.mvc", std::nullopt, -3}, 240};
-  const auto parsed = ChunkBurnIn::parse(chunk.canonical());
-  ASSERT_TRUE(parsed);
-  EXPECT_EQ(parsed->canonical(), chunk.canonical());
 }
 
 } // namespace
