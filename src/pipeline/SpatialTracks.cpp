@@ -50,11 +50,23 @@ std::string languages(const std::vector<analysis::MediaTrack> &tracks) {
 
 std::vector<std::string> spatialTrackArguments(PipelineRun &run, const fs::path &file, bool fromSideBySide) {
   const auto &tracks = run.tracks;
-  if (!tracks.subtitles.empty())
+  // A burned-in track is in the pictures; the .mov cannot hold the others.
+  std::vector<analysis::MediaTrack> leftOut = tracks.subtitles;
+  const auto burned = run.burnIn ? run.subtitleChoice.track : std::nullopt;
+  const std::string kept = run.outputs.sideBySide ? " (the side-by-side .mkv keeps them)" : "";
+  if (burned && *burned < leftOut.size()) {
+    leftOut.erase(leftOut.begin() + static_cast<std::ptrdiff_t>(*burned));
+    run.engine.log(fmt::format("Subtitle track {} ({}) is burned into both eyes of the MV-HEVC .mov{}", *burned + 1,
+                               tracks.subtitles[*burned].language,
+                               leftOut.empty() ? ""
+                                               : fmt::format("; the other subtitle track(s) ({}) cannot go "
+                                                             "into it and were left out{}",
+                                                             languages(leftOut), kept)));
+  } else if (!leftOut.empty()) {
     run.engine.log(fmt::format("Subtitles cannot go into the MV-HEVC .mov: its {} subtitle track(s) ({}) were left "
                                "out of it{}",
-                               tracks.subtitles.size(), languages(tracks.subtitles),
-                               run.outputs.sideBySide ? " (the side-by-side .mkv keeps them)" : ""));
+                               leftOut.size(), languages(leftOut), kept));
+  }
   if (!converterTakesTracks(run.engine)) {
     if (tracks.audio.size() > 1)
       run.engine.log(fmt::format("\u26a0\ufe0f This MVHEVCConverter takes one sound track: the MV-HEVC file has "

@@ -25,7 +25,8 @@ std::vector<std::string> converterTrackArguments(const std::filesystem::path &fi
 /// `fromSideBySide`) the side-by-side intermediate whose audio tracks follow
 /// its one video stream in the same order. Empty when the run's converter
 /// takes one sound track only (the caller then keeps its single-track call);
-/// logs what the MV-HEVC file cannot hold (subtitles, tracks beyond the first).
+/// logs which subtitle track is burned into the pictures and what the
+/// MV-HEVC file cannot hold (other subtitles, sound tracks beyond the first).
 std::vector<std::string> spatialTrackArguments(PipelineRun &run, const std::filesystem::path &file,
                                                bool fromSideBySide);
 
