@@ -152,6 +152,7 @@ const std::vector<WindowState> &windowStates() {
       {"converting-resumed",
        [](WindowHarness &h) {
          queueOne(h);
+         h.model().setOutputTarget(OutputTarget::visionPro); // chunks are a Vision Pro encode's
          h.startRun(0.69, pipeline::ResumedChunks{3, 5});
        }},
       {"complete", running(queueOne, WindowHarness::Outcome::succeed)},
