@@ -22,12 +22,14 @@ kestrova_packages_test=(
   exfatprogs exfat-fuse fuse3 mount
   # Blu-ray disc images made by the disc tests
   genisoimage
+  # the window's real run on an X display of its own (xvfb-run)
+  xvfb xauth
 )
 
 # scripts/package: dpkg-shlibdeps and dpkg-deb, strip.
 kestrova_packages_package=(dpkg-dev binutils)
 
-# Only scripts/screenshots needs a virtual display.
+# scripts/screenshots runs its renderer under xvfb-run.
 kestrova_packages_screenshots=(xvfb xauth)
 
 kestrova_install() {

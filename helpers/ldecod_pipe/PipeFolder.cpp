@@ -27,7 +27,7 @@ PipeFolder::PipeFolder(const std::string &outputFile) {
   folder_ = tools::createFifoFolder(parent.empty() ? std::filesystem::path(".") : parent, ".ldecod-pipe-");
   if (!folder_)
     fail("cannot make a folder for named pipes beside " + outputFile + " or in a temporary folder");
-  for (const char *fifo : {"in.264", "out_ViewId0000.yuv", "out_ViewId0001.yuv"})
+  for (const char *fifo : {kInputName, "out_ViewId0000.yuv", "out_ViewId0001.yuv"})
     if (::mkfifo((path() / fifo).c_str(), 0600) != 0)
       fail("cannot make the named pipe " + (path() / fifo).string());
 }
@@ -37,7 +37,7 @@ PumpEndpoints PipeFolder::openEndpoints(const std::string &source) const {
   io.source = openOrFail(source, O_RDONLY, "cannot open the input stream");
   // Opened for reading too, so that neither side waits for the other to
   // open; the decoder sees the end of the stream once this end is closed.
-  io.decoderInput = openOrFail(inputPath(), O_RDWR, "cannot open");
+  io.decoderInput = openOrFail((path() / kInputName).string(), O_RDWR, "cannot open");
   io.views[0] = openOrFail((path() / "out_ViewId0000.yuv").string(), O_RDONLY, "cannot open");
   io.views[1] = openOrFail((path() / "out_ViewId0001.yuv").string(), O_RDONLY, "cannot open");
   return io;

@@ -21,9 +21,11 @@ public:
   PipeFolder(const PipeFolder &) = delete;
   PipeFolder &operator=(const PipeFolder &) = delete;
 
-  /// What to give the decoder as InputFile and OutputFile.
-  std::string inputPath() const { return (path() / "in.264").string(); }
-  std::string outputName() const { return (path() / "out.yuv").string(); }
+  /// What to give the decoder, which runs inside the folder, as InputFile
+  /// and OutputFile: names without the folder, because the decoder's
+  /// parameter reader ends a value at a blank ("Kestrova Output").
+  static constexpr const char *kInputName = "in.264";
+  static constexpr const char *kOutputName = "out.yuv";
   const std::filesystem::path &path() const { return folder_->path(); }
 
   /// Opens `source` and this folder's pipes for the pump, none of them

@@ -158,7 +158,8 @@ int main(int argc, char **argv) {
 
     tools::ProcessLaunch launch;
     launch.executable = *decoder;
-    launch.arguments = helpers::decoderCommandLine(*arguments, folder.inputPath(), folder.outputName());
+    launch.arguments =
+        helpers::decoderCommandLine(*arguments, helpers::PipeFolder::kInputName, helpers::PipeFolder::kOutputName);
     launch.standardError = tools::StreamMode::inherit;
     launch.workingDirectory = folder.path();
     auto process = tools::Process::create(launch);

@@ -103,6 +103,7 @@ std::optional<SourceFileInfo> readProbeReport(std::string_view report, const std
     if (codecType == "subtitle") {
       const auto language = stringField(objectField(stream, "tags"), "language");
       info.subtitleLanguages.push_back(language && language->size() == 3 ? *language : "und");
+      info.subtitleForced.push_back(integerField(objectField(stream, "disposition"), "forced").value_or(0) != 0);
     }
     if (codecType != "video")
       continue;

@@ -338,6 +338,7 @@ void ConverterModel::beginFile(std::int64_t index) {
   assign(currentStage_, ConversionStage::demuxing, ModelField::currentStage);
   assign(progress_, 0.0, ModelField::progress);
   assign(estimatedTimeRemaining_, std::optional<std::string>(), ModelField::estimatedTimeRemaining);
+  assign(resumedChunks_, std::optional<pipeline::ResumedChunks>(), ModelField::resumedChunks);
   eta_ = EtaState{};
   assign(errorMessage_, std::optional<std::string>(), ModelField::errorMessage);
 }

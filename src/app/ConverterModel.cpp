@@ -49,6 +49,12 @@ void ConverterModel::construct() {
   if (env_.videosDirectory)
     setOutputDirectory(*env_.videosDirectory / "Kestrova Output");
   env_.engine->onLog = mainThreadLog();
+  env_.engine->onResume = [weak = weak_from_this(), executor = env_.executor](pipeline::ResumedChunks resumed) {
+    executor->post([weak, resumed] {
+      if (auto model = weak.lock())
+        model->noteResume(resumed);
+    });
+  };
   // Termination is delivered by the shell through applicationWillTerminate().
 }
 
@@ -145,10 +151,64 @@ void ConverterModel::setSubtitleTrack(int track) {
 }
 
 int ConverterModel::subtitleTrack() const {
-  if (!sourceFileURL_)
+  return sourceFileURL_ ? subtitleTrackOf(*sourceFileURL_) : 0;
+}
+
+int ConverterModel::subtitleTrackOf(const fs::path &file) const {
+  if (const auto chosen = subtitleTracks_.find(file); chosen != subtitleTracks_.end())
+    return chosen->second;
+  const auto info = fileInfoMap_.find(file);
+  if (info == fileInfoMap_.end())
     return 0;
-  const auto found = subtitleTracks_.find(*sourceFileURL_);
-  return found == subtitleTracks_.end() ? 0 : found->second;
+  const auto &forced = info->second.subtitleForced;
+  const auto first = std::find(forced.begin(), forced.end(), true);
+  return first == forced.end() ? 0 : static_cast<int>(first - forced.begin()) + 1;
+}
+
+void ConverterModel::setChunkJobs(int jobs) {
+  if (isConverting_)
+    return;
+  assign(chunking_.jobs, std::max(jobs, 0), ModelField::chunkJobs);
+  if (chunking_.jobs > 0)
+    env_.settings->set(SettingsStore::kJobs, chunking_.jobs);
+  else
+    env_.settings->remove(SettingsStore::kJobs);
+}
+
+std::optional<fs::path> ConverterModel::hostsFile() const {
+  if (chunking_.hosts.empty())
+    return std::nullopt;
+  return chunking_.hosts;
+}
+
+void ConverterModel::setHostsFile(std::optional<fs::path> file) {
+  if (isConverting_)
+    return;
+  assign(chunking_.hosts, file.value_or(fs::path()), ModelField::hostsFile);
+  if (file)
+    env_.settings->set(SettingsStore::kHosts, file->string());
+  else
+    env_.settings->remove(SettingsStore::kHosts);
+}
+
+void ConverterModel::chooseHostsFile() {
+  if (isConverting_ || !env_.dialogs)
+    return;
+  OpenFilesRequest request{"Select the Hosts File (GNU parallel ssh logins)", {}, false, std::nullopt};
+  if (const auto current = hostsFile())
+    request.startDirectory = current->parent_path();
+  const auto chosen = env_.dialogs->openFiles(request);
+  if (!chosen.empty())
+    setHostsFile(chosen.front());
+}
+
+void ConverterModel::noteResume(pipeline::ResumedChunks resumed) {
+  if (!isConverting_)
+    return;
+  // The progress jumps to the finished chunks: the remaining time is
+  // measured from here on, not over the jump.
+  eta_ = EtaState{};
+  assign(resumedChunks_, std::optional(resumed), ModelField::resumedChunks);
 }
 
 void ConverterModel::resetCompletedState() {
@@ -167,10 +227,10 @@ ConversionJob ConverterModel::jobFor(const fs::path &file, const fs::path &outpu
   job.outputTarget = outputTarget_;
   job.durationLimit = durationLimit();
   job.keepSideBySide = keepSBSIntermediate_;
-  const auto subtitles = subtitleTracks_.find(file);
-  job.subtitles.track =
-      subtitles == subtitleTracks_.end() || subtitles->second < 1 ? "none" : std::to_string(subtitles->second);
+  const int subtitles = subtitleTrackOf(file);
+  job.subtitles.track = subtitles < 1 ? "none" : std::to_string(subtitles);
   job.subtitles.fixedDepth = subtitleDepth_;
+  job.chunking = chunking_;
   const FileLayout given = fileLayout(file);
   job.layout = given.layout;
   job.swapEyes = given.swapEyes;

@@ -154,6 +154,14 @@ public:
   /// The subtitle track (counted from 1, 0 for none) burned into the
   /// selected file's outputs; nothing without a selection or during a run.
   void setSubtitleTrack(int track);
+  /// How many chunks of a long film this machine encodes at once; 0 lets the
+  /// engine choose from the cores and the memory (and stores nothing).
+  void setChunkJobs(int jobs);
+  /// The GNU parallel ssh login file naming further machines for chunks;
+  /// nothing: this machine only.
+  void setHostsFile(std::optional<std::filesystem::path> file);
+  /// The file chooser for the hosts file, opened where the current one is.
+  void chooseHostsFile();
 
   // Selection and queue ---------------------------------------------------
   void selectFile(const std::filesystem::path &url);
@@ -222,8 +230,14 @@ public:
   OutputTarget outputTarget() const { return outputTarget_; }
   std::int64_t debugLimitSeconds() const { return debugLimitSeconds_; }
   bool keepSBSIntermediate() const { return keepSBSIntermediate_; }
-  /// The selected file's subtitle track to burn in (counted from 1), 0 for none.
+  /// The selected file's subtitle track to burn in (counted from 1), 0 for
+  /// none: the user's choice, else the first track the source marks forced.
   int subtitleTrack() const;
+  int chunkJobs() const { return chunking_.jobs; }
+  std::optional<std::filesystem::path> hostsFile() const;
+  /// What an earlier run of the running file's conversion left finished,
+  /// when the run takes it up.
+  const std::optional<pipeline::ResumedChunks> &resumedChunks() const { return resumedChunks_; }
   bool isParsing() const { return isParsing_; }
   ConversionStage currentStage() const { return currentStage_; }
   double progress() const { return progress_; }
@@ -289,6 +303,9 @@ private:
   }
   TimePoint now() const { return env_.clock->now(); }
   LogFn mainThreadLog();
+  /// `file`'s subtitle track to burn in (counted from 1), 0 for none.
+  int subtitleTrackOf(const std::filesystem::path &file) const;
+  void noteResume(pipeline::ResumedChunks resumed);
   std::int64_t cacheDuration() const { return debugLimitSeconds_ >= 1 ? debugLimitSeconds_ : 0; }
 
   // Analysis (FileQueue.cpp)
@@ -333,6 +350,8 @@ private:
   /// Each file's subtitle track to burn in (counted from 1); absent: none.
   std::map<std::filesystem::path, int> subtitleTracks_;
   int subtitleDepth_ = kDefaultSubtitleDepth;
+  ChunkingOptions chunking_;
+  std::optional<pipeline::ResumedChunks> resumedChunks_;
   bool isParsing_ = false;
   ConversionStage currentStage_ = ConversionStage::idle;
   double progress_ = 0.0;

@@ -58,6 +58,10 @@ void ConverterModel::loadSettings() {
   if (auto depth = store.value(SettingsStore::kSubtitleDepth);
       depth && depth->is_number_integer() && depth->get<std::int64_t>() >= -128 && depth->get<std::int64_t>() <= 127)
     subtitleDepth_ = depth->get<int>();
+  const ChunkingOptions stored = storedChunking(store);
+  chunking_.chunkSeconds = stored.chunkSeconds;
+  assign(chunking_.jobs, stored.jobs, ModelField::chunkJobs);
+  assign(chunking_.hosts, stored.hosts, ModelField::hostsFile);
   isInitialized_ = true;
 }
 

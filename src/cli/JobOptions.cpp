@@ -37,12 +37,7 @@ StoredChoices readStoredChoices(const SettingsStore &store) {
       store.warn(fmt::format("{} is {}, which is no whole number from -128 to 127; using {}",
                              SettingsStore::kSubtitleDepth, depth->dump(), choices.subtitleDepth));
   }
-  if (auto seconds = store.value(SettingsStore::kChunkSeconds); seconds && seconds->is_number() && *seconds > 0)
-    choices.chunking.chunkSeconds = seconds->get<double>();
-  if (auto jobs = store.value(SettingsStore::kJobs); jobs && jobs->is_number_integer() && *jobs > 0)
-    choices.chunking.jobs = jobs->get<int>();
-  if (auto hosts = store.string(SettingsStore::kHosts))
-    choices.chunking.hosts = *hosts;
+  choices.chunking = storedChunking(store);
   return choices;
 }
 

@@ -1,5 +1,7 @@
 #include "core/Records.h"
 
+#include "core/SettingsStore.h"
+
 #include <cmath>
 #include <fmt/format.h>
 
@@ -16,6 +18,17 @@ std::string formatDurationText(double seconds) {
 
 std::string SourceFileInfo::durationText() const {
   return formatDurationText(duration);
+}
+
+ChunkingOptions storedChunking(const SettingsStore &store) {
+  ChunkingOptions chunking;
+  if (auto seconds = store.value(SettingsStore::kChunkSeconds); seconds && seconds->is_number() && *seconds > 0)
+    chunking.chunkSeconds = seconds->get<double>();
+  if (auto jobs = store.value(SettingsStore::kJobs); jobs && jobs->is_number_integer() && *jobs > 0)
+    chunking.jobs = jobs->get<int>();
+  if (auto hosts = store.string(SettingsStore::kHosts))
+    chunking.hosts = *hosts;
+  return chunking;
 }
 
 } // namespace kestrova

@@ -11,6 +11,8 @@
 
 namespace kestrova {
 
+class SettingsStore;
+
 /// The analysed facts about one source file.
 struct SourceFileInfo {
   std::filesystem::path url;
@@ -27,6 +29,9 @@ struct SourceFileInfo {
   Stereo3DMode stereoMode = Stereo3DMode::none();
   /// The language of each subtitle track, in the source's order ("und" when untagged).
   std::vector<std::string> subtitleLanguages;
+  /// Whether the source marks each subtitle track (same order) as forced:
+  /// shown when the viewer chose none.
+  std::vector<bool> subtitleForced;
 
   /// "HH:MM:SS" of the duration truncated to whole seconds; hours are not
   /// wrapped. A duration that is not finite or out of range reads as zero.
@@ -63,6 +68,10 @@ struct ChunkingOptions {
   std::filesystem::path hosts; ///< GNU parallel ssh login file of further machines; empty: this one only
   friend bool operator==(const ChunkingOptions &, const ChunkingOptions &) = default;
 };
+
+/// The chunking settings stored in `store` (chunkSeconds, jobs, hosts) over
+/// the defaults; a value of the wrong type or out of range leaves its default.
+ChunkingOptions storedChunking(const SettingsStore &store);
 
 struct ConversionJob {
   std::filesystem::path sourceURL;

@@ -150,9 +150,11 @@ ResumePlan decideResume(const PipelineRun &run, const fs::path &folder, const So
     if (auto inspected = inspectChunk(chunkFile(folder, chunk.index)))
       onDisk[chunk.index] = *inspected;
   ResumePlan plan = planResume(found, source, settings, chunks, onDisk, subtitles);
-  if (!plan.startOver && !plan.reuse.empty())
+  if (!plan.startOver && !plan.reuse.empty()) {
     run.engine.log(fmt::format("Resuming: {} of {} chunks done", plan.reuse.size(), chunks.size()));
-  else if (found)
+    if (run.engine.onResume)
+      run.engine.onResume({static_cast<int>(plan.reuse.size()), static_cast<int>(chunks.size())});
+  } else if (found)
     run.engine.log("Starting over: " + plan.reason);
   if (plan.startOver) {
     std::error_code ec;

@@ -24,6 +24,14 @@ namespace kestrova::pipeline {
 /// Receives (stage, fraction 0..1) progress pairs, from any thread.
 using ProgressHandler = std::function<void(ConversionStage, double)>;
 
+/// How many of a chunked encode's chunks an earlier, interrupted run of the
+/// same conversion left finished.
+struct ResumedChunks {
+  int done = 0;
+  int total = 0;
+  friend bool operator==(const ResumedChunks &, const ResumedChunks &) = default;
+};
+
 /// Runs one conversion end to end in the pipeline that fits the source, and
 /// cancels it on request. One conversion at a time; `cancel()` may be called
 /// from any thread while `convert` runs on another.
@@ -41,6 +49,9 @@ public:
 
   /// Receives the engine's own log lines. Set it before a conversion starts.
   LogFn onLog;
+  /// Told, on the run's thread, when a chunked run takes up the finished
+  /// chunks of an earlier one. Set it before a conversion starts.
+  std::function<void(ResumedChunks)> onResume;
   /// When off, the lines marked verbose are not emitted.
   std::atomic<bool> verboseLogging{false};
 

@@ -81,6 +81,10 @@ QString batchProgressText(std::int64_t index, std::size_t count, double batchFra
       .arg(wholePercent(std::clamp(batchFraction, 0.0, 1.0)));
 }
 
+QString resumeText(const pipeline::ResumedChunks &resumed) {
+  return QString("Resuming: %1 of %2 chunks done").arg(resumed.done).arg(resumed.total);
+}
+
 QString runSummaryText(const QDateTime &start, const QDateTime &end, const QLocale &locale) {
   const qint64 seconds = std::max<qint64>(0, start.secsTo(end));
   const QString took = seconds < 60     ? QString("%1 s").arg(seconds)
@@ -167,6 +171,10 @@ QWidget *ActionArea::buildRunningPage() {
   fileLabel_ = caption("", page, "runningFileLabel");
   stageRow->addWidget(fileLabel_);
   layout->addLayout(stageRow);
+  // Shown when the run takes up an earlier run's finished chunks.
+  resumeLabel_ = caption("", page, "resumeLabel");
+  resumeLabel_->hide();
+  layout->addWidget(resumeLabel_);
   progressBar_ = qtChild<StageProgressBar>(page);
   progressBar_->setObjectName("progressBar");
   layout->addWidget(progressBar_);
@@ -216,6 +224,8 @@ void ActionArea::refresh() {
     fileLabel_->setText(m.sourceFileURL() ? QString::fromStdString(m.sourceFileURL()->filename().string()) : QString());
     progressBar_->setFillColor(look.color);
     progressBar_->setFraction(m.progress());
+    resumeLabel_->setVisible(m.resumedChunks().has_value());
+    resumeLabel_->setText(m.resumedChunks() ? resumeText(*m.resumedChunks()) : QString());
     etaLabel_->setText(m.estimatedTimeRemaining() ? QString::fromStdString(*m.estimatedTimeRemaining()) : QString());
     const bool batch = m.isBatchMode();
     batchProgress_->setVisible(batch);

@@ -30,6 +30,9 @@ QString stageName(ConversionStage stage, bool fromDisc);
 /// The batch line: "File 2 of 3 — 61 % of the batch".
 QString batchProgressText(std::int64_t index, std::size_t count, double batchFraction);
 
+/// "Resuming: 3 of 5 chunks done".
+QString resumeText(const pipeline::ResumedChunks &resumed);
+
 /// "Started 14:05 · Finished 14:07 · Took 2 min 12 s", the times in the
 /// format of `locale`.
 QString runSummaryText(const QDateTime &start, const QDateTime &end, const QLocale &locale);
@@ -59,6 +62,7 @@ private:
   QLabel *stageLabel_ = nullptr;
   StageProgressBar *progressBar_ = nullptr;
   QLabel *etaLabel_ = nullptr;
+  QLabel *resumeLabel_ = nullptr;
   QLabel *batchProgress_ = nullptr;
   QLabel *percentLabel_ = nullptr;
   QLabel *summaryLabel_ = nullptr;

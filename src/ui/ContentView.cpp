@@ -2,6 +2,7 @@
 
 #include "ui/ActionArea.h"
 #include "ui/Captions.h"
+#include "ui/ChunkSettings.h"
 #include "ui/QtChild.h"
 #include "ui/SymbolIcons.h"
 #include "ui/Widgets.h"
@@ -242,6 +243,8 @@ void ContentView::buildSettings(QVBoxLayout *column) {
   connect(subtitlePicker_, &QComboBox::activated, this, [this](int index) { model_->setSubtitleTrack(index); });
   subtitleRow->addWidget(subtitlePicker_, 1);
   column->addLayout(subtitleRow);
+  chunkSettings_ = qtChild<ChunkSettings>(model_, this);
+  column->addWidget(chunkSettings_);
 
   auto *directoryRow = qtChild<QHBoxLayout>();
   auto *directoryColumn = qtChild<QVBoxLayout>();
@@ -282,6 +285,7 @@ void ContentView::refresh(app::ModelField field) {
   targetPicker_->select(static_cast<int>(m.outputTarget()));
   durationPicker_->select(static_cast<int>(m.debugLimitSeconds()));
   refreshSubtitlePicker(locked);
+  chunkSettings_->refresh(locked);
   codecCaption_->setVisible(visionPro || m.outputCodec() == OutputCodec::h265);
   codecCaption_->setText(visionPro ? QString("Vision Pro files are always H.265 (MV-HEVC)")
                                    : hevcEncoderCaption(hardwareHevc_));
@@ -309,8 +313,13 @@ void ContentView::refreshSubtitlePicker(bool locked) {
   const app::ConverterModel &m = *model_;
   QStringList items{"None"};
   if (m.sourceInfo())
-    for (std::size_t i = 0; i < m.sourceInfo()->subtitleLanguages.size(); ++i)
-      items << QString("%1: %2").arg(i + 1).arg(QString::fromStdString(m.sourceInfo()->subtitleLanguages[i]));
+    for (std::size_t i = 0; i < m.sourceInfo()->subtitleLanguages.size(); ++i) {
+      const auto &forced = m.sourceInfo()->subtitleForced;
+      items << QString("%1: %2%3")
+                   .arg(i + 1)
+                   .arg(QString::fromStdString(m.sourceInfo()->subtitleLanguages[i]),
+                        i < forced.size() && forced[i] ? QString(" (forced)") : QString());
+    }
   if (items != subtitleItems_) {
     subtitleItems_ = items;
     subtitlePicker_->clear();
@@ -472,6 +481,9 @@ void ContentView::updateTabOrder() {
   }
   for (SegmentedPicker *picker : {qualityPicker_, codecPicker_, targetPicker_, durationPicker_})
     chain.push_back(picker->tabStop());
+  chain.push_back(subtitlePicker_);
+  for (QWidget *control : chunkSettings_->tabStops())
+    chain.push_back(control);
   chain.push_back(chooseButton_);
   for (QPushButton *button : actions_->findChildren<QPushButton *>())
     chain.push_back(button);

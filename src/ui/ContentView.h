@@ -16,6 +16,7 @@ class QVBoxLayout;
 namespace kestrova::ui {
 
 class ActionArea;
+class ChunkSettings;
 class DropZone;
 class ElidedLabel;
 class SegmentedPicker;
@@ -89,6 +90,7 @@ private:
   /// "None" and the selected file's subtitle tracks with their languages.
   QComboBox *subtitlePicker_ = nullptr;
   QStringList subtitleItems_;
+  ChunkSettings *chunkSettings_ = nullptr;
   QLabel *codecCaption_ = nullptr;
   QLabel *targetCaption_ = nullptr;
   QLabel *outputDirectory_ = nullptr;

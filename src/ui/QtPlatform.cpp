@@ -71,7 +71,8 @@ std::vector<std::filesystem::path> QtDialogs::openFiles(const app::OpenFilesRequ
     patterns << "*." + QString::fromStdString(extension);
     patterns << "*." + QString::fromStdString(extension).toUpper();
   }
-  QString filter = "3D video (" + patterns.join(' ') + ")";
+  // Without extensions every file is offered (a hosts file has no fixed name).
+  QString filter = patterns.isEmpty() ? QString() : "3D video (" + patterns.join(' ') + ")";
   const QString start = existingFolder(request.startDirectory);
   QStringList chosen;
   if (request.multipleSelection)

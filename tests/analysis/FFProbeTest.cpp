@@ -37,7 +37,10 @@ TEST(FFProbe, RealFilesOfEveryLayout) {
     const char *size;
     std::vector<std::string> extra;
     Stereo3DMode mode;
+    std::vector<bool> forcedSubtitles = {};
   };
+  test::writeFile(dir / "cue.srt", "1\n00:00:00,000 --> 00:00:00,100\nHi\n");
+  const std::string cue = (dir / "cue.srt").string();
   const auto half = Stereo3DMode::EyeSize::half;
   const auto full = Stereo3DMode::EyeSize::full;
   const std::vector<Row> rows = {
@@ -63,6 +66,11 @@ TEST(FFProbe, RealFilesOfEveryLayout) {
        "320x180",
        {"-f", "lavfi", "-i", "sine=duration=0.2", "-map", "0", "-map", "1", "-metadata:s:a:0", "stereo_mode=block_rl"},
        Stereo3DMode::mvcSingleTrack(true)},
+      {"subtitles.mkv",
+       "320x180",
+       {"-i", cue, "-i", cue, "-map", "0", "-map", "1", "-map", "2", "-disposition:s:1", "forced"},
+       Stereo3DMode::none(),
+       {false, true}},
   };
   for (const auto &row : rows) {
     makeClip(dir / row.file, row.size, row.extra);
@@ -72,6 +80,7 @@ TEST(FFProbe, RealFilesOfEveryLayout) {
     EXPECT_EQ(info->frameRateNum, 25) << row.file;
     EXPECT_EQ(info->frameRateDen, 1) << row.file;
     EXPECT_NEAR(info->duration, 0.2, 0.05) << row.file;
+    EXPECT_EQ(info->subtitleForced, row.forcedSubtitles) << row.file;
   }
 }
 

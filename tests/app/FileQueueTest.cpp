@@ -111,17 +111,6 @@ TEST(FileQueue, ChooserAndDropOutcomes) {
   f.settle(0);
 }
 
-TEST(ModelLog, KeepsTheNewestLinesAndCountsAll) {
-  ModelFixture f;
-  auto model = f.make();
-  const std::size_t cap = app::ConverterModel::kMaxLogLines;
-  for (std::size_t i = 1; i <= cap + 1; ++i)
-    model->appendLog("line " + std::to_string(i));
-  ASSERT_EQ(model->logs().size(), cap);
-  EXPECT_TRUE(model->logs().front().ends_with("] line 2"));
-  EXPECT_EQ(model->loggedLineCount(), cap + 1);
-}
-
 TEST(CommandLineHandOff, FilesAndOutputFolder) {
   struct Case {
     const char *name;

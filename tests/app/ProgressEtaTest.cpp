@@ -13,19 +13,6 @@ using namespace std::chrono_literals;
 
 const TimePoint kStart = std::chrono::system_clock::from_time_t(1'700'000'000);
 
-TEST(RemainingTimeText, FormatsEachRange) {
-  struct Case {
-    double eta;
-    const char *text;
-  };
-  const Case cases[] = {
-      {82, "1 min 22 sec remaining"}, {3725, "1h 2m remaining"}, {59.9, "59 sec remaining"},
-      {60, "1 min 0 sec remaining"},  {3600, "1h 0m remaining"}, {-3.5, "-3 sec remaining"},
-  };
-  for (const auto &c : cases)
-    EXPECT_EQ(remainingTimeText(c.eta), c.text) << c.eta;
-}
-
 TEST(UpdateEta, NoEstimateUpToFivePercentNorBeforeARateIsMeasured) {
   EtaState state;
   EXPECT_EQ(updateEta(state, kStart, 0.05, kStart + 10s).kind, EtaUpdate::Kind::clear);
@@ -49,17 +36,6 @@ TEST(StaleEta, AStallMakesTheEstimateGrowInsteadOfFreezing) {
   EXPECT_EQ(stalled.kind, EtaUpdate::Kind::set);
   EXPECT_EQ(stalled.text, "2 min 40 sec remaining");
   EXPECT_EQ(staleEta(state, kStart, 0.20, kStart + 20s, kStart + 41s).kind, EtaUpdate::Kind::keep);
-}
-
-TEST(UpdateEta, StalledProgressFallsBackToElapsedTime) {
-  EtaState state;
-  state.lastUpdate = kStart;
-  state.lastSampleTime = kStart;
-  state.lastProgress = 0.5;
-  state.smoothed = 10;
-  // No progress since the last sample: 0.5 done after 100 s leaves 100 s.
-  updateEta(state, kStart - 96s, 0.5, kStart + 4s);
-  EXPECT_DOUBLE_EQ(state.smoothed, 100.0);
 }
 
 } // namespace

@@ -75,6 +75,8 @@ bool findRealSetup(std::optional<RealTools> &tools, std::optional<fs::path> &cli
   bool found = tools && clips;
   if (found && also.discImages && std::system("command -v genisoimage >/dev/null") != 0)
     found = false, whyNot = "genisoimage is missing";
+  if (found && also.display && std::getenv("DISPLAY") == nullptr)
+    found = false, whyNot = "no X display (run it under xvfb-run, Debian package xvfb)";
   if (found && also.validator && !mvhevc::test::validatorFfmpeg())
     found = false, whyNot = "no MV-HEVC validator";
   if (!found && mvhevc::test::underCi())
@@ -101,6 +103,17 @@ fs::path repeatedClip(const RealTools &tools, const fs::path &clips, int repeats
           quote(tools.tsmuxer.string()) + " clip.meta part.m2ts >tsmuxer.log && mv part.m2ts " + quote(clip.string()));
   EXPECT_EQ(made.status, 0) << made.out << made.err;
   return clip;
+}
+
+fs::path repeatedDisc(const RealTools &tools, const fs::path &clips, int repeats) {
+  const fs::path clip = repeatedClip(tools, clips, repeats, repeats, 1000), disc = clip.parent_path() / "disc";
+  if (!fs::exists(disc / "BDMV/PLAYLIST/00800.mpls")) {
+    const auto made =
+        run("cd " + quote(clip.parent_path().string()) + " && " + quote((clips / "make-disc.sh").string()) + " " +
+            quote(tools.tsmuxer.parent_path().string()) + " " + quote(clip.filename().string()) + " . 2>&1");
+    EXPECT_EQ(made.status, 0) << made.out;
+  }
+  return disc;
 }
 
 const ReferenceViews &referenceViews(const RealTools &tools, const fs::path &clips) {

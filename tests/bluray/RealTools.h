@@ -28,6 +28,7 @@ std::optional<std::filesystem::path> findClips(std::string &whyNot);
 struct AlsoNeeded {
   bool discImages = false; ///< genisoimage
   bool validator = false;  ///< the MV-HEVC validator's ffmpeg
+  bool display = false;    ///< an X display for the window ($DISPLAY)
 };
 /// Finds the tools and the clips (and what else `also` names), or says in
 /// `whyNot` what is missing. Under CI, where everything is installed, a
@@ -40,6 +41,10 @@ bool findRealSetup(std::optional<RealTools> &tools, std::optional<std::filesyste
 /// tsMuxeR into clipN.m2ts (N pictures) under the build tree: made once, kept.
 std::filesystem::path repeatedClip(const RealTools &tools, const std::filesystem::path &clips, int repeats,
                                    int audioSeconds, int tone);
+
+/// A disc folder (BDMV, playlist 00800) of repeatedClip(tools, clips,
+/// `repeats`, `repeats`, 1000), made once beside it.
+std::filesystem::path repeatedDisc(const RealTools &tools, const std::filesystem::path &clips, int repeats);
 
 /// The JM decoder's pictures of the two views of clip24-views.264 (yuv420p,
 /// 1920x1080, 24 each), the references a conversion's halves must match.

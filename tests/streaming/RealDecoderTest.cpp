@@ -115,7 +115,7 @@ void runRows(RealClip &clip, const std::vector<Row> &rows, const ExfatMount *exf
   for (const auto &row : rows) {
     SCOPED_TRACE(row.name);
     TempDir plainWork;
-    fs::path work = row.place == Place::exfat ? exfat->path() / "work" : plainWork.path();
+    fs::path work = row.place == Place::exfat ? exfat->path() / "work" : plainWork.path() / "a blank";
     fs::create_directories(work);
     const fs::path output = work / "clip_SBS.mkv";
     std::string input = row.dualSplit ? clip.base.string() : clip.views.string();

@@ -13,6 +13,7 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QStackedWidget>
 #include <QTest>
 #include <QUrl>
@@ -120,6 +121,10 @@ private slots:
                               << "durationLimit";
     QTest::newRow("output folder") << "chooseDirectoryButton"
                                    << "outputDirectory";
+    QTest::newRow("local jobs") << "jobsPicker"
+                                << "jobs";
+    QTest::newRow("hosts file") << "chooseHostsButton"
+                                << "hosts";
   }
   void runningStateLocksEverySetting() {
     QFETCH(QString, control);
@@ -128,7 +133,7 @@ private slots:
     h.fixture().dialogs->directory = h.fixture().dir / "elsewhere";
     h.model().dropFiles({h.source("movie.mkv")});
     h.startRun(0.42);
-    QVERIFY(shown(h, "lockedCaption"));
+    QVERIFY(shown(h, "lockedCaption") && !shown(h, "resumeLabel"));
     QVERIFY(h.view()->findChildren<QPushButton *>("removeButton").isEmpty());
     QWidget *widget = h.find<QWidget>(control.toUtf8().constData());
     QVERIFY(!widget->isEnabled());
@@ -140,6 +145,9 @@ private slots:
     h.model().setOutputTarget(kestrova::OutputTarget::visionPro);
     h.model().setDebugLimitSeconds(0);
     h.model().chooseOutputDirectory();
+    h.model().setChunkJobs(3);
+    h.fixture().dialogs->files = {h.fixture().dir / "hosts"};
+    h.model().chooseHostsFile();
     QVERIFY(h.fixture().storedSettings().value(key.toStdString(), nlohmann::json()) ==
             before.value(key.toStdString(), nlohmann::json()));
     QVERIFY(h.model().outputDirectory() == h.outputDirectory());
@@ -147,6 +155,80 @@ private slots:
     h.finish(WindowHarness::Outcome::succeed);
     QVERIFY(!shown(h, "lockedCaption"));
     QVERIFY(widget->isEnabled());
+  }
+
+  void chunkSettingsAreStoredAndReachTheRun_data() {
+    QTest::addColumn<QList<int>>("jobsTyped");
+    QTest::addColumn<QString>("hostsClicks"); // the hosts buttons clicked, in order
+    QTest::addColumn<int>("jobs");
+    QTest::addColumn<bool>("hosts");
+    QTest::newRow("three jobs, hosts file chosen") << QList<int>{3} << "choose" << 3 << true;
+    QTest::newRow("back to automatic, hosts file cleared") << QList<int>{3, 0} << "choose clear" << 0 << false;
+  }
+  void chunkSettingsAreStoredAndReachTheRun() {
+    QFETCH(QList<int>, jobsTyped);
+    QFETCH(QString, hostsClicks);
+    QFETCH(int, jobs);
+    QFETCH(bool, hosts);
+    WindowHarness h;
+    const fs::path hostsFile = h.fixture().dir / "machines";
+    h.fixture().dialogs->files = {hostsFile};
+    for (int typed : jobsTyped)
+      h.find<QSpinBox>("jobsPicker")->setValue(typed);
+    for (const QString &button : hostsClicks.split(' ', Qt::SkipEmptyParts))
+      h.find<QPushButton>(button == "choose" ? "chooseHostsButton" : "clearHostsButton")->click();
+    QCOMPARE(labelText(h, "hostsFileLabel").startsWith(QString::fromStdString(hostsFile.string())), hosts);
+    const nlohmann::json stored = h.fixture().storedSettings();
+    QCOMPARE(stored.value("jobs", 0), jobs);
+    QCOMPARE(stored.value("hosts", std::string()), hosts ? hostsFile.string() : std::string());
+    h.model().dropFiles({h.source("movie.m2ts")});
+    h.startRun(0.5);
+    QCOMPARE(h.lastJob().chunking.jobs, jobs);
+    QCOMPARE(h.lastJob().chunking.hosts, hosts ? hostsFile : fs::path());
+  }
+
+  void aResumedRunSaysHowFarTheEarlierRunGot() {
+    WindowHarness h;
+    h.model().dropFiles({h.source("movie.m2ts")});
+    h.startRun(0.69, kestrova::pipeline::ResumedChunks{3, 5});
+    QCOMPARE(labelText(h, "resumeLabel"), QString("Resuming: 3 of 5 chunks done"));
+    QVERIFY(shown(h, "resumeLabel") && labelText(h, "percentLabel") == "69%");
+  }
+
+  void subtitlePickerStartsAtTheFirstForcedTrack_data() {
+    QTest::addColumn<QList<bool>>("forced"); // of the tracks eng, fra, deu
+    QTest::addColumn<int>("picked");         // the item the user picks; -1: none
+    QTest::addColumn<QString>("shownItem");
+    QTest::addColumn<QString>("track");
+    QTest::newRow("nothing forced") << QList<bool>{false, false, false} << -1 << "None"
+                                    << "none";
+    QTest::newRow("second and third forced") << QList<bool>{false, true, true} << -1 << "2: fra (forced)"
+                                             << "2";
+    QTest::newRow("forced, but the user picks none") << QList<bool>{true, false, false} << 0 << "None"
+                                                     << "none";
+  }
+  void subtitlePickerStartsAtTheFirstForcedTrack() {
+    QFETCH(QList<bool>, forced);
+    QFETCH(int, picked);
+    QFETCH(QString, shownItem);
+    QFETCH(QString, track);
+    WindowHarness h;
+    const fs::path file = h.source("film.mkv");
+    {
+      std::lock_guard lock(*h.fixture().analysesMutex);
+      (*h.fixture().analyses)[file].subtitleLanguages = {"eng", "fra", "deu"};
+      (*h.fixture().analyses)[file].subtitleForced = std::vector<bool>(forced.begin(), forced.end());
+    }
+    h.model().dropFiles({file});
+    QVERIFY(WindowHarness::waitFor([&] { return !h.model().isParsing() && h.model().sourceInfo(); }));
+    auto *picker = h.find<QComboBox>("subtitlePicker");
+    if (picked >= 0) {
+      picker->setCurrentIndex(picked);
+      emit picker->activated(picked);
+    }
+    QCOMPARE(picker->currentText(), shownItem);
+    h.startRun(0.5);
+    QCOMPARE(QString::fromStdString(h.lastJob().subtitles.track), track);
   }
 
   void filesOpenedDuringARunJoinIt_data() {

@@ -1,9 +1,8 @@
 // The window's desktop habits: keyboard, choosers, symbols on a dark
-// palette, the log window, times in the locale's format, the About box.
+// palette, the log window, times in the locale's format.
 #include "WindowStates.h"
 #include "WindowTestSteps.h"
 
-#include "ui/AboutDialog.h"
 #include "ui/ActionArea.h"
 #include "ui/LogWindow.h"
 #include "ui/QtPlatform.h"
@@ -153,13 +152,6 @@ private slots:
     QVERIFY2(shown.startsWith(started), qPrintable(shown));
     QCOMPARE(shown.contains("PM"), twelveHour);
     QVERIFY2(shown.endsWith("Took 2 min 12 s"), qPrintable(shown));
-  }
-
-  void aboutTextNamesVersionAndBuild() {
-    const QString text = kestrova::ui::aboutText("0.9.2");
-    QVERIFY(text.contains("0.9.2"));
-    for (const char *licence : {"GNU GPL version 2", "BSD 3-clause", "ITU-T and ISO/IEC", "Apache License 2.0"})
-      QVERIFY2(text.contains(licence), licence);
   }
 };
 

@@ -20,6 +20,7 @@ struct WindowHarness::Gate {
   std::optional<Outcome> outcome;
   std::string detail;
   double fraction = 0;
+  std::optional<pipeline::ResumedChunks> resumed;
   ConversionJob job;
 };
 
@@ -31,7 +32,10 @@ WindowHarness::WindowHarness() : gate_(std::make_shared<Gate>()) {
                                                  pipeline::ProgressHandler progress, LogFn) -> ConversionResult {
     std::unique_lock lock(gate->mutex);
     gate->job = job;
-    progress(ConversionStage::encoding, 0.0);
+    if (gate->resumed)
+      engine->onResume(*gate->resumed);
+    else
+      progress(ConversionStage::encoding, 0.0);
     progress(ConversionStage::encoding, gate->fraction);
     gate->opened.wait(lock, engine->stopToken(), [&] { return gate->outcome.has_value(); });
     if (!gate->outcome)
@@ -84,10 +88,11 @@ bool WindowHarness::waitFor(const std::function<bool()> &done) {
   return true;
 }
 
-void WindowHarness::startRun(double fraction) {
+void WindowHarness::startRun(double fraction, std::optional<pipeline::ResumedChunks> resumed) {
   {
     std::lock_guard lock(gate_->mutex);
     gate_->fraction = fraction;
+    gate_->resumed = resumed;
     gate_->outcome.reset();
   }
   waitFor([&] { return !model_->isParsing(); });
@@ -144,6 +149,12 @@ const std::vector<WindowState> &windowStates() {
       {"empty", [](WindowHarness &) {}},
       {"file-queued", queueOne},
       {"converting-42", running(queueOne)},
+      {"converting-resumed",
+       [](WindowHarness &h) {
+         queueOne(h);
+         h.model().setOutputTarget(OutputTarget::visionPro); // chunks are a Vision Pro encode's
+         h.startRun(0.69, pipeline::ResumedChunks{3, 5});
+       }},
       {"complete", running(queueOne, WindowHarness::Outcome::succeed)},
       {"failed", running(queueOne, WindowHarness::Outcome::fail)},
       {"queue-of-three", queueThree},

@@ -30,9 +30,10 @@ public:
   /// guard, never a timing assertion).
   static bool waitFor(const std::function<bool()> &done);
 
-  /// Starts the run; the conversion reports 0 and then `fraction` of
-  /// "encoding" and then waits for finish().
-  void startRun(double fraction);
+  /// Starts the run; the conversion reports 0 (or that it takes up
+  /// `resumed` chunks of an earlier run) and then `fraction` of "encoding"
+  /// and then waits for finish().
+  void startRun(double fraction, std::optional<pipeline::ResumedChunks> resumed = std::nullopt);
   /// Lets the waiting conversion end with `outcome` (a failure says
   /// `detail`), then waits for the run to end.
   void finish(Outcome outcome, std::string detail = "ffmpeg exited with code 1");
