@@ -35,6 +35,14 @@ namespace {
 
 } // namespace
 
+std::vector<std::string> streamedVideoArguments(QualityPreset preset, OutputCodec codec, const fs::path &output) {
+  std::vector<std::string> video = videoArguments(preset, codec, output);
+  video.insert(video.end(), {"-pix_fmt", "yuv420p"});
+  std::erase(video, "+faststart");
+  std::erase(video, "-movflags");
+  return video;
+}
+
 SideBySideEncode sideBySideEncode(const StreamDecodeRequest &request, const std::string &yuvHstack,
                                   const std::string &ffmpeg, const EncoderTable &encoders) {
   SideBySideEncode encode;
@@ -47,10 +55,7 @@ SideBySideEncode sideBySideEncode(const StreamDecodeRequest &request, const std:
     encode.stacker.arguments.insert(encode.stacker.arguments.end(), burnIn.begin(), burnIn.end());
   }
 
-  std::vector<std::string> video = videoArguments(request.preset, request.codec, request.output);
-  video.insert(video.end(), {"-pix_fmt", "yuv420p"});
-  std::erase(video, "+faststart");
-  std::erase(video, "-movflags");
+  const std::vector<std::string> video = streamedVideoArguments(request.preset, request.codec, request.output);
   const std::string rate = std::to_string(request.frameRateNum) + "/" + std::to_string(request.frameRateDen);
   encode.encoder.executable = ffmpeg;
   encode.encoder.arguments = {"-y",

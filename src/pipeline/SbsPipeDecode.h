@@ -21,6 +21,12 @@ struct SideBySideEncode {
   tools::ProcessLaunch encoder;
 };
 
+/// The video words of every streamed side-by-side encode into `output`
+/// (codec, quality, rate cap, stream tags, yuv420p), written for VideoToolbox,
+/// without the container's flags.
+std::vector<std::string> streamedVideoArguments(QualityPreset preset, OutputCodec codec,
+                                                const std::filesystem::path &output);
+
 /// The side-by-side encode of `request`, with the same codec, quality, rate
 /// cap, tags and sound as every other road (the encoder words go through
 /// `encoders`), so the road a run takes never shows in its output.

@@ -1,8 +1,10 @@
 #include "pipeline/ChunkManifest.h"
+#include "pipeline/ChunkJob.h"
 #include "support/TestSupport.h"
 
 #include <fstream>
 #include <gtest/gtest.h>
+#include <set>
 
 namespace kestrova::pipeline {
 namespace {
@@ -92,6 +94,28 @@ TEST(ChunkManifest, ReusesOnlyChunksThatCheckOut) {
     EXPECT_EQ(plan.reuse, row.reuse);
     EXPECT_EQ(plan.reuse.size() + plan.encode.size(), row.spans.size()); // every chunk once
   }
+}
+
+// The settings line travels to other machines' chunk jobs and decides which
+// chunks a run may take up: every output kind comes back as it went, and
+// a side-by-side run never matches a Vision Pro run's line.
+TEST(ChunkManifest, PictureSettingsNameTheOutput) {
+  ChunkPictureSettings settings;
+  settings.quality = "0.7";
+  settings.rightFirst = true;
+  std::set<std::string> lines;
+  for (ChunkOutput output : {ChunkOutput::mvhevc, ChunkOutput::sideBySideHevc, ChunkOutput::sideBySideH264}) {
+    settings.output = output;
+    const auto back = ChunkPictureSettings::parse(settings.canonical());
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->canonical(), settings.canonical());
+    EXPECT_EQ(back->output, output);
+    lines.insert(settings.canonical());
+  }
+  EXPECT_EQ(lines.size(), 3U);
+  std::string other = settings.canonical();
+  other.replace(other.find("sbs-h264"), 8, "sbs-vp9");
+  EXPECT_FALSE(ChunkPictureSettings::parse(other));
 }
 
 } // namespace

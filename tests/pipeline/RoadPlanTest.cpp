@@ -70,6 +70,7 @@ TEST(RoadPlan, ToolsSourceAndTargetGiveTheRoad) {
     std::optional<std::string> fastDecoderRefusal = std::nullopt;
     std::optional<std::string> fifoRefusal = std::nullopt;
     bool chunksWanted = false; // a long film, or jobs or hosts asked for
+    const char *says = "";     // a word of why the road is not a better one
   };
   const Row rows[] = {
       {"A dual-split parallel", jm | script | dualSplit, mvc, Writes::sbs,
@@ -95,9 +96,18 @@ TEST(RoadPlan, ToolsSourceAndTargetGiveTheRoad) {
       {"a long film to Vision Pro in chunks", all | chunkTools, mvc, Writes::spatial,
        MvcDirectRoad{"edge264-pipe", true, false, true}, std::nullopt, std::nullopt, true},
       {"a long film with the side-by-side file kept: one encode, not chunks", all | chunkTools, mvc,
-       Writes::spatialAndSbs, MvcDirectRoad{"edge264-pipe", true, true, false}, std::nullopt, std::nullopt, true},
+       Writes::spatialAndSbs, MvcDirectRoad{"edge264-pipe", true, true, false}, std::nullopt, std::nullopt, true,
+       "kept"},
       {"a long film without the chunk tools: one piece", all, mvc, Writes::spatial,
-       MvcDirectRoad{"edge264-pipe", true, false, false}, std::nullopt, std::nullopt, true},
+       MvcDirectRoad{"edge264-pipe", true, false, false}, std::nullopt, std::nullopt, true, "nal-scan"},
+      {"a long film to side by side in chunks", all | chunkTools, mvc, Writes::sbs,
+       MvcChunkedSideBySideRoad{"edge264-pipe"}, std::nullopt, std::nullopt, true},
+      {"chunks take the JM decoder's place of the segment script", jm | script | dualSplit | chunkTools, mvc,
+       Writes::sbs, MvcChunkedSideBySideRoad{"ldecod-pipe"}, std::nullopt, std::nullopt, true},
+      {"a long film to side by side without the chunk tools: FIFO", all, mvc, Writes::sbs,
+       sideBySide(MvcVariant::fifo, "edge264-pipe"), std::nullopt, std::nullopt, true, "nal-scan"},
+      {"a long film to side by side without a stacker: no chunks", edge264 | ldecodPipe | ldecod | chunkTools, mvc,
+       Writes::sbs, sideBySide(MvcVariant::diskBased, "ldecod"), std::nullopt, std::nullopt, true, "yuv_hstack"},
       {"Vision Pro, no FIFO", all, mvc, Writes::spatial, MvcDirectRoad{"edge264-pipe", false, false}, std::nullopt,
        "exFAT"},
       {"Vision Pro, kept side by side without a stacker", edge264 | ldecod | converter, mvc, Writes::spatialAndSbs,
@@ -130,10 +140,9 @@ TEST(RoadPlan, ToolsSourceAndTargetGiveTheRoad) {
     }
     EXPECT_EQ(plan.road, row.expected) << describe(plan);
     // A road that is not the best one says why.
-    if (row.fastDecoderRefusal || row.fifoRefusal) {
-      EXPECT_NE(describe(plan).find(row.fastDecoderRefusal.value_or(row.fifoRefusal.value_or(""))), std::string::npos)
-          << describe(plan);
-    }
+    for (const std::string &said :
+         {row.fastDecoderRefusal.value_or(""), row.fifoRefusal.value_or(""), std::string(row.says)})
+      EXPECT_NE(describe(plan).find(said), std::string::npos) << describe(plan);
   }
 }
 
