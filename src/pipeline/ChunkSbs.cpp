@@ -101,8 +101,8 @@ void writeSegmentRecord(const std::string &ffprobe, const fs::path &segment) {
   demux::writeFileAtomically(fs::path(segment).concat(".frames"), record + fmt::format("frames {}\n", pictures));
 }
 
-void joinSegments(PipelineRun &run, const std::vector<fs::path> &segments, const fs::path &folder,
-                  const fs::path &output) {
+void joinSegments(PipelineRun &run, const std::vector<fs::path> &segments, std::int64_t pictures,
+                  const fs::path &folder, const fs::path &output) {
   run.report(ConversionStage::encoding, 0.96);
   std::string list = "ffconcat version 1.0\n";
   for (const auto &segment : segments)
@@ -130,7 +130,11 @@ void joinSegments(PipelineRun &run, const std::vector<fs::path> &segments, const
   append({"-c:v", "copy"});
   append(tags);
   append(encoders.translate(streamAudioArgumentList(run.job.outputTarget)));
-  append({"-shortest", "-movflags", "+faststart", output.string()});
+  // Stream copy keeps the sound packets that start before this; -shortest
+  // alone would let the concat's quicker pace carry one more through.
+  const double seconds =
+      static_cast<double>(pictures) * static_cast<double>(run.frameRateDen) / static_cast<double>(run.frameRateNum);
+  append({"-t", fmt::format("{:.6f}", seconds), "-shortest", "-movflags", "+faststart", output.string()});
   auto process = run.engine.createCurrentProcess(std::move(launch));
   const auto status = tools::runAndStreamLines(*process, {}, {});
   if (run.engine.isCancelled())

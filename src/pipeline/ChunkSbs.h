@@ -34,13 +34,14 @@ SideBySideEncode segmentEncode(const ChunkPictureSettings &picture, const std::f
 /// Throws ConversionError::encodingFailed when ffprobe cannot read the segment.
 void writeSegmentRecord(const std::string &ffprobe, const std::filesystem::path &segment);
 
-/// Joins `segments` in order through ffmpeg's concat without encoding them
-/// again into `output`, with the sound, chapters (and for Matroska the
-/// subtitles) of the run's track source and the stream tags, as the
-/// one-piece side-by-side encode carries them. The segment list is written
-/// into `folder`. Throws ConversionError (encodingFailed with ffmpeg's words,
-/// cancelled, toolNotFound).
-void joinSegments(PipelineRun &run, const std::vector<std::filesystem::path> &segments,
+/// Joins `segments` (`pictures` in all) in order through ffmpeg's concat
+/// without encoding them again into `output`, with the sound, chapters (and
+/// for Matroska the subtitles) of the run's track source and the stream tags,
+/// as the one-piece side-by-side encode carries them; the sound ends where
+/// the pictures end, at the sound frame the one-piece encode ends it. The
+/// segment list is written into `folder`. Throws ConversionError
+/// (encodingFailed with ffmpeg's words, cancelled, toolNotFound).
+void joinSegments(PipelineRun &run, const std::vector<std::filesystem::path> &segments, std::int64_t pictures,
                   const std::filesystem::path &folder, const std::filesystem::path &output);
 
 } // namespace kestrova::pipeline

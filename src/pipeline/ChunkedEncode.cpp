@@ -342,8 +342,9 @@ bool prefersChunkedEncode(double seconds, const ChunkingOptions &options) {
 
 namespace {
 
-/// What joins the finished chunks (in order) into the run's file.
-using ChunkJoin = std::function<void(const fs::path &folder, const std::vector<fs::path> &chunks)>;
+/// What joins the finished chunks (in order, `pictures` in all) into the run's file.
+using ChunkJoin =
+    std::function<void(const fs::path &folder, const std::vector<fs::path> &chunks, std::int64_t pictures)>;
 
 /// The chunked road for either output: cut, encode what an earlier run did
 /// not leave, join; the chunks kept for the next run when it fails.
@@ -399,9 +400,12 @@ void encodeInChunks(PipelineRun &run, const std::string &decoder, const ViewFile
         scheduler.runThroughParallel(resume.encode, hostLogins(run, jobs), fs::read_symlink("/proc/self/exe"));
     }
     std::vector<fs::path> files;
-    for (const auto &chunk : chunks)
+    std::int64_t pictures = 0;
+    for (const auto &chunk : chunks) {
       files.push_back(chunkFile(folder, chunk.index, picture.output));
-    join(folder, files);
+      pictures += chunk.frameCount;
+    }
+    join(folder, files, pictures);
   } catch (...) {
     keepForNextRun(run, folder, static_cast<int>(resume.reuse.size()) + scheduler.finished(),
                    static_cast<int>(chunks.size()));
@@ -415,18 +419,20 @@ void encodeInChunks(PipelineRun &run, const std::string &decoder, const ViewFile
 
 void encodeChunked(PipelineRun &run, const std::string &decoder, const ViewFiles &views, const fs::path &output,
                    const std::vector<std::string> &converterTracks) {
-  encodeInChunks(run, decoder, views, pictureSettings(run), [&](const fs::path &, const std::vector<fs::path> &chunks) {
-    joinChunks(run, chunks, output, converterTracks);
-  });
+  encodeInChunks(run, decoder, views, pictureSettings(run),
+                 [&](const fs::path &, const std::vector<fs::path> &chunks, std::int64_t) {
+                   joinChunks(run, chunks, output, converterTracks);
+                 });
 }
 
 void encodeChunkedSideBySide(PipelineRun &run, const std::string &decoder, const ViewFiles &views,
                              const fs::path &output) {
   ChunkPictureSettings picture = pictureSettings(run);
   setSideBySideChunkOutput(picture, run.job.qualityPreset, run.job.outputCodec, output);
-  encodeInChunks(run, decoder, views, picture, [&](const fs::path &folder, const std::vector<fs::path> &chunks) {
-    joinSegments(run, chunks, folder, output);
-  });
+  encodeInChunks(run, decoder, views, picture,
+                 [&](const fs::path &folder, const std::vector<fs::path> &chunks, std::int64_t pictures) {
+                   joinSegments(run, chunks, pictures, folder, output);
+                 });
 }
 
 } // namespace kestrova::pipeline
