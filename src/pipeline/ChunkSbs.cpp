@@ -55,25 +55,9 @@ void setSideBySideChunkOutput(ChunkPictureSettings &picture, QualityPreset prese
 
 SideBySideEncode segmentEncode(const ChunkPictureSettings &picture, const fs::path &output, const ChunkJobTools &tools,
                                const EncoderTable &encoders) {
-  SideBySideEncode encode;
-  encode.stacker.executable = tools.stacker;
-  encode.stacker.arguments = {std::to_string(picture.width), std::to_string(picture.height)};
-  if (picture.rightFirst)
-    encode.stacker.arguments.emplace_back("swap");
-  encode.encoder.executable = tools.ffmpeg;
-  encode.encoder.arguments = {"-y",
-                              "-f",
-                              "rawvideo",
-                              "-pix_fmt",
-                              "yuv420p",
-                              "-s",
-                              fmt::format("{}x{}", 2 * picture.width, picture.height),
-                              "-r",
-                              fmt::format("{}/{}", picture.frameRateNum, picture.frameRateDen),
-                              "-i",
-                              "pipe:0",
-                              "-map",
-                              "0:v"};
+  SideBySideEncode encode = rawPairsEncode(tools.stacker, tools.ffmpeg, picture.width, picture.height,
+                                           picture.frameRateNum, picture.frameRateDen, picture.rightFirst);
+  encode.encoder.arguments.insert(encode.encoder.arguments.end(), {"-map", "0:v"});
   const auto video =
       encoders.translate(streamedVideoArguments(presetOf(picture), codecOf(picture.output), kCodecNeutral));
   encode.encoder.arguments.insert(encode.encoder.arguments.end(), video.begin(), video.end());

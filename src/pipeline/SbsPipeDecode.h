@@ -21,6 +21,13 @@ struct SideBySideEncode {
   tools::ProcessLaunch encoder;
 };
 
+/// yuv_hstack (`yuvHstack`, eyes of `width` x `height`, swapped when
+/// `rightFirst`) and ffmpeg reading its pictures raw from standard input at
+/// `frameRateNum`/`frameRateDen`; the caller appends the encoder's further words.
+SideBySideEncode rawPairsEncode(const std::string &yuvHstack, const std::string &ffmpeg, std::int64_t width,
+                                std::int64_t height, std::int64_t frameRateNum, std::int64_t frameRateDen,
+                                bool rightFirst);
+
 /// The video words of every streamed side-by-side encode into `output`
 /// (codec, quality, rate cap, stream tags, yuv420p), written for VideoToolbox,
 /// without the container's flags.
