@@ -52,9 +52,16 @@ int runChunkCommand(const CommandLine &line) {
         request.burnIn->subtitles.offsets = fs::absolute(burnIn->subtitles.offsets);
     }
     auto decoder = locator.findTool(pipeline::kFastStreamDecoder);
-    pipeline::ChunkJobTools tools{located(locator, "nal-interleave"),
-                                  decoder ? *decoder : located(locator, pipeline::kJmStreamDecoder),
-                                  located(locator, "MVHEVCConverter")};
+    pipeline::ChunkJobTools tools;
+    tools.interleaver = located(locator, "nal-interleave");
+    tools.decoder = decoder ? *decoder : located(locator, pipeline::kJmStreamDecoder);
+    if (settings->output == pipeline::ChunkOutput::mvhevc) {
+      tools.converter = located(locator, "MVHEVCConverter");
+    } else {
+      tools.stacker = located(locator, "yuv_hstack");
+      tools.ffmpeg = located(locator, "ffmpeg");
+      tools.ffprobe = located(locator, "ffprobe");
+    }
     pipeline::runChunkJob(request, tools,
                           [pairs](std::int64_t done) {
                             std::printf("Frame %lld/%lld\n", static_cast<long long>(done),

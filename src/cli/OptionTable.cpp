@@ -189,8 +189,9 @@ constexpr std::array kOptions{
                ValueKind::number,
                "N",
                {},
-               "encode N chunks of a Blu-ray 3D film to Vision Pro at once",
-               "Cut a Blu-ray 3D film going to Vision Pro into chunks of about a minute\n"
+               "encode N chunks of a Blu-ray 3D film (Vision Pro or full side by side) at once",
+               "Cut a Blu-ray 3D film going to Vision Pro or to a full side-by-side file\n"
+               "(without the other beside it) into chunks of about a minute\n"
                "(setting chunkSeconds) and encode N of them at once (setting jobs). Without\n"
                "it, films longer than two chunks are chunked with as many jobs as the cores\n"
                "and the free memory (0.6 GiB a job) allow."},

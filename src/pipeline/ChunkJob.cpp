@@ -2,8 +2,12 @@
 
 #include "core/Errors.h"
 #include "pipeline/ChunkManifest.h"
+#include "pipeline/ChunkSbs.h"
+#include "pipeline/HelperOutputParsers.h"
+#include "pipeline/SubtitleBurnIn.h"
 #include "tools/ProcessPipeline.h"
 
+#include <algorithm>
 #include <fmt/format.h>
 #include <map>
 #include <sstream>
@@ -31,21 +35,38 @@ std::string lastLines(const std::vector<std::string> &lines, std::size_t count) 
   return text;
 }
 
+constexpr std::pair<ChunkOutput, const char *> kOutputWords[] = {{ChunkOutput::mvhevc, "mv-hevc"},
+                                                                 {ChunkOutput::sideBySideHevc, "sbs-hevc"},
+                                                                 {ChunkOutput::sideBySideH264, "sbs-h264"}};
+
 } // namespace
 
+const char *chunkExtension(ChunkOutput output) {
+  return output == ChunkOutput::mvhevc ? ".hevc" : ".mp4";
+}
+
 std::string ChunkPictureSettings::canonical() const {
-  return fmt::format("quality={} cap={} view={}x{} rate={}/{} eyes={}", quality, capMbps ? *capMbps : 0, width, height,
-                     frameRateNum, frameRateDen, rightFirst ? "right-first" : "left-first");
+  const char *word = "";
+  for (const auto &[kind, text] : kOutputWords)
+    if (kind == output)
+      word = text;
+  return fmt::format("output={} quality={} cap={} view={}x{} rate={}/{} eyes={}", word, quality, capMbps ? *capMbps : 0,
+                     width, height, frameRateNum, frameRateDen, rightFirst ? "right-first" : "left-first");
 }
 
 std::optional<ChunkPictureSettings> ChunkPictureSettings::parse(const std::string &line) {
   ChunkPictureSettings settings;
-  char quality[32] = {}, eyes[16] = {};
+  char output[16] = {}, quality[32] = {}, eyes[16] = {};
   int cap = 0;
   long long width = 0, height = 0, num = 0, den = 0;
-  if (std::sscanf(line.c_str(), "quality=%31s cap=%d view=%lldx%lld rate=%lld/%lld eyes=%15s", quality, &cap, &width,
-                  &height, &num, &den, eyes) != 7)
+  if (std::sscanf(line.c_str(), "output=%15s quality=%31s cap=%d view=%lldx%lld rate=%lld/%lld eyes=%15s", output,
+                  quality, &cap, &width, &height, &num, &den, eyes) != 8)
     return std::nullopt;
+  const auto *known = std::find_if(std::begin(kOutputWords), std::end(kOutputWords),
+                                   [&output](const auto &word) { return std::string_view(output) == word.second; });
+  if (known == std::end(kOutputWords))
+    return std::nullopt;
+  settings.output = known->first;
   settings.quality = quality;
   if (cap > 0)
     settings.capMbps = cap;
@@ -136,6 +157,39 @@ void runStages(const ChunkJobRequest &request, std::vector<tools::PipelineStage>
   throw ConversionError::encodingFailed(what);
 }
 
+/// The decoder's pairs stacked side by side and encoded into the segment;
+/// its record is written once ffmpeg has finished it.
+void encodeSegment(const ChunkJobRequest &request, const ChunkJobTools &tools, const fs::path &stream,
+                   const std::function<void(std::int64_t)> &onFrames, std::stop_token stop) {
+  std::error_code ignored;
+  fs::remove(fs::path(request.output).concat(".frames"), ignored);
+  SideBySideEncode encode = segmentEncode(request.picture, request.output, tools, EncoderTable::probe(tools.ffmpeg));
+  if (request.burnIn) {
+    const auto subtitles = stackerBurnInArguments(request.burnIn->subtitles, request.picture.frameRateNum,
+                                                  request.picture.frameRateDen, request.burnIn->firstFrame);
+    encode.stacker.arguments.insert(encode.stacker.arguments.end(), subtitles.begin(), subtitles.end());
+  }
+  encode.stacker.workingDirectory = request.folder;
+  encode.encoder.workingDirectory = request.folder;
+  tools::PipelineStage decoder{
+      "decoder",
+      {tools.decoder,
+       {"-p", "InputFile=" + stream.string(), "-p", "OutputFile=output.yuv", "-p", "DecodeAllLayers=1"},
+       request.folder},
+      {},
+      {},
+      [&onFrames](std::string_view line) {
+        if (auto done = decodedFramePairs(line); done && onFrames)
+          onFrames(*done);
+      }};
+  std::vector<tools::PipelineStage> stages;
+  stages.push_back(std::move(decoder));
+  stages.push_back({"yuv_hstack", std::move(encode.stacker), 0, {}, {}});
+  stages.push_back({"ffmpeg", std::move(encode.encoder), 1, {}, {}});
+  runStages(request, std::move(stages), stop);
+  writeSegmentRecord(tools.ffprobe, request.output);
+}
+
 } // namespace
 
 void runChunkJob(const ChunkJobRequest &request, const ChunkJobTools &tools,
@@ -158,6 +212,10 @@ void runChunkJob(const ChunkJobRequest &request, const ChunkJobTools &tools,
   std::vector<tools::PipelineStage> first;
   first.push_back(std::move(interleave));
   runStages(request, std::move(first), stop);
+  if (isSideBySideChunk(request.picture.output)) {
+    encodeSegment(request, tools, stream, onFrames, stop);
+    return;
+  }
 
   tools::PipelineStage decoder{
       "decoder",

@@ -12,10 +12,23 @@
 
 namespace kestrova::pipeline {
 
+/// What a chunk is encoded into.
+enum class ChunkOutput {
+  mvhevc,         ///< an MV-HEVC stream (MVHEVCConverter --chunk), joined by the converter
+  sideBySideHevc, ///< a full side-by-side HEVC segment (MP4) that ffmpeg's concat joins
+  sideBySideH264, ///< the same in H.264
+};
+
+/// The file name extension of a chunk of `output`, with its dot.
+const char *chunkExtension(ChunkOutput output);
+
 /// What changes the pictures of a chunk; every chunk of a film is encoded with the same.
 struct ChunkPictureSettings {
-  std::string quality;        ///< MVHEVCConverter's quality value
-  std::optional<int> capMbps; ///< its bit-rate cap, when the preset has one
+  ChunkOutput output = ChunkOutput::mvhevc;
+  /// MVHEVCConverter's quality value; for a side-by-side chunk the quality
+  /// preset's case name ("medium").
+  std::string quality;
+  std::optional<int> capMbps; ///< the preset's bit-rate cap, when it has one
   std::int64_t width = 1920;  ///< of one eye
   std::int64_t height = 1080;
   std::int64_t frameRateNum = 24000;
@@ -54,7 +67,7 @@ std::string burnInIdentity(const std::optional<SubtitleBurnIn> &burnIn);
 struct ChunkJobRequest {
   std::filesystem::path basePiece; ///< base view, type-9 delimiters
   std::filesystem::path mvcPiece;  ///< MVC view, type-24 delimiters
-  std::filesystem::path output;    ///< the chunk (MVHEVCConverter --chunk), its record beside it
+  std::filesystem::path output;    ///< the chunk, its record (`output`.frames) beside it
   std::filesystem::path folder;    ///< the job's own working folder (created, emptied of its files at the end)
   std::int64_t pairs = 0;          ///< pictures expected, for progress
   ChunkPictureSettings picture;
@@ -65,18 +78,24 @@ struct ChunkJobRequest {
 struct ChunkJobTools {
   std::string interleaver; ///< nal-interleave
   std::string decoder;     ///< edge264-pipe or ldecod-pipe
-  std::string converter;   ///< MVHEVCConverter
+  std::string converter;   ///< MVHEVCConverter, for MV-HEVC chunks
+  std::string stacker;     ///< yuv_hstack, for side-by-side chunks
+  std::string ffmpeg;      ///< encodes side-by-side chunks
+  std::string ffprobe;     ///< lists a side-by-side chunk's pictures for its record
 };
 
 /// MVHEVCConverter's arguments for the job: pairs on standard input to one chunk.
 std::vector<std::string> chunkConverterArguments(const ChunkJobRequest &request);
 
 /// Runs the job: interleaves the pieces into the job folder, decodes them
-/// and encodes the pairs into `request.output`. `onFrames` receives the
-/// pictures encoded so far (from the job's thread). A stop request ends the
-/// job's programs. Throws ConversionError::encodingFailed (decodingFailed for
-/// the decoder) naming the chunk file and the program's last words; on a
-/// stop, ConversionError::cancelled.
+/// and encodes the pairs into `request.output` (MVHEVCConverter, or
+/// yuv_hstack and ffmpeg for a side-by-side segment, whose record is written
+/// from ffprobe's list of its pictures once ffmpeg has finished it).
+/// `onFrames` receives the pictures encoded (decoded, for a segment) so far,
+/// from the job's thread. A stop request ends the job's programs. Throws
+/// ConversionError::encodingFailed (decodingFailed for the decoder) naming
+/// the chunk file and the program's last words; on a stop,
+/// ConversionError::cancelled.
 void runChunkJob(const ChunkJobRequest &request, const ChunkJobTools &tools,
                  const std::function<void(std::int64_t)> &onFrames, std::stop_token stop);
 

@@ -6,6 +6,7 @@
 #include "pipeline/ChunkJob.h"
 #include "pipeline/ChunkManifest.h"
 #include "pipeline/ChunkPlan.h"
+#include "pipeline/ChunkSbs.h"
 #include "pipeline/EncoderParameters.h"
 #include "pipeline/LayoutRequest.h"
 #include "pipeline/ToolBlame.h"
@@ -16,6 +17,7 @@
 
 #include <atomic>
 #include <fmt/format.h>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <sstream>
@@ -31,8 +33,8 @@ constexpr const char *kManifestName = "manifest";
 constexpr const char *kSubtitleTrackName = "subtitles.sup";
 constexpr const char *kSubtitleOffsetsName = "subtitle_offsets.mvc";
 
-fs::path chunkFile(const fs::path &folder, int index) {
-  return folder / fmt::format("chunk_{:03}.hevc", index);
+fs::path chunkFile(const fs::path &folder, int index, ChunkOutput output) {
+  return folder / fmt::format("chunk_{:03}{}", index, chunkExtension(output));
 }
 fs::path pieceFile(const fs::path &folder, int index, const char *extension) {
   return folder / fmt::format("piece_{:03}{}", index, extension);
@@ -140,14 +142,15 @@ void keepForNextRun(const PipelineRun &run, const fs::path &folder, int finished
 
 /// The chunks of the plan, with what an earlier run left: the resume decision, logged.
 ResumePlan decideResume(const PipelineRun &run, const fs::path &folder, const SourceIdentity &source,
-                        const std::string &settings, const std::string &subtitles,
+                        const ChunkPictureSettings &picture, const std::string &subtitles,
                         const std::vector<ChunkSpan> &chunks) {
+  const std::string settings = picture.canonical();
   std::optional<ChunkManifest> found;
   if (run.job.chunking.resume)
     found = readManifest(folder / kManifestName);
   std::map<int, ChunkOnDisk> onDisk;
   for (const auto &chunk : chunks)
-    if (auto inspected = inspectChunk(chunkFile(folder, chunk.index)))
+    if (auto inspected = inspectChunk(chunkFile(folder, chunk.index, picture.output)))
       onDisk[chunk.index] = *inspected;
   ResumePlan plan = planResume(found, source, settings, chunks, onDisk, subtitles);
   if (!plan.startOver && !plan.reuse.empty()) {
@@ -159,8 +162,8 @@ ResumePlan decideResume(const PipelineRun &run, const fs::path &folder, const So
   if (plan.startOver) {
     std::error_code ec;
     for (const auto &chunk : chunks) {
-      fs::remove(chunkFile(folder, chunk.index), ec);
-      fs::remove(chunkFile(folder, chunk.index).string() + ".frames", ec);
+      fs::remove(chunkFile(folder, chunk.index, picture.output), ec);
+      fs::remove(chunkFile(folder, chunk.index, picture.output).string() + ".frames", ec);
     }
   }
   return plan;
@@ -222,7 +225,7 @@ public:
       chunks.push_back({index,
                         pieceFile({}, index, ".264").string(),
                         pieceFile({}, index, ".mvc").string(),
-                        chunkFile({}, index).string(),
+                        chunkFile({}, index, picture_.output).string(),
                         span.frameCount,
                         {},
                         {}});
@@ -271,7 +274,7 @@ private:
     ChunkJobRequest request;
     request.basePiece = pieceFile(folder_, index, ".264");
     request.mvcPiece = pieceFile(folder_, index, ".mvc");
-    request.output = chunkFile(folder_, index);
+    request.output = chunkFile(folder_, index, picture_.output);
     request.folder = folder_ / fmt::format("job_{:03}", index);
     request.pairs = span.frameCount;
     request.picture = picture_;
@@ -300,7 +303,7 @@ private:
   /// Checks the chunk's file against its span and records it as finished.
   void recordFinished(int index) {
     const ChunkSpan span = manifest_.chunks[static_cast<std::size_t>(index)].span;
-    const fs::path file = chunkFile(folder_, index);
+    const fs::path file = chunkFile(folder_, index, picture_.output);
     const auto onDisk = inspectChunk(file);
     if (!onDisk || onDisk->frames != span.frameCount)
       throw ConversionError::encodingFailed(fmt::format("chunk {} holds {} of its {} pictures",
@@ -317,7 +320,7 @@ private:
     for (const auto &frames : frames_)
       done += frames.load();
     if (total_ > 0)
-      run_.report(ConversionStage::convertingMVHEVC,
+      run_.report(isSideBySideChunk(picture_.output) ? ConversionStage::encoding : ConversionStage::convertingMVHEVC,
                   0.3 + 0.65 * static_cast<double>(std::min(done, total_)) / static_cast<double>(total_));
   }
 
@@ -337,14 +340,14 @@ private:
   std::exception_ptr error_;
 };
 
-void joinChunks(PipelineRun &run, const fs::path &folder, const std::vector<ChunkSpan> &chunks, const fs::path &output,
+void joinChunks(PipelineRun &run, const std::vector<fs::path> &chunks, const fs::path &output,
                 const std::vector<std::string> &converterTracks) {
   run.report(ConversionStage::convertingMVHEVC, 0.96);
   tools::ProcessLaunch launch;
   launch.executable = requireTool(run.engine, "MVHEVCConverter");
   launch.arguments = {"--join", output.string()};
   for (const auto &chunk : chunks)
-    launch.arguments.push_back(chunkFile(folder, chunk.index).string());
+    launch.arguments.push_back(chunk.string());
   if (converterTracks.empty())
     launch.arguments.insert(launch.arguments.end(), {"--sound", run.trackSource.string()});
   else
@@ -372,18 +375,19 @@ bool prefersChunkedEncode(double seconds, const ChunkingOptions &options) {
   return options.jobs > 0 || !options.hosts.empty() || (options.chunkSeconds > 0 && seconds > 2 * options.chunkSeconds);
 }
 
-std::string missingChunkTool(const PipelineEngine &engine) {
-  for (const char *tool : {"nal-scan", "nal-dual-split", "nal-interleave", "MVHEVCConverter"})
-    if (!engine.findTool(tool))
-      return tool;
-  return {};
-}
+namespace {
 
-void encodeChunked(PipelineRun &run, const std::string &decoder, const ViewFiles &views, const fs::path &output,
-                   const std::vector<std::string> &converterTracks) {
-  run.report(ConversionStage::convertingMVHEVC, 0.3);
+/// What joins the finished chunks (in order, `pictures` in all) into the run's file.
+using ChunkJoin =
+    std::function<void(const fs::path &folder, const std::vector<fs::path> &chunks, std::int64_t pictures)>;
+
+/// The chunked road for either output: cut, encode what an earlier run did
+/// not leave, join; the chunks kept for the next run when it fails.
+void encodeInChunks(PipelineRun &run, const std::string &decoder, const ViewFiles &views,
+                    const ChunkPictureSettings &picture, const ChunkJoin &join) {
+  const bool sideBySide = isSideBySideChunk(picture.output);
+  run.report(sideBySide ? ConversionStage::encoding : ConversionStage::convertingMVHEVC, 0.3);
   const fs::path folder = run.workDirectory / kChunkFolderName;
-  const ChunkPictureSettings picture = pictureSettings(run);
   const std::string settings = picture.canonical();
   // Burned-in subtitles change the pictures as much as the picture settings do.
   const std::string subtitles = burnInIdentity(run.burnIn);
@@ -400,16 +404,25 @@ void encodeChunked(PipelineRun &run, const std::string &decoder, const ViewFiles
   const FilmScan scan = scanFilm(run.engine, views.base);
   const double fps = static_cast<double>(run.frameRateNum) / static_cast<double>(run.frameRateDen);
   const auto chunks = planChunks(scan.idrUnits, scan.units, fps, run.job.chunking.chunkSeconds);
-  const ResumePlan resume = decideResume(run, folder, source, settings, subtitles, chunks);
+  const ResumePlan resume = decideResume(run, folder, source, picture, subtitles, chunks);
   ChunkManifest manifest{source, settings, subtitles, {}};
   for (const auto &chunk : chunks)
     manifest.chunks.push_back({chunk, std::nullopt});
   for (int index : resume.reuse)
-    manifest.chunks[static_cast<std::size_t>(index)].encodedBytes = inspectChunk(chunkFile(folder, index))->bytes;
+    manifest.chunks[static_cast<std::size_t>(index)].encodedBytes =
+        inspectChunk(chunkFile(folder, index, picture.output))->bytes;
   writeManifestAtomically(manifest, folder / kManifestName);
 
-  ChunkJobTools tools{requireTool(run.engine, "nal-interleave"), requireTool(run.engine, decoder),
-                      requireTool(run.engine, "MVHEVCConverter")};
+  ChunkJobTools tools;
+  tools.interleaver = requireTool(run.engine, "nal-interleave");
+  tools.decoder = requireTool(run.engine, decoder);
+  if (sideBySide) {
+    tools.stacker = requireTool(run.engine, "yuv_hstack");
+    tools.ffmpeg = requireFfmpeg(run.engine);
+    tools.ffprobe = requireTool(run.engine, "ffprobe");
+  } else {
+    tools.converter = requireTool(run.engine, "MVHEVCConverter");
+  }
   ChunkScheduler scheduler(run, manifest, folder, tools, picture, run.burnIn);
   try {
     if (!resume.encode.empty()) {
@@ -421,14 +434,21 @@ void encodeChunked(PipelineRun &run, const std::string &decoder, const ViewFiles
       splitViews(run.engine, views, chunks, folder);
       const int jobs = chooseJobCount(thisMachine(), static_cast<int>(resume.encode.size()), run.job.chunking.jobs);
       run.engine.log(fmt::format("=== Chunked encode: {} chunks of about {} s, {} to encode, {} at once ({} \u2192 "
-                                 "MVHEVCConverter --chunk) ===",
-                                 chunks.size(), run.job.chunking.chunkSeconds, resume.encode.size(), jobs, decoder));
+                                 "{}) ===",
+                                 chunks.size(), run.job.chunking.chunkSeconds, resume.encode.size(), jobs, decoder,
+                                 sideBySide ? "yuv_hstack \u2192 ffmpeg" : "MVHEVCConverter --chunk"));
       if (run.job.chunking.hosts.empty())
         scheduler.run(resume.encode, jobs);
       else
         scheduler.runThroughParallel(resume.encode, hostLogins(run, jobs), fs::read_symlink("/proc/self/exe"));
     }
-    joinChunks(run, folder, chunks, output, converterTracks);
+    std::vector<fs::path> files;
+    std::int64_t pictures = 0;
+    for (const auto &chunk : chunks) {
+      files.push_back(chunkFile(folder, chunk.index, picture.output));
+      pictures += chunk.frameCount;
+    }
+    join(folder, files, pictures);
   } catch (...) {
     keepForNextRun(run, folder, static_cast<int>(resume.reuse.size()) + scheduler.finished(),
                    static_cast<int>(chunks.size()));
@@ -436,6 +456,26 @@ void encodeChunked(PipelineRun &run, const std::string &decoder, const ViewFiles
   }
   std::error_code ec;
   fs::remove_all(folder, ec);
+}
+
+} // namespace
+
+void encodeChunked(PipelineRun &run, const std::string &decoder, const ViewFiles &views, const fs::path &output,
+                   const std::vector<std::string> &converterTracks) {
+  encodeInChunks(run, decoder, views, pictureSettings(run),
+                 [&](const fs::path &, const std::vector<fs::path> &chunks, std::int64_t) {
+                   joinChunks(run, chunks, output, converterTracks);
+                 });
+}
+
+void encodeChunkedSideBySide(PipelineRun &run, const std::string &decoder, const ViewFiles &views,
+                             const fs::path &output) {
+  ChunkPictureSettings picture = pictureSettings(run);
+  setSideBySideChunkOutput(picture, run.job.qualityPreset, run.job.outputCodec, output);
+  encodeInChunks(run, decoder, views, picture,
+                 [&](const fs::path &folder, const std::vector<fs::path> &chunks, std::int64_t pictures) {
+                   joinSegments(run, chunks, pictures, folder, output);
+                 });
 }
 
 } // namespace kestrova::pipeline

@@ -13,14 +13,9 @@ namespace kestrova::pipeline {
 /// manifest; a killed run's folder is kept for the next run with it.
 inline constexpr const char *kChunkFolderName = "chunks";
 
-/// Whether a Vision Pro encode of a film of `seconds` is worth cutting into
-/// chunks: the film is longer than two chunks, or jobs or hosts were asked for.
+/// Whether the encode of a film of `seconds` is worth cutting into chunks: the film is longer than two chunks, or jobs
+/// or hosts were asked for.
 bool prefersChunkedEncode(double seconds, const ChunkingOptions &options);
-
-/// The programs the chunked encode needs beyond the decoder (nal-scan,
-/// nal-dual-split, nal-interleave, MVHEVCConverter); the first one missing,
-/// or empty when all are there.
-std::string missingChunkTool(const PipelineEngine &engine);
 
 /// Encodes the film's demuxed views in chunks into the MV-HEVC movie
 /// `output`, with the run's sound and chapters (`converterTracks`, as for
@@ -36,5 +31,14 @@ std::string missingChunkTool(const PipelineEngine &engine);
 /// cancelled, toolNotFound).
 void encodeChunked(PipelineRun &run, const std::string &decoder, const ViewFiles &views,
                    const std::filesystem::path &output, const std::vector<std::string> &converterTracks);
+
+/// The same for the full side-by-side file `output`: each chunk's pairs
+/// stacked by yuv_hstack and encoded by ffmpeg with the side-by-side
+/// encoder's words into a segment; the segments joined by ffmpeg's concat
+/// without encoding them again, with the sound encoded once over the whole
+/// film and the tracks and chapters of the one-piece encode. The output kind
+/// is part of the picture settings, so side-by-side and MV-HEVC chunks never mix.
+void encodeChunkedSideBySide(PipelineRun &run, const std::string &decoder, const ViewFiles &views,
+                             const std::filesystem::path &output);
 
 } // namespace kestrova::pipeline

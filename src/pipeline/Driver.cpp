@@ -62,6 +62,9 @@ ConversionResult runRoad(PipelineRun &run, const ToolInventory &tools, const Sou
     ConversionResult operator()(const NoRoad &road) const { throw ConversionError::toolNotFound(road.message); }
     ConversionResult operator()(const MvcDirectRoad &) const { return runMvcPipeline(run, tools, facts, plan); }
     ConversionResult operator()(const MvcSideBySideRoad &) const { return runMvcPipeline(run, tools, facts, plan); }
+    ConversionResult operator()(const MvcChunkedSideBySideRoad &) const {
+      return runMvcPipeline(run, tools, facts, plan);
+    }
     ConversionResult operator()(const FrameAlternateRoad &road) const {
       noteSubtitlesNotBurned(run);
       return runFrameAlternatePipeline(run, road.rightFirst);

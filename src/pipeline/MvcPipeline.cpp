@@ -351,9 +351,18 @@ void runChunked(PipelineRun &run, const std::string &decoder, const ViewFiles &v
   freeIntermediate(run, views.mvc, "MVC view");
 }
 
+void runChunkedSideBySide(PipelineRun &run, const MvcChunkedSideBySideRoad &road, const ViewFiles &views,
+                          const MvcPaths &paths) {
+  encodeChunkedSideBySide(run, road.decoder, views, paths.sbsOutput);
+  freeIntermediate(run, views.base, "base view");
+  freeIntermediate(run, views.mvc, "MVC view");
+}
+
 std::optional<std::string> roadDecoder(const Road &road) {
   if (const auto *direct = std::get_if<MvcDirectRoad>(&road))
     return direct->decoder;
+  if (const auto *chunked = std::get_if<MvcChunkedSideBySideRoad>(&road))
+    return chunked->decoder;
   if (const auto *sideBySide = std::get_if<MvcSideBySideRoad>(&road))
     return sideBySide->decoder;
   return std::nullopt;
@@ -363,6 +372,8 @@ std::optional<std::string> roadDecoder(const Road &road) {
 ProgressRoad progressRoad(const Road &road, bool spatial) {
   if (std::holds_alternative<MvcDirectRoad>(road))
     return ProgressRoad::mvcOneEncode;
+  if (std::holds_alternative<MvcChunkedSideBySideRoad>(road))
+    return ProgressRoad::mvcChunkedSideBySide;
   const auto *sideBySide = std::get_if<MvcSideBySideRoad>(&road);
   if (sideBySide && sideBySide->variant == MvcVariant::diskBased)
     return spatial ? ProgressRoad::mvcDiskBasedThenSpatial : ProgressRoad::mvcDiskBased;
@@ -404,6 +415,8 @@ ConversionResult runPlanned(PipelineRun &run, const ToolInventory &tools, Source
     runChunked(run, direct->decoder, views, paths);
   else if (direct)
     runDirect(run, *direct, fifo, views, paths);
+  else if (const auto *chunked = std::get_if<MvcChunkedSideBySideRoad>(&plan.road))
+    runChunkedSideBySide(run, *chunked, views, paths);
   else if (const auto *sideBySide = std::get_if<MvcSideBySideRoad>(&plan.road))
     runSideBySide(run, *sideBySide, fifo, views, paths);
   else if (const auto *none = std::get_if<NoRoad>(&plan.road))

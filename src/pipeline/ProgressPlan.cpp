@@ -13,8 +13,9 @@ using S = ConversionStage;
 // The spans the roads report their steps in (see the tools' parsers):
 // reading up to 0.3, the interleaver at 0.3, decoding and the side-by-side
 // encode from 0.5 to 0.85, the converter from 0.85 to 0.98; the one-encode
-// road's converter from 0.3 to 0.98; ffmpeg's packing encode from 0.7 to
-// 0.85; the frame-alternate script's encode from 0.1 to 0.9.
+// road's converter (and the chunk jobs of either output) from 0.3 to 0.98;
+// ffmpeg's packing encode from 0.7 to 0.85; the frame-alternate script's
+// encode from 0.1 to 0.9.
 const PlannedStep kReading{{S::demuxing}, 0.0, 0.3, 3};
 const PlannedStep kInterleaving{{S::interleaving}, 0.3, 0.5, 2};
 const PlannedStep kConverting{{S::convertingMVHEVC}, 0.85, 0.98, 55};
@@ -36,6 +37,8 @@ std::vector<PlannedStep> plannedSteps(ProgressRoad road) {
   switch (road) {
   case ProgressRoad::mvcOneEncode:
     return {kReading, {{S::convertingMVHEVC, S::encodingMVHEVC}, 0.3, 0.98, 97}};
+  case ProgressRoad::mvcChunkedSideBySide:
+    return {kReading, {{S::encoding}, 0.3, 0.98, 97}};
   case ProgressRoad::mvcPiped:
     return {kReading, kInterleaving, piped};
   case ProgressRoad::mvcPipedThenSpatial:

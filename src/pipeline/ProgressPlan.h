@@ -22,6 +22,8 @@ struct PlannedStep {
 enum class ProgressRoad {
   /// Disc or MVC file, both eyes decoded once straight into the MV-HEVC encoder.
   mvcOneEncode,
+  /// Disc or MVC file in chunks, each decoded and encoded side by side on its own.
+  mvcChunkedSideBySide,
   /// Both eyes decoded through a pipe into the side-by-side encoder (then,
   /// for Vision Pro, converted from that file).
   mvcPiped,

@@ -31,6 +31,9 @@ ToolInventory takeInventory(const tools::StepContext &tools) {
 
 namespace {
 
+constexpr const char *kNoChunkTools = "nal-scan, nal-dual-split or nal-interleave not found: the film is encoded in "
+                                      "one piece";
+
 RoadPlan noRoad(std::string tool, std::string message) {
   return {NoRoad{std::move(tool), std::move(message)}, {}};
 }
@@ -56,10 +59,20 @@ RoadPlan planMvc(const ToolInventory &tools, const SourceFacts &source, const Ou
       plan.reasons.push_back("no FIFO (" + *source.fifoRefusal + ")");
     const bool keepSideBySide = outputs.sideBySide.has_value();
     const bool chunked = source.chunksWanted && !keepSideBySide && tools.chunkTools;
-    if (source.chunksWanted && !keepSideBySide && !tools.chunkTools)
-      plan.reasons.push_back("nal-scan, nal-dual-split or nal-interleave not found: the film is encoded in one piece");
+    if (source.chunksWanted && keepSideBySide)
+      plan.reasons.push_back("the side-by-side file is kept: one decode feeds both encoders, in one piece rather "
+                             "than decoding every chunk twice");
+    else if (source.chunksWanted && !tools.chunkTools)
+      plan.reasons.push_back(kNoChunkTools);
     plan.road = MvcDirectRoad{decoder, !source.fifoRefusal, keepSideBySide, chunked};
     return plan;
+  }
+  if (!spatial && streaming && tools.yuvHstack && source.chunksWanted) {
+    if (tools.chunkTools) {
+      plan.road = MvcChunkedSideBySideRoad{decoder};
+      return plan;
+    }
+    plan.reasons.push_back(kNoChunkTools);
   }
   if (!tools.yuvHstack)
     plan.reasons.push_back("yuv_hstack not found");
@@ -130,6 +143,11 @@ struct RoadText {
   std::string operator()(const MvcSideBySideRoad &road) const {
     return fmt::format("MVC \u2192 side by side, {} ({}){}", variantText(road.variant), road.decoder,
                        road.thenMvhevc ? ", then MVHEVCConverter on the side-by-side file" : "");
+  }
+  std::string operator()(const MvcChunkedSideBySideRoad &road) const {
+    return fmt::format("MVC \u2192 side by side in chunks encoded at once ({} \u2192 yuv_hstack \u2192 ffmpeg per "
+                       "chunk), joined by ffmpeg's concat",
+                       road.decoder);
   }
   std::string operator()(const FrameAlternateRoad &road) const {
     return fmt::format("frame alternate \u2192 side by side{}{}", road.rightFirst ? ", right eye first" : "",

@@ -74,7 +74,8 @@ struct MvcDirectRoad {
   bool throughFifo = true; ///< interleaver to decoder through a FIFO, else through a file
   bool keepSideBySide = false;
   /// Cut at IDR units into chunks, each decoded and encoded on its own (K at
-  /// once, resumable) and joined into one file; never with a side-by-side file.
+  /// once, resumable) and joined into one file; never with a side-by-side
+  /// file, whose encoder this road feeds from the same decode.
   bool chunked = false;
 
   bool operator==(const MvcDirectRoad &) const = default;
@@ -90,6 +91,16 @@ struct MvcSideBySideRoad {
   bool thenMvhevc = false;
 
   bool operator==(const MvcSideBySideRoad &) const = default;
+};
+
+/// MVC to a full side-by-side file in chunks: cut at IDR units, each chunk
+/// decoded, stacked by yuv_hstack and encoded by ffmpeg into a segment on its
+/// own (K at once, resumable), the segments joined by ffmpeg's concat without
+/// encoding them again and the sound encoded once over the whole film.
+struct MvcChunkedSideBySideRoad {
+  std::string decoder; ///< the streaming decoder each chunk job runs
+
+  bool operator==(const MvcChunkedSideBySideRoad &) const = default;
 };
 
 /// Frame-alternate source: pictures paired into a side-by-side file, then for
@@ -111,7 +122,8 @@ struct PackedRoad {
 
 /// One road a conversion can take. A new road is a new alternative here, one
 /// row more in planRoad and one case more in the run's dispatch.
-using Road = std::variant<NoRoad, MvcDirectRoad, MvcSideBySideRoad, FrameAlternateRoad, PackedRoad>;
+using Road =
+    std::variant<NoRoad, MvcDirectRoad, MvcSideBySideRoad, MvcChunkedSideBySideRoad, FrameAlternateRoad, PackedRoad>;
 
 /// The road and why it is not a better one (a tool missing, a fact found).
 struct RoadPlan {

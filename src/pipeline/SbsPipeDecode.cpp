@@ -35,23 +35,22 @@ namespace {
 
 } // namespace
 
-SideBySideEncode sideBySideEncode(const StreamDecodeRequest &request, const std::string &yuvHstack,
-                                  const std::string &ffmpeg, const EncoderTable &encoders) {
-  SideBySideEncode encode;
-  encode.stacker.executable = yuvHstack;
-  encode.stacker.arguments = {std::to_string(request.width), std::to_string(request.height)};
-  if (request.rightFirst)
-    encode.stacker.arguments.emplace_back("swap");
-  if (request.burnIn) {
-    const auto burnIn = stackerBurnInArguments(request.burnIn, request.frameRateNum, request.frameRateDen);
-    encode.stacker.arguments.insert(encode.stacker.arguments.end(), burnIn.begin(), burnIn.end());
-  }
-
-  std::vector<std::string> video = videoArguments(request.preset, request.codec, request.output);
+std::vector<std::string> streamedVideoArguments(QualityPreset preset, OutputCodec codec, const fs::path &output) {
+  std::vector<std::string> video = videoArguments(preset, codec, output);
   video.insert(video.end(), {"-pix_fmt", "yuv420p"});
   std::erase(video, "+faststart");
   std::erase(video, "-movflags");
-  const std::string rate = std::to_string(request.frameRateNum) + "/" + std::to_string(request.frameRateDen);
+  return video;
+}
+
+SideBySideEncode rawPairsEncode(const std::string &yuvHstack, const std::string &ffmpeg, std::int64_t width,
+                                std::int64_t height, std::int64_t frameRateNum, std::int64_t frameRateDen,
+                                bool rightFirst) {
+  SideBySideEncode encode;
+  encode.stacker.executable = yuvHstack;
+  encode.stacker.arguments = {std::to_string(width), std::to_string(height)};
+  if (rightFirst)
+    encode.stacker.arguments.emplace_back("swap");
   encode.encoder.executable = ffmpeg;
   encode.encoder.arguments = {"-y",
                               "-f",
@@ -59,15 +58,24 @@ SideBySideEncode sideBySideEncode(const StreamDecodeRequest &request, const std:
                               "-pix_fmt",
                               "yuv420p",
                               "-s",
-                              std::to_string(2 * request.width) + "x" + std::to_string(request.height),
+                              std::to_string(2 * width) + "x" + std::to_string(height),
                               "-r",
-                              rate,
+                              std::to_string(frameRateNum) + "/" + std::to_string(frameRateDen),
                               "-i",
-                              "pipe:0",
-                              "-i",
-                              request.audioSource.string(),
-                              "-map",
-                              "0:v"};
+                              "pipe:0"};
+  return encode;
+}
+
+SideBySideEncode sideBySideEncode(const StreamDecodeRequest &request, const std::string &yuvHstack,
+                                  const std::string &ffmpeg, const EncoderTable &encoders) {
+  SideBySideEncode encode = rawPairsEncode(yuvHstack, ffmpeg, request.width, request.height, request.frameRateNum,
+                                           request.frameRateDen, request.rightFirst);
+  if (request.burnIn) {
+    const auto burnIn = stackerBurnInArguments(request.burnIn, request.frameRateNum, request.frameRateDen);
+    encode.stacker.arguments.insert(encode.stacker.arguments.end(), burnIn.begin(), burnIn.end());
+  }
+  const std::vector<std::string> video = streamedVideoArguments(request.preset, request.codec, request.output);
+  encode.encoder.arguments.insert(encode.encoder.arguments.end(), {"-i", request.audioSource.string(), "-map", "0:v"});
   auto append = [&encode](const std::vector<std::string> &words) {
     encode.encoder.arguments.insert(encode.encoder.arguments.end(), words.begin(), words.end());
   };

@@ -21,6 +21,19 @@ struct SideBySideEncode {
   tools::ProcessLaunch encoder;
 };
 
+/// yuv_hstack (`yuvHstack`, eyes of `width` x `height`, swapped when
+/// `rightFirst`) and ffmpeg reading its pictures raw from standard input at
+/// `frameRateNum`/`frameRateDen`; the caller appends the encoder's further words.
+SideBySideEncode rawPairsEncode(const std::string &yuvHstack, const std::string &ffmpeg, std::int64_t width,
+                                std::int64_t height, std::int64_t frameRateNum, std::int64_t frameRateDen,
+                                bool rightFirst);
+
+/// The video words of every streamed side-by-side encode into `output`
+/// (codec, quality, rate cap, stream tags, yuv420p), written for VideoToolbox,
+/// without the container's flags.
+std::vector<std::string> streamedVideoArguments(QualityPreset preset, OutputCodec codec,
+                                                const std::filesystem::path &output);
+
 /// The side-by-side encode of `request`, with the same codec, quality, rate
 /// cap, tags and sound as every other road (the encoder words go through
 /// `encoders`), so the road a run takes never shows in its output.

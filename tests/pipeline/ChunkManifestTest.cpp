@@ -4,6 +4,7 @@
 
 #include <fstream>
 #include <gtest/gtest.h>
+#include <set>
 
 namespace kestrova::pipeline {
 namespace {
@@ -129,6 +130,28 @@ TEST(ChunkManifest, BurnedInSubtitlesCountByTheirBytesNotTheirPlace) {
         with([](SubtitleBurnIn &b) { b.fixedDepth = 5; }), with([](SubtitleBurnIn &b) { b.plane = 0; }),
         with([](SubtitleBurnIn &b) { b.offsets.clear(); })})
     EXPECT_FALSE(resumes(other)) << burnInIdentity(other);
+}
+
+// The settings line travels to other machines' chunk jobs and decides which
+// chunks a run may take up: every output kind comes back as it went, and
+// a side-by-side run never matches a Vision Pro run's line.
+TEST(ChunkManifest, PictureSettingsNameTheOutput) {
+  ChunkPictureSettings settings;
+  settings.quality = "0.7";
+  settings.rightFirst = true;
+  std::set<std::string> lines;
+  for (ChunkOutput output : {ChunkOutput::mvhevc, ChunkOutput::sideBySideHevc, ChunkOutput::sideBySideH264}) {
+    settings.output = output;
+    const auto back = ChunkPictureSettings::parse(settings.canonical());
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->canonical(), settings.canonical());
+    EXPECT_EQ(back->output, output);
+    lines.insert(settings.canonical());
+  }
+  EXPECT_EQ(lines.size(), 3U);
+  std::string other = settings.canonical();
+  other.replace(other.find("sbs-h264"), 8, "sbs-vp9");
+  EXPECT_FALSE(ChunkPictureSettings::parse(other));
 }
 
 } // namespace

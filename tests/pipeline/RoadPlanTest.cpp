@@ -71,6 +71,7 @@ TEST(RoadPlan, ToolsSourceAndTargetGiveTheRoad) {
     std::optional<std::string> fifoRefusal = std::nullopt;
     bool chunksWanted = false; // a long film, or jobs or hosts asked for
     bool burnIn = false;       // a subtitle track to burn in
+    const char *says = "";     // a word of why the road is not a better one
   };
   const auto none = std::nullopt;
   const Row rows[] = {
@@ -97,9 +98,18 @@ TEST(RoadPlan, ToolsSourceAndTargetGiveTheRoad) {
       {"a long film to Vision Pro in chunks", all | chunkTools, mvc, Writes::spatial,
        MvcDirectRoad{"edge264-pipe", true, false, true}, std::nullopt, std::nullopt, true},
       {"a long film with the side-by-side file kept: one encode, not chunks", all | chunkTools, mvc,
-       Writes::spatialAndSbs, MvcDirectRoad{"edge264-pipe", true, true, false}, std::nullopt, std::nullopt, true},
+       Writes::spatialAndSbs, MvcDirectRoad{"edge264-pipe", true, true, false}, std::nullopt, std::nullopt, true, false,
+       "kept"},
       {"a long film without the chunk tools: one piece", all, mvc, Writes::spatial,
-       MvcDirectRoad{"edge264-pipe", true, false, false}, std::nullopt, std::nullopt, true},
+       MvcDirectRoad{"edge264-pipe", true, false, false}, std::nullopt, std::nullopt, true, false, "nal-scan"},
+      {"a long film to side by side in chunks", all | chunkTools, mvc, Writes::sbs,
+       MvcChunkedSideBySideRoad{"edge264-pipe"}, std::nullopt, std::nullopt, true},
+      {"chunks take the JM decoder's place of the segment script", jm | script | dualSplit | chunkTools, mvc,
+       Writes::sbs, MvcChunkedSideBySideRoad{"ldecod-pipe"}, std::nullopt, std::nullopt, true},
+      {"a long film to side by side without the chunk tools: FIFO", all, mvc, Writes::sbs,
+       sideBySide(MvcVariant::fifo, "edge264-pipe"), std::nullopt, std::nullopt, true, false, "nal-scan"},
+      {"a long film to side by side without a stacker: no chunks", edge264 | ldecodPipe | ldecod | chunkTools, mvc,
+       Writes::sbs, sideBySide(MvcVariant::diskBased, "ldecod"), std::nullopt, std::nullopt, true, false, "yuv_hstack"},
       {"Vision Pro, no FIFO", all, mvc, Writes::spatial, MvcDirectRoad{"edge264-pipe", false, false}, std::nullopt,
        "exFAT"},
       {"Vision Pro, kept side by side without a stacker", edge264 | ldecod | converter, mvc, Writes::spatialAndSbs,
@@ -130,6 +140,8 @@ TEST(RoadPlan, ToolsSourceAndTargetGiveTheRoad) {
        Writes::spatialAndSbs, noRoad("yuv_hstack"), none, none, false, true},
       {"burn-in into a long film's chunks", all | chunkTools, mvc, Writes::spatial,
        MvcDirectRoad{"edge264-pipe", true, false, true}, none, none, true, true},
+      {"burn-in into a long film's side-by-side chunks", all | chunkTools, mvc, Writes::sbs,
+       MvcChunkedSideBySideRoad{"edge264-pipe"}, none, none, true, true},
   };
   for (const auto &row : rows) {
     SCOPED_TRACE(row.name);
@@ -145,10 +157,9 @@ TEST(RoadPlan, ToolsSourceAndTargetGiveTheRoad) {
     }
     EXPECT_EQ(plan.road, row.expected) << describe(plan);
     // A road that is not the best one says why.
-    if (row.fastDecoderRefusal || row.fifoRefusal) {
-      EXPECT_NE(describe(plan).find(row.fastDecoderRefusal.value_or(row.fifoRefusal.value_or(""))), std::string::npos)
-          << describe(plan);
-    }
+    for (const std::string &said :
+         {row.fastDecoderRefusal.value_or(""), row.fifoRefusal.value_or(""), std::string(row.says)})
+      EXPECT_NE(describe(plan).find(said), std::string::npos) << describe(plan);
   }
 }
 
