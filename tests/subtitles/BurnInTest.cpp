@@ -286,6 +286,7 @@ TEST_F(BurnIn, TheProgramBurnsTheChosenTrackIntoBothTargetsAtTheSourcesDepth) {
       {"disc, by language, Vision Pro", "disc", "--subtitles ENG --target vision-pro", "disc.mov", sequenceOne()},
       {"lone clip, by number: plane 0", "clip24_ofmd.m2ts", "--subtitles 1 --target sbs", "clip24_ofmd_SBS.mkv",
        sequenceZero()},
+      {"disc, side by side in chunks", "disc", "--subtitles eng --target sbs", "disc_SBS.mkv", sequenceOne(), chunks},
       {"disc, Vision Pro in chunks", "disc", "--subtitles eng --target vision-pro", "disc.mov", sequenceOne(), chunks},
       {"lone clip, Vision Pro in chunks through the chunk command", "clip24_ofmd.m2ts",
        "--subtitles 1 --target vision-pro --hosts " + quote((f_->dir / "hosts").string()), "clip24_ofmd.mov",
