@@ -22,6 +22,8 @@ kestrova_packages_test=(
   exfatprogs exfat-fuse fuse3 mount
   # Blu-ray disc images made by the disc tests
   genisoimage
+  # the loopback ssh servers of the chunk-hosts test
+  openssh-server
 )
 
 # scripts/package: dpkg-shlibdeps and dpkg-deb, strip.

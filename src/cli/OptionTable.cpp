@@ -222,6 +222,19 @@ constexpr std::array kOptions{
                "Encode one chunk and exit: the base view piece BASE, then the MVC view\n"
                "piece, the chunk file to write, the picture settings line and the pair\n"
                "count, as a chunked run hands them to GNU parallel or another scheduler."},
+    OptionSpec{OptionKey::cutOnly,
+               "--cut-only",
+               "",
+               ValueKind::none,
+               "",
+               {},
+               "cut into chunks and list their encode commands for another scheduler",
+               "Cut a Blu-ray 3D film going to Vision Pro into chunks, write the\n"
+               ".B kestrova --encode-chunk\ncommand of each chunk, one a line, into the file\n"
+               ".I commands\nof the chunk folder it names, and stop without encoding. Run those\n"
+               "lines anywhere the folder can be reached at the same path (for example as\n"
+               "a Slurm job array), then run the same conversion again: it finds the\n"
+               "finished chunks and joins them."},
     OptionSpec{OptionKey::help,
                "--help",
                "-h",

@@ -2,6 +2,7 @@
 #include "pipeline/RequiredTool.h"
 
 #include "core/Errors.h"
+#include "demux/Demux.h"
 #include "pipeline/ChunkHosts.h"
 #include "pipeline/ChunkJob.h"
 #include "pipeline/ChunkManifest.h"
@@ -14,6 +15,7 @@
 #include "tools/RunLock.h"
 #include "tools/WorkDirectory.h"
 
+#include <algorithm>
 #include <atomic>
 #include <fmt/format.h>
 #include <map>
@@ -133,6 +135,29 @@ void keepForNextRun(const PipelineRun &run, const fs::path &folder, int finished
                              finished, total, keep.string()));
 }
 
+/// Moves the cut chunk folder into a work folder of its own, without a lock,
+/// lists there the command of each chunk in `encode` (absolute paths, for a
+/// shared file system) and stops the run.
+[[noreturn]] void leaveForScheduler(const PipelineRun &run, const fs::path &folder, const ChunkManifest &manifest,
+                                    const std::vector<int> &encode, const ChunkPictureSettings &picture) {
+  const fs::path keep = fs::absolute(run.job.outputDirectory / tools::newWorkDirectoryName()) / kChunkFolderName;
+  fs::create_directories(keep.parent_path());
+  fs::rename(folder, keep);
+  std::string commands;
+  for (int index : encode)
+    commands += encodeChunkCommand({index, pieceFile(keep, index, ".264").string(),
+                                    pieceFile(keep, index, ".mvc").string(), chunkFile(keep, index).string(),
+                                    manifest.chunks[static_cast<std::size_t>(index)].span.frameCount},
+                                   picture) +
+                "\n";
+  const fs::path list = keep / "commands";
+  demux::writeFileAtomically(list, commands);
+  throw ChunksCutOnly(fmt::format("{} of {} chunks are cut, not encoded: run the {} commands in {} (one a line, for "
+                                  "example as a job array), then run the same conversion again to join them",
+                                  encode.size(), manifest.chunks.size(), encode.size(), list.string()),
+                      list);
+}
+
 /// The chunks of the plan, with what an earlier run left: the resume decision, logged.
 ResumePlan decideResume(const PipelineRun &run, const fs::path &folder, const SourceIdentity &source,
                         const std::string &settings, const std::vector<ChunkSpan> &chunks) {
@@ -207,12 +232,15 @@ public:
   void runThroughParallel(const std::vector<int> &indexes, const std::vector<std::string> &logins,
                           const std::string &program) {
     frames_ = std::vector<std::atomic<std::int64_t>>(manifest_.chunks.size());
+    // From the output folder, so that the paths the hosts see name this run's work folder.
+    const fs::path from = folder_.parent_path().parent_path();
+    const fs::path relative = folder_.lexically_relative(from);
     std::vector<ParallelChunk> chunks;
     for (int index : indexes)
-      chunks.push_back({index, pieceFile({}, index, ".264").string(), pieceFile({}, index, ".mvc").string(),
-                        chunkFile({}, index).string(),
+      chunks.push_back({index, pieceFile(relative, index, ".264").string(), pieceFile(relative, index, ".mvc").string(),
+                        chunkFile(relative, index).string(),
                         manifest_.chunks[static_cast<std::size_t>(index)].span.frameCount});
-    runChunksThroughParallel(run_.engine, folder_, chunks, picture_, logins, program,
+    runChunksThroughParallel(run_.engine, from, folder_, chunks, picture_, logins, program,
                              [this](int index, std::int64_t done) {
                                if (index >= 0 && static_cast<std::size_t>(index) < frames_.size())
                                  frames_[static_cast<std::size_t>(index)] = done;
@@ -334,7 +362,8 @@ std::vector<std::string> hostLogins(const PipelineRun &run, int localJobs) {
 } // namespace
 
 bool prefersChunkedEncode(double seconds, const ChunkingOptions &options) {
-  return options.jobs > 0 || !options.hosts.empty() || (options.chunkSeconds > 0 && seconds > 2 * options.chunkSeconds);
+  return options.jobs > 0 || !options.hosts.empty() || options.cutOnly ||
+         (options.chunkSeconds > 0 && seconds > 2 * options.chunkSeconds);
 }
 
 std::string missingChunkTool(const PipelineEngine &engine) {
@@ -376,6 +405,8 @@ void encodeChunked(PipelineRun &run, const std::string &decoder, const ViewFiles
       if (!sizeError)
         requireSpace(run.workDirectory, 2 * viewBytes);
       splitViews(run.engine, views, chunks, folder);
+      if (run.job.chunking.cutOnly)
+        leaveForScheduler(run, folder, manifest, resume.encode, picture);
       const int jobs = chooseJobCount(thisMachine(), static_cast<int>(resume.encode.size()), run.job.chunking.jobs);
       run.engine.log(fmt::format("=== Chunked encode: {} chunks of about {} s, {} to encode, {} at once ({} \u2192 "
                                  "MVHEVCConverter --chunk) ===",
@@ -386,9 +417,15 @@ void encodeChunked(PipelineRun &run, const std::string &decoder, const ViewFiles
         scheduler.runThroughParallel(resume.encode, hostLogins(run, jobs), fs::read_symlink("/proc/self/exe"));
     }
     joinChunks(run, folder, chunks, output, converterTracks);
+  } catch (const ChunksCutOnly &) {
+    throw;
   } catch (...) {
-    keepForNextRun(run, folder, static_cast<int>(resume.reuse.size()) + scheduler.finished(),
-                   static_cast<int>(chunks.size()));
+    // Counted on disk: chunks that other machines returned before the stop count too.
+    const auto whole = std::count_if(chunks.begin(), chunks.end(), [&folder](const ChunkSpan &chunk) {
+      const auto onDisk = inspectChunk(chunkFile(folder, chunk.index));
+      return onDisk && onDisk->frames == chunk.frameCount;
+    });
+    keepForNextRun(run, folder, static_cast<int>(whole), static_cast<int>(chunks.size()));
     throw;
   }
   std::error_code ec;
