@@ -23,8 +23,7 @@ namespace {
 using kestrova::test::writeFile;
 
 std::string textOf(const fs::path &file) {
-  std::ifstream in(file);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  return fs::exists(file) ? kestrova::test::readFile(file) : "";
 }
 
 bool waitFor(const std::function<bool()> &done, int seconds) {
@@ -40,33 +39,26 @@ std::vector<std::string> namesIn(const fs::path &folder) {
   return names;
 }
 
-// A port of 127.0.0.1 that nothing listens on, as the kernel picks it.
-int freeLoopbackPort() {
-  const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t size = sizeof address;
-  if (::bind(listener, reinterpret_cast<sockaddr *>(&address), size) != 0 ||
-      ::getsockname(listener, reinterpret_cast<sockaddr *>(&address), &size) != 0)
-    address.sin_port = 0;
-  ::close(listener);
-  return ntohs(address.sin_port);
-}
-
-// A machine on the loopback: an sshd of its own on 127.0.0.1 as the first
-// process of a PID namespace, so that stopping it ends the jobs it runs as
-// switching the machine off would. Its logins start in a home folder of its
-// own, with a `kestrova` first on their PATH that notes its words in `ran`
-// before it runs the test's installation.
-class LoopbackHost {
-public:
-  LoopbackHost(const fs::path &root, const fs::path &keys, const fs::path &program) : root_(root) {
-    fs::create_directories(home());
+// A machine on the loopback: an sshd of its own on a port of 127.0.0.1 that
+// the kernel picks, as the first process of a PID namespace, so that stopping
+// it ends the jobs it runs as switching the machine off would. Its logins
+// start in a home folder of its own, with a `kestrova` first on their PATH
+// that notes its words in `ran` before it runs the test's installation.
+struct LoopbackHost {
+  LoopbackHost(const fs::path &root, const fs::path &keys, const fs::path &program) : root(root) {
+    fs::create_directories(root / "home");
     writeFile(root / "bin/kestrova", "#!/bin/sh\necho \"$*\" >>" + quote((root / "ran").string()) + "\nexec " +
                                          quote(program.string()) + " \"$@\"\n");
     fs::permissions(root / "bin/kestrova", fs::perms::owner_exec, fs::perm_options::add);
-    port_ = freeLoopbackPort();
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    if (::bind(listener, reinterpret_cast<sockaddr *>(&address), size) == 0 &&
+        ::getsockname(listener, reinterpret_cast<sockaddr *>(&address), &size) == 0)
+      port = ntohs(address.sin_port);
+    ::close(listener);
     // The user logs in by key only, only here (root too), and nothing of
     // the machine's own ssh set-up is read or changed.
     writeFile(root / "sshd_config",
@@ -74,36 +66,27 @@ public:
                           "StrictModes no\nPermitRootLogin prohibit-password\nPasswordAuthentication no\n"
                           "KbdInteractiveAuthentication no\nUsePAM no\n"
                           "ForceCommand cd {} && PATH={}:$PATH && eval \"$SSH_ORIGINAL_COMMAND\"\n",
-                          port_, (keys / "host").string(), (keys / "user.pub").string(), home().string(),
+                          port, (keys / "host").string(), (keys / "user.pub").string(), (root / "home").string(),
                           (root / "bin").string()));
-    pid_ = std::stoi(run("unshare -p -f --mount-proc --kill-child /usr/sbin/sshd -D -f " +
-                         quote((root / "sshd_config").string()) + " -E " + quote((root / "sshd.log").string()) +
-                         " </dev/null >/dev/null 2>&1 & echo $!")
-                         .out);
-    ready_ = waitFor([this] { return textOf(root_ / "sshd.log").find("Server listening") != std::string::npos; }, 20);
+    pid = std::stoi(run("unshare -p -f --mount-proc --kill-child /usr/sbin/sshd -D -f " +
+                        quote((root / "sshd_config").string()) + " -E " + quote((root / "sshd.log").string()) +
+                        " </dev/null >/dev/null 2>&1 & echo $!")
+                        .out);
+    ready = waitFor([this] { return log().find("Server listening") != std::string::npos; }, 20);
   }
   ~LoopbackHost() { stop(); }
-  LoopbackHost(const LoopbackHost &) = delete;
-  LoopbackHost &operator=(const LoopbackHost &) = delete;
 
   void stop() {
-    if (pid_ > 0)
-      run(fmt::format("kill -9 {0}; while kill -0 {0} 2>/dev/null; do sleep 0.1; done", pid_));
-    pid_ = 0;
+    if (pid > 0)
+      run(fmt::format("kill -9 {0}; while kill -0 {0} 2>/dev/null; do sleep 0.1; done", pid));
+    pid = 0;
   }
-  bool ready() const { return ready_; }
-  fs::path home() const { return root_ / "home"; }
-  std::string ran() const { return textOf(root_ / "ran"); }
-  std::string sshdLog() const { return textOf(root_ / "sshd.log"); }
-  std::string login(const fs::path &sshConfig, const std::string &user) const {
-    return fmt::format("1/ssh -F {} -p {} {}@127.0.0.1", sshConfig.string(), port_, user);
-  }
+  std::string ran() const { return textOf(root / "ran"); }
+  std::string log() const { return textOf(root / "sshd.log"); }
 
-private:
-  fs::path root_;
-  int port_ = 0;
-  int pid_ = 0;
-  bool ready_ = false;
+  fs::path root;
+  int port = 0, pid = 0;
+  bool ready = false;
 };
 
 constexpr const char *kOneSecondChunks = ", \"chunkSeconds\": 1";
@@ -129,9 +112,12 @@ TEST_F(ChunkHosts, TwoMachinesAndThisOneMakeTheMovieThoughOneIsSwitchedOff) {
   const passwd *user = ::getpwuid(::geteuid());
   ASSERT_NE(user, nullptr);
   LoopbackHost a(dir_ / "a", keys, program_), b(dir_ / "b", keys, program_);
-  ASSERT_TRUE(a.ready() && b.ready()) << a.sshdLog() << b.sshdLog();
-  writeFile(hostsFile, "# two machines on the loopback\n" + a.login(keys / "ssh_config", user->pw_name) + "\n" +
-                           b.login(keys / "ssh_config", user->pw_name) + "\n");
+  ASSERT_TRUE(a.ready && b.ready) << a.log() << b.log();
+  std::string logins = "# two machines on the loopback\n";
+  for (const auto *host : {&a, &b})
+    logins +=
+        fmt::format("1/ssh -F {} -p {} {}@127.0.0.1\n", (keys / "ssh_config").string(), host->port, user->pw_name);
+  writeFile(hostsFile, logins);
 
   mvhevc::test::RunResult converted;
   std::thread conversion([&] {
@@ -143,7 +129,7 @@ TEST_F(ChunkHosts, TwoMachinesAndThisOneMakeTheMovieThoughOneIsSwitchedOff) {
   const bool begun = waitFor([&] { return b.ran().find("--encode-chunk") != std::string::npos; }, 900);
   b.stop();
   conversion.join();
-  ASSERT_TRUE(begun) << converted.out << b.sshdLog();
+  ASSERT_TRUE(begun) << converted.out << b.log();
   ASSERT_EQ(converted.status, 0) << converted.out;
   const MediaFacts movie = probeMedia(out / "clip120.mov");
   EXPECT_EQ(movie.videoFrames, kPairs);
@@ -153,8 +139,8 @@ TEST_F(ChunkHosts, TwoMachinesAndThisOneMakeTheMovieThoughOneIsSwitchedOff) {
   EXPECT_GT(eyes[0], 30.0);
   EXPECT_GT(eyes[1], 30.0);
   EXPECT_EQ(namesIn(out), std::vector<std::string>{"clip120.mov"});
-  EXPECT_NE(a.ran().find("--encode-chunk"), std::string::npos) << a.sshdLog() << converted.out;
-  EXPECT_TRUE(fs::is_empty(a.home())) << "left behind on a host";
+  EXPECT_NE(a.ran().find("--encode-chunk"), std::string::npos) << a.log() << converted.out;
+  EXPECT_TRUE(fs::is_empty(a.root / "home")) << "left behind on a host";
 }
 
 // The cut-only run's commands, run here as a job array would run them on
