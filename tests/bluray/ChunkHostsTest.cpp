@@ -78,7 +78,7 @@ struct LoopbackHost {
 
   void stop() {
     if (pid > 0)
-      run(fmt::format("kill -9 {0}; while kill -0 {0} 2>/dev/null; do sleep 0.1; done", pid));
+      run(fmt::format("kill -9 {0}; for i in $(seq 100); do kill -0 {0} 2>/dev/null || break; sleep 0.1; done", pid));
     pid = 0;
   }
   std::string ran() const { return textOf(root / "ran"); }
