@@ -24,6 +24,8 @@ kestrova_packages_test=(
   genisoimage
   # the window's real run on an X display of its own (xvfb-run)
   xvfb xauth
+  # the loopback ssh servers of the chunk-hosts test
+  openssh-server
 )
 
 # scripts/package: dpkg-shlibdeps and dpkg-deb, strip.

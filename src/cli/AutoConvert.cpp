@@ -6,6 +6,7 @@
 #include "core/Errors.h"
 #include "core/HomeDirectory.h"
 #include "core/SettingsStore.h"
+#include "pipeline/ChunkedEncode.h"
 #include "pipeline/PipelineEngine.h"
 #include "pipeline/SourceAnalysis.h"
 
@@ -38,6 +39,9 @@ bool convertOne(pipeline::PipelineEngine &engine, const tools::StopSignalWatcher
     try {
       auto result = engine.convert(job, std::nullopt, LogFn(printConsoleLine));
       printConsoleLine("\u2705 Conversion complete: " + result.outputPath);
+      converted = true;
+    } catch (const pipeline::ChunksCutOnly &cut) {
+      printConsoleLine(std::string("\u2702\ufe0f ") + cut.what());
       converted = true;
     } catch (const std::exception &error) {
       if (watcher.received() != 0)

@@ -117,6 +117,9 @@ void apply(CommandLine &line, const OptionSpec &option, const std::string &value
   case OptionKey::encodeChunk:
     line.encodeChunk = value;
     break;
+  case OptionKey::cutOnly:
+    line.cutOnly = true;
+    break;
   case OptionKey::help:
     line.info = InfoRequest::help;
     break;

@@ -54,6 +54,8 @@ struct CommandLine {
   /// "--encode-chunk": the one chunk job's words (base piece first, the rest
   /// taken from the plain arguments).
   std::optional<std::string> encodeChunk;
+  /// "--cut-only": cut into chunks and list their jobs, encode nothing.
+  bool cutOnly = false;
   /// Every option given, in order, for what a window run cannot apply.
   std::vector<OptionKey> given;
 };

@@ -63,6 +63,7 @@ ConversionJob jobFor(const CommandLine &line, const StoredChoices &stored, std::
   if (line.hosts)
     job.chunking.hosts = *line.hosts;
   job.chunking.resume = !line.noResume;
+  job.chunking.cutOnly = line.cutOnly;
   return job;
 }
 

@@ -225,6 +225,20 @@ constexpr std::array kOptions{
                "count and, when the run burns subtitles in, its burn-in line (the chunk's\n"
                "first frame in the film and the subtitle files), as a chunked run hands\n"
                "them to GNU parallel or another scheduler."},
+    OptionSpec{OptionKey::cutOnly,
+               "--cut-only",
+               "",
+               ValueKind::none,
+               "",
+               {},
+               "cut into chunks and list their encode commands for another scheduler",
+               "Cut a Blu-ray 3D film into chunks (going to Vision Pro, or to side by side\n"
+               "without a Vision Pro file), write the\n"
+               ".B kestrova --encode-chunk\ncommand of each chunk, one a line, into the file\n"
+               ".I commands\nof the chunk folder it names, and stop without encoding. Run those\n"
+               "lines anywhere the folder can be reached at the same path (for example as\n"
+               "a Slurm job array), then run the same conversion again: it finds the\n"
+               "finished chunks and joins them."},
     OptionSpec{OptionKey::help,
                "--help",
                "-h",

@@ -28,6 +28,7 @@ enum class OptionKey {
   noResume,
   hosts,
   encodeChunk,
+  cutOnly,
   help,
   version
 };

@@ -13,18 +13,6 @@
 
 namespace kestrova::pipeline {
 
-namespace {
-
-/// `text` as one word of a POSIX shell: GNU parallel hands its command line
-/// to the remote login shell, the one place a shell reads our words.
-std::string shellWord(const std::string &text) {
-  std::string quoted = "'";
-  for (char c : text)
-    quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
-
-} // namespace
 namespace fs = std::filesystem;
 
 namespace {
@@ -45,7 +33,22 @@ std::string parallelProgram(const PipelineEngine &engine) {
   return *parallel;
 }
 
+/// `text` as one word of a POSIX shell: GNU parallel hands its command line
+/// to the remote login shell, and a scheduler its command list to a shell.
+std::string shellWord(const std::string &text) {
+  std::string quoted = "'";
+  for (char c : text)
+    quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
 } // namespace
+
+std::string encodeChunkCommand(const ParallelChunk &chunk, const ChunkPictureSettings &picture) {
+  return fmt::format("kestrova --encode-chunk {} {} {} {} {}{}", shellWord(chunk.basePiece), shellWord(chunk.mvcPiece),
+                     shellWord(chunk.output), shellWord(picture.canonical()), chunk.pairs,
+                     chunk.burnIn.empty() ? "" : " " + shellWord(chunk.burnIn));
+}
 
 std::vector<std::string> usableLogins(const PipelineEngine &engine, const fs::path &hostsFile,
                                       const std::string &version, int localJobs) {
@@ -76,9 +79,10 @@ std::vector<std::string> usableLogins(const PipelineEngine &engine, const fs::pa
   return logins;
 }
 
-void runChunksThroughParallel(PipelineEngine &engine, const fs::path &folder, const std::vector<ParallelChunk> &chunks,
-                              const ChunkPictureSettings &picture, const std::vector<std::string> &logins,
-                              const std::string &program, const std::function<void(int, std::int64_t)> &onFrames) {
+void runChunksThroughParallel(PipelineEngine &engine, const fs::path &from, const fs::path &lists,
+                              const std::vector<ParallelChunk> &chunks, const ChunkPictureSettings &picture,
+                              const std::vector<std::string> &logins, const std::string &program,
+                              const std::function<void(int, std::int64_t)> &onFrames) {
   const std::string parallel = parallelProgram(engine);
   std::string loginText, jobText;
   for (const auto &login : logins)
@@ -93,8 +97,8 @@ void runChunksThroughParallel(PipelineEngine &engine, const fs::path &folder, co
   }
   // Burned-in subtitles are the sixth word, when the run has them.
   const bool burnIn = !chunks.empty() && !chunks.front().burnIn.empty();
-  demux::writeFileAtomically(folder / "logins", loginText);
-  demux::writeFileAtomically(folder / "jobs", jobText);
+  demux::writeFileAtomically(lists / "logins", loginText);
+  demux::writeFileAtomically(lists / "jobs", jobText);
   // This machine runs its own kestrova; the others the kestrova of their PATH.
   const char *path = std::getenv("PATH");
   tools::ProcessLaunch launch;
@@ -105,11 +109,11 @@ void runChunksThroughParallel(PipelineEngine &engine, const fs::path &folder, co
                       "--ssh",
                       kSsh,
                       "--sshloginfile",
-                      "logins",
+                      (lists / "logins").string(),
                       "--colsep",
                       "\t",
                       "-a",
-                      "jobs",
+                      (lists / "jobs").string(),
                       "--transferfile",
                       "{1}",
                       "--transferfile",
@@ -131,7 +135,7 @@ void runChunksThroughParallel(PipelineEngine &engine, const fs::path &folder, co
   // Before the command, which stays last.
   for (const auto &file : shared)
     launch.arguments.insert(launch.arguments.end() - 1, {"--basefile", file});
-  launch.workingDirectory = folder;
+  launch.workingDirectory = from;
   auto process = engine.createCurrentProcess(std::move(launch));
   tools::runAndStreamLines(
       *process,

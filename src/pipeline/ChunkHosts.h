@@ -13,7 +13,7 @@ namespace kestrova::pipeline {
 class PipelineEngine;
 
 /// One chunk job for GNU parallel: the chunk's pieces and output, named
-/// relative to the chunk folder, and its picture count.
+/// relative to the folder parallel runs from, and its picture count.
 struct ParallelChunk {
   int index = 0;
   std::string basePiece;
@@ -24,6 +24,10 @@ struct ParallelChunk {
   std::vector<std::string> sharedFiles; ///< files of the folder every job reads, sent once to each machine
 };
 
+/// The plain command that encodes `chunk` with `picture` (its paths as
+/// given), for a scheduler's command list.
+std::string encodeChunkCommand(const ParallelChunk &chunk, const ChunkPictureSettings &picture);
+
 /// The ssh logins of GNU parallel's login file `hostsFile` (comments and
 /// blank lines left out) whose `kestrova --version` answers exactly
 /// `version`; each other login is logged by name and left out. The local
@@ -32,18 +36,21 @@ std::vector<std::string> usableLogins(const PipelineEngine &engine, const std::f
                                       const std::string &version, int localJobs);
 
 /// Runs the chunk jobs as `kestrova --encode-chunk` commands through GNU
-/// parallel over `logins` (a login file is written into `folder`), from
-/// `folder`: each job's pieces are sent to its machine and its chunk and
-/// record returned (`--transferfile`, `--return`, `--cleanup`), the shared
-/// files (subtitles to burn in) once to each machine (`--basefile`); a job that
-/// fails is retried, on another machine when there is one. `program` is the
-/// kestrova of this machine; other machines run the `kestrova` of their PATH.
+/// parallel over `logins`, from the folder `from` (its login and job lists
+/// are written into `lists`): each job's pieces are sent to its machine, to
+/// the same path under the login's home folder, and its chunk and record
+/// returned (`--transferfile`, `--return`, `--cleanup`), the shared files
+/// (subtitles to burn in) once to each machine (`--basefile`); a job that
+/// fails is retried, on another machine when there is one. Chunk paths that
+/// name the run's own work folder keep two runs on one machine apart.
+/// `program` is the kestrova of this machine; other machines run the
+/// `kestrova` of their PATH.
 /// `onFrames(index, done)` receives each job's progress. Returns when every
 /// job has ended; which chunks are whole is for the caller to check. Throws
 /// ConversionError::toolNotFound without GNU parallel, cancelled on a stop.
-void runChunksThroughParallel(PipelineEngine &engine, const std::filesystem::path &folder,
-                              const std::vector<ParallelChunk> &chunks, const ChunkPictureSettings &picture,
-                              const std::vector<std::string> &logins, const std::string &program,
-                              const std::function<void(int, std::int64_t)> &onFrames);
+void runChunksThroughParallel(PipelineEngine &engine, const std::filesystem::path &from,
+                              const std::filesystem::path &lists, const std::vector<ParallelChunk> &chunks,
+                              const ChunkPictureSettings &picture, const std::vector<std::string> &logins,
+                              const std::string &program, const std::function<void(int, std::int64_t)> &onFrames);
 
 } // namespace kestrova::pipeline

@@ -236,7 +236,9 @@ ResumePlan planResume(const std::optional<ChunkManifest> &found, const SourceIde
       return everything("the chunk table changed");
   for (const auto &row : found->chunks) {
     const auto disk = onDisk.find(row.span.index);
-    const bool intact = row.encodedBytes && disk != onDisk.end() && disk->second.bytes == *row.encodedBytes &&
+    // A chunk another machine or scheduler finished is not in the manifest
+    // yet: its whole record vouches for it (a chunk is committed at its end).
+    const bool intact = disk != onDisk.end() && (!row.encodedBytes || disk->second.bytes == *row.encodedBytes) &&
                         disk->second.frames == row.span.frameCount;
     (intact ? plan.reuse : plan.encode).push_back(row.span.index);
   }

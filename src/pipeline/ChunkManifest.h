@@ -81,8 +81,9 @@ struct ResumePlan {
 
 /// Decides, for the manifest found in the work folder (if any) and the chunk
 /// files present, which chunks are reused: a chunk is reused only when its
-/// row says finished, its file has exactly the recorded size and holds the
-/// chunk's pictures. A missing manifest, another source identity, other
+/// file holds the chunk's pictures and, when its row says finished, has
+/// exactly the recorded size (a row not finished is a chunk another machine
+/// or scheduler encoded). A missing manifest, another source identity, other
 /// picture settings, other burned-in `subtitles` or another chunk table
 /// start over (everything encoded).
 ResumePlan planResume(const std::optional<ChunkManifest> &found, const SourceIdentity &source,

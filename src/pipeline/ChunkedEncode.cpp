@@ -2,6 +2,7 @@
 #include "pipeline/RequiredTool.h"
 
 #include "core/Errors.h"
+#include "demux/Demux.h"
 #include "pipeline/ChunkHosts.h"
 #include "pipeline/ChunkJob.h"
 #include "pipeline/ChunkManifest.h"
@@ -15,6 +16,7 @@
 #include "tools/RunLock.h"
 #include "tools/WorkDirectory.h"
 
+#include <algorithm>
 #include <atomic>
 #include <fmt/format.h>
 #include <functional>
@@ -140,6 +142,60 @@ void keepForNextRun(const PipelineRun &run, const fs::path &folder, int finished
                              finished, total, keep.string()));
 }
 
+/// The chunk's burn-in, with the run's subtitle files named inside `folder`.
+std::optional<ChunkBurnIn> chunkBurnIn(const std::optional<SubtitleBurnIn> &run, const ChunkSpan &span,
+                                       const fs::path &folder) {
+  if (!run)
+    return std::nullopt;
+  ChunkBurnIn burnIn{*run, span.firstFrame};
+  burnIn.subtitles.track = folder / kSubtitleTrackName;
+  if (!burnIn.subtitles.offsets.empty())
+    burnIn.subtitles.offsets = folder / kSubtitleOffsetsName;
+  return burnIn;
+}
+
+/// The chunk job `index` of `span` for a scheduler, its files named inside
+/// `folder` (the chunk folder as the job will see it).
+ParallelChunk parallelChunk(const fs::path &folder, int index, const ChunkSpan &span, ChunkOutput output,
+                            const std::optional<SubtitleBurnIn> &runBurnIn) {
+  ParallelChunk chunk{index,
+                      pieceFile(folder, index, ".264").string(),
+                      pieceFile(folder, index, ".mvc").string(),
+                      chunkFile(folder, index, output).string(),
+                      span.frameCount,
+                      {},
+                      {}};
+  if (auto burnIn = chunkBurnIn(runBurnIn, span, folder)) {
+    chunk.burnIn = burnIn->canonical();
+    chunk.sharedFiles = {burnIn->subtitles.track.string()};
+    if (!burnIn->subtitles.offsets.empty())
+      chunk.sharedFiles.push_back(burnIn->subtitles.offsets.string());
+  }
+  return chunk;
+}
+
+/// Moves the cut chunk folder into a work folder of its own, without a lock,
+/// lists there the command of each chunk in `encode` (absolute paths, for a
+/// shared file system) and stops the run.
+[[noreturn]] void leaveForScheduler(const PipelineRun &run, const fs::path &folder, const ChunkManifest &manifest,
+                                    const std::vector<int> &encode, const ChunkPictureSettings &picture) {
+  const fs::path keep = fs::absolute(run.job.outputDirectory / tools::newWorkDirectoryName()) / kChunkFolderName;
+  fs::create_directories(keep.parent_path());
+  fs::rename(folder, keep);
+  std::string commands;
+  for (int index : encode)
+    commands += encodeChunkCommand(parallelChunk(keep, index, manifest.chunks[static_cast<std::size_t>(index)].span,
+                                                 picture.output, run.burnIn),
+                                   picture) +
+                "\n";
+  const fs::path list = keep / "commands";
+  demux::writeFileAtomically(list, commands);
+  throw ChunksCutOnly(fmt::format("{} of {} chunks are cut, not encoded: run the {} commands in {} (one a line, for "
+                                  "example as a job array), then run the same conversion again to join them",
+                                  encode.size(), manifest.chunks.size(), encode.size(), list.string()),
+                      list);
+}
+
 /// The chunks of the plan, with what an earlier run left: the resume decision, logged.
 ResumePlan decideResume(const PipelineRun &run, const fs::path &folder, const SourceIdentity &source,
                         const ChunkPictureSettings &picture, const std::string &subtitles,
@@ -219,25 +275,15 @@ public:
   void runThroughParallel(const std::vector<int> &indexes, const std::vector<std::string> &logins,
                           const std::string &program) {
     frames_ = std::vector<std::atomic<std::int64_t>>(manifest_.chunks.size());
+    // From the output folder, so that the paths the hosts see name this run's work folder.
+    const fs::path from = folder_.parent_path().parent_path();
+    const fs::path relative = folder_.lexically_relative(from);
     std::vector<ParallelChunk> chunks;
     for (int index : indexes) {
       const ChunkSpan &span = manifest_.chunks[static_cast<std::size_t>(index)].span;
-      chunks.push_back({index,
-                        pieceFile({}, index, ".264").string(),
-                        pieceFile({}, index, ".mvc").string(),
-                        chunkFile({}, index, picture_.output).string(),
-                        span.frameCount,
-                        {},
-                        {}});
-      // The job runs in the chunk folder, here or on another machine: names relative to it.
-      if (auto burnIn = chunkBurnIn(span, {})) {
-        chunks.back().burnIn = burnIn->canonical();
-        chunks.back().sharedFiles = {burnIn->subtitles.track.string()};
-        if (!burnIn->subtitles.offsets.empty())
-          chunks.back().sharedFiles.push_back(burnIn->subtitles.offsets.string());
-      }
+      chunks.push_back(parallelChunk(relative, index, span, picture_.output, burnIn_));
     }
-    runChunksThroughParallel(run_.engine, folder_, chunks, picture_, logins, program,
+    runChunksThroughParallel(run_.engine, from, folder_, chunks, picture_, logins, program,
                              [this](int index, std::int64_t done) {
                                if (index >= 0 && static_cast<std::size_t>(index) < frames_.size())
                                  frames_[static_cast<std::size_t>(index)] = done;
@@ -278,7 +324,7 @@ private:
     request.folder = folder_ / fmt::format("job_{:03}", index);
     request.pairs = span.frameCount;
     request.picture = picture_;
-    request.burnIn = chunkBurnIn(span, folder_);
+    request.burnIn = chunkBurnIn(burnIn_, span, folder_);
     runChunkJob(
         request, tools_,
         [this, index](std::int64_t done) {
@@ -287,17 +333,6 @@ private:
         },
         stop_.get_token());
     recordFinished(index);
-  }
-
-  /// The chunk's burn-in, with the run's subtitle files named inside `folder`.
-  std::optional<ChunkBurnIn> chunkBurnIn(const ChunkSpan &span, const fs::path &folder) const {
-    if (!burnIn_)
-      return std::nullopt;
-    ChunkBurnIn burnIn{*burnIn_, span.firstFrame};
-    burnIn.subtitles.track = folder / kSubtitleTrackName;
-    if (!burnIn.subtitles.offsets.empty())
-      burnIn.subtitles.offsets = folder / kSubtitleOffsetsName;
-    return burnIn;
   }
 
   /// Checks the chunk's file against its span and records it as finished.
@@ -372,7 +407,8 @@ std::vector<std::string> hostLogins(const PipelineRun &run, int localJobs) {
 } // namespace
 
 bool prefersChunkedEncode(double seconds, const ChunkingOptions &options) {
-  return options.jobs > 0 || !options.hosts.empty() || (options.chunkSeconds > 0 && seconds > 2 * options.chunkSeconds);
+  return options.jobs > 0 || !options.hosts.empty() || options.cutOnly ||
+         (options.chunkSeconds > 0 && seconds > 2 * options.chunkSeconds);
 }
 
 namespace {
@@ -432,6 +468,8 @@ void encodeInChunks(PipelineRun &run, const std::string &decoder, const ViewFile
       if (!sizeError)
         requireSpace(run.workDirectory, 2 * viewBytes);
       splitViews(run.engine, views, chunks, folder);
+      if (run.job.chunking.cutOnly)
+        leaveForScheduler(run, folder, manifest, resume.encode, picture);
       const int jobs = chooseJobCount(thisMachine(), static_cast<int>(resume.encode.size()), run.job.chunking.jobs);
       run.engine.log(fmt::format("=== Chunked encode: {} chunks of about {} s, {} to encode, {} at once ({} \u2192 "
                                  "{}) ===",
@@ -449,9 +487,15 @@ void encodeInChunks(PipelineRun &run, const std::string &decoder, const ViewFile
       pictures += chunk.frameCount;
     }
     join(folder, files, pictures);
+  } catch (const ChunksCutOnly &) {
+    throw;
   } catch (...) {
-    keepForNextRun(run, folder, static_cast<int>(resume.reuse.size()) + scheduler.finished(),
-                   static_cast<int>(chunks.size()));
+    // Counted on disk: chunks that other machines returned before the stop count too.
+    const auto whole = std::count_if(chunks.begin(), chunks.end(), [&](const ChunkSpan &chunk) {
+      const auto onDisk = inspectChunk(chunkFile(folder, chunk.index, picture.output));
+      return onDisk && onDisk->frames == chunk.frameCount;
+    });
+    keepForNextRun(run, folder, static_cast<int>(whole), static_cast<int>(chunks.size()));
     throw;
   }
   std::error_code ec;

@@ -5,6 +5,7 @@
 #include "pipeline/ViewDiscovery.h"
 
 #include <filesystem>
+#include <stdexcept>
 #include <string>
 
 namespace kestrova::pipeline {
@@ -13,8 +14,19 @@ namespace kestrova::pipeline {
 /// manifest; a killed run's folder is kept for the next run with it.
 inline constexpr const char *kChunkFolderName = "chunks";
 
-/// Whether the encode of a film of `seconds` is worth cutting into chunks: the film is longer than two chunks, or jobs
-/// or hosts were asked for.
+/// How a run asked only to cut (`chunking.cutOnly`) ends: no movie, its
+/// chunks cut and their commands listed one a line in `commands`, in a work
+/// folder that the same conversion run again takes up. `what()` says what to
+/// run.
+class ChunksCutOnly : public std::runtime_error {
+public:
+  ChunksCutOnly(const std::string &message, std::filesystem::path commands)
+      : std::runtime_error(message), commands(std::move(commands)) {}
+  std::filesystem::path commands;
+};
+
+/// Whether the encode of a film of `seconds` is worth cutting into chunks: the film is longer than two chunks, or jobs,
+/// hosts or only the cut were asked for.
 bool prefersChunkedEncode(double seconds, const ChunkingOptions &options);
 
 /// Encodes the film's demuxed views in chunks into the MV-HEVC movie
@@ -26,7 +38,8 @@ bool prefersChunkedEncode(double seconds, const ChunkingOptions &options);
 /// (same source, picture settings, burned-in subtitles and cuts) found in
 /// the output folder are reused unless `chunking.resume` is off. A cancelled or failed
 /// run leaves its finished chunks in a work folder of their own for the next
-/// run, and says so. Progress counts the pictures of all chunks.
+/// run, and says so. Progress counts the pictures of all chunks. A run asked
+/// only to cut leaves the pieces there too and throws ChunksCutOnly.
 /// Throws ConversionError (encodingFailed naming the chunk, decodingFailed,
 /// cancelled, toolNotFound).
 void encodeChunked(PipelineRun &run, const std::string &decoder, const ViewFiles &views,

@@ -215,6 +215,14 @@ ConversionResult PipelineEngine::run(const ConversionJob &job, const std::option
   const RoadPlan plan = planRoad(tools, facts, run.outputs);
   if (const auto *none = std::get_if<NoRoad>(&plan.road))
     throw ConversionError::toolNotFound(none->message);
+  // Only the chunked road has chunks to hand to another scheduler: anything
+  // else would quietly convert the whole film here.
+  const auto *direct = std::get_if<MvcDirectRoad>(&plan.road);
+  if (job.chunking.cutOnly && !(direct && direct->chunked) &&
+      !std::holds_alternative<MvcChunkedSideBySideRoad>(plan.road))
+    throw ConversionError::encodingFailed("--cut-only needs a Blu-ray 3D film going to Vision Pro alone or to side "
+                                          "by side alone, and the chunk tools, not this one (" +
+                                          describe(plan) + ")");
 
   RunScope scope(run, job.keepWork);
   log(describe(plan));

@@ -86,6 +86,11 @@ ConversionResult RunScope::runAndCommit(const std::function<ConversionResult()> 
     run_.staging->commit();
     run_.succeeded = true;
     return result;
+  } catch (const ChunksCutOnly &) {
+    // Done as asked: no movie, and the chunks wait in a folder of their own,
+    // so this run's folder goes like a finished run's.
+    run_.succeeded = true;
+    throw;
   } catch (...) {
     run_.succeeded = false;
     if (engine.isCancelled())

@@ -44,7 +44,8 @@ TEST(CommandLine, EachOptionReachesTheJob) {
          j.subtitles = {"eng", 3, -2};
        }},
       {{"--quality", "high", "--quality", "smaller"}, [](ConversionJob &j) { j.qualityPreset = QualityPreset::low; }},
-      {{"--jobs", "3", "--no-resume"}, [](ConversionJob &j) { j.chunking.jobs = 3, j.chunking.resume = false; }},
+      {{"--jobs", "3", "--no-resume", "--cut-only"},
+       [](ConversionJob &j) { j.chunking.jobs = 3, j.chunking.resume = false, j.chunking.cutOnly = true; }},
   };
   for (const auto &row : rows) {
     std::vector<std::string> arguments{"kestrova", "--auto-convert", "a.m2ts"};

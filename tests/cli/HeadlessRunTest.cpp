@@ -235,8 +235,9 @@ TEST(HeadlessRun, SeveralSourcesRunAsABatch) {
   }
 }
 
-// A layout the source cannot be read as fails that source with words saying
-// so, and nothing is written; swapped eyes are encoded into a new file.
+// A layout the source cannot be read as, or a cut into chunks its road does
+// not make, fails that source with words saying so, and nothing is written;
+// swapped eyes are encoded into a new file.
 TEST(HeadlessRun, LayoutOptionsReachTheConversion) {
   TempDir dir;
   makeSideBySideClip(dir / "clip.mp4", "384x108", 1);
@@ -247,6 +248,7 @@ TEST(HeadlessRun, LayoutOptionsReachTheConversion) {
   const Row rows[] = {
       {{"--layout", "frame-alternate"}, "frame alternate that does not say so itself is not supported yet"},
       {{"--layout", "mvc"}, "holds no MVC (3D) view"},
+      {{"--cut-only"}, "--cut-only needs"}, // rather than a whole conversion here
       {{"--swap-eyes"}, ""},
   };
   for (const auto &row : rows) {

@@ -1,0 +1,174 @@
+// Chunk jobs away from the run's own loop, with the real tools: two ssh
+// "machines" on the loopback and this one make the movie although one of
+// them is switched off in the middle of a chunk; and the commands that a run
+// which only cuts lists, run here as a job array would run them, leave chunks
+// that the same conversion run again joins.
+#include "ChunkedRunFixture.h"
+
+#include <arpa/inet.h>
+#include <fmt/format.h>
+#include <netinet/in.h>
+#include <pwd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <functional>
+#include <thread>
+
+namespace kestrova::bluray::test {
+namespace {
+
+using kestrova::test::writeFile;
+
+std::string textOf(const fs::path &file) {
+  return fs::exists(file) ? kestrova::test::readFile(file) : "";
+}
+
+bool waitFor(const std::function<bool()> &done, int seconds) {
+  for (int i = 0; i < seconds * 10 && !done(); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  return done();
+}
+
+std::vector<std::string> namesIn(const fs::path &folder) {
+  std::vector<std::string> names;
+  for (const auto &entry : fs::directory_iterator(folder))
+    names.push_back(entry.path().filename().string());
+  return names;
+}
+
+// A machine on the loopback: an sshd of its own on a port of 127.0.0.1 that
+// the kernel picks, as the first process of a PID namespace, so that stopping
+// it ends the jobs it runs as switching the machine off would. Its logins
+// start in a home folder of its own, with a `kestrova` first on their PATH
+// that notes its words in `ran` before it runs the test's installation.
+struct LoopbackHost {
+  LoopbackHost(const fs::path &root, const fs::path &keys, const fs::path &program) : root(root) {
+    fs::create_directories(root / "home");
+    writeFile(root / "bin/kestrova", "#!/bin/sh\necho \"$*\" >>" + quote((root / "ran").string()) + "\nexec " +
+                                         quote(program.string()) + " \"$@\"\n");
+    fs::permissions(root / "bin/kestrova", fs::perms::owner_exec, fs::perm_options::add);
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    if (::bind(listener, reinterpret_cast<sockaddr *>(&address), size) == 0 &&
+        ::getsockname(listener, reinterpret_cast<sockaddr *>(&address), &size) == 0)
+      port = ntohs(address.sin_port);
+    ::close(listener);
+    // The user logs in by key only, only here (root too), and nothing of
+    // the machine's own ssh set-up is read or changed.
+    writeFile(root / "sshd_config",
+              fmt::format("ListenAddress 127.0.0.1\nPort {}\nHostKey {}\nAuthorizedKeysFile {}\nPidFile none\n"
+                          "StrictModes no\nPermitRootLogin prohibit-password\nPasswordAuthentication no\n"
+                          "KbdInteractiveAuthentication no\nUsePAM no\n"
+                          "ForceCommand cd {} && PATH={}:$PATH && eval \"$SSH_ORIGINAL_COMMAND\"\n",
+                          port, (keys / "host").string(), (keys / "user.pub").string(), (root / "home").string(),
+                          (root / "bin").string()));
+    pid = std::stoi(run("unshare -p -f --mount-proc --kill-child /usr/sbin/sshd -D -f " +
+                        quote((root / "sshd_config").string()) + " -E " + quote((root / "sshd.log").string()) +
+                        " </dev/null >/dev/null 2>&1 & echo $!")
+                        .out);
+    ready = waitFor([this] { return log().find("Server listening") != std::string::npos; }, 20);
+  }
+  ~LoopbackHost() { stop(); }
+
+  void stop() {
+    if (pid > 0)
+      run(fmt::format("kill -9 {0}; for i in $(seq 100); do kill -0 {0} 2>/dev/null || break; sleep 0.1; done", pid));
+    pid = 0;
+  }
+  std::string ran() const { return textOf(root / "ran"); }
+  std::string log() const { return textOf(root / "sshd.log"); }
+
+  fs::path root;
+  int port = 0, pid = 0;
+  bool ready = false;
+};
+
+constexpr const char *kOneSecondChunks = ", \"chunkSeconds\": 1";
+
+class ChunkHosts : public ChunkedRunFixture {};
+
+// Host b is switched off once it has begun a chunk: that chunk is encoded
+// again elsewhere, and the movie is whole.
+TEST_F(ChunkHosts, TwoMachinesAndThisOneMakeTheMovieThoughOneIsSwitchedOff) {
+  for (const char *tool : {"/usr/sbin/sshd", "/usr/bin/ssh-keygen", "/usr/bin/parallel", "/usr/bin/rsync"})
+    if (!fs::exists(tool))
+      GTEST_SKIP() << tool << " is missing (openssh-server, openssh-client, parallel, rsync)";
+  if (::geteuid() == 0) // sshd as root wants the folder its service would make
+    fs::create_directories("/run/sshd");
+  const fs::path keys = dir_ / "keys", hostsFile = dir_ / "hosts", out = dir_ / "out";
+  fs::create_directories(keys);
+  const auto made = run("ssh-keygen -q -t ed25519 -N '' -f " + quote((keys / "host").string()) +
+                        " && ssh-keygen -q -t ed25519 -N '' -f " + quote((keys / "user").string()));
+  ASSERT_EQ(made.status, 0) << made.err;
+  writeFile(keys / "ssh_config", "Host *\n  IdentityFile " + (keys / "user").string() +
+                                     "\n  IdentitiesOnly yes\n  UserKnownHostsFile /dev/null\n"
+                                     "  StrictHostKeyChecking no\n  BatchMode yes\n  LogLevel ERROR\n");
+  const passwd *user = ::getpwuid(::geteuid());
+  ASSERT_NE(user, nullptr);
+  LoopbackHost a(dir_ / "a", keys, program_), b(dir_ / "b", keys, program_);
+  ASSERT_TRUE(a.ready && b.ready) << a.log() << b.log();
+  std::string logins = "# two machines on the loopback\n";
+  for (const auto *host : {&a, &b})
+    logins +=
+        fmt::format("1/ssh -F {} -p {} {}@127.0.0.1\n", (keys / "ssh_config").string(), host->port, user->pw_name);
+  writeFile(hostsFile, logins);
+
+  mvhevc::test::RunResult converted;
+  std::thread conversion([&] {
+    converted =
+        run(command(kOneSecondChunks,
+                    "--jobs 1 --hosts " + quote(hostsFile.string()) + " --output " + quote(out.string()), true) +
+            " 2>&1");
+  });
+  const bool begun = waitFor([&] { return b.ran().find("--encode-chunk") != std::string::npos; }, 900);
+  b.stop();
+  conversion.join();
+  ASSERT_TRUE(begun) << converted.out << b.log();
+  ASSERT_EQ(converted.status, 0) << converted.out;
+  const MediaFacts movie = probeMedia(out / "clip120.mov");
+  EXPECT_EQ(movie.videoFrames, kPairs);
+  EXPECT_NEAR(movie.videoSeconds, kPairs / 24.0, 0.1);
+  EXPECT_TRUE(movie.hasAudio);
+  const auto eyes = eyePsnr(out / "clip120.mov");
+  EXPECT_GT(eyes[0], 30.0);
+  EXPECT_GT(eyes[1], 30.0);
+  EXPECT_EQ(namesIn(out), std::vector<std::string>{"clip120.mov"});
+  EXPECT_NE(a.ran().find("--encode-chunk"), std::string::npos) << a.log() << converted.out;
+  EXPECT_TRUE(fs::is_empty(a.root / "home")) << "left behind on a host";
+}
+
+// The cut-only run's commands, run here as a job array would run them on
+// other machines; the same conversion again reuses every chunk.
+TEST_F(ChunkHosts, CutOnlyListsCommandsWhoseChunksTheNextRunJoins) {
+  const fs::path out = dir_ / "out";
+  const auto cut = run(command(kOneSecondChunks, "--cut-only --output " + quote(out.string())) + " 2>&1");
+  ASSERT_EQ(cut.status, 0) << cut.out;
+  const auto folders = namesIn(out);
+  ASSERT_EQ(folders.size(), 1u) << cut.out;
+  const fs::path commands = out / folders[0] / "chunks/commands";
+  EXPECT_NE(cut.out.find(commands.string()), std::string::npos) << cut.out;
+  std::ifstream list(commands);
+  int lines = 0;
+  for (std::string line; std::getline(list, line); ++lines) {
+    const auto job =
+        run("cd / && PATH=" + quote(program_.parent_path().string()) + ":$PATH sh -c " + quote(line) + " >/dev/null");
+    EXPECT_EQ(job.status, 0) << line << "\n" << job.err;
+  }
+  EXPECT_EQ(lines, 5);
+
+  const auto joined = run(command(kOneSecondChunks, "--output " + quote(out.string())) + " 2>&1");
+  ASSERT_EQ(joined.status, 0) << joined.out;
+  EXPECT_NE(joined.out.find("5 of 5 chunks"), std::string::npos) << joined.out;
+  EXPECT_EQ(probeMedia(out / "clip120.mov").videoFrames, kPairs);
+  EXPECT_GT(eyePsnr(out / "clip120.mov")[0], 30.0);
+  EXPECT_EQ(namesIn(out), std::vector<std::string>{"clip120.mov"});
+}
+
+} // namespace
+} // namespace kestrova::bluray::test

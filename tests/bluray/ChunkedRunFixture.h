@@ -1,0 +1,97 @@
+#pragma once
+
+// What the chunked runs with the real tools share: a five-second Blu-ray 3D
+// clip, a private installation of the program, the conversion to a target as
+// a command with its own settings, and each eye's PSNR against the JM
+// decoder's pictures.
+#include "RealTools.h"
+#include "Validator.h"
+
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+
+namespace kestrova::bluray::test {
+
+namespace fs = std::filesystem;
+using mvhevc::test::psnr;
+using mvhevc::test::quote;
+using mvhevc::test::run;
+
+constexpr int kRepeats = 5, kPairs = 24 * kRepeats; // IDR access units at 0, 10, 24, 34, 48, ...
+
+// What the conversion writes: the target in the settings, the file's name,
+// its chunks' extension; the chunk length that compares it with the
+// one-piece file. An x264 chunk's frames before its end lack the look-ahead
+// the one-piece encode gives them (about 1 dB on the flat right eye of a
+// 24-picture chunk): a film's minute-long chunks meet that once in 1440
+// pictures, so the side-by-side film is cut once (2 chunks), not four times.
+struct Target {
+  const char *name, *setting, *file, *chunk, *chunkSeconds, *chunks;
+};
+inline const Target kVisionPro{"VisionPro", "Apple Vision Pro (MV-HEVC)", "clip120.mov", ".hevc", "1", "5 chunks"};
+inline const Target kSideBySide{"SideBySide", "SBS 3D (MKV)", "clip120_SBS.mkv", ".mp4", "2.5", "2 chunks"};
+
+class ChunkedRunFixture : public testing::Test {
+protected:
+  /// The conversion's target: Vision Pro unless a parameterised test says otherwise.
+  virtual const Target &target() const { return kVisionPro; }
+
+  void SetUp() override {
+    std::string whyNot;
+    if (!findRealSetup(tools_, clips_, whyNot, {.validator = true}))
+      GTEST_SKIP() << whyNot;
+    // clip24 five times over as one 5-second disc stream: the five copies'
+    // own IDRs are where chunks can start.
+    clip_ = repeatedClip(*tools_, *clips_, kRepeats, 6, 440);
+    program_ = installProgram(dir_ / "install", *tools_, Variant::dualSplitParallel);
+  }
+
+  // The conversion as a shell command with its own settings; `namespaced`
+  // runs it as the first process of a PID namespace of its own.
+  std::string command(const std::string &settings, const std::string &options, bool namespaced = false) {
+    const fs::path config = dir_ / ("config" + std::to_string(++configs_));
+    kestrova::test::writeFile(config / "kestrova/settings.json",
+                              "{\"qualityPreset\": \"Medium\", \"outputTarget\": \"" + std::string(target().setting) +
+                                  "\"" + settings + "}");
+    return std::string("env HOME=") + quote((dir_ / "home").string()) + " XDG_CONFIG_HOME=" + quote(config.string()) +
+           " LC_ALL=C " + (namespaced ? "unshare -p -f --mount-proc --kill-child " : "") + quote(program_.string()) +
+           " --auto-convert --input " + quote(clip_.string()) + " " + options;
+  }
+
+  // Each eye's PSNR against the JM decoder's pictures of the source: the
+  // movie's layers, or the halves of the side-by-side pictures.
+  std::array<double, 2> eyePsnr(const fs::path &movie) {
+    const auto &reference = referenceViews(*tools_, *clips_);
+    std::array<double, 2> result{};
+    const bool sideBySide = target().chunk == kSideBySide.chunk;
+    const auto pictures = sideBySide ? decodePictures(movie, dir_.path()) : std::vector<std::uint8_t>{};
+    for (int view = 0; view < 2; ++view) {
+      const fs::path raw = dir_ / "layer.yuv";
+      if (!sideBySide) {
+        const auto decoded =
+            run(quote(mvhevc::test::validatorFfmpeg()->string()) + " -v error -y -i " + quote(movie.string()) +
+                " -map 0:v:view:" + std::to_string(view) + " -pix_fmt yuv420p -f rawvideo " + quote(raw.string()));
+        EXPECT_EQ(decoded.status, 0) << decoded.err;
+      }
+      const auto &once = view ? reference.right : reference.left;
+      std::vector<std::uint8_t> expected;
+      for (int i = 0; i < kRepeats; ++i)
+        expected.insert(expected.end(), once.begin(), once.end());
+      const auto layer = sideBySide ? halfOf(pictures, 2 * 1920, 1080, view) : readBytes(raw);
+      EXPECT_EQ(layer.size(), expected.size()) << "view " << view;
+      result[static_cast<std::size_t>(view)] = layer.size() == expected.size() ? psnr(layer, expected) : 0;
+    }
+    return result;
+  }
+
+  kestrova::test::TempDir dir_;
+  std::optional<RealTools> tools_;
+  std::optional<fs::path> clips_;
+  fs::path clip_, program_;
+  int configs_ = 0;
+};
+
+} // namespace kestrova::bluray::test
