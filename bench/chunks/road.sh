@@ -81,7 +81,6 @@ for ((r = 0; r < rounds; r++)); do
   printf '  speed ratio (one / chunked wall) %.3f, bytes %+.2f %%, PSNR L / R %+.3f / %+.3f dB\n' \
     "${ratios[-1]}" "${bytes[-1]}" "${dl[-1]}" "${dr[-1]}"
 done
-echo "medians over $rounds rounds: one encoder $(median "${walls_one[@]}") s wall / $(median "${cpus_one[@]}") s CPU," \
-  "chunked $(median "${walls_chunked[@]}") s wall / $(median "${cpus_chunked[@]}") s CPU;" \
-  "speed ratio $(median "${ratios[@]}")×; bytes $(median "${bytes[@]}") %;" \
-  "PSNR L / R $(median "${dl[@]}") / $(median "${dr[@]}") dB (chunked - one)"
+printf 'medians over %d rounds: one encoder %.1f s wall / %.1f s CPU, chunked %.1f s wall / %.1f s CPU; speed ratio %.3f; bytes %+.2f %%; PSNR L / R %+.3f / %+.3f dB (chunked - one)\n' \
+  "$rounds" "$(median "${walls_one[@]}")" "$(median "${cpus_one[@]}")" "$(median "${walls_chunked[@]}")" \
+  "$(median "${cpus_chunked[@]}")" "$(median "${ratios[@]}")" "$(median "${bytes[@]}")" "$(median "${dl[@]}")" "$(median "${dr[@]}")"
