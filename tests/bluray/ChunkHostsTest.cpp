@@ -135,9 +135,9 @@ TEST_F(ChunkHosts, TwoMachinesAndThisOneMakeTheMovieThoughOneIsSwitchedOff) {
   EXPECT_EQ(movie.videoFrames, kPairs);
   EXPECT_NEAR(movie.videoSeconds, kPairs / 24.0, 0.1);
   EXPECT_TRUE(movie.hasAudio);
-  const auto eyes = eyePsnr(out / "clip120.mov");
-  EXPECT_GT(eyes[0], 30.0);
-  EXPECT_GT(eyes[1], 30.0);
+  const auto eyes = eyeQuality(out / "clip120.mov");
+  EXPECT_GT(eyes[0].whole, 30.0);
+  EXPECT_GT(eyes[1].whole, 30.0);
   EXPECT_EQ(namesIn(out), std::vector<std::string>{"clip120.mov"});
   EXPECT_NE(a.ran().find("--encode-chunk"), std::string::npos) << a.log() << converted.out;
   EXPECT_TRUE(fs::is_empty(a.root / "home")) << "left behind on a host";
@@ -166,7 +166,7 @@ TEST_F(ChunkHosts, CutOnlyListsCommandsWhoseChunksTheNextRunJoins) {
   ASSERT_EQ(joined.status, 0) << joined.out;
   EXPECT_NE(joined.out.find("5 of 5 chunks"), std::string::npos) << joined.out;
   EXPECT_EQ(probeMedia(out / "clip120.mov").videoFrames, kPairs);
-  EXPECT_GT(eyePsnr(out / "clip120.mov")[0], 30.0);
+  EXPECT_GT(eyeQuality(out / "clip120.mov")[0].whole, 30.0);
   EXPECT_EQ(namesIn(out), std::vector<std::string>{"clip120.mov"});
 }
 
