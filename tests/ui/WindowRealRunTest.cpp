@@ -44,7 +44,9 @@ TEST(WindowRealRun, BlurayToVisionProRisesWithThePicturesToTheEnd) {
   std::optional<fs::path> clips;
   if (!findRealSetup(tools, clips, whyNot, {.discImages = true, .display = true}))
     GTEST_SKIP() << whyNot;
-  const fs::path disc = repeatedDisc(*tools, *clips, 8); // 192 pairs
+  // Long enough that the encoder's start-up (its look-ahead fills before the
+  // first picture comes out, about 7 s here) stays well under a tenth of the run.
+  const fs::path disc = repeatedDisc(*tools, *clips, 12); // 288 pairs
   kestrova::test::TempDir dir;
   installProgram(dir / "install", *tools, Variant::fifo);
   // As the program starts: a pipe's reader that stops early is a write error, not a death.
