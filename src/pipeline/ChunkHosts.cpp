@@ -4,6 +4,7 @@
 #include "demux/Demux.h"
 #include "pipeline/PipelineEngine.h"
 #include "pipeline/ToolBlame.h"
+#include "tools/QuotedWord.h"
 
 #include <algorithm>
 #include <charconv>
@@ -33,21 +34,13 @@ std::string parallelProgram(const PipelineEngine &engine) {
   return *parallel;
 }
 
-/// `text` as one word of a POSIX shell: GNU parallel hands its command line
-/// to the remote login shell, and a scheduler its command list to a shell.
-std::string shellWord(const std::string &text) {
-  std::string quoted = "'";
-  for (char c : text)
-    quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
-
 } // namespace
 
 std::string encodeChunkCommand(const ParallelChunk &chunk, const ChunkPictureSettings &picture) {
-  return fmt::format("kestrova --encode-chunk {} {} {} {} {}{}", shellWord(chunk.basePiece), shellWord(chunk.mvcPiece),
-                     shellWord(chunk.output), shellWord(picture.canonical()), chunk.pairs,
-                     chunk.burnIn.empty() ? "" : " " + shellWord(chunk.burnIn));
+  return fmt::format("kestrova --encode-chunk {} {} {} {} {}{}", tools::singleQuoted(chunk.basePiece),
+                     tools::singleQuoted(chunk.mvcPiece), tools::singleQuoted(chunk.output),
+                     tools::singleQuoted(picture.canonical()), chunk.pairs,
+                     chunk.burnIn.empty() ? "" : " " + tools::singleQuoted(chunk.burnIn));
 }
 
 std::vector<std::string> usableLogins(const PipelineEngine &engine, const fs::path &hostsFile,
@@ -130,7 +123,7 @@ void runChunksThroughParallel(PipelineEngine &engine, const fs::path &from, cons
                       "--line-buffer",
                       "--tagstring",
                       "{5}",
-                      "kestrova --encode-chunk {1} {2} {3} " + shellWord(picture.canonical()) + " {4}" +
+                      "kestrova --encode-chunk {1} {2} {3} " + tools::singleQuoted(picture.canonical()) + " {4}" +
                           (burnIn ? " {6}" : "")};
   // Before the command, which stays last.
   for (const auto &file : shared)

@@ -157,6 +157,18 @@ void runStages(const ChunkJobRequest &request, std::vector<tools::PipelineStage>
   throw ConversionError::encodingFailed(what);
 }
 
+/// The chunk's decoder, its pairs on standard output; `onLine` reads its standard error.
+tools::PipelineStage decoderStage(const ChunkJobRequest &request, const ChunkJobTools &tools, const fs::path &stream,
+                                  tools::LineHandler onLine) {
+  return {"decoder",
+          {tools.decoder,
+           {"-p", "InputFile=" + stream.string(), "-p", "OutputFile=output.yuv", "-p", "DecodeAllLayers=1"},
+           request.folder},
+          {},
+          {},
+          std::move(onLine)};
+}
+
 /// The decoder's pairs stacked side by side and encoded into the segment;
 /// its record is written once ffmpeg has finished it.
 void encodeSegment(const ChunkJobRequest &request, const ChunkJobTools &tools, const fs::path &stream,
@@ -171,19 +183,11 @@ void encodeSegment(const ChunkJobRequest &request, const ChunkJobTools &tools, c
   }
   encode.stacker.workingDirectory = request.folder;
   encode.encoder.workingDirectory = request.folder;
-  tools::PipelineStage decoder{
-      "decoder",
-      {tools.decoder,
-       {"-p", "InputFile=" + stream.string(), "-p", "OutputFile=output.yuv", "-p", "DecodeAllLayers=1"},
-       request.folder},
-      {},
-      {},
-      [&onFrames](std::string_view line) {
-        if (auto done = decodedFramePairs(line); done && onFrames)
-          onFrames(*done);
-      }};
   std::vector<tools::PipelineStage> stages;
-  stages.push_back(std::move(decoder));
+  stages.push_back(decoderStage(request, tools, stream, [&onFrames](std::string_view line) {
+    if (auto done = decodedFramePairs(line); done && onFrames)
+      onFrames(*done);
+  }));
   stages.push_back({"yuv_hstack", std::move(encode.stacker), 0, {}, {}});
   stages.push_back({"ffmpeg", std::move(encode.encoder), 1, {}, {}});
   runStages(request, std::move(stages), stop);
@@ -217,14 +221,6 @@ void runChunkJob(const ChunkJobRequest &request, const ChunkJobTools &tools,
     return;
   }
 
-  tools::PipelineStage decoder{
-      "decoder",
-      {tools.decoder,
-       {"-p", "InputFile=" + stream.string(), "-p", "OutputFile=output.yuv", "-p", "DecodeAllLayers=1"},
-       request.folder},
-      {},
-      {},
-      {}};
   tools::PipelineStage converter{"MVHEVCConverter",
                                  {tools.converter, chunkConverterArguments(request), request.folder},
                                  0,
@@ -234,7 +230,7 @@ void runChunkJob(const ChunkJobRequest &request, const ChunkJobTools &tools,
                                  },
                                  {}};
   std::vector<tools::PipelineStage> stages;
-  stages.push_back(std::move(decoder));
+  stages.push_back(decoderStage(request, tools, stream, {}));
   stages.push_back(std::move(converter));
   runStages(request, std::move(stages), stop);
 }

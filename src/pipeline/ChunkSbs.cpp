@@ -9,6 +9,7 @@
 #include "pipeline/StreamDecodeRequest.h"
 #include "pipeline/ToolBlame.h"
 #include "tools/Process.h"
+#include "tools/QuotedWord.h"
 
 #include <fmt/format.h>
 #include <sstream>
@@ -30,14 +31,6 @@ const fs::path kCodecNeutral = "segment.mkv";
 
 OutputCodec codecOf(ChunkOutput output) {
   return output == ChunkOutput::sideBySideHevc ? OutputCodec::h265 : OutputCodec::h264;
-}
-
-/// A path in single quotes, as the concat demuxer reads a file line.
-std::string concatQuoted(const fs::path &path) {
-  std::string quoted = "'";
-  for (char c : path.string())
-    quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
 }
 
 } // namespace
@@ -90,7 +83,7 @@ void joinSegments(PipelineRun &run, const std::vector<fs::path> &segments, std::
   run.report(ConversionStage::encoding, 0.96);
   std::string list = "ffconcat version 1.0\n";
   for (const auto &segment : segments)
-    list += "file " + concatQuoted(fs::absolute(segment)) + "\n";
+    list += "file " + tools::singleQuoted(fs::absolute(segment).string()) + "\n";
   const fs::path listFile = folder / "segments.ffconcat";
   demux::writeFileAtomically(listFile, list);
 
