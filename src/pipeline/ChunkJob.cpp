@@ -9,7 +9,7 @@
 
 #include <algorithm>
 #include <fmt/format.h>
-#include <map>
+#include <regex>
 #include <sstream>
 
 namespace kestrova::pipeline {
@@ -87,26 +87,24 @@ std::string ChunkBurnIn::canonical() const {
 }
 
 std::optional<ChunkBurnIn> ChunkBurnIn::parse(const std::string &word) {
-  std::istringstream in(word);
-  std::map<std::string, std::string> fields;
-  for (std::string field; in >> field;) {
-    const auto equals = field.find('=');
-    if (equals == std::string::npos || !fields.emplace(field.substr(0, equals), field.substr(equals + 1)).second)
-      return std::nullopt;
-  }
+  // The file names last, whole: a work folder under "Kestrova Output" has a blank.
+  static const std::regex layout(R"(first=(\d+) depth=(-?\d+) plane=(\d+|none) track=(.+) offsets=(.+))");
+  std::smatch field;
+  if (!std::regex_match(word, field, layout))
+    return std::nullopt;
   ChunkBurnIn burnIn;
   try {
-    burnIn.firstFrame = std::stoll(fields.at("first"));
-    burnIn.subtitles.fixedDepth = std::stoi(fields.at("depth"));
-    if (fields.at("plane") != "none")
-      burnIn.subtitles.plane = std::stoi(fields.at("plane"));
-    burnIn.subtitles.track = fields.at("track");
-    if (fields.at("offsets") != "none")
-      burnIn.subtitles.offsets = fields.at("offsets");
+    burnIn.firstFrame = std::stoll(field[1]);
+    burnIn.subtitles.fixedDepth = std::stoi(field[2]);
+    if (field[3] != "none")
+      burnIn.subtitles.plane = std::stoi(field[3]);
   } catch (const std::exception &) {
     return std::nullopt;
   }
-  if (burnIn.firstFrame < 0 || burnIn.canonical() != word)
+  burnIn.subtitles.track = field[4].str();
+  if (field[5] != "none")
+    burnIn.subtitles.offsets = field[5].str();
+  if (burnIn.canonical() != word)
     return std::nullopt;
   return burnIn;
 }

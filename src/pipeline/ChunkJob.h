@@ -48,7 +48,7 @@ struct ChunkBurnIn {
   SubtitleBurnIn subtitles;
   std::int64_t firstFrame = 0;
   /// One word for the chunk command line ("first=N depth=D plane=K|none
-  /// track=FILE offsets=FILE|none"); file names with spaces do not survive it.
+  /// track=FILE offsets=FILE|none"); file names may hold blanks.
   std::string canonical() const;
   /// The burn-in from its canonical word; nothing for any other text.
   static std::optional<ChunkBurnIn> parse(const std::string &word);

@@ -155,5 +155,21 @@ TEST(ChunkManifest, PictureSettingsNameTheOutput) {
   EXPECT_FALSE(ChunkPictureSettings::parse(other));
 }
 
+// A chunk command's burn-in word comes back whole, also for the work folder
+// a cut-only run lists under "Kestrova Output"; a word cut short does not.
+TEST(ChunkManifest, BurnInWordCarriesFoldersWithBlanks) {
+  ChunkBurnIn withBlanks{{"/v/Kestrova Output/K_1/chunks/subtitles.sup", "/v/Kestrova Output/K_1/chunks/o.mvc", 1, -3},
+                         240};
+  ChunkBurnIn relative{{"subtitles.sup", {}, std::nullopt, 4}, 0};
+  for (const auto &burnIn : {withBlanks, relative}) {
+    const auto back = ChunkBurnIn::parse(burnIn.canonical());
+    ASSERT_TRUE(back) << burnIn.canonical();
+    EXPECT_EQ(back->canonical(), burnIn.canonical());
+    EXPECT_EQ(back->subtitles.track, burnIn.subtitles.track);
+  }
+  const std::string word = withBlanks.canonical();
+  EXPECT_FALSE(ChunkBurnIn::parse(word.substr(0, word.find(" offsets="))));
+}
+
 } // namespace
 } // namespace kestrova::pipeline
