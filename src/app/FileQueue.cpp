@@ -100,9 +100,12 @@ void ConverterModel::startSelectedAnalysis(const fs::path &url) {
     } catch (...) {
       failure = std::current_exception();
     }
-    executor->post([weak, url, info = std::move(info), failure] {
+    // The failure moves into the posted call so that the exception dies on the main thread that
+    // read it: a copy left here would be released by this thread through a count the thread
+    // checker cannot see.
+    executor->post([weak, url, info = std::move(info), failure = std::move(failure)]() mutable {
       if (auto model = weak.lock())
-        model->finishSelectedAnalysis(url, info, failure);
+        model->finishSelectedAnalysis(url, std::move(info), std::move(failure));
     });
   });
 }
