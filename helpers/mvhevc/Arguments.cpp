@@ -23,7 +23,7 @@ std::optional<double> parseNumber(std::string_view text) {
 
 constexpr const char *kUsage =
     "usage: MVHEVCConverter INPUT OUTPUT QUALITY [CAP] [--baseline-mm MM] "
-    "[--hfov-degrees DEGREES] [--disparity-adjustment N]\n"
+    "[--hfov-degrees DEGREES] [--disparity-adjustment N] [--threads N]\n"
     "       [--layout full-sbs|half-sbs|full-tab|half-tab] [--eye-order left-first|right-first]\n"
     "       [--audio FILE [--audio-stream N] [--audio-language LLL]]... [--chapters FILE]\n"
     "       MVHEVCConverter - OUTPUT QUALITY [CAP] --view-size WxH --frame-rate NUM[/DEN] "
@@ -188,6 +188,11 @@ ConversionRequest parseArguments(int argc, const char *const *argv) {
         throw bad("an angle in degrees above 0 and below 180");
       }
       request.stereo.fieldOfViewMilliDegrees = static_cast<std::uint32_t>(std::lround(*value * 1000));
+    } else if (arg == "--threads") {
+      if (!value || *value < 1 || *value > 256 || *value != std::trunc(*value)) {
+        throw bad("a whole number of worker threads from 1 to 256");
+      }
+      request.threads = static_cast<int>(*value);
     } else if (arg == "--disparity-adjustment") {
       if (!value || *value < -10000 || *value > 10000 || *value != std::trunc(*value)) {
         throw bad("a whole number from -10000 to 10000 (ten-thousandths of the picture width)");

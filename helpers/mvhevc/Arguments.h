@@ -23,6 +23,7 @@ struct ConversionRequest {
   std::optional<int> capMbps;    ///< whole stream, both views together
   std::string preset = "medium"; ///< libx265 preset
   std::string dumpPrefix;        ///< when set, the encodes are written beside it as Annex B
+  int threads = 0;               ///< the encoder's worker threads; 0: one per core
   bool chunk = false;            ///< OUTPUT is one chunk of a film (Annex B + frame record), no movie
   bool join = false;             ///< OUTPUT is the movie of `chunks`, joined without encoding
   std::vector<std::string> chunks;
@@ -43,6 +44,8 @@ struct ConversionRequest {
 /// left-first|right-first`, `--pairs N` (the expected count, for progress) and the burn-in
 /// options `--subtitles FILE.sup`, `--subtitle-offsets VIEW`, `--subtitle-plane K`,
 /// `--subtitle-depth PIXELS` and `--subtitle-first-frame N` (a chunk's place in the film).
+/// `--threads N` gives the encoder N worker threads instead of one per core (for several
+/// encoders sharing a machine's cores).
 /// A file INPUT takes `--layout full-sbs|half-sbs|full-tab|half-tab` (default full-sbs) and
 /// `--eye-order` (which eye the left or top half holds). Throws std::invalid_argument with a
 /// message for the user.

@@ -213,6 +213,9 @@ void convert(const ConversionRequest &request, std::ostream &progressOut, std::o
     settings.maxRateKbps = *request.capMbps * 1000 / 2; // the cap is shared by the two views
   }
   settings.preset = request.preset;
+  if (request.threads > 0) {
+    settings.x265Options.emplace_back("pools", std::to_string(request.threads));
+  }
   settings.keyframeInterval = std::max(1, static_cast<int>(std::lround(2.0 * video.frameRateNum / video.frameRateDen)));
 
   std::optional<PartialFile> partial;

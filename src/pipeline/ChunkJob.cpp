@@ -130,6 +130,8 @@ std::vector<std::string> chunkConverterArguments(const ChunkJobRequest &request)
     const auto subtitles = burnInArguments(request.burnIn->subtitles, request.burnIn->firstFrame);
     arguments.insert(arguments.end(), subtitles.begin(), subtitles.end());
   }
+  if (request.encoderThreads > 0)
+    arguments.insert(arguments.end(), {"--threads", std::to_string(request.encoderThreads)});
   return arguments;
 }
 

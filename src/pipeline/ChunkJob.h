@@ -72,6 +72,9 @@ struct ChunkJobRequest {
   std::int64_t pairs = 0;          ///< pictures expected, for progress
   ChunkPictureSettings picture;
   std::optional<ChunkBurnIn> burnIn; ///< subtitles burned into both eyes
+  /// MVHEVCConverter's worker threads (its pictures are the same for any
+  /// count); 0: one per core.
+  int encoderThreads = 0;
 };
 
 /// The programs a chunk job runs (absolute paths).
