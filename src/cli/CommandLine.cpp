@@ -114,6 +114,9 @@ void apply(CommandLine &line, const OptionSpec &option, const std::string &value
   case OptionKey::hosts:
     line.hosts = value;
     break;
+  case OptionKey::remoteOnly:
+    line.remoteOnly = true;
+    break;
   case OptionKey::encodeChunk:
     line.encodeChunk = value;
     break;

@@ -51,6 +51,7 @@ struct CommandLine {
   std::optional<int> jobs;
   bool noResume = false;
   std::optional<std::string> hosts;
+  bool remoteOnly = false;
   /// "--encode-chunk": the one chunk job's words (base piece first, the rest
   /// taken from the plain arguments).
   std::optional<std::string> encodeChunk;

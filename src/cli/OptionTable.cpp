@@ -213,6 +213,16 @@ constexpr std::array kOptions{
                "also encode chunks on the machines of a GNU parallel ssh login file",
                "Send chunk jobs over ssh to the machines listed in FILE (GNU parallel's\n"
                "--sshloginfile format; setting hosts), which need the same Kestrova version."},
+    OptionSpec{OptionKey::remoteOnly,
+               "--remote-only",
+               "",
+               ValueKind::none,
+               "",
+               {},
+               "encode every chunk on the machines of --hosts, none on this one",
+               "With\n.BR --hosts ,\nleave this machine out of the chunk encoding:\n"
+               "it still cuts the film, encodes the sound and joins the chunks. The run\n"
+               "stops before any work when none of the listed machines can take part."},
     OptionSpec{OptionKey::encodeChunk,
                "--encode-chunk",
                "",

@@ -27,6 +27,7 @@ enum class OptionKey {
   jobs,
   noResume,
   hosts,
+  remoteOnly,
   encodeChunk,
   cutOnly,
   help,

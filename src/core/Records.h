@@ -66,6 +66,7 @@ struct ChunkingOptions {
   int jobs = 0;                ///< chunk jobs at once; 0 chooses from cores and memory
   bool resume = true;          ///< reuse the finished chunks of an earlier run of the same conversion
   std::filesystem::path hosts; ///< GNU parallel ssh login file of further machines; empty: this one only
+  bool remoteOnly = false;     ///< with hosts: this machine encodes no chunk (it still cuts and joins)
   bool cutOnly = false;        ///< only cut and list the chunk jobs for another scheduler, then stop
   friend bool operator==(const ChunkingOptions &, const ChunkingOptions &) = default;
 };

@@ -49,7 +49,9 @@ std::vector<std::string> usableLogins(const PipelineEngine &engine, const fs::pa
   if (!in)
     throw ConversionError::toolNotFound("the hosts file " + hostsFile.string() + " cannot be read");
   const std::string parallel = parallelProgram(engine);
-  std::vector<std::string> logins{std::to_string(localJobs) + "/:"};
+  std::vector<std::string> logins;
+  if (localJobs > 0)
+    logins.push_back(std::to_string(localJobs) + "/:");
   for (std::string line; std::getline(in, line);) {
     line = trimmedLine(line);
     if (line.empty() || line.starts_with('#') || line == ":" || line.ends_with("/:"))
@@ -69,6 +71,9 @@ std::vector<std::string> usableLogins(const PipelineEngine &engine, const fs::pa
                  reasonLine(answer.standardError) + ") \u2014 left out");
     }
   }
+  if (logins.empty())
+    throw ConversionError::encodingFailed("no machine of the hosts file " + hostsFile.string() +
+                                          " can take chunk jobs, and this machine was left out (--remote-only)");
   return logins;
 }
 

@@ -31,7 +31,8 @@ std::string encodeChunkCommand(const ParallelChunk &chunk, const ChunkPictureSet
 /// The ssh logins of GNU parallel's login file `hostsFile` (comments and
 /// blank lines left out) whose `kestrova --version` answers exactly
 /// `version`; each other login is logged by name and left out. The local
-/// machine (":") is always first, with `localJobs` jobs.
+/// machine (":") is first, with `localJobs` jobs, unless `localJobs` is 0.
+/// Throws ConversionError::encodingFailed when no machine is left.
 std::vector<std::string> usableLogins(const PipelineEngine &engine, const std::filesystem::path &hostsFile,
                                       const std::string &version, int localJobs);
 

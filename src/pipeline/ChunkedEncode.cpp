@@ -473,18 +473,23 @@ void encodeInChunks(PipelineRun &run, const std::string &decoder, const ViewFile
       const auto viewBytes = fs::file_size(views.base, sizeError) + fs::file_size(views.mvc, sizeError);
       if (!sizeError)
         requireSpace(run.workDirectory, 2 * viewBytes);
+      const bool elsewhere = !run.job.chunking.hosts.empty() && !run.job.chunking.cutOnly;
+      const bool remoteOnly = elsewhere && run.job.chunking.remoteOnly;
+      const int jobs = chooseJobCount(thisMachine(), static_cast<int>(resume.encode.size()), run.job.chunking.jobs);
+      // Every machine is asked once, before the film is cut.
+      const auto logins = elsewhere ? hostLogins(run, remoteOnly ? 0 : jobs) : std::vector<std::string>();
       splitViews(run.engine, views, chunks, folder);
       if (run.job.chunking.cutOnly)
         leaveForScheduler(run, folder, manifest, resume.encode, picture);
-      const int jobs = chooseJobCount(thisMachine(), static_cast<int>(resume.encode.size()), run.job.chunking.jobs);
-      run.engine.log(fmt::format("=== Chunked encode: {} chunks of about {} s, {} to encode, {} at once ({} \u2192 "
+      run.engine.log(fmt::format("=== Chunked encode: {} chunks of about {} s, {} to encode, {} ({} \u2192 "
                                  "{}) ===",
-                                 chunks.size(), run.job.chunking.chunkSeconds, resume.encode.size(), jobs, decoder,
-                                 sideBySide ? "yuv_hstack \u2192 ffmpeg" : "MVHEVCConverter --chunk"));
-      if (run.job.chunking.hosts.empty())
-        scheduler.run(resume.encode, jobs);
+                                 chunks.size(), run.job.chunking.chunkSeconds, resume.encode.size(),
+                                 remoteOnly ? std::string("none on this machine") : fmt::format("{} at once", jobs),
+                                 decoder, sideBySide ? "yuv_hstack \u2192 ffmpeg" : "MVHEVCConverter --chunk"));
+      if (elsewhere)
+        scheduler.runThroughParallel(resume.encode, logins, fs::read_symlink("/proc/self/exe"));
       else
-        scheduler.runThroughParallel(resume.encode, hostLogins(run, jobs), fs::read_symlink("/proc/self/exe"));
+        scheduler.run(resume.encode, jobs);
     }
     std::vector<fs::path> files;
     std::int64_t pictures = 0;

@@ -1,18 +1,23 @@
 // Chunk jobs away from the run's own loop, with the real tools: two ssh
 // "machines" on the loopback and this one make the movie although one of
-// them is switched off in the middle of a chunk; and the commands that a run
-// which only cuts lists, run here as a job array would run them, leave chunks
-// that the same conversion run again joins.
+// them is switched off in the middle of a chunk; with this machine left out,
+// the others encode every chunk; and the commands that a run which only cuts
+// lists, run here as a job array would run them, leave chunks that the same
+// conversion run again joins.
 #include "ChunkedRunFixture.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <fmt/format.h>
 #include <netinet/in.h>
 #include <pwd.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <fstream>
 #include <functional>
 #include <thread>
@@ -39,6 +44,43 @@ std::vector<std::string> namesIn(const fs::path &folder) {
   return names;
 }
 
+// A port of 127.0.0.1 that the kernel picks and nothing listens on.
+int unusedLoopbackPort() {
+  const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof address;
+  int port = 0;
+  if (::bind(listener, reinterpret_cast<sockaddr *>(&address), size) == 0 &&
+      ::getsockname(listener, reinterpret_cast<sockaddr *>(&address), &size) == 0)
+    port = ntohs(address.sin_port);
+  ::close(listener);
+  return port;
+}
+
+// Starts `words` as a child that is killed when this process dies, even
+// when a timeout kills it outright, so that no server outlives its test.
+pid_t startServer(const std::vector<std::string> &words) {
+  std::vector<char *> argv;
+  for (const auto &word : words)
+    argv.push_back(const_cast<char *>(word.c_str()));
+  argv.push_back(nullptr);
+  const pid_t parent = ::getpid();
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (::getppid() != parent)
+      ::_exit(127);
+    const int null = ::open("/dev/null", O_RDWR);
+    for (int fd : {0, 1, 2})
+      ::dup2(null, fd);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  return child;
+}
+
 // A machine on the loopback: an sshd of its own on a port of 127.0.0.1 that
 // the kernel picks, as the first process of a PID namespace, so that stopping
 // it ends the jobs it runs as switching the machine off would. Its logins
@@ -50,15 +92,7 @@ struct LoopbackHost {
     writeFile(root / "bin/kestrova", "#!/bin/sh\necho \"$*\" >>" + quote((root / "ran").string()) + "\nexec " +
                                          quote(program.string()) + " \"$@\"\n");
     fs::permissions(root / "bin/kestrova", fs::perms::owner_exec, fs::perm_options::add);
-    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    if (::bind(listener, reinterpret_cast<sockaddr *>(&address), size) == 0 &&
-        ::getsockname(listener, reinterpret_cast<sockaddr *>(&address), &size) == 0)
-      port = ntohs(address.sin_port);
-    ::close(listener);
+    port = unusedLoopbackPort();
     // The user logs in by key only, only here (root too), and nothing of
     // the machine's own ssh set-up is read or changed.
     writeFile(root / "sshd_config",
@@ -68,62 +102,85 @@ struct LoopbackHost {
                           "ForceCommand cd {} && PATH={}:$PATH && eval \"$SSH_ORIGINAL_COMMAND\"\n",
                           port, (keys / "host").string(), (keys / "user.pub").string(), (root / "home").string(),
                           (root / "bin").string()));
-    pid = std::stoi(run("unshare -p -f --mount-proc --kill-child /usr/sbin/sshd -D -f " +
-                        quote((root / "sshd_config").string()) + " -E " + quote((root / "sshd.log").string()) +
-                        " </dev/null >/dev/null 2>&1 & echo $!")
-                        .out);
+    pid = startServer({"/usr/bin/unshare", "-p", "-f", "--mount-proc", "--kill-child", "/usr/sbin/sshd", "-D", "-f",
+                       (root / "sshd_config").string(), "-E", (root / "sshd.log").string()});
     ready = waitFor([this] { return log().find("Server listening") != std::string::npos; }, 20);
   }
   ~LoopbackHost() { stop(); }
 
   void stop() {
-    if (pid > 0)
-      run(fmt::format("kill -9 {0}; for i in $(seq 100); do kill -0 {0} 2>/dev/null || break; sleep 0.1; done", pid));
+    if (pid > 0 && ::kill(pid, SIGKILL) == 0)
+      ::waitpid(pid, nullptr, 0);
     pid = 0;
   }
   std::string ran() const { return textOf(root / "ran"); }
   std::string log() const { return textOf(root / "sshd.log"); }
 
   fs::path root;
-  int port = 0, pid = 0;
+  int port = 0;
+  pid_t pid = 0;
   bool ready = false;
 };
 
 constexpr const char *kOneSecondChunks = ", \"chunkSeconds\": 1";
 
-class ChunkHosts : public ChunkedRunFixture {};
+class ChunkHosts : public ChunkedRunFixture {
+protected:
+  // Keys, a client set-up that reads nothing of the machine's own, and the
+  // user that logs in; skips without the ssh tools.
+  void prepareSsh() {
+    for (const char *tool : {"/usr/sbin/sshd", "/usr/bin/ssh-keygen", "/usr/bin/parallel", "/usr/bin/rsync"})
+      if (!fs::exists(tool))
+        GTEST_SKIP() << tool << " is missing (openssh-server, openssh-client, parallel, rsync)";
+    if (::geteuid() == 0) // sshd as root wants the folder its service would make
+      fs::create_directories("/run/sshd");
+    fs::create_directories(keys_);
+    const auto made = run("ssh-keygen -q -t ed25519 -N '' -f " + quote((keys_ / "host").string()) +
+                          " && ssh-keygen -q -t ed25519 -N '' -f " + quote((keys_ / "user").string()));
+    ASSERT_EQ(made.status, 0) << made.err;
+    writeFile(keys_ / "ssh_config", "Host *\n  IdentityFile " + (keys_ / "user").string() +
+                                        "\n  IdentitiesOnly yes\n  UserKnownHostsFile /dev/null\n"
+                                        "  StrictHostKeyChecking no\n  BatchMode yes\n  LogLevel ERROR\n");
+    const passwd *user = ::getpwuid(::geteuid());
+    ASSERT_NE(user, nullptr);
+    user_ = user->pw_name;
+  }
+  // One job at a time on the machine that listens on `port`.
+  std::string login(int port) const {
+    return fmt::format("1/ssh -F {} -p {} {}@127.0.0.1\n", (keys_ / "ssh_config").string(), port, user_);
+  }
+
+  // The Vision Pro movie of the whole clip, alone in the output folder.
+  void expectWholeMovie() {
+    const MediaFacts movie = probeMedia(out_ / "clip120.mov");
+    EXPECT_EQ(movie.videoFrames, kPairs);
+    EXPECT_NEAR(movie.videoSeconds, kPairs / 24.0, 0.1);
+    EXPECT_TRUE(movie.hasAudio);
+    const auto eyes = eyeQuality(out_ / "clip120.mov");
+    EXPECT_GT(eyes[0].whole, 30.0);
+    EXPECT_GT(eyes[1].whole, 30.0);
+    EXPECT_EQ(namesIn(out_), std::vector<std::string>{"clip120.mov"});
+  }
+
+  fs::path keys_ = dir_ / "keys", hostsFile_ = dir_ / "hosts", out_ = dir_ / "out";
+  std::string user_;
+};
 
 // Host b is switched off once it has begun a chunk: that chunk is encoded
 // again elsewhere, and the movie is whole.
 TEST_F(ChunkHosts, TwoMachinesAndThisOneMakeTheMovieThoughOneIsSwitchedOff) {
-  for (const char *tool : {"/usr/sbin/sshd", "/usr/bin/ssh-keygen", "/usr/bin/parallel", "/usr/bin/rsync"})
-    if (!fs::exists(tool))
-      GTEST_SKIP() << tool << " is missing (openssh-server, openssh-client, parallel, rsync)";
-  if (::geteuid() == 0) // sshd as root wants the folder its service would make
-    fs::create_directories("/run/sshd");
-  const fs::path keys = dir_ / "keys", hostsFile = dir_ / "hosts", out = dir_ / "out";
-  fs::create_directories(keys);
-  const auto made = run("ssh-keygen -q -t ed25519 -N '' -f " + quote((keys / "host").string()) +
-                        " && ssh-keygen -q -t ed25519 -N '' -f " + quote((keys / "user").string()));
-  ASSERT_EQ(made.status, 0) << made.err;
-  writeFile(keys / "ssh_config", "Host *\n  IdentityFile " + (keys / "user").string() +
-                                     "\n  IdentitiesOnly yes\n  UserKnownHostsFile /dev/null\n"
-                                     "  StrictHostKeyChecking no\n  BatchMode yes\n  LogLevel ERROR\n");
-  const passwd *user = ::getpwuid(::geteuid());
-  ASSERT_NE(user, nullptr);
-  LoopbackHost a(dir_ / "a", keys, program_), b(dir_ / "b", keys, program_);
+  ASSERT_NO_FATAL_FAILURE(prepareSsh());
+  if (IsSkipped())
+    return;
+  LoopbackHost a(dir_ / "a", keys_, program_), b(dir_ / "b", keys_, program_);
   ASSERT_TRUE(a.ready && b.ready) << a.log() << b.log();
-  std::string logins = "# two machines on the loopback\n";
-  for (const auto *host : {&a, &b})
-    logins +=
-        fmt::format("1/ssh -F {} -p {} {}@127.0.0.1\n", (keys / "ssh_config").string(), host->port, user->pw_name);
-  writeFile(hostsFile, logins);
+  writeFile(hostsFile_, "# two machines on the loopback\n" + login(a.port) + login(b.port));
 
   mvhevc::test::RunResult converted;
   std::thread conversion([&] {
     converted =
         run(command(kOneSecondChunks,
-                    "--jobs 1 --hosts " + quote(hostsFile.string()) + " --output " + quote(out.string()), true) +
+                    "--jobs 1 --hosts " + quote(hostsFile_.string()) + " --output " + quote(out_.string()), true) +
             " 2>&1");
   });
   const bool begun = waitFor([&] { return b.ran().find("--encode-chunk") != std::string::npos; }, 900);
@@ -131,16 +188,41 @@ TEST_F(ChunkHosts, TwoMachinesAndThisOneMakeTheMovieThoughOneIsSwitchedOff) {
   conversion.join();
   ASSERT_TRUE(begun) << converted.out << b.log();
   ASSERT_EQ(converted.status, 0) << converted.out;
-  const MediaFacts movie = probeMedia(out / "clip120.mov");
-  EXPECT_EQ(movie.videoFrames, kPairs);
-  EXPECT_NEAR(movie.videoSeconds, kPairs / 24.0, 0.1);
-  EXPECT_TRUE(movie.hasAudio);
-  const auto eyes = eyeQuality(out / "clip120.mov");
-  EXPECT_GT(eyes[0].whole, 30.0);
-  EXPECT_GT(eyes[1].whole, 30.0);
-  EXPECT_EQ(namesIn(out), std::vector<std::string>{"clip120.mov"});
+  expectWholeMovie();
   EXPECT_NE(a.ran().find("--encode-chunk"), std::string::npos) << a.log() << converted.out;
   EXPECT_TRUE(fs::is_empty(a.root / "home")) << "left behind on a host";
+}
+
+// Left out, this machine encodes nothing: the one machine that answers
+// encodes every chunk, the one that does not is passed over; with no
+// machine that answers, the run stops before the film is cut.
+TEST_F(ChunkHosts, RemoteOnlyLeavesEveryChunkToTheOtherMachines) {
+  ASSERT_NO_FATAL_FAILURE(prepareSsh());
+  if (IsSkipped())
+    return;
+  const std::string nobody = login(unusedLoopbackPort());
+  const std::string options = "--remote-only --hosts " + quote(hostsFile_.string()) + " --output ";
+  writeFile(hostsFile_, nobody);
+  const fs::path failed = dir_ / "failed";
+  const auto refused = run(command(kOneSecondChunks, options + quote(failed.string()), true) + " 2>&1");
+  EXPECT_NE(refused.status, 0);
+  EXPECT_NE(refused.out.find(hostsFile_.string()), std::string::npos) << refused.out;
+  // The failed run's folder keeps its log, but no movie and no cut pieces.
+  for (const auto &entry : fs::recursive_directory_iterator(failed))
+    EXPECT_FALSE(entry.path().extension() == ".mov" || entry.path().filename().string().starts_with("piece_"))
+        << entry.path();
+
+  LoopbackHost a(dir_ / "a", keys_, program_);
+  ASSERT_TRUE(a.ready) << a.log();
+  writeFile(hostsFile_, nobody + login(a.port));
+  const auto converted = run(command(kOneSecondChunks, options + quote(out_.string()), true) + " 2>&1");
+  ASSERT_EQ(converted.status, 0) << converted.out;
+  expectWholeMovie();
+  const std::string ran = a.ran();
+  int jobs = 0;
+  for (auto at = ran.find("--encode-chunk"); at != std::string::npos; at = ran.find("--encode-chunk", at + 1))
+    ++jobs;
+  EXPECT_EQ(jobs, 5) << ran << converted.out;
 }
 
 // The cut-only run's commands, run here as a job array would run them on

@@ -46,6 +46,8 @@ TEST(CommandLine, EachOptionReachesTheJob) {
       {{"--quality", "high", "--quality", "smaller"}, [](ConversionJob &j) { j.qualityPreset = QualityPreset::low; }},
       {{"--jobs", "3", "--no-resume", "--cut-only"},
        [](ConversionJob &j) { j.chunking.jobs = 3, j.chunking.resume = false, j.chunking.cutOnly = true; }},
+      {{"--hosts", "/h", "--remote-only"},
+       [](ConversionJob &j) { j.chunking.hosts = "/h", j.chunking.remoteOnly = true; }},
   };
   for (const auto &row : rows) {
     std::vector<std::string> arguments{"kestrova", "--auto-convert", "a.m2ts"};
