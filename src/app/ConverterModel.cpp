@@ -191,6 +191,16 @@ void ConverterModel::setHostsFile(std::optional<fs::path> file) {
     env_.settings->remove(SettingsStore::kHosts);
 }
 
+void ConverterModel::setRemoteOnly(bool remoteOnly) {
+  if (isConverting_)
+    return;
+  assign(chunking_.remoteOnly, remoteOnly, ModelField::remoteOnly);
+  if (remoteOnly)
+    env_.settings->set(SettingsStore::kRemoteOnly, true);
+  else
+    env_.settings->remove(SettingsStore::kRemoteOnly);
+}
+
 void ConverterModel::chooseHostsFile() {
   if (isConverting_ || !env_.dialogs)
     return;

@@ -162,6 +162,9 @@ public:
   void setHostsFile(std::optional<std::filesystem::path> file);
   /// The file chooser for the hosts file, opened where the current one is.
   void chooseHostsFile();
+  /// Whether this machine is left out of the chunk encoding when there is a
+  /// hosts file (it still cuts the film and joins the chunks).
+  void setRemoteOnly(bool remoteOnly);
 
   // Selection and queue ---------------------------------------------------
   void selectFile(const std::filesystem::path &url);
@@ -235,6 +238,7 @@ public:
   int subtitleTrack() const;
   int chunkJobs() const { return chunking_.jobs; }
   std::optional<std::filesystem::path> hostsFile() const;
+  bool remoteOnly() const { return chunking_.remoteOnly; }
   /// What an earlier run of the running file's conversion left finished,
   /// when the run takes it up.
   const std::optional<pipeline::ResumedChunks> &resumedChunks() const { return resumedChunks_; }

@@ -17,6 +17,7 @@ enum class ModelField {
   subtitleTrack,
   chunkJobs,
   hostsFile,
+  remoteOnly,
   resumedChunks,
   isParsing,
   currentStage,

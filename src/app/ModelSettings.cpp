@@ -62,6 +62,7 @@ void ConverterModel::loadSettings() {
   chunking_.chunkSeconds = stored.chunkSeconds;
   assign(chunking_.jobs, stored.jobs, ModelField::chunkJobs);
   assign(chunking_.hosts, stored.hosts, ModelField::hostsFile);
+  assign(chunking_.remoteOnly, stored.remoteOnly, ModelField::remoteOnly);
   isInitialized_ = true;
 }
 

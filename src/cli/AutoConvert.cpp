@@ -86,7 +86,7 @@ int runAutoConvert(const CommandLine &line) {
   }
   const StoredChoices stored = readStoredChoices(*settings);
   const ConversionJob plan = jobFor(line, stored, durationLimit, {}, output);
-  if (plan.chunking.remoteOnly && plan.chunking.hosts.empty()) {
+  if (line.remoteOnly && plan.chunking.hosts.empty()) {
     warn("--remote-only leaves this machine out of the chunk encoding, so it needs other machines: give --hosts "
          "FILE (or store a hosts file in the window)");
     return 2;

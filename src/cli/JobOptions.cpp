@@ -64,7 +64,7 @@ ConversionJob jobFor(const CommandLine &line, const StoredChoices &stored, std::
     job.chunking.hosts = *line.hosts;
   job.chunking.resume = !line.noResume;
   job.chunking.cutOnly = line.cutOnly;
-  job.chunking.remoteOnly = line.remoteOnly;
+  job.chunking.remoteOnly = line.remoteOnly || stored.chunking.remoteOnly;
   return job;
 }
 

@@ -18,7 +18,8 @@ struct StoredChoices {
   bool keepSideBySide = false;
   /// Where burned-in subtitles without depth go (subtitleDepth).
   int subtitleDepth = kDefaultSubtitleDepth;
-  /// chunkSeconds, jobs and hosts (the command line's --jobs and --hosts win).
+  /// chunkSeconds, jobs, hosts and remoteOnly (the command line's --jobs,
+  /// --hosts and --remote-only win).
   ChunkingOptions chunking;
 
   friend bool operator==(const StoredChoices &, const StoredChoices &) = default;

@@ -220,7 +220,7 @@ constexpr std::array kOptions{
                "",
                {},
                "encode every chunk on the machines of --hosts, none on this one",
-               "With\n.BR --hosts ,\nleave this machine out of the chunk encoding:\n"
+               "With\n.BR --hosts ,\nleave this machine out of the chunk encoding (setting remoteOnly):\n"
                "it still cuts the film, encodes the sound and joins the chunks. The run\n"
                "stops before any work when none of the listed machines can take part."},
     OptionSpec{OptionKey::encodeChunk,

@@ -28,6 +28,8 @@ ChunkingOptions storedChunking(const SettingsStore &store) {
     chunking.jobs = jobs->get<int>();
   if (auto hosts = store.string(SettingsStore::kHosts))
     chunking.hosts = *hosts;
+  if (auto remoteOnly = store.boolean(SettingsStore::kRemoteOnly))
+    chunking.remoteOnly = *remoteOnly;
   return chunking;
 }
 

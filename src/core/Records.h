@@ -71,7 +71,7 @@ struct ChunkingOptions {
   friend bool operator==(const ChunkingOptions &, const ChunkingOptions &) = default;
 };
 
-/// The chunking settings stored in `store` (chunkSeconds, jobs, hosts) over
+/// The chunking settings stored in `store` (chunkSeconds, jobs, hosts, remoteOnly) over
 /// the defaults; a value of the wrong type or out of range leaves its default.
 ChunkingOptions storedChunking(const SettingsStore &store);
 

@@ -29,6 +29,7 @@ public:
   static constexpr const char *kChunkSeconds = "chunkSeconds";
   static constexpr const char *kJobs = "jobs";
   static constexpr const char *kHosts = "hosts";
+  static constexpr const char *kRemoteOnly = "remoteOnly";
 
   explicit SettingsStore(std::filesystem::path file, std::ostream *diagnostics = nullptr);
 

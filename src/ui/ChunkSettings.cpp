@@ -3,6 +3,7 @@
 #include "ui/Captions.h"
 #include "ui/QtChild.h"
 
+#include <QCheckBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
@@ -56,6 +57,12 @@ ChunkSettings::ChunkSettings(std::shared_ptr<app::ConverterModel> model, QWidget
   hostsRow->addWidget(chooseHosts_);
   hostsRow->addWidget(clearHosts_);
   column->addLayout(hostsRow);
+
+  remoteOnly_ = qtChild<QCheckBox>("&Leave this computer out: the other machines encode every chunk", this);
+  remoteOnly_->setObjectName("remoteOnlyBox");
+  remoteOnly_->setToolTip("This computer still reads the film, cuts it and joins the chunks");
+  connect(remoteOnly_, &QCheckBox::toggled, this, [this](bool on) { model_->setRemoteOnly(on); });
+  column->addWidget(remoteOnly_);
 }
 
 void ChunkSettings::refresh(bool locked) {
@@ -64,14 +71,19 @@ void ChunkSettings::refresh(bool locked) {
     const QSignalBlocker quiet(jobs_);
     jobs_->setValue(m.chunkJobs());
   }
+  {
+    const QSignalBlocker quiet(remoteOnly_);
+    remoteOnly_->setChecked(m.remoteOnly());
+  }
   hosts_->setText(hostsText(m.hostsFile()));
+  remoteOnly_->setEnabled(!locked && m.hostsFile().has_value());
   jobs_->setEnabled(!locked);
   chooseHosts_->setEnabled(!locked);
   clearHosts_->setEnabled(!locked && m.hostsFile().has_value());
 }
 
 std::vector<QWidget *> ChunkSettings::tabStops() const {
-  return {jobs_, chooseHosts_, clearHosts_};
+  return {jobs_, chooseHosts_, clearHosts_, remoteOnly_};
 }
 
 } // namespace kestrova::ui

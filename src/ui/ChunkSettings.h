@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+class QCheckBox;
 class QLabel;
 class QPushButton;
 class QSpinBox;
@@ -16,7 +17,8 @@ namespace kestrova::ui {
 QString hostsText(const std::optional<std::filesystem::path> &hostsFile);
 
 /// The settings of a long film's chunked encode: how many chunks this
-/// computer encodes at once, and the file naming further machines. Locked
+/// computer encodes at once, the file naming further machines and whether
+/// this computer leaves every chunk to them. Locked
 /// during a run like every setting.
 class ChunkSettings : public QWidget {
 public:
@@ -32,6 +34,7 @@ private:
   QLabel *hosts_ = nullptr;
   QPushButton *chooseHosts_ = nullptr;
   QPushButton *clearHosts_ = nullptr;
+  QCheckBox *remoteOnly_ = nullptr;
 };
 
 } // namespace kestrova::ui

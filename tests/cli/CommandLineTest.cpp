@@ -144,8 +144,8 @@ TEST(CommandLine, StoredChoicesAndTheirWarnings) {
   const Row rows[] = {
       {"{}", {high, visionPro, false, depth, {}}, nullptr},
       {R"json({"qualityPreset": "Smaller File", "outputTarget": "SBS 3D (MKV)", "keepSBSIntermediate": true,
-               "chunkSeconds": 30, "jobs": 4, "hosts": "/h"})json",
-       {medium, sbs3D, true, depth, {30.0, 4, true, "/h"}},
+               "chunkSeconds": 30, "jobs": 4, "hosts": "/h", "remoteOnly": true})json",
+       {medium, sbs3D, true, depth, {30.0, 4, true, "/h", true}},
        nullptr},
       {R"json({"outputTarget": "apple vision pro (mv-hevc)"})json", {high, sbs3D, false, depth, {}}, "outputTarget"},
       {R"json({"qualityPreset": "Ultra"})json", {ultraHigh, visionPro, false, depth, {}}, "qualityPreset"},

@@ -125,12 +125,15 @@ private slots:
                                 << "jobs";
     QTest::newRow("hosts file") << "chooseHostsButton"
                                 << "hosts";
+    QTest::newRow("this computer left out") << "remoteOnlyBox"
+                                            << "remoteOnly";
   }
   void runningStateLocksEverySetting() {
     QFETCH(QString, control);
     QFETCH(QString, key);
     WindowHarness h;
     h.fixture().dialogs->directory = h.fixture().dir / "elsewhere";
+    h.model().setHostsFile(h.fixture().dir / "machines");
     h.model().dropFiles({h.source("movie.mkv")});
     h.startRun(0.42);
     QVERIFY(shown(h, "lockedCaption") && !shown(h, "resumeLabel"));
@@ -148,6 +151,7 @@ private slots:
     h.model().setChunkJobs(3);
     h.fixture().dialogs->files = {h.fixture().dir / "hosts"};
     h.model().chooseHostsFile();
+    h.model().setRemoteOnly(true);
     QVERIFY(h.fixture().storedSettings().value(key.toStdString(), nlohmann::json()) ==
             before.value(key.toStdString(), nlohmann::json()));
     QVERIFY(h.model().outputDirectory() == h.outputDirectory());
@@ -162,14 +166,17 @@ private slots:
     QTest::addColumn<QString>("hostsClicks"); // the hosts buttons clicked, in order
     QTest::addColumn<int>("jobs");
     QTest::addColumn<bool>("hosts");
-    QTest::newRow("three jobs, hosts file chosen") << QList<int>{3} << "choose" << 3 << true;
-    QTest::newRow("back to automatic, hosts file cleared") << QList<int>{3, 0} << "choose clear" << 0 << false;
+    QTest::addColumn<bool>("leaveOut"); // the box to leave this computer out ticked
+    QTest::newRow("three jobs, hosts file chosen, this computer left out")
+        << QList<int>{3} << "choose" << 3 << true << true;
+    QTest::newRow("back to automatic, hosts file cleared") << QList<int>{3, 0} << "choose clear" << 0 << false << false;
   }
   void chunkSettingsAreStoredAndReachTheRun() {
     QFETCH(QList<int>, jobsTyped);
     QFETCH(QString, hostsClicks);
     QFETCH(int, jobs);
     QFETCH(bool, hosts);
+    QFETCH(bool, leaveOut);
     WindowHarness h;
     const fs::path hostsFile = h.fixture().dir / "machines";
     h.fixture().dialogs->files = {hostsFile};
@@ -178,6 +185,11 @@ private slots:
     for (const QString &button : hostsClicks.split(' ', Qt::SkipEmptyParts))
       h.find<QPushButton>(button == "choose" ? "chooseHostsButton" : "clearHostsButton")->click();
     QCOMPARE(labelText(h, "hostsFileLabel").startsWith(QString::fromStdString(hostsFile.string())), hosts);
+    // Without other machines there is nothing to leave this computer out for.
+    auto *box = h.find<QCheckBox>("remoteOnlyBox");
+    QCOMPARE(box->isEnabled(), hosts);
+    if (leaveOut)
+      box->click();
     const nlohmann::json stored = h.fixture().storedSettings();
     QCOMPARE(stored.value("jobs", 0), jobs);
     QCOMPARE(stored.value("hosts", std::string()), hosts ? hostsFile.string() : std::string());
@@ -185,6 +197,8 @@ private slots:
     h.startRun(0.5);
     QCOMPARE(h.lastJob().chunking.jobs, jobs);
     QCOMPARE(h.lastJob().chunking.hosts, hosts ? hostsFile : fs::path());
+    QCOMPARE(h.lastJob().chunking.remoteOnly, leaveOut);
+    QCOMPARE(stored.value("remoteOnly", false), leaveOut);
   }
 
   void aResumedRunSaysHowFarTheEarlierRunGot() {
