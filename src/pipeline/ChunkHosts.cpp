@@ -11,12 +11,16 @@
 #include <cstdlib>
 #include <fmt/format.h>
 #include <fstream>
+#include <iterator>
+#include <regex>
 
 namespace kestrova::pipeline {
 
 namespace fs = std::filesystem;
 
 namespace {
+
+constexpr const char *kJobLogName = "joblog";
 
 // No password prompt and no endless wait for a machine that does not answer.
 constexpr const char *kSsh = "ssh -o BatchMode=yes -o ConnectTimeout=10";
@@ -128,6 +132,8 @@ void runChunksThroughParallel(PipelineEngine &engine, const fs::path &from, cons
                       "--line-buffer",
                       "--tagstring",
                       "{5}",
+                      "--joblog",
+                      (lists / kJobLogName).string(),
                       "kestrova --encode-chunk {1} {2} {3} " + tools::singleQuoted(picture.canonical()) + " {4}" +
                           (burnIn ? " {6}" : "")};
   // Before the command, which stays last.
@@ -152,6 +158,55 @@ void runChunksThroughParallel(PipelineEngine &engine, const fs::path &from, cons
       [&engine](std::string_view line) { engine.verbose("parallel: " + std::string(line)); });
   if (engine.isCancelled())
     throw ConversionError::cancelled();
+}
+
+std::optional<std::string> machineOfChunk(std::string_view jobLog, std::string_view chunkName) {
+  // Seq, Host, Starttime, JobRuntime, Send, Receive, Exitval, Signal, Command.
+  constexpr std::size_t kHost = 1, kExit = 6, kSignal = 7, kCommand = 8;
+  std::optional<std::string> machine;
+  const std::string named = "/" + std::string(chunkName);
+  for (std::size_t start = 0; start < jobLog.size();) {
+    auto end = jobLog.find('\n', start);
+    if (end == std::string_view::npos)
+      end = jobLog.size();
+    const std::string_view line = jobLog.substr(start, end - start);
+    start = end + 1;
+    std::vector<std::string_view> fields;
+    for (std::size_t at = 0; fields.size() < kCommand;) {
+      const auto tab = line.find('\t', at);
+      if (tab == std::string_view::npos)
+        break;
+      fields.push_back(line.substr(at, tab - at));
+      at = tab + 1;
+      if (fields.size() == kCommand)
+        fields.push_back(line.substr(at));
+    }
+    if (fields.size() <= kCommand || fields[kExit] != "0" || fields[kSignal] != "0")
+      continue;
+    const std::string_view command = fields[kCommand];
+    for (auto at = command.find(named); at != std::string_view::npos; at = command.find(named, at + 1)) {
+      const auto after = at + named.size();
+      if (after == command.size() || command[after] == ' ' || command[after] == '\'') {
+        machine = std::string(fields[kHost]);
+        break;
+      }
+    }
+  }
+  return machine;
+}
+
+std::string chunkMachines(const fs::path &lists, const std::string &reason) {
+  std::ifstream in(lists / kJobLogName);
+  if (!in)
+    return {};
+  const std::string jobLog((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  static const std::regex chunkName(R"(chunk_[0-9]+\.[a-z0-9]+)");
+  std::string named;
+  for (auto it = std::sregex_iterator(reason.begin(), reason.end(), chunkName); it != std::sregex_iterator(); ++it)
+    if (const auto machine = machineOfChunk(jobLog, it->str()))
+      named += fmt::format("{}{} was encoded on {}", named.empty() ? "" : ", ", it->str(),
+                           *machine == ":" ? std::string("this machine") : *machine);
+  return named.empty() ? std::string() : " (" + named + ")";
 }
 
 } // namespace kestrova::pipeline

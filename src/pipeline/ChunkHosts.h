@@ -5,7 +5,9 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace kestrova::pipeline {
@@ -43,7 +45,8 @@ std::vector<std::string> usableLogins(const PipelineEngine &engine, const std::f
 /// returned (`--transferfile`, `--return`, `--cleanup`), the shared files
 /// (subtitles to burn in) once to each machine (`--basefile`); a job that
 /// fails is retried, on another machine when there is one. Chunk paths that
-/// name the run's own work folder keep two runs on one machine apart.
+/// name the run's own work folder keep two runs on one machine apart. GNU
+/// parallel's job log stays in `lists` (see chunkMachines).
 /// `program` is the kestrova of this machine; other machines run the
 /// `kestrova` of their PATH.
 /// `onFrames(index, done)` receives each job's progress. Returns when every
@@ -53,5 +56,15 @@ void runChunksThroughParallel(PipelineEngine &engine, const std::filesystem::pat
                               const std::filesystem::path &lists, const std::vector<ParallelChunk> &chunks,
                               const ChunkPictureSettings &picture, const std::vector<std::string> &logins,
                               const std::string &program, const std::function<void(int, std::int64_t)> &onFrames);
+
+/// The machine that wrote the chunk file named `chunkName` by GNU parallel's
+/// job log `jobLog`: the login of the last job that ended well and whose
+/// command names the file (":" is this machine); nothing without such a job.
+std::optional<std::string> machineOfChunk(std::string_view jobLog, std::string_view chunkName);
+
+/// " (chunk_003.hevc was encoded on LOGIN, ...)" for each chunk file that
+/// `reason` names and the job log GNU parallel left in `lists` knows; empty
+/// when it knows none.
+std::string chunkMachines(const std::filesystem::path &lists, const std::string &reason);
 
 } // namespace kestrova::pipeline

@@ -397,8 +397,13 @@ void joinChunks(PipelineRun &run, const std::vector<fs::path> &chunks, const fs:
   const auto status = tools::runAndStreamLines(*process, {}, {});
   if (run.engine.isCancelled())
     throw ConversionError::cancelled();
-  if (!status.success())
-    throw ConversionError::encodingFailed("the chunks could not be joined: " + reasonLine(process->errorTail()));
+  if (!status.success()) {
+    // Chunks that differ because another machine encoded them (another
+    // encoder build there) name that machine.
+    const std::string reason = reasonLine(process->errorTail());
+    throw ConversionError::encodingFailed("the chunks could not be joined: " + reason +
+                                          chunkMachines(chunks.front().parent_path(), reason));
+  }
 }
 
 /// This machine and the hosts of the run's login file that have this very kestrova.

@@ -85,12 +85,21 @@ pid_t startServer(const std::vector<std::string> &words) {
 // the kernel picks, as the first process of a PID namespace, so that stopping
 // it ends the jobs it runs as switching the machine off would. Its logins
 // start in a home folder of its own, with a `kestrova` first on their PATH
-// that notes its words in `ran` before it runs the test's installation.
+// that notes its words in `ran` before it runs the test's installation; a
+// `picture` (sed) edit changes the picture settings of its chunk jobs, as
+// another encoder build there would encode otherwise.
 struct LoopbackHost {
-  LoopbackHost(const fs::path &root, const fs::path &keys, const fs::path &program) : root(root) {
+  LoopbackHost(const fs::path &root, const fs::path &keys, const fs::path &program, const std::string &picture = "")
+      : root(root) {
     fs::create_directories(root / "home");
-    writeFile(root / "bin/kestrova", "#!/bin/sh\necho \"$*\" >>" + quote((root / "ran").string()) + "\nexec " +
-                                         quote(program.string()) + " \"$@\"\n");
+    const std::string real = quote(program.string());
+    writeFile(root / "bin/kestrova",
+              "#!/bin/sh\necho \"$*\" >>" + quote((root / "ran").string()) + "\n" +
+                  (picture.empty() ? ""
+                                   : "if [ \"$1\" = --encode-chunk ]; then\n  a=$2 b=$3 c=$4 s=$(echo \"$5\" | sed " +
+                                         quote(picture) + "); shift 5\n  exec " + real +
+                                         " --encode-chunk \"$a\" \"$b\" \"$c\" \"$s\" \"$@\"\nfi\n") +
+                  "exec " + real + " \"$@\"\n");
     fs::permissions(root / "bin/kestrova", fs::perms::owner_exec, fs::perm_options::add);
     port = unusedLoopbackPort();
     // The user logs in by key only, only here (root too), and nothing of
@@ -223,6 +232,27 @@ TEST_F(ChunkHosts, RemoteOnlyLeavesEveryChunkToTheOtherMachines) {
   for (auto at = ran.find("--encode-chunk"); at != std::string::npos; at = ran.find("--encode-chunk", at + 1))
     ++jobs;
   EXPECT_EQ(jobs, 5) << ran << converted.out;
+}
+
+// A machine whose chunks come out otherwise than this one's (here another
+// frame rate) makes the join refuse them, naming that machine.
+TEST_F(ChunkHosts, ChunksEncodedOtherwiseElsewhereNameTheirMachine) {
+  ASSERT_NO_FATAL_FAILURE(prepareSsh());
+  if (IsSkipped())
+    return;
+  LoopbackHost odd(dir_ / "odd", keys_, program_, "s|rate=[0-9/]*|rate=25/1|");
+  ASSERT_TRUE(odd.ready) << odd.log();
+  writeFile(hostsFile_, login(odd.port));
+  const auto refused =
+      run(command(kOneSecondChunks,
+                  "--jobs 1 --hosts " + quote(hostsFile_.string()) + " --output " + quote(out_.string()), true) +
+          " 2>&1");
+  ASSERT_NE(odd.ran().find("--encode-chunk"), std::string::npos) << refused.out;
+  EXPECT_NE(refused.status, 0);
+  EXPECT_NE(refused.out.find(fmt::format("was encoded on ssh -F {} -p {} ", (keys_ / "ssh_config").string(), odd.port)),
+            std::string::npos)
+      << refused.out;
+  EXPECT_FALSE(fs::exists(out_ / "clip120.mov"));
 }
 
 // The cut-only run's commands, run here as a job array would run them on
