@@ -86,38 +86,6 @@ TEST(StreamReader, HandsOutUnitsWithoutTheirDelimiter) {
   }
 }
 
-TEST(StreamReader, RefusesWhatDoesNotFitItsBuffer) {
-  const ByteVector longNal = ByteVector(100, 0xAA);
-  const ByteVector aud = bytes({0, 0, 0, 1, 9, 0x10});
-  struct Row {
-    const char *name;
-    ByteVector input;
-    std::size_t unitsBefore;
-    std::string where; // the message names the unit's place
-  };
-  const Row rows[] = {
-      {"second unit too long",
-       test::labelledUnit(9, 0) + aud + bytes({0, 0, 1, 1}) + longNal + test::labelledUnit(9, 2), 1, "offset 16"},
-      {"junk too long", longNal + test::labelledUnit(9, 0), 0, "offset 0"},
-      {"no delimiter and longer than the buffer", bytes({0, 0, 1, 1}) + longNal, 0, "offset 0"},
-  };
-  TempDir dir;
-  for (const auto &row : rows) {
-    const auto path = dir / "long.264";
-    test::writeBytes(path, row.input);
-    StreamReader reader(path, 9, {64, 16});
-    for (std::size_t i = 0; i < row.unitsBefore; ++i)
-      ASSERT_TRUE(reader.readAccessUnit()) << row.name;
-    try {
-      reader.readAccessUnit();
-      ADD_FAILURE() << row.name << ": no error";
-    } catch (const InterleaveError &error) {
-      EXPECT_EQ(error.kind(), InterleaveError::Kind::readError) << row.name;
-      EXPECT_NE(std::string(error.what()).find(row.where), std::string::npos) << error.what();
-    }
-  }
-}
-
 TEST(StreamReader, MissingOrUnreadableInput) {
   TempDir dir;
   EXPECT_THROW(StreamReader(dir / "absent.mvc", 24), InterleaveError);
