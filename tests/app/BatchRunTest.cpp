@@ -163,23 +163,5 @@ TEST(SbsCache, ReuseDependsOnTheEncodingSettings) {
   }
 }
 
-TEST(SbsCache, KeepIntermediateDecidesWhetherTheFileStays) {
-  for (bool keep : {false, true}) {
-    SCOPED_TRACE(keep);
-    CacheFixture f;
-    fs::path movie = f.sbsSource("movie.m2ts");
-    f.build();
-    f.model->setOutputTarget(OutputTarget::visionPro);
-    f.model->setKeepSBSIntermediate(keep);
-    f.select(movie);
-    f.runToEnd();
-    EXPECT_EQ(fs::exists(f.out / "movie_SBS.mkv"), keep);
-    EXPECT_EQ(f.model->cachedSBS().has_value(), keep);
-    // Selecting the file again forgets the intermediate.
-    f.select(movie);
-    EXPECT_FALSE(f.model->cachedSBS());
-  }
-}
-
 } // namespace
 } // namespace kestrova::test

@@ -9,15 +9,6 @@ namespace {
 namespace fs = std::filesystem;
 using app::ConverterModel;
 
-TEST(ModelSettings, FirstStartUsesDefaultsAndStoresNothing) {
-  ModelFixture f;
-  auto model = f.make();
-  model->loadSettings();
-  EXPECT_EQ(model->outputDirectory(), f.dir / "Videos" / "Kestrova Output");
-  EXPECT_TRUE(model->isInitialized());
-  EXPECT_EQ(f.storedSettings(), nlohmann::json::object());
-}
-
 TEST(ModelSettings, StoredValuesAreReadExactlyOrIgnored) {
   using enum QualityPreset;
   using enum OutputTarget;

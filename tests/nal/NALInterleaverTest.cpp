@@ -175,23 +175,6 @@ private:
   void (*previous_)(int) = nullptr;
 };
 
-TEST_F(FifoOutput, AnExistingFifoIsWrittenInPlace) {
-  Files files(700, 700);
-  makeFifo(files.output);
-  ByteVector received;
-  std::thread decoder([&] {
-    const int fd = ::open(files.output.c_str(), O_RDONLY | O_CLOEXEC);
-    std::uint8_t chunk[65536];
-    for (ssize_t got; (got = ::read(fd, chunk, sizeof chunk)) > 0;)
-      received.insert(received.end(), chunk, chunk + got);
-    ::close(fd);
-  });
-  NALInterleaver().interleave(files.base, files.mvc, files.output);
-  decoder.join();
-  EXPECT_EQ(received, expectedPairs(700));
-  EXPECT_TRUE(isFifo(files.output));
-}
-
 TEST_F(FifoOutput, AReaderThatLeavesEndsTheRunQuietly) {
   // Large units so that the first write is far bigger than the pipe can hold
   // and must still be in progress when the reader goes away.
@@ -220,16 +203,6 @@ TEST_F(FifoOutput, AReaderThatLeavesEndsTheRunQuietly) {
   EXPECT_NE(log.lines[log.lines.size() - 2].find("Broken pipe"), std::string::npos) << log.lines.back();
   EXPECT_NE(log.lines.back().find("Complete"), std::string::npos) << log.lines.back();
   EXPECT_TRUE(isFifo(files.output));
-}
-
-TEST_F(FifoOutput, StoppingWhileNoReaderHasComeEndsTheWait) {
-  Files files(3, 3);
-  makeFifo(files.output);
-  std::stop_source stop;
-  stop.request_stop();
-  Collected log;
-  NALInterleaver().interleave(files.base, files.mvc, files.output, log.sink(), stop.get_token());
-  EXPECT_TRUE(!log.lines.empty() && log.lines.back().ends_with(" 0 pairs written"));
 }
 
 } // namespace
