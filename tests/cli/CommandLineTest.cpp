@@ -102,14 +102,14 @@ TEST(CommandLine, WrongWordsAreUsageErrorsNamingThem) {
   };
   const Row rows[] = {
       {argv({"--outptu", "x", "--input", "a.mkv", "--auto-convert"}), "\"--outptu\""},
-      {argv({"--input", "a.mkv", "--output"}), "--output needs a value"},
+      {argv({"--input", "a.mkv", "--output"}), "--output"},
       {argv({"--target", "3d", "a.mkv"}), "\"3d\""},
-      {argv({"--layout", "sbs", "a.mkv"}), "--layout does not take \"sbs\""},
+      {argv({"--layout", "sbs", "a.mkv"}), "\"sbs\""},
       {argv({"--playlist", "-1", "a.mkv"}), "--playlist"},
-      {argv({"--overwrite=yes", "a.mkv"}), "--overwrite takes no value"},
+      {argv({"--overwrite=yes", "a.mkv"}), "--overwrite"},
       {argv({"--subtitle-plane", "32", "a.mkv"}), "--subtitle-plane"},
       {argv({"--subtitle-depth", "deep", "a.mkv"}), "--subtitle-depth"},
-      {argv({"--auto-convert", "--output", "o"}), "--auto-convert needs a source"},
+      {argv({"--auto-convert", "--output", "o"}), "--auto-convert"},
   };
   for (const auto &row : rows) {
     try {

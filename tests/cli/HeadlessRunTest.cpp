@@ -252,7 +252,7 @@ TEST(HeadlessRun, LayoutOptionsReachTheConversion) {
     std::string message; ///< empty: converted
   };
   const Row rows[] = {
-      {{"--layout", "frame-alternate"}, "frame alternate that does not say so itself is not supported yet"},
+      {{"--layout", "frame-alternate"}, "frame alternate"},
       {{"--layout", "mvc"}, "holds no MVC (3D) view"},
       {{"--cut-only"}, "--cut-only needs"}, // rather than a whole conversion here
       {{"--swap-eyes"}, ""},

@@ -73,11 +73,7 @@ TEST(ParallelPipeline, SegmentsJoinIntoTheSameFramesAsOneWorker) {
     SCOPED_TRACE(row.name);
     auto run = runScript(folder, makeStreams(kWidth, kHeight, 48, row.gop), row.options);
     ASSERT_TRUE(run.output.status.success()) << run.output.standardError << run.output.standardOutput;
-    const std::string &out = run.output.standardOutput;
-    for (const std::string &phase : std::vector<std::string>{"Phase 1", row.split, "Phase 2 time", "Phase 3", "Concat",
-                                                             "COMPLETE", "Total time:", "Output: out_SBS.mkv"})
-      EXPECT_NE(out.find(phase), std::string::npos) << phase << " missing from\n" << out;
-    EXPECT_NE(out.find("worker_0: "), std::string::npos);
+    EXPECT_NE(run.output.standardOutput.find(row.split), std::string::npos) << run.output.standardOutput;
     ASSERT_EQ(run.left.size(), 48u);
     for (std::size_t i = 0; i < run.left.size(); ++i) {
       EXPECT_EQ(run.left[i].counter, static_cast<long>(i)) << "frame " << i;
