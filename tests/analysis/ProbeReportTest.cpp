@@ -81,7 +81,6 @@ TEST(ProbeReport, StereoRules) {
        Stereo3DMode::topAndBottom(), std::nullopt},
       {"inverted side by side", packed(3840, 1080, sideData("side by side", 1)), Stereo3DMode::sideBySide(full, true),
        std::nullopt},
-      {"case matters", {tagged("Block_LR")}, Stereo3DMode::none(), std::nullopt},
       {"side data frame alternate",
        {videoStream(0, 1920, 1080, sideData("frame alternate"))},
        Stereo3DMode::frameAlternate(false),
@@ -111,10 +110,6 @@ TEST(ProbeReport, StereoRules) {
       {"dependent needs two h264 names",
        {videoStream(0, 1920, 1080), videoStream(1, 0, 0, {{"codec_name", "hevc"}})},
        Stereo3DMode::none(),
-       std::nullopt},
-      {"matching stream without an index",
-       {videoStream(0, 1920, 1080), json{{"codec_type", "video"}, {"codec_name", "h264"}, {"width", 0}}},
-       Stereo3DMode::mvcSeparateTracks(),
        std::nullopt},
   };
   for (const auto &row : rows) {

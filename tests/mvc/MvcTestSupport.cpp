@@ -119,12 +119,16 @@ std::vector<fs::path> MvcConversionFixture::workDirectories() const {
   return found;
 }
 
-std::vector<std::string> MvcConversionFixture::outputNames() const {
+std::vector<std::string> entryNames(const fs::path &folder) {
   std::vector<std::string> names;
-  for (const auto &entry : fs::directory_iterator(output))
+  for (const auto &entry : fs::directory_iterator(folder))
     names.push_back(entry.path().filename().string());
   std::sort(names.begin(), names.end());
   return names;
+}
+
+std::vector<std::string> MvcConversionFixture::outputNames() const {
+  return entryNames(output);
 }
 
 std::size_t MvcEngineFixture::converterRuns() const {

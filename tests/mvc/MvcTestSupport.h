@@ -18,6 +18,9 @@
 
 namespace kestrova::test {
 
+/// The names of a folder's entries, sorted.
+std::vector<std::string> entryNames(const std::filesystem::path &folder);
+
 /// An engine that finds its tools only in a folder of doubles (plus the real
 /// programs the test links in), with a recorded log.
 struct MvcEngineFixture {

@@ -46,14 +46,6 @@ struct VariantFixture : MvcConversionFixture {
   }
 };
 
-std::vector<std::string> entries(const fs::path &directory) {
-  std::vector<std::string> names;
-  for (const auto &entry : fs::directory_iterator(directory))
-    names.push_back(entry.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 TEST(MvcVariants, ConvertEndToEndWithViewsInTheirHalves) {
   struct Row {
     const char *name;
@@ -101,7 +93,7 @@ TEST(MvcVariants, ConvertEndToEndWithViewsInTheirHalves) {
                                     [&](ConversionStage stage, double fraction) {
                                       record(stage, fraction);
                                       if (stage == ConversionStage::complete)
-                                        workAtFinish = entries(f.workDirectories().at(0));
+                                        workAtFinish = test::entryNames(f.workDirectories().at(0));
                                     },
                                     {});
     const bool oneDecode = row.target == OutputTarget::visionPro;

@@ -1,5 +1,4 @@
 #include "nal/StreamReader.h"
-#include "nal/InterleaveError.h"
 
 #include "ReferenceReader.h"
 #include "Streams.h"
@@ -84,13 +83,6 @@ TEST(StreamReader, HandsOutUnitsWithoutTheirDelimiter) {
       EXPECT_EQ(result.units, reference.units);
     }
   }
-}
-
-TEST(StreamReader, MissingOrUnreadableInput) {
-  TempDir dir;
-  EXPECT_THROW(StreamReader(dir / "absent.mvc", 24), InterleaveError);
-  StreamReader directory(dir.path(), 9);
-  EXPECT_THROW(directory.readAccessUnit(), InterleaveError);
 }
 
 } // namespace
