@@ -13,18 +13,9 @@ namespace kestrova::pipeline {
 namespace {
 namespace fs = std::filesystem;
 using nlohmann::json;
+using test::conversionErrorOf;
 
 constexpr int kWidth = 64, kHeight = 48, kFrames = 12;
-
-template <typename F> ConversionError conversionErrorOf(F &&body) {
-  try {
-    body();
-  } catch (const ConversionError &error) {
-    return error;
-  }
-  ADD_FAILURE() << "no ConversionError";
-  return ConversionError::cancelled();
-}
 
 struct DecodeFixture : test::MvcEngineFixture {
   fs::path work = dir / "work";

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "MvcStreams.h"
+#include "core/Errors.h"
 #include "core/Records.h"
 #include "fakes/FakeToolFolder.h"
 #include "pipeline/PipelineEngine.h"
@@ -9,6 +10,7 @@
 #include "support/TestSupport.h"
 
 #include <filesystem>
+#include <gtest/gtest.h>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -17,6 +19,17 @@
 #include <vector>
 
 namespace kestrova::test {
+
+/// The error `body` fails with; a test failure when it does not fail.
+template <typename F> ConversionError conversionErrorOf(F &&body) {
+  try {
+    body();
+  } catch (const ConversionError &error) {
+    return error;
+  }
+  ADD_FAILURE() << "no ConversionError";
+  return ConversionError::cancelled();
+}
 
 /// The names of a folder's entries, sorted.
 std::vector<std::string> entryNames(const std::filesystem::path &folder);

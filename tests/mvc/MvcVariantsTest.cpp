@@ -222,12 +222,8 @@ TEST(MvcVariants, CancelLeavesNoProcessAndNoWorkDirectory) {
 TEST(MvcVariants, ViewsOfDifferentLengthsFailInWordsBeforeAnyDecoding) {
   VariantFixture f(Variant::fifo, Stereo3DMode::mvcSeparateTracks());
   f.demuxWrites({".track_4113.264", ".track_4114.mvc"}, kFrames + 8);
-  try {
-    f.convert();
-    ADD_FAILURE() << "the conversion succeeded";
-  } catch (const ConversionError &error) {
-    EXPECT_NE(error.detail().find("the base view stops at 12 of 20 pictures"), std::string::npos) << error.detail();
-  }
+  const auto error = test::conversionErrorOf([&] { f.convert(); });
+  EXPECT_NE(error.detail().find("the base view stops at 12 of 20 pictures"), std::string::npos) << error.detail();
   EXPECT_TRUE(f.tools.calls("ldecod-pipe").empty()) << "found before the decode";
   EXPECT_EQ(f.workDirectories().size(), 1u) << "a failure keeps the work directory";
 }
@@ -240,15 +236,10 @@ TEST(MvcVariants, FifoDecoderFailureEndsTheRunWithoutWaitingForTheInterleaver) {
     errors += "ldecod-pipe: error line " + std::string(line < 10 ? "0" : "") + std::to_string(line) + "\n";
   fs::remove(f.tools / "ldecod-pipe");
   f.tools.add("ldecod-pipe", {{"steps", {{{"stderr", errors}}, {{"exit", 1}}}}});
-  try {
-    f.convert();
-    ADD_FAILURE() << "the conversion succeeded";
-  } catch (const ConversionError &error) {
-    EXPECT_EQ(error.kind(), ConversionError::Kind::decodingFailed);
-    // Names the decoder and keeps its last words.
-    EXPECT_TRUE(error.detail().starts_with("ldecod-pipe") && error.detail().ends_with("error line 12"))
-        << error.detail();
-  }
+  const auto error = test::conversionErrorOf([&] { f.convert(); });
+  EXPECT_EQ(error.kind(), ConversionError::Kind::decodingFailed);
+  // Names the decoder and keeps its last words.
+  EXPECT_TRUE(error.detail().starts_with("ldecod-pipe") && error.detail().ends_with("error line 12")) << error.detail();
   EXPECT_EQ(f.workDirectories().size(), 1u);
 }
 
@@ -256,13 +247,9 @@ TEST(MvcVariants, ParallelWorkerFailureFailsTheConversion) {
   VariantFixture f(Variant::parallel, Stereo3DMode::mvcSeparateTracks());
   fs::remove(f.tools / "ldecod");
   f.tools.add("ldecod", {{"steps", {{{"stderr", "Error: cannot decode\n"}}, {{"exit", 1}}}}});
-  try {
-    f.convert();
-    ADD_FAILURE() << "the conversion succeeded";
-  } catch (const ConversionError &error) {
-    EXPECT_EQ(error.kind(), ConversionError::Kind::decodingFailed);
-    EXPECT_NE(error.detail().find("cannot decode"), std::string::npos) << error.detail();
-  }
+  const auto error = test::conversionErrorOf([&] { f.convert(); });
+  EXPECT_EQ(error.kind(), ConversionError::Kind::decodingFailed);
+  EXPECT_NE(error.detail().find("cannot decode"), std::string::npos) << error.detail();
   EXPECT_EQ(f.workDirectories().size(), 1u);
 }
 
