@@ -58,12 +58,9 @@ TEST(ViewDiscovery, ExpectedNamesThenScanInNameOrder) {
     std::vector<std::string> lines;
     LogFn verbose = [&lines](const std::string &line) { lines.push_back(line); };
     if (*row.error) {
-      try {
-        findViewFiles(dir.path(), "m", verbose);
-        ADD_FAILURE() << row.name;
-      } catch (const ConversionError &error) {
-        EXPECT_EQ(error, ConversionError::demuxFailed(row.error)) << row.name;
-      }
+      EXPECT_EQ(test::conversionErrorOf([&] { findViewFiles(dir.path(), "m", verbose); }),
+                ConversionError::demuxFailed(row.error))
+          << row.name;
       continue;
     }
     auto views = findViewFiles(dir.path(), "m", verbose);
