@@ -100,6 +100,9 @@ TEST_P(PictureChunks, EqualTheOnePieceMovie) {
       const auto view = mvhevc::test::decodeView(*validator, movie.file, eye, f.dir / "view.yuv");
       ASSERT_EQ(view.size(), reference[eye].size()) << "eye " << eye << (chunked ? " in chunks" : " in one piece");
       movie.psnr[eye] = mvhevc::test::psnr(view, reference[eye]);
+      // The figures, in the XML report (--gtest_output=xml).
+      RecordProperty(std::string(chunked ? "chunked" : "one_piece") + "_eye" + std::to_string(eye) + "_psnr",
+                     std::to_string(movie.psnr[eye]));
     }
   }
   EXPECT_NE(log.find("4 chunks of about 1 s, 4 to encode"), std::string::npos) << log;
