@@ -28,7 +28,10 @@ int runChunkCommand(const CommandLine &line) {
   std::int64_t pairs = 0;
   const bool words = line.inputs.size() == 4 || line.inputs.size() == 5;
   const auto *last = words ? &line.inputs[3] : nullptr;
-  const auto settings = words ? pipeline::ChunkPictureSettings::parse(line.inputs[2]) : std::nullopt;
+  // Only an MVC film's views are cut for other machines.
+  auto settings = words ? pipeline::ChunkPictureSettings::parse(line.inputs[2]) : std::nullopt;
+  if (settings && settings->input != pipeline::ChunkInput::mvcViews)
+    settings.reset();
   const auto burnIn = line.inputs.size() == 5 ? pipeline::ChunkBurnIn::parse(line.inputs[4]) : std::nullopt;
   if (!settings || !last || std::from_chars(last->data(), last->data() + last->size(), pairs).ec != std::errc() ||
       pairs <= 0 || (line.inputs.size() == 5 && !burnIn)) {

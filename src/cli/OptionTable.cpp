@@ -189,9 +189,10 @@ constexpr std::array kOptions{
                ValueKind::number,
                "N",
                {},
-               "encode N chunks of a Blu-ray 3D film (Vision Pro or full side by side) at once",
-               "Cut a Blu-ray 3D film going to Vision Pro or to a full side-by-side file\n"
-               "(without the other beside it) into chunks of about a minute\n"
+               "encode N chunks of a film at once (to Vision Pro, or 3D to full side by side)",
+               "Cut a film going to Vision Pro (Blu-ray 3D, side by side, top and bottom or\n"
+               "frame alternate, without a side-by-side file beside it) or a Blu-ray 3D film\n"
+               "going to a full side-by-side file into chunks of about a minute\n"
                "(setting chunkSeconds) and encode N of them at once (setting jobs). Without\n"
                "it, films longer than two chunks are chunked with as many jobs as the cores\n"
                "and the free memory (0.6 GiB a job) allow."},
@@ -211,8 +212,9 @@ constexpr std::array kOptions{
                "FILE",
                {},
                "also encode chunks on the machines of a GNU parallel ssh login file",
-               "Send chunk jobs over ssh to the machines listed in FILE (GNU parallel's\n"
-               "--sshloginfile format; setting hosts), which need the same Kestrova version."},
+               "Send the chunk jobs of a Blu-ray 3D film over ssh to the machines listed in\n"
+               "FILE (GNU parallel's --sshloginfile format; setting hosts), which need the\n"
+               "same Kestrova version. Other sources are refused with it."},
     OptionSpec{OptionKey::remoteOnly,
                "--remote-only",
                "",

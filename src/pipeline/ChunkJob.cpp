@@ -38,6 +38,26 @@ std::string lastLines(const std::vector<std::string> &lines, std::size_t count) 
 constexpr std::pair<ChunkOutput, const char *> kOutputWords[] = {{ChunkOutput::mvhevc, "mv-hevc"},
                                                                  {ChunkOutput::sideBySideHevc, "sbs-hevc"},
                                                                  {ChunkOutput::sideBySideH264, "sbs-h264"}};
+// The packed layouts by MVHEVCConverter's --layout words.
+constexpr std::pair<ChunkInput, const char *> kInputWords[] = {
+    {ChunkInput::mvcViews, "mvc"},     {ChunkInput::fullSbs, "full-sbs"},
+    {ChunkInput::halfSbs, "half-sbs"}, {ChunkInput::fullTab, "full-tab"},
+    {ChunkInput::halfTab, "half-tab"}, {ChunkInput::frameAlternate, "frame-alternate"}};
+
+template <typename Kind, std::size_t N> const char *wordOf(const std::pair<Kind, const char *> (&words)[N], Kind kind) {
+  for (const auto &[known, text] : words)
+    if (known == kind)
+      return text;
+  return "";
+}
+
+template <typename Kind, std::size_t N>
+std::optional<Kind> kindOf(const std::pair<Kind, const char *> (&words)[N], std::string_view word) {
+  for (const auto &[known, text] : words)
+    if (word == text)
+      return known;
+  return std::nullopt;
+}
 
 } // namespace
 
@@ -45,28 +65,34 @@ const char *chunkExtension(ChunkOutput output) {
   return output == ChunkOutput::mvhevc ? ".hevc" : ".mp4";
 }
 
+std::pair<fs::path, fs::path> chunkPieces(const fs::path &folder, int index, ChunkInput input) {
+  const fs::path stem = folder / fmt::format("piece_{:03}", index);
+  if (input != ChunkInput::mvcViews)
+    return {fs::path(stem).concat(".mkv"), {}};
+  return {fs::path(stem).concat(".264"), fs::path(stem).concat(".mvc")};
+}
+
 std::string ChunkPictureSettings::canonical() const {
-  const char *word = "";
-  for (const auto &[kind, text] : kOutputWords)
-    if (kind == output)
-      word = text;
-  return fmt::format("output={} quality={} cap={} view={}x{} rate={}/{} eyes={}", word, quality, capMbps ? *capMbps : 0,
-                     width, height, frameRateNum, frameRateDen, rightFirst ? "right-first" : "left-first");
+  return fmt::format(
+      "output={} quality={} cap={} view={}x{} rate={}/{} eyes={}{}{}", wordOf(kOutputWords, output), quality,
+      capMbps ? *capMbps : 0, width, height, frameRateNum, frameRateDen, rightFirst ? "right-first" : "left-first",
+      input == ChunkInput::mvcViews ? "" : " input=", input == ChunkInput::mvcViews ? "" : wordOf(kInputWords, input));
 }
 
 std::optional<ChunkPictureSettings> ChunkPictureSettings::parse(const std::string &line) {
   ChunkPictureSettings settings;
-  char output[16] = {}, quality[32] = {}, eyes[16] = {};
+  char output[16] = {}, quality[32] = {}, eyes[16] = {}, input[24] = {};
   int cap = 0;
   long long width = 0, height = 0, num = 0, den = 0;
-  if (std::sscanf(line.c_str(), "output=%15s quality=%31s cap=%d view=%lldx%lld rate=%lld/%lld eyes=%15s", output,
-                  quality, &cap, &width, &height, &num, &den, eyes) != 8)
+  const int fields =
+      std::sscanf(line.c_str(), "output=%15s quality=%31s cap=%d view=%lldx%lld rate=%lld/%lld eyes=%15s input=%23s",
+                  output, quality, &cap, &width, &height, &num, &den, eyes, input);
+  const auto known = kindOf(kOutputWords, output);
+  const auto from = fields == 9 ? kindOf(kInputWords, input) : ChunkInput::mvcViews;
+  if (fields < 8 || !known || !from)
     return std::nullopt;
-  const auto *known = std::find_if(std::begin(kOutputWords), std::end(kOutputWords),
-                                   [&output](const auto &word) { return std::string_view(output) == word.second; });
-  if (known == std::end(kOutputWords))
-    return std::nullopt;
-  settings.output = known->first;
+  settings.output = *known;
+  settings.input = *from;
   settings.quality = quality;
   if (cap > 0)
     settings.capMbps = cap;
@@ -119,13 +145,21 @@ std::string burnInIdentity(const std::optional<SubtitleBurnIn> &burnIn) {
 
 std::vector<std::string> chunkConverterArguments(const ChunkJobRequest &request) {
   const ChunkPictureSettings &picture = request.picture;
-  std::vector<std::string> arguments{"-", request.output.string(), picture.quality};
+  const bool packed = picture.input != ChunkInput::mvcViews && picture.input != ChunkInput::frameAlternate;
+  std::vector<std::string> arguments{packed ? request.basePiece.string() : "-", request.output.string(),
+                                     picture.quality};
   if (picture.capMbps)
     arguments.push_back(std::to_string(*picture.capMbps));
-  arguments.insert(arguments.end(),
-                   {"--chunk", "--view-size", fmt::format("{}x{}", picture.width, picture.height), "--frame-rate",
-                    fmt::format("{}/{}", picture.frameRateNum, picture.frameRateDen), "--eye-order",
-                    picture.rightFirst ? "right-first" : "left-first", "--pairs", std::to_string(request.pairs)});
+  if (packed) {
+    // The converter cuts the eyes out of the piece's pictures itself.
+    arguments.insert(arguments.end(), {"--chunk", "--layout", wordOf(kInputWords, picture.input), "--eye-order",
+                                       picture.rightFirst ? "right-first" : "left-first"});
+  } else {
+    arguments.insert(arguments.end(),
+                     {"--chunk", "--view-size", fmt::format("{}x{}", picture.width, picture.height), "--frame-rate",
+                      fmt::format("{}/{}", picture.frameRateNum, picture.frameRateDen), "--eye-order",
+                      picture.rightFirst ? "right-first" : "left-first", "--pairs", std::to_string(request.pairs)});
+  }
   if (request.burnIn) {
     const auto subtitles = burnInArguments(request.burnIn->subtitles, request.burnIn->firstFrame);
     arguments.insert(arguments.end(), subtitles.begin(), subtitles.end());
@@ -169,6 +203,19 @@ tools::PipelineStage decoderStage(const ChunkJobRequest &request, const ChunkJob
           std::move(onLine)};
 }
 
+/// ffmpeg decoding a piece of alternate pictures, `pairs` pairs of them (a
+/// last picture without its other eye left out), to standard output.
+tools::PipelineStage alternateDecoderStage(const ChunkJobRequest &request, const ChunkJobTools &tools) {
+  return {"decoder",
+          {tools.ffmpeg,
+           {"-nostdin", "-v", "error", "-i", request.basePiece.string(), "-map", "0:v:0", "-frames:v",
+            std::to_string(2 * request.pairs), "-f", "rawvideo", "-pix_fmt", "yuv420p", "-"},
+           request.folder},
+          {},
+          {},
+          {}};
+}
+
 /// The decoder's pairs stacked side by side and encoded into the segment;
 /// its record is written once ffmpeg has finished it.
 void encodeSegment(const ChunkJobRequest &request, const ChunkJobTools &tools, const fs::path &stream,
@@ -206,21 +253,6 @@ void runChunkJob(const ChunkJobRequest &request, const ChunkJobTools &tools,
       fs::remove_all(folder, ignored);
     }
   } cleanup{request.folder};
-  const fs::path stream = request.folder / "chunk.264";
-  tools::PipelineStage interleave{
-      "nal-interleave",
-      {tools.interleaver, {request.basePiece.string(), request.mvcPiece.string(), stream.string()}, request.folder},
-      {},
-      {},
-      {}};
-  std::vector<tools::PipelineStage> first;
-  first.push_back(std::move(interleave));
-  runStages(request, std::move(first), stop);
-  if (isSideBySideChunk(request.picture.output)) {
-    encodeSegment(request, tools, stream, onFrames, stop);
-    return;
-  }
-
   tools::PipelineStage converter{"MVHEVCConverter",
                                  {tools.converter, chunkConverterArguments(request), request.folder},
                                  0,
@@ -230,7 +262,28 @@ void runChunkJob(const ChunkJobRequest &request, const ChunkJobTools &tools,
                                  },
                                  {}};
   std::vector<tools::PipelineStage> stages;
-  stages.push_back(decoderStage(request, tools, stream, {}));
+  if (request.picture.input == ChunkInput::frameAlternate) {
+    stages.push_back(alternateDecoderStage(request, tools));
+  } else if (request.picture.input == ChunkInput::mvcViews) {
+    const fs::path stream = request.folder / "chunk.264";
+    tools::PipelineStage interleave{
+        "nal-interleave",
+        {tools.interleaver, {request.basePiece.string(), request.mvcPiece.string(), stream.string()}, request.folder},
+        {},
+        {},
+        {}};
+    std::vector<tools::PipelineStage> first;
+    first.push_back(std::move(interleave));
+    runStages(request, std::move(first), stop);
+    if (isSideBySideChunk(request.picture.output)) {
+      encodeSegment(request, tools, stream, onFrames, stop);
+      return;
+    }
+    stages.push_back(decoderStage(request, tools, stream, {}));
+  }
+  // The pairs of the stage before it; a packed piece it reads itself.
+  if (stages.empty())
+    converter.input.reset();
   stages.push_back(std::move(converter));
   runStages(request, std::move(stages), stop);
 }

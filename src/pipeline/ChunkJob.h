@@ -8,6 +8,7 @@
 #include <optional>
 #include <stop_token>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kestrova::pipeline {
@@ -22,9 +23,26 @@ enum class ChunkOutput {
 /// The file name extension of a chunk of `output`, with its dot.
 const char *chunkExtension(ChunkOutput output);
 
+/// What a chunk is encoded from.
+enum class ChunkInput {
+  mvcViews,       ///< the two views of an MVC film, decoded by an MVC decoder
+  fullSbs,        ///< packed pictures, each eye at full size side by side (MVHEVCConverter's --layout words)
+  halfSbs,        ///< each eye squeezed to half the width
+  fullTab,        ///< each eye at full size, top and bottom
+  halfTab,        ///< each eye squeezed to half the height
+  frameAlternate, ///< whole pictures, the eyes one after the other
+};
+
+/// The pieces of chunk `index` in `folder`, as the film is cut into them: the
+/// base and MVC views of an MVC film (.264 and .mvc), or one Matroska file
+/// of the source's own coded pictures (.mkv; the second path empty).
+std::pair<std::filesystem::path, std::filesystem::path> chunkPieces(const std::filesystem::path &folder, int index,
+                                                                    ChunkInput input);
+
 /// What changes the pictures of a chunk; every chunk of a film is encoded with the same.
 struct ChunkPictureSettings {
   ChunkOutput output = ChunkOutput::mvhevc;
+  ChunkInput input = ChunkInput::mvcViews;
   /// MVHEVCConverter's quality value; for a side-by-side chunk the quality
   /// preset's case name ("medium").
   std::string quality;
@@ -33,9 +51,10 @@ struct ChunkPictureSettings {
   std::int64_t height = 1080;
   std::int64_t frameRateNum = 24000;
   std::int64_t frameRateDen = 1001;
-  bool rightFirst = false; ///< the base view is the right eye
+  bool rightFirst = false; ///< the base view (the left or top half, the first picture) is the right eye
   /// The settings as one canonical line (for the resume manifest and the
-  /// chunk command line).
+  /// chunk command line); the input is named only when it is not an MVC
+  /// film's views, so the lines of MVC runs stay as they were.
   std::string canonical() const;
   /// The settings from their canonical line; nothing for any other text.
   static std::optional<ChunkPictureSettings> parse(const std::string &line);
@@ -62,11 +81,11 @@ struct ChunkBurnIn {
 /// cannot be read.
 std::string burnInIdentity(const std::optional<SubtitleBurnIn> &burnIn);
 
-/// One chunk job: the two view pieces of a chunk (each starting at an IDR
-/// access unit and decodable on its own) to one encoded chunk.
+/// One chunk job: the pieces of a chunk (starting at an IDR access unit or
+/// key frame and decodable on their own) to one encoded chunk.
 struct ChunkJobRequest {
-  std::filesystem::path basePiece; ///< base view, type-9 delimiters
-  std::filesystem::path mvcPiece;  ///< MVC view, type-24 delimiters
+  std::filesystem::path basePiece; ///< base view, type-9 delimiters; or the piece of packed or alternate pictures
+  std::filesystem::path mvcPiece;  ///< MVC view, type-24 delimiters; empty for other inputs
   std::filesystem::path output;    ///< the chunk, its record (`output`.frames) beside it
   std::filesystem::path folder;    ///< the job's own working folder (created, emptied of its files at the end)
   std::int64_t pairs = 0;          ///< pictures expected, for progress
@@ -79,11 +98,11 @@ struct ChunkJobRequest {
 
 /// The programs a chunk job runs (absolute paths).
 struct ChunkJobTools {
-  std::string interleaver; ///< nal-interleave
-  std::string decoder;     ///< edge264-pipe or ldecod-pipe
+  std::string interleaver; ///< nal-interleave, for MVC views
+  std::string decoder;     ///< edge264-pipe or ldecod-pipe, for MVC views
   std::string converter;   ///< MVHEVCConverter, for MV-HEVC chunks
   std::string stacker;     ///< yuv_hstack, for side-by-side chunks
-  std::string ffmpeg;      ///< encodes side-by-side chunks
+  std::string ffmpeg;      ///< encodes side-by-side chunks; decodes frame-alternate pieces
   std::string ffprobe;     ///< lists a side-by-side chunk's pictures for its record
 };
 
@@ -93,7 +112,10 @@ std::vector<std::string> chunkConverterArguments(const ChunkJobRequest &request)
 /// Runs the job: interleaves the pieces into the job folder, decodes them
 /// and encodes the pairs into `request.output` (MVHEVCConverter, or
 /// yuv_hstack and ffmpeg for a side-by-side segment, whose record is written
-/// from ffprobe's list of its pictures once ffmpeg has finished it).
+/// from ffprobe's list of its pictures once ffmpeg has finished it). A
+/// piece of packed pictures is read by MVHEVCConverter itself, as its
+/// layout says; one of alternate pictures is decoded by ffmpeg, every two
+/// pictures one pair, `request.pairs` of them.
 /// `onFrames` receives the pictures encoded (decoded, for a segment) so far,
 /// from the job's thread. A stop request ends the job's programs. Throws
 /// ConversionError::encodingFailed (decodingFailed for the decoder) naming

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <fstream>
+#include <numeric>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -30,6 +31,34 @@ std::vector<ChunkSpan> planChunks(const std::vector<std::int64_t> &idrFrames, st
     chunks.push_back({static_cast<int>(i), cuts[i], end - cuts[i]});
   }
   return chunks;
+}
+
+FilmCuts closedCuts(const std::vector<std::optional<std::int64_t>> &presentation, const std::vector<bool> &key,
+                    int picturesPerUnit) {
+  const auto count = static_cast<std::int64_t>(presentation.size());
+  const auto unit = std::max<std::int64_t>(1, picturesPerUnit);
+  FilmCuts cuts{{0}, count / unit};
+  if (std::any_of(presentation.begin(), presentation.end(), [](const auto &time) { return !time; }))
+    return cuts;
+  // Each packet's place in presentation order (ties in decoding order).
+  std::vector<std::int64_t> order(presentation.size());
+  std::iota(order.begin(), order.end(), 0);
+  std::stable_sort(order.begin(), order.end(),
+                   [&](std::int64_t a, std::int64_t b) { return *presentation[a] < *presentation[b]; });
+  std::vector<std::int64_t> shownAt(presentation.size());
+  for (std::int64_t place = 0; place < count; ++place)
+    shownAt[static_cast<std::size_t>(order[static_cast<std::size_t>(place)])] = place;
+  // Packet d starts a closed piece when the d packets before it are the d
+  // pictures shown first and it is the next one shown.
+  std::int64_t latestShown = -1;
+  for (std::int64_t d = 0; d < count; ++d) {
+    const auto at = static_cast<std::size_t>(d);
+    if (d > 0 && d % unit == 0 && d / unit < cuts.pictures && key.size() > at && key[at] && shownAt[at] == d &&
+        latestShown == d - 1)
+      cuts.starts.push_back(d / unit);
+    latestShown = std::max(latestShown, shownAt[at]);
+  }
+  return cuts;
 }
 
 int chooseJobCount(const MachineCapacity &machine, int chunkCount, int requested) {

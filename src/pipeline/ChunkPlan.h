@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 namespace kestrova::pipeline {
@@ -23,6 +24,26 @@ struct ChunkSpan {
 /// for a frame rate or chunk length that is not positive.
 std::vector<ChunkSpan> planChunks(const std::vector<std::int64_t> &idrFrames, std::int64_t totalFrames,
                                   double framesPerSecond, double chunkSeconds = 60.0);
+
+/// Where a film may be cut and how long it is, in the pictures its chunk
+/// jobs encode (pairs, for alternate pictures).
+struct FilmCuts {
+  std::vector<std::int64_t> starts; ///< pictures a chunk may start at, ascending
+  std::int64_t pictures = 0;
+  friend bool operator==(const FilmCuts &, const FilmCuts &) = default;
+};
+
+/// Where a coded stream can be cut, from its packets in decoding order
+/// (`presentation`: each packet's presentation time, nothing where the
+/// container gives none; `key`: its key-frame flag): at a key frame that is
+/// also the next picture shown, after every picture shown before it has been
+/// decoded, so that the piece from there decodes on its own and holds the
+/// same pictures in the same order. Counted in groups of `picturesPerUnit`
+/// pictures (2: alternate pictures, a cut only between pairs); a trailing
+/// picture outside a whole group is left out. Without every presentation
+/// time the stream is one piece.
+FilmCuts closedCuts(const std::vector<std::optional<std::int64_t>> &presentation, const std::vector<bool> &key,
+                    int picturesPerUnit = 1);
 
 /// What the machine offers to chunk jobs.
 struct MachineCapacity {

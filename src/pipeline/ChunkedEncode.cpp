@@ -11,6 +11,7 @@
 #include "pipeline/EncoderParameters.h"
 #include "pipeline/LayoutRequest.h"
 #include "pipeline/ToolBlame.h"
+#include "pipeline/ViewCutter.h"
 #include "pipeline/WorkSpace.h"
 #include "tools/Process.h"
 #include "tools/RunLock.h"
@@ -24,6 +25,7 @@
 #include <mutex>
 #include <sstream>
 #include <thread>
+#include <tuple>
 
 namespace kestrova::pipeline {
 namespace fs = std::filesystem;
@@ -38,49 +40,6 @@ constexpr const char *kSubtitleOffsetsName = "subtitle_offsets.mvc";
 fs::path chunkFile(const fs::path &folder, int index, ChunkOutput output) {
   return folder / fmt::format("chunk_{:03}{}", index, chunkExtension(output));
 }
-fs::path pieceFile(const fs::path &folder, int index, const char *extension) {
-  return folder / fmt::format("piece_{:03}{}", index, extension);
-}
-
-/// The film's IDR access units and its access unit count, as nal-scan finds them in the base view.
-struct FilmScan {
-  std::vector<std::int64_t> idrUnits;
-  std::int64_t units = 0;
-};
-
-FilmScan scanFilm(const PipelineEngine &engine, const fs::path &baseView) {
-  tools::ProcessLaunch launch;
-  launch.executable = requireTool(engine, "nal-scan");
-  launch.arguments = {baseView.string()};
-  const auto collected = tools::runAndCollect(launch);
-  FilmScan scan;
-  std::istringstream lines(collected.standardOutput);
-  std::string word;
-  std::int64_t value = 0, offset = 0;
-  while (lines >> word) {
-    if (word == "split" && lines >> value >> offset)
-      scan.idrUnits.push_back(value);
-    else if (word == "units" && lines >> value)
-      scan.units = value;
-  }
-  if (!collected.status.success() || scan.units == 0)
-    throw ConversionError::decodingFailed("nal-scan could not find the access units of the base view: " +
-                                          reasonLine(collected.standardError));
-  return scan;
-}
-
-ChunkPictureSettings pictureSettings(const PipelineRun &run) {
-  ChunkPictureSettings picture;
-  picture.quality = spatialQualityText(run.job.qualityPreset);
-  picture.capMbps = spatialRateCapMbps(run.job.qualityPreset);
-  picture.width = run.width;
-  picture.height = run.height;
-  picture.frameRateNum = run.frameRateNum;
-  picture.frameRateDen = run.frameRateDen;
-  picture.rightFirst = firstViewIsRight(run.stereoMode, run.disc && run.disc->playlist.baseViewIsRight);
-  return picture;
-}
-
 /// What identifies the source: the file itself, or for a disc its playlist.
 SourceIdentity sourceIdentity(const PipelineRun &run) {
   std::error_code ec;
@@ -158,13 +117,9 @@ std::optional<ChunkBurnIn> chunkBurnIn(const std::optional<SubtitleBurnIn> &run,
 /// `folder` (the chunk folder as the job will see it).
 ParallelChunk parallelChunk(const fs::path &folder, int index, const ChunkSpan &span, ChunkOutput output,
                             const std::optional<SubtitleBurnIn> &runBurnIn) {
-  ParallelChunk chunk{index,
-                      pieceFile(folder, index, ".264").string(),
-                      pieceFile(folder, index, ".mvc").string(),
-                      chunkFile(folder, index, output).string(),
-                      span.frameCount,
-                      {},
-                      {}};
+  const auto [base, mvc] = chunkPieces(folder, index, ChunkInput::mvcViews);
+  ParallelChunk chunk{
+      index, base.string(), mvc.string(), chunkFile(folder, index, output).string(), span.frameCount, {}, {}};
   if (auto burnIn = chunkBurnIn(runBurnIn, span, folder)) {
     chunk.burnIn = burnIn->canonical();
     chunk.sharedFiles = {burnIn->subtitles.track.string()};
@@ -223,20 +178,6 @@ ResumePlan decideResume(const PipelineRun &run, const fs::path &folder, const So
     }
   }
   return plan;
-}
-
-void splitViews(const PipelineEngine &engine, const ViewFiles &views, const std::vector<ChunkSpan> &chunks,
-                const fs::path &folder) {
-  std::string cuts;
-  for (const auto &chunk : chunks)
-    cuts += (cuts.empty() ? "" : ",") + std::to_string(chunk.firstFrame);
-  tools::ProcessLaunch launch;
-  launch.executable = requireTool(engine, "nal-dual-split");
-  launch.arguments = {"--at", cuts, views.base.string(), views.mvc.string(), (folder / "piece").string()};
-  const auto collected = tools::runAndCollect(launch);
-  if (!collected.status.success())
-    throw ConversionError::decodingFailed("the views could not be cut into chunks: " +
-                                          reasonLine(collected.standardError));
 }
 
 /// The chunk jobs of one run, K at a time, and the manifest they keep up to date.
@@ -322,8 +263,7 @@ private:
   void encodeOne(int index) {
     const ChunkSpan span = manifest_.chunks[static_cast<std::size_t>(index)].span;
     ChunkJobRequest request;
-    request.basePiece = pieceFile(folder_, index, ".264");
-    request.mvcPiece = pieceFile(folder_, index, ".mvc");
+    std::tie(request.basePiece, request.mvcPiece) = chunkPieces(folder_, index, picture_.input);
     request.output = chunkFile(folder_, index, picture_.output);
     request.folder = folder_ / fmt::format("job_{:03}", index);
     request.pairs = span.frameCount;
@@ -417,6 +357,32 @@ std::vector<std::string> hostLogins(const PipelineRun &run, int localJobs) {
 
 } // namespace
 
+ChunkPictureSettings chunkPictureSettings(const PipelineRun &run) {
+  ChunkPictureSettings picture;
+  picture.quality = spatialQualityText(run.job.qualityPreset);
+  picture.capMbps = spatialRateCapMbps(run.job.qualityPreset);
+  picture.width = run.width;
+  picture.height = run.height;
+  picture.frameRateNum = run.frameRateNum;
+  picture.frameRateDen = run.frameRateDen;
+  picture.rightFirst = firstViewIsRight(run.stereoMode, run.disc && run.disc->playlist.baseViewIsRight);
+  const Stereo3DMode &layout = run.stereoMode;
+  const bool half = layout.eyeSize() == Stereo3DMode::EyeSize::half;
+  using Kind = Stereo3DMode::Kind;
+  if (layout.kind() == Kind::sideBySide) {
+    picture.input = half ? ChunkInput::halfSbs : ChunkInput::fullSbs;
+    picture.width = half ? run.width : run.width / 2;
+  } else if (layout.kind() == Kind::topAndBottom) {
+    picture.input = half ? ChunkInput::halfTab : ChunkInput::fullTab;
+    picture.height = half ? run.height : run.height / 2;
+  } else if (layout.kind() == Kind::frameAlternate) {
+    // Each eye has every other picture.
+    picture.input = ChunkInput::frameAlternate;
+    picture.frameRateDen = 2 * run.frameRateDen;
+  }
+  return picture;
+}
+
 bool prefersChunkedEncode(double seconds, const ChunkingOptions &options) {
   return options.jobs > 0 || !options.hosts.empty() || options.cutOnly ||
          (options.chunkSeconds > 0 && seconds > 2 * options.chunkSeconds);
@@ -428,10 +394,10 @@ namespace {
 using ChunkJoin =
     std::function<void(const fs::path &folder, const std::vector<fs::path> &chunks, std::int64_t pictures)>;
 
-/// The chunked road for either output: cut, encode what an earlier run did
-/// not leave, join; the chunks kept for the next run when it fails.
-void encodeInChunks(PipelineRun &run, const std::string &decoder, const ViewFiles &views,
-                    const ChunkPictureSettings &picture, const ChunkJoin &join) {
+/// The chunked road for any source and output: cut, encode what an earlier
+/// run did not leave, join; the chunks kept for the next run when it fails.
+void encodeInChunks(PipelineRun &run, const ChunkCutter &cutter, const ChunkPictureSettings &picture,
+                    const ChunkJoin &join) {
   const bool sideBySide = isSideBySideChunk(picture.output);
   run.report(sideBySide ? ConversionStage::encoding : ConversionStage::convertingMVHEVC, 0.3);
   const fs::path folder = run.workDirectory / kChunkFolderName;
@@ -448,9 +414,9 @@ void encodeInChunks(PipelineRun &run, const std::string &decoder, const ViewFile
       fs::copy_file(run.burnIn->offsets, folder / kSubtitleOffsetsName, fs::copy_options::overwrite_existing);
   }
 
-  const FilmScan scan = scanFilm(run.engine, views.base);
-  const double fps = static_cast<double>(run.frameRateNum) / static_cast<double>(run.frameRateDen);
-  const auto chunks = planChunks(scan.idrUnits, scan.units, fps, run.job.chunking.chunkSeconds);
+  const FilmCuts scan = cutter.scan();
+  const double fps = static_cast<double>(picture.frameRateNum) / static_cast<double>(picture.frameRateDen);
+  const auto chunks = planChunks(scan.starts, scan.pictures, fps, run.job.chunking.chunkSeconds);
   const ResumePlan resume = decideResume(run, folder, source, picture, subtitles, chunks);
   ChunkManifest manifest{source, settings, subtitles, {}};
   for (const auto &chunk : chunks)
@@ -460,37 +426,23 @@ void encodeInChunks(PipelineRun &run, const std::string &decoder, const ViewFile
         inspectChunk(chunkFile(folder, index, picture.output))->bytes;
   writeManifestAtomically(manifest, folder / kManifestName);
 
-  ChunkJobTools tools;
-  tools.interleaver = requireTool(run.engine, "nal-interleave");
-  tools.decoder = requireTool(run.engine, decoder);
-  if (sideBySide) {
-    tools.stacker = requireTool(run.engine, "yuv_hstack");
-    tools.ffmpeg = requireFfmpeg(run.engine);
-    tools.ffprobe = requireTool(run.engine, "ffprobe");
-  } else {
-    tools.converter = requireTool(run.engine, "MVHEVCConverter");
-  }
-  ChunkScheduler scheduler(run, manifest, folder, tools, picture, run.burnIn);
+  ChunkScheduler scheduler(run, manifest, folder, cutter.tools, picture, run.burnIn);
   try {
     if (!resume.encode.empty()) {
-      // The pieces are a second copy of the views; the chunks are about as big again.
-      std::error_code sizeError;
-      const auto viewBytes = fs::file_size(views.base, sizeError) + fs::file_size(views.mvc, sizeError);
-      if (!sizeError)
-        requireSpace(run.workDirectory, 2 * viewBytes);
+      // The pieces are a second copy of the film; the chunks are about as big again.
+      requireSpace(run.workDirectory, 2 * cutter.bytes);
       const bool elsewhere = !run.job.chunking.hosts.empty() && !run.job.chunking.cutOnly;
       const bool remoteOnly = elsewhere && run.job.chunking.remoteOnly;
       const int jobs = chooseJobCount(thisMachine(), static_cast<int>(resume.encode.size()), run.job.chunking.jobs);
       // Every machine is asked once, before the film is cut.
       const auto logins = elsewhere ? hostLogins(run, remoteOnly ? 0 : jobs) : std::vector<std::string>();
-      splitViews(run.engine, views, chunks, folder);
+      cutter.cut(chunks, folder);
       if (run.job.chunking.cutOnly)
         leaveForScheduler(run, folder, manifest, resume.encode, picture);
-      run.engine.log(fmt::format("=== Chunked encode: {} chunks of about {} s, {} to encode, {} ({} \u2192 "
-                                 "{}) ===",
-                                 chunks.size(), run.job.chunking.chunkSeconds, resume.encode.size(),
-                                 remoteOnly ? std::string("none on this machine") : fmt::format("{} at once", jobs),
-                                 decoder, sideBySide ? "yuv_hstack \u2192 ffmpeg" : "MVHEVCConverter --chunk"));
+      run.engine.log(fmt::format(
+          "=== Chunked encode: {} chunks of about {} s, {} to encode, {} ({}) ===", chunks.size(),
+          run.job.chunking.chunkSeconds, resume.encode.size(),
+          remoteOnly ? std::string("none on this machine") : fmt::format("{} at once", jobs), cutter.jobText));
       if (elsewhere)
         scheduler.runThroughParallel(resume.encode, logins, fs::read_symlink("/proc/self/exe"));
       else
@@ -520,19 +472,24 @@ void encodeInChunks(PipelineRun &run, const std::string &decoder, const ViewFile
 
 } // namespace
 
+void encodeChunkedMvhevc(PipelineRun &run, const ChunkCutter &cutter, const ChunkPictureSettings &picture,
+                         const fs::path &output, const std::vector<std::string> &converterTracks) {
+  encodeInChunks(run, cutter, picture, [&](const fs::path &, const std::vector<fs::path> &chunks, std::int64_t) {
+    joinChunks(run, chunks, output, converterTracks);
+  });
+}
+
 void encodeChunked(PipelineRun &run, const std::string &decoder, const ViewFiles &views, const fs::path &output,
                    const std::vector<std::string> &converterTracks) {
-  encodeInChunks(run, decoder, views, pictureSettings(run),
-                 [&](const fs::path &, const std::vector<fs::path> &chunks, std::int64_t) {
-                   joinChunks(run, chunks, output, converterTracks);
-                 });
+  encodeChunkedMvhevc(run, viewCutter(run.engine, decoder, views, ChunkOutput::mvhevc), chunkPictureSettings(run),
+                      output, converterTracks);
 }
 
 void encodeChunkedSideBySide(PipelineRun &run, const std::string &decoder, const ViewFiles &views,
                              const fs::path &output) {
-  ChunkPictureSettings picture = pictureSettings(run);
+  ChunkPictureSettings picture = chunkPictureSettings(run);
   setSideBySideChunkOutput(picture, run.job.qualityPreset, run.job.outputCodec, output);
-  encodeInChunks(run, decoder, views, picture,
+  encodeInChunks(run, viewCutter(run.engine, decoder, views, picture.output), picture,
                  [&](const fs::path &folder, const std::vector<fs::path> &chunks, std::int64_t pictures) {
                    joinSegments(run, chunks, pictures, folder, output);
                  });

@@ -1,12 +1,17 @@
 #pragma once
 
 #include "core/Records.h"
+#include "pipeline/ChunkJob.h"
+#include "pipeline/ChunkPlan.h"
 #include "pipeline/PipelineRun.h"
 #include "pipeline/ViewDiscovery.h"
 
+#include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace kestrova::pipeline {
 
@@ -24,6 +29,25 @@ public:
       : std::runtime_error(message), commands(std::move(commands)) {}
   std::filesystem::path commands;
 };
+
+/// How a chunked road cuts its film: planning the chunks, resuming, running
+/// the jobs and keeping what is finished are the same for every source.
+struct ChunkCutter {
+  /// Where the film may be cut and how long it is, in the pictures its chunk
+  /// jobs encode. Throws ConversionError when the film cannot be read.
+  std::function<FilmCuts()> scan;
+  /// Cuts the film into the pieces of `chunks` inside `folder`, named as
+  /// chunkPieces names them. Throws ConversionError when it cannot.
+  std::function<void(const std::vector<ChunkSpan> &chunks, const std::filesystem::path &folder)> cut;
+  std::uint64_t bytes = 0; ///< about what the pieces take
+  std::string jobText;     ///< the programs of a chunk job, for the log ("edge264-pipe → MVHEVCConverter --chunk")
+  ChunkJobTools tools;
+};
+
+/// What changes a chunk's pictures in `run`: the quality preset, the size
+/// and rate of one eye and which eye comes first, and how the source holds
+/// the eyes (an MVC film's views, packed or alternate pictures).
+ChunkPictureSettings chunkPictureSettings(const PipelineRun &run);
 
 /// Whether the encode of a film of `seconds` is worth cutting into chunks: the film is longer than two chunks, or jobs,
 /// hosts or only the cut were asked for.
@@ -44,6 +68,12 @@ bool prefersChunkedEncode(double seconds, const ChunkingOptions &options);
 /// cancelled, toolNotFound).
 void encodeChunked(PipelineRun &run, const std::string &decoder, const ViewFiles &views,
                    const std::filesystem::path &output, const std::vector<std::string> &converterTracks);
+
+/// Encodes the film `cutter` cuts in chunks of `picture` into the MV-HEVC
+/// movie `output`, with `converterTracks` (empty: the sound of the run's
+/// track source), as encodeChunked does for the views of an MVC film.
+void encodeChunkedMvhevc(PipelineRun &run, const ChunkCutter &cutter, const ChunkPictureSettings &picture,
+                         const std::filesystem::path &output, const std::vector<std::string> &converterTracks);
 
 /// The same for the full side-by-side file `output`: each chunk's pairs
 /// stacked by yuv_hstack and encoded by ffmpeg with the side-by-side

@@ -8,6 +8,7 @@
 #include "pipeline/LayoutRequest.h"
 #include "pipeline/MvcPipeline.h"
 #include "pipeline/OutputPlan.h"
+#include "pipeline/PictureChunks.h"
 #include "pipeline/PipelineEngine.h"
 #include "pipeline/PipelineRun.h"
 #include "pipeline/RoadPlan.h"
@@ -67,11 +68,11 @@ ConversionResult runRoad(PipelineRun &run, const ToolInventory &tools, const Sou
     }
     ConversionResult operator()(const FrameAlternateRoad &road) const {
       noteSubtitlesNotBurned(run);
-      return runFrameAlternatePipeline(run, road.rightFirst);
+      return road.chunked ? runChunkedPictures(run) : runFrameAlternatePipeline(run, road.rightFirst);
     }
-    ConversionResult operator()(const PackedRoad &) const {
+    ConversionResult operator()(const PackedRoad &road) const {
       noteSubtitlesNotBurned(run);
-      return runSideBySidePipeline(run);
+      return road.chunked ? runChunkedPictures(run) : runSideBySidePipeline(run);
     }
   };
   return std::visit(Dispatch{run, tools, facts, plan}, plan.road);
@@ -215,14 +216,10 @@ ConversionResult PipelineEngine::run(const ConversionJob &job, const std::option
   const RoadPlan plan = planRoad(tools, facts, run.outputs);
   if (const auto *none = std::get_if<NoRoad>(&plan.road))
     throw ConversionError::toolNotFound(none->message);
-  // Only the chunked road has chunks to hand to another scheduler: anything
-  // else would quietly convert the whole film here.
-  const auto *direct = std::get_if<MvcDirectRoad>(&plan.road);
-  if (job.chunking.cutOnly && !(direct && direct->chunked) &&
-      !std::holds_alternative<MvcChunkedSideBySideRoad>(plan.road))
-    throw ConversionError::encodingFailed("--cut-only needs a Blu-ray 3D film going to Vision Pro alone or to side "
-                                          "by side alone, and the chunk tools, not this one (" +
-                                          describe(plan) + ")");
+  // Only the chunked roads of MVC films have pieces to hand to another
+  // scheduler or machine: anything else would quietly convert the film here.
+  if (const auto refusal = chunkingRefusal(plan, job.chunking))
+    throw ConversionError::encodingFailed(*refusal);
 
   RunScope scope(run, job.keepWork);
   log(describe(plan));

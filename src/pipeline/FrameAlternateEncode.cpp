@@ -38,13 +38,13 @@ std::vector<std::string> frameAlternateArguments(const FrameAlternateEncode &enc
   std::vector<std::string> arguments{"-y"};
   if (encode.durationLimit)
     arguments.insert(arguments.end(), {"-t", std::to_string(*encode.durationLimit)});
-  // The source's rate is twice each eye's; every other frame, retimed, is one eye.
-  arguments.insert(arguments.end(),
-                   {"-i", encode.source.string(), "-filter_complex",
-                    std::string("[0:v]split[a][b];[a]select='not(mod(n\\,2))',setpts=N/FRAME_RATE/TB[") + even +
-                        "];[b]select='mod(n\\,2)',setpts=N/FRAME_RATE/TB[" + odd +
-                        "];[left][right]hstack=inputs=2[sbs]",
-                    "-map", "[sbs]"});
+  // The source's rate is twice each eye's: every other frame is one eye, at half the rate
+  // (framestep halves it; the pictures keep their times, so a pair lasts two source frames).
+  arguments.insert(arguments.end(), {"-i", encode.source.string(), "-filter_complex",
+                                     std::string("[0:v]split[a][b];[a]setpts=PTS-STARTPTS,framestep=2[") + even +
+                                         "];[b]trim=start_frame=1,setpts=PTS-STARTPTS,framestep=2[" + odd +
+                                         "];[left][right]hstack=inputs=2[sbs]",
+                                     "-map", "[sbs]"});
   auto append = [&arguments](const std::vector<std::string> &more) {
     arguments.insert(arguments.end(), more.begin(), more.end());
   };

@@ -13,7 +13,8 @@ using S = ConversionStage;
 // The spans the roads report their steps in (see the tools' parsers):
 // reading up to 0.3, the interleaver at 0.3, decoding and the side-by-side
 // encode from 0.5 to 0.85, the converter from 0.85 to 0.98; the one-encode
-// road's converter (and the chunk jobs of either output) from 0.3 to 0.98;
+// road's converter (and the chunk jobs of every source and output) from 0.3
+// to 0.98;
 // ffmpeg's packing encode from 0.7 to 0.85; the frame-alternate script's
 // encode from 0.1 to 0.9.
 const PlannedStep kReading{{S::demuxing}, 0.0, 0.3, 3};
@@ -55,6 +56,8 @@ std::vector<PlannedStep> plannedSteps(ProgressRoad road) {
     return {{{S::encoding}, 0.1, 0.9, 100}};
   case ProgressRoad::frameAlternateThenSpatial:
     return withConversion({{{S::encoding}, 0.1, 0.9, 45}});
+  case ProgressRoad::picturesInChunks:
+    return {{{S::convertingMVHEVC}, 0.3, 0.98, 100}};
   }
   return {};
 }

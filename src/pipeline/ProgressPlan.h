@@ -38,6 +38,8 @@ enum class ProgressRoad {
   /// Frame-alternate: ffmpeg's encode, then the conversion for Vision Pro.
   frameAlternate,
   frameAlternateThenSpatial,
+  /// Packed or frame-alternate pictures to MV-HEVC in chunks, each converted on its own.
+  picturesInChunks,
 };
 
 /// The steps of `road`. Reading a disc or an MVC file is a small share,

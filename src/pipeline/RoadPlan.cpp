@@ -150,10 +150,17 @@ struct RoadText {
                        road.decoder);
   }
   std::string operator()(const FrameAlternateRoad &road) const {
+    if (road.chunked)
+      return fmt::format("frame alternate \u2192 MV-HEVC in chunks encoded at once (ffmpeg \u2192 MVHEVCConverter "
+                         "per chunk, a pair from every two pictures{}), joined",
+                         road.rightFirst ? ", right eye first" : "");
     return fmt::format("frame alternate \u2192 side by side{}{}", road.rightFirst ? ", right eye first" : "",
                        road.thenMvhevc ? ", then MVHEVCConverter on the side-by-side file" : "");
   }
   std::string operator()(const PackedRoad &road) const {
+    if (road.chunked)
+      return "packed eyes \u2192 MV-HEVC in chunks encoded at once (MVHEVCConverter reads each piece as it is "
+             "packed), joined";
     return road.toMvhevc ? "packed eyes \u2192 MVHEVCConverter reads the source as it is packed"
                          : "packed eyes \u2192 full side by side";
   }
@@ -171,17 +178,40 @@ RoadPlan planRoad(const ToolInventory &tools, const SourceFacts &source, const O
                   "side-by-side target");
   using Kind = Stereo3DMode::Kind;
   switch (source.layout.kind()) {
-  case Kind::frameAlternate:
-    return {FrameAlternateRoad{source.layout.rightFirst(), spatial}, {}};
+  case Kind::frameAlternate: {
+    const bool keepSideBySide = outputs.sideBySide.has_value();
+    RoadPlan plan{
+        FrameAlternateRoad{source.layout.rightFirst(), spatial, spatial && source.chunksWanted && !keepSideBySide}, {}};
+    if (spatial && source.chunksWanted && keepSideBySide)
+      plan.reasons.push_back("the side-by-side file is kept: it is encoded in one piece and converted from, not "
+                             "in chunks");
+    return plan;
+  }
   case Kind::sideBySide:
   case Kind::topAndBottom:
-    return {PackedRoad{spatial}, {}};
+    return {PackedRoad{spatial, spatial && source.chunksWanted}, {}};
   case Kind::mvcSingleTrack:
   case Kind::mvcSeparateTracks:
   case Kind::none:
     break;
   }
   return planMvc(tools, source, outputs);
+}
+
+std::optional<std::string> chunkingRefusal(const RoadPlan &plan, const ChunkingOptions &options) {
+  const auto *packed = std::get_if<PackedRoad>(&plan.road);
+  const auto *alternate = std::get_if<FrameAlternateRoad>(&plan.road);
+  if ((packed || alternate) && (options.cutOnly || !options.hosts.empty()))
+    return fmt::format("{0} needs a Blu-ray 3D (MVC) film, not a {1} source, whose chunks are encoded on this "
+                       "machine only: convert it without {0}",
+                       options.cutOnly ? "--cut-only" : "--hosts",
+                       packed ? "side-by-side or top-and-bottom" : "frame-alternate");
+  const auto *direct = std::get_if<MvcDirectRoad>(&plan.road);
+  if (options.cutOnly && !(direct && direct->chunked) && !std::holds_alternative<MvcChunkedSideBySideRoad>(plan.road))
+    return "--cut-only needs a Blu-ray 3D film going to Vision Pro alone or to side by side alone, and the chunk "
+           "tools, not this one (" +
+           describe(plan) + ")";
+  return std::nullopt;
 }
 
 std::string describe(const RoadPlan &plan) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/Records.h"
 #include "core/Stereo3DMode.h"
 #include "pipeline/MvcVariant.h"
 #include "pipeline/OutputPlan.h"
@@ -108,6 +109,11 @@ struct MvcChunkedSideBySideRoad {
 struct FrameAlternateRoad {
   bool rightFirst = false;
   bool thenMvhevc = false;
+  /// For Vision Pro without a side-by-side file: cut at key frames between
+  /// pairs into chunks, each chunk's pictures decoded by ffmpeg and handed to
+  /// MVHEVCConverter as pairs (K at once, resumable), joined; one encode of
+  /// the pictures instead of two, and the film's longest step in chunks.
+  bool chunked = false;
 
   bool operator==(const FrameAlternateRoad &) const = default;
 };
@@ -116,6 +122,10 @@ struct FrameAlternateRoad {
 /// full side by side, or read as it is packed by MVHEVCConverter.
 struct PackedRoad {
   bool toMvhevc = false;
+  /// For Vision Pro: cut at key frames into chunks (the coded pictures
+  /// copied, not encoded), each read as it is packed by MVHEVCConverter on
+  /// its own (K at once, resumable), joined.
+  bool chunked = false;
 
   bool operator==(const PackedRoad &) const = default;
 };
@@ -139,5 +149,12 @@ RoadPlan planRoad(const ToolInventory &tools, const SourceFacts &source, const O
 
 /// "Road: ..." as the log prints it, with the reasons after it.
 std::string describe(const RoadPlan &plan);
+
+/// Why the chunking options cannot be honoured on `plan`'s road: --cut-only
+/// needs chunks to leave (a chunked road), and both it and --hosts hand
+/// other machines or schedulers the pieces of an MVC film's views only;
+/// nothing when they can. Found before any work, so that nothing converts
+/// the whole film here instead.
+std::optional<std::string> chunkingRefusal(const RoadPlan &plan, const ChunkingOptions &options);
 
 } // namespace kestrova::pipeline

@@ -12,7 +12,9 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <chrono>
 #include <cmath>
+#include <thread>
 
 namespace kestrova::bluray::test {
 
@@ -41,6 +43,9 @@ struct Target {
 inline const Target kVisionPro{"VisionPro", "Apple Vision Pro (MV-HEVC)", "clip120.mov", ".hevc", "1", "5 chunks", 24,
                                1.0};
 inline const Target kSideBySide{"SideBySide", "SBS 3D (MKV)", "clip120_SBS.mkv", ".mp4", "2.5", "2 chunks", 72, 1.5};
+/// A side-by-side film to Vision Pro.
+inline const Target kPacked{"Packed", "Apple Vision Pro (MV-HEVC)", "sbs120_MV-HEVC.mov", ".hevc", "1", "5 chunks", 24,
+                            1.0};
 
 class ChunkedRunFixture : public testing::Test {
 protected:
@@ -67,6 +72,48 @@ protected:
     return std::string("env HOME=") + quote((dir_ / "home").string()) + " XDG_CONFIG_HOME=" + quote(config.string()) +
            " LC_ALL=C " + (namespaced ? "unshare -p -f --mount-proc --kill-child " : "") + quote(program_.string()) +
            " --auto-convert --input " + quote(clip_.string()) + " " + options;
+  }
+
+  // Ten chunks, one job: killed with -9 after six chunks; a finished chunk
+  // is then cut short as a crash while writing would leave it. The next run
+  // reuses the other whole ones and encodes the rest; the movie it wrote.
+  fs::path killAndTakeUp() {
+    const fs::path out = dir_ / "out";
+    const std::string settings = ", \"chunkSeconds\": 0.4";
+    const std::string started = command(settings, "--jobs 1 --output " + quote(out.string()), true) + " >" +
+                                quote((dir_ / "killed.log").string()) + " 2>&1 </dev/null & echo $!";
+    const int pid = std::stoi(run(started).out);
+    // A chunk is whole once its record is there, which is written last.
+    auto wholeChunks = [&] {
+      int whole = 0;
+      for (const auto &folder : fs::directory_iterator(out, fs::directory_options::skip_permission_denied))
+        for (int i = 0; i < 10; ++i)
+          whole += fs::exists(folder.path() / ("chunks/chunk_00" + std::to_string(i) + target().chunk + ".frames"));
+      return whole;
+    };
+    for (int i = 0; i < 2400 && (!fs::exists(out) || wholeChunks() < 6); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    run("kill -9 " + std::to_string(pid) + "; while kill -0 " + std::to_string(pid) +
+        " 2>/dev/null; do sleep 0.1; done");
+    const int whole = wholeChunks();
+    EXPECT_GE(whole, 6) << kestrova::test::readFile(dir_ / "killed.log");
+    EXPECT_LT(whole, 10) << "killed before the end";
+    EXPECT_FALSE(fs::exists(out / target().file));
+    for (const auto &folder : fs::directory_iterator(out)) {
+      const fs::path chunk = folder.path() / (std::string("chunks/chunk_002") + target().chunk);
+      if (fs::exists(chunk))
+        fs::resize_file(chunk, fs::file_size(chunk) - 100);
+    }
+
+    const auto rerun = run(command(settings, "--jobs 1 --output " + quote(out.string()), true) + " 2>&1");
+    EXPECT_EQ(rerun.status, 0) << rerun.out;
+    EXPECT_NE(rerun.out.find("Resuming: " + std::to_string(whole - 1) + " of 10 chunks done"), std::string::npos)
+        << rerun.out;
+    EXPECT_NE(rerun.out.find("10 chunks of about 0.4 s, " + std::to_string(11 - whole) + " to encode"),
+              std::string::npos)
+        << rerun.out;
+    EXPECT_EQ(std::distance(fs::directory_iterator(out), fs::directory_iterator()), 1) << "only the movie stays";
+    return out / target().file;
   }
 
   // Each eye's PSNR against the JM decoder's pictures of the source (the

@@ -1,15 +1,11 @@
 // A Blu-ray 3D film to Vision Pro and to full side by side in chunks, with
 // the real tools: the chunked file equals the one-piece file, and a run
 // killed midway is taken up again by the next run, which encodes only what
-// is missing.
+// is missing; so is a side-by-side film's.
 #include "ChunkedRunFixture.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
-#include <fstream>
-#include <sstream>
-#include <thread>
 
 namespace kestrova::bluray::test {
 namespace {
@@ -70,43 +66,34 @@ TEST_P(ChunkedRun, EqualsTheOnePieceRun) {
       << "only the movie stays";
 }
 
-// Ten chunks, one job: killed with -9 after six chunks; a finished chunk is
-// then cut short as a crash while writing would leave it. The next run
-// reuses the five whole ones and encodes the other five.
 TEST_P(ChunkedRun, KilledRunIsTakenUpWhereItStopped) {
-  const fs::path out = dir_ / "out";
-  const std::string settings = ", \"chunkSeconds\": 0.4";
-  const std::string started = command(settings, "--jobs 1 --output " + quote(out.string()), true) + " >" +
-                              quote((dir_ / "killed.log").string()) + " 2>&1 </dev/null & echo $!";
-  const auto launched = run(started);
-  const int pid = std::stoi(launched.out);
-  auto finishedChunks = [&] {
-    int finished = 0;
-    for (const auto &folder : fs::directory_iterator(out, std::filesystem::directory_options::skip_permission_denied)) {
-      std::ifstream manifest(folder.path() / "chunks/manifest");
-      for (std::string line; std::getline(manifest, line);)
-        finished += line.starts_with("chunk ") && !line.ends_with(" -");
-    }
-    return finished;
-  };
-  for (int i = 0; i < 2400 && (!fs::exists(out) || finishedChunks() < 6); ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  ASSERT_EQ(finishedChunks(), 6) << kestrova::test::readFile(dir_ / "killed.log");
-  run("kill -9 " + std::to_string(pid) + "; while kill -0 " + std::to_string(pid) + " 2>/dev/null; do sleep 0.1; done");
-  EXPECT_FALSE(fs::exists(out / GetParam().file));
-  for (const auto &folder : fs::directory_iterator(out)) {
-    const fs::path chunk = folder.path() / (std::string("chunks/chunk_002") + GetParam().chunk);
-    if (fs::exists(chunk))
-      fs::resize_file(chunk, fs::file_size(chunk) - 100);
-  }
+  const fs::path movie = killAndTakeUp();
+  EXPECT_EQ(probeMedia(movie).videoFrames, kPairs);
+  EXPECT_GT(eyeQuality(movie)[0].whole, 30.0);
+}
 
-  const auto rerun = run(command(settings, "--jobs 1 --output " + quote(out.string()), true) + " 2>&1");
-  ASSERT_EQ(rerun.status, 0) << rerun.out;
-  EXPECT_NE(rerun.out.find("Resuming: 5 of 10 chunks done"), std::string::npos) << rerun.out;
-  EXPECT_NE(rerun.out.find("10 chunks of about 0.4 s, 5 to encode"), std::string::npos) << rerun.out;
-  EXPECT_EQ(probeMedia(out / GetParam().file).videoFrames, kPairs);
-  EXPECT_GT(eyeQuality(out / GetParam().file)[0].whole, 30.0);
-  EXPECT_EQ(std::distance(fs::directory_iterator(out), fs::directory_iterator()), 1) << "only the movie stays";
+// A side-by-side film's chunks are taken up the same way.
+class PackedChunkedRun : public ChunkedRunFixture {
+protected:
+  const Target &target() const override { return kPacked; }
+  void SetUp() override {
+    ChunkedRunFixture::SetUp();
+    if (IsSkipped())
+      return;
+    // The film's length and key frames where the disc clip has its IDRs,
+    // two test pictures side by side at full size, declared so.
+    clip_ = dir_ / "sbs120.mkv";
+    const auto made = run("ffmpeg -v error -y -f lavfi -i testsrc2=size=960x540:rate=24:duration=5 -f lavfi -i "
+                          "testsrc=size=960x540:rate=24:duration=5 -f lavfi -i sine=duration=5 -filter_complex "
+                          "'[0:v][1:v]hstack[v]' -map '[v]' -map 2:a -c:v libx264 -g 12 -keyint_min 12 "
+                          "-sc_threshold 0 -pix_fmt yuv420p -c:a aac -metadata:s:v:0 stereo_mode=left_right " +
+                          quote(clip_.string()));
+    ASSERT_EQ(made.status, 0) << made.err;
+  }
+};
+
+TEST_F(PackedChunkedRun, KilledRunIsTakenUpWhereItStopped) {
+  EXPECT_EQ(probeMedia(killAndTakeUp()).videoFrames, kPairs);
 }
 
 INSTANTIATE_TEST_SUITE_P(Targets, ChunkedRun, testing::Values(kVisionPro, kSideBySide),

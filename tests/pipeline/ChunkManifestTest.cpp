@@ -134,24 +134,35 @@ TEST(ChunkManifest, BurnedInSubtitlesCountByTheirBytesNotTheirPlace) {
 }
 
 // The settings line travels to other machines' chunk jobs and decides which
-// chunks a run may take up: every output kind comes back as it went, and
-// a side-by-side run never matches a Vision Pro run's line.
-TEST(ChunkManifest, PictureSettingsNameTheOutput) {
+// chunks a run may take up: every output and input kind comes back as it
+// went, a side-by-side run never matches a Vision Pro run's line, nor a
+// packed source's layout another's; an MVC film's line is the one earlier
+// runs wrote, so their chunks are still taken up.
+TEST(ChunkManifest, PictureSettingsNameTheOutputAndInput) {
   ChunkPictureSettings settings;
   settings.quality = "0.7";
   settings.rightFirst = true;
   std::set<std::string> lines;
-  for (ChunkOutput output : {ChunkOutput::mvhevc, ChunkOutput::sideBySideHevc, ChunkOutput::sideBySideH264}) {
-    settings.output = output;
-    const auto back = ChunkPictureSettings::parse(settings.canonical());
-    ASSERT_TRUE(back);
-    EXPECT_EQ(back->canonical(), settings.canonical());
-    EXPECT_EQ(back->output, output);
-    lines.insert(settings.canonical());
-  }
-  EXPECT_EQ(lines.size(), 3U);
+  for (ChunkInput input : {ChunkInput::mvcViews, ChunkInput::fullSbs, ChunkInput::halfSbs, ChunkInput::fullTab,
+                           ChunkInput::halfTab, ChunkInput::frameAlternate})
+    for (ChunkOutput output : {ChunkOutput::mvhevc, ChunkOutput::sideBySideHevc, ChunkOutput::sideBySideH264}) {
+      settings.output = output;
+      settings.input = input;
+      const auto back = ChunkPictureSettings::parse(settings.canonical());
+      ASSERT_TRUE(back) << settings.canonical();
+      EXPECT_EQ(back->canonical(), settings.canonical());
+      EXPECT_EQ(back->output, output);
+      EXPECT_EQ(back->input, input);
+      lines.insert(settings.canonical());
+    }
+  EXPECT_EQ(lines.size(), 18U);
+  EXPECT_TRUE(ChunkPictureSettings::parse("output=mv-hevc quality=0.7 cap=0 view=1920x1080 rate=24000/1001 "
+                                          "eyes=left-first"));
   std::string other = settings.canonical();
   other.replace(other.find("sbs-h264"), 8, "sbs-vp9");
+  EXPECT_FALSE(ChunkPictureSettings::parse(other));
+  other = settings.canonical();
+  other.replace(other.find("frame-alternate"), 15, "checkerboard");
   EXPECT_FALSE(ChunkPictureSettings::parse(other));
 }
 

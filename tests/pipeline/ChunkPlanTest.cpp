@@ -1,6 +1,9 @@
 #include "pipeline/ChunkPlan.h"
+#include "pipeline/PictureChunks.h"
 
 #include <gtest/gtest.h>
+
+#include <sstream>
 
 namespace kestrova::pipeline {
 namespace {
@@ -36,6 +39,46 @@ TEST(ChunkPlan, CutsAtTheFirstIdrPastTheTarget) {
     EXPECT_EQ(lengths, row.lengths);
   }
   EXPECT_THROW(planChunks({0}, 10, 0, 60), std::invalid_argument);
+}
+
+// ffprobe's packet lines for packets written as presentation times in
+// decoding order, "K" after a key frame's, "-" for a packet without a time.
+std::string packetLines(const std::string &packets) {
+  std::istringstream words(packets);
+  std::string lines;
+  for (std::string word; words >> word;) {
+    const bool key = word.ends_with('K');
+    if (key)
+      word.pop_back();
+    lines += "pts=" + (word == "-" ? std::string("N/A") : word) + "|flags=" + (key ? "K__" : "___") + "\n";
+  }
+  return lines;
+}
+
+// A piece cut at a key frame decodes on its own and holds the pictures shown
+// from there: a key frame whose leading pictures are shown before it (an
+// open GOP) or that splits a pair of alternate pictures is no cut.
+TEST(ChunkPlan, CutsOnlyWherePiecesDecodeOnTheirOwn) {
+  struct Row {
+    const char *name;
+    const char *packets;
+    int picturesPerUnit;
+    FilmCuts expected;
+  };
+  const Row rows[] = {
+      {"no B-frames: every key frame", "0K 1 2 3 4K 5 6 7", 1, {{0, 4}, 8}},
+      {"B-frames in closed GOPs", "0K 3 1 2 4K 7 5 6 8K 9", 1, {{0, 4, 8}, 10}},
+      {"open GOP: the key frame's leading pictures come after it", "0K 4 1 2 3 8K 5 6 7 12 9 10 11", 1, {{0}, 13}},
+      {"a key frame not yet shown when decoded", "0K 2 1 4K 3 5", 1, {{0}, 6}},
+      {"alternate pictures: cuts between pairs only", "0K 1 2 3K 4 5 6K 7 8 9", 2, {{0, 3}, 5}},
+      {"alternate pictures: a last picture without its pair is left out", "0K 1 2 3 4", 2, {{0}, 2}},
+      {"a picture without a time: one piece", "0K 1 - 3 4K 5", 1, {{0}, 6}},
+      {"no pictures", "", 1, {{0}, 0}},
+  };
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.name);
+    EXPECT_EQ(packetListCuts(packetLines(row.packets), row.picturesPerUnit), row.expected);
+  }
 }
 
 } // namespace

@@ -127,6 +127,15 @@ TEST(RoadPlan, ToolsSourceAndTargetGiveTheRoad) {
        PackedRoad{true}},
       {"packed eyes to Vision Pro without the converter", all & ~converter, Stereo3DMode::sideBySide(), Writes::spatial,
        noRoad("MVHEVCConverter")},
+      {"a long packed film to Vision Pro in chunks", converter, Stereo3DMode::topAndBottom(Stereo3DMode::EyeSize::half),
+       Writes::spatial, PackedRoad{true, true}, none, none, true},
+      {"a long packed film to side by side: one ffmpeg encode", 0, Stereo3DMode::sideBySide(), Writes::sbs,
+       PackedRoad{false, false}, none, none, true},
+      {"a long frame-alternate film to Vision Pro in chunks", converter, Stereo3DMode::frameAlternate(true),
+       Writes::spatial, FrameAlternateRoad{true, true, true}, none, none, true},
+      {"a long frame-alternate film with the side-by-side file kept: one piece", converter,
+       Stereo3DMode::frameAlternate(false), Writes::spatialAndSbs, FrameAlternateRoad{false, true, false}, none, none,
+       true, false, "kept"},
       // Subtitles burned in: only roads that hand each pair, in film order, to the stacker or converter.
       {"burn-in: the FIFO road, not the segment script", jm | script | dualSplit, mvc, Writes::sbs,
        sideBySide(MvcVariant::fifo, "ldecod-pipe"), none, none, false, true},
@@ -160,6 +169,38 @@ TEST(RoadPlan, ToolsSourceAndTargetGiveTheRoad) {
     for (const std::string &said :
          {row.fastDecoderRefusal.value_or(""), row.fifoRefusal.value_or(""), std::string(row.says)})
       EXPECT_NE(describe(plan).find(said), std::string::npos) << describe(plan);
+  }
+}
+
+// Another scheduler or other machines get the pieces of an MVC film only:
+// asked for anything else, the run is refused before any work, in words
+// naming the source, rather than converting the whole film here.
+TEST(RoadPlan, ChunkingOptionsTheRoadCannotHonourAreRefused) {
+  ChunkingOptions cutOnly, hosts;
+  cutOnly.cutOnly = true;
+  hosts.hosts = "/home/me/hosts";
+  struct Row {
+    const char *name;
+    Road road;
+    ChunkingOptions options;
+    const char *refusal; // a word of the refusal; null: honoured
+  };
+  const Row rows[] = {
+      {"an MVC film's chunks to a scheduler", MvcDirectRoad{"edge264-pipe", true, false, true}, cutOnly, nullptr},
+      {"an MVC film's side-by-side chunks to other machines", MvcChunkedSideBySideRoad{"edge264-pipe"}, hosts, nullptr},
+      {"an MVC film in one piece has nothing to cut", MvcDirectRoad{"edge264-pipe", true, true, false}, cutOnly,
+       "--cut-only needs"},
+      {"packed chunks stay here", PackedRoad{true, true}, hosts, "side-by-side or top-and-bottom"},
+      {"frame-alternate chunks stay here", FrameAlternateRoad{false, true, true}, cutOnly, "frame-alternate"},
+      {"packed chunks without either option", PackedRoad{true, true}, {}, nullptr},
+  };
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.name);
+    const auto refusal = chunkingRefusal({row.road, {}}, row.options);
+    ASSERT_EQ(refusal.has_value(), row.refusal != nullptr) << refusal.value_or("");
+    if (row.refusal) {
+      EXPECT_NE(refusal->find(row.refusal), std::string::npos) << *refusal;
+    }
   }
 }
 

@@ -35,43 +35,9 @@ const Layout kLayouts[] = {
      "crop=iw:ih/2:0:ih/2"},
 };
 
-// Two eyes nobody could mistake for each other; lossless, with sound.
-void makeSource(const fs::path &file, const Layout &layout) {
-  const std::string size = std::to_string(kEyeWidth) + "x" + std::to_string(kEyeHeight);
-  test::runFfmpeg({"-f",
-                   "lavfi",
-                   "-i",
-                   "testsrc2=size=" + size + ":rate=24",
-                   "-f",
-                   "lavfi",
-                   "-i",
-                   "sine=duration=0.5",
-                   "-filter_complex",
-                   std::string("[0:v]split[l0][r0];[l0]null[l];[r0]negate,hflip[r];") + layout.pack + "[v]",
-                   "-map",
-                   "[v]",
-                   "-map",
-                   "1:a",
-                   "-frames:v",
-                   std::to_string(kFrames),
-                   "-c:v",
-                   "libx264",
-                   "-qp",
-                   "0",
-                   "-pix_fmt",
-                   "yuv420p",
-                   "-c:a",
-                   "aac",
-                   file.string()});
-}
-
 // Raw 4:2:0 pictures of `input` through `filter`, at one eye's size.
 std::vector<std::uint8_t> pictures(const fs::path &input, const std::string &filter, const fs::path &raw) {
-  test::runFfmpeg({"-i", input.string(), "-vf",
-                   filter + ",scale=" + std::to_string(kEyeWidth) + ":" + std::to_string(kEyeHeight), "-f", "rawvideo",
-                   "-fps_mode", "passthrough", "-pix_fmt", "yuv420p", raw.string()});
-  std::string bytes = test::readFile(raw);
-  return {bytes.begin(), bytes.end()};
+  return test::rawPictures(input, filter, kEyeWidth, kEyeHeight, raw);
 }
 
 // One decoded view of an MV-HEVC file (needs the MV-HEVC decoding ffmpeg).
@@ -100,7 +66,9 @@ TEST(PackedLayouts, EveryLayoutToBothTargetsKeepsEachEye) {
         SourcesFixture f;
         f.tools.addReal("MVHEVCConverter", test::buildDir() / "share/kestrova/tools/MVHEVCConverter");
         const fs::path source = f.dir / "film.mkv";
-        makeSource(source, layout);
+        // Lossless, with sound.
+        test::makeTwoEyeSource(source, std::to_string(kEyeWidth) + "x" + std::to_string(kEyeHeight),
+                               std::string(layout.pack) + "[v]", kFrames, 0.5, {"-qp", "0"});
         auto first = pictures(source, layout.firstHalf, f.dir / "first.yuv");
         auto second = pictures(source, layout.secondHalf, f.dir / "second.yuv");
         const auto &left = swap ? second : first;

@@ -18,6 +18,7 @@ SourceFileInfo sideBySideInfo(const fs::path &source) {
   info.videoHeight = 48;
   info.frameRateNum = 24;
   info.frameRateDen = 1;
+  info.duration = 0.3; // a film too short for chunks: the one-piece road
   info.stereoMode = Stereo3DMode::sideBySide();
   return info;
 }

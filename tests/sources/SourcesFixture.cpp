@@ -98,6 +98,39 @@ std::vector<std::pair<double, double>> halfBrightness(const fs::path &video) {
   return frames;
 }
 
+void makeTwoEyeSource(const fs::path &file, const std::string &eyeSize, const std::string &pack, int frames,
+                      double seconds, const std::vector<std::string> &videoArguments) {
+  std::vector<std::string> arguments{"-f",
+                                     "lavfi",
+                                     "-i",
+                                     "testsrc2=size=" + eyeSize + ":rate=24",
+                                     "-f",
+                                     "lavfi",
+                                     "-i",
+                                     "sine=duration=" + std::to_string(seconds),
+                                     "-filter_complex",
+                                     "[0:v]split[l0][r0];[l0]null[l];[r0]negate,hflip[r];" + pack,
+                                     "-map",
+                                     "[v]",
+                                     "-map",
+                                     "1:a",
+                                     "-frames:v",
+                                     std::to_string(frames),
+                                     "-c:v",
+                                     "libx264"};
+  arguments.insert(arguments.end(), videoArguments.begin(), videoArguments.end());
+  arguments.insert(arguments.end(), {"-pix_fmt", "yuv420p", "-c:a", "aac", file.string()});
+  runFfmpeg(arguments);
+}
+
+std::vector<std::uint8_t> rawPictures(const fs::path &input, const std::string &filter, int width, int height,
+                                      const fs::path &raw) {
+  runFfmpeg({"-i", input.string(), "-vf", filter + ",scale=" + std::to_string(width) + ":" + std::to_string(height),
+             "-f", "rawvideo", "-fps_mode", "passthrough", "-pix_fmt", "yuv420p", raw.string()});
+  std::string bytes = readFile(raw);
+  return {bytes.begin(), bytes.end()};
+}
+
 void makeFrameAlternateSource(const fs::path &file, double seconds) {
   std::string length = std::to_string(seconds);
   runFfmpeg({"-f", "lavfi", "-i", "color=c=black:size=64x48:rate=48:duration=" + length, "-f", "lavfi", "-i",

@@ -44,6 +44,18 @@ private:
 /// Runs ffmpeg with `arguments` (after "-v error -y") and fails the test when it fails.
 void runFfmpeg(const std::vector<std::string> &arguments);
 
+/// A source of two eyes nobody could mistake for each other: a moving test
+/// picture [l] and its negative, mirrored, [r] (`eyeSize`, 24 a second),
+/// packed by the filter graph `pack` into [v]; `frames` pictures of it with
+/// `seconds` of sine sound (AAC), encoded by libx264 with `videoArguments`.
+void makeTwoEyeSource(const std::filesystem::path &file, const std::string &eyeSize, const std::string &pack,
+                      int frames, double seconds, const std::vector<std::string> &videoArguments);
+
+/// Raw 4:2:0 pictures of `input` through the ffmpeg filter `filter`, scaled to
+/// `width` x `height`, every picture as decoded (written to `raw` on the way).
+std::vector<std::uint8_t> rawPictures(const std::filesystem::path &input, const std::string &filter, int width,
+                                      int height, const std::filesystem::path &raw);
+
 /// Mean luma of the left and right halves of every frame of `video`.
 std::vector<std::pair<double, double>> halfBrightness(const std::filesystem::path &video);
 
