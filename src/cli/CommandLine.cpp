@@ -139,7 +139,8 @@ CommandLine parseCommandLine(const std::vector<std::string> &arguments) {
   bool optionsEnded = false;
   for (std::size_t i = 1; i < arguments.size() && line.info == InfoRequest::none; ++i) {
     const std::string &word = arguments[i];
-    if (optionsEnded || word.empty() || word.front() != '-') {
+    // A lone "-" is a word, not an option (a chunk job's missing piece).
+    if (optionsEnded || word.empty() || word.front() != '-' || word == "-") {
       line.inputs.push_back(word);
       continue;
     }

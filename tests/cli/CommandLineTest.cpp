@@ -82,6 +82,8 @@ TEST(CommandLine, WordsAreReadInOrderAndValuesAreNeverOptions) {
       {argv({"a.mkv", "--input", "b.m2ts", "c.mp4", "--input=d.mkv"}), {"a.mkv", "b.m2ts", "c.mp4", "d.mkv"}, {}},
       {argv({"--output", "x", "--output", "y", "--", "--overwrite", "-h"}), {"--overwrite", "-h"}, "y"},
       {argv({"--version", "--help"}), {}, std::nullopt, InfoRequest::version},
+      // A lone "-" is a word: a chunk job's missing piece.
+      {argv({"--encode-chunk", "piece.mkv", "-", "chunk.hevc"}), {"-", "chunk.hevc"}, std::nullopt},
       // Reading stops at a request for help: what follows may be anything.
       {argv({"a.mkv", "-h", "--bogus"}), {"a.mkv"}, std::nullopt, InfoRequest::help},
   };
