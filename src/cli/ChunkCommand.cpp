@@ -8,6 +8,7 @@
 
 #include <charconv>
 #include <cstdio>
+#include <optional>
 #include <string>
 
 namespace kestrova::cli {
@@ -22,27 +23,59 @@ std::string located(const tools::ToolLocator &locator, std::string_view name) {
   return *path;
 }
 
+/// The tools the job runs: for an MVC film's two pieces the interleaver and
+/// a decoder; ffmpeg decodes a frame-alternate piece and encodes a
+/// side-by-side chunk.
+pipeline::ChunkJobTools jobTools(const tools::ToolLocator &locator, const pipeline::ChunkPictureSettings &settings) {
+  pipeline::ChunkJobTools tools;
+  if (settings.input == pipeline::ChunkInput::mvcViews) {
+    auto decoder = locator.findTool(pipeline::kFastStreamDecoder);
+    tools.interleaver = located(locator, "nal-interleave");
+    tools.decoder = decoder ? *decoder : located(locator, pipeline::kJmStreamDecoder);
+  }
+  if (settings.output == pipeline::ChunkOutput::mvhevc) {
+    tools.converter = located(locator, "MVHEVCConverter");
+  } else {
+    tools.stacker = located(locator, "yuv_hstack");
+    tools.ffprobe = located(locator, "ffprobe");
+  }
+  if (settings.output != pipeline::ChunkOutput::mvhevc || settings.input == pipeline::ChunkInput::frameAlternate)
+    tools.ffmpeg = located(locator, "ffmpeg");
+  return tools;
+}
+
+/// The settings line when the words fit it: an MVC film's chunk has its two
+/// view pieces, any other film's its one piece and "-", and goes to Vision Pro.
+std::optional<pipeline::ChunkPictureSettings> chunkSettings(const CommandLine &line) {
+  if (line.inputs.size() != 4 && line.inputs.size() != 5)
+    return std::nullopt;
+  auto settings = pipeline::ChunkPictureSettings::parse(line.inputs[2]);
+  if (!settings)
+    return std::nullopt;
+  const bool views = settings->input == pipeline::ChunkInput::mvcViews, onePiece = line.inputs[0] == "-";
+  if (views == onePiece || (!views && settings->output != pipeline::ChunkOutput::mvhevc))
+    return std::nullopt;
+  return settings;
+}
+
 } // namespace
 
 int runChunkCommand(const CommandLine &line) {
   std::int64_t pairs = 0;
-  const bool words = line.inputs.size() == 4 || line.inputs.size() == 5;
-  const auto *last = words ? &line.inputs[3] : nullptr;
-  // Only an MVC film's views are cut for other machines.
-  auto settings = words ? pipeline::ChunkPictureSettings::parse(line.inputs[2]) : std::nullopt;
-  if (settings && settings->input != pipeline::ChunkInput::mvcViews)
-    settings.reset();
+  const auto settings = chunkSettings(line);
+  const auto *last = settings ? &line.inputs[3] : nullptr;
   const auto burnIn = line.inputs.size() == 5 ? pipeline::ChunkBurnIn::parse(line.inputs[4]) : std::nullopt;
   if (!settings || !last || std::from_chars(last->data(), last->data() + last->size(), pairs).ec != std::errc() ||
       pairs <= 0 || (line.inputs.size() == 5 && !burnIn)) {
-    std::fprintf(stderr, "kestrova: --encode-chunk takes BASE MVC OUTPUT SETTINGS PAIRS [SUBTITLES]\n");
+    std::fprintf(stderr, "kestrova: --encode-chunk takes PIECE MVC|- OUTPUT SETTINGS PAIRS [SUBTITLES]\n");
     return 2;
   }
   try {
     const tools::ToolLocator locator(tools::BundlePaths::forRunningExecutable());
     pipeline::ChunkJobRequest request;
     request.basePiece = fs::absolute(*line.encodeChunk);
-    request.mvcPiece = fs::absolute(line.inputs[0]);
+    if (settings->input == pipeline::ChunkInput::mvcViews)
+      request.mvcPiece = fs::absolute(line.inputs[0]);
     request.output = fs::absolute(line.inputs[1]);
     request.folder = request.output.string() + ".job";
     request.pairs = pairs;
@@ -54,17 +87,7 @@ int runChunkCommand(const CommandLine &line) {
       if (!burnIn->subtitles.offsets.empty())
         request.burnIn->subtitles.offsets = fs::absolute(burnIn->subtitles.offsets);
     }
-    auto decoder = locator.findTool(pipeline::kFastStreamDecoder);
-    pipeline::ChunkJobTools tools;
-    tools.interleaver = located(locator, "nal-interleave");
-    tools.decoder = decoder ? *decoder : located(locator, pipeline::kJmStreamDecoder);
-    if (settings->output == pipeline::ChunkOutput::mvhevc) {
-      tools.converter = located(locator, "MVHEVCConverter");
-    } else {
-      tools.stacker = located(locator, "yuv_hstack");
-      tools.ffmpeg = located(locator, "ffmpeg");
-      tools.ffprobe = located(locator, "ffprobe");
-    }
+    const pipeline::ChunkJobTools tools = jobTools(locator, *settings);
     pipeline::runChunkJob(request, tools,
                           [pairs](std::int64_t done) {
                             std::printf("Frame %lld/%lld\n", static_cast<long long>(done),

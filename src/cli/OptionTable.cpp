@@ -212,9 +212,9 @@ constexpr std::array kOptions{
                "FILE",
                {},
                "also encode chunks on the machines of a GNU parallel ssh login file",
-               "Send the chunk jobs of a Blu-ray 3D film over ssh to the machines listed in\n"
+               "Send the chunk jobs of a film (see --jobs) over ssh to the machines listed in\n"
                "FILE (GNU parallel's --sshloginfile format; setting hosts), which need the\n"
-               "same Kestrova version. Other sources are refused with it."},
+               "same Kestrova version. A film that is not cut into chunks is refused with it."},
     OptionSpec{OptionKey::remoteOnly,
                "--remote-only",
                "",
@@ -229,11 +229,12 @@ constexpr std::array kOptions{
                "--encode-chunk",
                "",
                ValueKind::sourceFile,
-               "BASE",
+               "PIECE",
                {},
-               "encode one chunk: BASE MVC OUTPUT SETTINGS PAIRS [SUBTITLES], then exit",
-               "Encode one chunk and exit: the base view piece BASE, then the MVC view\n"
-               "piece, the chunk file to write, the picture settings line, the pair\n"
+               "encode one chunk: PIECE MVC|- OUTPUT SETTINGS PAIRS [SUBTITLES], then exit",
+               "Encode one chunk and exit: the chunk's piece PIECE (a Blu-ray 3D film's base\n"
+               "view piece), then the MVC view piece (- for any other film), the chunk file\n"
+               "to write, the picture settings line, the pair\n"
                "count and, when the run burns subtitles in, its burn-in line (the chunk's\n"
                "first frame in the film and the subtitle files), as a chunked run hands\n"
                "them to GNU parallel or another scheduler."},
@@ -244,8 +245,9 @@ constexpr std::array kOptions{
                "",
                {},
                "cut into chunks and list their encode commands for another scheduler",
-               "Cut a Blu-ray 3D film into chunks (going to Vision Pro, or to side by side\n"
-               "without a Vision Pro file), write the\n"
+               "Cut a film into chunks (a Blu-ray 3D film going to Vision Pro, or to side by\n"
+               "side without a Vision Pro file; a side-by-side, top-and-bottom or\n"
+               "frame-alternate film going to Vision Pro alone), write the\n"
                ".B kestrova --encode-chunk\ncommand of each chunk, one a line, into the file\n"
                ".I commands\nof the chunk folder it names, and stop without encoding. Run those\n"
                "lines anywhere the folder can be reached at the same path (for example as\n"

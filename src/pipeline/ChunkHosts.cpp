@@ -21,6 +21,12 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char *kJobLogName = "joblog";
+// The MVC piece's word of a chunk that has none (a packed or frame-alternate film's).
+constexpr const char *kNoPiece = "-";
+
+std::string mvcWord(const ParallelChunk &chunk) {
+  return chunk.mvcPiece.empty() ? kNoPiece : chunk.mvcPiece;
+}
 
 // No password prompt and no endless wait for a machine that does not answer.
 constexpr const char *kSsh = "ssh -o BatchMode=yes -o ConnectTimeout=10";
@@ -42,7 +48,7 @@ std::string parallelProgram(const PipelineEngine &engine) {
 
 std::string encodeChunkCommand(const ParallelChunk &chunk, const ChunkPictureSettings &picture) {
   return fmt::format("kestrova --encode-chunk {} {} {} {} {}{}", tools::singleQuoted(chunk.basePiece),
-                     tools::singleQuoted(chunk.mvcPiece), tools::singleQuoted(chunk.output),
+                     tools::singleQuoted(mvcWord(chunk)), tools::singleQuoted(chunk.output),
                      tools::singleQuoted(picture.canonical()), chunk.pairs,
                      chunk.burnIn.empty() ? "" : " " + tools::singleQuoted(chunk.burnIn));
 }
@@ -91,14 +97,16 @@ void runChunksThroughParallel(PipelineEngine &engine, const fs::path &from, cons
     loginText += login + "\n";
   std::vector<std::string> shared;
   for (const auto &chunk : chunks) {
-    jobText += fmt::format("{}\t{}\t{}\t{}\t{}{}\n", chunk.basePiece, chunk.mvcPiece, chunk.output, chunk.pairs,
+    jobText += fmt::format("{}\t{}\t{}\t{}\t{}{}\n", chunk.basePiece, mvcWord(chunk), chunk.output, chunk.pairs,
                            chunk.index, chunk.burnIn.empty() ? "" : "\t" + chunk.burnIn);
     for (const auto &file : chunk.sharedFiles)
       if (std::find(shared.begin(), shared.end(), file) == shared.end())
         shared.push_back(file);
   }
-  // Burned-in subtitles are the sixth word, when the run has them.
+  // Burned-in subtitles are the sixth word, when the run has them; a packed
+  // or frame-alternate film's chunks have one piece each.
   const bool burnIn = !chunks.empty() && !chunks.front().burnIn.empty();
+  const bool mvcPieces = !chunks.empty() && !chunks.front().mvcPiece.empty();
   demux::writeFileAtomically(lists / "logins", loginText);
   demux::writeFileAtomically(lists / "jobs", jobText);
   // This machine runs its own kestrova; the others the kestrova of their PATH.
@@ -118,8 +126,6 @@ void runChunksThroughParallel(PipelineEngine &engine, const fs::path &from, cons
                       (lists / "jobs").string(),
                       "--transferfile",
                       "{1}",
-                      "--transferfile",
-                      "{2}",
                       "--return",
                       "{3}",
                       "--return",
@@ -137,6 +143,8 @@ void runChunksThroughParallel(PipelineEngine &engine, const fs::path &from, cons
                       "kestrova --encode-chunk {1} {2} {3} " + tools::singleQuoted(picture.canonical()) + " {4}" +
                           (burnIn ? " {6}" : "")};
   // Before the command, which stays last.
+  if (mvcPieces)
+    launch.arguments.insert(launch.arguments.end() - 1, {"--transferfile", "{2}"});
   for (const auto &file : shared)
     launch.arguments.insert(launch.arguments.end() - 1, {"--basefile", file});
   launch.workingDirectory = from;

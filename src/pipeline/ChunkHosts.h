@@ -18,8 +18,8 @@ class PipelineEngine;
 /// relative to the folder parallel runs from, and its picture count.
 struct ParallelChunk {
   int index = 0;
-  std::string basePiece;
-  std::string mvcPiece;
+  std::string basePiece; ///< the base view's piece, or the one piece of a packed or frame-alternate film
+  std::string mvcPiece;  ///< the MVC view's piece; empty for a packed or frame-alternate film
   std::string output;
   std::int64_t pairs = 0;
   std::string burnIn;                   ///< the chunk's burn-in word (ChunkBurnIn::canonical); empty: none
@@ -27,7 +27,7 @@ struct ParallelChunk {
 };
 
 /// The plain command that encodes `chunk` with `picture` (its paths as
-/// given), for a scheduler's command list.
+/// given), for a scheduler's command list; "-" stands for a missing MVC piece.
 std::string encodeChunkCommand(const ParallelChunk &chunk, const ChunkPictureSettings &picture);
 
 /// The ssh logins of GNU parallel's login file `hostsFile` (comments and

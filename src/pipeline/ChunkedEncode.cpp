@@ -115,11 +115,11 @@ std::optional<ChunkBurnIn> chunkBurnIn(const std::optional<SubtitleBurnIn> &run,
 
 /// The chunk job `index` of `span` for a scheduler, its files named inside
 /// `folder` (the chunk folder as the job will see it).
-ParallelChunk parallelChunk(const fs::path &folder, int index, const ChunkSpan &span, ChunkOutput output,
-                            const std::optional<SubtitleBurnIn> &runBurnIn) {
-  const auto [base, mvc] = chunkPieces(folder, index, ChunkInput::mvcViews);
+ParallelChunk parallelChunk(const fs::path &folder, int index, const ChunkSpan &span,
+                            const ChunkPictureSettings &picture, const std::optional<SubtitleBurnIn> &runBurnIn) {
+  const auto [piece, mvc] = chunkPieces(folder, index, picture.input);
   ParallelChunk chunk{
-      index, base.string(), mvc.string(), chunkFile(folder, index, output).string(), span.frameCount, {}, {}};
+      index, piece.string(), mvc.string(), chunkFile(folder, index, picture.output).string(), span.frameCount, {}, {}};
   if (auto burnIn = chunkBurnIn(runBurnIn, span, folder)) {
     chunk.burnIn = burnIn->canonical();
     chunk.sharedFiles = {burnIn->subtitles.track.string()};
@@ -140,7 +140,7 @@ ParallelChunk parallelChunk(const fs::path &folder, int index, const ChunkSpan &
   std::string commands;
   for (int index : encode)
     commands += encodeChunkCommand(parallelChunk(keep, index, manifest.chunks[static_cast<std::size_t>(index)].span,
-                                                 picture.output, run.burnIn),
+                                                 picture, run.burnIn),
                                    picture) +
                 "\n";
   const fs::path list = keep / "commands";
@@ -226,7 +226,7 @@ public:
     std::vector<ParallelChunk> chunks;
     for (int index : indexes) {
       const ChunkSpan &span = manifest_.chunks[static_cast<std::size_t>(index)].span;
-      chunks.push_back(parallelChunk(relative, index, span, picture_.output, burnIn_));
+      chunks.push_back(parallelChunk(relative, index, span, picture_, burnIn_));
     }
     runChunksThroughParallel(run_.engine, from, folder_, chunks, picture_, logins, program,
                              [this](int index, std::int64_t done) {

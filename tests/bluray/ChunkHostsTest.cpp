@@ -3,7 +3,7 @@
 // them is switched off in the middle of a chunk; with this machine left out,
 // the others encode every chunk; and the commands that a run which only cuts
 // lists, run here as a job array would run them, leave chunks that the same
-// conversion run again joins.
+// conversion run again joins; a side-by-side film's chunks too.
 #include "ChunkedRunFixture.h"
 
 #include <arpa/inet.h>
@@ -42,6 +42,14 @@ std::vector<std::string> namesIn(const fs::path &folder) {
   for (const auto &entry : fs::directory_iterator(folder))
     names.push_back(entry.path().filename().string());
   return names;
+}
+
+// How many chunk jobs a machine's `ran` notes.
+int encodeChunkJobs(const std::string &ran) {
+  int jobs = 0;
+  for (auto at = ran.find("--encode-chunk"); at != std::string::npos; at = ran.find("--encode-chunk", at + 1))
+    ++jobs;
+  return jobs;
 }
 
 // A port of 127.0.0.1 that the kernel picks and nothing listens on.
@@ -171,6 +179,31 @@ protected:
     EXPECT_EQ(namesIn(out_), std::vector<std::string>{"clip120.mov"});
   }
 
+  // Cuts the film into 1-second chunks without encoding them, runs each
+  // listed command here as a job array would, then the conversion again,
+  // which joins every chunk.
+  void cutRunCommandsAndJoin() {
+    const auto cut = run(command(kOneSecondChunks, "--cut-only --output " + quote(out_.string())) + " 2>&1");
+    ASSERT_EQ(cut.status, 0) << cut.out;
+    const auto folders = namesIn(out_);
+    ASSERT_EQ(folders.size(), 1u) << cut.out;
+    const fs::path commands = out_ / folders[0] / "chunks/commands";
+    EXPECT_NE(cut.out.find(commands.string()), std::string::npos) << cut.out;
+    std::ifstream list(commands);
+    int lines = 0;
+    for (std::string line; std::getline(list, line); ++lines) {
+      const auto job =
+          run("cd / && PATH=" + quote(program_.parent_path().string()) + ":$PATH sh -c " + quote(line) + " >/dev/null");
+      EXPECT_EQ(job.status, 0) << line << "\n" << job.err;
+    }
+    EXPECT_EQ(lines, 5);
+    const auto joined = run(command(kOneSecondChunks, "--output " + quote(out_.string())) + " 2>&1");
+    ASSERT_EQ(joined.status, 0) << joined.out;
+    EXPECT_NE(joined.out.find("5 of 5 chunks"), std::string::npos) << joined.out;
+    EXPECT_EQ(probeMedia(out_ / target().file).videoFrames, kPairs);
+    EXPECT_EQ(namesIn(out_), std::vector<std::string>{target().file});
+  }
+
   fs::path keys_ = dir_ / "keys", hostsFile_ = dir_ / "hosts", out_ = dir_ / "out";
   std::string user_;
 };
@@ -227,11 +260,7 @@ TEST_F(ChunkHosts, RemoteOnlyLeavesEveryChunkToTheOtherMachines) {
   const auto converted = run(command(kOneSecondChunks, options + quote(out_.string()), true) + " 2>&1");
   ASSERT_EQ(converted.status, 0) << converted.out;
   expectWholeMovie();
-  const std::string ran = a.ran();
-  int jobs = 0;
-  for (auto at = ran.find("--encode-chunk"); at != std::string::npos; at = ran.find("--encode-chunk", at + 1))
-    ++jobs;
-  EXPECT_EQ(jobs, 5) << ran << converted.out;
+  EXPECT_EQ(encodeChunkJobs(a.ran()), 5) << a.ran() << converted.out;
 }
 
 // A machine whose chunks come out otherwise than this one's (here another
@@ -258,28 +287,47 @@ TEST_F(ChunkHosts, ChunksEncodedOtherwiseElsewhereNameTheirMachine) {
 // The cut-only run's commands, run here as a job array would run them on
 // other machines; the same conversion again reuses every chunk.
 TEST_F(ChunkHosts, CutOnlyListsCommandsWhoseChunksTheNextRunJoins) {
-  const fs::path out = dir_ / "out";
-  const auto cut = run(command(kOneSecondChunks, "--cut-only --output " + quote(out.string())) + " 2>&1");
-  ASSERT_EQ(cut.status, 0) << cut.out;
-  const auto folders = namesIn(out);
-  ASSERT_EQ(folders.size(), 1u) << cut.out;
-  const fs::path commands = out / folders[0] / "chunks/commands";
-  EXPECT_NE(cut.out.find(commands.string()), std::string::npos) << cut.out;
-  std::ifstream list(commands);
-  int lines = 0;
-  for (std::string line; std::getline(list, line); ++lines) {
-    const auto job =
-        run("cd / && PATH=" + quote(program_.parent_path().string()) + ":$PATH sh -c " + quote(line) + " >/dev/null");
-    EXPECT_EQ(job.status, 0) << line << "\n" << job.err;
-  }
-  EXPECT_EQ(lines, 5);
+  ASSERT_NO_FATAL_FAILURE(cutRunCommandsAndJoin());
+  EXPECT_GT(eyeQuality(out_ / "clip120.mov")[0].whole, 30.0);
+}
 
-  const auto joined = run(command(kOneSecondChunks, "--output " + quote(out.string())) + " 2>&1");
-  ASSERT_EQ(joined.status, 0) << joined.out;
-  EXPECT_NE(joined.out.find("5 of 5 chunks"), std::string::npos) << joined.out;
-  EXPECT_EQ(probeMedia(out / "clip120.mov").videoFrames, kPairs);
-  EXPECT_GT(eyeQuality(out / "clip120.mov")[0].whole, 30.0);
-  EXPECT_EQ(namesIn(out), std::vector<std::string>{"clip120.mov"});
+// A side-by-side film's chunks, one piece each, leave the same ways.
+class PackedChunkHosts : public ChunkHosts {
+protected:
+  const Target &target() const override { return kPacked; }
+  void SetUp() override {
+    ChunkHosts::SetUp();
+    if (!IsSkipped())
+      usePackedFilm();
+  }
+  void expectWholePackedMovie() {
+    const MediaFacts movie = probeMedia(out_ / kPacked.file);
+    EXPECT_EQ(movie.videoFrames, kPairs);
+    EXPECT_TRUE(movie.hasAudio);
+    EXPECT_EQ(namesIn(out_), std::vector<std::string>{kPacked.file});
+  }
+};
+
+TEST_F(PackedChunkHosts, AnotherMachineEncodesEveryChunk) {
+  ASSERT_NO_FATAL_FAILURE(prepareSsh());
+  if (IsSkipped())
+    return;
+  LoopbackHost a(dir_ / "a", keys_, program_);
+  ASSERT_TRUE(a.ready) << a.log();
+  writeFile(hostsFile_, login(a.port));
+  const auto converted =
+      run(command(kOneSecondChunks,
+                  "--remote-only --hosts " + quote(hostsFile_.string()) + " --output " + quote(out_.string()), true) +
+          " 2>&1");
+  ASSERT_EQ(converted.status, 0) << converted.out;
+  expectWholePackedMovie();
+  EXPECT_EQ(encodeChunkJobs(a.ran()), 5) << a.ran() << converted.out;
+  EXPECT_TRUE(fs::is_empty(a.root / "home")) << "left behind on a host";
+}
+
+TEST_F(PackedChunkHosts, CutOnlyListsCommandsWhoseChunksTheNextRunJoins) {
+  ASSERT_NO_FATAL_FAILURE(cutRunCommandsAndJoin());
+  expectWholePackedMovie();
 }
 
 } // namespace

@@ -80,15 +80,7 @@ protected:
     ChunkedRunFixture::SetUp();
     if (IsSkipped())
       return;
-    // The film's length and key frames where the disc clip has its IDRs,
-    // two test pictures side by side at full size, declared so.
-    clip_ = dir_ / "sbs120.mkv";
-    const auto made = run("ffmpeg -v error -y -f lavfi -i testsrc2=size=960x540:rate=24:duration=5 -f lavfi -i "
-                          "testsrc=size=960x540:rate=24:duration=5 -f lavfi -i sine=duration=5 -filter_complex "
-                          "'[0:v][1:v]hstack[v]' -map '[v]' -map 2:a -c:v libx264 -g 12 -keyint_min 12 "
-                          "-sc_threshold 0 -pix_fmt yuv420p -c:a aac -metadata:s:v:0 stereo_mode=left_right " +
-                          quote(clip_.string()));
-    ASSERT_EQ(made.status, 0) << made.err;
+    usePackedFilm();
   }
 };
 

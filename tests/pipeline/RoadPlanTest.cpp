@@ -172,7 +172,7 @@ TEST(RoadPlan, ToolsSourceAndTargetGiveTheRoad) {
   }
 }
 
-// Another scheduler or other machines get the pieces of an MVC film only:
+// Another scheduler or other machines get the pieces of a chunked road only:
 // asked for anything else, the run is refused before any work, in words
 // naming the source, rather than converting the whole film here.
 TEST(RoadPlan, ChunkingOptionsTheRoadCannotHonourAreRefused) {
@@ -190,8 +190,12 @@ TEST(RoadPlan, ChunkingOptionsTheRoadCannotHonourAreRefused) {
       {"an MVC film's side-by-side chunks to other machines", MvcChunkedSideBySideRoad{"edge264-pipe"}, hosts, nullptr},
       {"an MVC film in one piece has nothing to cut", MvcDirectRoad{"edge264-pipe", true, true, false}, cutOnly,
        "--cut-only needs"},
-      {"packed chunks stay here", PackedRoad{true, true}, hosts, "side-by-side or top-and-bottom"},
-      {"frame-alternate chunks stay here", FrameAlternateRoad{false, true, true}, cutOnly, "frame-alternate"},
+      {"a packed film's chunks to other machines", PackedRoad{true, true}, hosts, nullptr},
+      {"a frame-alternate film's chunks to a scheduler", FrameAlternateRoad{false, true, true}, cutOnly, nullptr},
+      {"a packed film to side by side has no chunks", PackedRoad{false, false}, hosts,
+       "side-by-side or top-and-bottom"},
+      {"a frame-alternate film with its side-by-side file has no chunks", FrameAlternateRoad{false, true, false},
+       cutOnly, "frame-alternate"},
       {"packed chunks without either option", PackedRoad{true, true}, {}, nullptr},
   };
   for (const auto &row : rows) {
