@@ -179,19 +179,17 @@ std::optional<std::string> machineOfChunk(std::string_view jobLog, std::string_v
       end = jobLog.size();
     const std::string_view line = jobLog.substr(start, end - start);
     start = end + 1;
+    // The fields before the command each end at a tab; the command is the rest of the line.
     std::vector<std::string_view> fields;
-    for (std::size_t at = 0; fields.size() < kCommand;) {
-      const auto tab = line.find('\t', at);
-      if (tab == std::string_view::npos)
-        break;
-      fields.push_back(line.substr(at, tab - at));
-      at = tab + 1;
-      if (fields.size() == kCommand)
-        fields.push_back(line.substr(at));
+    std::size_t field = 0;
+    for (auto tab = line.find('\t'); tab != std::string_view::npos && fields.size() < kCommand;
+         tab = line.find('\t', field)) {
+      fields.push_back(line.substr(field, tab - field));
+      field = tab + 1;
     }
-    if (fields.size() <= kCommand || fields[kExit] != "0" || fields[kSignal] != "0")
+    if (fields.size() < kCommand || fields[kExit] != "0" || fields[kSignal] != "0")
       continue;
-    const std::string_view command = fields[kCommand];
+    const std::string_view command = line.substr(field);
     for (auto at = command.find(named); at != std::string_view::npos; at = command.find(named, at + 1)) {
       const auto after = at + named.size();
       if (after == command.size() || command[after] == ' ' || command[after] == '\'') {

@@ -216,8 +216,8 @@ ConversionResult PipelineEngine::run(const ConversionJob &job, const std::option
   const RoadPlan plan = planRoad(tools, facts, run.outputs);
   if (const auto *none = std::get_if<NoRoad>(&plan.road))
     throw ConversionError::toolNotFound(none->message);
-  // Only the chunked roads of MVC films have pieces to hand to another
-  // scheduler or machine: anything else would quietly convert the film here.
+  // Only a chunked road has pieces to hand to another scheduler or machine:
+  // anything else would quietly convert the film here.
   if (const auto refusal = chunkingRefusal(plan, job.chunking))
     throw ConversionError::encodingFailed(*refusal);
 

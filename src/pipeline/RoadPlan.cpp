@@ -201,17 +201,17 @@ RoadPlan planRoad(const ToolInventory &tools, const SourceFacts &source, const O
 std::optional<std::string> chunkingRefusal(const RoadPlan &plan, const ChunkingOptions &options) {
   const auto *packed = std::get_if<PackedRoad>(&plan.road);
   const auto *alternate = std::get_if<FrameAlternateRoad>(&plan.road);
+  const auto *direct = std::get_if<MvcDirectRoad>(&plan.road);
+  if ((packed && packed->chunked) || (alternate && alternate->chunked) || (direct && direct->chunked) ||
+      std::holds_alternative<MvcChunkedSideBySideRoad>(plan.road))
+    return std::nullopt;
   // These films are cut into chunks only on their way to Vision Pro alone.
-  const bool packedChunks = (packed && packed->chunked) || (alternate && alternate->chunked);
-  if ((packed || alternate) && !packedChunks && (options.cutOnly || !options.hosts.empty()))
+  if ((packed || alternate) && (options.cutOnly || !options.hosts.empty()))
     return fmt::format("{0} needs a film going to Vision Pro alone, which this {1} source does not ({2}): convert "
                        "it without {0}",
                        options.cutOnly ? "--cut-only" : "--hosts",
                        packed ? "side-by-side or top-and-bottom" : "frame-alternate", describe(plan));
-  if (packedChunks)
-    return std::nullopt;
-  const auto *direct = std::get_if<MvcDirectRoad>(&plan.road);
-  if (options.cutOnly && !(direct && direct->chunked) && !std::holds_alternative<MvcChunkedSideBySideRoad>(plan.road))
+  if (options.cutOnly)
     return "--cut-only needs a Blu-ray 3D film going to Vision Pro alone or to side by side alone, and the chunk "
            "tools, not this one (" +
            describe(plan) + ")";

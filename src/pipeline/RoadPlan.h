@@ -153,8 +153,8 @@ std::string describe(const RoadPlan &plan);
 /// Why the chunking options cannot be honoured on `plan`'s road: --cut-only
 /// needs chunks to leave (a chunked road); a side-by-side, top-and-bottom or
 /// frame-alternate film has chunks (and so goes to other machines) only on
-/// its way to Vision Pro alone; nothing when they can be honoured. Found before any work, so that nothing converts
-/// the whole film here instead.
+/// its way to Vision Pro alone; nothing when they can be honoured. Found
+/// before any work, so that nothing converts the whole film here instead.
 std::optional<std::string> chunkingRefusal(const RoadPlan &plan, const ChunkingOptions &options);
 
 } // namespace kestrova::pipeline
