@@ -30,7 +30,7 @@ ConversionRunner engineConversionRunner(std::shared_ptr<pipeline::PipelineEngine
     run.outputs = pipeline::planOutputs(job, run.stereoMode, baseName);
     pipeline::checkOutputs(job, run.outputs);
     run.progress = std::move(progress);
-    engine->beginRun();
+    engine->armRun();
     const pipeline::RoadPlan plan =
         pipeline::planRoad(pipeline::takeInventory(*engine), {run.stereoMode, std::nullopt, std::nullopt}, run.outputs);
     if (const auto *none = std::get_if<pipeline::NoRoad>(&plan.road))

@@ -142,8 +142,8 @@ ConversionResult PipelineEngine::run(const ConversionJob &job, const std::option
     if (driverLog)
       driverLog(line);
   };
-  // From here on a cancel belongs to this conversion, analysis included.
-  beginRun();
+  // A cancel since the caller's beginRun() holds, analysis included.
+  armRun();
   checkSourceFile(job.sourceURL);
   // A disc is read and its title decided before any work.
   std::optional<DiscSource> disc = openDiscSource(job, say);

@@ -56,6 +56,13 @@ void PipelineEngine::beginRun() {
   stopSource_ = std::stop_source();
 }
 
+void PipelineEngine::armRun() {
+  std::lock_guard lock(mutex_);
+  stopSource_ = std::stop_source();
+  if (cancelled_)
+    stopSource_.request_stop();
+}
+
 void PipelineEngine::setWorkDirectory(fs::path directory) {
   std::lock_guard lock(mutex_);
   workDirectory_ = std::move(directory);

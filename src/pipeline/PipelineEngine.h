@@ -34,7 +34,8 @@ struct ResumedChunks {
 
 /// Runs one conversion end to end in the pipeline that fits the source, and
 /// cancels it on request. One conversion at a time; `cancel()` may be called
-/// from any thread while `convert` runs on another.
+/// from any thread while `convert` runs on another, and holds until the next
+/// `beginRun()`.
 class PipelineEngine final : public tools::StepContext {
 public:
   static constexpr int kBuildNumber = 134;
@@ -103,8 +104,14 @@ public:
   std::optional<std::string> findTool(std::string_view name) const override { return locator_.findTool(name); }
   const tools::SystemPrograms &programs() const { return locator_.programs(); }
 
-  /// Clears the cancelled flag and arms a fresh stop token; called when a conversion starts.
+  /// Clears the cancelled flag and arms a fresh stop token: a batch of
+  /// conversions starts. A cancel() before this is forgotten; one after it
+  /// holds for every conversion until the next beginRun(), even one that has
+  /// not begun yet (a Ctrl-C while the source is being checked).
   void beginRun();
+  /// Arms a fresh stop token for one conversion, stopped already when the
+  /// engine is cancelled; the cancelled flag stays as it is.
+  void armRun();
   /// The work directory of the current run (absolute), where its tools run;
   /// empty outside a run.
   void setWorkDirectory(std::filesystem::path directory);

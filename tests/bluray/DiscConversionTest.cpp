@@ -298,7 +298,7 @@ TEST_F(DiscTest, DiscsThatCannotBeConvertedAreRefusedBeforeAnyWork) {
     const auto result = convert(program, row.make(at), output, false);
     EXPECT_NE(result.status, 0) << result.out;
     EXPECT_NE(result.out.find(row.message), std::string::npos) << result.out;
-    EXPECT_EQ(result.out.find("[demuxing]"), std::string::npos) << "work started: " << result.out;
+    EXPECT_EQ(result.out.find("[Reading the source]"), std::string::npos) << "work started: " << result.out;
     EXPECT_EQ(entriesOf(output), std::vector<std::string>{}) << "left behind";
   }
 }

@@ -43,7 +43,7 @@ std::string cancelScript(const TempDir &dir, const std::string &source, const st
                              "echo \"left=$q $first\"; }; }; done";
   return "cd " + shellQuoted(dir.path().string()) + "\nothers() { " + others +
          "; }\n(exec -a ffmpeg-something sleep 60) & decoy=$!\n" + run + " > " + log + " 2>&1 & run=$!\n" +
-         "i=0; until grep -q " + shellQuoted(marker) + " " + log +
+         "i=0; until grep -qF " + shellQuoted(marker) + " " + log +
          " || [ $i -ge 3000 ]; do sleep 0.1; i=$((i+1)); done\n"
          "kill -" +
          std::to_string(sig) +
@@ -72,9 +72,9 @@ TEST(CancelRun, InterruptEndsEveryStepsProcessesAndLeavesNothing) {
   const std::string clip = "ffmpeg -v error -y -f lavfi -i testsrc2=size=1920x540:rate=24 -f lavfi -i sine -t 10 "
                            "-c:v libx264 -preset ultrafast -pix_fmt yuv420p -c:a aac ";
   std::vector<Row> rows = {
-      {"MV-HEVC conversion", clip + "sbs.mp4", "sbs.mp4", "[convertingMVHEVC]", SIGINT},
+      {"MV-HEVC conversion", clip + "sbs.mp4", "sbs.mp4", "[Encoding for Vision Pro]", SIGINT},
       {"remux of a Matroska source", clip + "sbs.mkv", "sbs.mkv", "Remuxing MKV", SIGTERM},
-      {"batch", clip + "sbs.mp4 && cp sbs.mp4 two.mp4", "sbs.mp4", "[convertingMVHEVC]", SIGINT,
+      {"batch", clip + "sbs.mp4 && cp sbs.mp4 two.mp4", "sbs.mp4", "[Encoding for Vision Pro]", SIGINT,
        R"json("outputTarget": "Apple Vision Pro (MV-HEVC)")json", "two.mp4",
        "Not converted (the run was stopped): two.mp4"},
   };

@@ -160,15 +160,29 @@ TEST(Driver, NeitherAFailedRunWithNothingToKeepNorACancelledOneLeavesAWorkDirect
   }
 }
 
-TEST(Driver, SecondRunStartsUncancelled) {
-  IsolatedEngine fixture;
-  fixture.engine.cancel();
-  EXPECT_TRUE(fixture.engine.isCancelled());
-  ConversionJob job;
-  job.sourceURL = fixture.sourceFile("movie.m2ts");
-  job.outputDirectory = fixture.dir / "out";
-  runCapturingDriverLines(fixture.engine, job, SourceFileInfo{});
-  EXPECT_FALSE(fixture.engine.isCancelled());
+// A cancel holds for a conversion that has not begun yet (a Ctrl-C while the
+// program starts) until the caller begins a new batch.
+TEST(Driver, ACancelHoldsUntilTheNextBatchBegins) {
+  for (bool newBatch : {false, true}) {
+    IsolatedEngine fixture;
+    fixture.engine.cancel();
+    if (newBatch)
+      fixture.engine.beginRun();
+    ConversionJob job;
+    job.sourceURL = fixture.sourceFile("movie.m2ts");
+    job.outputDirectory = fixture.dir / "out";
+    SourceFileInfo info;
+    info.stereoMode = Stereo3DMode::frameAlternate(false); // fails for want of ffmpeg
+    bool cancelled = false;
+    try {
+      fixture.engine.convert(
+          job, info, [](ConversionStage, double) {}, nullptr);
+    } catch (const ConversionError &error) {
+      cancelled = error.kind() == ConversionError::Kind::cancelled;
+    }
+    EXPECT_EQ(cancelled, !newBatch) << newBatch;
+    EXPECT_EQ(fixture.engine.isCancelled(), !newBatch);
+  }
 }
 
 TEST(Driver, ConsoleProgressPrintsEachNewStepOfFivePercentAndEachStage) {
