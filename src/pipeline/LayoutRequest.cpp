@@ -45,6 +45,10 @@ Stereo3DMode givenLayout(const ConversionJob &job, const Stereo3DMode &detected)
   case StereoLayout::frameAlternate:
     if (detected.kind() == Kind::frameAlternate)
       return detected;
+    // Matroska's block_lr and block_rl tags mark both an MVC track and a
+    // frame-alternate one; the tag's eye order holds for either.
+    if (detected.kind() == Kind::mvcSingleTrack)
+      return Stereo3DMode::frameAlternate(detected.rightFirst());
     throw SourceError(fmt::format("Reading a file as frame alternate that does not say so itself is not supported "
                                   "yet; \"{}\" was not converted",
                                   job.sourceURL.string()));

@@ -138,6 +138,15 @@ void checkDemuxedViews(PipelineRun &run, const ViewFiles &views) {
     throw ConversionError::cancelled();
   const double fps = framesPerSecond(run);
   run.engine.verbose(fmt::format("Demuxed views: {} base and {} 3D pictures", base, mvc));
+  // Not a damaged 3D film but none at all: a Matroska file's block_lr/block_rl
+  // tag is also the only way it can say its pictures alternate between the eyes.
+  if (mvc == 0 && base > 0)
+    throw ConversionError::demuxFailed(fmt::format(
+        "{} holds no MVC (3D) view: all its {} pictures are of one view{}", run.job.sourceURL.filename().string(), base,
+        run.stereoMode.kind() == Stereo3DMode::Kind::mvcSingleTrack
+            ? ". Its 3D tag is also the one a frame-alternate film carries: if its pictures alternate between the "
+              "eyes, convert it with the frame-alternate layout (--layout frame-alternate)"
+            : ""));
   if (mvc + 2 < base)
     throw ConversionError::demuxFailed(
         fmt::format("the 3D view stops at {} of {} pictures ({} of {}): the source is damaged or cut short", mvc, base,

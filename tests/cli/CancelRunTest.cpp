@@ -235,6 +235,11 @@ TEST(FaultRun, FailuresAreNamedAndLeaveNoFalseOutput) {
       {"the 3D view stops at 40 %", damage + " cut.m2ts cut", kestrova, "cut.m2ts", "the 3D view stops at 8 of 24"},
       {"five flipped bits in the 3D view", damage + " flip.m2ts flip", kestrova, "flip.m2ts",
        "the 3D view is damaged from"},
+      // Matroska's block_lr tag marks MVC and frame-alternate films alike
+      {"a frame-alternate Matroska film read as MVC",
+       "ffmpeg -v error -f lavfi -i testsrc2=size=640x360:rate=48 -t 2 -c:v libx264 -preset ultrafast "
+       "-metadata:s:v:0 stereo_mode=block_lr fa.mkv",
+       kestrova, "fa.mkv", "fa.mkv holds no MVC (3D) view: all its 96 pictures are of one view. Its 3D tag"},
       {"the source is cut at 60 %",
        "head -c 582451 " + shellQuoted(clip.string()) + " > cut60.m2ts",
        kestrova,

@@ -33,6 +33,7 @@ TEST(LayoutRequest, GivenLayoutsAndSwappedEyes) {
       {StereoLayout::mvc, true, Mode::none(), Mode::none().swapped()},
       {StereoLayout::mvc, false, Mode::sideBySide(), "holds no MVC (3D) view"},
       {StereoLayout::frameAlternate, false, Mode::frameAlternate(false), Mode::frameAlternate(false)},
+      {StereoLayout::frameAlternate, true, Mode::mvcSingleTrack(true), Mode::frameAlternate(false)},
       {StereoLayout::frameAlternate, false, Mode::sideBySide(), "not supported yet"},
   };
   for (const auto &row : rows) {
