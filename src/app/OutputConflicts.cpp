@@ -1,5 +1,7 @@
 #include "app/OutputConflicts.h"
 
+#include "core/Errors.h"
+#include "pipeline/LayoutRequest.h"
 #include "pipeline/OutputPlan.h"
 
 #include <fmt/format.h>
@@ -10,18 +12,25 @@ namespace fs = std::filesystem;
 
 namespace {
 
-Stereo3DMode plannedLayout(const std::optional<SourceFileInfo> &sourceInfo) {
-  return sourceInfo ? sourceInfo->stereoMode : Stereo3DMode::mvcSeparateTracks();
+// The layout the run will read the source as: the one the user chose for the
+// file, which names different outputs (a packed film's encode is Matroska).
+Stereo3DMode plannedLayout(const ConversionJob &job, const std::optional<SourceFileInfo> &sourceInfo) {
+  const Stereo3DMode detected = sourceInfo ? sourceInfo->stereoMode : Stereo3DMode::mvcSeparateTracks();
+  try {
+    return pipeline::layoutForJob(job, detected);
+  } catch (const SourceError &) {
+    return detected; // the run refuses the file, saying why
+  }
 }
 
 } // namespace
 
 std::vector<fs::path> existingOutputs(const ConversionJob &job, const std::optional<SourceFileInfo> &sourceInfo) {
-  return pipeline::existingOutputs(pipeline::planOutputs(job, plannedLayout(sourceInfo)));
+  return pipeline::existingOutputs(pipeline::planOutputs(job, plannedLayout(job, sourceInfo)));
 }
 
 std::vector<fs::path> plannedOutputs(const ConversionJob &job, const std::optional<SourceFileInfo> &sourceInfo) {
-  return pipeline::planOutputs(job, plannedLayout(sourceInfo)).files();
+  return pipeline::planOutputs(job, plannedLayout(job, sourceInfo)).files();
 }
 
 ReplaceQuestion replaceQuestion(const std::vector<fs::path> &existing) {

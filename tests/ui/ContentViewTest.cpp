@@ -464,19 +464,30 @@ private slots:
 
   void existingOutputIsReplacedOnlyWhenTheUserSaysSo_data() {
     QTest::addColumn<bool>("replace");
-    QTest::newRow("keep") << false;
-    QTest::newRow("replace") << true;
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<int>("layout");
+    QTest::addColumn<QString>("output");
+    const int detected = static_cast<int>(kestrova::StereoLayout::automatic);
+    QTest::newRow("keep") << false << "movie.mkv" << detected << "movie_SBS.mkv";
+    QTest::newRow("replace") << true << "movie.mkv" << detected << "movie_SBS.mkv";
+    // the chosen layout names the output: half-size eyes are encoded into Matroska
+    QTest::newRow("chosen layout") << false << "movie.mp4" << static_cast<int>(kestrova::StereoLayout::halfSideBySide)
+                                   << "movie_SBS.mkv";
   }
   void existingOutputIsReplacedOnlyWhenTheUserSaysSo() {
     QFETCH(bool, replace);
+    QFETCH(QString, source);
+    QFETCH(int, layout);
+    QFETCH(QString, output);
     WindowHarness h;
-    fs::path source = h.source("movie.mkv");
+    const fs::path file = h.source(source.toStdString());
     fs::create_directories(h.outputDirectory());
-    const fs::path earlier = h.outputDirectory() / "movie_SBS.mkv";
+    const fs::path earlier = h.outputDirectory() / output.toStdString();
     kestrova::test::writeFile(earlier, "earlier result");
     h.fixture().dialogs->replace = replace;
-    h.model().dropFiles({source});
+    h.model().dropFiles({file});
     QVERIFY(WindowHarness::waitFor([&] { return !h.model().isParsing(); }));
+    h.model().setFileLayout(file, {static_cast<kestrova::StereoLayout>(layout), false});
     h.find<QPushButton>("convertButton")->click();
     QCOMPARE(h.fixture().dialogs->askedToReplace.size(), 1u);
     QCOMPARE(h.fixture().dialogs->askedToReplace[0], std::vector<fs::path>{earlier});
