@@ -92,19 +92,26 @@ bool ExfatMount::mount(bool readOnly) {
   return mounted_;
 }
 
-void ExfatMount::unmount() {
-  if (mounted_)
-    run(*program("umount"), {mountPoint_.string()});
-  mounted_ = false;
+bool ExfatMount::unmount() {
+  if (mounted_ && run(*program("umount"), {mountPoint_.string()}).status.success())
+    mounted_ = false;
+  return !mounted_;
 }
 
 bool ExfatMount::remountReadOnly() {
-  unmount();
-  return mount(true);
+  // umount of a FUSE file system can be refused as busy for a moment, and its
+  // daemon can hold the device a moment after umount returns: retry both.
+  for (int attempt = 0; attempt < 50; ++attempt) {
+    if (unmount() && mount(true))
+      return true;
+    ::usleep(100'000);
+  }
+  return false;
 }
 
 ExfatMount::~ExfatMount() {
-  unmount();
+  for (int attempt = 0; attempt < 50 && !unmount(); ++attempt)
+    ::usleep(100'000);
   run(*program("losetup"), {"--detach", loop_});
   std::error_code ignored;
   fs::remove(image_, ignored);

@@ -45,7 +45,7 @@ public:
 
 private:
   bool mount(bool readOnly);
-  void unmount();
+  bool unmount(); ///< whether it is unmounted now
   std::filesystem::path image_;
   std::filesystem::path mountPoint_;
   std::string loop_;
