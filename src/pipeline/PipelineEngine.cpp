@@ -51,9 +51,11 @@ std::stop_token PipelineEngine::stopToken() const {
 }
 
 void PipelineEngine::beginRun() {
-  std::lock_guard lock(mutex_);
-  cancelled_ = false;
-  stopSource_ = std::stop_source();
+  {
+    std::lock_guard lock(mutex_);
+    cancelled_ = false;
+  }
+  armRun();
 }
 
 void PipelineEngine::armRun() {
