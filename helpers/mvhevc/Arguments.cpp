@@ -24,7 +24,7 @@ std::optional<double> parseNumber(std::string_view text) {
 constexpr const char *kUsage =
     "usage: MVHEVCConverter INPUT OUTPUT QUALITY [CAP] [--baseline-mm MM] "
     "[--hfov-degrees DEGREES] [--disparity-adjustment N] [--threads N]\n"
-    "       [--layout full-sbs|half-sbs|full-tab|half-tab] [--eye-order left-first|right-first]\n"
+    "       [--layout full-sbs|half-sbs|full-tab|half-tab] [--eye-order left-first|right-first] [--frames N]\n"
     "       [--audio FILE [--audio-stream N] [--audio-language LLL]]... [--chapters FILE]\n"
     "       MVHEVCConverter - OUTPUT QUALITY [CAP] --view-size WxH --frame-rate NUM[/DEN] "
     "[--eye-order left-first|right-first] [--pairs N]\n"
@@ -188,6 +188,11 @@ ConversionRequest parseArguments(int argc, const char *const *argv) {
         throw bad("an angle in degrees above 0 and below 180");
       }
       request.stereo.fieldOfViewMilliDegrees = static_cast<std::uint32_t>(std::lround(*value * 1000));
+    } else if (arg == "--frames") {
+      if (!value || *value < 1 || *value != std::trunc(*value) || *value > 1e12) {
+        throw bad("a whole number of pictures above 0");
+      }
+      request.frameLimit = static_cast<std::int64_t>(*value);
     } else if (arg == "--threads") {
       if (!value || *value < 1 || *value > 256 || *value != std::trunc(*value)) {
         throw bad("a whole number of worker threads from 1 to 256");
@@ -223,6 +228,9 @@ ConversionRequest parseArguments(int argc, const char *const *argv) {
     }
     subtitles::checkBurnInOptions(pairs.burnIn);
     request.pairs = pairs;
+    if (request.frameLimit > 0) {
+      throw std::invalid_argument("--frames limits a file INPUT; frame pairs on standard input end with their input");
+    }
   } else if (sawPairOption) {
     throw std::invalid_argument("--view-size, --frame-rate, --pairs and the --subtitle options describe frame pairs "
                                 "on standard input; give - as INPUT to use them");
@@ -231,6 +239,9 @@ ConversionRequest parseArguments(int argc, const char *const *argv) {
   request.output = positional[1];
   if (request.chunk && (!request.audio.empty() || !request.chapters.empty())) {
     throw std::invalid_argument("--chunk takes no sound or chapters; they go in when the chunks are joined");
+  }
+  if (request.frameLimit > 0 && !request.audio.empty()) {
+    throw std::invalid_argument("--frames takes the pictures of a film's piece, without sound");
   }
   const auto quality = parseNumber(positional[2]);
   if (!quality || *quality <= 0 || *quality > 1) {

@@ -24,6 +24,7 @@ struct ConversionRequest {
   std::string preset = "medium"; ///< libx265 preset
   std::string dumpPrefix;        ///< when set, the encodes are written beside it as Annex B
   int threads = 0;               ///< the encoder's worker threads; 0: one per core
+  std::int64_t frameLimit = 0;   ///< a file INPUT's pictures to encode, from its first; 0: all of them
   bool chunk = false;            ///< OUTPUT is one chunk of a film (Annex B + frame record), no movie
   bool join = false;             ///< OUTPUT is the movie of `chunks`, joined without encoding
   std::vector<std::string> chunks;
@@ -46,8 +47,9 @@ struct ConversionRequest {
 /// `--subtitle-depth PIXELS` and `--subtitle-first-frame N` (a chunk's place in the film).
 /// `--threads N` gives the encoder N worker threads instead of one per core (for several
 /// encoders sharing a machine's cores).
-/// A file INPUT takes `--layout full-sbs|half-sbs|full-tab|half-tab` (default full-sbs) and
-/// `--eye-order` (which eye the left or top half holds). Throws std::invalid_argument with a
+/// A file INPUT takes `--layout full-sbs|half-sbs|full-tab|half-tab` (default full-sbs),
+/// `--eye-order` (which eye the left or top half holds) and `--frames N` (encode its first N
+/// pictures only: a chunk's piece may go on past the chunk). Throws std::invalid_argument with a
 /// message for the user.
 ConversionRequest parseArguments(int argc, const char *const *argv);
 

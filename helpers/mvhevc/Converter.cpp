@@ -149,6 +149,32 @@ std::int64_t encodeTwoLayers(Encoding &e, const EncoderSettings &settings, Video
   return muxed;
 }
 
+// The first `limit` pictures of another source.
+class FirstPictures : public PictureSource {
+public:
+  FirstPictures(std::unique_ptr<PictureSource> source, std::int64_t limit)
+      : source_(std::move(source)), limit_(limit), video_(source_->video()) {
+    if (video_.expectedFrames == 0 || video_.expectedFrames > limit_) {
+      video_.expectedFrames = limit_;
+    }
+  }
+  const VideoInfo &video() const override { return video_; }
+  SharedFrame next(const std::function<void(AudioPacket &&)> &audioSink) override {
+    if (taken_ == limit_) {
+      return nullptr;
+    }
+    auto picture = source_->next(audioSink);
+    taken_ += picture ? 1 : 0;
+    return picture;
+  }
+
+private:
+  std::unique_ptr<PictureSource> source_;
+  std::int64_t limit_;
+  std::int64_t taken_ = 0;
+  VideoInfo video_;
+};
+
 // The pictures and the sound tracks that go with them.
 struct Sources {
   std::unique_ptr<PictureSource> pictures;
@@ -160,6 +186,12 @@ Sources openSources(const ConversionRequest &request, std::ostream &notes, std::
   Sources sources;
   if (!request.pairs) {
     auto file = std::make_unique<FrameSource>(request.input, request.layout);
+    if (request.frameLimit > 0) {
+      // A piece of a film, which may go on past its chunk (an open GOP's leading pictures); its
+      // sound, if any, is not taken.
+      sources.pictures = std::make_unique<FirstPictures>(std::move(file), request.frameLimit);
+      return sources;
+    }
     if (request.audio.empty()) {
       if (!file->skippedAudioCodec().empty()) {
         notes << "MVHEVCConverter: the first audio track is " << file->skippedAudioCodec()

@@ -151,9 +151,11 @@ std::vector<std::string> chunkConverterArguments(const ChunkJobRequest &request)
   if (picture.capMbps)
     arguments.push_back(std::to_string(*picture.capMbps));
   if (packed) {
-    // The converter cuts the eyes out of the piece's pictures itself.
-    arguments.insert(arguments.end(), {"--chunk", "--layout", wordOf(kInputWords, picture.input), "--eye-order",
-                                       picture.rightFirst ? "right-first" : "left-first"});
+    // The converter cuts the eyes out of the piece's pictures itself; a piece cut in an open GOP
+    // goes on past its chunk.
+    arguments.insert(arguments.end(),
+                     {"--chunk", "--layout", wordOf(kInputWords, picture.input), "--eye-order",
+                      picture.rightFirst ? "right-first" : "left-first", "--frames", std::to_string(request.pairs)});
   } else {
     arguments.insert(arguments.end(),
                      {"--chunk", "--view-size", fmt::format("{}x{}", picture.width, picture.height), "--frame-rate",
@@ -204,16 +206,18 @@ tools::PipelineStage decoderStage(const ChunkJobRequest &request, const ChunkJob
 }
 
 /// ffmpeg decoding a piece of alternate pictures, `pairs` pairs of them (a
-/// last picture without its other eye left out), to standard output.
+/// last picture without its other eye, or a piece going on past its chunk,
+/// left out), to standard output, one picture for each decoded.
 tools::PipelineStage alternateDecoderStage(const ChunkJobRequest &request, const ChunkJobTools &tools) {
-  return {"decoder",
-          {tools.ffmpeg,
-           {"-nostdin", "-v", "error", "-i", request.basePiece.string(), "-map", "0:v:0", "-frames:v",
-            std::to_string(2 * request.pairs), "-f", "rawvideo", "-pix_fmt", "yuv420p", "-"},
-           request.folder},
-          {},
-          {},
-          {}};
+  return {
+      "decoder",
+      {tools.ffmpeg,
+       {"-nostdin", "-v", "error", "-i", request.basePiece.string(), "-map", "0:v:0", "-frames:v",
+        std::to_string(2 * request.pairs), "-fps_mode", "passthrough", "-f", "rawvideo", "-pix_fmt", "yuv420p", "-"},
+       request.folder},
+      {},
+      {},
+      {}};
 }
 
 /// The decoder's pairs stacked side by side and encoded into the segment;

@@ -88,7 +88,7 @@ struct ChunkJobRequest {
   std::filesystem::path mvcPiece;  ///< MVC view, type-24 delimiters; empty for other inputs
   std::filesystem::path output;    ///< the chunk, its record (`output`.frames) beside it
   std::filesystem::path folder;    ///< the job's own working folder (created, emptied of its files at the end)
-  std::int64_t pairs = 0;          ///< pictures expected, for progress
+  std::int64_t pairs = 0;          ///< the chunk's pictures: the first of its piece, which may go on past them
   ChunkPictureSettings picture;
   std::optional<ChunkBurnIn> burnIn; ///< subtitles burned into both eyes
   /// MVHEVCConverter's worker threads (its pictures are the same for any

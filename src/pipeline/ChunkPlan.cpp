@@ -33,11 +33,11 @@ std::vector<ChunkSpan> planChunks(const std::vector<std::int64_t> &idrFrames, st
   return chunks;
 }
 
-FilmCuts closedCuts(const std::vector<std::optional<std::int64_t>> &presentation, const std::vector<bool> &key,
-                    int picturesPerUnit) {
+FilmCuts keyFrameCuts(const std::vector<std::optional<std::int64_t>> &presentation, const std::vector<bool> &key,
+                      int picturesPerUnit) {
   const auto count = static_cast<std::int64_t>(presentation.size());
   const auto unit = std::max<std::int64_t>(1, picturesPerUnit);
-  FilmCuts cuts{{0}, count / unit};
+  FilmCuts cuts{{0}, count / unit, {{0, 0, 0}}};
   if (std::any_of(presentation.begin(), presentation.end(), [](const auto &time) { return !time; }))
     return cuts;
   // Each packet's place in presentation order (ties in decoding order).
@@ -48,15 +48,25 @@ FilmCuts closedCuts(const std::vector<std::optional<std::int64_t>> &presentation
   std::vector<std::int64_t> shownAt(presentation.size());
   for (std::int64_t place = 0; place < count; ++place)
     shownAt[static_cast<std::size_t>(order[static_cast<std::size_t>(place)])] = place;
-  // Packet d starts a closed piece when the d packets before it are the d
-  // pictures shown first and it is the next one shown.
+  const auto place = [&shownAt](std::int64_t packet) { return shownAt[static_cast<std::size_t>(packet)]; };
+  // Key packet d shown at place p starts a piece when the d packets before it
+  // are all shown before p: the p - d pictures still missing before p are its
+  // leading pictures, and they must be the packets right after it.
   std::int64_t latestShown = -1;
   for (std::int64_t d = 0; d < count; ++d) {
-    const auto at = static_cast<std::size_t>(d);
-    if (d > 0 && d % unit == 0 && d / unit < cuts.pictures && key.size() > at && key[at] && shownAt[at] == d &&
-        latestShown == d - 1)
-      cuts.starts.push_back(d / unit);
-    latestShown = std::max(latestShown, shownAt[at]);
+    const std::int64_t p = place(d);
+    if (d > 0 && p % unit == 0 && p / unit < cuts.pictures && key.size() > static_cast<std::size_t>(d) &&
+        key[static_cast<std::size_t>(d)] && latestShown < p) {
+      const std::int64_t leading = p - d;
+      bool together = d + leading < count;
+      for (std::int64_t j = 1; together && j <= leading; ++j)
+        together = place(d + j) < p;
+      if (together) {
+        cuts.starts.push_back(p / unit);
+        cuts.keys.push_back({p / unit, d, leading});
+      }
+    }
+    latestShown = std::max(latestShown, p);
   }
   return cuts;
 }

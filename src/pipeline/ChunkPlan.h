@@ -25,25 +25,42 @@ struct ChunkSpan {
 std::vector<ChunkSpan> planChunks(const std::vector<std::int64_t> &idrFrames, std::int64_t totalFrames,
                                   double framesPerSecond, double chunkSeconds = 60.0);
 
+/// A key frame a chunk of coded pictures may start at.
+struct KeyFrameCut {
+  std::int64_t start = 0;  ///< the chunk's first picture, as in FilmCuts::starts
+  std::int64_t packet = 0; ///< the key frame's packet, counted in decoding order
+  /// The packets right after it that are shown before it (an open GOP's
+  /// leading pictures): they end the chunk before, which decodes them from
+  /// its own pictures and this key frame; the chunk from here leaves them out.
+  std::int64_t leading = 0;
+  friend bool operator==(const KeyFrameCut &, const KeyFrameCut &) = default;
+};
+
 /// Where a film may be cut and how long it is, in the pictures its chunk
 /// jobs encode (pairs, for alternate pictures).
 struct FilmCuts {
   std::vector<std::int64_t> starts; ///< pictures a chunk may start at, ascending
   std::int64_t pictures = 0;
+  /// Where each start is in the coded stream, when the cuts come from its
+  /// packets: one per start, in the same order.
+  std::vector<KeyFrameCut> keys;
   friend bool operator==(const FilmCuts &, const FilmCuts &) = default;
 };
 
 /// Where a coded stream can be cut, from its packets in decoding order
 /// (`presentation`: each packet's presentation time, nothing where the
-/// container gives none; `key`: its key-frame flag): at a key frame that is
-/// also the next picture shown, after every picture shown before it has been
-/// decoded, so that the piece from there decodes on its own and holds the
-/// same pictures in the same order. Counted in groups of `picturesPerUnit`
-/// pictures (2: alternate pictures, a cut only between pairs); a trailing
-/// picture outside a whole group is left out. Without every presentation
-/// time the stream is one piece.
-FilmCuts closedCuts(const std::vector<std::optional<std::int64_t>> &presentation, const std::vector<bool> &key,
-                    int picturesPerUnit = 1);
+/// container gives none; `key`: its key-frame flag): at a key frame after
+/// which nothing is decoded that is shown before the pictures decoded ahead
+/// of it, but its own leading pictures (an open GOP), which must come right
+/// after it. The piece from there, without those, decodes on its own and
+/// holds the pictures shown from the key frame on; the piece before,
+/// followed by the key frame and its leading pictures, decodes every picture
+/// shown up to it. Counted in groups of `picturesPerUnit` pictures (2:
+/// alternate pictures, a cut only between pairs); a trailing picture outside
+/// a whole group is left out. Without every presentation time the stream is
+/// one piece.
+FilmCuts keyFrameCuts(const std::vector<std::optional<std::int64_t>> &presentation, const std::vector<bool> &key,
+                      int picturesPerUnit = 1);
 
 /// What the machine offers to chunk jobs.
 struct MachineCapacity {

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <fmt/format.h>
+#include <fstream>
 #include <optional>
 #include <sstream>
 
@@ -38,7 +39,7 @@ FilmCuts packetListCuts(const std::string &packets, int picturesPerUnit) {
     presentation.push_back(pts);
     key.push_back(isKey);
   }
-  return closedCuts(presentation, key, picturesPerUnit);
+  return keyFrameCuts(presentation, key, picturesPerUnit);
 }
 
 namespace {
@@ -57,29 +58,118 @@ std::string runTool(PipelineRun &run, tools::ProcessLaunch launch, const std::st
   return output;
 }
 
+/// Where chunk `chunk` starts in the coded stream.
+KeyFrameCut keyOf(const FilmCuts &cuts, const ChunkSpan &chunk) {
+  const auto key = std::find_if(cuts.keys.begin(), cuts.keys.end(),
+                                [&chunk](const KeyFrameCut &cut) { return cut.start == chunk.firstFrame; });
+  if (key == cuts.keys.end())
+    throw ConversionError::decodingFailed(
+        fmt::format("no key frame starts chunk {} at picture {} of the source", chunk.index + 1, chunk.firstFrame));
+  return *key;
+}
+
+/// A line of ffmpeg's concat list naming `file`.
+std::string concatLine(const fs::path &file) {
+  std::string quoted;
+  for (const char c : file.string())
+    quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return "file '" + quoted + "'\n";
+}
+
+/// The segment that follows a piece, and where in it the piece ends.
+struct NextSegment {
+  fs::path file;
+  KeyFrameCut key;
+};
+
+/// `piece`, made of a film cut in an open GOP: the segment `own` (of
+/// `ownPackets` packets; nothing: the last) without its key frame's leading
+/// pictures (`key`), followed by the first packets of `next` up to the end of
+/// the next key frame's leading pictures, which are shown before it and so
+/// belong to this chunk.
+void joinOpenPiece(PipelineRun &run, const std::string &ffmpeg, const fs::path &piece, const KeyFrameCut &key,
+                   const fs::path &own, std::optional<std::int64_t> ownPackets,
+                   const std::optional<NextSegment> &next) {
+  const fs::path list = fs::path(piece).replace_extension(".txt");
+  {
+    std::ofstream out(list, std::ios::trunc);
+    out << concatLine(own);
+    if (next)
+      out << concatLine(next->file);
+    if (!out.flush())
+      throw ConversionError::decodingFailed("could not write " + list.string());
+  }
+  tools::ProcessLaunch launch;
+  launch.executable = ffmpeg;
+  launch.arguments = {"-nostdin", "-v", "error",       "-y",   "-f",    "concat", "-safe",
+                      "0",        "-i", list.string(), "-map", "0:v:0", "-c",     "copy"};
+  if (key.leading > 0)
+    launch.arguments.insert(launch.arguments.end(),
+                            {"-bsf:v", fmt::format("noise=drop=between(n\\,1\\,{})", key.leading)});
+  // The packets written, counted after those left out.
+  if (ownPackets)
+    launch.arguments.insert(launch.arguments.end(), {"-frames:v", std::to_string(*ownPackets - key.leading +
+                                                                                 (next ? 1 + next->key.leading : 0))});
+  launch.arguments.insert(launch.arguments.end(), {"-f", "matroska", piece.string()});
+  launch.standardOutput = tools::StreamMode::discard;
+  runTool(run, std::move(launch), "ffmpeg could not make " + piece.filename().string() + " of the source");
+  std::error_code ignored;
+  fs::remove(list, ignored);
+}
+
 /// The source's first video stream cut by ffmpeg's segment muxer, without
 /// encoding, at the key frames that start the chunks: it splits at the first
-/// key frame at or past each listed packet number, which for a closed cut
-/// is the picture the chunk starts at.
+/// key frame at or past each listed packet number, which is the chunk's key
+/// frame. Where a key frame has leading pictures (an open GOP), the pieces
+/// around it are made again from the segments (see joinOpenPiece).
 void cutPictures(PipelineRun &run, const std::string &ffmpeg, ChunkInput input, const std::vector<ChunkSpan> &chunks,
-                 const fs::path &folder) {
-  const int picturesPerUnit = input == ChunkInput::frameAlternate ? 2 : 1;
-  std::string starts;
+                 const FilmCuts &cuts, const fs::path &folder) {
+  std::vector<KeyFrameCut> keys;
   for (const auto &chunk : chunks)
-    if (chunk.firstFrame > 0)
-      starts += (starts.empty() ? "" : ",") + std::to_string(chunk.firstFrame * picturesPerUnit);
+    keys.push_back(keyOf(cuts, chunk));
+  const bool open = std::any_of(keys.begin(), keys.end(), [](const KeyFrameCut &key) { return key.leading > 0; });
+  std::string starts;
+  for (const auto &key : keys)
+    if (key.packet > 0)
+      starts += (starts.empty() ? "" : ",") + std::to_string(key.packet);
   tools::ProcessLaunch launch;
   launch.executable = ffmpeg;
   launch.arguments = {"-nostdin", "-v", "error", "-y", "-i", run.job.sourceURL.string(), "-map", "0:v:0", "-c", "copy"};
+  const auto segment = [&folder](std::size_t index) { return folder / fmt::format("segment_{:03}.mkv", index); };
   if (starts.empty()) {
     launch.arguments.insert(launch.arguments.end(), {"-f", "matroska", chunkPieces(folder, 0, input).first.string()});
   } else {
+    // The segments an open GOP joins again keep the source's times: reset,
+    // the leading pictures after a segment's key frame would lose theirs.
     launch.arguments.insert(launch.arguments.end(),
-                            {"-f", "segment", "-segment_format", "matroska", "-segment_frames", starts,
-                             "-reset_timestamps", "1", (folder / "piece_%03d.mkv").string()});
+                            {"-f", "segment", "-segment_format", "matroska", "-segment_frames", starts});
+    if (!open)
+      launch.arguments.insert(launch.arguments.end(), {"-reset_timestamps", "1", (folder / "piece_%03d.mkv").string()});
+    else
+      launch.arguments.push_back((folder / "segment_%03d.mkv").string());
   }
   launch.standardOutput = tools::StreamMode::discard;
   runTool(run, std::move(launch), "ffmpeg could not cut the source into chunks");
+  if (starts.empty() || !open)
+    return;
+  for (std::size_t i = 0; i < keys.size(); ++i) {
+    const bool last = i + 1 == keys.size();
+    const fs::path piece = chunkPieces(folder, static_cast<int>(i), input).first;
+    if (keys[i].leading == 0 && (last || keys[i + 1].leading == 0)) {
+      fs::rename(segment(i), piece);
+      continue;
+    }
+    std::optional<std::int64_t> ownPackets;
+    std::optional<NextSegment> next;
+    if (!last) {
+      ownPackets = keys[i + 1].packet - keys[i].packet;
+      if (keys[i + 1].leading > 0)
+        next = NextSegment{segment(i + 1), keys[i + 1]};
+    }
+    joinOpenPiece(run, ffmpeg, piece, keys[i], segment(i), ownPackets, next);
+    std::error_code ignored;
+    fs::remove(segment(i), ignored);
+  }
 }
 
 } // namespace
@@ -93,6 +183,7 @@ ConversionResult runChunkedPictures(PipelineRun &run) {
   run.trackSource = run.job.sourceURL;
 
   ChunkCutter cutter;
+  FilmCuts found; // what the scan found, which the cut follows
   const std::string ffmpeg = requireFfmpeg(run.engine);
   const std::string ffprobe = requireTool(run.engine, "ffprobe");
   // A duration limit ends the last alternate chunk's decode where the one-piece road's ffmpeg ends
@@ -100,7 +191,7 @@ ConversionResult runChunkedPictures(PipelineRun &run) {
   std::optional<std::int64_t> pairLimit;
   if (run.job.durationLimit && picturesPerUnit == 2)
     pairLimit = *run.job.durationLimit * picture.frameRateNum / picture.frameRateDen;
-  cutter.scan = [&run, ffprobe, picturesPerUnit, pairLimit] {
+  cutter.scan = [&run, &found, ffprobe, picturesPerUnit, pairLimit] {
     tools::ProcessLaunch launch;
     launch.executable = ffprobe;
     launch.arguments = {"-v",  "error",       "-select_streams",         "v:0", "-show_entries", "packet=pts,flags",
@@ -112,12 +203,14 @@ ConversionResult runChunkedPictures(PipelineRun &run) {
     if (pairLimit)
       cuts.pictures = std::min(cuts.pictures, *pairLimit);
     if (cuts.starts.size() == 1)
-      run.engine.log("\u26a0\ufe0f No key frame of the film starts a piece that decodes on its own (an open GOP "
-                     "encode, or pictures without times): it is encoded as one chunk");
+      run.engine.log("\u26a0\ufe0f No key frame of the film starts a piece that decodes on its own (pictures "
+                     "without times, or leading pictures apart from their key frame): it is encoded as one chunk");
+    found = cuts;
     return cuts;
   };
-  cutter.cut = [&run, ffmpeg, input = picture.input](const std::vector<ChunkSpan> &chunks, const fs::path &folder) {
-    cutPictures(run, ffmpeg, input, chunks, folder);
+  cutter.cut = [&run, &found, ffmpeg, input = picture.input](const std::vector<ChunkSpan> &chunks,
+                                                             const fs::path &folder) {
+    cutPictures(run, ffmpeg, input, chunks, found, folder);
   };
   std::error_code sizeError;
   cutter.bytes = fs::file_size(run.job.sourceURL, sizeError);

@@ -9,7 +9,7 @@ namespace kestrova::pipeline {
 
 /// Where the coded pictures of a stream can be cut, from ffprobe's list of
 /// its packets (`-show_entries packet=pts,flags -of compact=p=0`, one
-/// `pts=…|flags=…` line each, in decoding order): see closedCuts.
+/// `pts=…|flags=…` line each, in decoding order): see keyFrameCuts.
 FilmCuts packetListCuts(const std::string &packets, int picturesPerUnit);
 
 /// A source of packed or alternate pictures to Vision Pro in chunks, without

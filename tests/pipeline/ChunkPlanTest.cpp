@@ -56,28 +56,43 @@ std::string packetLines(const std::string &packets) {
 }
 
 // A piece cut at a key frame decodes on its own and holds the pictures shown
-// from there: a key frame whose leading pictures are shown before it (an
-// open GOP) or that splits a pair of alternate pictures is no cut.
+// from there once its key frame's leading pictures (shown before it, decoded
+// after it: an open GOP) are left out, as the piece before takes them in.
+// Expected: "start@packet+leading" for each cut.
 TEST(ChunkPlan, CutsOnlyWherePiecesDecodeOnTheirOwn) {
   struct Row {
     const char *name;
     const char *packets;
     int picturesPerUnit;
-    FilmCuts expected;
+    const char *cuts;
+    std::int64_t pictures;
   };
   const Row rows[] = {
-      {"no B-frames: every key frame", "0K 1 2 3 4K 5 6 7", 1, {{0, 4}, 8}},
-      {"B-frames in closed GOPs", "0K 3 1 2 4K 7 5 6 8K 9", 1, {{0, 4, 8}, 10}},
-      {"open GOP: the key frame's leading pictures come after it", "0K 4 1 2 3 8K 5 6 7 12 9 10 11", 1, {{0}, 13}},
-      {"a key frame not yet shown when decoded", "0K 2 1 4K 3 5", 1, {{0}, 6}},
-      {"alternate pictures: cuts between pairs only", "0K 1 2 3K 4 5 6K 7 8 9", 2, {{0, 3}, 5}},
-      {"alternate pictures: a last picture without its pair is left out", "0K 1 2 3 4", 2, {{0}, 2}},
-      {"a picture without a time: one piece", "0K 1 - 3 4K 5", 1, {{0}, 6}},
-      {"no pictures", "", 1, {{0}, 0}},
+      {"no B-frames: every key frame", "0K 1 2 3 4K 5 6 7", 1, "0@0+0 4@4+0", 8},
+      {"B-frames in closed GOPs", "0K 3 1 2 4K 7 5 6 8K 9", 1, "0@0+0 4@4+0 8@8+0", 10},
+      {"open GOP: the leading pictures right after their key frame", "0K 4 1 2 3 8K 5 6 7 12 9 10 11", 1, "0@0+0 8@5+3",
+       13},
+      {"open GOP: a leading picture apart from its key frame", "0K 4 1 2 3 8K 9 5 6 7", 1, "0@0+0", 10},
+      {"a picture before the key frame shown after it", "0K 1 5 4K 2 3 6", 1, "0@0+0", 7},
+      {"alternate pictures: cuts between pairs only", "0K 1 2 3K 4 5 6K 7 8 9", 2, "0@0+0 3@6+0", 5},
+      {"alternate pictures: an open GOP cut at a pair whatever its packet", "0K 1 2 3 4 8K 5 6 7 9", 2, "0@0+0 4@5+3",
+       5},
+      {"alternate pictures: a last picture without its pair is left out", "0K 1 2 3 4", 2, "0@0+0", 2},
+      {"a picture without a time: one piece", "0K 1 - 3 4K 5", 1, "0@0+0", 6},
+      {"no pictures", "", 1, "0@0+0", 0},
   };
   for (const auto &row : rows) {
     SCOPED_TRACE(row.name);
-    EXPECT_EQ(packetListCuts(packetLines(row.packets), row.picturesPerUnit), row.expected);
+    const FilmCuts cuts = packetListCuts(packetLines(row.packets), row.picturesPerUnit);
+    std::string found;
+    for (const auto &key : cuts.keys)
+      found += (found.empty() ? "" : " ") + std::to_string(key.start) + "@" + std::to_string(key.packet) + "+" +
+               std::to_string(key.leading);
+    EXPECT_EQ(found, row.cuts);
+    EXPECT_EQ(cuts.pictures, row.pictures);
+    ASSERT_EQ(cuts.starts.size(), cuts.keys.size());
+    for (std::size_t i = 0; i < cuts.keys.size(); ++i)
+      EXPECT_EQ(cuts.starts[i], cuts.keys[i].start);
   }
 }
 

@@ -1,8 +1,7 @@
 // A packed and a frame-alternate source, made by ffmpeg with a key frame
-// every second, to Vision Pro in one-second chunks with the real ffmpeg and
-// MVHEVCConverter: the chunked movie has the one-piece movie's pictures,
-// length and sound, and each eye is as close to its source eye (a
-// frame-alternate film's closer: its one-piece road encodes twice).
+// every second (closed GOPs, and open ones: x265's default, x264's open-gop), to Vision Pro in one-second chunks with
+// the real ffmpeg and MVHEVCConverter: the chunked movie has the one-piece movie's pictures, length and sound, and each
+// eye is as close to its source eye (a frame-alternate film's closer: its one-piece road encodes twice).
 #include "SourcesFixture.h"
 #include "Validator.h"
 #include "support/MediaFiles.h"
@@ -27,22 +26,42 @@ struct Source {
   const char *pack;
   /// Each eye of a decoded source picture, at one eye's size.
   const char *left, *right;
+  /// The encoder's arguments for open GOPs, whose key frames' leading pictures are shown before
+  /// them; nothing: closed GOPs.
+  std::vector<std::string> openGop = {};
 };
 
+constexpr const char *kHalfSbs = "[l]scale=iw/2:ih[a];[r]scale=iw/2:ih[b];[a][b]hstack,setsar=1[v]";
+constexpr const char *kAlternate = "[l]settb=1/48,setpts=2*N[a];[r]settb=1/48,setpts=2*N+1[b];[a][b]interleave[v]";
+
 const Source kSources[] = {
-    {"HalfSideBySide", Stereo3DMode::sideBySide(Stereo3DMode::EyeSize::half), 1,
-     "[l]scale=iw/2:ih[a];[r]scale=iw/2:ih[b];[a][b]hstack,setsar=1[v]", "crop=iw/2:ih:0:0", "crop=iw/2:ih:iw/2:0"},
-    {"FrameAlternate", Stereo3DMode::frameAlternate(false), 2,
-     "[l]settb=1/48,setpts=2*N[a];[r]settb=1/48,setpts=2*N+1[b];[a][b]interleave[v]", "select='not(mod(n\\,2))'",
+    {"HalfSideBySide", Stereo3DMode::sideBySide(Stereo3DMode::EyeSize::half), 1, kHalfSbs, "crop=iw/2:ih:0:0",
+     "crop=iw/2:ih:iw/2:0"},
+    {"FrameAlternate", Stereo3DMode::frameAlternate(false), 2, kAlternate, "select='not(mod(n\\,2))'",
      "select='mod(n\\,2)'"},
+    {"HalfSideBySideHevcOpenGop",
+     Stereo3DMode::sideBySide(Stereo3DMode::EyeSize::half),
+     1,
+     kHalfSbs,
+     "crop=iw/2:ih:0:0",
+     "crop=iw/2:ih:iw/2:0",
+     {"-c:v", "libx265", "-x265-params", "open-gop=1:scenecut=0:bframes=3"}},
+    {"FrameAlternateOpenGop",
+     Stereo3DMode::frameAlternate(false),
+     2,
+     kAlternate,
+     "select='not(mod(n\\,2))'",
+     "select='mod(n\\,2)'",
+     {"-x264-params", "open-gop=1"}},
 };
 
 // x264 with its B-frames and a key frame every second, and sound.
 void makeSource(const fs::path &file, const Source &source) {
   const std::string rate = std::to_string(24 * source.picturesPerPair);
+  std::vector<std::string> video{"-r", rate, "-crf", "12", "-g", rate, "-keyint_min", rate, "-sc_threshold", "0"};
+  video.insert(video.end(), source.openGop.begin(), source.openGop.end());
   test::makeTwoEyeSource(file, std::to_string(kEyeWidth) + "x" + std::to_string(kEyeHeight), source.pack,
-                         kPairs * source.picturesPerPair, 4.0,
-                         {"-r", rate, "-crf", "12", "-g", rate, "-keyint_min", rate, "-sc_threshold", "0"});
+                         kPairs * source.picturesPerPair, 4.0, video);
 }
 
 // Raw 4:2:0 pictures of `input` through `filter`, at one eye's size.
