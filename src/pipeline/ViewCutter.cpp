@@ -32,6 +32,9 @@ FilmCuts scanViews(const PipelineEngine &engine, const fs::path &baseView) {
   if (!collected.status.success() || scan.pictures == 0)
     throw ConversionError::decodingFailed("nal-scan could not find the access units of the base view: " +
                                           reasonLine(collected.standardError));
+  if (scan.starts.size() <= 1)
+    engine.log("\u26a0\ufe0f The base view has no IDR picture after its first (its GOPs start with other key "
+               "frames): a piece from anywhere else would not decode on its own, so it is encoded as one chunk");
   return scan;
 }
 
