@@ -17,7 +17,7 @@ convert() { # NAME CHUNK_SECONDS [OPTION]
   echo "{\"qualityPreset\": \"Medium\", \"outputTarget\": \"$target\", \"chunkSeconds\": $2}" \
     > "$work/$1.config/kestrova/settings.json"
   env PATH="$bin:$PATH" HOME="$work" XDG_CONFIG_HOME="$work/$1.config" LC_ALL=C "$build/bin/kestrova" \
-    --auto-convert --input "$clip/clip.m2ts" --output "$work/$1" ${3:-} >> "$work/$1.log" 2>&1 </dev/null ||
+    --auto-convert --input "$clip/clip.m2ts" --output "$work/$1" ${3:+"$3"} >> "$work/$1.log" 2>&1 </dev/null ||
     [[ ${3:-} == --cut-only ]] || { cat "$work/$1.log" >&2; exit 1; }
 }
 convert one 100000
