@@ -47,8 +47,10 @@ borders = [int(b) for b in open(f'{work}/borders').read().split() if int(b) > 0]
 for eye in (0, 1):
     one, chunked = psnr(f'one.{eye}.psnr'), psnr(f'chunked.{eye}.psnr')
     m1, mc = statistics.median(one), statistics.median(chunked)
+    low = lambda pictures, median: min((value - median, i) for i, value in enumerate(pictures))
+    (lc, ic), (l1, i1) = low(chunked, mc), low(one, m1)
     print(f'eye {eye}: {len(chunked)} pictures, median {mc:.2f} dB chunked, {m1:.2f} one piece; '
-          f'lowest picture {min(chunked) - mc:+.2f} chunked, {min(one) - m1:+.2f} one piece')
+          f'lowest picture {lc:+.2f} chunked (picture {ic}), {l1:+.2f} one piece (picture {i1})')
     for b in borders:
         around = range(max(0, b - 2), min(len(one), len(chunked), b + 2))
         print(f'  border at {b}: chunked', ' '.join(f'{chunked[i] - mc:+.2f}' for i in around),
