@@ -38,7 +38,7 @@ FilmCuts keyFrameCuts(const std::vector<std::optional<std::int64_t>> &presentati
   const auto count = static_cast<std::int64_t>(presentation.size());
   const auto unit = std::max<std::int64_t>(1, picturesPerUnit);
   FilmCuts cuts{{0}, count / unit, {{0, 0, 0}}};
-  if (std::any_of(presentation.begin(), presentation.end(), [](const auto &time) { return !time; }))
+  if (count == 0 || std::any_of(presentation.begin(), presentation.end(), [](const auto &time) { return !time; }))
     return cuts;
   // Each packet's place in presentation order (ties in decoding order).
   std::vector<std::int64_t> order(presentation.size());
@@ -49,22 +49,31 @@ FilmCuts keyFrameCuts(const std::vector<std::optional<std::int64_t>> &presentati
   for (std::int64_t place = 0; place < count; ++place)
     shownAt[static_cast<std::size_t>(order[static_cast<std::size_t>(place)])] = place;
   const auto place = [&shownAt](std::int64_t packet) { return shownAt[static_cast<std::size_t>(packet)]; };
+  // Whether the pictures shown before place p that come after packet d are the packets right after it.
+  const auto leadingRightAfter = [&](std::int64_t d, std::int64_t p) {
+    for (std::int64_t j = 1; j <= p - d; ++j)
+      if (d + j >= count || place(d + j) >= p)
+        return false;
+    return true;
+  };
+  // A stream that opens with its first key frame's leading pictures (cut
+  // from a longer one in an open GOP): no decoder makes them, the film
+  // starts at that key frame.
+  const std::int64_t lost = place(0);
+  if (!leadingRightAfter(0, lost))
+    return cuts;
+  cuts = {{0}, (count - lost) / unit, {{0, 0, lost}}};
   // Key packet d shown at place p starts a piece when the d packets before it
   // are all shown before p: the p - d pictures still missing before p are its
   // leading pictures, and they must be the packets right after it.
   std::int64_t latestShown = -1;
   for (std::int64_t d = 0; d < count; ++d) {
     const std::int64_t p = place(d);
-    if (d > 0 && p % unit == 0 && p / unit < cuts.pictures && key.size() > static_cast<std::size_t>(d) &&
-        key[static_cast<std::size_t>(d)] && latestShown < p) {
-      const std::int64_t leading = p - d;
-      bool together = d + leading < count;
-      for (std::int64_t j = 1; together && j <= leading; ++j)
-        together = place(d + j) < p;
-      if (together) {
-        cuts.starts.push_back(p / unit);
-        cuts.keys.push_back({p / unit, d, leading});
-      }
+    const std::int64_t start = (p - lost) / unit;
+    if (d > 0 && (p - lost) % unit == 0 && start < cuts.pictures && key.size() > static_cast<std::size_t>(d) &&
+        key[static_cast<std::size_t>(d)] && latestShown < p && leadingRightAfter(d, p)) {
+      cuts.starts.push_back(start);
+      cuts.keys.push_back({start, d, p - d});
     }
     latestShown = std::max(latestShown, p);
   }

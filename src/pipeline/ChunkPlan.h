@@ -55,7 +55,9 @@ struct FilmCuts {
 /// after it. The piece from there, without those, decodes on its own and
 /// holds the pictures shown from the key frame on; the piece before,
 /// followed by the key frame and its leading pictures, decodes every picture
-/// shown up to it. Counted in groups of `picturesPerUnit` pictures (2:
+/// shown up to it. Pictures shown before the first key frame (a stream cut
+/// from a longer one in an open GOP) are no part of the film: its first cut
+/// leaves them out. Counted in groups of `picturesPerUnit` pictures (2:
 /// alternate pictures, a cut only between pairs); a trailing picture outside
 /// a whole group is left out. Without every presentation time the stream is
 /// one piece.

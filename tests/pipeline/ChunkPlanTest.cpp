@@ -74,6 +74,8 @@ TEST(ChunkPlan, CutsOnlyWherePiecesDecodeOnTheirOwn) {
        13},
       {"open GOP: a leading picture apart from its key frame", "0K 4 1 2 3 8K 9 5 6 7", 1, "0@0+0", 10},
       {"a picture before the key frame shown after it", "0K 1 5 4K 2 3 6", 1, "0@0+0", 7},
+      {"a stream opening with its key frame's leading pictures: not part of the film", "3K 0 1 2 7 4 5 6 11K 8 9 10 12",
+       1, "0@0+3 8@8+3", 10},
       {"alternate pictures: cuts between pairs only", "0K 1 2 3K 4 5 6K 7 8 9", 2, "0@0+0 3@6+0", 5},
       {"alternate pictures: an open GOP cut at a pair whatever its packet", "0K 1 2 3 4 8K 5 6 7 9", 2, "0@0+0 4@5+3",
        5},
