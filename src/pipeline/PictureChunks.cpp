@@ -1,14 +1,15 @@
 #include "pipeline/PictureChunks.h"
 
 #include "core/Errors.h"
+#include "demux/Demux.h"
 #include "pipeline/ChunkedEncode.h"
 #include "pipeline/RequiredTool.h"
 #include "pipeline/ToolBlame.h"
 #include "tools/Process.h"
+#include "tools/QuotedWord.h"
 
 #include <algorithm>
 #include <fmt/format.h>
-#include <fstream>
 #include <optional>
 #include <sstream>
 
@@ -68,14 +69,6 @@ KeyFrameCut keyOf(const FilmCuts &cuts, const ChunkSpan &chunk) {
   return *key;
 }
 
-/// A line of ffmpeg's concat list naming `file`.
-std::string concatLine(const fs::path &file) {
-  std::string quoted;
-  for (const char c : file.string())
-    quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return "file '" + quoted + "'\n";
-}
-
 /// The segment that follows a piece, and where in it the piece ends.
 struct NextSegment {
   fs::path file;
@@ -90,15 +83,11 @@ struct NextSegment {
 void joinOpenPiece(PipelineRun &run, const std::string &ffmpeg, const fs::path &piece, const KeyFrameCut &key,
                    const fs::path &own, std::optional<std::int64_t> ownPackets,
                    const std::optional<NextSegment> &next) {
-  const fs::path list = fs::path(piece).replace_extension(".txt");
-  {
-    std::ofstream out(list, std::ios::trunc);
-    out << concatLine(own);
-    if (next)
-      out << concatLine(next->file);
-    if (!out.flush())
-      throw ConversionError::decodingFailed("could not write " + list.string());
-  }
+  const fs::path list = fs::path(piece).replace_extension(".ffconcat");
+  std::string files = "ffconcat version 1.0\nfile " + tools::singleQuoted(fs::absolute(own).string()) + "\n";
+  if (next)
+    files += "file " + tools::singleQuoted(fs::absolute(next->file).string()) + "\n";
+  demux::writeFileAtomically(list, files);
   tools::ProcessLaunch launch;
   launch.executable = ffmpeg;
   launch.arguments = {"-nostdin", "-v", "error",       "-y",   "-f",    "concat", "-safe",
