@@ -1,6 +1,6 @@
 #include "PairDecoder.h"
 
-#include "SequenceParameterSet.h"
+#include "nal/SequenceParameterSet.h"
 
 #include <cerrno>
 #include <edge264.h>
@@ -34,7 +34,7 @@ std::string unsupportedFeature(NalUnit unit) {
   if (unit.size() < 2)
     return {};
   // A subset set opens with the same fields as a plain one.
-  const auto format = parseSequenceParameterSet(unit.subspan(1));
+  const auto format = nal::parseSequenceParameterSet(unit.subspan(1));
   if (!format)
     return {}; // the decoder itself judges a set we cannot read
   if (!format->progressive)

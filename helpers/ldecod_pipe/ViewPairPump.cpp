@@ -73,7 +73,7 @@ void ViewPairPump::probeForSps(const std::uint8_t *data, std::size_t size) {
     std::size_t end = *next - 3;
     while (end > *start + 1 && spsProbe_[end - 1] == 0)
       --end;
-    format_ = parseSequenceParameterSet({spsProbe_.data() + *start + 1, end - *start - 1});
+    format_ = nal::parseSequenceParameterSet({spsProbe_.data() + *start + 1, end - *start - 1});
     if (!format_)
       throw PumpError("ldecod-pipe: the stream's sequence parameter set cannot be read");
     if (format_->chromaFormat > 1 || format_->bitDepthLuma > 8 || format_->bitDepthChroma > 8)

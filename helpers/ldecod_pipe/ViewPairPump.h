@@ -1,7 +1,7 @@
 #pragma once
 
-#include "SequenceParameterSet.h"
 #include "core/UniqueFd.h"
+#include "nal/SequenceParameterSet.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -39,7 +39,7 @@ struct PumpResult {
   std::uint64_t unpaired[2] = {0, 0};    ///< whole pictures of one view left without a partner
   std::size_t trailingBytes[2] = {0, 0}; ///< bytes after the last whole picture of each view
   int signal = 0;                        ///< the signal that stopped the run (End::stopped)
-  std::optional<DecodedPictureFormat> format;
+  std::optional<nal::SequenceParameters> format;
 };
 
 /// Feeds the source to the decoder while reading both decoded views at once,
@@ -79,7 +79,7 @@ private:
   bool sourceEnded_ = false;
   std::uint64_t fed_ = 0; // bytes handed to the decoder
   std::vector<std::uint8_t> spsProbe_;
-  std::optional<DecodedPictureFormat> format_;
+  std::optional<nal::SequenceParameters> format_;
   ViewBuffer views_[2];
   PumpResult result_;
 

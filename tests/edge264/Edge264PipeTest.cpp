@@ -1,9 +1,9 @@
 #include "NalUnitSource.h"
 #include "PairDecoder.h"
 #include "RealTools.h"
-#include "SequenceParameterSet.h"
 #include "StreamBuilder.h"
 #include "nal/NALInterleaver.h"
+#include "nal/SequenceParameterSet.h"
 #include "support/RealMedia.h"
 #include "support/TestSupport.h"
 #include "tools/Process.h"
@@ -29,7 +29,7 @@ std::size_t pictureBytes(const fs::path &stream) {
   std::size_t size = 0;
   forEachNalUnit(std::span(reinterpret_cast<const std::uint8_t *>(bytes.data()), bytes.size()), [&](NalUnit unit) {
     if (size == 0 && (unit[0] & 0x1F) == 7)
-      if (auto format = parseSequenceParameterSet(unit.subspan(1)))
+      if (auto format = nal::parseSequenceParameterSet(unit.subspan(1)))
         size = format->frameBytes();
   });
   return size;

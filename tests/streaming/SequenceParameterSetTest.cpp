@@ -1,4 +1,4 @@
-#include "SequenceParameterSet.h"
+#include "nal/SequenceParameterSet.h"
 #include "StreamBuilder.h"
 
 #include <gtest/gtest.h>
@@ -6,9 +6,9 @@
 namespace kestrova::streaming::test {
 namespace {
 
-using helpers::parseSequenceParameterSet;
+using nal::parseSequenceParameterSet;
 
-std::optional<helpers::DecodedPictureFormat> parse(const Bytes &unit) {
+std::optional<nal::SequenceParameters> parse(const Bytes &unit) {
   // Past the four-byte start code and the header byte.
   return parseSequenceParameterSet({unit.data() + 5, unit.size() - 5});
 }

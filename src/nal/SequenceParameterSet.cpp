@@ -1,68 +1,10 @@
-#include "SequenceParameterSet.h"
+#include "nal/SequenceParameterSet.h"
 
-#include <vector>
+#include "nal/BitReader.h"
 
-namespace kestrova::helpers {
+namespace kestrova::nal {
 
 namespace {
-
-// Exp-Golomb and fixed-width reads over the payload with emulation-prevention
-// bytes (00 00 03) taken out first. Running off the end sets `overrun` instead
-// of throwing, so the parser checks once at the end of each group of fields.
-class BitReader {
-public:
-  explicit BitReader(std::span<const std::uint8_t> escaped) {
-    int zeros = 0;
-    for (std::uint8_t byte : escaped) {
-      if (zeros >= 2 && byte == 3) {
-        zeros = 0;
-        continue;
-      }
-      zeros = byte == 0 ? zeros + 1 : 0;
-      bytes_.push_back(byte);
-    }
-  }
-
-  std::uint32_t bit() {
-    if (position_ >= bytes_.size() * 8) {
-      overrun = true;
-      return 0;
-    }
-    std::uint32_t value = (bytes_[position_ / 8] >> (7 - position_ % 8)) & 1;
-    ++position_;
-    return value;
-  }
-
-  std::uint32_t bits(int count) {
-    std::uint32_t value = 0;
-    for (int i = 0; i < count; ++i)
-      value = (value << 1) | bit();
-    return value;
-  }
-
-  std::uint32_t ue() {
-    int leadingZeros = 0;
-    while (bit() == 0 && !overrun) {
-      if (++leadingZeros > 31) {
-        overrun = true;
-        return 0;
-      }
-    }
-    return (std::uint32_t{1} << leadingZeros) - 1 + bits(leadingZeros);
-  }
-
-  std::int32_t se() {
-    std::uint32_t code = ue();
-    auto magnitude = static_cast<std::int32_t>((code + 1) / 2);
-    return code % 2 == 1 ? magnitude : -magnitude;
-  }
-
-  bool overrun = false;
-
-private:
-  std::vector<std::uint8_t> bytes_;
-  std::size_t position_ = 0;
-};
 
 void skipScalingList(BitReader &reader, int size) {
   std::int32_t last = 8, next = 8;
@@ -96,7 +38,7 @@ bool hasChromaFields(std::uint32_t profile) {
 
 } // namespace
 
-std::size_t DecodedPictureFormat::frameBytes() const {
+std::size_t SequenceParameters::frameBytes() const {
   const auto w = static_cast<std::size_t>(width), h = static_cast<std::size_t>(height);
   const std::size_t lumaSample = bitDepthLuma > 8 ? 2 : 1, chromaSample = bitDepthChroma > 8 ? 2 : 1;
   std::size_t chroma = 0;
@@ -115,14 +57,15 @@ std::size_t DecodedPictureFormat::frameBytes() const {
   return w * h * lumaSample + chroma * chromaSample;
 }
 
-std::optional<DecodedPictureFormat> parseSequenceParameterSet(std::span<const std::uint8_t> rbsp) {
+std::optional<SequenceParameters> parseSequenceParameterSet(std::span<const std::uint8_t> rbsp) {
   BitReader r(rbsp);
-  DecodedPictureFormat format;
+  SequenceParameters format;
   const std::uint32_t profile = r.bits(8);
   r.bits(16); // constraint flags and level
-  if (r.ue() > 31)
+  format.id = r.ue();
+  if (format.id > 31)
     return std::nullopt;
-  bool separateColourPlanes = false;
+  bool &separateColourPlanes = format.separateColourPlanes;
   if (hasChromaFields(profile)) {
     format.chromaFormat = static_cast<int>(r.ue());
     if (format.chromaFormat > 3)
@@ -141,10 +84,14 @@ std::optional<DecodedPictureFormat> parseSequenceParameterSet(std::span<const st
           skipScalingList(r, i < 6 ? 16 : 64);
     }
   }
-  r.ue(); // log2_max_frame_num_minus4
-  const std::uint32_t pocType = r.ue();
+  format.frameNumBits = 4 + static_cast<int>(r.ue());
+  const std::uint32_t pocType = format.pocType = r.ue();
+  if (format.frameNumBits > 16)
+    return std::nullopt;
   if (pocType == 0) {
-    r.ue();
+    format.pocLsbBits = 4 + static_cast<int>(r.ue());
+    if (format.pocLsbBits > 16)
+      return std::nullopt;
   } else if (pocType == 1) {
     r.bit();
     r.se();
@@ -187,4 +134,4 @@ std::optional<DecodedPictureFormat> parseSequenceParameterSet(std::span<const st
   return format;
 }
 
-} // namespace kestrova::helpers
+} // namespace kestrova::nal
