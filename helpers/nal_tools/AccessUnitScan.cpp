@@ -134,14 +134,10 @@ bool isParameterSet(std::uint8_t type) {
   return type == kSequenceSet || type == kSubsetSequenceSet || type == kPictureSet;
 }
 
-struct UnitSpan {
-  std::size_t offset, end, header;
-  std::uint8_t type;
-};
+} // namespace
 
-// Every NAL unit of `stream` with its extent.
-std::vector<UnitSpan> unitSpans(std::span<const std::uint8_t> stream) {
-  std::vector<UnitSpan> units;
+std::vector<NalUnitSpan> nalUnits(std::span<const std::uint8_t> stream) {
+  std::vector<NalUnitSpan> units;
   forEachNalUnit(stream, [&](std::size_t offset, std::uint8_t type) {
     if (!units.empty())
       units.back().end = offset;
@@ -150,8 +146,6 @@ std::vector<UnitSpan> unitSpans(std::span<const std::uint8_t> stream) {
   });
   return units;
 }
-
-} // namespace
 
 std::vector<std::vector<ParameterSet>> parameterSetsAt(std::span<const std::uint8_t> stream,
                                                        const std::vector<std::uint64_t> &offsets) {
@@ -202,7 +196,7 @@ std::vector<ParameterSet> setsNotCarried(std::span<const std::uint8_t> start, co
   // late for the base picture; a subset sequence set there is in time.
   std::vector<Key> carried;
   bool baseSliceSeen = false;
-  for (const auto &unit : unitSpans(window)) {
+  for (const auto &unit : nalUnits(window)) {
     if (twoViews ? unit.type == kMvcSlice : nal::isSlice(unit.type))
       break;
     baseSliceSeen = baseSliceSeen || nal::isSlice(unit.type);
@@ -229,7 +223,7 @@ std::vector<ParameterSet> setsNotCarried(std::span<const std::uint8_t> start, co
 
 PieceStart selfContainedStart(std::span<const std::uint8_t> piece, std::uint8_t delimiterType,
                               const std::vector<ParameterSet> &inForce) {
-  const auto units = unitSpans(piece.first(std::min<std::size_t>(piece.size(), 1u << 20)));
+  const auto units = nalUnits(piece.first(std::min<std::size_t>(piece.size(), 1u << 20)));
   std::size_t delimiter = 0;
   while (delimiter < units.size() && units[delimiter].type != delimiterType)
     ++delimiter;
@@ -239,7 +233,7 @@ PieceStart selfContainedStart(std::span<const std::uint8_t> piece, std::uint8_t 
   auto add = [&start](std::span<const std::uint8_t> bytes) {
     start.head.insert(start.head.end(), bytes.begin(), bytes.end());
   };
-  const UnitSpan &opening = units[delimiter];
+  const NalUnitSpan &opening = units[delimiter];
   add(piece.subspan(opening.offset, opening.end - opening.offset));
   for (const auto &set : setsNotCarried(piece, inForce, false))
     add(set.bytes);
@@ -263,23 +257,6 @@ std::vector<Segment> segmentsFrom(const StreamScan &scan, const std::vector<Spli
 }
 
 } // namespace
-
-std::vector<Segment> segmentsAt(const StreamScan &scan, const std::vector<std::uint64_t> &units) {
-  if (scan.unitOffsets.empty())
-    return {};
-  std::vector<SplitPoint> starts{{0, 0}};
-  for (const auto unit : units) {
-    if (unit == 0)
-      continue;
-    auto point = std::find_if(scan.points.begin(), scan.points.end(),
-                              [unit](const SplitPoint &candidate) { return candidate.unit == unit; });
-    if (point == scan.points.end() || unit <= starts.back().unit)
-      throw std::invalid_argument("access unit " + std::to_string(unit) + " is not a split point after unit " +
-                                  std::to_string(starts.back().unit));
-    starts.push_back(*point);
-  }
-  return segmentsFrom(scan, starts);
-}
 
 std::vector<Segment> chooseSegments(const StreamScan &scan, std::size_t count) {
   std::vector<Segment> segments;

@@ -38,6 +38,16 @@ StreamScan scanInterleaved(std::span<const std::uint8_t> stream);
 /// with the picture they belong to.
 StreamScan scanDelimited(std::span<const std::uint8_t> stream, std::uint8_t delimiterType);
 
+/// Where a NAL unit lies in a stream: its start code (the extra zero of a
+/// four-byte code included), its header byte, and one past its last byte.
+struct NalUnitSpan {
+  std::size_t offset = 0, end = 0, header = 0;
+  std::uint8_t type = 0;
+};
+
+/// Every NAL unit of `stream`, in order.
+std::vector<NalUnitSpan> nalUnits(std::span<const std::uint8_t> stream);
+
 /// A parameter set as it stands in the stream, start code included.
 struct ParameterSet {
   std::uint8_t type = 0; ///< 7 sequence, 15 subset sequence, 8 picture
@@ -88,11 +98,6 @@ struct Segment {
 /// the first unit is lost). Fewer split points than `count` give fewer
 /// segments; an empty stream gives none.
 std::vector<Segment> chooseSegments(const StreamScan &scan, std::size_t count);
-
-/// Cuts the stream into segments starting at the given units (ascending; unit
-/// 0 is always a start). Throws std::invalid_argument for a unit that is not a
-/// split point of the scan.
-std::vector<Segment> segmentsAt(const StreamScan &scan, const std::vector<std::uint64_t> &units);
 
 /// A file mapped read-only for the life of the object.
 class MappedFile {

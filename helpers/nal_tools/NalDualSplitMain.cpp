@@ -12,20 +12,28 @@
 /// stream that carries them only once still splits into pieces that decode
 /// on their own. A stream with fewer split points than N gives fewer pieces.
 /// With --at the pieces start exactly at the given access units (each must
-/// hold a base-view IDR picture; unit 0 always starts a piece).
+/// hold a base-view IDR picture; unit 0 always starts a piece). A unit
+/// written UNIT+LEADING is an open GOP's I picture with LEADING leading
+/// pictures right after it (nal-scan's "picture" lines say where decoding
+/// can start): its piece leaves them out, and the piece before it ends with
+/// that unit and its leading pictures, so that decoding it gives every
+/// picture shown up to there, then the I picture itself.
 ///
 /// Standard output: "segment INDEX FIRST_UNIT UNITS BASE_PIECE MVC_PIECE" per
-/// piece, in order. MVC units beyond the base view's count go with the last
+/// piece, in order (UNITS: the access units written into it). MVC units beyond the base view's count go with the last
 /// piece. With --ranges nothing is written; the lines are "segment INDEX
 /// FIRST_UNIT UNITS BASE_OFFSET BASE_LENGTH MVC_OFFSET MVC_LENGTH" (byte
 /// ranges of the two files, cut where the pieces start), for readers that
 /// stream the pieces instead; such a reader must itself put the parameter
-/// sets in front of a piece when the stream carries them only once.
+/// sets in front of a piece when the stream carries them only once; open
+/// GOP cuts have no byte ranges.
 /// Exit status 0; 1 with an "nal-dual-split: ERROR: ..." line when a
 /// file cannot be read or written or the MVC view ends before a piece
 /// starts (the pieces written so far are removed); 2 for a wrong command line.
 #include "AccessUnitScan.h"
+#include "PictureOrder.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
@@ -43,12 +51,14 @@ namespace {
 
 using namespace kestrova::helpers;
 
-// Writes `head`, then `rest`, to a new file at `path`.
-void writeFile(const std::string &path, std::span<const std::uint8_t> head, std::span<const std::uint8_t> rest) {
+using Bytes = std::span<const std::uint8_t>;
+
+// Writes `parts` one after the other to a new file at `path`.
+void writeFile(const std::string &path, const std::vector<Bytes> &parts) {
   int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0)
     throw std::system_error(errno, std::generic_category(), "cannot create " + path);
-  for (auto bytes : {head, rest}) {
+  for (auto bytes : parts) {
     while (!bytes.empty()) {
       ssize_t n = ::write(fd, bytes.data(), bytes.size());
       if (n < 0 && errno == EINTR)
@@ -65,11 +75,105 @@ void writeFile(const std::string &path, std::span<const std::uint8_t> head, std:
     throw std::system_error(errno, std::generic_category(), "cannot write " + path);
 }
 
-// Writes the piece `bytes` of a view's stream so that it decodes on its own.
-void writePiece(const std::string &path, std::span<const std::uint8_t> bytes, std::uint8_t delimiterType,
+// Writes a piece of a view's stream, the byte ranges `parts`, so that it
+// decodes on its own.
+void writePiece(const std::string &path, std::vector<Bytes> parts, std::uint8_t delimiterType,
                 const std::vector<ParameterSet> &inForce) {
-  const PieceStart start = selfContainedStart(bytes, delimiterType, inForce);
-  writeFile(path, start.head, bytes.subspan(start.restFrom));
+  const PieceStart start = selfContainedStart(parts.front(), delimiterType, inForce);
+  parts.front() = parts.front().subspan(start.restFrom);
+  parts.insert(parts.begin(), start.head);
+  writeFile(path, parts);
+}
+
+// Where a piece starts: its first access unit and, for an open GOP's I
+// picture, how many leading pictures follow it.
+struct Cut {
+  std::uint64_t unit = 0;
+  std::uint64_t leading = 0;
+};
+
+// The access units of piece `index`, as [first, end) ranges in decoding order.
+std::vector<std::pair<std::uint64_t, std::uint64_t>> pieceUnits(const std::vector<Cut> &cuts, std::size_t index,
+                                                                std::uint64_t totalUnits) {
+  const Cut &cut = cuts[index];
+  const bool last = index + 1 == cuts.size();
+  const std::uint64_t end = last ? totalUnits : cuts[index + 1].unit;
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> ranges{{cut.unit, cut.unit + 1}};
+  auto add = [&ranges](std::uint64_t first, std::uint64_t until) {
+    if (first >= until)
+      return;
+    if (ranges.back().second == first)
+      ranges.back().second = until;
+    else
+      ranges.emplace_back(first, until);
+  };
+  add(cut.unit + 1 + cut.leading, end);
+  if (!last && cuts[index + 1].leading > 0)
+    add(end, std::min(totalUnits, end + 1 + cuts[index + 1].leading));
+  return ranges;
+}
+
+// The bytes of units [first, end) of a view; `offsets` of its units, the
+// first unit taking whatever precedes it.
+Bytes unitBytes(Bytes stream, const std::vector<std::uint64_t> &offsets, std::uint64_t first, std::uint64_t end,
+                bool toEndOfStream) {
+  const std::uint64_t from = first == 0 ? 0 : offsets[first];
+  const std::uint64_t until = toEndOfStream || end >= offsets.size() ? stream.size() : offsets[end];
+  return stream.subspan(from, until - from);
+}
+
+// The cuts of the command line, each checked against the base view: an IDR
+// split point, or for a cut with leading pictures a unit where decoding can
+// start and as many leading pictures as it has.
+std::vector<Cut> checkedCuts(std::vector<Cut> cuts, Bytes base, const StreamScan &scan) {
+  if (cuts.empty() || cuts.front().unit != 0)
+    cuts.insert(cuts.begin(), Cut{});
+  std::optional<std::vector<CodedPicture>> pictures;
+  for (std::size_t i = 0; i < cuts.size(); ++i) {
+    const Cut &cut = cuts[i];
+    if (i > 0 && cut.unit <= cuts[i - 1].unit)
+      throw std::invalid_argument("access unit " + std::to_string(cut.unit) + " does not come after unit " +
+                                  std::to_string(cuts[i - 1].unit));
+    const bool idr = std::any_of(scan.points.begin(), scan.points.end(),
+                                 [&cut](const SplitPoint &point) { return point.unit == cut.unit; });
+    if ((idr || cut.unit == 0) && cut.leading == 0)
+      continue;
+    if (!pictures)
+      pictures = codedPictures(base, scan);
+    auto shownBefore = [&](std::uint64_t unit) { return (*pictures)[unit].order < (*pictures)[cut.unit].order; };
+    bool fits = pictures && cut.unit + cut.leading < pictures->size() && (*pictures)[cut.unit].key;
+    for (std::uint64_t j = 1; fits && j <= cut.leading; ++j)
+      fits = shownBefore(cut.unit + j);
+    if (!fits || (cut.unit + cut.leading + 1 < pictures->size() && shownBefore(cut.unit + cut.leading + 1)))
+      throw std::invalid_argument("access unit " + std::to_string(cut.unit) + " is not where decoding can start with " +
+                                  std::to_string(cut.leading) + " leading pictures");
+  }
+  return cuts;
+}
+
+// Cuts from "UNIT[+LEADING],..."; none when the text is not that.
+std::optional<std::vector<Cut>> parseCuts(std::string_view value) {
+  std::vector<Cut> cuts;
+  while (!value.empty()) {
+    Cut cut;
+    auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), cut.unit);
+    if (error != std::errc())
+      return std::nullopt;
+    value.remove_prefix(static_cast<std::size_t>(end - value.data()));
+    if (!value.empty() && value.front() == '+') {
+      value.remove_prefix(1);
+      auto [after, bad] = std::from_chars(value.data(), value.data() + value.size(), cut.leading);
+      if (bad != std::errc())
+        return std::nullopt;
+      value.remove_prefix(static_cast<std::size_t>(after - value.data()));
+    }
+    cuts.push_back(cut);
+    if (!value.empty() && value.front() != ',')
+      return std::nullopt;
+    if (!value.empty())
+      value.remove_prefix(1);
+  }
+  return cuts;
 }
 
 std::string pieceName(const std::string &prefix, std::size_t index, const char *extension) {
@@ -83,7 +187,7 @@ std::string pieceName(const std::string &prefix, std::size_t index, const char *
 int main(int argc, char **argv) {
   std::size_t segments = std::max(1u, std::thread::hardware_concurrency());
   std::vector<std::string> paths;
-  std::vector<std::uint64_t> cuts;
+  std::optional<std::vector<Cut>> cuts;
   bool usage = false, rangesOnly = false;
   for (int i = 1; i < argc; ++i) {
     std::string_view argument = argv[i];
@@ -92,19 +196,8 @@ int main(int argc, char **argv) {
       auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), segments);
       usage |= error != std::errc() || end != value.data() + value.size() || segments == 0;
     } else if (argument == "--at" && i + 1 < argc) {
-      std::string_view value = argv[++i];
-      while (!value.empty()) {
-        std::uint64_t unit = 0;
-        auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), unit);
-        usage |= error != std::errc();
-        cuts.push_back(unit);
-        value.remove_prefix(static_cast<std::size_t>(end - value.data()));
-        if (error != std::errc() || (!value.empty() && value.front() != ','))
-          break;
-        if (!value.empty())
-          value.remove_prefix(1);
-      }
-      usage |= !value.empty();
+      cuts = parseCuts(argv[++i]);
+      usage |= !cuts;
     } else if (argument == "--ranges") {
       rangesOnly = true;
     } else {
@@ -112,7 +205,7 @@ int main(int argc, char **argv) {
     }
   }
   if (usage || paths.size() != (rangesOnly ? 2u : 3u)) {
-    std::fprintf(stderr, "usage: nal-dual-split [--segments N | --at UNIT,...] BASE MVC PREFIX\n"
+    std::fprintf(stderr, "usage: nal-dual-split [--segments N | --at UNIT[+LEADING],...] BASE MVC PREFIX\n"
                          "       nal-dual-split [--segments N | --at UNIT,...] --ranges BASE MVC\n");
     return 2;
   }
@@ -121,17 +214,29 @@ int main(int argc, char **argv) {
     MappedFile base(paths[0]), mvc(paths[1]);
     const StreamScan baseScan = scanDelimited(base.bytes(), 9);
     const StreamScan mvcScan = scanDelimited(mvc.bytes(), 24);
-    const auto chosen = cuts.empty() ? chooseSegments(baseScan, segments) : segmentsAt(baseScan, cuts);
+    std::vector<Cut> chosen;
+    if (cuts) {
+      chosen = checkedCuts(*cuts, base.bytes(), baseScan);
+    } else {
+      for (const Segment &segment : chooseSegments(baseScan, segments))
+        chosen.push_back({segment.firstUnit, 0});
+    }
+    if (baseScan.unitOffsets.empty())
+      chosen.clear();
+    const std::uint64_t totalUnits = baseScan.unitOffsets.size();
+    std::vector<std::vector<std::pair<std::uint64_t, std::uint64_t>>> units;
     std::vector<std::uint64_t> baseStarts, mvcStarts;
     for (std::size_t i = 0; i < chosen.size(); ++i) {
-      const Segment &piece = chosen[i];
-      if (piece.firstUnit >= mvcScan.unitOffsets.size())
+      if (chosen[i].unit >= mvcScan.unitOffsets.size())
         throw std::runtime_error("the MVC view has " + std::to_string(mvcScan.unitOffsets.size()) +
                                  " access units; piece " + std::to_string(i) + " starts at unit " +
-                                 std::to_string(piece.firstUnit));
-      baseStarts.push_back(piece.offset);
-      // The first MVC piece also keeps whatever precedes the first delimiter.
-      mvcStarts.push_back(i == 0 ? 0 : mvcScan.unitOffsets[piece.firstUnit]);
+                                 std::to_string(chosen[i].unit));
+      units.push_back(pieceUnits(chosen, i, totalUnits));
+      if (rangesOnly && units.back().size() > 1)
+        throw std::invalid_argument("a piece cut in an open GOP has no single byte range");
+      // The first piece also keeps whatever precedes the first delimiter.
+      baseStarts.push_back(i == 0 ? 0 : baseScan.unitOffsets[chosen[i].unit]);
+      mvcStarts.push_back(i == 0 ? 0 : mvcScan.unitOffsets[chosen[i].unit]);
     }
     // A stream may carry its parameter sets only once, at its start: each
     // piece gets those in force where it starts.
@@ -141,24 +246,32 @@ int main(int argc, char **argv) {
       mvcSets = parameterSetsAt(mvc.bytes(), mvcStarts);
     }
     for (std::size_t i = 0; i < chosen.size(); ++i) {
-      const Segment &piece = chosen[i];
-      const std::uint64_t mvcStart = mvcStarts[i];
       const bool last = i + 1 == chosen.size();
-      const std::uint64_t mvcEnd = last ? mvcScan.size : mvcStarts[i + 1];
+      std::vector<Bytes> baseParts, mvcParts;
+      std::uint64_t count = 0;
+      for (const auto &[first, end] : units[i]) {
+        // MVC units beyond the base view's count go with the last piece.
+        const bool toEnd = last && end == totalUnits;
+        baseParts.push_back(unitBytes(base.bytes(), baseScan.unitOffsets, first, end, toEnd));
+        mvcParts.push_back(unitBytes(mvc.bytes(), mvcScan.unitOffsets, first, end, toEnd));
+        count += end - first;
+      }
       if (rangesOnly) {
-        std::printf("segment %zu %llu %llu %llu %llu %llu %llu\n", i, static_cast<unsigned long long>(piece.firstUnit),
-                    static_cast<unsigned long long>(piece.units), static_cast<unsigned long long>(piece.offset),
-                    static_cast<unsigned long long>(piece.length), static_cast<unsigned long long>(mvcStart),
-                    static_cast<unsigned long long>(mvcEnd - mvcStart));
+        const Bytes &b = baseParts.front(), &m = mvcParts.front();
+        std::printf(
+            "segment %zu %llu %llu %llu %llu %llu %llu\n", i, static_cast<unsigned long long>(chosen[i].unit),
+            static_cast<unsigned long long>(count), static_cast<unsigned long long>(b.data() - base.bytes().data()),
+            static_cast<unsigned long long>(b.size()), static_cast<unsigned long long>(m.data() - mvc.bytes().data()),
+            static_cast<unsigned long long>(m.size()));
         continue;
       }
       const std::string basePiece = pieceName(paths[2], i, ".264"), mvcPiece = pieceName(paths[2], i, ".mvc");
       written.push_back(basePiece);
-      writePiece(basePiece, base.bytes().subspan(piece.offset, piece.length), 9, baseSets[i]);
+      writePiece(basePiece, baseParts, 9, baseSets[i]);
       written.push_back(mvcPiece);
-      writePiece(mvcPiece, mvc.bytes().subspan(mvcStart, mvcEnd - mvcStart), 24, mvcSets[i]);
-      std::printf("segment %zu %llu %llu %s %s\n", i, static_cast<unsigned long long>(piece.firstUnit),
-                  static_cast<unsigned long long>(piece.units), basePiece.c_str(), mvcPiece.c_str());
+      writePiece(mvcPiece, mvcParts, 24, mvcSets[i]);
+      std::printf("segment %zu %llu %llu %s %s\n", i, static_cast<unsigned long long>(chosen[i].unit),
+                  static_cast<unsigned long long>(count), basePiece.c_str(), mvcPiece.c_str());
     }
     return std::fflush(stdout) == 0 ? 0 : 1;
   } catch (const std::exception &error) {

@@ -10,7 +10,15 @@
 ///
 /// Standard output, one record per line, fields separated by one blank:
 ///   without --segments:  "split UNIT OFFSET" for every split point, then
-///                        "units COUNT" and "bytes SIZE";
+///                        "units COUNT" and "bytes SIZE"; then, when the
+///                        pictures' order can be read from the slices, for
+///                        every unit in decoding order "picture UNIT ORDER
+///                        KEY": where it is shown (the picture order count,
+///                        counted on over the whole stream) and whether
+///                        decoding can start there (an IDR picture, or an open
+///                        GOP's I picture with a recovery point): 0 no, 1 yes,
+///                        2 yes for edge264 but not for the JM decoder (leading
+///                        pictures that a piece leaves out are referred to);
 ///   with --segments N:   "segment INDEX FIRST_UNIT UNITS OFFSET LENGTH" for
 ///                        at most N segments of about equal size, in order,
 ///                        covering the whole file (the first starts at
@@ -24,6 +32,7 @@
 /// Exit status 0; 1 with an "nal-scan: ERROR: ..." line when the file cannot
 /// be read; 2 for a wrong command line.
 #include "AccessUnitScan.h"
+#include "PictureOrder.h"
 
 #include <charconv>
 #include <cstdio>
@@ -85,6 +94,10 @@ int main(int argc, char **argv) {
         std::printf("split %llu %llu\n", static_cast<unsigned long long>(point.unit),
                     static_cast<unsigned long long>(point.offset));
       std::printf("units %zu\nbytes %llu\n", scan.unitOffsets.size(), static_cast<unsigned long long>(scan.size));
+      if (const auto pictures = codedPictures(bytes, scan))
+        for (std::size_t i = 0; i < pictures->size(); ++i)
+          std::printf("picture %zu %lld %d\n", i, static_cast<long long>((*pictures)[i].order),
+                      (*pictures)[i].key ? ((*pictures)[i].leadingReferenced ? 2 : 1) : 0);
     } else {
       auto chosen = chooseSegments(scan, segments);
       for (std::size_t i = 0; i < chosen.size(); ++i)
