@@ -228,9 +228,6 @@ ConversionRequest parseArguments(int argc, const char *const *argv) {
     }
     subtitles::checkBurnInOptions(pairs.burnIn);
     request.pairs = pairs;
-    if (request.frameLimit > 0) {
-      throw std::invalid_argument("--frames limits a file INPUT; frame pairs on standard input end with their input");
-    }
   } else if (sawPairOption) {
     throw std::invalid_argument("--view-size, --frame-rate, --pairs and the --subtitle options describe frame pairs "
                                 "on standard input; give - as INPUT to use them");

@@ -42,7 +42,8 @@ struct ConversionRequest {
 /// instead and joins the chunks into one movie with the stereo, sound and chapter options. INPUT `-` reads view pairs
 /// from standard input and takes
 /// `--view-size WxH` and `--frame-rate NUM[/DEN]` (both required), `--eye-order
-/// left-first|right-first`, `--pairs N` (the expected count, for progress) and the burn-in
+/// left-first|right-first`, `--pairs N` (the expected count, for progress), `--frames N` (encode
+/// the first N pairs; the decoder's pairs after them are left unread) and the burn-in
 /// options `--subtitles FILE.sup`, `--subtitle-offsets VIEW`, `--subtitle-plane K`,
 /// `--subtitle-depth PIXELS` and `--subtitle-first-frame N` (a chunk's place in the film).
 /// `--threads N` gives the encoder N worker threads instead of one per core (for several

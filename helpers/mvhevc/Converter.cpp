@@ -206,6 +206,11 @@ Sources openSources(const ConversionRequest &request, std::ostream &notes, std::
     sources.pictures = std::move(file);
   } else {
     sources.pictures = std::make_unique<PairSource>(STDIN_FILENO, *request.pairs, stop, notes);
+    if (request.frameLimit > 0) {
+      // A chunk's piece that ends with the next open GOP's I picture.
+      sources.pictures = std::make_unique<FirstPictures>(std::move(sources.pictures), request.frameLimit);
+      return sources;
+    }
   }
   auto sound = std::make_unique<SoundTracks>(request.audio, notes);
   sources.sound = sound->tracks();

@@ -161,6 +161,9 @@ std::vector<std::string> chunkConverterArguments(const ChunkJobRequest &request)
                      {"--chunk", "--view-size", fmt::format("{}x{}", picture.width, picture.height), "--frame-rate",
                       fmt::format("{}/{}", picture.frameRateNum, picture.frameRateDen), "--eye-order",
                       picture.rightFirst ? "right-first" : "left-first", "--pairs", std::to_string(request.pairs)});
+    // An MVC piece cut before an open GOP goes on with that GOP's I picture.
+    if (picture.input == ChunkInput::mvcViews)
+      arguments.insert(arguments.end(), {"--frames", std::to_string(request.pairs)});
   }
   if (request.burnIn) {
     const auto subtitles = burnInArguments(request.burnIn->subtitles, request.burnIn->firstFrame);
@@ -226,7 +229,8 @@ void encodeSegment(const ChunkJobRequest &request, const ChunkJobTools &tools, c
                    const std::function<void(std::int64_t)> &onFrames, std::stop_token stop) {
   std::error_code ignored;
   fs::remove(fs::path(request.output).concat(".frames"), ignored);
-  SideBySideEncode encode = segmentEncode(request.picture, request.output, tools, EncoderTable::probe(tools.ffmpeg));
+  SideBySideEncode encode =
+      segmentEncode(request.picture, request.pairs, request.output, tools, EncoderTable::probe(tools.ffmpeg));
   if (request.burnIn) {
     const auto subtitles = stackerBurnInArguments(request.burnIn->subtitles, request.picture.frameRateNum,
                                                   request.picture.frameRateDen, request.burnIn->firstFrame);

@@ -46,15 +46,16 @@ void setSideBySideChunkOutput(ChunkPictureSettings &picture, QualityPreset prese
   picture.capMbps = rateCapMbps(preset);
 }
 
-SideBySideEncode segmentEncode(const ChunkPictureSettings &picture, const fs::path &output, const ChunkJobTools &tools,
-                               const EncoderTable &encoders) {
+SideBySideEncode segmentEncode(const ChunkPictureSettings &picture, std::int64_t pairs, const fs::path &output,
+                               const ChunkJobTools &tools, const EncoderTable &encoders) {
   SideBySideEncode encode = rawPairsEncode(tools.stacker, tools.ffmpeg, picture.width, picture.height,
                                            picture.frameRateNum, picture.frameRateDen, picture.rightFirst);
   encode.encoder.arguments.insert(encode.encoder.arguments.end(), {"-map", "0:v"});
   const auto video =
       encoders.translate(streamedVideoArguments(presetOf(picture), codecOf(picture.output), kCodecNeutral));
   encode.encoder.arguments.insert(encode.encoder.arguments.end(), video.begin(), video.end());
-  encode.encoder.arguments.insert(encode.encoder.arguments.end(), {"-an", "-sn", "-dn", "-f", "mp4", output.string()});
+  encode.encoder.arguments.insert(encode.encoder.arguments.end(), {"-frames:v", std::to_string(pairs), "-an", "-sn",
+                                                                   "-dn", "-f", "mp4", output.string()});
   return encode;
 }
 

@@ -21,12 +21,14 @@ bool isSideBySideChunk(ChunkOutput output);
 void setSideBySideChunkOutput(ChunkPictureSettings &picture, QualityPreset preset, OutputCodec codec,
                               const std::filesystem::path &finalOutput);
 
-/// yuv_hstack and ffmpeg for one side-by-side chunk: the decoded pairs on the
-/// stacker's standard input, encoded by ffmpeg (pictures only) into the MP4
+/// yuv_hstack and ffmpeg for one side-by-side chunk: the first `pairs` of the
+/// decoded pairs on the stacker's standard input (a piece cut before an open
+/// GOP goes on past them), encoded by ffmpeg (pictures only) into the MP4
 /// segment `output` with the video words of the streamed one-piece encode,
 /// through `encoders`.
-SideBySideEncode segmentEncode(const ChunkPictureSettings &picture, const std::filesystem::path &output,
-                               const ChunkJobTools &tools, const EncoderTable &encoders);
+SideBySideEncode segmentEncode(const ChunkPictureSettings &picture, std::int64_t pairs,
+                               const std::filesystem::path &output, const ChunkJobTools &tools,
+                               const EncoderTable &encoders);
 
 /// Writes `segment`.frames, the record of a finished segment ("view
 /// side-by-side", one line per picture as ffprobe lists it, "frames N"),

@@ -3,9 +3,13 @@
 #include "core/Errors.h"
 #include "pipeline/ChunkSbs.h"
 #include "pipeline/RequiredTool.h"
+#include "pipeline/StreamDecoderChoice.h"
 #include "pipeline/ToolBlame.h"
 #include "tools/Process.h"
 
+#include <algorithm>
+#include <fmt/format.h>
+#include <memory>
 #include <sstream>
 
 namespace kestrova::pipeline {
@@ -13,40 +17,61 @@ namespace fs = std::filesystem;
 
 namespace {
 
-/// The film's IDR access units and its access unit count, as nal-scan finds them in the base view.
-FilmCuts scanViews(const PipelineEngine &engine, const fs::path &baseView) {
+/// Where the film can be cut, as nal-scan finds it in the base view: where
+/// each picture is shown and where `decoder` can start decoding (IDR
+/// pictures, and an open GOP's I pictures), or, when it cannot read the
+/// pictures' order, its IDR access units.
+FilmCuts scanViews(const PipelineEngine &engine, const fs::path &baseView, const std::string &decoder) {
   tools::ProcessLaunch launch;
   launch.executable = requireTool(engine, "nal-scan");
   launch.arguments = {baseView.string()};
   const auto collected = tools::runAndCollect(launch);
   FilmCuts scan;
+  std::vector<std::optional<std::int64_t>> shown;
+  std::vector<bool> key;
   std::istringstream lines(collected.standardOutput);
   std::string word;
-  std::int64_t value = 0, offset = 0;
+  std::int64_t value = 0, offset = 0, order = 0;
+  int startsHere = 0;
   while (lines >> word) {
     if (word == "split" && lines >> value >> offset)
       scan.starts.push_back(value);
     else if (word == "units" && lines >> value)
       scan.pictures = value;
+    else if (word == "picture" && lines >> value >> order >> startsHere && value == std::ssize(shown)) {
+      // 2: only after leaving out referred-to leading pictures, which the JM decoder does not get past.
+      shown.emplace_back(order);
+      key.push_back(startsHere == 1 || (startsHere == 2 && decoder == kFastStreamDecoder));
+    }
   }
   if (!collected.status.success() || scan.pictures == 0)
     throw ConversionError::decodingFailed("nal-scan could not find the access units of the base view: " +
                                           reasonLine(collected.standardError));
+  if (std::ssize(shown) == scan.pictures)
+    scan = keyFrameCuts(shown, key);
   if (scan.starts.size() <= 1)
-    engine.log("\u26a0\ufe0f The base view has no IDR picture after its first (its GOPs start with other key "
-               "frames): a piece from anywhere else would not decode on its own, so it is encoded as one chunk");
+    engine.log("\u26a0\ufe0f The base view has no picture after its first where decoding can start on its own (an "
+               "IDR picture, or an I picture with a recovery point whose leading pictures nothing refers to): it is "
+               "encoded as one chunk");
   return scan;
 }
 
-void splitViews(const PipelineEngine &engine, const ViewFiles &views, const std::vector<ChunkSpan> &chunks,
-                const fs::path &folder) {
-  // nal-dual-split names the pieces as chunkPieces does.
-  std::string cuts;
-  for (const auto &chunk : chunks)
-    cuts += (cuts.empty() ? "" : ",") + std::to_string(chunk.firstFrame);
+void splitViews(const PipelineEngine &engine, const ViewFiles &views, const FilmCuts &cuts,
+                const std::vector<ChunkSpan> &chunks, const fs::path &folder) {
+  // nal-dual-split names the pieces as chunkPieces does. A chunk starts at
+  // an access unit, after which an open GOP's leading pictures go with the
+  // chunk before.
+  std::string at;
+  for (const auto &chunk : chunks) {
+    const auto key = std::find_if(cuts.keys.begin(), cuts.keys.end(),
+                                  [&chunk](const KeyFrameCut &cut) { return cut.start == chunk.firstFrame; });
+    const std::string unit =
+        key == cuts.keys.end() ? std::to_string(chunk.firstFrame) : fmt::format("{}+{}", key->packet, key->leading);
+    at += (at.empty() ? "" : ",") + unit;
+  }
   tools::ProcessLaunch launch;
   launch.executable = requireTool(engine, "nal-dual-split");
-  launch.arguments = {"--at", cuts, views.base.string(), views.mvc.string(), (folder / "piece").string()};
+  launch.arguments = {"--at", at, views.base.string(), views.mvc.string(), (folder / "piece").string()};
   const auto collected = tools::runAndCollect(launch);
   if (!collected.status.success())
     throw ConversionError::decodingFailed("the views could not be cut into chunks: " +
@@ -58,9 +83,11 @@ void splitViews(const PipelineEngine &engine, const ViewFiles &views, const std:
 ChunkCutter viewCutter(const PipelineEngine &engine, const std::string &decoder, const ViewFiles &views,
                        ChunkOutput output) {
   ChunkCutter cutter;
-  cutter.scan = [&engine, base = views.base] { return scanViews(engine, base); };
-  cutter.cut = [&engine, views](const std::vector<ChunkSpan> &chunks, const fs::path &folder) {
-    splitViews(engine, views, chunks, folder);
+  // The scan's cuts, for the cut that follows it.
+  auto found = std::make_shared<FilmCuts>();
+  cutter.scan = [&engine, base = views.base, decoder, found] { return *found = scanViews(engine, base, decoder); };
+  cutter.cut = [&engine, views, found](const std::vector<ChunkSpan> &chunks, const fs::path &folder) {
+    splitViews(engine, views, *found, chunks, folder);
   };
   std::error_code sizeError;
   cutter.bytes = fs::file_size(views.base, sizeError) + fs::file_size(views.mvc, sizeError);
