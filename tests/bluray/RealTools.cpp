@@ -178,7 +178,7 @@ const char *variantName(Variant variant) {
   return "?";
 }
 
-fs::path installProgram(const fs::path &root, const RealTools &tools, Variant variant) {
+fs::path installProgram(const fs::path &root, const RealTools &tools, Variant variant, bool fastDecoder) {
   const fs::path bin = root / "bin", folder = root / "share/kestrova/tools";
   fs::create_directories(bin);
   fs::create_directories(folder);
@@ -212,6 +212,12 @@ fs::path installProgram(const fs::path &root, const RealTools &tools, Variant va
     link(KESTROVA_NAL_DUAL_SPLIT_PATH, folder / "nal-dual-split");
     link(KESTROVA_NAL_INTERLEAVE_PATH, folder / "nal-interleave");
   }
+#ifdef KESTROVA_EDGE264_PIPE_PATH
+  if (fastDecoder)
+    link(KESTROVA_EDGE264_PIPE_PATH, folder / "edge264-pipe");
+#else
+  EXPECT_FALSE(fastDecoder && mvhevc::test::underCi()) << "edge264-pipe is not built";
+#endif
   return bin / "kestrova";
 }
 

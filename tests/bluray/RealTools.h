@@ -69,8 +69,10 @@ const char *variantName(Variant variant);
 /// tools folder holding the real tsMuxeR and JM decoder and just the helpers
 /// that make it choose `variant`. The pipe-from-file variant is reached the
 /// way a file system without FIFOs reaches it: tsMuxeR, after its demux,
-/// leaves a folder where the FIFO would go.
-std::filesystem::path installProgram(const std::filesystem::path &root, const RealTools &tools, Variant variant);
+/// leaves a folder where the FIFO would go. With `fastDecoder`, edge264-pipe
+/// too, where it is built; without it the JM decoder decodes.
+std::filesystem::path installProgram(const std::filesystem::path &root, const RealTools &tools, Variant variant,
+                                     bool fastDecoder = false);
 
 /// Frames, duration and streams of a media file, as ffprobe reads them.
 struct MediaFacts {
