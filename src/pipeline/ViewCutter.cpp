@@ -47,8 +47,11 @@ FilmCuts scanViews(const PipelineEngine &engine, const fs::path &baseView, const
   if (!collected.status.success() || scan.pictures == 0)
     throw ConversionError::decodingFailed("nal-scan could not find the access units of the base view: " +
                                           reasonLine(collected.standardError));
+  // A stream that opens with leading pictures (cut out of a longer one) keeps
+  // its IDR cuts: every decoder gives those pictures, as the one-piece road does.
   if (std::ssize(shown) == scan.pictures)
-    scan = keyFrameCuts(shown, key);
+    if (FilmCuts cuts = keyFrameCuts(shown, key); cuts.keys.front().leading == 0)
+      scan = std::move(cuts);
   if (scan.starts.size() <= 1)
     engine.log("\u26a0\ufe0f The base view has no picture after its first where decoding can start on its own (an "
                "IDR picture, or an I picture with a recovery point whose leading pictures nothing refers to): it is "
