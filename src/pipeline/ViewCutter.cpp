@@ -33,6 +33,7 @@ FilmCuts scanViews(const PipelineEngine &engine, const fs::path &baseView, const
   std::string word;
   std::int64_t value = 0, offset = 0, order = 0;
   int startsHere = 0;
+  bool onlyForEdge264 = false; // open GOPs whose I pictures the JM decoder cannot start at
   while (lines >> word) {
     if (word == "split" && lines >> value >> offset)
       scan.starts.push_back(value);
@@ -42,6 +43,7 @@ FilmCuts scanViews(const PipelineEngine &engine, const fs::path &baseView, const
       // 2: only after leaving out referred-to leading pictures, which the JM decoder does not get past.
       shown.emplace_back(order);
       key.push_back(startsHere == 1 || (startsHere == 2 && decoder == kFastStreamDecoder));
+      onlyForEdge264 = onlyForEdge264 || (startsHere == 2 && decoder != kFastStreamDecoder);
     }
   }
   if (!collected.status.success() || scan.pictures == 0)
@@ -52,10 +54,13 @@ FilmCuts scanViews(const PipelineEngine &engine, const fs::path &baseView, const
   if (std::ssize(shown) == scan.pictures)
     if (FilmCuts cuts = keyFrameCuts(shown, key); cuts.keys.front().leading == 0)
       scan = std::move(cuts);
-  if (scan.starts.size() <= 1)
+  if (scan.starts.size() <= 1 && onlyForEdge264)
+    engine.log("\u26a0\ufe0f The film's open GOPs begin with leading pictures that other pictures refer to: only "
+               "edge264 decodes a piece without them, and this film goes to the JM decoder, so it is encoded as one "
+               "chunk");
+  else if (scan.starts.size() <= 1)
     engine.log("\u26a0\ufe0f The base view has no picture after its first where decoding can start on its own (an "
-               "IDR picture, or an I picture with a recovery point whose leading pictures nothing refers to): it is "
-               "encoded as one chunk");
+               "IDR picture, or an I picture with a recovery point): it is encoded as one chunk");
   return scan;
 }
 
