@@ -20,8 +20,8 @@
 /// picture shown up to there, then the I picture itself.
 ///
 /// Standard output: "segment INDEX FIRST_UNIT UNITS BASE_PIECE MVC_PIECE" per
-/// piece, in order (UNITS: the access units written into it). MVC units beyond the base view's count go with the last
-/// piece. With --ranges nothing is written; the lines are "segment INDEX
+/// piece, in order (UNITS: the access units written into it). MVC units
+/// beyond the base view's count go with the last piece. With --ranges nothing is written; the lines are "segment INDEX
 /// FIRST_UNIT UNITS BASE_OFFSET BASE_LENGTH MVC_OFFSET MVC_LENGTH" (byte
 /// ranges of the two files, cut where the pieces start), for readers that
 /// stream the pieces instead; such a reader must itself put the parameter
@@ -176,6 +176,58 @@ std::optional<std::vector<Cut>> parseCuts(std::string_view value) {
   return cuts;
 }
 
+// A view's bytes and its access units.
+struct View {
+  Bytes bytes;
+  StreamScan scan;
+};
+
+// One piece of both views: the byte ranges of its access units, and the
+// parameter sets in force where it starts.
+struct Piece {
+  std::uint64_t firstUnit = 0;
+  std::uint64_t units = 0; ///< access units written into it
+  std::vector<Bytes> base, mvc;
+  std::vector<ParameterSet> baseSets, mvcSets;
+};
+
+// The pieces that start at `cuts`; with `sets`, the parameter sets each needs
+// in front (a stream may carry them only once, at its start).
+std::vector<Piece> cutPieces(const View &base, const View &mvc, const std::vector<Cut> &cuts, bool sets) {
+  std::vector<Piece> pieces;
+  const std::uint64_t totalUnits = base.scan.unitOffsets.size();
+  if (totalUnits == 0)
+    return pieces;
+  std::vector<std::uint64_t> baseStarts, mvcStarts;
+  for (std::size_t i = 0; i < cuts.size(); ++i) {
+    if (cuts[i].unit >= mvc.scan.unitOffsets.size())
+      throw std::runtime_error("the MVC view has " + std::to_string(mvc.scan.unitOffsets.size()) +
+                               " access units; piece " + std::to_string(i) + " starts at unit " +
+                               std::to_string(cuts[i].unit));
+    Piece piece{cuts[i].unit, 0, {}, {}, {}, {}};
+    const bool last = i + 1 == cuts.size();
+    for (const auto &[first, end] : pieceUnits(cuts, i, totalUnits)) {
+      // MVC units beyond the base view's count go with the last piece.
+      const bool toEnd = last && end == totalUnits;
+      piece.base.push_back(unitBytes(base.bytes, base.scan.unitOffsets, first, end, toEnd));
+      piece.mvc.push_back(unitBytes(mvc.bytes, mvc.scan.unitOffsets, first, end, toEnd));
+      piece.units += end - first;
+    }
+    // The first piece also keeps whatever precedes the first delimiter.
+    baseStarts.push_back(i == 0 ? 0 : base.scan.unitOffsets[cuts[i].unit]);
+    mvcStarts.push_back(i == 0 ? 0 : mvc.scan.unitOffsets[cuts[i].unit]);
+    pieces.push_back(std::move(piece));
+  }
+  if (sets) {
+    auto baseSets = parameterSetsAt(base.bytes, baseStarts), mvcSets = parameterSetsAt(mvc.bytes, mvcStarts);
+    for (std::size_t i = 0; i < pieces.size(); ++i) {
+      pieces[i].baseSets = std::move(baseSets[i]);
+      pieces[i].mvcSets = std::move(mvcSets[i]);
+    }
+  }
+  return pieces;
+}
+
 std::string pieceName(const std::string &prefix, std::size_t index, const char *extension) {
   char number[16];
   std::snprintf(number, sizeof number, "_%03zu", index);
@@ -212,66 +264,37 @@ int main(int argc, char **argv) {
   std::vector<std::string> written;
   try {
     MappedFile base(paths[0]), mvc(paths[1]);
-    const StreamScan baseScan = scanDelimited(base.bytes(), 9);
-    const StreamScan mvcScan = scanDelimited(mvc.bytes(), 24);
+    const View baseView{base.bytes(), scanDelimited(base.bytes(), 9)},
+        mvcView{mvc.bytes(), scanDelimited(mvc.bytes(), 24)};
     std::vector<Cut> chosen;
     if (cuts) {
-      chosen = checkedCuts(*cuts, base.bytes(), baseScan);
+      chosen = checkedCuts(*cuts, base.bytes(), baseView.scan);
     } else {
-      for (const Segment &segment : chooseSegments(baseScan, segments))
+      for (const Segment &segment : chooseSegments(baseView.scan, segments))
         chosen.push_back({segment.firstUnit, 0});
     }
-    if (baseScan.unitOffsets.empty())
-      chosen.clear();
-    const std::uint64_t totalUnits = baseScan.unitOffsets.size();
-    std::vector<std::vector<std::pair<std::uint64_t, std::uint64_t>>> units;
-    std::vector<std::uint64_t> baseStarts, mvcStarts;
-    for (std::size_t i = 0; i < chosen.size(); ++i) {
-      if (chosen[i].unit >= mvcScan.unitOffsets.size())
-        throw std::runtime_error("the MVC view has " + std::to_string(mvcScan.unitOffsets.size()) +
-                                 " access units; piece " + std::to_string(i) + " starts at unit " +
-                                 std::to_string(chosen[i].unit));
-      units.push_back(pieceUnits(chosen, i, totalUnits));
-      if (rangesOnly && units.back().size() > 1)
-        throw std::invalid_argument("a piece cut in an open GOP has no single byte range");
-      // The first piece also keeps whatever precedes the first delimiter.
-      baseStarts.push_back(i == 0 ? 0 : baseScan.unitOffsets[chosen[i].unit]);
-      mvcStarts.push_back(i == 0 ? 0 : mvcScan.unitOffsets[chosen[i].unit]);
-    }
-    // A stream may carry its parameter sets only once, at its start: each
-    // piece gets those in force where it starts.
-    std::vector<std::vector<ParameterSet>> baseSets, mvcSets;
-    if (!rangesOnly) {
-      baseSets = parameterSetsAt(base.bytes(), baseStarts);
-      mvcSets = parameterSetsAt(mvc.bytes(), mvcStarts);
-    }
-    for (std::size_t i = 0; i < chosen.size(); ++i) {
-      const bool last = i + 1 == chosen.size();
-      std::vector<Bytes> baseParts, mvcParts;
-      std::uint64_t count = 0;
-      for (const auto &[first, end] : units[i]) {
-        // MVC units beyond the base view's count go with the last piece.
-        const bool toEnd = last && end == totalUnits;
-        baseParts.push_back(unitBytes(base.bytes(), baseScan.unitOffsets, first, end, toEnd));
-        mvcParts.push_back(unitBytes(mvc.bytes(), mvcScan.unitOffsets, first, end, toEnd));
-        count += end - first;
-      }
+    const auto pieces = cutPieces(baseView, mvcView, chosen, !rangesOnly);
+    if (rangesOnly &&
+        std::any_of(pieces.begin(), pieces.end(), [](const Piece &piece) { return piece.base.size() > 1; }))
+      throw std::invalid_argument("a piece cut in an open GOP has no single byte range");
+    for (std::size_t i = 0; i < pieces.size(); ++i) {
+      const Piece &piece = pieces[i];
       if (rangesOnly) {
-        const Bytes &b = baseParts.front(), &m = mvcParts.front();
+        const Bytes &b = piece.base.front(), &m = piece.mvc.front();
         std::printf(
-            "segment %zu %llu %llu %llu %llu %llu %llu\n", i, static_cast<unsigned long long>(chosen[i].unit),
-            static_cast<unsigned long long>(count), static_cast<unsigned long long>(b.data() - base.bytes().data()),
-            static_cast<unsigned long long>(b.size()), static_cast<unsigned long long>(m.data() - mvc.bytes().data()),
-            static_cast<unsigned long long>(m.size()));
+            "segment %zu %llu %llu %llu %llu %llu %llu\n", i, static_cast<unsigned long long>(piece.firstUnit),
+            static_cast<unsigned long long>(piece.units),
+            static_cast<unsigned long long>(b.data() - base.bytes().data()), static_cast<unsigned long long>(b.size()),
+            static_cast<unsigned long long>(m.data() - mvc.bytes().data()), static_cast<unsigned long long>(m.size()));
         continue;
       }
       const std::string basePiece = pieceName(paths[2], i, ".264"), mvcPiece = pieceName(paths[2], i, ".mvc");
       written.push_back(basePiece);
-      writePiece(basePiece, baseParts, 9, baseSets[i]);
+      writePiece(basePiece, piece.base, 9, piece.baseSets);
       written.push_back(mvcPiece);
-      writePiece(mvcPiece, mvcParts, 24, mvcSets[i]);
-      std::printf("segment %zu %llu %llu %s %s\n", i, static_cast<unsigned long long>(chosen[i].unit),
-                  static_cast<unsigned long long>(count), basePiece.c_str(), mvcPiece.c_str());
+      writePiece(mvcPiece, piece.mvc, 24, piece.mvcSets);
+      std::printf("segment %zu %llu %llu %s %s\n", i, static_cast<unsigned long long>(piece.firstUnit),
+                  static_cast<unsigned long long>(piece.units), basePiece.c_str(), mvcPiece.c_str());
     }
     return std::fflush(stdout) == 0 ? 0 : 1;
   } catch (const std::exception &error) {
