@@ -1,5 +1,6 @@
 #include "AccessUnitScan.h"
 
+#include "nal/BitReader.h"
 #include "nal/UnitOrder.h"
 
 #include <algorithm>
@@ -91,43 +92,15 @@ StreamScan scanDelimited(std::span<const std::uint8_t> stream, std::uint8_t deli
 
 namespace {
 
-// The payload bytes of a NAL unit with emulation prevention removed, as far
-// as `count` bytes: enough for the few exp-Golomb codes at a set's start.
-std::vector<std::uint8_t> unescapedStart(std::span<const std::uint8_t> payload, std::size_t count) {
-  std::vector<std::uint8_t> out;
-  int zeros = 0;
-  for (std::size_t i = 0; i < payload.size() && out.size() < count; ++i) {
-    if (zeros >= 2 && payload[i] == 3) {
-      zeros = 0;
-      continue;
-    }
-    zeros = payload[i] == 0 ? zeros + 1 : 0;
-    out.push_back(payload[i]);
-  }
-  return out;
-}
-
-// The unsigned exp-Golomb code at bit `bit` of `bits`; 0 when it runs off the end.
-std::uint32_t readUe(const std::vector<std::uint8_t> &bits, std::size_t bit) {
-  auto at = [&](std::size_t i) { return i / 8 < bits.size() && ((bits[i / 8] >> (7 - i % 8)) & 1) != 0; };
-  int leadingZeros = 0;
-  while (!at(bit) && leadingZeros < 32 && bit / 8 < bits.size())
-    ++leadingZeros, ++bit;
-  if (bit / 8 >= bits.size() || leadingZeros >= 32)
-    return 0;
-  ++bit;
-  std::uint32_t value = 0;
-  for (int i = 0; i < leadingZeros; ++i, ++bit)
-    value = (value << 1) | (at(bit) ? 1u : 0u);
-  return (1u << leadingZeros) - 1 + value;
-}
-
 // The id of a parameter set whose header byte is at `header`. A sequence set
 // opens with profile, constraint flags and level (three bytes) before its id;
 // a picture set with its id.
 std::uint32_t parameterSetId(std::span<const std::uint8_t> unit, std::size_t header, std::uint8_t type) {
-  const auto bits = unescapedStart(unit.subspan(header + 1), 12);
-  return readUe(bits, type == kPictureSet ? 0 : 24);
+  nal::BitReader bits(unit.subspan(header + 1).first(std::min<std::size_t>(unit.size() - header - 1, 16)));
+  if (type != kPictureSet)
+    bits.bits(24);
+  const std::uint32_t id = bits.ue();
+  return bits.overrun ? 0 : id;
 }
 
 bool isParameterSet(std::uint8_t type) {
