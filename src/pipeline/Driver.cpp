@@ -136,9 +136,61 @@ ConversionResult PipelineEngine::convert(const ConversionJob &job, const std::op
   return run(job, sourceInfo, std::move(progressHandler), driverLog);
 }
 
+std::optional<SourceFileInfo> PipelineEngine::readSourceInfo(const ConversionJob &job, const DiscSource *disc,
+                                                             const std::optional<SourceFileInfo> &given,
+                                                             const LogFn &say) const {
+  if (disc)
+    return discSourceInfo(disc->title, job.sourceURL);
+  if (given)
+    return given;
+  say(fmt::format("[Kestrova Build {}] Starting conversion...", kBuildNumber));
+  say("Analyzing source file...");
+  try {
+    return analyzer_ ? analyzer_(job.sourceURL) : analyzeSource(locator_, job.sourceURL);
+  } catch (const AnalysisError &error) {
+    say(std::string("FFProbe analysis failed: ") + error.what());
+    throw ConversionError::toolNotFound(kFfmpegAdvice);
+  }
+}
+
+namespace {
+
+// The run's picture facts, from what was read of the source; without a
+// reading, a Blu-ray film's.
+void takeSourceFacts(PipelineRun &run, const std::optional<SourceFileInfo> &info) {
+  run.width = info ? info->videoWidth : 1920;
+  run.height = info ? info->videoHeight : 1080;
+  run.frameRateNum = info ? info->frameRateNum : 24000;
+  run.frameRateDen = info ? info->frameRateDen : 1001;
+  run.duration = info ? info->duration : 0.0;
+}
+
+/// Decides the road from the tools present and what is known of the source
+/// (chunks wanted, a subtitle track to burn in, chosen here); a missing tool,
+/// or a chunking request no road can keep, is refused before any work.
+std::pair<RoadPlan, SourceFacts> planRunRoad(PipelineRun &run, const ToolInventory &tools, bool mvc) {
+  SourceFacts facts{run.stereoMode, std::nullopt, std::nullopt};
+  const double seconds = run.job.durationLimit ? static_cast<double>(*run.job.durationLimit) : run.duration;
+  facts.chunksWanted = prefersChunkedEncode(seconds > 0 ? seconds : 7200.0, run.job.chunking);
+  // Only an MVC source's subtitles are burned in; which track, before the road.
+  if (mvc)
+    run.subtitleChoice = chooseRunSubtitles(run);
+  facts.burnIn = run.subtitleChoice.track.has_value();
+  RoadPlan plan = planRoad(tools, facts, run.outputs);
+  if (const auto *none = std::get_if<NoRoad>(&plan.road))
+    throw ConversionError::toolNotFound(none->message);
+  // Only a chunked road has pieces to hand to another scheduler or machine:
+  // anything else would quietly convert the film here.
+  if (const auto refusal = chunkingRefusal(plan, run.job.chunking))
+    throw ConversionError::encodingFailed(*refusal);
+  return {std::move(plan), facts};
+}
+
+} // namespace
+
 ConversionResult PipelineEngine::run(const ConversionJob &job, const std::optional<SourceFileInfo> &sourceInfo,
                                      std::function<void(ConversionStage, double)> progress, const LogFn &driverLog) {
-  auto say = [&driverLog](const std::string &line) {
+  const LogFn say = [&driverLog](const std::string &line) {
     if (driverLog)
       driverLog(line);
   };
@@ -147,20 +199,7 @@ ConversionResult PipelineEngine::run(const ConversionJob &job, const std::option
   checkSourceFile(job.sourceURL);
   // A disc is read and its title decided before any work.
   std::optional<DiscSource> disc = openDiscSource(job, say);
-
-  std::optional<SourceFileInfo> info = sourceInfo;
-  if (disc) {
-    info = discSourceInfo(disc->title, job.sourceURL);
-  } else if (!info) {
-    say(fmt::format("[Kestrova Build {}] Starting conversion...", kBuildNumber));
-    say("Analyzing source file...");
-    try {
-      info = analyzer_ ? analyzer_(job.sourceURL) : analyzeSource(locator_, job.sourceURL);
-    } catch (const AnalysisError &error) {
-      say(std::string("FFProbe analysis failed: ") + error.what());
-      throw ConversionError::toolNotFound(kFfmpegAdvice);
-    }
-  }
+  const std::optional<SourceFileInfo> info = readSourceInfo(job, disc ? &*disc : nullptr, sourceInfo, say);
   // The layout the user gave stands in for the detected one, before the
   // check that the source has any.
   const Stereo3DMode stereoMode = layoutForJob(job, info ? info->stereoMode : defaultStereoMode(job.sourceURL));
@@ -178,15 +217,10 @@ ConversionResult PipelineEngine::run(const ConversionJob &job, const std::option
   absoluteJob.outputDirectory = fs::absolute(job.outputDirectory);
   PipelineRun run(*this, std::move(absoluteJob));
   run.stereoMode = stereoMode;
-  run.width = info ? info->videoWidth : 1920;
-  run.height = info ? info->videoHeight : 1080;
-  run.frameRateNum = info ? info->frameRateNum : 24000;
-  run.frameRateDen = info ? info->frameRateDen : 1001;
-  run.duration = info ? info->duration : 0.0;
+  takeSourceFacts(run, info);
   run.progress = std::move(progress);
   // Before any work: a user's file is never replaced unless they said so.
-  if (disc)
-    run.baseName = safeFileName(disc->title.name);
+  run.baseName = disc ? safeFileName(disc->title.name) : job.sourceURL.stem().string();
   run.outputs = planOutputs(job, run.stereoMode, disc ? std::optional(run.baseName) : std::nullopt);
   checkOutputs(job, run.outputs);
 
@@ -197,29 +231,13 @@ ConversionResult PipelineEngine::run(const ConversionJob &job, const std::option
   say(fmt::format("Source: {}x{}, {}/{} fps, stereo: {}, rightFirst: {}", run.width, run.height, run.frameRateNum,
                   run.frameRateDen, run.stereoMode.text(), rightFirst ? "true" : "false"));
 
-  LogFn logSink = [this](const std::string &line) { log(line); };
-  if (!disc)
-    run.baseName = job.sourceURL.stem().string();
   checkPathLengths(run);
-  // The road, from the tools present and what is known of the source; a
-  // missing tool is named before any work.
   const ToolInventory tools = takeInventory(*this);
-  SourceFacts facts{run.stereoMode, std::nullopt, std::nullopt};
-  const double seconds = job.durationLimit ? static_cast<double>(*job.durationLimit) : run.duration;
-  facts.chunksWanted = prefersChunkedEncode(seconds > 0 ? seconds : 7200.0, job.chunking);
   if (disc)
     run.disc = disc->title;
-  // Only an MVC source's subtitles are burned in; which track, before the road.
-  if (mvc)
-    run.subtitleChoice = chooseRunSubtitles(run);
-  facts.burnIn = run.subtitleChoice.track.has_value();
-  const RoadPlan plan = planRoad(tools, facts, run.outputs);
-  if (const auto *none = std::get_if<NoRoad>(&plan.road))
-    throw ConversionError::toolNotFound(none->message);
-  // Only a chunked road has pieces to hand to another scheduler or machine:
-  // anything else would quietly convert the film here.
-  if (const auto refusal = chunkingRefusal(plan, job.chunking))
-    throw ConversionError::encodingFailed(*refusal);
+  const auto planned = planRunRoad(run, tools, mvc);
+  const RoadPlan &plan = planned.first;
+  const SourceFacts &facts = planned.second;
 
   RunScope scope(run, job.keepWork);
   log(describe(plan));
@@ -233,6 +251,7 @@ ConversionResult PipelineEngine::run(const ConversionJob &job, const std::option
   } removeDiscCopies{run.workDirectory / "disc"};
   if (disc) {
     try {
+      const LogFn logSink = [this](const std::string &line) { log(line); };
       run.discPlaylist = prepareDiscPlaylist(*disc, run.workDirectory, logSink);
     } catch (const fs::filesystem_error &error) {
       throwIfOutOfSpace(error, run.job.outputDirectory);

@@ -26,6 +26,8 @@ using ProgressHandler = std::function<void(ConversionStage, double)>;
 
 /// How many of a chunked encode's chunks an earlier, interrupted run of the
 /// same conversion left finished.
+struct DiscSource;
+
 struct ResumedChunks {
   int done = 0;
   int total = 0;
@@ -137,6 +139,11 @@ private:
 
   ConversionResult run(const ConversionJob &job, const std::optional<SourceFileInfo> &sourceInfo,
                        std::function<void(ConversionStage, double)> progress, const LogFn &driverLog);
+  /// What is known of the source: a disc title's facts, else `given`, else
+  /// what the analyzer (ffprobe) reads; an analysis that fails is reported
+  /// as ffprobe missing.
+  std::optional<SourceFileInfo> readSourceInfo(const ConversionJob &job, const DiscSource *disc,
+                                               const std::optional<SourceFileInfo> &given, const LogFn &say) const;
 };
 
 /// The console's progress lines: "[stage] N%", N the value the window shows
