@@ -303,40 +303,42 @@ void Process::startWith(Sink standardOutput, Sink standardError, const StandardS
   state_->readerDone = false;
   state_->reader = std::thread([out = std::move(outRead), err = std::move(errRead),
                                 sinks = std::array<Sink, 2>{std::move(standardOutput), std::move(standardError)},
-                                state = state_]() mutable {
-    LineReader errorLines([&state](std::string_view line) { keepToolErrorLine(state->errorTail, line); });
-    pollfd fds[2] = {{out.get(), POLLIN, 0}, {err.get(), POLLIN, 0}};
-    char buffer[65536];
-    while (fds[0].fd >= 0 || fds[1].fd >= 0) {
-      if (::poll(fds, 2, -1) < 0) {
-        if (errno == EINTR)
-          continue;
-        break;
-      }
-      for (int i = 0; i < 2; ++i) {
-        if (fds[i].fd < 0 || fds[i].revents == 0)
-          continue;
-        ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
-        if (n < 0 && (errno == EINTR || errno == EAGAIN))
-          continue;
-        if (n <= 0) {
-          fds[i].fd = -1; // end of stream; poll ignores negative descriptors
-          if (sinks[i].onEnd)
-            sinks[i].onEnd();
-          continue;
-        }
-        std::string_view chunk(buffer, static_cast<std::size_t>(n));
-        if (i == 1)
-          errorLines.feed(chunk);
-        if (sinks[i].onChunk)
-          sinks[i].onChunk(chunk);
-      }
+                                state = state_]() mutable { pumpOutput(out.get(), err.get(), sinks, *state); });
+}
+
+void Process::pumpOutput(int out, int err, std::array<Sink, 2> &sinks, State &state) {
+  LineReader errorLines([&state](std::string_view line) { keepToolErrorLine(state.errorTail, line); });
+  pollfd fds[2] = {{out, POLLIN, 0}, {err, POLLIN, 0}};
+  char buffer[65536];
+  while (fds[0].fd >= 0 || fds[1].fd >= 0) {
+    if (::poll(fds, 2, -1) < 0) {
+      if (errno == EINTR)
+        continue;
+      break;
     }
-    for (int i = 0; i < 2; ++i)
-      if (fds[i].fd >= 0 && sinks[i].onEnd)
-        sinks[i].onEnd();
-    errorLines.finish();
-  });
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || fds[i].revents == 0)
+        continue;
+      ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
+      if (n < 0 && (errno == EINTR || errno == EAGAIN))
+        continue;
+      if (n <= 0) {
+        fds[i].fd = -1; // end of stream; poll ignores negative descriptors
+        if (sinks[i].onEnd)
+          sinks[i].onEnd();
+        continue;
+      }
+      std::string_view chunk(buffer, static_cast<std::size_t>(n));
+      if (i == 1)
+        errorLines.feed(chunk);
+      if (sinks[i].onChunk)
+        sinks[i].onChunk(chunk);
+    }
+  }
+  for (int i = 0; i < 2; ++i)
+    if (fds[i].fd >= 0 && sinks[i].onEnd)
+      sinks[i].onEnd();
+  errorLines.finish();
 }
 
 ExitStatus Process::wait() {

@@ -3,6 +3,7 @@
 #include "core/Errors.h"
 #include "tools/LineReader.h"
 
+#include <array>
 #include <sys/types.h>
 
 #include <filesystem>
@@ -128,6 +129,10 @@ private:
   struct Sink;
   std::shared_ptr<State> state_;
   void startWith(Sink standardOutput, Sink standardError, const StandardStreams *wired = nullptr);
+  /// The reader thread's loop: hands each chunk of the child's standard
+  /// output and error (descriptors `out`, `err`; -1 for none) to its sink,
+  /// keeps the error lines' tail, and ends each sink once, at its stream's end.
+  static void pumpOutput(int out, int err, std::array<Sink, 2> &sinks, State &state);
 };
 
 /// The output of a run-and-collect step.
