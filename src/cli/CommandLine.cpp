@@ -36,6 +36,53 @@ std::optional<std::int64_t> wholeNumber(std::string_view text) {
   return value;
 }
 
+// A whole number from `low` to `high`, or the usage error `refusal`.
+int numberIn(const std::string &value, std::int64_t low, std::int64_t high, const std::string &refusal) {
+  const auto number = wholeNumber(value);
+  if (!number || *number < low || *number > high)
+    throw UsageError(refusal);
+  return static_cast<int>(*number);
+}
+
+// Puts one switch (an option without a value) into the command line.
+void applySwitch(CommandLine &line, OptionKey key) {
+  switch (key) {
+  case OptionKey::autoConvert:
+    line.autoConvert = true;
+    break;
+  case OptionKey::keepSideBySide:
+  case OptionKey::noKeepSideBySide:
+    line.keepSideBySide = key == OptionKey::keepSideBySide;
+    break;
+  case OptionKey::swapEyes:
+    line.swapEyes = true;
+    break;
+  case OptionKey::overwrite:
+    line.overwrite = true;
+    break;
+  case OptionKey::keepWork:
+    line.keepWork = true;
+    break;
+  case OptionKey::noResume:
+    line.noResume = true;
+    break;
+  case OptionKey::remoteOnly:
+    line.remoteOnly = true;
+    break;
+  case OptionKey::cutOnly:
+    line.cutOnly = true;
+    break;
+  case OptionKey::help:
+    line.info = InfoRequest::help;
+    break;
+  case OptionKey::version:
+    line.info = InfoRequest::version;
+    break;
+  default:
+    break;
+  }
+}
+
 // Puts one option's value (empty for a switch) into the command line.
 void apply(CommandLine &line, const OptionSpec &option, const std::string &value) {
   switch (option.key) {
@@ -44,9 +91,6 @@ void apply(CommandLine &line, const OptionSpec &option, const std::string &value
     break;
   case OptionKey::output:
     line.output = value;
-    break;
-  case OptionKey::autoConvert:
-    line.autoConvert = true;
     break;
   case OptionKey::target:
     line.target = static_cast<OutputTarget>(chosen(option, value));
@@ -57,77 +101,51 @@ void apply(CommandLine &line, const OptionSpec &option, const std::string &value
   case OptionKey::codec:
     line.codec = static_cast<OutputCodec>(chosen(option, value));
     break;
-  case OptionKey::keepSideBySide:
-  case OptionKey::noKeepSideBySide:
-    line.keepSideBySide = option.key == OptionKey::keepSideBySide;
-    break;
   case OptionKey::layout:
     line.layout = static_cast<StereoLayout>(chosen(option, value));
     break;
-  case OptionKey::swapEyes:
-    line.swapEyes = true;
+  case OptionKey::playlist:
+    line.playlist =
+        numberIn(value, 0, 99999,
+                 fmt::format("--playlist takes a playlist number such as 800 (for 00800.mpls), not \"{}\"", value));
     break;
-  case OptionKey::playlist: {
-    auto number = wholeNumber(value);
-    if (!number || *number < 0 || *number > 99999)
-      throw UsageError(
-          fmt::format("--playlist takes a playlist number such as 800 (for 00800.mpls), not \"{}\"", value));
-    line.playlist = static_cast<int>(*number);
-    break;
-  }
   case OptionKey::duration:
     line.duration = value;
     break;
-  case OptionKey::overwrite:
-    line.overwrite = true;
-    break;
-  case OptionKey::keepWork:
-    line.keepWork = true;
-    break;
-  case OptionKey::subtitles: {
-    std::string lower = value;
-    for (char &c : lower)
+  case OptionKey::subtitles:
+    line.subtitles = value;
+    for (char &c : *line.subtitles)
       c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-    line.subtitles = lower;
     break;
-  }
   case OptionKey::subtitlePlane:
-  case OptionKey::subtitleDepth: {
-    const bool plane = option.key == OptionKey::subtitlePlane;
-    const auto number = wholeNumber(value);
-    if (!number || *number < (plane ? 0 : -128) || *number > (plane ? 31 : 127))
-      throw UsageError(fmt::format("{} takes a whole number from {} to {}, not \"{}\"", option.name, plane ? 0 : -128,
-                                   plane ? 31 : 127, value));
-    (plane ? line.subtitlePlane : line.subtitleDepth) = static_cast<int>(*number);
+    line.subtitlePlane =
+        numberIn(value, 0, 31, fmt::format("{} takes a whole number from 0 to 31, not \"{}\"", option.name, value));
     break;
-  }
-  case OptionKey::jobs: {
-    auto number = wholeNumber(value);
-    if (!number || *number < 1 || *number > 1024)
-      throw UsageError(fmt::format("--jobs takes a number of chunk jobs from 1, not \"{}\"", value));
-    line.jobs = static_cast<int>(*number);
+  case OptionKey::subtitleDepth:
+    line.subtitleDepth = numberIn(
+        value, -128, 127, fmt::format("{} takes a whole number from -128 to 127, not \"{}\"", option.name, value));
     break;
-  }
-  case OptionKey::noResume:
-    line.noResume = true;
+  case OptionKey::jobs:
+    line.jobs = numberIn(value, 1, 1024, fmt::format("--jobs takes a number of chunk jobs from 1, not \"{}\"", value));
     break;
   case OptionKey::hosts:
     line.hosts = value;
     break;
-  case OptionKey::remoteOnly:
-    line.remoteOnly = true;
-    break;
   case OptionKey::encodeChunk:
     line.encodeChunk = value;
     break;
+  case OptionKey::autoConvert:
+  case OptionKey::keepSideBySide:
+  case OptionKey::noKeepSideBySide:
+  case OptionKey::swapEyes:
+  case OptionKey::overwrite:
+  case OptionKey::keepWork:
+  case OptionKey::noResume:
+  case OptionKey::remoteOnly:
   case OptionKey::cutOnly:
-    line.cutOnly = true;
-    break;
   case OptionKey::help:
-    line.info = InfoRequest::help;
-    break;
   case OptionKey::version:
-    line.info = InfoRequest::version;
+    applySwitch(line, option.key);
     break;
   }
 }
