@@ -144,6 +144,59 @@ bool applySoundOption(std::string_view arg, std::string_view text, ConversionReq
   return true;
 }
 
+// The stereo and picture options given as numbers; false when `arg` is not one of them.
+bool applyNumberOption(std::string_view arg, std::string_view text, ConversionRequest &request) {
+  const auto value = parseNumber(text);
+  const auto bad = [&](const char *range) {
+    return std::invalid_argument(std::string(arg) + " must be " + range + ", not " + std::string(text));
+  };
+  if (arg == "--baseline-mm") {
+    if (!value || *value <= 0 || *value > 1000) {
+      throw bad("a distance in millimetres above 0 and at most 1000");
+    }
+    request.stereo.baselineMicrometres = static_cast<std::uint32_t>(std::lround(*value * 1000));
+  } else if (arg == "--hfov-degrees") {
+    if (!value || *value <= 0 || *value >= 180) {
+      throw bad("an angle in degrees above 0 and below 180");
+    }
+    request.stereo.fieldOfViewMilliDegrees = static_cast<std::uint32_t>(std::lround(*value * 1000));
+  } else if (arg == "--frames") {
+    if (!value || *value < 1 || *value != std::trunc(*value) || *value > 1e12) {
+      throw bad("a whole number of pictures above 0");
+    }
+    request.frameLimit = static_cast<std::int64_t>(*value);
+  } else if (arg == "--threads") {
+    if (!value || *value < 1 || *value > 256 || *value != std::trunc(*value)) {
+      throw bad("a whole number of worker threads from 1 to 256");
+    }
+    request.threads = static_cast<int>(*value);
+  } else if (arg == "--disparity-adjustment") {
+    if (!value || *value < -10000 || *value > 10000 || *value != std::trunc(*value)) {
+      throw bad("a whole number from -10000 to 10000 (ten-thousandths of the picture width)");
+    }
+    request.stereo.disparityAdjustment = static_cast<std::int32_t>(*value);
+  } else {
+    return false;
+  }
+  return true;
+}
+
+// The positional QUALITY and, when given, CAP.
+void applyQuality(ConversionRequest &request, std::string_view quality, std::optional<std::string_view> cap) {
+  const auto value = parseNumber(quality);
+  if (!value || *value <= 0 || *value > 1) {
+    throw std::invalid_argument("QUALITY must be a number above 0 and at most 1, not " + std::string(quality));
+  }
+  request.quality = *value;
+  if (cap) {
+    const auto megabits = parseNumber(*cap);
+    if (!megabits || *megabits < 1 || *megabits > 1000) {
+      throw std::invalid_argument("CAP must be megabits per second between 1 and 1000, not " + std::string(*cap));
+    }
+    request.capMbps = static_cast<int>(std::lround(*megabits));
+  }
+}
+
 } // namespace
 
 ConversionRequest parseArguments(int argc, const char *const *argv) {
@@ -174,36 +227,7 @@ ConversionRequest parseArguments(int argc, const char *const *argv) {
     if (applyPairOption(arg, text, pairs, sawPairOption) || applySoundOption(arg, text, request)) {
       continue;
     }
-    const auto value = parseNumber(text);
-    const auto bad = [&](const char *range) {
-      return std::invalid_argument(std::string(arg) + " must be " + range + ", not " + std::string(text));
-    };
-    if (arg == "--baseline-mm") {
-      if (!value || *value <= 0 || *value > 1000) {
-        throw bad("a distance in millimetres above 0 and at most 1000");
-      }
-      request.stereo.baselineMicrometres = static_cast<std::uint32_t>(std::lround(*value * 1000));
-    } else if (arg == "--hfov-degrees") {
-      if (!value || *value <= 0 || *value >= 180) {
-        throw bad("an angle in degrees above 0 and below 180");
-      }
-      request.stereo.fieldOfViewMilliDegrees = static_cast<std::uint32_t>(std::lround(*value * 1000));
-    } else if (arg == "--frames") {
-      if (!value || *value < 1 || *value != std::trunc(*value) || *value > 1e12) {
-        throw bad("a whole number of pictures above 0");
-      }
-      request.frameLimit = static_cast<std::int64_t>(*value);
-    } else if (arg == "--threads") {
-      if (!value || *value < 1 || *value > 256 || *value != std::trunc(*value)) {
-        throw bad("a whole number of worker threads from 1 to 256");
-      }
-      request.threads = static_cast<int>(*value);
-    } else if (arg == "--disparity-adjustment") {
-      if (!value || *value < -10000 || *value > 10000 || *value != std::trunc(*value)) {
-        throw bad("a whole number from -10000 to 10000 (ten-thousandths of the picture width)");
-      }
-      request.stereo.disparityAdjustment = static_cast<std::int32_t>(*value);
-    } else {
+    if (!applyNumberOption(arg, text, request)) {
       throw std::invalid_argument("unknown option " + std::string(arg) + "\n" + kUsage);
     }
   }
@@ -240,19 +264,7 @@ ConversionRequest parseArguments(int argc, const char *const *argv) {
   if (request.frameLimit > 0 && !request.audio.empty()) {
     throw std::invalid_argument("--frames takes the pictures of a film's piece, without sound");
   }
-  const auto quality = parseNumber(positional[2]);
-  if (!quality || *quality <= 0 || *quality > 1) {
-    throw std::invalid_argument("QUALITY must be a number above 0 and at most 1, not " + std::string(positional[2]));
-  }
-  request.quality = *quality;
-  if (positional.size() == 4) {
-    const auto cap = parseNumber(positional[3]);
-    if (!cap || *cap < 1 || *cap > 1000) {
-      throw std::invalid_argument("CAP must be megabits per second between 1 and 1000, not " +
-                                  std::string(positional[3]));
-    }
-    request.capMbps = static_cast<int>(std::lround(*cap));
-  }
+  applyQuality(request, positional[2], positional.size() == 4 ? std::optional(positional[3]) : std::nullopt);
   return request;
 }
 

@@ -12,7 +12,28 @@ extern "C" {
 #include <cmath>
 
 namespace kestrova::mvhevc {
-namespace {} // namespace
+namespace {
+
+// The stream's frame rate (30 per second when it gives none) and, where the file tells, how many
+// pictures it has.
+void readRate(VideoInfo &video, const AVFormatContext &format, const AVStream &stream) {
+  AVRational rate = stream.avg_frame_rate;
+  if (rate.num <= 0 || rate.den <= 0) {
+    rate = stream.r_frame_rate;
+  }
+  if (rate.num <= 0 || rate.den <= 0) {
+    rate = AVRational{30, 1};
+  }
+  video.frameRateNum = rate.num;
+  video.frameRateDen = rate.den;
+  video.expectedFrames = stream.nb_frames;
+  if (video.expectedFrames <= 0 && format.duration > 0) {
+    video.expectedFrames =
+        static_cast<std::int64_t>(std::llround(static_cast<double>(format.duration) / AV_TIME_BASE * av_q2d(rate)));
+  }
+}
+
+} // namespace
 
 struct FrameSource::State {
   AVFormatContext *format = nullptr;
@@ -86,21 +107,12 @@ FrameSource::FrameSource(const std::string &path, const PackedLayout &layout)
   if (layout_.halfSize) {
     (topAndBottom ? video_.height : video_.width) *= 2;
   }
-  AVRational rate = stream->avg_frame_rate;
-  if (rate.num <= 0 || rate.den <= 0) {
-    rate = stream->r_frame_rate;
-  }
-  if (rate.num <= 0 || rate.den <= 0) {
-    rate = AVRational{30, 1};
-  }
-  video_.frameRateNum = rate.num;
-  video_.frameRateDen = rate.den;
-  video_.expectedFrames = stream->nb_frames;
-  if (video_.expectedFrames <= 0 && s.format->duration > 0) {
-    video_.expectedFrames =
-        static_cast<std::int64_t>(std::llround(static_cast<double>(s.format->duration) / AV_TIME_BASE * av_q2d(rate)));
-  }
+  readRate(video_, *s.format, *stream);
+  takeAudio();
+}
 
+void FrameSource::takeAudio() {
+  auto &s = *state_;
   s.audioIndex = av_find_best_stream(s.format, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
   if (s.audioIndex >= 0) {
     const auto *par = s.format->streams[s.audioIndex]->codecpar;

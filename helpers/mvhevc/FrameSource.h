@@ -95,6 +95,9 @@ private:
   std::unique_ptr<State> state_;
   /// Cuts the two eyes out of a decoded 4:2:0 picture into one side-by-side picture.
   SharedFrame repack(SharedFrame picture);
+  /// Takes the first audio track along when it is AAC (else names its codec), and leaves every
+  /// stream but it and the pictures unread.
+  void takeAudio();
 
   PackedLayout layout_;
   int decodedWidth_ = 0;

@@ -144,6 +144,100 @@ struct SoundSource::State {
     }
     return false;
   }
+
+  // The sound stream: the one asked for, else the file's first (as the other outputs of a
+  // conversion take it; not libav's "best"); false when the file has none. Every other
+  // stream is left unread.
+  bool chooseStream(const std::string &path, std::optional<int> streamIndex) {
+    const auto isAudio = [this](unsigned index) {
+      return format->streams[index]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO;
+    };
+    if (streamIndex) {
+      if (*streamIndex < 0 || static_cast<unsigned>(*streamIndex) >= format->nb_streams || !isAudio(*streamIndex)) {
+        throw InputError("stream " + std::to_string(*streamIndex) + " of " + path + " is not an audio stream");
+      }
+      audioIndex = *streamIndex;
+    } else {
+      for (unsigned i = 0; i < format->nb_streams && audioIndex < 0; ++i) {
+        audioIndex = isAudio(i) ? static_cast<int>(i) : -1;
+      }
+      if (audioIndex < 0) {
+        return false;
+      }
+    }
+    for (unsigned i = 0; i < format->nb_streams; ++i) {
+      if (static_cast<int>(i) != audioIndex) {
+        format->streams[i]->discard = AVDISCARD_ALL;
+      }
+    }
+    return true;
+  }
+
+  // The sound's clock and where the pictures start on it.
+  void readTiming(const std::string &path) {
+    const auto *stream = format->streams[audioIndex];
+    const auto *par = stream->codecpar;
+    timeBase = stream->time_base;
+    sampleRate = par->sample_rate;
+    if (par->frame_size > 0) {
+      frameSize = par->frame_size;
+    }
+    if (sampleRate <= 0) {
+      throw InputError("the sound track of " + path + " has no sample rate");
+    }
+    videoStart = format->start_time != AV_NOPTS_VALUE
+                     ? av_rescale_q(format->start_time, AVRational{1, AV_TIME_BASE}, timeBase)
+                     : 0;
+    if (const int video = av_find_best_stream(format, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0); video >= 0) {
+      const auto *videoStream = format->streams[video];
+      if (videoStream->start_time != AV_NOPTS_VALUE) {
+        videoStart = av_rescale_q(videoStream->start_time, videoStream->time_base, timeBase);
+      }
+    }
+  }
+
+  // Opens the decoder, the AAC encoder and the resampler between them for sound that is not AAC
+  // (`from` names its codec); the AAC track it makes.
+  AudioInfo openConverter(const std::string &path, const std::string &from) {
+    const auto *par = format->streams[audioIndex]->codecpar;
+    const AVCodec *codec = avcodec_find_decoder(par->codec_id);
+    if (codec == nullptr) {
+      throw InputError("no decoder for the " + from + " sound of " + path);
+    }
+    decoder = avcodec_alloc_context3(codec);
+    avcodec_parameters_to_context(decoder, par);
+    decoder->pkt_timebase = timeBase;
+    if (const int rc = avcodec_open2(decoder, codec, nullptr); rc < 0) {
+      throw InputError("cannot open the " + from + " sound decoder: " + libavErrorText(rc));
+    }
+    const AVCodec *aac = avcodec_find_encoder(AV_CODEC_ID_AAC);
+    if (aac == nullptr) {
+      throw InputError("this libavcodec has no AAC encoder to convert the " + from + " sound");
+    }
+    encoder = avcodec_alloc_context3(aac);
+    encoder->sample_fmt = AV_SAMPLE_FMT_FLTP;
+    encoder->sample_rate = sampleRate;
+    // The decoder's own layout where the encoder knows it; else the usual one for the count.
+    av_channel_layout_default(&encoder->ch_layout, std::min(8, std::max(1, par->ch_layout.nb_channels)));
+    encoder->bit_rate = aacBitRate(encoder->ch_layout.nb_channels);
+    encoder->time_base = AVRational{1, sampleRate};
+    encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    if (const int rc = avcodec_open2(encoder, aac, nullptr); rc < 0) {
+      throw InputError("cannot open the AAC encoder for the " + from + " sound: " + libavErrorText(rc));
+    }
+    if (swr_alloc_set_opts2(&resampler, &encoder->ch_layout, encoder->sample_fmt, sampleRate, &decoder->ch_layout,
+                            decoder->sample_fmt, decoder->sample_rate, 0, nullptr) < 0 ||
+        swr_init(resampler) < 0) {
+      throw InputError("cannot convert the " + from + " sound's samples for the AAC encoder");
+    }
+    fifo = av_audio_fifo_alloc(encoder->sample_fmt, encoder->ch_layout.nb_channels, encoder->frame_size);
+    AudioInfo info;
+    info.sampleRate = sampleRate;
+    info.channels = encoder->ch_layout.nb_channels;
+    info.bitRate = encoder->bit_rate;
+    info.decoderConfig.assign(encoder->extradata, encoder->extradata + encoder->extradata_size);
+    return info;
+  }
 };
 
 SoundSource::SoundSource(const std::string &path, std::optional<int> streamIndex) : state_(std::make_unique<State>()) {
@@ -157,53 +251,14 @@ SoundSource::SoundSource(const std::string &path, std::optional<int> streamIndex
   if (const int rc = avformat_find_stream_info(s.format, nullptr); rc < 0) {
     throw InputError("cannot read the streams of " + path + ": " + libavErrorText(rc));
   }
-  const auto isAudio = [&s](unsigned index) {
-    return s.format->streams[index]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO;
-  };
-  if (streamIndex) {
-    if (*streamIndex < 0 || static_cast<unsigned>(*streamIndex) >= s.format->nb_streams || !isAudio(*streamIndex)) {
-      throw InputError("stream " + std::to_string(*streamIndex) + " of " + path + " is not an audio stream");
-    }
-    s.audioIndex = *streamIndex;
-  } else {
-    // The first in the file, as the other outputs of a conversion take it; not libav's "best".
-    for (unsigned i = 0; i < s.format->nb_streams && s.audioIndex < 0; ++i) {
-      s.audioIndex = isAudio(i) ? static_cast<int>(i) : -1;
-    }
-    if (s.audioIndex < 0) {
-      return;
-    }
-  }
-  for (unsigned i = 0; i < s.format->nb_streams; ++i) {
-    if (static_cast<int>(i) != s.audioIndex) {
-      s.format->streams[i]->discard = AVDISCARD_ALL;
-    }
+  if (!s.chooseStream(path, streamIndex)) {
+    return;
   }
   if (const auto *tag = av_dict_get(s.format->streams[s.audioIndex]->metadata, "language", nullptr, 0)) {
     language_ = tag->value;
   }
-  const AVCodec *decoder = avcodec_find_decoder(s.format->streams[s.audioIndex]->codecpar->codec_id);
-  const auto *stream = s.format->streams[s.audioIndex];
-  const auto *par = stream->codecpar;
-  s.timeBase = stream->time_base;
-  s.sampleRate = par->sample_rate;
-  if (par->frame_size > 0) {
-    s.frameSize = par->frame_size;
-  }
-  if (s.sampleRate <= 0) {
-    throw InputError("the sound track of " + path + " has no sample rate");
-  }
-  std::int64_t videoStart = s.format->start_time != AV_NOPTS_VALUE
-                                ? av_rescale_q(s.format->start_time, AVRational{1, AV_TIME_BASE}, s.timeBase)
-                                : 0;
-  if (const int video = av_find_best_stream(s.format, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0); video >= 0) {
-    const auto *videoStream = s.format->streams[video];
-    if (videoStream->start_time != AV_NOPTS_VALUE) {
-      videoStart = av_rescale_q(videoStream->start_time, videoStream->time_base, s.timeBase);
-    }
-  }
-  s.videoStart = videoStart;
-
+  s.readTiming(path);
+  const auto *par = s.format->streams[s.audioIndex]->codecpar;
   if (par->codec_id == AV_CODEC_ID_AAC && par->extradata_size > 0) {
     AudioInfo info;
     info.sampleRate = par->sample_rate;
@@ -213,44 +268,8 @@ SoundSource::SoundSource(const std::string &path, std::optional<int> streamIndex
     audio_ = std::move(info);
     return;
   }
-
   convertedFrom_ = avcodec_get_name(par->codec_id);
-  if (decoder == nullptr) {
-    throw InputError("no decoder for the " + convertedFrom_ + " sound of " + path);
-  }
-  s.decoder = avcodec_alloc_context3(decoder);
-  avcodec_parameters_to_context(s.decoder, par);
-  s.decoder->pkt_timebase = s.timeBase;
-  if (const int rc = avcodec_open2(s.decoder, decoder, nullptr); rc < 0) {
-    throw InputError("cannot open the " + convertedFrom_ + " sound decoder: " + libavErrorText(rc));
-  }
-  const AVCodec *aac = avcodec_find_encoder(AV_CODEC_ID_AAC);
-  if (aac == nullptr) {
-    throw InputError("this libavcodec has no AAC encoder to convert the " + convertedFrom_ + " sound");
-  }
-  s.encoder = avcodec_alloc_context3(aac);
-  s.encoder->sample_fmt = AV_SAMPLE_FMT_FLTP;
-  s.encoder->sample_rate = s.sampleRate;
-  // The decoder's own layout where the encoder knows it; else the usual one for the count.
-  av_channel_layout_default(&s.encoder->ch_layout, std::min(8, std::max(1, par->ch_layout.nb_channels)));
-  s.encoder->bit_rate = aacBitRate(s.encoder->ch_layout.nb_channels);
-  s.encoder->time_base = AVRational{1, s.sampleRate};
-  s.encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-  if (const int rc = avcodec_open2(s.encoder, aac, nullptr); rc < 0) {
-    throw InputError("cannot open the AAC encoder for the " + convertedFrom_ + " sound: " + libavErrorText(rc));
-  }
-  if (swr_alloc_set_opts2(&s.resampler, &s.encoder->ch_layout, s.encoder->sample_fmt, s.sampleRate,
-                          &s.decoder->ch_layout, s.decoder->sample_fmt, s.decoder->sample_rate, 0, nullptr) < 0 ||
-      swr_init(s.resampler) < 0) {
-    throw InputError("cannot convert the " + convertedFrom_ + " sound's samples for the AAC encoder");
-  }
-  s.fifo = av_audio_fifo_alloc(s.encoder->sample_fmt, s.encoder->ch_layout.nb_channels, s.encoder->frame_size);
-  AudioInfo info;
-  info.sampleRate = s.sampleRate;
-  info.channels = s.encoder->ch_layout.nb_channels;
-  info.bitRate = s.encoder->bit_rate;
-  info.decoderConfig.assign(s.encoder->extradata, s.encoder->extradata + s.encoder->extradata_size);
-  audio_ = std::move(info);
+  audio_ = s.openConverter(path, convertedFrom_);
 }
 
 SoundSource::~SoundSource() = default;
