@@ -49,9 +49,45 @@ double parseDurationSeconds(const std::string &text) {
   return value;
 }
 
+namespace {
+
+// The first `count` characters of UTF-8 `text`, cut between characters, not
+// inside one.
+std::string firstCharacters(const std::string &text, int count) {
+  std::size_t cut = 0;
+  for (int characters = 0; cut < text.size() && characters < count; ++characters) {
+    ++cut;
+    while (cut < text.size() && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80)
+      ++cut;
+  }
+  return text.substr(0, cut);
+}
+
+// The film's picture facts from its picture stream: size, rate and duration.
+void takePicture(SourceFileInfo &info, const nlohmann::json &stream, std::int64_t width, std::int64_t height,
+                 const LogFn &say) {
+  info.resolution = fmt::format("{}x{}", width, height);
+  info.videoWidth = width;
+  info.videoHeight = height;
+  if (auto rateText = stringField(stream, "r_frame_rate")) {
+    if (auto rate = parseFrameRate(*rateText)) {
+      say(fmt::format("  Frame rate: {} ({:.2f} fps)", *rateText,
+                      static_cast<double>(rate->first) / static_cast<double>(rate->second)));
+      info.frameRateNum = rate->first;
+      info.frameRateDen = rate->second;
+    }
+  }
+  // A transport stream's own duration runs to its last packet, often sound
+  // that outlasts the pictures; the view's duration is what gets converted.
+  if (double seconds = parseDurationSeconds(stringField(stream, "duration").value_or("")); seconds > 0)
+    info.duration = seconds;
+}
+
+} // namespace
+
 std::optional<SourceFileInfo> readProbeReport(std::string_view report, const std::filesystem::path &url,
                                               const LogFn &log) {
-  auto say = [&log](const std::string &line) {
+  const LogFn say = [&log](const std::string &line) {
     if (log)
       log(line);
   };
@@ -59,14 +95,7 @@ std::optional<SourceFileInfo> readProbeReport(std::string_view report, const std
   nlohmann::json root = nlohmann::json::parse(text, nullptr, /*allow_exceptions=*/false);
   if (!root.is_object()) {
     say("ERROR: Failed to parse ffprobe JSON output");
-    // Cut at 500 characters, not bytes, so a multi-byte character stays whole.
-    std::size_t cut = 0;
-    for (int characters = 0; cut < text.size() && characters < 500; ++characters) {
-      ++cut;
-      while (cut < text.size() && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80)
-        ++cut;
-    }
-    say("Raw output (first 500 chars): " + text.substr(0, cut));
+    say("Raw output (first 500 chars): " + firstCharacters(text, 500));
     return std::nullopt;
   }
 
@@ -111,21 +140,7 @@ std::optional<SourceFileInfo> readProbeReport(std::string_view report, const std
     if (havePicture || width < 1 || height < 1)
       continue;
     havePicture = true;
-    info.resolution = fmt::format("{}x{}", width, height);
-    info.videoWidth = width;
-    info.videoHeight = height;
-    if (auto rateText = stringField(stream, "r_frame_rate")) {
-      if (auto rate = parseFrameRate(*rateText)) {
-        say(fmt::format("  Frame rate: {} ({:.2f} fps)", *rateText,
-                        static_cast<double>(rate->first) / static_cast<double>(rate->second)));
-        info.frameRateNum = rate->first;
-        info.frameRateDen = rate->second;
-      }
-    }
-    // A transport stream's own duration runs to its last packet, often sound
-    // that outlasts the pictures; the view's duration is what gets converted.
-    if (double seconds = parseDurationSeconds(stringField(stream, "duration").value_or("")); seconds > 0)
-      info.duration = seconds;
+    takePicture(info, stream, width, height, say);
   }
   StereoDecision decision = detector.decide();
   info.stereoMode = decision.mode;
