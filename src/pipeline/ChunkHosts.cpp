@@ -87,6 +87,25 @@ std::vector<std::string> usableLogins(const PipelineEngine &engine, const fs::pa
   return logins;
 }
 
+namespace {
+
+// A chunk job's progress as GNU parallel tags it: "INDEX<TAB>Frame DONE/TOTAL"
+// gives the chunk's index and its pictures done.
+std::optional<std::pair<int, std::int64_t>> chunkFrames(std::string_view line) {
+  int index = 0;
+  std::int64_t done = 0;
+  const auto tab = line.find('\t');
+  if (tab == std::string_view::npos || !line.substr(tab + 1).starts_with("Frame "))
+    return std::nullopt;
+  const auto rest = line.substr(tab + 7);
+  if (std::from_chars(line.data(), line.data() + tab, index).ec != std::errc() ||
+      std::from_chars(rest.data(), rest.data() + rest.size(), done).ec != std::errc())
+    return std::nullopt;
+  return std::pair{index, done};
+}
+
+} // namespace
+
 void runChunksThroughParallel(PipelineEngine &engine, const fs::path &from, const fs::path &lists,
                               const std::vector<ParallelChunk> &chunks, const ChunkPictureSettings &picture,
                               const std::vector<std::string> &logins, const std::string &program,
@@ -152,16 +171,8 @@ void runChunksThroughParallel(PipelineEngine &engine, const fs::path &from, cons
   tools::runAndStreamLines(
       *process,
       [&onFrames](std::string_view line) {
-        // "INDEX<TAB>Frame DONE/TOTAL"
-        int index = 0;
-        std::int64_t done = 0;
-        const auto tab = line.find('\t');
-        if (tab == std::string_view::npos || !line.substr(tab + 1).starts_with("Frame "))
-          return;
-        const auto rest = line.substr(tab + 7);
-        if (std::from_chars(line.data(), line.data() + tab, index).ec == std::errc() &&
-            std::from_chars(rest.data(), rest.data() + rest.size(), done).ec == std::errc() && onFrames)
-          onFrames(index, done);
+        if (const auto frames = chunkFrames(line); frames && onFrames)
+          onFrames(frames->first, frames->second);
       },
       [&engine](std::string_view line) { engine.verbose("parallel: " + std::string(line)); });
   if (engine.isCancelled())
