@@ -57,6 +57,57 @@ std::size_t SequenceParameters::frameBytes() const {
   return w * h * lumaSample + chroma * chromaSample;
 }
 
+namespace {
+
+// The chroma format, bit depths and scaling lists of the high profiles;
+// false for values out of range.
+bool readChromaFields(BitReader &r, SequenceParameters &format) {
+  format.chromaFormat = static_cast<int>(r.ue());
+  if (format.chromaFormat > 3)
+    return false;
+  if (format.chromaFormat == 3)
+    format.separateColourPlanes = r.bit() != 0;
+  format.bitDepthLuma = 8 + static_cast<int>(r.ue());
+  format.bitDepthChroma = 8 + static_cast<int>(r.ue());
+  if (format.bitDepthLuma > 14 || format.bitDepthChroma > 14)
+    return false;
+  r.bit(); // qpprime_y_zero_transform_bypass_flag
+  if (r.bit() != 0) {
+    const int lists = format.chromaFormat == 3 ? 12 : 8;
+    for (int i = 0; i < lists; ++i)
+      if (r.bit() != 0)
+        skipScalingList(r, i < 6 ? 16 : 64);
+  }
+  return true;
+}
+
+// The frame number's size and how picture order counts are coded; false
+// for values out of range.
+bool readPictureOrderFields(BitReader &r, SequenceParameters &format) {
+  format.frameNumBits = 4 + static_cast<int>(r.ue());
+  format.pocType = r.ue();
+  if (format.frameNumBits > 16)
+    return false;
+  if (format.pocType == 0) {
+    format.pocLsbBits = 4 + static_cast<int>(r.ue());
+    return format.pocLsbBits <= 16;
+  }
+  if (format.pocType == 1) {
+    r.bit();
+    r.se();
+    r.se();
+    const std::uint32_t cycle = r.ue();
+    if (cycle > 255)
+      return false;
+    for (std::uint32_t i = 0; i < cycle; ++i)
+      r.se();
+    return true;
+  }
+  return format.pocType == 2;
+}
+
+} // namespace
+
 std::optional<SequenceParameters> parseSequenceParameterSet(std::span<const std::uint8_t> rbsp) {
   BitReader r(rbsp);
   SequenceParameters format;
@@ -65,45 +116,10 @@ std::optional<SequenceParameters> parseSequenceParameterSet(std::span<const std:
   format.id = r.ue();
   if (format.id > 31)
     return std::nullopt;
-  bool &separateColourPlanes = format.separateColourPlanes;
-  if (hasChromaFields(profile)) {
-    format.chromaFormat = static_cast<int>(r.ue());
-    if (format.chromaFormat > 3)
-      return std::nullopt;
-    if (format.chromaFormat == 3)
-      separateColourPlanes = r.bit() != 0;
-    format.bitDepthLuma = 8 + static_cast<int>(r.ue());
-    format.bitDepthChroma = 8 + static_cast<int>(r.ue());
-    if (format.bitDepthLuma > 14 || format.bitDepthChroma > 14)
-      return std::nullopt;
-    r.bit(); // qpprime_y_zero_transform_bypass_flag
-    if (r.bit() != 0) {
-      const int lists = format.chromaFormat == 3 ? 12 : 8;
-      for (int i = 0; i < lists; ++i)
-        if (r.bit() != 0)
-          skipScalingList(r, i < 6 ? 16 : 64);
-    }
-  }
-  format.frameNumBits = 4 + static_cast<int>(r.ue());
-  const std::uint32_t pocType = format.pocType = r.ue();
-  if (format.frameNumBits > 16)
+  if (hasChromaFields(profile) && !readChromaFields(r, format))
     return std::nullopt;
-  if (pocType == 0) {
-    format.pocLsbBits = 4 + static_cast<int>(r.ue());
-    if (format.pocLsbBits > 16)
-      return std::nullopt;
-  } else if (pocType == 1) {
-    r.bit();
-    r.se();
-    r.se();
-    const std::uint32_t cycle = r.ue();
-    if (cycle > 255)
-      return std::nullopt;
-    for (std::uint32_t i = 0; i < cycle; ++i)
-      r.se();
-  } else if (pocType != 2) {
+  if (!readPictureOrderFields(r, format))
     return std::nullopt;
-  }
   r.ue();  // max_num_ref_frames
   r.bit(); // gaps_in_frame_num_value_allowed_flag
   const std::uint32_t widthInMbs = r.ue() + 1;
@@ -122,7 +138,7 @@ std::optional<SequenceParameters> parseSequenceParameterSet(std::span<const std:
   if (r.overrun || widthInMbs > 1024 || heightInMapUnits > 1024)
     return std::nullopt;
   // Crop offsets count in chroma sample units (one luma sample without chroma).
-  const int chromaArrayType = separateColourPlanes ? 0 : format.chromaFormat;
+  const int chromaArrayType = format.separateColourPlanes ? 0 : format.chromaFormat;
   const std::uint32_t cropUnitX = chromaArrayType == 1 || chromaArrayType == 2 ? 2 : 1;
   const std::uint32_t cropUnitY = (chromaArrayType == 1 ? 2 : 1) * (2 - frameMbsOnly);
   const std::uint32_t fullWidth = widthInMbs * 16, fullHeight = heightInMapUnits * 16 * (2 - frameMbsOnly);
