@@ -86,6 +86,29 @@ QSize firstSize(QSize available) {
   return preferred.boundedTo(QSize(available.width() - 40, available.height() - 60)).expandedTo(QSize(360, 320));
 }
 
+namespace {
+
+// The window's model, wired to this desktop: settings file, notifications,
+// file manager, the main thread's event loop.
+std::shared_ptr<app::ConverterModel> makeModel(std::shared_ptr<QtDialogs> dialogs,
+                                               std::vector<std::filesystem::path> files,
+                                               std::optional<std::filesystem::path> outputDirectory) {
+  app::ModelEnvironment environment;
+  environment.executor = std::make_shared<QtMainThreadExecutor>();
+  environment.settings = std::make_shared<SettingsStore>(SettingsStore::defaultPath());
+  environment.engine = std::make_shared<pipeline::PipelineEngine>();
+  environment.clock = std::make_shared<app::SystemClock>();
+  environment.notifier = std::make_shared<DBusNotifier>();
+  environment.revealer = std::make_shared<DesktopRevealer>();
+  environment.dialogs = std::move(dialogs);
+  environment.videosDirectory = app::userVideosDirectory();
+  environment.startFiles = std::move(files);
+  environment.startOutputDirectory = std::move(outputDirectory);
+  return app::ConverterModel::create(std::move(environment));
+}
+
+} // namespace
+
 int runApplication(int argc, char **argv, std::vector<std::filesystem::path> files,
                    std::optional<std::filesystem::path> outputDirectory) {
   if (!hasDisplay()) {
@@ -109,18 +132,7 @@ int runApplication(int argc, char **argv, std::vector<std::filesystem::path> fil
     return 0;
 
   auto dialogs = std::make_shared<QtDialogs>();
-  app::ModelEnvironment environment;
-  environment.executor = std::make_shared<QtMainThreadExecutor>();
-  environment.settings = std::make_shared<SettingsStore>(SettingsStore::defaultPath());
-  environment.engine = std::make_shared<pipeline::PipelineEngine>();
-  environment.clock = std::make_shared<app::SystemClock>();
-  environment.notifier = std::make_shared<DBusNotifier>();
-  environment.revealer = std::make_shared<DesktopRevealer>();
-  environment.dialogs = dialogs;
-  environment.videosDirectory = app::userVideosDirectory();
-  environment.startFiles = files;
-  environment.startOutputDirectory = outputDirectory;
-  auto model = app::ConverterModel::create(std::move(environment));
+  auto model = makeModel(dialogs, std::move(files), std::move(outputDirectory));
 
   MainWindow window;
   window.setWindowTitle("Kestrova");
