@@ -38,19 +38,50 @@ RoadPlan noRoad(std::string tool, std::string message) {
   return {NoRoad{std::move(tool), std::move(message)}, {}};
 }
 
+/// The MVC decoder that streams pictures: edge264-pipe where it is present
+/// and can decode the source, else the JM decoder's pipe; why not the fast
+/// one goes into `reasons`.
+std::string streamDecoder(const ToolInventory &tools, const SourceFacts &source, std::vector<std::string> &reasons) {
+  if (!tools.edge264Pipe)
+    reasons.push_back(std::string(kFastStreamDecoder) + " not found");
+  else if (source.fastDecoderRefusal)
+    reasons.push_back(std::string(kFastStreamDecoder) + " cannot decode this source (" + *source.fastDecoderRefusal +
+                      ")");
+  else
+    return kFastStreamDecoder;
+  return kJmStreamDecoder;
+}
+
+/// The side-by-side road of a streaming decoder with yuv_hstack: through a
+/// FIFO, a pipe from a file where there is none, or the JM decoder's
+/// segments in parallel where the tools for them are there.
+MvcSideBySideRoad streamingSideBySide(const ToolInventory &tools, const SourceFacts &source, const std::string &decoder,
+                                      bool spatial, std::vector<std::string> &reasons) {
+  MvcSideBySideRoad road{MvcVariant::fifo, decoder, std::nullopt, spatial};
+  if (source.fifoRefusal) {
+    reasons.push_back("no FIFO (" + *source.fifoRefusal + ")");
+    road.variant = MvcVariant::pipeFromFile;
+  } else if (decoder == kJmStreamDecoder && tools.parallelScript && source.burnIn) {
+    reasons.push_back("subtitles are burned in, which the segment-parallel road cannot (its segments do not "
+                      "know their place in the film)");
+  } else if (decoder == kJmStreamDecoder && tools.parallelScript) {
+    // Segments pay off only for the single-threaded JM decoder.
+    road.parallelScript = tools.parallelScript;
+    road.variant = tools.dualSplitTools ? MvcVariant::dualSplitParallel : MvcVariant::parallel;
+    if (!tools.dualSplitTools)
+      reasons.push_back("nal-dual-split or nal-interleave not found");
+  } else if (decoder == kJmStreamDecoder) {
+    reasons.push_back("parallel-pipeline.sh or nal-scan not found");
+  }
+  return road;
+}
+
 /// The road of an MVC source once the decoder is known: one encode to
 /// MV-HEVC when it can, else a side-by-side variant, best first.
 RoadPlan planMvc(const ToolInventory &tools, const SourceFacts &source, const OutputPlan &outputs) {
   RoadPlan plan;
   const bool spatial = outputs.spatial.has_value();
-  std::string decoder = kJmStreamDecoder;
-  if (!tools.edge264Pipe)
-    plan.reasons.push_back(std::string(kFastStreamDecoder) + " not found");
-  else if (source.fastDecoderRefusal)
-    plan.reasons.push_back(std::string(kFastStreamDecoder) + " cannot decode this source (" +
-                           *source.fastDecoderRefusal + ")");
-  else
-    decoder = kFastStreamDecoder;
+  const std::string decoder = streamDecoder(tools, source, plan.reasons);
   const bool streaming = decoder == kFastStreamDecoder || tools.ldecodPipe;
   if (decoder == kJmStreamDecoder && !tools.ldecodPipe)
     plan.reasons.push_back(std::string(kJmStreamDecoder) + " not found");
@@ -94,23 +125,7 @@ RoadPlan planMvc(const ToolInventory &tools, const SourceFacts &source, const Ou
     plan.road = MvcSideBySideRoad{MvcVariant::diskBased, "ldecod", std::nullopt, spatial};
     return plan;
   }
-  MvcSideBySideRoad road{MvcVariant::fifo, decoder, std::nullopt, spatial};
-  if (source.fifoRefusal) {
-    plan.reasons.push_back("no FIFO (" + *source.fifoRefusal + ")");
-    road.variant = MvcVariant::pipeFromFile;
-  } else if (decoder == kJmStreamDecoder && tools.parallelScript && source.burnIn) {
-    plan.reasons.push_back("subtitles are burned in, which the segment-parallel road cannot (its segments do not "
-                           "know their place in the film)");
-  } else if (decoder == kJmStreamDecoder && tools.parallelScript) {
-    // Segments pay off only for the single-threaded JM decoder.
-    road.parallelScript = tools.parallelScript;
-    road.variant = tools.dualSplitTools ? MvcVariant::dualSplitParallel : MvcVariant::parallel;
-    if (!tools.dualSplitTools)
-      plan.reasons.push_back("nal-dual-split or nal-interleave not found");
-  } else if (decoder == kJmStreamDecoder) {
-    plan.reasons.push_back("parallel-pipeline.sh or nal-scan not found");
-  }
-  plan.road = std::move(road);
+  plan.road = streamingSideBySide(tools, source, decoder, spatial, plan.reasons);
   return plan;
 }
 
