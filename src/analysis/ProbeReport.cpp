@@ -39,18 +39,6 @@ std::optional<std::pair<std::int64_t, std::int64_t>> parseFrameRate(const std::s
   return std::make_pair(values[0], values[1]);
 }
 
-} // namespace
-
-double parseDurationSeconds(const std::string &text) {
-  double value = 0.0;
-  auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (error != std::errc() || end != text.data() + text.size() || !std::isfinite(value))
-    return 0.0;
-  return value;
-}
-
-namespace {
-
 // The first `count` characters of UTF-8 `text`, cut between characters, not
 // inside one.
 std::string firstCharacters(const std::string &text, int count) {
@@ -84,6 +72,14 @@ void takePicture(SourceFileInfo &info, const nlohmann::json &stream, std::int64_
 }
 
 } // namespace
+
+double parseDurationSeconds(const std::string &text) {
+  double value = 0.0;
+  auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size() || !std::isfinite(value))
+    return 0.0;
+  return value;
+}
 
 std::optional<SourceFileInfo> readProbeReport(std::string_view report, const std::filesystem::path &url,
                                               const LogFn &log) {

@@ -44,45 +44,6 @@ int numberIn(const std::string &value, std::int64_t low, std::int64_t high, cons
   return static_cast<int>(*number);
 }
 
-// Puts one switch (an option without a value) into the command line.
-void applySwitch(CommandLine &line, OptionKey key) {
-  switch (key) {
-  case OptionKey::autoConvert:
-    line.autoConvert = true;
-    break;
-  case OptionKey::keepSideBySide:
-  case OptionKey::noKeepSideBySide:
-    line.keepSideBySide = key == OptionKey::keepSideBySide;
-    break;
-  case OptionKey::swapEyes:
-    line.swapEyes = true;
-    break;
-  case OptionKey::overwrite:
-    line.overwrite = true;
-    break;
-  case OptionKey::keepWork:
-    line.keepWork = true;
-    break;
-  case OptionKey::noResume:
-    line.noResume = true;
-    break;
-  case OptionKey::remoteOnly:
-    line.remoteOnly = true;
-    break;
-  case OptionKey::cutOnly:
-    line.cutOnly = true;
-    break;
-  case OptionKey::help:
-    line.info = InfoRequest::help;
-    break;
-  case OptionKey::version:
-    line.info = InfoRequest::version;
-    break;
-  default:
-    break;
-  }
-}
-
 // Puts one option's value (empty for a switch) into the command line.
 void apply(CommandLine &line, const OptionSpec &option, const std::string &value) {
   switch (option.key) {
@@ -91,6 +52,9 @@ void apply(CommandLine &line, const OptionSpec &option, const std::string &value
     break;
   case OptionKey::output:
     line.output = value;
+    break;
+  case OptionKey::autoConvert:
+    line.autoConvert = true;
     break;
   case OptionKey::target:
     line.target = static_cast<OutputTarget>(chosen(option, value));
@@ -101,8 +65,15 @@ void apply(CommandLine &line, const OptionSpec &option, const std::string &value
   case OptionKey::codec:
     line.codec = static_cast<OutputCodec>(chosen(option, value));
     break;
+  case OptionKey::keepSideBySide:
+  case OptionKey::noKeepSideBySide:
+    line.keepSideBySide = option.key == OptionKey::keepSideBySide;
+    break;
   case OptionKey::layout:
     line.layout = static_cast<StereoLayout>(chosen(option, value));
+    break;
+  case OptionKey::swapEyes:
+    line.swapEyes = true;
     break;
   case OptionKey::playlist:
     line.playlist =
@@ -112,11 +83,19 @@ void apply(CommandLine &line, const OptionSpec &option, const std::string &value
   case OptionKey::duration:
     line.duration = value;
     break;
-  case OptionKey::subtitles:
-    line.subtitles = value;
-    for (char &c : *line.subtitles)
-      c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  case OptionKey::overwrite:
+    line.overwrite = true;
     break;
+  case OptionKey::keepWork:
+    line.keepWork = true;
+    break;
+  case OptionKey::subtitles: {
+    std::string lower = value;
+    for (char &c : lower)
+      c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    line.subtitles = lower;
+    break;
+  }
   case OptionKey::subtitlePlane:
     line.subtitlePlane =
         numberIn(value, 0, 31, fmt::format("{} takes a whole number from 0 to 31, not \"{}\"", option.name, value));
@@ -128,24 +107,26 @@ void apply(CommandLine &line, const OptionSpec &option, const std::string &value
   case OptionKey::jobs:
     line.jobs = numberIn(value, 1, 1024, fmt::format("--jobs takes a number of chunk jobs from 1, not \"{}\"", value));
     break;
+  case OptionKey::noResume:
+    line.noResume = true;
+    break;
   case OptionKey::hosts:
     line.hosts = value;
+    break;
+  case OptionKey::remoteOnly:
+    line.remoteOnly = true;
     break;
   case OptionKey::encodeChunk:
     line.encodeChunk = value;
     break;
-  case OptionKey::autoConvert:
-  case OptionKey::keepSideBySide:
-  case OptionKey::noKeepSideBySide:
-  case OptionKey::swapEyes:
-  case OptionKey::overwrite:
-  case OptionKey::keepWork:
-  case OptionKey::noResume:
-  case OptionKey::remoteOnly:
   case OptionKey::cutOnly:
+    line.cutOnly = true;
+    break;
   case OptionKey::help:
+    line.info = InfoRequest::help;
+    break;
   case OptionKey::version:
-    applySwitch(line, option.key);
+    line.info = InfoRequest::version;
     break;
   }
 }

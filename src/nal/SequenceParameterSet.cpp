@@ -36,29 +36,6 @@ bool hasChromaFields(std::uint32_t profile) {
   }
 }
 
-} // namespace
-
-std::size_t SequenceParameters::frameBytes() const {
-  const auto w = static_cast<std::size_t>(width), h = static_cast<std::size_t>(height);
-  const std::size_t lumaSample = bitDepthLuma > 8 ? 2 : 1, chromaSample = bitDepthChroma > 8 ? 2 : 1;
-  std::size_t chroma = 0;
-  switch (chromaFormat) {
-  case 0:
-  case 1:
-    chroma = 2 * (w / 2) * (h / 2);
-    break;
-  case 2:
-    chroma = 2 * (w / 2) * h;
-    break;
-  default:
-    chroma = 2 * w * h;
-    break;
-  }
-  return w * h * lumaSample + chroma * chromaSample;
-}
-
-namespace {
-
 // The chroma format, bit depths and scaling lists of the high profiles;
 // false for values out of range.
 bool readChromaFields(BitReader &r, SequenceParameters &format) {
@@ -107,6 +84,25 @@ bool readPictureOrderFields(BitReader &r, SequenceParameters &format) {
 }
 
 } // namespace
+
+std::size_t SequenceParameters::frameBytes() const {
+  const auto w = static_cast<std::size_t>(width), h = static_cast<std::size_t>(height);
+  const std::size_t lumaSample = bitDepthLuma > 8 ? 2 : 1, chromaSample = bitDepthChroma > 8 ? 2 : 1;
+  std::size_t chroma = 0;
+  switch (chromaFormat) {
+  case 0:
+  case 1:
+    chroma = 2 * (w / 2) * (h / 2);
+    break;
+  case 2:
+    chroma = 2 * (w / 2) * h;
+    break;
+  default:
+    chroma = 2 * w * h;
+    break;
+  }
+  return w * h * lumaSample + chroma * chromaSample;
+}
 
 std::optional<SequenceParameters> parseSequenceParameterSet(std::span<const std::uint8_t> rbsp) {
   BitReader r(rbsp);

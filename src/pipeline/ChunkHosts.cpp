@@ -44,6 +44,21 @@ std::string parallelProgram(const PipelineEngine &engine) {
   return *parallel;
 }
 
+// A chunk job's progress as GNU parallel tags it: "INDEX<TAB>Frame DONE/TOTAL"
+// gives the chunk's index and its pictures done.
+std::optional<std::pair<int, std::int64_t>> chunkFrames(std::string_view line) {
+  int index = 0;
+  std::int64_t done = 0;
+  const auto tab = line.find('\t');
+  if (tab == std::string_view::npos || !line.substr(tab + 1).starts_with("Frame "))
+    return std::nullopt;
+  const auto rest = line.substr(tab + 7);
+  if (std::from_chars(line.data(), line.data() + tab, index).ec != std::errc() ||
+      std::from_chars(rest.data(), rest.data() + rest.size(), done).ec != std::errc())
+    return std::nullopt;
+  return std::pair{index, done};
+}
+
 } // namespace
 
 std::string encodeChunkCommand(const ParallelChunk &chunk, const ChunkPictureSettings &picture) {
@@ -86,25 +101,6 @@ std::vector<std::string> usableLogins(const PipelineEngine &engine, const fs::pa
                                           " can take chunk jobs, and this machine was left out (--remote-only)");
   return logins;
 }
-
-namespace {
-
-// A chunk job's progress as GNU parallel tags it: "INDEX<TAB>Frame DONE/TOTAL"
-// gives the chunk's index and its pictures done.
-std::optional<std::pair<int, std::int64_t>> chunkFrames(std::string_view line) {
-  int index = 0;
-  std::int64_t done = 0;
-  const auto tab = line.find('\t');
-  if (tab == std::string_view::npos || !line.substr(tab + 1).starts_with("Frame "))
-    return std::nullopt;
-  const auto rest = line.substr(tab + 7);
-  if (std::from_chars(line.data(), line.data() + tab, index).ec != std::errc() ||
-      std::from_chars(rest.data(), rest.data() + rest.size(), done).ec != std::errc())
-    return std::nullopt;
-  return std::pair{index, done};
-}
-
-} // namespace
 
 void runChunksThroughParallel(PipelineEngine &engine, const fs::path &from, const fs::path &lists,
                               const std::vector<ParallelChunk> &chunks, const ChunkPictureSettings &picture,

@@ -78,16 +78,6 @@ void addMenus(QMainWindow &window, const std::shared_ptr<app::ConverterModel> &m
   help->addAction("&About Kestrova", &window, [&window] { showAboutDialog(&window); });
 }
 
-} // namespace
-
-QSize firstSize(QSize available) {
-  // Room for the window frame and a panel; never more than the screen has.
-  const QSize preferred(600, 860);
-  return preferred.boundedTo(QSize(available.width() - 40, available.height() - 60)).expandedTo(QSize(360, 320));
-}
-
-namespace {
-
 // The window's model, wired to this desktop: settings file, notifications,
 // file manager, the main thread's event loop.
 std::shared_ptr<app::ConverterModel> makeModel(std::shared_ptr<QtDialogs> dialogs,
@@ -108,6 +98,12 @@ std::shared_ptr<app::ConverterModel> makeModel(std::shared_ptr<QtDialogs> dialog
 }
 
 } // namespace
+
+QSize firstSize(QSize available) {
+  // Room for the window frame and a panel; never more than the screen has.
+  const QSize preferred(600, 860);
+  return preferred.boundedTo(QSize(available.width() - 40, available.height() - 60)).expandedTo(QSize(360, 320));
+}
 
 int runApplication(int argc, char **argv, std::vector<std::filesystem::path> files,
                    std::optional<std::filesystem::path> outputDirectory) {
