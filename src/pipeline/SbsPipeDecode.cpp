@@ -105,7 +105,7 @@ std::int64_t estimatedFramesPerView(double seconds, std::int64_t frameRateNum, s
     return 1;
   // A nonsense duration must not overflow the count.
   const double frames =
-      std::min(std::floor(seconds * static_cast<double>(frameRateNum) / static_cast<double>(frameRateDen)), 9.0e18);
+      std::min(std::round(seconds * static_cast<double>(frameRateNum) / static_cast<double>(frameRateDen)), 9.0e18);
   return std::max<std::int64_t>(1, static_cast<std::int64_t>(frames));
 }
 

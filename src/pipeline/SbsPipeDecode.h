@@ -47,7 +47,8 @@ tools::ProcessLaunch streamDecoderLaunch(const std::string &decoder, const Strea
 /// A pipeline whose stages come from `engine`, so that a cancel reaches them.
 tools::ProcessPipeline enginePipeline(PipelineEngine &engine);
 
-/// Frames per view expected in `seconds` at num/den: the whole part, at least 1.
+/// Frames per view expected in `seconds` at num/den, to the nearest picture (a duration
+/// rounded to milliseconds or 90 kHz ticks lands just below or above it), at least 1.
 std::int64_t estimatedFramesPerView(double seconds, std::int64_t frameRateNum, std::int64_t frameRateDen);
 
 /// Decodes the interleaved stream at `request.input` and encodes it side by

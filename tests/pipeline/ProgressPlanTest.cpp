@@ -1,5 +1,6 @@
 #include "pipeline/ProgressPlan.h"
 #include "demux/Demux.h"
+#include "pipeline/SbsPipeDecode.h"
 
 #include <gtest/gtest.h>
 
@@ -74,6 +75,23 @@ TEST(TsmuxerFraction, ReadsItsPercentLinesOnly) {
   };
   for (const auto &[line, fraction] : rows)
     EXPECT_EQ(demux::tsmuxerFraction(line), fraction) << line;
+}
+
+TEST(EstimatedFrames, CountsTheNearestPictureOfADuration) {
+  struct Row {
+    double seconds;
+    std::int64_t num, den, frames;
+  };
+  const Row rows[] = {
+      {1.001, 24000, 1001, 24}, // a playlist's 24 pairs, in ms: 23.99999…
+      {45045.0 / 45000, 24000, 1001, 24},
+      {7200.2, 24000, 1001, 172632},
+      {0.01, 24, 1, 1},
+      {-3, 24, 1, 1},
+      {1e300, 24, 1, 9000000000000000000},
+  };
+  for (const auto &row : rows)
+    EXPECT_EQ(estimatedFramesPerView(row.seconds, row.num, row.den), row.frames) << row.seconds;
 }
 
 } // namespace
