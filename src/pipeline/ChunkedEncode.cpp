@@ -440,8 +440,8 @@ void encodeInChunks(PipelineRun &run, const ChunkCutter &cutter, const ChunkPict
       if (run.job.chunking.cutOnly)
         leaveForScheduler(run, folder, manifest, resume.encode, picture);
       run.engine.log(fmt::format(
-          "=== Chunked encode: {} chunks of about {} s, {} to encode, {} ({}) ===", chunks.size(),
-          run.job.chunking.chunkSeconds, resume.encode.size(),
+          "=== Chunked encode: {} {} of about {} s, {} to encode, {} ({}) ===", chunks.size(),
+          chunks.size() == 1 ? "chunk" : "chunks", run.job.chunking.chunkSeconds, resume.encode.size(),
           remoteOnly ? std::string("none on this machine") : fmt::format("{} at once", jobs), cutter.jobText));
       if (elsewhere)
         scheduler.runThroughParallel(resume.encode, logins, fs::read_symlink("/proc/self/exe"));
