@@ -47,20 +47,50 @@ std::string metadataName(const std::filesystem::path &container) {
   return meta && meta->di_name ? std::string(meta->di_name) : std::string();
 }
 
+std::string clipFile(const std::string &clip) {
+  return "BDMV/STREAM/" + clip + ".m2ts";
+}
+
+// Where each play item's views are: its two clips, or its SSIF file when the
+// copy lacks one of them (as tsMuxeR reads a 3D playlist).
+void findStreamFiles(const DiscFiles &files, DiscTitle &title, const DiscLocation &location) {
+  const Playlist &playlist = title.playlist;
+  auto add = [&title](const std::string &file) {
+    if (std::find(title.streamFiles.begin(), title.streamFiles.end(), file) == title.streamFiles.end())
+      title.streamFiles.push_back(file);
+  };
+  for (std::size_t i = 0; i < playlist.items.size(); ++i) {
+    std::vector<std::string> clips{playlist.items[i].clip};
+    if (i < playlist.dependentClips.size())
+      clips.push_back(playlist.dependentClips[i]);
+    const auto missing =
+        std::find_if(clips.begin(), clips.end(), [&](const auto &c) { return !files.size(clipFile(c)); });
+    if (missing == clips.end()) {
+      for (const auto &clip : clips)
+        add(clipFile(clip));
+      continue;
+    }
+    const std::string ssif = "BDMV/STREAM/SSIF/" + playlist.items[i].clip + ".ssif";
+    if (!playlist.stereo || !files.size(ssif))
+      throw SourceError(fmt::format("the playlist {} plays the clip {}, which is missing from \"{}\"{}",
+                                    playlistName(title.number), clipFile(*missing), location.container.string(),
+                                    playlist.stereo ? fmt::format(" (and so is {}, which would hold it)", ssif) : ""));
+    for (const auto &clip : clips)
+      if (!files.size(clipFile(clip)))
+        title.clipsInSsif.push_back(clip);
+    add(ssif);
+  }
+}
+
 void checkClips(const DiscFiles &files, const DiscTitle &title, const DiscLocation &location) {
-  const auto clips = titleClipFiles(title);
-  for (const auto &clip : clips)
-    if (!files.size(clip))
-      throw SourceError(fmt::format("the playlist {} plays the clip {}, which is missing from \"{}\"",
-                                    playlistName(title.number), clip, location.container.string()));
   const bool aacs = !files.list("AACS").empty();
-  for (const auto &clip : clips) {
-    auto head = files.read(clip, 6144 * 2);
+  for (const auto &file : title.streamFiles) {
+    auto head = files.read(file, 6144 * 2);
     if (head && readableTransportStream(*head))
       continue;
     if (aacs)
       throw SourceError("this disc is encrypted; Kestrova reads decrypted discs only");
-    throw SourceError(fmt::format("the clip {} of \"{}\" is not a readable Blu-ray transport stream", clip,
+    throw SourceError(fmt::format("the clip {} of \"{}\" is not a readable Blu-ray transport stream", file,
                                   location.container.string()));
   }
 }
@@ -79,6 +109,15 @@ std::string DiscTitle::text() const {
   out += " + dependent view";
   for (const auto &clip : playlist.dependentClips)
     out += " " + clip;
+  if (!clipsInSsif.empty()) {
+    out += "; the copy lacks";
+    for (const auto &clip : clipsInSsif)
+      out += " " + clip;
+    out += ", read from";
+    for (const auto &file : streamFiles)
+      if (file.ends_with(".ssif"))
+        out += " " + file.substr(file.rfind('/') + 1);
+  }
   out += fmt::format("; base view is the {} eye", playlist.baseViewIsRight ? "right" : "left");
   out += "; audio:";
   for (const auto &track : playlist.audio)
@@ -114,10 +153,10 @@ int chooseTitle(const std::vector<TitleCandidate> &candidates, std::optional<int
   throw SourceError("no 3D playlist on this disc: it has no playlists");
 }
 
-std::vector<std::string> titleClipFiles(const DiscTitle &title) {
+std::vector<std::string> titleClipInfoFiles(const DiscTitle &title) {
   std::vector<std::string> files;
   auto add = [&files](const std::string &clip) {
-    const std::string file = "BDMV/STREAM/" + clip + ".m2ts";
+    const std::string file = "BDMV/CLIPINF/" + clip + ".clpi";
     if (std::find(files.begin(), files.end(), file) == files.end())
       files.push_back(file);
   };
@@ -187,6 +226,7 @@ DiscTitle planDiscTitle(const DiscFiles &files, const DiscLocation &location, st
     if (!fromMetadata.empty())
       title.name = fromMetadata;
   }
+  findStreamFiles(files, title, location);
   checkClips(files, title, location);
   return title;
 }

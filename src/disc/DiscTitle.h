@@ -28,6 +28,13 @@ struct DiscTitle {
   std::vector<TitleCandidate> candidates;
   /// Why this playlist: the clip the input named, when it did.
   std::optional<std::string> fromClip;
+  /// The files that hold the film, relative to the disc root: each play
+  /// item's base and dependent view clips, or its SSIF file (both views
+  /// interleaved, read by tsMuxeR in their place) where the copy of the disc
+  /// lacks one of the two.
+  std::vector<std::string> streamFiles;
+  /// The clips the copy lacks, read from their SSIF files.
+  std::vector<std::string> clipsInSsif;
 
   /// "BDMV/PLAYLIST/00800.mpls"
   std::string playlistFile() const;
@@ -44,10 +51,10 @@ int chooseTitle(const std::vector<TitleCandidate> &candidates, std::optional<int
 
 /// Reads the disc's playlists and decides what to convert. Throws
 /// SourceError for a disc that cannot be converted: no BDMV folder, no 3D
-/// playlist, a missing clip, an encrypted disc.
+/// playlist, a missing clip without its SSIF file, an encrypted disc.
 DiscTitle planDiscTitle(const DiscFiles &files, const DiscLocation &location, std::optional<int> wanted);
 
-/// The clip files (base and dependent view) the title plays, relative to the disc root.
-std::vector<std::string> titleClipFiles(const DiscTitle &title);
+/// The clip info files of every clip the title plays, relative to the disc root.
+std::vector<std::string> titleClipInfoFiles(const DiscTitle &title);
 
 } // namespace kestrova::disc

@@ -5,24 +5,14 @@
 namespace kestrova::disc {
 namespace fs = std::filesystem;
 
-namespace {
-
-std::string clipInfoOf(const std::string &clipFile) {
-  const std::string clip = fs::path(clipFile).stem().string();
-  return "BDMV/CLIPINF/" + clip + ".clpi";
-}
-
-} // namespace
-
 TitleFiles titleFiles(const DiscFiles &files, const DiscTitle &title, const fs::path &workFolder) {
   if (auto real = files.realPath(title.playlistFile()))
     return {*real, 0};
   std::vector<std::string> wanted{title.playlistFile()};
-  for (const auto &clip : titleClipFiles(title)) {
-    wanted.push_back(clip);
-    if (files.size(clipInfoOf(clip)))
-      wanted.push_back(clipInfoOf(clip));
-  }
+  wanted.insert(wanted.end(), title.streamFiles.begin(), title.streamFiles.end());
+  for (const auto &clipInfo : titleClipInfoFiles(title))
+    if (files.size(clipInfo))
+      wanted.push_back(clipInfo);
   std::uint64_t bytes = 0;
   for (const auto &file : wanted)
     bytes += files.size(file).value_or(0);

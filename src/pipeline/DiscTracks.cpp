@@ -112,7 +112,7 @@ void demuxDiscTitle(PipelineRun &run, const demux::DemuxProgress &progress) {
   if (joined.inputs.empty()) {
     // Nothing to join: the first clip stands in, with no sound to take.
     run.engine.log("The disc's playlist has no audio or subtitle track to keep");
-    run.trackSource = run.discPlaylist.parent_path().parent_path() / "STREAM" / (playlist.items.front().clip + ".m2ts");
+    run.trackSource = run.discPlaylist.parent_path().parent_path().parent_path() / run.disc->streamFiles.front();
     run.tracks = {};
     return;
   }

@@ -236,6 +236,22 @@ TEST_F(DiscTest, ARightFirstDiscComesOutWithTheEyesRight) {
                     true, "right-first disc");
 }
 
+// A copy of the disc that kept the SSIF files but not every clip: tsMuxeR reads those clips' views from them.
+TEST_F(DiscTest, ClipsTheCopyLacksAreReadFromTheirSsifFiles) {
+  const fs::path disc = copyOfDisc(*disc_, dir_ / "ssif-copy");
+  for (const char *clip : {"00002", "00003", "00004"})
+    fs::remove(disc / "BDMV/STREAM" / (std::string(clip) + ".m2ts"));
+  const auto result = convert(installProgram(dir_ / "install", *tools_, Variant::fifo), disc, dir_ / "out", false);
+  ASSERT_EQ(result.status, 0) << result.out;
+  EXPECT_NE(result.out.find("the copy lacks 00002 00003 00004, read from 00001.ssif 00003.ssif"), std::string::npos)
+      << result.out;
+  const fs::path sbs = dir_ / "out/ssif-copy_SBS.mkv";
+  EXPECT_EQ(probeMedia(sbs).videoFrames, kPairs);
+  expectEyesInPlace(referenceViews(*tools_, *clips_), decodePictures(sbs, dir_.path()), false, "SSIF copy");
+  EXPECT_EQ(probeTracks(sbs).tracks.size(), 4u);
+  EXPECT_NEAR(toneOf(sbs, "a:1", dir_.path()), 440, 50);
+}
+
 // --- what must be refused -----------------------------------------------------------------------------------------
 
 TEST_F(DiscTest, DiscsThatCannotBeConvertedAreRefusedBeforeAnyWork) {
@@ -246,10 +262,11 @@ TEST_F(DiscTest, DiscsThatCannotBeConvertedAreRefusedBeforeAnyWork) {
   };
   const fs::path cached = *disc_;
   const Row rows[] = {
-      {"a playlist's clip is missing",
+      {"a playlist's clip is missing, and so is the SSIF file that would hold it",
        [&](const fs::path &at) {
          const fs::path disc = copyOfDisc(cached, at / "disc");
          fs::remove(disc / "BDMV/STREAM/00004.m2ts");
+         fs::remove(disc / "BDMV/STREAM/SSIF/00003.ssif");
          return disc;
        },
        "BDMV/STREAM/00004.m2ts, which is missing"},

@@ -96,6 +96,32 @@ TEST(DiscTitle, TakesTheLongest3DPlaylistAndNeverTheDecoy) {
   EXPECT_THROW(planDiscTitle(*files, locateDisc(disc / "BDMV/STREAM/00009.m2ts"), std::nullopt), SourceError);
 }
 
+TEST(DiscTitle, AClipTheCopyLacksIsReadFromItsPlayItemsSsifFile) {
+  struct Row {
+    std::vector<const char *> removed;
+    std::vector<std::string> streamFiles, clipsInSsif;
+  };
+  const Row rows[] = {
+      {{},
+       {"BDMV/STREAM/00001.m2ts", "BDMV/STREAM/00002.m2ts", "BDMV/STREAM/00003.m2ts", "BDMV/STREAM/00004.m2ts"},
+       {}},
+      {{"00002"}, {"BDMV/STREAM/SSIF/00001.ssif", "BDMV/STREAM/00003.m2ts", "BDMV/STREAM/00004.m2ts"}, {"00002"}},
+      {{"00001", "00002"},
+       {"BDMV/STREAM/SSIF/00001.ssif", "BDMV/STREAM/00003.m2ts", "BDMV/STREAM/00004.m2ts"},
+       {"00001", "00002"}},
+  };
+  for (const auto &row : rows) {
+    kestrova::test::TempDir dir;
+    const fs::path disc = makeDisc(dir / "disc");
+    for (const char *clip : row.removed)
+      fs::remove(disc / "BDMV/STREAM" / (std::string(clip) + ".m2ts"));
+    const auto files = openDiscFolder(disc);
+    const DiscTitle title = planDiscTitle(*files, locateDisc(disc), std::nullopt);
+    EXPECT_EQ(title.streamFiles, row.streamFiles);
+    EXPECT_EQ(title.clipsInSsif, row.clipsInSsif);
+  }
+}
+
 TEST(DiscTitle, DiscsThatCannotBeConvertedAreRefusedWithTheReason) {
   struct Row {
     const char *what;
