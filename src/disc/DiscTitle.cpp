@@ -47,6 +47,55 @@ std::string metadataName(const std::filesystem::path &container) {
   return meta && meta->di_name ? std::string(meta->di_name) : std::string();
 }
 
+// Every playlist of the disc that can be read: a damaged one is not a
+// candidate, the others still are.
+std::map<int, Playlist> readPlaylists(const DiscFiles &files) {
+  std::map<int, Playlist> playlists;
+  for (const auto &file : files.list("BDMV/PLAYLIST")) {
+    auto number = playlistNumber(file);
+    auto bytes = number ? files.read("BDMV/PLAYLIST/" + file, 1 << 20) : std::nullopt;
+    if (!bytes)
+      continue;
+    try {
+      playlists.emplace(*number, readPlaylist(*bytes));
+    } catch (const SourceError &) {
+      // left out
+    }
+  }
+  return playlists;
+}
+
+// The longest 3D playlist that plays `clip`, as either view.
+std::optional<int> longestPlaying(const std::map<int, Playlist> &playlists, const std::string &clip) {
+  std::optional<int> chosen;
+  for (const auto &[number, playlist] : playlists) {
+    const bool plays =
+        std::any_of(playlist.items.begin(), playlist.items.end(), [&](const auto &i) { return i.clip == clip; }) ||
+        std::find(playlist.dependentClips.begin(), playlist.dependentClips.end(), clip) !=
+            playlist.dependentClips.end();
+    if (playlist.stereo && plays && (!chosen || playlist.duration() > playlists.at(*chosen).duration()))
+      chosen = number;
+  }
+  return chosen;
+}
+
+// Candidates worth listing, longest first: 3D, not a copy of a longer one's clips, not a short extra.
+std::vector<TitleCandidate> listedCandidates(std::vector<TitleCandidate> all,
+                                             const std::map<int, Playlist> &playlists) {
+  std::stable_sort(all.begin(), all.end(), [](const auto &a, const auto &b) { return a.duration > b.duration; });
+  std::vector<TitleCandidate> listed;
+  std::vector<std::vector<PlayItem>> seen;
+  for (const auto &candidate : all) {
+    const auto &items = playlists.at(candidate.number).items;
+    if (!candidate.stereo || candidate.duration < all.front().duration * 0.2 ||
+        std::find(seen.begin(), seen.end(), items) != seen.end())
+      continue;
+    seen.push_back(items);
+    listed.push_back(candidate);
+  }
+  return listed;
+}
+
 std::string clipFile(const std::string &clip) {
   return "BDMV/STREAM/" + clip + ".m2ts";
 }
@@ -170,36 +219,14 @@ std::vector<std::string> titleClipInfoFiles(const DiscTitle &title) {
 DiscTitle planDiscTitle(const DiscFiles &files, const DiscLocation &location, std::optional<int> wanted) {
   if (files.list("BDMV").empty())
     throw SourceError(fmt::format("no BDMV folder in \"{}\": it is not a Blu-ray disc", location.container.string()));
-  std::map<int, Playlist> playlists;
+  const std::map<int, Playlist> playlists = readPlaylists(files);
   std::vector<TitleCandidate> all;
-  for (const auto &file : files.list("BDMV/PLAYLIST")) {
-    auto number = playlistNumber(file);
-    auto bytes = number ? files.read("BDMV/PLAYLIST/" + file, 1 << 20) : std::nullopt;
-    if (!bytes)
-      continue;
-    try {
-      Playlist playlist = readPlaylist(*bytes);
-      all.push_back({*number, playlist.duration(), playlist.stereo});
-      playlists.emplace(*number, std::move(playlist));
-    } catch (const SourceError &) {
-      // A damaged playlist is not a candidate; the others still are.
-    }
-  }
+  for (const auto &[number, playlist] : playlists)
+    all.push_back({number, playlist.duration(), playlist.stereo});
   DiscTitle title;
-  if (!wanted)
-    wanted = location.playlist;
-  std::optional<int> chosen = wanted;
+  std::optional<int> chosen = wanted ? wanted : location.playlist;
   if (!chosen && location.clip) {
-    // The longest 3D playlist that plays the clip the input named.
-    for (const auto &candidate : all) {
-      const Playlist &playlist = playlists.at(candidate.number);
-      const bool plays = std::any_of(playlist.items.begin(), playlist.items.end(),
-                                     [&](const auto &i) { return i.clip == *location.clip; }) ||
-                         std::find(playlist.dependentClips.begin(), playlist.dependentClips.end(), *location.clip) !=
-                             playlist.dependentClips.end();
-      if (candidate.stereo && plays && (!chosen || candidate.duration > playlists.at(*chosen).duration()))
-        chosen = candidate.number;
-    }
+    chosen = longestPlaying(playlists, *location.clip);
     if (!chosen)
       throw SourceError(fmt::format("the clip {} is not part of any 3D playlist of \"{}\"", *location.clip,
                                     location.container.string()));
@@ -207,19 +234,7 @@ DiscTitle planDiscTitle(const DiscFiles &files, const DiscLocation &location, st
   }
   title.number = chooseTitle(all, chosen);
   title.playlist = playlists.at(title.number);
-
-  // Candidates worth listing: 3D, not a copy of a longer one's clips, not a short extra.
-  std::stable_sort(all.begin(), all.end(), [](const auto &a, const auto &b) { return a.duration > b.duration; });
-  std::vector<std::vector<PlayItem>> seen;
-  for (const auto &candidate : all) {
-    const auto &items = playlists.at(candidate.number).items;
-    if (!candidate.stereo || candidate.duration < all.front().duration * 0.2 ||
-        std::find(seen.begin(), seen.end(), items) != seen.end())
-      continue;
-    seen.push_back(items);
-    title.candidates.push_back(candidate);
-  }
-
+  title.candidates = listedCandidates(std::move(all), playlists);
   title.name = files.label();
   if (location.kind == DiscLocation::Kind::folder || title.name.empty()) {
     const std::string fromMetadata = metadataName(location.container);
