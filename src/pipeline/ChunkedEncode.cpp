@@ -3,6 +3,7 @@
 
 #include "core/Errors.h"
 #include "demux/Demux.h"
+#include "pipeline/ChunkFolder.h"
 #include "pipeline/ChunkHosts.h"
 #include "pipeline/ChunkJob.h"
 #include "pipeline/ChunkManifest.h"
@@ -32,74 +33,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr const char *kManifestName = "manifest";
 // The run's burned-in subtitles, copied beside the pieces that every chunk job reads them with.
 constexpr const char *kSubtitleTrackName = "subtitles.sup";
 constexpr const char *kSubtitleOffsetsName = "subtitle_offsets.mvc";
-
-fs::path chunkFile(const fs::path &folder, int index, ChunkOutput output) {
-  return folder / fmt::format("chunk_{:03}{}", index, chunkExtension(output));
-}
-/// What identifies the source: the file itself, or for a disc its playlist.
-SourceIdentity sourceIdentity(const PipelineRun &run) {
-  std::error_code ec;
-  if (fs::is_regular_file(run.job.sourceURL, ec))
-    return identifySource(run.job.sourceURL);
-  if (!run.discPlaylist.empty() && fs::is_regular_file(run.discPlaylist, ec))
-    return identifySource(run.discPlaylist);
-  return identifySource(run.job.sourceURL);
-}
-
-/// Takes over the chunk folder of an earlier run of the same conversion that
-/// no longer works in the output folder (no lock), when its manifest names
-/// the same source, picture settings and burned-in subtitles; that run's
-/// folder goes.
-void adoptEarlierChunks(const PipelineRun &run, const fs::path &folder, const SourceIdentity &source,
-                        const std::string &settings, const std::string &subtitles) {
-  std::error_code ec;
-  for (const auto &entry : fs::directory_iterator(run.job.outputDirectory, ec)) {
-    const fs::path other = entry.path();
-    if (other == run.workDirectory || !other.filename().string().starts_with("Kestrova_") ||
-        tools::heldByLiveRun(other))
-      continue;
-    auto manifest = readManifest(other / kChunkFolderName / kManifestName);
-    if (!manifest || manifest->source != source || manifest->pictureSettings != settings ||
-        manifest->subtitles != subtitles)
-      continue;
-    fs::rename(other / kChunkFolderName, folder, ec);
-    if (ec)
-      continue;
-    fs::remove_all(other, ec);
-    run.engine.verbose("Taking up the chunks of an earlier run from " + other.filename().string());
-    return;
-  }
-}
-
-/// Moves the finished chunks and their manifest into a work folder of their
-/// own, without a lock, where the next run of the same conversion finds them.
-void keepForNextRun(const PipelineRun &run, const fs::path &folder, int finished, int total) {
-  std::error_code ec;
-  if (finished == 0 || !fs::exists(folder / kManifestName, ec)) {
-    fs::remove_all(folder, ec);
-    return;
-  }
-  for (const auto &entry : fs::directory_iterator(folder, ec)) {
-    const std::string name = entry.path().filename().string();
-    if (name != kManifestName && !name.starts_with("chunk_"))
-      fs::remove_all(entry.path(), ec);
-  }
-  const fs::path keep = run.job.outputDirectory / tools::newWorkDirectoryName();
-  fs::create_directories(keep, ec);
-  if (!ec)
-    fs::rename(folder, keep / kChunkFolderName, ec);
-  if (ec) {
-    run.engine.log("\u26a0\ufe0f The finished chunks could not be kept: " + ec.message());
-    return;
-  }
-  run.engine.log(fmt::format("{} of {} chunks are finished and kept in {}: running the same conversion again "
-                             "encodes only the rest",
-                             finished, total, keep.string()));
-}
 
 /// The chunk's burn-in, with the run's subtitle files named inside `folder`.
 std::optional<ChunkBurnIn> chunkBurnIn(const std::optional<SubtitleBurnIn> &run, const ChunkSpan &span,
@@ -149,35 +85,6 @@ ParallelChunk parallelChunk(const fs::path &folder, int index, const ChunkSpan &
                                   "example as a job array), then run the same conversion again to join them",
                                   encode.size(), manifest.chunks.size(), encode.size(), list.string()),
                       list);
-}
-
-/// The chunks of the plan, with what an earlier run left: the resume decision, logged.
-ResumePlan decideResume(const PipelineRun &run, const fs::path &folder, const SourceIdentity &source,
-                        const ChunkPictureSettings &picture, const std::string &subtitles,
-                        const std::vector<ChunkSpan> &chunks) {
-  const std::string settings = picture.canonical();
-  std::optional<ChunkManifest> found;
-  if (run.job.chunking.resume)
-    found = readManifest(folder / kManifestName);
-  std::map<int, ChunkOnDisk> onDisk;
-  for (const auto &chunk : chunks)
-    if (auto inspected = inspectChunk(chunkFile(folder, chunk.index, picture.output)))
-      onDisk[chunk.index] = *inspected;
-  ResumePlan plan = planResume(found, source, settings, chunks, onDisk, subtitles);
-  if (!plan.startOver && !plan.reuse.empty()) {
-    run.engine.log(fmt::format("Resuming: {} of {} chunks done", plan.reuse.size(), chunks.size()));
-    if (run.engine.onResume)
-      run.engine.onResume({static_cast<int>(plan.reuse.size()), static_cast<int>(chunks.size())});
-  } else if (found)
-    run.engine.log("Starting over: " + plan.reason);
-  if (plan.startOver) {
-    std::error_code ec;
-    for (const auto &chunk : chunks) {
-      fs::remove(chunkFile(folder, chunk.index, picture.output), ec);
-      fs::remove(chunkFile(folder, chunk.index, picture.output).string() + ".frames", ec);
-    }
-  }
-  return plan;
 }
 
 /// The chunk jobs of one run, K at a time, and the manifest they keep up to date.
@@ -291,7 +198,7 @@ private:
                                                         span.frameCount));
     std::lock_guard lock(mutex_);
     manifest_.chunks[static_cast<std::size_t>(index)].encodedBytes = onDisk->bytes;
-    writeManifestAtomically(manifest_, folder_ / kManifestName);
+    writeManifestAtomically(manifest_, folder_ / kChunkManifestName);
     ++finished_;
   }
 
@@ -394,6 +301,45 @@ namespace {
 using ChunkJoin =
     std::function<void(const fs::path &folder, const std::vector<fs::path> &chunks, std::int64_t pictures)>;
 
+/// The run's chunk folder: an earlier run's taken up when it did the same
+/// conversion, with the burned-in subtitles every chunk job reads beside the pieces.
+void prepareChunkFolder(const PipelineRun &run, const fs::path &folder, const SourceIdentity &source,
+                        const std::string &settings, const std::string &subtitles) {
+  if (run.job.chunking.resume)
+    adoptEarlierChunks(run, folder, source, settings, subtitles);
+  fs::create_directories(folder);
+  if (run.burnIn) {
+    fs::copy_file(run.burnIn->track, folder / kSubtitleTrackName, fs::copy_options::overwrite_existing);
+    if (!run.burnIn->offsets.empty())
+      fs::copy_file(run.burnIn->offsets, folder / kSubtitleOffsetsName, fs::copy_options::overwrite_existing);
+  }
+}
+
+/// Cuts the film and encodes the chunks `encode` lists, here or on the run's
+/// hosts; a run asked only to cut stops here with ChunksCutOnly.
+void encodeMissingChunks(PipelineRun &run, const ChunkCutter &cutter, const ChunkPictureSettings &picture,
+                         const fs::path &folder, const ChunkManifest &manifest, const std::vector<ChunkSpan> &chunks,
+                         const std::vector<int> &encode, ChunkScheduler &scheduler) {
+  // The pieces are a second copy of the film; the chunks are about as big again.
+  requireSpace(run.workDirectory, 2 * cutter.bytes);
+  const bool elsewhere = !run.job.chunking.hosts.empty() && !run.job.chunking.cutOnly;
+  const bool remoteOnly = elsewhere && run.job.chunking.remoteOnly;
+  const int jobs = chooseJobCount(thisMachine(), static_cast<int>(encode.size()), run.job.chunking.jobs);
+  // Every machine is asked once, before the film is cut.
+  const auto logins = elsewhere ? hostLogins(run, remoteOnly ? 0 : jobs) : std::vector<std::string>();
+  cutter.cut(chunks, folder);
+  if (run.job.chunking.cutOnly)
+    leaveForScheduler(run, folder, manifest, encode, picture);
+  run.engine.log(fmt::format("=== Chunked encode: {} {} of about {} s, {} to encode, {} ({}) ===", chunks.size(),
+                             chunks.size() == 1 ? "chunk" : "chunks", run.job.chunking.chunkSeconds, encode.size(),
+                             remoteOnly ? std::string("none on this machine") : fmt::format("{} at once", jobs),
+                             cutter.jobText));
+  if (elsewhere)
+    scheduler.runThroughParallel(encode, logins, fs::read_symlink("/proc/self/exe"));
+  else
+    scheduler.run(encode, jobs);
+}
+
 /// The chunked road for any source and output: cut, encode what an earlier
 /// run did not leave, join; the chunks kept for the next run when it fails.
 void encodeInChunks(PipelineRun &run, const ChunkCutter &cutter, const ChunkPictureSettings &picture,
@@ -404,15 +350,8 @@ void encodeInChunks(PipelineRun &run, const ChunkCutter &cutter, const ChunkPict
   const std::string settings = picture.canonical();
   // Burned-in subtitles change the pictures as much as the picture settings do.
   const std::string subtitles = burnInIdentity(run.burnIn);
-  const SourceIdentity source = sourceIdentity(run);
-  if (run.job.chunking.resume)
-    adoptEarlierChunks(run, folder, source, settings, subtitles);
-  fs::create_directories(folder);
-  if (run.burnIn) {
-    fs::copy_file(run.burnIn->track, folder / kSubtitleTrackName, fs::copy_options::overwrite_existing);
-    if (!run.burnIn->offsets.empty())
-      fs::copy_file(run.burnIn->offsets, folder / kSubtitleOffsetsName, fs::copy_options::overwrite_existing);
-  }
+  const SourceIdentity source = runSourceIdentity(run);
+  prepareChunkFolder(run, folder, source, settings, subtitles);
 
   const FilmCuts scan = cutter.scan();
   const double fps = static_cast<double>(picture.frameRateNum) / static_cast<double>(picture.frameRateDen);
@@ -424,30 +363,12 @@ void encodeInChunks(PipelineRun &run, const ChunkCutter &cutter, const ChunkPict
   for (int index : resume.reuse)
     manifest.chunks[static_cast<std::size_t>(index)].encodedBytes =
         inspectChunk(chunkFile(folder, index, picture.output))->bytes;
-  writeManifestAtomically(manifest, folder / kManifestName);
+  writeManifestAtomically(manifest, folder / kChunkManifestName);
 
   ChunkScheduler scheduler(run, manifest, folder, cutter.tools, picture, run.burnIn);
   try {
-    if (!resume.encode.empty()) {
-      // The pieces are a second copy of the film; the chunks are about as big again.
-      requireSpace(run.workDirectory, 2 * cutter.bytes);
-      const bool elsewhere = !run.job.chunking.hosts.empty() && !run.job.chunking.cutOnly;
-      const bool remoteOnly = elsewhere && run.job.chunking.remoteOnly;
-      const int jobs = chooseJobCount(thisMachine(), static_cast<int>(resume.encode.size()), run.job.chunking.jobs);
-      // Every machine is asked once, before the film is cut.
-      const auto logins = elsewhere ? hostLogins(run, remoteOnly ? 0 : jobs) : std::vector<std::string>();
-      cutter.cut(chunks, folder);
-      if (run.job.chunking.cutOnly)
-        leaveForScheduler(run, folder, manifest, resume.encode, picture);
-      run.engine.log(fmt::format(
-          "=== Chunked encode: {} {} of about {} s, {} to encode, {} ({}) ===", chunks.size(),
-          chunks.size() == 1 ? "chunk" : "chunks", run.job.chunking.chunkSeconds, resume.encode.size(),
-          remoteOnly ? std::string("none on this machine") : fmt::format("{} at once", jobs), cutter.jobText));
-      if (elsewhere)
-        scheduler.runThroughParallel(resume.encode, logins, fs::read_symlink("/proc/self/exe"));
-      else
-        scheduler.run(resume.encode, jobs);
-    }
+    if (!resume.encode.empty())
+      encodeMissingChunks(run, cutter, picture, folder, manifest, chunks, resume.encode, scheduler);
     std::vector<fs::path> files;
     std::int64_t pictures = 0;
     for (const auto &chunk : chunks) {

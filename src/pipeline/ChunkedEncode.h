@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/Records.h"
+#include "pipeline/ChunkFolder.h"
 #include "pipeline/ChunkJob.h"
 #include "pipeline/ChunkPlan.h"
 #include "pipeline/PipelineRun.h"
@@ -14,10 +15,6 @@
 #include <vector>
 
 namespace kestrova::pipeline {
-
-/// The folder in a run's work folder that holds its chunks and their
-/// manifest; a killed run's folder is kept for the next run with it.
-inline constexpr const char *kChunkFolderName = "chunks";
 
 /// How a run asked only to cut (`chunking.cutOnly`) ends: no movie, its
 /// chunks cut and their commands listed one a line in `commands`, in a work
