@@ -102,6 +102,16 @@ int runChunkCommand(const CommandLine &line) {
       return 1;
     }
     return 0;
+  } catch (const ConversionError &error) {
+    // The machine that cut the film had edge264 and may have cut it where only edge264 can start.
+    const bool withoutFastDecoder =
+        error.kind() == ConversionError::Kind::decodingFailed && settings->input == pipeline::ChunkInput::mvcViews &&
+        !tools::ToolLocator(tools::BundlePaths::forRunningExecutable()).findTool(pipeline::kFastStreamDecoder);
+    std::fprintf(stderr, "kestrova: %s%s\n", error.what(),
+                 withoutFastDecoder ? " (this machine's Kestrova has no edge264-pipe: a chunk cut at an open GOP's I "
+                                      "picture may need it, and another machine can encode it)"
+                                    : "");
+    return 1;
   } catch (const std::exception &error) {
     std::fprintf(stderr, "kestrova: %s\n", error.what());
     return 1;
