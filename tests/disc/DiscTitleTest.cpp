@@ -102,9 +102,6 @@ TEST(DiscTitle, AClipTheCopyLacksIsReadFromItsPlayItemsSsifFile) {
     std::vector<std::string> streamFiles, clipsInSsif;
   };
   const Row rows[] = {
-      {{},
-       {"BDMV/STREAM/00001.m2ts", "BDMV/STREAM/00002.m2ts", "BDMV/STREAM/00003.m2ts", "BDMV/STREAM/00004.m2ts"},
-       {}},
       {{"00002"}, {"BDMV/STREAM/SSIF/00001.ssif", "BDMV/STREAM/00003.m2ts", "BDMV/STREAM/00004.m2ts"}, {"00002"}},
       {{"00001", "00002"},
        {"BDMV/STREAM/SSIF/00001.ssif", "BDMV/STREAM/00003.m2ts", "BDMV/STREAM/00004.m2ts"},

@@ -102,18 +102,6 @@ TEST(ToolOutputParsers, RecordedOutputsParseTheSameWhereverTheReadsEnd) {
   }
 }
 
-TEST(ToolOutputParsers, TimeValues) {
-  struct Row {
-    const char *text;
-    std::optional<double> seconds;
-  };
-  const Row rows[] = {{"00:01:23.45", 83.45}, {"01:00:00.00", 3600.0}, {"N/A", std::nullopt}, {"12.5", std::nullopt}};
-  for (const auto &row : rows)
-    EXPECT_EQ(parseTimeValue(row.text), row.seconds) << row.text;
-  EXPECT_EQ(timeValueInLine("frame=  10 fps=0.0 q=-0.0 size= 0kB time=00:00:04.00 bitrate=N/A speed=8x"), 4.0);
-  EXPECT_EQ(timeValueInLine("size=N/A time=N/A bitrate=N/A"), std::nullopt);
-}
-
 TEST(ToolOutputParsers, LdecodFramesFollowTheRealDecoder) {
   // The JM 19 decoder's own output for 24 pairs: each frame number twice,
   // out of order, closing with "48 frames are decoded.".
