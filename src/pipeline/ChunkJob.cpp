@@ -254,13 +254,19 @@ void encodeSegment(const ChunkJobRequest &request, const ChunkJobTools &tools, c
 void runChunkJob(const ChunkJobRequest &request, const ChunkJobTools &tools,
                  const std::function<void(std::int64_t)> &onFrames, std::stop_token stop) {
   fs::create_directories(request.folder);
-  struct RemoveFolder {
-    fs::path folder;
-    ~RemoveFolder() {
+  // The job's folder goes in any case; the chunk and its record unless the job finished them.
+  struct Cleanup {
+    const ChunkJobRequest &request;
+    bool finished = false;
+    ~Cleanup() {
       std::error_code ignored;
-      fs::remove_all(folder, ignored);
+      fs::remove_all(request.folder, ignored);
+      if (!finished) {
+        fs::remove(request.output, ignored);
+        fs::remove(fs::path(request.output).concat(".frames"), ignored);
+      }
     }
-  } cleanup{request.folder};
+  } cleanup{request};
   tools::PipelineStage converter{"MVHEVCConverter",
                                  {tools.converter, chunkConverterArguments(request), request.folder},
                                  0,
@@ -285,6 +291,7 @@ void runChunkJob(const ChunkJobRequest &request, const ChunkJobTools &tools,
     runStages(request, std::move(first), stop);
     if (isSideBySideChunk(request.picture.output)) {
       encodeSegment(request, tools, stream, onFrames, stop);
+      cleanup.finished = true;
       return;
     }
     stages.push_back(decoderStage(request, tools, stream, {}));
@@ -294,6 +301,7 @@ void runChunkJob(const ChunkJobRequest &request, const ChunkJobTools &tools,
     converter.input.reset();
   stages.push_back(std::move(converter));
   runStages(request, std::move(stages), stop);
+  cleanup.finished = true;
 }
 
 } // namespace kestrova::pipeline

@@ -120,7 +120,8 @@ std::vector<std::string> chunkConverterArguments(const ChunkJobRequest &request)
 /// from the job's thread. A stop request ends the job's programs. Throws
 /// ConversionError::encodingFailed (decodingFailed for the decoder) naming
 /// the chunk file and the program's last words; on a stop,
-/// ConversionError::cancelled.
+/// ConversionError::cancelled. A job that fails or stops leaves no chunk
+/// file or record behind.
 void runChunkJob(const ChunkJobRequest &request, const ChunkJobTools &tools,
                  const std::function<void(std::int64_t)> &onFrames, std::stop_token stop);
 

@@ -111,8 +111,8 @@ INSTANTIATE_TEST_SUITE_P(Decoders, OpenGopRun,
                          [](const testing::TestParamInfo<Row> &info) { return std::string(info.param.name); });
 
 // A film cut where only edge264 can start (leading pictures that are references), one of its
-// chunk jobs run by a machine without edge264: the job fails and says why, and the same
-// conversion again encodes that chunk rather than joining what the job left.
+// chunk jobs run by a machine without edge264: the job fails, says why and leaves no chunk,
+// and the same conversion again encodes that chunk.
 TEST(OpenGopChunkJob, AMachineWithoutEdge264FailsTheChunkAndTheNextRunEncodesItAgain) {
   std::optional<RealTools> tools;
   std::optional<fs::path> clips;
@@ -136,6 +136,7 @@ TEST(OpenGopChunkJob, AMachineWithoutEdge264FailsTheChunkAndTheNextRunEncodesItA
   const auto job = run("PATH=" + quote(without.parent_path().string()) + ":$PATH sh -c " + quote(second));
   EXPECT_NE(job.status, 0) << job.err;
   EXPECT_NE(job.err.find("no edge264-pipe"), std::string::npos) << job.err;
+  EXPECT_FALSE(fs::exists(commands.parent_path() / "chunk_001.hevc")) << "a failed job left its chunk";
 
   const auto joined = run(convert + " 2>&1");
   ASSERT_EQ(joined.status, 0) << joined.out;
