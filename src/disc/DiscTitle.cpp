@@ -4,6 +4,7 @@
 #include "core/Records.h"
 
 #include <algorithm>
+#include <cmath>
 #include <fmt/format.h>
 #include <libbluray/bluray.h>
 #include <libbluray/meta_data.h>
@@ -225,6 +226,7 @@ DiscTitle planDiscTitle(const DiscFiles &files, const DiscLocation &location, st
     all.push_back({number, playlist.duration(), playlist.stereo});
   DiscTitle title;
   std::optional<int> chosen = wanted ? wanted : location.playlist;
+  const bool asked = chosen.has_value();
   if (!chosen && location.clip) {
     chosen = longestPlaying(playlists, *location.clip);
     if (!chosen)
@@ -235,6 +237,10 @@ DiscTitle planDiscTitle(const DiscFiles &files, const DiscLocation &location, st
   title.number = chooseTitle(all, chosen);
   title.playlist = playlists.at(title.number);
   title.candidates = listedCandidates(std::move(all), playlists);
+  // Listed candidates never play the same items; one as long as the film plays them otherwise.
+  for (const auto &candidate : title.candidates)
+    if (!asked && candidate.number != title.number && std::abs(candidate.duration - title.playlist.duration()) < 1.0)
+      title.rivals.push_back(candidate.number);
   title.name = files.label();
   if (location.kind == DiscLocation::Kind::folder || title.name.empty()) {
     const std::string fromMetadata = metadataName(location.container);

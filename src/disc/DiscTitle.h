@@ -28,6 +28,10 @@ struct DiscTitle {
   std::vector<TitleCandidate> candidates;
   /// Why this playlist: the clip the input named, when it did.
   std::optional<std::string> fromClip;
+  /// Other 3D playlists as long as this one (within a second) that play
+  /// other clips or the same in another order: some discs hide the film's
+  /// order among such copies, so the choice may be the wrong one.
+  std::vector<int> rivals;
   /// The files that hold the film, relative to the disc root: each play
   /// item's base and dependent view clips, or its SSIF file (both views
   /// interleaved, read by tsMuxeR in their place) where the copy of the disc

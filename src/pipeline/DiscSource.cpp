@@ -39,6 +39,15 @@ std::optional<DiscSource> openDiscSource(const ConversionJob &job, const LogFn &
     candidates += fmt::format(" {:05}.mpls ({})", candidate.number, formatDurationText(candidate.duration));
   say("Blu-ray 3D playlists:" + candidates);
   say(title.text());
+  if (!title.rivals.empty()) {
+    std::string rivals;
+    for (int number : title.rivals)
+      rivals += fmt::format(" {:05}.mpls", number);
+    say(fmt::format("\u26a0\ufe0f {} other 3D playlist(s) as long as {:05}.mpls play the film's clips otherwise:{}. "
+                    "Some discs hide the film's order among such copies: if scenes come out of order, convert "
+                    "one of the others (--playlist N, or open its file in BDMV/PLAYLIST)",
+                    title.rivals.size(), title.number, rivals));
+  }
   if (title.fromClip)
     say(fmt::format("{} is a clip of the playlist {:05}.mpls: converting the whole playlist",
                     job.sourceURL.filename().string(), title.number));

@@ -91,6 +91,18 @@ TEST(DiscTitle, TakesTheLongest3DPlaylistAndNeverTheDecoy) {
     EXPECT_EQ(fromClip.number, 800);
     EXPECT_EQ(fromClip.fromClip, clip);
   }
+  EXPECT_TRUE(title.rivals.empty());
+  // A copy as long that plays the clips in another order, as some discs hide the film among: named, unless asked for.
+  std::string swapped = recorded("3d-two-clips.mpls");
+  for (auto [a, b] : {std::pair{"00001M2TS", "00003M2TS"}, std::pair{"00002M2TS", "00004M2TS"}}) {
+    const auto at = swapped.find(a), bt = swapped.find(b);
+    swapped.replace(at, 9, b).replace(bt, 9, a);
+  }
+  kestrova::test::writeFile(disc / "BDMV/PLAYLIST/00802.mpls", swapped);
+  EXPECT_EQ(planDiscTitle(*files, locateDisc(disc), std::nullopt).rivals, std::vector<int>{802});
+  EXPECT_TRUE(planDiscTitle(*files, locateDisc(disc), 800).rivals.empty());
+  fs::remove(disc / "BDMV/PLAYLIST/00802.mpls");
+
   // A clip no 3D playlist plays (an extra) does not stand for the film.
   kestrova::test::writeFile(disc / "BDMV/STREAM/00009.m2ts", clipBytes());
   EXPECT_THROW(planDiscTitle(*files, locateDisc(disc / "BDMV/STREAM/00009.m2ts"), std::nullopt), SourceError);
