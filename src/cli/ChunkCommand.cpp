@@ -70,6 +70,8 @@ int runChunkCommand(const CommandLine &line) {
     std::fprintf(stderr, "kestrova: --encode-chunk takes PIECE MVC|- OUTPUT SETTINGS PAIRS [SUBTITLES]\n");
     return 2;
   }
+  // Whether the job decodes an MVC film's views with the JM decoder, edge264 not being here.
+  bool jmDecoder = false;
   try {
     const tools::ToolLocator locator(tools::BundlePaths::forRunningExecutable());
     pipeline::ChunkJobRequest request;
@@ -88,6 +90,7 @@ int runChunkCommand(const CommandLine &line) {
         request.burnIn->subtitles.offsets = fs::absolute(burnIn->subtitles.offsets);
     }
     const pipeline::ChunkJobTools tools = jobTools(locator, *settings);
+    jmDecoder = !tools.decoder.empty() && fs::path(tools.decoder).filename() == pipeline::kJmStreamDecoder;
     pipeline::runChunkJob(request, tools,
                           [pairs](std::int64_t done) {
                             std::printf("Frame %lld/%lld\n", static_cast<long long>(done),
@@ -104,9 +107,7 @@ int runChunkCommand(const CommandLine &line) {
     return 0;
   } catch (const ConversionError &error) {
     // The machine that cut the film had edge264 and may have cut it where only edge264 can start.
-    const bool withoutFastDecoder =
-        error.kind() == ConversionError::Kind::decodingFailed && settings->input == pipeline::ChunkInput::mvcViews &&
-        !tools::ToolLocator(tools::BundlePaths::forRunningExecutable()).findTool(pipeline::kFastStreamDecoder);
+    const bool withoutFastDecoder = jmDecoder && error.kind() == ConversionError::Kind::decodingFailed;
     std::fprintf(stderr, "kestrova: %s%s\n", error.what(),
                  withoutFastDecoder ? " (this machine's Kestrova has no edge264-pipe: a chunk cut at an open GOP's I "
                                       "picture may need it, and another machine can encode it)"
