@@ -44,17 +44,39 @@ int numberIn(const std::string &value, std::int64_t low, std::int64_t high, cons
   return static_cast<int>(*number);
 }
 
+std::string asciiLowerCase(std::string text) {
+  for (char &c : text)
+    c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  return text;
+}
+
+// The switches that only set a flag, and the options whose text is kept as given.
+constexpr std::pair<OptionKey, bool CommandLine::*> kFlags[] = {
+    {OptionKey::autoConvert, &CommandLine::autoConvert}, {OptionKey::swapEyes, &CommandLine::swapEyes},
+    {OptionKey::overwrite, &CommandLine::overwrite},     {OptionKey::keepWork, &CommandLine::keepWork},
+    {OptionKey::noResume, &CommandLine::noResume},       {OptionKey::remoteOnly, &CommandLine::remoteOnly},
+    {OptionKey::cutOnly, &CommandLine::cutOnly}};
+constexpr std::pair<OptionKey, std::optional<std::string> CommandLine::*> kTexts[] = {
+    {OptionKey::output, &CommandLine::output},
+    {OptionKey::duration, &CommandLine::duration},
+    {OptionKey::hosts, &CommandLine::hosts},
+    {OptionKey::encodeChunk, &CommandLine::encodeChunk}};
+
 // Puts one option's value (empty for a switch) into the command line.
 void apply(CommandLine &line, const OptionSpec &option, const std::string &value) {
+  for (const auto &[key, flag] : kFlags)
+    if (key == option.key) {
+      line.*flag = true;
+      return;
+    }
+  for (const auto &[key, text] : kTexts)
+    if (key == option.key) {
+      line.*text = value;
+      return;
+    }
   switch (option.key) {
   case OptionKey::input:
     line.inputs.push_back(value);
-    break;
-  case OptionKey::output:
-    line.output = value;
-    break;
-  case OptionKey::autoConvert:
-    line.autoConvert = true;
     break;
   case OptionKey::target:
     line.target = static_cast<OutputTarget>(chosen(option, value));
@@ -72,30 +94,14 @@ void apply(CommandLine &line, const OptionSpec &option, const std::string &value
   case OptionKey::layout:
     line.layout = static_cast<StereoLayout>(chosen(option, value));
     break;
-  case OptionKey::swapEyes:
-    line.swapEyes = true;
-    break;
   case OptionKey::playlist:
     line.playlist =
         numberIn(value, 0, 99999,
                  fmt::format("--playlist takes a playlist number such as 800 (for 00800.mpls), not \"{}\"", value));
     break;
-  case OptionKey::duration:
-    line.duration = value;
+  case OptionKey::subtitles:
+    line.subtitles = asciiLowerCase(value);
     break;
-  case OptionKey::overwrite:
-    line.overwrite = true;
-    break;
-  case OptionKey::keepWork:
-    line.keepWork = true;
-    break;
-  case OptionKey::subtitles: {
-    std::string lower = value;
-    for (char &c : lower)
-      c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-    line.subtitles = lower;
-    break;
-  }
   case OptionKey::subtitlePlane:
     line.subtitlePlane =
         numberIn(value, 0, 31, fmt::format("{} takes a whole number from 0 to 31, not \"{}\"", option.name, value));
@@ -107,26 +113,13 @@ void apply(CommandLine &line, const OptionSpec &option, const std::string &value
   case OptionKey::jobs:
     line.jobs = numberIn(value, 1, 1024, fmt::format("--jobs takes a number of chunk jobs from 1, not \"{}\"", value));
     break;
-  case OptionKey::noResume:
-    line.noResume = true;
-    break;
-  case OptionKey::hosts:
-    line.hosts = value;
-    break;
-  case OptionKey::remoteOnly:
-    line.remoteOnly = true;
-    break;
-  case OptionKey::encodeChunk:
-    line.encodeChunk = value;
-    break;
-  case OptionKey::cutOnly:
-    line.cutOnly = true;
-    break;
   case OptionKey::help:
     line.info = InfoRequest::help;
     break;
   case OptionKey::version:
     line.info = InfoRequest::version;
+    break;
+  default: // a flag or a text, above
     break;
   }
 }
