@@ -186,6 +186,28 @@ std::pair<RoadPlan, SourceFacts> planRunRoad(PipelineRun &run, const ToolInvento
   return {std::move(plan), facts};
 }
 
+/// Clips copied out of a disc image into `folder`, removed at the end
+/// whatever else of the run is kept.
+struct DiscCopies {
+  fs::path folder;
+  ~DiscCopies() {
+    std::error_code ignored;
+    fs::remove_all(folder, ignored);
+  }
+};
+
+/// The disc title's playlist for the run's tools, its clips copied out of an
+/// image into the work folder; a full disk is named.
+void prepareDisc(PipelineRun &run, const DiscSource &disc) {
+  try {
+    const LogFn logSink = [&run](const std::string &line) { run.engine.log(line); };
+    run.discPlaylist = prepareDiscPlaylist(disc, run.workDirectory, logSink);
+  } catch (const fs::filesystem_error &error) {
+    throwIfOutOfSpace(error, run.job.outputDirectory);
+    throw;
+  }
+}
+
 } // namespace
 
 ConversionResult PipelineEngine::run(const ConversionJob &job, const std::optional<SourceFileInfo> &sourceInfo,
@@ -241,23 +263,9 @@ ConversionResult PipelineEngine::run(const ConversionJob &job, const std::option
 
   RunScope scope(run, job.keepWork);
   log(describe(plan));
-  // Clips copied out of a disc image go at the end whatever else is kept.
-  struct RemoveDiscCopies {
-    fs::path folder;
-    ~RemoveDiscCopies() {
-      std::error_code ignored;
-      fs::remove_all(folder, ignored);
-    }
-  } removeDiscCopies{run.workDirectory / "disc"};
-  if (disc) {
-    try {
-      const LogFn logSink = [this](const std::string &line) { log(line); };
-      run.discPlaylist = prepareDiscPlaylist(*disc, run.workDirectory, logSink);
-    } catch (const fs::filesystem_error &error) {
-      throwIfOutOfSpace(error, run.job.outputDirectory);
-      throw;
-    }
-  }
+  const DiscCopies discCopies{run.workDirectory / "disc"};
+  if (disc)
+    prepareDisc(run, *disc);
   return scope.runAndCommit([&] { return runRoad(run, tools, facts, plan); });
 }
 

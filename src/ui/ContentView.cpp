@@ -102,6 +102,28 @@ QWidget *centred(QWidget *inner, QWidget *parent) {
   return holder;
 }
 
+/// Why a file of the queue failed or cannot be converted, if it did or
+/// cannot: what its last run said, or, before any run, why it is refused.
+std::optional<std::string> fileProblem(const app::ConverterModel &m, const std::filesystem::path &file, bool running) {
+  const auto outcome = m.fileOutcomes().find(file);
+  if (outcome != m.fileOutcomes().end())
+    return outcome->second.kind != app::FileOutcome::Kind::converted ? std::optional(outcome->second.reason)
+                                                                     : std::nullopt;
+  return running ? std::nullopt : m.rejection(file);
+}
+
+/// A file row's line of why it failed, indented under its name, in the colour of a failure.
+QLabel *problemCaption(const std::string &problem, QWidget *row) {
+  auto *reason = caption(QString::fromStdString(problem), row, "rowReason");
+  reason->setIndent(24);
+  reason->setWordWrap(true);
+  reason->setForegroundRole(QPalette::WindowText);
+  QPalette colours = reason->palette();
+  colours.setColor(QPalette::WindowText, presentationOf(ConversionStage::failed).color);
+  reason->setPalette(colours);
+  return reason;
+}
+
 } // namespace
 
 ContentView::ContentView(std::shared_ptr<app::ConverterModel> model, QWidget *parent)
@@ -362,11 +384,7 @@ void ContentView::addFileRow(std::size_t i) {
   const auto index = static_cast<std::int64_t>(i);
   const bool running = m.isConverting() && index == m.currentQueueIndex();
   const auto outcome = m.fileOutcomes().find(file);
-  std::optional<std::string> problem;
-  if (outcome != m.fileOutcomes().end() && outcome->second.kind != app::FileOutcome::Kind::converted)
-    problem = outcome->second.reason;
-  else if (outcome == m.fileOutcomes().end() && !running)
-    problem = m.rejection(file);
+  const std::optional<std::string> problem = fileProblem(m, file, running);
 
   auto *row = qtChild<QWidget>(fileList_);
   row->setObjectName(QString("fileRow%1").arg(i));
@@ -418,16 +436,8 @@ void ContentView::addFileRow(std::size_t i) {
     rowColumn->addWidget(detail);
   }
   rowColumn->addLayout(layoutChoice(file, name->text(), row));
-  if (problem && !running) {
-    auto *reason = caption(QString::fromStdString(*problem), row, "rowReason");
-    reason->setIndent(24);
-    reason->setWordWrap(true);
-    reason->setForegroundRole(QPalette::WindowText);
-    QPalette colours = reason->palette();
-    colours.setColor(QPalette::WindowText, presentationOf(ConversionStage::failed).color);
-    reason->setPalette(colours);
-    rowColumn->addWidget(reason);
-  }
+  if (problem && !running)
+    rowColumn->addWidget(problemCaption(*problem, row));
   fileRows_->addWidget(row);
 }
 
