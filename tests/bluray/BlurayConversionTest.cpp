@@ -61,7 +61,7 @@ TEST_P(BlurayConversion, EveryPictureSoundAndEachEyeInPlace) {
   const fs::path program = installProgram(dir / "install", *tools_, variant);
   const bool visionPro = target != Target::sbs, oneEncode = target == Target::visionProOneEncode;
   kestrova::test::writeFile(dir / "config/kestrova/settings.json",
-                            std::string("{\"qualityPreset\": \"Medium\", \"outputTarget\": \"") +
+                            std::string("{\"qualityPreset\": \"Balanced\", \"outputTarget\": \"") +
                                 (visionPro ? "Apple Vision Pro (MV-HEVC)" : "Full SBS 3D") + "\"" +
                                 (oneEncode ? "}" : ", \"keepSBSIntermediate\": true}"));
   const fs::path input = *clips_ / source.file, output = dir / "out";
@@ -162,7 +162,7 @@ TEST(BlurayFolders, FromAReadOnlySourceFolderIntoAnExfatOutputFolder) {
   fs::copy_file(*clips / "clip24.m2ts", source->path() / "clip24.m2ts");
   ASSERT_TRUE(source->remountReadOnly());
   kestrova::test::writeFile(dir / "config/kestrova/settings.json",
-                            "{\"qualityPreset\": \"Medium\", \"outputTarget\": \"Full SBS 3D\"}");
+                            "{\"qualityPreset\": \"Balanced\", \"outputTarget\": \"Full SBS 3D\"}");
   fs::create_directories(dir / "scratch");
   for (const Variant variant : {Variant::dualSplitParallel, Variant::parallel, Variant::fifo, Variant::diskBased}) {
     SCOPED_TRACE(variantName(variant));

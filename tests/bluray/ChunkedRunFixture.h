@@ -67,7 +67,7 @@ protected:
   std::string command(const std::string &settings, const std::string &options, bool namespaced = false) {
     const fs::path config = dir_ / ("config" + std::to_string(++configs_));
     kestrova::test::writeFile(config / "kestrova/settings.json",
-                              "{\"qualityPreset\": \"Medium\", \"outputTarget\": \"" + std::string(target().setting) +
+                              "{\"qualityPreset\": \"Balanced\", \"outputTarget\": \"" + std::string(target().setting) +
                                   "\"" + settings + "}");
     return std::string("env HOME=") + quote((dir_ / "home").string()) + " XDG_CONFIG_HOME=" + quote(config.string()) +
            " LC_ALL=C " + (namespaced ? "unshare -p -f --mount-proc --kill-child " : "") + quote(program_.string()) +

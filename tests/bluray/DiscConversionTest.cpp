@@ -123,7 +123,7 @@ protected:
     const fs::path config = dir_ / (visionPro ? "config-vp" : "config-sbs");
     kestrova::test::writeFile(
         config / "kestrova/settings.json",
-        std::string("{\"qualityPreset\": \"Medium\", \"outputTarget\": \"") +
+        std::string("{\"qualityPreset\": \"Balanced\", \"outputTarget\": \"") +
             (visionPro ? "Apple Vision Pro (MV-HEVC)\", \"keepSBSIntermediate\": true}" : "Full SBS 3D\"}"));
     fs::create_directories(dir_ / "scratch");
     return run("cd " + quote(dir_.path().string()) + " && env HOME=" + quote((dir_ / "home").string()) +
