@@ -214,7 +214,8 @@ constexpr std::array kOptions{
                "also encode chunks on the machines of a GNU parallel ssh login file",
                "Send the chunk jobs of a film (see --jobs) over ssh to the machines listed in\n"
                "FILE (GNU parallel's --sshloginfile format; setting hosts), which need the\n"
-               "same Kestrova version. A film that is not cut into chunks is refused with it."},
+               "same Kestrova version (and edge264-pipe for chunks that only edge264 starts\n"
+               "decoding). A film that is not cut into chunks is refused with it."},
     OptionSpec{OptionKey::remoteOnly,
                "--remote-only",
                "",
@@ -268,9 +269,10 @@ constexpr std::array kOptions{
                ValueKind::none,
                "",
                {},
-               "print the version and build number and exit",
-               "Print the version and build number and exit with status 0, before\n"
-               "anything else and with or without a display."},
+               "print the version, build number and MVC decoders, and exit",
+               "Print the version and build number, then the MVC decoders this installation\n"
+               "has (a chunked run asks the machines of --hosts this), and exit with status\n"
+               "0, before anything else and with or without a display."},
 };
 
 } // namespace

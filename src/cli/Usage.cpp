@@ -1,6 +1,7 @@
 #include "cli/Usage.h"
 
 #include "cli/OptionTable.h"
+#include "pipeline/ChunkHosts.h"
 #include "pipeline/PipelineEngine.h"
 
 #include <fmt/format.h>
@@ -73,7 +74,9 @@ Manual: man kestrova
 }
 
 std::string versionText() {
-  return fmt::format("Kestrova {} (Build {})", KESTROVA_VERSION, pipeline::PipelineEngine::kBuildNumber);
+  return pipeline::versionAnswer(
+      fmt::format("Kestrova {} (Build {})", KESTROVA_VERSION, pipeline::PipelineEngine::kBuildNumber),
+      tools::ToolLocator(tools::BundlePaths::forRunningExecutable()));
 }
 
 } // namespace kestrova::cli

@@ -12,7 +12,9 @@ std::string usageText();
 /// newline.
 std::string helpText();
 
-/// The line "--version" prints: program name, version and build number.
+/// What "--version" prints: program name, version and build number, then
+/// the MVC decoders this installation has (other machines of a chunked run
+/// are asked it).
 std::string versionText();
 
 } // namespace kestrova::cli

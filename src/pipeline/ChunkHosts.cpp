@@ -3,6 +3,7 @@
 #include "core/Errors.h"
 #include "demux/Demux.h"
 #include "pipeline/PipelineEngine.h"
+#include "pipeline/StreamDecoderChoice.h"
 #include "pipeline/ToolBlame.h"
 #include "tools/QuotedWord.h"
 
@@ -13,6 +14,7 @@
 #include <fstream>
 #include <iterator>
 #include <regex>
+#include <sstream>
 
 namespace kestrova::pipeline {
 
@@ -68,8 +70,42 @@ std::string encodeChunkCommand(const ParallelChunk &chunk, const ChunkPictureSet
                      chunk.burnIn.empty() ? "" : " " + tools::singleQuoted(chunk.burnIn));
 }
 
+namespace {
+
+constexpr std::string_view kDecodersLabel = "MVC decoders:";
+
+std::string firstLine(std::string_view text) {
+  return trimmedLine(std::string(text.substr(0, text.find('\n'))));
+}
+
+} // namespace
+
+std::string versionAnswer(const std::string &versionLine, const tools::ToolLocator &locator) {
+  std::string decoders;
+  for (const char *decoder : {kFastStreamDecoder, kJmStreamDecoder})
+    if (locator.findTool(decoder))
+      decoders += std::string(" ") + decoder;
+  return versionLine + "\n" + std::string(kDecodersLabel) + (decoders.empty() ? " none" : decoders);
+}
+
+HostFit hostFit(std::string_view answer, std::string_view version, bool needsFastDecoder) {
+  if (firstLine(answer) != firstLine(version))
+    return HostFit::otherKestrova;
+  if (!needsFastDecoder)
+    return HostFit::takesPart;
+  std::istringstream lines{std::string(answer)};
+  for (std::string line; std::getline(lines, line);)
+    if (line.starts_with(kDecodersLabel)) {
+      std::istringstream words(line.substr(kDecodersLabel.size()));
+      for (std::string word; words >> word;)
+        if (word == kFastStreamDecoder)
+          return HostFit::takesPart;
+    }
+  return HostFit::noFastDecoder;
+}
+
 std::vector<std::string> usableLogins(const PipelineEngine &engine, const fs::path &hostsFile,
-                                      const std::string &version, int localJobs) {
+                                      const std::string &version, int localJobs, bool needsFastDecoder) {
   std::ifstream in(hostsFile);
   if (!in)
     throw ConversionError::toolNotFound("the hosts file " + hostsFile.string() + " cannot be read");
@@ -85,15 +121,19 @@ std::vector<std::string> usableLogins(const PipelineEngine &engine, const fs::pa
     launch.executable = parallel;
     launch.arguments = {"--will-cite", "--ssh", kSsh, "--nonall", "-S", line, "kestrova --version"};
     const auto answer = tools::runAndCollect(launch);
-    if (answer.status.success() && trimmedLine(answer.standardOutput) == trimmedLine(version)) {
-      logins.push_back(line);
-      engine.log("Host " + line + " takes part in the chunked encode");
-    } else if (answer.status.success()) {
-      engine.log("\u26a0\ufe0f Host " + line + " has another Kestrova (" + trimmedLine(answer.standardOutput) +
-                 ") \u2014 left out");
-    } else {
+    const HostFit fit = hostFit(answer.standardOutput, version, needsFastDecoder);
+    if (!answer.status.success())
       engine.log("\u26a0\ufe0f Host " + line + " cannot be reached or has no kestrova (" +
                  reasonLine(answer.standardError) + ") \u2014 left out");
+    else if (fit == HostFit::otherKestrova)
+      engine.log("\u26a0\ufe0f Host " + line + " has another Kestrova (" + firstLine(answer.standardOutput) +
+                 ") \u2014 left out");
+    else if (fit == HostFit::noFastDecoder)
+      engine.log("\u26a0\ufe0f Host " + line + " has no edge264-pipe, which chunks of this film cut at open GOPs " +
+                 "need \u2014 left out");
+    else {
+      logins.push_back(line);
+      engine.log("Host " + line + " takes part in the chunked encode");
     }
   }
   if (logins.empty())
@@ -102,11 +142,12 @@ std::vector<std::string> usableLogins(const PipelineEngine &engine, const fs::pa
   return logins;
 }
 
-void runChunksThroughParallel(PipelineEngine &engine, const fs::path &from, const fs::path &lists,
-                              const std::vector<ParallelChunk> &chunks, const ChunkPictureSettings &picture,
-                              const std::vector<std::string> &logins, const std::string &program,
-                              const std::function<void(int, std::int64_t)> &onFrames) {
-  const std::string parallel = parallelProgram(engine);
+namespace {
+
+/// Writes GNU parallel's login list and job list (a job's words, tab
+/// separated) into `lists`; returns the files that every job reads.
+std::vector<std::string> writeJobLists(const fs::path &lists, const std::vector<ParallelChunk> &chunks,
+                                       const std::vector<std::string> &logins) {
   std::string loginText, jobText;
   for (const auto &login : logins)
     loginText += login + "\n";
@@ -118,12 +159,23 @@ void runChunksThroughParallel(PipelineEngine &engine, const fs::path &from, cons
       if (std::find(shared.begin(), shared.end(), file) == shared.end())
         shared.push_back(file);
   }
+  demux::writeFileAtomically(lists / "logins", loginText);
+  demux::writeFileAtomically(lists / "jobs", jobText);
+  return shared;
+}
+
+} // namespace
+
+void runChunksThroughParallel(PipelineEngine &engine, const fs::path &from, const fs::path &lists,
+                              const std::vector<ParallelChunk> &chunks, const ChunkPictureSettings &picture,
+                              const std::vector<std::string> &logins, const std::string &program,
+                              const std::function<void(int, std::int64_t)> &onFrames) {
+  const std::string parallel = parallelProgram(engine);
+  const std::vector<std::string> shared = writeJobLists(lists, chunks, logins);
   // Burned-in subtitles are the sixth word, when the run has them; a packed
   // or frame-alternate film's chunks have one piece each.
   const bool burnIn = !chunks.empty() && !chunks.front().burnIn.empty();
   const bool mvcPieces = !chunks.empty() && !chunks.front().mvcPiece.empty();
-  demux::writeFileAtomically(lists / "logins", loginText);
-  demux::writeFileAtomically(lists / "jobs", jobText);
   // This machine runs its own kestrova; the others the kestrova of their PATH.
   const char *path = std::getenv("PATH");
   tools::ProcessLaunch launch;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "pipeline/ChunkJob.h"
+#include "tools/ToolLocator.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -30,13 +31,25 @@ struct ParallelChunk {
 /// given), for a scheduler's command list; "-" stands for a missing MVC piece.
 std::string encodeChunkCommand(const ParallelChunk &chunk, const ChunkPictureSettings &picture);
 
+/// What `kestrova --version` prints: `versionLine`, then the MVC decoders
+/// that `locator` finds ("MVC decoders: edge264-pipe ldecod-pipe", "none"
+/// without either), by which a run learns whether another machine can take
+/// chunks that only edge264 starts decoding.
+std::string versionAnswer(const std::string &versionLine, const tools::ToolLocator &locator);
+
+/// Whether a machine whose `kestrova --version` printed `answer` can take a
+/// run's chunk jobs: the same first line as this machine's `version`, and
+/// edge264-pipe among its decoders when `needsFastDecoder`.
+enum class HostFit { takesPart, otherKestrova, noFastDecoder };
+HostFit hostFit(std::string_view answer, std::string_view version, bool needsFastDecoder);
+
 /// The ssh logins of GNU parallel's login file `hostsFile` (comments and
-/// blank lines left out) whose `kestrova --version` answers exactly
-/// `version`; each other login is logged by name and left out. The local
+/// blank lines left out) that fit (hostFit) this machine's `version` answer;
+/// each other login is logged by name, with why, and left out. The local
 /// machine (":") is first, with `localJobs` jobs, unless `localJobs` is 0.
 /// Throws ConversionError::encodingFailed when no machine is left.
 std::vector<std::string> usableLogins(const PipelineEngine &engine, const std::filesystem::path &hostsFile,
-                                      const std::string &version, int localJobs);
+                                      const std::string &version, int localJobs, bool needsFastDecoder);
 
 /// Runs the chunk jobs as `kestrova --encode-chunk` commands through GNU
 /// parallel over `logins`, from the folder `from` (its login and job lists

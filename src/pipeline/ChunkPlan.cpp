@@ -37,7 +37,7 @@ FilmCuts keyFrameCuts(const std::vector<std::optional<std::int64_t>> &presentati
                       int picturesPerUnit) {
   const auto count = static_cast<std::int64_t>(presentation.size());
   const auto unit = std::max<std::int64_t>(1, picturesPerUnit);
-  FilmCuts cuts{{0}, count / unit, {{0, 0, 0}}};
+  FilmCuts cuts{{0}, count / unit, {{0, 0, 0}}, {}};
   if (count == 0 || std::any_of(presentation.begin(), presentation.end(), [](const auto &time) { return !time; }))
     return cuts;
   // Each packet's place in presentation order (ties in decoding order).
@@ -62,7 +62,7 @@ FilmCuts keyFrameCuts(const std::vector<std::optional<std::int64_t>> &presentati
   const std::int64_t lost = place(0);
   if (!leadingRightAfter(0, lost))
     return cuts;
-  cuts = {{0}, (count - lost) / unit, {{0, 0, lost}}};
+  cuts = {{0}, (count - lost) / unit, {{0, 0, lost}}, {}};
   // Key packet d shown at place p starts a piece when the d packets before it
   // are all shown before p: the p - d pictures still missing before p are its
   // leading pictures, and they must be the packets right after it.

@@ -44,6 +44,9 @@ struct FilmCuts {
   /// Where each start is in the coded stream, when the cuts come from its
   /// packets: one per start, in the same order.
   std::vector<KeyFrameCut> keys;
+  /// The starts that only edge264 decodes from (an open GOP whose leading
+  /// pictures other pictures refer to): a chunk from there needs a machine with edge264-pipe.
+  std::vector<std::int64_t> fastDecoderStarts;
   friend bool operator==(const FilmCuts &, const FilmCuts &) = default;
 };
 

@@ -68,8 +68,10 @@ ParallelChunk parallelChunk(const fs::path &folder, int index, const ChunkSpan &
 /// Moves the cut chunk folder into a work folder of its own, without a lock,
 /// lists there the command of each chunk in `encode` (absolute paths, for a
 /// shared file system) and stops the run.
+/// `fastDecoderOnly`: the chunks whose machines need edge264-pipe.
 [[noreturn]] void leaveForScheduler(const PipelineRun &run, const fs::path &folder, const ChunkManifest &manifest,
-                                    const std::vector<int> &encode, const ChunkPictureSettings &picture) {
+                                    const std::vector<int> &encode, const std::vector<int> &fastDecoderOnly,
+                                    const ChunkPictureSettings &picture) {
   const fs::path keep = fs::absolute(run.job.outputDirectory / tools::newWorkDirectoryName()) / kChunkFolderName;
   fs::create_directories(keep.parent_path());
   fs::rename(folder, keep);
@@ -81,9 +83,16 @@ ParallelChunk parallelChunk(const fs::path &folder, int index, const ChunkSpan &
                 "\n";
   const fs::path list = keep / "commands";
   demux::writeFileAtomically(list, commands);
+  std::string needs;
+  for (int index : fastDecoderOnly)
+    needs += (needs.empty() ? "" : " ") + chunkFile(keep, index, picture.output).filename().string();
+  if (!needs.empty())
+    needs = ". The jobs of " + needs +
+            " start at open GOPs that only edge264 decodes from: run them where `kestrova --version` lists "
+            "edge264-pipe";
   throw ChunksCutOnly(fmt::format("{} of {} chunks are cut, not encoded: run the {} commands in {} (one a line, for "
-                                  "example as a job array), then run the same conversion again to join them",
-                                  encode.size(), manifest.chunks.size(), encode.size(), list.string()),
+                                  "example as a job array), then run the same conversion again to join them{}",
+                                  encode.size(), manifest.chunks.size(), encode.size(), list.string(), needs),
                       list);
 }
 
@@ -253,13 +262,25 @@ void joinChunks(PipelineRun &run, const std::vector<fs::path> &chunks, const fs:
   }
 }
 
-/// This machine and the hosts of the run's login file that have this very kestrova.
-std::vector<std::string> hostLogins(const PipelineRun &run, int localJobs) {
+/// This machine and the hosts of the run's login file that have this very
+/// kestrova, and edge264-pipe when `needsFastDecoder`.
+std::vector<std::string> hostLogins(const PipelineRun &run, int localJobs, bool needsFastDecoder) {
   tools::ProcessLaunch launch;
   launch.executable = fs::read_symlink("/proc/self/exe").string();
   launch.arguments = {"--version"};
   const auto version = tools::runAndCollect(launch);
-  return usableLogins(run.engine, run.job.chunking.hosts, version.standardOutput, localJobs);
+  return usableLogins(run.engine, run.job.chunking.hosts, version.standardOutput, localJobs, needsFastDecoder);
+}
+
+/// The chunks of `encode` that start where only edge264 decodes from.
+std::vector<int> fastDecoderChunks(const FilmCuts &scan, const std::vector<ChunkSpan> &chunks,
+                                   const std::vector<int> &encode) {
+  std::vector<int> only;
+  for (int index : encode)
+    if (std::ranges::find(scan.fastDecoderStarts, chunks[static_cast<std::size_t>(index)].firstFrame) !=
+        scan.fastDecoderStarts.end())
+      only.push_back(index);
+  return only;
 }
 
 } // namespace
@@ -318,18 +339,21 @@ void prepareChunkFolder(const PipelineRun &run, const fs::path &folder, const So
 /// Cuts the film and encodes the chunks `encode` lists, here or on the run's
 /// hosts; a run asked only to cut stops here with ChunksCutOnly.
 void encodeMissingChunks(PipelineRun &run, const ChunkCutter &cutter, const ChunkPictureSettings &picture,
-                         const fs::path &folder, const ChunkManifest &manifest, const std::vector<ChunkSpan> &chunks,
-                         const std::vector<int> &encode, ChunkScheduler &scheduler) {
+                         const fs::path &folder, const ChunkManifest &manifest, const FilmCuts &scan,
+                         const std::vector<ChunkSpan> &chunks, const std::vector<int> &encode,
+                         ChunkScheduler &scheduler) {
   // The pieces are a second copy of the film; the chunks are about as big again.
   requireSpace(run.workDirectory, 2 * cutter.bytes);
   const bool elsewhere = !run.job.chunking.hosts.empty() && !run.job.chunking.cutOnly;
   const bool remoteOnly = elsewhere && run.job.chunking.remoteOnly;
   const int jobs = chooseJobCount(thisMachine(), static_cast<int>(encode.size()), run.job.chunking.jobs);
+  const std::vector<int> fastDecoderOnly = fastDecoderChunks(scan, chunks, encode);
   // Every machine is asked once, before the film is cut.
-  const auto logins = elsewhere ? hostLogins(run, remoteOnly ? 0 : jobs) : std::vector<std::string>();
+  const auto logins =
+      elsewhere ? hostLogins(run, remoteOnly ? 0 : jobs, !fastDecoderOnly.empty()) : std::vector<std::string>();
   cutter.cut(chunks, folder);
   if (run.job.chunking.cutOnly)
-    leaveForScheduler(run, folder, manifest, encode, picture);
+    leaveForScheduler(run, folder, manifest, encode, fastDecoderOnly, picture);
   run.engine.log(fmt::format("=== Chunked encode: {} {} of about {} s, {} to encode, {} ({}) ===", chunks.size(),
                              chunks.size() == 1 ? "chunk" : "chunks", run.job.chunking.chunkSeconds, encode.size(),
                              remoteOnly ? std::string("none on this machine") : fmt::format("{} at once", jobs),
@@ -368,7 +392,7 @@ void encodeInChunks(PipelineRun &run, const ChunkCutter &cutter, const ChunkPict
   ChunkScheduler scheduler(run, manifest, folder, cutter.tools, picture, run.burnIn);
   try {
     if (!resume.encode.empty())
-      encodeMissingChunks(run, cutter, picture, folder, manifest, chunks, resume.encode, scheduler);
+      encodeMissingChunks(run, cutter, picture, folder, manifest, scan, chunks, resume.encode, scheduler);
     std::vector<fs::path> files;
     std::int64_t pictures = 0;
     for (const auto &chunk : chunks) {

@@ -28,7 +28,7 @@ FilmCuts scanViews(const PipelineEngine &engine, const fs::path &baseView, const
   const auto collected = tools::runAndCollect(launch);
   FilmCuts scan;
   std::vector<std::optional<std::int64_t>> shown;
-  std::vector<bool> key;
+  std::vector<bool> key, onlyFast;
   std::istringstream lines(collected.standardOutput);
   std::string word;
   std::int64_t value = 0, offset = 0, order = 0;
@@ -43,6 +43,7 @@ FilmCuts scanViews(const PipelineEngine &engine, const fs::path &baseView, const
       // 2: only after leaving out referred-to leading pictures, which the JM decoder does not get past.
       shown.emplace_back(order);
       key.push_back(startsHere == 1 || (startsHere == 2 && decoder == kFastStreamDecoder));
+      onlyFast.push_back(startsHere == 2);
       onlyForEdge264 = onlyForEdge264 || (startsHere == 2 && decoder != kFastStreamDecoder);
     }
   }
@@ -52,8 +53,13 @@ FilmCuts scanViews(const PipelineEngine &engine, const fs::path &baseView, const
   // A stream that opens with leading pictures (cut out of a longer one) keeps
   // its IDR cuts: every decoder gives those pictures, as the one-piece road does.
   if (std::ssize(shown) == scan.pictures)
-    if (FilmCuts cuts = keyFrameCuts(shown, key); cuts.keys.front().leading == 0)
+    if (FilmCuts cuts = keyFrameCuts(shown, key); cuts.keys.front().leading == 0) {
+      // The film's own start is decoded as the whole film is.
+      for (const auto &cut : cuts.keys)
+        if (cut.start > 0 && onlyFast[static_cast<std::size_t>(cut.packet)])
+          cuts.fastDecoderStarts.push_back(cut.start);
       scan = std::move(cuts);
+    }
   if (scan.starts.size() <= 1 && onlyForEdge264)
     engine.log("\u26a0\ufe0f The film's open GOPs begin with leading pictures that other pictures refer to: only "
                "edge264 decodes a piece without them, and this film goes to the JM decoder, so it is encoded as one "

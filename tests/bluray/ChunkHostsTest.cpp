@@ -1,10 +1,12 @@
 // Chunk jobs away from the run's own loop, with the real tools: two ssh
 // "machines" on the loopback and this one make the movie although one of
 // them is switched off in the middle of a chunk; with this machine left out,
-// the others encode every chunk; and the commands that a run which only cuts
+// the others encode every chunk, a film cut where only edge264 starts only
+// on machines that have it; and the commands that a run which only cuts
 // lists, run here as a job array would run them, leave chunks that the same
 // conversion run again joins; a side-by-side film's chunks too.
 #include "ChunkedRunFixture.h"
+#include "OpenGopFilm.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -289,6 +291,33 @@ TEST_F(ChunkHosts, ChunksEncodedOtherwiseElsewhereNameTheirMachine) {
             std::string::npos)
       << refused.out;
   EXPECT_FALSE(fs::exists(out_ / "clip120.mov"));
+}
+
+// A film cut at open GOPs that only edge264 starts decoding at: a machine
+// without edge264 is named and left out before any work, and one with it
+// encodes every chunk, each picture in its place.
+TEST_F(ChunkHosts, OpenGopChunksGoOnlyToMachinesWithEdge264) {
+  ASSERT_NO_FATAL_FAILURE(prepareSsh());
+  if (IsSkipped())
+    return;
+  const fs::path film = openGopClip(*tools_, *clips_, true);
+  clip_ = film / "clip.m2ts";
+  program_ = installProgram(dir_ / "with", *tools_, Variant::dualSplitParallel, true);
+  const fs::path without = installProgram(dir_ / "without", *tools_, Variant::dualSplitParallel, false);
+  LoopbackHost lacking(dir_ / "lacking", keys_, without), able(dir_ / "able", keys_, program_);
+  ASSERT_TRUE(lacking.ready && able.ready) << lacking.log() << able.log();
+  writeFile(hostsFile_, login(lacking.port) + login(able.port));
+  const auto converted =
+      run(command(", \"chunkSeconds\": 0.5",
+                  "--remote-only --hosts " + quote(hostsFile_.string()) + " --output " + quote(out_.string()), true) +
+          " 2>&1");
+  ASSERT_EQ(converted.status, 0) << converted.out;
+  EXPECT_NE(converted.out.find(fmt::format("-p {} {}@127.0.0.1 has no edge264-pipe", lacking.port, user_)),
+            std::string::npos)
+      << converted.out;
+  EXPECT_EQ(encodeChunkJobs(lacking.ran()), 0) << lacking.ran();
+  EXPECT_EQ(encodeChunkJobs(able.ran()), 4) << able.ran() << converted.out;
+  expectEveryPicture(out_ / "clip.mov", film, false, dir_.path());
 }
 
 // The cut-only run's commands, run here as a job array would run them on

@@ -77,7 +77,7 @@ mkdir -p "$elsewhere/home"
 run_installed() {
   (cd "$elsewhere" && env -i HOME="$elsewhere/home" PATH=/usr/bin:/bin LC_ALL=C.UTF-8 kestrova "$@" 2>&1)
 }
-[[ $(run_installed --version) == "Kestrova "*" (Build "*")" ]] || fail "--version: $(run_installed --version)"
+[[ $(run_installed --version | head -n 1) == "Kestrova "*" (Build "*")" ]] || fail "--version: $(run_installed --version)"
 
 ffmpeg -nostdin -loglevel error -f lavfi -i testsrc2=size=128x72:rate=24 \
   -filter_complex "[0:v]split[l][r];[l][r]hstack" -t 1 -c:v libx264 -pix_fmt yuv420p "$elsewhere/clip.mov"

@@ -1,5 +1,6 @@
-// Which machine encoded a chunk, read from GNU parallel's own job logs
-// (recorded runs, see tests/fakes/recordings).
+// Which machines may take a run's chunk jobs, by their `kestrova --version`
+// answer; which machine encoded a chunk, read from GNU parallel's own job
+// logs (recorded runs, see tests/fakes/recordings).
 #include "pipeline/ChunkHosts.h"
 #include "support/TestSupport.h"
 
@@ -14,6 +15,36 @@ constexpr const char *kSsh = "ssh -F /tmp/jl/ssh_config -p 24222 root@127.0.0.1"
 
 std::string recording(const char *name) {
   return test::readFile(fs::path(KESTROVA_TOOL_RECORDINGS) / name);
+}
+
+TEST(ChunkMachines, AMachineTakesPartWithThisKestrovaAndTheDecoderTheChunksNeed) {
+  test::TempDir dir;
+  // This installation's answer, and another one's that lacks edge264.
+  for (const char *program : {"with/bin/kestrova", "without/bin/kestrova"})
+    test::writeFile(dir / program, "");
+  test::writeFile(dir / "with/share/kestrova/tools/edge264-pipe", "");
+  test::writeFile(dir / "with/share/kestrova/tools/ldecod-pipe", "");
+  test::writeFile(dir / "without/share/kestrova/tools/ldecod-pipe", "");
+  const auto answer = [&dir](const char *install) {
+    return versionAnswer("Kestrova 1.0 (Build 134)",
+                         tools::ToolLocator(tools::BundlePaths::forPrefix((dir / install).string()),
+                                            tools::SystemPrograms{"/bin/bash", "/bin/false"}, {}));
+  };
+  const std::string version = answer("with"), without = answer("without");
+  struct Row {
+    std::string answer;
+    bool needsFastDecoder;
+    HostFit fit;
+  };
+  const Row rows[] = {
+      {version, true, HostFit::takesPart},
+      {without, false, HostFit::takesPart},
+      {without, true, HostFit::noFastDecoder},
+      {"Kestrova 1.0 (Build 134)\n", true, HostFit::noFastDecoder}, // an answer that names no decoder
+      {"Kestrova 1.0 (Build 133)\nMVC decoders: edge264-pipe", false, HostFit::otherKestrova},
+  };
+  for (const auto &row : rows)
+    EXPECT_EQ(hostFit(row.answer, version, row.needsFastDecoder), row.fit) << row.answer;
 }
 
 TEST(ChunkMachines, TheLastJobThatEndedWellNamesTheMachine) {
