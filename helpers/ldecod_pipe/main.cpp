@@ -122,6 +122,56 @@ int report(const helpers::PumpResult &result, const tools::ExitStatus &status) {
   return 0;
 }
 
+// Runs `decoder` on the stream `arguments` name, its two views read from
+// its output pipes and written as pairs; the exit status of the whole.
+// Throws PumpError or LaunchError when it cannot.
+int decodeThroughPump(const helpers::DecoderArguments &arguments, const std::string &decoder,
+                      const sigset_t &stopSignals) {
+  helpers::PipeFolder folder(arguments.outputFile);
+  helpers::PumpEndpoints io = folder.openEndpoints(arguments.inputFile);
+  kestrova::UniqueFd signals(::signalfd(-1, &stopSignals, SFD_CLOEXEC));
+  int exitPipe[2];
+  if (!signals.valid() || ::pipe2(exitPipe, O_CLOEXEC) != 0)
+    throw helpers::PumpError("ldecod-pipe: cannot set up signal handling");
+  kestrova::UniqueFd exitRead(exitPipe[0]), exitWrite(exitPipe[1]);
+  io.signals = signals.get();
+  io.decoderExited = exitRead.get();
+
+  tools::ProcessLaunch launch;
+  launch.executable = decoder;
+  launch.arguments =
+      helpers::decoderCommandLine(arguments, helpers::PipeFolder::kInputName, helpers::PipeFolder::kOutputName);
+  launch.standardError = tools::StreamMode::inherit;
+  launch.workingDirectory = folder.path();
+  auto process = tools::Process::create(launch);
+  process->startLines(forwardReportLine, {});
+  tools::ExitStatus status;
+  // Waiting happens on its own thread; its end wakes the pump through the pipe.
+  std::jthread waiter([&] {
+    status = process->wait();
+    exitWrite.reset();
+  });
+
+  helpers::ViewPairPump pump(std::move(io), [](std::uint64_t pairs) {
+    say("ldecod-pipe: " + std::to_string(pairs) + " frame pairs decoded");
+  });
+  helpers::PumpResult result;
+  try {
+    result = pump.run();
+  } catch (...) {
+    stopDecoder(*process, exitRead.get());
+    throw;
+  }
+  if (result.end != helpers::PumpResult::End::decoded)
+    stopDecoder(*process, exitRead.get());
+  waiter.join();
+  if (result.end == helpers::PumpResult::End::outputClosed)
+    return 0;
+  if (result.end == helpers::PumpResult::End::stopped)
+    return 128 + result.signal;
+  return report(result, status);
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -146,49 +196,7 @@ int main(int argc, char **argv) {
     return 127;
   }
   try {
-    helpers::PipeFolder folder(arguments->outputFile);
-    helpers::PumpEndpoints io = folder.openEndpoints(arguments->inputFile);
-    kestrova::UniqueFd signals(::signalfd(-1, &stopSignals, SFD_CLOEXEC));
-    int exitPipe[2];
-    if (!signals.valid() || ::pipe2(exitPipe, O_CLOEXEC) != 0)
-      throw helpers::PumpError("ldecod-pipe: cannot set up signal handling");
-    kestrova::UniqueFd exitRead(exitPipe[0]), exitWrite(exitPipe[1]);
-    io.signals = signals.get();
-    io.decoderExited = exitRead.get();
-
-    tools::ProcessLaunch launch;
-    launch.executable = *decoder;
-    launch.arguments =
-        helpers::decoderCommandLine(*arguments, helpers::PipeFolder::kInputName, helpers::PipeFolder::kOutputName);
-    launch.standardError = tools::StreamMode::inherit;
-    launch.workingDirectory = folder.path();
-    auto process = tools::Process::create(launch);
-    process->startLines(forwardReportLine, {});
-    tools::ExitStatus status;
-    // Waiting happens on its own thread; its end wakes the pump through the pipe.
-    std::jthread waiter([&] {
-      status = process->wait();
-      exitWrite.reset();
-    });
-
-    helpers::ViewPairPump pump(std::move(io), [](std::uint64_t pairs) {
-      say("ldecod-pipe: " + std::to_string(pairs) + " frame pairs decoded");
-    });
-    helpers::PumpResult result;
-    try {
-      result = pump.run();
-    } catch (...) {
-      stopDecoder(*process, exitRead.get());
-      throw;
-    }
-    if (result.end != helpers::PumpResult::End::decoded)
-      stopDecoder(*process, exitRead.get());
-    waiter.join();
-    if (result.end == helpers::PumpResult::End::outputClosed)
-      return 0;
-    if (result.end == helpers::PumpResult::End::stopped)
-      return 128 + result.signal;
-    return report(result, status);
+    return decodeThroughPump(*arguments, *decoder, stopSignals);
   } catch (const helpers::PumpError &error) {
     say(error.what());
   } catch (const tools::LaunchError &error) {

@@ -234,6 +234,37 @@ std::string pieceName(const std::string &prefix, std::size_t index, const char *
   return prefix + number + extension;
 }
 
+// Prints each piece's units and byte ranges in the two views, for a reader
+// that takes them from the views themselves; a piece of more than one range
+// (cut in an open GOP) has no such line.
+void printRanges(const std::vector<Piece> &pieces, Bytes base, Bytes mvc) {
+  if (std::any_of(pieces.begin(), pieces.end(), [](const Piece &piece) { return piece.base.size() > 1; }))
+    throw std::invalid_argument("a piece cut in an open GOP has no single byte range");
+  for (std::size_t i = 0; i < pieces.size(); ++i) {
+    const Piece &piece = pieces[i];
+    const Bytes &b = piece.base.front(), &m = piece.mvc.front();
+    std::printf("segment %zu %llu %llu %llu %llu %llu %llu\n", i, static_cast<unsigned long long>(piece.firstUnit),
+                static_cast<unsigned long long>(piece.units), static_cast<unsigned long long>(b.data() - base.data()),
+                static_cast<unsigned long long>(b.size()), static_cast<unsigned long long>(m.data() - mvc.data()),
+                static_cast<unsigned long long>(m.size()));
+  }
+}
+
+// Writes each piece's two views as PREFIX_NNN.264 and PREFIX_NNN.mvc, noting
+// each file in `written` before it is begun, and prints a line for each piece.
+void writePieces(const std::vector<Piece> &pieces, const std::string &prefix, std::vector<std::string> &written) {
+  for (std::size_t i = 0; i < pieces.size(); ++i) {
+    const Piece &piece = pieces[i];
+    const std::string basePiece = pieceName(prefix, i, ".264"), mvcPiece = pieceName(prefix, i, ".mvc");
+    written.push_back(basePiece);
+    writePiece(basePiece, piece.base, 9, piece.baseSets);
+    written.push_back(mvcPiece);
+    writePiece(mvcPiece, piece.mvc, 24, piece.mvcSets);
+    std::printf("segment %zu %llu %llu %s %s\n", i, static_cast<unsigned long long>(piece.firstUnit),
+                static_cast<unsigned long long>(piece.units), basePiece.c_str(), mvcPiece.c_str());
+  }
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -274,28 +305,10 @@ int main(int argc, char **argv) {
         chosen.push_back({segment.firstUnit, 0});
     }
     const auto pieces = cutPieces(baseView, mvcView, chosen, !rangesOnly);
-    if (rangesOnly &&
-        std::any_of(pieces.begin(), pieces.end(), [](const Piece &piece) { return piece.base.size() > 1; }))
-      throw std::invalid_argument("a piece cut in an open GOP has no single byte range");
-    for (std::size_t i = 0; i < pieces.size(); ++i) {
-      const Piece &piece = pieces[i];
-      if (rangesOnly) {
-        const Bytes &b = piece.base.front(), &m = piece.mvc.front();
-        std::printf(
-            "segment %zu %llu %llu %llu %llu %llu %llu\n", i, static_cast<unsigned long long>(piece.firstUnit),
-            static_cast<unsigned long long>(piece.units),
-            static_cast<unsigned long long>(b.data() - base.bytes().data()), static_cast<unsigned long long>(b.size()),
-            static_cast<unsigned long long>(m.data() - mvc.bytes().data()), static_cast<unsigned long long>(m.size()));
-        continue;
-      }
-      const std::string basePiece = pieceName(paths[2], i, ".264"), mvcPiece = pieceName(paths[2], i, ".mvc");
-      written.push_back(basePiece);
-      writePiece(basePiece, piece.base, 9, piece.baseSets);
-      written.push_back(mvcPiece);
-      writePiece(mvcPiece, piece.mvc, 24, piece.mvcSets);
-      std::printf("segment %zu %llu %llu %s %s\n", i, static_cast<unsigned long long>(piece.firstUnit),
-                  static_cast<unsigned long long>(piece.units), basePiece.c_str(), mvcPiece.c_str());
-    }
+    if (rangesOnly)
+      printRanges(pieces, base.bytes(), mvc.bytes());
+    else
+      writePieces(pieces, paths[2], written);
     return std::fflush(stdout) == 0 ? 0 : 1;
   } catch (const std::exception &error) {
     std::fprintf(stderr, "nal-dual-split: ERROR: %s\n", error.what());

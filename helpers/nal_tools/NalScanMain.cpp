@@ -37,47 +37,83 @@
 #include <charconv>
 #include <cstdio>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <system_error>
 
-int main(int argc, char **argv) {
-  using namespace kestrova::helpers;
+namespace {
+
+using namespace kestrova::helpers;
+
+/// What the command line asks for; no input when it is wrong.
+struct ScanRequest {
   std::size_t segments = 0;
   std::optional<std::uint64_t> setsAt;
   const char *input = nullptr;
+};
+
+template <class Number> bool wholeNumber(std::string_view text, Number &value) {
+  auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  return error == std::errc() && end == text.data() + text.size();
+}
+
+ScanRequest readCommandLine(int argc, char **argv) {
+  ScanRequest request;
   for (int i = 1; i < argc; ++i) {
     std::string_view argument = argv[i];
+    std::uint64_t offset = 0;
     if (argument == "--parameter-sets" && i + 1 < argc) {
-      std::string_view value = argv[++i];
-      std::uint64_t offset = 0;
-      auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), offset);
-      if (error != std::errc() || end != value.data() + value.size())
-        input = nullptr, i = argc;
-      else
-        setsAt = offset;
+      if (!wholeNumber(argv[++i], offset))
+        return {};
+      request.setsAt = offset;
     } else if (argument == "--segments" && i + 1 < argc) {
-      std::string_view value = argv[++i];
-      auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), segments);
-      if (error != std::errc() || end != value.data() + value.size() || segments == 0)
-        input = nullptr, i = argc;
-    } else if (input == nullptr && !argument.starts_with("--")) {
-      input = argv[i];
+      if (!wholeNumber(argv[++i], request.segments) || request.segments == 0)
+        return {};
+    } else if (request.input == nullptr && !argument.starts_with("--")) {
+      request.input = argv[i];
     } else {
-      input = nullptr;
-      break;
+      return {};
     }
   }
-  if (input == nullptr || (setsAt && segments != 0)) {
+  if (request.setsAt && request.segments != 0)
+    return {};
+  return request;
+}
+
+void printCuts(std::span<const std::uint8_t> bytes, const StreamScan &scan) {
+  for (const auto &point : scan.points)
+    std::printf("split %llu %llu\n", static_cast<unsigned long long>(point.unit),
+                static_cast<unsigned long long>(point.offset));
+  std::printf("units %zu\nbytes %llu\n", scan.unitOffsets.size(), static_cast<unsigned long long>(scan.size));
+  if (const auto pictures = codedPictures(bytes, scan))
+    for (std::size_t i = 0; i < pictures->size(); ++i)
+      std::printf("picture %zu %lld %d\n", i, static_cast<long long>((*pictures)[i].order),
+                  (*pictures)[i].key ? ((*pictures)[i].leadingReferenced ? 2 : 1) : 0);
+}
+
+void printSegments(const StreamScan &scan, std::size_t segments) {
+  const auto chosen = chooseSegments(scan, segments);
+  for (std::size_t i = 0; i < chosen.size(); ++i)
+    std::printf("segment %zu %llu %llu %llu %llu\n", i, static_cast<unsigned long long>(chosen[i].firstUnit),
+                static_cast<unsigned long long>(chosen[i].units), static_cast<unsigned long long>(chosen[i].offset),
+                static_cast<unsigned long long>(chosen[i].length));
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+  const ScanRequest request = readCommandLine(argc, argv);
+  if (request.input == nullptr) {
     std::fprintf(stderr, "usage: nal-scan [--segments N] STREAM\n       nal-scan --parameter-sets OFFSET STREAM\n");
     return 2;
   }
   try {
-    MappedFile file(input);
+    MappedFile file(request.input);
     auto bytes = file.bytes();
-    if (setsAt) {
-      const auto sets = parameterSetsAt(bytes, {*setsAt});
-      const auto from = bytes.subspan(std::min<std::uint64_t>(*setsAt, bytes.size()));
+    if (request.setsAt) {
+      const auto sets = parameterSetsAt(bytes, {*request.setsAt});
+      const auto from = bytes.subspan(std::min<std::uint64_t>(*request.setsAt, bytes.size()));
       for (const auto &set : setsNotCarried(from, sets.front(), true))
         std::fwrite(set.bytes.data(), 1, set.bytes.size(), stdout);
       return std::fflush(stdout) == 0 ? 0 : 1;
@@ -88,23 +124,11 @@ int main(int argc, char **argv) {
     while (first < bytes.size() && bytes[first] == 0)
       ++first;
     const bool delimited = first + 1 < bytes.size() && bytes[first] == 1 && (bytes[first + 1] & 0x1F) == 9;
-    StreamScan scan = delimited ? scanDelimited(bytes, 9) : scanInterleaved(bytes);
-    if (segments == 0) {
-      for (const auto &point : scan.points)
-        std::printf("split %llu %llu\n", static_cast<unsigned long long>(point.unit),
-                    static_cast<unsigned long long>(point.offset));
-      std::printf("units %zu\nbytes %llu\n", scan.unitOffsets.size(), static_cast<unsigned long long>(scan.size));
-      if (const auto pictures = codedPictures(bytes, scan))
-        for (std::size_t i = 0; i < pictures->size(); ++i)
-          std::printf("picture %zu %lld %d\n", i, static_cast<long long>((*pictures)[i].order),
-                      (*pictures)[i].key ? ((*pictures)[i].leadingReferenced ? 2 : 1) : 0);
-    } else {
-      auto chosen = chooseSegments(scan, segments);
-      for (std::size_t i = 0; i < chosen.size(); ++i)
-        std::printf("segment %zu %llu %llu %llu %llu\n", i, static_cast<unsigned long long>(chosen[i].firstUnit),
-                    static_cast<unsigned long long>(chosen[i].units), static_cast<unsigned long long>(chosen[i].offset),
-                    static_cast<unsigned long long>(chosen[i].length));
-    }
+    const StreamScan scan = delimited ? scanDelimited(bytes, 9) : scanInterleaved(bytes);
+    if (request.segments == 0)
+      printCuts(bytes, scan);
+    else
+      printSegments(scan, request.segments);
     return std::fflush(stdout) == 0 ? 0 : 1;
   } catch (const std::system_error &error) {
     std::fprintf(stderr, "nal-scan: ERROR: %s\n", error.what());
