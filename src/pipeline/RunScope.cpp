@@ -46,15 +46,17 @@ RunScope::RunScope(PipelineRun &run, bool keepWork) : run_(run) {
   std::vector<fs::path> outputs = run.outputs.files();
   for (auto &file : outputs)
     file = fs::absolute(file);
+  tools::NewWorkDirectory created;
   try {
-    run.workDirectory = tools::createWorkDirectory(run.job.outputDirectory, verbose, outputs);
+    created = tools::createWorkDirectory(run.job.outputDirectory, verbose, outputs);
   } catch (const fs::filesystem_error &error) {
     throwIfOutOfSpace(error, run.job.outputDirectory);
     throw;
   }
+  run.workDirectory = created.path;
   guard_.emplace(
       run.workDirectory, [&run] { return run.succeeded; }, [&engine] { return engine.isCancelled(); }, verbose, log,
-      keepWork);
+      keepWork, std::move(created.lock));
   // With this run's lock in place, two runs that start at once see each other.
   // A dead run's chunks are kept for the next run of the same conversion.
   const tools::LeftoverSweep sweep = tools::sweepLeftovers(run.job.outputDirectory, {kChunkFolderName});

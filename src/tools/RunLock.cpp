@@ -3,11 +3,14 @@
 #include "tools/FileText.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
 #include <fmt/format.h>
 #include <fstream>
 #include <iterator>
 #include <optional>
 #include <sstream>
+#include <sys/file.h>
 #include <unistd.h>
 
 namespace kestrova::tools {
@@ -83,6 +86,26 @@ std::optional<LockContent> readLock(const fs::path &workDirectory) {
   return lock;
 }
 
+// Whether an open file of another run holds the lock file's flock. Probed
+// with a shared lock, which a read-only descriptor may take on every file
+// system (NFS maps it to a read lock). A file system without locks answers
+// no: the owner's pid tells then.
+bool lockFileHeld(const fs::path &workDirectory) {
+  const UniqueFd probe(::open((workDirectory / kRunLockName).c_str(), O_RDONLY | O_CLOEXEC));
+  if (!probe.valid())
+    return false;
+  if (::flock(probe.get(), LOCK_SH | LOCK_NB) == 0)
+    return false; // closing the probe lets it go
+  return errno == EWOULDBLOCK;
+}
+
+// The pid first: a run of this process's own PID namespace is never probed,
+// since on NFS (locks of the process, not of the open file) closing the
+// probe would let go of this process's own lock.
+bool liveOwner(const fs::path &workDirectory, const LockContent &lock) {
+  return lock.owner.alive() || lockFileHeld(workDirectory);
+}
+
 std::uintmax_t sizeOf(const fs::path &item) {
   std::error_code ec;
   if (fs::is_regular_file(fs::symlink_status(item, ec)))
@@ -144,17 +167,27 @@ bool ProcessIdentity::earlierThan(const ProcessIdentity &other) const {
   return startTime != other.startTime ? startTime < other.startTime : pid < other.pid;
 }
 
-void writeRunLock(const fs::path &workDirectory, const std::vector<fs::path> &outputs) {
+UniqueFd writeRunLock(const fs::path &workDirectory, const std::vector<fs::path> &outputs) {
   const ProcessIdentity self = ProcessIdentity::self();
   std::string text = fmt::format("{} {} {}\n", self.pid, self.startTime, self.bootId);
   for (const auto &output : outputs)
     text += output.string() + "\n";
-  std::ofstream out(workDirectory / kRunLockName, std::ios::binary | std::ios::trunc);
-  out << text;
-  out.flush();
-  if (!out)
-    throw fs::filesystem_error("cannot write the run's lock", workDirectory / kRunLockName,
-                               std::make_error_code(std::errc::io_error));
+  const fs::path path = workDirectory / kRunLockName;
+  UniqueFd lock(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+  if (!lock.valid())
+    throw fs::filesystem_error("cannot write the run's lock", path, std::error_code(errno, std::generic_category()));
+  // Taken before the text is there: a sweep that reads no owner yet leaves the folder alone.
+  ::flock(lock.get(), LOCK_EX | LOCK_NB);
+  for (std::string_view rest = text; !rest.empty();) {
+    const ssize_t written = ::write(lock.get(), rest.data(), rest.size());
+    if (written < 0 && errno == EINTR)
+      continue;
+    if (written <= 0)
+      throw fs::filesystem_error("cannot write the run's lock", path,
+                                 std::error_code(written < 0 ? errno : EIO, std::generic_category()));
+    rest.remove_prefix(static_cast<std::size_t>(written));
+  }
+  return lock;
 }
 
 void removeRunLock(const fs::path &workDirectory) {
@@ -164,7 +197,7 @@ void removeRunLock(const fs::path &workDirectory) {
 
 bool heldByLiveRun(const fs::path &workDirectory) {
   auto lock = readLock(workDirectory);
-  return lock && lock->owner.alive();
+  return lock && liveOwner(workDirectory, *lock);
 }
 
 LeftoverSweep sweepLeftovers(const fs::path &outputDirectory, const std::vector<std::string> &reusable) {
@@ -181,7 +214,7 @@ LeftoverSweep sweepLeftovers(const fs::path &outputDirectory, const std::vector<
     auto lock = readLock(path);
     if (!lock) {
       working.push_back(name); // ended on its own, or just being made
-    } else if (lock->owner.alive()) {
+    } else if (liveOwner(path, *lock)) {
       working.push_back(name);
       sweep.live.push_back({path, lock->owner, lock->outputs});
     } else {
@@ -197,10 +230,11 @@ LeftoverSweep sweepLeftovers(const fs::path &outputDirectory, const std::vector<
   return sweep;
 }
 
-OutputBusyError::OutputBusyError(const fs::path &output, pid_t owner)
-    : Error(fmt::format("another Kestrova run (process {}) is writing \"{}\" in {}; nothing was converted. Wait "
+OutputBusyError::OutputBusyError(const fs::path &output, std::optional<pid_t> owner)
+    : Error(fmt::format("another Kestrova run ({}) is writing \"{}\" in {}; nothing was converted. Wait "
                         "for it to end, or choose another output folder",
-                        owner, output.filename().string(), output.parent_path().string())) {}
+                        owner ? fmt::format("process {}", *owner) : "of another machine or container",
+                        output.filename().string(), output.parent_path().string())) {}
 
 void refuseBusyOutputs(const LeftoverSweep &sweep, const ProcessIdentity &self, const std::vector<fs::path> &outputs) {
   for (const auto &run : sweep.live) {
@@ -210,7 +244,7 @@ void refuseBusyOutputs(const LeftoverSweep &sweep, const ProcessIdentity &self, 
       continue;
     for (const auto &output : outputs)
       if (std::find(run.outputs.begin(), run.outputs.end(), output) != run.outputs.end())
-        throw OutputBusyError(output, run.owner.pid);
+        throw OutputBusyError(output, run.owner.alive() ? std::optional(run.owner.pid) : std::nullopt);
   }
 }
 

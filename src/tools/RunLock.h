@@ -2,11 +2,13 @@
 
 #include "core/Errors.h"
 #include "core/Log.h"
+#include "core/UniqueFd.h"
 
 #include <sys/types.h>
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,15 +34,19 @@ struct ProcessIdentity {
   bool earlierThan(const ProcessIdentity &other) const;
 };
 
-/// Writes the lock of the calling process into `workDirectory`.
-/// File-system errors propagate.
-void writeRunLock(const std::filesystem::path &workDirectory, const std::vector<std::filesystem::path> &outputs);
+/// Writes the lock of the calling process into `workDirectory` and holds it
+/// (an exclusive flock of the file) while the returned descriptor is open:
+/// other processes know the run is alive by it where its pid means nothing
+/// to them (another PID namespace, another machine sharing the folder). On a
+/// file system without locks the pid alone tells. File-system errors propagate.
+UniqueFd writeRunLock(const std::filesystem::path &workDirectory, const std::vector<std::filesystem::path> &outputs);
 
 /// Removes the lock once the run has ended (a failed run's kept folder then
 /// reads as ended, not as a run that was killed). Never throws.
 void removeRunLock(const std::filesystem::path &workDirectory);
 
-/// Whether `workDirectory` holds the lock of a run that still works there.
+/// Whether `workDirectory` holds the lock of a run that still works there:
+/// its lock file is held, or its process still runs on this machine.
 bool heldByLiveRun(const std::filesystem::path &workDirectory);
 
 /// Another run still working in the same output folder.
@@ -58,8 +64,8 @@ struct LeftoverSweep {
 };
 
 /// Looks for what killed runs left in `outputDirectory` and removes it: work
-/// folders ("Kestrova_" + 8 hex digits) whose lock names a process that is
-/// gone, and the hidden temporaries ("." or ".." + such a folder's name +
+/// folders ("Kestrova_" + 8 hex digits) whose lock is held by no one and
+/// names a process that is gone, and the hidden temporaries ("." or ".." + such a folder's name +
 /// "-...") of runs that no longer work there. A dead run's folder holding an
 /// entry named in `reusable` (work a later run can take up) is kept with
 /// that entry; only its other contents go. Folders without a lock (runs that
@@ -71,7 +77,9 @@ LeftoverSweep sweepLeftovers(const std::filesystem::path &outputDirectory,
 /// Another run is writing one of this run's outputs.
 class OutputBusyError : public Error {
 public:
-  OutputBusyError(const std::filesystem::path &output, pid_t owner);
+  /// `owner`: the other run's process where this machine can see it, none
+  /// when only its held lock tells (another PID namespace or machine).
+  OutputBusyError(const std::filesystem::path &output, std::optional<pid_t> owner);
 };
 
 /// Throws OutputBusyError when a run in `sweep.live` other than `self` that

@@ -25,19 +25,19 @@ std::string newWorkDirectoryName() {
   return fmt::format("Kestrova_{:08X}", bits(device));
 }
 
-fs::path createWorkDirectory(const fs::path &outputDirectory, const LogFn &verbose,
-                             const std::vector<fs::path> &outputs) {
-  fs::path directory = outputDirectory / newWorkDirectoryName();
-  fs::create_directories(directory);
+NewWorkDirectory createWorkDirectory(const fs::path &outputDirectory, const LogFn &verbose,
+                                     const std::vector<fs::path> &outputs) {
+  NewWorkDirectory created{outputDirectory / newWorkDirectoryName(), {}};
+  fs::create_directories(created.path);
   try {
-    writeRunLock(directory, outputs);
+    created.lock = writeRunLock(created.path, outputs);
   } catch (...) {
     std::error_code ignored;
-    fs::remove_all(directory, ignored);
+    fs::remove_all(created.path, ignored);
     throw;
   }
-  emit(verbose, "Created temp directory: " + directory.string());
-  return directory;
+  emit(verbose, "Created temp directory: " + created.path.string());
+  return created;
 }
 
 void removeIntermediate(const fs::path &item, std::string_view label, const LogFn &verbose) {
@@ -136,11 +136,15 @@ void finishWorkDirectory(bool succeeded, bool cancelled, const fs::path &workDir
 }
 
 WorkDirectoryGuard::WorkDirectoryGuard(fs::path workDirectory, std::function<bool()> succeeded,
-                                       std::function<bool()> cancelled, LogFn verbose, LogFn log, bool keepWork)
+                                       std::function<bool()> cancelled, LogFn verbose, LogFn log, bool keepWork,
+                                       UniqueFd lock)
     : workDirectory_(std::move(workDirectory)), succeeded_(std::move(succeeded)), cancelled_(std::move(cancelled)),
-      verbose_(std::move(verbose)), log_(std::move(log)), keepWork_(keepWork) {}
+      verbose_(std::move(verbose)), log_(std::move(log)), keepWork_(keepWork), lock_(std::move(lock)) {}
 
 WorkDirectoryGuard::~WorkDirectoryGuard() {
+  // Closed before its file is removed: FUSE (exFAT drives) keeps a removed
+  // file that is still open as a hidden file, and the folder could not go.
+  lock_.reset();
   try {
     finishWorkDirectory(succeeded_(), cancelled_(), workDirectory_, verbose_, log_, keepWork_);
   } catch (...) {

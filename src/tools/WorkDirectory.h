@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/Log.h"
+#include "core/UniqueFd.h"
 
 #include <filesystem>
 #include <functional>
@@ -13,12 +14,18 @@ namespace kestrova::tools {
 /// "Kestrova_" + the first group of a fresh random version-4 UUID (upper case).
 std::string newWorkDirectoryName();
 
+/// A fresh work directory and the descriptor that holds the run's lock in it.
+struct NewWorkDirectory {
+  std::filesystem::path path;
+  UniqueFd lock; ///< the run is alive to others while this is open
+};
+
 /// Creates a fresh work directory inside `outputDirectory` (parents too),
 /// holding the run's lock (see RunLock.h) that names `outputs`, and returns
 /// it. File-system errors propagate unchanged. `verbose` receives the
 /// "Created temp directory: " line.
-std::filesystem::path createWorkDirectory(const std::filesystem::path &outputDirectory, const LogFn &verbose,
-                                          const std::vector<std::filesystem::path> &outputs = {});
+NewWorkDirectory createWorkDirectory(const std::filesystem::path &outputDirectory, const LogFn &verbose,
+                                     const std::vector<std::filesystem::path> &outputs = {});
 
 /// The run's own log, kept in its work directory.
 inline constexpr const char *kRunLogName = "kestrova.log";
@@ -40,11 +47,13 @@ void finishWorkDirectory(bool succeeded, bool cancelled, const std::filesystem::
                          const LogFn &verbose, const LogFn &log, bool keepWork = false);
 
 /// Runs finishWorkDirectory exactly once when the run's scope ends, however
-/// it ends. The flags are read at that moment.
+/// it ends. The flags are read at that moment. The run's `lock` is let go
+/// first.
 class WorkDirectoryGuard {
 public:
   WorkDirectoryGuard(std::filesystem::path workDirectory, std::function<bool()> succeeded,
-                     std::function<bool()> cancelled, LogFn verbose, LogFn log, bool keepWork = false);
+                     std::function<bool()> cancelled, LogFn verbose, LogFn log, bool keepWork = false,
+                     UniqueFd lock = {});
   ~WorkDirectoryGuard();
   WorkDirectoryGuard(const WorkDirectoryGuard &) = delete;
   WorkDirectoryGuard &operator=(const WorkDirectoryGuard &) = delete;
@@ -56,6 +65,7 @@ private:
   LogFn verbose_;
   LogFn log_;
   bool keepWork_;
+  UniqueFd lock_;
 };
 
 } // namespace kestrova::tools

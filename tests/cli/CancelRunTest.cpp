@@ -260,6 +260,11 @@ TEST(FaultRun, FailuresAreNamedAndLeaveNoFalseOutput) {
       {"another run writes the same output", copy, kestrova, "disc.m2ts", "another Kestrova run", 0,
        // the second run, started while the first writes
        waitForLog("FIFO pipeline") + kestrova + " --input disc.m2ts --auto-convert --output out > second.log 2>&1\n"},
+      // as from a container, or another machine sharing the folder: the first run's pid means nothing there
+      {"another run in a PID namespace of its own writes the same output", copy, kestrova, "disc.m2ts",
+       "another Kestrova run", 0,
+       waitForLog("FIFO pipeline") + "unshare -p -f --mount-proc " + kestrova +
+           " --input disc.m2ts --auto-convert --output out > second.log 2>&1\n"},
   };
   bool noLoopMounts = false;
   for (const auto &row : rows) {

@@ -3,8 +3,10 @@
 #include "tools/RunLock.h"
 
 #include <algorithm>
+#include <fcntl.h>
 #include <fmt/format.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 
 namespace kestrova::tools {
 namespace {
@@ -35,7 +37,7 @@ TEST(WorkDirectory, EndOfRunKeepsOnlyAFailedRunsLogAndSmallFilesUnlessAskedForMo
   };
   for (const auto &row : rows) {
     TempDir dir;
-    fs::path work = createWorkDirectory(dir.path(), nullptr);
+    fs::path work = createWorkDirectory(dir.path(), nullptr).path;
     if (row.holdsFiles) {
       writeFile(work / "demux.meta", "MUXOPT");
       writeFile(work / "kestrova.log", "a line");
@@ -59,7 +61,9 @@ TEST(WorkDirectory, EndOfRunKeepsOnlyAFailedRunsLogAndSmallFilesUnlessAskedForMo
 }
 
 // What killed runs left is removed; a live run's work, an ended run's kept
-// log and a dead run's reusable work stay; a live run's outputs are busy.
+// log and a dead run's reusable work stay; a live run's outputs are busy. A
+// run whose pid means nothing here (another PID namespace, another machine)
+// is alive while its lock file is held.
 TEST(WorkDirectory, SweepRemovesOnlyWhatDeadRunsLeft) {
   TempDir dir;
   const ProcessIdentity self = ProcessIdentity::self();
@@ -77,6 +81,9 @@ TEST(WorkDirectory, SweepRemovesOnlyWhatDeadRunsLeft) {
   makeRun("Kestrova_0000C0DE", self.startTime + 1, true, "chunks");
   makeRun("Kestrova_0000A11E", self.startTime, true);
   makeRun("Kestrova_0000E7DE", 0, false);
+  makeRun("Kestrova_0000F10C", self.startTime + 1, true);
+  UniqueFd held(::open((dir / "Kestrova_0000F10C" / kRunLockName).c_str(), O_RDONLY | O_CLOEXEC));
+  ASSERT_EQ(::flock(held.get(), LOCK_EX), 0);
   writeFile(dir / ".Kestrova_0000FFFF-clip.mov", "an orphan");
   writeFile(dir / "clip.m2ts", "the user's");
 
@@ -86,11 +93,17 @@ TEST(WorkDirectory, SweepRemovesOnlyWhatDeadRunsLeft) {
     if (entry.is_regular_file())
       left.push_back(fs::relative(entry.path(), dir.path()).string());
   std::sort(left.begin(), left.end());
-  EXPECT_EQ(left, (std::vector<std::string>{".Kestrova_0000A11E-clip_SBS.mkv", ".Kestrova_0000E7DE-clip_SBS.mkv",
-                                            "Kestrova_0000A11E/kestrova.lock", "Kestrova_0000A11E/view.mvc",
-                                            "Kestrova_0000C0DE/chunks/0001.hevc", "Kestrova_0000C0DE/kestrova.lock",
-                                            "Kestrova_0000E7DE/view.mvc", "clip.m2ts"}));
-  ASSERT_EQ(sweep.live.size(), 1u);
+  EXPECT_EQ(left,
+            (std::vector<std::string>{".Kestrova_0000A11E-clip_SBS.mkv", ".Kestrova_0000E7DE-clip_SBS.mkv",
+                                      ".Kestrova_0000F10C-clip_SBS.mkv", "Kestrova_0000A11E/kestrova.lock",
+                                      "Kestrova_0000A11E/view.mvc", "Kestrova_0000C0DE/chunks/0001.hevc",
+                                      "Kestrova_0000C0DE/kestrova.lock", "Kestrova_0000E7DE/view.mvc",
+                                      "Kestrova_0000F10C/kestrova.lock", "Kestrova_0000F10C/view.mvc", "clip.m2ts"}));
+  ASSERT_EQ(sweep.live.size(), 2u);
+  EXPECT_TRUE(heldByLiveRun(dir / "Kestrova_0000F10C"));
+  held.reset(); // that run ends without a word, as a killed one does
+  EXPECT_FALSE(heldByLiveRun(dir / "Kestrova_0000F10C"));
+  EXPECT_EQ(sweepLeftovers(dir.path(), {"chunks"}).removed.size(), 2u) << "its folder and its temporary";
   ProcessIdentity later = self;
   later.startTime += 1;
   EXPECT_THROW(refuseBusyOutputs(sweep, later, {dir / "clip_SBS.mkv"}), OutputBusyError);
