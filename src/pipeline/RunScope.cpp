@@ -59,7 +59,8 @@ RunScope::RunScope(PipelineRun &run, bool keepWork) : run_(run) {
       keepWork, std::move(created.lock));
   // With this run's lock in place, two runs that start at once see each other.
   // A dead run's chunks are kept for the next run of the same conversion.
-  const tools::LeftoverSweep sweep = tools::sweepLeftovers(run.job.outputDirectory, {kChunkFolderName});
+  const tools::LeftoverSweep sweep =
+      tools::sweepLeftovers(run.job.outputDirectory, {kChunkFolderName}, run.workDirectory);
   tools::logSweep(sweep, log);
   tools::refuseBusyOutputs(sweep, tools::ProcessIdentity::self(), outputs);
   engine.setWorkDirectory(run.workDirectory);

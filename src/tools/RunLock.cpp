@@ -200,7 +200,8 @@ bool heldByLiveRun(const fs::path &workDirectory) {
   return lock && liveOwner(workDirectory, *lock);
 }
 
-LeftoverSweep sweepLeftovers(const fs::path &outputDirectory, const std::vector<std::string> &reusable) {
+LeftoverSweep sweepLeftovers(const fs::path &outputDirectory, const std::vector<std::string> &reusable,
+                             const fs::path &own) {
   LeftoverSweep sweep;
   std::vector<fs::path> entries;
   std::error_code ec;
@@ -211,6 +212,10 @@ LeftoverSweep sweepLeftovers(const fs::path &outputDirectory, const std::vector<
     const std::string name = path.filename().string();
     if (!isWorkFolderName(name) || !fs::is_directory(fs::symlink_status(path, ec)))
       continue;
+    if (!own.empty() && path == own) {
+      working.push_back(name);
+      continue;
+    }
     auto lock = readLock(path);
     if (!lock) {
       working.push_back(name); // ended on its own, or just being made

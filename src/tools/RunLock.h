@@ -58,7 +58,7 @@ struct LiveRun {
 
 /// What a look at an output folder found and did.
 struct LeftoverSweep {
-  std::vector<LiveRun> live;                  ///< runs still at work there (the caller's own included)
+  std::vector<LiveRun> live;                  ///< other runs still at work there
   std::vector<std::filesystem::path> removed; ///< leftovers of dead runs, removed
   std::uintmax_t bytesFreed = 0;
 };
@@ -69,10 +69,12 @@ struct LeftoverSweep {
 /// "-...") of runs that no longer work there. A dead run's folder holding an
 /// entry named in `reusable` (work a later run can take up) is kept with
 /// that entry; only its other contents go. Folders without a lock (runs that
-/// ended on their own, a failure's kept log) are left alone. Never throws;
-/// what cannot be removed stays.
+/// ended on their own, a failure's kept log) are left alone, and so is the
+/// caller's own work folder `own`, whose lock is not even opened (on NFS a
+/// process's locks go with any of its descriptors of the file). Never
+/// throws; what cannot be removed stays.
 LeftoverSweep sweepLeftovers(const std::filesystem::path &outputDirectory,
-                             const std::vector<std::string> &reusable = {});
+                             const std::vector<std::string> &reusable = {}, const std::filesystem::path &own = {});
 
 /// Another run is writing one of this run's outputs.
 class OutputBusyError : public Error {

@@ -104,6 +104,8 @@ TEST(WorkDirectory, SweepRemovesOnlyWhatDeadRunsLeft) {
   held.reset(); // that run ends without a word, as a killed one does
   EXPECT_FALSE(heldByLiveRun(dir / "Kestrova_0000F10C"));
   EXPECT_EQ(sweepLeftovers(dir.path(), {"chunks"}).removed.size(), 2u) << "its folder and its temporary";
+  makeRun("Kestrova_00000E1F", self.startTime + 1, true);
+  EXPECT_TRUE(sweepLeftovers(dir.path(), {"chunks"}, dir / "Kestrova_00000E1F").removed.empty()) << "the caller's own";
   ProcessIdentity later = self;
   later.startTime += 1;
   EXPECT_THROW(refuseBusyOutputs(sweep, later, {dir / "clip_SBS.mkv"}), OutputBusyError);
