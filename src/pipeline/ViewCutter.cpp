@@ -33,7 +33,6 @@ FilmCuts scanViews(const PipelineEngine &engine, const fs::path &baseView, const
   std::string word;
   std::int64_t value = 0, offset = 0, order = 0;
   int startsHere = 0;
-  bool onlyForEdge264 = false; // open GOPs whose I pictures the JM decoder cannot start at
   while (lines >> word) {
     if (word == "split" && lines >> value >> offset)
       scan.starts.push_back(value);
@@ -44,7 +43,6 @@ FilmCuts scanViews(const PipelineEngine &engine, const fs::path &baseView, const
       shown.emplace_back(order);
       key.push_back(startsHere == 1 || (startsHere == 2 && decoder == kFastStreamDecoder));
       onlyFast.push_back(startsHere == 2);
-      onlyForEdge264 = onlyForEdge264 || (startsHere == 2 && decoder != kFastStreamDecoder);
     }
   }
   if (!collected.status.success() || scan.pictures == 0)
@@ -60,6 +58,9 @@ FilmCuts scanViews(const PipelineEngine &engine, const fs::path &baseView, const
           cuts.fastDecoderStarts.push_back(cut.start);
       scan = std::move(cuts);
     }
+  // Open GOPs whose I pictures the JM decoder cannot start at.
+  const bool onlyForEdge264 =
+      decoder != kFastStreamDecoder && std::find(onlyFast.begin(), onlyFast.end(), true) != onlyFast.end();
   if (scan.starts.size() <= 1 && onlyForEdge264)
     engine.log("\u26a0\ufe0f The film's open GOPs begin with leading pictures that other pictures refer to: only "
                "edge264 decodes a piece without them, and this film goes to the JM decoder, so it is encoded as one "
