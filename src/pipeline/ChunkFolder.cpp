@@ -62,9 +62,14 @@ void keepForNextRun(const PipelineRun &run, const fs::path &folder, int finished
     run.engine.log("\u26a0\ufe0f The finished chunks could not be kept: " + ec.message());
     return;
   }
-  run.engine.log(fmt::format("{} of {} chunks are finished and kept in {}: running the same conversion again "
-                             "encodes only the rest",
-                             finished, total, keep.string()));
+  if (finished == total)
+    run.engine.log(fmt::format("All {} chunks are finished and kept in {}: running the same conversion again only "
+                               "joins them",
+                               total, keep.string()));
+  else
+    run.engine.log(fmt::format("{} of {} chunks are finished and kept in {}: running the same conversion again "
+                               "encodes only the rest",
+                               finished, total, keep.string()));
 }
 
 ResumePlan decideResume(const PipelineRun &run, const fs::path &folder, const SourceIdentity &source,

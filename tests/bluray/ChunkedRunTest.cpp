@@ -4,6 +4,8 @@
 // is missing; so is a side-by-side film's.
 #include "ChunkedRunFixture.h"
 
+#include "support/NearlyFullDisk.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -86,6 +88,38 @@ protected:
 
 TEST_F(PackedChunkedRun, KilledRunIsTakenUpWhereItStopped) {
   EXPECT_EQ(probeMedia(killAndTakeUp()).videoFrames, kPairs);
+}
+
+// The output's disk stays full from the second finished chunk on: the run
+// fails saying so and keeps what it finished; with room again, the next run
+// takes up exactly as many chunks as the first said it kept.
+class FullDiskChunkedRun : public ChunkedRunFixture {};
+
+TEST_F(FullDiskChunkedRun, KeepsFinishedChunksForTheNextRun) {
+  const fs::path out = dir_ / "out";
+  kestrova::test::NearlyFullDisk disk(out, 40u << 20);
+  if (!disk.mounted())
+    GTEST_SKIP() << "needs root and loop mounts";
+  const std::string settings = ", \"chunkSeconds\": 1", at = quote(out.string());
+  const auto failed = run(command(settings, "--jobs 1 --output " + at, true) + " >" +
+                          quote((dir_ / "full.log").string()) + " 2>&1 </dev/null & job=$!; i=0; until ls " + at +
+                          "/Kestrova_*/chunks/chunk_001.hevc.frames >/dev/null 2>&1 || [ $i -ge 1200 ]; do sleep 0.1; "
+                          "i=$((i+1)); done; n=0; while kill -0 $job 2>/dev/null; do n=$((n+1)); fallocate -l $(( "
+                          "$(df --output=avail -B1 " +
+                          at + " | tail -1) - 50000 )) " + at + "/more$n; sleep 0.1; done; wait $job; echo status=$?");
+  const std::string log = kestrova::test::readFile(dir_ / "full.log");
+  EXPECT_NE(failed.out.find("status=1"), std::string::npos) << failed.out << log;
+  EXPECT_NE(log.find("not enough space on " + out.string()), std::string::npos) << log;
+  const auto kept = log.find(" of 5 chunks are finished and kept in ");
+  ASSERT_NE(kept, std::string::npos) << log;
+  const char finished = log[kept - 1];
+  EXPECT_TRUE(finished >= '2' && finished <= '4') << log;
+
+  run("rm -f " + at + "/more*");
+  const auto rerun = run(command(settings, "--jobs 1 --output " + at, true) + " 2>&1");
+  ASSERT_EQ(rerun.status, 0) << rerun.out;
+  EXPECT_NE(rerun.out.find(std::string("Resuming: ") + finished + " of 5 chunks done"), std::string::npos) << rerun.out;
+  EXPECT_EQ(probeMedia(out / kVisionPro.file).videoFrames, kPairs);
 }
 
 INSTANTIATE_TEST_SUITE_P(Targets, ChunkedRun, testing::Values(kVisionPro, kSideBySide),

@@ -2,6 +2,7 @@
 // (so nothing outside it can be reached): every process of the conversion
 // ends, no work folder and no output stay, and a process merely named like a
 // helper, started beside the run, survives.
+#include "support/NearlyFullDisk.h"
 #include "support/RealMedia.h"
 #include "support/TestSupport.h"
 #include "tools/Process.h"
@@ -16,6 +17,7 @@
 namespace kestrova {
 namespace {
 namespace fs = std::filesystem;
+using test::NearlyFullDisk;
 using test::shellQuoted;
 using test::TempDir;
 
@@ -127,32 +129,6 @@ TEST(CancelRun, InterruptEndsEveryStepsProcessesAndLeavesNothing) {
         ADD_FAILURE() << "left in the output folder: " << left.path().filename();
   }
 }
-
-// A small ext4 file system mounted at `folder` with about `freeBytes` left
-// for the test's life; unmounted (and its loop device freed) at the end.
-class NearlyFullDisk {
-public:
-  NearlyFullDisk(const fs::path &folder, std::uintmax_t freeBytes) : folder_(folder) {
-    const std::string image = shellQuoted(folder.string() + ".img");
-    const std::string at = shellQuoted(folder.string());
-    const std::uintmax_t size = std::max<std::uintmax_t>(16u << 20, freeBytes + freeBytes / 8 + (8u << 20));
-    mounted_ = shell("truncate -s " + std::to_string(size) + " " + image + " && mkfs.ext4 -q -m 0 " + image +
-                     " && mkdir -p " + at + " && mount -o loop " + image + " " + at)
-                   .status.success();
-    if (mounted_)
-      shell("fallocate -l $(( $(df --output=avail -B1 " + at + " | tail -1) - " + std::to_string(freeBytes) + " )) " +
-            at + "/filler");
-  }
-  ~NearlyFullDisk() {
-    if (mounted_)
-      shell("umount " + shellQuoted(folder_.string()));
-  }
-  bool mounted() const { return mounted_; }
-
-private:
-  fs::path folder_;
-  bool mounted_ = false;
-};
 
 // A copy of the program whose tools folder lacks `left` and has an ffmpeg
 // that replays `recording` (standard error, status 1) where it would read
