@@ -14,7 +14,7 @@ validator=${KESTROVA_VALIDATOR_FFMPEG:-$HOME/.cache/kestrova/ffmpeg-validator/so
 work=$(mktemp -d); trap 'rm -rf "$work"' EXIT
 convert() { # NAME CHUNK_SECONDS [OPTION]
   mkdir -p "$work/$1.config/kestrova"
-  echo "{\"qualityPreset\": \"Medium\", \"outputTarget\": \"$target\", \"chunkSeconds\": $2}" \
+  echo "{\"qualityPreset\": \"Balanced\", \"outputTarget\": \"$target\", \"chunkSeconds\": $2}" \
     > "$work/$1.config/kestrova/settings.json"
   env PATH="$bin:$PATH" HOME="$work" XDG_CONFIG_HOME="$work/$1.config" LC_ALL=C "$build/bin/kestrova" \
     --auto-convert --input "$clip/clip.m2ts" --output "$work/$1" ${3:+"$3"} >> "$work/$1.log" 2>&1 </dev/null ||

@@ -14,7 +14,7 @@
 # decoder's pictures.
 #
 #   one-encode-bench.sh [FRAMES] [WIDTHxHEIGHT] [QUALITY]
-# Defaults: 240 pairs of 1920x1080, the "High Quality" setting (or "Medium"). Needs a
+# Defaults: 240 pairs of 1920x1080, the "High Quality" setting (or "Balanced"). Needs a
 # built tree (KESTROVA_BUILD_DIR, default build/debug) and the tools made by
 # scripts/build-tools. The clip is made once and kept in the build tree.
 set -euo pipefail
@@ -25,8 +25,8 @@ size=${2:-1920x1080}
 quality=${3:-High Quality}
 case $quality in
   "High Quality") converterQuality=(0.85 25) ;;
-  Medium) converterQuality=(0.7) ;;
-  *) echo "quality: High Quality or Medium" >&2; exit 2 ;;
+  Balanced) converterQuality=(0.7) ;;
+  *) echo "quality: High Quality or Balanced" >&2; exit 2 ;;
 esac
 width=${size%x*} height=${size#*x}
 tools=$("$root/scripts/build-tools" --prefix ldecod lencod tsmuxer)/bin

@@ -30,22 +30,18 @@ constexpr int kRepeats = 5, kPairs = 24 * kRepeats; // IDR access units at 0, 10
 // the one-piece encode gives them (about 1 dB on the flat right eye of a
 // 24-picture chunk): a film's minute-long chunks meet that once in 1440
 // pictures, so the side-by-side film is cut once (2 chunks), not four times.
-// `borderEvery`: the pictures between chunk borders at that length;
-// `borderDip`: how far (dB) a picture at a border may fall under the film's
-// median. The last x264 picture before a border, on the nearly flat right
-// eye, measured 1.05 dB under (54.09 against 55.14 dB): the look-ahead loss
-// above, on that one picture.
+// `borderEvery`: the pictures between chunk borders at that length. The
+// x264 pictures at the border measured at most 0.94 dB under the film's
+// median (the second chunk's first, on the nearly flat right eye: 54.45
+// against 55.39 dB; the one before it 0.71 dB).
 struct Target {
   const char *name, *setting, *file, *chunk, *chunkSeconds, *chunks;
   int borderEvery;
-  double borderDip;
 };
-inline const Target kVisionPro{"VisionPro", "Apple Vision Pro (MV-HEVC)", "clip120.mov", ".hevc", "1", "5 chunks", 24,
-                               1.0};
-inline const Target kSideBySide{"SideBySide", "SBS 3D (MKV)", "clip120_SBS.mkv", ".mp4", "2.5", "2 chunks", 72, 1.5};
+inline const Target kVisionPro{"VisionPro", "Apple Vision Pro (MV-HEVC)", "clip120.mov", ".hevc", "1", "5 chunks", 24};
+inline const Target kSideBySide{"SideBySide", "SBS 3D (MKV)", "clip120_SBS.mkv", ".mp4", "2.5", "2 chunks", 72};
 /// A side-by-side film to Vision Pro.
-inline const Target kPacked{"Packed", "Apple Vision Pro (MV-HEVC)", "sbs120_MV-HEVC.mov", ".hevc", "1", "5 chunks", 24,
-                            1.0};
+inline const Target kPacked{"Packed", "Apple Vision Pro (MV-HEVC)", "sbs120_MV-HEVC.mov", ".hevc", "1", "5 chunks", 24};
 
 class ChunkedRunFixture : public testing::Test {
 protected:
