@@ -108,11 +108,13 @@ void joinSegments(PipelineRun &run, const std::vector<fs::path> &segments, std::
   append({"-c:v", "copy"});
   append(tags);
   append(encoders.translate(streamAudioArgumentList(run.job.outputTarget)));
-  // Stream copy keeps the sound packets that start before this; -shortest
-  // alone would let the concat's quicker pace carry one more through.
+  // The pictures' length: stream copy keeps the sound packets that start
+  // before it; -shortest alone would let the concat's quicker pace carry one
+  // more through.
   const double seconds =
       static_cast<double>(pictures) * static_cast<double>(run.frameRateDen) / static_cast<double>(run.frameRateNum);
-  append({"-t", fmt::format("{:.6f}", seconds), "-shortest", "-movflags", "+faststart", output.string()});
+  append(soundEndArguments(output, seconds));
+  append({"-movflags", "+faststart", output.string()});
   auto process = run.engine.createCurrentProcess(std::move(launch));
   const auto status = tools::runAndStreamLines(*process, {}, {});
   if (run.engine.isCancelled())

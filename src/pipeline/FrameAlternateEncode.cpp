@@ -51,7 +51,8 @@ std::vector<std::string> frameAlternateArguments(const FrameAlternateEncode &enc
   append(sourceTrackArguments(0, encode.output));
   append(table.translate(words(frameAlternateVideoArguments(encode.preset, encode.codec, encode.output))));
   append(table.translate(words(streamAudioArguments(encode.target))));
-  append({"-shortest", "-movflags", "+faststart", encode.output.string()});
+  append(soundEndArguments(encode.output, std::nullopt));
+  append({"-movflags", "+faststart", encode.output.string()});
   return arguments;
 }
 

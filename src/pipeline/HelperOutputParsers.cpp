@@ -12,10 +12,8 @@ bool contains(std::string_view line, std::string_view part) {
   return line.find(part) != std::string_view::npos;
 }
 
-} // namespace
-
-std::optional<std::int64_t> decodedFramePairs(std::string_view line) {
-  constexpr std::string_view marker = " frame pairs decoded";
+// The number right before `marker` in `line`.
+std::optional<std::int64_t> countBefore(std::string_view line, std::string_view marker) {
   const std::size_t at = line.find(marker);
   if (at == std::string_view::npos)
     return std::nullopt;
@@ -26,6 +24,16 @@ std::optional<std::int64_t> decodedFramePairs(std::string_view line) {
   if (begin == at || std::from_chars(line.data() + begin, line.data() + at, pairs).ec != std::errc())
     return std::nullopt;
   return pairs;
+}
+
+} // namespace
+
+std::optional<std::int64_t> decodedFramePairs(std::string_view line) {
+  return countBefore(line, " frame pairs decoded");
+}
+
+std::optional<std::int64_t> stackedFramePairs(std::string_view line) {
+  return countBefore(line, " frame pairs stacked");
 }
 
 PipeToolLineParser::PipeToolLineParser(std::int64_t estimatedFrames, ProgressReport progress, LogFn log)

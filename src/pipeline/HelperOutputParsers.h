@@ -39,6 +39,9 @@ private:
 
 /// The count N of a "... N frame pairs decoded" line, if it is one.
 std::optional<std::int64_t> decodedFramePairs(std::string_view line);
+/// The count N of yuv_hstack's closing "... N frame pairs stacked" line,
+/// which it writes only when its input ended (not when its reader stopped).
+std::optional<std::int64_t> stackedFramePairs(std::string_view line);
 
 /// Standard output of parallel-pipeline.sh: keeps the last 200 lines and
 /// turns its phase lines into log lines and progress (decoding 0.5 and 0.55,

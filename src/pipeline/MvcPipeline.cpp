@@ -19,6 +19,7 @@
 #include "pipeline/SpatialTracks.h"
 #include "pipeline/StreamDecoderChoice.h"
 #include "pipeline/SubtitlePreparation.h"
+#include "pipeline/ViewCutter.h"
 #include "pipeline/ViewDamage.h"
 #include "pipeline/ViewDiscovery.h"
 #include "pipeline/WorkSpace.h"
@@ -81,6 +82,21 @@ double encodeDuration(const PipelineRun &run) {
   if (run.job.durationLimit)
     return static_cast<double>(*run.job.durationLimit);
   return run.duration > 0 ? run.duration : 7200.0;
+}
+
+std::optional<double> secondsOf(const PipelineRun &run, std::int64_t pictures) {
+  if (run.frameRateNum <= 0 || run.frameRateDen <= 0)
+    return std::nullopt;
+  return static_cast<double>(pictures) * static_cast<double>(run.frameRateDen) / static_cast<double>(run.frameRateNum);
+}
+
+/// The length of the base view's pictures, counted for a side-by-side file
+/// that ends its sound by it (one that carries subtitles).
+std::optional<double> countedPictureSeconds(const PipelineRun &run, const MvcPaths &paths, const ViewFiles &views) {
+  if (!carriesSubtitles(paths.sbsOutput))
+    return std::nullopt;
+  const auto pictures = baseViewPictures(run.engine, views.base);
+  return pictures ? secondsOf(run, *pictures) : std::nullopt;
 }
 
 bool rightFirst(const PipelineRun &run) {
@@ -151,6 +167,12 @@ void encodeDecodedViews(PipelineRun &run, const MvcPaths &paths) {
   request.height = run.height;
   request.frameRateNum = run.frameRateNum;
   request.frameRateDen = run.frameRateDen;
+  // The JM decoder wrote 4:2:0 pictures (blank chroma for 4:0:0); more bits
+  // a sample would only make the count, and the length, too long.
+  std::error_code ec;
+  const auto bytes = fs::file_size(left, ec);
+  if (const auto picture = run.width * run.height * 3 / 2; !ec && picture > 0)
+    request.pictureSeconds = secondsOf(run, static_cast<std::int64_t>(bytes) / picture);
   encodeSBS(run.engine, request, progressOf(run));
 }
 
@@ -249,6 +271,7 @@ void runFifo(PipelineRun &run, const MvcSideBySideRoad &road, const PlacedFifo &
   run.engine.log("=== Steps 2+3+4: FIFO pipeline \u2014 interleave \u2192 decode \u2192 encode (concurrent) ===");
   StreamDecodeRequest request = streamRequest(run, fifo.path, paths.sbsOutput);
   request.decoder = road.decoder;
+  request.pictureSeconds = countedPictureSeconds(run, paths, views);
   runFifoPipeline(run.engine, views.base, views.mvc, request, progressOf(run));
   freeIntermediate(run, views.base, "base view");
   freeIntermediate(run, views.mvc, "MVC view");
@@ -257,6 +280,7 @@ void runFifo(PipelineRun &run, const MvcSideBySideRoad &road, const PlacedFifo &
 /// No FIFO could be made: interleave to a file, then decode it through the pipe.
 void runPipeFromFile(PipelineRun &run, const MvcSideBySideRoad &road, const ViewFiles &views, const MvcPaths &paths) {
   run.report(ConversionStage::interleaving, 0.3);
+  const auto pictureSeconds = countedPictureSeconds(run, paths, views);
   run.engine.verbose("=== Step 2: Interleaving NAL units (fallback) ===");
   requireInterleaveSpace(run, views);
   interleaveNALUnits(run.engine, views.base, views.mvc, paths.interleaved);
@@ -265,6 +289,7 @@ void runPipeFromFile(PipelineRun &run, const MvcSideBySideRoad &road, const View
   run.engine.verbose("=== Steps 3+4: Zero-disk pipeline (" + road.decoder + " \u2192 yuv_hstack \u2192 ffmpeg) ===");
   StreamDecodeRequest request = streamRequest(run, paths.interleaved, paths.sbsOutput);
   request.decoder = road.decoder;
+  request.pictureSeconds = pictureSeconds;
   decodeSBSPipe(run.engine, request, progressOf(run));
   freeIntermediate(run, paths.interleaved, "interleaved stream");
 }

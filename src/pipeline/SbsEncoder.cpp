@@ -45,7 +45,10 @@ std::vector<std::string> sbsEncodeArguments(const SbsEncodeRequest &request) {
   // which is all the MV-HEVC converter keeps.
   auto audio = streamAudioArgumentList(request.target);
   arguments.insert(arguments.end(), audio.begin(), audio.end());
-  arguments.insert(arguments.end(), {"-dn", "-shortest", request.output.string()});
+  arguments.emplace_back("-dn");
+  auto end = soundEndArguments(request.output, request.pictureSeconds);
+  arguments.insert(arguments.end(), end.begin(), end.end());
+  arguments.push_back(request.output.string());
   return arguments;
 }
 

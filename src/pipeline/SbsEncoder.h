@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,7 @@ struct SbsEncodeRequest {
   std::int64_t height = 0;
   std::int64_t frameRateNum = 0;
   std::int64_t frameRateDen = 1;
+  std::optional<double> pictureSeconds; ///< the views' length, where known (soundEndArguments)
 };
 
 /// ffmpeg's arguments for the encode, written for VideoToolbox (the encoder

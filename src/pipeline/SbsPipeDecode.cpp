@@ -82,7 +82,8 @@ SideBySideEncode sideBySideEncode(const StreamDecodeRequest &request, const std:
   append(sourceTrackArguments(1, request.output));
   append(encoders.translate(video));
   append(encoders.translate(streamAudioArgumentList(request.target)));
-  append({"-shortest", "-movflags", "+faststart", request.output.string()});
+  append(soundEndArguments(request.output, request.pictureSeconds));
+  append({"-movflags", "+faststart", request.output.string()});
   return encode;
 }
 
@@ -121,6 +122,7 @@ void decodeSBSPipe(PipelineEngine &engine, const StreamDecodeRequest &request, c
   PipeToolLineParser toolLines(estimatedFramesPerView(request.duration, request.frameRateNum, request.frameRateDen),
                                progress, engine.onLog);
   std::int64_t pairs = 0;
+  std::optional<std::int64_t> stacked, encoded;
   FfmpegEchoFilter ffmpegLines(engine.onLog);
   TextTail ffmpegText;
   SideBySideEncode encode = sideBySideEncode(request, *yuvHstack, *ffmpeg, EncoderTable::probe(*ffmpeg));
@@ -131,12 +133,16 @@ void decodeSBSPipe(PipelineEngine &engine, const StreamDecodeRequest &request, c
                       toolLines.onLine(line);
                     }});
   const auto stacking =
-      pipeline.add({"yuv_hstack", std::move(encode.stacker), decoding, {}, [&toolLines](std::string_view line) {
+      pipeline.add({"yuv_hstack", std::move(encode.stacker), decoding, {}, [&](std::string_view line) {
+                      if (const auto pairsStacked = stackedFramePairs(line))
+                        stacked = pairsStacked;
                       toolLines.onLine(line);
                     }});
   pipeline.add({"ffmpeg", std::move(encode.encoder), stacking, {}, [&](std::string_view line) {
                   ffmpegLines.onLine(line);
                   ffmpegText.feed(std::string(line) + "\n");
+                  if (const auto frames = encodedFramesInLine(line))
+                    encoded = frames;
                 }});
   const tools::PipelineOutcome outcome = pipeline.run(engine.stopToken());
   if (outcome.cancelled)
@@ -145,6 +151,11 @@ void decodeSBSPipe(PipelineEngine &engine, const StreamDecodeRequest &request, c
     engine.verbose("Pipe pipeline stderr:\n" + toolLines.kept().joined(10));
     throwPipeFailure(request, *failed, pairs, ffmpegText.text());
   }
+  // Every tool may end well and the file still lack pictures: an encoder
+  // that stops taking them ends the stacker and the decoder quietly.
+  if (!stacked || (encoded && *encoded < *stacked))
+    throw ConversionError::encodingFailed(
+        fmt::format("ffmpeg (side-by-side encoder) stopped taking pictures after {} of them", encoded.value_or(0)));
   std::error_code sizeError;
   const auto size = fs::file_size(request.output, sizeError);
   engine.verbose("SBS output: " + request.output.filename().string() + " (" +

@@ -7,6 +7,8 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <fmt/format.h>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -43,6 +45,9 @@ struct StreamDecodeRequest {
   std::string decoder = "ldecod-pipe";
   /// Subtitles the stacker and the MV-HEVC converter burn into both eyes.
   std::optional<SubtitleBurnIn> burnIn;
+  /// The seconds of pictures the decoder gives, where they were counted
+  /// (soundEndArguments).
+  std::optional<double> pictureSeconds;
 };
 
 /// The audio arguments of every side-by-side encode: AAC 5.1 for the Vision
@@ -52,20 +57,43 @@ inline const char *streamAudioArguments(OutputTarget target) {
   return target == OutputTarget::visionPro ? "-c:a aac_at -b:a 448k -ac 6 -ar 48000" : "-c:a copy";
 }
 
+/// Whether the side-by-side file `output` carries the source's subtitle
+/// tracks: Matroska does; QuickTime takes no disc subtitles.
+inline bool carriesSubtitles(const std::filesystem::path &output) {
+  std::string extension = output.extension().string();
+  for (auto &c : extension)
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return extension == ".mkv";
+}
+
 /// The maps that carry the tracks of input `input` into a side-by-side file
 /// `output`: every audio track (the first the default) and the chapters, and
-/// into Matroska every subtitle track too; QuickTime takes no disc subtitles.
+/// the subtitle tracks where it carries them.
 inline std::vector<std::string> sourceTrackArguments(int input, const std::filesystem::path &output) {
   const std::string n = std::to_string(input);
   std::vector<std::string> arguments{"-map",          n + ":a?", "-disposition:a", "0", "-disposition:a:0", "default",
                                      "-map_chapters", n};
-  std::string extension = output.extension().string();
-  for (auto &c : extension)
-    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  if (extension == ".mkv")
+  if (carriesSubtitles(output))
     arguments.insert(arguments.end(), {"-map", n + ":s?", "-c:s", "copy"});
   else
     arguments.emplace_back("-sn");
+  return arguments;
+}
+
+/// How a side-by-side encode into `output` ends its sound with its
+/// `pictureSeconds` of pictures (where known). ffmpeg's -shortest also ends
+/// the whole file where a copied subtitle track ends: after the last cue its
+/// reading runs on to the end of the track's source, and every picture not
+/// yet encoded then is left out, without an error. A file that carries
+/// subtitles is therefore ended by the pictures' length alone, and keeps the
+/// whole sound where that length is not known.
+inline std::vector<std::string> soundEndArguments(const std::filesystem::path &output,
+                                                  std::optional<double> pictureSeconds) {
+  std::vector<std::string> arguments;
+  if (pictureSeconds)
+    arguments = {"-t", fmt::format("{:.6f}", *pictureSeconds)};
+  if (!carriesSubtitles(output))
+    arguments.emplace_back("-shortest");
   return arguments;
 }
 

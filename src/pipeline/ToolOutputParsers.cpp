@@ -65,6 +65,19 @@ std::optional<double> timeValueInLine(std::string_view line) {
   return parseTimeValue(rest.substr(0, rest.find(' ')));
 }
 
+std::optional<std::int64_t> encodedFramesInLine(std::string_view line) {
+  line = trimmedLine(line);
+  if (!line.starts_with("frame="))
+    return std::nullopt;
+  line.remove_prefix(6);
+  line.remove_prefix(std::min(line.find_first_not_of(' '), line.size()));
+  std::int64_t frames = 0;
+  const auto [end, error] = std::from_chars(line.data(), line.data() + line.size(), frames);
+  if (error != std::errc() || end == line.data())
+    return std::nullopt;
+  return frames;
+}
+
 LdecodFrameParser::LdecodFrameParser(std::int64_t estimatedFrames, double rangeStart, double rangeEnd,
                                      ConversionStage stage, ProgressReport progress, LogFn log)
     : estimated_(estimatedFrames), start_(rangeStart), end_(rangeEnd), stage_(stage), progress_(std::move(progress)),

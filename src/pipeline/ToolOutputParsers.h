@@ -22,6 +22,10 @@ std::optional<double> parseTimeValue(std::string_view text);
 /// The time value after the first "time=" in `line`, if any.
 std::optional<double> timeValueInLine(std::string_view line);
 
+/// The pictures an ffmpeg progress line ("frame=   61 fps=...") says were
+/// encoded, or nothing for any other line.
+std::optional<std::int64_t> encodedFramesInLine(std::string_view line);
+
 /// Decoded pictures on ldecod's standard output turned into progress over a
 /// range, with a log line every 100 pictures. The JM decoder prints one line
 /// per decoded picture ("00012( P ) ..."); with both views decoded the

@@ -220,6 +220,31 @@ INSTANTIATE_TEST_SUITE_P(DiscInput, DiscForms,
                                          Form{"Clip", "disc/BDMV/STREAM/00003.m2ts", Variant::fifo, true, true}),
                          formName);
 
+// A film far longer than its subtitles (two cues in its first second): each
+// road to Matroska writes every picture, the subtitle tracks, and the sound
+// up to the last picture. The subtitles' early end once cut such a file to a
+// few seconds of pictures with a "complete".
+class LongDisc : public DiscTest, public testing::WithParamInterface<Variant> {};
+
+TEST_P(LongDisc, EveryPictureWithTheSubtitlesAndTheSound) {
+  constexpr int kRepeats = 12;
+  const fs::path disc = repeatedDisc(*tools_, *clips_, kRepeats);
+  const fs::path program = installProgram(dir_ / "install", *tools_, GetParam(), /*fastDecoder=*/true);
+  const auto result = convert(program, disc, dir_ / "out", false);
+  ASSERT_EQ(result.status, 0) << result.out;
+  const fs::path sbs = dir_ / "out/disc_SBS.mkv";
+  const MediaFacts facts = probeMedia(sbs);
+  EXPECT_EQ(facts.videoFrames, kRepeats * kPairs) << result.out;
+  EXPECT_NEAR(facts.audioStart + facts.audioSeconds, facts.videoStart + facts.videoSeconds, 0.05);
+  int subtitles = 0;
+  for (const auto &track : probeTracks(sbs).tracks)
+    subtitles += track.type == "subtitle";
+  EXPECT_EQ(subtitles, 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(DiscInput, LongDisc, testing::Values(Variant::fifo, Variant::diskBased),
+                         [](const auto &info) { return std::string(variantName(info.param)); });
+
 // --- the eyes from the disc -------------------------------------------------------------------------------------
 
 TEST_F(DiscTest, ARightFirstDiscComesOutWithTheEyesRight) {

@@ -208,6 +208,13 @@ TEST(FaultRun, FailuresAreNamedAndLeaveNoFalseOutput) {
        {},
        R"json({"outputTarget": "Apple Vision Pro (MV-HEVC)", "keepSBSIntermediate": true,
                "outputCodec": "H.265 (HEVC)"})json"},
+      // as ffmpeg once did where a copied subtitle track ended: stop, say nothing, exit 0
+      {"the side-by-side encoder stops taking pictures early",
+       copy + " && " + toolTree(kestrova, "") +
+           " && printf '%s\\n' '#!/bin/bash' 'case \" $* \" in *\" pipe:0 "
+           "\"*) set -- \"${@:1:$#-1}\" -frames:v 5 \"${@: -1}\";; esac' 'exec /usr/bin/ffmpeg \"$@\"' > "
+           "tree/share/kestrova/tools/ffmpeg && chmod +x tree/share/kestrova/tools/ffmpeg",
+       "tree/bin/kestrova", "disc.m2ts", "stopped taking pictures after 5"},
       {"the 3D view stops at 40 %", damage + " cut.m2ts cut", kestrova, "cut.m2ts", "the 3D view stops at 8 of 24"},
       {"five flipped bits in the 3D view", damage + " flip.m2ts flip", kestrova, "flip.m2ts",
        "the 3D view is damaged from"},
