@@ -62,7 +62,7 @@ TEST_P(BlurayConversion, EveryPictureSoundAndEachEyeInPlace) {
   const bool visionPro = target != Target::sbs, oneEncode = target == Target::visionProOneEncode;
   kestrova::test::writeFile(dir / "config/kestrova/settings.json",
                             std::string("{\"qualityPreset\": \"Balanced\", \"outputTarget\": \"") +
-                                (visionPro ? "Apple Vision Pro (MV-HEVC)" : "Full SBS 3D") + "\"" +
+                                (visionPro ? "Apple Vision Pro (MV-HEVC)" : "SBS 3D (MKV)") + "\"" +
                                 (oneEncode ? "}" : ", \"keepSBSIntermediate\": true}"));
   const fs::path input = *clips_ / source.file, output = dir / "out";
   // Pipe from file is what is left when no FIFO can be made anywhere: not
@@ -162,7 +162,7 @@ TEST(BlurayFolders, FromAReadOnlySourceFolderIntoAnExfatOutputFolder) {
   fs::copy_file(*clips / "clip24.m2ts", source->path() / "clip24.m2ts");
   ASSERT_TRUE(source->remountReadOnly());
   kestrova::test::writeFile(dir / "config/kestrova/settings.json",
-                            "{\"qualityPreset\": \"Balanced\", \"outputTarget\": \"Full SBS 3D\"}");
+                            "{\"qualityPreset\": \"Balanced\", \"outputTarget\": \"SBS 3D (MKV)\"}");
   fs::create_directories(dir / "scratch");
   for (const Variant variant : {Variant::dualSplitParallel, Variant::parallel, Variant::fifo, Variant::diskBased}) {
     SCOPED_TRACE(variantName(variant));
