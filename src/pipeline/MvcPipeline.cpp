@@ -4,6 +4,7 @@
 #include "core/Errors.h"
 #include "demux/Demux.h"
 #include "nal/InterleaveError.h"
+#include "nal/StreamReader.h"
 #include "pipeline/ChunkedEncode.h"
 #include "pipeline/DirectMvhevcPipe.h"
 #include "pipeline/DiscTracks.h"
@@ -19,7 +20,6 @@
 #include "pipeline/SpatialTracks.h"
 #include "pipeline/StreamDecoderChoice.h"
 #include "pipeline/SubtitlePreparation.h"
-#include "pipeline/ViewCutter.h"
 #include "pipeline/ViewDamage.h"
 #include "pipeline/ViewDiscovery.h"
 #include "pipeline/WorkSpace.h"
@@ -90,13 +90,24 @@ std::optional<double> secondsOf(const PipelineRun &run, std::int64_t pictures) {
   return static_cast<double>(pictures) * static_cast<double>(run.frameRateDen) / static_cast<double>(run.frameRateNum);
 }
 
-/// The length of the base view's pictures, counted for a side-by-side file
-/// that ends its sound by it (one that carries subtitles).
+/// The length of the base view's pictures (its access units, one per frame
+/// pair), counted for a side-by-side file that ends its sound by it (one that
+/// carries subtitles). Nothing when cancelled or the view cannot be read (the
+/// interleaver says why).
 std::optional<double> countedPictureSeconds(const PipelineRun &run, const MvcPaths &paths, const ViewFiles &views) {
   if (!carriesSubtitles(paths.sbsOutput))
     return std::nullopt;
-  const auto pictures = baseViewPictures(run.engine, views.base);
-  return pictures ? secondsOf(run, *pictures) : std::nullopt;
+  constexpr std::uint8_t kBaseDelimiter = 9;
+  std::int64_t pictures = 0;
+  try {
+    nal::StreamReader reader(views.base, kBaseDelimiter);
+    while (reader.readAccessUnit())
+      if (++pictures % 1024 == 0 && run.engine.isCancelled())
+        return std::nullopt;
+  } catch (const Error &) {
+    return std::nullopt;
+  }
+  return secondsOf(run, pictures);
 }
 
 bool rightFirst(const PipelineRun &run) {

@@ -122,21 +122,4 @@ ChunkCutter viewCutter(const PipelineEngine &engine, const std::string &decoder,
   return cutter;
 }
 
-std::optional<std::int64_t> baseViewPictures(const PipelineEngine &engine, const fs::path &baseView) {
-  const auto scanner = engine.findTool("nal-scan");
-  if (!scanner)
-    return std::nullopt;
-  tools::ProcessLaunch launch;
-  launch.executable = *scanner;
-  launch.arguments = {"--segments", "1", baseView.string()};
-  const auto collected = tools::runAndCollect(launch);
-  // One segment: "segment 0 FIRST_UNIT UNITS OFFSET LENGTH".
-  std::istringstream lines(collected.standardOutput);
-  std::string word;
-  std::int64_t index = -1, first = -1, units = 0;
-  if (collected.status.success() && lines >> word >> index >> first >> units && word == "segment" && units > 0)
-    return units;
-  return std::nullopt;
-}
-
 } // namespace kestrova::pipeline

@@ -4,9 +4,6 @@
 #include "pipeline/PipelineEngine.h"
 #include "pipeline/ViewDiscovery.h"
 
-#include <cstdint>
-#include <filesystem>
-#include <optional>
 #include <string>
 
 namespace kestrova::pipeline {
@@ -21,9 +18,5 @@ namespace kestrova::pipeline {
 /// missing.
 ChunkCutter viewCutter(const PipelineEngine &engine, const std::string &decoder, const ViewFiles &views,
                        ChunkOutput output);
-
-/// The access units (frame pairs) of a demuxed base view, as nal-scan counts
-/// them; nothing when nal-scan is not installed or cannot read the view.
-std::optional<std::int64_t> baseViewPictures(const PipelineEngine &engine, const std::filesystem::path &baseView);
 
 } // namespace kestrova::pipeline
