@@ -4,7 +4,6 @@
 #include "core/Errors.h"
 #include "demux/Demux.h"
 #include "nal/InterleaveError.h"
-#include "nal/StreamReader.h"
 #include "pipeline/ChunkedEncode.h"
 #include "pipeline/DirectMvhevcPipe.h"
 #include "pipeline/DiscTracks.h"
@@ -84,30 +83,13 @@ double encodeDuration(const PipelineRun &run) {
   return run.duration > 0 ? run.duration : 7200.0;
 }
 
-std::optional<double> secondsOf(const PipelineRun &run, std::int64_t pictures) {
-  if (run.frameRateNum <= 0 || run.frameRateDen <= 0)
+/// The length of the base view's pictures, as the views' check counted them,
+/// for a side-by-side file that ends its sound by it (one that carries
+/// subtitles).
+std::optional<double> countedPictureSeconds(const PipelineRun &run, const fs::path &output) {
+  if (!carriesSubtitles(output) || run.basePictures <= 0)
     return std::nullopt;
-  return static_cast<double>(pictures) * static_cast<double>(run.frameRateDen) / static_cast<double>(run.frameRateNum);
-}
-
-/// The length of the base view's pictures (its access units, one per frame
-/// pair), counted for a side-by-side file that ends its sound by it (one that
-/// carries subtitles). Nothing when cancelled or the view cannot be read (the
-/// interleaver says why).
-std::optional<double> countedPictureSeconds(const PipelineRun &run, const MvcPaths &paths, const ViewFiles &views) {
-  if (!carriesSubtitles(paths.sbsOutput))
-    return std::nullopt;
-  constexpr std::uint8_t kBaseDelimiter = 9;
-  std::int64_t pictures = 0;
-  try {
-    nal::StreamReader reader(views.base, kBaseDelimiter);
-    while (reader.readAccessUnit())
-      if (++pictures % 1024 == 0 && run.engine.isCancelled())
-        return std::nullopt;
-  } catch (const Error &) {
-    return std::nullopt;
-  }
-  return secondsOf(run, pictures);
+  return static_cast<double>(run.basePictures) / framesPerSecond(run);
 }
 
 bool rightFirst(const PipelineRun &run) {
@@ -178,12 +160,7 @@ void encodeDecodedViews(PipelineRun &run, const MvcPaths &paths) {
   request.height = run.height;
   request.frameRateNum = run.frameRateNum;
   request.frameRateDen = run.frameRateDen;
-  // The JM decoder wrote 4:2:0 pictures (blank chroma for 4:0:0); more bits
-  // a sample would only make the count, and the length, too long.
-  std::error_code ec;
-  const auto bytes = fs::file_size(left, ec);
-  if (const auto picture = run.width * run.height * 3 / 2; !ec && picture > 0)
-    request.pictureSeconds = secondsOf(run, static_cast<std::int64_t>(bytes) / picture);
+  request.pictureSeconds = countedPictureSeconds(run, paths.sbsOutput);
   encodeSBS(run.engine, request, progressOf(run));
 }
 
@@ -232,6 +209,7 @@ StreamDecodeRequest streamRequest(const PipelineRun &run, const fs::path &input,
   request.frameRateNum = run.frameRateNum;
   request.frameRateDen = run.frameRateDen;
   request.burnIn = run.burnIn;
+  request.pictureSeconds = countedPictureSeconds(run, output);
   return request;
 }
 
@@ -282,7 +260,6 @@ void runFifo(PipelineRun &run, const MvcSideBySideRoad &road, const PlacedFifo &
   run.engine.log("=== Steps 2+3+4: FIFO pipeline \u2014 interleave \u2192 decode \u2192 encode (concurrent) ===");
   StreamDecodeRequest request = streamRequest(run, fifo.path, paths.sbsOutput);
   request.decoder = road.decoder;
-  request.pictureSeconds = countedPictureSeconds(run, paths, views);
   runFifoPipeline(run.engine, views.base, views.mvc, request, progressOf(run));
   freeIntermediate(run, views.base, "base view");
   freeIntermediate(run, views.mvc, "MVC view");
@@ -291,7 +268,6 @@ void runFifo(PipelineRun &run, const MvcSideBySideRoad &road, const PlacedFifo &
 /// No FIFO could be made: interleave to a file, then decode it through the pipe.
 void runPipeFromFile(PipelineRun &run, const MvcSideBySideRoad &road, const ViewFiles &views, const MvcPaths &paths) {
   run.report(ConversionStage::interleaving, 0.3);
-  const auto pictureSeconds = countedPictureSeconds(run, paths, views);
   run.engine.verbose("=== Step 2: Interleaving NAL units (fallback) ===");
   requireInterleaveSpace(run, views);
   interleaveNALUnits(run.engine, views.base, views.mvc, paths.interleaved);
@@ -300,7 +276,6 @@ void runPipeFromFile(PipelineRun &run, const MvcSideBySideRoad &road, const View
   run.engine.verbose("=== Steps 3+4: Zero-disk pipeline (" + road.decoder + " \u2192 yuv_hstack \u2192 ffmpeg) ===");
   StreamDecodeRequest request = streamRequest(run, paths.interleaved, paths.sbsOutput);
   request.decoder = road.decoder;
-  request.pictureSeconds = pictureSeconds;
   decodeSBSPipe(run.engine, request, progressOf(run));
   freeIntermediate(run, paths.interleaved, "interleaved stream");
 }

@@ -31,6 +31,9 @@ struct PipelineRun {
   std::int64_t frameRateNum = 24000;
   std::int64_t frameRateDen = 1001;
   double duration = 0.0;
+  /// The demuxed base view's access units (one a frame pair), counted when
+  /// an MVC source's views are checked; 0 before.
+  std::int64_t basePictures = 0;
   std::filesystem::path workDirectory;
   /// The source's file name without its extension; output names derive from it.
   std::string baseName;

@@ -136,6 +136,7 @@ void checkDemuxedViews(PipelineRun &run, const ViewFiles &views) {
   const std::int64_t mvc = countAccessUnits(views.mvc, 24, stop);
   if (stop.stop_requested())
     throw ConversionError::cancelled();
+  run.basePictures = base;
   const double fps = framesPerSecond(run);
   run.engine.verbose(fmt::format("Demuxed views: {} base and {} 3D pictures", base, mvc));
   // Not a damaged 3D film but none at all: a Matroska file's block_lr/block_rl
