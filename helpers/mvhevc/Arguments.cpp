@@ -197,18 +197,21 @@ void applyQuality(ConversionRequest &request, std::string_view quality, std::opt
   }
 }
 
-} // namespace
-
-ConversionRequest parseArguments(int argc, const char *const *argv) {
+/// The command line's words: options applied to the request as they come,
+/// the rest kept in order.
+struct CommandWords {
   std::vector<std::string_view> positional;
-  ConversionRequest request;
   PairFormat pairs;
   bool sawPairOption = false;
   bool sawLayout = false;
+};
+
+CommandWords readWords(int argc, const char *const *argv, ConversionRequest &request) {
+  CommandWords words;
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
     if (!arg.starts_with("--")) {
-      positional.push_back(arg);
+      words.positional.push_back(arg);
       continue;
     }
     if (arg == "--chunk" || arg == "--join") {
@@ -221,18 +224,47 @@ ConversionRequest parseArguments(int argc, const char *const *argv) {
     const std::string_view text = argv[++i];
     if (arg == "--layout") {
       request.layout = packedLayout(text);
-      sawLayout = true;
+      words.sawLayout = true;
       continue;
     }
-    if (applyPairOption(arg, text, pairs, sawPairOption) || applySoundOption(arg, text, request)) {
+    if (applyPairOption(arg, text, words.pairs, words.sawPairOption) || applySoundOption(arg, text, request)) {
       continue;
     }
     if (!applyNumberOption(arg, text, request)) {
       throw std::invalid_argument("unknown option " + std::string(arg) + "\n" + kUsage);
     }
   }
+  return words;
+}
+
+/// INPUT: a file, or frame pairs on standard input ("-") that the pair
+/// options describe.
+void takeInput(ConversionRequest &request, const CommandWords &words) {
+  request.input = words.positional[0];
+  if (request.input == "-") {
+    if (words.pairs.viewWidth == 0 || words.pairs.frameRateNum == 0) {
+      throw std::invalid_argument("frame pairs on standard input need --view-size and --frame-rate");
+    }
+    if (words.sawLayout) {
+      throw std::invalid_argument("--layout describes a file INPUT; frame pairs on standard input are two views");
+    }
+    subtitles::checkBurnInOptions(words.pairs.burnIn);
+    request.pairs = words.pairs;
+  } else if (words.sawPairOption) {
+    throw std::invalid_argument("--view-size, --frame-rate, --pairs and the --subtitle options describe frame pairs "
+                                "on standard input; give - as INPUT to use them");
+  }
+  request.layout.rightFirst = words.pairs.rightFirst;
+}
+
+} // namespace
+
+ConversionRequest parseArguments(int argc, const char *const *argv) {
+  ConversionRequest request;
+  const CommandWords words = readWords(argc, argv, request);
+  const auto &positional = words.positional;
   if (request.join) {
-    if (positional.size() < 2 || request.chunk || sawPairOption) {
+    if (positional.size() < 2 || request.chunk || words.sawPairOption) {
       throw std::invalid_argument(kUsage);
     }
     request.output = positional[0];
@@ -242,21 +274,7 @@ ConversionRequest parseArguments(int argc, const char *const *argv) {
   if (positional.size() != 3 && positional.size() != 4) {
     throw std::invalid_argument(kUsage);
   }
-  request.input = positional[0];
-  if (request.input == "-") {
-    if (pairs.viewWidth == 0 || pairs.frameRateNum == 0) {
-      throw std::invalid_argument("frame pairs on standard input need --view-size and --frame-rate");
-    }
-    if (sawLayout) {
-      throw std::invalid_argument("--layout describes a file INPUT; frame pairs on standard input are two views");
-    }
-    subtitles::checkBurnInOptions(pairs.burnIn);
-    request.pairs = pairs;
-  } else if (sawPairOption) {
-    throw std::invalid_argument("--view-size, --frame-rate, --pairs and the --subtitle options describe frame pairs "
-                                "on standard input; give - as INPUT to use them");
-  }
-  request.layout.rightFirst = pairs.rightFirst;
+  takeInput(request, words);
   request.output = positional[1];
   if (request.chunk && (!request.audio.empty() || !request.chapters.empty())) {
     throw std::invalid_argument("--chunk takes no sound or chapters; they go in when the chunks are joined");

@@ -82,6 +82,50 @@ struct Encoding {
   }
 };
 
+// The Annex B dump of the stream the movie holds, its headers first; not
+// open when no dump was asked for.
+template <class Headers> std::ofstream openDump(const std::string &prefix, const Headers &headers) {
+  std::ofstream dump;
+  if (!prefix.empty()) {
+    dump.open(prefix + ".hevc", std::ios::binary);
+    for (const auto &nal : headers) {
+      writeNal(dump, nal);
+    }
+  }
+  return dump;
+}
+
+// Hands every picture of the source to `encoder` on a thread of its own,
+// then drains it; `store` takes the coded pictures as they come. Returns
+// the pictures read.
+template <class Store>
+std::int64_t feedPictures(Encoding &e, std::unique_ptr<PictureEncoder> encoder, const Store &store) {
+  EncoderThread thread(std::move(encoder));
+  std::int64_t pts = 0;
+  const auto audioSink = [&e](AudioPacket &&packet) {
+    if (e.writer != nullptr) {
+      e.writer->writeAudioSample(packet);
+    }
+  };
+  while (auto frame = e.source.next(audioSink)) {
+    e.checkStop();
+    thread.push(std::move(frame), pts++);
+    store(thread.take());
+  }
+  if (pts == 0) {
+    throw InputError("the input has no video frames");
+  }
+  thread.finish();
+  while (!thread.drained()) {
+    thread.waitForPictures(e.stop);
+    e.checkStop();
+    store(thread.take());
+  }
+  thread.join();
+  store(thread.take());
+  return pts;
+}
+
 // x265 encodes both views as one two-layer stream.
 std::int64_t encodeTwoLayers(Encoding &e, const EncoderSettings &settings, VideoTrackSetup &setup) {
   MultiviewEncoder encoder(settings);
@@ -90,14 +134,7 @@ std::int64_t encodeTwoLayers(Encoding &e, const EncoderSettings &settings, Video
   if (e.chunk != nullptr) {
     e.chunk->writeHeaders(headers);
   }
-  std::ofstream dump;
-  if (!e.dumpPrefix.empty()) {
-    dump.open(e.dumpPrefix + ".hevc", std::ios::binary);
-    for (const auto &nal : headers) {
-      writeNal(dump, nal);
-    }
-  }
-  std::int64_t pts = 0;
+  std::ofstream dump = openDump(e.dumpPrefix, headers);
   std::int64_t muxed = 0;
   const auto store = [&](std::vector<CodedPicture> coded) {
     for (const auto &picture : coded) {
@@ -118,30 +155,7 @@ std::int64_t encodeTwoLayers(Encoding &e, const EncoderSettings &settings, Video
       e.progress.picture(muxed);
     }
   };
-  {
-    EncoderThread thread(twoViewEncoder(encoder, settings.width));
-    const auto audioSink = [&e](AudioPacket &&packet) {
-      if (e.writer != nullptr) {
-        e.writer->writeAudioSample(packet);
-      }
-    };
-    while (auto frame = e.source.next(audioSink)) {
-      e.checkStop();
-      thread.push(std::move(frame), pts++);
-      store(thread.take());
-    }
-    if (pts == 0) {
-      throw InputError("the input has no video frames");
-    }
-    thread.finish();
-    while (!thread.drained()) {
-      thread.waitForPictures(e.stop);
-      e.checkStop();
-      store(thread.take());
-    }
-    thread.join();
-    store(thread.take());
-  }
+  const std::int64_t pts = feedPictures(e, twoViewEncoder(encoder, settings.width), store);
   if (muxed != pts) {
     throw StructureError("the encoder returned " + std::to_string(muxed) + " of " + std::to_string(pts) + " pictures");
   }
@@ -218,6 +232,25 @@ Sources openSources(const ConversionRequest &request, std::ostream &notes, std::
   return sources;
 }
 
+// The encoder's settings for two views of the packed pictures `video`.
+EncoderSettings encoderSettings(const ConversionRequest &request, const VideoInfo &video) {
+  EncoderSettings settings;
+  settings.width = video.width / 2;
+  settings.height = video.height;
+  settings.frameRateNum = video.frameRateNum;
+  settings.frameRateDen = video.frameRateDen;
+  settings.crf = crfForQuality(request.quality);
+  if (request.capMbps) {
+    settings.maxRateKbps = *request.capMbps * 1000 / 2; // the cap is shared by the two views
+  }
+  settings.preset = request.preset;
+  if (request.threads > 0) {
+    settings.x265Options.emplace_back("pools", std::to_string(request.threads));
+  }
+  settings.keyframeInterval = std::max(1, static_cast<int>(std::lround(2.0 * video.frameRateNum / video.frameRateDen)));
+  return settings;
+}
+
 } // namespace
 
 std::vector<Chapter> chaptersWithin(std::vector<Chapter> chapters, double seconds, std::ostream &notes) {
@@ -240,20 +273,7 @@ void convert(const ConversionRequest &request, std::ostream &progressOut, std::o
   auto chapters = request.chapters.empty() ? std::vector<Chapter>{} : readChapters(request.chapters);
   auto [source, sound] = openSources(request, notes, stop);
   const auto &video = source->video();
-  EncoderSettings settings;
-  settings.width = video.width / 2;
-  settings.height = video.height;
-  settings.frameRateNum = video.frameRateNum;
-  settings.frameRateDen = video.frameRateDen;
-  settings.crf = crfForQuality(request.quality);
-  if (request.capMbps) {
-    settings.maxRateKbps = *request.capMbps * 1000 / 2; // the cap is shared by the two views
-  }
-  settings.preset = request.preset;
-  if (request.threads > 0) {
-    settings.x265Options.emplace_back("pools", std::to_string(request.threads));
-  }
-  settings.keyframeInterval = std::max(1, static_cast<int>(std::lround(2.0 * video.frameRateNum / video.frameRateDen)));
+  const EncoderSettings settings = encoderSettings(request, video);
 
   std::optional<PartialFile> partial;
   std::optional<MovWriter> writer;
