@@ -4,6 +4,7 @@
 #include "core/Errors.h"
 #include "pipeline/ChunkedEncode.h"
 #include "pipeline/DiscSource.h"
+#include "pipeline/FinishedPictures.h"
 #include "pipeline/FrameAlternatePipeline.h"
 #include "pipeline/LayoutRequest.h"
 #include "pipeline/MvcPipeline.h"
@@ -76,6 +77,15 @@ ConversionResult runRoad(PipelineRun &run, const ToolInventory &tools, const Sou
     }
   };
   return std::visit(Dispatch{run, tools, facts, plan}, plan.road);
+}
+
+/// Runs the planned road, then checks what it wrote: results, not exit
+/// codes, decide whether the outputs get their names.
+ConversionResult runCheckedRoad(PipelineRun &run, const ToolInventory &tools, const SourceFacts &facts,
+                                const RoadPlan &plan) {
+  ConversionResult result = runRoad(run, tools, facts, plan);
+  checkFinishedPictures(run);
+  return result;
 }
 
 constexpr const char *kFfmpegAdvice =
@@ -266,7 +276,7 @@ ConversionResult PipelineEngine::run(const ConversionJob &job, const std::option
   const DiscCopies discCopies{run.workDirectory / "disc"};
   if (disc)
     prepareDisc(run, *disc);
-  return scope.runAndCommit([&] { return runRoad(run, tools, facts, plan); });
+  return scope.runAndCommit([&] { return runCheckedRoad(run, tools, facts, plan); });
 }
 
 } // namespace kestrova::pipeline

@@ -156,6 +156,11 @@ void decodeSBSPipe(PipelineEngine &engine, const StreamDecodeRequest &request, c
   if (!stacked || (encoded && *encoded < *stacked))
     throw ConversionError::encodingFailed(
         fmt::format("ffmpeg (side-by-side encoder) stopped taking pictures after {} of them", encoded.value_or(0)));
+  // The stacker's count is what its input, the decoder, gave before it ended.
+  if (request.pictures > 0 && *stacked < request.pictures)
+    throw ConversionError::decodingFailed(fmt::format("{} (decoder) ended after {} of the film's {} pictures without "
+                                                      "an error",
+                                                      request.decoder, *stacked, request.pictures));
   std::error_code sizeError;
   const auto size = fs::file_size(request.output, sizeError);
   engine.verbose("SBS output: " + request.output.filename().string() + " (" +

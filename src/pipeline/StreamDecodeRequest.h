@@ -48,6 +48,9 @@ struct StreamDecodeRequest {
   /// The seconds of pictures the decoder gives, where they were counted
   /// (soundEndArguments).
   std::optional<double> pictureSeconds;
+  /// The pairs the decoder must give (the base view's pictures); 0 where
+  /// they were not counted.
+  std::int64_t pictures = 0;
 };
 
 /// The audio arguments of every side-by-side encode: AAC 5.1 for the Vision

@@ -31,11 +31,7 @@ struct EngineRunFixture : ModelRunFixture {
     tools.addReal("ffmpeg", "/usr/bin/ffmpeg");
     tools.addReal("ldecod", KESTROVA_FAKE_LDECOD_PATH);
     // The track listing of a disc stream: base view and MVC view.
-    tools.add("ffprobe", {{"steps",
-                           {{{"stdout", json{{"streams",
-                                              {{{"index", 0}, {"codec_type", "video"}, {"codec_name", "h264"}},
-                                               {{"index", 1}, {"codec_type", "video"}, {"codec_name", "h264"}}}}}
-                                            .dump()}}}}});
+    tools.add("ffprobe", twoViewProbeScript(kFrames));
     demuxWrites(json::array());
     tools.add("MVHEVCConverter", {{"steps",
                                    {{{"when_arg1", "-"}, {"copy_stdin_to", "/dev/null"}},

@@ -145,6 +145,20 @@ std::string toolTree(const std::string &kestrova, const std::string &left, const
   return tree;
 }
 
+// Replaces tool `name` of a tree made by toolTree() with a script of `lines`,
+// in which REAL stands for the real tool.
+std::string wrappedTool(const std::string &name, std::vector<std::string> lines) {
+  const std::string real = (test::buildDir() / "share/kestrova/tools" / name).string();
+  std::string command = "printf '%s\\n' '#!/bin/bash'";
+  for (auto &line : lines) {
+    for (auto at = line.find("REAL"); at != std::string::npos; at = line.find("REAL"))
+      line.replace(at, 4, real);
+    command += " " + shellQuoted(line);
+  }
+  const std::string file = "tree/share/kestrova/tools/" + name;
+  return command + " > " + file + ".new && chmod +x " + file + ".new && mv -f " + file + ".new " + file;
+}
+
 // Faults of a real disc conversion with the real tools, each run in a PID
 // namespace: the run fails, says why in words that name the tool or the
 // fault, claims no output and leaves no hidden file and no bulky work file;
@@ -182,6 +196,7 @@ TEST(FaultRun, FailuresAreNamedAndLeaveNoFalseOutput) {
     std::string during = {};      // run in the namespace while the conversion runs
     std::string settings = {};    // the stored settings, else a side-by-side target
     bool completes = false;       // converts what there is, with a warning
+    std::int64_t pictures = 0;    // a completing run's file holds them, when not 0
   };
   const std::string copy = "cp " + shellQuoted(clip.string()) + " disc.m2ts";
   const std::vector<Row> rows = {
@@ -215,6 +230,35 @@ TEST(FaultRun, FailuresAreNamedAndLeaveNoFalseOutput) {
            "\"*) set -- \"${@:1:$#-1}\" -frames:v 5 \"${@: -1}\";; esac' 'exec /usr/bin/ffmpeg \"$@\"' > "
            "tree/share/kestrova/tools/ffmpeg && chmod +x tree/share/kestrova/tools/ffmpeg",
        "tree/bin/kestrova", "disc.m2ts", "stopped taking pictures after 5"},
+      // each tool that can end early with status 0, as a pipe closed too soon would make it
+      {"the fast decoder ends early without an error, and the JM decoder gives the whole film",
+       copy + " && " + toolTree(kestrova, "") + " && " +
+           wrappedTool("edge264-pipe", {"REAL \"$@\" | head -c $((1920*1080*3*5))", "exit 0"}),
+       "tree/bin/kestrova",
+       "disc.m2ts",
+       "edge264-pipe (decoder) ended after 5 of the film's 24 pictures",
+       0,
+       {},
+       {},
+       true,
+       24},
+      {"the JM decoder writes part of the film without an error",
+       copy + " && " + toolTree(kestrova, "yuv_hstack") + " && " +
+           wrappedTool("ldecod", {"REAL \"$@\"; status=$?",
+                                  "truncate -s $((1920*1080*3/2*5)) output_ViewId0000.yuv output_ViewId0001.yuv",
+                                  "exit $status"}),
+       "tree/bin/kestrova", "disc.m2ts", "ldecod (JM decoder) wrote 5 of the film's 24 pictures"},
+      {"the MV-HEVC converter ends early without an error",
+       copy + " && " + toolTree(kestrova, "") + " && " +
+           wrappedTool(
+               "MVHEVCConverter",
+               {"head -c $((1920*1080*3*5)) | REAL \"$@\"; status=${PIPESTATUS[1]}; cat > /dev/null", "exit $status"}),
+       "tree/bin/kestrova",
+       "disc.m2ts",
+       "disc.mov came out with 5 of the film's 24 pictures",
+       0,
+       {},
+       R"json({"outputTarget": "Apple Vision Pro (MV-HEVC)"})json"},
       {"the 3D view stops at 40 %", damage + " cut.m2ts cut", kestrova, "cut.m2ts", "the 3D view stops at 8 of 24"},
       {"five flipped bits in the 3D view", damage + " flip.m2ts flip", kestrova, "flip.m2ts",
        "the 3D view is damaged from"},
@@ -277,7 +321,14 @@ TEST(FaultRun, FailuresAreNamedAndLeaveNoFalseOutput) {
       EXPECT_EQ(log.find(internal), std::string::npos) << internal;
     if (row.completes) {
       EXPECT_NE(run.standardOutput.find("status=0"), std::string::npos);
-      EXPECT_GT(fs::file_size(dir / "out" / (fs::path(row.source).stem().string() + "_SBS.mkv")), 0u);
+      const fs::path output = dir / "out" / (fs::path(row.source).stem().string() + "_SBS.mkv");
+      EXPECT_GT(fs::file_size(output), 0u);
+      if (row.pictures > 0) {
+        const auto counted = shell("ffprobe -v error -select_streams v:0 -count_packets -show_entries "
+                                   "stream=nb_read_packets -of csv=p=0 " +
+                                   shellQuoted(output.string()));
+        EXPECT_EQ(std::atoll(counted.standardOutput.c_str()), row.pictures) << counted.standardOutput;
+      }
       continue;
     }
     if (fs::exists(dir / "second.log")) {

@@ -38,4 +38,15 @@ std::vector<FakeCall> FakeToolFolder::calls(const std::string &name) const {
   return calls;
 }
 
+nlohmann::json twoViewProbeScript(int pictures) {
+  using nlohmann::json;
+  const json streams = {{"streams",
+                         {{{"index", 0}, {"codec_type", "video"}, {"codec_name", "h264"}},
+                          {{"index", 1}, {"codec_type", "video"}, {"codec_name", "h264"}}}}};
+  // The count is the one run with ten arguments (…-count_packets … FILE).
+  return {
+      {"steps",
+       {{{"when_args", 10}, {"stdout", std::to_string(pictures) + "\n"}, {"exit", 0}}, {{"stdout", streams.dump()}}}}};
+}
+
 } // namespace kestrova::test

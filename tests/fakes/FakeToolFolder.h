@@ -37,4 +37,8 @@ private:
   std::filesystem::path directory_;
 };
 
+/// An ffprobe double for a Blu-ray stream: it lists a base view and an MVC
+/// view, and counts `pictures` in any finished file it is asked to count.
+nlohmann::json twoViewProbeScript(int pictures);
+
 } // namespace kestrova::test

@@ -60,11 +60,7 @@ MvcConversionFixture::MvcConversionFixture(const std::string &sourceName, Stereo
   info.frameRateNum = 24;
   info.frameRateDen = 1;
   info.duration = 0.5;
-  tools.add("ffprobe", {{"steps",
-                         {{{"stdout", json{{"streams",
-                                            {{{"index", 0}, {"codec_type", "video"}, {"codec_name", "h264"}},
-                                             {{"index", 1}, {"codec_type", "video"}, {"codec_name", "h264"}}}}}
-                                          .dump()}}}}});
+  tools.add("ffprobe", twoViewProbeScript(kFrames));
   demuxWrites({".track_4113.264", ".track_4114.mvc"});
   tools.add("MVHEVCConverter", {{"steps",
                                  {{{"when_arg1", "-"}, {"copy_stdin_to", "/dev/null"}},

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+
+namespace kestrova::pipeline {
+
+struct PipelineRun;
+
+/// The pictures of the first video track of `file`, as ffprobe counts its
+/// packets (one packet an MV-HEVC picture pair, one a side-by-side
+/// picture), as the engine's current process (cancel() ends it). Throws
+/// ConversionError::encodingFailed, in ffprobe's words, for a file it
+/// cannot read.
+std::int64_t countFilePictures(PipelineRun &run, const std::filesystem::path &file);
+
+/// Before the outputs get their names: every finished file of an MVC run
+/// must hold all the pictures the demuxed base view holds. A tool that ends
+/// early and still exits with status 0 (a decoder's output cut off, an
+/// encoder that stopped reading) would otherwise leave a film without its
+/// end under a name that says it is finished. Throws
+/// ConversionError::encodingFailed naming the file and both counts; one
+/// picture short (a source that ends inside its last access unit) is only
+/// said in the log. Runs
+/// only where the count is known (`run.basePictures`); outputs not written
+/// are left to the commit to name.
+void checkFinishedPictures(PipelineRun &run);
+
+} // namespace kestrova::pipeline
