@@ -189,6 +189,11 @@ public:
   /// Replaces the queue (the single-file chooser and drop outcomes).
   void setFileQueue(std::vector<std::filesystem::path> queue);
   static bool isSupportedSource(const std::filesystem::path &url);
+  /// `urls` with each folder that is not a disc replaced by the sources it
+  /// holds one level down, in name order (a shelf of disc folders, disc
+  /// images and rips); hidden files are left out. A folder holding none
+  /// stays as it is.
+  static std::vector<std::filesystem::path> sourcesOf(const std::vector<std::filesystem::path> &urls);
   /// The layout and eye order `file` is converted with; refused during a
   /// run. A given layout makes a file in which no 3D was found convertible.
   void setFileLayout(const std::filesystem::path &file, FileLayout layout);

@@ -42,7 +42,33 @@ std::string fileName(const fs::path &url) {
   return url.filename().string();
 }
 
+/// Whether `url` names a hidden file (a run's temporary output, say).
+bool hidden(const fs::path &url) {
+  return url.filename().string().starts_with(".");
+}
+
 } // namespace
+
+std::vector<fs::path> ConverterModel::sourcesOf(const std::vector<fs::path> &urls) {
+  std::vector<fs::path> sources;
+  for (const auto &url : urls) {
+    std::error_code error;
+    if (!fs::is_directory(url, error) || isSupportedSource(url)) {
+      sources.push_back(url);
+      continue;
+    }
+    std::vector<fs::path> inside;
+    for (const auto &entry : fs::directory_iterator(url, error))
+      if (!hidden(entry.path()) && isSupportedSource(entry.path()))
+        inside.push_back(entry.path());
+    std::sort(inside.begin(), inside.end());
+    // A folder with nothing to convert stays, to be refused as it is.
+    if (inside.empty())
+      sources.push_back(url);
+    sources.insert(sources.end(), inside.begin(), inside.end());
+  }
+  return sources;
+}
 
 bool ConverterModel::isSupportedSource(const fs::path &url) {
   static constexpr std::array<std::string_view, 9> kSupported{"mkv", "m2ts", "ts",   "bluray", "mp4",
@@ -179,7 +205,8 @@ void ConverterModel::startQueueAnalysis(const fs::path &url) {
 
 void ConverterModel::addFiles(const std::vector<fs::path> &urls) {
   std::vector<fs::path> kept;
-  std::copy_if(urls.begin(), urls.end(), std::back_inserter(kept),
+  const std::vector<fs::path> sources = sourcesOf(urls);
+  std::copy_if(sources.begin(), sources.end(), std::back_inserter(kept),
                [](const fs::path &url) { return isSupportedSource(url); });
   if (kept.empty()) {
     if (!isConverting_)
@@ -290,19 +317,20 @@ void ConverterModel::dropFiles(const std::vector<fs::path> &urls) {
     return;
   }
   resetForNewConversion();
-  if (urls.size() != 1) {
-    addFiles(urls);
+  const std::vector<fs::path> sources = sourcesOf(urls);
+  if (sources.size() != 1) {
+    addFiles(sources);
     return;
   }
-  if (!isSupportedSource(urls.front())) {
+  if (!isSupportedSource(sources.front())) {
     assign(errorMessage_,
            std::optional<std::string>(
                "Unsupported file format. Please use MKV, M2TS, MP4, MOV, a Blu-ray disc folder or its ISO image."),
            ModelField::errorMessage);
     return;
   }
-  selectFile(urls.front());
-  setFileQueue({urls.front()});
+  selectFile(sources.front());
+  setFileQueue({sources.front()});
 }
 
 void ConverterModel::chooseOutputDirectory() {

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cctype>
 #include <fmt/format.h>
+#include <string>
+#include <vector>
 
 namespace kestrova::disc {
 namespace fs = std::filesystem;
@@ -36,6 +38,38 @@ std::optional<fs::path> rootOfBdmv(const fs::path &bdmv) {
   return std::nullopt;
 }
 
+// The root of the disc whose BDMV tree holds `folder` (BDMV itself,
+// BDMV/STREAM, BDMV/STREAM/SSIF, BDMV/BACKUP/PLAYLIST, ...).
+std::optional<fs::path> rootAbove(const fs::path &folder) {
+  fs::path at = folder;
+  for (int level = 0; level < 4 && at.has_relative_path(); ++level, at = at.parent_path())
+    if (auto root = rootOfBdmv(at))
+      return root;
+  return std::nullopt;
+}
+
+// Why `folder` is not a disc, and the discs it holds one level down (a
+// folder of rips, or the folder a disc image lies in) by name.
+std::string notADisc(const fs::path &input, const fs::path &folder) {
+  std::vector<std::string> discs;
+  std::error_code error;
+  for (const auto &entry : fs::directory_iterator(folder, error))
+    if ((isDirectory(entry.path()) && isDirectory(entry.path() / "BDMV")) ||
+        (lower(entry.path().extension().string()) == ".iso" && !isDirectory(entry.path())))
+      discs.push_back(entry.path().string());
+  std::sort(discs.begin(), discs.end());
+  std::string text = fmt::format("no BDMV folder in \"{}\": it is not a Blu-ray disc folder", input.string());
+  if (discs.empty())
+    return text;
+  constexpr std::size_t kNamed = 4;
+  text += discs.size() == 1 ? "; the disc in it is" : "; the discs in it are";
+  for (std::size_t i = 0; i < std::min(discs.size(), kNamed); ++i)
+    text += fmt::format("{} \"{}\"", i == 0 ? "" : ",", discs[i]);
+  if (discs.size() > kNamed)
+    text += fmt::format(" and {} more", discs.size() - kNamed);
+  return text + (discs.size() == 1 ? ": choose that" : ": choose one");
+}
+
 } // namespace
 
 DiscLocation locateDisc(const fs::path &input) {
@@ -47,11 +81,11 @@ DiscLocation locateDisc(const fs::path &input) {
     if (isDirectory(clean / "BDMV")) {
       location.kind = DiscLocation::Kind::folder;
       location.container = clean;
-    } else if (auto root = rootOfBdmv(clean)) {
+    } else if (auto root = rootAbove(clean)) {
       location.kind = DiscLocation::Kind::folder;
       location.container = *root;
     } else {
-      throw SourceError(fmt::format("no BDMV folder in \"{}\": it is not a Blu-ray disc folder", input.string()));
+      throw SourceError(notADisc(input, clean));
     }
     return location;
   }

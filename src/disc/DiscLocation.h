@@ -21,10 +21,11 @@ struct DiscLocation {
   friend bool operator==(const DiscLocation &, const DiscLocation &) = default;
 };
 
-/// Where `input` lies: a disc root or its BDMV folder, a playlist, a clip or
-/// SSIF file inside a disc's BDMV/STREAM, a .iso image, or a plain file (a
-/// lone clip with no BDMV/PLAYLIST beside it stays one). Throws SourceError
-/// for a folder that is not a disc ("no BDMV folder in ...").
+/// Where `input` lies: a disc root, its BDMV folder or a folder inside it, a
+/// playlist, a clip or SSIF file inside a disc's BDMV/STREAM, a .iso image,
+/// or a plain file (a lone clip with no BDMV/PLAYLIST beside it stays one).
+/// Throws SourceError for a folder that is not a disc ("no BDMV folder in
+/// ..."), naming the disc folders and images it holds, if any.
 DiscLocation locateDisc(const std::filesystem::path &input);
 
 } // namespace kestrova::disc

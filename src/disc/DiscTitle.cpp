@@ -181,19 +181,22 @@ std::string DiscTitle::text() const {
 }
 
 int chooseTitle(const std::vector<TitleCandidate> &candidates, std::optional<int> wanted) {
-  if (wanted) {
-    auto it = std::find_if(candidates.begin(), candidates.end(), [&](const auto &c) { return c.number == *wanted; });
-    if (it == candidates.end())
-      throw SourceError(fmt::format("the disc has no playlist {}", playlistName(*wanted)));
-    if (!it->stereo)
-      throw SourceError(fmt::format("the playlist {} is not a 3D playlist", playlistName(*wanted)));
-    return *wanted;
-  }
   const TitleCandidate *best = nullptr, *longest2D = nullptr;
   for (const auto &candidate : candidates) {
     auto &slot = candidate.stereo ? best : longest2D;
     if (!slot || candidate.duration > slot->duration)
       slot = &candidate;
+  }
+  if (wanted) {
+    auto it = std::find_if(candidates.begin(), candidates.end(), [&](const auto &c) { return c.number == *wanted; });
+    if (it == candidates.end())
+      throw SourceError(fmt::format("the disc has no playlist {}", playlistName(*wanted)));
+    if (!it->stereo)
+      throw SourceError(fmt::format("the playlist {} is not a 3D playlist; {}", playlistName(*wanted),
+                                    best ? fmt::format("the disc's 3D film is {} ({})", playlistName(best->number),
+                                                       formatDurationText(best->duration))
+                                         : std::string("the disc has none")));
+    return *wanted;
   }
   if (best)
     return best->number;

@@ -103,6 +103,15 @@ TEST(FileQueue, ChooserAndDropOutcomes) {
   fs::create_directories(f.dir / "holiday");
   f.model->dropFiles({f.dir / "holiday"});
   EXPECT_NE(f.model->errorMessage().value_or("").find("Blu-ray disc folder"), std::string::npos);
+  // A shelf: the discs, images and rips it holds, one level down.
+  const fs::path shelf = f.dir / "shelf";
+  fs::create_directories(shelf / "Hugo 3D/BDMV/PLAYLIST");
+  fs::create_directories(shelf / "extras");
+  for (const char *name : {"Gravity.iso", "Avatar.mkv", "notes.txt", ".Kestrova_1-Avatar_SBS.mkv"})
+    writeFile(shelf / name, "x");
+  f.model->dropFiles({shelf});
+  EXPECT_EQ(f.model->fileQueue(),
+            (std::vector<fs::path>{shelf / "Avatar.mkv", shelf / "Gravity.iso", shelf / "Hugo 3D"}));
 
   f.dialogs->directory = f.dir / "chosen";
   f.model->chooseOutputDirectory();

@@ -59,6 +59,7 @@ TEST(DiscLocation, EveryFormOfADiscInputNamesTheDisc) {
       {disc / "BDMV/PLAYLIST/00801.mpls", Kind::folder, disc, 801, {}},
       {disc / "BDMV/STREAM/00003.m2ts", Kind::folder, disc, {}, "00003"},
       {disc / "BDMV/STREAM/SSIF/00001.ssif", Kind::folder, disc, {}, "00001"},
+      {disc / "BDMV/STREAM/SSIF", Kind::folder, disc, {}, {}},
       {dir / "lone/00001.m2ts", Kind::plainFile, dir / "lone/00001.m2ts", {}, {}},
       {dir / "film.iso", Kind::image, dir / "film.iso", {}, {}},
   };
@@ -71,6 +72,13 @@ TEST(DiscLocation, EveryFormOfADiscInputNamesTheDisc) {
     EXPECT_EQ(location.clip, row.clip);
   }
   EXPECT_THROW(locateDisc(dir / "lone"), SourceError) << "a folder without BDMV was taken for a disc";
+  try {
+    locateDisc(dir.path());
+    ADD_FAILURE() << "a folder of discs was taken for one";
+  } catch (const SourceError &error) {
+    EXPECT_THAT(error.what(), HasSubstr("the discs in it are \"" + (dir / "MY_FILM").string() + "\", \"" +
+                                            (dir / "film.iso").string() + "\": choose one"));
+  }
 }
 
 TEST(DiscTitle, TakesTheLongest3DPlaylistAndNeverTheDecoy) {
@@ -139,7 +147,7 @@ TEST(DiscTitle, DiscsThatCannotBeConvertedAreRefusedWithTheReason) {
     const char *message;
   };
   const Row rows[] = {
-      {"the 2D playlist asked for", [](const fs::path &) {}, 801, "00801.mpls is not a 3D playlist"},
+      {"the 2D playlist asked for", [](const fs::path &) {}, 801, "00801.mpls is not a 3D playlist; the disc's 3D film is 00800.mpls"},
       {"a playlist the disc lacks", [](const fs::path &) {}, 5, "no playlist 00005.mpls"},
       {"no 3D playlist", [](const fs::path &d) { fs::remove(d / "BDMV/PLAYLIST/00800.mpls"); }, std::nullopt,
        "no 3D playlist on this disc; its longest playlist, 00801.mpls"},
