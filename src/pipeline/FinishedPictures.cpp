@@ -54,8 +54,8 @@ void checkFinishedPictures(PipelineRun &run) {
     }
     const double fps = framesPerSecond(run);
     throw ConversionError::encodingFailed(fmt::format(
-        "{} came out with {} of the film's {} pictures ({} of {}): a tool ended early without saying so; nothing "
-        "was written under the output's name",
+        "{} came out with {} of the film's {} pictures ({} of {}) though no tool reported an error; nothing was "
+        "written under the output's name",
         output.filename().string(), pictures, run.basePictures, pictureTimeText(static_cast<double>(pictures) / fps),
         pictureTimeText(static_cast<double>(run.basePictures) / fps)));
   }
