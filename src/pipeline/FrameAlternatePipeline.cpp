@@ -72,7 +72,6 @@ ConversionResult runFrameAlternatePipeline(PipelineRun &run, bool rightFirst) {
     convertToMVHEVC(engine, sbsOutput, run.writePath(finalOutput), run.job.qualityPreset,
                     [&run](ConversionStage stage, double f) { run.report(stage, f); });
   }
-  run.report(ConversionStage::complete, 1.0);
   engine.verbose("=== Pipeline complete! ===");
   engine.verbose("Output: " + finalOutput.string());
   run.succeeded = true;

@@ -363,7 +363,6 @@ ConversionResult finish(PipelineRun &run, const MvcPaths &paths) {
   throwIfCancelled(run);
   const fs::path finalOutput =
       run.outputs.spatial ? *run.outputs.spatial : run.outputs.sideBySide.value_or(paths.sbsOutput);
-  run.report(ConversionStage::complete, 1.0);
   run.engine.verbose("=== Pipeline complete! ===");
   run.succeeded = true;
   std::optional<std::string> kept;

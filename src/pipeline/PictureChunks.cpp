@@ -211,7 +211,6 @@ ConversionResult runChunkedPictures(PipelineRun &run) {
                                         : "MVHEVCConverter --chunk, reading each piece as it is packed";
   encodeChunkedMvhevc(run, cutter, picture, run.writePath(output), {});
 
-  run.report(ConversionStage::complete, 1.0);
   run.engine.verbose("\u2705 MV-HEVC conversion complete: " + output.filename().string());
   run.succeeded = true;
   return {output.string(), run.workDirectory, std::nullopt};

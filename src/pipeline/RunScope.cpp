@@ -88,6 +88,8 @@ ConversionResult RunScope::runAndCommit(const std::function<ConversionResult()> 
       throw ConversionError::cancelled();
     run_.staging->commit();
     run_.succeeded = true;
+    // Only now: the outputs are there under their names.
+    run_.report(ConversionStage::complete, 1.0);
     return result;
   } catch (const ChunksCutOnly &) {
     // Done as asked: no movie, and the chunks wait in a folder of their own,

@@ -71,7 +71,6 @@ ConversionResult copyToOutput(PipelineRun &run) {
   run.report(ConversionStage::encoding, 0.5);
   run.engine.verbose("Input is already SBS \u2014 copying to output...");
   copyCancellably(run.job.sourceURL, run.writePath(output), run.engine.stopToken());
-  run.report(ConversionStage::complete, 1.0);
   run.succeeded = true;
   return {output.string(), run.workDirectory, std::nullopt};
 }
@@ -113,7 +112,6 @@ ConversionResult encodeToOutput(PipelineRun &run) {
     throw ConversionError::encodingFailed("ffmpeg could not encode the side-by-side file (exit " +
                                           std::to_string(status.terminationStatus) + ")\n" + parser.kept().joined(20));
   }
-  run.report(ConversionStage::complete, 1.0);
   run.succeeded = true;
   return {output.string(), run.workDirectory, std::nullopt};
 }
@@ -160,7 +158,6 @@ ConversionResult runSideBySidePipeline(PipelineRun &run) {
       run.engine, converterInput, run.writePath(output), run.job.qualityPreset,
       [&run](ConversionStage stage, double fraction) { run.report(stage, fraction); },
       converterLayoutArguments(run.stereoMode));
-  run.report(ConversionStage::complete, 1.0);
   run.engine.verbose("\u2705 MV-HEVC conversion complete: " + output.filename().string());
   run.succeeded = true;
   return {output.string(), run.workDirectory, std::nullopt};
