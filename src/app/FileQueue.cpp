@@ -74,13 +74,8 @@ bool ConverterModel::isSupportedSource(const fs::path &url) {
   static constexpr std::array<std::string_view, 9> kSupported{"mkv", "m2ts", "ts",   "bluray", "mp4",
                                                               "mov", "iso",  "mpls", "ssif"};
   std::error_code error;
-  if (fs::is_directory(url, error)) {
-    try {
-      return disc::locateDisc(url).isDisc();
-    } catch (const SourceError &) {
-      return false;
-    }
-  }
+  if (fs::is_directory(url, error))
+    return disc::isDiscFolder(url);
   std::string extension = lowerExtension(url);
   return std::find(kSupported.begin(), kSupported.end(), extension) != kSupported.end();
 }

@@ -72,6 +72,12 @@ std::string notADisc(const fs::path &input, const fs::path &folder) {
 
 } // namespace
 
+bool isDiscFolder(const fs::path &folder) {
+  const fs::path path = fs::absolute(folder).lexically_normal();
+  const fs::path clean = path.has_filename() ? path : path.parent_path();
+  return isDirectory(clean) && (isDirectory(clean / "BDMV") || rootAbove(clean));
+}
+
 DiscLocation locateDisc(const fs::path &input) {
   const fs::path path = fs::absolute(input).lexically_normal();
   const fs::path clean = path.has_filename() ? path : path.parent_path();

@@ -21,6 +21,10 @@ struct DiscLocation {
   friend bool operator==(const DiscLocation &, const DiscLocation &) = default;
 };
 
+/// Whether `folder` is a disc's: it holds BDMV or lies inside a disc's BDMV
+/// tree. Looks at nothing else (a cheap check for a queue of many entries).
+bool isDiscFolder(const std::filesystem::path &folder);
+
 /// Where `input` lies: a disc root, its BDMV folder or a folder inside it, a
 /// playlist, a clip or SSIF file inside a disc's BDMV/STREAM, a .iso image,
 /// or a plain file (a lone clip with no BDMV/PLAYLIST beside it stays one).
