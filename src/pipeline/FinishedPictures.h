@@ -21,9 +21,8 @@ std::int64_t countFilePictures(PipelineRun &run, const std::filesystem::path &fi
 /// end under a name that says it is finished. Throws
 /// ConversionError::encodingFailed naming the file and both counts; one
 /// picture short (a source that ends inside its last access unit) is only
-/// said in the log. Runs
-/// only where the count is known (`run.basePictures`); outputs not written
-/// are left to the commit to name.
+/// said in the log. Runs only where the count is known
+/// (`run.basePictures`); outputs not written are left to the commit to name.
 void checkFinishedPictures(PipelineRun &run);
 
 } // namespace kestrova::pipeline
