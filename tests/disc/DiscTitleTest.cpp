@@ -77,7 +77,7 @@ TEST(DiscLocation, EveryFormOfADiscInputNamesTheDisc) {
     ADD_FAILURE() << "a folder of discs was taken for one";
   } catch (const SourceError &error) {
     EXPECT_THAT(error.what(), HasSubstr("the discs in it are \"" + (dir / "MY_FILM").string() + "\", \"" +
-                                            (dir / "film.iso").string() + "\": choose one"));
+                                        (dir / "film.iso").string() + "\": choose one"));
   }
 }
 
@@ -147,7 +147,8 @@ TEST(DiscTitle, DiscsThatCannotBeConvertedAreRefusedWithTheReason) {
     const char *message;
   };
   const Row rows[] = {
-      {"the 2D playlist asked for", [](const fs::path &) {}, 801, "00801.mpls is not a 3D playlist; the disc's 3D film is 00800.mpls"},
+      {"the 2D playlist asked for", [](const fs::path &) {}, 801,
+       "00801.mpls is not a 3D playlist; the disc's 3D film is 00800.mpls"},
       {"a playlist the disc lacks", [](const fs::path &) {}, 5, "no playlist 00005.mpls"},
       {"no 3D playlist", [](const fs::path &d) { fs::remove(d / "BDMV/PLAYLIST/00800.mpls"); }, std::nullopt,
        "no 3D playlist on this disc; its longest playlist, 00801.mpls"},
