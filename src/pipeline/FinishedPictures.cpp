@@ -14,6 +14,10 @@
 namespace kestrova::pipeline {
 namespace fs = std::filesystem;
 
+bool missesPictures(std::int64_t held, std::int64_t film) {
+  return film > 0 && held + 1 < film;
+}
+
 std::int64_t countFilePictures(PipelineRun &run, const fs::path &file) {
   tools::ProcessLaunch launch;
   launch.executable = requireTool(run.engine, "ffprobe");
@@ -45,8 +49,7 @@ void checkFinishedPictures(PipelineRun &run) {
     run.engine.verbose(fmt::format("{} holds {} pictures", output.filename().string(), pictures));
     if (pictures >= run.basePictures)
       continue;
-    // A source cut off inside its last access unit still counts it.
-    if (pictures + 1 == run.basePictures) {
+    if (!missesPictures(pictures, run.basePictures)) {
       run.engine.log(fmt::format("\u26a0\ufe0f {} holds {} of the source's {} pictures: one of them could not be "
                                  "decoded",
                                  output.filename().string(), pictures, run.basePictures));

@@ -7,6 +7,12 @@ namespace kestrova::pipeline {
 
 struct PipelineRun;
 
+/// Whether `held` pictures fall short of a film of `film`: more than one is
+/// missing (a source cut inside its last access unit still counts that
+/// one, which no decoder gives). Never when the film was not counted (0).
+/// The one rule for every decoder's and every finished file's count.
+bool missesPictures(std::int64_t held, std::int64_t film);
+
 /// The pictures of the first video track of `file`, as ffprobe counts its
 /// packets (one packet an MV-HEVC picture pair, one a side-by-side
 /// picture), as the engine's current process (cancel() ends it). Throws

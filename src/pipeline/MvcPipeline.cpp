@@ -8,6 +8,7 @@
 #include "pipeline/DirectMvhevcPipe.h"
 #include "pipeline/DiscTracks.h"
 #include "pipeline/FifoPipeline.h"
+#include "pipeline/FinishedPictures.h"
 #include "pipeline/InterleaveStep.h"
 #include "pipeline/LdecodDecode.h"
 #include "pipeline/MvcVariant.h"
@@ -141,12 +142,12 @@ void requireInterleaveSpace(const PipelineRun &run, const ViewFiles &views) {
 /// pictures than the base view.
 void checkDecodedPictures(const PipelineRun &run, const fs::path &left, const fs::path &right) {
   const auto pictureBytes = static_cast<std::uintmax_t>(run.width * run.height * 3 / 2);
-  if (run.basePictures <= 0 || pictureBytes == 0)
+  if (pictureBytes == 0)
     return;
   std::error_code ec;
   const std::uintmax_t written = std::min(fs::file_size(left, ec), fs::file_size(right, ec));
   const auto pictures = static_cast<std::int64_t>(ec ? 0 : written / pictureBytes);
-  if (pictures < run.basePictures)
+  if (missesPictures(pictures, run.basePictures))
     throw ConversionError::decodingFailed(
         fmt::format("ldecod (JM decoder) wrote {} of the film's {} pictures and ended without an error", pictures,
                     run.basePictures));

@@ -2,6 +2,7 @@
 
 #include "core/Errors.h"
 #include "pipeline/EncoderParameters.h"
+#include "pipeline/FinishedPictures.h"
 #include "pipeline/HelperOutputParsers.h"
 #include "pipeline/PipelineEngine.h"
 #include "pipeline/ToolBlame.h"
@@ -157,7 +158,7 @@ void decodeSBSPipe(PipelineEngine &engine, const StreamDecodeRequest &request, c
     throw ConversionError::encodingFailed(
         fmt::format("ffmpeg (side-by-side encoder) stopped taking pictures after {} of them", encoded.value_or(0)));
   // The stacker's count is what its input, the decoder, gave before it ended.
-  if (request.pictures > 0 && *stacked < request.pictures)
+  if (missesPictures(*stacked, request.pictures))
     throw ConversionError::decodingFailed(fmt::format("{} (decoder) ended after {} of the film's {} pictures without "
                                                       "an error",
                                                       request.decoder, *stacked, request.pictures));
