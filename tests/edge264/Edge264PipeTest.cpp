@@ -119,6 +119,54 @@ TEST(Edge264Pipe, DecodesEveryPictureOfBothViewsAsTheJmDecoderDoes) {
   }
 }
 
+// Faults that show only on a long stream, each in its own row: a stream with
+// deep reordering decoded by worker threads, which finish pictures out of
+// order (a picture lost from the decoder's output queue stalled it after a
+// few hundred pairs, most often with one worker and a fast reader); and the
+// disc clip without threads past several MiB, where units are handed out
+// from the start of the reader's moved-on buffer (the decoder read the bytes
+// before a unit and refused it). Each copy opens with an IDR picture, so the
+// copies must give as many pairs as they hold; the pictures themselves are
+// compared with the JM decoder's above.
+TEST(Edge264Pipe, KeepsEveryPictureOfALongStream) {
+  struct Row {
+    std::string name;
+    std::string stream; // conformance stream, or empty for the disc clip
+    int copies;
+    const char *threads;
+  };
+  const std::vector<Row> rows = {
+      {"deep reordering, one worker", "MVCRP_2.264", 10, "1"},
+      {"the disc clip, no worker", "", 8, "0"},
+  };
+  TempDir scratch;
+  const fs::path conformance = conformanceStreams(scratch.path());
+  const auto pairsOf = [&](const fs::path &stream, const char *threads) {
+    auto result =
+        run("/bin/sh",
+            {"-c", "exec \"$0\" --threads $1 -i \"$2\" >/dev/null", KESTROVA_EDGE264_PIPE, threads, stream.string()},
+            scratch.path());
+    EXPECT_TRUE(result.status.success()) << result.standardError;
+    const std::string tail = " frame pairs decoded";
+    const auto end = result.standardError.rfind(tail);
+    const auto begin = result.standardError.rfind(' ', end - 1);
+    return end == std::string::npos ? 0 : std::stoul(result.standardError.substr(begin + 1, end - begin - 1));
+  };
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.name);
+    const fs::path once =
+        row.stream.empty() ? sharedDir() / "testdata/bluray/clip24-views.264" : conformance / row.stream;
+    const fs::path repeated = scratch.path() / "repeated.264";
+    std::string copies;
+    for (int copy = 0; copy < row.copies; ++copy)
+      copies += readFile(once);
+    kestrova::test::writeFile(repeated, copies);
+    const std::size_t single = pairsOf(once, "0");
+    ASSERT_GT(single, 0u);
+    EXPECT_EQ(pairsOf(repeated, row.threads), row.copies * single);
+  }
+}
+
 streaming::test::Bytes withLeadingSps(const streaming::test::SpsFields &fields, const fs::path &stream) {
   streaming::test::Bytes bytes = streaming::test::sequenceParameterSet(fields);
   const std::string rest = readFile(stream);
