@@ -3,6 +3,7 @@
 #include "nal/SequenceParameterSet.h"
 
 #include <cerrno>
+#include <cstring>
 #include <edge264.h>
 
 namespace kestrova::helpers {
@@ -59,6 +60,15 @@ PairDecoder::PairDecoder(int threads, OnPair onPair, std::uint64_t stallSlices)
 
 PairDecoder::~PairDecoder() = default;
 
+NalUnit PairDecoder::padded(NalUnit unit) {
+  constexpr std::size_t kFront = sizeof(Block), kBack = 2 * sizeof(Block);
+  padded_.assign((kFront + unit.size() + kBack + sizeof(Block) - 1) / sizeof(Block), Block{});
+  auto *bytes = reinterpret_cast<std::uint8_t *>(padded_.data());
+  bytes[kFront - 1] = 1; // ... 00 00 01, the start code the unit followed
+  std::memcpy(bytes + kFront, unit.data(), unit.size());
+  return NalUnit(bytes + kFront, unit.size());
+}
+
 int PairDecoder::drain() {
   int count = 0;
   Edge264Frame frame;
@@ -101,8 +111,9 @@ bool PairDecoder::feed(NalUnit unit) {
       throw UnsupportedStream(feature);
   if (isSlice(type) && ++slicesSincePicture_ > stallSlices_)
     throw DecodeError("the decoder stalled: no picture after " + std::to_string(stallSlices_) + " slices");
+  const NalUnit copy = padded(unit);
   for (int full = 0;;) {
-    const int result = edge264_decode_NAL(decoder_.get(), unit.data(), unit.data() + unit.size(), nullptr, nullptr);
+    const int result = edge264_decode_NAL(decoder_.get(), copy.data(), copy.data() + copy.size(), nullptr, nullptr);
     const int out = drain();
     if (stopped_)
       return false;

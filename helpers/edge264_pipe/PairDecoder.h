@@ -7,6 +7,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 struct Edge264Decoder;
 struct Edge264Frame;
@@ -76,7 +77,19 @@ private:
   std::uint64_t pairs_ = 0;
   std::uint64_t unpaired_ = 0;
   bool stopped_ = false;
+  /// The unit being decoded, laid out as the decoder reads it (see padded()).
+  struct alignas(16) Block {
+    std::uint8_t bytes[16];
+  };
+  std::vector<Block> padded_;
 
+  /// `unit` copied into padded_: a start code right before it and zeros
+  /// after it, in 16-byte aligned memory. The decoder reads the two bytes
+  /// before a unit and whole aligned blocks past its end; a unit handed out
+  /// from the middle of a reader's buffer gives neither (its start code may
+  /// have been dropped when the buffer moved on), and a stray 00 00 before
+  /// it reads as an escape and breaks the unit.
+  NalUnit padded(NalUnit unit);
   /// Hands out every picture ready; how many came out.
   int drain();
   void check(int result, NalUnit unit) const;
