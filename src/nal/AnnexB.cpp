@@ -76,4 +76,18 @@ std::size_t openingUnitLength(Bytes unit, std::uint8_t type) {
   return size;
 }
 
+bool slicesBeforeSequenceSet(Bytes data) {
+  for (std::size_t p = 0; p + 3 < data.size(); ++p) {
+    if (data[p] != 0 || data[p + 1] != 0 || data[p + 2] != 1)
+      continue;
+    const std::uint8_t type = nalType(data[p + 3]);
+    if (type == 7)
+      return false;
+    if (type == 1 || type == 5)
+      return true;
+    p += 2;
+  }
+  return false;
+}
+
 } // namespace kestrova::nal::annexb

@@ -36,5 +36,11 @@ std::size_t unitScanStart(Bytes unit);
 /// end), otherwise 0. Units shorter than six bytes are never stripped.
 std::size_t openingUnitLength(Bytes unit, std::uint8_t type);
 
+/// Whether the start of a stream, `data`, holds a slice (type 1 or 5)
+/// before any sequence parameter set (type 7): a stream cut after its
+/// start, whose first pictures cannot be decoded. False when it holds
+/// neither.
+bool slicesBeforeSequenceSet(Bytes data);
+
 } // namespace annexb
 } // namespace kestrova::nal

@@ -1,6 +1,7 @@
 #include "pipeline/WorkSpace.h"
 
 #include "core/Errors.h"
+#include "nal/AnnexB.h"
 #include "nal/StreamReader.h"
 #include "pipeline/ViewDamage.h"
 #include "tools/Cancellation.h"
@@ -11,6 +12,8 @@
 #include <cmath>
 #include <csignal>
 #include <fmt/format.h>
+#include <fstream>
+#include <vector>
 
 namespace kestrova::pipeline {
 namespace fs = std::filesystem;
@@ -29,6 +32,16 @@ std::int64_t countAccessUnits(const fs::path &view, std::uint8_t delimiter, cons
   while (!stop.stop_requested() && reader.readAccessUnit())
     ++count;
   return count;
+}
+
+/// Whether the view's first pictures come before any sequence parameter
+/// set: nothing before the first set can be decoded.
+bool opensWithoutSequenceSet(const fs::path &view) {
+  std::ifstream in(view, std::ios::binary);
+  std::vector<std::uint8_t> head(1u << 20);
+  in.read(reinterpret_cast<char *>(head.data()), static_cast<std::streamsize>(head.size()));
+  head.resize(static_cast<std::size_t>(in.gcount()));
+  return nal::annexb::slicesBeforeSequenceSet(head);
 }
 
 } // namespace
@@ -148,6 +161,14 @@ void checkDemuxedViews(PipelineRun &run, const ViewFiles &views) {
             ? ". Its 3D tag is also the one a frame-alternate film carries: if its pictures alternate between the "
               "eyes, convert it with the frame-alternate layout (--layout frame-alternate)"
             : ""));
+  // A sample cut out of a film with a plain file cutter: its first pictures
+  // refer to pictures that were cut away.
+  if (opensWithoutSequenceSet(views.base))
+    throw ConversionError::demuxFailed(fmt::format(
+        "{} starts in the middle of a group of pictures: it was cut at its start, not at a key picture, and its "
+        "first pictures cannot be decoded without the ones cut away. Convert the whole file or disc, or cut the "
+        "sample at a key picture",
+        run.job.sourceURL.filename().string()));
   if (mvc + 2 < base)
     throw ConversionError::demuxFailed(
         fmt::format("the 3D view stops at {} of {} pictures ({} of {}): the source is damaged or cut short", mvc, base,

@@ -276,6 +276,9 @@ TEST(FaultRun, FailuresAreNamedAndLeaveNoFalseOutput) {
        {},
        {},
        true},
+      // a sample cut with a plain file cutter, 15 % in: no key picture until the second GOP
+      {"the source is cut at its start", "tail -c +145537 " + shellQuoted(clip.string()) + " > head.m2ts", kestrova,
+       "head.m2ts", "head.m2ts starts in the middle of a group of pictures"},
       // deleted as soon as the run has its work folder: before any tool but
       // the demuxer has opened it
       {"the source is deleted during the run", copy, kestrova, "disc.m2ts",
