@@ -90,6 +90,7 @@ private:
   /// have been dropped when the buffer moved on), and a stray 00 00 before
   /// it reads as an escape and breaks the unit.
   NalUnit padded(NalUnit unit);
+
   /// Hands out every picture ready; how many came out.
   int drain();
   void check(int result, NalUnit unit) const;
