@@ -303,6 +303,8 @@ public:
   std::optional<std::int64_t> durationLimit() const;
 
 private:
+  /// addFiles() for sources already expanded by sourcesOf().
+  void queueSources(const std::vector<std::filesystem::path> &sources);
   explicit ConverterModel(ModelEnvironment environment);
   void construct();
   void changed(ModelField field);

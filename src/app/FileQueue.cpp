@@ -199,8 +199,11 @@ void ConverterModel::startQueueAnalysis(const fs::path &url) {
 }
 
 void ConverterModel::addFiles(const std::vector<fs::path> &urls) {
+  queueSources(sourcesOf(urls));
+}
+
+void ConverterModel::queueSources(const std::vector<fs::path> &sources) {
   std::vector<fs::path> kept;
-  const std::vector<fs::path> sources = sourcesOf(urls);
   std::copy_if(sources.begin(), sources.end(), std::back_inserter(kept),
                [](const fs::path &url) { return isSupportedSource(url); });
   if (kept.empty()) {
@@ -314,7 +317,7 @@ void ConverterModel::dropFiles(const std::vector<fs::path> &urls) {
   resetForNewConversion();
   const std::vector<fs::path> sources = sourcesOf(urls);
   if (sources.size() != 1) {
-    addFiles(sources);
+    queueSources(sources);
     return;
   }
   if (!isSupportedSource(sources.front())) {
