@@ -85,6 +85,9 @@ ConversionResult runCheckedRoad(PipelineRun &run, const ToolInventory &tools, co
                                 const RoadPlan &plan) {
   ConversionResult result = runRoad(run, tools, facts, plan);
   checkFinishedPictures(run);
+  // A copy holds what the source holds and says what it says.
+  if (!(std::holds_alternative<PackedRoad>(plan.road) && copiesSource(run)))
+    checkFinishedLength(run);
   return result;
 }
 

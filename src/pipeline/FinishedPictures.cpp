@@ -10,6 +10,8 @@
 
 #include <charconv>
 #include <fmt/format.h>
+#include <string>
+#include <vector>
 
 namespace kestrova::pipeline {
 namespace fs = std::filesystem;
@@ -18,22 +20,37 @@ bool missesPictures(std::int64_t held, std::int64_t film) {
   return film > 0 && held + 1 < film;
 }
 
-std::int64_t countFilePictures(PipelineRun &run, const fs::path &file) {
+namespace {
+
+// What ffprobe says of `file` for `selection` (its options that pick the
+// value), as the engine's current process.
+std::string probeFileValue(PipelineRun &run, const fs::path &file, const std::vector<std::string> &selection) {
   tools::ProcessLaunch launch;
   launch.executable = requireTool(run.engine, "ffprobe");
-  launch.arguments = {
-      "-v",  "error",   "-select_streams", "v:0", "-count_packets", "-show_entries", "stream=nb_read_packets",
-      "-of", "csv=p=0", file.string()};
+  launch.arguments = {"-v", "error"};
+  launch.arguments.insert(launch.arguments.end(), selection.begin(), selection.end());
+  launch.arguments.insert(launch.arguments.end(), {"-of", "csv=p=0", file.string()});
   std::string output;
   auto process = run.engine.createCurrentProcess(std::move(launch));
   const auto status = tools::runAndStreamLines(*process, [&output](std::string_view line) { output.append(line); }, {});
   if (run.engine.isCancelled())
     throw ConversionError::cancelled();
-  std::int64_t pictures = -1;
-  const auto parsed = std::from_chars(output.data(), output.data() + output.size(), pictures);
-  if (!status.success() || parsed.ec != std::errc() || pictures < 0)
+  if (!status.success() || output.empty())
     throw ConversionError::encodingFailed(fmt::format("the finished {} cannot be read back: {}",
                                                       file.filename().string(), reasonLine(process->errorTail())));
+  return output;
+}
+
+} // namespace
+
+std::int64_t countFilePictures(PipelineRun &run, const fs::path &file) {
+  const std::string output = probeFileValue(
+      run, file, {"-select_streams", "v:0", "-count_packets", "-show_entries", "stream=nb_read_packets"});
+  std::int64_t pictures = -1;
+  const auto parsed = std::from_chars(output.data(), output.data() + output.size(), pictures);
+  if (parsed.ec != std::errc() || pictures < 0)
+    throw ConversionError::encodingFailed(
+        fmt::format("the finished {} cannot be read back: ffprobe counted \"{}\"", file.filename().string(), output));
   return pictures;
 }
 
@@ -61,6 +78,30 @@ void checkFinishedPictures(PipelineRun &run) {
         "written under the output's name",
         output.filename().string(), pictures, run.basePictures, pictureTimeText(static_cast<double>(pictures) / fps),
         pictureTimeText(static_cast<double>(run.basePictures) / fps)));
+  }
+}
+
+void checkFinishedLength(PipelineRun &run) {
+  const double claimed = convertedSeconds(run);
+  if (run.basePictures > 0 || claimed <= 0)
+    return;
+  for (const auto &output : run.outputs.files()) {
+    const fs::path written = run.writePath(output);
+    std::error_code ec;
+    if (!fs::is_regular_file(written, ec))
+      continue;
+    const std::string text = probeFileValue(run, written, {"-show_entries", "format=duration"});
+    double seconds = 0;
+    if (std::from_chars(text.data(), text.data() + text.size(), seconds).ec != std::errc())
+      continue; // "N/A": a file that does not say how long it is
+    // As for MVC sources: a tenth and two pictures short is a source that
+    // ends early, not a container that rounds its length.
+    if (seconds >= 0.9 * claimed - 2 / framesPerSecond(run))
+      continue;
+    run.engine.log(fmt::format("\u26a0\ufe0f {} lasts {} where the source's container says {}: the source is "
+                               "shorter than it claims (a copy or download that did not finish, or a damaged end), "
+                               "only what is there is converted",
+                               output.filename().string(), pictureTimeText(seconds), pictureTimeText(claimed)));
   }
 }
 

@@ -31,4 +31,13 @@ std::int64_t countFilePictures(PipelineRun &run, const std::filesystem::path &fi
 /// (`run.basePictures`); outputs not written are left to the commit to name.
 void checkFinishedPictures(PipelineRun &run);
 
+/// For runs whose source was not counted picture by picture (side-by-side
+/// and frame-alternate films, which ffmpeg or the converter read to their
+/// end): a finished file much shorter than the source's container says it
+/// lasts means the source ends early (a download or copy that did not
+/// finish, a damaged end). Said in the log as for an MVC source; the file
+/// keeps what there was. Throws ConversionError::encodingFailed for a file
+/// ffprobe cannot read.
+void checkFinishedLength(PipelineRun &run);
+
 } // namespace kestrova::pipeline

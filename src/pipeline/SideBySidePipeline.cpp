@@ -142,11 +142,15 @@ fs::path remuxForConverter(PipelineRun &run) {
 
 } // namespace
 
+bool copiesSource(const PipelineRun &run) {
+  return run.job.outputTarget == OutputTarget::sbs3D && run.stereoMode == Stereo3DMode::sideBySide();
+}
+
 ConversionResult runSideBySidePipeline(PipelineRun &run) {
   run.engine.verbose("=== Side-by-Side Pipeline ===");
   run.engine.verbose("Input already SBS \u2014 skipping demux/interleave/decode");
   if (run.job.outputTarget == OutputTarget::sbs3D)
-    return run.stereoMode == Stereo3DMode::sideBySide() ? copyToOutput(run) : encodeToOutput(run);
+    return copiesSource(run) ? copyToOutput(run) : encodeToOutput(run);
 
   const fs::path &output = run.outputs.spatial.value();
   run.plan.follow(ProgressRoad::packedToSpatial);

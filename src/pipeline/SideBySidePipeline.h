@@ -11,4 +11,8 @@ namespace kestrova::pipeline {
 /// target the MV-HEVC converter reads the source as it is packed: one encode.
 ConversionResult runSideBySidePipeline(PipelineRun &run);
 
+/// Whether runSideBySidePipeline copies the source as it is: a full
+/// side-by-side source, left eye first, to the SBS target.
+bool copiesSource(const PipelineRun &run);
+
 } // namespace kestrova::pipeline

@@ -18,13 +18,13 @@
 namespace kestrova::pipeline {
 namespace fs = std::filesystem;
 
-namespace {
-
 double convertedSeconds(const PipelineRun &run) {
   if (run.job.durationLimit && (run.duration <= 0 || static_cast<double>(*run.job.durationLimit) < run.duration))
     return static_cast<double>(*run.job.durationLimit);
   return run.duration;
 }
+
+namespace {
 
 std::int64_t countAccessUnits(const fs::path &view, std::uint8_t delimiter, const std::stop_token &stop) {
   nal::StreamReader reader(view, delimiter);

@@ -14,6 +14,10 @@ namespace kestrova::pipeline {
 /// The run's pictures per second; 24000/1001 when its rate is unknown.
 double framesPerSecond(const PipelineRun &run);
 
+/// The seconds of the source the run converts: its duration, or the
+/// duration limit where that is shorter; 0 when neither is known.
+double convertedSeconds(const PipelineRun &run);
+
 /// What the file system of `folder` has free for this program, in bytes;
 /// none when it cannot be asked.
 std::optional<std::uintmax_t> freeBytes(const std::filesystem::path &folder);

@@ -276,6 +276,17 @@ TEST(FaultRun, FailuresAreNamedAndLeaveNoFalseOutput) {
        {},
        {},
        true},
+      // packed films are read to their end by ffmpeg: only their length can tell
+      {"a side-by-side film cut short",
+       "ffmpeg -v error -f lavfi -i testsrc2=size=640x360:rate=24 -t 8 -c:v libx264 -preset ultrafast "
+       "-metadata:s:v:0 stereo_mode=left_right sbs.mkv && head -c $(( $(stat -c %s sbs.mkv) / 2 )) sbs.mkv > cut.mkv",
+       kestrova,
+       "cut.mkv",
+       "cut_SBS.mkv lasts 0:00:0",
+       0,
+       {},
+       {},
+       true},
       // a sample cut with a plain file cutter, 15 % in: no key picture until the second GOP
       {"the source is cut at its start", "tail -c +145537 " + shellQuoted(clip.string()) + " > head.m2ts", kestrova,
        "head.m2ts", "head.m2ts starts in the middle of a group of pictures"},

@@ -8,6 +8,7 @@
 //   {"sleep_ms": N}                {"ignore_sigterm": true}
 //   {"write_file": "path", "content": "text"}
 //   {"copy_stdin_to": "path"}      {"exit": N}
+//   {"copy_file": "path", "to": "path"}
 // A step with "when_args": N runs only when the tool has N arguments (so one
 // script serves a tool's listing run and its real run); with "when_arg1":
 // "text" only when its first argument is that text.
@@ -17,6 +18,7 @@
 #include <nlohmann/json.hpp>
 
 #include <csignal>
+#include <filesystem>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -114,6 +116,9 @@ int main(int argc, char **argv) {
     if (step.contains("write_file")) {
       std::ofstream(text(step["write_file"]), std::ios::binary | std::ios::trunc) << text(step.value("content", ""));
     }
+    if (step.contains("copy_file"))
+      std::filesystem::copy_file(text(step["copy_file"]), text(step["to"]),
+                                 std::filesystem::copy_options::overwrite_existing);
     if (step.contains("copy_stdin_to")) {
       std::ofstream out(text(step["copy_stdin_to"]), std::ios::binary | std::ios::trunc);
       out << std::cin.rdbuf();

@@ -122,9 +122,10 @@ TEST(FrameAlternatePipeline, VisionProGoesThroughTheConverterWithoutOverwritingT
   for (bool keep : {true, false}) {
     SCOPED_TRACE(keep ? "side-by-side file kept" : "MV-HEVC file only");
     SourcesFixture f;
+    // the side-by-side file stands for the spatial one: the finished file is read back
     f.tools.add("MVHEVCConverter", {{"steps",
                                      {{{"stdout", "Frame 1/2 (50.0%)\nFrame 2/2 (100.0%)\n"}},
-                                      {{"write_file", "{arg2}"}, {"content", "spatial"}}}}});
+                                      {{"copy_file", "{arg1}"}, {"to", "{arg2}"}}}}});
     fs::path source = f.output / "fa.mov";
     test::makeFrameAlternateSource(source, 0.5);
     std::string before = test::readFile(source);
