@@ -18,6 +18,9 @@ public:
   virtual std::vector<std::string> list(const std::string &folder) const = 0;
   /// The size of the file, nothing when it is not there.
   virtual std::optional<std::uint64_t> size(const std::string &file) const = 0;
+  /// How far the file reaches past the end of what holds the disc: an image
+  /// cut short by a copy or download that stopped part way. 0 for a folder.
+  virtual std::uint64_t bytesPastEnd(const std::string &) const { return 0; }
   /// Up to `limit` bytes from the start of the file; nothing when it cannot be read.
   virtual std::optional<std::string> read(const std::string &file, std::size_t limit) const = 0;
   /// The disc's volume label, empty when it has none.

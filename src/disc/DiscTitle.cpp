@@ -48,12 +48,23 @@ std::string metadataName(const std::filesystem::path &container) {
   return meta && meta->di_name ? std::string(meta->di_name) : std::string();
 }
 
+// A disc image cut short by a copy or download that stopped part way lacks
+// the end of `file`: named as such, not as a damaged or missing file.
+void requireWhole(const DiscFiles &files, const std::string &file, const DiscLocation &location) {
+  if (const std::uint64_t past = files.bytesPastEnd(file); past > 0)
+    throw SourceError(fmt::format("\"{}\" is cut short: it ends {} bytes before its file {} does, as a copy or "
+                                  "download that stopped part way leaves it. Copy the disc image again",
+                                  location.container.string(), past, file));
+}
+
 // Every playlist of the disc that can be read: a damaged one is not a
 // candidate, the others still are.
-std::map<int, Playlist> readPlaylists(const DiscFiles &files) {
+std::map<int, Playlist> readPlaylists(const DiscFiles &files, const DiscLocation &location) {
   std::map<int, Playlist> playlists;
   for (const auto &file : files.list("BDMV/PLAYLIST")) {
     auto number = playlistNumber(file);
+    if (number)
+      requireWhole(files, "BDMV/PLAYLIST/" + file, location);
     auto bytes = number ? files.read("BDMV/PLAYLIST/" + file, 1 << 20) : std::nullopt;
     if (!bytes)
       continue;
@@ -129,6 +140,57 @@ void findStreamFiles(const DiscFiles &files, DiscTitle &title, const DiscLocatio
       if (!files.size(clipFile(clip)))
         title.clipsInSsif.push_back(clip);
     add(ssif);
+  }
+}
+
+// The bytes a clip's information file gives its stream file: 192 for each
+// source packet. Nothing when it has no such file or one that is not a clip
+// information file.
+std::optional<std::uint64_t> declaredClipBytes(const DiscFiles &files, const std::string &clip) {
+  // The clip information begins at byte 40, after the file's type and the
+  // addresses of its parts; its packet count at byte 16 of it.
+  constexpr std::size_t kPacketsAt = 40 + 16;
+  const auto head = files.read("BDMV/CLIPINF/" + clip + ".clpi", kPacketsAt + 4);
+  if (!head || head->size() < kPacketsAt + 4 || !head->starts_with("HDMV"))
+    return std::nullopt;
+  std::uint64_t packets = 0;
+  for (std::size_t at = kPacketsAt; at < kPacketsAt + 4; ++at)
+    packets = packets << 8 | static_cast<unsigned char>((*head)[at]);
+  return packets > 0 ? std::optional(packets * 192) : std::nullopt;
+}
+
+// A copy of the disc that stopped part way leaves a clip shorter than its
+// clip information says; found before any work, with the clip named, rather
+// than as a view that stops early after the demux.
+void checkClipSizes(const DiscFiles &files, const DiscTitle &title, const DiscLocation &location) {
+  const Playlist &playlist = title.playlist;
+  for (std::size_t i = 0; i < playlist.items.size(); ++i) {
+    std::vector<std::string> clips{playlist.items[i].clip};
+    if (i < playlist.dependentClips.size())
+      clips.push_back(playlist.dependentClips[i]);
+    const bool inSsif = std::any_of(clips.begin(), clips.end(), [&](const auto &clip) {
+      return std::find(title.clipsInSsif.begin(), title.clipsInSsif.end(), clip) != title.clipsInSsif.end();
+    });
+    // An SSIF file holds both views of its play item, interleaved.
+    std::vector<std::pair<std::string, std::vector<std::string>>> streams;
+    if (inSsif)
+      streams.push_back({"BDMV/STREAM/SSIF/" + clips.front() + ".ssif", clips});
+    else
+      for (const auto &clip : clips)
+        streams.push_back({clipFile(clip), {clip}});
+    for (const auto &[file, of] : streams) {
+      requireWhole(files, file, location);
+      std::uint64_t declared = 0;
+      for (const auto &clip : of)
+        if (const auto bytes = declaredClipBytes(files, clip))
+          declared += *bytes;
+      const auto held = files.size(file);
+      if (held && *held < declared)
+        throw SourceError(fmt::format("the clip {} of \"{}\" is cut short: it holds {} of the {} bytes its clip "
+                                      "information gives it, as a copy that stopped part way leaves it. Copy the "
+                                      "disc again",
+                                      file, location.container.string(), *held, declared));
+    }
   }
 }
 
@@ -223,7 +285,7 @@ std::vector<std::string> titleClipInfoFiles(const DiscTitle &title) {
 DiscTitle planDiscTitle(const DiscFiles &files, const DiscLocation &location, std::optional<int> wanted) {
   if (files.list("BDMV").empty())
     throw SourceError(fmt::format("no BDMV folder in \"{}\": it is not a Blu-ray disc", location.container.string()));
-  const std::map<int, Playlist> playlists = readPlaylists(files);
+  const std::map<int, Playlist> playlists = readPlaylists(files, location);
   std::vector<TitleCandidate> all;
   for (const auto &[number, playlist] : playlists)
     all.push_back({number, playlist.duration(), playlist.stereo});
@@ -251,6 +313,7 @@ DiscTitle planDiscTitle(const DiscFiles &files, const DiscLocation &location, st
       title.name = fromMetadata;
   }
   findStreamFiles(files, title, location);
+  checkClipSizes(files, title, location);
   checkClips(files, title, location);
   return title;
 }

@@ -55,6 +55,11 @@ public:
     return bytes < 0 ? std::nullopt : std::optional<std::uint64_t>(static_cast<std::uint64_t>(bytes));
   }
 
+  std::uint64_t bytesPastEnd(const std::string &file) const override {
+    FileHandle handle = open(file);
+    return handle ? pastEnd(handle.get()) : 0;
+  }
+
   std::optional<std::string> read(const std::string &file, std::size_t limit) const override {
     FileHandle handle = open(file);
     if (!handle)
@@ -88,6 +93,12 @@ public:
     std::string buffer(1 << 20, '\0');
     for (;;) {
       const ssize_t got = udfread_file_read(handle.get(), buffer.data(), buffer.size());
+      if (got < 0 && pastEnd(handle.get()) > 0)
+        throw SourceError(
+            fmt::format("cannot read {} in \"{}\": the image is cut short, it ends {} bytes before that file "
+                        "does, as a copy or download that stopped part way leaves it. Copy the disc "
+                        "image again",
+                        file, image_.string(), pastEnd(handle.get())));
       if (got < 0)
         throw SourceError(fmt::format("cannot read {} in \"{}\": the image is damaged", file, image_.string()));
       if (got == 0)
@@ -104,6 +115,19 @@ public:
 private:
   FileHandle open(const std::string &file) const {
     return FileHandle(udfread_file_open(udf_.get(), ("/" + file).c_str()));
+  }
+
+  // How far the file's last block ends past the image's end (files lie in
+  // the image in the order of their blocks).
+  std::uint64_t pastEnd(UDFFILE *file) const {
+    const std::int64_t bytes = udfread_file_size(file);
+    std::error_code ec;
+    const std::uint64_t imageBytes = fs::file_size(image_, ec);
+    if (bytes <= 0 || ec)
+      return 0;
+    const std::uint32_t last = udfread_file_lba(file, static_cast<std::uint32_t>((bytes - 1) / UDF_BLOCK_SIZE));
+    const std::uint64_t end = (static_cast<std::uint64_t>(last) + 1) * UDF_BLOCK_SIZE;
+    return last != 0 && end > imageBytes ? end - imageBytes : 0;
   }
 
   fs::path image_;

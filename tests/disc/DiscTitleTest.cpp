@@ -29,13 +29,22 @@ std::string clipBytes() {
   return bytes;
 }
 
+// The real clip information, its packet count made the stand-in clips' 64.
+std::string clipInfo() {
+  std::string bytes = recorded("3d-clip.clpi");
+  bytes.replace(56, 4, std::string("\0\0\0\x40", 4));
+  return bytes;
+}
+
 // A disc folder: the 3D film 00800 (clips 1-4), its 2D copy 00801.
 fs::path makeDisc(const fs::path &root) {
   kestrova::test::writeFile(root / "BDMV/PLAYLIST/00800.mpls", recorded("3d-two-clips.mpls"));
   kestrova::test::writeFile(root / "BDMV/PLAYLIST/00801.mpls", recorded("2d-copy.mpls"));
-  for (const char *clip : {"00001", "00002", "00003", "00004"})
+  for (const char *clip : {"00001", "00002", "00003", "00004"}) {
     kestrova::test::writeFile(root / "BDMV/STREAM" / (std::string(clip) + ".m2ts"), clipBytes());
-  kestrova::test::writeFile(root / "BDMV/STREAM/SSIF/00001.ssif", clipBytes());
+    kestrova::test::writeFile(root / "BDMV/CLIPINF" / (std::string(clip) + ".clpi"), clipInfo());
+  }
+  kestrova::test::writeFile(root / "BDMV/STREAM/SSIF/00001.ssif", clipBytes() + clipBytes());
   return root;
 }
 
@@ -163,6 +172,16 @@ TEST(DiscTitle, DiscsThatCannotBeConvertedAreRefusedWithTheReason) {
          kestrova::test::writeFile(d / "BDMV/STREAM/00003.m2ts", scrambled);
        },
        std::nullopt, "this disc is encrypted; Kestrova reads decrypted discs only"},
+      // as a copy that stopped part way leaves it, directly or inside the SSIF file read in its place
+      {"a clip cut short",
+       [](const fs::path &d) { kestrova::test::writeFile(d / "BDMV/STREAM/00003.m2ts", clipBytes().substr(0, 6144)); },
+       std::nullopt, "the clip BDMV/STREAM/00003.m2ts of"},
+      {"an SSIF file cut short",
+       [](const fs::path &d) {
+         fs::remove(d / "BDMV/STREAM/00002.m2ts");
+         fs::resize_file(d / "BDMV/STREAM/SSIF/00001.ssif", 192 * 100);
+       },
+       std::nullopt, "BDMV/STREAM/SSIF/00001.ssif of"},
       {"a clip that is not a transport stream",
        [](const fs::path &d) { kestrova::test::writeFile(d / "BDMV/STREAM/00002.m2ts", "not video"); }, std::nullopt,
        "BDMV/STREAM/00002.m2ts"},
@@ -204,7 +223,29 @@ TEST(DiscImage, ReadsAUdfImageAndRefusesOtherImages) {
   EXPECT_EQ(kestrova::test::readFile(copied.playlist), recorded("3d-two-clips.mpls"));
   for (const char *clip : {"00001", "00002", "00003", "00004"})
     EXPECT_EQ(kestrova::test::readFile(dir / "work/disc/BDMV/STREAM" / (std::string(clip) + ".m2ts")), clipBytes());
-  EXPECT_EQ(copied.copiedBytes, 4 * clipBytes().size() + recorded("3d-two-clips.mpls").size());
+  EXPECT_EQ(copied.copiedBytes, 4 * (clipBytes().size() + clipInfo().size()) + recorded("3d-two-clips.mpls").size());
+
+  // An image cut short anywhere (a copy or download that stopped): the film
+  // is read whole or refused, and a cut through a clip is named as such.
+  const std::string whole = kestrova::test::readFile(dir / "film.iso");
+  int cutShort = 0;
+  // (past the UDF anchor at block 256; an image without it is not one)
+  for (std::size_t end = 260 * 2048; end < whole.size(); end += 4 * 2048) {
+    SCOPED_TRACE(end);
+    kestrova::test::writeFile(dir / "cut.iso", whole.substr(0, end));
+    try {
+      const auto cut = openDiscImage(dir / "cut.iso");
+      const DiscTitle cutTitle = planDiscTitle(*cut, locateDisc(dir / "cut.iso"), std::nullopt);
+      fs::remove_all(dir / "cutwork");
+      fs::create_directories(dir / "cutwork");
+      EXPECT_EQ(titleFiles(*cut, cutTitle, dir / "cutwork").copiedBytes, copied.copiedBytes);
+    } catch (const SourceError &error) {
+      // (this small image keeps its directories at its end, where a cut
+      // leaves no playlist or no volume to name)
+      cutShort += std::string(error.what()).find("is cut short: it ends") != std::string::npos;
+    }
+  }
+  EXPECT_GT(cutShort, 0);
 
   kestrova::test::writeFile(dir / "damaged.iso", std::string(1 << 20, '\x5a'));
   for (const char *name : {"plain.iso", "damaged.iso"})
