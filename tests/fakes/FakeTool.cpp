@@ -18,8 +18,8 @@
 #include <nlohmann/json.hpp>
 
 #include <csignal>
-#include <filesystem>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <sstream>
