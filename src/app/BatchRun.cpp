@@ -264,6 +264,7 @@ void ConverterModel::startConversion() {
   if (!isBatchMode_ && fileQueue_ != runList)
     assign(fileQueue_, runList, ModelField::fileQueue);
   assign(fileOutcomes_, {}, ModelField::fileOutcomes);
+  runWarnings_.clear();
   assign(isConverting_, true, ModelField::isConverting);
   assign(batchCompletedCount_, std::int64_t{0}, ModelField::batchCompletedCount);
   assign(currentQueueIndex_, std::int64_t{0}, ModelField::currentQueueIndex);

@@ -256,6 +256,10 @@ std::optional<std::int64_t> ConverterModel::durationLimit() const {
 // Log, notifications, reveal, hand-off ------------------------------------
 
 void ConverterModel::appendLog(const std::string &message) {
+  constexpr std::string_view kWarningMark = "\u26a0\ufe0f ";
+  if (isConverting_ && message.starts_with(kWarningMark))
+    runWarnings_.push_back((isBatchMode_ && sourceFileURL_ ? sourceFileURL_->filename().string() + ": " : "") +
+                           message.substr(kWarningMark.size()));
   ++loggedLineCount_;
   logs_.push_back("[" + mediumTimeText(now()) + "] " + message);
   if (logs_.size() > kMaxLogLines)

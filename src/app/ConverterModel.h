@@ -252,6 +252,11 @@ public:
   double progress() const { return progress_; }
   const std::optional<std::string> &errorMessage() const { return errorMessage_; }
   const std::vector<std::string> &logs() const { return logs_; }
+  /// What the last run warned of (its log lines marked "⚠️", without the
+  /// mark; in a batch each after its file's name), oldest first: a finished
+  /// run shows them, since a film cut short or a track left out must not
+  /// hide in the log. Changes with `logs`.
+  const std::vector<std::string> &runWarnings() const { return runWarnings_; }
   /// How many lines were ever appended (the log drops its oldest lines).
   std::size_t loggedLineCount() const { return loggedLineCount_; }
   bool isConverting() const { return isConverting_; }
@@ -368,6 +373,7 @@ private:
   double progress_ = 0.0;
   std::optional<std::string> errorMessage_;
   std::vector<std::string> logs_;
+  std::vector<std::string> runWarnings_;
   std::size_t loggedLineCount_ = 0;
   std::map<std::filesystem::path, FileOutcome> fileOutcomes_;
   std::map<std::filesystem::path, std::string> analysisFailures_;

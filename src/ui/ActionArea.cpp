@@ -85,6 +85,16 @@ QString resumeText(const pipeline::ResumedChunks &resumed) {
   return QString("Resuming: %1 of %2 chunks done").arg(resumed.done).arg(resumed.total);
 }
 
+QString warningsText(const std::vector<std::string> &warnings) {
+  constexpr std::size_t kShown = 3;
+  QStringList lines;
+  for (std::size_t i = 0; i < std::min(warnings.size(), kShown); ++i)
+    lines << QString::fromStdString("\u26a0\ufe0f " + warnings[i]);
+  if (warnings.size() > kShown)
+    lines << QString("%1 more in the log (View \u25b8 Log)").arg(warnings.size() - kShown);
+  return lines.join('\n');
+}
+
 QString runSummaryText(const QDateTime &start, const QDateTime &end, const QLocale &locale) {
   const qint64 seconds = std::max<qint64>(0, start.secsTo(end));
   const QString took = seconds < 60     ? QString("%1 s").arg(seconds)
@@ -203,6 +213,9 @@ QWidget *ActionArea::buildCompletePage() {
   summaryLabel_ = caption("", page, "summaryLabel");
   keepSpaceWhenHidden(summaryLabel_);
   layout->addWidget(summaryLabel_);
+  warningsLabel_ = caption("", page, "warningsLabel");
+  warningsLabel_->setWordWrap(true);
+  layout->addWidget(warningsLabel_);
   auto *buttons = qtChild<QHBoxLayout>();
   revealButton_ = actionButton("&Show in Folder", "folder", "revealButton", page);
   connect(revealButton_, &QPushButton::clicked, this, [this] { model_->revealInFinder(); });
@@ -239,6 +252,8 @@ void ActionArea::refresh() {
     summaryLabel_->setText(timed ? runSummaryText(localDateTime(*m.conversionStartTime()),
                                                   localDateTime(*m.conversionEndTime()), QLocale::system())
                                  : QString());
+    warningsLabel_->setVisible(!m.runWarnings().empty());
+    warningsLabel_->setText(warningsText(m.runWarnings()));
   } else {
     setCurrentIndex(0);
     convertButton_->setText(m.outputTarget() == OutputTarget::visionPro ? "&Convert to MV-HEVC" : "&Convert to SBS 3D");

@@ -8,6 +8,8 @@
 #include <QLocale>
 #include <QStackedWidget>
 #include <memory>
+#include <string>
+#include <vector>
 
 class QLabel;
 class QPushButton;
@@ -32,6 +34,10 @@ QString batchProgressText(std::int64_t index, std::size_t count, double batchFra
 
 /// "Resuming: 3 of 5 chunks done".
 QString resumeText(const pipeline::ResumedChunks &resumed);
+
+/// A finished run's warnings, "⚠️ " and one a line, the first three of them
+/// and then how many more the log holds.
+QString warningsText(const std::vector<std::string> &warnings);
 
 /// "Started 14:05 · Finished 14:07 · Took 2 min 12 s", the times in the
 /// format of `locale`.
@@ -66,6 +72,7 @@ private:
   QLabel *batchProgress_ = nullptr;
   QLabel *percentLabel_ = nullptr;
   QLabel *summaryLabel_ = nullptr;
+  QLabel *warningsLabel_ = nullptr;
   QLabel *fileLabel_ = nullptr;
   QPushButton *convertButton_ = nullptr;
   QPushButton *cancelButton_ = nullptr;

@@ -282,6 +282,38 @@ private slots:
     QCOMPARE(h.view()->findChildren<QLabel *>("doneMark").size(), static_cast<qsizetype>(first.size() + 1));
   }
 
+  // What a run warned of (a source cut short, a track left out) is on the
+  // finished page, not only in the log window; the next run starts clean.
+  void finishedRunShowsItsWarnings_data() {
+    QTest::addColumn<int>("warnings");
+    QTest::addColumn<QString>("shownText");
+    QTest::newRow("none") << 0 << QString();
+    QTest::newRow("one") << 1 << QString("\u26a0\ufe0f warning 1");
+    QTest::newRow("five")
+        << 5
+        << QString("\u26a0\ufe0f warning 1\n\u26a0\ufe0f warning 2\n\u26a0\ufe0f warning 3\n2 more in the "
+                   "log (View \u25b8 Log)");
+  }
+  void finishedRunShowsItsWarnings() {
+    QFETCH(int, warnings);
+    QFETCH(QString, shownText);
+    WindowHarness h;
+    h.model().dropFiles({h.source("first.mkv")});
+    h.model().appendLog("\u26a0\ufe0f said before the run");
+    h.startRun(0.5);
+    for (int i = 1; i <= warnings; ++i)
+      h.model().appendLog("\u26a0\ufe0f warning " + std::to_string(i));
+    h.model().appendLog("not a warning \u26a0\ufe0f");
+    h.finish(WindowHarness::Outcome::succeed);
+    QCOMPARE(shown(h, "warningsLabel"), warnings > 0);
+    QCOMPARE(labelText(h, "warningsLabel"), shownText);
+    h.find<QPushButton>("convertAnotherButton")->click();
+    h.model().dropFiles({h.source("second.mkv")});
+    h.startRun(0.5);
+    h.finish(WindowHarness::Outcome::succeed);
+    QVERIFY(!shown(h, "warningsLabel"));
+  }
+
   void fileOpenedOnTheCompletePageIsQueuedReady_data() {
     QTest::addColumn<QString>("how");
     QTest::newRow("Open") << "open";

@@ -156,6 +156,15 @@ const std::vector<WindowState> &windowStates() {
          h.startRun(0.69, pipeline::ResumedChunks{3, 5});
        }},
       {"complete", running(queueOne, WindowHarness::Outcome::succeed)},
+      {"complete-with-warning",
+       [](WindowHarness &h) {
+         queueOne(h);
+         h.startRun(0.42);
+         h.model().appendLog("\u26a0\ufe0f Avatar 3D_SBS.mkv lasts 1:21:40.12 where the source's container says "
+                             "2:42:00.00: the source is shorter than it claims (a copy or download that did not "
+                             "finish, or a damaged end), only what is there is converted");
+         h.finish(WindowHarness::Outcome::succeed);
+       }},
       {"failed", running(queueOne, WindowHarness::Outcome::fail)},
       {"queue-of-three", queueThree},
       {"batch-converting", running(queueThree)},
