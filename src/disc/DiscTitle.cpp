@@ -159,6 +159,19 @@ std::optional<std::uint64_t> declaredClipBytes(const DiscFiles &files, const std
   return packets > 0 ? std::optional(packets * 192) : std::nullopt;
 }
 
+SourceError cutShortClip(const std::string &file, const DiscLocation &location, std::uint64_t held,
+                         std::uint64_t declared) {
+  // FAT32 holds no file of 4 GiB or more; a copy onto it stops there.
+  const bool fat32 = held >= (std::uint64_t{4} << 30) - (1 << 20) && held < (std::uint64_t{4} << 30);
+  return SourceError(fmt::format(
+      "the clip {} of \"{}\" is cut short: it holds {} of the {} bytes its clip information gives it, as a copy "
+      "that stopped part way leaves it. {}",
+      file, location.container.string(), held, declared,
+      fat32 ? "It stops at 4 GiB, the most a FAT32 drive holds in one file: copy the disc onto a drive formatted "
+              "exFAT, NTFS or ext4"
+            : "Copy the disc again"));
+}
+
 // A copy of the disc that stopped part way leaves a clip shorter than its
 // clip information says; found before any work, with the clip named, rather
 // than as a view that stops early after the demux.
@@ -184,12 +197,8 @@ void checkClipSizes(const DiscFiles &files, const DiscTitle &title, const DiscLo
       for (const auto &clip : of)
         if (const auto bytes = declaredClipBytes(files, clip))
           declared += *bytes;
-      const auto held = files.size(file);
-      if (held && *held < declared)
-        throw SourceError(fmt::format("the clip {} of \"{}\" is cut short: it holds {} of the {} bytes its clip "
-                                      "information gives it, as a copy that stopped part way leaves it. Copy the "
-                                      "disc again",
-                                      file, location.container.string(), *held, declared));
+      if (const auto held = files.size(file); held && *held < declared)
+        throw cutShortClip(file, location, *held, declared);
     }
   }
 }

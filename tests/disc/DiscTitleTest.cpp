@@ -176,6 +176,14 @@ TEST(DiscTitle, DiscsThatCannotBeConvertedAreRefusedWithTheReason) {
       {"a clip cut short",
        [](const fs::path &d) { kestrova::test::writeFile(d / "BDMV/STREAM/00003.m2ts", clipBytes().substr(0, 6144)); },
        std::nullopt, "the clip BDMV/STREAM/00003.m2ts of"},
+      {"a clip cut short by a FAT32 drive",
+       [](const fs::path &d) {
+         std::string info = clipInfo();
+         info.replace(56, 4, std::string("\x01\x60\0\0", 4)); // 4.2 GB
+         kestrova::test::writeFile(d / "BDMV/CLIPINF/00003.clpi", info);
+         fs::resize_file(d / "BDMV/STREAM/00003.m2ts", (std::uint64_t{4} << 30) - 1); // sparse
+       },
+       std::nullopt, "It stops at 4 GiB, the most a FAT32 drive holds in one file"},
       {"an SSIF file cut short",
        [](const fs::path &d) {
          fs::remove(d / "BDMV/STREAM/00002.m2ts");
