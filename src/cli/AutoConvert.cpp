@@ -16,16 +16,41 @@
 #include <ctime>
 #include <filesystem>
 #include <fmt/format.h>
+#include <mutex>
 #include <thread>
+#include <utility>
+#include <vector>
 
 namespace kestrova::cli {
 namespace fs = std::filesystem;
 
 namespace {
 
+// The warnings ("⚠️" lines) of the conversion running, said again before
+// its result: a long run's progress lines push them out of sight. Lines may
+// come from the run's worker threads.
+class RunWarnings {
+public:
+  void note(const std::string &line) {
+    if (!line.starts_with("\u26a0\ufe0f"))
+      return;
+    std::lock_guard lock(mutex_);
+    lines_.push_back(line);
+  }
+  std::vector<std::string> take() {
+    std::lock_guard lock(mutex_);
+    return std::exchange(lines_, {});
+  }
+
+private:
+  std::mutex mutex_;
+  std::vector<std::string> lines_;
+};
+
 // One source, converted off the main thread as the window does. Returns
 // whether it was converted; prints its status line either way.
-bool convertOne(pipeline::PipelineEngine &engine, const tools::StopSignalWatcher &watcher, const ConversionJob &job) {
+bool convertOne(pipeline::PipelineEngine &engine, const tools::StopSignalWatcher &watcher, const ConversionJob &job,
+                RunWarnings &warnings) {
   // A source that cannot be opened would otherwise surface as some tool's
   // failure further down; name the file instead.
   try {
@@ -35,9 +60,15 @@ bool convertOne(pipeline::PipelineEngine &engine, const tools::StopSignalWatcher
     return false;
   }
   bool converted = false;
+  warnings.take();
   std::thread task([&] {
     try {
-      auto result = engine.convert(job, std::nullopt, LogFn(printConsoleLine));
+      auto result = engine.convert(job, std::nullopt, engine.onLog);
+      if (const auto said = warnings.take(); !said.empty()) {
+        printConsoleLine(fmt::format("Warnings of this conversion ({}), as said above:", said.size()));
+        for (const auto &line : said)
+          printConsoleLine(line);
+      }
       printConsoleLine("\u2705 Conversion complete: " + result.outputPath);
       converted = true;
     } catch (const pipeline::ChunksCutOnly &cut) {
@@ -102,7 +133,11 @@ int runAutoConvert(const CommandLine &line) {
   fs::create_directories(output, ignored);
 
   pipeline::PipelineEngine engine;
-  engine.onLog = printConsoleLine;
+  RunWarnings warnings;
+  engine.onLog = [&warnings](const std::string &line) {
+    printConsoleLine(line);
+    warnings.note(line);
+  };
   tools::StopSignalWatcher watcher([&engine](int) { engine.cancel(); });
   const std::size_t count = line.inputs.size();
   std::size_t converted = 0;
@@ -114,7 +149,7 @@ int runAutoConvert(const CommandLine &line) {
     }
     if (count > 1)
       printConsoleLine(fmt::format("File {} of {}: {}", i + 1, count, input));
-    if (convertOne(engine, watcher, jobFor(line, stored, durationLimit, fs::absolute(input), output)))
+    if (convertOne(engine, watcher, jobFor(line, stored, durationLimit, fs::absolute(input), output), warnings))
       ++converted;
   }
   if (count > 1)

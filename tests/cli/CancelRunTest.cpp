@@ -162,7 +162,8 @@ std::string wrappedTool(const std::string &name, std::vector<std::string> lines)
 // Faults of a real disc conversion with the real tools, each run in a PID
 // namespace: the run fails, says why in words that name the tool or the
 // fault, claims no output and leaves no hidden file and no bulky work file;
-// a source that is only shorter than it claims converts, with a warning.
+// a source that is only shorter than it claims converts, with a warning
+// said again before the result.
 TEST(FaultRun, FailuresAreNamedAndLeaveNoFalseOutput) {
   if (!namespacesAvailable())
     GTEST_SKIP() << "needs root and unshare -p (a PID namespace keeps the test from reaching other processes)";
@@ -335,6 +336,9 @@ TEST(FaultRun, FailuresAreNamedAndLeaveNoFalseOutput) {
       EXPECT_EQ(log.find(internal), std::string::npos) << internal;
     if (row.completes) {
       EXPECT_NE(run.standardOutput.find("status=0"), std::string::npos);
+      // what it warned of is said again before the result, out of the progress lines' way
+      EXPECT_LT(log.rfind(row.said), log.find("\u2705 Conversion complete"));
+      EXPECT_GT(log.rfind(row.said), log.find("Warnings of this conversion"));
       const fs::path output = dir / "out" / (fs::path(row.source).stem().string() + "_SBS.mkv");
       EXPECT_GT(fs::file_size(output), 0u);
       if (row.pictures > 0) {
