@@ -41,6 +41,22 @@ std::string probeFileValue(PipelineRun &run, const fs::path &file, const std::ve
   return output;
 }
 
+struct WrittenOutput {
+  fs::path output;  // the name it is to have
+  fs::path written; // where it is until the run commits it
+};
+
+// The run's outputs that were written: the others are left to the commit to name.
+std::vector<WrittenOutput> writtenOutputs(PipelineRun &run) {
+  std::vector<WrittenOutput> found;
+  for (const auto &output : run.outputs.files()) {
+    std::error_code ec;
+    if (fs::path written = run.writePath(output); fs::is_regular_file(written, ec))
+      found.push_back({output, std::move(written)});
+  }
+  return found;
+}
+
 } // namespace
 
 std::int64_t countFilePictures(PipelineRun &run, const fs::path &file) {
@@ -57,11 +73,7 @@ std::int64_t countFilePictures(PipelineRun &run, const fs::path &file) {
 void checkFinishedPictures(PipelineRun &run) {
   if (run.basePictures <= 0)
     return;
-  for (const auto &output : run.outputs.files()) {
-    const fs::path written = run.writePath(output);
-    std::error_code ec;
-    if (!fs::is_regular_file(written, ec))
-      continue;
+  for (const auto &[output, written] : writtenOutputs(run)) {
     const std::int64_t pictures = countFilePictures(run, written);
     run.engine.verbose(fmt::format("{} holds {} pictures", output.filename().string(), pictures));
     if (pictures >= run.basePictures)
@@ -85,11 +97,7 @@ void checkFinishedLength(PipelineRun &run) {
   const double claimed = convertedSeconds(run);
   if (run.basePictures > 0 || claimed <= 0)
     return;
-  for (const auto &output : run.outputs.files()) {
-    const fs::path written = run.writePath(output);
-    std::error_code ec;
-    if (!fs::is_regular_file(written, ec))
-      continue;
+  for (const auto &[output, written] : writtenOutputs(run)) {
     const std::string text = probeFileValue(run, written, {"-show_entries", "format=duration"});
     double seconds = 0;
     if (std::from_chars(text.data(), text.data() + text.size(), seconds).ec != std::errc())
