@@ -86,6 +86,14 @@ bool convertOne(pipeline::PipelineEngine &engine, const tools::StopSignalWatcher
   return converted;
 }
 
+void printBanner(const CommandLine &line, const fs::path &output, const ConversionJob &plan) {
+  printPlainLine(fmt::format("=== Kestrova CLI (Build {}) ===", pipeline::PipelineEngine::kBuildNumber));
+  for (const auto &input : line.inputs)
+    printPlainLine("Input:   " + input);
+  printPlainLine("Output: " + output.string());
+  printPlainLine(fmt::format("Quality: {}, Target: {}", rawValue(plan.qualityPreset), rawValue(plan.outputTarget)));
+}
+
 void warn(const std::string &text) {
   std::fputs(("kestrova: " + text + "\n").c_str(), stderr);
 }
@@ -123,12 +131,7 @@ int runAutoConvert(const CommandLine &line) {
     return 2;
   }
 
-  printPlainLine(fmt::format("=== Kestrova CLI (Build {}) ===", pipeline::PipelineEngine::kBuildNumber));
-  for (const auto &input : line.inputs)
-    printPlainLine("Input:   " + input);
-  printPlainLine("Output: " + output.string());
-  printPlainLine(fmt::format("Quality: {}, Target: {}", rawValue(plan.qualityPreset), rawValue(plan.outputTarget)));
-
+  printBanner(line, output, plan);
   std::error_code ignored; // a folder that cannot be made fails the conversion later
   fs::create_directories(output, ignored);
 
