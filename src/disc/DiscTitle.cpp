@@ -172,34 +172,29 @@ SourceError cutShortClip(const std::string &file, const DiscLocation &location, 
             : "Copy the disc again"));
 }
 
+// The clips a stream file of the title holds: its own, or both views of
+// its play item for an SSIF file.
+std::vector<std::string> clipsHeldBy(const Playlist &playlist, const std::string &file) {
+  std::vector<std::string> clips{std::filesystem::path(file).stem().string()};
+  if (file.ends_with(".ssif"))
+    for (std::size_t i = 0; i < playlist.items.size() && i < playlist.dependentClips.size(); ++i)
+      if (playlist.items[i].clip == clips.front())
+        clips.push_back(playlist.dependentClips[i]);
+  return clips;
+}
+
 // A copy of the disc that stopped part way leaves a clip shorter than its
 // clip information says; found before any work, with the clip named, rather
 // than as a view that stops early after the demux.
 void checkClipSizes(const DiscFiles &files, const DiscTitle &title, const DiscLocation &location) {
-  const Playlist &playlist = title.playlist;
-  for (std::size_t i = 0; i < playlist.items.size(); ++i) {
-    std::vector<std::string> clips{playlist.items[i].clip};
-    if (i < playlist.dependentClips.size())
-      clips.push_back(playlist.dependentClips[i]);
-    const bool inSsif = std::any_of(clips.begin(), clips.end(), [&](const auto &clip) {
-      return std::find(title.clipsInSsif.begin(), title.clipsInSsif.end(), clip) != title.clipsInSsif.end();
-    });
-    // An SSIF file holds both views of its play item, interleaved.
-    std::vector<std::pair<std::string, std::vector<std::string>>> streams;
-    if (inSsif)
-      streams.push_back({"BDMV/STREAM/SSIF/" + clips.front() + ".ssif", clips});
-    else
-      for (const auto &clip : clips)
-        streams.push_back({clipFile(clip), {clip}});
-    for (const auto &[file, of] : streams) {
-      requireWhole(files, file, location);
-      std::uint64_t declared = 0;
-      for (const auto &clip : of)
-        if (const auto bytes = declaredClipBytes(files, clip))
-          declared += *bytes;
-      if (const auto held = files.size(file); held && *held < declared)
-        throw cutShortClip(file, location, *held, declared);
-    }
+  for (const auto &file : title.streamFiles) {
+    requireWhole(files, file, location);
+    std::uint64_t declared = 0;
+    for (const auto &clip : clipsHeldBy(title.playlist, file))
+      if (const auto bytes = declaredClipBytes(files, clip))
+        declared += *bytes;
+    if (const auto held = files.size(file); held && *held < declared)
+      throw cutShortClip(file, location, *held, declared);
   }
 }
 
