@@ -5,6 +5,7 @@
 #include "app/EngineRunner.h"
 #include "app/Uuid.h"
 #include "core/ConsoleLine.h"
+#include "core/Log.h"
 #include "pipeline/DiscSource.h"
 
 #include <algorithm>
@@ -256,8 +257,7 @@ std::optional<std::int64_t> ConverterModel::durationLimit() const {
 // Log, notifications, reveal, hand-off ------------------------------------
 
 void ConverterModel::appendLog(const std::string &message) {
-  constexpr std::string_view kWarningMark = "\u26a0\ufe0f ";
-  if (isConverting_ && message.starts_with(kWarningMark))
+  if (isConverting_ && isWarningLine(message))
     runWarnings_.push_back((isBatchMode_ && sourceFileURL_ ? sourceFileURL_->filename().string() + ": " : "") +
                            message.substr(kWarningMark.size()));
   ++loggedLineCount_;

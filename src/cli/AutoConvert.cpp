@@ -5,6 +5,7 @@
 #include "core/ConsoleLine.h"
 #include "core/Errors.h"
 #include "core/HomeDirectory.h"
+#include "core/Log.h"
 #include "core/SettingsStore.h"
 #include "pipeline/ChunkedEncode.h"
 #include "pipeline/PipelineEngine.h"
@@ -32,7 +33,7 @@ namespace {
 class RunWarnings {
 public:
   void note(const std::string &line) {
-    if (!line.starts_with("\u26a0\ufe0f"))
+    if (!isWarningLine(line))
       return;
     std::lock_guard lock(mutex_);
     lines_.push_back(line);

@@ -1,5 +1,6 @@
 #include "ui/ActionArea.h"
 
+#include "core/Log.h"
 #include "ui/Captions.h"
 #include "ui/QtChild.h"
 #include "ui/SymbolIcons.h"
@@ -89,7 +90,7 @@ QString warningsText(const std::vector<std::string> &warnings) {
   constexpr std::size_t kShown = 3;
   QStringList lines;
   for (std::size_t i = 0; i < std::min(warnings.size(), kShown); ++i)
-    lines << QString::fromStdString("\u26a0\ufe0f " + warnings[i]);
+    lines << QString::fromStdString(std::string(kWarningMark) + warnings[i]);
   if (warnings.size() > kShown)
     lines << QString("%1 more in the log (View \u25b8 Log)").arg(warnings.size() - kShown);
   return lines.join('\n');
